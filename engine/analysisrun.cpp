@@ -1,0 +1,151 @@
+#include "engine/analysisrun.h"
+
+#include "app/errorreport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <new>
+
+namespace corvalen {
+
+namespace {
+
+QString failureText(const std::exception &e)
+{
+    if (dynamic_cast<const std::bad_alloc *>(&e))
+        return QStringLiteral("Out of memory.");
+    return QString::fromLocal8Bit(e.what());
+}
+
+// Runs one step; a failure is reported and the run goes on.
+template<typename F>
+void guarded(ErrorReporter *reporter, int step, F &&f)
+{
+    try {
+        f();
+    } catch (const std::exception &e) {
+        if (reporter)
+            reporter->reportError(failureText(e), QString::fromUtf16(kStartTag), step);
+    }
+}
+
+struct ReadProgress
+{
+    Progress *progress = nullptr;
+    qint64 totalBytes = 0;
+    qint64 doneBytes = 0;
+
+    void report(qint64 extra)
+    {
+        if (progress)
+            progress->report(Phase::Reading, std::min(doneBytes + extra, totalBytes), totalBytes);
+    }
+};
+
+void readInto(TextSource &source, const QString &path, WordTally &tally, ReadProgress &rp,
+              qint64 fileSize)
+{
+    qint64 fed = 0;
+    source.readText(path, [&](QStringView chunk) {
+        if (rp.progress && rp.progress->isCancelled())
+            return;
+        tally.feed(chunk);
+        fed += chunk.size();
+        rp.report(std::min(fed, fileSize));
+    });
+    rp.doneBytes += fileSize;
+    rp.report(0);
+}
+
+} // namespace
+
+ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, TextSource &source,
+                        Progress *progress, ErrorReporter *reporter)
+{
+    ResultTable table(options.fileNameColumn());
+    ReadProgress rp{progress};
+    QList<qint64> sizes;
+    sizes.reserve(paths.size());
+    for (const QString &p : paths) {
+        sizes.append(std::max<qint64>(1, QFileInfo(p).size()));
+        rp.totalBytes += sizes.constLast();
+    }
+    const auto cancelled = [progress] { return progress && progress->isCancelled(); };
+    WordTally tally(options.ignoreCase);
+
+    if (options.mode == CountMode::Combined) {
+        for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i)
+            guarded(reporter, RunStep::ReadCombined,
+                    [&] { readInto(source, paths.at(i), tally, rp, sizes.at(i)); });
+        guarded(reporter, RunStep::ReadCombined, [&] { tally.finish(); });
+        std::vector<WordCount> rows;
+        if (progress)
+            progress->report(Phase::Ordering, 0, 1);
+        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally.ordered(); });
+        guarded(reporter, RunStep::WriteCombined, [&] { table.appendRows(rows); });
+        return table;
+    }
+
+    for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i) {
+        const QString &path = paths.at(i);
+        tally.clear();
+        guarded(reporter, RunStep::ReadPerFile, [&] {
+            readInto(source, path, tally, rp, sizes.at(i));
+            tally.finish();
+        });
+        std::vector<WordCount> rows;
+        guarded(reporter, RunStep::OrderPerFile, [&] { rows = tally.ordered(); });
+        guarded(reporter, RunStep::WritePerFile,
+                [&] { table.appendRows(rows, options.withFileName ? fileNameFromPath(path) : QString()); });
+    }
+    return table;
+}
+
+void Utf8FileSource::readText(const QString &path, const Sink &sink)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QStringDecoder decoder(QStringDecoder::Utf8); // stateful: a character may straddle blocks
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    QString text;
+    bool lastWasCr = false;
+    bool any = false;
+    QChar last;
+    for (;;) {
+        const qint64 n = file.read(block.data(), block.size());
+        if (n <= 0)
+            break;
+        text = decoder(QByteArrayView(block.constData(), n));
+        if (!any && text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
+        // LF after CR is dropped; a lone LF becomes CR.
+        qsizetype out = 0;
+        QChar *d = text.data();
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = d[i];
+            if (c == u'\n') {
+                if (lastWasCr) {
+                    lastWasCr = false;
+                    continue;
+                }
+                d[out++] = u'\r';
+            } else {
+                lastWasCr = c == u'\r';
+                d[out++] = c;
+            }
+        }
+        text.truncate(out);
+        if (!text.isEmpty()) {
+            any = true;
+            last = text.back();
+            sink(text);
+        }
+    }
+    if (any && last != u'\r')
+        sink(u"\r");
+}
+
+} // namespace corvalen

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "engine/progress.h"
+#include "engine/resulttable.h"
+
+#include <QStringList>
+#include <QStringView>
+
+#include <functional>
+
+namespace corvalen {
+
+class ErrorReporter;
+
+/// Where a run gets each file's text from.
+class TextSource
+{
+public:
+    using Sink = std::function<void(QStringView chunk)>;
+    virtual ~TextSource() = default;
+    /// Streams the main-body text of one file to sink, in chunks of any size, paragraphs ended
+    /// by carriage returns. Reports its own failures; a file it cannot read gives no text.
+    virtual void readText(const QString &path, const Sink &sink) = 0;
+};
+
+/// Step numbers of the run that its error reports cite (combined / per-file mode).
+namespace RunStep {
+inline constexpr int ReadCombined = 122, ReadPerFile = 274;
+inline constexpr int OrderCombined = 240, OrderPerFile = 386;
+inline constexpr int WriteCombined = 250, WritePerFile = 396;
+} // namespace RunStep
+
+/// Counts the words of the files in order, per file or combined, and returns the rows and total.
+///
+/// Combined mode streams every text into one tally (texts joined with nothing between them) and
+/// never holds them all. Per-file mode appends one ordered block per file. A failure inside the
+/// run is reported to reporter with the step it failed in, and the run goes on with the next
+/// step. A cancelled run returns what it has so far.
+ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, TextSource &source,
+                        Progress *progress = nullptr, ErrorReporter *reporter = nullptr);
+
+/// A text source that reads plain UTF-8 files (a byte order mark dropped; CR LF, LF and CR each
+/// end a paragraph). The document engine replaces it for real documents.
+class Utf8FileSource : public TextSource
+{
+public:
+    void readText(const QString &path, const Sink &sink) override;
+};
+
+} // namespace corvalen

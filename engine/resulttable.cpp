@@ -1,0 +1,108 @@
+#include "engine/resulttable.h"
+
+namespace corvalen {
+
+namespace {
+
+qsizetype decimalLength(qint64 n)
+{
+    qsizetype len = n < 0 ? 2 : 1;
+    for (quint64 v = n < 0 ? quint64(-(n + 1)) + 1 : quint64(n); v >= 10; v /= 10)
+        ++len;
+    return len;
+}
+
+} // namespace
+
+QList<ResultColumn> resultColumns(const CountOptions &options)
+{
+    if (options.fileNameColumn()) {
+        return {{QStringLiteral("Filename"), 5000},
+                {QStringLiteral(" Word"), 2000},
+                {QStringLiteral("Count"), 1000}};
+    }
+    return {{QStringLiteral(" Word"), 6000}, {QStringLiteral("Count"), 1000}};
+}
+
+QStringList resultHeaders(const CountOptions &options)
+{
+    QStringList headers;
+    for (const ResultColumn &c : resultColumns(options))
+        headers << c.header;
+    return headers;
+}
+
+ResultTable::ResultTable(bool fileNameColumn) : m_fileNameColumn(fileNameColumn) { }
+
+QString ResultTable::cell(qsizetype row, int column) const
+{
+    const Row &r = m_rows[size_t(row)];
+    if (m_fileNameColumn) {
+        if (column == 0)
+            return r.file >= 0 ? m_fileNames.at(r.file) : QString();
+        --column;
+    }
+    if (column == 0)
+        return r.word;
+    if (column == 1)
+        return QString::number(r.count);
+    return QString();
+}
+
+qsizetype ResultTable::cellLength(qsizetype row, int column) const
+{
+    const Row &r = m_rows[size_t(row)];
+    if (m_fileNameColumn) {
+        if (column == 0)
+            return r.file >= 0 ? m_fileNames.at(r.file).size() : 0;
+        --column;
+    }
+    if (column == 0)
+        return r.word.size();
+    if (column == 1)
+        return decimalLength(r.count);
+    return 0;
+}
+
+QString ResultTable::fileName(qsizetype row) const
+{
+    const qint32 f = m_rows[size_t(row)].file;
+    return f >= 0 ? m_fileNames.at(f) : QString();
+}
+
+void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &fileName)
+{
+    qint32 file = -1;
+    if (m_fileNameColumn && !rows.empty()) {
+        if (m_fileNames.isEmpty() || m_fileNames.constLast() != fileName)
+            m_fileNames.append(fileName);
+        file = qint32(m_fileNames.size() - 1);
+    }
+    m_rows.reserve(m_rows.size() + rows.size());
+    for (const WordCount &wc : rows) {
+        m_rows.push_back({wc.word, wc.count, file});
+        m_total += wc.count;
+    }
+}
+
+void ResultTable::appendTable(const ResultTable &other)
+{
+    m_rows.reserve(m_rows.size() + other.m_rows.size());
+    const qint32 fileOffset = qint32(m_fileNames.size());
+    m_fileNames += other.m_fileNames;
+    for (Row r : other.m_rows) {
+        if (r.file >= 0)
+            r.file += fileOffset;
+        m_rows.push_back(std::move(r));
+    }
+    m_total += other.m_total;
+}
+
+void ResultTable::clear()
+{
+    m_rows.clear();
+    m_fileNames.clear();
+    m_total = 0;
+}
+
+} // namespace corvalen

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "engine/wordtally.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace corvalen {
+
+enum class CountMode { PerFile, Combined };
+
+/// The count options a run works with (taken once when the run starts).
+struct CountOptions
+{
+    CountMode mode = CountMode::PerFile;
+    bool withFileName = true; // per-file mode only
+    bool ignoreCase = true;
+
+    bool fileNameColumn() const { return mode == CountMode::PerFile && withFileName; }
+};
+
+struct ResultColumn
+{
+    QString header;
+    int widthTwips = 0;
+};
+
+/// The results list's columns for the given options: " Word" and "Count", with "Filename" first
+/// in per-file mode with file names.
+QList<ResultColumn> resultColumns(const CountOptions &options);
+QStringList resultHeaders(const CountOptions &options);
+
+/// Rows of a results list: one per distinct word (per file and word in per-file mode), in the
+/// order added. Stores words and counts, not cell texts, so that a million rows stay small;
+/// cells are rendered on demand.
+class ResultTable
+{
+public:
+    explicit ResultTable(bool fileNameColumn = false);
+
+    bool hasFileNameColumn() const { return m_fileNameColumn; }
+    int columnCount() const { return m_fileNameColumn ? 3 : 2; }
+    qsizetype rowCount() const { return qsizetype(m_rows.size()); }
+    bool isEmpty() const { return m_rows.empty(); }
+
+    /// Text of a cell: file name, word or count (decimal, no leading zeros).
+    QString cell(qsizetype row, int column) const;
+    /// Length of a cell in UTF-16 code units, without building its text.
+    qsizetype cellLength(qsizetype row, int column) const;
+
+    const QString &word(qsizetype row) const { return m_rows[size_t(row)].word; }
+    qint64 count(qsizetype row) const { return m_rows[size_t(row)].count; }
+    QString fileName(qsizetype row) const;
+
+    /// Appends one file's (or the combined) ordered rows. fileName is used only with a file name
+    /// column.
+    void appendRows(const std::vector<WordCount> &rows, const QString &fileName = QString());
+    /// Appends every row of another table with the same columns.
+    void appendTable(const ResultTable &other);
+    void clear();
+
+    /// Sum of the counts of all rows.
+    qint64 total() const { return m_total; }
+
+private:
+    struct Row
+    {
+        QString word;
+        qint64 count = 0;
+        qint32 file = -1;
+    };
+
+    bool m_fileNameColumn;
+    std::vector<Row> m_rows;
+    QStringList m_fileNames;
+    qint64 m_total = 0;
+};
+
+} // namespace corvalen

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <vector>
+
+namespace corvalen {
+
+/// One row of a count: a distinct cleaned word and how often it occurs.
+struct WordCount
+{
+    QString word;
+    qint64 count = 0;
+
+    friend bool operator==(const WordCount &, const WordCount &) = default;
+};
+
+/// Counts the words of a text that arrives in chunks of any size.
+///
+/// A word is what lies between carriage returns (13) and spaces (32), with the 32 printable
+/// ASCII punctuation characters deleted wherever they stand and, when case is ignored, every
+/// character mapped to its simple lower-case form. Empty words are not counted. Words are
+/// compared exactly (UTF-16 code units).
+///
+/// Feeding several texts one after the other counts their concatenation: a word cut by a chunk
+/// boundary, or by the end of one file's text, is one word. Large inputs are counted on the
+/// global thread pool in independent slices whose tallies are merged; the result is the same
+/// as a single-threaded count.
+class WordTally
+{
+public:
+    explicit WordTally(bool ignoreCase);
+    ~WordTally();
+    WordTally(const WordTally &) = delete;
+    WordTally &operator=(const WordTally &) = delete;
+
+    bool ignoresCase() const;
+
+    /// Adds a piece of text.
+    void feed(QStringView chunk);
+    /// Ends the text: a word still open at the end is counted. Waits for background work.
+    void finish();
+
+    /// Distinct words and their counts, in no particular order. Call after finish().
+    std::vector<WordCount> counts() const;
+    /// Rows ordered by count ascending, ties by ordinal comparison of UTF-16 code units.
+    std::vector<WordCount> ordered() const;
+    /// Sum of all counts. Call after finish().
+    qint64 total() const;
+    qsizetype distinctWords() const;
+    /// Forgets everything counted; ready for a new text.
+    void clear();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+/// Orders rows by count ascending, ties by ordinal comparison of UTF-16 code units.
+void orderRows(std::vector<WordCount> &rows);
+
+/// The simple one-to-one lower-case mapping of one code point (U+0130 becomes "i").
+char32_t simpleLower(char32_t c);
+
+/// The part of a path after its last native separator (the whole path when there is none).
+QString fileNameFromPath(const QString &path);
+
+} // namespace corvalen

@@ -1,0 +1,431 @@
+#include "referencemodel.h"
+
+#include "app/errorreport.h"
+#include "engine/analysisrun.h"
+#include "engine/wordtally.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+
+using namespace corvalen;
+
+namespace {
+
+// Lone surrogates cannot be written as literals.
+QString units(std::initializer_list<char16_t> u)
+{
+    return QString(reinterpret_cast<const QChar *>(u.begin()), qsizetype(u.size()));
+}
+const QString kHigh = units({0xD801});
+const QString kLow = units({0xDC00});
+
+std::vector<WordCount> countAll(const QString &text, bool ignoreCase, qsizetype chunk = 0)
+{
+    WordTally tally(ignoreCase);
+    if (chunk <= 0) {
+        tally.feed(text);
+    } else {
+        for (qsizetype i = 0; i < text.size(); i += chunk)
+            tally.feed(QStringView(text).mid(i, chunk));
+    }
+    tally.finish();
+    return tally.ordered();
+}
+
+QList<reference::Row> asReferenceRows(const std::vector<WordCount> &rows)
+{
+    QList<reference::Row> out;
+    for (const WordCount &wc : rows)
+        out.append({wc.word, QString::number(wc.count)});
+    return out;
+}
+
+QString describe(const QList<reference::Row> &rows)
+{
+    QStringList parts;
+    for (const auto &r : rows)
+        parts << r.word + u'=' + r.count;
+    return parts.join(u", ");
+}
+
+// Random text built from pieces that exercise every rule.
+QString randomText(QRandomGenerator &rng, int pieces)
+{
+    static const QStringList vocabulary = {
+        u"the"_qs, u"The"_qs, u"THE"_qs, u"apple"_qs, u"Zebra"_qs, u"007"_qs, u"0"_qs, u"1999"_qs,
+        u"don't"_qs, u"don\u2019t"_qs, u"e-mail"_qs, u"(U.S.A.)"_qs, u"3.14"_qs, u"--"_qs, u"..."_qs,
+        u"\u00c9t\u00e9"_qs, u"\u0130stanbul"_qs, u"\u03a3\u039f\u03a3"_qs, u"\u00df"_qs,
+        u"\U00010400x"_qs, u"\U0001F600"_qs, u"\uff21"_qs, u"\ue000"_qs, u"a\u00a0b"_qs,
+        kHigh + u'-' + kLow, kHigh, u"x_y"_qs, u"A+"_qs, u"\u01c4"_qs, u"\u2014"_qs};
+    static const QStringList gaps = {u" "_qs, u" "_qs, u" "_qs, u"  "_qs, u"\t"_qs, u"\r"_qs,
+                                     u"\r\n"_qs, u"\n"_qs, u"\r\r"_qs, u""_qs, u"\v"_qs};
+    QString text;
+    for (int i = 0; i < pieces; ++i) {
+        text += vocabulary.at(rng.bounded(int(vocabulary.size())));
+        text += gaps.at(rng.bounded(int(gaps.size())));
+    }
+    return text;
+}
+
+// Straightforward count for inputs too large for the literal bubble sort.
+std::vector<WordCount> mapCount(const QString &text, bool ignoreCase)
+{
+    std::map<QString, qint64> m;
+    for (const QString &w : reference::splitWords(text)) {
+        const QString c = reference::cleanWord(w, ignoreCase);
+        if (!c.isEmpty())
+            ++m[c];
+    }
+    std::vector<WordCount> rows;
+    for (const auto &[w, n] : m)
+        rows.push_back({w, n});
+    orderRows(rows);
+    return rows;
+}
+
+class ListSource : public TextSource
+{
+public:
+    QHash<QString, QString> texts;
+    QStringList read;
+    void readText(const QString &path, const Sink &sink) override
+    {
+        read << path;
+        const QString t = texts.value(path);
+        for (qsizetype i = 0; i < t.size(); i += 3)
+            sink(QStringView(t).mid(i, 3));
+    }
+};
+
+class ThrowingSource : public TextSource
+{
+public:
+    void readText(const QString &, const Sink &) override { throw std::bad_alloc(); }
+};
+
+// The clipboard layout: cells padded to their column's widest cell, tabs between, no trailing
+// blanks, CR LF after each row.
+QString clipboardText(const ResultTable &t)
+{
+    QList<qsizetype> widths(t.columnCount(), 0);
+    for (qsizetype r = 0; r < t.rowCount(); ++r)
+        for (int c = 0; c < t.columnCount(); ++c)
+            widths[c] = std::max(widths[c], t.cellLength(r, c));
+    QString out;
+    for (qsizetype r = 0; r < t.rowCount(); ++r) {
+        QString line;
+        for (int c = 0; c < t.columnCount(); ++c)
+            line += t.cell(r, c) + QString(widths[c] - t.cellLength(r, c), u' ') + u'\t';
+        line.chop(1);
+        while (line.endsWith(u' '))
+            line.chop(1);
+        out += line + u"\r\n";
+    }
+    return out;
+}
+
+} // namespace
+
+class TestEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleaning_data();
+    void cleaning();
+    void ordering();
+    void referenceModelQuirks();
+    void matchesReferenceModel();
+    void chunkBoundaries();
+    void concatenationIsOneText();
+    void parallelSlicesMatchSingleThread();
+    void enormousWord();
+    void fileNameFromPath_data();
+    void fileNameFromPath();
+    void resultTableCells();
+    void runModes();
+    void runReportsFailuresAndGoesOn();
+    void matchesOracle_data();
+    void matchesOracle();
+};
+
+void TestEngine::cleaning_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::addColumn<QString>("expected"); // word=count, ordered
+
+    QTest::newRow("examples") << u"don't e-mail (U.S.A.) 3.14 1/5 A+ --"_qs << false
+                              << u"15=1, 314=1, A=1, USA=1, dont=1, email=1"_qs;
+    QTest::newRow("comma joins") << u"Hello,world"_qs << false << u"Helloworld=1"_qs;
+    QTest::newRow("only CR and space split")
+            << u"a\tb c\u00a0d e\nf g\vh i\fj"_qs << false
+            << u"a\tb=1, c\u00a0d=1, e\nf=1, g\vh=1, i\fj=1"_qs;
+    QTest::newRow("typographic apostrophe kept") << u"don't don\u2019t"_qs << false
+                                                 << u"dont=1, don\u2019t=1"_qs;
+    QTest::newRow("empty") << QString() << false << QString();
+    QTest::newRow("separators only") << u"\r \r  \r"_qs << true << QString();
+    QTest::newRow("case kept") << u"The the"_qs << false << u"The=1, the=1"_qs;
+    QTest::newRow("case ignored") << u"The the"_qs << true << u"the=2"_qs;
+    QTest::newRow("simple lower-case beyond ASCII")
+            << u"\u0130STANBUL \u039f\u0394\u039f\u03a3 \u01c4 \U00010400"_qs << true
+            << u"istanbul=1, \u01c6=1, \u03bf\u03b4\u03bf\u03c3=1, \U00010428=1"_qs;
+    QTest::newRow("punctuation joins a surrogate pair before lower-casing")
+            << kHigh + u'-' + kLow << true << u"\U00010428=1"_qs;
+    QTest::newRow("lone surrogates kept") << kHigh + u' ' + kLow + u'x' << true
+                                          << kHigh + u"=1, "_qs + kLow + u"x=1"_qs;
+    QTest::newRow("underscore always removed") << u"My_Separatora12"_qs << false
+                                               << u"MySeparatora12=1"_qs;
+}
+
+void TestEngine::cleaning()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ignoreCase);
+    QFETCH(QString, expected);
+    QCOMPARE(describe(asReferenceRows(countAll(text, ignoreCase))), expected);
+    QCOMPARE(describe(reference::countRows(text, ignoreCase)), expected);
+}
+
+void TestEngine::ordering()
+{
+    // Count ascending; ties by UTF-16 code units: digits, capitals, small letters, then beyond
+    // ASCII, where U+E000..U+FFFF sorts after a surrogate pair.
+    const auto rows = countAll(u"apple Zebra 1999 Apple 007 \uff41 \U0001F600 ab a"_qs, false);
+    QStringList words;
+    for (const auto &r : rows)
+        words << r.word;
+    QCOMPARE(words, (QStringList{u"007"_qs, u"1999"_qs, u"Apple"_qs, u"Zebra"_qs, u"a"_qs,
+                                  u"ab"_qs, u"apple"_qs, u"\U0001F600"_qs, u"\uff41"_qs}));
+
+    const QString nineTenHundred = QString(u"x "_qs).repeated(9) + QString(u"y "_qs).repeated(10)
+            + QString(u"z "_qs).repeated(100);
+    QCOMPARE(describe(asReferenceRows(countAll(nineTenHundred, true))), u"x=9, y=10, z=100"_qs);
+}
+
+void TestEngine::referenceModelQuirks()
+{
+    // The literal model's own behaviour, so that a broken model cannot hide engine faults.
+    QCOMPARE(reference::tallyWords({u"b"_qs, u"a"_qs, u"b"_qs, QString()}),
+             (QStringList{u"bMy_Separatora12b"_qs, u"a"_qs}));
+    QCOMPARE(reference::padCount(u"12 cat"_qs), u"00000000012 cat"_qs);
+    QCOMPARE(reference::unpadCount(u"00000000001 007"_qs), u"1 007"_qs);
+    int passes = 0;
+    QCOMPARE(reference::bubbleSort({}, &passes), QStringList());
+    QCOMPARE(passes, 1);
+    reference::bubbleSort({u"a"_qs, u"b"_qs}, &passes);
+    QCOMPARE(passes, 1);
+}
+
+void TestEngine::matchesReferenceModel()
+{
+    QRandomGenerator rng(20261207);
+    for (int round = 0; round < 300; ++round) {
+        const QString text = randomText(rng, int(rng.bounded(1, 120)));
+        const bool ignoreCase = round % 2;
+        const qsizetype chunk = rng.bounded(0, 9);
+        const auto expected = reference::countRows(text, ignoreCase);
+        const auto rows = countAll(text, ignoreCase, chunk);
+        const QString got = describe(asReferenceRows(rows));
+        if (got != describe(expected))
+            QFAIL(qPrintable(u"round "_qs + QString::number(round) + u": "_qs + got + u" vs "_qs
+                             + describe(expected)));
+        qint64 sum = 0;
+        for (const auto &r : expected)
+            sum += r.count.toLongLong();
+        WordTally t(ignoreCase);
+        t.feed(text);
+        t.finish();
+        QCOMPARE(t.total(), sum);
+    }
+}
+
+void TestEngine::chunkBoundaries()
+{
+    // A word cut anywhere, a CR LF pair split, a surrogate pair split: same count.
+    const QString text = u"alpha be\u00df\r\nGamma \U00010400X  delta,epsilon\r"_qs;
+    const auto whole = countAll(text, true);
+    for (int chunk = 1; chunk <= 7; ++chunk)
+        QCOMPARE(countAll(text, true, chunk), whole);
+}
+
+void TestEngine::concatenationIsOneText()
+{
+    WordTally tally(false);
+    tally.feed(u"one two"_qs);
+    tally.feed(u"three\r"_qs); // "twothree": texts are joined with nothing between them
+    tally.feed(u"four"_qs);
+    tally.finish();
+    QCOMPARE(asReferenceRows(tally.ordered()).size(), 3);
+    QCOMPARE(describe(asReferenceRows(tally.ordered())), u"four=1, one=1, twothree=1"_qs);
+    tally.clear();
+    tally.feed(u"again"_qs);
+    tally.finish();
+    QCOMPARE(tally.total(), 1);
+}
+
+void TestEngine::parallelSlicesMatchSingleThread()
+{
+    // Several megabytes go through the pool in slices; the result must not depend on it.
+    QRandomGenerator rng(99);
+    QString text;
+    while (text.size() < 5'000'000)
+        text += randomText(rng, 1000);
+    for (bool ignoreCase : {false, true}) {
+        const auto expected = mapCount(text, ignoreCase);
+        QCOMPARE(countAll(text, ignoreCase, 65536), expected);
+        QCOMPARE(countAll(text, ignoreCase, 3'000'001), expected);
+    }
+}
+
+void TestEngine::enormousWord()
+{
+    // One paragraph with no separator, fed in small chunks, stays one word and stays linear.
+    WordTally tally(false);
+    const QString piece(4096, u'x');
+    for (int i = 0; i < 2048; ++i)
+        tally.feed(piece);
+    tally.feed(u" y"_qs);
+    tally.finish();
+    const auto rows = tally.ordered();
+    QCOMPARE(rows.size(), size_t(2));
+    QCOMPARE(rows.at(0).word.size(), qsizetype(4096) * 2048); // x... sorts before y
+}
+
+void TestEngine::fileNameFromPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << u"/home/ann/May.doc"_qs << u"May.doc"_qs;
+    QTest::newRow("no separator") << u"May.doc"_qs << u"May.doc"_qs;
+    QTest::newRow("trailing separator") << u"/tmp/"_qs << QString();
+#ifdef Q_OS_WIN
+    QTest::newRow("backslash") << u"C:\\Reports\\May.doc"_qs << u"May.doc"_qs;
+#else
+    QTest::newRow("backslash is a name character") << u"/tmp/dir\\b.txt"_qs << u"dir\\b.txt"_qs;
+#endif
+}
+
+void TestEngine::fileNameFromPath()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QCOMPARE(corvalen::fileNameFromPath(path), name);
+}
+
+void TestEngine::resultTableCells()
+{
+    QCOMPARE(resultHeaders({CountMode::PerFile, true, true}),
+             (QStringList{u"Filename"_qs, u" Word"_qs, u"Count"_qs}));
+    QCOMPARE(resultHeaders({CountMode::PerFile, false, true}), (QStringList{u" Word"_qs, u"Count"_qs}));
+    QCOMPARE(resultHeaders({CountMode::Combined, true, true}), (QStringList{u" Word"_qs, u"Count"_qs}));
+    QCOMPARE(resultColumns({CountMode::PerFile, true, true}).at(0).widthTwips, 5000);
+    QCOMPARE(resultColumns({CountMode::Combined, true, true}).at(0).widthTwips, 6000);
+
+    ResultTable t(true);
+    t.appendRows({{u"007"_qs, 7}, {u"\U0001F600"_qs, 1234567890123LL}}, u"a.txt"_qs);
+    QCOMPARE(t.cell(0, 0), u"a.txt"_qs);
+    QCOMPARE(t.cell(0, 2), u"7"_qs);
+    QCOMPARE(t.cell(1, 2), u"1234567890123"_qs);
+    for (int c = 0; c < 3; ++c)
+        QCOMPARE(t.cellLength(1, c), t.cell(1, c).size());
+    QCOMPARE(t.total(), 1234567890130LL); // beyond 32 bits
+}
+
+void TestEngine::runModes()
+{
+    ListSource src;
+    src.texts[u"/d/a.txt"_qs] = u"b a b"_qs; // no final CR: glues to the next text when combined
+    src.texts[u"/d/empty.txt"_qs] = QString();
+    src.texts[u"/d/c.txt"_qs] = u"a\rc\r"_qs;
+    const QStringList paths{u"/d/a.txt"_qs, u"/d/empty.txt"_qs, u"/d/c.txt"_qs};
+
+    ResultTable combined = runAnalysis(paths, {CountMode::Combined, true, false}, src);
+    QCOMPARE(clipboardText(combined), u"a \t1\r\nb \t1\r\nba\t1\r\nc \t1\r\n"_qs);
+    QCOMPARE(combined.total(), 4);
+    QCOMPARE(src.read, paths);
+
+    ResultTable perFile = runAnalysis(paths, {CountMode::PerFile, true, false}, src);
+    QCOMPARE(clipboardText(perFile),
+             u"a.txt\ta\t1\r\na.txt\tb\t2\r\nc.txt\ta\t1\r\nc.txt\tc\t1\r\n"_qs);
+    QCOMPARE(perFile.total(), 5);
+
+    ResultTable noName = runAnalysis(paths, {CountMode::PerFile, false, false}, src);
+    QCOMPARE(clipboardText(noName), u"a\t1\r\nb\t2\r\na\t1\r\nc\t1\r\n"_qs);
+    QVERIFY(runAnalysis({u"/d/empty.txt"_qs}, {}, src).isEmpty());
+}
+
+void TestEngine::runReportsFailuresAndGoesOn()
+{
+    ThrowingSource src;
+    QStringList messages;
+    FunctionErrorReporter reporter([&](const QString &m) { messages << m; });
+    const ResultTable t = runAnalysis({u"x"_qs, u"y"_qs}, {CountMode::PerFile, true, true}, src,
+                                      nullptr, &reporter);
+    QVERIFY(t.isEmpty());
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.at(0), u"Out of memory.\r\nin Pellago5/20/2014.Form1.Start at line 274\r\r"
+                             "Please email screenshot of this message to support@quillmark.example"_qs);
+    messages.clear();
+    runAnalysis({u"x"_qs}, {CountMode::Combined, true, true}, src, nullptr, &reporter);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages.at(0).contains(u"at line 122"_qs));
+}
+
+void TestEngine::matchesOracle_data()
+{
+    QTest::addColumn<QStringList>("oracleArgs");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("withFileName");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::newRow("combined, ignore case") << QStringList{u"--combined"_qs, u"--ignore-case"_qs}
+                                           << int(CountMode::Combined) << false << true;
+    QTest::newRow("combined, keep case") << QStringList{u"--combined"_qs} << int(CountMode::Combined)
+                                         << false << false;
+    QTest::newRow("per file with names")
+            << QStringList{u"--per-file"_qs, u"--with-filename"_qs, u"--ignore-case"_qs}
+            << int(CountMode::PerFile) << true << true;
+}
+
+void TestEngine::matchesOracle()
+{
+    QFETCH(QStringList, oracleArgs);
+    QFETCH(int, mode);
+    QFETCH(bool, withFileName);
+    QFETCH(bool, ignoreCase);
+    const QString bench = QStringLiteral(CORVALEN_SHARED_DIR "/bench");
+    if (!QFile::exists(bench + u"/oracle.py"_qs))
+        QSKIP("the reference counter is not beside the project");
+
+    static QTemporaryDir dir;
+    static QStringList files;
+    if (files.isEmpty()) {
+        for (const QString &eol : {u"mixed"_qs, u"cr"_qs}) {
+            const QString out = dir.filePath(u"c-"_qs + eol + u".txt"_qs);
+            QCOMPARE(QProcess::execute(u"python3"_qs, {bench + u"/make_corpus.py"_qs, u"--size"_qs,
+                                                       u"0.5"_qs, u"--eol"_qs, eol, u"--seed"_qs,
+                                                       QString::number(files.size() + 3),
+                                                       u"--out"_qs, out}),
+                     0);
+            files << out;
+        }
+    }
+    QProcess oracle;
+    oracle.start(u"python3"_qs, QStringList{bench + u"/oracle.py"_qs} + oracleArgs + files);
+    QVERIFY(oracle.waitForFinished(120000));
+    QCOMPARE(oracle.exitCode(), 0);
+    const QString expected = QString::fromUtf8(oracle.readAllStandardOutput());
+    const QString expectedTotal = QString::fromUtf8(oracle.readAllStandardError()).trimmed();
+
+    Utf8FileSource source;
+    const ResultTable t = runAnalysis(files, {CountMode(mode), withFileName, ignoreCase}, source);
+    QCOMPARE(u"total "_qs + QString::number(t.total()), expectedTotal);
+    QVERIFY(clipboardText(t) == expected); // QCOMPARE would print megabytes
+}
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"

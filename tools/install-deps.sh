@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The one list of Debian 12 packages Corvalen needs to build, test and run.
+# Installs only what is missing, so a second run is quick.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config
+    # Qt 6 (Widgets, SVG icons, QtTest, uic/rcc) and the OpenGL headers its CMake files ask for
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
+    # document readers and the spreadsheet writer
+    libzip-dev zlib1g-dev libpoppler-cpp-dev libxlsxwriter-dev
+    # the toolbar font (metric-compatible with Calibri)
+    fonts-crosextra-carlito
+    # tests compare against the reference counter
+    python3
+)
+if [ "${CORVALEN_EXTRA_PACKAGES:-}" != "" ]; then
+    read -r -a extra <<< "$CORVALEN_EXTRA_PACKAGES"
+    packages+=("${extra[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
