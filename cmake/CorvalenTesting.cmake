@@ -6,7 +6,7 @@ function(corvalen_add_test)
         set(T_TIMEOUT 300)
     endif()
     add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE Qt6::Test corvalen_core ${T_LIBS})
+    target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
     target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     target_compile_definitions(${T_NAME} PRIVATE
         CORVALEN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

@@ -1,0 +1,10 @@
+#include "app/prompter.h"
+
+namespace corvalen {
+
+QString Prompter::applicationTitle()
+{
+    return QStringLiteral("Corvalen");
+}
+
+} // namespace corvalen
