@@ -1,0 +1,33 @@
+#include "documents/formatreader.h"
+
+#include <QCoreApplication>
+
+namespace corvalen {
+
+QString describeReadError(const ReadOutcome &outcome, const QString &fileName)
+{
+    const auto tr = [](const char *s) { return QCoreApplication::translate("Documents", s); };
+    switch (outcome.error) {
+    case ReadError::None:
+        return QString();
+    case ReadError::NotFound:
+        return tr("The file %1 does not exist.").arg(fileName);
+    case ReadError::IsFolder:
+        return tr("%1 is a folder, not a document.").arg(fileName);
+    case ReadError::PermissionDenied:
+        return tr("%1 could not be opened: permission denied.").arg(fileName);
+    case ReadError::Unsupported:
+        return tr("%1 is not a document that Corvalen can read.").arg(fileName);
+    case ReadError::Damaged:
+        return tr("%1 is damaged: %2.").arg(fileName, outcome.detail);
+    case ReadError::Password:
+        return tr("%1 is protected by a password.").arg(fileName);
+    case ReadError::TooOld:
+        return tr("%1 was made by a word processor too old for Corvalen to read.").arg(fileName);
+    case ReadError::OpenFailed:
+        return tr("%1 could not be opened: %2.").arg(fileName, outcome.detail);
+    }
+    return QString();
+}
+
+} // namespace corvalen

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QFile;
+
+namespace corvalen {
+
+/// Why a document's text could not be obtained.
+enum class ReadError {
+    None,
+    NotFound,         ///< "The file ... does not exist."
+    IsFolder,         ///< "... is a folder, not a document."
+    PermissionDenied, ///< "... could not be opened: permission denied."
+    Unsupported,      ///< "... is not a document that Corvalen can read."
+    Damaged,          ///< "... is damaged: <detail>."
+    Password,         ///< "... is protected by a password."
+    TooOld,           ///< "... was made by a word processor too old for Corvalen to read."
+    OpenFailed,       ///< "... could not be opened: <detail>."
+};
+
+/// The outcome of reading one document.
+struct ReadOutcome
+{
+    ReadError error = ReadError::None;
+    QString detail; ///< for Damaged and OpenFailed: what is wrong, in plain words
+
+    bool ok() const { return error == ReadError::None; }
+    static ReadOutcome success() { return {}; }
+    static ReadOutcome damaged(const QString &what) { return {ReadError::Damaged, what}; }
+    static ReadOutcome fail(ReadError e, const QString &what = QString()) { return {e, what}; }
+};
+
+/// The sentence that tells the user what went wrong with fileName.
+QString describeReadError(const ReadOutcome &outcome, const QString &fileName);
+
+/// Receives a document's text in chunks; paragraphs (including the last) end with 13.
+using TextSink = std::function<void(QStringView chunk)>;
+
+/// One document format. Readers are stateless and may run on several threads at once.
+class FormatReader
+{
+public:
+    virtual ~FormatReader() = default;
+    /// Short name for logs and tests ("docx", "rtf").
+    virtual QString name() const = 0;
+    /// Whether a file starting with these bytes (up to the first 8 KiB) is in this format.
+    virtual bool recognises(QByteArrayView head) const = 0;
+    /// Streams the main-body text of the open file to sink. Must never crash, hang or use
+    /// memory far beyond the text's size, whatever the file holds.
+    virtual ReadOutcome read(QFile &file, const TextSink &sink) const = 0;
+};
+
+/// Every reader, in the order they are asked to recognise a file; plain text comes last.
+const std::vector<std::unique_ptr<FormatReader>> &formatReaders();
+
+} // namespace corvalen
