@@ -1,10 +1,9 @@
-#include <QCoreApplication>
-#include <QTextStream>
+#include "app/application.h"
+#include "cli/commandline.h"
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QTextStream(stdout) << "Corvalen counts the words of documents.\n"
-                           "Usage: corvalen count [OPTIONS] PATH...\n";
-    return 0;
+    if (corvalen::isCommandLine(argc, argv))
+        return corvalen::runCommandLine(argc, argv);
+    return corvalen::runApplication(argc, argv);
 }

@@ -1,0 +1,3 @@
+target_sources(corvalen_gui PRIVATE
+    application.h application.cpp
+)

@@ -1,0 +1,77 @@
+#include "app/qtprompter.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace corvalen {
+
+namespace {
+
+QMessageBox::Icon boxIcon(Prompter::Icon icon)
+{
+    switch (icon) {
+    case Prompter::Icon::Information:
+        return QMessageBox::Information;
+    case Prompter::Icon::Warning:
+        return QMessageBox::Warning;
+    case Prompter::Icon::Critical:
+        return QMessageBox::Critical;
+    case Prompter::Icon::Question:
+        return QMessageBox::Question;
+    case Prompter::Icon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+void QtPrompter::message(const QString &text, const QString &title, Icon icon)
+{
+    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent);
+    box.exec();
+}
+
+bool QtPrompter::askYesNo(const QString &text, const QString &title, bool yesIsDefault)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<QString> QtPrompter::inputText(const QString &prompt, const QString &title,
+                                             const QString &proposal)
+{
+    bool ok = false;
+    const QString answer =
+            QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, proposal, &ok);
+    if (!ok)
+        return std::nullopt;
+    return answer;
+}
+
+QStringList QtPrompter::openFiles(const QString &title, const QStringList &filters)
+{
+    return QFileDialog::getOpenFileNames(m_parent, title, QString(), filters.join(u";;"));
+}
+
+QString QtPrompter::saveFile(const QString &title, const QStringList &filters)
+{
+    // Our own overwrite question follows, so the dialog must not ask too.
+    return QFileDialog::getSaveFileName(m_parent, title, QString(), filters.join(u";;"), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QString QtPrompter::pickFolder(const QString &title)
+{
+    return QFileDialog::getExistingDirectory(m_parent, title);
+}
+
+bool QtPrompter::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+} // namespace corvalen
