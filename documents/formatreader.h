@@ -55,6 +55,10 @@ public:
     /// Streams the main-body text of the open file to sink. Must never crash, hang or use
     /// memory far beyond the text's size, whatever the file holds.
     virtual ReadOutcome read(QFile &file, const TextSink &sink) const = 0;
+    /// Whether read() hands text to the sink as it goes, so that a huge file never has to be held
+    /// whole. The engine then calls read() when it wants the text and cannot take the text back
+    /// if reading fails halfway; readers that check the whole file first return false.
+    virtual bool streams() const { return false; }
 };
 
 /// Every reader, in the order they are asked to recognise a file; plain text comes last.

@@ -1,0 +1,25 @@
+#include "documents/formatreader.h"
+#include "documents/textreader.h"
+
+namespace corvalen {
+
+namespace {
+
+std::vector<std::unique_ptr<FormatReader>> makeReaders()
+{
+    std::vector<std::unique_ptr<FormatReader>> readers;
+    // Recognition goes by content, most specific signature first; plain text takes what is left.
+    // legacy Word, RTF and PDF readers
+    readers.push_back(std::make_unique<PlainTextReader>());
+    return readers;
+}
+
+} // namespace
+
+const std::vector<std::unique_ptr<FormatReader>> &formatReaders()
+{
+    static const std::vector<std::unique_ptr<FormatReader>> readers = makeReaders();
+    return readers;
+}
+
+} // namespace corvalen

@@ -1,0 +1,197 @@
+#include "documents/textreader.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+namespace corvalen {
+
+namespace {
+
+constexpr qsizetype kBlockSize = 1 << 20;
+
+// Control characters that do occur in real text files (tab, line ends, form feed, EOF mark, ESC).
+bool isTextControl(uchar c)
+{
+    return c == 9 || c == 10 || c == 11 || c == 12 || c == 13 || c == 26 || c == 27;
+}
+
+// Few enough stray control characters for the data to be text rather than a binary file.
+template<typename Unit>
+bool looksLikeText(const Unit *data, qsizetype n)
+{
+    qsizetype controls = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto c = data[i];
+        if (c == 0)
+            return false;
+        if (c < 32 && !isTextControl(uchar(c)))
+            ++controls;
+    }
+    return controls * 50 <= n; // at most 2 %
+}
+
+} // namespace
+
+std::optional<QStringConverter::Encoding> encodingFromBom(QByteArrayView data, int *bomLength)
+{
+    const auto starts = [&](std::initializer_list<uchar> bom) {
+        if (data.size() < qsizetype(bom.size()))
+            return false;
+        qsizetype i = 0;
+        for (uchar b : bom)
+            if (uchar(data[i++]) != b)
+                return false;
+        if (bomLength)
+            *bomLength = int(bom.size());
+        return true;
+    };
+    if (starts({0xEF, 0xBB, 0xBF}))
+        return QStringConverter::Utf8;
+    if (starts({0xFF, 0xFE}))
+        return QStringConverter::Utf16LE;
+    if (starts({0xFE, 0xFF}))
+        return QStringConverter::Utf16BE;
+    return std::nullopt;
+}
+
+std::optional<QStringConverter::Encoding> utf16FromZeroBytes(QByteArrayView head)
+{
+    const qsizetype pairs = head.size() / 2;
+    if (pairs == 0)
+        return std::nullopt;
+    qsizetype evenZeros = 0, oddZeros = 0;
+    for (qsizetype i = 0; i < pairs; ++i) {
+        evenZeros += head[2 * i] == 0;
+        oddZeros += head[2 * i + 1] == 0;
+    }
+    // Latin text in UTF-16 has a zero in nearly every other byte, on one side only.
+    const auto decide = [&](qsizetype many, qsizetype few) { return many * 4 >= pairs && few * 8 <= many; };
+    if (decide(oddZeros, evenZeros))
+        return QStringConverter::Utf16LE;
+    if (decide(evenZeros, oddZeros))
+        return QStringConverter::Utf16BE;
+    return std::nullopt;
+}
+
+bool isValidUtf8(QByteArrayView data, bool atEnd)
+{
+    const auto *p = reinterpret_cast<const uchar *>(data.data());
+    const qsizetype n = data.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const uchar c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int len;
+        char32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + len > n) {
+            // A character cut off by the end of the block: check what there is of it.
+            for (qsizetype k = i + 1; k < n; ++k)
+                if ((p[k] & 0xC0) != 0x80)
+                    return false;
+            return !atEnd;
+        }
+        for (int k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
+            || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+bool PlainTextReader::recognises(QByteArrayView head) const
+{
+    if (head.isEmpty() || encodingFromBom(head))
+        return true;
+    if (const auto utf16 = utf16FromZeroBytes(head)) {
+        const qsizetype n = head.size() / 2;
+        std::vector<char16_t> units(n);
+        for (qsizetype i = 0; i < n; ++i) {
+            const uchar a = head[2 * i], b = head[2 * i + 1];
+            units[i] = *utf16 == QStringConverter::Utf16LE ? char16_t(a | b << 8) : char16_t(b | a << 8);
+        }
+        return looksLikeText(units.data(), n);
+    }
+    return looksLikeText(reinterpret_cast<const uchar *>(head.data()), head.size());
+}
+
+ReadOutcome PlainTextReader::read(QFile &file, const TextSink &sink) const
+{
+    QByteArray block(kBlockSize, Qt::Uninitialized);
+    qint64 n = file.read(block.data(), block.size());
+    if (n < 0)
+        return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
+    const QByteArrayView first(block.constData(), n);
+
+    // The first block decides the encoding; a file valid as UTF-8 there is taken as UTF-8.
+    QStringConverter::Encoding encoding = QStringConverter::Utf8;
+    bool windows1252 = false;
+    if (const auto bom = encodingFromBom(first))
+        encoding = *bom;
+    else if (const auto utf16 = utf16FromZeroBytes(first.first(std::min<qsizetype>(n, 8192))))
+        encoding = *utf16;
+    else
+        windows1252 = !isValidUtf8(first, file.atEnd());
+    QStringDecoder decoder = windows1252 ? QStringDecoder("windows-1252") : QStringDecoder(encoding);
+    if (!decoder.isValid())
+        decoder = QStringDecoder(QStringConverter::Latin1);
+
+    bool lastWasCr = false;
+    bool any = false;
+    QChar last;
+    QString text;
+    for (;;) {
+        if (n <= 0)
+            break;
+        text = decoder(QByteArrayView(block.constData(), n));
+        qsizetype out = 0;
+        QChar *d = text.data();
+        for (qsizetype i = 0, size = text.size(); i < size; ++i) {
+            const QChar c = d[i];
+            if (c == u'\n') {
+                if (lastWasCr) {
+                    lastWasCr = false;
+                    continue; // the LF of CR LF
+                }
+                d[out++] = u'\r';
+            } else {
+                lastWasCr = c == u'\r';
+                d[out++] = c;
+            }
+        }
+        text.truncate(out);
+        if (!text.isEmpty()) {
+            any = true;
+            last = text.back();
+            sink(text);
+        }
+        n = file.read(block.data(), block.size());
+        if (n < 0)
+            return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
+    }
+    // Every paragraph ends with a CR, the last one too; an empty file is one empty paragraph.
+    if (!any || last != u'\r')
+        sink(u"\r");
+    return ReadOutcome::success();
+}
+
+} // namespace corvalen
