@@ -1,4 +1,7 @@
+#include "documents/docxreader.h"
 #include "documents/formatreader.h"
+#include "documents/htmlreader.h"
+#include "documents/odtreader.h"
 #include "documents/textreader.h"
 
 namespace corvalen {
@@ -10,6 +13,10 @@ std::vector<std::unique_ptr<FormatReader>> makeReaders()
     std::vector<std::unique_ptr<FormatReader>> readers;
     // Recognition goes by content, most specific signature first; plain text takes what is left.
     // legacy Word, RTF and PDF readers
+    readers.push_back(std::make_unique<OdtReader>());
+    readers.push_back(std::make_unique<DocxReader>()); // any other zip archive; hands ODF on
+    readers.push_back(std::make_unique<FlatOdtReader>());
+    readers.push_back(std::make_unique<HtmlReader>());
     readers.push_back(std::make_unique<PlainTextReader>());
     return readers;
 }

@@ -1,0 +1,188 @@
+#include "documents/documentengine.h"
+
+#include "app/errorreport.h"
+#include "documents/availability.h"
+#include "documents/formatreader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <exception>
+#include <new>
+#include <optional>
+
+Q_LOGGING_CATEGORY(lcDocuments, "corvalen.documents")
+
+namespace corvalen {
+
+namespace {
+
+constexpr qsizetype kHeadSize = 8192;
+constexpr qsizetype kChunkSize = 1 << 20;
+
+QString tr(const char *s)
+{
+    return QCoreApplication::translate("Documents", s);
+}
+
+// A step that cannot do its work; carries the sentence for the error report.
+struct StepFailure
+{
+    QString description;
+};
+
+// Everything one call holds: like the reader's three object references, gone when it returns.
+struct Call
+{
+    bool started = false;
+    std::optional<QFile> file;
+    const FormatReader *reader = nullptr;
+    bool haveRange = false;
+    QString text; // the text of a reader that checks the whole file before giving any
+};
+
+ReadOutcome openDocument(const QString &path, Call &call)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        return ReadOutcome::fail(ReadError::NotFound);
+    if (info.isDir())
+        return ReadOutcome::fail(ReadError::IsFolder);
+    // Pipes and devices could block or never end; documents are regular files.
+    if (!info.isFile())
+        return ReadOutcome::fail(ReadError::Unsupported);
+    call.file.emplace(path);
+    QFile &file = *call.file;
+    if (!file.open(QIODevice::ReadOnly)) {
+        const ReadOutcome outcome = !QFileInfo::exists(path) ? ReadOutcome::fail(ReadError::NotFound)
+                : !info.isReadable() || file.error() == QFileDevice::PermissionsError
+                ? ReadOutcome::fail(ReadError::PermissionDenied)
+                : ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
+        call.file.reset();
+        return outcome;
+    }
+    const QByteArray head = file.read(kHeadSize);
+    if (file.error() != QFileDevice::NoError || !file.seek(0)) {
+        const ReadOutcome outcome = ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
+        call.file.reset();
+        return outcome;
+    }
+    for (const auto &reader : formatReaders()) {
+        if (reader->recognises(head)) {
+            call.reader = reader.get();
+            break;
+        }
+    }
+    if (!call.reader) {
+        call.file.reset();
+        return ReadOutcome::fail(ReadError::Unsupported);
+    }
+    if (call.reader->streams())
+        return ReadOutcome::success();
+    // Readers of structured formats check the whole file here, so that a damaged or protected
+    // document fails to open rather than giving half a text.
+    ReadOutcome outcome = call.reader->read(file, [&call](QStringView chunk) { call.text.append(chunk); });
+    if (!outcome.ok()) {
+        call.text = QString();
+        call.file.reset();
+        call.reader = nullptr;
+    }
+    return outcome;
+}
+
+} // namespace
+
+DocumentEngine::DocumentEngine(ErrorReporter *reporter, const DocumentEngineStatus *status)
+    : m_reporter(reporter), m_status(status)
+{
+}
+
+void DocumentEngine::readText(const QString &path, const Sink &sink)
+{
+    const QString shownName = QDir::toNativeSeparators(path);
+    const auto step = [&](int line, auto &&body) {
+        QString description;
+        try {
+            body();
+            return;
+        } catch (const StepFailure &f) {
+            description = f.description;
+        } catch (const std::bad_alloc &) {
+            description = tr("Out of memory while reading %1.").arg(shownName);
+        } catch (const std::exception &e) {
+            description = tr("%1 could not be read: %2.").arg(shownName, QString::fromLocal8Bit(e.what()));
+        }
+        qCDebug(lcDocuments) << "step" << line << "failed:" << description;
+        if (m_reporter)
+            m_reporter->reportError(description, QString::fromUtf16(kReaderTag), line);
+    };
+    const auto noDocument = [] { throw StepFailure{tr("No document is open.")}; };
+    const auto notStarted = [] { throw StepFailure{tr("The document engine is not running.")}; };
+
+    Call call;
+    step(102, [&] {
+        if (m_status && !m_status->canStart())
+            throw StepFailure{tr("The document engine could not be started.")};
+        call.started = true;
+    });
+    step(106, [&] {
+        if (!call.started)
+            notStarted();
+        const ReadOutcome outcome = openDocument(path, call);
+        if (!outcome.ok())
+            throw StepFailure{describeReadError(outcome, shownName)};
+    });
+    step(110, [&] {
+        if (!call.file)
+            noDocument();
+        call.haveRange = true;
+    });
+    step(114, [&] {
+        if (!call.haveRange)
+            noDocument();
+        if (call.reader->streams()) {
+            QChar last;
+            bool any = false;
+            const ReadOutcome outcome = call.reader->read(*call.file, [&](QStringView chunk) {
+                if (chunk.isEmpty())
+                    return;
+                any = true;
+                last = chunk.back();
+                sink(chunk);
+            });
+            if (any && last != u'\r')
+                sink(u"\r");
+            if (!outcome.ok())
+                throw StepFailure{describeReadError(outcome, shownName)};
+            return;
+        }
+        if (!call.text.isEmpty() && call.text.back() != u'\r')
+            call.text.append(u'\r');
+        const QStringView text(call.text);
+        for (qsizetype at = 0; at < text.size(); at += kChunkSize)
+            sink(text.sliced(at, std::min(kChunkSize, text.size() - at)));
+    });
+    step(118, [&] {
+        if (!call.file)
+            noDocument();
+        call.file->close();
+        call.file.reset();
+        call.text = QString();
+    });
+    step(122, [&] {
+        if (!call.started)
+            notStarted();
+    });
+}
+
+QString DocumentEngine::returnDocumentString(const QString &path)
+{
+    QString text;
+    readText(path, [&text](QStringView chunk) { text.append(chunk); });
+    return text;
+}
+
+} // namespace corvalen

@@ -1,0 +1,428 @@
+#include "documents/xmlscanner.h"
+
+#include "documents/textreader.h"
+
+#include <QStringDecoder>
+
+#include <cstring>
+
+namespace corvalen {
+
+namespace {
+
+inline bool isSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
+
+inline bool endsName(char c)
+{
+    return isSpace(c) || c == '/' || c == '>' || c == '=';
+}
+
+void splitQName(std::string_view qname, std::string_view &prefix, std::string_view &local)
+{
+    const auto colon = qname.find(':');
+    if (colon == std::string_view::npos) {
+        prefix = {};
+        local = qname;
+    } else {
+        prefix = qname.substr(0, colon);
+        local = qname.substr(colon + 1);
+    }
+}
+
+// Writes one code point as UTF-16; returns the position after it.
+inline char16_t *putCodePoint(char16_t *o, char32_t cp)
+{
+    if (cp < 0x10000) {
+        *o++ = char16_t(cp);
+    } else {
+        cp -= 0x10000;
+        *o++ = char16_t(0xD800 + (cp >> 10));
+        *o++ = char16_t(0xDC00 + (cp & 0x3FF));
+    }
+    return o;
+}
+
+// Decodes the entity reference at p (just after '&'); returns its length including ';' or 0.
+size_t decodeEntity(const char *p, const char *end, char32_t &cp)
+{
+    const char *semi = static_cast<const char *>(std::memchr(p, ';', std::min<size_t>(end - p, 12)));
+    if (!semi)
+        return 0;
+    const std::string_view name(p, semi - p);
+    if (name == "lt")
+        cp = '<';
+    else if (name == "gt")
+        cp = '>';
+    else if (name == "amp")
+        cp = '&';
+    else if (name == "quot")
+        cp = '"';
+    else if (name == "apos")
+        cp = '\'';
+    else if (name.size() >= 2 && name[0] == '#') {
+        const bool hex = name[1] == 'x';
+        std::string_view digits = name.substr(hex ? 2 : 1);
+        if (digits.empty())
+            return 0;
+        char32_t v = 0;
+        for (char c : digits) {
+            int d;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
+            else
+                return 0;
+            v = v * (hex ? 16 : 10) + d;
+            if (v > 0x10FFFF)
+                return 0;
+        }
+        if (v == 0 || (v >= 0xD800 && v <= 0xDFFF))
+            return 0;
+        cp = v;
+    } else {
+        return 0; // never expanded: DOCTYPE entities are not ours to resolve
+    }
+    return name.size() + 1;
+}
+
+} // namespace
+
+XmlScanner::XmlScanner(std::string_view data, std::span<const std::string_view> namespaces)
+    : m_begin(data.data()), m_pos(data.data()), m_end(data.data() + data.size()), m_namespaces(namespaces)
+{
+    m_stack.reserve(64);
+}
+
+XmlScanner::Token XmlScanner::fail(const char *what)
+{
+    m_error = QString::fromLatin1(what);
+    m_pos = m_end;
+    m_stack.clear();
+    return Token::Error;
+}
+
+int XmlScanner::resolve(std::string_view prefix, bool isAttribute) const
+{
+    if (prefix.empty() && isAttribute)
+        return kNoNamespace;
+    for (auto it = m_bindings.rbegin(); it != m_bindings.rend(); ++it)
+        if (it->prefix == prefix)
+            return it->ns;
+    return prefix.empty() ? kNoNamespace : kOtherNamespace;
+}
+
+std::string_view XmlScanner::attribute(int ns, std::string_view localName, bool *found) const
+{
+    for (const Attribute &a : m_attributes) {
+        if (a.local == localName && resolve(a.prefix, true) == ns) {
+            if (found)
+                *found = true;
+            return a.value;
+        }
+    }
+    if (found)
+        *found = false;
+    return {};
+}
+
+bool XmlScanner::skipPast(std::string_view terminator)
+{
+    const std::string_view rest(m_pos, m_end - m_pos);
+    const auto at = rest.find(terminator);
+    if (at == std::string_view::npos)
+        return false;
+    m_pos += at + terminator.size();
+    return true;
+}
+
+bool XmlScanner::skipDoctype()
+{
+    // Skipped unread, internal subset and all: declarations here are never acted upon.
+    int subset = 0;
+    const char *p = m_pos + 9;
+    while (p < m_end) {
+        const char c = *p;
+        if (c == '"' || c == '\'') {
+            const void *q = std::memchr(p + 1, c, m_end - p - 1);
+            if (!q)
+                return false;
+            p = static_cast<const char *>(q) + 1;
+            continue;
+        }
+        if (c == '[')
+            ++subset;
+        else if (c == ']')
+            subset = std::max(0, subset - 1);
+        else if (c == '>' && subset == 0) {
+            m_pos = p + 1;
+            return true;
+        }
+        ++p;
+    }
+    return false;
+}
+
+XmlScanner::Token XmlScanner::next()
+{
+    if (m_pendingEnd) {
+        m_pendingEnd = false;
+        m_stack.pop_back();
+        while (!m_bindings.empty() && m_bindings.back().depth > int(m_stack.size()))
+            m_bindings.pop_back();
+        return Token::EndElement;
+    }
+    for (;;) {
+        if (m_pos >= m_end) {
+            if (!m_stack.empty())
+                return fail("its XML ends in the middle of an element");
+            return Token::End;
+        }
+        if (*m_pos != '<') {
+            const char *lt = static_cast<const char *>(std::memchr(m_pos, '<', m_end - m_pos));
+            if (!lt)
+                lt = m_end;
+            m_text = std::string_view(m_pos, lt - m_pos);
+            m_cdata = false;
+            m_pos = lt;
+            if (!m_stack.empty())
+                return Token::Text;
+            continue; // white space outside the root element
+        }
+        if (m_end - m_pos < 2)
+            return fail("its XML ends in the middle of a tag");
+        const char c = m_pos[1];
+        if (c == '/')
+            return endTag();
+        if (c == '?') {
+            if (!skipPast("?>"))
+                return fail("its XML ends in the middle of a processing instruction");
+            continue;
+        }
+        if (c == '!') {
+            const std::string_view rest(m_pos, std::min<ptrdiff_t>(m_end - m_pos, 9));
+            if (rest.starts_with("<!--")) {
+                m_pos += 4;
+                if (!skipPast("-->"))
+                    return fail("its XML ends in the middle of a comment");
+                continue;
+            }
+            if (rest.starts_with("<![CDATA[")) {
+                const char *start = m_pos + 9;
+                m_pos = start;
+                if (!skipPast("]]>"))
+                    return fail("its XML ends in the middle of a CDATA section");
+                m_text = std::string_view(start, m_pos - 3 - start);
+                m_cdata = true;
+                if (!m_stack.empty())
+                    return Token::Text;
+                continue;
+            }
+            if (rest.starts_with("<!DOCTYPE")) {
+                if (!skipDoctype())
+                    return fail("its XML ends in the middle of a document type declaration");
+                continue;
+            }
+            return fail("its XML holds a declaration that is not allowed there");
+        }
+        return startTag();
+    }
+}
+
+XmlScanner::Token XmlScanner::startTag()
+{
+    const char *p = m_pos + 1;
+    const char *nameStart = p;
+    while (p < m_end && !endsName(*p))
+        ++p;
+    if (p == nameStart || p >= m_end)
+        return fail(p >= m_end ? "its XML ends in the middle of a tag" : "its XML has a tag without a name");
+    const std::string_view qname(nameStart, p - nameStart);
+    if (m_stack.size() >= size_t(kMaxDepth))
+        return fail("its XML nests too deeply");
+    const int depth = int(m_stack.size()) + 1;
+
+    m_attributes.clear();
+    bool selfClosing = false;
+    for (;;) {
+        while (p < m_end && isSpace(*p))
+            ++p;
+        if (p >= m_end)
+            return fail("its XML ends in the middle of a tag");
+        if (*p == '>') {
+            ++p;
+            break;
+        }
+        if (*p == '/') {
+            if (p + 1 < m_end && p[1] == '>') {
+                selfClosing = true;
+                p += 2;
+                break;
+            }
+            return fail("its XML has a malformed tag");
+        }
+        const char *attrStart = p;
+        while (p < m_end && !endsName(*p))
+            ++p;
+        const std::string_view attrName(attrStart, p - attrStart);
+        while (p < m_end && isSpace(*p))
+            ++p;
+        if (attrName.empty() || p >= m_end || *p != '=')
+            return fail("its XML has a malformed attribute");
+        ++p;
+        while (p < m_end && isSpace(*p))
+            ++p;
+        if (p >= m_end || (*p != '"' && *p != '\''))
+            return fail("its XML has a malformed attribute");
+        const char quote = *p++;
+        const char *close = static_cast<const char *>(std::memchr(p, quote, m_end - p));
+        if (!close)
+            return fail("its XML ends in the middle of a tag");
+        Attribute a;
+        splitQName(attrName, a.prefix, a.local);
+        a.value = std::string_view(p, close - p);
+        p = close + 1;
+        if (a.prefix.empty() && a.local == "xmlns") {
+            m_bindings.push_back({std::string_view(), kNoNamespace, depth});
+        } else if (a.prefix == "xmlns") {
+            m_bindings.push_back({a.local, kOtherNamespace, depth});
+        } else {
+            m_attributes.push_back(a);
+            continue;
+        }
+        if (!a.value.empty()) {
+            m_bindings.back().ns = kOtherNamespace;
+            for (size_t i = 0; i < m_namespaces.size(); ++i)
+                if (m_namespaces[i] == a.value)
+                    m_bindings.back().ns = int(i);
+        }
+    }
+    m_stack.push_back(qname);
+    std::string_view prefix;
+    splitQName(qname, prefix, m_localName);
+    m_elementNs = resolve(prefix, false);
+    m_pendingEnd = selfClosing;
+    m_pos = p;
+    return Token::StartElement;
+}
+
+XmlScanner::Token XmlScanner::endTag()
+{
+    const char *p = m_pos + 2;
+    const char *nameStart = p;
+    while (p < m_end && !endsName(*p))
+        ++p;
+    const std::string_view qname(nameStart, p - nameStart);
+    while (p < m_end && isSpace(*p))
+        ++p;
+    if (p >= m_end)
+        return fail("its XML ends in the middle of a tag");
+    if (*p != '>' || m_stack.empty() || m_stack.back() != qname)
+        return fail("its XML elements are not properly nested");
+    std::string_view prefix;
+    splitQName(qname, prefix, m_localName);
+    m_elementNs = resolve(prefix, false);
+    m_stack.pop_back();
+    while (!m_bindings.empty() && m_bindings.back().depth > int(m_stack.size()))
+        m_bindings.pop_back();
+    m_pos = p + 1;
+    return Token::EndElement;
+}
+
+void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string &out)
+{
+    // UTF-16 never needs more units than UTF-8 has bytes, nor an entity more than its reference.
+    const size_t old = out.size();
+    out.resize(old + raw.size());
+    char16_t *o = out.data() + old;
+    const auto *p = reinterpret_cast<const unsigned char *>(raw.data());
+    const auto *end = p + raw.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            if (c == '&' && !cdata) {
+                char32_t cp;
+                if (const size_t len = decodeEntity(reinterpret_cast<const char *>(p + 1),
+                                                    reinterpret_cast<const char *>(end), cp)) {
+                    o = putCodePoint(o, cp);
+                    p += len + 1;
+                    continue;
+                }
+            }
+            *o++ = c;
+            ++p;
+            continue;
+        }
+        int len;
+        char32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            *o++ = 0xFFFD;
+            ++p;
+            continue;
+        }
+        bool ok = end - p >= len;
+        for (int k = 1; ok && k < len; ++k) {
+            ok = (p[k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        if (ok)
+            ok = !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
+                   || (cp >= 0xD800 && cp <= 0xDFFF));
+        if (!ok) {
+            *o++ = 0xFFFD;
+            ++p;
+            continue;
+        }
+        o = putCodePoint(o, cp);
+        p += len;
+    }
+    out.resize(o - out.data());
+}
+
+void normaliseXmlEncoding(QByteArray &xml)
+{
+    int bomLength = 0;
+    const auto bom = encodingFromBom(xml, &bomLength);
+    if (bom && *bom == QStringConverter::Utf8) {
+        xml.remove(0, bomLength);
+        return;
+    }
+    if (bom) {
+        QStringDecoder decoder(*bom);
+        xml = QString(decoder(xml)).toUtf8();
+        return;
+    }
+    // A declared 8-bit encoding other than UTF-8 (rare in packages, allowed by XML).
+    if (!xml.startsWith("<?xml"))
+        return;
+    const qsizetype declEnd = xml.indexOf("?>");
+    const qsizetype enc = xml.indexOf("encoding=", 0);
+    if (declEnd < 0 || enc < 0 || enc > declEnd || enc + 10 >= declEnd)
+        return;
+    const char quote = xml.at(enc + 9);
+    const qsizetype close = xml.indexOf(quote, enc + 10);
+    if (close < 0 || close > declEnd)
+        return;
+    const QByteArray name = xml.mid(enc + 10, close - enc - 10).toLower();
+    if (name == "utf-8" || name == "utf8")
+        return;
+    QStringDecoder decoder(name.constData());
+    if (decoder.isValid())
+        xml = QString(decoder(xml)).toUtf8();
+}
+
+} // namespace corvalen

@@ -1,0 +1,150 @@
+#include "documents/zippackage.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QList>
+
+#include <zip.h>
+
+namespace corvalen {
+
+namespace {
+
+QString tr(const char *s)
+{
+    return QCoreApplication::translate("Documents", s);
+}
+
+} // namespace
+
+ZipPackage::~ZipPackage()
+{
+    if (m_zip)
+        zip_discard(m_zip);
+}
+
+ReadOutcome ZipPackage::open(QFile &file)
+{
+    const qint64 size = file.size();
+    const uchar *data = size > 0 ? file.map(0, size) : nullptr;
+    if (!data) {
+        // Not mappable (or empty): read it, which also makes a vanished file an error here.
+        file.seek(0);
+        m_copy = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
+        data = reinterpret_cast<const uchar *>(m_copy.constData());
+    }
+    const qint64 length = data == reinterpret_cast<const uchar *>(m_copy.constData()) ? m_copy.size() : size;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *source = zip_source_buffer_create(data, zip_uint64_t(length), 0, &error);
+    if (!source) {
+        zip_error_fini(&error);
+        return ReadOutcome::damaged(tr("it is not a complete zip archive"));
+    }
+    m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+    const int code = zip_error_code_zip(&error);
+    zip_error_fini(&error);
+    if (!m_zip) {
+        zip_source_free(source);
+        if (code == ZIP_ER_MEMORY)
+            throw std::bad_alloc();
+        return ReadOutcome::damaged(tr("it is not a complete zip archive"));
+    }
+    return ReadOutcome::success();
+}
+
+bool ZipPackage::contains(const char *name) const
+{
+    return m_zip && zip_name_locate(m_zip, name, 0) >= 0;
+}
+
+ReadOutcome ZipPackage::read(const QByteArray &name, QByteArray &out) const
+{
+    out.clear();
+    const zip_int64_t index = m_zip ? zip_name_locate(m_zip, name.constData(), 0) : -1;
+    if (index < 0)
+        return ReadOutcome::damaged(tr("its part %1 is missing").arg(QString::fromUtf8(name)));
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(m_zip, zip_uint64_t(index), 0, &st) != 0)
+        return ReadOutcome::damaged(tr("its part %1 cannot be read").arg(QString::fromUtf8(name)));
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+        return ReadOutcome::fail(ReadError::Password);
+
+    const qint64 compressed = (st.valid & ZIP_STAT_COMP_SIZE) ? qint64(st.comp_size) : 0;
+    const qint64 limit = std::min(kMaxEntrySize, std::max<qint64>(1 << 20, compressed * kMaxRatio));
+    const qint64 claimed = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : 0;
+    const auto bomb = [&] {
+        out.clear();
+        return ReadOutcome::damaged(tr("its part %1 inflates to far more data than a document holds")
+                                            .arg(QString::fromUtf8(name)));
+    };
+    if (claimed > limit)
+        return bomb();
+
+    zip_file_t *zf = zip_fopen_index(m_zip, zip_uint64_t(index), 0);
+    if (!zf) {
+        if (zip_error_code_zip(zip_get_error(m_zip)) == ZIP_ER_NOPASSWD)
+            return ReadOutcome::fail(ReadError::Password);
+        return ReadOutcome::damaged(tr("its part %1 cannot be read").arg(QString::fromUtf8(name)));
+    }
+    // The header's size is only a hint: the limit holds for what actually comes out.
+    out.resize(std::min<qint64>(claimed + 1, limit + 1));
+    qint64 done = 0;
+    for (;;) {
+        if (done == out.size()) {
+            if (done > limit) {
+                zip_fclose(zf);
+                return bomb();
+            }
+            out.resize(std::min<qint64>(std::max<qint64>(done * 2, 1 << 16), limit + 1));
+        }
+        const zip_int64_t n = zip_fread(zf, out.data() + done, zip_uint64_t(out.size() - done));
+        if (n < 0) {
+            const int code = zip_error_code_zip(zip_file_get_error(zf));
+            zip_fclose(zf);
+            out.clear();
+            if (code == ZIP_ER_MEMORY)
+                throw std::bad_alloc();
+            return ReadOutcome::damaged(code == ZIP_ER_CRC
+                                                ? tr("its part %1 fails its checksum").arg(QString::fromUtf8(name))
+                                                : tr("its part %1 cannot be unpacked").arg(QString::fromUtf8(name)));
+        }
+        if (n == 0)
+            break;
+        done += n;
+    }
+    zip_fclose(zf);
+    if (done > limit)
+        return bomb();
+    out.resize(done);
+    return ReadOutcome::success();
+}
+
+QByteArray resolvePartName(const QByteArray &baseFolder, const QByteArray &target)
+{
+    QByteArray path = target;
+    const qsizetype cut = path.indexOf('#');
+    if (cut >= 0)
+        path.truncate(cut);
+    path.replace('\\', '/');
+    if (!path.startsWith('/'))
+        path = baseFolder + '/' + path;
+    QList<QByteArray> parts;
+    for (const QByteArray &piece : path.split('/')) {
+        if (piece.isEmpty() || piece == ".")
+            continue;
+        if (piece == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.append(piece);
+    }
+    // Relationship targets are URIs: spaces and the like come percent-encoded.
+    return QByteArray::fromPercentEncoding(parts.join('/'));
+}
+
+} // namespace corvalen
