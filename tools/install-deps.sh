@@ -14,6 +14,8 @@ packages=(
     fonts-crosextra-carlito
     # tests compare against the reference counter
     python3
+    # tests open the exported workbook in LibreOffice Calc (the check is skipped without it)
+    libreoffice-calc-nogui
 )
 if [ "${CORVALEN_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<< "$CORVALEN_EXTRA_PACKAGES"

@@ -1,0 +1,461 @@
+#include "engine/analysisrun.h"
+#include "results/resultlayouts.h"
+#include "results/spreadsheetlayout.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <zip.h>
+
+#include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace corvalen;
+
+namespace {
+
+ResultTable table(std::vector<WordCount> rows)
+{
+    ResultTable t;
+    t.appendRows(rows);
+    return t;
+}
+
+const QStringList kTwoHeaders{QStringLiteral(" Word"), QStringLiteral("Count")};
+const QStringList kThreeHeaders{QStringLiteral("Filename"), QStringLiteral(" Word"), QStringLiteral("Count")};
+
+QByteArray textLayout(const ResultTable &t, const QStringList &headers)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    if (!writeResultsText(t, headers, buffer, &error))
+        qWarning() << error;
+    return buffer.data();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// One file out of a zip archive.
+QByteArray unzip(const QString &archive, const char *entry)
+{
+    int err = 0;
+    zip_t *z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &err);
+    if (!z)
+        return {};
+    QByteArray data;
+    zip_stat_t st;
+    if (zip_stat(z, entry, 0, &st) == 0) {
+        if (zip_file_t *f = zip_fopen(z, entry, 0)) {
+            data.resize(qsizetype(st.size));
+            if (zip_fread(f, data.data(), st.size) != zip_int64_t(st.size))
+                data.clear();
+            zip_fclose(f);
+        }
+    }
+    zip_close(z);
+    return data;
+}
+
+struct SheetCell
+{
+    QString type; // "n" for numbers, "inlineStr" or "s" for text
+    QString text;
+};
+
+struct Sheet
+{
+    QMap<QString, SheetCell> cells; // by reference ("A1")
+    QList<double> widths;
+};
+
+Sheet parseSheet(const QByteArray &xml)
+{
+    Sheet sheet;
+    QXmlStreamReader r(xml);
+    QString ref;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (!r.isStartElement())
+            continue;
+        if (r.name() == u"col") {
+            // libxlsxwriter adds the font's padding to the width asked for; keep the part asked for.
+            sheet.widths << std::floor(r.attributes().value(QLatin1String("width")).toDouble());
+        } else if (r.name() == u"c") {
+            ref = r.attributes().value(QLatin1String("r")).toString();
+            const QString t = r.attributes().value(QLatin1String("t")).toString();
+            sheet.cells[ref].type = t.isEmpty() ? QStringLiteral("n") : t;
+        } else if (r.name() == u"v" || r.name() == u"t") {
+            sheet.cells[ref].text = r.readElementText();
+        }
+    }
+    return sheet;
+}
+
+} // namespace
+
+class TestResults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void textFileLayout_data();
+    void textFileLayout();
+    void clipboardLayout_data();
+    void clipboardLayout();
+    void clipboardStreamsTheSameText();
+    void clipboardMatchesReferenceCounter_data();
+    void clipboardMatchesReferenceCounter();
+    void saveTextFile();
+    void failedSaveLeavesTheOldFile();
+    void deviceFailureIsReported();
+    void spreadsheetCells();
+    void spreadsheetWithFileNames();
+    void spreadsheetSheetSplit();
+    void spreadsheetEmptyAndLongCells();
+    void spreadsheetToDevice();
+    void spreadsheetFailureNamesTheFile();
+    void spreadsheetOpensInLibreOffice();
+};
+
+void TestResults::textFileLayout_data()
+{
+    QTest::addColumn<QList<WordCount>>("rows");
+    QTest::addColumn<bool>("fileNames");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("two rows") << QList<WordCount>{{"apple", 12}, {"fig", 3}} << false
+                              << QByteArray(" Word\tCount\t\r\napple\t12   \t\r\nfig  \t3    \t\r\n\r\n");
+    QTest::newRow("empty list: header and an empty line")
+            << QList<WordCount>{} << false << QByteArray(" Word\tCount\t\r\n\r\n");
+    QTest::newRow("long cells widen past the header")
+            << QList<WordCount>{{"ab", 1}, {"elephant", 123456}} << false
+            << QByteArray(" Word   \tCount \t\r\nab      \t1     \t\r\nelephant\t123456\t\r\n\r\n");
+    // Widths are UTF-16 code units: é is 1, the emoji 2; the bytes are UTF-8.
+    QTest::newRow("non-ASCII") << QList<WordCount>{{u"\U0001F600"_qs, 1}, {u"caf\u00e9s"_qs, 2}} << false
+                               << QByteArray(" Word\tCount\t\r\n\xf0\x9f\x98\x80   \t1    \t\r\n"
+                                             "caf\xc3\xa9s\t2    \t\r\n\r\n");
+    QTest::newRow("file name column") << QList<WordCount>{{"x", 1}, {"yy", 2}} << true
+                                      << QByteArray("Filename\t Word\tCount\t\r\n"
+                                                    "a.txt   \tx    \t1    \t\r\n"
+                                                    "a.txt   \tyy   \t2    \t\r\n\r\n");
+}
+
+void TestResults::textFileLayout()
+{
+    QFETCH(QList<WordCount>, rows);
+    QFETCH(bool, fileNames);
+    QFETCH(QByteArray, expected);
+    ResultTable t(fileNames);
+    t.appendRows(std::vector<WordCount>(rows.begin(), rows.end()), QStringLiteral("a.txt"));
+    QCOMPARE(textLayout(t, fileNames ? kThreeHeaders : kTwoHeaders), expected);
+}
+
+void TestResults::clipboardLayout_data()
+{
+    QTest::addColumn<QList<WordCount>>("rows");
+    QTest::addColumn<bool>("fileNames");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("two rows") << QList<WordCount>{{"apple", 12}, {"fig", 3}} << false
+                              << u"apple\t12\r\nfig  \t3\r\n"_qs;
+    QTest::newRow("empty list") << QList<WordCount>{} << false << QString();
+    QTest::newRow("headers do not count") << QList<WordCount>{{"a", 1}, {"b", 1}} << false
+                                          << u"a\t1\r\nb\t1\r\n"_qs;
+    QTest::newRow("surrogate pair is two wide") << QList<WordCount>{{u"\U0001F600"_qs, 1}, {"ab", 1}} << false
+                                                << u"\U0001F600\t1\r\nab\t1\r\n"_qs;
+    QTest::newRow("count padded except in the last column")
+            << QList<WordCount>{{"a", 9}, {"b", 10}} << true
+            << u"f.txt\ta\t9\r\nf.txt\tb\t10\r\n"_qs;
+}
+
+void TestResults::clipboardLayout()
+{
+    QFETCH(QList<WordCount>, rows);
+    QFETCH(bool, fileNames);
+    QFETCH(QString, expected);
+    ResultTable t(fileNames);
+    t.appendRows(std::vector<WordCount>(rows.begin(), rows.end()), QStringLiteral("f.txt"));
+    QCOMPARE(clipboardText(t), expected);
+}
+
+void TestResults::clipboardStreamsTheSameText()
+{
+    std::vector<WordCount> rows;
+    for (int i = 0; i < 100000; ++i)
+        rows.push_back({QString::number(i * 7919 % 100003) + u"\u00e9", i % 37});
+    const ResultTable t = table(rows);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(writeClipboardText(t, buffer));
+    QCOMPARE(buffer.data(), clipboardText(t).toUtf8());
+}
+
+void TestResults::clipboardMatchesReferenceCounter_data()
+{
+    QTest::addColumn<bool>("combined");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::addColumn<bool>("withFileName");
+    QTest::newRow("combined, case kept") << true << false << false;
+    QTest::newRow("combined, case ignored") << true << true << false;
+    QTest::newRow("per file with names") << false << true << true;
+    QTest::newRow("per file without names") << false << false << false;
+}
+
+// The layout of counted text against the reference counter's clipboard output.
+void TestResults::clipboardMatchesReferenceCounter()
+{
+    QFETCH(bool, combined);
+    QFETCH(bool, ignoreCase);
+    QFETCH(bool, withFileName);
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        QSKIP("python3 is not installed");
+    QTemporaryDir tmp;
+    const QString shared = QStringLiteral(CORVALEN_SHARED_DIR "/bench/");
+    QProcess make;
+    make.start(python, {shared + u"make_corpus.py", u"--size"_qs, u"0.03"_qs, u"--files"_qs, u"3"_qs,
+                        u"--out"_qs, tmp.filePath(u"c"_qs)});
+    QVERIFY(make.waitForFinished(120000));
+    QCOMPARE(make.exitCode(), 0);
+    QStringList files;
+    QDirIterator it(tmp.filePath(u"c"_qs), {u"*.txt"_qs}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    QCOMPARE(files.size(), 3);
+
+    CountOptions options;
+    options.mode = combined ? CountMode::Combined : CountMode::PerFile;
+    options.ignoreCase = ignoreCase;
+    options.withFileName = withFileName;
+    Utf8FileSource source;
+    const ResultTable t = runAnalysis(files, options, source);
+
+    QStringList args{shared + u"oracle.py"};
+    args << (combined ? u"--combined"_qs : u"--per-file"_qs);
+    if (ignoreCase)
+        args << u"--ignore-case"_qs;
+    if (withFileName)
+        args << u"--with-filename"_qs;
+    QProcess oracle;
+    oracle.start(python, args + files);
+    QVERIFY(oracle.waitForFinished(300000));
+    QCOMPARE(oracle.exitCode(), 0);
+    const QByteArray expected = oracle.readAllStandardOutput();
+    QVERIFY(expected.size() > 1000);
+    const QByteArray actual = clipboardText(t).toUtf8();
+    QCOMPARE(actual.size(), expected.size());
+    QVERIFY(actual == expected);
+    QCOMPARE(oracle.readAllStandardError().trimmed(), "total " + QByteArray::number(t.total()));
+}
+
+void TestResults::saveTextFile()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"results"_qs); // a name without extension stays so
+    QVERIFY(QFile(path).open(QIODevice::WriteOnly)); // an existing file is replaced
+    const ResultTable t = table({{"apple", 12}, {"fig", 3}});
+    QString error;
+    QVERIFY2(saveResultsText(t, kTwoHeaders, path, &error), qPrintable(error));
+    QCOMPARE(readFile(path), textLayout(t, kTwoHeaders));
+    QVERIFY(saveClipboardText(t, path, &error));
+    QCOMPARE(readFile(path), QByteArray("apple\t12\r\nfig  \t3\r\n"));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"results"_qs});
+
+    const QString missing = tmp.filePath(u"no/such/folder/out.txt"_qs);
+    QVERIFY(!saveResultsText(t, kTwoHeaders, missing, &error));
+    QVERIFY2(error.contains(QDir::toNativeSeparators(missing)), qPrintable(error));
+    QVERIFY(!saveResultsText(t, kTwoHeaders, tmp.path(), &error)); // a folder
+    QVERIFY2(error.contains(QDir::toNativeSeparators(tmp.path())), qPrintable(error));
+}
+
+// A write that fails half-way (the file-size limit) must not touch the file already there.
+void TestResults::failedSaveLeavesTheOldFile()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"out.txt"_qs);
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("old contents");
+    }
+    std::vector<WordCount> rows;
+    for (int i = 0; i < 200000; ++i)
+        rows.push_back({u"word"_qs + QString::number(i), i + 1});
+    const ResultTable t = table(rows);
+
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 100000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString textError, sheetError;
+    const bool textSaved = saveResultsText(t, kTwoHeaders, path, &textError);
+    const bool sheetSaved = saveResultsSpreadsheet(t, kTwoHeaders, path, &sheetError);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!textSaved);
+    QVERIFY2(textError.contains(path), qPrintable(textError));
+    QVERIFY(!sheetSaved);
+    QVERIFY2(sheetError.contains(path), qPrintable(sheetError));
+    QCOMPARE(readFile(path), QByteArray("old contents"));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_qs});
+}
+
+void TestResults::deviceFailureIsReported()
+{
+    QBuffer readOnly;
+    readOnly.open(QIODevice::ReadOnly);
+    QString error;
+    QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QBuffer): ReadOnly device");
+    QVERIFY(!writeResultsText(table({{"a", 1}}), kTwoHeaders, readOnly, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestResults::spreadsheetCells()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"r.xlsx"_qs);
+    const ResultTable t = table({{"007", 1}, {"a=b", 2}, {u"\u4e2d\u6587"_qs, 3}, {"x_x0041_y", 4},
+                                 {u"v\u000bt"_qs, 5}, {"elephants", 1234567}});
+    QString error;
+    QVERIFY2(saveResultsSpreadsheet(t, kTwoHeaders, path, &error), qPrintable(error));
+    const Sheet s = parseSheet(unzip(path, "xl/worksheets/sheet1.xml"));
+    QCOMPARE(s.cells.value(u"A1"_qs).text, u" Word"_qs); // leading blank kept
+    QCOMPARE(s.cells.value(u"B1"_qs).text, u"Count"_qs);
+    QVERIFY(s.cells.value(u"A1"_qs).type != u"n");
+    QCOMPARE(s.cells.value(u"A2"_qs).text, u"007"_qs); // text: zeros kept
+    QVERIFY(s.cells.value(u"A2"_qs).type != u"n");
+    QCOMPARE(s.cells.value(u"B2"_qs).type, u"n"_qs);
+    QCOMPARE(s.cells.value(u"B2"_qs).text, u"1"_qs);
+    QCOMPARE(s.cells.value(u"A3"_qs).text, u"a=b"_qs); // the first column keeps its "="
+    QCOMPARE(s.cells.value(u"A4"_qs).text, u"\u4e2d\u6587"_qs);
+    QCOMPARE(s.cells.value(u"A5"_qs).text, u"x_x005F_x0041_y"_qs); // read by Excel as x_x0041_y
+    QCOMPARE(s.cells.value(u"A6"_qs).text, u"v_x000B_t"_qs);
+    QCOMPARE(s.cells.value(u"B7"_qs).text, u"1234567"_qs);
+    QCOMPARE(s.cells.size(), 14);
+    // Fitted: the widest cell (9 characters; the CJK word counts 4) plus a margin.
+    QCOMPARE(s.widths, QList<double>({10, 8}));
+}
+
+void TestResults::spreadsheetWithFileNames()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"r.xlsx"_qs);
+    ResultTable t(true);
+    t.appendRows({{"=a=b=", 1}, {"c", 2}}, u"f=1.txt"_qs);
+    QVERIFY(saveResultsSpreadsheet(t, kThreeHeaders, path));
+    const Sheet s = parseSheet(unzip(path, "xl/worksheets/sheet1.xml"));
+    QCOMPARE(s.cells.value(u"A1"_qs).text, u"Filename"_qs);
+    QCOMPARE(s.cells.value(u"B1"_qs).text, u" Word"_qs);
+    QCOMPARE(s.cells.value(u"A2"_qs).text, u"f=1.txt"_qs);
+    QCOMPARE(s.cells.value(u"B2"_qs).text, u"ab"_qs); // "=" removed from the later columns
+    QCOMPARE(s.cells.value(u"C3"_qs).text, u"2"_qs);
+    QCOMPARE(s.cells.value(u"C3"_qs).type, u"n"_qs);
+    QCOMPARE(s.widths, QList<double>({9, 6, 6}));
+}
+
+void TestResults::spreadsheetSheetSplit()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"r.xlsx"_qs);
+    std::vector<WordCount> rows;
+    for (int i = 1; i <= 7; ++i)
+        rows.push_back({u"w"_qs + QString(i * 2, u'x'), i});
+    QVERIFY(saveResultsSpreadsheet(table(rows), kTwoHeaders, path, nullptr, 3));
+    const QByteArray book = unzip(path, "xl/workbook.xml");
+    QVERIFY(book.contains("name=\"Sheet1\"") && book.contains("name=\"Sheet3\""));
+    QVERIFY(!book.contains("name=\"Sheet4\""));
+    int expectedCount = 1;
+    for (int n = 1; n <= 3; ++n) {
+        const Sheet s = parseSheet(unzip(path, QStringLiteral("xl/worksheets/sheet%1.xml").arg(n).toUtf8().constData()));
+        QCOMPARE(s.cells.value(u"A1"_qs).text, u" Word"_qs); // header repeated on every sheet
+        QCOMPARE(s.cells.value(u"B1"_qs).text, u"Count"_qs);
+        const int dataRows = n < 3 ? 3 : 1;
+        QCOMPARE(s.cells.size(), 2 + 2 * dataRows);
+        for (int r = 2; r < 2 + dataRows; ++r, ++expectedCount)
+            QCOMPARE(s.cells.value(u"B"_qs + QString::number(r)).text, QString::number(expectedCount));
+        // Each sheet fitted to its own rows.
+        QCOMPARE(s.widths.at(0), double(1 + 2 * (n * 3 < 7 ? n * 3 : 7)) + 1);
+    }
+}
+
+void TestResults::spreadsheetEmptyAndLongCells()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"r.xlsx"_qs);
+    QVERIFY(saveResultsSpreadsheet(ResultTable(), kTwoHeaders, path));
+    Sheet s = parseSheet(unzip(path, "xl/worksheets/sheet1.xml"));
+    QCOMPARE(s.cells.size(), 2);
+    QCOMPARE(s.widths, QList<double>({6, 6}));
+
+    // A word longer than a cell holds is cut at the limit, not split inside a surrogate pair.
+    const QString longWord = QString(kCellTextLimit - 1, u'a') + u"\U0001F600";
+    QString error;
+    QVERIFY2(saveResultsSpreadsheet(table({{longWord, 1}}), kTwoHeaders, path, &error), qPrintable(error));
+    s = parseSheet(unzip(path, "xl/worksheets/sheet1.xml"));
+    QCOMPARE(s.cells.value(u"A2"_qs).text, QString(kCellTextLimit - 1, u'a'));
+    QCOMPARE(s.widths.at(0), 255.0);
+}
+
+void TestResults::spreadsheetToDevice()
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(writeResultsSpreadsheet(table({{"a", 1}}), kTwoHeaders, buffer));
+    QVERIFY(buffer.data().startsWith("PK\x03\x04"));
+}
+
+void TestResults::spreadsheetFailureNamesTheFile()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"missing/r.xlsx"_qs);
+    QString error;
+    QVERIFY(!saveResultsSpreadsheet(table({{"a", 1}}), kTwoHeaders, path, &error));
+    QVERIFY2(error.contains(path), qPrintable(error));
+}
+
+void TestResults::spreadsheetOpensInLibreOffice()
+{
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty())
+        QSKIP("LibreOffice is not installed");
+    // Writer alone cannot load a workbook: Calc's import filters must be there.
+    if (!QFileInfo::exists(QFileInfo(QFileInfo(soffice).canonicalFilePath()).dir().filePath(u"libscfiltlo.so"_qs)))
+        QSKIP("LibreOffice Calc is not installed");
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"r.xlsx"_qs);
+    ResultTable t(true);
+    t.appendRows({{"007", 1}, {"a=b", 2}, {u"\u00e9t\u00e9"_qs, 3}, {u"v\u000bt"_qs, 4}, {"x_x0041_y", 5}},
+                 u"doc 1.txt"_qs);
+    QVERIFY(saveResultsSpreadsheet(t, kThreeHeaders, path));
+    QProcess p;
+    p.start(soffice, {u"-env:UserInstallation=file://"_qs + tmp.filePath(u"profile"_qs), u"--headless"_qs,
+                      u"--convert-to"_qs, u"csv:Text - txt - csv (StarCalc):44,34,76"_qs, u"--outdir"_qs,
+                      tmp.path(), path});
+    QVERIFY(p.waitForFinished(180000));
+    const QByteArray csv = readFile(tmp.filePath(u"r.csv"_qs));
+    QVERIFY2(!csv.isEmpty(), p.readAllStandardError().constData());
+    const QList<QByteArray> lines = csv.trimmed().split('\n');
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines.at(0).trimmed(), QByteArray("Filename, Word,Count"));
+    QCOMPARE(lines.at(1).trimmed(), QByteArray("doc 1.txt,007,1"));
+    QCOMPARE(lines.at(2).trimmed(), QByteArray("doc 1.txt,ab,2"));
+    QCOMPARE(lines.at(3).trimmed(), QByteArray("doc 1.txt,\xc3\xa9t\xc3\xa9,3"));
+    QCOMPARE(lines.at(5).trimmed(), QByteArray("doc 1.txt,x_x0041_y,5"));
+}
+
+QTEST_GUILESS_MAIN(TestResults)
+#include "tst_results.moc"
