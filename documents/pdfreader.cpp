@@ -1,0 +1,116 @@
+#include "documents/pdfreader.h"
+
+#include "documents/legacysupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#if __has_include(<poppler-document.h>)
+#define CORVALEN_HAVE_POPPLER 1
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-page.h>
+
+#include <climits>
+#include <memory>
+#include <mutex>
+#endif
+
+namespace corvalen {
+
+namespace {
+
+QString tr(const char *s) { return QCoreApplication::translate("Documents", s); }
+
+#ifdef CORVALEN_HAVE_POPPLER
+void quiet(const std::string &, void *) {}
+
+void silencePoppler()
+{
+    // Poppler complains on stderr about every flaw it repairs; damaged files are our business.
+    static std::once_flag once;
+    std::call_once(once, [] { poppler::set_debug_error_function(quiet, nullptr); });
+}
+
+/// Writes the words of one page, one paragraph per line: a word whose vertical middle lies
+/// outside the previous word's height starts a new line.
+void writePage(const poppler::page &page, TextWriter &out)
+{
+    const std::vector<poppler::text_box> words = page.text_list();
+    bool lineOpen = false;
+    double top = 0, bottom = 0;
+    bool spaceAfter = false;
+    for (const poppler::text_box &word : words) {
+        const poppler::rectf box = word.bbox();
+        const double middle = box.y() + box.height() / 2;
+        if (lineOpen && (middle < top || middle > bottom)) {
+            out.put(char16_t(13));
+            lineOpen = false;
+        } else if (lineOpen && spaceAfter) {
+            out.put(char16_t(' '));
+        }
+        const poppler::ustring text = word.text();
+        out.put(QStringView(reinterpret_cast<const char16_t *>(text.data()), qsizetype(text.size())));
+        lineOpen = true;
+        top = box.y();
+        bottom = box.y() + box.height();
+        spaceAfter = word.has_space_after();
+    }
+    if (lineOpen)
+        out.put(char16_t(13));
+}
+#endif
+
+} // namespace
+
+QString PdfReader::name() const
+{
+    return QStringLiteral("pdf");
+}
+
+bool PdfReader::available()
+{
+#ifdef CORVALEN_HAVE_POPPLER
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool PdfReader::recognises(QByteArrayView head) const
+{
+    // The header may follow some bytes of junk; readers of PDF look for it in the first kilobyte.
+    return head.first(std::min<qsizetype>(head.size(), 1024)).indexOf("%PDF-") >= 0;
+}
+
+ReadOutcome PdfReader::read(QFile &file, const TextSink &sink) const
+{
+#ifdef CORVALEN_HAVE_POPPLER
+    silencePoppler();
+    const FileBytes bytes(file);
+    const QByteArrayView data = bytes.view();
+    if (data.size() > INT_MAX)
+        return ReadOutcome::fail(ReadError::OpenFailed, tr("it is too large"));
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_raw_data(data.data(), int(data.size())));
+    if (!doc)
+        return ReadOutcome::damaged(tr("its structure cannot be read"));
+    if (doc->is_locked())
+        return ReadOutcome::fail(ReadError::Password);
+    TextWriter out(sink);
+    const int pages = doc->pages();
+    for (int i = 0; i < pages; ++i) {
+        const std::unique_ptr<poppler::page> page(doc->create_page(i));
+        if (page)
+            writePage(*page, out);
+    }
+    // A PDF without a text layer (a scan) has no words; that is not an error.
+    out.finish();
+    return ReadOutcome::success();
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(sink);
+    return ReadOutcome::fail(ReadError::Unsupported);
+#endif
+}
+
+} // namespace corvalen

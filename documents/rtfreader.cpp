@@ -1,0 +1,508 @@
+#include "documents/rtfreader.h"
+
+#include "documents/legacysupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QHash>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <string_view>
+#include <vector>
+
+namespace corvalen {
+
+namespace {
+
+// Symbol fonts have no code page; their bytes name glyphs.
+constexpr int SymbolCodepage = -2;
+
+enum class Kw : uint8_t {
+    Skip,       // a destination that is not body text
+    FontTable,
+    Char,       // a character (value in the table)
+    Nothing,    // a mark that adds no character (note and comment references)
+    Unicode,    // \uN
+    UnicodeSkip,// \ucN
+    Bin,
+    AnsiCpg,
+    Ansi, Mac, Pc, Pca,
+    DefaultFont,
+    Font,
+    FontCharset,
+    FontCodepage,
+    Hidden,
+    Deleted,
+    Plain,
+};
+
+struct Keyword
+{
+    std::string_view name;
+    Kw kind;
+    char16_t value = 0;
+};
+
+// Sorted by name for binary search.
+constexpr std::array keywords = std::to_array<Keyword>({
+    {"aftncn", Kw::Skip}, {"aftnsep", Kw::Skip}, {"aftnsepc", Kw::Skip},
+    {"ansi", Kw::Ansi}, {"ansicpg", Kw::AnsiCpg},
+    {"atnauthor", Kw::Skip}, {"atndate", Kw::Skip}, {"atnicn", Kw::Skip}, {"atnid", Kw::Skip},
+    {"atnparent", Kw::Skip}, {"atnref", Kw::Skip}, {"atntime", Kw::Skip},
+    {"annotation", Kw::Skip},
+    {"bin", Kw::Bin}, {"bkmkend", Kw::Skip}, {"bkmkstart", Kw::Skip}, {"bullet", Kw::Char, 0x2022},
+    {"cell", Kw::Char, 13}, {"chatn", Kw::Nothing}, {"chdate", Kw::Nothing}, {"chftn", Kw::Nothing},
+    {"chftnsep", Kw::Nothing}, {"chftnsepc", Kw::Nothing}, {"chpgn", Kw::Nothing}, {"chtime", Kw::Nothing},
+    {"colortbl", Kw::Skip}, {"column", Kw::Char, 14}, {"comment", Kw::Skip}, {"cpg", Kw::FontCodepage},
+    {"datastore", Kw::Skip}, {"deff", Kw::DefaultFont}, {"deleted", Kw::Deleted}, {"do", Kw::Skip},
+    {"docvar", Kw::Skip},
+    {"emdash", Kw::Char, 0x2014}, {"emspace", Kw::Char, 0x2003}, {"endash", Kw::Char, 0x2013},
+    {"enspace", Kw::Char, 0x2002},
+    {"f", Kw::Font}, {"fcharset", Kw::FontCharset}, {"fldinst", Kw::Skip}, {"fonttbl", Kw::FontTable},
+    {"footer", Kw::Skip}, {"footerf", Kw::Skip}, {"footerl", Kw::Skip}, {"footerr", Kw::Skip},
+    {"footnote", Kw::Skip}, {"ftncn", Kw::Skip}, {"ftnsep", Kw::Skip}, {"ftnsepc", Kw::Skip},
+    {"generator", Kw::Skip},
+    {"header", Kw::Skip}, {"headerf", Kw::Skip}, {"headerl", Kw::Skip}, {"headerr", Kw::Skip},
+    {"info", Kw::Skip},
+    {"ldblquote", Kw::Char, 0x201C}, {"line", Kw::Char, 11}, {"listoverridetable", Kw::Skip},
+    {"listtable", Kw::Skip}, {"listtext", Kw::Skip}, {"lquote", Kw::Char, 0x2018},
+    {"ltrmark", Kw::Char, 0x200E},
+    {"mac", Kw::Mac},
+    {"nestcell", Kw::Char, 13}, {"nestrow", Kw::Char, 13}, {"nonesttables", Kw::Skip},
+    {"nonshppict", Kw::Skip},
+    {"object", Kw::Skip},
+    {"page", Kw::Char, 12}, {"par", Kw::Char, 13}, {"pc", Kw::Pc}, {"pca", Kw::Pca},
+    {"pgdsctbl", Kw::Skip}, {"pict", Kw::Skip}, {"plain", Kw::Plain}, {"pn", Kw::Skip},
+    {"pntext", Kw::Skip}, {"private", Kw::Skip},
+    {"qmspace", Kw::Char, 0x2005},
+    {"rdblquote", Kw::Char, 0x201D}, {"revtbl", Kw::Skip}, {"row", Kw::Char, 13},
+    {"rquote", Kw::Char, 0x2019}, {"rsidtbl", Kw::Skip}, {"rtlmark", Kw::Char, 0x200F},
+    {"rxe", Kw::Skip},
+    // A section break ends its paragraph, as in the other formats (a page-break character
+    // here would join the words on either side).
+    {"sect", Kw::Char, 13},
+    {"shp", Kw::Skip}, {"shpgrp", Kw::Skip}, {"shppict", Kw::Skip}, {"shprslt", Kw::Skip},
+    {"stylesheet", Kw::Skip},
+    {"tab", Kw::Char, 9}, {"tc", Kw::Skip}, {"tcn", Kw::Skip}, {"template", Kw::Skip},
+    {"txe", Kw::Skip},
+    {"u", Kw::Unicode}, {"uc", Kw::UnicodeSkip}, {"upr", Kw::Skip}, {"userprops", Kw::Skip},
+    {"v", Kw::Hidden},
+    {"xe", Kw::Skip}, {"xmlnstbl", Kw::Skip},
+    {"zwj", Kw::Char, 0x200D}, {"zwnj", Kw::Char, 0x200C},
+});
+
+const std::vector<Keyword> &sortedKeywords()
+{
+    static const std::vector<Keyword> sorted = [] {
+        std::vector<Keyword> v(keywords.begin(), keywords.end());
+        std::sort(v.begin(), v.end(), [](const Keyword &a, const Keyword &b) { return a.name < b.name; });
+        return v;
+    }();
+    return sorted;
+}
+
+const Keyword *findKeyword(std::string_view name)
+{
+    const std::vector<Keyword> &k = sortedKeywords();
+    auto it = std::lower_bound(k.begin(), k.end(), name, [](const Keyword &a, std::string_view n) { return a.name < n; });
+    return (it != k.end() && it->name == name) ? &*it : nullptr;
+}
+
+/// The code page of a font charset (\fcharsetN); 0 means "the document's code page".
+int codepageOfCharset(int charset)
+{
+    switch (charset) {
+    case 2: return SymbolCodepage;
+    case 77: return 10000;
+    case 128: return 932;
+    case 129: return 949;
+    case 130: return 1361;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    case 254: return 437;
+    case 255: return 850;
+    default: return 0;
+    }
+}
+
+bool isMultiByte(int codepage)
+{
+    return codepage == 932 || codepage == 936 || codepage == 949 || codepage == 950 || codepage == 1361;
+}
+
+const char *codepageName(int codepage)
+{
+    switch (codepage) {
+    case 437: return "IBM437";
+    case 850: return "IBM850";
+    case 874: return "windows-874";
+    case 932: return "Shift_JIS";
+    case 936: return "GBK";
+    case 949: return "windows-949";
+    case 950: return "Big5";
+    case 1250: return "windows-1250";
+    case 1251: return "windows-1251";
+    case 1253: return "windows-1253";
+    case 1254: return "windows-1254";
+    case 1255: return "windows-1255";
+    case 1256: return "windows-1256";
+    case 1257: return "windows-1257";
+    case 1258: return "windows-1258";
+    case 10000: return "macintosh";
+    default: return nullptr;
+    }
+}
+
+struct Group
+{
+    int32_t font = -1;   // -1: the default font
+    int32_t unicodeSkip = 1;
+    bool skip = false;   // inside a destination that is not body text
+    bool hidden = false;
+    bool deleted = false;
+    bool fontTable = false;
+};
+
+// Deeper nesting than this is only ever hostile; further groups share their parent's state.
+constexpr qsizetype MaxDepth = 1 << 16;
+
+class RtfParser
+{
+public:
+    explicit RtfParser(const TextSink &sink) : m_out(sink) {}
+
+    void run(QByteArrayView rtf);
+
+private:
+    bool emitting() const { return !m_state.skip && !m_state.hidden && !m_state.deleted; }
+    void character(char16_t c);
+    void byte(uchar b);
+    void flushBytes();
+    int currentCodepage();
+    void controlWord(std::string_view name, bool hasParam, int32_t param, const char *&p, const char *end);
+
+    TextWriter m_out;
+    Group m_state;
+    std::vector<Group> m_stack;
+    qsizetype m_overflow = 0;
+    int m_docCodepage = 1252;
+    int32_t m_defaultFont = 0;
+    int32_t m_fontBeingDefined = -1;
+    QHash<int32_t, int> m_fontCodepages;
+    int32_t m_pendingSkip = 0; // characters still to skip after \uN
+    QByteArray m_bytes;        // 8-bit text waiting to be decoded
+    int m_bytesCodepage = 1252;
+    std::map<int, QStringDecoder> m_decoders;
+    int32_t m_cachedFont = INT32_MIN;
+    int m_cachedCodepage = 1252;
+};
+
+int RtfParser::currentCodepage()
+{
+    const int32_t font = m_state.font < 0 ? m_defaultFont : m_state.font;
+    if (font != m_cachedFont) {
+        m_cachedFont = font;
+        m_cachedCodepage = m_fontCodepages.value(font, 0);
+    }
+    return m_cachedCodepage ? m_cachedCodepage : m_docCodepage;
+}
+
+void RtfParser::character(char16_t c)
+{
+    if (m_pendingSkip > 0) {
+        --m_pendingSkip;
+        return;
+    }
+    if (!emitting())
+        return;
+    flushBytes();
+    m_out.put(c);
+}
+
+void RtfParser::byte(uchar b)
+{
+    if (m_pendingSkip > 0) {
+        --m_pendingSkip;
+        return;
+    }
+    if (!emitting())
+        return;
+    const int cp = currentCodepage();
+    if (!m_bytes.isEmpty() && cp != m_bytesCodepage)
+        flushBytes();
+    if (m_bytes.isEmpty()) {
+        if (cp == 1252) {
+            m_out.put(windows1252(b));
+            return;
+        }
+        if (cp == SymbolCodepage) {
+            // Symbol fonts: the private-use code point Word uses for the glyph.
+            m_out.put(char16_t(b < 0x20 ? b : 0xF000 + b));
+            return;
+        }
+        if (b < 0x80 && !isMultiByte(cp)) {
+            m_out.put(char16_t(b));
+            return;
+        }
+    }
+    m_bytesCodepage = cp;
+    m_bytes.append(char(b));
+}
+
+void RtfParser::flushBytes()
+{
+    if (m_bytes.isEmpty())
+        return;
+    const char *name = codepageName(m_bytesCodepage);
+    auto it = m_decoders.find(m_bytesCodepage);
+    if (it == m_decoders.end() && name)
+        it = m_decoders.emplace(m_bytesCodepage, QStringDecoder(name)).first;
+    if (it != m_decoders.end() && it->second.isValid()) {
+        m_out.put(QString(it->second.decode(m_bytes)));
+    } else {
+        for (char b : std::as_const(m_bytes))
+            m_out.put(windows1252(uchar(b)));
+    }
+    m_bytes.clear();
+}
+
+void RtfParser::controlWord(std::string_view name, bool hasParam, int32_t param, const char *&p, const char *end)
+{
+    const Keyword *k = findKeyword(name);
+    if (!k) {
+        // An unknown word still counts as one character of a \uN fallback.
+        if (m_pendingSkip > 0)
+            --m_pendingSkip;
+        return;
+    }
+    switch (k->kind) {
+    case Kw::Skip:
+        m_state.skip = true;
+        return;
+    case Kw::FontTable:
+        m_state.skip = true;
+        m_state.fontTable = true;
+        return;
+    case Kw::Char:
+        character(k->value);
+        return;
+    case Kw::Nothing:
+        if (m_pendingSkip > 0)
+            --m_pendingSkip;
+        return;
+    case Kw::Unicode: {
+        const char16_t c = char16_t(param < 0 ? param + 65536 : param);
+        m_pendingSkip = 0;
+        if (emitting()) {
+            flushBytes();
+            m_out.put(c);
+        }
+        m_pendingSkip = m_state.unicodeSkip;
+        return;
+    }
+    case Kw::UnicodeSkip:
+        m_state.unicodeSkip = std::max(0, param);
+        return;
+    case Kw::Bin:
+        // Binary data of the given length follows the word; it is never text.
+        if (hasParam && param > 0)
+            p += std::min<qint64>(param, end - p);
+        return;
+    case Kw::AnsiCpg:
+        if (hasParam && param > 0)
+            m_docCodepage = param;
+        return;
+    case Kw::Ansi: m_docCodepage = 1252; return;
+    case Kw::Mac: m_docCodepage = 10000; return;
+    case Kw::Pc: m_docCodepage = 437; return;
+    case Kw::Pca: m_docCodepage = 850; return;
+    case Kw::DefaultFont:
+        m_defaultFont = param;
+        m_cachedFont = INT32_MIN;
+        return;
+    case Kw::Font:
+        if (m_state.fontTable)
+            m_fontBeingDefined = param;
+        else
+            m_state.font = param;
+        return;
+    case Kw::FontCharset:
+        if (m_state.fontTable && m_fontBeingDefined >= 0 && !m_fontCodepages.contains(m_fontBeingDefined)) {
+            m_fontCodepages.insert(m_fontBeingDefined, codepageOfCharset(param));
+            m_cachedFont = INT32_MIN;
+        }
+        return;
+    case Kw::FontCodepage:
+        if (m_state.fontTable && m_fontBeingDefined >= 0 && param > 0) {
+            m_fontCodepages.insert(m_fontBeingDefined, param);
+            m_cachedFont = INT32_MIN;
+        }
+        return;
+    case Kw::Hidden:
+        m_state.hidden = !hasParam || param != 0;
+        return;
+    case Kw::Deleted:
+        m_state.deleted = !hasParam || param != 0;
+        return;
+    case Kw::Plain:
+        m_state.hidden = false;
+        m_state.deleted = false;
+        m_state.font = -1;
+        return;
+    }
+}
+
+void RtfParser::run(QByteArrayView rtf)
+{
+    const char *p = rtf.data();
+    const char *const end = p + rtf.size();
+    // Text before the first group is not part of the document.
+    while (p < end && *p != '{')
+        ++p;
+    bool started = false;
+    while (p < end) {
+        const char c = *p++;
+        switch (c) {
+        case '{':
+            started = true;
+            if (m_stack.size() < MaxDepth)
+                m_stack.push_back(m_state);
+            else
+                ++m_overflow;
+            break;
+        case '}':
+            m_pendingSkip = 0;
+            if (m_overflow > 0) {
+                --m_overflow;
+            } else if (!m_stack.empty()) {
+                flushBytes();
+                m_state = m_stack.back();
+                m_stack.pop_back();
+                m_cachedFont = INT32_MIN;
+                if (m_stack.empty() && started)
+                    p = end; // the document's group is closed; anything after it is not RTF
+            }
+            break;
+        case '\\': {
+            if (p >= end)
+                break;
+            const char d = *p;
+            if ((d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z')) {
+                const char *nameStart = p;
+                while (p < end && ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')))
+                    ++p;
+                const std::string_view name(nameStart, size_t(std::min<qsizetype>(p - nameStart, 32)));
+                bool negative = false;
+                bool hasParam = false;
+                qint64 value = 0;
+                if (p < end && *p == '-' && p + 1 < end && p[1] >= '0' && p[1] <= '9') {
+                    negative = true;
+                    ++p;
+                }
+                while (p < end && *p >= '0' && *p <= '9') {
+                    hasParam = true;
+                    if (value < (qint64(1) << 40))
+                        value = value * 10 + (*p - '0');
+                    ++p;
+                }
+                if (p < end && *p == ' ')
+                    ++p;
+                value = std::clamp<qint64>(negative ? -value : value, INT32_MIN, INT32_MAX);
+                controlWord(name, hasParam, int32_t(value), p, end);
+                break;
+            }
+            ++p;
+            switch (d) {
+            case '\'': {
+                int v = 0;
+                int digits = 0;
+                while (digits < 2 && p < end && std::isxdigit(uchar(*p))) {
+                    const char h = *p++;
+                    v = v * 16 + (h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
+                    ++digits;
+                }
+                if (digits > 0)
+                    byte(uchar(v));
+                break;
+            }
+            case '\\': case '{': case '}':
+                character(char16_t(d));
+                break;
+            case '~': character(0x00A0); break;
+            case '-': character(31); break;
+            case '_': character(30); break;
+            case '*': m_state.skip = true; break;
+            case '\r': case '\n': character(13); break;
+            default: break;
+            }
+            break;
+        }
+        case '\r':
+        case '\n':
+            break;
+        case '\t':
+            character(9);
+            break;
+        case '\0':
+            break;
+        default:
+            if (uchar(c) < 0x20)
+                break; // stray control bytes are not text
+            if (m_pendingSkip == 0 && emitting() && m_bytes.isEmpty() && uchar(c) >= 0x20 && uchar(c) < 0x80) {
+                // The common case: a run of plain ASCII text.
+                const char *runStart = p - 1;
+                while (p < end && uchar(*p) >= 0x20 && uchar(*p) < 0x80 && *p != '\\' && *p != '{' && *p != '}')
+                    ++p;
+                m_out.putLatin1(runStart, p - runStart);
+            } else {
+                byte(uchar(c));
+            }
+            break;
+        }
+    }
+    flushBytes();
+    m_out.finish();
+}
+
+} // namespace
+
+QString RtfReader::name() const
+{
+    return QStringLiteral("rtf");
+}
+
+bool RtfReader::recognises(QByteArrayView head) const
+{
+    if (head.startsWith("\xEF\xBB\xBF"))
+        head = head.sliced(3);
+    while (!head.isEmpty() && (head.front() == ' ' || head.front() == '\r' || head.front() == '\n' || head.front() == '\t'))
+        head = head.sliced(1);
+    return head.startsWith("{\\rtf");
+}
+
+ReadOutcome RtfReader::readBytes(QByteArrayView rtf, const TextSink &sink)
+{
+    RtfParser parser(sink);
+    parser.run(rtf);
+    return ReadOutcome::success();
+}
+
+ReadOutcome RtfReader::read(QFile &file, const TextSink &sink) const
+{
+    const FileBytes bytes(file);
+    return readBytes(bytes.view(), sink);
+}
+
+} // namespace corvalen
