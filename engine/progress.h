@@ -34,3 +34,6 @@ private:
 };
 
 } // namespace corvalen
+
+#include <QMetaType>
+Q_DECLARE_METATYPE(corvalen::Phase)

@@ -3,6 +3,7 @@
 #include "engine/wordtally.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -80,3 +81,5 @@ private:
 };
 
 } // namespace corvalen
+
+Q_DECLARE_METATYPE(corvalen::ResultTable)

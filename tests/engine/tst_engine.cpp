@@ -1,11 +1,14 @@
 #include "referencemodel.h"
 
 #include "app/errorreport.h"
+#include "engine/analysisjob.h"
 #include "engine/analysisrun.h"
 #include "engine/wordtally.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -151,6 +154,7 @@ private slots:
     void runReportsFailuresAndGoesOn();
     void matchesOracle_data();
     void matchesOracle();
+    void jobRunsOffThreadAndReportsOnCaller();
 };
 
 void TestEngine::cleaning_data()
@@ -425,6 +429,44 @@ void TestEngine::matchesOracle()
     const ResultTable t = runAnalysis(files, {CountMode(mode), withFileName, ignoreCase}, source);
     QCOMPARE(u"total "_qs + QString::number(t.total()), expectedTotal);
     QVERIFY(clipboardText(t) == expected); // QCOMPARE would print megabytes
+}
+
+void TestEngine::jobRunsOffThreadAndReportsOnCaller()
+{
+    // A source that fails once, from the worker thread, then gives text.
+    struct Source : TextSource
+    {
+        QThread *readThread = nullptr;
+        void readText(const QString &path, const Sink &sink) override
+        {
+            readThread = QThread::currentThread();
+            if (path == u"bad"_qs)
+                throw std::bad_alloc();
+            sink(u"b a b\r"_qs);
+        }
+    } source;
+    QThread *reportThread = nullptr;
+    QStringList messages;
+    FunctionErrorReporter reporter([&](const QString &m) {
+        reportThread = QThread::currentThread();
+        messages << m;
+    });
+
+    AnalysisJob job;
+    QSignalSpy finished(&job, &AnalysisJob::finished);
+    QSignalSpy progress(&job, &AnalysisJob::progressChanged);
+    QVERIFY(job.start({u"bad"_qs, u"good"_qs}, {CountMode::PerFile, false, true}, &source, &reporter));
+    QVERIFY(job.isRunning());
+    QVERIFY(!job.start({u"good"_qs}, {}, &source, &reporter)); // a second start is ignored
+    QVERIFY(finished.wait(10000));
+    QVERIFY(!job.isRunning());
+    QVERIFY(source.readThread != QThread::currentThread());
+    QCOMPARE(reportThread, QThread::currentThread());
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages.at(0).contains(u"at line 274"_qs));
+    const auto table = finished.at(0).at(0).value<ResultTable>();
+    QCOMPARE(clipboardText(table), u"a\t1\r\nb\t2\r\n"_qs);
+    QVERIFY(!progress.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

@@ -1,0 +1,126 @@
+#include "engine/analysisjob.h"
+
+#include <QSemaphore>
+#include <QThread>
+
+namespace corvalen {
+
+namespace {
+
+// Forwards a report on the target thread (direct when already there).
+class ForwardingReporter : public ErrorReporter
+{
+public:
+    explicit ForwardingReporter(ErrorReporter *target) : m_target(target) { }
+    void forward(const QString &message, const QString &description, const QString &tag,
+                 int line)
+    {
+        show(message, description, tag, line);
+    }
+
+protected:
+    void show(const QString &, const QString &description, const QString &tag, int line) override
+    {
+        if (m_target)
+            m_target->reportError(description, tag, line);
+    }
+
+private:
+    ErrorReporter *m_target;
+};
+
+} // namespace
+
+void CrossThreadErrorReporter::show(const QString &message, const QString &description,
+                                    const QString &locationTag, int line)
+{
+    QObject *context = m_context.data();
+    if (!context || !m_target || m_discarded)
+        return;
+    ErrorReporter *target = m_target;
+    if (QThread::currentThread() == context->thread()) {
+        ForwardingReporter(target).forward(message, description, locationTag, line);
+        return;
+    }
+    // Wait for the user to close the box, but never past the end of the program: a blocking
+    // queued call would deadlock an owner that is waiting for this thread.
+    auto seen = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(context, [=] {
+        ForwardingReporter(target).forward(message, description, locationTag, line);
+        seen->release();
+    });
+    while (!seen->tryAcquire(1, 50)) {
+        if (m_discarded)
+            return;
+    }
+}
+
+struct AnalysisJob::Worker
+{
+    QThread *thread = nullptr;
+    std::unique_ptr<Progress> progress;
+    std::unique_ptr<CrossThreadErrorReporter> reporter;
+};
+
+AnalysisJob::AnalysisJob(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<corvalen::ResultTable>();
+    qRegisterMetaType<corvalen::Phase>();
+}
+
+AnalysisJob::~AnalysisJob()
+{
+    cancel();
+    if (m_worker && m_worker->reporter)
+        m_worker->reporter->discard();
+    wait();
+}
+
+bool AnalysisJob::start(const QStringList &paths, const CountOptions &options, TextSource *source,
+                        ErrorReporter *reporter)
+{
+    if (m_running)
+        return false;
+    m_running = true;
+    auto worker = std::make_shared<Worker>();
+    m_worker = worker;
+    QPointer<AnalysisJob> self(this);
+    worker->progress = std::make_unique<Progress>([self](Phase phase, qint64 done, qint64 total) {
+        const int percent = total > 0 ? int(double(done) / double(total) * 100.0) : 100;
+        if (self)
+            QMetaObject::invokeMethod(self, [self, phase, percent] {
+                if (self)
+                    emit self->progressChanged(phase, percent);
+            });
+    });
+    worker->reporter = std::make_unique<CrossThreadErrorReporter>(this, reporter);
+    worker->thread = QThread::create([self, worker, paths, options, source] {
+        ResultTable table =
+                runAnalysis(paths, options, *source, worker->progress.get(), worker->reporter.get());
+        QMetaObject::invokeMethod(
+                self, [self, table = std::move(table)] {
+                    if (!self)
+                        return;
+                    self->m_running = false;
+                    emit self->finished(table);
+                },
+                Qt::QueuedConnection);
+    });
+    connect(worker->thread, &QThread::finished, worker->thread, &QObject::deleteLater);
+    worker->thread->start();
+    return true;
+}
+
+void AnalysisJob::cancel()
+{
+    if (m_worker && m_worker->progress)
+        m_worker->progress->cancel();
+}
+
+void AnalysisJob::wait()
+{
+    if (m_worker && m_worker->thread && m_running)
+        m_worker->thread->wait();
+}
+
+} // namespace corvalen
