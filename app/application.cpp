@@ -1,16 +1,29 @@
 #include "app/application.h"
 
+#include "app/appearance.h"
+#include "app/commandbars.h"
+#include "app/mainwindow.h"
+#include "app/qtprompter.h"
+
 #include <QApplication>
-#include <QMessageBox>
+#include <QIcon>
 
 namespace corvalen {
 
 int runApplication(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QMessageBox::information(nullptr, QStringLiteral("Corvalen"),
-                             QStringLiteral("Corvalen counts the words of documents."));
-    return 0;
+    initResources();
+    app.setWindowIcon(QIcon(applicationIconPath()));
+
+    QtPrompter prompter;
+    // The installed check and the run are provided by the document engine and the analysis run.
+    MainWindow window(prompter, MainWindow::Hooks{}, programFolder());
+    prompter.setParentWidget(&window);
+    QObject::connect(&window, &MainWindow::programEndRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    window.show();
+    return app.exec();
 }
 
 } // namespace corvalen

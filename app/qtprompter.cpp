@@ -26,17 +26,25 @@ QMessageBox::Icon boxIcon(Prompter::Icon icon)
     return QMessageBox::NoIcon;
 }
 
+/// Message texts end lines with carriage returns alone, which Qt's labels do not break at.
+QString displayText(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    return text;
+}
+
 } // namespace
 
 void QtPrompter::message(const QString &text, const QString &title, Icon icon)
 {
-    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent);
+    QMessageBox box(boxIcon(icon), title, displayText(text), QMessageBox::Ok, m_parent);
     box.exec();
 }
 
 bool QtPrompter::askYesNo(const QString &text, const QString &title, bool yesIsDefault)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    QMessageBox box(QMessageBox::NoIcon, title, displayText(text), QMessageBox::Yes | QMessageBox::No, m_parent);
     box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
@@ -46,7 +54,7 @@ std::optional<QString> QtPrompter::inputText(const QString &prompt, const QStrin
 {
     bool ok = false;
     const QString answer =
-            QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, proposal, &ok);
+            QInputDialog::getText(m_parent, title, displayText(prompt), QLineEdit::Normal, proposal, &ok);
     if (!ok)
         return std::nullopt;
     return answer;

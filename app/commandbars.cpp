@@ -1,0 +1,69 @@
+#include "app/commandbars.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QIcon>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWidget>
+
+static void initCorvalenResources()
+{
+    Q_INIT_RESOURCE(corvalen);
+}
+
+namespace corvalen {
+
+void initResources()
+{
+    static const bool done = [] {
+        initCorvalenResources();
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+QString applicationIconPath()
+{
+    return QStringLiteral(":/icons/corvalen.svg");
+}
+
+QToolBar *createStandardBar(QWidget *host, const QList<ToolButtonSpec> &buttons,
+                            const QString &iconFolder, std::function<void(int)> execute)
+{
+    initResources();
+    auto *bar = new QToolBar(QStringLiteral("Standard"), host);
+    bar->setObjectName(QStringLiteral("Standard"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+
+    for (const ToolButtonSpec &spec : buttons) {
+        auto *action = new QAction(QIcon(iconFolder + u'/' + QString::number(spec.id) + u".svg"),
+                                   spec.caption, bar);
+        action->setObjectName(u"Command" + QString::number(spec.id));
+        action->setProperty(commandIdProperty, spec.id);
+        QObject::connect(action, &QAction::triggered, bar, [execute, id = spec.id] {
+            if (execute)
+                execute(id);
+        });
+        bar->addAction(action);
+        if (QWidget *button = bar->widgetForAction(action))
+            button->setFixedWidth(spec.width);
+    }
+
+    // Size first, then face, as the host's font is set.
+    QFont font = host->font();
+    font.setPointSize(11);
+    font.setFamily(QStringLiteral("Calibri"));
+    font.setBold(false);
+    host->setFont(font);
+
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setIconSize(QSize(48, 48));
+    if (auto *layout = qobject_cast<QBoxLayout *>(host->layout()))
+        layout->addWidget(bar);
+    bar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    return bar;
+}
+
+} // namespace corvalen

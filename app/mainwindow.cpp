@@ -1,0 +1,519 @@
+#include "app/mainwindow.h"
+
+#include "app/appearance.h"
+#include "app/commandbars.h"
+#include "app/designernames.h"
+#include "app/prompter.h"
+#include "filelist/filelistmodel.h"
+#include "filelist/folderscan.h"
+#include "filelist/scanqueue.h"
+#include "filelist/settingsstore.h"
+#include "results/resultswindow.h"
+#include "ui_mainwindow.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QToolBar>
+#include <QUrl>
+
+namespace corvalen {
+
+namespace {
+
+// Design geometry in twips.
+constexpr int fileColumnTwips = 5970;
+constexpr int pageLeftTwips = 240; // ListView1 and Frame1, from the tab control's corner
+constexpr int pageTopTwips = 480;
+
+QFont calibri(double points, bool bold)
+{
+    QFont f(QStringLiteral("Calibri"));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+/// The local files among dropped data, in native separators; empty when it offers none.
+QStringList droppedFiles(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile())
+            paths << QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return paths;
+}
+
+} // namespace
+
+MainWindow::MainWindow(Prompter &prompter, Hooks hooks, const QString &skinFolder,
+                       QWidget *parent)
+    : QWidget(parent),
+      m_ui(std::make_unique<Ui::MainWindow>()),
+      m_prompter(prompter),
+      m_hooks(std::move(hooks)),
+      m_settings(std::make_unique<SettingsStore>())
+{
+    initResources();
+    m_ui->setupUi(this);
+    for (QAction *separator : {m_ui->m4, m_ui->m7, m_ui->m20})
+        separator->setSeparator(true);
+
+    m_fileList = new FileListModel(this);
+    m_ui->ListView1->setModel(m_fileList);
+    m_ui->ListView1->header()->setStretchLastSection(false);
+    m_ui->ListView1->header()->setSectionsMovable(false);
+    m_ui->ListView1->header()->setSectionsClickable(false);
+    m_ui->ListView1->installEventFilter(this);
+    m_ui->ListView1->viewport()->installEventFilter(this);
+
+    m_scans = new ScanQueue(this);
+    connect(m_scans, &ScanQueue::pathsReady, this,
+            [this](const QStringList &paths) { m_fileList->append(paths); });
+    connect(m_scans, &ScanQueue::busyChanged, this, [this](bool busy) {
+        if (busy)
+            setCursor(Qt::WaitCursor);
+        else
+            unsetCursor();
+    });
+
+    setUpFonts();
+    setUpDesignColours();
+
+    // Start-up
+    m_skinned = applySkin(this, skinFolder);
+    centerForm(this);
+    setWindowTitle(Prompter::applicationTitle());
+    setWindowIcon(QIcon(applicationIconPath()));
+    m_ui->ListView1->setColumnWidth(0, twipsToPixels(fileColumnTwips));
+    restoreCountOptions();
+    connectControls();
+    createStaticBar();
+    selectTab(m_settings->readTabIndex());
+    if (m_hooks.checkWordInstalled)
+        m_hooks.checkWordInstalled();
+}
+
+MainWindow::~MainWindow()
+{
+    m_scans->cancelAll();
+}
+
+QTreeView *MainWindow::listView() const
+{
+    return m_ui->ListView1;
+}
+
+QProgressBar *MainWindow::progressBar() const
+{
+    return m_ui->ProgressBar1;
+}
+
+QTabWidget *MainWindow::tabControl() const
+{
+    return m_ui->TabControl1;
+}
+
+void MainWindow::setUpFonts()
+{
+    m_ui->ProgressBar1->setFont(calibri(11.25, true));
+    m_ui->TabControl1->setFont(calibri(11.25, false));
+    m_ui->ListView1->setFont(calibri(11.25, true));
+    for (QWidget *w : std::initializer_list<QWidget *>{m_ui->Frame1, m_ui->Option2, m_ui->Option1,
+                                                      m_ui->Check1, m_ui->Check3})
+        w->setFont(calibri(11.25, true));
+}
+
+void MainWindow::setUpDesignColours()
+{
+    setBackground(this, Qt::white);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_ui->Frame1, m_ui->Option2, m_ui->Option1,
+                                                      m_ui->Check1, m_ui->Check3})
+        setBackground(w, Qt::white);
+}
+
+void MainWindow::connectControls()
+{
+    connect(m_ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            applyPerFileMode();
+    });
+    connect(m_ui->Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            applyCombinedMode();
+    });
+    connect(m_ui->Check1, &QCheckBox::toggled, this, &MainWindow::onCheck1Changed);
+    connect(m_ui->Check3, &QCheckBox::toggled, this, &MainWindow::onCheck3Changed);
+    connect(m_ui->TabControl1, &QTabWidget::currentChanged, this,
+            [this](int index) { m_settings->writeTabIndex(index); });
+
+    connect(m_ui->m2, &QAction::triggered, this, &MainWindow::addFiles);
+    connect(m_ui->m3, &QAction::triggered, this, &MainWindow::addFolder);
+    connect(m_ui->m5, &QAction::triggered, this, &MainWindow::clearSelectedFiles);
+    connect(m_ui->m6, &QAction::triggered, this, &MainWindow::clearList);
+    connect(m_ui->m8, &QAction::triggered, this, &MainWindow::endProgram);
+    connect(m_ui->m10, &QAction::triggered, this, [this] { selectTab(0); });
+    connect(m_ui->m11, &QAction::triggered, this, [this] { selectTab(1); });
+    connect(m_ui->m17, &QAction::triggered, this, &MainWindow::help);
+    const auto hook = [this](std::function<void()> Hooks::*member) {
+        return [this, member] {
+            if (m_hooks.*member)
+                (m_hooks.*member)();
+        };
+    };
+    connect(m_ui->m18, &QAction::triggered, this, hook(&Hooks::loadSamples));
+    connect(m_ui->m19, &QAction::triggered, this, hook(&Hooks::watchDemoVideo));
+    connect(m_ui->m21, &QAction::triggered, this, hook(&Hooks::openFaq));
+    connect(m_ui->m22, &QAction::triggered, this, hook(&Hooks::openMainPage));
+}
+
+// Count options
+
+void MainWindow::restoreCountOptions()
+{
+    const StoredCountOptions stored = m_settings->readCountOptions();
+    m_ui->Check1->setChecked(stored.check1 == 1);
+    // An exclusive pair: checking one clears the other.
+    if (stored.option1)
+        m_ui->Option1->setChecked(true);
+    else
+        m_ui->Option2->setChecked(true);
+    if (m_ui->Option1->isChecked())
+        applyPerFileMode();
+    else
+        applyCombinedMode();
+    m_ui->Check3->setChecked(stored.check3 == 1);
+}
+
+void MainWindow::applyPerFileMode()
+{
+    m_settings->writeModes(m_ui->Option1->isChecked(), m_ui->Option2->isChecked());
+    m_ui->Check1->setEnabled(true);
+    resetResultsColumns();
+}
+
+void MainWindow::applyCombinedMode()
+{
+    m_settings->writeModes(m_ui->Option1->isChecked(), m_ui->Option2->isChecked());
+    m_ui->Check1->setEnabled(false); // keeps its state for a return to per-file mode
+    resetResultsColumns();
+}
+
+void MainWindow::onCheck1Changed(bool ticked)
+{
+    m_settings->writeCheck1(ticked);
+    if (m_ui->Option1->isChecked())
+        resetResultsColumns();
+}
+
+void MainWindow::onCheck3Changed(bool ticked)
+{
+    m_settings->writeCheck3(ticked);
+}
+
+void MainWindow::ensureResultsWindow()
+{
+    if (!m_results) {
+        m_results = std::make_unique<ResultsWindow>(this);
+        connect(m_results.get(), &ResultsWindow::closed, this, &MainWindow::endProgram);
+    }
+}
+
+void MainWindow::resetResultsColumns()
+{
+    ensureResultsWindow();
+    m_results->setColumns(resultColumns(countOptions()));
+}
+
+CountOptions MainWindow::countOptions() const
+{
+    CountOptions o;
+    o.mode = m_ui->Option2->isChecked() ? CountMode::Combined : CountMode::PerFile;
+    o.withFileName = m_ui->Check1->isChecked();
+    o.ignoreCase = m_ui->Check3->isChecked();
+    return o;
+}
+
+// Commands
+
+void MainWindow::createStaticBar()
+{
+    if (m_toolBar)
+        return;
+    m_toolBar = createStandardBar(m_ui->CommandBars,
+                                  {{command::AddFiles, tr("Add Files"), 100},
+                                   {command::AddFolder, tr("Add Folder"), 100},
+                                   {command::ClearList, tr("Clear List"), 100},
+                                   {command::Start, tr("Start Analyzing"), 100}},
+                                  QStringLiteral(":/icons/main"),
+                                  [this](int id) { commandBarsExecute(id); });
+    fitCommandBars();
+}
+
+void MainWindow::commandBarsExecute(int id)
+{
+    switch (id) {
+    case command::AddFiles:
+        addFiles();
+        break;
+    case command::AddFolder:
+        addFolder();
+        break;
+    case command::Start:
+        start();
+        break;
+    case command::ClearList:
+        clearList();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::help()
+{
+    if (m_hooks.help)
+        m_hooks.help();
+}
+
+void MainWindow::start()
+{
+    if (m_hooks.start)
+        m_hooks.start();
+}
+
+void MainWindow::clearList()
+{
+    m_fileList->clear();
+}
+
+void MainWindow::addFiles()
+{
+    const QStringList chosen = m_prompter.openFiles(
+            tr("Add File(s) - Hold Ctrl to select multiple files"),
+            {tr("Word Documents (*.do*)"), tr("All Files (*)"), tr("Text Files (*.txt)")});
+    if (chosen.isEmpty())
+        return;
+    if (chosen.size() == 1) {
+        m_fileList->append(QDir::toNativeSeparators(chosen.constFirst()));
+        return;
+    }
+    QStringList paths;
+    for (const QString &file : chosen) {
+        const QFileInfo info(file);
+        paths << joinPath(QDir::toNativeSeparators(info.path()), info.fileName());
+    }
+    m_fileList->append(paths);
+}
+
+void MainWindow::addFolder()
+{
+    const std::optional<QString> extension = m_prompter.inputText(
+            tr("Enter file extension to load:") + u"\r\r"
+                    + tr("(* for all files, txt for all txt files, doc for all doc files, etc.)"),
+            Prompter::applicationTitle(), QStringLiteral("doc"));
+    if (!extension || extension->isEmpty())
+        return;
+    const QString folder = m_prompter.pickFolder(tr("Please select folder:"));
+    if (folder.isEmpty())
+        return;
+    // Taken verbatim: "*" gives "*.*" (every file), ".doc" gives "*..doc".
+    const QString pattern = u"*." + *extension;
+    const QString root = QDir::toNativeSeparators(folder);
+    m_scans->enqueue([root, pattern](const ScanQueue::Cancelled &cancelled) {
+        return scanFolderTree(root, pattern, cancelled);
+    },
+                     true);
+}
+
+void MainWindow::addDroppedPaths(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    const bool anyFolder = std::any_of(paths.cbegin(), paths.cend(),
+                                       [](const QString &p) { return QFileInfo(p).isDir(); });
+    if (!anyFolder && m_scans->isIdle()) {
+        m_fileList->append(paths);
+        return;
+    }
+    // One job for the whole drop keeps its files and folders in the order dropped.
+    m_scans->enqueue([paths](const ScanQueue::Cancelled &cancelled) {
+        QStringList out;
+        for (const QString &p : paths) {
+            if (cancelled && cancelled())
+                break;
+            if (QFileInfo(p).isDir())
+                out += scanFolderTree(p, QStringLiteral("*.*"), cancelled);
+            else
+                out << p;
+        }
+        return out;
+    },
+                     false);
+}
+
+void MainWindow::clearSelectedFiles()
+{
+    QList<int> rows;
+    const QModelIndexList selected = m_ui->ListView1->selectionModel()->selectedRows();
+    for (const QModelIndex &index : selected)
+        rows << index.row();
+    m_fileList->removeRowsAt(rows);
+}
+
+void MainWindow::removeCurrentFile()
+{
+    const QModelIndex current = m_ui->ListView1->currentIndex();
+    if (!current.isValid() || !m_ui->ListView1->selectionModel()->isRowSelected(current.row()))
+        return;
+    m_fileList->removeAt(current.row());
+}
+
+void MainWindow::selectTab(int index)
+{
+    m_ui->TabControl1->setCurrentIndex(index);
+}
+
+void MainWindow::endProgram()
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_scans->cancelAll();
+    if (m_results)
+        m_results->hide();
+    hide();
+    emit programEndRequested();
+}
+
+// Layout
+
+void MainWindow::fitCommandBars()
+{
+    m_ui->CommandBars->setGeometry(0, 0, width(), m_ui->CommandBars->sizeHint().height());
+}
+
+void MainWindow::placeOnPage(QWidget *widget, int leftTwips, int topTwips)
+{
+    // The design places the page's controls from the tab control's corner; Qt's pages start
+    // below the tabs, so take the page's own offset off.
+    const QPoint offset = widget->parentWidget()->mapTo(m_ui->TabControl1, QPoint(0, 0));
+    widget->move(qMax(0, twipsToPixels(leftTwips) - offset.x()),
+                 qMax(0, twipsToPixels(topTwips) - offset.y()));
+}
+
+void MainWindow::layoutControls(const QSize &client)
+{
+    const int scaleWidth = pixelsToTwips(client.width());
+    const int scaleHeight = pixelsToTwips(client.height());
+    QTabWidget *tab = m_ui->TabControl1;
+    QTreeView *list = m_ui->ListView1;
+    QProgressBar *bar = m_ui->ProgressBar1;
+
+    // Each rule uses the sizes the previous ones left; a rule whose result would be negative
+    // (a very small window) is skipped and the rest still apply.
+    if (const int w = scaleWidth - 240; w >= 0)
+        tab->resize(twipsToPixels(w), tab->height());
+    if (const int h = scaleHeight - 2260; h >= 0)
+        tab->resize(tab->width(), twipsToPixels(h));
+    if (const int w = pixelsToTwips(tab->width()) - 480; w >= 0)
+        list->resize(twipsToPixels(w), list->height());
+    if (const int h = pixelsToTwips(tab->height()) - 630; h >= 0)
+        list->resize(list->width(), twipsToPixels(h));
+    if (const int w = scaleWidth - 720; w >= 0)
+        m_ui->Frame1->resize(twipsToPixels(w), m_ui->Frame1->height());
+    bar->move(bar->x(), twipsToPixels(pixelsToTwips(tab->height()) + 1750));
+    if (const int w = scaleWidth - 240; w >= 0)
+        bar->resize(twipsToPixels(w), bar->height());
+    if (const int w = pixelsToTwips(list->width()) - 500; w >= 0)
+        list->setColumnWidth(0, twipsToPixels(w));
+
+    placeOnPage(list, pageLeftTwips, pageTopTwips);
+    placeOnPage(m_ui->Frame1, pageLeftTwips, pageTopTwips);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitCommandBars();
+    if (!isMinimized())
+        layoutControls(size());
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The tab pages have their geometry now.
+    placeOnPage(m_ui->ListView1, pageLeftTwips, pageTopTwips);
+    placeOnPage(m_ui->Frame1, pageLeftTwips, pageTopTwips);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMinimized())
+        layoutControls(size());
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    endProgram();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    QTreeView *list = m_ui->ListView1;
+    if (watched == list && event->type() == QEvent::KeyPress) {
+        // The Delete key with any modifiers.
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
+            removeCurrentFile();
+            return true;
+        }
+        return false;
+    }
+    if (watched != list->viewport())
+        return QWidget::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        removeCurrentFile();
+        return true;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (droppedFiles(drag->mimeData()).isEmpty()) {
+            drag->setDropAction(Qt::IgnoreAction);
+            drag->ignore();
+        } else {
+            drag->acceptProposedAction();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QStringList paths = droppedFiles(drop->mimeData());
+        if (paths.isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->acceptProposedAction();
+        addDroppedPaths(paths);
+        return true;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace corvalen

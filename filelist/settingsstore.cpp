@@ -1,0 +1,98 @@
+#include "filelist/settingsstore.h"
+
+#include "app/designernames.h"
+
+#include <QSettings>
+
+namespace corvalen {
+
+SettingsStore::SettingsStore()
+    : m_settings(std::make_unique<QSettings>(QStringLiteral("Quillmark"),
+                                             QStringLiteral("Corvalen")))
+{
+}
+
+SettingsStore::~SettingsStore() = default;
+
+std::optional<bool> SettingsStore::parseTruth(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.compare(u"true", Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(u"false", Qt::CaseInsensitive) == 0)
+        return false;
+    bool ok = false;
+    const qlonglong n = t.toLongLong(&ok);
+    if (ok)
+        return n != 0;
+    return std::nullopt;
+}
+
+std::optional<int> SettingsStore::parseCheckState(const QString &text)
+{
+    bool ok = false;
+    const int n = text.trimmed().toInt(&ok);
+    if (ok && (n == 0 || n == 1))
+        return n;
+    return std::nullopt;
+}
+
+QString SettingsStore::readText(QLatin1StringView key) const
+{
+    return m_settings->value(key).toString();
+}
+
+void SettingsStore::writeText(QLatin1StringView key, const QString &value)
+{
+    m_settings->setValue(key, value);
+    m_settings->sync();
+}
+
+StoredCountOptions SettingsStore::readCountOptions() const
+{
+    StoredCountOptions o;
+    o.check1 = parseCheckState(readText(designer::Check1)).value_or(1);
+    const std::optional<bool> option1 = parseTruth(readText(designer::Option1));
+    const std::optional<bool> option2 = parseTruth(readText(designer::Option2));
+    // The program always writes the pair together, one "True" and one "False"; anything else
+    // (hand edits, a partial write) would leave both or neither selected, so take the defaults.
+    const bool o1 = option1.value_or(true);
+    const bool o2 = option2.value_or(false);
+    if (o1 != o2) {
+        o.option1 = o1;
+        o.option2 = o2;
+    }
+    o.check3 = parseCheckState(readText(designer::Check3)).value_or(1);
+    return o;
+}
+
+int SettingsStore::readTabIndex() const
+{
+    bool ok = false;
+    const int index = readText(designer::TabControl1).trimmed().toInt(&ok);
+    return ok && (index == 0 || index == 1) ? index : 0;
+}
+
+void SettingsStore::writeModes(bool option1, bool option2)
+{
+    const auto text = [](bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); };
+    writeText(designer::Option1, text(option1));
+    writeText(designer::Option2, text(option2));
+}
+
+void SettingsStore::writeCheck1(bool ticked)
+{
+    writeText(designer::Check1, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void SettingsStore::writeCheck3(bool ticked)
+{
+    writeText(designer::Check3, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void SettingsStore::writeTabIndex(int index)
+{
+    writeText(designer::TabControl1, QString::number(index));
+}
+
+} // namespace corvalen

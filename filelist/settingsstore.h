@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QLatin1StringView>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace corvalen {
+
+/// The count options as stored: the mode pair and the two check boxes.
+struct StoredCountOptions
+{
+    bool option1 = true; // per-file mode
+    bool option2 = false; // combined mode
+    int check1 = 1; // include file name
+    int check3 = 1; // ignore letter case
+};
+
+/// The per-user settings of the program: text values under organisation "Quillmark" and
+/// application "Corvalen", one key per control whose state they hold. Values are read once at
+/// start-up and written the moment their control changes.
+class SettingsStore
+{
+public:
+    SettingsStore();
+    ~SettingsStore();
+
+    /// The four count-option states, each falling back to its default when missing or
+    /// unreadable; a pair that selects neither or both modes falls back to per-file mode.
+    StoredCountOptions readCountOptions() const;
+    /// The selected tab of the main window: 0 or 1; anything else gives 0.
+    int readTabIndex() const;
+
+    void writeModes(bool option1, bool option2);
+    void writeCheck1(bool ticked);
+    void writeCheck3(bool ticked);
+    void writeTabIndex(int index);
+
+    /// "True"/"False" in any letter case, or a decimal number (0 false); nullopt otherwise.
+    static std::optional<bool> parseTruth(const QString &text);
+    /// A check box state "0" or "1"; nullopt for anything else.
+    static std::optional<int> parseCheckState(const QString &text);
+
+private:
+    QString readText(QLatin1StringView key) const;
+    void writeText(QLatin1StringView key, const QString &value);
+
+    std::unique_ptr<QSettings> m_settings;
+};
+
+} // namespace corvalen
