@@ -14,7 +14,7 @@
 #include <new>
 #include <optional>
 
-Q_LOGGING_CATEGORY(lcDocuments, "corvalen.documents")
+Q_LOGGING_CATEGORY(lcDocuments, "corvalen.documents", QtInfoMsg)
 
 namespace corvalen {
 

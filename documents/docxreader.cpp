@@ -16,14 +16,23 @@ namespace {
 using Token = XmlScanner::Token;
 
 // Namespace indices for the scanner; the strict variants are folded onto the transitional ones.
-enum Ns { W, WStrict, Mc, M, MStrict, Rel };
-constexpr std::array<std::string_view, 6> kNamespaces = {
+enum Ns { W, WStrict, Mc, M, MStrict, Rel, FirstUnderstoodExtension };
+constexpr std::array<std::string_view, 13> kNamespaces = {
     "http://schemas.openxmlformats.org/wordprocessingml/2006/main",
     "http://purl.oclc.org/ooxml/wordprocessingml/main",
     "http://schemas.openxmlformats.org/markup-compatibility/2006",
     "http://schemas.openxmlformats.org/officeDocument/2006/math",
     "http://purl.oclc.org/ooxml/officeDocument/math",
     "http://schemas.openxmlformats.org/package/2006/relationships",
+    // Extensions whose markup holds no main-body text beyond what the base vocabulary gives
+    // (shapes and text boxes are left out anyway), so a choice that requires them is safe.
+    "http://schemas.microsoft.com/office/word/2010/wordml",
+    "http://schemas.microsoft.com/office/word/2012/wordml",
+    "http://schemas.microsoft.com/office/word/2010/wordprocessingShape",
+    "http://schemas.microsoft.com/office/word/2010/wordprocessingGroup",
+    "http://schemas.microsoft.com/office/word/2010/wordprocessingCanvas",
+    "http://schemas.microsoft.com/office/word/2010/wordprocessingDrawing",
+    "http://schemas.microsoft.com/office/drawing/2010/main",
 };
 
 constexpr qsizetype kFlushSize = 1 << 16;
@@ -233,6 +242,21 @@ struct BodyWalker
         }
     }
 
+    bool understood(std::string_view needs) const
+    {
+        while (!needs.empty()) {
+            const auto space = needs.find(' ');
+            const std::string_view prefix = needs.substr(0, space);
+            needs = space == needs.npos ? std::string_view() : needs.substr(space + 1);
+            if (prefix.empty())
+                continue;
+            const int ns = scanner.namespaceOf(prefix);
+            if (ns != W && ns != WStrict && ns != M && ns != MStrict && ns < FirstUnderstoodExtension)
+                return false;
+        }
+        return true;
+    }
+
     ReadOutcome run(const QByteArray &xml)
     {
         scanner = XmlScanner(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
@@ -286,9 +310,11 @@ struct BodyWalker
                     } else if ((n == "Choice" || n == "Fallback") && !alternates.empty()
                                && alternates.back().first == depth - 1) {
                         // One branch only: they are alternative renderings of the same content.
-                        if (alternates.back().second)
+                        // A choice that needs vocabulary we do not know gives way to the next.
+                        if (alternates.back().second || (n == "Choice" && !understood(scanner.attribute(XmlScanner::kNoNamespace, "Requires"))))
                             skipDepth = depth;
-                        alternates.back().second = true;
+                        else
+                            alternates.back().second = true;
                     }
                 } else if (ns == M && n == "t") {
                     inText = fieldsInCode == 0;

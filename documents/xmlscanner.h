@@ -39,6 +39,9 @@ public:
     /// view with found set to false.
     std::string_view attribute(int ns, std::string_view localName, bool *found = nullptr) const;
 
+    /// The namespace a prefix stands for at the current element.
+    int namespaceOf(std::string_view prefix) const { return resolve(prefix, false); }
+
     /// The current Text token as raw bytes; isCData() when it came from a CDATA section.
     std::string_view text() const { return m_text; }
     bool isCData() const { return m_cdata; }

@@ -1,0 +1,795 @@
+#include "packagebuilder.h"
+
+#include "app/errorreport.h"
+#include "app/prompter.h"
+#include "documents/availability.h"
+#include "documents/documentengine.h"
+#include "documents/formatreader.h"
+#include "engine/wordtally.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <stdexcept>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace corvalen;
+
+namespace {
+
+struct Report
+{
+    QString message, description;
+    int line;
+};
+
+class RecordingReporter : public ErrorReporter
+{
+public:
+    QList<Report> reports;
+    QList<int> lines() const
+    {
+        QList<int> l;
+        for (const Report &r : reports)
+            l.append(r.line);
+        return l;
+    }
+
+protected:
+    void show(const QString &message, const QString &description, const QString &, int line) override
+    {
+        reports.append({message, description, line});
+    }
+};
+
+class FakeStatus : public DocumentEngineStatus
+{
+public:
+    bool start = true, running = false, throws = false;
+    bool canStart() const override
+    {
+        if (throws)
+            throw std::runtime_error("broken");
+        return start;
+    }
+    bool isRunning() const override
+    {
+        if (throws)
+            throw std::runtime_error("broken");
+        return running;
+    }
+};
+
+// Records every message and question; answers questions with `answer`.
+class FakePrompter : public Prompter
+{
+public:
+    struct Call
+    {
+        QString kind, text, title;
+        Icon icon = Icon::None;
+        bool yesIsDefault = false;
+    };
+    QList<Call> calls;
+    bool answer = true;
+
+    void message(const QString &text, const QString &title, Icon icon) override
+    {
+        calls.append({QStringLiteral("message"), text, title, icon});
+    }
+    bool askYesNo(const QString &text, const QString &title, bool yesIsDefault) override
+    {
+        calls.append({QStringLiteral("question"), text, title, Icon::None, yesIsDefault});
+        return answer;
+    }
+    std::optional<QString> inputText(const QString &, const QString &, const QString &) override
+    {
+        QTest::qFail("unexpected input box", __FILE__, __LINE__);
+        return std::nullopt;
+    }
+    QStringList openFiles(const QString &, const QStringList &) override { return {}; }
+    QString saveFile(const QString &, const QStringList &) override { return {}; }
+    QString pickFolder(const QString &) override { return {}; }
+    bool openUrl(const QUrl &) override { return false; }
+};
+
+QString visible(QString s)
+{
+    // Control characters named, so that a failing comparison is readable.
+    for (const char16_t c : {13, 9, 11, 12, 14, 30, 31})
+        s.replace(QChar(c), u"<" % QString::number(int(c)) % u">");
+    return s;
+}
+
+std::map<QString, qint64> wordCounts(const QString &text)
+{
+    WordTally tally(false);
+    tally.feed(text);
+    tally.finish();
+    std::map<QString, qint64> m;
+    for (const WordCount &w : tally.counts())
+        m[w.word] = w.count;
+    return m;
+}
+
+const QString kNoDocument = QStringLiteral("No document is open.");
+
+} // namespace
+
+class TestDocuments : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    QString read(const QString &file, RecordingReporter *reporter = nullptr)
+    {
+        RecordingReporter local;
+        DocumentEngine engine(reporter ? reporter : &local);
+        const QString text = engine.returnDocumentString(file);
+        if (!reporter && !local.reports.isEmpty())
+            qWarning() << "unexpected report:" << local.reports.first().message;
+        return text;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void docxRules_data();
+    void docxRules();
+    void docxPackage();
+    void odtRules_data();
+    void odtRules();
+    void htmlRules_data();
+    void htmlRules();
+    void htmlDeclaredCharset();
+    void plainText_data();
+    void plainText();
+    void plainTextBlockBoundary();
+    void recognisesByContent();
+    void openFailures_data();
+    void openFailures();
+    void reportText();
+    void engineCannotStart();
+    void hostileInput_data();
+    void hostileInput();
+    void decompressionBomb();
+    void enormousParagraph();
+    void availability();
+    void corpus_data();
+    void corpus();
+};
+
+void TestDocuments::docxRules_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("expected");
+
+    const auto p = [](const QByteArray &runs) -> QByteArray { return "<w:p>" + runs + "</w:p>"; };
+    const auto r = [](const QByteArray &text) -> QByteArray { return "<w:r><w:t xml:space=\"preserve\">" + text + "</w:t></w:r>"; };
+
+    QTest::newRow("paragraphs") << p(r("Hello")) + p(r("World")) << u"Hello\rWorld\r"_qs;
+    QTest::newRow("runs split inside a word") << p(r("Hel") + r("lo") + r(" you")) << u"Hello you\r"_qs;
+    QTest::newRow("empty paragraph") << p("") + p(r("x")) << u"\rx\r"_qs;
+    QTest::newRow("special characters")
+            << p("<w:r><w:t>a</w:t><w:tab/><w:t>b</w:t><w:br/><w:t>c</w:t><w:br w:type=\"page\"/><w:t>d</w:t>"
+                 "<w:br w:type=\"column\"/><w:t>e</w:t><w:noBreakHyphen/><w:t>f</w:t><w:softHyphen/><w:t>g</w:t>"
+                 "<w:cr/><w:sym w:font=\"Wingdings\" w:char=\"F04A\"/></w:r>")
+            << u"a\tb\vc\fd\x0E" "e\x1E" "f\x1Fg\v\uF04A\r"_qs;
+    QTest::newRow("tab stops are not tabs")
+            << "<w:p><w:pPr><w:tabs><w:tab w:val=\"left\" w:pos=\"720\"/></w:tabs></w:pPr>" + r("x") + "</w:p>" << u"x\r"_qs;
+    QTest::newRow("table cells end their paragraphs")
+            << "<w:tbl><w:tblPr/><w:tblGrid><w:gridCol/></w:tblGrid><w:tr><w:tc><w:tcPr/>" + p(r("A")) + "</w:tc><w:tc>"
+                    + p(r("B")) + p(r("C")) + "</w:tc></w:tr></w:tbl>" + p(r("after"))
+            << u"A\rB\rC\rafter\r"_qs;
+    QTest::newRow("floating table is body text")
+            << "<w:tbl><w:tblPr><w:tblpPr w:vertAnchor=\"text\"/></w:tblPr><w:tr><w:tc>" + p(r("float")) + "</w:tc></w:tr></w:tbl>"
+            << u"float\r"_qs;
+    QTest::newRow("field result kept, code left out")
+            << p(r("Page ") + "<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText> PAGE </w:instrText></w:r>"
+                 "<w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>" + r("3") + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>")
+            << u"Page 3\r"_qs;
+    QTest::newRow("nested fields")
+            << p("<w:r><w:fldChar w:fldCharType=\"begin\"/><w:instrText>IF </w:instrText></w:r>"
+                 "<w:r><w:fldChar w:fldCharType=\"begin\"/><w:instrText>PAGE</w:instrText><w:fldChar w:fldCharType=\"separate\"/></w:r>"
+                 + r("inner") + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r><w:r><w:instrText> = 1 x</w:instrText>"
+                 "<w:fldChar w:fldCharType=\"separate\"/></w:r>" + r("outer") + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>")
+            << u"outer\r"_qs;
+    QTest::newRow("simple field") << p("<w:fldSimple w:instr=\"AUTHOR\">" + r("Ann") + "</w:fldSimple>") << u"Ann\r"_qs;
+    QTest::newRow("tracked changes accepted")
+            << p(r("keep ") + "<w:ins w:id=\"1\">" + r("new ") + "</w:ins><w:del w:id=\"2\"><w:r><w:delText>old </w:delText></w:r></w:del>"
+                 "<w:moveFrom>" + r("gone ") + "</w:moveFrom><w:moveTo>" + r("moved") + "</w:moveTo>")
+            << u"keep new moved\r"_qs;
+    QTest::newRow("deleted paragraph mark joins paragraphs")
+            << "<w:p><w:pPr><w:rPr><w:del w:id=\"3\"/></w:rPr></w:pPr>" + r("one") + "</w:p>" + p(r("two"))
+            << u"onetwo\r"_qs;
+    QTest::newRow("hidden text left out")
+            << p(r("shown ") + "<w:r><w:rPr><w:b/><w:vanish/></w:rPr><w:t>hidden </w:t></w:r>"
+                 "<w:r><w:rPr><w:vanish w:val=\"0\"/></w:rPr><w:t>unhidden</w:t></w:r>")
+            << u"shown unhidden\r"_qs;
+    QTest::newRow("old formatting of a change does not hide")
+            << p("<w:r><w:rPr><w:rPrChange w:id=\"1\"><w:rPr><w:vanish/></w:rPr></w:rPrChange></w:rPr><w:t>seen</w:t></w:r>")
+            << u"seen\r"_qs;
+    QTest::newRow("text boxes left out")
+            << p(r("before") + "<w:r><w:pict><v:shape><v:textbox><w:txbxContent>" + p(r("boxed")) +
+                 "</w:txbxContent></v:textbox></v:shape></w:pict></w:r>" + r(" after"))
+            << u"before after\r"_qs;
+    QTest::newRow("alternate content taken once")
+            << p(r("a ") + "<mc:AlternateContent><mc:Choice Requires=\"w14\">" + r("choice") + "</mc:Choice>"
+                 "<mc:Fallback>" + r("fallback") + "</mc:Fallback></mc:AlternateContent>")
+            << u"a choice\r"_qs;
+    QTest::newRow("choice needing unknown vocabulary gives way to the fallback")
+            << p("<w:r><mc:AlternateContent xmlns:w16se=\"http://schemas.microsoft.com/office/word/2015/wordml/symex\">"
+                 "<mc:Choice Requires=\"w16se\"><w16se:symEx w16se:char=\"1F600\"/></mc:Choice>"
+                 "<mc:Fallback><w:t>😀</w:t></mc:Fallback></mc:AlternateContent></w:r>")
+            << u"😀\r"_qs;
+    QTest::newRow("drawing text box in alternate content")
+            << p(r("x") + "<w:r><mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wps:txbx><w:txbxContent>"
+                 + p(r("shape")) + "</w:txbxContent></wps:txbx></w:drawing></mc:Choice><mc:Fallback><w:pict><v:textbox><w:txbxContent>"
+                 + p(r("shape")) + "</w:txbxContent></v:textbox></w:pict></mc:Fallback></mc:AlternateContent></w:r>")
+            << u"x\r"_qs;
+    QTest::newRow("note marks add nothing")
+            << p(r("Ouch") + "<w:r><w:rPr><w:rStyle w:val=\"FootnoteReference\"/></w:rPr><w:footnoteReference w:id=\"1\"/></w:r>"
+                 + r(".") + "<w:r><w:endnoteReference w:id=\"2\"/></w:r><w:r><w:commentReference w:id=\"0\"/></w:r>")
+            << u"Ouch.\r"_qs;
+    QTest::newRow("content control")
+            << "<w:sdt><w:sdtPr><w:alias w:val=\"Title\"/><w:placeholder><w:docPart w:val=\"x\"/></w:placeholder></w:sdtPr>"
+               "<w:sdtEndPr/><w:sdtContent>" + p(r("Inside")) + "</w:sdtContent></w:sdt>"
+            << u"Inside\r"_qs;
+    QTest::newRow("hyperlinks and smart tags")
+            << p("<w:hyperlink r:id=\"rId5\">" + r("link") + "</w:hyperlink><w:smartTag w:element=\"place\">" + r(" tag")
+                 + "</w:smartTag><w:customXml w:element=\"c\">" + r(" custom") + "</w:customXml>")
+            << u"link tag custom\r"_qs;
+    QTest::newRow("list numbers are not text")
+            << "<w:p><w:pPr><w:numPr><w:ilvl w:val=\"0\"/><w:numId w:val=\"1\"/></w:numPr></w:pPr>" + r("item") + "</w:p>"
+            << u"item\r"_qs;
+    QTest::newRow("entities and references")
+            << p(r("a&amp;b &lt;c&gt; &quot;&apos; &#233;&#x1F600; &unknown;")) << u"a&b <c> \"' é😀 &unknown;\r"_qs;
+    QTest::newRow("math text") << p(r("x ") + "<m:oMath><m:r><m:t>y=2</m:t></m:r></m:oMath>") << u"x y=2\r"_qs;
+    QTest::newRow("ruby guide left out")
+            << p("<w:r><w:ruby><w:rt><w:r><w:t>kan</w:t></w:r></w:rt><w:rubyBase><w:r><w:t>漢</w:t></w:r></w:rubyBase></w:ruby></w:r>")
+            << u"漢\r"_qs;
+    QTest::newRow("comment and CDATA") << p("<!-- note --><w:r><w:t><![CDATA[a&amp;b]]></w:t></w:r>") << u"a&amp;b\r"_qs;
+    QTest::newRow("invalid UTF-8 replaced") << p(r("a\xff" "b\xc3")) << u"a\uFFFDb\uFFFD\r"_qs;
+}
+
+void TestDocuments::docxRules()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("rule.docx"));
+    QVERIFY(writeDocx(file, body));
+    RecordingReporter reporter;
+    QCOMPARE(visible(read(file, &reporter)), visible(expected));
+    QVERIFY(reporter.reports.isEmpty());
+}
+
+void TestDocuments::docxPackage()
+{
+    // Main part reached through the relationships, under an unusual name and folder.
+    const QString unusual = path(QStringLiteral("unusual.docx"));
+    QVERIFY(writeDocx(unusual, "<w:p><w:r><w:t>real</w:t></w:r></w:p>", "content/main%20part.xml"));
+    QVERIFY(QFile::rename(unusual, path(QStringLiteral("unusual-renamed.docx"))));
+    // The relationship target is percent-encoded; the entry name is not.
+    const QString encoded = path(QStringLiteral("encoded.docx"));
+    QVERIFY(writeDocx(encoded, "<w:p><w:r><w:t>spaced</w:t></w:r></w:p>", "content/main part.xml"));
+    QCOMPARE(visible(read(encoded)), u"spaced<13>"_qs);
+
+    // Strict namespace and a default namespace instead of the w prefix.
+    const QString strict = path(QStringLiteral("strict.docx"));
+    QVERIFY(writeZip(strict, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                              "<Relationship Id=\"r\" Type=\"http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument\" Target=\"/word/doc.xml\"/></Relationships>"},
+                              {"word/doc.xml", "<document xmlns=\"http://purl.oclc.org/ooxml/wordprocessingml/main\"><body><p><r><t>strict</t></r></p></body></document>"}}));
+    QCOMPARE(visible(read(strict)), u"strict<13>"_qs);
+
+    // No relationships: the content types name the main part.
+    const QString typesOnly = path(QStringLiteral("types.docx"));
+    QVERIFY(writeZip(typesOnly, {{"[Content_Types].xml", "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                                                         "<Override PartName=\"/w/d.xml\" ContentType=\"application/vnd.ms-word.document.macroEnabled.main+xml\"/></Types>"},
+                                 {"w/d.xml", docxDocument("<w:p><w:r><w:t>typed</w:t></w:r></w:p>")}}));
+    QCOMPARE(visible(read(typesOnly)), u"typed<13>"_qs);
+}
+
+void TestDocuments::odtRules_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("paragraphs and headings") << QByteArray("<text:h text:outline-level=\"1\">Title</text:h><text:p>Body</text:p><text:p/>")
+                                             << u"Title\rBody\r\r"_qs;
+    QTest::newRow("spaces, tabs, line breaks")
+            << QByteArray("<text:p>a<text:s text:c=\"3\"/>b<text:s/>c<text:tab/>d<text:line-break/>e</text:p>")
+            << u"a   b c\td\ve\r"_qs;
+    QTest::newRow("white space collapses")
+            << QByteArray("<text:p>\n  one \n\t two  <text:span> three</text:span></text:p>") << u"one two three\r"_qs;
+    QTest::newRow("notes left out")
+            << QByteArray("<text:p>Un paragraphe<text:note text:note-class=\"footnote\"><text:note-citation>1</text:note-citation>"
+                          "<text:note-body><text:p>note</text:p></text:note-body></text:note> banal.</text:p>")
+            << u"Un paragraphe banal.\r"_qs;
+    QTest::newRow("frames and text boxes left out")
+            << QByteArray("<text:p>before<draw:frame><draw:text-box><text:p>boxed</text:p></draw:text-box></draw:frame> after</text:p>")
+            << u"before after\r"_qs;
+    QTest::newRow("tracked deletions left out")
+            << QByteArray("<text:tracked-changes><text:changed-region text:id=\"c1\"><text:deletion><text:p>les</text:p></text:deletion>"
+                          "</text:changed-region></text:tracked-changes><text:p>Bonjour <text:change text:change-id=\"c1\"/>"
+                          "<text:change-start text:change-id=\"c2\"/>los<text:change-end text:change-id=\"c2\"/> amigos</text:p>")
+            << u"Bonjour los amigos\r"_qs;
+    QTest::newRow("lists without labels")
+            << QByteArray("<text:list><text:list-item><text:number>1.</text:number><text:p>first</text:p></text:list-item>"
+                          "<text:list-item><text:p>second</text:p></text:list-item></text:list>")
+            << u"first\rsecond\r"_qs;
+    QTest::newRow("table cells as paragraphs")
+            << QByteArray("<table:table><table:table-column/><table:table-row><table:table-cell><text:p>A</text:p></table:table-cell>"
+                          "<table:table-cell><text:p>B</text:p></table:table-cell></table:table-row></table:table>")
+            << u"A\rB\r"_qs;
+    QTest::newRow("comments left out")
+            << QByteArray("<text:p>x<office:annotation><text:p>remark</text:p></office:annotation>y</text:p>") << u"xy\r"_qs;
+    QTest::newRow("huge space count is bounded")
+            << QByteArray("<text:p>a<text:s text:c=\"999999999999\"/>b</text:p>") << u"a" + QString(65536, u' ') + u"b\r";
+}
+
+void TestDocuments::odtRules()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("rule.odt"));
+    QVERIFY(writeOdt(file, body));
+    RecordingReporter reporter;
+    QCOMPARE(visible(read(file, &reporter)), visible(expected));
+    QVERIFY(reporter.reports.isEmpty());
+
+    const QString flat = path(QStringLiteral("rule.fodt"));
+    QVERIFY(writeFile(flat, odtContent(body, "office:document")));
+    QCOMPARE(visible(read(flat, &reporter)), visible(expected));
+    QVERIFY(reporter.reports.isEmpty());
+}
+
+void TestDocuments::htmlRules_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("head, script and style left out")
+            << QByteArray("<!DOCTYPE html><html><head><title>T</title><style>p{}</style></head><body>"
+                          "<p>One <b>two</b></p><script>var x = '<p>no</p>';</script><p>three</p></body></html>")
+            << u"One two\rthree\r"_qs;
+    QTest::newRow("blocks and line breaks")
+            << QByteArray("<html><body><div>a<br>b<br/>\n c</div><ul><li>x</li><li>y</li></ul><table><tr><td>1</td><td>2</td></tr></table></body></html>")
+            << u"a\vb\vc\rx\ry\r1\r2\r"_qs;
+    QTest::newRow("entities") << QByteArray("<html><body><p>&amp;&lt;&eacute;&nbsp;&#233;&#x20AC;&#150;&hellip;&bogus; &amp</p></body></html>")
+                              << u"&<é\u00A0é€–…&bogus; &\r"_qs;
+    QTest::newRow("white space collapses")
+            << QByteArray("<html><body>\n<p>\n  spread   over\n lines </p>\n</body></html>") << u"spread over lines\r"_qs;
+    QTest::newRow("preformatted lines")
+            << QByteArray("<html><body><pre>a  b\nc</pre></body></html>") << u"a  b\rc\r"_qs;
+    QTest::newRow("Word list labels and notes")
+            << QByteArray("<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"><body><p class=MsoListParagraph><![if !supportLists]>"
+                          "<span>1.<span>&nbsp;&nbsp; </span></span><![endif]>Item<a style='mso-footnote-id:ftn1' href=\"#_ftn1\">"
+                          "<span>[1]</span></a></p><div style='mso-element:footnote-list'><div><p>note text</p></div></div></body></html>")
+            << u"Item\r"_qs;
+    QTest::newRow("comments") << QByteArray("<html><body><!-- <p>hidden</p> --><p>seen</p></body></html>") << u"seen\r"_qs;
+}
+
+void TestDocuments::htmlRules()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("page.htm"));
+    QVERIFY(writeFile(file, html));
+    QCOMPARE(visible(read(file)), visible(expected));
+}
+
+void TestDocuments::htmlDeclaredCharset()
+{
+    QStringEncoder cp1251("windows-1251");
+    QVERIFY(cp1251.isValid());
+    const QByteArray page = "<html><head><meta charset=\"windows-1251\"></head><body><p>" + QByteArray(cp1251(u"Москва")) + "</p></body></html>";
+    const QString file = path(QStringLiteral("cyrillic.html"));
+    QVERIFY(writeFile(file, page));
+    QCOMPARE(read(file), u"Москва\r"_qs);
+
+    // Undeclared and not UTF-8: Windows-1252.
+    QVERIFY(writeFile(file, "<html><body>caf\xe9 \x93q\x94</body></html>"));
+    QCOMPARE(read(file), u"café “q”\r"_qs);
+}
+
+void TestDocuments::plainText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBFh\xC3\xA9llo\n") << u"héllo\r"_qs;
+    QTest::newRow("UTF-8 without BOM") << QByteArray("\xE2\x80\x9Cq\xE2\x80\x9D") << u"“q”\r"_qs;
+    QTest::newRow("UTF-16 LE with BOM") << QByteArray("\xFF\xFE" "a\0\r\0\n\0\xE9\0", 10) << u"a\ré\r"_qs;
+    QTest::newRow("UTF-16 BE with BOM") << QByteArray("\xFE\xFF\0a\0\n\xAC\0", 8) << u"a\r가\r"_qs;
+    QTest::newRow("UTF-16 LE without BOM") << QByteArray("D\0a\0t\0e\0,\0B\0\r\0\n\0", 16) << u"Date,B\r"_qs;
+    QTest::newRow("UTF-16 BE without BOM") << QByteArray("\0D\0a\0t\0e\0\n", 10) << u"Date\r"_qs;
+    QTest::newRow("Windows-1252") << QByteArray("l\x92\x9Cuvre co\xFBte") << u"l’œuvre coûte\r"_qs;
+    QTest::newRow("line ends") << QByteArray("a\r\nb\nc\rd\n\ne") << u"a\rb\rc\rd\r\re\r"_qs;
+    QTest::newRow("empty file") << QByteArray() << u"\r"_qs;
+    QTest::newRow("lone CR at the end") << QByteArray("x\r") << u"x\r"_qs;
+}
+
+void TestDocuments::plainText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("plain.doc")); // the extension means nothing
+    QVERIFY(writeFile(file, bytes));
+    QCOMPARE(visible(read(file)), visible(expected));
+}
+
+void TestDocuments::plainTextBlockBoundary()
+{
+    // CR LF split by the reader's 1 MiB blocks is one paragraph end; so is a character split.
+    QByteArray bytes(1 << 20, 'a');
+    bytes[(1 << 20) - 1] = '\r';
+    bytes += "\nb";
+    bytes.replace((1 << 20) - 3, 2, "\xC3\xA9");
+    const QString file = path(QStringLiteral("blocks.txt"));
+    QVERIFY(writeFile(file, bytes));
+    const QString text = read(file);
+    QCOMPARE(text.size(), (1 << 20) - 1 + 2);
+    QCOMPARE(text.mid((1 << 20) - 4, 5), u"aé\rb\r"_qs);
+}
+
+void TestDocuments::recognisesByContent()
+{
+    const QString docxAsDoc = path(QStringLiteral("really-docx.doc"));
+    QVERIFY(writeDocx(docxAsDoc, "<w:p><w:r><w:t>docx inside</w:t></w:r></w:p>"));
+    QCOMPARE(read(docxAsDoc), u"docx inside\r"_qs);
+    const QString htmlAsDoc = path(QStringLiteral("web-page.doc"));
+    QVERIFY(writeFile(htmlAsDoc, "\xEF\xBB\xBF  <HTML><body><p>web</p></body></HTML>"));
+    QCOMPARE(read(htmlAsDoc), u"web\r"_qs);
+    const QString odtAsZip = path(QStringLiteral("odt.zip"));
+    QVERIFY(writeOdt(odtAsZip, "<text:p>odt</text:p>"));
+    QCOMPARE(read(odtAsZip), u"odt\r"_qs);
+
+    QStringList names;
+    for (const auto &reader : formatReaders())
+        names << reader->name();
+    QCOMPARE(names.constLast(), u"text"_qs); // the fallback
+}
+
+void TestDocuments::openFailures_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("description");
+
+    const QString missing = path(QStringLiteral("missing.docx"));
+    QTest::newRow("missing") << missing << u"The file %1 does not exist."_qs.arg(QDir::toNativeSeparators(missing));
+    QTest::newRow("folder") << m_dir.path() << u"%1 is a folder, not a document."_qs.arg(QDir::toNativeSeparators(m_dir.path()));
+
+    const QString binary = path(QStringLiteral("picture.doc"));
+    writeFile(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24));
+    QTest::newRow("unsupported") << binary << u"%1 is not a document that Corvalen can read."_qs.arg(binary);
+
+    const QString sheet = path(QStringLiteral("sheet.docx"));
+    writeZip(sheet, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                     "<Relationship Id=\"r\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+                     {"xl/workbook.xml", "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"/>"}});
+    QTest::newRow("spreadsheet package") << sheet << u"%1 is not a document that Corvalen can read."_qs.arg(sheet);
+
+    const QString plainZip = path(QStringLiteral("photos.zip"));
+    writeZip(plainZip, {{"a.jpg", "jpeg"}});
+    QTest::newRow("other zip") << plainZip << u"%1 is not a document that Corvalen can read."_qs.arg(plainZip);
+
+    const QString truncated = path(QStringLiteral("truncated.docx"));
+    writeDocx(truncated, "<w:p><w:r><w:t>" + QByteArray(5000, 'x') + "</w:t></w:r></w:p>");
+    {
+        QFile f(truncated);
+        f.open(QIODevice::ReadWrite);
+        f.resize(f.size() / 2);
+    }
+    QTest::newRow("truncated zip") << truncated << u"%1 is damaged: it is not a complete zip archive."_qs.arg(truncated);
+
+    const QString noMain = path(QStringLiteral("nomain.docx"));
+    writeZip(noMain, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                      "<Relationship Id=\"r\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>"}});
+    QTest::newRow("main part missing") << noMain << u"%1 is damaged: its part word/document.xml is missing."_qs.arg(noMain);
+
+    const QString encrypted = path(QStringLiteral("secret.odt"));
+    writeZip(encrypted, {{"mimetype", "application/vnd.oasis.opendocument.text", true},
+                         {"META-INF/manifest.xml", "<manifest:manifest><manifest:file-entry manifest:full-path=\"content.xml\">"
+                                                   "<manifest:encryption-data/></manifest:file-entry></manifest:manifest>"},
+                         {"content.xml", "\x01\x02 encrypted bytes"}});
+    QTest::newRow("password") << encrypted << u"%1 is protected by a password."_qs.arg(encrypted);
+
+    const QString fifo = path(QStringLiteral("pipe.txt"));
+    ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+    QTest::newRow("named pipe never blocks") << fifo << u"%1 is not a document that Corvalen can read."_qs.arg(fifo);
+
+    if (::geteuid() != 0) {
+        const QString locked = path(QStringLiteral("locked.txt"));
+        writeFile(locked, "secret");
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        QTest::newRow("permission denied") << locked << u"%1 could not be opened: permission denied."_qs.arg(locked);
+    }
+}
+
+void TestDocuments::openFailures()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, description);
+    RecordingReporter reporter;
+    DocumentEngine engine(&reporter);
+    QString text = u"untouched"_qs;
+    text = engine.returnDocumentString(file);
+    QVERIFY(text.isEmpty());
+    QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+    QCOMPARE(reporter.reports.at(0).description, description);
+    for (int i = 1; i < 4; ++i)
+        QCOMPARE(reporter.reports.at(i).description, kNoDocument);
+
+    // The same engine reads the next file normally.
+    reporter.reports.clear();
+    const QString good = path(QStringLiteral("next.txt"));
+    QVERIFY(writeFile(good, "fine"));
+    QCOMPARE(engine.returnDocumentString(good), u"fine\r"_qs);
+    QVERIFY(reporter.reports.isEmpty());
+}
+
+void TestDocuments::reportText()
+{
+    RecordingReporter reporter;
+    DocumentEngine engine(&reporter);
+    const QString missing = path(QStringLiteral("gone.txt"));
+    engine.returnDocumentString(missing);
+    QCOMPARE(reporter.reports.size(), 4);
+    QCOMPARE(reporter.reports.at(0).message,
+             u"The file "_qs + QDir::toNativeSeparators(missing)
+                     + u" does not exist.\r\nin Pellago5/20/2014.Word1.ReturnDocumentString at line 106\r\r"
+                       "Please email screenshot of this message to support@quillmark.example"_qs);
+    QVERIFY(reporter.reports.at(3).message.startsWith(
+            u"No document is open.\r\nin Pellago5/20/2014.Word1.ReturnDocumentString at line 118\r\r"_qs));
+}
+
+void TestDocuments::engineCannotStart()
+{
+    RecordingReporter reporter;
+    FakeStatus status;
+    status.start = false;
+    DocumentEngine engine(&reporter, &status);
+    const QString file = path(QStringLiteral("ok.txt"));
+    QVERIFY(writeFile(file, "words"));
+    QVERIFY(engine.returnDocumentString(file).isEmpty());
+    QCOMPARE(reporter.lines(), (QList<int>{102, 106, 110, 114, 118, 122}));
+    for (const Report &r : std::as_const(reporter.reports))
+        QVERIFY2(!r.description.isEmpty() && r.description.endsWith(u'.'), qPrintable(r.description));
+}
+
+void TestDocuments::hostileInput_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("expected"); // empty: the file must be reported damaged
+
+    QTest::newRow("mismatched tags") << QByteArray("<w:p><w:r><w:t>x</w:r></w:t></w:p>") << QString();
+    QTest::newRow("unclosed element") << QByteArray("<w:p><w:r><w:t>x") << QString();
+    QByteArray deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<w:sdt>";
+    QTest::newRow("very deep nesting") << deep << QString();
+    QByteArray deepOk;
+    for (int i = 0; i < 1000; ++i)
+        deepOk += "<w:customXml>";
+    deepOk += "<w:p><w:r><w:t>deep</w:t></w:r></w:p>";
+    for (int i = 0; i < 1000; ++i)
+        deepOk += "</w:customXml>";
+    QTest::newRow("reasonable nesting") << deepOk << u"deep\r"_qs;
+    QTest::newRow("attribute without quotes") << QByteArray("<w:p w:x=1/>") << QString();
+}
+
+void TestDocuments::hostileInput()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("hostile.docx"));
+    QVERIFY(writeDocx(file, body));
+    RecordingReporter reporter;
+    const QString text = read(file, &reporter);
+    QCOMPARE(visible(text), visible(expected));
+    if (expected.isEmpty()) {
+        QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+        QVERIFY2(reporter.reports.at(0).description.contains(u"is damaged: its XML"_qs),
+                 qPrintable(reporter.reports.at(0).description));
+    } else {
+        QVERIFY(reporter.reports.isEmpty());
+    }
+}
+
+void TestDocuments::decompressionBomb()
+{
+    // Entity declarations are skipped, never expanded ("billion laughs").
+    const QString laughs = path(QStringLiteral("laughs.docx"));
+    QByteArray doc = docxDocument("<w:p><w:r><w:t>&lol9;</w:t></w:r></w:p>");
+    QByteArray dtd = "<!DOCTYPE w:document [<!ENTITY lol \"lol\">";
+    for (int i = 1; i <= 9; ++i)
+        dtd += "<!ENTITY lol" + QByteArray::number(i) + " \"" + QByteArray("&lol" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+    dtd += "]>";
+    doc.insert(doc.indexOf("<w:document"), dtd);
+    QVERIFY(writeZip(laughs, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                              "<Relationship Id=\"r\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"d.xml\"/></Relationships>"},
+                              {"d.xml", doc}}));
+    QCOMPARE(read(laughs), u"&lol9;\r"_qs);
+
+    // A part that inflates beyond the absolute cap (a few hundred KB of zip).
+    const QString bomb = path(QStringLiteral("bomb.docx"));
+    QByteArray huge = docxDocument("<w:p><w:r><w:t>x</w:t></w:r></w:p>");
+    huge.append(QByteArray(300 << 20, ' '));
+    QVERIFY(writeZip(bomb, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                            "<Relationship Id=\"r\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"d.xml\"/></Relationships>"},
+                            {"d.xml", huge}}));
+    huge.clear();
+    huge.squeeze();
+    QVERIFY(QFileInfo(bomb).size() < 2 << 20);
+    RecordingReporter reporter;
+    QVERIFY(read(bomb, &reporter).isEmpty());
+    QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+    QVERIFY2(reporter.reports.at(0).description.contains(u"inflates to far more data"_qs),
+             qPrintable(reporter.reports.at(0).description));
+
+    // The same, with the sizes in the zip headers rewritten to lie: the cap holds for what
+    // really comes out.
+    QFile f(bomb);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    const auto patchSizes = [&bytes](const QByteArray &signature, int offset) {
+        for (qsizetype at = bytes.indexOf(signature); at >= 0; at = bytes.indexOf(signature, at + 4)) {
+            const qsizetype nameLength = uchar(bytes[at + offset + 8]) | uchar(bytes[at + offset + 9]) << 8;
+            const QByteArray name = bytes.mid(at + offset + (signature == "PK\x01\x02" ? 18 : 14), nameLength);
+            if (name == "d.xml")
+                bytes.replace(at + offset + 4, 4, QByteArray("\x00\x10\x00\x00", 4)); // 4 KiB
+        }
+    };
+    patchSizes("PK\x03\x04", 18); // local header: compressed size at 18, size at 22, name length at 26
+    patchSizes("PK\x01\x02", 20); // central directory: sizes at 20 and 24, name length at 28
+    f.seek(0);
+    f.write(bytes);
+    f.close();
+    reporter.reports.clear();
+    QVERIFY(read(bomb, &reporter).isEmpty());
+    QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+    QVERIFY2(reporter.reports.at(0).description.contains(u"is damaged"_qs), qPrintable(reporter.reports.at(0).description));
+}
+
+void TestDocuments::enormousParagraph()
+{
+    const QString file = path(QStringLiteral("long.docx"));
+    QVERIFY(writeDocx(file, "<w:p><w:r><w:t>" + QByteArray("word ").repeated(2 << 20) + "</w:t></w:r></w:p>"));
+    const QString text = read(file);
+    QCOMPARE(text.size(), 5 * (2 << 20) + 1);
+    QCOMPARE(wordCounts(text).at(u"word"_qs), 2 << 20);
+}
+
+void TestDocuments::availability()
+{
+    FakeStatus engine;
+    const QString notInstalled = u"Word is not installed on this computer. You need to have it installed to use this software without error."_qs;
+    const QString question = u"Word may be open. It is recommended that you close Word first. Use Ctrl+Alt+Del > Task Manager > "
+                             "WINWORD.EXE if necessary.\r\n\r\nWould you like to proceed anyway?"_qs;
+    {
+        FakePrompter prompter;
+        checkWordInstalled(engine, prompter);
+        QVERIFY(prompter.calls.isEmpty());
+        QVERIFY(!warnWordOpen(engine, prompter));
+        QVERIFY(prompter.calls.isEmpty());
+    }
+    {
+        FakePrompter prompter;
+        engine.start = false;
+        checkWordInstalled(engine, prompter);
+        QCOMPARE(prompter.calls.size(), 1);
+        QCOMPARE(prompter.calls.at(0).kind, u"message"_qs);
+        QCOMPARE(prompter.calls.at(0).text, notInstalled);
+        QCOMPARE(prompter.calls.at(0).title, u"Corvalen"_qs);
+        QCOMPARE(prompter.calls.at(0).icon, Prompter::Icon::None);
+    }
+    for (const bool proceed : {true, false}) {
+        FakePrompter prompter;
+        prompter.answer = proceed;
+        engine.running = true;
+        QVERIFY(isWordRunning(engine));
+        QCOMPARE(warnWordOpen(engine, prompter), !proceed);
+        QCOMPARE(prompter.calls.size(), 1);
+        QCOMPARE(prompter.calls.at(0).kind, u"question"_qs);
+        QCOMPARE(prompter.calls.at(0).text, question);
+        QCOMPARE(prompter.calls.at(0).title, u"Corvalen"_qs);
+        QVERIFY(prompter.calls.at(0).yesIsDefault);
+    }
+    {
+        // A failing check counts as "not running" and as "cannot start".
+        FakePrompter prompter;
+        engine.throws = true;
+        QVERIFY(!isWordRunning(engine));
+        QVERIFY(!warnWordOpen(engine, prompter));
+        checkWordInstalled(engine, prompter);
+        QCOMPARE(prompter.calls.size(), 1);
+    }
+    {
+        // The built-in engine starts and is never held elsewhere: neither message appears.
+        FakePrompter prompter;
+        BuiltInEngineStatus builtIn;
+        checkWordInstalled(builtIn, prompter);
+        QVERIFY(!warnWordOpen(builtIn, prompter));
+        QVERIFY(prompter.calls.isEmpty());
+    }
+}
+
+namespace {
+
+QString corpusDir()
+{
+    return QStringLiteral(CORVALEN_SHARED_DIR "/corpus");
+}
+
+// The documented differences between a reference text and the main-body text, per file.
+QString applyDocumentedDifferences(const QString &file, QString reference)
+{
+    if (file == u"odfdo-note.odt") {
+        reference.replace(u"paragraphe1"_qs, u"paragraphe"_qs).replace(u"d'apparencei"_qs, u"d'apparence"_qs);
+    } else if (file == u"odfdo-tracked_changes.odt") {
+        reference.replace(u"Bonjour les los bonitos amigos amis, ça va ?"_qs, u"Bonjour los bonitos amigos ça va ?"_qs);
+    }
+    return reference;
+}
+
+} // namespace
+
+void TestDocuments::corpus_data()
+{
+    QTest::addColumn<QString>("file");
+    const QDir dir(corpusDir());
+    if (!dir.exists())
+        QSKIP("the shared corpus is not beside the repository");
+    const QStringList ours{u"docx"_qs, u"docm"_qs, u"odt"_qs, u"fodt"_qs, u"txt"_qs, u"le"_qs, u"html"_qs, u"htm"_qs};
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
+        if (name.endsWith(u".txt") && (name.endsWith(u".expected.txt") || name.endsWith(u".main.txt")))
+            continue;
+        if (ours.contains(QFileInfo(name).suffix()) && dir.exists(name + u".expected.txt"))
+            QTest::newRow(qPrintable(name)) << name;
+    }
+}
+
+void TestDocuments::corpus()
+{
+    QFETCH(QString, file);
+    const QDir dir(corpusDir());
+    QFile ref(dir.filePath(dir.exists(file + u".main.txt") ? QString(file + u".main.txt") : QString(file + u".expected.txt")));
+    QVERIFY(ref.open(QIODevice::ReadOnly));
+    QString reference = QString::fromUtf8(ref.readAll());
+    if (reference.startsWith(QChar(0xFEFF)))
+        reference.remove(0, 1);
+    reference.replace(u'\n', u'\r');
+    reference = applyDocumentedDifferences(file, reference);
+
+    RecordingReporter reporter;
+    QString text = read(dir.filePath(file), &reporter);
+    QVERIFY(reporter.reports.isEmpty());
+    QVERIFY(text.endsWith(u'\r'));
+    // The reference writes manual line breaks as line ends.
+    text.replace(QChar(11), u'\r');
+
+    const auto ourWords = wordCounts(text);
+    const auto refWords = wordCounts(reference);
+    if (ourWords != refWords) {
+        QStringList diff;
+        for (const auto &[w, n] : ourWords)
+            if (!refWords.contains(w) || refWords.at(w) != n)
+                diff << u"ours %1 x%2"_qs.arg(visible(w)).arg(n);
+        for (const auto &[w, n] : refWords)
+            if (!ourWords.contains(w) || ourWords.at(w) != n)
+                diff << u"reference %1 x%2"_qs.arg(visible(w)).arg(n);
+        QFAIL(qPrintable(diff.mid(0, 20).join(u"; ")));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDocuments)
+#include "tst_documents.moc"
