@@ -38,7 +38,8 @@ using Range = std::pair<uint32_t, uint32_t>; // [begin, end) byte offsets in the
 
 /// Byte ranges of the WordDocument stream whose characters are hidden or deleted, sorted and
 /// merged, from the character-property pages (PlcBteChpx and its FKPs).
-std::vector<Range> excludedRanges(QByteArrayView word, QByteArrayView table, uint32_t fcPlc, uint32_t lcbPlc)
+std::vector<Range> excludedRanges(QByteArrayView word, QByteArrayView table, uint32_t fcPlc, uint32_t lcbPlc,
+                                  bool keepDeletions)
 {
     std::vector<Range> out;
     if (lcbPlc < 12 || !fits(table, fcPlc, lcbPlc))
@@ -74,7 +75,7 @@ std::vector<Range> excludedRanges(QByteArrayView word, QByteArrayView table, uin
                 case 7: operand = 3; break;
                 case 6: operand = p < grpprl.size() ? 1 + uchar(grpprl[p]) : 1; break;
                 }
-                if ((sprm == SprmCFVanish || sprm == SprmCFRMarkDel) && p < grpprl.size()) {
+                if ((sprm == SprmCFVanish || (sprm == SprmCFRMarkDel && !keepDeletions)) && p < grpprl.size()) {
                     const uchar v = uchar(grpprl[p]);
                     if (v == 1 || v == 0x81)
                         excluded = true;
@@ -257,7 +258,7 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
             return ReadOutcome::damaged(tr("its text table points past the end of the text"));
     }
 
-    const std::vector<Range> excluded = excludedRanges(word, table, fcChpx, lcbChpx);
+    const std::vector<Range> excluded = excludedRanges(word, table, fcChpx, lcbChpx, m_keepDeletions);
     DocText text(sink);
     for (qsizetype i = 0; i < pieces; ++i) {
         const uint32_t cpBegin = u32(plcPcd, 4 * i);

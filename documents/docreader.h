@@ -9,9 +9,16 @@ namespace corvalen {
 class DocReader : public FormatReader
 {
 public:
+    /// Tracked deletions are left out, as in the text with every change accepted; keeping them
+    /// gives the text as shown with changes marked (what other converters produce).
+    explicit DocReader(bool keepDeletions = false) : m_keepDeletions(keepDeletions) {}
+
     QString name() const override;
     bool recognises(QByteArrayView head) const override;
     ReadOutcome read(QFile &file, const TextSink &sink) const override;
+
+private:
+    bool m_keepDeletions = false;
 };
 
 } // namespace corvalen

@@ -173,10 +173,20 @@ struct Group
     bool hidden = false;
     bool deleted = false;
     bool fontTable = false;
+
+    friend bool operator==(const Group &, const Group &) = default;
 };
 
-// Deeper nesting than this is only ever hostile; further groups share their parent's state.
+// The saved states of open groups, run-length encoded: nesting without a change of state (the
+// usual form of hostile nesting) costs nothing. Past this many distinct entries, further
+// groups share their parent's state.
 constexpr qsizetype MaxDepth = 1 << 16;
+
+struct SavedGroups
+{
+    Group state;
+    qsizetype count;
+};
 
 class RtfParser
 {
@@ -195,7 +205,7 @@ private:
 
     TextWriter m_out;
     Group m_state;
-    std::vector<Group> m_stack;
+    std::vector<SavedGroups> m_stack;
     qsizetype m_overflow = 0;
     int m_docCodepage = 1252;
     int32_t m_defaultFont = 0;
@@ -377,8 +387,10 @@ void RtfParser::run(QByteArrayView rtf)
         switch (c) {
         case '{':
             started = true;
-            if (m_stack.size() < MaxDepth)
-                m_stack.push_back(m_state);
+            if (!m_stack.empty() && m_stack.back().state == m_state)
+                ++m_stack.back().count;
+            else if (qsizetype(m_stack.size()) < MaxDepth)
+                m_stack.push_back({m_state, 1});
             else
                 ++m_overflow;
             break;
@@ -388,8 +400,9 @@ void RtfParser::run(QByteArrayView rtf)
                 --m_overflow;
             } else if (!m_stack.empty()) {
                 flushBytes();
-                m_state = m_stack.back();
-                m_stack.pop_back();
+                m_state = m_stack.back().state;
+                if (--m_stack.back().count == 0)
+                    m_stack.pop_back();
                 m_cachedFont = INT32_MIN;
                 if (m_stack.empty() && started)
                     p = end; // the document's group is closed; anything after it is not RTF
