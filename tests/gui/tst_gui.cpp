@@ -1,0 +1,1028 @@
+#include "app/designernames.h"
+#include "app/mainwindow.h"
+#include "filelist/filelistmodel.h"
+#include "filelist/scanqueue.h"
+#include "filelist/settingsstore.h"
+#include "results/resultsmodel.h"
+#include "results/resultswindow.h"
+#include "support/scriptedprompter.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+
+using namespace corvalen;
+
+namespace {
+
+const QString addFilesTitle = QStringLiteral("Add File(s) - Hold Ctrl to select multiple files");
+const QStringList addFilesFilters = {QStringLiteral("Word Documents (*.do*)"),
+                                     QStringLiteral("All Files (*)"),
+                                     QStringLiteral("Text Files (*.txt)")};
+const QString extensionPrompt =
+        QStringLiteral("Enter file extension to load:\r\r(* for all files, txt for all txt files, "
+                       "doc for all doc files, etc.)");
+const QString folderTitle = QStringLiteral("Please select folder:");
+
+using Settings = QList<QPair<QString, QString>>;
+
+QSettings store()
+{
+    return QSettings(QStringLiteral("Quillmark"), QStringLiteral("Corvalen"));
+}
+
+void writeStore(const Settings &values)
+{
+    QSettings s = store();
+    s.clear();
+    for (const auto &[key, value] : values)
+        s.setValue(key, value);
+    s.sync();
+}
+
+QString stored(QLatin1StringView key)
+{
+    return store().value(key).toString();
+}
+
+template<typename T>
+T *child(QWidget *window, QLatin1StringView name)
+{
+    return window->findChild<T *>(QString(name));
+}
+
+QStringList headers(QAbstractItemModel *model)
+{
+    QStringList list;
+    for (int c = 0; c < model->columnCount(); ++c)
+        list << model->headerData(c, Qt::Horizontal).toString();
+    return list;
+}
+
+QList<int> columnWidths(QTreeView *view)
+{
+    QList<int> widths;
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        widths << view->columnWidth(c);
+    return widths;
+}
+
+void touch(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+std::vector<WordCount> someRows()
+{
+    return {{QStringLiteral("b"), 1}, {QStringLiteral("a"), 2}};
+}
+
+} // namespace
+
+class TestGui : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void designerNamesResolveOnce();
+    void startUp_data();
+    void startUp();
+    void startUpRunsInstalledCheckLast();
+    void settingsParsing_data();
+    void settingsParsing();
+    void countOptionsStorageAndColumns();
+    void tabPersistence();
+    void mainToolbarAndDispatch();
+    void menusDispatch();
+    void removals();
+    void removalsOnEmptyList();
+    void addFiles_data();
+    void addFiles();
+    void addFolder_data();
+    void addFolder();
+    void dropFilesAndFolders_data();
+    void dropFilesAndFolders();
+    void dragOfTextIsRefused();
+    void resizeRules_data();
+    void resizeRules();
+    void resizeKeepsColumnRuleAfterManualWidening();
+    void resultsWindowLayoutAndToolbar();
+    void resultsBack();
+    void resultsModelAppendsInBulk();
+    void exitEndsProgram_data();
+    void exitEndsProgram();
+    void skin();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow(MainWindow::Hooks hooks = {});
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_noSkin;
+    ScriptedPrompter m_prompter;
+};
+
+void TestGui::initTestCase()
+{
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestGui::init()
+{
+    writeStore({});
+    m_prompter.reset();
+}
+
+void TestGui::cleanup()
+{
+    QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
+}
+
+std::unique_ptr<MainWindow> TestGui::makeWindow(MainWindow::Hooks hooks)
+{
+    return std::make_unique<MainWindow>(m_prompter, std::move(hooks), m_noSkin.path());
+}
+
+void TestGui::designerNamesResolveOnce()
+{
+    auto w = makeWindow();
+    QCOMPARE(w->objectName(), QString(designer::Form1));
+    const auto once = [](QWidget *window, QLatin1StringView name, const char *type) {
+        const QList<QObject *> found = window->findChildren<QObject *>(QString(name));
+        if (found.size() != 1)
+            return QStringLiteral("%1: %2 objects").arg(name).arg(found.size());
+        if (!found.constFirst()->inherits(type))
+            return QStringLiteral("%1: a %2, not a %3")
+                    .arg(name, QString::fromLatin1(found.constFirst()->metaObject()->className()),
+                         QString::fromLatin1(type));
+        return QString();
+    };
+    // The persisted ones first: their names are the settings keys.
+    const QList<QPair<QLatin1StringView, const char *>> mainNames = {
+        {designer::Option1, "QRadioButton"}, {designer::Option2, "QRadioButton"},
+        {designer::Check1, "QCheckBox"},     {designer::Check3, "QCheckBox"},
+        {designer::TabControl1, "QTabWidget"}, {designer::ListView1, "QTreeView"},
+        {designer::Frame1, "QGroupBox"},     {designer::ProgressBar1, "QProgressBar"},
+        {designer::CommandBars, "QWidget"},  {designer::Standard, "QToolBar"},
+        {designer::MenuBar, "QMenuBar"},     {designer::m1, "QMenu"},
+        {designer::m9, "QMenu"},             {designer::m16, "QMenu"},
+        {designer::m2, "QAction"},           {designer::m3, "QAction"},
+        {designer::m4, "QAction"},           {designer::m5, "QAction"},
+        {designer::m6, "QAction"},           {designer::m7, "QAction"},
+        {designer::m8, "QAction"},           {designer::m10, "QAction"},
+        {designer::m11, "QAction"},          {designer::m17, "QAction"},
+        {designer::m18, "QAction"},          {designer::m19, "QAction"},
+        {designer::m20, "QAction"},          {designer::m21, "QAction"},
+        {designer::m22, "QAction"},
+    };
+    for (const auto &[name, type] : mainNames) {
+        const QString problem = once(w.get(), name, type);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+    ResultsWindow *results = w->resultsWindow();
+    QVERIFY(results);
+    QCOMPARE(results->objectName(), QString(designer::Form2));
+    const QList<QPair<QLatin1StringView, const char *>> resultNames = {
+        {designer::ListView1, "QTreeView"}, {designer::Label1, "QLabel"},
+        {designer::CommandBars, "QWidget"}, {designer::Standard, "QToolBar"}};
+    for (const auto &[name, type] : resultNames) {
+        const QString problem = once(results, name, type);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+    QVERIFY(!results->findChild<QMenuBar *>());
+}
+
+void TestGui::startUp_data()
+{
+    QTest::addColumn<Settings>("settings");
+    QTest::addColumn<bool>("perFile");
+    QTest::addColumn<bool>("check1");
+    QTest::addColumn<bool>("check3");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QStringList>("columns");
+
+    const QStringList three = {QStringLiteral("Filename"), QStringLiteral(" Word"),
+                               QStringLiteral("Count")};
+    const QStringList two = {QStringLiteral(" Word"), QStringLiteral("Count")};
+    const auto s = [](const char *k, const char *v) {
+        return QPair<QString, QString>(QString::fromLatin1(k), QString::fromLatin1(v));
+    };
+
+    QTest::newRow("empty store") << Settings{} << true << true << true << 0 << three;
+    QTest::newRow("check1 0, per-file")
+            << Settings{s("Check1", "0"), s("Option1", "True"), s("Option2", "False")} << true
+            << false << true << 0 << two;
+    QTest::newRow("combined") << Settings{s("Option1", "False"), s("Option2", "True")} << false
+                              << true << true << 0 << two;
+    QTest::newRow("combined, any case, check3 0")
+            << Settings{s("Option1", "fALSE"), s("Option2", "true"), s("Check3", "0")} << false
+            << true << false << 0 << two;
+    QTest::newRow("numeric truth values")
+            << Settings{s("Option1", "0"), s("Option2", "-1")} << false << true << true << 0
+            << two;
+    QTest::newRow("both selected falls back")
+            << Settings{s("Option1", "True"), s("Option2", "True"), s("Check1", "0")} << true
+            << false << true << 0 << two;
+    QTest::newRow("neither selected falls back")
+            << Settings{s("Option1", "False"), s("Option2", "False")} << true << true << true << 0
+            << three;
+    QTest::newRow("unreadable values fall back")
+            << Settings{s("Option1", "yes"), s("Option2", "maybe"), s("Check1", "x"),
+                        s("Check3", "2"), s("TabControl1", "many")}
+            << true << true << true << 0 << three;
+    QTest::newRow("options tab") << Settings{s("TabControl1", "1")} << true << true << true << 1
+                                 << three;
+    QTest::newRow("tab out of range") << Settings{s("TabControl1", "7")} << true << true << true
+                                      << 0 << three;
+}
+
+void TestGui::startUp()
+{
+    QFETCH(Settings, settings);
+    QFETCH(bool, perFile);
+    QFETCH(bool, check1);
+    QFETCH(bool, check3);
+    QFETCH(int, tab);
+    QFETCH(QStringList, columns);
+    writeStore(settings);
+
+    auto w = makeWindow();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Corvalen"));
+    QCOMPARE(child<QRadioButton>(w.get(), designer::Option1)->isChecked(), perFile);
+    QCOMPARE(child<QRadioButton>(w.get(), designer::Option2)->isChecked(), !perFile);
+    QCOMPARE(child<QCheckBox>(w.get(), designer::Check1)->isChecked(), check1);
+    QCOMPARE(child<QCheckBox>(w.get(), designer::Check1)->isEnabled(), perFile);
+    QCOMPARE(child<QCheckBox>(w.get(), designer::Check3)->isChecked(), check3);
+    QCOMPARE(child<QTabWidget>(w.get(), designer::TabControl1)->currentIndex(), tab);
+    QCOMPARE(headers(w->resultsWindow()->model()), columns);
+    QVERIFY(w->resultsWindow()->isHidden());
+
+    // The file list's one column.
+    QCOMPARE(headers(w->fileList()), QStringList{QStringLiteral(" Word Files")});
+    QCOMPARE(w->listView()->columnWidth(0), 398);
+    QCOMPARE(w->fileList()->rowCount(), 0);
+
+    // Applying the mode writes the pair; the check boxes are not written back at start-up.
+    QCOMPARE(stored(designer::Option1), perFile ? QStringLiteral("True") : QStringLiteral("False"));
+    QCOMPARE(stored(designer::Option2), perFile ? QStringLiteral("False") : QStringLiteral("True"));
+    const CountOptions o = w->countOptions();
+    QCOMPARE(o.mode == CountMode::PerFile, perFile);
+    QCOMPARE(o.withFileName, check1);
+    QCOMPARE(o.ignoreCase, check3);
+}
+
+void TestGui::startUpRunsInstalledCheckLast()
+{
+    writeStore({{QStringLiteral("TabControl1"), QStringLiteral("1")}});
+    int calls = 0;
+    MainWindow *window = nullptr;
+    bool toolbarBuilt = false;
+    int tabAtCheck = -1;
+    MainWindow::Hooks hooks;
+    hooks.checkWordInstalled = [&] {
+        ++calls;
+        // Called from the constructor: look the controls up through the widget tree.
+        const QWidgetList tops = QApplication::allWidgets();
+        for (QWidget *wd : tops) {
+            if (wd->objectName() == QString(designer::Standard)
+                && wd->window()->objectName() == QString(designer::Form1))
+                toolbarBuilt = true;
+            if (wd->objectName() == QString(designer::TabControl1))
+                tabAtCheck = static_cast<QTabWidget *>(wd)->currentIndex();
+        }
+        m_prompter.message(QStringLiteral("checked"), Prompter::applicationTitle(),
+                           Prompter::Icon::None);
+    };
+    m_prompter.expectMessage(QStringLiteral("checked"));
+    auto w = makeWindow(hooks);
+    window = w.get();
+    QVERIFY(window);
+    QCOMPARE(calls, 1);
+    QVERIFY(toolbarBuilt);
+    QCOMPARE(tabAtCheck, 1);
+}
+
+void TestGui::settingsParsing_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("truth"); // -1 unreadable
+    QTest::addColumn<int>("check"); // -1 unreadable
+
+    QTest::newRow("True") << "True" << 1 << -1;
+    QTest::newRow("false lower") << "false" << 0 << -1;
+    QTest::newRow("TRUE upper") << "TRUE" << 1 << -1;
+    QTest::newRow("zero") << "0" << 0 << 0;
+    QTest::newRow("one") << "1" << 1 << 1;
+    QTest::newRow("minus one") << "-1" << 1 << -1;
+    QTest::newRow("two") << "2" << 1 << -1;
+    QTest::newRow("empty") << "" << -1 << -1;
+    QTest::newRow("word") << "yes" << -1 << -1;
+}
+
+void TestGui::settingsParsing()
+{
+    QFETCH(QString, text);
+    QFETCH(int, truth);
+    QFETCH(int, check);
+    const std::optional<bool> t = SettingsStore::parseTruth(text);
+    QCOMPARE(t.has_value() ? int(*t) : -1, truth);
+    QCOMPARE(SettingsStore::parseCheckState(text).value_or(-1), check);
+}
+
+void TestGui::countOptionsStorageAndColumns()
+{
+    auto w = makeWindow();
+    w->show();
+    auto *option1 = child<QRadioButton>(w.get(), designer::Option1);
+    auto *option2 = child<QRadioButton>(w.get(), designer::Option2);
+    auto *check1 = child<QCheckBox>(w.get(), designer::Check1);
+    auto *check3 = child<QCheckBox>(w.get(), designer::Check3);
+    ResultsModel *results = w->resultsWindow()->model();
+    QTreeView *resultsView = w->resultsWindow()->listView();
+    QCOMPARE(columnWidths(resultsView), (QList<int>{333, 133, 67}));
+
+    results->appendRows(someRows(), QStringLiteral("a.txt"));
+    option2->click();
+    QCOMPARE(stored(designer::Option1), QStringLiteral("False"));
+    QCOMPARE(stored(designer::Option2), QStringLiteral("True"));
+    QVERIFY(!check1->isEnabled());
+    QVERIFY(check1->isChecked());
+    QCOMPARE(headers(results), (QStringList{QStringLiteral(" Word"), QStringLiteral("Count")}));
+    QCOMPARE(columnWidths(resultsView), (QList<int>{400, 67}));
+    QCOMPARE(results->rowCount(), 0); // a mode change empties the results
+
+    // Check3 is stored but leaves the results alone.
+    results->appendRows(someRows());
+    check3->click();
+    QCOMPARE(stored(designer::Check3), QStringLiteral("0"));
+    QCOMPARE(results->rowCount(), 2);
+    check3->click();
+    QCOMPARE(stored(designer::Check3), QStringLiteral("1"));
+
+    option1->click();
+    QCOMPARE(stored(designer::Option1), QStringLiteral("True"));
+    QCOMPARE(stored(designer::Option2), QStringLiteral("False"));
+    QVERIFY(check1->isEnabled());
+    QCOMPARE(headers(results), (QStringList{QStringLiteral("Filename"), QStringLiteral(" Word"),
+                                            QStringLiteral("Count")}));
+
+    results->appendRows(someRows(), QStringLiteral("a.txt"));
+    check1->click();
+    QCOMPARE(stored(designer::Check1), QStringLiteral("0"));
+    QCOMPARE(headers(results), (QStringList{QStringLiteral(" Word"), QStringLiteral("Count")}));
+    QCOMPARE(columnWidths(resultsView), (QList<int>{400, 67}));
+    QCOMPARE(results->rowCount(), 0);
+    check1->click();
+    QCOMPARE(stored(designer::Check1), QStringLiteral("1"));
+    QCOMPARE(columnWidths(resultsView), (QList<int>{333, 133, 67}));
+
+    // What is stored is what the next start restores.
+    option2->click();
+    check3->click();
+    w.reset();
+    auto again = makeWindow();
+    QVERIFY(child<QRadioButton>(again.get(), designer::Option2)->isChecked());
+    QVERIFY(!child<QCheckBox>(again.get(), designer::Check3)->isChecked());
+    QVERIFY(child<QCheckBox>(again.get(), designer::Check1)->isChecked());
+}
+
+void TestGui::tabPersistence()
+{
+    {
+        auto w = makeWindow();
+        w->show();
+        auto *tabs = child<QTabWidget>(w.get(), designer::TabControl1);
+        QCOMPARE(tabs->currentIndex(), 0);
+        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
+                          tabs->tabBar()->tabRect(1).center());
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(stored(designer::TabControl1), QStringLiteral("1"));
+        child<QAction>(w.get(), designer::m10)->trigger();
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(stored(designer::TabControl1), QStringLiteral("0"));
+        child<QAction>(w.get(), designer::m11)->trigger();
+        QCOMPARE(stored(designer::TabControl1), QStringLiteral("1"));
+        QCOMPARE(tabs->tabText(0), QStringLiteral("Files"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("Options"));
+    }
+    auto w = makeWindow();
+    QCOMPARE(child<QTabWidget>(w.get(), designer::TabControl1)->currentIndex(), 1);
+}
+
+void TestGui::mainToolbarAndDispatch()
+{
+    int starts = 0;
+    MainWindow::Hooks hooks;
+    hooks.start = [&] { ++starts; };
+    auto w = makeWindow(hooks);
+    w->show();
+    QToolBar *bar = w->toolBar();
+    QVERIFY(bar);
+    QCOMPARE(bar->objectName(), QStringLiteral("Standard"));
+    QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QCOMPARE(bar->iconSize(), QSize(48, 48));
+    QCOMPARE(child<QWidget>(w.get(), designer::CommandBars)->font().family(),
+             QStringLiteral("Calibri"));
+    QCOMPARE(child<QWidget>(w.get(), designer::CommandBars)->font().pointSize(), 11);
+    QCOMPARE(bar->width(), w->width());
+
+    const QList<QAction *> actions = bar->actions();
+    QStringList captions;
+    QList<int> ids;
+    for (QAction *a : actions) {
+        captions << a->text();
+        ids << a->property("commandId").toInt();
+        QCOMPARE(bar->widgetForAction(a)->width(), 100);
+        QVERIFY(!a->icon().pixmap(48, 48).isNull());
+    }
+    QCOMPARE(captions, (QStringList{QStringLiteral("Add Files"), QStringLiteral("Add Folder"),
+                                    QStringLiteral("Clear List"),
+                                    QStringLiteral("Start Analyzing")}));
+    QCOMPARE(ids, (QList<int>{1000, 1001, 1003, 1002}));
+
+    // "Start Analyzing" (1002) starts; it does not clear though it stands after "Clear List".
+    w->fileList()->append(QStringLiteral("/a.doc"));
+    QTest::mouseClick(bar->widgetForAction(actions.at(3)), Qt::LeftButton);
+    QCOMPARE(starts, 1);
+    QCOMPARE(w->fileList()->rowCount(), 1);
+    w->commandBarsExecute(4711);
+    w->commandBarsExecute(1004);
+    QCOMPARE(starts, 1);
+    QCOMPARE(w->fileList()->rowCount(), 1);
+    QTest::mouseClick(bar->widgetForAction(actions.at(2)), Qt::LeftButton);
+    QCOMPARE(w->fileList()->rowCount(), 0);
+
+    m_prompter.expectOpenFiles(addFilesTitle, addFilesFilters, {});
+    w->commandBarsExecute(1000);
+    m_prompter.expectInput(extensionPrompt, QStringLiteral("doc"), std::nullopt);
+    w->commandBarsExecute(1001);
+}
+
+void TestGui::menusDispatch()
+{
+    QStringList called;
+    MainWindow::Hooks hooks;
+    hooks.help = [&] { called << QStringLiteral("help"); };
+    hooks.loadSamples = [&] { called << QStringLiteral("samples"); };
+    hooks.watchDemoVideo = [&] { called << QStringLiteral("video"); };
+    hooks.openFaq = [&] { called << QStringLiteral("faq"); };
+    hooks.openMainPage = [&] { called << QStringLiteral("main page"); };
+    auto w = makeWindow(hooks);
+
+    const auto menuTexts = [&](QLatin1StringView menu) {
+        QStringList texts;
+        for (QAction *a : child<QMenu>(w.get(), menu)->actions())
+            texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return texts;
+    };
+    QCOMPARE(child<QMenu>(w.get(), designer::m1)->title(), QStringLiteral("&File"));
+    QCOMPARE(menuTexts(designer::m1),
+             (QStringList{QStringLiteral("A&dd Files"), QStringLiteral("Add &Folder"),
+                          QStringLiteral("-"), QStringLiteral("Clear Selected Files"),
+                          QStringLiteral("Clear All Files"), QStringLiteral("-"),
+                          QStringLiteral("&Exit")}));
+    QCOMPARE(child<QMenu>(w.get(), designer::m9)->title(), QStringLiteral("&Options"));
+    QCOMPARE(menuTexts(designer::m9),
+             (QStringList{QStringLiteral("Show Files Tab"), QStringLiteral("Show Options Tab")}));
+    QCOMPARE(child<QMenu>(w.get(), designer::m16)->title(), QStringLiteral("&Help"));
+    QCOMPARE(menuTexts(designer::m16),
+             (QStringList{QStringLiteral("Help"), QStringLiteral("Load Sample/Example File"),
+                          QStringLiteral("Watch Old Demo Video"), QStringLiteral("-"),
+                          QStringLiteral("FAQ"), QStringLiteral("Visit Quillmark Main Page")}));
+
+    for (QLatin1StringView item : {designer::m17, designer::m18, designer::m19, designer::m21,
+                                   designer::m22})
+        child<QAction>(w.get(), item)->trigger();
+    QCOMPARE(called, (QStringList{QStringLiteral("help"), QStringLiteral("samples"),
+                                  QStringLiteral("video"), QStringLiteral("faq"),
+                                  QStringLiteral("main page")}));
+
+    m_prompter.expectOpenFiles(addFilesTitle, addFilesFilters, {QStringLiteral("/x/y.doc")});
+    child<QAction>(w.get(), designer::m2)->trigger();
+    QCOMPARE(w->fileList()->paths(), QStringList{QStringLiteral("/x/y.doc")});
+    m_prompter.expectInput(extensionPrompt, QStringLiteral("doc"), QString());
+    child<QAction>(w.get(), designer::m3)->trigger();
+    child<QAction>(w.get(), designer::m6)->trigger();
+    QCOMPARE(w->fileList()->rowCount(), 0);
+}
+
+void TestGui::removals()
+{
+    auto w = makeWindow();
+    w->show();
+    QTreeView *view = w->listView();
+    const QStringList five = {QStringLiteral("/f/1"), QStringLiteral("/f/2"),
+                              QStringLiteral("/f/3"), QStringLiteral("/f/2"),
+                              QStringLiteral("/f/5")};
+    const auto select = [&](QList<int> rows, int current) {
+        view->selectionModel()->clear();
+        for (int r : rows)
+            view->selectionModel()->select(w->fileList()->index(r, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view->selectionModel()->setCurrentIndex(w->fileList()->index(current, 0),
+                                                QItemSelectionModel::NoUpdate);
+    };
+
+    // "Clear Selected Files" with entries 2 and 4 of five selected.
+    w->fileList()->append(five);
+    select({1, 3}, 3);
+    child<QAction>(w.get(), designer::m5)->trigger();
+    QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/f/1"), QStringLiteral("/f/3"),
+                                                  QStringLiteral("/f/5")}));
+
+    // Delete removes only the current item, whatever the modifiers.
+    const QList<Qt::KeyboardModifiers> modifiers = {Qt::NoModifier, Qt::ShiftModifier,
+                                                    Qt::ControlModifier, Qt::AltModifier};
+    for (Qt::KeyboardModifiers m : modifiers) {
+        w->fileList()->clear();
+        w->fileList()->append(five);
+        select({1, 3}, 3);
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Delete, m);
+        QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/f/1"),
+                                                      QStringLiteral("/f/2"),
+                                                      QStringLiteral("/f/3"),
+                                                      QStringLiteral("/f/5")}));
+    }
+
+    // A duplicate removed leaves its twin.
+    select({1}, 1);
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/f/1"), QStringLiteral("/f/3"),
+                                                  QStringLiteral("/f/5")}));
+
+    // A double-click removes the item it lands on (the press makes it current).
+    const QRect second = view->visualRect(w->fileList()->index(1, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, second.center());
+    QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/f/1"), QStringLiteral("/f/5")}));
+
+    // Several selected: a double-click takes the current one only.
+    select({0, 1}, 0);
+    view->setFocus();
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {},
+                       view->visualRect(w->fileList()->index(0, 0)).center());
+    QCOMPARE(w->fileList()->rowCount(), 1);
+
+    // "Clear All Files" and the toolbar's "Clear List".
+    w->fileList()->append(five);
+    child<QAction>(w.get(), designer::m6)->trigger();
+    QCOMPARE(w->fileList()->rowCount(), 0);
+    w->fileList()->append(five);
+    w->commandBarsExecute(1003);
+    QCOMPARE(w->fileList()->rowCount(), 0);
+}
+
+void TestGui::removalsOnEmptyList()
+{
+    auto w = makeWindow();
+    w->show();
+    QTreeView *view = w->listView();
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Delete);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    child<QAction>(w.get(), designer::m5)->trigger();
+    child<QAction>(w.get(), designer::m6)->trigger();
+    QCOMPARE(w->fileList()->rowCount(), 0);
+
+    // Nothing selected: Delete does nothing even with a current item.
+    w->fileList()->append(QStringList{QStringLiteral("/a"), QStringLiteral("/b")});
+    view->selectionModel()->setCurrentIndex(w->fileList()->index(0, 0),
+                                            QItemSelectionModel::Clear);
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(w->fileList()->rowCount(), 2);
+}
+
+void TestGui::addFiles_data()
+{
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("cancel") << QStringList{} << QStringList{};
+    QTest::newRow("one file, unchanged")
+            << QStringList{QStringLiteral("/docs/~draft.doc")}
+            << QStringList{QStringLiteral("/docs/~draft.doc")};
+    QTest::newRow("one name that does not exist")
+            << QStringList{QStringLiteral("/nowhere/typed name.doc")}
+            << QStringList{QStringLiteral("/nowhere/typed name.doc")};
+    QTest::newRow("several files")
+            << QStringList{QStringLiteral("/docs/b.doc"), QStringLiteral("/docs/a.doc"),
+                           QStringLiteral("/docs/b.doc")}
+            << QStringList{QStringLiteral("/docs/b.doc"), QStringLiteral("/docs/a.doc"),
+                           QStringLiteral("/docs/b.doc")};
+    QTest::newRow("several files at the root")
+            << QStringList{QStringLiteral("/a.doc"), QStringLiteral("/b.txt")}
+            << QStringList{QStringLiteral("/a.doc"), QStringLiteral("/b.txt")};
+}
+
+void TestGui::addFiles()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(QStringList, expected);
+    auto w = makeWindow();
+    w->fileList()->append(QStringLiteral("/already/there.doc"));
+    m_prompter.expectOpenFiles(addFilesTitle, addFilesFilters, chosen);
+    w->addFiles();
+    QCOMPARE(w->fileList()->paths(), QStringList{QStringLiteral("/already/there.doc")} + expected);
+}
+
+namespace {
+
+/// R holding a.doc, ~a.doc, .hidden.doc, c.txt, a lock file, a hidden folder, A (a1.doc, A1
+/// with x.doc, a link back to R) and B (b1.doc).
+void buildTree(const QString &r)
+{
+    touch(r + u"/a.doc");
+    touch(r + u"/~a.doc");
+    touch(r + u"/.hidden.doc");
+    touch(r + u"/c.txt");
+    touch(r + u"/.~lock.a.doc#");
+    touch(r + u"/.secret/s.doc");
+    touch(r + u"/A/a1.doc");
+    touch(r + u"/A/A1/x.doc");
+    touch(r + u"/B/b1.doc");
+    touch(r + u"/D/~only.doc");
+    QVERIFY(QFile::link(r, r + u"/A/loop"));
+}
+
+} // namespace
+
+void TestGui::addFolder_data()
+{
+    QTest::addColumn<std::optional<QString>>("extension");
+    QTest::addColumn<bool>("pick"); // whether the folder picker is asked and answered
+    QTest::addColumn<QStringList>("expected"); // relative to the tree
+
+    QTest::newRow("doc") << std::optional<QString>(QStringLiteral("doc")) << true
+                         << QStringList{QStringLiteral(".hidden.doc"), QStringLiteral("a.doc"),
+                                        QStringLiteral("A/a1.doc"), QStringLiteral("B/b1.doc"),
+                                        QStringLiteral("A/A1/x.doc")};
+    QTest::newRow("star") << std::optional<QString>(QStringLiteral("*")) << true
+                          << QStringList{QStringLiteral(".hidden.doc"), QStringLiteral("a.doc"),
+                                         QStringLiteral("c.txt"), QStringLiteral("A/a1.doc"),
+                                         QStringLiteral("B/b1.doc"), QStringLiteral("A/A1/x.doc")};
+    QTest::newRow("leading dot") << std::optional<QString>(QStringLiteral(".doc")) << true
+                                 << QStringList{};
+    QTest::newRow("txt") << std::optional<QString>(QStringLiteral("txt")) << true
+                         << QStringList{QStringLiteral("c.txt")};
+    QTest::newRow("cancel at the extension") << std::optional<QString>() << false
+                                             << QStringList{};
+    QTest::newRow("empty extension") << std::optional<QString>(QString()) << false
+                                     << QStringList{};
+    QTest::newRow("cancel at the folder") << std::optional<QString>(QStringLiteral("doc"))
+                                          << false << QStringList{QStringLiteral("-")};
+}
+
+void TestGui::addFolder()
+{
+    QFETCH(std::optional<QString>, extension);
+    QFETCH(bool, pick);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    const QString root = dir.path() + u"/R";
+    buildTree(root);
+
+    auto w = makeWindow();
+    QSignalSpy busy(w->scanQueue(), &ScanQueue::busyChanged);
+    m_prompter.expectInput(extensionPrompt, QStringLiteral("doc"), extension);
+    const bool cancelAtFolder = expected == QStringList{QStringLiteral("-")};
+    if (pick)
+        m_prompter.expectPickFolder(folderTitle, root);
+    else if (cancelAtFolder)
+        m_prompter.expectPickFolder(folderTitle, QString());
+    w->addFolder();
+    QTRY_VERIFY(w->scanQueue()->isIdle());
+
+    QStringList paths;
+    if (!cancelAtFolder) {
+        for (const QString &e : std::as_const(expected))
+            paths << QDir::toNativeSeparators(root + u'/' + e);
+    }
+    QCOMPARE(w->fileList()->paths(), paths);
+    if (pick) {
+        QCOMPARE(busy.size(), 2); // the busy pointer on, then off
+        QCOMPARE(busy.at(0).at(0).toBool(), true);
+        QCOMPARE(busy.at(1).at(0).toBool(), false);
+        QCOMPARE(w->cursor().shape(), Qt::ArrowCursor);
+    } else {
+        QCOMPARE(busy.size(), 0);
+    }
+}
+
+void TestGui::dropFilesAndFolders_data()
+{
+    QTest::addColumn<QStringList>("dropped"); // relative to the tree
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList rTree = {QStringLiteral("R/.hidden.doc"), QStringLiteral("R/a.doc"),
+                               QStringLiteral("R/c.txt"), QStringLiteral("R/A/a1.doc"),
+                               QStringLiteral("R/B/b1.doc"), QStringLiteral("R/A/A1/x.doc")};
+    QTest::newRow("one file, even with ~")
+            << QStringList{QStringLiteral("R/~a.doc")} << QStringList{QStringLiteral("R/~a.doc")};
+    QTest::newRow("file then folder")
+            << QStringList{QStringLiteral("R/c.txt"), QStringLiteral("R/B")}
+            << QStringList{QStringLiteral("R/c.txt"), QStringLiteral("R/B/b1.doc")};
+    QTest::newRow("folder then file")
+            << QStringList{QStringLiteral("R/B"), QStringLiteral("R/c.txt")}
+            << QStringList{QStringLiteral("R/B/b1.doc"), QStringLiteral("R/c.txt")};
+    QTest::newRow("two folders")
+            << QStringList{QStringLiteral("R/A/A1"), QStringLiteral("R/B")}
+            << QStringList{QStringLiteral("R/A/A1/x.doc"), QStringLiteral("R/B/b1.doc")};
+    QTest::newRow("whole tree with a link loop") << QStringList{QStringLiteral("R")} << rTree;
+    QTest::newRow("hidden folder is scanned")
+            << QStringList{QStringLiteral("R/.secret")}
+            << QStringList{QStringLiteral("R/.secret/s.doc")};
+    QTest::newRow("folder of ~ files only") << QStringList{QStringLiteral("R/D")} << QStringList{};
+    QTest::newRow("missing path as it is")
+            << QStringList{QStringLiteral("R/gone.doc")}
+            << QStringList{QStringLiteral("R/gone.doc")};
+}
+
+void TestGui::dropFilesAndFolders()
+{
+    QFETCH(QStringList, dropped);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    buildTree(dir.path() + u"/R");
+
+    auto w = makeWindow();
+    w->show();
+    QList<QUrl> urls;
+    for (const QString &d : std::as_const(dropped))
+        urls << QUrl::fromLocalFile(dir.path() + u'/' + d);
+    QMimeData data;
+    data.setUrls(urls);
+    QWidget *viewport = w->listView()->viewport();
+    QSignalSpy busy(w->scanQueue(), &ScanQueue::busyChanged);
+
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    QVERIFY(drop.isAccepted());
+    QTRY_VERIFY(w->scanQueue()->isIdle());
+
+    QStringList paths;
+    for (const QString &e : std::as_const(expected))
+        paths << QDir::toNativeSeparators(dir.path() + u'/' + e);
+    QCOMPARE(w->fileList()->paths(), paths);
+    QCOMPARE(busy.size(), 0); // a drop shows no busy pointer
+}
+
+void TestGui::dragOfTextIsRefused()
+{
+    auto w = makeWindow();
+    w->show();
+    QWidget *viewport = w->listView()->viewport();
+    QMimeData text;
+    text.setText(QStringLiteral("/tmp/some.doc"));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QVERIFY(!enter.isAccepted());
+    QCOMPARE(enter.dropAction(), Qt::IgnoreAction);
+
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("https://example.org/a.doc"))});
+    QDragMoveEvent move(QPoint(5, 5), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QVERIFY(!move.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    QCOMPARE(w->fileList()->rowCount(), 0);
+}
+
+void TestGui::resizeRules_data()
+{
+    QTest::addColumn<QSize>("client");
+    QTest::addColumn<QRect>("tab");
+    QTest::addColumn<QSize>("list");
+    QTest::addColumn<int>("frameWidth");
+    QTest::addColumn<QRect>("progress");
+    QTest::addColumn<int>("column");
+
+    // Client 547 x 521 pixels is 8205 x 7815 twips: tab 7965 x 5555, list 7485 x 4920, frame
+    // 7485, progress top 7300 and width 7965, column 6985 (in pixels, rounded).
+    QTest::newRow("design size") << QSize(547, 521) << QRect(8, 108, 531, 370) << QSize(499, 328)
+                                 << 499 << QRect(8, 487, 531, 27) << 466;
+    QTest::newRow("60 wider and higher")
+            << QSize(607, 581) << QRect(8, 108, 591, 430) << QSize(559, 388) << 559
+            << QRect(8, 547, 591, 27) << 526;
+    // Too small: the rules with negative results are skipped, the others still apply.
+    QTest::newRow("tiny") << QSize(12, 100) << QRect(8, 108, 531, 370) << QSize(499, 328) << 499
+                          << QRect(8, 487, 531, 27) << 466;
+    QTest::newRow("narrow and high") << QSize(12, 700) << QRect(8, 108, 531, 549)
+                                     << QSize(499, 507) << 499 << QRect(8, 666, 531, 27) << 466;
+}
+
+void TestGui::resizeRules()
+{
+    QFETCH(QSize, client);
+    QFETCH(QRect, tab);
+    QFETCH(QSize, list);
+    QFETCH(int, frameWidth);
+    QFETCH(QRect, progress);
+    QFETCH(int, column);
+
+    auto w = makeWindow();
+    w->layoutControls(QSize(547, 521));
+    w->layoutControls(client);
+    QCOMPARE(child<QTabWidget>(w.get(), designer::TabControl1)->geometry(), tab);
+    QCOMPARE(w->listView()->size(), list);
+    QCOMPARE(child<QGroupBox>(w.get(), designer::Frame1)->width(), frameWidth);
+    QCOMPARE(child<QGroupBox>(w.get(), designer::Frame1)->height(), 120);
+    QCOMPARE(w->progressBar()->geometry(), progress);
+    QCOMPARE(w->listView()->columnWidth(0), column);
+}
+
+void TestGui::resizeKeepsColumnRuleAfterManualWidening()
+{
+    auto w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->listView()->setColumnWidth(0, 2000);
+    w->resize(607, 581);
+    QTRY_COMPARE(w->size(), QSize(607, 581));
+    QCOMPARE(w->listView()->columnWidth(0), 526);
+    QCOMPARE(w->toolBar()->width(), 607);
+
+    // Minimised: nothing is laid out.
+    w->showMinimized();
+    w->layoutControls(w->size()); // the rules themselves still work when asked
+    QCOMPARE(w->listView()->columnWidth(0), 526);
+}
+
+void TestGui::resultsWindowLayoutAndToolbar()
+{
+    QStringList called;
+    auto w = makeWindow();
+    ResultsWindow *r = w->resultsWindow();
+    r->setExports({[&] { called << QStringLiteral("text"); },
+                   [&] { called << QStringLiteral("excel"); },
+                   [&] { called << QStringLiteral("clipboard"); }});
+    QCOMPARE(r->windowTitle(), QStringLiteral("Corvalen"));
+    QCOMPARE(r->size(), QSize(680, 372));
+    QCOMPARE(r->minimumSize(), r->maximumSize());
+    QVERIFY(!(r->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(r->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QCOMPARE(r->label()->text(), QStringLiteral(" Word Count: "));
+    QCOMPARE(r->label()->geometry(), QRect(8, 84, 664, 22));
+    QCOMPARE(r->listView()->geometry(), QRect(8, 112, 664, 257));
+    QCOMPARE(r->label()->palette().color(QPalette::Window), QColor(Qt::white));
+    QVERIFY(r->label()->autoFillBackground());
+    QCOMPARE(r->palette().color(QPalette::Window),
+             QGuiApplication::palette().color(QPalette::Button));
+    QCOMPARE(r->listView()->font().family(), QStringLiteral("Calibri"));
+    QVERIFY(r->listView()->font().bold());
+    QCOMPARE(r->listView()->font().pointSizeF(), 11.25);
+
+    QToolBar *bar = r->toolBar();
+    QStringList captions;
+    QList<int> ids;
+    QList<int> widths;
+    for (QAction *a : bar->actions()) {
+        captions << a->text();
+        ids << a->property("commandId").toInt();
+        widths << bar->widgetForAction(a)->width();
+        QVERIFY(!a->icon().pixmap(48, 48).isNull());
+    }
+    QCOMPARE(captions, (QStringList{QStringLiteral("Back"), QStringLiteral("Save Results"),
+                                    QStringLiteral("Save Results As Excel File"),
+                                    QStringLiteral("Save Results To Clipboard")}));
+    QCOMPARE(ids, (QList<int>{1004, 1000, 1001, 1002}));
+    QCOMPARE(widths, (QList<int>{100, 100, 180, 180}));
+    QCOMPARE(bar->iconSize(), QSize(48, 48));
+    QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+
+    for (int id : {1000, 1001, 1002, 1003, 4711})
+        r->commandBarsExecute(id);
+    QCOMPARE(called, (QStringList{QStringLiteral("text"), QStringLiteral("excel"),
+                                  QStringLiteral("clipboard")}));
+    r->setWordCount(0);
+    QCOMPARE(r->label()->text(), QStringLiteral(" Word Count: 0"));
+}
+
+void TestGui::resultsBack()
+{
+    auto w = makeWindow();
+    ResultsWindow *r = w->resultsWindow();
+    w->fileList()->append(QStringList{QStringLiteral("/b"), QStringLiteral("/a")});
+    r->model()->appendRows(someRows(), QStringLiteral("x.txt"));
+    r->setWordCount(3);
+    r->show();
+    w->hide();
+
+    QToolBar *bar = r->toolBar();
+    QTest::mouseClick(bar->widgetForAction(bar->actions().at(0)), Qt::LeftButton);
+    QCOMPARE(r->model()->rowCount(), 0);
+    QCOMPARE(headers(r->model()), (QStringList{QStringLiteral("Filename"), QStringLiteral(" Word"),
+                                               QStringLiteral("Count")}));
+    QCOMPARE(columnWidths(r->listView()), (QList<int>{333, 133, 67}));
+    QVERIFY(r->isHidden());
+    QVERIFY(w->isVisible());
+    QCOMPARE(r->label()->text(), QStringLiteral(" Word Count: 3"));
+    QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/b"), QStringLiteral("/a")}));
+}
+
+void TestGui::resultsModelAppendsInBulk()
+{
+    ResultsModel model;
+    model.setColumns(resultColumns(CountOptions{CountMode::Combined, false, true}));
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    ResultTable table(false);
+    std::vector<WordCount> rows;
+    for (int i = 0; i < 100000; ++i)
+        rows.push_back({QString::number(i), i + 1});
+    table.appendRows(rows);
+    QVERIFY(model.appendTable(table));
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(model.rowCount(), 100000);
+    QCOMPARE(model.data(model.index(99999, 0)).toString(), QStringLiteral("99999"));
+    QCOMPARE(model.data(model.index(99999, 1)).toString(), QStringLiteral("100000"));
+    // A table laid out for other columns is refused, not shown under the wrong headers.
+    QVERIFY(!model.appendTable(ResultTable(true)));
+    model.clearRows();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.columnCount(), 2);
+}
+
+void TestGui::exitEndsProgram_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close main window") << QStringLiteral("close main");
+    QTest::newRow("Exit menu item") << QStringLiteral("exit");
+    QTest::newRow("close results window") << QStringLiteral("close results");
+}
+
+void TestGui::exitEndsProgram()
+{
+    QFETCH(QString, how);
+    auto w = makeWindow();
+    QSignalSpy ended(w.get(), &MainWindow::programEndRequested);
+    w->show();
+    w->resultsWindow()->show();
+    if (how == u"close main")
+        w->close();
+    else if (how == u"exit")
+        child<QAction>(w.get(), designer::m8)->trigger();
+    else
+        w->resultsWindow()->close();
+    QCOMPARE(ended.size(), 1);
+    QVERIFY(w->isHidden());
+    QVERIFY(w->resultsWindow()->isHidden());
+    // Nothing is written at exit.
+    QCOMPARE(store().allKeys().size(), 2); // Option1 and Option2 from the start-up
+}
+
+void TestGui::skin()
+{
+    {
+        auto plain = makeWindow();
+        QVERIFY(!plain->isSkinned());
+        QCOMPARE(plain->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(child<QGroupBox>(plain.get(), designer::Frame1)->palette().color(QPalette::Window),
+                 QColor(Qt::white));
+    }
+    QTemporaryDir folder;
+    touch(folder.path() + u"/x/o.cjs");
+    {
+        QFile skin(folder.path() + u"/x/o.cjs");
+        QVERIFY(skin.open(QIODevice::WriteOnly));
+        skin.write("QTabWidget { background: #d4d0c8; }");
+    }
+    MainWindow skinned(m_prompter, {}, folder.path());
+    QVERIFY(skinned.isSkinned());
+    const QColor face = QGuiApplication::palette().color(QPalette::Button);
+    QCOMPARE(skinned.palette().color(QPalette::Window), face);
+    QCOMPARE(child<QCheckBox>(&skinned, designer::Check3)->palette().color(QPalette::Window), face);
+    QVERIFY(skinned.styleSheet().contains(u"QTabWidget"));
+}
+
+QTEST_MAIN(TestGui)
+#include "tst_gui.moc"
