@@ -1,22 +1,313 @@
 #include "cli/commandline.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
+#include "app/errorreport.h"
+#include "cli/prefetchingsource.h"
+#include "documents/documentengine.h"
+#include "engine/analysisrun.h"
+#include "filelist/folderscan.h"
+#include "results/resultlayouts.h"
+#include "results/spreadsheetlayout.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#define CORVALEN_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define CORVALEN_ISATTY(fd) isatty(fd)
+#endif
 
 namespace corvalen {
 
+namespace {
+
+enum ExitStatus { Success = 0, Failed = 1, UsageError = 2 };
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("corvalen::CommandLine", text);
+}
+
+void writeErr(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void writeOut(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString generalHelp()
+{
+    return tr("Usage: corvalen [PATH...]\n"
+              "       corvalen count [OPTIONS] PATH...\n"
+              "\n"
+              "Counts the words of documents and shows how often each distinct word occurs.\n"
+              "\n"
+              "  corvalen [PATH...]              open the windows, with the paths in the file list\n"
+              "  corvalen count [OPTIONS] PATH   count and write the results (corvalen count --help)\n"
+              "  -h, --help                      show this help\n"
+              "  -v, --version                   show the version\n");
+}
+
+QString versionText()
+{
+    return QStringLiteral("Corvalen " CORVALEN_VERSION "\n");
+}
+
+// Error reports go to standard error as the message box would show them, one line per line.
+class StderrReporter : public ErrorReporter
+{
+public:
+    std::function<void()> beforeWriting; // clears a progress line
+    bool anyReported() const { return m_any; }
+
+protected:
+    void show(const QString &message, const QString &, const QString &, int) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_any = true;
+        if (beforeWriting)
+            beforeWriting();
+        QString text = message;
+        text.replace(u"\r\n"_qs, u"\n"_qs).replace(u'\r', u'\n');
+        writeErr(text + u'\n');
+    }
+
+private:
+    std::mutex m_mutex;
+    bool m_any = false;
+};
+
+// A one-line progress display for a terminal: files done of total, speed and a bar.
+class TerminalProgress
+{
+public:
+    TerminalProgress(qsizetype files, const PrefetchingSource &source)
+        : m_files(files), m_source(source)
+    {
+        m_timer.start();
+    }
+
+    void update(Phase phase, qint64 done, qint64 total)
+    {
+        if (m_timer.elapsed() < 300) // short runs show nothing
+            return;
+        constexpr int kBar = 30;
+        const double fraction = total > 0 ? double(done) / double(total) : 1.0;
+        const int filled = int(fraction * kBar);
+        const double seconds = std::max(0.001, m_timer.elapsed() / 1000.0);
+        QString line = u'\r' + QString(filled, u'#') + QString(kBar - filled, u'-') + u' ';
+        if (phase == Phase::Reading) {
+            line += tr("%1 of %2 files, %3 MB/s")
+                            .arg(m_source.filesDone())
+                            .arg(m_files)
+                            .arg(double(done) / 1e6 / seconds, 0, 'f', 1);
+        } else {
+            line += phase == Phase::Ordering ? tr("ordering") : tr("writing");
+        }
+        writeErr(line + u"\x1b[K"_qs);
+        m_shown = true;
+    }
+
+    void clear()
+    {
+        if (m_shown)
+            writeErr(u"\r\x1b[K"_qs);
+        m_shown = false;
+    }
+
+private:
+    qsizetype m_files;
+    const PrefetchingSource &m_source;
+    QElapsedTimer m_timer;
+    bool m_shown = false;
+};
+
+QStringList pathsFromStandardInput()
+{
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return {};
+    QStringList paths;
+    const QByteArray all = in.readAll();
+    for (QByteArray line : all.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            paths.append(QFile::decodeName(line));
+    }
+    return paths;
+}
+
+int usageError(const QString &message)
+{
+    writeErr(u"corvalen count: "_qs + message + u'\n' + tr("Try 'corvalen count --help'.") + u'\n');
+    return UsageError;
+}
+
+int runCount(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+            tr("Counts the words of the files and folders given (\"-\" reads paths from standard "
+               "input, one per line) and writes one row per distinct word, least frequent first. "
+               "Folders are scanned like a folder dropped on the file list. The total goes to "
+               "standard error."));
+    const QCommandLineOption combined(u"combined"_qs, tr("One count for all files."));
+    const QCommandLineOption perFile(u"per-file"_qs, tr("A separate count for each file (default)."));
+    const QCommandLineOption ignoreCase(u"ignore-case"_qs, tr("Ignore letter case (default)."));
+    const QCommandLineOption keepCase(u"keep-case"_qs, tr("Count words that differ in case apart."));
+    const QCommandLineOption fileName(u"filename"_qs, tr("Per-file counts: start each row with the file name (default)."));
+    const QCommandLineOption noFileName(u"no-filename"_qs, tr("Per-file counts: rows without the file name."));
+    const QCommandLineOption format(u"format"_qs,
+                                    tr("tsv: tab-separated rows as copied to the clipboard (default); "
+                                       "text: the column-aligned \"Save Results\" file; "
+                                       "xlsx: a spreadsheet workbook (needs -o)."),
+                                    u"tsv|text|xlsx"_qs, u"tsv"_qs);
+    const QCommandLineOption output(QStringList{u"o"_qs, u"output"_qs},
+                                    tr("Write the results to FILE (replaced only when complete) "
+                                       "instead of standard output."),
+                                    u"FILE"_qs);
+    const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
+    const QCommandLineOption version(QStringList{u"v"_qs, u"version"_qs}, tr("Show the version."));
+    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName, format, output,
+                       help, version});
+    parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders to count; - reads paths from standard input."),
+                                 u"PATH..."_qs);
+
+    if (!parser.parse(QStringList{u"corvalen count"_qs} + arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        QString text = parser.helpText();
+        text = text.mid(text.indexOf(u'\n') + 1); // Qt's usage line names the executable's path
+        writeOut(tr("Usage: corvalen count [OPTIONS] PATH...") + u"\n\n"_qs + text);
+        return Success;
+    }
+    if (parser.isSet(version)) {
+        writeOut(versionText());
+        return Success;
+    }
+    if (parser.isSet(combined) && parser.isSet(perFile))
+        return usageError(tr("--combined and --per-file cannot be used together."));
+    if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
+        return usageError(tr("--ignore-case and --keep-case cannot be used together."));
+    if (parser.isSet(fileName) && parser.isSet(noFileName))
+        return usageError(tr("--filename and --no-filename cannot be used together."));
+    if (parser.values(format).size() > 1 || parser.values(output).size() > 1)
+        return usageError(tr("--format and -o may be given once."));
+    const QString layout = parser.value(format);
+    if (layout != u"tsv" && layout != u"text" && layout != u"xlsx")
+        return usageError(tr("unknown format \"%1\" (tsv, text or xlsx).").arg(layout));
+    const QString outputPath = parser.value(output);
+    if (parser.isSet(output) && outputPath.isEmpty())
+        return usageError(tr("-o needs a file name."));
+    if (layout == u"xlsx" && outputPath.isEmpty())
+        return usageError(tr("the xlsx format needs -o FILE."));
+    const QStringList given = parser.positionalArguments();
+    if (given.isEmpty())
+        return usageError(tr("no PATH given."));
+
+    CountOptions options;
+    options.mode = parser.isSet(combined) ? CountMode::Combined : CountMode::PerFile;
+    options.ignoreCase = !parser.isSet(keepCase);
+    options.withFileName = !parser.isSet(noFileName);
+
+    QStringList listed;
+    bool stdinUsed = false;
+    for (const QString &path : given) {
+        if (path == u"-") {
+            if (!stdinUsed)
+                listed += pathsFromStandardInput();
+            stdinUsed = true;
+        } else {
+            listed.append(path);
+        }
+    }
+    const QStringList paths = pathsAsDropped(listed);
+
+    StderrReporter reporter;
+    PrefetchingSource source(
+            paths, [](ErrorReporter *r) { return std::make_unique<DocumentEngine>(r); }, &reporter);
+    std::unique_ptr<TerminalProgress> terminal;
+    std::unique_ptr<Progress> progress;
+    if (CORVALEN_ISATTY(fileno(stderr))) {
+        terminal = std::make_unique<TerminalProgress>(paths.size(), source);
+        progress = std::make_unique<Progress>(
+                [t = terminal.get()](Phase phase, qint64 done, qint64 total) { t->update(phase, done, total); },
+                200);
+        reporter.beforeWriting = [t = terminal.get()] { t->clear(); };
+    }
+    const ResultTable table = runAnalysis(paths, options, source, progress.get(), &reporter);
+    if (terminal)
+        terminal->clear();
+
+    const QStringList headers = resultHeaders(options);
+    QString error;
+    bool written = false;
+    if (!outputPath.isEmpty()) {
+        written = layout == u"xlsx" ? saveResultsSpreadsheet(table, headers, outputPath, &error)
+                : layout == u"text" ? saveResultsText(table, headers, outputPath, &error)
+                                    : saveClipboardText(table, outputPath, &error);
+    } else {
+        QFile out;
+        written = out.open(stdout, QIODevice::WriteOnly)
+                && (layout == u"text" ? writeResultsText(table, headers, out, &error)
+                                      : writeClipboardText(table, out, &error))
+                && out.flush();
+        if (!written)
+            error = tr("Could not write the results to standard output: %1.")
+                            .arg(error.isEmpty() ? out.errorString() : error);
+    }
+    if (!written)
+        writeErr(error + u'\n');
+    writeErr(u" Word Count: "_qs + QString::number(table.total()) + u'\n');
+    return written && !reporter.anyReported() ? Success : Failed;
+}
+
+} // namespace
+
 bool isCommandLine(int argc, char *argv[])
 {
-    return argc > 1 && std::strcmp(argv[1], "count") == 0;
+    if (argc < 2)
+        return false;
+    for (const char *word : {"count", "-h", "--help", "-help", "-v", "--version", "-version"}) {
+        if (std::strcmp(argv[1], word) == 0)
+            return true;
+    }
+    return false;
 }
 
 int runCommandLine(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QTextStream(stderr) << "Usage: corvalen count [OPTIONS] PATH...\n";
-    return 2;
+    QCoreApplication::setApplicationName(QStringLiteral("Corvalen"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVALEN_VERSION));
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    if (command == u"count")
+        return runCount(arguments);
+    if (command.endsWith(u"version")) {
+        writeOut(versionText());
+        return Success;
+    }
+    writeOut(generalHelp());
+    return Success;
 }
 
 } // namespace corvalen

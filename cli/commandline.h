@@ -2,9 +2,11 @@
 
 namespace corvalen {
 
-/// Whether the arguments ask for the command-line mode ("corvalen count ...").
+/// Whether the arguments ask for the command-line mode ("corvalen count ...", "--help",
+/// "--version"); anything else starts the windows.
 bool isCommandLine(int argc, char *argv[]);
-/// Runs the command-line mode; returns the process exit status.
+/// Runs the command-line mode; returns the process exit status: 0 success, 1 when a file could
+/// not be read or the results not written, 2 for a usage error.
 int runCommandLine(int argc, char *argv[]);
 
 } // namespace corvalen

@@ -135,4 +135,18 @@ QStringList scanFolderTree(const QString &root, const QString &pattern,
     return paths;
 }
 
+QStringList pathsAsDropped(const QStringList &paths, const std::function<bool()> &cancelled)
+{
+    QStringList out;
+    for (const QString &path : paths) {
+        if (cancelled && cancelled())
+            break;
+        if (QFileInfo(path).isDir())
+            out += scanFolderTree(path, QStringLiteral("*.*"), cancelled);
+        else
+            out.append(path);
+    }
+    return out;
+}
+
 } // namespace corvalen

@@ -33,4 +33,8 @@ bool isSkippedByFolderScan(const QString &name);
 QStringList scanFolderTree(const QString &root, const QString &pattern,
                            const std::function<bool()> &cancelled = {});
 
+/// Paths as a drop on the file list adds them: a folder becomes every file of its tree
+/// (scanFolderTree() with "*.*"), anything else stays as it is. Order kept.
+QStringList pathsAsDropped(const QStringList &paths, const std::function<bool()> &cancelled = {});
+
 } // namespace corvalen
