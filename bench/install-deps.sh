@@ -10,6 +10,8 @@ packages=(
     poppler-utils
     # make_corpus.py
     python3
+    # the .docx peers of bench/docx.sh and the timing tools
+    docx2txt pandoc hyperfine time bc
 )
 
 missing=()

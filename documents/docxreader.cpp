@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <array>
+#include <functional>
 
 namespace corvalen {
 
@@ -36,6 +37,7 @@ constexpr std::array<std::string_view, 13> kNamespaces = {
 };
 
 constexpr qsizetype kFlushSize = 1 << 16;
+constexpr qint64 kStreamedPartSize = 4 << 20; // below this a second thread does not pay
 
 QString tr(const char *s)
 {
@@ -257,14 +259,23 @@ struct BodyWalker
         return true;
     }
 
-    ReadOutcome run(const QByteArray &xml)
+    // more(have, available, final) waits for data beyond `have` when it is still arriving.
+    using More = std::function<void(size_t have, size_t &available, bool &final)>;
+
+    ReadOutcome run(std::string_view xml, size_t available = size_t(-1), bool final = true, const More &more = {})
     {
-        scanner = XmlScanner(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
+        scanner = XmlScanner(xml, kNamespaces);
+        available = std::min(available, xml.size());
+        scanner.setAvailable(available, final);
         bool rootSeen = false;
         bool inBody = false;
         for (;;) {
             const Token t = scanner.next();
             switch (t) {
+            case Token::NeedMore:
+                more(available, available, final);
+                scanner.setAvailable(available, final);
+                break;
             case Token::End:
                 if (!rootSeen)
                     return ReadOutcome::damaged(tr("its main document part is empty"));
@@ -380,10 +391,48 @@ QByteArray mainPartName(const ZipPackage &zip)
 
 } // namespace
 
+// A big main part is scanned while it is still being unpacked, on two cores at once.
+ReadOutcome readStreamed(const ZipPackage &zip, const QByteArray &partName, const TextSink &sink)
+{
+    ZipEntryStream stream;
+    if (ReadOutcome o = stream.start(zip, partName); !o.ok())
+        return o;
+    bool final = false;
+    size_t available = stream.waitForMore(0, &final);
+    while (!final && available < 4096)
+        available = stream.waitForMore(available, &final);
+    std::string_view xml(stream.data(), std::max(available, size_t(zip.entrySize(partName))));
+    QByteArray declared(stream.data(), qsizetype(std::min<size_t>(available, 4096)));
+    QByteArray normalised = declared;
+    normaliseXmlEncoding(normalised);
+    if (declared.size() - normalised.size() == 3) {
+        xml.remove_prefix(3); // UTF-8 byte order mark
+        available -= 3;
+    } else if (normalised != declared) {
+        // UTF-16 or an 8-bit encoding: rare enough to convert as a whole first.
+        while (!final)
+            available = stream.waitForMore(available, &final);
+        if (ReadOutcome o = stream.outcome(); !o.ok())
+            return o;
+        QByteArray all(stream.data(), qsizetype(available));
+        normaliseXmlEncoding(all);
+        return readWordprocessingBody(all, sink);
+    }
+    BodyWalker walker(sink);
+    const ReadOutcome scanned = walker.run(xml, available, final, [&](size_t have, size_t &avail, bool &fin) {
+        const size_t offset = stream.data() == xml.data() ? 0 : 3;
+        avail = stream.waitForMore(have + offset, &fin) - offset;
+    });
+    // An unpacking failure explains a scan that ran short; report it first.
+    if (ReadOutcome o = stream.outcome(); !o.ok())
+        return o;
+    return scanned;
+}
+
 ReadOutcome readWordprocessingBody(const QByteArray &xml, const TextSink &sink)
 {
     BodyWalker walker(sink);
-    return walker.run(xml);
+    return walker.run(std::string_view(xml.constData(), size_t(xml.size())));
 }
 
 bool DocxReader::recognises(QByteArrayView head) const
@@ -402,6 +451,8 @@ ReadOutcome DocxReader::read(QFile &file, const TextSink &sink) const
             return readOpenDocumentPackage(zip, sink);
         return ReadOutcome::fail(ReadError::Unsupported);
     }
+    if (zip.entrySize(partName) >= kStreamedPartSize)
+        return readStreamed(zip, partName, sink);
     QByteArray xml;
     if (ReadOutcome o = zip.read(partName, xml); !o.ok())
         return o;

@@ -99,6 +99,12 @@ XmlScanner::XmlScanner(std::string_view data, std::span<const std::string_view> 
     m_stack.reserve(64);
 }
 
+void XmlScanner::setAvailable(size_t available, bool final)
+{
+    m_end = m_begin + available;
+    m_final = final;
+}
+
 XmlScanner::Token XmlScanner::fail(const char *what)
 {
     m_error = QString::fromLatin1(what);
@@ -178,15 +184,26 @@ XmlScanner::Token XmlScanner::next()
         return Token::EndElement;
     }
     for (;;) {
+        const char *const tokenStart = m_pos;
+        // Data still arriving: a token that runs into the end is read again when there is more.
+        const auto needMore = [&] {
+            m_pos = tokenStart;
+            return Token::NeedMore;
+        };
         if (m_pos >= m_end) {
+            if (!m_final)
+                return Token::NeedMore;
             if (!m_stack.empty())
                 return fail("its XML ends in the middle of an element");
             return Token::End;
         }
         if (*m_pos != '<') {
             const char *lt = static_cast<const char *>(std::memchr(m_pos, '<', m_end - m_pos));
-            if (!lt)
+            if (!lt) {
+                if (!m_final)
+                    return needMore();
                 lt = m_end;
+            }
             m_text = std::string_view(m_pos, lt - m_pos);
             m_cdata = false;
             m_pos = lt;
@@ -195,28 +212,32 @@ XmlScanner::Token XmlScanner::next()
             continue; // white space outside the root element
         }
         if (m_end - m_pos < 2)
-            return fail("its XML ends in the middle of a tag");
+            return m_final ? fail("its XML ends in the middle of a tag") : needMore();
         const char c = m_pos[1];
-        if (c == '/')
-            return endTag();
+        if (c == '/') {
+            const Token t = endTag();
+            return t == Token::NeedMore ? needMore() : t;
+        }
         if (c == '?') {
             if (!skipPast("?>"))
-                return fail("its XML ends in the middle of a processing instruction");
+                return !m_final ? needMore() : fail("its XML ends in the middle of a processing instruction");
             continue;
         }
         if (c == '!') {
+            if (!m_final && m_end - m_pos < 9)
+                return needMore();
             const std::string_view rest(m_pos, std::min<ptrdiff_t>(m_end - m_pos, 9));
             if (rest.starts_with("<!--")) {
                 m_pos += 4;
                 if (!skipPast("-->"))
-                    return fail("its XML ends in the middle of a comment");
+                    return !m_final ? needMore() : fail("its XML ends in the middle of a comment");
                 continue;
             }
             if (rest.starts_with("<![CDATA[")) {
                 const char *start = m_pos + 9;
                 m_pos = start;
                 if (!skipPast("]]>"))
-                    return fail("its XML ends in the middle of a CDATA section");
+                    return !m_final ? needMore() : fail("its XML ends in the middle of a CDATA section");
                 m_text = std::string_view(start, m_pos - 3 - start);
                 m_cdata = true;
                 if (!m_stack.empty())
@@ -225,12 +246,16 @@ XmlScanner::Token XmlScanner::next()
             }
             if (rest.starts_with("<!DOCTYPE")) {
                 if (!skipDoctype())
-                    return fail("its XML ends in the middle of a document type declaration");
+                    return !m_final ? needMore() : fail("its XML ends in the middle of a document type declaration");
                 continue;
             }
             return fail("its XML holds a declaration that is not allowed there");
         }
-        return startTag();
+        const size_t bindings = m_bindings.size();
+        const Token t = startTag();
+        if (t == Token::NeedMore)
+            m_bindings.resize(bindings);
+        return t == Token::NeedMore ? needMore() : t;
     }
 }
 
@@ -241,7 +266,8 @@ XmlScanner::Token XmlScanner::startTag()
     while (p < m_end && !endsName(*p))
         ++p;
     if (p == nameStart || p >= m_end)
-        return fail(p >= m_end ? "its XML ends in the middle of a tag" : "its XML has a tag without a name");
+        return p >= m_end ? (m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore)
+                           : fail("its XML has a tag without a name");
     const std::string_view qname(nameStart, p - nameStart);
     if (m_stack.size() >= size_t(kMaxDepth))
         return fail("its XML nests too deeply");
@@ -253,12 +279,14 @@ XmlScanner::Token XmlScanner::startTag()
         while (p < m_end && isSpace(*p))
             ++p;
         if (p >= m_end)
-            return fail("its XML ends in the middle of a tag");
+            return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
         if (*p == '>') {
             ++p;
             break;
         }
         if (*p == '/') {
+            if (p + 1 >= m_end && !m_final)
+                return Token::NeedMore;
             if (p + 1 < m_end && p[1] == '>') {
                 selfClosing = true;
                 p += 2;
@@ -272,17 +300,21 @@ XmlScanner::Token XmlScanner::startTag()
         const std::string_view attrName(attrStart, p - attrStart);
         while (p < m_end && isSpace(*p))
             ++p;
+        if (p >= m_end && !m_final)
+            return Token::NeedMore;
         if (attrName.empty() || p >= m_end || *p != '=')
             return fail("its XML has a malformed attribute");
         ++p;
         while (p < m_end && isSpace(*p))
             ++p;
+        if (p >= m_end && !m_final)
+            return Token::NeedMore;
         if (p >= m_end || (*p != '"' && *p != '\''))
             return fail("its XML has a malformed attribute");
         const char quote = *p++;
         const char *close = static_cast<const char *>(std::memchr(p, quote, m_end - p));
         if (!close)
-            return fail("its XML ends in the middle of a tag");
+            return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
         Attribute a;
         splitQName(attrName, a.prefix, a.local);
         a.value = std::string_view(p, close - p);
@@ -321,7 +353,7 @@ XmlScanner::Token XmlScanner::endTag()
     while (p < m_end && isSpace(*p))
         ++p;
     if (p >= m_end)
-        return fail("its XML ends in the middle of a tag");
+        return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
     if (*p != '>' || m_stack.empty() || m_stack.back() != qname)
         return fail("its XML elements are not properly nested");
     std::string_view prefix;
@@ -343,6 +375,20 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
     const auto *p = reinterpret_cast<const unsigned char *>(raw.data());
     const auto *end = p + raw.size();
     while (p < end) {
+        // Eight plain ASCII bytes at a time: no high bit set and no '&' among them.
+        while (end - p >= 8) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            const uint64_t amp = v ^ 0x2626262626262626ull;
+            if ((v & 0x8080808080808080ull) || ((amp - 0x0101010101010101ull) & ~amp & 0x8080808080808080ull))
+                break;
+            for (int k = 0; k < 8; ++k)
+                o[k] = p[k];
+            o += 8;
+            p += 8;
+        }
+        if (p >= end)
+            break;
         const unsigned char c = *p;
         if (c < 0x80) {
             if (c == '&' && !cdata) {

@@ -20,13 +20,18 @@ namespace corvalen {
 class XmlScanner
 {
 public:
-    enum class Token { StartElement, EndElement, Text, End, Error };
+    enum class Token { StartElement, EndElement, Text, End, Error, NeedMore };
     static constexpr int kNoNamespace = -1;     ///< no prefix and no default namespace
     static constexpr int kOtherNamespace = -2;  ///< a namespace not in the caller's list
     static constexpr int kMaxDepth = 4096;
 
     /// data must outlive the scanner; namespaces are compared exactly.
     XmlScanner(std::string_view data, std::span<const std::string_view> namespaces);
+
+    /// For data that is still arriving: only the first `available` bytes may be read, and the
+    /// scan returns NeedMore where it would have to look beyond them (no token is cut). final
+    /// says that nothing more will come.
+    void setAvailable(size_t available, bool final);
 
     Token next();
 
@@ -72,7 +77,8 @@ private:
     bool skipDoctype();
     int resolve(std::string_view prefix, bool isAttribute) const;
 
-    const char *m_begin, *m_pos, *m_end;
+    const char *m_begin, *m_pos, *m_end; // m_end: end of what may be read so far
+    bool m_final = true;
     std::span<const std::string_view> m_namespaces;
     std::vector<std::string_view> m_stack; // qualified names of open elements
     std::vector<Binding> m_bindings;

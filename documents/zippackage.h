@@ -4,7 +4,14 @@
 
 #include <QByteArray>
 
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 struct zip;
+struct zip_file;
 
 namespace corvalen {
 
@@ -28,9 +35,50 @@ public:
     /// Reads one entry whole into out; NotFound-free: a missing entry is Damaged with detail.
     ReadOutcome read(const QByteArray &name, QByteArray &out) const;
 
+    /// The size an entry's header gives, or -1 when there is no such entry.
+    qint64 entrySize(const QByteArray &name) const;
+
 private:
+    friend class ZipEntryStream;
+    ReadOutcome openEntry(const QByteArray &name, zip_file **file, qint64 *claimed, qint64 *limit) const;
+
     zip *m_zip = nullptr;
     QByteArray m_copy;      // the file's bytes when it cannot be mapped
+};
+
+/// Unpacks one entry on a worker thread into a buffer of the size its header gives, so that
+/// the XML at its start can be scanned while the rest is still being inflated. The data seen
+/// so far always ends just before a '<', so no tag is ever cut off.
+class ZipEntryStream
+{
+public:
+    ZipEntryStream() = default;
+    ~ZipEntryStream();
+    ZipEntryStream(const ZipEntryStream &) = delete;
+    ZipEntryStream &operator=(const ZipEntryStream &) = delete;
+
+    /// Starts unpacking; fails as ZipPackage::read() would. The package must stay open until
+    /// outcome() has been taken or this object is destroyed.
+    ReadOutcome start(const ZipPackage &zip, const QByteArray &name);
+    const char *data() const { return m_buffer.get(); }
+    /// Waits until more than `have` bytes may be read or the entry is complete; returns how many
+    /// bytes may be read and sets final once all of them are there.
+    size_t waitForMore(size_t have, bool *final);
+    /// Waits for the worker and returns what it met (a checksum failure, a size that lies).
+    ReadOutcome outcome();
+
+private:
+    void work(zip_file *file, QByteArray name);
+
+    std::unique_ptr<char[]> m_buffer;
+    size_t m_capacity = 0;
+    std::thread m_worker;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    size_t m_available = 0; // guarded by m_mutex
+    bool m_done = false;    // guarded by m_mutex
+    ReadOutcome m_outcome;  // written by the worker before m_done
+    std::atomic<bool> m_cancel{false};
 };
 
 /// A path inside the package from a relationship target, relative to the folder of the part

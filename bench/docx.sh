@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# .docx benchmark: the document engine against docx2txt, LibreOffice and pandoc on the same files.
+#
+#   bench/docx.sh                    (also run by bench/run.sh docx)
+#   RUNS=5 LO_FILES=10 bench/docx.sh
+#
+# Corpora (made once, same seed, same bytes): 300 small .docx of about 20 KB of text each and one
+# .docx of 20 MB of text. LibreOffice costs about 0.8 s per start, so it runs on the first
+# LO_FILES small files only and its figures are per file. Wall times are medians of RUNS runs;
+# "CPU s" is user + system time of the median run, which stays meaningful on a busy machine.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
+build=${BENCH_BUILD:-$root/build-bench}
+corpus=${BENCH_CORPUS:-$here/corpus}
+RUNS=${RUNS:-3}
+LO_FILES=${LO_FILES:-10}
+peers=$shared/peers
+
+if [ ! -x "$build/bin/bench_docs" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" --target bench_docs >/dev/null
+fi
+mkdir -p "$corpus"
+small=$corpus/docx300
+big=$corpus/big20.docx
+[ -d "$small" ] || python3 "$shared/make_corpus.py" --docx --size 6 --files 300 --out "$small" >/dev/null
+[ -s "$big" ] || python3 "$shared/make_corpus.py" --docx --size 20 --out "$big" >/dev/null
+mapfile -t files < <(find "$small" -name '*.docx' | sort)
+lo_files=("${files[@]:0:$LO_FILES}")
+big_mb=$(python3 -c "print(20000024 / 1e6)")
+
+# run RUNS COMMAND... -> "median_wall_s peak_rss_mib cpu_s words" (words: from the last run's output)
+run() {
+    local runs=$1; shift
+    local tmp out rows=()
+    tmp=$(mktemp)
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -o "$tmp.t" -f "%e %M %U %S" "$@" >"$tmp" 2>/dev/null || true
+        rows+=("$(tail -n 1 "$tmp.t")")
+    done
+    local words
+    if grep -q '^total ' "$tmp"; then
+        words=$(awk '/^total /{print $2}' "$tmp")
+    else
+        words=$(awk -F'\t' '{s += $2} END {print s + 0}' "$tmp")
+    fi
+    rm -f "$tmp" "$tmp.t"
+    printf '%s\n' "${rows[@]}" | sort -g | awk -v w="$words" -v n="${#rows[@]}" '
+        {a[NR] = $0; if ($2 > rss) rss = $2}
+        END {split(a[int((n + 1) / 2)], m, " "); printf "%s %d %.2f %s\n", m[1], rss / 1024, m[3] + m[4], w}'
+}
+
+row() { # input tool files result extra-columns
+    local input=$1 tool=$2 n=$3 r=$4 mbps=$5 ratio=$6
+    read -r wall rss cpu words <<<"$r"
+    printf '| %s | %s | %s | %s | %.2f | %s | %s | %s | %s | %s |\n' "$input" "$tool" "$n" "$wall" \
+        "$(echo "$wall * 1000 / $n" | bc -l)" "$mbps" "$rss" "$cpu" "$words" "$ratio"
+}
+
+echo "## .docx: the document engine against the peers (RUNS=$RUNS, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
+echo
+echo "| input | tool | files | wall s | ms per file | MB/s of text | peak RSS MiB | CPU s | words | Corvalen is x times faster |"
+echo "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+
+ours=$(run "$RUNS" "$build/bin/bench_docs" "${files[@]}")
+ours_ms=$(echo "${ours%% *} * 1000 / ${#files[@]}" | bc -l)
+row "300 small" "Corvalen (read + count)" "${#files[@]}" "$ours" "" ""
+ratio() { echo "$1" | awk -v o="$2" -v n="$3" '{printf "%.0f", ($1 * 1000 / n) / o}'; }
+if command -v docx2txt >/dev/null; then
+    r=$(run 1 "$peers/docx_count.sh" docx2txt "${files[@]}")
+    row "300 small" "docx2txt + Counter" "${#files[@]}" "$r" "" "$(ratio "${r%% *}" "$ours_ms" "${#files[@]}")"
+fi
+if command -v soffice >/dev/null; then
+    r=$(run 1 "$peers/docx_count.sh" libreoffice-each "${lo_files[@]}")
+    row "first $LO_FILES small" "LibreOffice, one start per file" "${#lo_files[@]}" "$r" "" "$(ratio "${r%% *}" "$ours_ms" "${#lo_files[@]}")"
+    r=$(run 1 "$peers/docx_count.sh" libreoffice "${files[@]}")
+    row "300 small" "LibreOffice, one start for all" "${#files[@]}" "$r" "" "$(ratio "${r%% *}" "$ours_ms" "${#files[@]}")"
+fi
+if command -v pandoc >/dev/null; then
+    r=$(run 1 "$peers/docx_count.sh" pandoc "${lo_files[@]}")
+    row "first $LO_FILES small" "pandoc + Counter" "${#lo_files[@]}" "$r" "" "$(ratio "${r%% *}" "$ours_ms" "${#lo_files[@]}")"
+fi
+
+mbps() { echo "$big_mb / $1" | bc -l | xargs printf '%.1f'; }
+text=$(run "$RUNS" "$build/bin/bench_docs" --text-only "$big")
+row "20 MB of text" "Corvalen (text only)" 1 "$text" "$(mbps "${text%% *}")" ""
+ours=$(run "$RUNS" "$build/bin/bench_docs" "$big")
+row "20 MB of text" "Corvalen (read + count)" 1 "$ours" "$(mbps "${ours%% *}")" ""
+if command -v docx2txt >/dev/null; then
+    r=$(run 1 "$peers/docx_count.sh" docx2txt "$big")
+    row "20 MB of text" "docx2txt + Counter" 1 "$r" "$(mbps "${r%% *}")" "$(echo "${r%% *} / ${ours%% *}" | bc -l | xargs printf '%.0f')"
+fi
+if command -v soffice >/dev/null && [ "${LO_BIG:-1}" = 1 ]; then
+    r=$(run 1 "$peers/docx_count.sh" libreoffice "$big")
+    row "20 MB of text" "LibreOffice" 1 "$r" "$(mbps "${r%% *}")" "$(echo "${r%% *} / ${ours%% *}" | bc -l | xargs printf '%.0f')"
+fi
+echo
+echo "Text size: $big_mb MB of UTF-8 text in the large file ($(stat -c %s "$big") bytes of .docx)."
+echo "Peak memory target for the large file: under 4 x its UTF-16 text (see 'chars' of bench_docs)."
+"$build/bin/bench_docs" --text-only "$big" | awk '{printf "UTF-16 text: %.1f MiB\n", $6 * 2 / 1048576}'
+echo
