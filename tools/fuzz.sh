@@ -34,7 +34,7 @@ mkdir -p "$corpus" "$seeds" "$artifacts"
 for dir in "$root/../shared/corpus" "$root/tests/data"; do
     [ -d "$dir" ] || continue
     for p in "${patterns[@]}"; do
-        find "$dir" -type f -iname "$p" -size -1M -exec cp -t "$seeds" {} + 2>/dev/null || true
+        find "$dir" -type f -iname "$p" -size -1024k -exec cp -t "$seeds" {} + 2>/dev/null || true
     done
 done
 
