@@ -45,6 +45,9 @@ void setBackground(QWidget *widget, const QColor &colour)
     QPalette p = widget->palette();
     p.setColor(QPalette::Window, colour);
     widget->setPalette(p);
+    // Buttons fill with the button colour by default; option buttons and check boxes take the
+    // window colour like the other plain controls.
+    widget->setBackgroundRole(QPalette::Window);
     widget->setAutoFillBackground(true);
 }
 

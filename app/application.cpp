@@ -4,6 +4,7 @@
 #include "app/commandbars.h"
 #include "app/mainwindow.h"
 #include "app/qtprompter.h"
+#include "app/screenshots.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -23,6 +24,8 @@ int runApplication(int argc, char *argv[])
     QObject::connect(&window, &MainWindow::programEndRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     window.show();
+    if (const QString folder = screenshotFolder(); !folder.isEmpty())
+        scheduleScreenshots(window, folder);
     return app.exec();
 }
 

@@ -5,6 +5,7 @@ target_sources(corvalen_gui PRIVATE
     commandbars.h commandbars.cpp
     designernames.h
     mainwindow.h mainwindow.cpp mainwindow.ui
+    screenshots.h screenshots.cpp
     ${CMAKE_SOURCE_DIR}/resources/corvalen.qrc
 )
 target_link_libraries(corvalen_gui PUBLIC Qt6::Concurrent)

@@ -1006,8 +1006,12 @@ void TestGui::skin()
         auto plain = makeWindow();
         QVERIFY(!plain->isSkinned());
         QCOMPARE(plain->palette().color(QPalette::Window), QColor(Qt::white));
-        QCOMPARE(child<QGroupBox>(plain.get(), designer::Frame1)->palette().color(QPalette::Window),
-                 QColor(Qt::white));
+        for (QLatin1StringView name : {designer::Frame1, designer::Option1, designer::Option2,
+                                       designer::Check1, designer::Check3}) {
+            QWidget *control = child<QWidget>(plain.get(), name);
+            QCOMPARE(control->palette().color(control->backgroundRole()), QColor(Qt::white));
+            QVERIFY(control->autoFillBackground());
+        }
     }
     QTemporaryDir folder;
     touch(folder.path() + u"/x/o.cjs");
