@@ -5,6 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <deque>
+#include <memory>
 
 #include <new>
 
@@ -73,13 +79,13 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
         rp.totalBytes += sizes.constLast();
     }
     const auto cancelled = [progress] { return progress && progress->isCancelled(); };
-    WordTally tally(options.ignoreCase);
 
     if (options.mode == CountMode::Combined) {
+        WordTally tally(options.ignoreCase);
         for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i)
             guarded(reporter, RunStep::ReadCombined,
                     [&] { readInto(source, paths.at(i), tally, rp, sizes.at(i)); });
-        guarded(reporter, RunStep::ReadCombined, [&] { tally.finish(); });
+        guarded(reporter, RunStep::TallyCombined, [&] { tally.finish(); });
         std::vector<WordCount> rows;
         if (progress)
             progress->report(Phase::Ordering, 0, 1);
@@ -88,18 +94,55 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
         return table;
     }
 
+    // While one file's words are finished and ordered on a worker, the next file is read here;
+    // rows are still appended, and failures reported, in list order.
+    struct Ordered
+    {
+        std::vector<WordCount> rows;
+        QString failure;
+        int step = 0;
+    };
+    struct InFlight
+    {
+        std::shared_ptr<WordTally> tally;
+        QFuture<Ordered> result;
+        QString fileName;
+    };
+    static QThreadPool finishers; // not the global pool: its threads count the slices we wait on
+    const qsizetype window = std::max(2, QThread::idealThreadCount());
+    std::deque<InFlight> inFlight;
+    const auto collect = [&] {
+        InFlight f = std::move(inFlight.front());
+        inFlight.pop_front();
+        const Ordered o = f.result.result();
+        if (!o.failure.isEmpty() && reporter)
+            reporter->reportError(o.failure, QString::fromUtf16(kStartTag), o.step);
+        guarded(reporter, RunStep::WritePerFile, [&] { table.appendRows(o.rows, f.fileName); });
+    };
     for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i) {
         const QString &path = paths.at(i);
-        tally.clear();
-        guarded(reporter, RunStep::ReadPerFile, [&] {
-            readInto(source, path, tally, rp, sizes.at(i));
-            tally.finish();
+        auto fileTally = std::make_shared<WordTally>(options.ignoreCase);
+        guarded(reporter, RunStep::ReadPerFile,
+                [&] { readInto(source, path, *fileTally, rp, sizes.at(i)); });
+        InFlight f{fileTally, {}, options.withFileName ? fileNameFromPath(path) : QString()};
+        f.result = QtConcurrent::run(&finishers, [fileTally] {
+            Ordered o;
+            o.step = RunStep::TallyPerFile;
+            try {
+                fileTally->finish();
+                o.step = RunStep::OrderPerFile;
+                o.rows = fileTally->ordered();
+            } catch (const std::exception &e) {
+                o.failure = failureText(e);
+            }
+            return o;
         });
-        std::vector<WordCount> rows;
-        guarded(reporter, RunStep::OrderPerFile, [&] { rows = tally.ordered(); });
-        guarded(reporter, RunStep::WritePerFile,
-                [&] { table.appendRows(rows, options.withFileName ? fileNameFromPath(path) : QString()); });
+        inFlight.push_back(std::move(f));
+        while (qsizetype(inFlight.size()) >= window)
+            collect();
     }
+    while (!inFlight.empty())
+        collect();
     return table;
 }
 

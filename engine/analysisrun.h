@@ -26,6 +26,7 @@ public:
 /// Step numbers of the run that its error reports cite (combined / per-file mode).
 namespace RunStep {
 inline constexpr int ReadCombined = 122, ReadPerFile = 274;
+inline constexpr int TallyCombined = 176, TallyPerFile = 322;
 inline constexpr int OrderCombined = 240, OrderPerFile = 386;
 inline constexpr int WriteCombined = 250, WritePerFile = 396;
 } // namespace RunStep
