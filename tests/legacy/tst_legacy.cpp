@@ -5,6 +5,7 @@
 #include "documents/rtfreader.h"
 #include "engine/wordtally.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -420,9 +421,45 @@ void TestLegacy::rtfHostile()
 
 namespace {
 
-/// A one-font PDF whose pages hold the given content streams (offsets computed, so no repair).
-QByteArray makePdf(const QList<QByteArray> &pageContents)
+QByteArray rc4(const QByteArray &key, const QByteArray &data)
 {
+    uchar box[256];
+    for (int i = 0; i < 256; ++i)
+        box[i] = uchar(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + box[i] + uchar(key[i % key.size()])) & 255;
+        std::swap(box[i], box[j]);
+    }
+    QByteArray out = data;
+    for (qsizetype k = 0, i = 0, j = 0; k < out.size(); ++k) {
+        i = (i + 1) & 255;
+        j = (j + box[i]) & 255;
+        std::swap(box[i], box[j]);
+        out[k] = char(uchar(out[k]) ^ box[(box[i] + box[j]) & 255]);
+    }
+    return out;
+}
+
+QByteArray md5(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5);
+}
+
+/// A one-font PDF whose pages hold the given content streams (offsets computed, so no repair).
+/// With passwords given, it is encrypted by the standard 40-bit RC4 handler.
+QByteArray makePdf(const QList<QByteArray> &pageContents, const QByteArray &userPassword = {},
+                   const QByteArray &ownerPassword = {})
+{
+    const bool encrypted = !userPassword.isEmpty() || !ownerPassword.isEmpty();
+    const QByteArray pad = QByteArray::fromHex("28BF4E5E4E758A4164004E56FFFA01082E2E00B6D0683E802F0CA9FE6453697A");
+    const QByteArray id = "0123456789abcdef";
+    QByteArray key, o, u;
+    if (encrypted) {
+        const auto padded = [&](const QByteArray &password) { return QByteArray(password + pad).left(32); };
+        o = rc4(md5(padded(ownerPassword)).left(5), padded(userPassword));
+        key = md5(padded(userPassword) + o + QByteArray("\xFC\xFF\xFF\xFF", 4) + id).left(5);
+        u = rc4(key, pad);
+    }
     QList<QByteArray> objects;
     const int pages = int(pageContents.size());
     // 1 catalog, 2 pages, 3 font, then per page: page object, content stream.
@@ -435,9 +472,16 @@ QByteArray makePdf(const QList<QByteArray> &pageContents)
     for (int i = 0; i < pages; ++i) {
         objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents "
                 + QByteArray::number(5 + 2 * i) + " 0 R >>";
-        objects << "<< /Length " + QByteArray::number(pageContents[i].size()) + " >>\nstream\n" + pageContents[i]
-                + "\nendstream";
+        QByteArray content = pageContents[i];
+        if (encrypted) {
+            const int number = 5 + 2 * i;
+            const QByteArray objectKey = md5(key + QByteArray(1, char(number)) + QByteArray(4, '\0')).left(10);
+            content = rc4(objectKey, content);
+        }
+        objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream";
     }
+    if (encrypted)
+        objects << "<< /Filter /Standard /V 1 /R 2 /O <" + o.toHex() + "> /U <" + u.toHex() + "> /P -4 >>";
     QByteArray out = "%PDF-1.4\n";
     QList<qsizetype> offsets;
     for (int i = 0; i < objects.size(); ++i) {
@@ -448,8 +492,10 @@ QByteArray makePdf(const QList<QByteArray> &pageContents)
     out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (qsizetype o : offsets)
         out += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
-    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-           + QByteArray::number(xref) + "\n%%EOF\n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R";
+    if (encrypted)
+        out += " /Encrypt " + QByteArray::number(objects.size()) + " 0 R /ID [<" + id.toHex() + "> <" + id.toHex() + ">]";
+    out += " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return out;
 }
 
@@ -472,6 +518,9 @@ void TestLegacy::pdfText_data()
         << int(ReadError::None) << cr(QStringLiteral("Upper\nLower\n"));
     QTest::newRow("no text layer") << makePdf({"0 0 1 rg 100 100 200 200 re f"}) << int(ReadError::None)
                                    << cr(QStringLiteral("\n"));
+    QTest::newRow("needs a password") << makePdf({twoLines}, "secret", "owner") << int(ReadError::Password) << QString();
+    QTest::newRow("encrypted, no password needed to read")
+        << makePdf({twoLines}, QByteArray(), "owner") << int(ReadError::None) << cr(QStringLiteral("Hello world\nSecond line\n"));
     QByteArray broken = makePdf({twoLines});
     broken.replace("startxref", "startxrof");
     QTest::newRow("damaged cross-reference, repaired") << broken << int(ReadError::None)
