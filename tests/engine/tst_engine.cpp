@@ -155,6 +155,7 @@ private slots:
     void matchesOracle_data();
     void matchesOracle();
     void jobRunsOffThreadAndReportsOnCaller();
+    void progressIsRateLimitedAndCancels();
 };
 
 void TestEngine::cleaning_data()
@@ -467,6 +468,28 @@ void TestEngine::jobRunsOffThreadAndReportsOnCaller()
     const auto table = finished.at(0).at(0).value<ResultTable>();
     QCOMPARE(clipboardText(table), u"a\t1\r\nb\t2\r\n"_qs);
     QVERIFY(!progress.isEmpty());
+}
+
+void TestEngine::progressIsRateLimitedAndCancels()
+{
+    QList<std::tuple<Phase, qint64, qint64>> seen;
+    Progress progress([&](Phase p, qint64 d, qint64 t) { seen.append({p, d, t}); }, 3'600'000);
+    for (qint64 i = 1; i <= 1000; ++i)
+        progress.report(Phase::Reading, i, 1000);
+    progress.report(Phase::Ordering, 0, 1);
+    // The first report, the end of the phase and the phase change pass; the rest wait.
+    QCOMPARE(seen.size(), 3);
+    QCOMPARE(std::get<1>(seen.at(1)), 1000);
+    QCOMPARE(std::get<0>(seen.at(2)), Phase::Ordering);
+
+    // Cancelling stops the run between chunks: the second file is never read.
+    ListSource src;
+    src.texts[u"a"_qs] = u"one two three"_qs;
+    src.texts[u"b"_qs] = u"four"_qs;
+    Progress cancelling([&](Phase, qint64, qint64) {});
+    cancelling.cancel();
+    runAnalysis({u"a"_qs, u"b"_qs}, {CountMode::Combined, false, true}, src, &cancelling);
+    QVERIFY(src.read.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestEngine)
