@@ -429,6 +429,8 @@ QByteArray htmlCharset(QByteArrayView bytes)
 
 void htmlBodyText(QStringView html, const TextSink &sink)
 {
+    if (html.startsWith(QChar(0xFEFF)))
+        html = html.sliced(1); // a byte order mark the decoder kept
     HtmlWalker walker(sink);
     walker.run(html);
 }

@@ -64,8 +64,9 @@ std::optional<QStringConverter::Encoding> utf16FromZeroBytes(QByteArrayView head
         evenZeros += head[2 * i] == 0;
         oddZeros += head[2 * i + 1] == 0;
     }
-    // Latin text in UTF-16 has a zero in nearly every other byte, on one side only.
-    const auto decide = [&](qsizetype many, qsizetype few) { return many * 4 >= pairs && few * 8 <= many; };
+    // Scripts outside Latin have zeros only at spaces and line ends, so a few suffice if they
+    // all sit on one side; the decoded units are checked for being text afterwards.
+    const auto decide = [&](qsizetype many, qsizetype few) { return many * 16 >= pairs && few * 8 <= many; };
     if (decide(oddZeros, evenZeros))
         return QStringConverter::Utf16LE;
     if (decide(evenZeros, oddZeros))

@@ -6,6 +6,12 @@
 
 #include <zip.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
+
 namespace corvalen {
 
 namespace {
@@ -38,23 +44,22 @@ ZipPackage::~ZipPackage()
 
 ReadOutcome ZipPackage::open(QFile &file)
 {
-    const qint64 size = file.size();
-    const uchar *data = size > 0 ? file.map(0, size) : nullptr;
-    if (!data) {
-        // Not mappable (or empty): read it, which also makes a vanished file an error here.
-        file.seek(0);
-        m_copy = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
-        data = reinterpret_cast<const uchar *>(m_copy.constData());
+    // libzip reads the file itself, on demand: no copy of a package full of pictures in memory,
+    // and no mapping that would crash us if another program truncated the file meanwhile.
+    const int fd = file.handle() >= 0 ? ::dup(file.handle()) : -1;
+    FILE *stream = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (!stream) {
+        if (fd >= 0)
+            ::close(fd);
+        return ReadOutcome::fail(ReadError::OpenFailed, QString::fromLocal8Bit(std::strerror(errno)));
     }
-    const qint64 length = data == reinterpret_cast<const uchar *>(m_copy.constData()) ? m_copy.size() : size;
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t *source = zip_source_buffer_create(data, zip_uint64_t(length), 0, &error);
+    zip_source_t *source = zip_source_filep_create(stream, 0, -1, &error);
     if (!source) {
+        std::fclose(stream);
         zip_error_fini(&error);
-        return ReadOutcome::damaged(tr("it is not a complete zip archive"));
+        return ReadOutcome::fail(ReadError::OpenFailed, tr("it cannot be read"));
     }
     m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
     const int code = zip_error_code_zip(&error);
@@ -63,6 +68,8 @@ ReadOutcome ZipPackage::open(QFile &file)
         zip_source_free(source);
         if (code == ZIP_ER_MEMORY)
             throw std::bad_alloc();
+        if (code == ZIP_ER_READ || code == ZIP_ER_SEEK)
+            return ReadOutcome::fail(ReadError::OpenFailed, tr("it cannot be read"));
         return ReadOutcome::damaged(tr("it is not a complete zip archive"));
     }
     return ReadOutcome::success();

@@ -43,7 +43,6 @@ private:
     ReadOutcome openEntry(const QByteArray &name, zip_file **file, qint64 *claimed, qint64 *limit) const;
 
     zip *m_zip = nullptr;
-    QByteArray m_copy;      // the file's bytes when it cannot be mapped
 };
 
 /// Unpacks one entry on a worker thread into a buffer of the size its header gives, so that

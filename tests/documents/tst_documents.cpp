@@ -163,6 +163,7 @@ private slots:
     void hostileInput();
     void decompressionBomb();
     void enormousParagraph();
+    void bigPartStreamed();
     void availability();
     void corpus_data();
     void corpus();
@@ -667,6 +668,38 @@ void TestDocuments::enormousParagraph()
     const QString text = read(file);
     QCOMPARE(text.size(), 5 * (2 << 20) + 1);
     QCOMPARE(wordCounts(text).at(u"word"_qs), 2 << 20);
+}
+
+void TestDocuments::bigPartStreamed()
+{
+    // A main part big enough to be scanned while it is unpacked: whole, with a byte order mark,
+    // and with its compressed data damaged halfway.
+    QByteArray body;
+    for (int i = 0; i < 120000; ++i)
+        body += "<w:p><w:r><w:t>word" + QByteArray::number(i * 7919 % 100003) + " &amp; more</w:t></w:r></w:p>";
+    const QByteArray xml = "\xEF\xBB\xBF" + docxDocument(body);
+    QVERIFY(xml.size() > 5 << 20);
+    const QString file = path(QStringLiteral("big.docx"));
+    QVERIFY(writeZip(file, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                            "<Relationship Id=\"r\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"d.xml\"/></Relationships>"},
+                            {"d.xml", xml}}));
+    const QString text = read(file);
+    QCOMPARE(text.count(u'\r'), 120000);
+    QCOMPARE(wordCounts(text).at(u"more"_qs), 120000);
+    QVERIFY(text.startsWith(u"word0 & more\rword7919 & more\r"_qs));
+
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i)
+        bytes[i] = char(bytes[i] ^ 0x5A);
+    f.seek(0);
+    f.write(bytes);
+    f.close();
+    RecordingReporter reporter;
+    QVERIFY(read(file, &reporter).isEmpty());
+    QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+    QVERIFY2(reporter.reports.at(0).description.contains(u"is damaged"_qs), qPrintable(reporter.reports.at(0).description));
 }
 
 void TestDocuments::availability()
