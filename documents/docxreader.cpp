@@ -236,6 +236,13 @@ struct BodyWalker
         if (n == "t") {
             inText = false;
         } else if (n == "p" && !pPrDepth && !rPrDepth) {
+            // A field whose code never reaches its separator (its end lost in a deletion, say)
+            // must not hide the rest of the document: field codes stay within a paragraph.
+            if (fieldsInCode) {
+                for (auto &&inResult : fieldInResult)
+                    inResult = true;
+                fieldsInCode = 0;
+            }
             if (!markSuppressed)
                 out.push_back(13);
             markSuppressed = false;

@@ -204,6 +204,9 @@ void TestDocuments::docxRules_data()
                  + r("inner") + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r><w:r><w:instrText> = 1 x</w:instrText>"
                  "<w:fldChar w:fldCharType=\"separate\"/></w:r>" + r("outer") + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>")
             << u"outer\r"_qs;
+    QTest::newRow("field code without its end hides one paragraph at most")
+            << p("<w:r><w:fldChar w:fldCharType=\"begin\"/><w:instrText>PAGE</w:instrText></w:r>" + r("code")) + p(r("next"))
+            << u"\rnext\r"_qs;
     QTest::newRow("simple field") << p("<w:fldSimple w:instr=\"AUTHOR\">" + r("Ann") + "</w:fldSimple>") << u"Ann\r"_qs;
     QTest::newRow("tracked changes accepted")
             << p(r("keep ") + "<w:ins w:id=\"1\">" + r("new ") + "</w:ins><w:del w:id=\"2\"><w:r><w:delText>old </w:delText></w:r></w:del>"
