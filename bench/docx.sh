@@ -27,7 +27,7 @@ small=$corpus/docx300
 big=$corpus/big20.docx
 [ -d "$small" ] || python3 "$shared/make_corpus.py" --docx --size 6 --files 300 --out "$small" >/dev/null
 [ -s "$big" ] || python3 "$shared/make_corpus.py" --docx --size 20 --out "$big" >/dev/null
-mapfile -t files < <(find "$small" -name '*.docx' | sort)
+mapfile -t files < <(find -L "$small" -name '*.docx' | sort)
 lo_files=("${files[@]:0:$LO_FILES}")
 big_mb=$(python3 -c "print(20000024 / 1e6)")
 
@@ -44,7 +44,7 @@ run() {
     if grep -q '^total ' "$tmp"; then
         words=$(awk '/^total /{print $2}' "$tmp")
     else
-        words=$(awk -F'\t' '{s += $2} END {print s + 0}' "$tmp")
+        words=$(awk -F'\t' '{s += $NF} END {print s + 0}' "$tmp")
     fi
     rm -f "$tmp" "$tmp.t"
     printf '%s\n' "${rows[@]}" | sort -g | awk -v w="$words" -v n="${#rows[@]}" '

@@ -20,16 +20,28 @@ inline bool endsName(char c)
     return isSpace(c) || c == '/' || c == '>' || c == '=';
 }
 
-void splitQName(std::string_view qname, std::string_view &prefix, std::string_view &local)
+// Names are short: a plain loop beats a library call here.
+inline void splitQName(std::string_view qname, std::string_view &prefix, std::string_view &local)
 {
-    const auto colon = qname.find(':');
-    if (colon == std::string_view::npos) {
-        prefix = {};
-        local = qname;
-    } else {
-        prefix = qname.substr(0, colon);
-        local = qname.substr(colon + 1);
+    for (size_t i = 0; i < qname.size(); ++i) {
+        if (qname[i] == ':') {
+            prefix = qname.substr(0, i);
+            local = qname.substr(i + 1);
+            return;
+        }
     }
+    prefix = {};
+    local = qname;
+}
+
+inline bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
 }
 
 // Writes one code point as UTF-16; returns the position after it.
@@ -118,7 +130,7 @@ int XmlScanner::resolve(std::string_view prefix, bool isAttribute) const
     if (prefix.empty() && isAttribute)
         return kNoNamespace;
     for (auto it = m_bindings.rbegin(); it != m_bindings.rend(); ++it)
-        if (it->prefix == prefix)
+        if (sameName(it->prefix, prefix))
             return it->ns;
     return prefix.empty() ? kNoNamespace : kOtherNamespace;
 }
@@ -354,7 +366,7 @@ XmlScanner::Token XmlScanner::endTag()
         ++p;
     if (p >= m_end)
         return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
-    if (*p != '>' || m_stack.empty() || m_stack.back() != qname)
+    if (*p != '>' || m_stack.empty() || !sameName(m_stack.back(), qname))
         return fail("its XML elements are not properly nested");
     std::string_view prefix;
     splitQName(qname, prefix, m_localName);
