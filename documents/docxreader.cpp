@@ -280,7 +280,9 @@ struct BodyWalker
             const Token t = scanner.next();
             switch (t) {
             case Token::NeedMore:
-                more(available, available, final);
+                do
+                    more(available, available, final);
+                while (!final && scanner.wantsEverything());
                 scanner.setAvailable(available, final);
                 break;
             case Token::End:

@@ -199,6 +199,10 @@ XmlScanner::Token XmlScanner::next()
         const char *const tokenStart = m_pos;
         // Data still arriving: a token that runs into the end is read again when there is more.
         const auto needMore = [&] {
+            // A token that already spans a lot (a huge comment, say) would be scanned again and
+            // again as data trickles in; better to wait for all of it once.
+            if (m_end - tokenStart > kLongToken)
+                m_wantsEverything = true;
             m_pos = tokenStart;
             return Token::NeedMore;
         };

@@ -32,6 +32,8 @@ public:
     /// scan returns NeedMore where it would have to look beyond them (no token is cut). final
     /// says that nothing more will come.
     void setAvailable(size_t available, bool final);
+    /// After NeedMore: true when the scan should only go on once all data is there.
+    bool wantsEverything() const { return m_wantsEverything; }
 
     Token next();
 
@@ -79,6 +81,8 @@ private:
 
     const char *m_begin, *m_pos, *m_end; // m_end: end of what may be read so far
     bool m_final = true;
+    bool m_wantsEverything = false;
+    static constexpr ptrdiff_t kLongToken = 1 << 20;
     std::span<const std::string_view> m_namespaces;
     std::vector<std::string_view> m_stack; // qualified names of open elements
     std::vector<Binding> m_bindings;
