@@ -1,13 +1,17 @@
 #include "app/application.h"
 
+#include "app/analysisrunner.h"
 #include "app/appearance.h"
 #include "app/commandbars.h"
 #include "app/mainwindow.h"
+#include "app/programwindows.h"
 #include "app/qtprompter.h"
 #include "app/screenshots.h"
 
 #include <QApplication>
 #include <QIcon>
+
+#include <cstdlib>
 
 namespace corvalen {
 
@@ -18,15 +22,20 @@ int runApplication(int argc, char *argv[])
     app.setWindowIcon(QIcon(applicationIconPath()));
 
     QtPrompter prompter;
-    // The installed check and the run are provided by the document engine and the analysis run.
-    MainWindow window(prompter, MainWindow::Hooks{}, programFolder());
+    ProgramWindows windows(prompter, programFolder());
+    MainWindow &window = windows.mainWindow();
     prompter.setParentWidget(&window);
     QObject::connect(&window, &MainWindow::programEndRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     window.show();
     if (const QString folder = screenshotFolder(); !folder.isEmpty())
         scheduleScreenshots(window, folder);
-    return app.exec();
+    const int status = app.exec();
+    // Closing a window ends the program at once, also in the middle of a run: settings are
+    // stored as they change, and nothing of a run is worth waiting for.
+    if (windows.runner().isRunning())
+        std::_Exit(status);
+    return status;
 }
 
 } // namespace corvalen

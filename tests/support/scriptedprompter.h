@@ -26,7 +26,8 @@ public:
         Icon icon = Icon::None;
     };
 
-    // Expectations, answered in the order given. Titles default to the application title.
+    // Expectations, answered in the order given. Titles default to the application title; a
+    // null text (or URL) matches any, for texts the test checks afterwards through calls().
     void expectMessage(const QString &text, Icon icon = Icon::None,
                        const QString &title = applicationTitle());
     void expectYesNo(const QString &text, bool answer, const QString &title = applicationTitle());

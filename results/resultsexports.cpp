@@ -1,0 +1,122 @@
+#include "results/resultsexports.h"
+
+#include "app/prompter.h"
+#include "results/resultlayouts.h"
+#include "results/resultsmodel.h"
+#include "results/resultswindow.h"
+#include "results/spreadsheetlayout.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace corvalen {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("ResultsExports", text);
+}
+
+} // namespace
+
+ResultsExports::ResultsExports(ResultsWindow &window, Prompter &prompter)
+    : m_window(window), m_prompter(prompter)
+{
+}
+
+bool ResultsExports::runBusy(const std::function<bool(QString *)> &work, QString *error)
+{
+    QFutureWatcher<bool> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run([&work, error] { return work(error); }));
+    if (!watcher.isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return watcher.result();
+}
+
+void ResultsExports::saveResults()
+{
+    if (m_busy)
+        return;
+    const QString name = m_prompter.saveFile(
+            tr("Save"), {tr("Text Files (*.txt)"), tr("All Files (*)")});
+    if (name.isEmpty())
+        return;
+    if (QFileInfo::exists(name)
+        && !m_prompter.askYesNo(tr("Are you sure you wish to overwrite ") + name + tr(" ?"),
+                                Prompter::applicationTitle())) {
+        return;
+    }
+    m_busy = true;
+    m_window.setCursor(Qt::WaitCursor);
+    const ResultTable table = m_window.model()->table();
+    const QStringList headers = m_window.model()->headers();
+    QString error;
+    const bool saved = runBusy(
+            [&](QString *e) { return saveResultsText(table, headers, name, e); }, &error);
+    m_window.unsetCursor();
+    m_busy = false;
+    if (saved)
+        m_prompter.message(tr("Done."), Prompter::applicationTitle());
+    else
+        m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+}
+
+void ResultsExports::saveClipboard()
+{
+    const ResultTable &table = m_window.model()->table();
+    // An empty list leaves whatever the clipboard holds.
+    if (!table.isEmpty())
+        QGuiApplication::clipboard()->setText(clipboardText(table));
+    m_prompter.message(tr("Results have been copied to the clipboard.") + u"\r\r"
+                               + tr("Click a text area where you normally type and press Ctrl+V "
+                                    "to paste the clipboard."),
+                       Prompter::applicationTitle());
+}
+
+void ResultsExports::saveExcel()
+{
+    if (m_busy || m_window.model()->table().isEmpty())
+        return;
+    // Each export is a new workbook of its own, left for the user to keep or discard.
+    QTemporaryDir dir(QDir::tempPath() + u"/corvalen-XXXXXX"_qs);
+    if (!dir.isValid()) {
+        m_prompter.message(tr("Could not make a folder for the workbook: ") + dir.errorString(),
+                           Prompter::applicationTitle(), Prompter::Icon::Warning);
+        return;
+    }
+    dir.setAutoRemove(false);
+    const QString path = dir.filePath(u"Corvalen Results.xlsx"_qs);
+    m_busy = true;
+    m_window.setCursor(Qt::WaitCursor);
+    const ResultTable table = m_window.model()->table();
+    const QStringList headers = m_window.model()->headers();
+    QString error;
+    const bool saved = runBusy(
+            [&](QString *e) { return saveResultsSpreadsheet(table, headers, path, e); }, &error);
+    m_window.unsetCursor();
+    m_busy = false;
+    if (!saved) {
+        m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+        return;
+    }
+    m_lastWorkbook = path;
+    if (!m_prompter.openUrl(QUrl::fromLocalFile(path))) {
+        m_prompter.message(tr("No spreadsheet program could open the results. The workbook was "
+                              "saved as ")
+                                   + QDir::toNativeSeparators(path) + u'.',
+                           Prompter::applicationTitle(), Prompter::Icon::Information);
+    }
+}
+
+} // namespace corvalen

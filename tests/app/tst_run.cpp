@@ -1,0 +1,401 @@
+// The whole cycle in the real windows: add files, start, see the results, export, go back.
+#include "support/scriptedprompter.h"
+
+#include "app/analysisrunner.h"
+#include "app/designernames.h"
+#include "app/helpcommands.h"
+#include "app/mainwindow.h"
+#include "app/programwindows.h"
+#include "engine/analysisjob.h"
+#include "filelist/filelistmodel.h"
+#include "results/resultlayouts.h"
+#include "results/resultsexports.h"
+#include "results/resultsmodel.h"
+#include "results/resultswindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QDirIterator>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+using namespace corvalen;
+using Icon = Prompter::Icon;
+
+namespace {
+
+const QString kShared = QStringLiteral(CORVALEN_SHARED_DIR);
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The reference counter's clipboard text for the files, or a null string when it is absent.
+QString oracle(const QStringList &args, const QStringList &files)
+{
+    const QString script = kShared + u"/bench/oracle.py"_qs;
+    if (!QFile::exists(script))
+        return QString();
+    QProcess p;
+    p.start(u"python3"_qs, QStringList{script} + args + files);
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return u"oracle failed: "_qs + QString::fromUtf8(p.readAllStandardError());
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void emptyListChangesNothing();
+    void runsMatchTheReferenceCounter_data();
+    void runsMatchTheReferenceCounter();
+    void unreadableFileIsReportedAndTheRunGoesOn();
+    void optionsAreTakenWhenTheRunStarts();
+    void backAndRunAgainShowsOnlyTheNewRows();
+    void saveResultsWritesTheFileLayout();
+    void saveResultsFailureLeavesTheFileAlone();
+    void clipboardExport();
+    void spreadsheetExport();
+    void helpAndSamples();
+
+private:
+    // Starts a run and waits until the results window shows it.
+    bool runToEnd();
+    void addFiles(const QStringList &paths);
+    QString write(const QString &name, const QByteArray &bytes);
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_dir;
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<ProgramWindows> m_windows;
+};
+
+void TestRun::initTestCase()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestRun::init()
+{
+    QSettings(u"Quillmark"_qs, u"Corvalen"_qs).clear();
+    m_prompter.reset();
+    m_windows = std::make_unique<ProgramWindows>(m_prompter, m_dir.path());
+    m_windows->mainWindow().show();
+}
+
+void TestRun::cleanup()
+{
+    const QString problems = m_prompter.problems();
+    m_windows.reset();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+bool TestRun::runToEnd()
+{
+    QSignalSpy done(&m_windows->runner(), &AnalysisRunner::runFinished);
+    m_windows->mainWindow().commandBarsExecute(1002);
+    return done.wait(60000);
+}
+
+void TestRun::addFiles(const QStringList &paths)
+{
+    m_windows->mainWindow().fileList()->append(paths);
+}
+
+QString TestRun::write(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_dir.filePath(name);
+    writeFile(path, bytes);
+    return path;
+}
+
+void TestRun::emptyListChangesNothing()
+{
+    m_prompter.expectMessage(u"No files added."_qs);
+    m_windows->mainWindow().commandBarsExecute(1002);
+    QVERIFY(m_windows->mainWindow().isVisible());
+    QVERIFY(!m_windows->mainWindow().resultsWindow()->isVisible());
+    QVERIFY(!m_windows->runner().isRunning());
+}
+
+void TestRun::runsMatchTheReferenceCounter_data()
+{
+    QTest::addColumn<bool>("combined");
+    QTest::addColumn<bool>("withFileName");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::newRow("combined") << true << true << true;
+    QTest::newRow("per file with names") << false << true << true;
+    QTest::newRow("per file, case kept") << false << false << false;
+}
+
+void TestRun::runsMatchTheReferenceCounter()
+{
+    QFETCH(bool, combined);
+    QFETCH(bool, withFileName);
+    QFETCH(bool, ignoreCase);
+    const QString gen = kShared + u"/bench/make_corpus.py"_qs;
+    if (!QFile::exists(gen))
+        QSKIP("the corpus generator is not beside the project");
+    const QString texts = m_dir.filePath(u"texts"_qs);
+    const QString docx = m_dir.filePath(u"docx"_qs);
+    if (!QDir(texts).exists()) {
+        QCOMPARE(QProcess::execute(u"python3"_qs, {gen, u"--size"_qs, u"0.2"_qs, u"--files"_qs,
+                                                   u"3"_qs, u"--out"_qs, texts}), 0);
+        QCOMPARE(QProcess::execute(u"python3"_qs, {gen, u"--docx"_qs, u"--size"_qs, u"0.1"_qs,
+                                                   u"--files"_qs, u"2"_qs, u"--out"_qs, docx}), 0);
+    }
+    QStringList files;
+    for (const QString &root : {texts, docx}) {
+        QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+        QStringList found;
+        while (it.hasNext())
+            found << it.next();
+        found.sort();
+        files += found;
+    }
+    QCOMPARE(files.size(), 5);
+
+    MainWindow &main = m_windows->mainWindow();
+    main.findChild<QRadioButton *>(combined ? u"Option2"_qs : u"Option1"_qs)->click();
+    main.findChild<QCheckBox *>(u"Check1"_qs)->setChecked(withFileName);
+    main.findChild<QCheckBox *>(u"Check3"_qs)->setChecked(ignoreCase);
+    addFiles(files);
+    QVERIFY(runToEnd());
+
+    QStringList args{combined ? u"--combined"_qs : u"--per-file"_qs};
+    if (ignoreCase)
+        args << u"--ignore-case"_qs;
+    if (withFileName && !combined)
+        args << u"--with-filename"_qs;
+    const QString expected = oracle(args, files);
+    ResultsWindow *results = main.resultsWindow();
+    QVERIFY(clipboardText(results->model()->table()) == expected);
+    QVERIFY(results->isVisible());
+    QVERIFY(!main.isVisible());
+    QCOMPARE(main.progressBar()->value(), 0);
+    QVERIFY(results->listView()->isEnabled());
+    QCOMPARE(results->label()->text(),
+             u" Word Count: "_qs + QString::number(results->model()->table().total()));
+}
+
+void TestRun::unreadableFileIsReportedAndTheRunGoesOn()
+{
+    const QString a = write(u"a.txt"_qs, "alpha beta\r\n");
+    const QString missing = m_dir.filePath(u"missing.docx"_qs);
+    const QString c = write(u"c.txt"_qs, "beta gamma\r\n");
+    addFiles({a, missing, c});
+    const QString tag = u"\r\nin Pellago5/20/2014.Word1.ReturnDocumentString at line "_qs;
+    const QString tail = u"\r\rPlease email screenshot of this message to support@quillmark.example"_qs;
+    m_prompter.expectMessage(u"The file "_qs + missing + u" does not exist."_qs + tag + u"106"_qs + tail,
+                             Icon::Warning, u"Application Error"_qs);
+    for (const char *line : {"110", "114", "118"})
+        m_prompter.expectMessage(u"No document is open."_qs + tag + QLatin1String(line) + tail,
+                                 Icon::Warning, u"Application Error"_qs);
+    QVERIFY(runToEnd());
+    const ResultTable &t = m_windows->mainWindow().resultsWindow()->model()->table();
+    QCOMPARE(t.rowCount(), 4); // two blocks of two rows: the missing file adds none
+    QCOMPARE(t.total(), 4);
+}
+
+void TestRun::optionsAreTakenWhenTheRunStarts()
+{
+    QStringList files;
+    for (int i = 0; i < 20; ++i)
+        files << write(u"f"_qs + QString::number(i) + u".txt"_qs,
+                       QByteArray("The the THE\r\n").repeated(20000));
+    addFiles(files);
+    MainWindow &main = m_windows->mainWindow();
+    QSignalSpy done(&m_windows->runner(), &AnalysisRunner::runFinished);
+    main.commandBarsExecute(1002);
+    QVERIFY(m_windows->runner().isRunning());
+    main.commandBarsExecute(1002); // ignored while running: no second set of rows
+    main.findChild<QCheckBox *>(u"Check3"_qs)->setChecked(false);
+    main.findChild<QCheckBox *>(u"Check1"_qs)->setChecked(false);
+    QVERIFY(done.wait(60000));
+    QCOMPARE(done.size(), 1);
+    const ResultsModel *model = main.resultsWindow()->model();
+    // Counted lower-cased with file names, as the options stood at the start.
+    QCOMPARE(model->headers(), (QStringList{u"Filename"_qs, u" Word"_qs, u"Count"_qs}));
+    QCOMPARE(model->table().rowCount(), 20);
+    QCOMPARE(model->table().cell(0, 1), u"the"_qs);
+    QCOMPARE(model->table().cell(0, 2), u"60000"_qs);
+}
+
+void TestRun::backAndRunAgainShowsOnlyTheNewRows()
+{
+    addFiles({write(u"a.txt"_qs, "one two two\r\n")});
+    QVERIFY(runToEnd());
+    ResultsWindow *results = m_windows->mainWindow().resultsWindow();
+    QCOMPARE(results->model()->table().rowCount(), 2);
+    results->commandBarsExecute(1004);
+    QVERIFY(m_windows->mainWindow().isVisible());
+    QCOMPARE(results->model()->rowCount(), 0);
+    QCOMPARE(m_windows->mainWindow().fileList()->paths().size(), 1);
+    QVERIFY(runToEnd());
+    QCOMPARE(results->model()->table().rowCount(), 2);
+    QCOMPARE(results->label()->text(), u" Word Count: 3"_qs);
+}
+
+void TestRun::saveResultsWritesTheFileLayout()
+{
+    MainWindow &main = m_windows->mainWindow();
+    main.findChild<QRadioButton *>(u"Option2"_qs)->click();
+    addFiles({write(u"a.txt"_qs, "apple apple fig apple apple apple apple apple apple apple "
+                                 "apple apple apple\r\n")});
+    QVERIFY(runToEnd());
+    ResultsWindow *results = main.resultsWindow();
+    const QString out = m_dir.filePath(u"results"_qs); // no extension: kept as chosen
+    const QStringList filters{u"Text Files (*.txt)"_qs, u"All Files (*)"_qs};
+    m_prompter.expectSaveFile(u"Save"_qs, filters, out);
+    m_prompter.expectMessage(u"Done."_qs);
+    results->commandBarsExecute(1000);
+    const QByteArray expected = " Word\tCount\t\r\nfig  \t1    \t\r\napple\t12   \t\r\n\r\n";
+    QCOMPARE(readFile(out), expected);
+
+    // An existing file: No leaves it, Yes replaces it.
+    writeFile(out, "keep");
+    m_prompter.expectSaveFile(u"Save"_qs, filters, out);
+    m_prompter.expectYesNo(u"Are you sure you wish to overwrite "_qs + out + u" ?"_qs, false);
+    results->commandBarsExecute(1000);
+    QCOMPARE(readFile(out), QByteArray("keep"));
+    m_prompter.expectSaveFile(u"Save"_qs, filters, out);
+    m_prompter.expectYesNo(u"Are you sure you wish to overwrite "_qs + out + u" ?"_qs, true);
+    m_prompter.expectMessage(u"Done."_qs);
+    results->commandBarsExecute(1000);
+    QCOMPARE(readFile(out), expected);
+
+    // Cancelling the dialog does nothing.
+    m_prompter.expectSaveFile(u"Save"_qs, filters, QString());
+    results->commandBarsExecute(1000);
+}
+
+void TestRun::saveResultsFailureLeavesTheFileAlone()
+{
+    addFiles({write(u"a.txt"_qs, "word\r\n")});
+    QVERIFY(runToEnd());
+    const QString out = m_dir.filePath(u"no such folder/results.txt"_qs);
+    m_prompter.expectSaveFile(u"Save"_qs, {u"Text Files (*.txt)"_qs, u"All Files (*)"_qs}, out);
+    m_prompter.expectMessage(QString(), Icon::Warning); // the text names the file; checked below
+    m_windows->mainWindow().resultsWindow()->commandBarsExecute(1000);
+    const auto &calls = m_prompter.calls();
+    QVERIFY(calls.last().text.contains(QDir::toNativeSeparators(out))
+            || calls.last().text.contains(out));
+    QVERIFY(!QFile::exists(out));
+}
+
+void TestRun::clipboardExport()
+{
+    const QString message = u"Results have been copied to the clipboard.\r\rClick a text area where "
+                            "you normally type and press Ctrl+V to paste the clipboard."_qs;
+    QGuiApplication::clipboard()->setText(u"before"_qs);
+    m_windows->mainWindow().findChild<QRadioButton *>(u"Option2"_qs)->click();
+    ResultsWindow *results = m_windows->mainWindow().resultsWindow();
+    // An empty list leaves the clipboard alone but still says so.
+    m_prompter.expectMessage(message);
+    results->commandBarsExecute(1002);
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_qs);
+
+    addFiles({write(u"a.txt"_qs, "apple fig apple\r\n")});
+    QVERIFY(runToEnd());
+    m_prompter.expectMessage(message);
+    results->commandBarsExecute(1002);
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"fig  \t1\r\napple\t2\r\n"_qs);
+}
+
+void TestRun::spreadsheetExport()
+{
+    ResultsWindow *results = m_windows->mainWindow().resultsWindow();
+    results->commandBarsExecute(1001); // empty list: nothing at all
+    addFiles({write(u"a.txt"_qs, "007 a=b 007\r\n")});
+    QVERIFY(runToEnd());
+    // No spreadsheet program here: the message says where the workbook is.
+    m_prompter.expectOpenUrl(QUrl(), false);
+    m_prompter.expectMessage(QString(), Icon::Information);
+    results->commandBarsExecute(1001);
+    const QString book = m_windows->exports().lastWorkbook();
+    QVERIFY(book.endsWith(u"/Corvalen Results.xlsx"_qs));
+    QVERIFY(QFile::exists(book));
+    QVERIFY(m_prompter.calls().last().text.contains(QDir::toNativeSeparators(book)));
+    QCOMPARE(m_prompter.calls().at(m_prompter.calls().size() - 2).text,
+             QUrl::fromLocalFile(book).toString());
+    // Each export is a workbook of its own.
+    m_prompter.expectOpenUrl(QUrl(), true);
+    results->commandBarsExecute(1001);
+    QVERIFY(m_windows->exports().lastWorkbook() != book);
+    QDir(QFileInfo(book).path()).removeRecursively();
+    QDir(QFileInfo(m_windows->exports().lastWorkbook()).path()).removeRecursively();
+}
+
+void TestRun::helpAndSamples()
+{
+    HelpCommands &help = m_windows->helpCommands();
+    m_prompter.expectMessage(u"Please support@quillmark.example if you have any questions."_qs);
+    help.help();
+
+    const QString samples = m_dir.filePath(u"Samples"_qs);
+    QDir().mkpath(samples + u"/sub"_qs);
+    writeFile(samples + u"/b.txt"_qs, "b");
+    writeFile(samples + u"/A.docx"_qs, "a");
+    writeFile(samples + u"/.hidden"_qs, "h");
+    const QString question = u"Would you like this software to open the folder where these sample "
+                             "files are stored (so that you can view them before working with "
+                             "them)?"_qs;
+    m_prompter.expectYesNo(question, false);
+    help.loadSamples();
+    m_prompter.expectYesNo(question, true);
+    m_prompter.expectOpenUrl(QUrl::fromLocalFile(samples + u'/'), true);
+    help.loadSamples();
+    const QStringList once{samples + u"/.hidden"_qs, samples + u"/A.docx"_qs, samples + u"/b.txt"_qs};
+    QCOMPARE(m_windows->mainWindow().fileList()->paths(), once + once);
+
+    m_prompter.expectOpenUrl(QUrl::fromLocalFile(m_dir.filePath(u"Video/"_qs)), true);
+    help.watchDemoVideo();
+    QDir().mkpath(m_dir.filePath(u"Video"_qs));
+    writeFile(m_dir.filePath(u"Video/demo.webm"_qs), "v");
+    m_prompter.expectOpenUrl(QUrl::fromLocalFile(m_dir.filePath(u"Video/demo.webm"_qs)), true);
+    help.watchDemoVideo();
+    m_prompter.expectOpenUrl(QUrl::fromLocalFile(m_dir.filePath(u"FAQ.html"_qs)), true);
+    help.openFaq();
+    m_prompter.expectOpenUrl(QUrl(u"https://www.quillmark.example/"_qs), true);
+    help.openMainPage();
+
+    // The samples that ship with the program are read without a report.
+    const QString shipped = QStringLiteral(CORVALEN_BIN_DIR "/Samples");
+    if (QDir(shipped).exists()) {
+        m_windows->mainWindow().fileList()->clear();
+        for (const QString &name : QDir(shipped).entryList(QDir::Files))
+            addFiles({shipped + u'/' + name});
+        QVERIFY(runToEnd());
+        QVERIFY(m_windows->mainWindow().resultsWindow()->model()->table().total() > 100);
+    }
+}
+
+QTEST_MAIN(TestRun)
+#include "tst_run.moc"
