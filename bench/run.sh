@@ -72,7 +72,7 @@ engine() {
 }
 
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(engine docx formats cli)
+[ ${#sections[@]} -eq 0 ] && sections=(engine docx formats cli gui)
 for s in "${sections[@]}"; do
     if [ "$s" = engine ]; then
         engine
