@@ -1,0 +1,404 @@
+#include "app/errorreport.h"
+#include "results/resultlayouts.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <zip.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace corvalen;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
+    f.write(bytes);
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void matchesReferenceCounter_data();
+    void matchesReferenceCounter();
+    void sharedCorpusTextFiles();
+    void layouts_data();
+    void layouts();
+    void spreadsheetOutput();
+    void unreadableFileIsReportedAndTheRunGoesOn();
+    void usageErrors_data();
+    void usageErrors();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void outputIsReplacedOnlyWhenComplete();
+    void outputFolderMissing();
+    void pathsFromStandardInput();
+    void folderScanRules();
+
+private:
+    Run run(const QStringList &args, const QByteArray &input = {},
+            const std::function<void()> &childSetup = {}) const;
+    Run oracle(const QStringList &args) const;
+
+    QString m_bin;
+    QString m_python;
+    QTemporaryDir m_tmp;
+    QStringList m_corpusFiles; // in scan order
+};
+
+Run TestCli::run(const QStringList &args, const QByteArray &input,
+                 const std::function<void()> &childSetup) const
+{
+    QProcess p;
+    if (childSetup)
+        p.setChildProcessModifier(childSetup);
+    p.start(m_bin, QStringList{u"count"_qs} + args);
+    if (!p.waitForStarted())
+        return {};
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(300000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+Run TestCli::oracle(const QStringList &args) const
+{
+    QProcess p;
+    p.start(m_python, QStringList{QStringLiteral(CORVALEN_SHARED_DIR "/bench/oracle.py")} + args);
+    p.waitForFinished(300000);
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+void TestCli::initTestCase()
+{
+    m_bin = QStringLiteral(CORVALEN_BIN_DIR "/corvalen");
+    QVERIFY2(QFileInfo::exists(m_bin), "build the corvalen target first");
+    m_python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (m_python.isEmpty())
+        return;
+    QProcess make;
+    make.start(m_python, {QStringLiteral(CORVALEN_SHARED_DIR "/bench/make_corpus.py"), u"--size"_qs, u"0.3"_qs,
+                          u"--files"_qs, u"5"_qs, u"--out"_qs, m_tmp.filePath(u"corpus"_qs)});
+    QVERIFY(make.waitForFinished(300000));
+    QCOMPARE(make.exitCode(), 0);
+    QDirIterator it(m_tmp.filePath(u"corpus"_qs), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        m_corpusFiles << it.next();
+    m_corpusFiles.sort(); // the generator's folder and file names sort the same either way
+    QCOMPARE(m_corpusFiles.size(), 5);
+}
+
+void TestCli::matchesReferenceCounter_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("oracleOptions");
+    QTest::newRow("defaults: per file, case ignored, names")
+            << QStringList() << QStringList{u"--per-file"_qs, u"--ignore-case"_qs, u"--with-filename"_qs};
+    QTest::newRow("per file without names, case kept")
+            << QStringList{u"--no-filename"_qs, u"--keep-case"_qs} << QStringList{u"--per-file"_qs};
+    QTest::newRow("combined, case kept") << QStringList{u"--combined"_qs, u"--keep-case"_qs} << QStringList();
+    QTest::newRow("combined, case ignored, names ignored")
+            << QStringList{u"--combined"_qs, u"--filename"_qs} << QStringList{u"--ignore-case"_qs};
+}
+
+void TestCli::matchesReferenceCounter()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, oracleOptions);
+    if (m_python.isEmpty())
+        QSKIP("python3 is not installed");
+    const Run r = run(options + QStringList{m_tmp.filePath(u"corpus"_qs)});
+    const Run o = oracle(oracleOptions + m_corpusFiles);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(o.out.size() > 10000);
+    QCOMPARE(r.out.size(), o.out.size());
+    QVERIFY(r.out == o.out);
+    QCOMPARE(r.err, " Word Count: " + o.err.trimmed().mid(6) + '\n'); // oracle: "total N"
+}
+
+void TestCli::sharedCorpusTextFiles()
+{
+    if (m_python.isEmpty())
+        QSKIP("python3 is not installed");
+    QStringList files;
+    QDirIterator it(QStringLiteral(CORVALEN_SHARED_DIR "/corpus"), {u"*.txt"_qs}, QDir::Files);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.endsWith(u".expected.txt") || path.endsWith(u".main.txt"))
+            continue;
+        // The reference counter reads UTF-8 only.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString text = utf8(readFile(path));
+        if (!utf8.hasError() && !text.contains(QChar(0)))
+            files << path;
+    }
+    files.sort();
+    if (files.isEmpty())
+        QSKIP("no UTF-8 text files in the shared corpus");
+    for (const QString &f : std::as_const(files)) {
+        const Run r = run({u"--keep-case"_qs, f});
+        const Run o = oracle({u"--per-file"_qs, u"--with-filename"_qs, f});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out == o.out, qPrintable(f));
+    }
+    const Run r = run(QStringList{u"--combined"_qs} + files);
+    const Run o = oracle(QStringList{u"--ignore-case"_qs} + files);
+    QVERIFY(r.out == o.out);
+}
+
+void TestCli::layouts_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("expected");
+    // a.txt: "Apple apple fig" and a line "apple=12 Fig."; b.txt: "b".
+    QTest::newRow("tsv, per file with names")
+            << QStringList() << QByteArray("a.txt\tapple12\t1\r\na.txt\tapple  \t2\r\n"
+                                           "a.txt\tfig    \t2\r\nb.txt\tb      \t1\r\n");
+    QTest::newRow("text, per file with names")
+            << QStringList{u"--format"_qs, u"text"_qs}
+            << QByteArray("Filename\t Word  \tCount\t\r\n"
+                          "a.txt   \tapple12\t1    \t\r\n"
+                          "a.txt   \tapple  \t2    \t\r\n"
+                          "a.txt   \tfig    \t2    \t\r\n"
+                          "b.txt   \tb      \t1    \t\r\n\r\n");
+    QTest::newRow("text, combined, case kept")
+            << QStringList{u"--format"_qs, u"text"_qs, u"--combined"_qs, u"--keep-case"_qs}
+            << QByteArray(" Word  \tCount\t\r\n"
+                          "Apple  \t1    \t\r\n"
+                          "Fig    \t1    \t\r\n"
+                          "apple  \t1    \t\r\n"
+                          "apple12\t1    \t\r\n"
+                          "b      \t1    \t\r\n"
+                          "fig    \t1    \t\r\n\r\n");
+    QTest::newRow("tsv, per file without names")
+            << QStringList{u"--no-filename"_qs} << QByteArray("apple12\t1\r\napple  \t2\r\nfig    \t2\r\nb      \t1\r\n");
+}
+
+void TestCli::layouts()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(u"a.txt"_qs), "Apple apple fig\napple=12 Fig.");
+    writeFile(tmp.filePath(u"b.txt"_qs), "b");
+    const QStringList files{tmp.filePath(u"a.txt"_qs), tmp.filePath(u"b.txt"_qs)};
+    Run r = run(options + files);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, expected);
+    QCOMPARE(r.err, QByteArray(" Word Count: 6\n"));
+    // The same bytes into a file.
+    const QString out = tmp.filePath(u"out"_qs);
+    r = run(options + QStringList{u"-o"_qs, out} + files);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(readFile(out), expected);
+}
+
+void TestCli::spreadsheetOutput()
+{
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(u"a.txt"_qs), "x=y 007 007");
+    const QString out = tmp.filePath(u"r.xlsx"_qs);
+    const Run r = run({u"--format"_qs, u"xlsx"_qs, u"-o"_qs, out, tmp.filePath(u"a.txt"_qs)});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QByteArray(" Word Count: 3\n"));
+    int err = 0;
+    zip_t *z = zip_open(QFile::encodeName(out).constData(), ZIP_RDONLY, &err);
+    QVERIFY(z);
+    zip_stat_t st;
+    QCOMPARE(zip_stat(z, "xl/worksheets/sheet1.xml", 0, &st), 0);
+    QByteArray xml(qsizetype(st.size), Qt::Uninitialized);
+    zip_file_t *f = zip_fopen(z, "xl/worksheets/sheet1.xml", 0);
+    QVERIFY(f);
+    QCOMPARE(zip_fread(f, xml.data(), st.size), zip_int64_t(st.size));
+    zip_fclose(f);
+    zip_close(z);
+    // Per file with names: "=" goes from the word column; counts are numbers, 007 stays text.
+    QVERIFY(xml.contains("<t>Filename</t>"));
+    QVERIFY(xml.contains("<t>xy</t>"));
+    QVERIFY(xml.contains("<t>007</t>"));
+    QVERIFY(xml.contains("<c r=\"C3\"><v>2</v></c>"));
+}
+
+void TestCli::unreadableFileIsReportedAndTheRunGoesOn()
+{
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(u"a.txt"_qs), "one two two");
+    const QString missing = tmp.filePath(u"missing.txt"_qs);
+    const Run r = run({u"--no-filename"_qs, missing, tmp.filePath(u"a.txt"_qs)});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out, QByteArray("one\t1\r\ntwo\t2\r\n"));
+    // The message box's text, one line per line, for the first failing step of the reader.
+    QString first = errorReportText(u"The file "_qs + missing + u" does not exist."_qs,
+                                    QString::fromUtf16(kReaderTag), 106);
+    first.replace(u"\r\n"_qs, u"\n"_qs).replace(u'\r', u'\n');
+    QVERIFY2(r.err.startsWith(QByteArray(first.toUtf8() + '\n')), r.err.constData());
+    QVERIFY(r.err.endsWith("\n Word Count: 3\n"));
+}
+
+void TestCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("no path") << QStringList{u"count"_qs} << QByteArray("no PATH given");
+    QTest::newRow("unknown option") << QStringList{u"count"_qs, u"--frobnicate"_qs, u"x"_qs}
+                                    << QByteArray("frobnicate");
+    QTest::newRow("both modes") << QStringList{u"count"_qs, u"--combined"_qs, u"--per-file"_qs, u"x"_qs}
+                                << QByteArray("--combined and --per-file");
+    QTest::newRow("both cases") << QStringList{u"count"_qs, u"--ignore-case"_qs, u"--keep-case"_qs, u"x"_qs}
+                                << QByteArray("--ignore-case and --keep-case");
+    QTest::newRow("unknown format") << QStringList{u"count"_qs, u"--format"_qs, u"csv"_qs, u"x"_qs}
+                                    << QByteArray("csv");
+    QTest::newRow("xlsx without -o") << QStringList{u"count"_qs, u"--format"_qs, u"xlsx"_qs, u"x"_qs}
+                                     << QByteArray("-o");
+    QTest::newRow("-o without file") << QStringList{u"count"_qs, u"x"_qs, u"-o"_qs} << QByteArray("-o");
+}
+
+void TestCli::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, message);
+    QProcess p;
+    p.start(m_bin, args);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardOutput().isEmpty());
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(err.contains(message), err.constData());
+    QVERIFY(!err.contains("Word Count"));
+}
+
+void TestCli::helpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("--help") << QStringList{u"--help"_qs} << QByteArray("corvalen count [OPTIONS] PATH...");
+    QTest::newRow("count --help") << QStringList{u"count"_qs, u"--help"_qs} << QByteArray("--no-filename");
+    QTest::newRow("--version") << QStringList{u"--version"_qs} << QByteArray("Corvalen ");
+    QTest::newRow("count --version") << QStringList{u"count"_qs, u"--version"_qs} << QByteArray("Corvalen ");
+}
+
+void TestCli::helpAndVersion()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, expected);
+    QProcess p;
+    p.start(m_bin, args);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains(expected));
+}
+
+// A write that fails half-way (the child's file-size limit) leaves the old file as it was.
+void TestCli::outputIsReplacedOnlyWhenComplete()
+{
+    QTemporaryDir tmp;
+    QByteArray text;
+    for (int i = 0; i < 50000; ++i)
+        text += "word" + QByteArray::number(i) + ' ';
+    writeFile(tmp.filePath(u"in.txt"_qs), text);
+    const QString out = tmp.filePath(u"out.txt"_qs);
+    writeFile(out, "old results");
+    const auto limit = [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r{};
+        getrlimit(RLIMIT_FSIZE, &r);
+        r.rlim_cur = 300000; // the input above is 439 KB, read only; the results are larger
+        setrlimit(RLIMIT_FSIZE, &r);
+    };
+    for (const char *format : {"tsv", "text", "xlsx"}) {
+        const Run r = run({u"--format"_qs, QString::fromLatin1(format), u"-o"_qs, out, tmp.filePath(u"in.txt"_qs)},
+                          {}, limit);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(out.toUtf8()), r.err.constData());
+        QVERIFY(r.err.endsWith(" Word Count: 50000\n"));
+        QCOMPARE(readFile(out), QByteArray("old results"));
+    }
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({u"in.txt"_qs, u"out.txt"_qs}));
+    // Without the limit it is replaced.
+    const Run r = run({u"-o"_qs, out, tmp.filePath(u"in.txt"_qs)});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(readFile(out).startsWith("in.txt\tword0"));
+}
+
+void TestCli::outputFolderMissing()
+{
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(u"a.txt"_qs), "a");
+    const QString out = tmp.filePath(u"no/such/out.txt"_qs);
+    const Run r = run({u"-o"_qs, out, tmp.filePath(u"a.txt"_qs)});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(out.toUtf8()), r.err.constData());
+}
+
+void TestCli::pathsFromStandardInput()
+{
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(u"a.txt"_qs), "a b");
+    writeFile(tmp.filePath(u"dir/c.txt"_qs), "c");
+    writeFile(tmp.filePath(u"d.txt"_qs), "d");
+    const QByteArray input = QFile::encodeName(tmp.filePath(u"a.txt"_qs)) + "\r\n\n"
+            + QFile::encodeName(tmp.filePath(u"dir"_qs)) + "\n";
+    const Run r = run({tmp.filePath(u"d.txt"_qs), u"-"_qs}, input);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray("d.txt\td\t1\r\na.txt\ta\t1\r\na.txt\tb\t1\r\nc.txt\tc\t1\r\n"));
+}
+
+// Folders: breadth-first, case-insensitive order, "~" and lock files skipped, hidden files
+// counted, hidden folders not entered, a link loop followed once.
+void TestCli::folderScanRules()
+{
+    QTemporaryDir tmp;
+    const QString r = tmp.filePath(u"R"_qs);
+    writeFile(r + u"/b.txt", "b");
+    writeFile(r + u"/A.txt", "a");
+    writeFile(r + u"/~$A.txt", "tilde");
+    writeFile(r + u"/.~lock.A.txt#", "lock");
+    writeFile(r + u"/.hidden.txt", "hidden");
+    writeFile(r + u"/.git/config", "git");
+    writeFile(r + u"/sub/deep.txt", "deep");
+    writeFile(r + u"/Sub2/deeper/z.txt", "z");
+    if (!QFile::link(r, r + u"/sub/loop"))
+        QSKIP("symbolic links are not available here");
+    const Run run1 = run({r, tmp.filePath(u"R/~$A.txt"_qs)}); // a "~" file named itself is counted
+    QCOMPARE(run1.exitCode, 0);
+    QCOMPARE(run1.out, QByteArray(".hidden.txt\thidden\t1\r\n"
+                                  "A.txt      \ta     \t1\r\n"
+                                  "b.txt      \tb     \t1\r\n"
+                                  "deep.txt   \tdeep  \t1\r\n"
+                                  "z.txt      \tz     \t1\r\n"
+                                  "~$A.txt    \ttilde \t1\r\n"));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
