@@ -37,6 +37,8 @@ for dir in "$root/../shared/corpus" "$root/tests/data"; do
         find "$dir" -type f -iname "$p" -size -1024k -exec cp -t "$seeds" {} + 2>/dev/null || true
     done
 done
+# Inputs that once crashed a reader (tests/data/fuzz) seed every target.
+[ -d "$root/tests/data/fuzz" ] && find "$root/tests/data/fuzz" -type f -exec cp -t "$seeds" {} + 2>/dev/null || true
 
 cd "$build"
 exec "$build/bin/fuzz_$reader" -max_total_time="$seconds" -jobs=1 -workers=1 -rss_limit_mb=2048 \
