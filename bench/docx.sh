@@ -123,7 +123,7 @@ if command -v soffice >/dev/null && [ "${LO_BIG:-1}" = 1 ]; then
     row "20 MB of text" "LibreOffice" 1 "$r" "$(mbps "${r%% *}")" "$(ratio "$r" 1)"
 fi
 echo
-echo "Text size: $big_mb MB of UTF-8 text in the large file ($(stat -c %s "$big") bytes of .docx)."
+echo "Text size: $big_mb MB of UTF-8 text in the large file ($(stat -L -c %s "$big") bytes of .docx)."
 echo "Peak memory target for the large file: under 4 x its UTF-16 text (see 'chars' of bench_docs)."
 "$build/bin/bench_docs" --text-only "$big" | awk '{printf "UTF-16 text: %.1f MiB\n", $6 * 2 / 1048576}'
 echo
