@@ -143,6 +143,32 @@ public:
         if (c == 19 || c == 20 || c == 21)
             put(c);
     }
+    /// A stretch of shown characters: ordinary ones go straight to the output, only control
+    /// characters take the slow path.
+    template<bool Compressed>
+    void putRun(const uchar *data, uint32_t count)
+    {
+        char16_t buffer[4096];
+        qsizetype used = 0;
+        for (uint32_t k = 0; k < count; ++k) {
+            const char16_t c = Compressed ? windows1252(data[k]) : char16_t(data[2 * k] | (data[2 * k + 1] << 8));
+            if (c >= 0x20 && m_inCode == 0) {
+                buffer[used++] = c;
+                if (used == qsizetype(std::size(buffer))) {
+                    m_out.put(QStringView(buffer, used));
+                    used = 0;
+                }
+                continue;
+            }
+            if (used > 0) {
+                m_out.put(QStringView(buffer, used));
+                used = 0;
+            }
+            put(c);
+        }
+        if (used > 0)
+            m_out.put(QStringView(buffer, used));
+    }
     void finish() { m_out.finish(); }
 
 private:
@@ -294,13 +320,11 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
                 continue;
             }
             const uint32_t stop = next == excluded.end() ? count : charIndex(next->first);
-            if (compressed) {
-                for (; k < stop; ++k)
-                    text.put(windows1252(data[k]));
-            } else {
-                for (; k < stop; ++k)
-                    text.put(char16_t(data[2 * k] | (data[2 * k + 1] << 8)));
-            }
+            if (compressed)
+                text.putRun<true>(data + k, stop - k);
+            else
+                text.putRun<false>(data + 2 * k, stop - k);
+            k = stop;
         }
     }
     text.finish();
