@@ -32,32 +32,23 @@ void silencePoppler()
     std::call_once(once, [] { poppler::set_debug_error_function(quiet, nullptr); });
 }
 
-/// Writes the words of one page, one paragraph per line: a word whose vertical middle lies
-/// outside the previous word's height starts a new line.
+/// Writes the text of one page in reading order (the layout analysis pdftotext uses by default),
+/// one paragraph per non-empty line.
 void writePage(const poppler::page &page, TextWriter &out)
 {
-    const std::vector<poppler::text_box> words = page.text_list();
-    bool lineOpen = false;
-    double top = 0, bottom = 0;
-    bool spaceAfter = false;
-    for (const poppler::text_box &word : words) {
-        const poppler::rectf box = word.bbox();
-        const double middle = box.y() + box.height() / 2;
-        if (lineOpen && (middle < top || middle > bottom)) {
+    const poppler::ustring text = page.text(poppler::rectf(), poppler::page::non_raw_non_physical_layout);
+    const auto *p = reinterpret_cast<const char16_t *>(text.data());
+    const auto *const end = p + text.size();
+    while (p < end) {
+        const char16_t *lineEnd = p;
+        while (lineEnd < end && *lineEnd != u'\n' && *lineEnd != u'\f' && *lineEnd != u'\r')
+            ++lineEnd;
+        if (lineEnd > p) {
+            out.put(QStringView(p, lineEnd - p));
             out.put(char16_t(13));
-            lineOpen = false;
-        } else if (lineOpen && spaceAfter) {
-            out.put(char16_t(' '));
         }
-        const poppler::ustring text = word.text();
-        out.put(QStringView(reinterpret_cast<const char16_t *>(text.data()), qsizetype(text.size())));
-        lineOpen = true;
-        top = box.y();
-        bottom = box.y() + box.height();
-        spaceAfter = word.has_space_after();
+        p = lineEnd + 1;
     }
-    if (lineOpen)
-        out.put(char16_t(13));
 }
 #endif
 
