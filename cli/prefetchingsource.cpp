@@ -26,70 +26,97 @@ protected:
 
 } // namespace
 
-struct PrefetchingSource::Ahead
+struct PrefetchingSource::Item
 {
-    qsizetype index = -1;
+    bool inPlace = false; // too large to hold: the run reads it itself
     QString text;
     HeldReports reports;
-    std::unique_ptr<TextSource> source;
-    std::future<void> done;
 };
 
 PrefetchingSource::PrefetchingSource(QStringList paths, Factory factory, ErrorReporter *reporter,
-                                     qint64 maxAheadBytes)
+                                     qint64 maxAheadBytes, qsizetype aheadBudgetUnits)
     : m_paths(std::move(paths)),
       m_factory(std::move(factory)),
       m_reporter(reporter),
       m_inPlace(m_factory(reporter)),
-      m_maxAheadBytes(maxAheadBytes)
+      m_maxAheadBytes(maxAheadBytes),
+      m_budget(aheadBudgetUnits)
 {
+    if (m_paths.size() > 1)
+        m_reader = std::thread([this] { readAhead(); });
 }
 
 PrefetchingSource::~PrefetchingSource()
 {
-    if (m_ahead && m_ahead->done.valid())
-        m_ahead->done.wait();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_reader.joinable())
+        m_reader.join();
 }
 
-void PrefetchingSource::startAhead(qsizetype index)
+void PrefetchingSource::readAhead()
 {
-    m_ahead.reset();
-    if (index >= m_paths.size())
-        return;
-    const QFileInfo info(m_paths.at(index));
-    if (!info.isFile() || info.size() > m_maxAheadBytes)
-        return; // read in place: too big to hold, or an error report best given in order
-    auto ahead = std::make_unique<Ahead>();
-    ahead->index = index;
-    ahead->source = m_factory(&ahead->reports);
-    Ahead *a = ahead.get();
-    const QString path = m_paths.at(index);
-    a->done = std::async(std::launch::async, [a, path] {
-        a->source->readText(path, [a](QStringView chunk) { a->text.append(chunk); });
-    });
-    m_ahead = std::move(ahead);
+    HeldReports *current = nullptr;
+    // One source for the thread; its reports go to the item being read.
+    class Forward : public ErrorReporter
+    {
+    public:
+        HeldReports **target;
+        explicit Forward(HeldReports **t) : target(t) { }
+
+    protected:
+        void show(const QString &, const QString &description, const QString &tag, int line) override
+        {
+            (*target)->reports.push_back({description, tag, line});
+        }
+    } forward(&current);
+    const std::unique_ptr<TextSource> source = m_factory(&forward);
+
+    for (const QString &path : std::as_const(m_paths)) {
+        auto item = std::make_unique<Item>();
+        const QFileInfo info(path);
+        item->inPlace = info.isFile() && info.size() > m_maxAheadBytes;
+        if (!item->inPlace) {
+            current = &item->reports;
+            source->readText(path, [&item](QStringView chunk) { item->text.append(chunk); });
+            current = nullptr;
+        }
+        std::unique_lock lock(m_mutex);
+        // Wait while the held text is over budget; an empty queue always takes one more file.
+        m_changed.wait(lock, [this] { return m_stop || m_queue.empty() || m_queuedUnits < m_budget; });
+        if (m_stop)
+            return;
+        m_queuedUnits += item->text.size();
+        m_queue.push_back(std::move(item));
+        lock.unlock();
+        m_changed.notify_all();
+    }
 }
 
 void PrefetchingSource::readText(const QString &path, const Sink &sink)
 {
     // The run asks for the files in list order; anything else is read in place.
-    const bool expected = m_next < m_paths.size() && m_paths.at(m_next) == path;
-    const qsizetype index = expected ? m_next : -1;
-    std::unique_ptr<Ahead> ready;
-    if (expected && m_ahead && m_ahead->index == index)
-        ready = std::move(m_ahead);
-    if (expected) {
-        m_next = index + 1;
-        startAhead(m_next);
+    std::unique_ptr<Item> item;
+    if (m_reader.joinable() && m_next < m_paths.size() && m_paths.at(m_next) == path) {
+        ++m_next;
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_queue.empty(); });
+        item = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_queuedUnits -= item->text.size();
+        lock.unlock();
+        m_changed.notify_all();
     }
-    if (ready) {
-        ready->done.get();
+    if (item && !item->inPlace) {
         constexpr qsizetype kChunk = 1 << 20;
-        const QStringView text(ready->text);
+        const QStringView text(item->text);
         for (qsizetype at = 0; at < text.size(); at += kChunk)
             sink(text.sliced(at, std::min(kChunk, text.size() - at)));
         if (m_reporter) {
-            for (const auto &r : ready->reports.reports)
+            for (const auto &r : item->reports.reports)
                 m_reporter->reportError(r.description, r.tag, r.line);
         }
     } else {

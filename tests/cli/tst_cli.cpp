@@ -263,6 +263,20 @@ void TestCli::unreadableFileIsReportedAndTheRunGoesOn()
     first.replace(u"\r\n"_qs, u"\n"_qs).replace(u'\r', u'\n');
     QVERIFY2(r.err.startsWith(QByteArray(first.toUtf8() + '\n')), r.err.constData());
     QVERIFY(r.err.endsWith("\n Word Count: 3\n"));
+
+    // Files are read ahead on another thread; their reports still come in list order.
+    QStringList args{u"--combined"_qs};
+    for (int i = 0; i < 6; ++i)
+        args << tmp.filePath(u"gone"_qs + QString::number(i)) << tmp.filePath(u"a.txt"_qs);
+    const Run many = run(args);
+    QCOMPARE(many.exitCode, 1);
+    QCOMPARE(many.out, QByteArray("one\t6\r\ntwo\t12\r\n"));
+    qsizetype at = 0;
+    for (int i = 0; i < 6; ++i) {
+        const qsizetype found = many.err.indexOf(QFile::encodeName(tmp.filePath(u"gone"_qs + QString::number(i))), at);
+        QVERIFY2(found >= at, many.err.constData());
+        at = found;
+    }
 }
 
 void TestCli::usageErrors_data()
