@@ -104,6 +104,8 @@ struct BodyWalker
                 return ReadOutcome::success();
             case Token::Error:
                 return ReadOutcome::damaged(scanner.errorString());
+            case Token::NeedMore: // the scanner holds the whole part: an unfinished token at its end
+                return ReadOutcome::damaged(QStringLiteral("its text ends in the middle of a tag"));
             case Token::Text:
                 if (paragraphs && !skipDepth)
                     appendText(scanner.text(), scanner.isCData());
