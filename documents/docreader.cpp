@@ -102,7 +102,18 @@ std::vector<Range> excludedRanges(QByteArrayView word, QByteArrayView table, uin
 class DocText
 {
 public:
-    explicit DocText(const TextSink &sink) : m_out(sink) {}
+    /// sectionMarks: sorted character positions of section breaks.
+    DocText(const TextSink &sink, std::vector<uint32_t> sectionMarks)
+        : m_out(sink), m_sectionMarks(std::move(sectionMarks)) {}
+
+    /// A section break (12 at the end of a section) also ends its paragraph, as in the other
+    /// formats; a page break stays 12.
+    char16_t atPosition(char16_t c, uint32_t cp) const
+    {
+        if (c == 12 && std::binary_search(m_sectionMarks.begin(), m_sectionMarks.end(), cp))
+            return 13;
+        return c;
+    }
 
     void put(char16_t c)
     {
@@ -146,7 +157,7 @@ public:
     /// A stretch of shown characters: ordinary ones go straight to the output, only control
     /// characters take the slow path.
     template<bool Compressed>
-    void putRun(const uchar *data, uint32_t count)
+    void putRun(const uchar *data, uint32_t count, uint32_t firstCp)
     {
         char16_t buffer[4096];
         qsizetype used = 0;
@@ -164,7 +175,7 @@ public:
                 m_out.put(QStringView(buffer, used));
                 used = 0;
             }
-            put(c);
+            put(atPosition(c, firstCp + k));
         }
         if (used > 0)
             m_out.put(QStringView(buffer, used));
@@ -173,6 +184,7 @@ public:
 
 private:
     TextWriter m_out;
+    std::vector<uint32_t> m_sectionMarks;
     std::vector<bool> m_fields; // true while the field's code is being read
     qsizetype m_inCode = 0;
 };
@@ -238,6 +250,8 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
     const uint32_t lcbClx = u32(word, pairsAt + 8 * 33 + 4);
     const uint32_t fcChpx = u32(word, pairsAt + 8 * 12);
     const uint32_t lcbChpx = u32(word, pairsAt + 8 * 12 + 4);
+    const uint32_t fcSed = u32(word, pairsAt + 8 * 6);
+    const uint32_t lcbSed = u32(word, pairsAt + 8 * 6 + 4);
 
     const std::optional<QByteArray> tableStream = container.readStream(table1 ? u"1Table" : u"0Table", &error);
     if (!tableStream)
@@ -285,7 +299,19 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
     }
 
     const std::vector<Range> excluded = excludedRanges(word, table, fcChpx, lcbChpx, m_keepDeletions);
-    DocText text(sink);
+    // Section table: the character positions where sections end; the last character of each
+    // section is its break.
+    std::vector<uint32_t> sectionMarks;
+    if (lcbSed >= 20 && fits(table, fcSed, lcbSed)) {
+        const uint32_t sections = (lcbSed - 4) / 16;
+        for (uint32_t i = 1; i <= sections; ++i) {
+            const uint32_t cp = u32(table, qsizetype(fcSed) + 4 * i);
+            if (cp > 0)
+                sectionMarks.push_back(cp - 1);
+        }
+        std::sort(sectionMarks.begin(), sectionMarks.end());
+    }
+    DocText text(sink, std::move(sectionMarks));
     for (qsizetype i = 0; i < pieces; ++i) {
         const uint32_t cpBegin = u32(plcPcd, 4 * i);
         const uint32_t cpEnd = u32(plcPcd, 4 * (i + 1));
@@ -321,9 +347,9 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
             }
             const uint32_t stop = next == excluded.end() ? count : charIndex(next->first);
             if (compressed)
-                text.putRun<true>(data + k, stop - k);
+                text.putRun<true>(data + k, stop - k, cpBegin + k);
             else
-                text.putRun<false>(data + 2 * k, stop - k);
+                text.putRun<false>(data + 2 * k, stop - k, cpBegin + k);
             k = stop;
         }
     }

@@ -161,6 +161,16 @@ DocLayout buildDoc(const DocSpec &spec)
     put32(word, fcLcb + 8 * 33, 0);
     put32(word, fcLcb + 8 * 33 + 4, uint32_t(table.size()));
 
+    if (!spec.sectionEnds.isEmpty()) {
+        const uint32_t at = uint32_t(table.size());
+        append32(table, 0);
+        for (int cpEnd : spec.sectionEnds)
+            append32(table, uint32_t(cpEnd));
+        table.append(QByteArray(12 * spec.sectionEnds.size(), '\0'));
+        put32(word, fcLcb + 8 * 6, at);
+        put32(word, fcLcb + 8 * 6 + 4, uint32_t(table.size()) - at);
+    }
+
     if (!spec.hiddenChars.isEmpty()) {
         // Map character ranges to byte ranges of the stream, then one FKP of contiguous runs.
         std::vector<std::pair<uint32_t, uint32_t>> hidden;

@@ -36,6 +36,7 @@ struct DocSpec
     std::vector<DocPiece> pieces;  ///< in piece-table order; stored in the reverse order in the file
     int ccpText = -1;              ///< main-text length; -1: the whole text
     QList<std::pair<int, int>> hiddenChars; ///< [from, to) character ranges marked hidden
+    QList<int> sectionEnds;        ///< character positions where sections end (section table)
     uint16_t nFib = 0xC1;
     bool encrypted = false;
 };

@@ -193,6 +193,12 @@ void TestLegacy::docRules_data()
     split.ccpText = 3;
     QTest::newRow("main text ends inside a piece") << buildDoc(split).file.bytes << cr(QStringLiteral("Bod\n"));
 
+    DocSpec sections;
+    sections.pieces = {{QStringLiteral("one\x0ctwo\x0cthree\r"), true}};
+    sections.sectionEnds = {4, 14};
+    QTest::newRow("section break ends a paragraph, page break stays")
+        << buildDoc(sections).file.bytes << QStringLiteral("one\rtwo\x0cthree\r");
+
     DocSpec hidden;
     hidden.pieces = {{cr(QStringLiteral("Shown hidden shown\n")), true}};
     hidden.hiddenChars = {{6, 13}};
