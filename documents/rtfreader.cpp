@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHash>
+#include <QtGlobal>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -46,7 +47,6 @@ struct Keyword
     char16_t value = 0;
 };
 
-// Sorted by name for binary search.
 constexpr std::array keywords = std::to_array<Keyword>({
     {"aftncn", Kw::Skip}, {"aftnsep", Kw::Skip}, {"aftnsepc", Kw::Skip},
     {"ansi", Kw::Ansi}, {"ansicpg", Kw::AnsiCpg},
@@ -94,21 +94,46 @@ constexpr std::array keywords = std::to_array<Keyword>({
     {"zwj", Kw::Char, 0x200D}, {"zwnj", Kw::Char, 0x200C},
 });
 
-const std::vector<Keyword> &sortedKeywords()
+// Control words come by the million in a large file; an open-addressing hash table finds one
+// with a single comparison.
+class KeywordTable
 {
-    static const std::vector<Keyword> sorted = [] {
-        std::vector<Keyword> v(keywords.begin(), keywords.end());
-        std::sort(v.begin(), v.end(), [](const Keyword &a, const Keyword &b) { return a.name < b.name; });
-        return v;
-    }();
-    return sorted;
-}
+public:
+    KeywordTable()
+    {
+        m_slots.fill(nullptr);
+        for (const Keyword &k : keywords) {
+            size_t i = hash(k.name) & (Slots - 1);
+            while (m_slots[i])
+                i = (i + 1) & (Slots - 1);
+            m_slots[i] = &k;
+        }
+    }
+    const Keyword *find(std::string_view name) const
+    {
+        for (size_t i = hash(name) & (Slots - 1);; i = (i + 1) & (Slots - 1)) {
+            const Keyword *k = m_slots[i];
+            if (!k || k->name == name)
+                return k;
+        }
+    }
+
+private:
+    static constexpr size_t Slots = 512; // a power of two, well above the number of keywords
+    static size_t hash(std::string_view s)
+    {
+        size_t h = 2166136261u;
+        for (char c : s)
+            h = (h ^ uchar(c)) * 16777619u;
+        return h ^ (h >> 15);
+    }
+    std::array<const Keyword *, Slots> m_slots;
+};
 
 const Keyword *findKeyword(std::string_view name)
 {
-    const std::vector<Keyword> &k = sortedKeywords();
-    auto it = std::lower_bound(k.begin(), k.end(), name, [](const Keyword &a, std::string_view n) { return a.name < n; });
-    return (it != k.end() && it->name == name) ? &*it : nullptr;
+    static const KeywordTable table;
+    return table.find(name);
 }
 
 /// The code page of a font charset (\fcharsetN); 0 means "the document's code page".
@@ -135,6 +160,11 @@ int codepageOfCharset(int charset)
     case 255: return 850;
     default: return 0;
     }
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 bool isMultiByte(int codepage)
@@ -441,7 +471,7 @@ void RtfParser::run(QByteArrayView rtf)
             case '\'': {
                 int v = 0;
                 int digits = 0;
-                while (digits < 2 && p < end && std::isxdigit(uchar(*p))) {
+                while (digits < 2 && p < end && isHexDigit(*p)) {
                     const char h = *p++;
                     v = v * 16 + (h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
                     ++digits;
