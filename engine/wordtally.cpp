@@ -205,26 +205,26 @@ private:
     qint64 m_total = 0;
 };
 
-// Lower-cases a cleaned word that holds characters beyond ASCII, pairing surrogates first.
-void lowerBeyondAscii(std::u16string &w)
+// Lower-cases a cleaned word in place, pairing surrogates first. The simple mapping keeps a
+// character in its plane, so the word keeps its length.
+void lowerBeyondAscii(char16_t *w, size_t n)
 {
-    std::u16string out;
-    out.reserve(w.size());
-    for (size_t i = 0; i < w.size(); ++i) {
-        char32_t c = w[i];
-        if (QChar::isHighSurrogate(c) && i + 1 < w.size() && QChar::isLowSurrogate(w[i + 1])) {
-            c = QChar::surrogateToUcs4(char16_t(c), w[i + 1]);
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t u = w[i];
+        if (u < 128) {
+            w[i] = kAscii.lower[u];
+        } else if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(w[i + 1])) {
+            const char32_t c = simpleLower(QChar::surrogateToUcs4(u, w[i + 1]));
+            Q_ASSERT(c > 0xFFFF);
+            w[i] = QChar::highSurrogate(c);
+            w[i + 1] = QChar::lowSurrogate(c);
             ++i;
-        }
-        c = simpleLower(c);
-        if (c > 0xFFFF) {
-            out.push_back(QChar::highSurrogate(c));
-            out.push_back(QChar::lowSurrogate(c));
         } else {
-            out.push_back(char16_t(c));
+            const char32_t c = simpleLower(u);
+            Q_ASSERT(c <= 0xFFFF);
+            w[i] = char16_t(c);
         }
     }
-    w.swap(out);
 }
 
 // Words found but not yet added: plain words point into the text, cleaned ones into a buffer.
@@ -381,7 +381,6 @@ void countText(HashTally &tally, const char16_t *p, const char16_t *end, bool ig
 {
     const WordScanner scanner(ignoreCase);
     WordBatch batch(tally, buffer);
-    std::u16string lowered;
     while (p < end) {
         while (p < end && (*p == 32 || *p == 13))
             ++p;
@@ -399,12 +398,8 @@ void countText(HashTally &tally, const char16_t *p, const char16_t *end, bool ig
         const bool beyond = cleanInto(out, start, p, ignoreCase);
         if (out.size() == offset)
             continue; // only punctuation
-        if (ignoreCase && beyond) {
-            lowered.assign(out, offset);
-            lowerBeyondAscii(lowered);
-            out.resize(offset);
-            out += lowered;
-        }
+        if (ignoreCase && beyond)
+            lowerBeyondAscii(out.data() + offset, out.size() - offset);
         batch.addCleaned(offset);
     }
 }
