@@ -302,7 +302,7 @@ int runCommandLine(int argc, char *argv[])
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     if (command == u"count")
         return runCount(arguments);
-    if (command.endsWith(u"version")) {
+    if (command == u"-v" || command.endsWith(u"version")) {
         writeOut(versionText());
         return Success;
     }

@@ -318,6 +318,7 @@ void TestCli::helpAndVersion_data()
     QTest::newRow("--help") << QStringList{u"--help"_qs} << QByteArray("corvalen count [OPTIONS] PATH...");
     QTest::newRow("count --help") << QStringList{u"count"_qs, u"--help"_qs} << QByteArray("--no-filename");
     QTest::newRow("--version") << QStringList{u"--version"_qs} << QByteArray("Corvalen ");
+    QTest::newRow("-v") << QStringList{u"-v"_qs} << QByteArray("Corvalen ");
     QTest::newRow("count --version") << QStringList{u"count"_qs, u"--version"_qs} << QByteArray("Corvalen ");
 }
 
