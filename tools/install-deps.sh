@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The one list of Debian 12 packages Corvalen needs to build, test and run.
 # Installs only what is missing, so a second run is quick.
+#   tools/install-deps.sh           what building and running need
+#   tools/install-deps.sh --tests   and what the tests need besides (test.sh passes it)
 set -euo pipefail
 
 packages=(
@@ -12,11 +14,16 @@ packages=(
     libzip-dev zlib1g-dev libpoppler-cpp-dev libxlsxwriter-dev
     # the toolbar font (metric-compatible with Calibri)
     fonts-crosextra-carlito
+    # the sample documents are remade with it (tools/make-samples.py)
+    python3
+)
+test_packages=(
     # tests compare against the reference counter
     python3
     # tests open the exported workbook in LibreOffice Calc (the check is skipped without it)
     libreoffice-calc-nogui
 )
+[ "${1:-}" = "--tests" ] && packages+=("${test_packages[@]}")
 if [ "${CORVALEN_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<< "$CORVALEN_EXTRA_PACKAGES"
     packages+=("${extra[@]}")
