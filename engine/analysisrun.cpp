@@ -9,6 +9,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cstring>
 #include <deque>
 #include <memory>
 
@@ -164,22 +165,29 @@ void Utf8FileSource::readText(const QString &path, const Sink &sink)
         text = decoder(QByteArrayView(block.constData(), n));
         if (!any && text.startsWith(QChar(0xFEFF)))
             text.remove(0, 1);
-        // LF after CR is dropped; a lone LF becomes CR.
+        // LF after CR is dropped; a lone LF becomes CR. Line feeds are few: find them with
+        // the vectorised search and move the stretches between them.
         qsizetype out = 0;
         QChar *d = text.data();
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const QChar c = d[i];
-            if (c == u'\n') {
-                if (lastWasCr) {
-                    lastWasCr = false;
-                    continue;
-                }
-                d[out++] = u'\r';
-            } else {
-                lastWasCr = c == u'\r';
-                d[out++] = c;
+        const qsizetype size = text.size();
+        bool previousIsCr = lastWasCr;
+        for (qsizetype i = 0; i < size;) {
+            const qsizetype found = QStringView(d + i, size - i).indexOf(u'\n');
+            const qsizetype end = found < 0 ? size : i + found;
+            if (end > i) {
+                if (out != i)
+                    std::memmove(d + out, d + i, size_t(end - i) * sizeof(QChar));
+                out += end - i;
+                previousIsCr = d[out - 1] == u'\r';
             }
+            if (found < 0)
+                break;
+            if (!previousIsCr)
+                d[out++] = u'\r';
+            previousIsCr = false;
+            i = end + 1;
         }
+        lastWasCr = previousIsCr;
         text.truncate(out);
         if (!text.isEmpty()) {
             any = true;

@@ -156,6 +156,7 @@ private slots:
     void matchesOracle();
     void jobRunsOffThreadAndReportsOnCaller();
     void progressIsRateLimitedAndCancels();
+    void utf8FileLineEndsAcrossBlocks();
 };
 
 void TestEngine::cleaning_data()
@@ -490,6 +491,40 @@ void TestEngine::progressIsRateLimitedAndCancels()
     cancelling.cancel();
     runAnalysis({u"a"_qs, u"b"_qs}, {CountMode::Combined, false, true}, src, &cancelling);
     QVERIFY(src.read.isEmpty());
+}
+
+void TestEngine::utf8FileLineEndsAcrossBlocks()
+{
+    // The file is read in blocks of 1 MiB: a CR LF pair or an LF LF pair cut by a block boundary
+    // must still end paragraphs, never leave a line feed inside a word.
+    QTemporaryDir dir;
+    const qsizetype block = qsizetype(1) << 20;
+    const QList<QByteArray> cases = {
+        QByteArray(block - 2, 'a') + " x\r\ny\r\n",
+        QByteArray(block - 2, 'a') + " x\n\ny\n",
+        QByteArray(block - 1, 'a') + "\r\ny",
+        "\xEF\xBB\xBFx\ry\nz\r\n",
+    };
+    for (const QByteArray &bytes : cases) {
+        const QString path = dir.filePath(u"t.txt"_qs);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        Utf8FileSource source;
+        QString text;
+        source.readText(path, [&](QStringView chunk) { text += chunk; });
+        QVERIFY(!text.contains(u'\n'));
+        QVERIFY(text.endsWith(u'\r'));
+        QVERIFY(!text.startsWith(QChar(0xFEFF)));
+        QString expected = QString::fromUtf8(bytes);
+        expected.remove(QChar(0xFEFF));
+        expected.replace(u"\r\n"_qs, u"\r"_qs).replace(u'\n', u'\r');
+        if (!expected.endsWith(u'\r'))
+            expected += u'\r';
+        QCOMPARE(text.size(), expected.size());
+        QVERIFY(text == expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEngine)
