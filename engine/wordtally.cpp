@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -205,14 +206,30 @@ private:
     qint64 m_total = 0;
 };
 
+// The simple lower-case forms of the alphabets most texts use (Latin, Greek, Cyrillic, Armenian
+// ... up to U+24FF), looked up instead of asked of Qt for every character.
+const std::array<char16_t, 0x2500> &commonLower()
+{
+    static const std::array<char16_t, 0x2500> table = [] {
+        std::array<char16_t, 0x2500> t{};
+        for (char32_t c = 0; c < t.size(); ++c) {
+            const char32_t l = QChar::isSurrogate(c) ? c : simpleLower(c);
+            t[c] = char16_t(l <= 0xFFFF ? l : c);
+        }
+        return t;
+    }();
+    return table;
+}
+
 // Lower-cases a cleaned word in place, pairing surrogates first. The simple mapping keeps a
 // character in its plane, so the word keeps its length.
 void lowerBeyondAscii(char16_t *w, size_t n)
 {
+    const std::array<char16_t, 0x2500> &common = commonLower();
     for (size_t i = 0; i < n; ++i) {
         const char16_t u = w[i];
-        if (u < 128) {
-            w[i] = kAscii.lower[u];
+        if (u < common.size()) {
+            w[i] = common[u];
         } else if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(w[i + 1])) {
             const char32_t c = simpleLower(QChar::surrogateToUcs4(u, w[i + 1]));
             Q_ASSERT(c > 0xFFFF);
