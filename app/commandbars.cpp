@@ -37,18 +37,18 @@ QToolBar *createStandardBar(QWidget *host, const QList<ToolButtonSpec> &buttons,
     bar->setMovable(false);
     bar->setFloatable(false);
 
-    for (const ToolButtonSpec &spec : buttons) {
-        auto *action = new QAction(QIcon(iconFolder + u'/' + QString::number(spec.id) + u".svg"),
-                                   spec.caption, bar);
-        action->setObjectName(u"Command" + QString::number(spec.id));
-        action->setProperty(commandIdProperty, spec.id);
-        QObject::connect(action, &QAction::triggered, bar, [execute, id = spec.id] {
+    for (const ToolButtonSpec &entry : buttons) {
+        auto *action = new QAction(QIcon(iconFolder + u'/' + QString::number(entry.id) + u".svg"),
+                                   entry.caption, bar);
+        action->setObjectName(u"Command" + QString::number(entry.id));
+        action->setProperty(commandIdProperty, entry.id);
+        QObject::connect(action, &QAction::triggered, bar, [execute, id = entry.id] {
             if (execute)
                 execute(id);
         });
         bar->addAction(action);
         if (QWidget *button = bar->widgetForAction(action))
-            button->setFixedWidth(spec.width);
+            button->setFixedWidth(entry.width);
     }
 
     // Size first, then face, as the host's font is set.

@@ -99,15 +99,15 @@ CompoundLayout buildCompoundFile(const std::vector<std::pair<QString, QByteArray
     return out;
 }
 
-DocLayout buildDoc(const DocSpec &spec)
+DocLayout buildDoc(const DocSpec &doc)
 {
     constexpr qsizetype FkpAt = 1024;
     constexpr qsizetype TextAt = 1536;
     QByteArray word(TextAt, '\0');
     put16(word, 0, 0xA5EC);
-    put16(word, 2, spec.nFib);
+    put16(word, 2, doc.nFib);
     uint16_t flags = 0x0200 | 0x0004; // 1Table, complex
-    if (spec.encrypted)
+    if (doc.encrypted)
         flags |= 0x0100;
     put16(word, 0x0A, flags);
     put16(word, 32, 14);          // csw
@@ -117,10 +117,10 @@ DocLayout buildDoc(const DocSpec &spec)
     const qsizetype fcLcb = 154;
 
     // Text: pieces are stored last first, so that reading in file order would be wrong.
-    std::vector<uint32_t> fcOf(spec.pieces.size());
-    std::vector<uint32_t> byteOf(spec.pieces.size());
-    for (qsizetype i = qsizetype(spec.pieces.size()) - 1; i >= 0; --i) {
-        const DocPiece &p = spec.pieces[size_t(i)];
+    std::vector<uint32_t> fcOf(doc.pieces.size());
+    std::vector<uint32_t> byteOf(doc.pieces.size());
+    for (qsizetype i = qsizetype(doc.pieces.size()) - 1; i >= 0; --i) {
+        const DocPiece &p = doc.pieces[size_t(i)];
         byteOf[size_t(i)] = uint32_t(word.size());
         if (p.compressed) {
             fcOf[size_t(i)] = (uint32_t(word.size()) * 2) | 0x40000000;
@@ -133,9 +133,9 @@ DocLayout buildDoc(const DocSpec &spec)
         }
     }
     int total = 0;
-    for (const DocPiece &p : spec.pieces)
+    for (const DocPiece &p : doc.pieces)
         total += int(p.text.size());
-    put32(word, lw + 12, uint32_t(spec.ccpText < 0 ? total : spec.ccpText));
+    put32(word, lw + 12, uint32_t(doc.ccpText < 0 ? total : doc.ccpText));
 
     QByteArray table;
     // Clx: one property list to step over, then the piece table.
@@ -143,17 +143,17 @@ DocLayout buildDoc(const DocSpec &spec)
     append16(table, 3);
     table.append("\x3C\x08\x00", 3);
     table.append(char(2));
-    const uint32_t lcbPcd = uint32_t(4 * (spec.pieces.size() + 1) + 8 * spec.pieces.size());
+    const uint32_t lcbPcd = uint32_t(4 * (doc.pieces.size() + 1) + 8 * doc.pieces.size());
     append32(table, lcbPcd);
     DocLayout out;
     out.pieceTableOffset = table.size();
     int cp = 0;
     append32(table, 0);
-    for (const DocPiece &p : spec.pieces) {
+    for (const DocPiece &p : doc.pieces) {
         cp += int(p.text.size());
         append32(table, uint32_t(cp));
     }
-    for (size_t i = 0; i < spec.pieces.size(); ++i) {
+    for (size_t i = 0; i < doc.pieces.size(); ++i) {
         append16(table, 0);
         append32(table, fcOf[i]);
         append16(table, 0);
@@ -161,25 +161,25 @@ DocLayout buildDoc(const DocSpec &spec)
     put32(word, fcLcb + 8 * 33, 0);
     put32(word, fcLcb + 8 * 33 + 4, uint32_t(table.size()));
 
-    if (!spec.sectionEnds.isEmpty()) {
+    if (!doc.sectionEnds.isEmpty()) {
         const uint32_t at = uint32_t(table.size());
         append32(table, 0);
-        for (int cpEnd : spec.sectionEnds)
+        for (int cpEnd : doc.sectionEnds)
             append32(table, uint32_t(cpEnd));
-        table.append(QByteArray(12 * spec.sectionEnds.size(), '\0'));
+        table.append(QByteArray(12 * doc.sectionEnds.size(), '\0'));
         put32(word, fcLcb + 8 * 6, at);
         put32(word, fcLcb + 8 * 6 + 4, uint32_t(table.size()) - at);
     }
 
-    if (!spec.hiddenChars.isEmpty()) {
+    if (!doc.hiddenChars.isEmpty()) {
         // Map character ranges to byte ranges of the stream, then one FKP of contiguous runs.
         std::vector<std::pair<uint32_t, uint32_t>> hidden;
-        for (const auto &[from, to] : spec.hiddenChars) {
+        for (const auto &[from, to] : doc.hiddenChars) {
             int start = 0;
-            for (size_t i = 0; i < spec.pieces.size(); ++i) {
-                const int len = int(spec.pieces[i].text.size());
+            for (size_t i = 0; i < doc.pieces.size(); ++i) {
+                const int len = int(doc.pieces[i].text.size());
                 if (from >= start && from < start + len) {
-                    const uint32_t w = spec.pieces[i].compressed ? 1 : 2;
+                    const uint32_t w = doc.pieces[i].compressed ? 1 : 2;
                     hidden.emplace_back(byteOf[i] + w * uint32_t(from - start), byteOf[i] + w * uint32_t(to - start));
                     break;
                 }
@@ -218,9 +218,9 @@ DocLayout buildDoc(const DocSpec &spec)
 
 QByteArray simpleDoc(const QString &text)
 {
-    DocSpec spec;
-    spec.pieces.push_back({text, true});
-    return buildDoc(spec).file.bytes;
+    DocSpec doc;
+    doc.pieces.push_back({text, true});
+    return buildDoc(doc).file.bytes;
 }
 
 } // namespace corvalen::test

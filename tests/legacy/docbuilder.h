@@ -48,7 +48,7 @@ struct DocLayout
 };
 
 /// The WordDocument stream's FIB and text, and the 1Table stream, in a compound file.
-DocLayout buildDoc(const DocSpec &spec);
+DocLayout buildDoc(const DocSpec &doc);
 
 /// Convenience: one 8-bit piece.
 QByteArray simpleDoc(const QString &text);

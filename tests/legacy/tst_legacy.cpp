@@ -261,9 +261,9 @@ void TestLegacy::docFailures_data()
     word95.nFib = 0x68;
     QTest::newRow("Word 95") << buildDoc(word95).file.bytes << int(ReadError::TooOld);
 
-    DocSpec spec;
-    spec.pieces = {{QStringLiteral("Some text\r"), true}};
-    const DocLayout layout = buildDoc(spec);
+    DocSpec doc;
+    doc.pieces = {{QStringLiteral("Some text\r"), true}};
+    const DocLayout layout = buildDoc(doc);
     const CompoundLayout &f = layout.file;
     const qsizetype wordEntry = f.directoryOffset + 128;
     const qsizetype wordStart = 512 + qsizetype(f.streamStart[0]) * 512;
