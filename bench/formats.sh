@@ -16,7 +16,7 @@ build=${BENCH_BUILD:-$root/build-bench}
 corpus=${BENCH_CORPUS:-$here/corpus}/formats
 RUNS=${RUNS:-3}
 
-"$here/install-deps.sh"
+"$here/../tools/install-deps.sh" --bench
 if [ ! -x "$build/bin/bench_legacy" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
     cmake --build "$build" --target bench_legacy >/dev/null

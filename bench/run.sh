@@ -16,8 +16,7 @@ export BENCH_SHARED=$shared
 RUNS=${RUNS:-3}
 SIZES=${SIZES:-"100 1000"}
 
-"$root/tools/install-deps.sh"
-[ -x "$here/install-deps.sh" ] && "$here/install-deps.sh"
+"$root/tools/install-deps.sh" --bench
 cmake -S "$root" -B "$BENCH_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BENCH_BUILD" >/dev/null
 mkdir -p "$BENCH_CORPUS"

@@ -33,14 +33,21 @@ ResultsExports::ResultsExports(ResultsWindow &window, Prompter &prompter)
 {
 }
 
-bool ResultsExports::runBusy(const std::function<bool(QString *)> &work, QString *error)
+bool ResultsExports::runBusy(const Writer &write, QString *error)
 {
+    m_busy = true;
+    m_window.setCursor(Qt::WaitCursor);
+    // A copy shares the rows; the window may go back and clear them while the export runs.
+    const ResultTable table = m_window.model()->table();
+    const QStringList headers = m_window.model()->headers();
     QFutureWatcher<bool> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&work, error] { return work(error); }));
+    watcher.setFuture(QtConcurrent::run([&] { return write(table, headers, error); }));
     if (!watcher.isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_window.unsetCursor();
+    m_busy = false;
     return watcher.result();
 }
 
@@ -57,15 +64,12 @@ void ResultsExports::saveResults()
                                 Prompter::applicationTitle())) {
         return;
     }
-    m_busy = true;
-    m_window.setCursor(Qt::WaitCursor);
-    const ResultTable table = m_window.model()->table();
-    const QStringList headers = m_window.model()->headers();
     QString error;
     const bool saved = runBusy(
-            [&](QString *e) { return saveResultsText(table, headers, name, e); }, &error);
-    m_window.unsetCursor();
-    m_busy = false;
+            [&name](const ResultTable &table, const QStringList &headers, QString *e) {
+                return saveResultsText(table, headers, name, e);
+            },
+            &error);
     if (saved)
         m_prompter.message(tr("Done."), Prompter::applicationTitle());
     else
@@ -97,15 +101,12 @@ void ResultsExports::saveExcel()
     }
     dir.setAutoRemove(false);
     const QString path = dir.filePath(u"Corvalen Results.xlsx"_qs);
-    m_busy = true;
-    m_window.setCursor(Qt::WaitCursor);
-    const ResultTable table = m_window.model()->table();
-    const QStringList headers = m_window.model()->headers();
     QString error;
     const bool saved = runBusy(
-            [&](QString *e) { return saveResultsSpreadsheet(table, headers, path, e); }, &error);
-    m_window.unsetCursor();
-    m_busy = false;
+            [&path](const ResultTable &table, const QStringList &headers, QString *e) {
+                return saveResultsSpreadsheet(table, headers, path, e);
+            },
+            &error);
     if (!saved) {
         m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
         return;

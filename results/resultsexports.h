@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 namespace corvalen {
 
 class Prompter;
+class ResultTable;
 class ResultsWindow;
 
 /// The results window's three exports: "Save Results", "Save Results To Clipboard" and "Save
@@ -25,9 +27,10 @@ public:
     QString lastWorkbook() const { return m_lastWorkbook; }
 
 private:
-    /// Runs work off the window's thread while the window stays responsive; true when it
-    /// succeeded, else error holds the reason.
-    bool runBusy(const std::function<bool(QString *)> &work, QString *error);
+    using Writer = std::function<bool(const ResultTable &, const QStringList &, QString *)>;
+    /// Writes the results off the window's thread, with the busy pointer, while the window keeps
+    /// painting; true when it succeeded, else error holds the reason.
+    bool runBusy(const Writer &write, QString *error);
 
     ResultsWindow &m_window;
     Prompter &m_prompter;

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The one list of Debian 12 packages Corvalen needs to build, test and run.
 # Installs only what is missing, so a second run is quick.
-#   tools/install-deps.sh           what building and running need
-#   tools/install-deps.sh --tests   and what the tests need besides (test.sh passes it)
+#   tools/install-deps.sh                what building and running need
+#   tools/install-deps.sh --tests        and what the tests need besides (test.sh passes it)
+#   tools/install-deps.sh --screenshots  and a virtual X server (tools/screenshot.sh)
+#   tools/install-deps.sh --demo         and what records the demonstration (tools/record-demo.sh)
+#   tools/install-deps.sh --bench        and the peers and timers of the benchmarks (bench/)
 set -euo pipefail
 
 packages=(
@@ -23,7 +26,25 @@ test_packages=(
     # tests open the exported workbook in LibreOffice Calc (the check is skipped without it)
     libreoffice-calc-nogui
 )
-[ "${1:-}" = "--tests" ] && packages+=("${test_packages[@]}")
+screenshot_packages=(xvfb xauth)
+demo_packages=(xvfb xauth xdotool ffmpeg)
+bench_packages=(
+    # converts the generated .docx to .doc, .rtf, .odt and .pdf
+    libreoffice-writer-nogui
+    # pdftotext, the yardstick for the PDF reader
+    poppler-utils
+    # the .docx peers of bench/docx.sh and the timing tools
+    docx2txt pandoc hyperfine time bc
+)
+for option in "$@"; do
+    case $option in
+        --tests) packages+=("${test_packages[@]}") ;;
+        --screenshots) packages+=("${screenshot_packages[@]}") ;;
+        --demo) packages+=("${demo_packages[@]}") ;;
+        --bench) packages+=("${bench_packages[@]}") ;;
+        *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
+    esac
+done
 if [ "${CORVALEN_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<< "$CORVALEN_EXTRA_PACKAGES"
     packages+=("${extra[@]}")

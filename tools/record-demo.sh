@@ -6,8 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 out=${1:-$root/app/data/Video/Corvalen Demo.webm}
-"$root/tools/install-deps.sh"
-"$root/tools/install-demo-deps.sh"
+"$root/tools/install-deps.sh" --demo
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target corvalen
 

@@ -7,8 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 out=$(mkdir -p "${1:-$root/screenshots}" && cd "${1:-$root/screenshots}" && pwd)
 
-"$root/tools/install-deps.sh"
-"$root/tools/install-screenshot-deps.sh"
+"$root/tools/install-deps.sh" --screenshots
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target corvalen -j2
 
