@@ -1,4 +1,5 @@
 #include "documents/textreader.h"
+#include "documents/utf8.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -85,18 +86,9 @@ bool isValidUtf8(QByteArrayView data, bool atEnd)
             ++i;
             continue;
         }
-        int len;
-        char32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
+        char32_t cp = 0;
+        const int len = utf8SequenceLength(c, cp);
+        if (len == 0) {
             return false;
         }
         if (i + len > n) {

@@ -1,4 +1,5 @@
 #include "documents/xmlscanner.h"
+#include "documents/utf8.h"
 
 #include "documents/textreader.h"
 
@@ -420,18 +421,9 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
             ++p;
             continue;
         }
-        int len;
-        char32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
+        char32_t cp = 0;
+        const int len = utf8SequenceLength(c, cp);
+        if (len == 0) {
             *o++ = 0xFFFD;
             ++p;
             continue;
