@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace corvalen {
@@ -285,16 +286,26 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
 
     // Before the first character: check every piece, so that a damaged file reports instead of
     // giving half a text.
-    for (qsizetype i = 0; i < pieces; ++i) {
+    // Piece i of the main text: where its characters lie and how wide they are; none when it
+    // lies outside the main text.
+    struct Piece
+    {
+        uint32_t cpBegin, count, start;
+        bool compressed;
+    };
+    const auto piece = [&](qsizetype i) -> std::optional<Piece> {
         const uint32_t cpBegin = u32(plcPcd, 4 * i);
         const uint32_t cpEnd = u32(plcPcd, 4 * (i + 1));
         if (cpBegin >= ccpText || cpEnd <= cpBegin)
-            continue;
-        const uint32_t count = std::min(cpEnd, ccpText) - cpBegin;
+            return std::nullopt;
         const uint32_t fcRaw = u32(plcPcd, pcdAt + 8 * i + 2);
         const bool compressed = fcRaw & 0x40000000;
-        const quint64 start = compressed ? (fcRaw & 0x3FFFFFFF) / 2 : (fcRaw & 0x3FFFFFFF);
-        if (!fits(word, start, compressed ? quint64(count) : 2 * quint64(count)))
+        return Piece{cpBegin, std::min(cpEnd, ccpText) - cpBegin,
+                     compressed ? (fcRaw & 0x3FFFFFFF) / 2 : (fcRaw & 0x3FFFFFFF), compressed};
+    };
+    for (qsizetype i = 0; i < pieces; ++i) {
+        const std::optional<Piece> p = piece(i);
+        if (p && !fits(word, p->start, p->compressed ? quint64(p->count) : 2 * quint64(p->count)))
             return ReadOutcome::damaged(tr("its text table points past the end of the text"));
     }
 
@@ -313,15 +324,11 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
     }
     DocText text(sink, std::move(sectionMarks));
     for (qsizetype i = 0; i < pieces; ++i) {
-        const uint32_t cpBegin = u32(plcPcd, 4 * i);
-        const uint32_t cpEnd = u32(plcPcd, 4 * (i + 1));
-        if (cpBegin >= ccpText || cpEnd <= cpBegin)
+        const std::optional<Piece> p = piece(i);
+        if (!p)
             continue;
-        const uint32_t count = std::min(cpEnd, ccpText) - cpBegin;
-        const uint32_t fcRaw = u32(plcPcd, pcdAt + 8 * i + 2);
-        const bool compressed = fcRaw & 0x40000000;
+        const auto [cpBegin, count, start, compressed] = *p;
         const uint32_t width = compressed ? 1 : 2;
-        const uint32_t start = compressed ? (fcRaw & 0x3FFFFFFF) / 2 : (fcRaw & 0x3FFFFFFF);
         const auto *data = reinterpret_cast<const uchar *>(word.data()) + start;
         // Characters k of the piece lie at byte start + width * k; walk the piece in stretches
         // that are wholly shown or wholly excluded.

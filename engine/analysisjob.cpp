@@ -5,33 +5,7 @@
 
 namespace corvalen {
 
-namespace {
-
-// Forwards a report on the target thread (direct when already there).
-class ForwardingReporter : public ErrorReporter
-{
-public:
-    explicit ForwardingReporter(ErrorReporter *target) : m_target(target) { }
-    void forward(const QString &message, const QString &description, const QString &tag,
-                 int line)
-    {
-        show(message, description, tag, line);
-    }
-
-protected:
-    void show(const QString &, const QString &description, const QString &tag, int line) override
-    {
-        if (m_target)
-            m_target->reportError(description, tag, line);
-    }
-
-private:
-    ErrorReporter *m_target;
-};
-
-} // namespace
-
-void CrossThreadErrorReporter::show(const QString &message, const QString &description,
+void CrossThreadErrorReporter::show(const QString &, const QString &description,
                                     const QString &locationTag, int line)
 {
     QObject *context = m_context.data();
@@ -39,14 +13,15 @@ void CrossThreadErrorReporter::show(const QString &message, const QString &descr
         return;
     ErrorReporter *target = m_target;
     if (QThread::currentThread() == context->thread()) {
-        ForwardingReporter(target).forward(message, description, locationTag, line);
+        target->reportError(description, locationTag, line);
         return;
     }
-    // Wait for the user to close the box, but never past the end of the program: a blocking
-    // queued call would deadlock an owner that is waiting for this thread.
+    // The target builds the text again on its own thread. Wait for the user to close the box,
+    // but never past the end of the program: a blocking queued call would deadlock an owner
+    // that is waiting for this thread.
     auto seen = std::make_shared<QSemaphore>();
     QMetaObject::invokeMethod(context, [=] {
-        ForwardingReporter(target).forward(message, description, locationTag, line);
+        target->reportError(description, locationTag, line);
         seen->release();
     });
     while (!seen->tryAcquire(1, 50)) {
