@@ -1,15 +1,14 @@
 #include "engine/analysisrun.h"
 
 #include "app/errorreport.h"
+#include "engine/textdecoder.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <cstring>
 #include <deque>
 #include <memory>
 
@@ -152,43 +151,16 @@ void Utf8FileSource::readText(const QString &path, const Sink &sink)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    QStringDecoder decoder(QStringDecoder::Utf8); // stateful: a character may straddle blocks
+    TextDecoder decoder;
     QByteArray block(1 << 20, Qt::Uninitialized);
     QString text;
-    bool lastWasCr = false;
     bool any = false;
     QChar last;
     for (;;) {
         const qint64 n = file.read(block.data(), block.size());
         if (n <= 0)
             break;
-        text = decoder(QByteArrayView(block.constData(), n));
-        if (!any && text.startsWith(QChar(0xFEFF)))
-            text.remove(0, 1);
-        // LF after CR is dropped; a lone LF becomes CR. Line feeds are few: find them with
-        // the vectorised search and move the stretches between them.
-        qsizetype out = 0;
-        QChar *d = text.data();
-        const qsizetype size = text.size();
-        bool previousIsCr = lastWasCr;
-        for (qsizetype i = 0; i < size;) {
-            const qsizetype found = QStringView(d + i, size - i).indexOf(u'\n');
-            const qsizetype end = found < 0 ? size : i + found;
-            if (end > i) {
-                if (out != i)
-                    std::memmove(d + out, d + i, size_t(end - i) * sizeof(QChar));
-                out += end - i;
-                previousIsCr = d[out - 1] == u'\r';
-            }
-            if (found < 0)
-                break;
-            if (!previousIsCr)
-                d[out++] = u'\r';
-            previousIsCr = false;
-            i = end + 1;
-        }
-        lastWasCr = previousIsCr;
-        text.truncate(out);
+        decoder.decode(QByteArrayView(block.constData(), n), text);
         if (!text.isEmpty()) {
             any = true;
             last = text.back();

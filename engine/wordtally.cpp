@@ -8,9 +8,14 @@
 #include <emmintrin.h>
 #endif
 
+#if defined(Q_OS_LINUX)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -58,28 +63,143 @@ inline quint64 mix(quint64 h)
     return h;
 }
 
-inline quint32 hashWord(const char16_t *p, size_t n)
+// Words of up to kInline code units are keys of two 64-bit halves, zero beyond the word; longer
+// words live in an arena. Hashing and comparing read whole 8-byte blocks, so every text handed
+// to the counter keeps kSlack readable units after its end: a short word is then loaded as one
+// 16-byte block and masked, without a store and reload of its pieces.
+constexpr size_t kInline = 8;
+constexpr size_t kSlack = 8;
+
+struct ShortKey
+{
+    quint64 lo = 0;
+    quint64 hi = 0;
+};
+
+inline quint64 load64(const char16_t *p)
+{
+    quint64 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+struct KeyMasks
+{
+    quint64 lo[kInline + 1];
+    quint64 hi[kInline + 1];
+};
+
+constexpr KeyMasks makeKeyMasks()
+{
+    KeyMasks m{};
+    for (size_t n = 0; n <= kInline; ++n) {
+        const size_t loUnits = std::min<size_t>(n, 4), hiUnits = n - loUnits;
+        m.lo[n] = loUnits == 4 ? ~quint64(0) : (quint64(1) << (16 * loUnits)) - 1;
+        m.hi[n] = hiUnits == 4 ? ~quint64(0) : (quint64(1) << (16 * hiUnits)) - 1;
+    }
+    return m;
+}
+
+constexpr KeyMasks kKeyMasks = makeKeyMasks();
+
+// n <= kInline; p has kSlack readable units after the word.
+inline ShortKey shortKey(const char16_t *p, size_t n)
+{
+    return {load64(p) & kKeyMasks.lo[n], load64(p + 4) & kKeyMasks.hi[n]};
+}
+
+inline quint32 hashShort(ShortKey k, size_t n)
+{
+    const quint64 h = (k.lo * 0x9E3779B97F4A7C15ULL) ^ (k.hi * 0xC2B2AE3D27D4EB4FULL) ^ n;
+    return quint32(mix(h));
+}
+
+// n > kInline: the last block overlaps the one before it, so nothing past the word is read.
+inline quint32 hashLong(const char16_t *p, size_t n)
 {
     quint64 h = 0x9E3779B97F4A7C15ULL ^ (quint64(n) * 0x100000001b3ULL);
-    while (n >= 4) {
-        quint64 v;
-        std::memcpy(&v, p, 8);
-        h = (h ^ v) * 0xbf58476d1ce4e5b9ULL;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        h = (h ^ load64(p + i)) * 0xbf58476d1ce4e5b9ULL;
         h ^= h >> 29;
-        p += 4;
-        n -= 4;
     }
-    if (n) {
-        quint64 v = 0;
-        std::memcpy(&v, p, n * 2);
-        h = (h ^ v) * 0x94d049bb133111ebULL;
-    }
-    return quint32(mix(h) >> 32);
+    if (i < n)
+        h = (h ^ load64(p + n - 4)) * 0x94d049bb133111ebULL;
+    return quint32(mix(h));
 }
+
+inline bool equalLong(const char16_t *a, const char16_t *b, size_t n)
+{
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        if (load64(a + i) != load64(b + i))
+            return false;
+    }
+    return i == n || load64(a + n - 4) == load64(b + n - 4);
+}
+
+// A word on its way into the tally.
+struct WordRef
+{
+    const char16_t *text; // long words only; stays valid until the word is added
+    ShortKey key;         // short words only
+    quint32 length;
+    quint32 hash;
+};
+
+inline WordRef makeWordRef(const char16_t *p, size_t n)
+{
+    WordRef w{p, {}, quint32(n), 0};
+    if (n <= kInline) {
+        w.key = shortKey(p, n);
+        w.hash = hashShort(w.key, n);
+    } else {
+        w.hash = hashLong(p, n);
+    }
+    return w;
+}
+
+// Large tables are looked up at random: on huge pages the lookups miss the address cache far
+// less often. The kernel gives huge pages only to memory that asks for them.
+template<typename T>
+struct TableAllocator
+{
+    using value_type = T;
+    static constexpr size_t kHuge = size_t(2) << 20;
+
+    TableAllocator() = default;
+    template<typename U>
+    TableAllocator(const TableAllocator<U> &) { }
+
+    T *allocate(size_t n)
+    {
+        const size_t bytes = n * sizeof(T);
+        if (bytes < kHuge) {
+            if (void *p = std::malloc(bytes))
+                return static_cast<T *>(p);
+            throw std::bad_alloc();
+        }
+        const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+        void *p = std::aligned_alloc(kHuge, rounded);
+        if (!p)
+            throw std::bad_alloc();
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+        madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t) { std::free(p); }
+
+    template<typename U>
+    bool operator==(const TableAllocator<U> &) const { return true; }
+};
+
+template<typename T>
+using TableVector = std::vector<T, TableAllocator<T>>;
 
 // Open-addressing hash tally. Buckets hold only a hash and an index into a dense entry array;
 // frequent words come first in a text, so their entries sit together at the start of that
-// array and stay in the cache. Words of up to 8 code units are stored in the entry itself.
+// array and stay in the cache.
 class HashTally
 {
 public:
@@ -94,41 +214,35 @@ public:
         m_total = 0;
     }
 
-    void add(const char16_t *w, size_t n, qint64 count = 1) { add(w, n, hashWord(w, n), count); }
-
-    void add(const char16_t *w, size_t n, quint32 h, qint64 count)
+    void add(const WordRef &w, qint64 count)
     {
         m_total += count;
-        quint64 key[2] = {0, 0};
-        const bool inlined = n <= kInline;
-        if (inlined)
-            std::memcpy(key, w, n * sizeof(char16_t));
-        size_t i = h & m_mask;
+        const bool inlined = w.length <= kInline;
+        size_t i = w.hash & m_mask;
         for (;;) {
             Bucket &b = m_buckets[i];
             if (b.index == 0) {
-                b.hash = h;
+                b.hash = w.hash;
                 b.index = quint32(m_entries.size() + 1);
                 Entry &e = m_entries.emplace_back();
                 e.count = count;
-                e.length = quint32(n);
+                e.length = w.length;
+                e.hash = w.hash;
                 if (inlined) {
-                    e.key[0] = key[0];
-                    e.key[1] = key[1];
+                    e.key = w.key;
                 } else {
-                    e.key[0] = m_arena.size();
-                    m_arena.insert(m_arena.end(), w, w + n);
+                    e.key.lo = m_arena.size();
+                    m_arena.insert(m_arena.end(), w.text, w.text + w.length);
                 }
                 if (m_entries.size() * 2 > m_buckets.size())
-                    grow();
+                    rehash(m_buckets.size() * 2);
                 return;
             }
-            if (b.hash == h) {
+            if (b.hash == w.hash) {
                 Entry &e = m_entries[b.index - 1];
-                if (e.length == n
-                    && (inlined ? (e.key[0] == key[0] && e.key[1] == key[1])
-                                : std::memcmp(m_arena.data() + e.key[0], w,
-                                              n * sizeof(char16_t)) == 0)) {
+                if (e.length == w.length
+                    && (inlined ? (e.key.lo == w.key.lo && e.key.hi == w.key.hi)
+                                : equalLong(m_arena.data() + e.key.lo, w.text, w.length))) {
                     e.count += count;
                     return;
                 }
@@ -137,8 +251,9 @@ public:
         }
     }
 
-    // Batched lookups touch their buckets and entries ahead of time: the tally is far larger
-    // than the cache, and waiting for memory one word at a time costs more than the counting.
+    // Lookups touch their bucket, then their entry, a few words ahead of time: the tally is
+    // far larger than the cache, and waiting for memory one word at a time costs more than
+    // the counting.
     void prefetchBucket(quint32 h) const { __builtin_prefetch(&m_buckets[h & m_mask]); }
     void prefetchEntry(quint32 h) const
     {
@@ -147,9 +262,28 @@ public:
             __builtin_prefetch(&m_entries[b.index - 1]);
     }
 
+    void prefetchText(const WordRef &w) const
+    {
+        if (w.length <= kInline)
+            return;
+        const Bucket &b = m_buckets[w.hash & m_mask];
+        if (b.index && b.hash == w.hash)
+            __builtin_prefetch(m_arena.data() + m_entries[b.index - 1].key.lo);
+    }
+
     void mergeFrom(const HashTally &other)
     {
-        other.forEach([this](std::u16string_view w, qint64 n) { add(w.data(), w.size(), n); });
+        reserve(m_entries.size() + other.m_entries.size());
+        const size_t n = other.m_entries.size();
+        constexpr size_t kAhead = 16;
+        for (size_t k = 0; k < n; ++k) {
+            if (k + kAhead < n)
+                prefetchBucket(other.m_entries[k + kAhead].hash);
+            const Entry &e = other.m_entries[k];
+            const WordRef w{e.length <= kInline ? nullptr : other.m_arena.data() + e.key.lo, e.key,
+                            e.length, e.hash};
+            add(w, e.count);
+        }
     }
 
     size_t distinct() const { return m_entries.size(); }
@@ -163,8 +297,6 @@ public:
     }
 
 private:
-    static constexpr size_t kInline = 8;
-
     struct Bucket
     {
         quint32 hash = 0;
@@ -173,25 +305,34 @@ private:
 
     struct Entry
     {
+        ShortKey key; // the word itself when short, else its offset in the arena (lo)
         qint64 count = 0;
         quint32 length = 0;
-        quint64 key[2] = {0, 0}; // the word itself when short, else its offset in the arena
+        quint32 hash = 0;
     };
 
     std::u16string_view word(const Entry &e) const
     {
         if (e.length <= kInline)
-            return {reinterpret_cast<const char16_t *>(e.key), e.length};
-        return {m_arena.data() + e.key[0], e.length};
+            return {reinterpret_cast<const char16_t *>(&e.key), e.length};
+        return {m_arena.data() + e.key.lo, e.length};
     }
 
-    void grow()
+    void reserve(size_t entries)
     {
-        m_buckets.assign(m_buckets.size() * 2, Bucket{});
-        m_mask = m_buckets.size() - 1;
+        size_t size = m_buckets.size();
+        while (entries * 2 > size)
+            size *= 2;
+        if (size != m_buckets.size())
+            rehash(size);
+    }
+
+    void rehash(size_t size)
+    {
+        m_buckets.assign(size, Bucket{});
+        m_mask = size - 1;
         for (size_t k = 0; k < m_entries.size(); ++k) {
-            const std::u16string_view w = word(m_entries[k]);
-            const quint32 h = hashWord(w.data(), w.size());
+            const quint32 h = m_entries[k].hash;
             size_t i = h & m_mask;
             while (m_buckets[i].index)
                 i = (i + 1) & m_mask;
@@ -199,10 +340,10 @@ private:
         }
     }
 
-    std::vector<Bucket> m_buckets;
+    TableVector<Bucket> m_buckets;
     size_t m_mask = 0;
-    std::vector<Entry> m_entries;
-    std::vector<char16_t> m_arena;
+    TableVector<Entry> m_entries;
+    TableVector<char16_t> m_arena;
     qint64 m_total = 0;
 };
 
@@ -221,16 +362,16 @@ const std::array<char16_t, 0x2500> &commonLower()
     return table;
 }
 
-// Lower-cases a cleaned word in place, pairing surrogates first. The simple mapping keeps a
-// character in its plane, so the word keeps its length.
-void lowerBeyondAscii(char16_t *w, size_t n)
+// Lower-cases what the common table left: units from U+2500 on, pairing surrogates first. The
+// simple mapping keeps a character in its plane, so the word keeps its length; applied to a
+// character already lower-cased it changes nothing.
+void lowerRest(char16_t *w, size_t n)
 {
-    const std::array<char16_t, 0x2500> &common = commonLower();
     for (size_t i = 0; i < n; ++i) {
         const char16_t u = w[i];
-        if (u < common.size()) {
-            w[i] = common[u];
-        } else if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(w[i + 1])) {
+        if (u < 0x2500)
+            continue;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(w[i + 1])) {
             const char32_t c = simpleLower(QChar::surrogateToUcs4(u, w[i + 1]));
             Q_ASSERT(c > 0xFFFF);
             w[i] = QChar::highSurrogate(c);
@@ -244,80 +385,129 @@ void lowerBeyondAscii(char16_t *w, size_t n)
     }
 }
 
-// Words found but not yet added: plain words point into the text, cleaned ones into a buffer.
-class WordBatch
+// What cleaning does to each unit below U+2500 when case is ignored: its lower-case form, or
+// kDeleted for punctuation (no such unit lower-cases to U+FFFF).
+constexpr char16_t kDeleted = 0xFFFF;
+
+const std::array<char16_t, 0x2500> &ignoreCaseCleaning()
+{
+    static const std::array<char16_t, 0x2500> table = [] {
+        std::array<char16_t, 0x2500> t = commonLower();
+        for (int c = 0; c < 128; ++c) {
+            if (kAscii.punctuation[c])
+                t[c] = kDeleted;
+        }
+        return t;
+    }();
+    return table;
+}
+
+// Writes the cleaned form of the n units at in to out (room for n units); returns its length.
+size_t cleanWord(char16_t *out, const char16_t *in, size_t n, bool ignoreCase)
+{
+    size_t k = 0;
+    if (!ignoreCase) {
+        for (size_t i = 0; i < n; ++i) {
+            const char16_t c = in[i];
+            out[k] = c;
+            k += !(c < 128 && kAscii.punctuation[c]);
+        }
+        return k;
+    }
+    const char16_t *table = ignoreCaseCleaning().data();
+    bool rest = false;
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t c = in[i];
+        if (c < 0x2500) {
+            const char16_t u = table[c];
+            out[k] = u;
+            k += u != kDeleted;
+        } else {
+            out[k++] = c;
+            rest = true;
+        }
+    }
+    if (rest)
+        lowerRest(out, k);
+    return k;
+}
+
+// Memory for cleaned words, with kSlack units after any word for the block-wise loads.
+struct WordBuffer
+{
+    std::unique_ptr<char16_t[]> data;
+    size_t capacity = 0;
+};
+
+// Feeds words to a tally through a short pipeline, so that the memory accesses of several words
+// overlap. Plain words point into the text, cleaned ones into the
+// buffer; both must stay put until the pipeline is drained.
+class Counter
 {
 public:
-    explicit WordBatch(HashTally &tally, std::u16string &buffer) : m_tally(tally), m_buffer(buffer)
+    Counter(HashTally &tally, WordBuffer &buffer) : m_tally(tally), m_buffer(buffer)
     {
-        m_buffer.clear();
+        if (!m_buffer.data)
+            allocate(size_t(1) << 16);
     }
-    ~WordBatch() { flush(); }
+    ~Counter() { drain(); }
 
-    void addPlain(const char16_t *w, size_t n)
+    void arrive(const char16_t *w, size_t n)
     {
-        m_words[m_size++] = {w, 0, quint32(n), hashWord(w, n)};
-        if (m_size == kSize)
-            flush();
+        if (m_in - m_out == kDepth)
+            addOldest();
+        WordRef &r = m_ring[m_in & (kDepth - 1)];
+        r = makeWordRef(w, n);
+        m_tally.prefetchBucket(r.hash);
+        const quint64 inFlight = m_in - m_out;
+        if (inFlight >= kEntryStage)
+            m_tally.prefetchEntry(m_ring[(m_in - kEntryStage) & (kDepth - 1)].hash);
+        if (inFlight >= kTextStage)
+            m_tally.prefetchText(m_ring[(m_in - kTextStage) & (kDepth - 1)]);
+        ++m_in;
     }
 
-    // The word is the tail of the buffer from offset on.
-    void addCleaned(size_t offset)
+    // Room for a cleaned word of up to n units; commit() keeps what was written.
+    char16_t *reserve(size_t n)
     {
-        const size_t n = m_buffer.size() - offset;
-        m_words[m_size++] = {nullptr, offset, quint32(n), hashWord(m_buffer.data() + offset, n)};
-        if (m_size == kSize)
-            flush();
-    }
-
-    std::u16string &buffer() { return m_buffer; }
-
-    void flush()
-    {
-        for (int i = 0; i < m_size; ++i)
-            m_tally.prefetchBucket(m_words[i].hash);
-        for (int i = 0; i < m_size; ++i)
-            m_tally.prefetchEntry(m_words[i].hash);
-        for (int i = 0; i < m_size; ++i) {
-            const Word &w = m_words[i];
-            m_tally.add(w.text ? w.text : m_buffer.data() + w.offset, w.length, w.hash, 1);
+        if (m_used + n + kSlack > m_buffer.capacity) {
+            drain();
+            m_used = 0;
+            if (n + kSlack > m_buffer.capacity)
+                allocate(std::max(m_buffer.capacity * 2, n + kSlack));
         }
-        m_size = 0;
-        m_buffer.clear();
+        return m_buffer.data.get() + m_used;
+    }
+    void commit(size_t n) { m_used += n; }
+
+    void drain()
+    {
+        while (m_out != m_in)
+            addOldest();
     }
 
 private:
-    static constexpr int kSize = 32;
-    struct Word
-    {
-        const char16_t *text;
-        size_t offset;
-        quint32 length;
-        quint32 hash;
-    };
-    HashTally &m_tally;
-    std::u16string &m_buffer;
-    Word m_words[kSize];
-    int m_size = 0;
-};
+    // A word's bucket is fetched when it arrives, its entry kEntryStage words later, a long
+    // word's stored text kTextStage words later, and it is added kDepth words later.
+    static constexpr quint64 kDepth = 32;
+    static constexpr quint64 kEntryStage = 16;
+    static constexpr quint64 kTextStage = 26;
 
-// Cleans text[start, end) of punctuation (and case) onto the end of out; returns whether a
-// character beyond ASCII was kept.
-bool cleanInto(std::u16string &out, const char16_t *start, const char16_t *end, bool ignoreCase)
-{
-    bool beyond = false;
-    for (const char16_t *q = start; q < end; ++q) {
-        const char16_t c = *q;
-        if (c < 128) {
-            if (!kAscii.punctuation[c])
-                out.push_back(ignoreCase ? kAscii.lower[c] : c);
-        } else {
-            out.push_back(c);
-            beyond = true;
-        }
+    void addOldest() { m_tally.add(m_ring[m_out++ & (kDepth - 1)], 1); }
+
+    void allocate(size_t units)
+    {
+        m_buffer.data = std::make_unique<char16_t[]>(units); // zeroed: the slack is read
+        m_buffer.capacity = units;
     }
-    return beyond;
-}
+
+    HashTally &m_tally;
+    WordBuffer &m_buffer;
+    size_t m_used = 0;
+    WordRef m_ring[kDepth];
+    quint64 m_in = 0;
+    quint64 m_out = 0;
+};
 
 // Finds the end of the raw word that starts at p: the next separator, or end. Sets needsCleaning
 // when the word holds punctuation (or, ignoring case, a capital or anything beyond ASCII).
@@ -392,33 +582,41 @@ private:
     bool m_ignoreCase;
 };
 
-// Counts every word of a text that begins and ends at word boundaries.
+// Counts every word of a text that begins and ends at word boundaries; kSlack readable units
+// follow end.
 void countText(HashTally &tally, const char16_t *p, const char16_t *end, bool ignoreCase,
-               std::u16string &buffer)
+               WordBuffer &buffer)
 {
     const WordScanner scanner(ignoreCase);
-    WordBatch batch(tally, buffer);
+    Counter counter(tally, buffer);
     while (p < end) {
-        while (p < end && (*p == 32 || *p == 13))
+        if (*p == 32 || *p == 13) {
             ++p;
-        if (p == end)
-            break;
+            continue;
+        }
         const char16_t *start = p;
         bool dirty = false;
         p = scanner.wordEnd(p, end, dirty);
+        const size_t n = size_t(p - start);
         if (!dirty) {
-            batch.addPlain(start, size_t(p - start));
+            counter.arrive(start, n);
             continue;
         }
-        std::u16string &out = batch.buffer();
-        const size_t offset = out.size();
-        const bool beyond = cleanInto(out, start, p, ignoreCase);
-        if (out.size() == offset)
+        char16_t *out = counter.reserve(n);
+        const size_t k = cleanWord(out, start, n, ignoreCase);
+        if (k == 0)
             continue; // only punctuation
-        if (ignoreCase && beyond)
-            lowerBeyondAscii(out.data() + offset, out.size() - offset);
-        batch.addCleaned(offset);
+        counter.commit(k);
+        counter.arrive(out, k);
     }
+}
+
+// Appends the slack countText() reads past the end; returns the end of the text proper.
+const char16_t *withSlack(std::u16string &text)
+{
+    const size_t size = text.size();
+    text.append(kSlack, u'\0');
+    return text.data() + size;
 }
 
 constexpr qsizetype kSliceUnits = qsizetype(1) << 20; // 2 MB of text per background slice
@@ -432,7 +630,7 @@ struct WordTally::Private
     struct Lane
     {
         HashTally tally;
-        std::u16string buffer;
+        WordBuffer buffer;
     };
 
     bool ignoreCase;
@@ -466,9 +664,9 @@ struct WordTally::Private
             freeLanes.pop_back();
             ++inFlight;
         }
-        auto job = [this, lane, slice = std::move(text)]() {
-            countText(lane->tally, slice.data(), slice.data() + slice.size(), ignoreCase,
-                      lane->buffer);
+        auto job = [this, lane, slice = std::move(text)]() mutable {
+            const char16_t *end = withSlack(slice);
+            countText(lane->tally, slice.data(), end, ignoreCase, lane->buffer);
             std::lock_guard lock(mutex);
             freeLanes.push_back(lane);
             --inFlight;
@@ -490,6 +688,11 @@ struct WordTally::Private
         waitIdle();
         if (merged)
             return;
+        // Merge into the largest tally: every word it already holds is one lookup saved.
+        for (auto &lane : lanes) {
+            if (lane->tally.distinct() > own.tally.distinct())
+                std::swap(lane->tally, own.tally);
+        }
         for (auto &lane : lanes) {
             own.tally.mergeFrom(lane->tally);
             lane->tally.reset();
@@ -538,8 +741,8 @@ void WordTally::feed(QStringView chunk)
 void WordTally::finish()
 {
     if (!d->pending.empty()) {
-        countText(d->own.tally, d->pending.data(), d->pending.data() + d->pending.size(),
-                  d->ignoreCase, d->own.buffer);
+        const char16_t *end = withSlack(d->pending);
+        countText(d->own.tally, d->pending.data(), end, d->ignoreCase, d->own.buffer);
         d->pending.clear();
         d->pendingWithoutSeparator = 0;
     }

@@ -17,14 +17,20 @@ int main(int argc, char *argv[])
         options.ignoreCase = false;
         args.removeAll(u"--keep-case"_qs);
     }
+    // --phases prints when the reading ended and when the ordering began, to see the serial tail.
+    const bool phases = args.removeAll(u"--phases"_qs) > 0;
     if (args.isEmpty()) {
-        QTextStream(stderr) << "usage: bench_engine [--keep-case] FILE...\n";
+        QTextStream(stderr) << "usage: bench_engine [--keep-case] [--phases] FILE...\n";
         return 2;
     }
     QElapsedTimer timer;
     timer.start();
     Utf8FileSource source;
-    const ResultTable table = runAnalysis(args, options, source);
+    Progress progress([&](Phase phase, qint64 done, qint64 total) {
+        if (phases && (phase != Phase::Reading || done == total))
+            QTextStream(stderr) << "phase " << int(phase) << " at " << timer.elapsed() << " ms\n";
+    });
+    const ResultTable table = runAnalysis(args, options, source, &progress);
     QTextStream(stdout) << "total " << table.total() << " distinct " << table.rowCount()
                         << " seconds " << timer.elapsed() / 1000.0 << '\n';
     return 0;

@@ -3,6 +3,7 @@
 #include "app/errorreport.h"
 #include "engine/analysisjob.h"
 #include "engine/analysisrun.h"
+#include "engine/textdecoder.h"
 #include "engine/wordtally.h"
 
 #include <QProcess>
@@ -157,6 +158,7 @@ private slots:
     void jobRunsOffThreadAndReportsOnCaller();
     void progressIsRateLimitedAndCancels();
     void utf8FileLineEndsAcrossBlocks();
+    void textDecoderMatchesQt();
 };
 
 void TestEngine::cleaning_data()
@@ -525,6 +527,61 @@ void TestEngine::utf8FileLineEndsAcrossBlocks()
         QCOMPARE(text.size(), expected.size());
         QVERIFY(text == expected);
     }
+}
+
+void TestEngine::textDecoderMatchesQt()
+{
+    // The UTF-8 decoder must give what Qt's decoder gives for the whole file, wherever the blocks
+    // are cut: well-formed text, malformed and cut-off sequences, byte order marks, and line
+    // ends of every kind.
+    static const QList<QByteArray> pieces = {
+        "word", "The quick brown fox jumps over", " ", "\r", "\n", "\r\n", "\n\r", "\t",
+        "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "\xEF\xBB\xBF",
+        "\xD0\x9F\xD1\x80\xD0\xB8", "\xE4\xBD\xA0\xE5\xA5\xBD", "\xF4\x8F\xBF\xBF",
+        "\x80", "\xBF", "\xC0\xAF", "\xC2", "\xE0\x80\x80", "\xE0\xA0", "\xED\xA0\x80",
+        "\xF4\x90\x80\x80", "\xF5\x80", "\xFF", "\xF0\x9F", "\xE2\x28\xA1"};
+    const auto normalised = [](const QString &text) {
+        QString out;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i] == u'\n' && i > 0 && text[i - 1] == u'\r')
+                continue;
+            out += text[i] == u'\n' ? QChar(u'\r') : text[i];
+        }
+        return out;
+    };
+    QRandomGenerator rng(20261207);
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray bytes;
+        const bool clean = round % 3 == 0; // a third without malformed bytes: the fast path throughout
+        const int count = rng.bounded(1, 60);
+        if (rng.bounded(4) == 0)
+            bytes += "\xEF\xBB\xBF";
+        for (int i = 0; i < count; ++i) {
+            const QByteArray &piece = pieces.at(rng.bounded(clean ? 16 : int(pieces.size())));
+            bytes += piece;
+        }
+        TextDecoder ours;
+        QString got, block;
+        for (qsizetype at = 0; at < bytes.size();) {
+            const int longest = round % 2 ? 48 : 400; // short blocks cut more characters
+            const qsizetype n = std::min<qsizetype>(bytes.size() - at, rng.bounded(1, longest));
+            ours.decode(QByteArrayView(bytes.constData() + at, n), block);
+            got += block;
+            at += n;
+        }
+        const QString expected = normalised(QStringDecoder(QStringDecoder::Utf8)(bytes));
+        if (got != expected) {
+            qWarning() << "bytes" << bytes.toHex(' ');
+            QCOMPARE(got, expected);
+        }
+    }
+
+    // Other encodings go through Qt, with the same line ends.
+    TextDecoder latin(QStringDecoder("windows-1252"));
+    QString a, b;
+    latin.decode("caf\xE9\r", a);
+    latin.decode("\nna\xEFve\n", b);
+    QCOMPARE(a + b, u"caf\u00e9\rna\u00efve\r"_qs);
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

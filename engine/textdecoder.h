@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace corvalen {
+
+/// Decodes a text file block by block into UTF-16 and turns every line end (CR LF, LF or CR)
+/// into one carriage return. Blocks may cut characters and CR LF pairs anywhere.
+///
+/// UTF-8 is decoded here, sixteen bytes at a time where they are ASCII, with the results of
+/// QStringDecoder when it is given the whole file at once: a byte order mark at the start is
+/// dropped, each malformed sequence becomes U+FFFD, an incomplete character at the very end is
+/// dropped. Unlike QStringDecoder, the result does not depend on where the blocks are cut.
+/// Other encodings go through QStringDecoder.
+class TextDecoder
+{
+public:
+    explicit TextDecoder(QStringConverter::Encoding encoding = QStringConverter::Utf8);
+    /// Any other encoding, through the given decoder.
+    explicit TextDecoder(QStringDecoder decoder);
+
+    /// Replaces out with the text of the next block (out keeps its memory between calls).
+    void decode(QByteArrayView block, QString &out);
+
+private:
+    qsizetype decodeFast(const uchar *p, const uchar *end, char16_t *out, const uchar **stop);
+    void decodeWithQt(QByteArrayView bytes, QString &out, qsizetype at);
+
+    std::optional<QStringDecoder> m_qt; // encodings other than UTF-8
+    bool m_lastWasCr = false;
+    bool m_started = false; // a character has been decoded (only the first may be a BOM)
+    uchar m_carry[4] = {};  // the start of a character cut off by the end of the last block
+    int m_carried = 0;
+};
+
+} // namespace corvalen
