@@ -1,5 +1,6 @@
 #include "documents/textreader.h"
 #include "documents/utf8.h"
+#include "engine/textdecoder.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -144,34 +145,16 @@ ReadOutcome PlainTextReader::read(QFile &file, const TextSink &sink) const
         encoding = *utf16;
     else
         windows1252 = !isValidUtf8(first, file.atEnd());
-    QStringDecoder decoder = windows1252 ? QStringDecoder("windows-1252") : QStringDecoder(encoding);
-    if (!decoder.isValid())
-        decoder = QStringDecoder(QStringConverter::Latin1);
+    QStringDecoder legacy("windows-1252");
+    if (!legacy.isValid())
+        legacy = QStringDecoder(QStringConverter::Latin1);
+    TextDecoder decoder = windows1252 ? TextDecoder(std::move(legacy)) : TextDecoder(encoding);
 
-    bool lastWasCr = false;
     bool any = false;
     QChar last;
     QString text;
-    for (;;) {
-        if (n <= 0)
-            break;
-        text = decoder(QByteArrayView(block.constData(), n));
-        qsizetype out = 0;
-        QChar *d = text.data();
-        for (qsizetype i = 0, size = text.size(); i < size; ++i) {
-            const QChar c = d[i];
-            if (c == u'\n') {
-                if (lastWasCr) {
-                    lastWasCr = false;
-                    continue; // the LF of CR LF
-                }
-                d[out++] = u'\r';
-            } else {
-                lastWasCr = c == u'\r';
-                d[out++] = c;
-            }
-        }
-        text.truncate(out);
+    while (n > 0) {
+        decoder.decode(QByteArrayView(block.constData(), n), text);
         if (!text.isEmpty()) {
             any = true;
             last = text.back();
