@@ -19,6 +19,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <thread>
 
 namespace corvalen {
 
@@ -639,6 +640,7 @@ struct WordTally::Private
     Lane own;                // counted on the caller's thread
     std::vector<std::unique_ptr<Lane>> lanes; // counted on the pool
     std::vector<Lane *> freeLanes;
+    std::vector<std::u16string> spare; // slice buffers to use again
     std::mutex mutex;
     std::condition_variable idle;
     std::condition_variable laneFreed;
@@ -667,7 +669,10 @@ struct WordTally::Private
         auto job = [this, lane, slice = std::move(text)]() mutable {
             const char16_t *end = withSlack(slice);
             countText(lane->tally, slice.data(), end, ignoreCase, lane->buffer);
+            slice.clear();
             std::lock_guard lock(mutex);
+            if (spare.size() < 4)
+                spare.push_back(std::move(slice));
             freeLanes.push_back(lane);
             --inFlight;
             laneFreed.notify_all();
@@ -675,6 +680,21 @@ struct WordTally::Private
                 idle.notify_all();
         };
         QThreadPool::globalInstance()->start(std::move(job));
+    }
+
+    // Slice buffers are used again: fresh memory of this size costs a page fault per page.
+    std::u16string takeBuffer()
+    {
+        std::u16string buffer;
+        {
+            std::lock_guard lock(mutex);
+            if (!spare.empty()) {
+                buffer = std::move(spare.back());
+                spare.pop_back();
+            }
+        }
+        buffer.reserve(size_t(2 * kSliceUnits) + kSlack);
+        return buffer;
     }
 
     void waitIdle()
@@ -718,6 +738,8 @@ void WordTally::feed(QStringView chunk)
     if (chunk.isEmpty())
         return;
     d->merged = false;
+    if (d->pending.empty() && d->pending.capacity() < size_t(kSliceUnits))
+        d->pending = d->takeBuffer();
     d->pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
     if (qsizetype(d->pending.size()) < kSliceUnits)
         return;
@@ -729,12 +751,11 @@ void WordTally::feed(QStringView chunk)
         d->pendingWithoutSeparator = d->pending.size(); // one enormous word so far: keep collecting
         return;
     }
-    std::u16string rest(d->pending, cut);
-    d->pendingWithoutSeparator = rest.size();
+    std::u16string slice = d->takeBuffer();
+    slice.assign(d->pending, cut);
     d->pending.resize(cut);
-    std::u16string slice;
-    slice.swap(d->pending);
-    d->pending = std::move(rest);
+    slice.swap(d->pending); // the rest stays pending
+    d->pendingWithoutSeparator = d->pending.size();
     d->countSlice(std::move(slice));
 }
 
@@ -759,19 +780,67 @@ std::vector<WordCount> WordTally::counts() const
     return rows;
 }
 
+namespace {
+
+// A row while it is being ordered: the first four code units, packed so that comparing them as
+// a number orders them as text, settle most ties of the count without reading the word.
+struct SortItem
+{
+    qint64 count;
+    quint64 prefix;
+    const char16_t *text;
+    size_t length;
+
+    friend bool operator<(const SortItem &a, const SortItem &b)
+    {
+        if (a.count != b.count)
+            return a.count < b.count;
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        return std::u16string_view(a.text, a.length) < std::u16string_view(b.text, b.length);
+    }
+};
+
+SortItem sortItem(std::u16string_view w, qint64 count)
+{
+    quint64 prefix = 0;
+    for (size_t i = 0; i < 4; ++i)
+        prefix = prefix << 16 | (i < w.size() ? w[i] : 0);
+    return {count, prefix, w.data(), w.size()};
+}
+
+// Runs first(begin, middle) on a second thread and second(middle, end) here, for large inputs.
+template<typename F>
+void inTwoHalves(size_t size, F &&work)
+{
+    if (size < 65536) {
+        work(size_t(0), size);
+        return;
+    }
+    std::thread other([&] { work(size_t(0), size / 2); });
+    work(size / 2, size);
+    other.join();
+}
+
+} // namespace
+
 std::vector<WordCount> WordTally::ordered() const
 {
-    // Sort views into the arena first: cheaper than sorting QStrings.
-    std::vector<std::pair<std::u16string_view, qint64>> views;
-    views.reserve(d->own.tally.distinct());
-    d->own.tally.forEach([&views](std::u16string_view w, qint64 n) { views.emplace_back(w, n); });
-    std::sort(views.begin(), views.end(), [](const auto &a, const auto &b) {
-        return a.second != b.second ? a.second < b.second : a.first < b.first;
+    std::vector<SortItem> items;
+    items.reserve(d->own.tally.distinct());
+    d->own.tally.forEach([&items](std::u16string_view w, qint64 n) { items.push_back(sortItem(w, n)); });
+    inTwoHalves(items.size(), [&items](size_t from, size_t to) {
+        std::sort(items.begin() + qsizetype(from), items.begin() + qsizetype(to));
     });
-    std::vector<WordCount> rows;
-    rows.reserve(views.size());
-    for (const auto &[w, n] : views)
-        rows.push_back({QString(reinterpret_cast<const QChar *>(w.data()), qsizetype(w.size())), n});
+    std::inplace_merge(items.begin(), items.begin() + qsizetype(items.size() / 2), items.end());
+    std::vector<WordCount> rows(items.size());
+    inTwoHalves(items.size(), [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            const SortItem &item = items[i];
+            rows[i] = {QString(reinterpret_cast<const QChar *>(item.text), qsizetype(item.length)),
+                       item.count};
+        }
+    });
     return rows;
 }
 

@@ -213,6 +213,23 @@ void TestEngine::ordering()
     const QString nineTenHundred = QString(u"x "_qs).repeated(9) + QString(u"y "_qs).repeated(10)
             + QString(u"z "_qs).repeated(100);
     QCOMPARE(describe(asReferenceRows(countAll(nineTenHundred, true))), u"x=9, y=10, z=100"_qs);
+
+    // Many rows are ordered in two halves at once and merged: the same order as one sort, with
+    // words that share their first four units and words holding U+0000.
+    QRandomGenerator rng(7);
+    QString many;
+    for (int i = 0; i < 150000; ++i) {
+        many += u"word"_qs + QString::number(rng.bounded(90000)) + u' ';
+        if (i % 1000 == 0)
+            many += u"wor"_qs + QChar(0) + u" wor "_qs;
+    }
+    WordTally tally(false);
+    tally.feed(many);
+    tally.finish();
+    std::vector<WordCount> expected = tally.counts();
+    orderRows(expected);
+    QVERIFY(expected.size() > 65536);
+    QVERIFY(tally.ordered() == expected);
 }
 
 void TestEngine::referenceModelQuirks()
