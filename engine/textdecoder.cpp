@@ -13,7 +13,7 @@ namespace {
 constexpr qsizetype kRunSlack = 16; // the vector path stores 16 units at a time
 
 // Length of the sequence a lead byte starts; 0 for bytes that start none.
-int sequenceLength(uchar c)
+inline int sequenceLength(uchar c)
 {
     if (c >= 0xC2 && c <= 0xDF)
         return 2;
@@ -26,7 +26,7 @@ int sequenceLength(uchar c)
 
 // The range the second byte of a sequence must lie in: narrower after E0, ED, F0 and F4, which
 // rules out overlong forms, surrogates and code points beyond U+10FFFF.
-bool secondByteFits(uchar lead, uchar second)
+inline bool secondByteFits(uchar lead, uchar second)
 {
     switch (lead) {
     case 0xE0: return second >= 0xA0 && second <= 0xBF;
@@ -39,7 +39,7 @@ bool secondByteFits(uchar lead, uchar second)
 
 // How many of the n bytes at p (n >= 1) are a well-formed start of the sequence their first
 // byte starts (at least 1): the sequence's length when it is complete and well-formed.
-int wellFormedPrefix(const uchar *p, qsizetype n)
+inline int wellFormedPrefix(const uchar *p, qsizetype n)
 {
     const int len = sequenceLength(p[0]);
     if (len == 0 || n < 2 || !secondByteFits(p[0], p[1]))
@@ -51,7 +51,7 @@ int wellFormedPrefix(const uchar *p, qsizetype n)
 }
 
 // Decodes the well-formed sequence of len bytes at p into out; returns the units written.
-int writeSequence(const uchar *p, int len, char16_t *out)
+inline int writeSequence(const uchar *p, int len, char16_t *out)
 {
     char32_t c;
     if (len == 2)
@@ -122,6 +122,13 @@ qsizetype TextDecoder::decodeFast(const uchar *p, const uchar *end, char16_t *ou
                 lastWasCr = c == '\r';
             }
             ++p;
+            continue;
+        }
+        // Two-byte characters (Latin, Greek, Cyrillic, Hebrew, Arabic ...) are the most common.
+        if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            *o++ = char16_t((c & 0x1F) << 6 | (p[1] & 0x3F));
+            p += 2;
+            lastWasCr = false;
             continue;
         }
         const int len = sequenceLength(c);
