@@ -64,17 +64,19 @@ inline quint64 mix(quint64 h)
     return h;
 }
 
-// Words of up to kInline code units are keys of two 64-bit halves, zero beyond the word; longer
-// words live in an arena. Hashing and comparing read whole 8-byte blocks, so every text handed
-// to the counter keeps kSlack readable units after its end: a short word is then loaded as one
-// 16-byte block and masked, without a store and reload of its pieces.
-constexpr size_t kInline = 8;
-constexpr size_t kSlack = 8;
+// Words of up to kInline code units (nearly all words) are keys of three 64-bit parts, zero
+// beyond the word, stored in the tally's entries; longer words live in an arena. Hashing and
+// comparing read whole 8-byte blocks, so every text handed to the counter keeps kSlack
+// readable units after its end: a short word is loaded in three blocks and masked, without a
+// store and reload of its pieces.
+constexpr size_t kInline = 12;
+constexpr size_t kSlack = 16;
 
 struct ShortKey
 {
-    quint64 lo = 0;
-    quint64 hi = 0;
+    quint64 part[3] = {0, 0, 0};
+
+    bool operator==(const ShortKey &) const = default;
 };
 
 inline quint64 load64(const char16_t *p)
@@ -84,19 +86,20 @@ inline quint64 load64(const char16_t *p)
     return v;
 }
 
+// Masks that keep the first n units of each 4-unit part of a key.
 struct KeyMasks
 {
-    quint64 lo[kInline + 1];
-    quint64 hi[kInline + 1];
+    quint64 part[3][kInline + 1];
 };
 
 constexpr KeyMasks makeKeyMasks()
 {
     KeyMasks m{};
     for (size_t n = 0; n <= kInline; ++n) {
-        const size_t loUnits = std::min<size_t>(n, 4), hiUnits = n - loUnits;
-        m.lo[n] = loUnits == 4 ? ~quint64(0) : (quint64(1) << (16 * loUnits)) - 1;
-        m.hi[n] = hiUnits == 4 ? ~quint64(0) : (quint64(1) << (16 * hiUnits)) - 1;
+        for (size_t k = 0; k < 3; ++k) {
+            const size_t units = n > 4 * k ? std::min<size_t>(n - 4 * k, 4) : 0;
+            m.part[k][n] = units == 4 ? ~quint64(0) : (quint64(1) << (16 * units)) - 1;
+        }
     }
     return m;
 }
@@ -106,12 +109,14 @@ constexpr KeyMasks kKeyMasks = makeKeyMasks();
 // n <= kInline; p has kSlack readable units after the word.
 inline ShortKey shortKey(const char16_t *p, size_t n)
 {
-    return {load64(p) & kKeyMasks.lo[n], load64(p + 4) & kKeyMasks.hi[n]};
+    return {{load64(p) & kKeyMasks.part[0][n], load64(p + 4) & kKeyMasks.part[1][n],
+             load64(p + 8) & kKeyMasks.part[2][n]}};
 }
 
-inline quint32 hashShort(ShortKey k, size_t n)
+inline quint32 hashShort(const ShortKey &k, size_t n)
 {
-    const quint64 h = (k.lo * 0x9E3779B97F4A7C15ULL) ^ (k.hi * 0xC2B2AE3D27D4EB4FULL) ^ n;
+    const quint64 h = (k.part[0] * 0x9E3779B97F4A7C15ULL) ^ (k.part[1] * 0xC2B2AE3D27D4EB4FULL)
+            ^ (k.part[2] * 0x165667B19E3779F9ULL) ^ n;
     return quint32(mix(h));
 }
 
@@ -232,7 +237,7 @@ public:
                 if (inlined) {
                     e.key = w.key;
                 } else {
-                    e.key.lo = m_arena.size();
+                    e.key.part[0] = m_arena.size();
                     m_arena.insert(m_arena.end(), w.text, w.text + w.length);
                 }
                 if (m_entries.size() * 2 > m_buckets.size())
@@ -242,8 +247,8 @@ public:
             if (b.hash == w.hash) {
                 Entry &e = m_entries[b.index - 1];
                 if (e.length == w.length
-                    && (inlined ? (e.key.lo == w.key.lo && e.key.hi == w.key.hi)
-                                : equalLong(m_arena.data() + e.key.lo, w.text, w.length))) {
+                    && (inlined ? e.key == w.key
+                                : equalLong(m_arena.data() + e.key.part[0], w.text, w.length))) {
                     e.count += count;
                     return;
                 }
@@ -269,7 +274,7 @@ public:
             return;
         const Bucket &b = m_buckets[w.hash & m_mask];
         if (b.index && b.hash == w.hash)
-            __builtin_prefetch(m_arena.data() + m_entries[b.index - 1].key.lo);
+            __builtin_prefetch(m_arena.data() + m_entries[b.index - 1].key.part[0]);
     }
 
     void mergeFrom(const HashTally &other)
@@ -281,7 +286,7 @@ public:
             if (k + kAhead < n)
                 prefetchBucket(other.m_entries[k + kAhead].hash);
             const Entry &e = other.m_entries[k];
-            const WordRef w{e.length <= kInline ? nullptr : other.m_arena.data() + e.key.lo, e.key,
+            const WordRef w{e.length <= kInline ? nullptr : other.m_arena.data() + e.key.part[0], e.key,
                             e.length, e.hash};
             add(w, e.count);
         }
@@ -306,7 +311,7 @@ private:
 
     struct Entry
     {
-        ShortKey key; // the word itself when short, else its offset in the arena (lo)
+        ShortKey key; // the word itself when short, else its offset in the arena (first part)
         qint64 count = 0;
         quint32 length = 0;
         quint32 hash = 0;
@@ -316,7 +321,7 @@ private:
     {
         if (e.length <= kInline)
             return {reinterpret_cast<const char16_t *>(&e.key), e.length};
-        return {m_arena.data() + e.key.lo, e.length};
+        return {m_arena.data() + e.key.part[0], e.length};
     }
 
     void reserve(size_t entries)
