@@ -71,6 +71,16 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
                         Progress *progress, ErrorReporter *reporter)
 {
     ResultTable table(options.fileNameColumn());
+    runAnalysisRows(
+            paths, options, source,
+            [&table](std::vector<WordCount> &&rows, const QString &fileName) { table.appendRows(rows, fileName); },
+            progress, reporter);
+    return table;
+}
+
+void runAnalysisRows(const QStringList &paths, const CountOptions &options, TextSource &source,
+                     const RowsSink &sink, Progress *progress, ErrorReporter *reporter)
+{
     ReadProgress rp{progress};
     QList<qint64> sizes;
     sizes.reserve(paths.size());
@@ -90,12 +100,12 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
         if (progress)
             progress->report(Phase::Ordering, 0, 1);
         guarded(reporter, RunStep::OrderCombined, [&] { rows = tally.ordered(); });
-        guarded(reporter, RunStep::WriteCombined, [&] { table.appendRows(rows); });
-        return table;
+        guarded(reporter, RunStep::WriteCombined, [&] { sink(std::move(rows), QString()); });
+        return;
     }
 
     // While one file's words are finished and ordered on a worker, the next file is read here;
-    // rows are still appended, and failures reported, in list order.
+    // rows are still handed over, and failures reported, in list order.
     struct Ordered
     {
         std::vector<WordCount> rows;
@@ -114,10 +124,11 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
     const auto collect = [&] {
         InFlight f = std::move(inFlight.front());
         inFlight.pop_front();
-        const Ordered o = f.result.result();
+        Ordered o = f.result.takeResult();
+        f.tally.reset(); // its words are in o.rows now: free the tally before the next file's
         if (!o.failure.isEmpty() && reporter)
             reporter->reportError(o.failure, QString::fromUtf16(kStartTag), o.step);
-        guarded(reporter, RunStep::WritePerFile, [&] { table.appendRows(o.rows, f.fileName); });
+        guarded(reporter, RunStep::WritePerFile, [&] { sink(std::move(o.rows), f.fileName); });
     };
     for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i) {
         const QString &path = paths.at(i);
@@ -143,7 +154,6 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
     }
     while (!inFlight.empty())
         collect();
-    return table;
 }
 
 void Utf8FileSource::readText(const QString &path, const Sink &sink)

@@ -31,12 +31,23 @@ inline constexpr int OrderCombined = 240, OrderPerFile = 386;
 inline constexpr int WriteCombined = 250, WritePerFile = 396;
 } // namespace RunStep
 
-/// Counts the words of the files in order, per file or combined, and returns the rows and total.
+/// Receives a run's ordered rows one block at a time: one block per file in list order (per-file
+/// mode), or a single block (combined mode). fileName is the file's name when the rows carry a
+/// file name column, empty otherwise. A file without words gives an empty block.
+using RowsSink = std::function<void(std::vector<WordCount> &&rows, const QString &fileName)>;
+
+/// Counts the words of the files in order, per file or combined, and hands each finished block
+/// of rows to sink as soon as it is ordered, so that a caller need not hold them all.
 ///
 /// Combined mode streams every text into one tally (texts joined with nothing between them) and
-/// never holds them all. Per-file mode appends one ordered block per file. A failure inside the
-/// run is reported to reporter with the step it failed in, and the run goes on with the next
-/// step. A cancelled run returns what it has so far.
+/// never holds them all. A failure inside the run, the sink's included, is reported to reporter
+/// with the step it failed in, and the run goes on with the next step. A cancelled run stops
+/// after the blocks it has handed over.
+void runAnalysisRows(const QStringList &paths, const CountOptions &options, TextSource &source,
+                     const RowsSink &sink, Progress *progress = nullptr,
+                     ErrorReporter *reporter = nullptr);
+
+/// runAnalysisRows() collected into a table: the rows and total.
 ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, TextSource &source,
                         Progress *progress = nullptr, ErrorReporter *reporter = nullptr);
 

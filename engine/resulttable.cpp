@@ -4,14 +4,6 @@ namespace corvalen {
 
 namespace {
 
-qsizetype decimalLength(qint64 n)
-{
-    qsizetype len = n < 0 ? 2 : 1;
-    for (quint64 v = n < 0 ? quint64(-(n + 1)) + 1 : quint64(n); v >= 10; v /= 10)
-        ++len;
-    return len;
-}
-
 // Room for n more rows. Reserving exactly what one more file needs would reallocate, and move
 // every row so far, at each file of a per-file run: quadratic in the number of files.
 template<typename Rows>
@@ -23,6 +15,14 @@ void reserveMore(Rows &rows, size_t n)
 }
 
 } // namespace
+
+qsizetype decimalLength(qint64 n)
+{
+    qsizetype len = n < 0 ? 2 : 1;
+    for (quint64 v = n < 0 ? quint64(-(n + 1)) + 1 : quint64(n); v >= 10; v /= 10)
+        ++len;
+    return len;
+}
 
 QList<ResultColumn> resultColumns(const CountOptions &options)
 {

@@ -29,6 +29,9 @@ struct ResultColumn
     int widthTwips = 0;
 };
 
+/// Length of a count's decimal text (no leading zeros), in characters.
+qsizetype decimalLength(qint64 n);
+
 /// The results list's columns for the given options: " Word" and "Count", with "Filename" first
 /// in per-file mode with file names.
 QList<ResultColumn> resultColumns(const CountOptions &options);
