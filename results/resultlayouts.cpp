@@ -11,21 +11,50 @@ namespace {
 
 constexpr qsizetype kFlushUnits = 1 << 18; // encode and write in blocks of this many UTF-16 units
 
-void appendCell(QString &out, const ResultTable &table, qsizetype row, int column)
+// A row's cells as text, the count rendered into a buffer of its own: tens of millions of rows
+// must not cost an allocation each.
+class RowCells
 {
-    const int countColumn = table.columnCount() - 1;
-    if (column == countColumn)
-        out += QString::number(table.count(row));
-    else if (column == 0 && table.hasFileNameColumn())
-        out += table.fileName(row);
-    else
-        out += table.word(row);
-}
+public:
+    RowCells(const ResultRow &row, bool fileNameColumn)
+    {
+        if (fileNameColumn)
+            m_cells[m_size++] = row.fileName;
+        m_cells[m_size++] = row.word;
+        m_cells[m_size++] = decimal(row.count);
+    }
+    RowCells(const RowCells &) = delete; // m_cells points into m_digits
+    RowCells &operator=(const RowCells &) = delete;
 
-void pad(QString &out, qsizetype spaces)
+    int size() const { return m_size; }
+    QStringView at(int column) const { return m_cells[column]; }
+
+private:
+    QStringView decimal(qint64 n)
+    {
+        char16_t *end = m_digits + std::size(m_digits);
+        char16_t *p = end;
+        // The magnitude without overflow, the smallest qint64 included.
+        quint64 v = n < 0 ? quint64(-(n + 1)) + 1 : quint64(n);
+        do {
+            *--p = char16_t(u'0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        if (n < 0)
+            *--p = u'-';
+        return QStringView(p, end - p);
+    }
+
+    char16_t m_digits[24];
+    QStringView m_cells[3];
+    int m_size = 0;
+};
+
+void appendPadded(QString &out, QStringView text, qsizetype width)
 {
-    if (spaces > 0)
-        out.append(QString(spaces, u' '));
+    out += text;
+    if (width > text.size())
+        out.append(QString(width - text.size(), u' '));
 }
 
 // Collects text and hands it to the device as UTF-8 in blocks, remembering the first failure.
@@ -57,6 +86,28 @@ private:
     bool m_ok = true;
 };
 
+// Streams the rows through appendRow into the device; the first failure, of the rows or of the
+// device, ends the writing and is reported.
+template<typename AppendRow>
+bool writeRows(const ResultRows &rows, Utf8Writer &writer, QString *error, AppendRow &&appendRow)
+{
+    const bool fileNameColumn = rows.hasFileNameColumn();
+    QString readError;
+    const bool read = rows.forEachRow(
+            [&](const ResultRow &row) {
+                appendRow(writer.buffer(), RowCells(row, fileNameColumn));
+                writer.maybeFlush();
+                return writer.ok();
+            },
+            &readError);
+    if (!read) {
+        if (error)
+            *error = readError;
+        return false;
+    }
+    return true;
+}
+
 bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
 {
     if (writer.flush())
@@ -66,13 +117,10 @@ bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
     return false;
 }
 
-void appendClipboardRow(QString &out, const ResultTable &table, qsizetype row,
-                        const QList<qsizetype> &widths)
+void appendClipboardRow(QString &out, const RowCells &cells, const QList<qsizetype> &widths)
 {
-    const int columns = table.columnCount();
-    for (int c = 0; c < columns; ++c) {
-        appendCell(out, table, row, c);
-        pad(out, widths.at(c) - table.cellLength(row, c));
+    for (int c = 0; c < cells.size(); ++c) {
+        appendPadded(out, cells.at(c), widths.at(c));
         out += u'\t';
     }
     out.chop(1); // the row's last tab
@@ -81,8 +129,125 @@ void appendClipboardRow(QString &out, const ResultTable &table, qsizetype row,
     out += u"\r\n";
 }
 
-template<typename Write>
-bool saveAtomically(const QString &path, QString *error, Write &&write)
+} // namespace
+
+bool TableRows::forEachRow(const Visit &visit, QString *) const
+{
+    for (qsizetype r = 0; r < m_table.rowCount(); ++r) {
+        const QString fileName = m_table.fileName(r);
+        if (!visit({fileName, m_table.word(r), m_table.count(r)}))
+            break;
+    }
+    return true;
+}
+
+CellWidths::CellWidths(bool fileNameColumn)
+    : m_fileNameColumn(fileNameColumn), m_widths(fileNameColumn ? 3 : 2, 0)
+{
+}
+
+void CellWidths::add(const ResultRow &row)
+{
+    const RowCells cells(row, m_fileNameColumn);
+    for (int c = 0; c < cells.size(); ++c)
+        m_widths[c] = std::max(m_widths.at(c), cells.at(c).size());
+}
+
+QList<qsizetype> CellWidths::withHeaders(const QStringList &headers) const
+{
+    QList<qsizetype> widths = m_widths;
+    for (int c = 0; c < widths.size() && c < headers.size(); ++c)
+        widths[c] = std::max(widths.at(c), headers.at(c).size());
+    return widths;
+}
+
+QList<qsizetype> columnWidths(const ResultTable &table, const QStringList &headers)
+{
+    CellWidths widths(table.hasFileNameColumn());
+    TableRows(table).forEachRow(
+            [&widths](const ResultRow &row) {
+                widths.add(row);
+                return true;
+            },
+            nullptr);
+    return widths.withHeaders(headers);
+}
+
+bool writeResultsText(const ResultRows &rows, const QStringList &headers,
+                      const QList<qsizetype> &widths, QIODevice &device, QString *error)
+{
+    Utf8Writer writer(device);
+    QString &out = writer.buffer();
+    for (int c = 0; c < rows.columnCount(); ++c) {
+        appendPadded(out, headers.value(c), widths.at(c));
+        out += u'\t';
+    }
+    out += u"\r\n";
+    const bool read = writeRows(rows, writer, error, [&widths](QString &line, const RowCells &cells) {
+        for (int c = 0; c < cells.size(); ++c) {
+            appendPadded(line, cells.at(c), widths.at(c));
+            line += u'\t';
+        }
+        line += u"\r\n";
+    });
+    if (!read)
+        return false;
+    out += u"\r\n";
+    return finish(writer, device, error);
+}
+
+bool writeResultsText(const ResultTable &table, const QStringList &headers, QIODevice &device,
+                      QString *error)
+{
+    return writeResultsText(TableRows(table), headers, columnWidths(table, headers), device, error);
+}
+
+bool saveResultsText(const ResultTable &table, const QStringList &headers, const QString &path,
+                     QString *error)
+{
+    return saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
+        return writeResultsText(table, headers, device, reason);
+    });
+}
+
+QString clipboardText(const ResultTable &table)
+{
+    const QList<qsizetype> widths = columnWidths(table);
+    const bool fileNameColumn = table.hasFileNameColumn();
+    QString out;
+    TableRows(table).forEachRow(
+            [&](const ResultRow &row) {
+                appendClipboardRow(out, RowCells(row, fileNameColumn), widths);
+                return true;
+            },
+            nullptr);
+    return out;
+}
+
+bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, QIODevice &device,
+                        QString *error)
+{
+    Utf8Writer writer(device);
+    const bool read = writeRows(rows, writer, error, [&widths](QString &line, const RowCells &cells) {
+        appendClipboardRow(line, cells, widths);
+    });
+    return read && finish(writer, device, error);
+}
+
+bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *error)
+{
+    return writeClipboardText(TableRows(table), columnWidths(table), device, error);
+}
+
+bool saveClipboardText(const ResultTable &table, const QString &path, QString *error)
+{
+    return saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
+        return writeClipboardText(table, device, reason);
+    });
+}
+
+bool saveAtomically(const QString &path, QString *error,
+                    const std::function<bool(QIODevice &device, QString *reason)> &write)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -103,82 +268,6 @@ bool saveAtomically(const QString &path, QString *error, Write &&write)
         return false;
     }
     return true;
-}
-
-} // namespace
-
-QList<qsizetype> columnWidths(const ResultTable &table, const QStringList &headers)
-{
-    QList<qsizetype> widths(table.columnCount(), 0);
-    for (int c = 0; c < table.columnCount() && c < headers.size(); ++c)
-        widths[c] = headers.at(c).size();
-    for (qsizetype r = 0; r < table.rowCount(); ++r) {
-        for (int c = 0; c < table.columnCount(); ++c)
-            widths[c] = std::max(widths.at(c), table.cellLength(r, c));
-    }
-    return widths;
-}
-
-bool writeResultsText(const ResultTable &table, const QStringList &headers, QIODevice &device,
-                      QString *error)
-{
-    const QList<qsizetype> widths = columnWidths(table, headers);
-    const int columns = table.columnCount();
-    Utf8Writer writer(device);
-    QString &out = writer.buffer();
-    for (int c = 0; c < columns; ++c) {
-        const QString header = headers.value(c);
-        out += header;
-        pad(out, widths.at(c) - header.size());
-        out += u'\t';
-    }
-    out += u"\r\n";
-    for (qsizetype r = 0; r < table.rowCount() && writer.ok(); ++r) {
-        for (int c = 0; c < columns; ++c) {
-            appendCell(out, table, r, c);
-            pad(out, widths.at(c) - table.cellLength(r, c));
-            out += u'\t';
-        }
-        out += u"\r\n";
-        writer.maybeFlush();
-    }
-    out += u"\r\n";
-    return finish(writer, device, error);
-}
-
-bool saveResultsText(const ResultTable &table, const QStringList &headers, const QString &path,
-                     QString *error)
-{
-    return saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
-        return writeResultsText(table, headers, device, reason);
-    });
-}
-
-QString clipboardText(const ResultTable &table)
-{
-    const QList<qsizetype> widths = columnWidths(table);
-    QString out;
-    for (qsizetype r = 0; r < table.rowCount(); ++r)
-        appendClipboardRow(out, table, r, widths);
-    return out;
-}
-
-bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *error)
-{
-    const QList<qsizetype> widths = columnWidths(table);
-    Utf8Writer writer(device);
-    for (qsizetype r = 0; r < table.rowCount() && writer.ok(); ++r) {
-        appendClipboardRow(writer.buffer(), table, r, widths);
-        writer.maybeFlush();
-    }
-    return finish(writer, device, error);
-}
-
-bool saveClipboardText(const ResultTable &table, const QString &path, QString *error)
-{
-    return saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
-        return writeClipboardText(table, device, reason);
-    });
 }
 
 QString writeErrorText(const QString &path, const QString &reason)

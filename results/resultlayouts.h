@@ -5,10 +5,65 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <functional>
 
 class QIODevice;
 
 namespace corvalen {
+
+/// One result row as the layouts render it; fileName counts only with a file name column.
+struct ResultRow
+{
+    QStringView fileName;
+    QStringView word;
+    qint64 count = 0;
+};
+
+/// Rows in list order as the layouts read them: a results table, or rows kept elsewhere (the
+/// command line keeps a long per-file run's rows on disk, not in memory).
+class ResultRows
+{
+public:
+    /// Takes one row; returns false to stop.
+    using Visit = std::function<bool(const ResultRow &row)>;
+
+    virtual ~ResultRows() = default;
+    virtual bool hasFileNameColumn() const = 0;
+    int columnCount() const { return hasFileNameColumn() ? 3 : 2; }
+    /// Hands every row to visit, in order, until visit returns false. Returns false with error
+    /// set only when the rows could not be read.
+    virtual bool forEachRow(const Visit &visit, QString *error) const = 0;
+};
+
+/// The rows of a table.
+class TableRows : public ResultRows
+{
+public:
+    explicit TableRows(const ResultTable &table) : m_table(table) { }
+    bool hasFileNameColumn() const override { return m_table.hasFileNameColumn(); }
+    bool forEachRow(const Visit &visit, QString *error) const override;
+
+private:
+    const ResultTable &m_table;
+};
+
+/// Each column's longest cell in UTF-16 code units, gathered one row at a time.
+class CellWidths
+{
+public:
+    explicit CellWidths(bool fileNameColumn);
+    void add(const ResultRow &row);
+    /// The widths of the cells alone: the clipboard layout's.
+    QList<qsizetype> widths() const { return m_widths; }
+    /// The widths widened to the header texts: the "Save Results" file's.
+    QList<qsizetype> withHeaders(const QStringList &headers) const;
+
+private:
+    bool m_fileNameColumn;
+    QList<qsizetype> m_widths;
+};
 
 /// Each column's width in UTF-16 code units: its longest cell and, when headers are given, its
 /// header text.
@@ -16,7 +71,10 @@ QList<qsizetype> columnWidths(const ResultTable &table, const QStringList &heade
 
 /// The "Save Results" text file: a header line, then one line per row; every cell padded with
 /// spaces to its column's width and followed by a tab; CR LF after each line and one more at the
-/// end. UTF-8 without byte order mark. Returns false with error set when the device fails.
+/// end. UTF-8 without byte order mark. widths must be CellWidths::withHeaders() of the rows.
+/// Returns false with error set when the device fails or the rows cannot be read.
+bool writeResultsText(const ResultRows &rows, const QStringList &headers,
+                      const QList<qsizetype> &widths, QIODevice &device, QString *error = nullptr);
 bool writeResultsText(const ResultTable &table, const QStringList &headers, QIODevice &device,
                       QString *error = nullptr);
 /// writeResultsText() into a file, atomically: on failure an existing file is left untouched and
@@ -27,10 +85,19 @@ bool saveResultsText(const ResultTable &table, const QStringList &headers, const
 /// The clipboard text: no header; widths from the cells only; cells joined by tabs, trailing
 /// spaces dropped, CR LF after every row. Empty for an empty table.
 QString clipboardText(const ResultTable &table);
-/// clipboardText() as UTF-8 into a device, without holding the whole text.
+/// The clipboard text as UTF-8 into a device, without holding the whole text. widths must be
+/// CellWidths::widths() of the rows.
+bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, QIODevice &device,
+                        QString *error = nullptr);
 bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *error = nullptr);
 /// writeClipboardText() into a file, atomically (see saveResultsText()).
 bool saveClipboardText(const ResultTable &table, const QString &path, QString *error = nullptr);
+
+/// Runs write on a file that replaces path only when write succeeds and everything is on disk;
+/// otherwise an existing file is left untouched, and error names the file and the reason write
+/// gave (or the file's own failure).
+bool saveAtomically(const QString &path, QString *error,
+                    const std::function<bool(QIODevice &device, QString *reason)> &write);
 
 /// The message for a file that could not be written, naming it and the reason.
 QString writeErrorText(const QString &path, const QString &reason);

@@ -24,9 +24,9 @@ QString tr(const char *text)
 }
 
 // East Asian wide and full-width characters take two character cells.
-int displayWidth(QStringView text)
+qsizetype displayWidth(QStringView text)
 {
-    int width = 0;
+    qsizetype width = 0;
     for (const QChar ch : text) {
         const char16_t c = ch.unicode();
         const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF)
@@ -39,9 +39,9 @@ int displayWidth(QStringView text)
 }
 
 // The text of a non-count cell as the spreadsheet receives it.
-QString sheetText(const ResultTable &table, qsizetype row, int column)
+QString sheetText(QStringView cell, int column)
 {
-    QString text = column == 0 && table.hasFileNameColumn() ? table.fileName(row) : table.word(row);
+    QString text = cell.toString();
     if (column > 0)
         text.remove(u'=');
     if (text.size() > kCellTextLimit) {
@@ -52,6 +52,30 @@ QString sheetText(const ResultTable &table, qsizetype row, int column)
     }
     return text;
 }
+
+// Fits a sheet's columns to its headers and cells as they are written.
+class SheetWidths
+{
+public:
+    SheetWidths(const QStringList &headers, int columns) : m_headers(headers), m_chars(columns, 0)
+    {
+        reset();
+    }
+    void reset()
+    {
+        for (int c = 0; c < m_chars.size(); ++c)
+            m_chars[c] = displayWidth(m_headers.value(c));
+    }
+    void add(int column, qsizetype chars) { m_chars[column] = std::max(m_chars.at(column), chars); }
+    double width(int column) const
+    {
+        return std::min(kMaxColumnWidth, double(m_chars.at(column)) + 1.0); // one character of margin
+    }
+
+private:
+    QStringList m_headers;
+    QList<qsizetype> m_chars;
+};
 
 // Excel's XML has no room for most control characters; it spells them _xHHHH_, and a literal
 // "_x" that would read as such an escape gets its "_" escaped in turn.
@@ -130,7 +154,7 @@ bool verifyWorkbook(const QString &path, int sheets, QString *reason)
 }
 
 // Builds the workbook at path (which libxlsxwriter creates itself).
-bool buildWorkbook(const QString &path, const ResultTable &table, const QStringList &headers,
+bool buildWorkbook(const QString &path, const ResultRows &rows, const QStringList &headers,
                    qsizetype rowsPerSheet, QString *reason)
 {
     lxw_workbook_options options{};
@@ -141,47 +165,68 @@ bool buildWorkbook(const QString &path, const ResultTable &table, const QStringL
         *reason = tr("the workbook could not be created");
         return false;
     }
-    const int columns = table.columnCount();
+    const int columns = rows.columnCount();
     const int countColumn = columns - 1;
+    const bool fileNameColumn = rows.hasFileNameColumn();
     rowsPerSheet = std::max<qsizetype>(1, rowsPerSheet);
     lxw_error failure = LXW_NO_ERROR;
     const auto check = [&failure](lxw_error e) {
         if (e != LXW_NO_ERROR && failure == LXW_NO_ERROR)
             failure = e;
     };
-    qsizetype first = 0;
-    do {
-        lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+    lxw_worksheet *sheet = nullptr;
+    int sheets = 0;
+    qsizetype rowsInSheet = 0;
+    SheetWidths widths(headers, columns);
+    // Column widths go into the sheet when the workbook is closed, so a sheet is fitted once its
+    // last row is written: the rows are read only once.
+    const auto endSheet = [&] {
+        for (int c = 0; c < columns; ++c)
+            check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), widths.width(c), nullptr));
+    };
+    const auto startSheet = [&] {
+        if (sheet)
+            endSheet();
+        sheet = workbook_add_worksheet(book, nullptr);
         if (!sheet) {
             check(LXW_ERROR_MEMORY_MALLOC_FAILED);
-            break;
+            return false;
         }
-        const qsizetype count = std::min(rowsPerSheet, table.rowCount() - first);
-        const QList<double> widths = spreadsheetColumnWidths(table, headers, first, count);
-        for (int c = 0; c < columns; ++c)
-            check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), widths.at(c), nullptr));
+        ++sheets;
+        rowsInSheet = 0;
+        widths.reset();
         for (int c = 0; c < columns; ++c)
             check(worksheet_write_string(sheet, 0, lxw_col_t(c), sheetUtf8(headers.value(c)).constData(), nullptr));
-        for (qsizetype i = 0; i < count && failure == LXW_NO_ERROR; ++i) {
-            const qsizetype r = first + i;
-            const lxw_row_t sheetRow = lxw_row_t(i + 1);
-            for (int c = 0; c < columns; ++c) {
-                if (c == countColumn)
-                    check(worksheet_write_number(sheet, sheetRow, lxw_col_t(c), double(table.count(r)), nullptr));
-                else
-                    check(worksheet_write_string(sheet, sheetRow, lxw_col_t(c),
-                                                 sheetUtf8(sheetText(table, r, c)).constData(), nullptr));
-            }
-        }
-        first += count;
-    } while (first < table.rowCount() && failure == LXW_NO_ERROR);
+        return true;
+    };
+    QString readError;
+    const bool read = startSheet() && rows.forEachRow(
+            [&](const ResultRow &row) {
+                if (rowsInSheet == rowsPerSheet && !startSheet())
+                    return false;
+                const lxw_row_t sheetRow = lxw_row_t(++rowsInSheet);
+                for (int c = 0; c < countColumn; ++c) {
+                    const QString text = sheetText(c == 0 && fileNameColumn ? row.fileName : row.word, c);
+                    widths.add(c, displayWidth(text));
+                    check(worksheet_write_string(sheet, sheetRow, lxw_col_t(c), sheetUtf8(text).constData(), nullptr));
+                }
+                widths.add(countColumn, decimalLength(row.count));
+                check(worksheet_write_number(sheet, sheetRow, lxw_col_t(countColumn), double(row.count), nullptr));
+                return failure == LXW_NO_ERROR;
+            },
+            &readError);
+    if (sheet)
+        endSheet();
     const lxw_error closed = workbook_close(book); // frees the workbook in every case
     check(closed);
     if (failure != LXW_NO_ERROR) {
         *reason = libraryError(failure);
         return false;
     }
-    const int sheets = int(std::max<qsizetype>(1, (table.rowCount() + rowsPerSheet - 1) / rowsPerSheet));
+    if (!read) {
+        *reason = readError;
+        return false;
+    }
     return verifyWorkbook(path, sheets, reason);
 }
 
@@ -222,33 +267,13 @@ bool reserveTemporary(QTemporaryFile &temp, const QString &folder, QString *reas
 
 } // namespace
 
-QList<double> spreadsheetColumnWidths(const ResultTable &table, const QStringList &headers,
-                                      qsizetype first, qsizetype count)
-{
-    const int columns = table.columnCount();
-    QList<int> chars(columns, 0);
-    for (int c = 0; c < columns; ++c)
-        chars[c] = displayWidth(headers.value(c));
-    for (qsizetype r = first; r < first + count; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            const int w = c == columns - 1 ? int(table.cellLength(r, c))
-                                           : displayWidth(sheetText(table, r, c));
-            chars[c] = std::max(chars.at(c), w);
-        }
-    }
-    QList<double> widths;
-    for (int c = 0; c < columns; ++c)
-        widths << std::min(kMaxColumnWidth, chars.at(c) + 1.0); // one character of margin
-    return widths;
-}
-
-bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers,
+bool saveResultsSpreadsheet(const ResultRows &rows, const QStringList &headers,
                             const QString &path, QString *error, qsizetype rowsPerSheet)
 {
     QString reason;
     QTemporaryFile temp;
     bool ok = reserveTemporary(temp, QFileInfo(path).absolutePath(), &reason)
-            && buildWorkbook(temp.fileName(), table, headers, rowsPerSheet, &reason);
+            && buildWorkbook(temp.fileName(), rows, headers, rowsPerSheet, &reason);
     if (ok) {
         QSaveFile out(path);
         ok = out.open(QIODevice::WriteOnly);
@@ -268,13 +293,19 @@ bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers
     return ok;
 }
 
+bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers,
+                            const QString &path, QString *error, qsizetype rowsPerSheet)
+{
+    return saveResultsSpreadsheet(TableRows(table), headers, path, error, rowsPerSheet);
+}
+
 bool writeResultsSpreadsheet(const ResultTable &table, const QStringList &headers,
                              QIODevice &device, QString *error, qsizetype rowsPerSheet)
 {
     QString reason;
     QTemporaryFile temp;
     const bool ok = reserveTemporary(temp, QDir::tempPath(), &reason)
-            && buildWorkbook(temp.fileName(), table, headers, rowsPerSheet, &reason)
+            && buildWorkbook(temp.fileName(), TableRows(table), headers, rowsPerSheet, &reason)
             && copyInto(temp.fileName(), device, &reason);
     if (!ok && error)
         *error = reason;

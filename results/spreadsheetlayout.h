@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/resulttable.h"
+#include "results/resultlayouts.h"
 
 #include <QList>
 #include <QString>
@@ -17,12 +18,15 @@ inline constexpr qsizetype kCellTextLimit = 32767;
 
 /// Writes the results as an .xlsx workbook: the headers in row 1, one sheet row per result row;
 /// the count column as numbers and every other cell as text, with "=" removed from the second
-/// and later columns; columns as wide as their contents. Rows beyond rowsPerSheet continue on
-/// further sheets ("Sheet2", ...), each with the header row again. An empty table gives a sheet
-/// with the header row only.
+/// and later columns; each sheet's columns as wide as its contents. Rows beyond rowsPerSheet
+/// continue on further sheets ("Sheet2", ...), each with the header row again. No rows give a
+/// sheet with the header row only. The rows are read once and streamed to disk.
 ///
 /// Atomic: the workbook is built beside path and replaces it only when complete. On failure
 /// error names the file and the reason.
+bool saveResultsSpreadsheet(const ResultRows &rows, const QStringList &headers,
+                            const QString &path, QString *error = nullptr,
+                            qsizetype rowsPerSheet = kSheetDataRows);
 bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers,
                             const QString &path, QString *error = nullptr,
                             qsizetype rowsPerSheet = kSheetDataRows);
@@ -30,10 +34,5 @@ bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers
 bool writeResultsSpreadsheet(const ResultTable &table, const QStringList &headers,
                              QIODevice &device, QString *error = nullptr,
                              qsizetype rowsPerSheet = kSheetDataRows);
-
-/// Column widths in the spreadsheet's character units for rows [first, first + count), headers
-/// included: what fitting the columns to their contents gives.
-QList<double> spreadsheetColumnWidths(const ResultTable &table, const QStringList &headers,
-                                      qsizetype first, qsizetype count);
 
 } // namespace corvalen
