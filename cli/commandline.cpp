@@ -2,6 +2,7 @@
 
 #include "app/errorreport.h"
 #include "cli/prefetchingsource.h"
+#include "cli/rowspill.h"
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
 #include "filelist/folderscan.h"
@@ -10,8 +11,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstring>
@@ -252,30 +255,42 @@ int runCount(const QStringList &arguments)
                 200);
         reporter.beforeWriting = [t = terminal.get()] { t->clear(); };
     }
-    const ResultTable table = runAnalysis(paths, options, source, progress.get(), &reporter);
+    // The rows wait in a temporary file until the widths of their columns are known: beside the
+    // output, where its own space will be needed anyway, or in the temporary folder.
+    RowSpill spill(options.fileNameColumn());
+    const QFileInfo outputFolder(QFileInfo(outputPath).absolutePath());
+    spill.open(!outputPath.isEmpty() && outputFolder.isDir() ? outputFolder.filePath() : QDir::tempPath());
+    runAnalysisRows(
+            paths, options, source,
+            [&spill](std::vector<WordCount> &&rows, const QString &name) { spill.append(rows, name); },
+            progress.get(), &reporter);
     if (terminal)
         terminal->clear();
 
     const QStringList headers = resultHeaders(options);
+    const auto writeText = [&](QIODevice &device, QString *reason) {
+        return layout == u"text"
+                ? writeResultsText(spill, headers, spill.widths().withHeaders(headers), device, reason)
+                : writeClipboardText(spill, spill.widths().widths(), device, reason);
+    };
     QString error;
-    bool written = false;
-    if (!outputPath.isEmpty()) {
-        written = layout == u"xlsx" ? saveResultsSpreadsheet(table, headers, outputPath, &error)
-                : layout == u"text" ? saveResultsText(table, headers, outputPath, &error)
-                                    : saveClipboardText(table, outputPath, &error);
+    bool written = spill.finishWriting(&error);
+    if (!written) {
+        error = outputPath.isEmpty() ? tr("Could not write the results to standard output: %1.").arg(error)
+                                     : writeErrorText(outputPath, error);
+    } else if (!outputPath.isEmpty()) {
+        written = layout == u"xlsx" ? saveResultsSpreadsheet(spill, headers, outputPath, &error)
+                                    : saveAtomically(outputPath, &error, writeText);
     } else {
         QFile out;
-        written = out.open(stdout, QIODevice::WriteOnly)
-                && (layout == u"text" ? writeResultsText(table, headers, out, &error)
-                                      : writeClipboardText(table, out, &error))
-                && out.flush();
+        written = out.open(stdout, QIODevice::WriteOnly) && writeText(out, &error) && out.flush();
         if (!written)
             error = tr("Could not write the results to standard output: %1.")
                             .arg(error.isEmpty() ? out.errorString() : error);
     }
     if (!written)
         writeErr(error + u'\n');
-    writeErr(u" Word Count: "_qs + QString::number(table.total()) + u'\n');
+    writeErr(u" Word Count: "_qs + QString::number(spill.total()) + u'\n');
     return written && !reporter.anyReported() ? Success : Failed;
 }
 

@@ -1,0 +1,240 @@
+#include "cli/rowspill.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryFile>
+
+#include <cstring>
+
+namespace corvalen {
+
+namespace {
+
+constexpr qsizetype kBlockBytes = 1 << 20; // written and read in blocks of this size
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("corvalen::RowSpill", text);
+}
+
+// Reads the spill back through a buffer that always holds a whole record (a word may be longer
+// than the buffer: it grows).
+class SpillReader
+{
+public:
+    explicit SpillReader(QFile &file)
+        : m_file(file), m_size(file.size()), m_buffer(kBlockBytes, Qt::Uninitialized)
+    {
+    }
+
+    // Makes n bytes readable at the current position; false at the end of the file or when
+    // reading fails (failed() tells which).
+    bool ensure(qsizetype n)
+    {
+        if (m_end - m_pos >= n)
+            return true;
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_pos, size_t(m_end - m_pos));
+        m_end -= m_pos;
+        m_pos = 0;
+        if (m_buffer.size() < n)
+            m_buffer.resize(std::max(n, m_buffer.size() * 2));
+        while (m_end < n) {
+            const qint64 got = m_file.read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+            if (got <= 0) {
+                m_failed = got < 0;
+                return false;
+            }
+            m_end += got;
+        }
+        return true;
+    }
+    bool atEnd() { return !ensure(1); }
+    bool failed() const { return m_failed; }
+
+    bool number(quint64 &n)
+    {
+        n = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (!ensure(1))
+                return false;
+            const uchar b = uchar(m_buffer.at(m_pos++));
+            n |= quint64(b & 0x7f) << shift;
+            if (!(b & 0x80))
+                return true;
+        }
+        return false;
+    }
+
+    bool text(QString &out)
+    {
+        quint64 tag = 0;
+        if (!number(tag))
+            return false;
+        const qsizetype units = qsizetype(tag >> 1);
+        const bool wide = tag & 1;
+        if (units > m_size || !ensure(wide ? units * 2 : units))
+            return false;
+        out.resize(units);
+        char16_t *d = reinterpret_cast<char16_t *>(out.data());
+        const char *p = m_buffer.constData() + m_pos;
+        if (wide) {
+            std::memcpy(d, p, size_t(units) * 2);
+            m_pos += units * 2;
+        } else {
+            for (qsizetype i = 0; i < units; ++i)
+                d[i] = uchar(p[i]);
+            m_pos += units;
+        }
+        return true;
+    }
+
+private:
+    QFile &m_file;
+    qint64 m_size; // a damaged length must not make the buffer grow without end
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    qsizetype m_end = 0;
+    bool m_failed = false;
+};
+
+} // namespace
+
+RowSpill::RowSpill(bool fileNameColumn) : m_fileNameColumn(fileNameColumn), m_widths(fileNameColumn)
+{
+}
+
+RowSpill::~RowSpill() = default;
+
+void RowSpill::open(const QString &folder)
+{
+    m_folder = folder;
+    m_file = std::make_unique<QTemporaryFile>(QDir(folder).filePath(u".corvalen-rows-XXXXXX"_qs));
+    if (!m_file->open()) {
+        fail(m_file->errorString());
+        return;
+    }
+    m_buffer.reserve(kBlockBytes + 4096);
+}
+
+void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileName)
+{
+    if (rows.empty())
+        return; // a file without words has no rows, so its name widens nothing
+    const bool keep = m_failure.isEmpty() && m_file;
+    if (keep) {
+        putNumber(quint64(rows.size()));
+        if (m_fileNameColumn)
+            putText(fileName);
+    }
+    for (const WordCount &wc : rows) {
+        m_widths.add({fileName, wc.word, wc.count});
+        m_total += wc.count;
+        if (keep) {
+            putText(wc.word);
+            putNumber(quint64(wc.count));
+            if (m_buffer.size() >= kBlockBytes)
+                flushBuffer();
+        }
+    }
+    m_rows += qint64(rows.size());
+}
+
+bool RowSpill::finishWriting(QString *reason)
+{
+    if (m_failure.isEmpty() && m_file) {
+        flushBuffer();
+        if (m_failure.isEmpty() && !m_file->flush())
+            fail(m_file->errorString());
+    }
+    if (!m_failure.isEmpty() && reason)
+        *reason = m_failure;
+    return m_failure.isEmpty();
+}
+
+bool RowSpill::forEachRow(const Visit &visit, QString *error) const
+{
+    if (!m_failure.isEmpty() || !m_file) {
+        if (error)
+            *error = m_failure;
+        return false;
+    }
+    const auto readFailure = [&](const QString &why) {
+        if (error)
+            *error = tr("the rows kept in \"%1\" could not be read back: %2")
+                             .arg(QDir::toNativeSeparators(m_file->fileName()), why);
+        return false;
+    };
+    if (!m_file->seek(0))
+        return readFailure(m_file->errorString());
+    SpillReader in(*m_file);
+    QString fileName, word;
+    qint64 read = 0;
+    while (!in.atEnd()) {
+        quint64 rows = 0;
+        if (!in.number(rows) || (m_fileNameColumn && !in.text(fileName)))
+            break;
+        for (quint64 i = 0; i < rows; ++i) {
+            quint64 count = 0;
+            if (!in.text(word) || !in.number(count))
+                return readFailure(in.failed() ? m_file->errorString() : tr("it ended early"));
+            ++read;
+            if (!visit({fileName, word, qint64(count)}))
+                return true;
+        }
+    }
+    if (in.failed())
+        return readFailure(m_file->errorString());
+    if (read != m_rows)
+        return readFailure(tr("it ended early"));
+    return true;
+}
+
+void RowSpill::putNumber(quint64 n)
+{
+    char bytes[10];
+    int size = 0;
+    do {
+        bytes[size++] = char((n & 0x7f) | (n > 0x7f ? 0x80 : 0));
+        n >>= 7;
+    } while (n != 0);
+    m_buffer.append(bytes, size);
+}
+
+void RowSpill::putText(QStringView text)
+{
+    const char16_t *s = text.utf16();
+    const qsizetype units = text.size();
+    bool narrow = true;
+    for (qsizetype i = 0; i < units && narrow; ++i)
+        narrow = s[i] < 0x100;
+    putNumber(quint64(units) << 1 | (narrow ? 0 : 1));
+    const qsizetype at = m_buffer.size();
+    if (narrow) {
+        m_buffer.resize(at + units);
+        char *d = m_buffer.data() + at;
+        for (qsizetype i = 0; i < units; ++i)
+            d[i] = char(s[i]);
+    } else {
+        m_buffer.append(reinterpret_cast<const char *>(s), units * 2);
+    }
+}
+
+void RowSpill::flushBuffer()
+{
+    if (m_buffer.isEmpty())
+        return;
+    if (m_file->write(m_buffer) != m_buffer.size())
+        fail(m_file->errorString());
+    m_buffer.resize(0); // keeps its capacity
+}
+
+void RowSpill::fail(const QString &reason)
+{
+    if (!m_failure.isEmpty())
+        return;
+    m_failure = tr("the rows could not be kept in a temporary file in \"%1\": %2")
+                        .arg(QDir::toNativeSeparators(m_folder), reason);
+    m_buffer = QByteArray(); // nothing more is written
+}
+
+} // namespace corvalen

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "engine/wordtally.h"
+#include "results/resultlayouts.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QTemporaryFile;
+
+namespace corvalen {
+
+/// Keeps a run's rows in a temporary file instead of in memory, with what the layouts must know
+/// before their first row (each column's widest cell), and hands them back in order.
+///
+/// A per-file run over many files has tens of millions of rows; held as a table they take
+/// gigabytes, while here memory stays at one block of rows and a write buffer. Words are kept as
+/// one byte per character when every character is below U+0100, else as their UTF-16 code
+/// units, so every text comes back exactly as it went in.
+class RowSpill : public ResultRows
+{
+public:
+    explicit RowSpill(bool fileNameColumn);
+    ~RowSpill() override;
+
+    /// Creates the temporary file in folder. On failure the rows are still counted and
+    /// finishWriting() gives the reason.
+    void open(const QString &folder);
+    /// Appends one block of rows, all of the file fileName (used with a file name column only).
+    void append(const std::vector<WordCount> &rows, const QString &fileName);
+    /// Ends the writing. Returns false with reason set when any row could not be kept.
+    bool finishWriting(QString *reason);
+
+    bool hasFileNameColumn() const override { return m_fileNameColumn; }
+    bool forEachRow(const Visit &visit, QString *error) const override;
+
+    const CellWidths &widths() const { return m_widths; }
+    qint64 rowCount() const { return m_rows; }
+    /// Sum of the counts of all rows appended, kept or not.
+    qint64 total() const { return m_total; }
+
+private:
+    void putNumber(quint64 n);
+    void putText(QStringView text);
+    void flushBuffer();
+    void fail(const QString &reason);
+
+    bool m_fileNameColumn;
+    std::unique_ptr<QTemporaryFile> m_file;
+    QByteArray m_buffer;
+    QString m_failure;
+    QString m_folder;
+    CellWidths m_widths;
+    qint64 m_rows = 0;
+    qint64 m_total = 0;
+};
+
+} // namespace corvalen
