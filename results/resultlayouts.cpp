@@ -53,8 +53,11 @@ private:
 void appendPadded(QString &out, QStringView text, qsizetype width)
 {
     out += text;
-    if (width > text.size())
-        out.append(QString(width - text.size(), u' '));
+    if (width > text.size()) {
+        const qsizetype at = out.size();
+        out.resize(at + width - text.size());
+        std::fill(out.begin() + at, out.end(), u' ');
+    }
 }
 
 // Collects text and hands it to the device as UTF-8 in blocks, remembering the first failure.
