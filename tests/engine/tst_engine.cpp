@@ -153,6 +153,7 @@ private slots:
     void resultTableCells();
     void runModes();
     void runReportsFailuresAndGoesOn();
+    void rowsReachTheSinkFileByFile();
     void matchesOracle_data();
     void matchesOracle();
     void jobRunsOffThreadAndReportsOnCaller();
@@ -399,6 +400,50 @@ void TestEngine::runReportsFailuresAndGoesOn()
     runAnalysis({u"x"_qs}, {CountMode::Combined, true, true}, src, nullptr, &reporter);
     QCOMPARE(messages.size(), 1);
     QVERIFY(messages.at(0).contains(u"at line 122"_qs));
+}
+
+// More files than the run keeps in flight: blocks still come one per file, in list order, and a
+// sink that fails on one file is reported while the later files still arrive.
+void TestEngine::rowsReachTheSinkFileByFile()
+{
+    ListSource src;
+    QStringList paths;
+    for (int i = 0; i < 9; ++i) {
+        paths << u"/d/f"_qs + QString::number(i);
+        src.texts[paths.constLast()] = i == 4 ? QString() : QString(u"w "_qs).repeated(i + 1) + u"v"_qs;
+    }
+    QStringList names;
+    QList<qint64> counts;
+    QStringList messages;
+    FunctionErrorReporter reporter([&](const QString &m) { messages << m; });
+    runAnalysisRows(
+            paths, {CountMode::PerFile, true, true}, src,
+            [&](std::vector<WordCount> &&rows, const QString &name) {
+                names << name;
+                counts << (rows.empty() ? 0 : rows.back().count);
+                if (name == u"f6")
+                    throw std::bad_alloc();
+            },
+            nullptr, &reporter);
+    QCOMPARE(names, (QStringList{u"f0"_qs, u"f1"_qs, u"f2"_qs, u"f3"_qs, u"f4"_qs, u"f5"_qs,
+                                 u"f6"_qs, u"f7"_qs, u"f8"_qs}));
+    QCOMPARE(counts, (QList<qint64>{1, 2, 3, 4, 0, 6, 7, 8, 9})); // "w" last: the most frequent
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages.at(0).contains(u"at line 396"_qs));
+
+    // Without the file name column the name is not handed on; combined is one block.
+    names.clear();
+    runAnalysisRows(paths, {CountMode::PerFile, false, true}, src,
+                    [&](std::vector<WordCount> &&, const QString &name) { names << name; });
+    QCOMPARE(names, QStringList(9, QString()));
+    int blocks = 0;
+    runAnalysisRows(paths, {CountMode::Combined, true, true}, src,
+                    [&](std::vector<WordCount> &&rows, const QString &name) {
+                        ++blocks;
+                        QVERIFY(name.isEmpty());
+                        QVERIFY(!rows.empty());
+                    });
+    QCOMPARE(blocks, 1);
 }
 
 void TestEngine::matchesOracle_data()
