@@ -1,7 +1,11 @@
 #include "app/errorreport.h"
+#include "cli/rowspill.h"
+#include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
+#include "results/spreadsheetlayout.h"
 
 #include <QDir>
+#include <QBuffer>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
@@ -31,6 +35,83 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// One file out of a zip archive; empty when it is not there.
+QByteArray unzip(const QString &archive, const char *entry)
+{
+    int err = 0;
+    zip_t *z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &err);
+    if (!z)
+        return {};
+    QByteArray data;
+    zip_stat_t st;
+    if (zip_stat(z, entry, 0, &st) == 0) {
+        if (zip_file_t *f = zip_fopen(z, entry, 0)) {
+            data.resize(qsizetype(st.size));
+            if (zip_fread(f, data.data(), st.size) != zip_int64_t(st.size))
+                data.clear();
+            zip_fclose(f);
+        }
+    }
+    zip_close(z);
+    return data;
+}
+
+// The worksheets of a workbook, each sheet's XML in order (the rest holds dates).
+QList<QByteArray> sheetsOf(const QString &archive)
+{
+    QList<QByteArray> sheets;
+    for (int n = 1;; ++n) {
+        const QByteArray entry = "xl/worksheets/sheet" + QByteArray::number(n) + ".xml";
+        const QByteArray xml = unzip(archive, entry.constData());
+        if (xml.isEmpty())
+            return sheets;
+        sheets << xml;
+    }
+}
+
+// Lone surrogates cannot be written as literals.
+QString units(std::initializer_list<char16_t> u)
+{
+    return QString(reinterpret_cast<const QChar *>(u.begin()), qsizetype(u.size()));
+}
+
+// A block of rows as a test table holds it: the file name, then word and count by turns.
+QStringList block(const QString &fileName, const std::vector<WordCount> &rows)
+{
+    QStringList b{fileName};
+    for (const WordCount &wc : rows)
+        b << wc.word << QString::number(wc.count);
+    return b;
+}
+
+std::vector<WordCount> rowsOf(const QStringList &block)
+{
+    std::vector<WordCount> rows;
+    for (qsizetype i = 1; i + 1 < block.size(); i += 2)
+        rows.push_back({block.at(i), block.at(i + 1).toLongLong()});
+    return rows;
+}
+
+QByteArray textLayout(const ResultRows &rows, const QStringList &headers, const QList<qsizetype> &widths)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    if (!writeResultsText(rows, headers, widths, buffer, &error))
+        qWarning() << error;
+    return buffer.data();
+}
+
+QByteArray clipboardLayout(const ResultRows &rows, const QList<qsizetype> &widths)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    if (!writeClipboardText(rows, widths, buffer, &error))
+        qWarning() << error;
+    return buffer.data();
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -58,6 +139,11 @@ private slots:
     void usageErrors();
     void helpAndVersion_data();
     void helpAndVersion();
+    void spillGivesTheTableLayouts_data();
+    void spillGivesTheTableLayouts();
+    void spillThatCannotBeWritten();
+    void perFileOutputMatchesTheTableLayouts_data();
+    void perFileOutputMatchesTheTableLayouts();
     void outputIsReplacedOnlyWhenComplete();
     void outputFolderMissing();
     void pathsFromStandardInput();
@@ -65,7 +151,8 @@ private slots:
 
 private:
     Run run(const QStringList &args, const QByteArray &input = {},
-            const std::function<void()> &childSetup = {}) const;
+            const std::function<void()> &childSetup = {},
+            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) const;
     Run oracle(const QStringList &args) const;
 
     QString m_bin;
@@ -75,9 +162,10 @@ private:
 };
 
 Run TestCli::run(const QStringList &args, const QByteArray &input,
-                 const std::function<void()> &childSetup) const
+                 const std::function<void()> &childSetup, const QProcessEnvironment &environment) const
 {
     QProcess p;
+    p.setProcessEnvironment(environment);
     if (childSetup)
         p.setChildProcessModifier(childSetup);
     p.start(m_bin, QStringList{u"count"_qs} + args);
@@ -334,6 +422,166 @@ void TestCli::helpAndVersion()
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(p.readAllStandardOutput().contains(expected));
+}
+
+void TestCli::spillGivesTheTableLayouts_data()
+{
+    QTest::addColumn<bool>("fileNameColumn");
+    QTest::addColumn<QList<QStringList>>("blocks");
+    const QString longName = u"a-file-name-wider-than-every-word.txt"_qs;
+    QTest::newRow("file name wider than every word")
+            << true << QList<QStringList>{block(longName, {{u"x"_qs, 1}, {u"yy"_qs, 22}}),
+                                          block(u"b"_qs, {{u"zzz"_qs, 3}})};
+    // One byte per character up to U+00FF, UTF-16 from U+0100: both, and their mixture, and
+    // halves of surrogate pairs, must come back unchanged.
+    QTest::newRow("non-ASCII words and names")
+            << true << QList<QStringList>{block(u"\u00fcber.txt"_qs, {{u"caf\u00e9"_qs, 1}, {u"\u00ff"_qs, 1},
+                                                                     {u"\u0100"_qs, 2}, {u"\u4e2d\u6587"_qs, 2},
+                                                                     {u"a\u00e9\u4e2d"_qs, 3}}),
+                                          block(u"\u4e2d.txt"_qs, {{u"\U0001F600"_qs, 1},
+                                                                  {units({u'x', 0xD801}), 1},
+                                                                  {units({0xDC00, u'y'}), 4}})};
+    // An empty or unreadable file hands over no rows: its long name must not widen the column.
+    QTest::newRow("empty and failed files between")
+            << true << QList<QStringList>{block(u"a.txt"_qs, {{u"one"_qs, 1}}), block(longName, {}),
+                                          block(u"b.txt"_qs, {{u"two"_qs, 2}}), block(longName + longName, {}),
+                                          block(u"c.txt"_qs, {{u"three"_qs, 3}})};
+    // Records longer than the buffer the rows are read back through.
+    QTest::newRow("words longer than the read buffer")
+            << true << QList<QStringList>{block(u"big"_qs, {{QString(1500000, u'a'), 1},
+                                                           {QString(700000, u'\u0416'), 2}, {u"b"_qs, 3}})};
+    QTest::newRow("without file names")
+            << false << QList<QStringList>{block(QString(), {{u"apple"_qs, 12}, {u"fig"_qs, 3}}),
+                                           block(QString(), {{u"x"_qs, 1234567890123LL}})};
+    QTest::newRow("no rows") << true << QList<QStringList>{block(longName, {})};
+}
+
+// The command line writes its rows from the spill; the windows from a table. Every layout must
+// give the same bytes from both, the workbook split over sheets included.
+void TestCli::spillGivesTheTableLayouts()
+{
+    QFETCH(bool, fileNameColumn);
+    QFETCH(QList<QStringList>, blocks);
+    QTemporaryDir tmp;
+    ResultTable table(fileNameColumn);
+    RowSpill spill(fileNameColumn);
+    spill.open(tmp.path());
+    for (const QStringList &b : std::as_const(blocks)) {
+        table.appendRows(rowsOf(b), b.at(0));
+        spill.append(rowsOf(b), b.at(0));
+    }
+    QString error;
+    QVERIFY2(spill.finishWriting(&error), qPrintable(error));
+    QCOMPARE(spill.rowCount(), table.rowCount());
+    QCOMPARE(spill.total(), table.total());
+    const QStringList headers = resultHeaders({CountMode::PerFile, fileNameColumn, true});
+
+    QCOMPARE(spill.widths().withHeaders(headers), columnWidths(table, headers));
+    QCOMPARE(spill.widths().widths(), columnWidths(table));
+    const QByteArray text = textLayout(TableRows(table), headers, columnWidths(table, headers));
+    QVERIFY(text == textLayout(spill, headers, spill.widths().withHeaders(headers)));
+    const QByteArray tsv = clipboardLayout(TableRows(table), columnWidths(table));
+    QVERIFY(tsv == clipboardLayout(spill, spill.widths().widths()));
+    QVERIFY(tsv == clipboardText(table).toUtf8());
+    // Read twice: the output may be written again after a failed attempt.
+    QVERIFY(tsv == clipboardLayout(spill, spill.widths().widths()));
+
+    const QString fromTable = tmp.filePath(u"table.xlsx"_qs), fromSpill = tmp.filePath(u"spill.xlsx"_qs);
+    QVERIFY2(saveResultsSpreadsheet(table, headers, fromTable, &error, 2), qPrintable(error));
+    QVERIFY2(saveResultsSpreadsheet(spill, headers, fromSpill, &error, 2), qPrintable(error));
+    const QList<QByteArray> sheets = sheetsOf(fromTable);
+    QCOMPARE(sheets.size(), std::max<qsizetype>(1, (table.rowCount() + 1) / 2));
+    QVERIFY(sheets == sheetsOf(fromSpill));
+}
+
+void TestCli::spillThatCannotBeWritten()
+{
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath(u"no-such-folder"_qs);
+    RowSpill spill(true);
+    spill.open(folder);
+    spill.append({{u"a"_qs, 2}, {u"b"_qs, 3}}, u"f"_qs);
+    QString reason;
+    QVERIFY(!spill.finishWriting(&reason));
+    QVERIFY2(reason.contains(QDir::toNativeSeparators(folder)), qPrintable(reason));
+    QCOMPARE(spill.total(), 5); // the total is still known
+    QString error;
+    int visited = 0;
+    QVERIFY(!spill.forEachRow([&](const ResultRow &) { return ++visited, true; }, &error));
+    QCOMPARE(visited, 0);
+    QVERIFY(!error.isEmpty());
+
+    // A full disk (here the child's file-size limit) while the rows are kept: nothing at all
+    // reaches standard output, the failure is named and the run ends with status 1.
+    QByteArray text;
+    for (int i = 0; i < 50000; ++i)
+        text += "word" + QByteArray::number(i) + ' ';
+    writeFile(tmp.filePath(u"in.txt"_qs), text);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"TMPDIR"_qs, tmp.path());
+    const auto limit = [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r{};
+        getrlimit(RLIMIT_FSIZE, &r);
+        r.rlim_cur = 100000;
+        setrlimit(RLIMIT_FSIZE, &r);
+    };
+    for (const char *format : {"tsv", "text"}) {
+        const Run r = run({u"--format"_qs, QString::fromLatin1(format), tmp.filePath(u"in.txt"_qs)}, {}, limit,
+                          environment);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.startsWith("Could not write the results to standard output"), r.err.constData());
+        QVERIFY2(r.err.contains(tmp.path().toUtf8()), r.err.constData());
+        QVERIFY(r.err.endsWith(" Word Count: 50000\n"));
+    }
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"in.txt"_qs});
+}
+
+void TestCli::perFileOutputMatchesTheTableLayouts_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("tsv") << u"tsv"_qs;
+    QTest::newRow("text") << u"text"_qs;
+    QTest::newRow("xlsx") << u"xlsx"_qs;
+}
+
+// The executable's per-file output, through the spill, against the windows' layouts of the same
+// files counted into a table: a name wider than its words, non-ASCII words, an empty file and a
+// failed file in the middle.
+void TestCli::perFileOutputMatchesTheTableLayouts()
+{
+    QFETCH(QString, format);
+    QTemporaryDir tmp;
+    const QString wide = tmp.filePath(u"a file name wider than every word in it.txt"_qs);
+    writeFile(tmp.filePath(u"b.txt"_qs), "Stra\xc3\x9f" "e caf\xc3\xa9 \xe4\xb8\xad\xe6\x96\x87 CAF\xc3\x89 x=y\n");
+    writeFile(tmp.filePath(u"empty file with a long long long name.txt"_qs), "");
+    writeFile(wide, "a b a\r\nc\n");
+    const QStringList files{tmp.filePath(u"b.txt"_qs), tmp.filePath(u"missing file with the longest name of all.txt"_qs),
+                            tmp.filePath(u"empty file with a long long long name.txt"_qs), wide};
+    const CountOptions options;
+    Utf8FileSource source;
+    const ResultTable table = runAnalysis(files, options, source);
+    QCOMPARE(table.rowCount(), 7); // "CAF\u00c9" is "caf\u00e9" with case ignored
+    const QStringList headers = resultHeaders(options);
+
+    const QString out = tmp.filePath(u"out."_qs + format);
+    const Run r = run(QStringList{u"--format"_qs, format, u"-o"_qs, out} + files);
+    QCOMPARE(r.exitCode, 1); // the missing file
+    QVERIFY(r.err.endsWith(QByteArray(" Word Count: " + QByteArray::number(table.total()) + '\n')));
+    if (format == u"xlsx") {
+        const QString expected = tmp.filePath(u"expected.xlsx"_qs);
+        QVERIFY(saveResultsSpreadsheet(table, headers, expected));
+        QVERIFY(sheetsOf(out) == sheetsOf(expected));
+        QCOMPARE(sheetsOf(out).size(), 1);
+    } else {
+        QBuffer expected;
+        expected.open(QIODevice::WriteOnly);
+        QVERIFY(format == u"text" ? writeResultsText(table, headers, expected) : writeClipboardText(table, expected));
+        QCOMPARE(readFile(out), expected.data());
+        // Standard output gets the same bytes.
+        QCOMPARE(run(QStringList{u"--format"_qs, format} + files).out, expected.data());
+    }
 }
 
 // A write that fails half-way (the child's file-size limit) leaves the old file as it was.
