@@ -170,7 +170,8 @@ int runCount(const QStringList &arguments)
             tr("Counts the words of the files and folders given (\"-\" reads paths from standard "
                "input, one per line) and writes one row per distinct word, least frequent first. "
                "Folders are scanned like a folder dropped on the file list. The total goes to "
-               "standard error."));
+               "standard error. The rows wait in a temporary file until all are counted: beside "
+               "FILE with -o, otherwise in the temporary folder ($TMPDIR)."));
     const QCommandLineOption combined(u"combined"_qs, tr("One count for all files."));
     const QCommandLineOption perFile(u"per-file"_qs, tr("A separate count for each file (default)."));
     const QCommandLineOption ignoreCase(u"ignore-case"_qs, tr("Ignore letter case (default)."));
