@@ -1,5 +1,8 @@
 #include "engine/resulttable.h"
 
+#include <limits>
+#include <stdexcept>
+
 namespace corvalen {
 
 namespace {
@@ -44,6 +47,27 @@ QStringList resultHeaders(const CountOptions &options)
 
 ResultTable::ResultTable(bool fileNameColumn) : m_fileNameColumn(fileNameColumn) { }
 
+ResultTable::Row ResultTable::storeWord(QStringView word)
+{
+    // Small tables take small blocks; a word longer than a block gets one of its own.
+    constexpr qsizetype kFirstBlock = 1 << 10, kLargestBlock = 1 << 20;
+    if (word.size() > std::numeric_limits<qint32>::max())
+        throw std::length_error("A word is too long for the results list.");
+    if (m_words.isEmpty() || m_words.constLast().capacity() - m_words.constLast().size() < word.size()) {
+        QString block;
+        const qsizetype grown = kFirstBlock << std::min<qsizetype>(m_words.size(), 10);
+        block.reserve(std::max(word.size(), std::min(grown, kLargestBlock)));
+        m_words.append(block);
+    }
+    QString &block = m_words.last();
+    Row r;
+    r.block = qint32(m_words.size() - 1);
+    r.offset = qint32(block.size());
+    r.length = qint32(word.size());
+    block.append(word);
+    return r;
+}
+
 QString ResultTable::cell(qsizetype row, int column) const
 {
     const Row &r = m_rows[size_t(row)];
@@ -53,7 +77,7 @@ QString ResultTable::cell(qsizetype row, int column) const
         --column;
     }
     if (column == 0)
-        return r.word;
+        return wordView(row).toString();
     if (column == 1)
         return QString::number(r.count);
     return QString();
@@ -68,7 +92,7 @@ qsizetype ResultTable::cellLength(qsizetype row, int column) const
         --column;
     }
     if (column == 0)
-        return r.word.size();
+        return r.length;
     if (column == 1)
         return decimalLength(r.count);
     return 0;
@@ -90,7 +114,10 @@ void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &
     }
     reserveMore(m_rows, rows.size());
     for (const WordCount &wc : rows) {
-        m_rows.push_back({wc.word, wc.count, file});
+        Row r = storeWord(wc.word);
+        r.count = wc.count;
+        r.file = file;
+        m_rows.push_back(r);
         m_total += wc.count;
     }
 }
@@ -100,10 +127,13 @@ void ResultTable::appendTable(const ResultTable &other)
     reserveMore(m_rows, other.m_rows.size());
     const qint32 fileOffset = qint32(m_fileNames.size());
     m_fileNames += other.m_fileNames;
-    for (Row r : other.m_rows) {
-        if (r.file >= 0)
-            r.file += fileOffset;
-        m_rows.push_back(std::move(r));
+    const qsizetype n = other.rowCount(); // other may be this table
+    for (qsizetype i = 0; i < n; ++i) {
+        const Row &theirs = other.m_rows[size_t(i)];
+        Row r = storeWord(other.wordView(i));
+        r.count = theirs.count;
+        r.file = theirs.file >= 0 ? theirs.file + fileOffset : -1;
+        m_rows.push_back(r);
     }
     m_total += other.m_total;
 }
@@ -111,6 +141,7 @@ void ResultTable::appendTable(const ResultTable &other)
 void ResultTable::clear()
 {
     m_rows.clear();
+    m_words.clear();
     m_fileNames.clear();
     m_total = 0;
 }

@@ -6,6 +6,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <vector>
 
@@ -38,8 +39,8 @@ QList<ResultColumn> resultColumns(const CountOptions &options);
 QStringList resultHeaders(const CountOptions &options);
 
 /// Rows of a results list: one per distinct word (per file and word in per-file mode), in the
-/// order added. Stores words and counts, not cell texts, so that a million rows stay small;
-/// cells are rendered on demand.
+/// order added. Stores words and counts, not cell texts, so that a million rows stay small: the
+/// words side by side in large blocks rather than one string each; cells are rendered on demand.
 class ResultTable
 {
 public:
@@ -55,7 +56,13 @@ public:
     /// Length of a cell in UTF-16 code units, without building its text.
     qsizetype cellLength(qsizetype row, int column) const;
 
-    const QString &word(qsizetype row) const { return m_rows[size_t(row)].word; }
+    /// The word of a row; valid until the table changes.
+    QStringView wordView(qsizetype row) const
+    {
+        const Row &r = m_rows[size_t(row)];
+        return QStringView(m_words.at(r.block)).mid(r.offset, r.length);
+    }
+    QString word(qsizetype row) const { return wordView(row).toString(); }
     qint64 count(qsizetype row) const { return m_rows[size_t(row)].count; }
     QString fileName(qsizetype row) const;
 
@@ -72,13 +79,18 @@ public:
 private:
     struct Row
     {
-        QString word;
         qint64 count = 0;
+        qint32 block = 0; // where the word is in m_words
+        qint32 offset = 0;
+        qint32 length = 0;
         qint32 file = -1;
     };
 
+    Row storeWord(QStringView word);
+
     bool m_fileNameColumn;
     std::vector<Row> m_rows;
+    QList<QString> m_words; // blocks filled up to their capacity, never moved once written
     QStringList m_fileNames;
     qint64 m_total = 0;
 };

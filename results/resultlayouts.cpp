@@ -138,7 +138,7 @@ bool TableRows::forEachRow(const Visit &visit, QString *) const
 {
     for (qsizetype r = 0; r < m_table.rowCount(); ++r) {
         const QString fileName = m_table.fileName(r);
-        if (!visit({fileName, m_table.word(r), m_table.count(r)}))
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r)}))
             break;
     }
     return true;

@@ -151,6 +151,7 @@ private slots:
     void fileNameFromPath_data();
     void fileNameFromPath();
     void resultTableCells();
+    void resultTableKeepsEveryWord();
     void runModes();
     void runReportsFailuresAndGoesOn();
     void rowsReachTheSinkFileByFile();
@@ -360,6 +361,40 @@ void TestEngine::resultTableCells()
     for (int c = 0; c < 3; ++c)
         QCOMPARE(t.cellLength(1, c), t.cell(1, c).size());
     QCOMPARE(t.total(), 1234567890130LL); // beyond 32 bits
+}
+
+// The words lie side by side in shared blocks: many blocks, a word larger than any block, copies
+// that change apart, and a table appended to itself must all keep every word as it was.
+void TestEngine::resultTableKeepsEveryWord()
+{
+    std::vector<WordCount> rows;
+    for (int i = 0; i < 20000; ++i)
+        rows.push_back({u"w"_qs + QString::number(i) + (i % 3 ? kHigh : u"\u00e9"_qs), i});
+    rows.push_back({QString((1 << 20) + 5, u'x'), 1});
+    rows.push_back({QString(), 2});
+    rows.push_back({u"after"_qs, 3});
+    ResultTable t(true);
+    t.appendRows(rows, u"a"_qs);
+    const ResultTable before = t;
+    t.appendRows({{u"more"_qs, 4}}, u"b"_qs);
+    t.appendTable(before);
+    QCOMPARE(before.rowCount(), qsizetype(rows.size()));
+    QCOMPARE(t.rowCount(), 2 * before.rowCount() + 1);
+    for (qsizetype i = 0; i < before.rowCount(); ++i) {
+        QVERIFY(before.word(i) == rows[size_t(i)].word);
+        QVERIFY(t.wordView(i) == rows[size_t(i)].word);
+        QVERIFY(t.wordView(before.rowCount() + 1 + i) == rows[size_t(i)].word);
+        QCOMPARE(t.cellLength(i, 1), rows[size_t(i)].word.size());
+    }
+    QCOMPARE(t.cell(before.rowCount(), 1), u"more"_qs);
+    QCOMPARE(t.fileName(t.rowCount() - 1), u"a"_qs);
+
+    ResultTable self(false);
+    self.appendRows({{u"one"_qs, 1}, {u"two"_qs, 2}});
+    self.appendTable(self);
+    QCOMPARE(self.rowCount(), 4);
+    QCOMPARE(self.word(3), u"two"_qs);
+    QCOMPARE(self.total(), 6);
 }
 
 void TestEngine::runModes()
