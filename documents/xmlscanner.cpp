@@ -7,6 +7,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace corvalen {
 
 namespace {
@@ -102,6 +106,36 @@ size_t decodeEntity(const char *p, const char *end, char32_t &cp)
         return 0; // never expanded: DOCTYPE entities are not ours to resolve
     }
     return name.size() + 1;
+}
+
+
+constexpr size_t kPlainBlock = 16;
+
+// Copies the plain bytes at p (ASCII, and no '&' unless cdata) to o as UTF-16 and returns how many
+// there were. Stores whole blocks of kPlainBlock units: o must have that much room beyond the
+// bytes' count.
+inline size_t copyPlain(const unsigned char *p, const unsigned char *end, char16_t *o, bool cdata)
+{
+    const unsigned char *const start = p;
+#ifdef __SSE2__
+    // 0x80 never counts as plain, so in CDATA it stands in for the '&' that is no longer special.
+    const __m128i special = _mm_set1_epi8(cdata ? char(0x80) : '&');
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= ptrdiff_t(kPlainBlock)) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const unsigned stop = unsigned(_mm_movemask_epi8(v)) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, special)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 8), _mm_unpackhi_epi8(v, zero));
+        if (stop)
+            return size_t(p - start) + __builtin_ctz(stop);
+        p += kPlainBlock;
+        o += kPlainBlock;
+    }
+    // The last few bytes one by one: copying them aside to fill a block costs more.
+#endif
+    for (; p < end && *p < 0x80 && (cdata || *p != '&'); ++p)
+        *o++ = *p;
+    return size_t(p - start);
 }
 
 } // namespace
@@ -385,64 +419,57 @@ XmlScanner::Token XmlScanner::endTag()
 
 void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string &out)
 {
-    // UTF-16 never needs more units than UTF-8 has bytes, nor an entity more than its reference.
+    // UTF-16 never needs more units than UTF-8 has bytes, nor an entity more than its reference;
+    // one block more lets the copy of plain runs always store whole blocks.
     const size_t old = out.size();
-    out.resize(old + raw.size());
+    out.resize(old + raw.size() + kPlainBlock);
     char16_t *o = out.data() + old;
     const auto *p = reinterpret_cast<const unsigned char *>(raw.data());
     const auto *end = p + raw.size();
     while (p < end) {
-        // Eight plain ASCII bytes at a time: no high bit set and no '&' among them.
-        while (end - p >= 8) {
-            uint64_t v;
-            std::memcpy(&v, p, 8);
-            const uint64_t amp = v ^ 0x2626262626262626ull;
-            if ((v & 0x8080808080808080ull) || ((amp - 0x0101010101010101ull) & ~amp & 0x8080808080808080ull))
-                break;
-            for (int k = 0; k < 8; ++k)
-                o[k] = p[k];
-            o += 8;
-            p += 8;
-        }
+        const size_t plain = copyPlain(p, end, o, cdata);
+        p += plain;
+        o += plain;
         if (p >= end)
             break;
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            if (c == '&' && !cdata) {
-                char32_t cp;
-                if (const size_t len = decodeEntity(reinterpret_cast<const char *>(p + 1),
-                                                    reinterpret_cast<const char *>(end), cp)) {
-                    o = putCodePoint(o, cp);
-                    p += len + 1;
-                    continue;
-                }
+        if (*p < 0x80) { // '&'
+            char32_t cp;
+            if (const size_t len = decodeEntity(reinterpret_cast<const char *>(p + 1),
+                                                reinterpret_cast<const char *>(end), cp)) {
+                o = putCodePoint(o, cp);
+                p += len + 1;
+            } else {
+                *o++ = *p++;
             }
-            *o++ = c;
-            ++p;
             continue;
         }
-        char32_t cp = 0;
-        const int len = utf8SequenceLength(c, cp);
-        if (len == 0) {
-            *o++ = 0xFFFD;
-            ++p;
-            continue;
-        }
-        bool ok = end - p >= len;
-        for (int k = 1; ok && k < len; ++k) {
-            ok = (p[k] & 0xC0) == 0x80;
-            cp = (cp << 6) | (p[k] & 0x3F);
-        }
-        if (ok)
-            ok = !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-                   || (cp >= 0xD800 && cp <= 0xDFFF));
-        if (!ok) {
-            *o++ = 0xFFFD;
-            ++p;
-            continue;
-        }
-        o = putCodePoint(o, cp);
-        p += len;
+        // Non-ASCII text tends to come in runs (a Cyrillic or Chinese word): decode the whole run
+        // before looking for plain bytes again.
+        do {
+            const unsigned char c = *p;
+            if (c >= 0xC2 && c < 0xE0 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+                *o++ = char16_t(((c & 0x1F) << 6) | (p[1] & 0x3F));
+                p += 2;
+                continue;
+            }
+            char32_t cp = 0;
+            const int len = utf8SequenceLength(c, cp);
+            bool ok = len > 0 && end - p >= len;
+            for (int k = 1; ok && k < len; ++k) {
+                ok = (p[k] & 0xC0) == 0x80;
+                cp = (cp << 6) | (p[k] & 0x3F);
+            }
+            if (ok)
+                ok = !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
+                       || (cp >= 0xD800 && cp <= 0xDFFF));
+            if (!ok) {
+                *o++ = 0xFFFD;
+                ++p;
+                continue;
+            }
+            o = putCodePoint(o, cp);
+            p += len;
+        } while (p < end && *p >= 0x80);
     }
     out.resize(o - out.data());
 }
