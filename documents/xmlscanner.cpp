@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 
+#include <array>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -20,9 +21,35 @@ inline bool isSpace(char c)
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
 
+constexpr auto kEndsName = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\n', '\t', '\r', '/', '>', '='})
+        table[c] = true;
+    return table;
+}();
+
 inline bool endsName(char c)
 {
-    return isSpace(c) || c == '/' || c == '>' || c == '=';
+    return kEndsName[static_cast<unsigned char>(c)];
+}
+
+// The first c in [p, end), or null. Most searches here end within a few dozen bytes, where an
+// inline loop beats a library call.
+inline const char *findByte(const char *p, const char *end, char c)
+{
+#ifdef __SSE2__
+    const __m128i needle = _mm_set1_epi8(c);
+    for (; end - p >= 16; p += 16) {
+        const unsigned found = unsigned(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), needle)));
+        if (found)
+            return p + __builtin_ctz(found);
+    }
+#endif
+    for (; p < end; ++p)
+        if (*p == c)
+            return p;
+    return nullptr;
 }
 
 // Names are short: a plain loop beats a library call here.
@@ -249,7 +276,7 @@ XmlScanner::Token XmlScanner::next()
             return Token::End;
         }
         if (*m_pos != '<') {
-            const char *lt = static_cast<const char *>(std::memchr(m_pos, '<', m_end - m_pos));
+            const char *lt = findByte(m_pos, m_end, '<');
             if (!lt) {
                 if (!m_final)
                     return needMore();
@@ -363,7 +390,7 @@ XmlScanner::Token XmlScanner::startTag()
         if (p >= m_end || (*p != '"' && *p != '\''))
             return fail("its XML has a malformed attribute");
         const char quote = *p++;
-        const char *close = static_cast<const char *>(std::memchr(p, quote, m_end - p));
+        const char *close = findByte(p, m_end, quote);
         if (!close)
             return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
         Attribute a;
@@ -385,10 +412,10 @@ XmlScanner::Token XmlScanner::startTag()
                     m_bindings.back().ns = int(i);
         }
     }
-    m_stack.push_back(qname);
     std::string_view prefix;
     splitQName(qname, prefix, m_localName);
     m_elementNs = resolve(prefix, false);
+    m_stack.push_back({qname, m_localName, m_elementNs});
     m_pendingEnd = selfClosing;
     m_pos = p;
     return Token::StartElement;
@@ -397,19 +424,27 @@ XmlScanner::Token XmlScanner::startTag()
 XmlScanner::Token XmlScanner::endTag()
 {
     const char *p = m_pos + 2;
-    const char *nameStart = p;
-    while (p < m_end && !endsName(*p))
-        ++p;
-    const std::string_view qname(nameStart, p - nameStart);
-    while (p < m_end && isSpace(*p))
-        ++p;
-    if (p >= m_end)
-        return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
-    if (*p != '>' || m_stack.empty() || !sameName(m_stack.back(), qname))
+    if (m_stack.empty())
         return fail("its XML elements are not properly nested");
-    std::string_view prefix;
-    splitQName(qname, prefix, m_localName);
-    m_elementNs = resolve(prefix, false);
+    // The end tag names the element it closes, and its name and namespace were resolved then.
+    const OpenElement &open = m_stack.back();
+    const size_t length = open.qname.size();
+    if (size_t(m_end - p) > length && p[length] == '>' && sameName(std::string_view(p, length), open.qname)) {
+        p += length;
+    } else {
+        const char *nameStart = p;
+        while (p < m_end && !endsName(*p))
+            ++p;
+        const std::string_view qname(nameStart, p - nameStart);
+        while (p < m_end && isSpace(*p))
+            ++p;
+        if (p >= m_end)
+            return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
+        if (*p != '>' || !sameName(open.qname, qname))
+            return fail("its XML elements are not properly nested");
+    }
+    m_localName = open.localName;
+    m_elementNs = open.ns;
     m_stack.pop_back();
     while (!m_bindings.empty() && m_bindings.back().depth > int(m_stack.size()))
         m_bindings.pop_back();
