@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 
@@ -164,6 +165,8 @@ private slots:
     void decompressionBomb();
     void enormousParagraph();
     void bigPartStreamed();
+    void damagedPartData_data();
+    void damagedPartData();
     void availability();
     void corpus_data();
     void corpus();
@@ -708,6 +711,70 @@ void TestDocuments::bigPartStreamed()
     QVERIFY(read(file, &reporter).isEmpty());
     QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
     QVERIFY2(reporter.reports.at(0).description.contains(u"is damaged"_qs), qPrintable(reporter.reports.at(0).description));
+}
+
+void TestDocuments::damagedPartData_data()
+{
+    // Each case for a part read whole and for one big enough to be scanned while it is unpacked,
+    // stored and deflated: the content must be checked however the entry is unpacked.
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<QString>("expected"); // the text, or the damage described after "is damaged: "
+
+    const QByteArray checksum = "its part d.xml fails its checksum";
+    const QByteArray unpack = "its part d.xml cannot be unpacked";
+    const QByteArray bomb = "its part d.xml inflates to far more data than a document holds";
+    for (const bool big : {false, true}) {
+        QByteArray body;
+        for (int i = 0; i < (big ? 120000 : 20); ++i)
+            body += "<w:p><w:r><w:t>w" + QByteArray::number(i) + " ünï</w:t></w:r></w:p>";
+        const QByteArray xml = docxDocument(body);
+        QVERIFY(big == (xml.size() > 4 << 20));
+        const QString text = u"w0 ünï\rw1 ünï\r"_qs;
+        const auto archive = [&xml](const std::function<void(RawZipEntry &)> &change, bool store = false) {
+            RawZipEntry part = rawZipEntry("d.xml", xml, store);
+            change(part);
+            return zipArchive({rawZipEntry("_rels/.rels", mainPartRelationships()), part});
+        };
+        const auto row = [big](const char *name) -> QTestData & { return QTest::addRow("%s, %s", big ? "big" : "small", name); };
+
+        row("stored") << archive([](RawZipEntry &) {}, true) << text;
+        row("deflated") << archive([](RawZipEntry &) {}) << text;
+        row("stored, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 1; }, true) << QString::fromUtf8(checksum);
+        row("deflated, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 0x80000000; }) << QString::fromUtf8(checksum);
+        row("deflated, invalid block halfway") << archive([&xml](RawZipEntry &e) {
+            qsizetype at = 0;
+            e.payload = deflateRaw(xml, xml.size() / 2, &at);
+            e.payload[at] = 0x06; // a block of the reserved type 3
+        }) << QString::fromUtf8(unpack);
+        row("deflated, cut short") << archive([](RawZipEntry &e) { e.payload.truncate(e.payload.size() / 2); })
+                                   << QString::fromUtf8(unpack);
+        row("deflated, shorter than its header says") << archive([](RawZipEntry &e) { e.size += 64; })
+                                                      << QString::fromUtf8(unpack);
+        row("deflated, longer than its header says") << archive([](RawZipEntry &e) { e.size -= 64; })
+                                                     << QString::fromUtf8(big ? bomb : unpack);
+        row("claims more than deflate can give") << archive([](RawZipEntry &e) {
+            e.size = quint32(e.payload.size()) * 1100 + (1 << 20) + 1;
+        }) << QString::fromUtf8(bomb);
+    }
+}
+
+void TestDocuments::damagedPartData()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("part.docx"));
+    QVERIFY(writeFile(file, archive));
+    RecordingReporter reporter;
+    const QString text = read(file, &reporter);
+    if (expected.startsWith(u"its part"_qs)) {
+        QVERIFY(text.isEmpty());
+        QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+        QCOMPARE(reporter.reports.at(0).description, u"%1 is damaged: %2."_qs.arg(file, expected));
+    } else {
+        QVERIFY(reporter.reports.isEmpty());
+        QVERIFY2(text.startsWith(expected), qPrintable(text.left(40)));
+        QVERIFY(text.endsWith(u" ünï\r"_qs));
+    }
 }
 
 void TestDocuments::availability()
