@@ -51,7 +51,7 @@ public:
     {
 #ifdef CORVALEN_HAVE_ISAL
         if (raw) {
-            m_inflater = std::make_unique<Inflater>();
+            m_inflater.reset(new Inflater); // not value-initialised: the state is 85 KiB that init sets up
             isal_inflate_init(&m_inflater->state);
             m_inflater->state.crc_flag = ISAL_GZIP_NO_HDR; // keeps the CRC-32 of the output
             m_inflater->compressedLeft = st.comp_size;
@@ -142,9 +142,10 @@ private:
                 in.finished = true;
                 break;
             }
-            // All the compressed data is in and the stream stands still: it is cut short.
-            if (in.compressedLeft == 0 && inputBefore == 0 && st.avail_out == outputBefore
-                && st.read_in_length == bitsBefore && st.block_state == stateBefore)
+            // A stream that stands still has run out of compressed data (it is cut short); never
+            // call again with nothing changed.
+            if (st.avail_out == outputBefore && st.avail_in == inputBefore && st.read_in_length == bitsBefore
+                && st.block_state == stateBefore)
                 return fail(ZIP_ER_COMPRESSED_DATA);
         }
         const size_t n = room - st.avail_out;
