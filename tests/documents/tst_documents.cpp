@@ -476,7 +476,7 @@ void TestDocuments::openFailures_data()
     QTest::newRow("folder") << m_dir.path() << u"%1 is a folder, not a document."_qs.arg(QDir::toNativeSeparators(m_dir.path()));
 
     const QString binary = path(QStringLiteral("picture.doc"));
-    writeFile(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24));
+    writeFile(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 21));
     QTest::newRow("unsupported") << binary << u"%1 is not a document that Corvalen can read."_qs.arg(binary);
 
     const QString sheet = path(QStringLiteral("sheet.docx"));
