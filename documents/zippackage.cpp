@@ -41,13 +41,15 @@ ReadOutcome unpackOutcome(const QByteArray &name, int zipError)
 
 } // namespace
 
+using ZipFile = std::unique_ptr<zip_file_t, decltype(&zip_fclose)>;
+
 /// Gives an entry's content as zip_fread() would. Deflated entries are inflated here from their
-/// raw data when ISA-L is there, several times faster than zlib inside libzip; the checksum and
-/// the size of what comes out are checked as libzip checks them.
+/// raw data when ISA-L is there, several times faster than zlib inside libzip; what comes out
+/// must match the checksum and the size the headers give.
 class ZipEntryReader
 {
 public:
-    ZipEntryReader(zip_file_t *file, bool raw, const zip_stat_t &st) : m_file(file)
+    ZipEntryReader(ZipFile &&file, bool raw, const zip_stat_t &st) : m_file(std::move(file))
     {
 #ifdef CORVALEN_HAVE_ISAL
         if (raw) {
@@ -64,7 +66,6 @@ public:
         Q_UNUSED(st);
 #endif
     }
-    ~ZipEntryReader() { zip_fclose(m_file); }
     ZipEntryReader(const ZipEntryReader &) = delete;
     ZipEntryReader &operator=(const ZipEntryReader &) = delete;
 
@@ -85,9 +86,9 @@ public:
         if (m_inflater)
             return inflate(out, room);
 #endif
-        const zip_int64_t n = zip_fread(m_file, out, room);
+        const zip_int64_t n = zip_fread(m_file.get(), out, room);
         if (n < 0)
-            m_error = zip_error_code_zip(zip_file_get_error(m_file));
+            m_error = zip_error_code_zip(zip_file_get_error(m_file.get()));
         return n;
     }
     /// The libzip error code of a failed read().
@@ -124,9 +125,10 @@ private:
         st.avail_out = uint32_t(room);
         while (st.avail_out > 0) {
             if (st.avail_in == 0 && in.compressedLeft > 0) {
-                const zip_int64_t n = zip_fread(m_file, in.input.get(), std::min<zip_uint64_t>(in.compressedLeft, kInputChunk));
+                const zip_int64_t n = zip_fread(m_file.get(), in.input.get(),
+                                                std::min<zip_uint64_t>(in.compressedLeft, kInputChunk));
                 if (n < 0)
-                    return fail(zip_error_code_zip(zip_file_get_error(m_file)));
+                    return fail(zip_error_code_zip(zip_file_get_error(m_file.get())));
                 if (n == 0)
                     return fail(ZIP_ER_EOF);
                 in.compressedLeft -= zip_uint64_t(n);
@@ -159,10 +161,12 @@ private:
         }
         return zip_int64_t(n);
     }
+#endif
 
+    ZipFile m_file; // first in, last out: closed after the inflater is gone
+#ifdef CORVALEN_HAVE_ISAL
     std::unique_ptr<Inflater> m_inflater;
 #endif
-    zip_file_t *m_file;
     int m_error = ZIP_ER_OK;
 };
 
@@ -242,13 +246,13 @@ ReadOutcome ZipPackage::openEntry(const QByteArray &name, std::unique_ptr<ZipEnt
     const bool raw = ZipEntryReader::inflatesRaw() && (st.valid & ZIP_STAT_COMP_METHOD)
             && st.comp_method == ZIP_CM_DEFLATE && (st.valid & ZIP_STAT_CRC) && (st.valid & ZIP_STAT_SIZE)
             && (st.valid & ZIP_STAT_COMP_SIZE);
-    zip_file_t *file = zip_fopen_index(m_zip, zip_uint64_t(index), raw ? ZIP_FL_COMPRESSED : 0);
+    ZipFile file(zip_fopen_index(m_zip, zip_uint64_t(index), raw ? ZIP_FL_COMPRESSED : 0), zip_fclose);
     if (!file) {
         if (zip_error_code_zip(zip_get_error(m_zip)) == ZIP_ER_NOPASSWD)
             return ReadOutcome::fail(ReadError::Password);
         return ReadOutcome::damaged(tr("its part %1 cannot be read").arg(QString::fromUtf8(name)));
     }
-    *reader = std::make_unique<ZipEntryReader>(file, raw, st);
+    *reader = std::make_unique<ZipEntryReader>(std::move(file), raw, st);
     *claimedOut = claimed;
     *limitOut = limit;
     return ReadOutcome::success();
