@@ -484,15 +484,17 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
         o += plain;
         if (p >= end)
             break;
-        if (*p < 0x80) { // '&'
+        if (*p < 0x80) {
             char32_t cp;
-            if (const size_t len = decodeEntity(reinterpret_cast<const char *>(p + 1),
-                                                reinterpret_cast<const char *>(end), cp)) {
-                o = putCodePoint(o, cp);
-                p += len + 1;
-            } else {
-                *o++ = *p++;
+            if (*p == '&' && !cdata) {
+                if (const size_t len = decodeEntity(reinterpret_cast<const char *>(p + 1),
+                                                    reinterpret_cast<const char *>(end), cp)) {
+                    o = putCodePoint(o, cp);
+                    p += len + 1;
+                    continue;
+                }
             }
+            *o++ = *p++;
             continue;
         }
         // Non-ASCII text tends to come in runs (a Cyrillic or Chinese word): decode the whole run

@@ -3,6 +3,7 @@
 #include "app/errorreport.h"
 #include "app/prompter.h"
 #include "documents/availability.h"
+#include "documents/docxreader.h"
 #include "documents/documentengine.h"
 #include "documents/formatreader.h"
 #include "engine/wordtally.h"
@@ -146,6 +147,8 @@ private slots:
 
     void docxRules_data();
     void docxRules();
+    void characterDataAcrossBlocks_data();
+    void characterDataAcrossBlocks();
     void docxPackage();
     void odtRules_data();
     void odtRules();
@@ -277,6 +280,51 @@ void TestDocuments::docxRules()
     RecordingReporter reporter;
     QCOMPARE(visible(read(file, &reporter)), visible(expected));
     QVERIFY(reporter.reports.isEmpty());
+}
+
+void TestDocuments::characterDataAcrossBlocks_data()
+{
+    // Plain runs are copied in blocks of 16 bytes: put what ends a run at every place in and around
+    // a block, with plain text after it.
+    QTest::addColumn<QByteArray>("runs");
+    QTest::addColumn<QString>("expected");
+    struct Special
+    {
+        const char *name;
+        QByteArray raw;
+        QString decoded;
+    };
+    const Special specials[] = {
+        {"two-byte", "\xC3\xA9\xD0\xB6", u"éж"_qs},
+        {"three-byte", "\xE4\xB8\xAD", u"中"_qs},
+        {"four-byte", "\xF0\x9F\x98\x80", u"😀"_qs},
+        {"entity", "&amp;&#xE9;", u"&é"_qs},
+        {"bare ampersand", "& ", u"& "_qs},
+        {"invalid bytes", "\xFF\xC3", u"\uFFFD\uFFFD"_qs},
+        {"overlong", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"_qs},
+    };
+    for (const Special &special : specials) {
+        for (const int before : {0, 1, 15, 16, 17, 31, 32, 33}) {
+            const QByteArray plain = QByteArray("abcdefghijklmnopqrstuvwxyz0123456789").left(before);
+            QTest::addRow("%s after %d", special.name, before)
+                    << "<w:r><w:t>" + plain + special.raw + "tail of seventeen</w:t></w:r>"
+                    << QString::fromLatin1(plain) + special.decoded + u"tail of seventeen\r"_qs;
+        }
+    }
+    // In CDATA '&' is plain and nothing is decoded, but bytes beyond ASCII still are.
+    QTest::newRow("CDATA") << QByteArray("<w:r><w:t><![CDATA[0123456789abcdef&amp;0123456789\xC3\xA9&lt;]]></w:t></w:r>")
+                           << u"0123456789abcdef&amp;0123456789é&lt;\r"_qs;
+}
+
+void TestDocuments::characterDataAcrossBlocks()
+{
+    QFETCH(QByteArray, runs);
+    QFETCH(QString, expected);
+    QString text;
+    const ReadOutcome outcome =
+            readWordprocessingBody(docxDocument("<w:p>" + runs + "</w:p>"), [&text](QStringView chunk) { text += chunk; });
+    QVERIFY(outcome.ok());
+    QCOMPARE(visible(text), visible(expected));
 }
 
 void TestDocuments::docxPackage()
