@@ -767,6 +767,7 @@ void TestDocuments::damagedPartData_data()
     // stored and deflated: the content must be checked however the entry is unpacked.
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<QString>("expected"); // the text, or the damage described after "is damaged: "
+    QTest::addColumn<QString>("alternative"); // another description that is as true
 
     const QByteArray checksum = "its part d.xml fails its checksum";
     const QByteArray unpack = "its part d.xml cannot be unpacked";
@@ -785,24 +786,25 @@ void TestDocuments::damagedPartData_data()
         };
         const auto row = [big](const char *name) -> QTestData & { return QTest::addRow("%s, %s", big ? "big" : "small", name); };
 
-        row("stored") << archive([](RawZipEntry &) {}, true) << text;
-        row("deflated") << archive([](RawZipEntry &) {}) << text;
-        row("stored, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 1; }, true) << QString::fromUtf8(checksum);
-        row("deflated, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 0x80000000; }) << QString::fromUtf8(checksum);
+        row("stored") << archive([](RawZipEntry &) {}, true) << text << QString();
+        row("deflated") << archive([](RawZipEntry &) {}) << text << QString();
+        row("stored, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 1; }, true) << QString::fromUtf8(checksum) << QString();
+        row("deflated, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 0x80000000; }) << QString::fromUtf8(checksum) << QString();
         row("deflated, invalid block halfway") << archive([&xml](RawZipEntry &e) {
             qsizetype at = 0;
             e.payload = deflateRaw(xml, xml.size() / 2, &at);
             e.payload[at] = 0x06; // a block of the reserved type 3
-        }) << QString::fromUtf8(unpack);
+        }) << QString::fromUtf8(unpack) << QString();
+        // Unpacked by libzip (a build without ISA-L) this shows as a failed checksum.
         row("deflated, cut short") << archive([](RawZipEntry &e) { e.payload.truncate(e.payload.size() / 2); })
-                                   << QString::fromUtf8(unpack);
+                                   << QString::fromUtf8(unpack) << QString::fromUtf8(checksum);
         // The checksum vouches for the content; a part never gets more room than its header gave.
-        row("deflated, shorter than its header says") << archive([](RawZipEntry &e) { e.size += 64; }) << text;
+        row("deflated, shorter than its header says") << archive([](RawZipEntry &e) { e.size += 64; }) << text << QString();
         row("deflated, longer than its header says") << archive([](RawZipEntry &e) { e.size -= 64; })
-                                                     << (big ? QString::fromUtf8(bomb) : text);
+                                                     << (big ? QString::fromUtf8(bomb) : text) << QString();
         row("claims more than deflate can give") << archive([](RawZipEntry &e) {
             e.size = quint32(e.payload.size()) * 1100 + (1 << 20) + 1;
-        }) << QString::fromUtf8(bomb);
+        }) << QString::fromUtf8(bomb) << QString();
     }
 }
 
@@ -810,6 +812,7 @@ void TestDocuments::damagedPartData()
 {
     QFETCH(QByteArray, archive);
     QFETCH(QString, expected);
+    QFETCH(QString, alternative);
     const QString file = path(QStringLiteral("part.docx"));
     QVERIFY(writeFile(file, archive));
     RecordingReporter reporter;
@@ -817,7 +820,9 @@ void TestDocuments::damagedPartData()
     if (expected.startsWith(u"its part"_qs)) {
         QVERIFY(text.isEmpty());
         QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
-        QCOMPARE(reporter.reports.at(0).description, u"%1 is damaged: %2."_qs.arg(file, expected));
+        const QString description = reporter.reports.at(0).description;
+        if (alternative.isEmpty() || description != u"%1 is damaged: %2."_qs.arg(file, alternative))
+            QCOMPARE(description, u"%1 is damaged: %2."_qs.arg(file, expected));
     } else {
         QVERIFY(reporter.reports.isEmpty());
         QVERIFY2(text.startsWith(expected), qPrintable(text.left(40)));
