@@ -155,7 +155,6 @@ size_t decodeEntity(const char *p, const char *end, char32_t &cp)
     return name.size() + 1;
 }
 
-
 constexpr size_t kPlainBlock = 16;
 
 // Copies the plain bytes at p (ASCII, and no '&' unless cdata) to o as UTF-16 and returns how many
