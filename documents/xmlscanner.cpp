@@ -5,7 +5,12 @@
 
 #include <QStringDecoder>
 
+#include <array>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace corvalen {
 
@@ -16,9 +21,55 @@ inline bool isSpace(char c)
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
 
+constexpr auto kEndsName = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {' ', '\n', '\t', '\r', '/', '>', '='})
+        table[c] = true;
+    return table;
+}();
+
 inline bool endsName(char c)
 {
-    return isSpace(c) || c == '/' || c == '>' || c == '=';
+    return kEndsName[static_cast<unsigned char>(c)];
+}
+
+// Where the name at p ends (at end when it runs into it). Names are short but of many lengths: one
+// block compare instead of a loop whose exit is hard to predict.
+inline const char *nameEnd(const char *p, const char *end)
+{
+#ifdef __SSE2__
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const auto is = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_or_si128(is(' '), is('>')), _mm_or_si128(is('/'), is('='))),
+                                         _mm_or_si128(_mm_or_si128(is('\n'), is('\t')), is('\r')));
+        if (const unsigned found = unsigned(_mm_movemask_epi8(hit)))
+            return p + __builtin_ctz(found);
+        p += 16;
+    }
+#endif
+    while (p < end && !endsName(*p))
+        ++p;
+    return p;
+}
+
+// The first c in [p, end), or null. Most searches here end within a few dozen bytes, where an
+// inline loop beats a library call.
+inline const char *findByte(const char *p, const char *end, char c)
+{
+#ifdef __SSE2__
+    const __m128i needle = _mm_set1_epi8(c);
+    for (; end - p >= 16; p += 16) {
+        const unsigned found = unsigned(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), needle)));
+        if (found)
+            return p + __builtin_ctz(found);
+    }
+#endif
+    for (; p < end; ++p)
+        if (*p == c)
+            return p;
+    return nullptr;
 }
 
 // Names are short: a plain loop beats a library call here.
@@ -102,6 +153,35 @@ size_t decodeEntity(const char *p, const char *end, char32_t &cp)
         return 0; // never expanded: DOCTYPE entities are not ours to resolve
     }
     return name.size() + 1;
+}
+
+constexpr size_t kPlainBlock = 16;
+
+// Copies the plain bytes at p (ASCII, and no '&' unless cdata) to o as UTF-16 and returns how many
+// there were. Stores whole blocks of kPlainBlock units: o must have that much room beyond the
+// bytes' count.
+inline size_t copyPlain(const unsigned char *p, const unsigned char *end, char16_t *o, bool cdata)
+{
+    const unsigned char *const start = p;
+#ifdef __SSE2__
+    // 0x80 never counts as plain, so in CDATA it stands in for the '&' that is no longer special.
+    const __m128i special = _mm_set1_epi8(cdata ? char(0x80) : '&');
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= ptrdiff_t(kPlainBlock)) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const unsigned stop = unsigned(_mm_movemask_epi8(v)) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, special)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 8), _mm_unpackhi_epi8(v, zero));
+        if (stop)
+            return size_t(p - start) + __builtin_ctz(stop);
+        p += kPlainBlock;
+        o += kPlainBlock;
+    }
+    // The last few bytes one by one: copying them aside to fill a block costs more.
+#endif
+    for (; p < end && *p < 0x80 && (cdata || *p != '&'); ++p)
+        *o++ = *p;
+    return size_t(p - start);
 }
 
 } // namespace
@@ -215,7 +295,7 @@ XmlScanner::Token XmlScanner::next()
             return Token::End;
         }
         if (*m_pos != '<') {
-            const char *lt = static_cast<const char *>(std::memchr(m_pos, '<', m_end - m_pos));
+            const char *lt = findByte(m_pos, m_end, '<');
             if (!lt) {
                 if (!m_final)
                     return needMore();
@@ -278,10 +358,8 @@ XmlScanner::Token XmlScanner::next()
 
 XmlScanner::Token XmlScanner::startTag()
 {
-    const char *p = m_pos + 1;
-    const char *nameStart = p;
-    while (p < m_end && !endsName(*p))
-        ++p;
+    const char *nameStart = m_pos + 1;
+    const char *p = nameEnd(nameStart, m_end);
     if (p == nameStart || p >= m_end)
         return p >= m_end ? (m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore)
                            : fail("its XML has a tag without a name");
@@ -312,8 +390,7 @@ XmlScanner::Token XmlScanner::startTag()
             return fail("its XML has a malformed tag");
         }
         const char *attrStart = p;
-        while (p < m_end && !endsName(*p))
-            ++p;
+        p = nameEnd(p, m_end);
         const std::string_view attrName(attrStart, p - attrStart);
         while (p < m_end && isSpace(*p))
             ++p;
@@ -329,7 +406,7 @@ XmlScanner::Token XmlScanner::startTag()
         if (p >= m_end || (*p != '"' && *p != '\''))
             return fail("its XML has a malformed attribute");
         const char quote = *p++;
-        const char *close = static_cast<const char *>(std::memchr(p, quote, m_end - p));
+        const char *close = findByte(p, m_end, quote);
         if (!close)
             return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
         Attribute a;
@@ -351,10 +428,10 @@ XmlScanner::Token XmlScanner::startTag()
                     m_bindings.back().ns = int(i);
         }
     }
-    m_stack.push_back(qname);
     std::string_view prefix;
     splitQName(qname, prefix, m_localName);
     m_elementNs = resolve(prefix, false);
+    m_stack.push_back({qname, m_localName, m_elementNs});
     m_pendingEnd = selfClosing;
     m_pos = p;
     return Token::StartElement;
@@ -363,19 +440,27 @@ XmlScanner::Token XmlScanner::startTag()
 XmlScanner::Token XmlScanner::endTag()
 {
     const char *p = m_pos + 2;
-    const char *nameStart = p;
-    while (p < m_end && !endsName(*p))
-        ++p;
-    const std::string_view qname(nameStart, p - nameStart);
-    while (p < m_end && isSpace(*p))
-        ++p;
-    if (p >= m_end)
-        return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
-    if (*p != '>' || m_stack.empty() || !sameName(m_stack.back(), qname))
+    if (m_stack.empty())
         return fail("its XML elements are not properly nested");
-    std::string_view prefix;
-    splitQName(qname, prefix, m_localName);
-    m_elementNs = resolve(prefix, false);
+    // The end tag names the element it closes, and its name and namespace were resolved then.
+    const OpenElement &open = m_stack.back();
+    const size_t length = open.qname.size();
+    if (size_t(m_end - p) > length && p[length] == '>' && sameName(std::string_view(p, length), open.qname)) {
+        p += length;
+    } else {
+        const char *nameStart = p;
+        while (p < m_end && !endsName(*p))
+            ++p;
+        const std::string_view qname(nameStart, p - nameStart);
+        while (p < m_end && isSpace(*p))
+            ++p;
+        if (p >= m_end)
+            return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
+        if (*p != '>' || !sameName(open.qname, qname))
+            return fail("its XML elements are not properly nested");
+    }
+    m_localName = open.localName;
+    m_elementNs = open.ns;
     m_stack.pop_back();
     while (!m_bindings.empty() && m_bindings.back().depth > int(m_stack.size()))
         m_bindings.pop_back();
@@ -385,31 +470,22 @@ XmlScanner::Token XmlScanner::endTag()
 
 void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string &out)
 {
-    // UTF-16 never needs more units than UTF-8 has bytes, nor an entity more than its reference.
+    // UTF-16 never needs more units than UTF-8 has bytes, nor an entity more than its reference;
+    // one block more lets the copy of plain runs always store whole blocks.
     const size_t old = out.size();
-    out.resize(old + raw.size());
+    out.resize(old + raw.size() + kPlainBlock);
     char16_t *o = out.data() + old;
     const auto *p = reinterpret_cast<const unsigned char *>(raw.data());
     const auto *end = p + raw.size();
     while (p < end) {
-        // Eight plain ASCII bytes at a time: no high bit set and no '&' among them.
-        while (end - p >= 8) {
-            uint64_t v;
-            std::memcpy(&v, p, 8);
-            const uint64_t amp = v ^ 0x2626262626262626ull;
-            if ((v & 0x8080808080808080ull) || ((amp - 0x0101010101010101ull) & ~amp & 0x8080808080808080ull))
-                break;
-            for (int k = 0; k < 8; ++k)
-                o[k] = p[k];
-            o += 8;
-            p += 8;
-        }
+        const size_t plain = copyPlain(p, end, o, cdata);
+        p += plain;
+        o += plain;
         if (p >= end)
             break;
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            if (c == '&' && !cdata) {
-                char32_t cp;
+        if (*p < 0x80) {
+            char32_t cp;
+            if (*p == '&' && !cdata) {
                 if (const size_t len = decodeEntity(reinterpret_cast<const char *>(p + 1),
                                                     reinterpret_cast<const char *>(end), cp)) {
                     o = putCodePoint(o, cp);
@@ -417,32 +493,36 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
                     continue;
                 }
             }
-            *o++ = c;
-            ++p;
+            *o++ = *p++;
             continue;
         }
-        char32_t cp = 0;
-        const int len = utf8SequenceLength(c, cp);
-        if (len == 0) {
-            *o++ = 0xFFFD;
-            ++p;
-            continue;
-        }
-        bool ok = end - p >= len;
-        for (int k = 1; ok && k < len; ++k) {
-            ok = (p[k] & 0xC0) == 0x80;
-            cp = (cp << 6) | (p[k] & 0x3F);
-        }
-        if (ok)
-            ok = !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-                   || (cp >= 0xD800 && cp <= 0xDFFF));
-        if (!ok) {
-            *o++ = 0xFFFD;
-            ++p;
-            continue;
-        }
-        o = putCodePoint(o, cp);
-        p += len;
+        // Non-ASCII text tends to come in runs (a Cyrillic or Chinese word): decode the whole run
+        // before looking for plain bytes again.
+        do {
+            const unsigned char c = *p;
+            if (c >= 0xC2 && c < 0xE0 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+                *o++ = char16_t(((c & 0x1F) << 6) | (p[1] & 0x3F));
+                p += 2;
+                continue;
+            }
+            char32_t cp = 0;
+            const int len = utf8SequenceLength(c, cp);
+            bool ok = len > 0 && end - p >= len;
+            for (int k = 1; ok && k < len; ++k) {
+                ok = (p[k] & 0xC0) == 0x80;
+                cp = (cp << 6) | (p[k] & 0x3F);
+            }
+            if (ok)
+                ok = !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
+                       || (cp >= 0xD800 && cp <= 0xDFFF));
+            if (!ok) {
+                *o++ = 0xFFFD;
+                ++p;
+                continue;
+            }
+            o = putCodePoint(o, cp);
+            p += len;
+        } while (p < end && *p >= 0x80);
     }
     out.resize(o - out.data());
 }

@@ -84,7 +84,12 @@ private:
     bool m_wantsEverything = false;
     static constexpr ptrdiff_t kLongToken = 1 << 20;
     std::span<const std::string_view> m_namespaces;
-    std::vector<std::string_view> m_stack; // qualified names of open elements
+    struct OpenElement
+    {
+        std::string_view qname, localName;
+        int ns;
+    };
+    std::vector<OpenElement> m_stack;
     std::vector<Binding> m_bindings;
     std::vector<Attribute> m_attributes;
     int m_elementNs = kNoNamespace;

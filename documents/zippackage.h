@@ -11,9 +11,10 @@
 #include <thread>
 
 struct zip;
-struct zip_file;
 
 namespace corvalen {
+
+class ZipEntryReader;
 
 /// A zip package (.docx, .odt) opened read-only from a file, guarded against the usual attacks:
 /// an entry may not inflate beyond a fixed multiple of its compressed size nor beyond an
@@ -40,9 +41,17 @@ public:
 
 private:
     friend class ZipEntryStream;
-    ReadOutcome openEntry(const QByteArray &name, zip_file **file, qint64 *claimed, qint64 *limit) const;
+    ReadOutcome openEntry(const QByteArray &name, std::unique_ptr<ZipEntryReader> *reader, qint64 *claimed,
+                          qint64 *limit) const;
 
     zip *m_zip = nullptr;
+};
+
+/// Releases a buffer of ZipEntryStream.
+struct UnmapBuffer
+{
+    size_t length = 0;
+    void operator()(char *data) const;
 };
 
 /// Unpacks one entry on a worker thread into a buffer of the size its header gives, so that
@@ -67,9 +76,9 @@ public:
     ReadOutcome outcome();
 
 private:
-    void work(zip_file *file, QByteArray name);
+    void work(std::unique_ptr<ZipEntryReader> reader, QByteArray name);
 
-    std::unique_ptr<char[]> m_buffer;
+    std::unique_ptr<char[], UnmapBuffer> m_buffer;
     size_t m_capacity = 0;
     std::thread m_worker;
     std::mutex m_mutex;

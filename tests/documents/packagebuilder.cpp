@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <zip.h>
+#include <zlib.h>
 
 bool writeZip(const QString &path, const std::vector<ZipEntry> &entries)
 {
@@ -21,6 +22,103 @@ bool writeZip(const QString &path, const std::vector<ZipEntry> &entries)
         zip_set_file_compression(z, zip_uint64_t(index), e.store ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
     }
     return zip_close(z) == 0;
+}
+
+namespace {
+
+void put16(QByteArray &out, quint32 v)
+{
+    out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+}
+
+void put32(QByteArray &out, quint32 v)
+{
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+} // namespace
+
+QByteArray zipArchive(const std::vector<RawZipEntry> &entries)
+{
+    QByteArray out, directory;
+    for (const RawZipEntry &e : entries) {
+        const quint32 offset = quint32(out.size());
+        out += "PK\x03\x04";
+        put16(out, 20);
+        put16(out, 0);
+        put16(out, e.method);
+        put32(out, 0x00210000); // 1980-01-01
+        put32(out, e.crc);
+        put32(out, quint32(e.payload.size()));
+        put32(out, e.size);
+        put16(out, quint32(e.name.size()));
+        put16(out, 0);
+        out += e.name + e.payload;
+
+        directory += "PK\x01\x02";
+        put16(directory, 20);
+        put16(directory, 20);
+        put16(directory, 0);
+        put16(directory, e.method);
+        put32(directory, 0x00210000);
+        put32(directory, e.crc);
+        put32(directory, quint32(e.payload.size()));
+        put32(directory, e.size);
+        put16(directory, quint32(e.name.size()));
+        put32(directory, 0); // extra field and comment lengths
+        put32(directory, 0); // disk number and internal attributes
+        put32(directory, 0); // external attributes
+        put32(directory, offset);
+        directory += e.name;
+    }
+    const quint32 directoryOffset = quint32(out.size());
+    out += directory;
+    out += "PK\x05\x06";
+    put32(out, 0);
+    put16(out, quint32(entries.size()));
+    put16(out, quint32(entries.size()));
+    put32(out, quint32(directory.size()));
+    put32(out, directoryOffset);
+    put16(out, 0);
+    return out;
+}
+
+RawZipEntry rawZipEntry(const QByteArray &name, const QByteArray &data, bool store)
+{
+    const quint32 crc = quint32(crc32_z(0, reinterpret_cast<const Bytef *>(data.constData()), size_t(data.size())));
+    return {name, store ? data : deflateRaw(data), quint16(store ? 0 : 8), crc, quint32(data.size())};
+}
+
+QByteArray deflateRaw(const QByteArray &data, qsizetype flushAt, qsizetype *blockStart)
+{
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return QByteArray();
+    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size()))) + 64, Qt::Uninitialized);
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    const auto feed = [&](qsizetype from, qsizetype to, int flush) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData() + from));
+        z.avail_in = uInt(to - from);
+        return deflate(&z, flush);
+    };
+    if (flushAt >= 0) {
+        feed(0, flushAt, Z_FULL_FLUSH);
+        if (blockStart)
+            *blockStart = qsizetype(z.total_out);
+    }
+    const int last = feed(std::max<qsizetype>(flushAt, 0), data.size(), Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return last == Z_STREAM_END ? out : QByteArray();
+}
+
+QByteArray mainPartRelationships(const QByteArray &target)
+{
+    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+           "<Relationship Id=\"r\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+           "Target=\"" + target + "\"/></Relationships>";
 }
 
 QByteArray docxDocument(const QByteArray &body)

@@ -3,6 +3,7 @@
 #include "app/errorreport.h"
 #include "app/prompter.h"
 #include "documents/availability.h"
+#include "documents/docxreader.h"
 #include "documents/documentengine.h"
 #include "documents/formatreader.h"
 #include "engine/wordtally.h"
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 
@@ -145,6 +147,8 @@ private slots:
 
     void docxRules_data();
     void docxRules();
+    void characterDataAcrossBlocks_data();
+    void characterDataAcrossBlocks();
     void docxPackage();
     void odtRules_data();
     void odtRules();
@@ -164,6 +168,8 @@ private slots:
     void decompressionBomb();
     void enormousParagraph();
     void bigPartStreamed();
+    void damagedPartData_data();
+    void damagedPartData();
     void availability();
     void corpus_data();
     void corpus();
@@ -274,6 +280,51 @@ void TestDocuments::docxRules()
     RecordingReporter reporter;
     QCOMPARE(visible(read(file, &reporter)), visible(expected));
     QVERIFY(reporter.reports.isEmpty());
+}
+
+void TestDocuments::characterDataAcrossBlocks_data()
+{
+    // Plain runs are copied in blocks of 16 bytes: put what ends a run at every place in and around
+    // a block, with plain text after it.
+    QTest::addColumn<QByteArray>("runs");
+    QTest::addColumn<QString>("expected");
+    struct Special
+    {
+        const char *name;
+        QByteArray raw;
+        QString decoded;
+    };
+    const Special specials[] = {
+        {"two-byte", "\xC3\xA9\xD0\xB6", u"éж"_qs},
+        {"three-byte", "\xE4\xB8\xAD", u"中"_qs},
+        {"four-byte", "\xF0\x9F\x98\x80", u"😀"_qs},
+        {"entity", "&amp;&#xE9;", u"&é"_qs},
+        {"bare ampersand", "& ", u"& "_qs},
+        {"invalid bytes", "\xFF\xC3", u"\uFFFD\uFFFD"_qs},
+        {"overlong", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"_qs},
+    };
+    for (const Special &special : specials) {
+        for (const int before : {0, 1, 15, 16, 17, 31, 32, 33}) {
+            const QByteArray plain = QByteArray("abcdefghijklmnopqrstuvwxyz0123456789").left(before);
+            QTest::addRow("%s after %d", special.name, before)
+                    << "<w:r><w:t>" + plain + special.raw + "tail of seventeen</w:t></w:r>"
+                    << QString::fromLatin1(plain) + special.decoded + u"tail of seventeen\r"_qs;
+        }
+    }
+    // In CDATA '&' is plain and nothing is decoded, but bytes beyond ASCII still are.
+    QTest::newRow("CDATA") << QByteArray("<w:r><w:t><![CDATA[0123456789abcdef&amp;0123456789\xC3\xA9&lt;]]></w:t></w:r>")
+                           << u"0123456789abcdef&amp;0123456789é&lt;\r"_qs;
+}
+
+void TestDocuments::characterDataAcrossBlocks()
+{
+    QFETCH(QByteArray, runs);
+    QFETCH(QString, expected);
+    QString text;
+    const ReadOutcome outcome =
+            readWordprocessingBody(docxDocument("<w:p>" + runs + "</w:p>"), [&text](QStringView chunk) { text += chunk; });
+    QVERIFY(outcome.ok());
+    QCOMPARE(visible(text), visible(expected));
 }
 
 void TestDocuments::docxPackage()
@@ -473,7 +524,7 @@ void TestDocuments::openFailures_data()
     QTest::newRow("folder") << m_dir.path() << u"%1 is a folder, not a document."_qs.arg(QDir::toNativeSeparators(m_dir.path()));
 
     const QString binary = path(QStringLiteral("picture.doc"));
-    writeFile(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24));
+    writeFile(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 21));
     QTest::newRow("unsupported") << binary << u"%1 is not a document that Corvalen can read."_qs.arg(binary);
 
     const QString sheet = path(QStringLiteral("sheet.docx"));
@@ -708,6 +759,75 @@ void TestDocuments::bigPartStreamed()
     QVERIFY(read(file, &reporter).isEmpty());
     QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
     QVERIFY2(reporter.reports.at(0).description.contains(u"is damaged"_qs), qPrintable(reporter.reports.at(0).description));
+}
+
+void TestDocuments::damagedPartData_data()
+{
+    // Each case for a part read whole and for one big enough to be scanned while it is unpacked,
+    // stored and deflated: the content must be checked however the entry is unpacked.
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<QString>("expected"); // the text, or the damage described after "is damaged: "
+    QTest::addColumn<QString>("alternative"); // another description that is as true
+
+    const QByteArray checksum = "its part d.xml fails its checksum";
+    const QByteArray unpack = "its part d.xml cannot be unpacked";
+    const QByteArray bomb = "its part d.xml inflates to far more data than a document holds";
+    for (const bool big : {false, true}) {
+        QByteArray body;
+        for (int i = 0; i < (big ? 120000 : 20); ++i)
+            body += "<w:p><w:r><w:t>w" + QByteArray::number(i) + " ünï</w:t></w:r></w:p>";
+        const QByteArray xml = docxDocument(body);
+        QVERIFY(big == (xml.size() > 4 << 20));
+        const QString text = u"w0 ünï\rw1 ünï\r"_qs;
+        const auto archive = [&xml](const std::function<void(RawZipEntry &)> &change, bool store = false) {
+            RawZipEntry part = rawZipEntry("d.xml", xml, store);
+            change(part);
+            return zipArchive({rawZipEntry("_rels/.rels", mainPartRelationships()), part});
+        };
+        const auto row = [big](const char *name) -> QTestData & { return QTest::addRow("%s, %s", big ? "big" : "small", name); };
+
+        row("stored") << archive([](RawZipEntry &) {}, true) << text << QString();
+        row("deflated") << archive([](RawZipEntry &) {}) << text << QString();
+        row("stored, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 1; }, true) << QString::fromUtf8(checksum) << QString();
+        row("deflated, wrong checksum") << archive([](RawZipEntry &e) { e.crc ^= 0x80000000; }) << QString::fromUtf8(checksum) << QString();
+        row("deflated, invalid block halfway") << archive([&xml](RawZipEntry &e) {
+            qsizetype at = 0;
+            e.payload = deflateRaw(xml, xml.size() / 2, &at);
+            e.payload[at] = 0x06; // a block of the reserved type 3
+        }) << QString::fromUtf8(unpack) << QString();
+        // Unpacked by libzip (a build without ISA-L) this shows as a failed checksum.
+        row("deflated, cut short") << archive([](RawZipEntry &e) { e.payload.truncate(e.payload.size() / 2); })
+                                   << QString::fromUtf8(unpack) << QString::fromUtf8(checksum);
+        // The checksum vouches for the content; a part never gets more room than its header gave.
+        row("deflated, shorter than its header says") << archive([](RawZipEntry &e) { e.size += 64; }) << text << QString();
+        row("deflated, longer than its header says") << archive([](RawZipEntry &e) { e.size -= 64; })
+                                                     << (big ? QString::fromUtf8(bomb) : text) << QString();
+        row("claims more than deflate can give") << archive([](RawZipEntry &e) {
+            e.size = quint32(e.payload.size()) * 1100 + (1 << 20) + 1;
+        }) << QString::fromUtf8(bomb) << QString();
+    }
+}
+
+void TestDocuments::damagedPartData()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(QString, expected);
+    QFETCH(QString, alternative);
+    const QString file = path(QStringLiteral("part.docx"));
+    QVERIFY(writeFile(file, archive));
+    RecordingReporter reporter;
+    const QString text = read(file, &reporter);
+    if (expected.startsWith(u"its part"_qs)) {
+        QVERIFY(text.isEmpty());
+        QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+        const QString description = reporter.reports.at(0).description;
+        if (alternative.isEmpty() || description != u"%1 is damaged: %2."_qs.arg(file, alternative))
+            QCOMPARE(description, u"%1 is damaged: %2."_qs.arg(file, expected));
+    } else {
+        QVERIFY(reporter.reports.isEmpty());
+        QVERIFY2(text.startsWith(expected), qPrintable(text.left(40)));
+        QVERIFY(text.endsWith(u" ünï\r"_qs));
+    }
 }
 
 void TestDocuments::availability()
