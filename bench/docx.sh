@@ -22,9 +22,9 @@ if [ ! -x "$build/bin/bench_docs" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
     cmake --build "$build" --target bench_docs >/dev/null
 fi
-mkdir -p "$corpus"
+mkdir -p "$corpus/formats"
 small=$corpus/docx300
-big=$corpus/big20.docx
+big=$corpus/formats/big20.docx # shared with bench/formats.sh
 [ -d "$small" ] || python3 "$shared/make_corpus.py" --docx --size 6 --files 300 --out "$small" >/dev/null
 [ -s "$big" ] || python3 "$shared/make_corpus.py" --docx --size 20 --out "$big" >/dev/null
 # LibreOffice as peers/docx_count.sh runs it, but with a profile of its own: a LibreOffice
