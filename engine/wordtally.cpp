@@ -285,6 +285,8 @@ public:
         for (size_t k = 0; k < n; ++k) {
             if (k + kAhead < n)
                 prefetchBucket(other.m_entries[k + kAhead].hash);
+            if (k + kAhead / 2 < n)
+                prefetchEntry(other.m_entries[k + kAhead / 2].hash);
             const Entry &e = other.m_entries[k];
             const WordRef w{e.length <= kInline ? nullptr : other.m_arena.data() + e.key.part[0], e.key,
                             e.length, e.hash};
@@ -840,7 +842,10 @@ std::vector<WordCount> WordTally::ordered() const
     std::inplace_merge(items.begin(), items.begin() + qsizetype(items.size() / 2), items.end());
     std::vector<WordCount> rows(items.size());
     inTwoHalves(items.size(), [&](size_t from, size_t to) {
+        constexpr size_t kAhead = 16; // the words lie all over the tally: fetch them early
         for (size_t i = from; i < to; ++i) {
+            if (i + kAhead < to)
+                __builtin_prefetch(items[i + kAhead].text);
             const SortItem &item = items[i];
             rows[i] = {QString(reinterpret_cast<const QChar *>(item.text), qsizetype(item.length)),
                        item.count};
