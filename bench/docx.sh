@@ -96,7 +96,7 @@ if command -v docx2txt >/dev/null; then
     row "300 small" "docx2txt + Counter" "${#files[@]}" "$r" "" "$(ratio "$r" "${#files[@]}")"
 fi
 if command -v soffice >/dev/null; then
-    lo_count each "${lo_files[0]}" >/dev/null # the profile's first start is slow; not counted
+    lo_count each "${lo_files[0]}" >/dev/null 2>&1 # the profile's first start is slow; not counted
     r=$(run 1 bash -c 'lo_count each "$@"' _ "${lo_files[@]}")
     row "first $LO_FILES small" "LibreOffice, one start per file" "${#lo_files[@]}" "$r" "" "$(ratio "$r" "${#lo_files[@]}")"
     r=$(run 1 bash -c 'lo_count all "$@"' _ "${files[@]}")

@@ -3,6 +3,7 @@
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
+#include "support/zipentries.h"
 
 #include <QDir>
 #include <QBuffer>
@@ -14,12 +15,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <zip.h>
-
 #include <csignal>
 #include <sys/resource.h>
 
 using namespace corvalen;
+using corvalen::testing::sheetsOf;
+using corvalen::testing::unzip;
 
 namespace {
 
@@ -33,40 +34,6 @@ QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// One file out of a zip archive; empty when it is not there.
-QByteArray unzip(const QString &archive, const char *entry)
-{
-    int err = 0;
-    zip_t *z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &err);
-    if (!z)
-        return {};
-    QByteArray data;
-    zip_stat_t st;
-    if (zip_stat(z, entry, 0, &st) == 0) {
-        if (zip_file_t *f = zip_fopen(z, entry, 0)) {
-            data.resize(qsizetype(st.size));
-            if (zip_fread(f, data.data(), st.size) != zip_int64_t(st.size))
-                data.clear();
-            zip_fclose(f);
-        }
-    }
-    zip_close(z);
-    return data;
-}
-
-// The worksheets of a workbook, each sheet's XML in order (the rest holds dates).
-QList<QByteArray> sheetsOf(const QString &archive)
-{
-    QList<QByteArray> sheets;
-    for (int n = 1;; ++n) {
-        const QByteArray entry = "xl/worksheets/sheet" + QByteArray::number(n) + ".xml";
-        const QByteArray xml = unzip(archive, entry.constData());
-        if (xml.isEmpty())
-            return sheets;
-        sheets << xml;
-    }
 }
 
 // Lone surrogates cannot be written as literals.
@@ -322,17 +289,8 @@ void TestCli::spreadsheetOutput()
     const Run r = run({u"--format"_qs, u"xlsx"_qs, u"-o"_qs, out, tmp.filePath(u"a.txt"_qs)});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.err, QByteArray(" Word Count: 3\n"));
-    int err = 0;
-    zip_t *z = zip_open(QFile::encodeName(out).constData(), ZIP_RDONLY, &err);
-    QVERIFY(z);
-    zip_stat_t st;
-    QCOMPARE(zip_stat(z, "xl/worksheets/sheet1.xml", 0, &st), 0);
-    QByteArray xml(qsizetype(st.size), Qt::Uninitialized);
-    zip_file_t *f = zip_fopen(z, "xl/worksheets/sheet1.xml", 0);
-    QVERIFY(f);
-    QCOMPARE(zip_fread(f, xml.data(), st.size), zip_int64_t(st.size));
-    zip_fclose(f);
-    zip_close(z);
+    const QByteArray xml = unzip(out, "xl/worksheets/sheet1.xml");
+    QVERIFY(!xml.isEmpty());
     // Per file with names: "=" goes from the word column; counts are numbers, 007 stays text.
     QVERIFY(xml.contains("<t>Filename</t>"));
     QVERIFY(xml.contains("<t>xy</t>"));

@@ -1,6 +1,7 @@
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
+#include "support/zipentries.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -11,13 +12,12 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
-#include <zip.h>
-
 #include <cmath>
 #include <csignal>
 #include <sys/resource.h>
 
 using namespace corvalen;
+using corvalen::testing::unzip;
 
 namespace {
 
@@ -45,27 +45,6 @@ QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// One file out of a zip archive.
-QByteArray unzip(const QString &archive, const char *entry)
-{
-    int err = 0;
-    zip_t *z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &err);
-    if (!z)
-        return {};
-    QByteArray data;
-    zip_stat_t st;
-    if (zip_stat(z, entry, 0, &st) == 0) {
-        if (zip_file_t *f = zip_fopen(z, entry, 0)) {
-            data.resize(qsizetype(st.size));
-            if (zip_fread(f, data.data(), st.size) != zip_int64_t(st.size))
-                data.clear();
-            zip_fclose(f);
-        }
-    }
-    zip_close(z);
-    return data;
 }
 
 struct SheetCell
