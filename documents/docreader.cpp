@@ -327,7 +327,10 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
         const std::optional<Piece> p = piece(i);
         if (!p)
             continue;
-        const auto [cpBegin, count, start, compressed] = *p;
+        // Plain names rather than structured bindings: lambdas below use them, which not every
+        // compiler accepts for bindings.
+        const uint32_t cpBegin = p->cpBegin, count = p->count, start = p->start;
+        const bool compressed = p->compressed;
         const uint32_t width = compressed ? 1 : 2;
         const auto *data = reinterpret_cast<const uchar *>(word.data()) + start;
         // Characters k of the piece lie at byte start + width * k; walk the piece in stretches
