@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -179,19 +180,24 @@ struct TableAllocator
 
     T *allocate(size_t n)
     {
-        const size_t bytes = n * sizeof(T);
-        if (bytes < kHuge) {
-            if (void *p = std::malloc(bytes))
-                return static_cast<T *>(p);
+        if (n > std::numeric_limits<size_t>::max() / sizeof(T))
             throw std::bad_alloc();
+        const size_t bytes = n * sizeof(T);
+        void *p = nullptr;
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+        if (bytes >= kHuge) {
+            const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+            p = std::aligned_alloc(kHuge, rounded);
+            if (p)
+                madvise(p, rounded, MADV_HUGEPAGE);
+        } else {
+            p = std::malloc(bytes);
         }
-        const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
-        void *p = std::aligned_alloc(kHuge, rounded);
+#else
+        p = std::malloc(bytes);
+#endif
         if (!p)
             throw std::bad_alloc();
-#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-        madvise(p, rounded, MADV_HUGEPAGE);
-#endif
         return static_cast<T *>(p);
     }
     void deallocate(T *p, size_t) { std::free(p); }
