@@ -14,8 +14,9 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(Q_OS_UNIX)
 #include <sys/mman.h>
-#include <unistd.h>
+#endif
 
 namespace corvalen {
 
@@ -291,7 +292,11 @@ ReadOutcome ZipPackage::read(const QByteArray &name, QByteArray &out) const
 
 void UnmapBuffer::operator()(char *data) const
 {
+#if defined(Q_OS_UNIX)
     ::munmap(data, length);
+#else
+    delete[] data;
+#endif
 }
 
 ZipEntryStream::~ZipEntryStream()
@@ -312,11 +317,15 @@ ReadOutcome ZipEntryStream::start(const ZipPackage &zip, const QByteArray &name)
     m_capacity = size_t(claimed);
     // Tens of megabytes filled once and read once: in huge pages that costs far fewer page faults.
     const size_t length = m_capacity + 1;
+#if defined(Q_OS_UNIX)
     void *buffer = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (buffer == MAP_FAILED)
         throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
     ::madvise(buffer, length, MADV_HUGEPAGE);
+#endif
+#else
+    char *buffer = new char[length];
 #endif
     m_buffer = std::unique_ptr<char[], UnmapBuffer>(static_cast<char *>(buffer), UnmapBuffer{length});
     m_worker = std::thread(&ZipEntryStream::work, this, std::move(reader), name);
