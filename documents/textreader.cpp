@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <cstring>
+
 namespace corvalen {
 
 namespace {
@@ -80,8 +82,18 @@ bool isValidUtf8(QByteArrayView data, bool atEnd)
 {
     const auto *p = reinterpret_cast<const uchar *>(data.data());
     const qsizetype n = data.size();
+    // Most text is ASCII: it is skipped eight bytes at a time.
+    const auto asciiBlock = [p](qsizetype at) {
+        quint64 block;
+        std::memcpy(&block, p + at, sizeof block);
+        return (block & 0x8080808080808080ULL) == 0;
+    };
     qsizetype i = 0;
     while (i < n) {
+        while (i + 8 <= n && asciiBlock(i))
+            i += 8;
+        if (i >= n)
+            break;
         const uchar c = p[i];
         if (c < 0x80) {
             ++i;
