@@ -634,6 +634,7 @@ const char16_t *withSlack(std::u16string &text)
 }
 
 constexpr qsizetype kSliceUnits = qsizetype(1) << 20; // 2 MB of text per background slice
+constexpr size_t kSmallText = size_t(1) << 16;
 
 } // namespace
 
@@ -751,8 +752,14 @@ void WordTally::feed(QStringView chunk)
     if (chunk.isEmpty())
         return;
     d->merged = false;
-    if (d->pending.empty() && d->pending.capacity() < size_t(kSliceUnits))
-        d->pending = d->takeBuffer();
+    // Large texts move into a slice-sized buffer once; small files never need one.
+    const size_t needed = d->pending.size() + size_t(chunk.size());
+    if (needed > d->pending.capacity() && needed > kSmallText
+        && d->pending.capacity() < size_t(kSliceUnits)) {
+        std::u16string buffer = d->takeBuffer();
+        buffer.assign(d->pending);
+        d->pending.swap(buffer);
+    }
     d->pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
     if (qsizetype(d->pending.size()) < kSliceUnits)
         return;
