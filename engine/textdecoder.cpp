@@ -84,8 +84,10 @@ TextDecoder::TextDecoder(QStringDecoder decoder)
 }
 
 // Decodes from p until end or until a character cut off by end; *stop tells where it stopped.
-// Each byte of a malformed sequence becomes one U+FFFD, as with Qt's decoder. out has room for (end - p) + kRunSlack units.
-qsizetype TextDecoder::decodeFast(const uchar *p, const uchar *end, char16_t *out, const uchar **stop)
+// Each byte of a malformed sequence becomes one U+FFFD, as with Qt's decoder. out has room for
+// (end - p) + kRunSlack units.
+qsizetype TextDecoder::decodeFast(const uchar *p, const uchar *end, char16_t *out,
+                                  const uchar **stop)
 {
     char16_t *o = out;
     bool lastWasCr = m_lastWasCr;

@@ -294,8 +294,8 @@ public:
             if (k + kAhead / 2 < n)
                 prefetchEntry(other.m_entries[k + kAhead / 2].hash);
             const Entry &e = other.m_entries[k];
-            const WordRef w{e.length <= kInline ? nullptr : other.m_arena.data() + e.key.part[0], e.key,
-                            e.length, e.hash};
+            const char16_t *text = e.length <= kInline ? nullptr : other.m_arena.data() + e.key.part[0];
+            const WordRef w{text, e.key, e.length, e.hash};
             add(w, e.count);
         }
     }
@@ -848,7 +848,8 @@ std::vector<WordCount> WordTally::ordered() const
 {
     std::vector<SortItem> items;
     items.reserve(d->own.tally.distinct());
-    d->own.tally.forEach([&items](std::u16string_view w, qint64 n) { items.push_back(sortItem(w, n)); });
+    d->own.tally.forEach(
+            [&items](std::u16string_view w, qint64 n) { items.push_back(sortItem(w, n)); });
     inTwoHalves(items.size(), [&items](size_t from, size_t to) {
         std::sort(items.begin() + qsizetype(from), items.begin() + qsizetype(to));
     });
