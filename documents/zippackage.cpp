@@ -1,4 +1,5 @@
 #include "documents/zippackage.h"
+#include "engine/largememory.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,9 +15,6 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(Q_OS_UNIX)
-#include <sys/mman.h>
-#endif
 
 namespace corvalen {
 
@@ -290,15 +288,6 @@ ReadOutcome ZipPackage::read(const QByteArray &name, QByteArray &out) const
     return ReadOutcome::success();
 }
 
-void UnmapBuffer::operator()(char *data) const
-{
-#if defined(Q_OS_UNIX)
-    ::munmap(data, length);
-#else
-    delete[] data;
-#endif
-}
-
 ZipEntryStream::~ZipEntryStream()
 {
     m_cancel = true;
@@ -315,19 +304,8 @@ ReadOutcome ZipEntryStream::start(const ZipPackage &zip, const QByteArray &name)
     // The header's size, already checked against the limits, is all the room there is: a part
     // that turns out larger is damaged (or a bomb), never a reason to grow.
     m_capacity = size_t(claimed);
-    // Tens of megabytes filled once and read once: in huge pages that costs far fewer page faults.
-    const size_t length = m_capacity + 1;
-#if defined(Q_OS_UNIX)
-    void *buffer = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (buffer == MAP_FAILED)
-        throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    ::madvise(buffer, length, MADV_HUGEPAGE);
-#endif
-#else
-    char *buffer = new char[length];
-#endif
-    m_buffer = std::unique_ptr<char[], UnmapBuffer>(static_cast<char *>(buffer), UnmapBuffer{length});
+    // Tens of megabytes filled once and read once: large memory costs far fewer page faults.
+    m_buffer.reset(static_cast<char *>(allocateLarge(m_capacity + 1)));
     m_worker = std::thread(&ZipEntryStream::work, this, std::move(reader), name);
     return ReadOutcome::success();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "documents/formatreader.h"
+#include "engine/largememory.h"
 
 #include <QByteArray>
 
@@ -47,13 +48,6 @@ private:
     zip *m_zip = nullptr;
 };
 
-/// Releases a buffer of ZipEntryStream.
-struct UnmapBuffer
-{
-    size_t length = 0;
-    void operator()(char *data) const;
-};
-
 /// Unpacks one entry on a worker thread into a buffer of the size its header gives, so that
 /// the XML at its start can be scanned while the rest is still being inflated. The data seen
 /// so far always ends just before a '<', so no tag is ever cut off.
@@ -78,7 +72,7 @@ public:
 private:
     void work(std::unique_ptr<ZipEntryReader> reader, QByteArray name);
 
-    std::unique_ptr<char[], UnmapBuffer> m_buffer;
+    std::unique_ptr<char[], LargeMemoryDeleter> m_buffer;
     size_t m_capacity = 0;
     std::thread m_worker;
     std::mutex m_mutex;

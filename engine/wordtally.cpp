@@ -1,4 +1,5 @@
 #include "engine/wordtally.h"
+#include "engine/largememory.h"
 
 #include <QChar>
 #include <QDir>
@@ -8,14 +9,9 @@
 #include <emmintrin.h>
 #endif
 
-#if defined(Q_OS_LINUX)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -166,13 +162,11 @@ inline WordRef makeWordRef(const char16_t *p, size_t n)
     return w;
 }
 
-// Large tables are looked up at random: on huge pages the lookups miss the address cache far
-// less often. The kernel gives huge pages only to memory that asks for them.
+// The tally's tables are looked up at random: they take large memory (see allocateLarge()).
 template<typename T>
 struct TableAllocator
 {
     using value_type = T;
-    static constexpr size_t kHuge = size_t(2) << 20;
 
     TableAllocator() = default;
     template<typename U>
@@ -182,25 +176,9 @@ struct TableAllocator
     {
         if (n > std::numeric_limits<size_t>::max() / sizeof(T))
             throw std::bad_alloc();
-        const size_t bytes = n * sizeof(T);
-        void *p = nullptr;
-#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-        if (bytes >= kHuge) {
-            const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
-            p = std::aligned_alloc(kHuge, rounded);
-            if (p)
-                madvise(p, rounded, MADV_HUGEPAGE);
-        } else {
-            p = std::malloc(bytes);
-        }
-#else
-        p = std::malloc(bytes);
-#endif
-        if (!p)
-            throw std::bad_alloc();
-        return static_cast<T *>(p);
+        return static_cast<T *>(allocateLarge(n * sizeof(T)));
     }
-    void deallocate(T *p, size_t) { std::free(p); }
+    void deallocate(T *p, size_t) { freeLarge(p); }
 
     template<typename U>
     bool operator==(const TableAllocator<U> &) const { return true; }
