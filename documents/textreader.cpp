@@ -1,6 +1,6 @@
 #include "documents/textreader.h"
-#include "documents/utf8.h"
 #include "engine/textdecoder.h"
+#include "engine/utf8.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -94,30 +94,15 @@ bool isValidUtf8(QByteArrayView data, bool atEnd)
             i += 8;
         if (i >= n)
             break;
-        const uchar c = p[i];
-        if (c < 0x80) {
+        if (p[i] < 0x80) {
             ++i;
             continue;
         }
         char32_t cp = 0;
-        const int len = utf8SequenceLength(c, cp);
-        if (len == 0) {
-            return false;
-        }
-        if (i + len > n) {
-            // A character cut off by the end of the block: check what there is of it.
-            for (qsizetype k = i + 1; k < n; ++k)
-                if ((p[k] & 0xC0) != 0x80)
-                    return false;
-            return !atEnd;
-        }
-        for (int k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-            || (cp >= 0xD800 && cp <= 0xDFFF))
+        const int len = decodeUtf8(p + i, n - i, cp);
+        if (len < 0)
+            return !atEnd; // a character cut off by the end of the block
+        if (len == 0)
             return false;
         i += len;
     }
@@ -157,28 +142,13 @@ ReadOutcome PlainTextReader::read(QFile &file, const TextSink &sink) const
         encoding = *utf16;
     else
         windows1252 = !isValidUtf8(first, file.atEnd());
-    QStringDecoder legacy("windows-1252");
-    if (!legacy.isValid())
-        legacy = QStringDecoder(QStringConverter::Latin1);
-    TextDecoder decoder = windows1252 ? TextDecoder(std::move(legacy)) : TextDecoder(encoding);
-
-    bool any = false;
-    QChar last;
-    QString text;
-    while (n > 0) {
-        decoder.decode(QByteArrayView(block.constData(), n), text);
-        if (!text.isEmpty()) {
-            any = true;
-            last = text.back();
-            sink(text);
-        }
-        n = file.read(block.data(), block.size());
-        if (n < 0)
-            return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
+    TextDecoder decoder(encoding);
+    if (windows1252) {
+        QStringDecoder legacy("windows-1252");
+        decoder = TextDecoder(legacy.isValid() ? std::move(legacy) : QStringDecoder(QStringConverter::Latin1));
     }
-    // Every paragraph ends with a CR, the last one too; an empty file is one empty paragraph.
-    if (!any || last != u'\r')
-        sink(u"\r");
+    if (!decoder.decodeAll(file, block, n, sink))
+        return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
     return ReadOutcome::success();
 }
 

@@ -1,5 +1,5 @@
 #include "documents/xmlscanner.h"
-#include "documents/utf8.h"
+#include "engine/utf8.h"
 
 #include "documents/textreader.h"
 
@@ -94,19 +94,6 @@ inline bool sameName(std::string_view a, std::string_view b)
         if (a[i] != b[i])
             return false;
     return true;
-}
-
-// Writes one code point as UTF-16; returns the position after it.
-inline char16_t *putCodePoint(char16_t *o, char32_t cp)
-{
-    if (cp < 0x10000) {
-        *o++ = char16_t(cp);
-    } else {
-        cp -= 0x10000;
-        *o++ = char16_t(0xD800 + (cp >> 10));
-        *o++ = char16_t(0xDC00 + (cp & 0x3FF));
-    }
-    return o;
 }
 
 // Decodes the entity reference at p (just after '&'); returns its length including ';' or 0.
@@ -488,7 +475,7 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
             if (*p == '&' && !cdata) {
                 if (const size_t len = decodeEntity(reinterpret_cast<const char *>(p + 1),
                                                     reinterpret_cast<const char *>(end), cp)) {
-                    o = putCodePoint(o, cp);
+                    o = putUtf16(o, cp);
                     p += len + 1;
                     continue;
                 }
@@ -499,29 +486,15 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
         // Non-ASCII text tends to come in runs (a Cyrillic or Chinese word): decode the whole run
         // before looking for plain bytes again.
         do {
-            const unsigned char c = *p;
-            if (c >= 0xC2 && c < 0xE0 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-                *o++ = char16_t(((c & 0x1F) << 6) | (p[1] & 0x3F));
-                p += 2;
-                continue;
-            }
             char32_t cp = 0;
-            const int len = utf8SequenceLength(c, cp);
-            bool ok = len > 0 && end - p >= len;
-            for (int k = 1; ok && k < len; ++k) {
-                ok = (p[k] & 0xC0) == 0x80;
-                cp = (cp << 6) | (p[k] & 0x3F);
-            }
-            if (ok)
-                ok = !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-                       || (cp >= 0xD800 && cp <= 0xDFFF));
-            if (!ok) {
+            const int len = decodeUtf8(p, end - p, cp);
+            if (len > 0) {
+                o = putUtf16(o, cp);
+                p += len;
+            } else { // malformed, or cut off by the end of the text
                 *o++ = 0xFFFD;
                 ++p;
-                continue;
             }
-            o = putCodePoint(o, cp);
-            p += len;
         } while (p < end && *p >= 0x80);
     }
     out.resize(o - out.data());

@@ -161,24 +161,8 @@ void Utf8FileSource::readText(const QString &path, const Sink &sink)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    TextDecoder decoder;
     QByteArray block(1 << 20, Qt::Uninitialized);
-    QString text;
-    bool any = false;
-    QChar last;
-    for (;;) {
-        const qint64 n = file.read(block.data(), block.size());
-        if (n <= 0)
-            break;
-        decoder.decode(QByteArrayView(block.constData(), n), text);
-        if (!text.isEmpty()) {
-            any = true;
-            last = text.back();
-            sink(text);
-        }
-    }
-    if (any && last != u'\r')
-        sink(u"\r");
+    TextDecoder().decodeAll(file, block, file.read(block.data(), block.size()), sink);
 }
 
 } // namespace corvalen

@@ -1,8 +1,11 @@
 #include "engine/textdecoder.h"
+#include "engine/utf8.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include <QIODevice>
 
 #include <cstring>
 
@@ -11,64 +14,6 @@ namespace corvalen {
 namespace {
 
 constexpr qsizetype kRunSlack = 16; // the vector path stores 16 units at a time
-
-// Length of the sequence a lead byte starts; 0 for bytes that start none.
-inline int sequenceLength(uchar c)
-{
-    if (c >= 0xC2 && c <= 0xDF)
-        return 2;
-    if (c >= 0xE0 && c <= 0xEF)
-        return 3;
-    if (c >= 0xF0 && c <= 0xF4)
-        return 4;
-    return 0;
-}
-
-// The range the second byte of a sequence must lie in: narrower after E0, ED, F0 and F4, which
-// rules out overlong forms, surrogates and code points beyond U+10FFFF.
-inline bool secondByteFits(uchar lead, uchar second)
-{
-    switch (lead) {
-    case 0xE0: return second >= 0xA0 && second <= 0xBF;
-    case 0xED: return second >= 0x80 && second <= 0x9F;
-    case 0xF0: return second >= 0x90 && second <= 0xBF;
-    case 0xF4: return second >= 0x80 && second <= 0x8F;
-    default: return (second & 0xC0) == 0x80;
-    }
-}
-
-// How many of the n bytes at p (n >= 1) are a well-formed start of the sequence their first
-// byte starts (at least 1): the sequence's length when it is complete and well-formed.
-inline int wellFormedPrefix(const uchar *p, qsizetype n)
-{
-    const int len = sequenceLength(p[0]);
-    if (len == 0 || n < 2 || !secondByteFits(p[0], p[1]))
-        return 1;
-    int k = 2;
-    while (k < len && k < n && (p[k] & 0xC0) == 0x80)
-        ++k;
-    return k;
-}
-
-// Decodes the well-formed sequence of len bytes at p into out; returns the units written.
-inline int writeSequence(const uchar *p, int len, char16_t *out)
-{
-    char32_t c;
-    if (len == 2)
-        c = char32_t(p[0] & 0x1F) << 6 | (p[1] & 0x3F);
-    else if (len == 3)
-        c = char32_t(p[0] & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
-    else
-        c = char32_t(p[0] & 0x07) << 18 | char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6
-                | (p[3] & 0x3F);
-    if (c < 0x10000) {
-        out[0] = char16_t(c);
-        return 1;
-    }
-    out[0] = QChar::highSurrogate(c);
-    out[1] = QChar::lowSurrogate(c);
-    return 2;
-}
 
 } // namespace
 
@@ -126,20 +71,13 @@ qsizetype TextDecoder::decodeFast(const uchar *p, const uchar *end, char16_t *ou
             ++p;
             continue;
         }
-        // Two-byte characters (Latin, Greek, Cyrillic, Hebrew, Arabic ...) are the most common.
-        if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-            *o++ = char16_t((c & 0x1F) << 6 | (p[1] & 0x3F));
-            p += 2;
-            lastWasCr = false;
-            continue;
-        }
-        const int len = sequenceLength(c);
-        const int k = wellFormedPrefix(p, end - p);
-        if (k == len) {
-            o += writeSequence(p, len, o);
-            p += len;
-        } else if (k == end - p && len > 0) {
+        char32_t cp = 0;
+        const int len = decodeUtf8(p, end - p, cp);
+        if (len < 0)
             break; // cut off by the end of the block: the next block may complete it
+        if (len > 0) {
+            o = putUtf16(o, cp);
+            p += len;
         } else {
             *o++ = 0xFFFD;
             ++p;
@@ -190,21 +128,21 @@ void TextDecoder::decode(QByteArrayView block, QString &out)
 
     if (m_carried) {
         // The character the last block cut off, completed from this one.
-        const int len = sequenceLength(m_carry[0]);
-        const qsizetype take = std::min<qsizetype>(len - m_carried, end - p);
+        const qsizetype take = std::min<qsizetype>(4 - m_carried, end - p);
         uchar whole[4];
         std::memcpy(whole, m_carry, size_t(m_carried));
         std::memcpy(whole + m_carried, p, size_t(take));
-        const int k = wellFormedPrefix(whole, m_carried + take);
-        if (k == m_carried + take && k < len) { // still cut off
+        char32_t cp = 0;
+        const int len = decodeUtf8(whole, m_carried + take, cp);
+        if (len < 0) { // still cut off
             std::memcpy(m_carry + m_carried, p, size_t(take));
             m_carried += int(take);
             out.clear();
             return;
         }
-        if (k == len) {
-            written += writeSequence(whole, len, o);
-            p += take;
+        if (len > 0) {
+            written = putUtf16(o, cp) - o;
+            p += len - m_carried;
         } else { // malformed: each carried byte is one U+FFFD; this block starts afresh
             for (int i = 0; i < m_carried; ++i)
                 o[written++] = 0xFFFD;
@@ -227,6 +165,26 @@ void TextDecoder::decode(QByteArrayView block, QString &out)
         m_started = true;
     }
     out.truncate(written);
+}
+
+bool TextDecoder::decodeAll(QIODevice &device, QByteArray &block, qint64 have,
+                            const std::function<void(QStringView text)> &sink)
+{
+    bool any = false;
+    QChar last;
+    QString text;
+    while (have > 0) {
+        decode(QByteArrayView(block.constData(), have), text);
+        if (!text.isEmpty()) {
+            any = true;
+            last = text.back();
+            sink(text);
+        }
+        have = device.read(block.data(), block.size());
+    }
+    if (!any || last != u'\r')
+        sink(u"\r");
+    return have == 0;
 }
 
 } // namespace corvalen

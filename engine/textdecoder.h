@@ -4,7 +4,10 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <functional>
 #include <optional>
+
+class QIODevice;
 
 namespace corvalen {
 
@@ -25,6 +28,12 @@ public:
 
     /// Replaces out with the text of the next block (out keeps its memory between calls).
     void decode(QByteArrayView block, QString &out);
+
+    /// Decodes the rest of device, read in blocks of block's size, into sink; the first `have`
+    /// bytes of block were already read from it. Every paragraph ends with a CR, the last one
+    /// too, so an empty file is one empty paragraph. Returns false when reading fails.
+    bool decodeAll(QIODevice &device, QByteArray &block, qint64 have,
+                   const std::function<void(QStringView text)> &sink);
 
 private:
     qsizetype decodeFast(const uchar *p, const uchar *end, char16_t *out, const uchar **stop);
