@@ -117,9 +117,14 @@ private slots:
     void folderScanRules();
 
 private:
+    // corvalen count ARGS...
     Run run(const QStringList &args, const QByteArray &input = {},
             const std::function<void()> &childSetup = {},
             const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) const;
+    // corvalen ARGS...
+    Run execute(const QStringList &args, const QByteArray &input = {},
+                const std::function<void()> &childSetup = {},
+                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) const;
     Run oracle(const QStringList &args) const;
 
     QString m_bin;
@@ -131,11 +136,17 @@ private:
 Run TestCli::run(const QStringList &args, const QByteArray &input,
                  const std::function<void()> &childSetup, const QProcessEnvironment &environment) const
 {
+    return execute(QStringList{u"count"_qs} + args, input, childSetup, environment);
+}
+
+Run TestCli::execute(const QStringList &args, const QByteArray &input,
+                     const std::function<void()> &childSetup, const QProcessEnvironment &environment) const
+{
     QProcess p;
     p.setProcessEnvironment(environment);
     if (childSetup)
         p.setChildProcessModifier(childSetup);
-    p.start(m_bin, QStringList{u"count"_qs} + args);
+    p.start(m_bin, args);
     if (!p.waitForStarted())
         return {};
     p.write(input);
@@ -350,14 +361,11 @@ void TestCli::usageErrors()
 {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, message);
-    QProcess p;
-    p.start(m_bin, args);
-    QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(p.exitCode(), 2);
-    QVERIFY(p.readAllStandardOutput().isEmpty());
-    const QByteArray err = p.readAllStandardError();
-    QVERIFY2(err.contains(message), err.constData());
-    QVERIFY(!err.contains("Word Count"));
+    const Run r = execute(args);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY2(r.err.contains(message), r.err.constData());
+    QVERIFY(!r.err.contains("Word Count"));
 }
 
 void TestCli::helpAndVersion_data()
@@ -375,11 +383,9 @@ void TestCli::helpAndVersion()
 {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, expected);
-    QProcess p;
-    p.start(m_bin, args);
-    QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(p.exitCode(), 0);
-    QVERIFY(p.readAllStandardOutput().contains(expected));
+    const Run r = execute(args);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.out.contains(expected));
 }
 
 void TestCli::spillGivesTheTableLayouts_data()
