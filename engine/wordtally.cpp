@@ -339,22 +339,7 @@ private:
     qint64 m_total = 0;
 };
 
-// The simple lower-case forms of the alphabets most texts use (Latin, Greek, Cyrillic, Armenian
-// ... up to U+24FF), looked up instead of asked of Qt for every character.
-const std::array<char16_t, 0x2500> &commonLower()
-{
-    static const std::array<char16_t, 0x2500> table = [] {
-        std::array<char16_t, 0x2500> t{};
-        for (char32_t c = 0; c < t.size(); ++c) {
-            const char32_t l = QChar::isSurrogate(c) ? c : simpleLower(c);
-            t[c] = char16_t(l <= 0xFFFF ? l : c);
-        }
-        return t;
-    }();
-    return table;
-}
-
-// Lower-cases what the common table left: units from U+2500 on, pairing surrogates first. The
+// Lower-cases what the cleaning table left: units from U+2500 on, pairing surrogates first. The
 // simple mapping keeps a character in its plane, so the word keeps its length; applied to a
 // character already lower-cased it changes nothing.
 void lowerRest(char16_t *w, size_t n)
@@ -377,17 +362,19 @@ void lowerRest(char16_t *w, size_t n)
     }
 }
 
-// What cleaning does to each unit below U+2500 when case is ignored: its lower-case form, or
-// kDeleted for punctuation (no such unit lower-cases to U+FFFF).
+// What cleaning does to each unit below U+2500 (Latin, Greek, Cyrillic, Armenian ... the
+// alphabets most texts use) when case is ignored, looked up instead of asked of Qt for every
+// character: its simple lower-case form, or kDeleted for punctuation (no such unit lower-cases
+// to U+FFFF).
 constexpr char16_t kDeleted = 0xFFFF;
 
 const std::array<char16_t, 0x2500> &ignoreCaseCleaning()
 {
     static const std::array<char16_t, 0x2500> table = [] {
-        std::array<char16_t, 0x2500> t = commonLower();
-        for (int c = 0; c < 128; ++c) {
-            if (kAscii.punctuation[c])
-                t[c] = kDeleted;
+        std::array<char16_t, 0x2500> t{};
+        for (char32_t c = 0; c < t.size(); ++c) {
+            const char32_t l = QChar::isSurrogate(c) ? c : simpleLower(c);
+            t[c] = c < 128 && kAscii.punctuation[c] ? kDeleted : char16_t(l <= 0xFFFF ? l : c);
         }
         return t;
     }();
