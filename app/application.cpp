@@ -1,12 +1,12 @@
 #include "app/application.h"
 
-#include "app/analysisrunner.h"
-#include "app/appearance.h"
-#include "app/commandbars.h"
-#include "app/mainwindow.h"
 #include "app/programwindows.h"
-#include "app/qtprompter.h"
 #include "app/screenshots.h"
+#include "windows/analysisrunner.h"
+#include "windows/appearance.h"
+#include "windows/commandbars.h"
+#include "windows/mainwindow.h"
+#include "windows/qtprompter.h"
 
 #include <QApplication>
 #include <QIcon>

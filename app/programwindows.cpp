@@ -1,10 +1,10 @@
 #include "app/programwindows.h"
 
-#include "app/analysisrunner.h"
-#include "app/helpcommands.h"
-#include "app/mainwindow.h"
-#include "results/resultsexports.h"
-#include "results/resultswindow.h"
+#include "windows/analysisrunner.h"
+#include "windows/helpcommands.h"
+#include "windows/mainwindow.h"
+#include "windows/resultsexports.h"
+#include "windows/resultswindow.h"
 
 namespace corvalen {
 

@@ -1,9 +1,9 @@
 #include "app/screenshots.h"
 
-#include "app/mainwindow.h"
-#include "filelist/filelistmodel.h"
-#include "results/resultsmodel.h"
-#include "results/resultswindow.h"
+#include "windows/filelistmodel.h"
+#include "windows/mainwindow.h"
+#include "windows/resultsmodel.h"
+#include "windows/resultswindow.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "cli/commandline.h"
 
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "documents/documentengine.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "engine/analysisrun.h"
 
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "documents/availability.h"
 
-#include "app/prompter.h"
+#include "base/prompter.h"
 #include "documents/formatreader.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "documents/documentengine.h"
 
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "documents/availability.h"
 #include "documents/formatreader.h"
 

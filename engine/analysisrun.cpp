@@ -1,6 +1,6 @@
 #include "engine/analysisrun.h"
 
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "engine/textdecoder.h"
 
 #include <QFile>

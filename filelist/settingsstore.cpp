@@ -1,6 +1,6 @@
 #include "filelist/settingsstore.h"
 
-#include "app/designernames.h"
+#include "base/designernames.h"
 
 #include <QSettings>
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes Corvalen's sample documents into samples/: our own short texts, one per format.
+"""Writes Corvalen's sample documents into app/data/Samples/: our own short texts, one per format.
 
   tools/make-samples.py            (needs LibreOffice's soffice for the .doc and .pdf)
 
@@ -15,7 +15,7 @@ import tempfile
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-OUT = os.path.join(HERE, "..", "samples")
+OUT = os.path.join(HERE, "..", "app", "data", "Samples")
 
 TEXTS = {
     "Harbour Letter": [

@@ -1,7 +1,7 @@
 // Reads documents through the document engine, counts their words in combined mode (case kept,
 // as the peers count) and prints the total, the distinct words, the characters of text and the
 // time; bench/docx.sh runs it beside the peers.
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "documents/documentengine.h"
 #include "engine/wordtally.h"
 

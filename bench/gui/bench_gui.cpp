@@ -2,13 +2,13 @@
 // during a run over the given files, and the time to show a million rows.
 //
 //   bench_gui FILE...        (bench/gui.sh makes a 500 MB file and runs this offscreen)
-#include "app/analysisrunner.h"
-#include "app/mainwindow.h"
-#include "app/prompter.h"
 #include "app/programwindows.h"
-#include "filelist/filelistmodel.h"
-#include "results/resultsmodel.h"
-#include "results/resultswindow.h"
+#include "base/prompter.h"
+#include "windows/analysisrunner.h"
+#include "windows/filelistmodel.h"
+#include "windows/mainwindow.h"
+#include "windows/resultsmodel.h"
+#include "windows/resultswindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

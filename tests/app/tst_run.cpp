@@ -1,17 +1,17 @@
 // The whole cycle in the real windows: add files, start, see the results, export, go back.
 #include "support/scriptedprompter.h"
 
-#include "app/analysisrunner.h"
-#include "app/designernames.h"
-#include "app/helpcommands.h"
-#include "app/mainwindow.h"
 #include "app/programwindows.h"
+#include "base/designernames.h"
 #include "engine/analysisjob.h"
-#include "filelist/filelistmodel.h"
 #include "results/resultlayouts.h"
-#include "results/resultsexports.h"
-#include "results/resultsmodel.h"
-#include "results/resultswindow.h"
+#include "windows/analysisrunner.h"
+#include "windows/filelistmodel.h"
+#include "windows/helpcommands.h"
+#include "windows/mainwindow.h"
+#include "windows/resultsexports.h"
+#include "windows/resultsmodel.h"
+#include "windows/resultswindow.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "cli/rowspill.h"
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"

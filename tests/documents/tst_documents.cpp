@@ -1,10 +1,10 @@
 #include "packagebuilder.h"
 
-#include "app/errorreport.h"
-#include "app/prompter.h"
+#include "base/errorreport.h"
+#include "base/prompter.h"
 #include "documents/availability.h"
-#include "documents/docxreader.h"
 #include "documents/documentengine.h"
+#include "documents/docxreader.h"
 #include "documents/formatreader.h"
 #include "engine/wordtally.h"
 

@@ -1,6 +1,6 @@
 #include "referencemodel.h"
 
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "engine/analysisjob.h"
 #include "engine/analysisrun.h"
 #include "engine/textdecoder.h"

@@ -1,11 +1,11 @@
-#include "app/designernames.h"
-#include "app/mainwindow.h"
-#include "filelist/filelistmodel.h"
+#include "base/designernames.h"
 #include "filelist/scanqueue.h"
 #include "filelist/settingsstore.h"
-#include "results/resultsmodel.h"
-#include "results/resultswindow.h"
 #include "support/scriptedprompter.h"
+#include "windows/filelistmodel.h"
+#include "windows/mainwindow.h"
+#include "windows/resultsmodel.h"
+#include "windows/resultswindow.h"
 
 #include <QAction>
 #include <QCheckBox>

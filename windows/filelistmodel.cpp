@@ -1,4 +1,4 @@
-#include "filelist/filelistmodel.h"
+#include "windows/filelistmodel.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/appearance.h"
+#include "windows/appearance.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

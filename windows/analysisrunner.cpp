@@ -1,11 +1,11 @@
-#include "app/analysisrunner.h"
+#include "windows/analysisrunner.h"
 
-#include "app/mainwindow.h"
-#include "app/prompter.h"
+#include "base/prompter.h"
 #include "documents/availability.h"
-#include "filelist/filelistmodel.h"
-#include "results/resultsmodel.h"
-#include "results/resultswindow.h"
+#include "windows/filelistmodel.h"
+#include "windows/mainwindow.h"
+#include "windows/resultsmodel.h"
+#include "windows/resultswindow.h"
 
 #include <QCoreApplication>
 #include <QProgressBar>

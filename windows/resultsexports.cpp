@@ -1,10 +1,10 @@
-#include "results/resultsexports.h"
+#include "windows/resultsexports.h"
 
-#include "app/prompter.h"
+#include "base/prompter.h"
 #include "results/resultlayouts.h"
-#include "results/resultsmodel.h"
-#include "results/resultswindow.h"
 #include "results/spreadsheetlayout.h"
+#include "windows/resultsmodel.h"
+#include "windows/resultswindow.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "app/commandbars.h"
+#include "windows/commandbars.h"
 
 #include <QAction>
 #include <QBoxLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 #include "documents/documentengine.h"
 #include "engine/analysisjob.h"
 

@@ -1,4 +1,4 @@
-#include "app/qtprompter.h"
+#include "windows/qtprompter.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>

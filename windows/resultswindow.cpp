@@ -1,10 +1,10 @@
-#include "results/resultswindow.h"
+#include "windows/resultswindow.h"
 
-#include "app/appearance.h"
-#include "app/commandbars.h"
-#include "app/designernames.h"
-#include "app/prompter.h"
-#include "results/resultsmodel.h"
+#include "base/designernames.h"
+#include "base/prompter.h"
+#include "windows/appearance.h"
+#include "windows/commandbars.h"
+#include "windows/resultsmodel.h"
 #include "ui_resultswindow.h"
 
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "app/errorreport.h"
+#include "base/errorreport.h"
 
 namespace corvalen {
 

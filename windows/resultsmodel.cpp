@@ -1,4 +1,4 @@
-#include "results/resultsmodel.h"
+#include "windows/resultsmodel.h"
 
 namespace corvalen {
 

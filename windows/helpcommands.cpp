@@ -1,9 +1,9 @@
-#include "app/helpcommands.h"
+#include "windows/helpcommands.h"
 
-#include "app/errorreport.h"
-#include "app/prompter.h"
-#include "filelist/filelistmodel.h"
+#include "base/errorreport.h"
+#include "base/prompter.h"
 #include "filelist/folderscan.h"
+#include "windows/filelistmodel.h"
 
 #include <QCoreApplication>
 #include <QDir>
