@@ -21,6 +21,7 @@
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #endif
 
 #include <xlsxwriter.h>
@@ -172,15 +173,17 @@ class LibraryMessages
 public:
     LibraryMessages() : m_lock(mutex())
     {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return;
         std::fflush(stderr);
         m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-        if (m_saved < 0 || ::dup2(fds[1], STDERR_FILENO) < 0) {
-            if (m_saved >= 0)
-                ::close(m_saved);
-            m_saved = -1;
+        if (m_saved < 0)
+            return; // no standard error to keep clean
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            ::close(std::exchange(m_saved, -1));
+            return;
+        }
+        if (::dup2(fds[1], STDERR_FILENO) < 0) {
+            ::close(std::exchange(m_saved, -1));
             ::close(fds[0]);
             ::close(fds[1]);
             return;
@@ -255,6 +258,8 @@ private:
 #else
 class LibraryMessages
 {
+public:
+    LibraryMessages() { } // standard error stays as it is
 };
 #endif
 
