@@ -7,20 +7,18 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 #ifdef Q_OS_UNIX
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #else
 #include <QSaveFile>
-
-#include <cstdio>
 #endif
 
 namespace corvalen {

@@ -130,9 +130,9 @@ QByteArray sheetUtf8(const QString &text)
 }
 
 // libxlsxwriter reports a failed write as its own error code, or not at all (its temporary
-// files are written unchecked). It writes through stdio, so the system's reason for the first
-// failed write is still in errno; other errno values may be left over from calls that did
-// not fail and say nothing.
+// files are written unchecked). It writes through stdio, so the system's reason for a failed
+// write is still in errno afterwards; other errno values may be left over from calls that did
+// not fail, and say nothing.
 QString workbookFailure(int systemError, lxw_error e)
 {
     switch (systemError) {
