@@ -77,8 +77,8 @@ bool writeResultsText(const ResultRows &rows, const QStringList &headers,
                       const QList<qsizetype> &widths, QIODevice &device, QString *error = nullptr);
 bool writeResultsText(const ResultTable &table, const QStringList &headers, QIODevice &device,
                       QString *error = nullptr);
-/// writeResultsText() into a file, atomically: on failure an existing file is left untouched and
-/// error names the file and the reason.
+/// writeResultsText() into a file through writeFileSafely(): on failure an existing file is left
+/// untouched and error names the file and the reason.
 bool saveResultsText(const ResultTable &table, const QStringList &headers, const QString &path,
                      QString *error = nullptr);
 
@@ -90,16 +90,7 @@ QString clipboardText(const ResultTable &table);
 bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, QIODevice &device,
                         QString *error = nullptr);
 bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *error = nullptr);
-/// writeClipboardText() into a file, atomically (see saveResultsText()).
+/// writeClipboardText() into a file through writeFileSafely() (see saveResultsText()).
 bool saveClipboardText(const ResultTable &table, const QString &path, QString *error = nullptr);
-
-/// Runs write on a file that replaces path only when write succeeds and everything is on disk;
-/// otherwise an existing file is left untouched, and error names the file and the reason write
-/// gave (or the file's own failure).
-bool saveAtomically(const QString &path, QString *error,
-                    const std::function<bool(QIODevice &device, QString *reason)> &write);
-
-/// The message for a file that could not be written, naming it and the reason.
-QString writeErrorText(const QString &path, const QString &reason);
 
 } // namespace corvalen
