@@ -442,17 +442,16 @@ bool XmlScanner::fetch()
     return true;
 }
 
-int XmlScanner::resolve(std::string_view prefix, bool isAttribute) const
+int XmlScanner::lookUp(std::string_view prefix) const
 {
-    if (prefix.empty() && isAttribute)
-        return kNoNamespace;
-    if (m_lastValid && sameName(prefix, m_lastPrefix))
-        return m_lastNs;
     const auto it = m_inScope.constFind(QByteArray::fromRawData(prefix.data(), qsizetype(prefix.size())));
     const int ns = it != m_inScope.cend() ? m_bindings[size_t(*it)].ns : prefix.empty() ? kNoNamespace : kOtherNamespace;
-    m_lastPrefix.assign(prefix);
-    m_lastNs = ns;
-    m_lastValid = true;
+    if (prefix.size() <= sizeof(m_lastPrefix)) {
+        if (!prefix.empty())
+            std::memcpy(m_lastPrefix, prefix.data(), prefix.size());
+        m_lastSize = int(prefix.size());
+        m_lastNs = ns;
+    }
     return ns;
 }
 
@@ -463,17 +462,11 @@ void XmlScanner::bind(size_t from)
         b.hidden = m_inScope.value(b.prefix, -1);
         m_inScope.insert(b.prefix, int(i));
     }
-    if (from < m_bindings.size())
-        m_lastValid = false;
+    m_lastSize = -1;
 }
 
-void XmlScanner::popElement()
+void XmlScanner::unbind(int depth)
 {
-    m_names.resize(m_stack.back().nameAt);
-    m_stack.pop_back();
-    const int depth = int(m_stack.size());
-    if (m_bindings.empty() || m_bindings.back().depth <= depth)
-        return;
     do {
         const Binding &b = m_bindings.back();
         if (b.hidden >= 0)
@@ -482,7 +475,7 @@ void XmlScanner::popElement()
             m_inScope.remove(b.prefix);
         m_bindings.pop_back();
     } while (!m_bindings.empty() && m_bindings.back().depth > depth);
-    m_lastValid = false;
+    m_lastSize = -1;
 }
 
 std::string_view XmlScanner::attribute(int ns, std::string_view localName, bool *found) const
@@ -565,71 +558,70 @@ bool XmlScanner::findTagEnd()
     return false;
 }
 
-XmlScanner::Token XmlScanner::next()
+XmlScanner::Token XmlScanner::scan()
 {
     if (m_failed)
         return Token::Error;
-    if (m_pendingEnd) {
-        m_pendingEnd = false;
-        popElement();
-        return Token::EndElement;
-    }
-    for (;;) {
-        if (const std::optional<Token> t = scan())
-            return *t;
-        // Markup runs on beyond the block: what is left of it is kept in front of the next.
-        fetch();
-    }
-}
-
-std::optional<XmlScanner::Token> XmlScanner::scan()
-{
-    // Markup the data ends in the middle of: an error at the end of the XML, else wait for more.
-    const auto cutOff = [this](Unfinished what, const char *where) -> std::optional<Token> {
-        if (m_final)
-            return fail(where);
-        m_unfinished = what;
-        return std::nullopt;
-    };
+    // Where markup runs on beyond the data there is, what is left of it is kept in front of the
+    // next block (fetch) and the scan goes on; at the end of the XML that is an error instead.
     for (;;) {
         bool wholeTag = false;
         switch (m_unfinished) {
         case Unfinished::None:
             break;
         case Unfinished::Comment:
-            if (!skipPast("-->"))
-                return cutOff(Unfinished::Comment, "its XML ends in the middle of a comment");
+            if (!skipPast("-->")) {
+                if (m_final)
+                    return fail("its XML ends in the middle of a comment");
+                fetch();
+                continue;
+            }
             m_unfinished = Unfinished::None;
             continue;
         case Unfinished::Instruction:
-            if (!skipPast("?>"))
-                return cutOff(Unfinished::Instruction, "its XML ends in the middle of a processing instruction");
+            if (!skipPast("?>")) {
+                if (m_final)
+                    return fail("its XML ends in the middle of a processing instruction");
+                fetch();
+                continue;
+            }
             m_unfinished = Unfinished::None;
             continue;
         case Unfinished::Doctype:
-            if (!skipDoctype())
-                return cutOff(Unfinished::Doctype, "its XML ends in the middle of a document type declaration");
+            if (!skipDoctype()) {
+                if (m_final)
+                    return fail("its XML ends in the middle of a document type declaration");
+                fetch();
+                continue;
+            }
             m_unfinished = Unfinished::None;
             continue;
         case Unfinished::CData: {
-            const std::optional<Token> t = cdata();
-            if (t && *t == Token::Text && m_stack.empty())
-                continue; // outside the root element
-            return t;
+            const Token t = cdata();
+            if (t == kNeedMore)
+                fetch();
+            else if (t != Token::Text || !m_stack.empty())
+                return t;
+            continue; // character data outside the root element is skipped
         }
         case Unfinished::Tag:
             if (!findTagEnd()) {
                 if (m_tagScanned > size_t(kMaxTagSize))
                     return fail("its XML has a tag too long to be part of a document");
-                return cutOff(Unfinished::Tag, "its XML ends in the middle of a tag");
+                if (m_final)
+                    return fail("its XML ends in the middle of a tag");
+                fetch();
+                continue;
             }
             m_unfinished = Unfinished::None;
             wholeTag = true;
             break;
         }
         if (m_pos >= m_end) {
-            if (!m_final)
-                return std::nullopt;
+            if (!m_final) {
+                fetch();
+                continue;
+            }
             if (!m_stack.empty())
                 return fail("its XML ends in the middle of an element");
             return Token::End;
@@ -638,12 +630,12 @@ std::optional<XmlScanner::Token> XmlScanner::scan()
             const char *lt = findByte(m_pos, m_end, '<');
             const char *end = lt ? lt : m_end;
             if (!lt && !m_final) {
-                if (m_stack.empty()) { // white space outside the root element: nothing to keep
+                if (m_stack.empty()) // white space outside the root element: nothing to keep
                     m_pos = m_end;
-                    return std::nullopt;
+                if (m_end - m_pos < kTextPiece) {
+                    fetch();
+                    continue;
                 }
-                if (m_end - m_pos < kTextPiece)
-                    return std::nullopt;
                 end = textCut(m_pos, m_end);
             }
             m_text = std::string_view(m_pos, size_t(end - m_pos));
@@ -653,8 +645,13 @@ std::optional<XmlScanner::Token> XmlScanner::scan()
                 return Token::Text;
             continue;
         }
+        if (m_end - m_pos < 9 && !m_final) {
+            // Too little to tell which markup this is: wait for more.
+            fetch();
+            continue;
+        }
         if (m_end - m_pos < 2)
-            return m_final ? std::optional<Token>(fail("its XML ends in the middle of a tag")) : std::nullopt;
+            return fail("its XML ends in the middle of a tag");
         const char c = m_pos[1];
         if (c == '?') {
             ++m_pos;
@@ -662,8 +659,6 @@ std::optional<XmlScanner::Token> XmlScanner::scan()
             continue;
         }
         if (c == '!') {
-            if (!m_final && m_end - m_pos < 9)
-                return std::nullopt;
             const std::string_view rest(m_pos, size_t(std::min<ptrdiff_t>(m_end - m_pos, 9)));
             if (rest.starts_with("<!--")) {
                 m_pos += 4;
@@ -681,7 +676,7 @@ std::optional<XmlScanner::Token> XmlScanner::scan()
             }
             continue;
         }
-        if (const std::optional<Token> t = c == '/' ? endTag() : startTag())
+        if (const Token t = c == '/' ? endTag() : startTag(); t != kNeedMore)
             return t;
         if (wholeTag)
             return fail("its XML has a malformed tag");
@@ -692,7 +687,7 @@ std::optional<XmlScanner::Token> XmlScanner::scan()
     }
 }
 
-std::optional<XmlScanner::Token> XmlScanner::cdata()
+XmlScanner::Token XmlScanner::cdata()
 {
     const std::string_view rest(m_pos, size_t(m_end - m_pos));
     const auto at = rest.find("]]>");
@@ -706,7 +701,7 @@ std::optional<XmlScanner::Token> XmlScanner::cdata()
         // What is there, short of what could begin "]]>" and of a character the block cuts.
         const char *end = characterCut(m_pos, m_end - std::min<ptrdiff_t>(2, m_end - m_pos));
         if (end == m_pos)
-            return std::nullopt;
+            return kNeedMore;
         m_text = std::string_view(m_pos, size_t(end - m_pos));
         m_pos = end;
     }
@@ -714,12 +709,12 @@ std::optional<XmlScanner::Token> XmlScanner::cdata()
     return Token::Text;
 }
 
-std::optional<XmlScanner::Token> XmlScanner::startTag()
+XmlScanner::Token XmlScanner::startTag()
 {
     const char *nameStart = m_pos + 1;
     const char *p = nameEnd(nameStart, m_end);
     if (p >= m_end)
-        return m_final ? std::optional<Token>(fail("its XML ends in the middle of a tag")) : std::nullopt;
+        return m_final ? fail("its XML ends in the middle of a tag") : kNeedMore;
     if (p == nameStart)
         return fail("its XML has a tag without a name");
     const std::string_view qname(nameStart, size_t(p - nameStart));
@@ -732,9 +727,9 @@ std::optional<XmlScanner::Token> XmlScanner::startTag()
     m_attributes.clear();
     const size_t bindings = m_bindings.size();
     // Declarations count only once the tag is whole.
-    const auto needMore = [this, bindings]() -> std::optional<Token> {
+    const auto needMore = [this, bindings] {
         m_bindings.resize(bindings);
-        return m_final ? std::optional<Token>(fail("its XML ends in the middle of a tag")) : std::nullopt;
+        return m_final ? fail("its XML ends in the middle of a tag") : kNeedMore;
     };
     bool selfClosing = false;
     for (;;) {
@@ -800,25 +795,36 @@ std::optional<XmlScanner::Token> XmlScanner::startTag()
         const std::string_view bound = a.prefix.empty() ? std::string_view() : a.local;
         m_bindings.push_back({QByteArray(bound.data(), qsizetype(bound.size())), ns, depth, -1});
     }
-    bind(bindings);
+    if (m_bindings.size() > bindings)
+        bind(bindings);
     std::string_view prefix;
     splitQName(qname, prefix, m_localName);
     m_elementNs = resolve(prefix, false);
-    m_stack.push_back({m_names.size(), qname.size(), prefix.empty() ? 0 : prefix.size() + 1, m_elementNs});
-    m_names.append(qname);
+    OpenElement &open = m_stack.emplace_back();
+    open.nameSize = uint32_t(qname.size());
+    open.localAt = uint32_t(prefix.empty() ? 0 : prefix.size() + 1);
+    open.ns = m_elementNs;
+    if (qname.size() <= kShortName && m_end - qname.data() >= ptrdiff_t(kShortName)) {
+        std::memcpy(open.shortName, qname.data(), kShortName); // one fixed-size move, no call
+    } else if (qname.size() <= kShortName) {
+        std::memcpy(open.shortName, qname.data(), qname.size());
+    } else {
+        open.nameAt = m_names.size();
+        m_names.append(qname);
+    }
     m_pendingEnd = selfClosing;
     m_pos = p;
     return Token::StartElement;
 }
 
-std::optional<XmlScanner::Token> XmlScanner::endTag()
+XmlScanner::Token XmlScanner::endTag()
 {
     const char *p = m_pos + 2;
     if (m_stack.empty())
         return fail("its XML elements are not properly nested");
     // The end tag names the element it closes, and its name and namespace were resolved then.
     const OpenElement &open = m_stack.back();
-    const std::string_view openName(m_names.data() + open.nameAt, open.nameSize);
+    const std::string_view openName = open.name(m_names);
     const char *nameStart = p;
     const size_t length = openName.size();
     if (size_t(m_end - p) > length && p[length] == '>' && sameName(std::string_view(p, length), openName)) {
@@ -830,7 +836,7 @@ std::optional<XmlScanner::Token> XmlScanner::endTag()
         while (p < m_end && isSpace(*p))
             ++p;
         if (p >= m_end)
-            return m_final ? std::optional<Token>(fail("its XML ends in the middle of a tag")) : std::nullopt;
+            return m_final ? fail("its XML ends in the middle of a tag") : kNeedMore;
         if (*p != '>' || !sameName(openName, qname))
             return fail("its XML elements are not properly nested");
     }

@@ -6,6 +6,8 @@
 #include <QHash>
 #include <QString>
 
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,7 +56,15 @@ public:
 
     /// The next token. Character data may come as several Text tokens in a row: a long run is
     /// given in pieces of whole characters and whole references.
-    Token next();
+    Token next()
+    {
+        if (m_pendingEnd) {
+            m_pendingEnd = false;
+            popElement();
+            return Token::EndElement;
+        }
+        return scan();
+    }
 
     /// The element of the current StartElement or EndElement token.
     int ns() const { return m_elementNs; }
@@ -97,22 +107,35 @@ private:
         int depth;
         int hidden; // the binding of the same prefix this one hides, or -1
     };
+    // The qualified name is kept for the end tag to match: in the element itself when it is
+    // short (nearly always), else in m_names.
+    static constexpr size_t kShortName = 20;
     struct OpenElement
     {
-        size_t nameAt, nameSize; // the qualified name in m_names
-        size_t localAt;          // where its local part starts in it
+        size_t nameAt;
+        uint32_t nameSize;
+        uint32_t localAt; // where the local part starts in the name
         int ns;
+        char shortName[kShortName];
+
+        std::string_view name(const std::string &names) const
+        {
+            return {nameSize <= kShortName ? shortName : names.data() + nameAt, nameSize};
+        }
     };
     // Markup that is still being read when a block ends; it goes on in the next one.
     enum class Unfinished { None, Tag, Comment, Instruction, CData, Doctype };
     class Transcoder;
 
+    // What the scan functions return when the data ends before the token does.
+    static constexpr Token kNeedMore = Token(-1);
+
     Token fail(const char *what);
     void failEncoding(const QByteArray &name, bool mismatch);
-    std::optional<Token> scan();
-    std::optional<Token> startTag();
-    std::optional<Token> endTag();
-    std::optional<Token> cdata();
+    Token scan();
+    Token startTag();
+    Token endTag();
+    Token cdata();
     bool skipPast(std::string_view terminator);
     bool skipDoctype();
     const char *closeQuote(const char *p);
@@ -120,8 +143,27 @@ private:
     bool fetch();
     void start(std::span<char> first);
     void bind(size_t from);
-    void popElement();
-    int resolve(std::string_view prefix, bool isAttribute) const;
+    void unbind(int depth);
+    void popElement()
+    {
+        if (m_stack.back().nameSize > kShortName)
+            m_names.resize(m_stack.back().nameAt);
+        m_stack.pop_back();
+        if (!m_bindings.empty() && m_bindings.back().depth > int(m_stack.size()))
+            unbind(int(m_stack.size()));
+    }
+    int resolve(std::string_view prefix, bool isAttribute) const
+    {
+        if (prefix.empty() && isAttribute)
+            return kNoNamespace;
+        if (int(prefix.size()) != m_lastSize)
+            return lookUp(prefix);
+        for (size_t i = 0; i < prefix.size(); ++i) // a few bytes: a loop beats a call
+            if (prefix[i] != m_lastPrefix[i])
+                return lookUp(prefix);
+        return m_lastNs;
+    }
+    int lookUp(std::string_view prefix) const;
 
     // What may be read: [m_pos, m_end). m_base is where m_origin, an offset in the XML, lies.
     const char *m_base = nullptr, *m_pos = nullptr, *m_end = nullptr;
@@ -138,13 +180,13 @@ private:
 
     std::span<const std::string_view> m_namespaces;
     std::vector<OpenElement> m_stack;
-    std::string m_names;
+    std::string m_names; // long names of open elements
     std::vector<Binding> m_bindings;
     QHash<QByteArray, int> m_inScope; // prefix -> its innermost binding
     // The last prefix looked up: nearly every name of a document has the same prefix.
-    mutable std::string m_lastPrefix;
+    mutable char m_lastPrefix[16] = {};
+    mutable int m_lastSize = -1; // none
     mutable int m_lastNs = 0;
-    mutable bool m_lastValid = false;
     std::vector<Attribute> m_attributes;
     int m_elementNs = kNoNamespace;
     std::string_view m_localName;
