@@ -427,15 +427,19 @@ bool XmlScanner::fetch()
         else
             m_carry.clear();
     } else {
-        // A long token (a tag with a great many attributes): gathered in memory of our own.
-        if (inCarry) {
+        // A long token (a tag with a great many attributes): gathered in memory of our own,
+        // block after block; what it has gone past is dropped once that is the larger part.
+        size_t keep = 0;
+        if (!inCarry) {
+            m_carry.assign(m_pos, m_end);
+        } else if (size_t(m_pos - m_carry.data()) > tail) {
             std::memmove(m_carry.data(), m_pos, tail);
             m_carry.resize(tail);
         } else {
-            m_carry.assign(m_pos, m_end);
+            keep = size_t(m_pos - m_carry.data());
         }
         m_carry.insert(m_carry.end(), block.begin(), block.end());
-        m_base = m_pos = m_carry.data();
+        m_base = m_pos = m_carry.data() + keep;
         m_end = m_carry.data() + m_carry.size();
     }
     m_origin = at;
@@ -792,6 +796,8 @@ XmlScanner::Token XmlScanner::startTag()
                 if (m_namespaces[i] == a.value)
                     ns = int(i);
         }
+        if (m_bindings.size() >= size_t(kMaxBindings))
+            return fail("its XML declares too many namespaces");
         const std::string_view bound = a.prefix.empty() ? std::string_view() : a.local;
         m_bindings.push_back({QByteArray(bound.data(), qsizetype(bound.size())), ns, depth, -1});
     }
@@ -893,7 +899,8 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
     out.resize(o - out.data());
 }
 
-XmlBlockReader::XmlBlockReader(Read read, qsizetype blockSize) : m_read(std::move(read)), m_blockSize(blockSize)
+XmlBlockReader::XmlBlockReader(Read read, qsizetype blockSize, qsizetype maxBlockSize)
+    : m_read(std::move(read)), m_blockSize(blockSize), m_maxBlockSize(std::max(blockSize, maxBlockSize))
 {
 }
 
@@ -902,12 +909,17 @@ std::span<char> XmlBlockReader::next()
     if (m_done)
         return {};
     // The buffer of the block before last is free again: the scanner has moved on from it.
-    std::unique_ptr<char[]> &buffer = m_buffers[m_turn];
+    Buffer &buffer = m_buffers[m_turn];
     m_turn ^= 1;
-    if (!buffer)
-        buffer.reset(new char[size_t(XmlScanner::kCarryRoom + m_blockSize)]);
-    char *block = buffer.get() + XmlScanner::kCarryRoom;
-    return {block, size_t(fill(m_read, block, m_blockSize, &m_done))};
+    if (buffer.size < m_blockSize) {
+        buffer.data.reset(new char[size_t(XmlScanner::kCarryRoom + m_blockSize)]);
+        buffer.size = m_blockSize;
+    }
+    char *block = buffer.data.get() + XmlScanner::kCarryRoom;
+    const qsizetype filled = fill(m_read, block, m_blockSize, &m_done);
+    // More than the first block: blocks grow, so that a part bigger than it said is read in few.
+    m_blockSize = std::min(m_blockSize * 2, m_maxBlockSize);
+    return {block, size_t(filled)};
 }
 
 qsizetype XmlBlockReader::fill(const Read &read, char *block, qsizetype size, bool *end)

@@ -39,6 +39,7 @@ public:
     static constexpr int kMaxDepth = 4096;
     static constexpr qsizetype kMaxNameSize = 4096;    ///< the names of all open elements are kept
     static constexpr qsizetype kMaxTagSize = 16 << 20; ///< a tag's attributes are held at once
+    static constexpr int kMaxBindings = 1 << 20;       ///< namespace declarations in scope
     /// Writable bytes that every block of a source must have in front of it: the scanner moves
     /// the unfinished end of one block there instead of copying the next one.
     static constexpr qsizetype kCarryRoom = 64 << 10;
@@ -205,15 +206,21 @@ public:
     /// Up to room bytes into out; 0 at the end, -1 on failure (which also ends the blocks).
     using Read = std::function<qint64(char *out, qint64 room)>;
 
-    XmlBlockReader(Read read, qsizetype blockSize);
+    /// Blocks start at blockSize bytes and grow to maxBlockSize.
+    XmlBlockReader(Read read, qsizetype blockSize, qsizetype maxBlockSize = 0);
     std::span<char> next();
     /// Reads into block until it holds size bytes or the bytes end (end is set then).
     static qsizetype fill(const Read &read, char *block, qsizetype size, bool *end);
 
 private:
+    struct Buffer
+    {
+        std::unique_ptr<char[]> data;
+        qsizetype size = 0;
+    };
     Read m_read;
-    qsizetype m_blockSize;
-    std::unique_ptr<char[]> m_buffers[2];
+    qsizetype m_blockSize, m_maxBlockSize;
+    Buffer m_buffers[2];
     int m_turn = 0;
     bool m_done = false;
 };

@@ -327,7 +327,7 @@ ReadOutcome ZipEntryStream::start(const ZipPackage &zip, const QByteArray &name,
         // what actually comes out.
         m_limit = limit;
         m_blocks.emplace([this](char *out, qint64 room) { return pull(out, room); },
-                         qsizetype(std::clamp<qint64>(claimed + 1, 4096, kBlockSize)));
+                         qsizetype(std::clamp<qint64>(claimed + 1, 4096, kBlockSize)), kBlockSize);
         return ReadOutcome::success();
     }
     // The header's size, already checked against the limits, is all there may be: a part that

@@ -700,6 +700,11 @@ void TestDocuments::hostileInput_data()
     // Names of open elements and a tag's attributes are held: neither may grow without end.
     QTest::newRow("name too long") << "<w:" + QByteArray(5000, 'n') + "/>" << QString();
     QTest::newRow("tag too long") << "<w:p w:x=\"" + QByteArray(17 << 20, 'x') + "\"/>" << QString();
+    QByteArray declarations;
+    for (int i = 0; i < 600000; ++i)
+        declarations += " xmlns:n" + QByteArray::number(i) + "=\"u\"";
+    QTest::newRow("namespaces without end")
+            << "<w:sdt" + declarations + "><w:sdtContent" + declarations + "/></w:sdt>" << QString();
     QTest::newRow("long tag within bounds")
             << "<w:p w:x=\"" + QByteArray(5 << 20, 'x') + "\"><w:r><w:t>fine</w:t></w:r></w:p>" << u"fine\r"_qs;
 }
