@@ -385,7 +385,7 @@ XmlScanner::~XmlScanner() = default;
 XmlScanner::Token XmlScanner::fail(const char *what)
 {
     m_error = QString::fromLatin1(what);
-    m_failed = true;
+    m_unfinished = Unfinished::Failed;
     m_pos = m_end;
     return Token::Error;
 }
@@ -397,7 +397,7 @@ void XmlScanner::failEncoding(const QByteArray &name, bool mismatch)
                                            .arg(QString::fromLatin1(name)))
                          : ReadOutcome::fail(ReadError::Encoding, QString::fromLatin1(name));
     m_error = m_failure.detail;
-    m_failed = true;
+    m_unfinished = Unfinished::Failed;
     m_pos = m_end;
 }
 
@@ -565,8 +565,6 @@ bool XmlScanner::findTagEnd()
 
 XmlScanner::Token XmlScanner::scan()
 {
-    if (m_failed)
-        return Token::Error;
     // Where markup runs on beyond the data there is, what is left of it is kept in front of the
     // next block (fetch) and the scan goes on; at the end of the XML that is an error instead.
     for (;;) {
@@ -574,6 +572,8 @@ XmlScanner::Token XmlScanner::scan()
         switch (m_unfinished) {
         case Unfinished::None:
             break;
+        case Unfinished::Failed:
+            return Token::Error;
         case Unfinished::Comment:
             if (!skipPast("-->")) {
                 if (m_final)

@@ -123,8 +123,9 @@ private:
             return {nameSize <= kShortName ? shortName : names.data() + nameAt, nameSize};
         }
     };
-    // Markup that is still being read when a block ends; it goes on in the next one.
-    enum class Unfinished { None, Tag, Comment, Instruction, CData, Doctype };
+    // Markup that is still being read when a block ends; it goes on in the next one. After an
+    // error the scan stays failed.
+    enum class Unfinished { None, Tag, Comment, Instruction, CData, Doctype, Failed };
     class Transcoder;
 
     // What the scan functions return when the data ends before the token does.
@@ -169,7 +170,6 @@ private:
     const char *m_base = nullptr, *m_pos = nullptr, *m_end = nullptr;
     qint64 m_origin = 0;
     bool m_final = true;
-    bool m_failed = false;
     Source m_source;
     std::unique_ptr<Transcoder> m_transcoder;
     std::vector<char> m_carry; // holds a long token that outgrew kCarryRoom, with what follows it
