@@ -22,6 +22,8 @@ namespace {
 
 constexpr qsizetype kHeadSize = 8192;
 constexpr qsizetype kChunkSize = 1 << 20;
+// Text a structured document may hold back at the open step (UTF-16 units: 16 MB).
+constexpr qsizetype kHeldText = qsizetype(8) << 20;
 
 QString tr(const char *s)
 {
@@ -42,9 +44,18 @@ struct Call
     const FormatReader *reader = nullptr;
     bool haveRange = false;
     QString text; // the text of a reader that checks the whole file before giving any
+    // A text too big to hold goes on to the sink as it is read, before the whole file is checked.
+    bool handedOn = false;
+    QChar last; // the last character handed on
 };
 
-ReadOutcome openDocument(const QString &path, Call &call)
+void handOn(QStringView text, const TextSource::Sink &sink)
+{
+    for (qsizetype at = 0; at < text.size(); at += kChunkSize)
+        sink(text.sliced(at, std::min(kChunkSize, text.size() - at)));
+}
+
+ReadOutcome openDocument(const QString &path, Call &call, const TextSource::Sink &sink)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
@@ -84,7 +95,21 @@ ReadOutcome openDocument(const QString &path, Call &call)
         return ReadOutcome::success();
     // Readers of structured formats check the whole file here, so that a damaged or protected
     // document fails to open rather than giving half a text.
-    ReadOutcome outcome = call.reader->read(file, [&call](QStringView chunk) { call.text.append(chunk); });
+    ReadOutcome outcome = call.reader->read(file, [&call, &sink](QStringView chunk) {
+        if (chunk.isEmpty())
+            return;
+        if (!call.handedOn && call.text.size() + chunk.size() <= kHeldText) {
+            call.text.append(chunk);
+            return;
+        }
+        if (!call.handedOn) {
+            call.handedOn = true;
+            handOn(call.text, sink);
+            call.text = QString();
+        }
+        call.last = chunk.back();
+        sink(chunk);
+    });
     if (!outcome.ok()) {
         call.text = QString();
         call.file.reset();
@@ -102,7 +127,14 @@ DocumentEngine::DocumentEngine(ErrorReporter *reporter, const DocumentEngineStat
 
 void DocumentEngine::readText(const QString &path, const Sink &sink)
 {
+    // A failure is reported here; the text of a file whose failure came late has reached sink.
+    readDocument(path, sink);
+}
+
+bool DocumentEngine::readDocument(const QString &path, const Sink &sink)
+{
     const QString shownName = QDir::toNativeSeparators(path);
+    bool whole = true;
     const auto step = [&](int line, auto &&body) {
         QString description;
         try {
@@ -115,6 +147,7 @@ void DocumentEngine::readText(const QString &path, const Sink &sink)
         } catch (const std::exception &e) {
             description = tr("%1 could not be read: %2.").arg(shownName, QString::fromLocal8Bit(e.what()));
         }
+        whole = false;
         qCDebug(lcDocuments) << "step" << line << "failed:" << description;
         if (m_reporter)
             m_reporter->reportError(description, QString::fromUtf16(kReaderTag), line);
@@ -131,7 +164,7 @@ void DocumentEngine::readText(const QString &path, const Sink &sink)
     step(106, [&] {
         if (!call.started)
             notStarted();
-        const ReadOutcome outcome = openDocument(path, call);
+        const ReadOutcome outcome = openDocument(path, call, sink);
         if (!outcome.ok())
             throw StepFailure{describeReadError(outcome, shownName)};
     });
@@ -159,11 +192,14 @@ void DocumentEngine::readText(const QString &path, const Sink &sink)
                 throw StepFailure{describeReadError(outcome, shownName)};
             return;
         }
+        if (call.handedOn) {
+            if (call.last != u'\r')
+                sink(u"\r");
+            return;
+        }
         if (!call.text.isEmpty() && call.text.back() != u'\r')
             call.text.append(u'\r');
-        const QStringView text(call.text);
-        for (qsizetype at = 0; at < text.size(); at += kChunkSize)
-            sink(text.sliced(at, std::min(kChunkSize, text.size() - at)));
+        handOn(call.text, sink);
     });
     step(118, [&] {
         if (!call.file)
@@ -176,12 +212,14 @@ void DocumentEngine::readText(const QString &path, const Sink &sink)
         if (!call.started)
             notStarted();
     });
+    return whole;
 }
 
 QString DocumentEngine::returnDocumentString(const QString &path)
 {
     QString text;
-    readText(path, [&text](QStringView chunk) { text.append(chunk); });
+    if (!readDocument(path, [&text](QStringView chunk) { text.append(chunk); }))
+        return QString();
     return text;
 }
 

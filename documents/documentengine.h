@@ -28,6 +28,10 @@ public:
     void setReporter(ErrorReporter *reporter) { m_reporter = reporter; }
 
     void readText(const QString &path, const Sink &sink) override;
+    /// readText() telling whether every step succeeded. A document whose text is too big to hold
+    /// at the open step hands it on as it is read; when it then turns out damaged, the failure
+    /// is reported as any other, but text has already reached sink and the caller must drop it.
+    bool readDocument(const QString &path, const Sink &sink);
     /// The whole text of one file; empty after a reported failure.
     QString returnDocumentString(const QString &path);
 

@@ -85,7 +85,7 @@ bool skippedInBody(std::string_view n)
 
 struct BodyWalker
 {
-    XmlScanner scanner{std::string_view(), kNamespaces};
+    XmlScanner &scanner;
     const TextSink &sink;
     std::u16string out;
     int skipDepth = 0;      // inside a left-out subtree that started at this depth
@@ -95,11 +95,14 @@ struct BodyWalker
     bool runHidden = false;
     int rPrDepth = 0;
     bool inText = false;
-    std::vector<bool> fieldInResult; // complex fields open at this point
+    // Complex fields open at this point: those opened in this paragraph, and a count of older ones,
+    // which are all showing their result by now.
+    std::vector<bool> fieldInResult;
+    qint64 olderFields = 0;
     int fieldsInCode = 0;
     std::vector<std::pair<int, bool>> alternates; // depth of mc:AlternateContent, branch taken
 
-    explicit BodyWalker(const TextSink &s) : sink(s) { out.reserve(kFlushSize + 1024); }
+    BodyWalker(XmlScanner &x, const TextSink &s) : scanner(x), sink(s) { out.reserve(kFlushSize + 1024); }
 
     void flush()
     {
@@ -112,8 +115,11 @@ struct BodyWalker
     bool visible() const { return runDepth > 0 && !runHidden && fieldsInCode == 0; }
     void put(char16_t c)
     {
-        if (visible())
-            out.push_back(c);
+        if (!visible())
+            return;
+        out.push_back(c);
+        if (out.size() >= size_t(kFlushSize))
+            flush();
     }
 
     void startW(std::string_view n, int depth)
@@ -210,6 +216,8 @@ struct BodyWalker
                     if (!fieldInResult.back())
                         --fieldsInCode;
                     fieldInResult.pop_back();
+                } else if (olderFields > 0) {
+                    --olderFields;
                 }
             }
         } else if (skippedInBody(n)) {
@@ -238,11 +246,9 @@ struct BodyWalker
         } else if (n == "p" && !pPrDepth && !rPrDepth) {
             // A field whose code never reaches its separator (its end lost in a deletion, say)
             // must not hide the rest of the document: field codes stay within a paragraph.
-            if (fieldsInCode) {
-                for (auto &&inResult : fieldInResult)
-                    inResult = true;
-                fieldsInCode = 0;
-            }
+            olderFields += qint64(fieldInResult.size());
+            fieldInResult.clear();
+            fieldsInCode = 0;
             if (!markSuppressed)
                 out.push_back(13);
             markSuppressed = false;
@@ -266,32 +272,20 @@ struct BodyWalker
         return true;
     }
 
-    // more(have, available, final) waits for data beyond `have` when it is still arriving.
-    using More = std::function<void(size_t have, size_t &available, bool &final)>;
-
-    ReadOutcome run(std::string_view xml, size_t available = size_t(-1), bool final = true, const More &more = {})
+    ReadOutcome run()
     {
-        scanner = XmlScanner(xml, kNamespaces);
-        available = std::min(available, xml.size());
-        scanner.setAvailable(available, final);
         bool rootSeen = false;
         bool inBody = false;
         for (;;) {
             const Token t = scanner.next();
             switch (t) {
-            case Token::NeedMore:
-                do
-                    more(available, available, final);
-                while (!final && scanner.wantsEverything());
-                scanner.setAvailable(available, final);
-                break;
             case Token::End:
                 if (!rootSeen)
                     return ReadOutcome::damaged(tr("its main document part is empty"));
                 flush();
                 return ReadOutcome::success();
             case Token::Error:
-                return ReadOutcome::damaged(scanner.errorString());
+                return scanner.failure();
             case Token::Text:
                 if (inText && !skipDepth) {
                     XmlScanner::appendDecoded(scanner.text(), scanner.isCData(), out);
@@ -362,86 +356,71 @@ struct BodyWalker
     }
 };
 
-// The main document part named by the package relationships, else by the content types.
-QByteArray mainPartName(const ZipPackage &zip)
+// Calls visit with every start tag of a package part read whole, until it returns true.
+ReadOutcome visitPart(const ZipPackage &zip, const char *name, const std::function<bool(const XmlScanner &)> &visit)
 {
     QByteArray xml;
-    if (zip.read("_rels/.rels", xml).ok()) {
-        normaliseXmlEncoding(xml);
-        XmlScanner s(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
-        for (Token t; (t = s.next()) != Token::End && t != Token::Error;) {
-            if (t == Token::StartElement && s.localName() == "Relationship"
-                && std::string_view(s.attribute(XmlScanner::kNoNamespace, "Type")).ends_with("/officeDocument")
-                && s.attribute(XmlScanner::kNoNamespace, "TargetMode") != "External") {
-                const auto target = s.attribute(XmlScanner::kNoNamespace, "Target");
-                std::u16string decoded;
-                XmlScanner::appendDecoded(target, false, decoded);
-                return resolvePartName(QByteArray(),
-                                       QStringView(decoded.data(), qsizetype(decoded.size())).toUtf8());
-            }
-        }
-    }
-    if (zip.read("[Content_Types].xml", xml).ok()) {
-        normaliseXmlEncoding(xml);
-        XmlScanner s(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
-        for (Token t; (t = s.next()) != Token::End && t != Token::Error;) {
-            if (t != Token::StartElement || s.localName() != "Override")
-                continue;
-            const std::string_view type = s.attribute(XmlScanner::kNoNamespace, "ContentType");
-            if (type.ends_with(".main+xml")
-                && (type.find("wordprocessingml") != type.npos || type.find("ms-word") != type.npos)) {
-                const auto part = s.attribute(XmlScanner::kNoNamespace, "PartName");
-                return resolvePartName(QByteArray(), QByteArray(part.data(), qsizetype(part.size())));
-            }
-        }
-    }
-    return QByteArray();
+    if (ReadOutcome o = zip.read(name, xml); !o.ok())
+        return o;
+    XmlScanner s(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
+    for (Token t; (t = s.next()) != Token::End && t != Token::Error;)
+        if (t == Token::StartElement && visit(s))
+            break;
+    return ReadOutcome::success();
+}
+
+// The main document part named by the package relationships, else by the content types; empty
+// when neither names one. Fails when they cannot be unpacked at all (a password, say), as then
+// the main part cannot be either.
+ReadOutcome mainPartName(const ZipPackage &zip, QByteArray &name)
+{
+    name.clear();
+    const ReadOutcome relationships = !zip.contains("_rels/.rels") ? ReadOutcome::success()
+            : visitPart(zip, "_rels/.rels", [&name](const XmlScanner &s) {
+                  if (s.localName() != "Relationship"
+                      || !std::string_view(s.attribute(XmlScanner::kNoNamespace, "Type")).ends_with("/officeDocument")
+                      || s.attribute(XmlScanner::kNoNamespace, "TargetMode") == "External")
+                      return false;
+                  const auto target = s.attribute(XmlScanner::kNoNamespace, "Target");
+                  std::u16string decoded;
+                  XmlScanner::appendDecoded(target, false, decoded);
+                  name = resolvePartName(QByteArray(), QStringView(decoded.data(), qsizetype(decoded.size())).toUtf8());
+                  return true;
+              });
+    if (!name.isEmpty())
+        return ReadOutcome::success();
+    const ReadOutcome types = !zip.contains("[Content_Types].xml") ? ReadOutcome::success()
+            : visitPart(zip, "[Content_Types].xml", [&name](const XmlScanner &s) {
+                  if (s.localName() != "Override")
+                      return false;
+                  const std::string_view type = s.attribute(XmlScanner::kNoNamespace, "ContentType");
+                  if (!type.ends_with(".main+xml")
+                      || (type.find("wordprocessingml") == type.npos && type.find("ms-word") == type.npos))
+                      return false;
+                  const auto part = s.attribute(XmlScanner::kNoNamespace, "PartName");
+                  name = resolvePartName(QByteArray(), QByteArray(part.data(), qsizetype(part.size())));
+                  return true;
+              });
+    if (!name.isEmpty())
+        return ReadOutcome::success();
+    for (const ReadOutcome &o : {relationships, types})
+        if (o.error == ReadError::Password || o.error == ReadError::Method)
+            return o;
+    return ReadOutcome::success();
 }
 
 } // namespace
 
-// A big main part is scanned while it is still being unpacked, on two cores at once.
-ReadOutcome readStreamed(const ZipPackage &zip, const QByteArray &partName, const TextSink &sink)
-{
-    ZipEntryStream stream;
-    if (ReadOutcome o = stream.start(zip, partName); !o.ok())
-        return o;
-    bool final = false;
-    size_t available = stream.waitForMore(0, &final);
-    while (!final && available < 4096)
-        available = stream.waitForMore(available, &final);
-    std::string_view xml(stream.data(), std::max(available, size_t(zip.entrySize(partName))));
-    QByteArray declared(stream.data(), qsizetype(std::min<size_t>(available, 4096)));
-    QByteArray normalised = declared;
-    normaliseXmlEncoding(normalised);
-    if (declared.size() - normalised.size() == 3) {
-        xml.remove_prefix(3); // UTF-8 byte order mark
-        available -= 3;
-    } else if (normalised != declared) {
-        // UTF-16 or an 8-bit encoding: rare enough to convert as a whole first.
-        while (!final)
-            available = stream.waitForMore(available, &final);
-        if (ReadOutcome o = stream.outcome(); !o.ok())
-            return o;
-        QByteArray all(stream.data(), qsizetype(available));
-        normaliseXmlEncoding(all);
-        return readWordprocessingBody(all, sink);
-    }
-    BodyWalker walker(sink);
-    const ReadOutcome scanned = walker.run(xml, available, final, [&](size_t have, size_t &avail, bool &fin) {
-        const size_t offset = stream.data() == xml.data() ? 0 : 3;
-        avail = stream.waitForMore(have + offset, &fin) - offset;
-    });
-    // An unpacking failure explains a scan that ran short; report it first.
-    if (ReadOutcome o = stream.outcome(); !o.ok())
-        return o;
-    return scanned;
-}
-
 ReadOutcome readWordprocessingBody(const QByteArray &xml, const TextSink &sink)
 {
-    BodyWalker walker(sink);
-    return walker.run(std::string_view(xml.constData(), size_t(xml.size())));
+    XmlScanner scanner(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
+    return BodyWalker(scanner, sink).run();
+}
+
+ReadOutcome readWordprocessingBody(const XmlScanner::Source &source, const TextSink &sink)
+{
+    XmlScanner scanner(source, kNamespaces);
+    return BodyWalker(scanner, sink).run();
 }
 
 bool DocxReader::recognises(QByteArrayView head) const
@@ -454,19 +433,25 @@ ReadOutcome DocxReader::read(QFile &file, const TextSink &sink) const
     ZipPackage zip;
     if (ReadOutcome o = zip.open(file); !o.ok())
         return o;
-    const QByteArray partName = mainPartName(zip);
+    QByteArray partName;
+    if (ReadOutcome o = mainPartName(zip, partName); !o.ok())
+        return o;
     if (partName.isEmpty()) {
         if (zip.contains("content.xml"))
             return readOpenDocumentPackage(zip, sink);
         return ReadOutcome::fail(ReadError::Unsupported);
     }
-    if (zip.entrySize(partName) >= kStreamedPartSize)
-        return readStreamed(zip, partName, sink);
-    QByteArray xml;
-    if (ReadOutcome o = zip.read(partName, xml); !o.ok())
+    // The part is scanned as it is unpacked, a big one on two cores at once.
+    ZipEntryStream stream;
+    const auto mode = zip.entrySize(partName) >= kStreamedPartSize ? ZipEntryStream::Mode::Background
+                                                                    : ZipEntryStream::Mode::Inline;
+    if (ReadOutcome o = stream.start(zip, partName, mode); !o.ok())
         return o;
-    normaliseXmlEncoding(xml);
-    return readWordprocessingBody(xml, sink);
+    const ReadOutcome scanned = readWordprocessingBody(stream.source(), sink);
+    // An unpacking failure explains a scan that ran short; report it first.
+    if (ReadOutcome o = stream.outcome(); !o.ok())
+        return o;
+    return scanned;
 }
 
 } // namespace corvalen

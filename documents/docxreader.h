@@ -1,6 +1,7 @@
 #pragma once
 
 #include "documents/formatreader.h"
+#include "documents/xmlscanner.h"
 
 namespace corvalen {
 
@@ -15,8 +16,9 @@ public:
     ReadOutcome read(QFile &file, const TextSink &sink) const override;
 };
 
-/// Reads the body text of a WordprocessingML main document part (UTF-8 XML) into sink.
-/// Unsupported when the part is not a Word document.
+/// Reads the body text of a WordprocessingML main document part, whole or as it arrives, into
+/// sink. Unsupported when the part is not a Word document.
 ReadOutcome readWordprocessingBody(const QByteArray &xml, const TextSink &sink);
+ReadOutcome readWordprocessingBody(const XmlScanner::Source &source, const TextSink &sink);
 
 } // namespace corvalen

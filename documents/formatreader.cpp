@@ -26,6 +26,10 @@ QString describeReadError(const ReadOutcome &outcome, const QString &fileName)
         return tr("%1 was made by a word processor too old for Corvalen to read.").arg(fileName);
     case ReadError::OpenFailed:
         return tr("%1 could not be opened: %2.").arg(fileName, outcome.detail);
+    case ReadError::Method:
+        return tr("%1 is packed with a method Corvalen cannot unpack.").arg(fileName);
+    case ReadError::Encoding:
+        return tr("%1 is in an encoding Corvalen cannot read (%2).").arg(fileName, outcome.detail);
     }
     return QString();
 }

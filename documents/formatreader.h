@@ -23,13 +23,15 @@ enum class ReadError {
     Password,         ///< "... is protected by a password."
     TooOld,           ///< "... was made by a word processor too old for Corvalen to read."
     OpenFailed,       ///< "... could not be opened: <detail>."
+    Method,           ///< "... is packed with a method Corvalen cannot unpack."
+    Encoding,         ///< "... is in an encoding Corvalen cannot read (<detail>)."
 };
 
 /// The outcome of reading one document.
 struct ReadOutcome
 {
     ReadError error = ReadError::None;
-    QString detail; ///< for Damaged and OpenFailed: what is wrong, in plain words
+    QString detail; ///< for Damaged and OpenFailed: what is wrong, in plain words; for Encoding its name
 
     bool ok() const { return error == ReadError::None; }
     static ReadOutcome success() { return {}; }

@@ -49,14 +49,15 @@ bool skippedText(std::string_view n)
 
 struct BodyWalker
 {
+    XmlScanner &scanner;
     const TextSink &sink;
     std::u16string out;
     int skipDepth = 0;
     int paragraphs = 0;       // open text:p / text:h
     bool spacePending = true; // collapsible white space just emitted (or paragraph start)
-    qint64 spaceBudget = 0;   // text:s may not blow a small file up into gigabytes of spaces
+    qint64 spaces = 0;        // text:s may not blow a small file up into gigabytes of spaces
 
-    explicit BodyWalker(const TextSink &s) : sink(s) { out.reserve(kFlushSize + 1024); }
+    BodyWalker(XmlScanner &x, const TextSink &s) : scanner(x), sink(s) { out.reserve(kFlushSize + 1024); }
 
     void flush()
     {
@@ -89,10 +90,8 @@ struct BodyWalker
             flush();
     }
 
-    ReadOutcome run(const QByteArray &xml)
+    ReadOutcome run()
     {
-        XmlScanner scanner(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
-        spaceBudget = std::max<qint64>(1 << 20, xml.size());
         bool bodySeen = false;
         int textDepth = 0; // depth of office:text
         for (;;) {
@@ -103,9 +102,7 @@ struct BodyWalker
                 flush();
                 return ReadOutcome::success();
             case Token::Error:
-                return ReadOutcome::damaged(scanner.errorString());
-            case Token::NeedMore: // the scanner holds the whole part: an unfinished token at its end
-                return ReadOutcome::damaged(QStringLiteral("its text ends in the middle of a tag"));
+                return scanner.failure();
             case Token::Text:
                 if (paragraphs && !skipDepth)
                     appendText(scanner.text(), scanner.isCData());
@@ -138,10 +135,14 @@ struct BodyWalker
                                     break;
                                 count = std::min(kMaxSpaces, count * 10 + (d - '0'));
                             }
-                            count = int(std::max<qint64>(0, std::min<qint64>(spaceBudget, count)));
-                            spaceBudget -= count;
+                            // No more spaces in all than the XML read so far has bytes.
+                            const qint64 budget = std::max<qint64>(1 << 20, scanner.offset()) - spaces;
+                            count = int(std::max<qint64>(0, std::min<qint64>(budget, count)));
+                            spaces += count;
                             out.append(size_t(count), u' ');
                             spacePending = false;
+                            if (out.size() >= size_t(kFlushSize))
+                                flush();
                         }
                     } else if (n == "tab") {
                         if (paragraphs) {
@@ -200,8 +201,14 @@ bool startsWithXmlDocument(QByteArrayView head, QByteArrayView rootTag)
 
 ReadOutcome readOpenDocumentBody(const QByteArray &xml, const TextSink &sink)
 {
-    BodyWalker walker(sink);
-    return walker.run(xml);
+    XmlScanner scanner(std::string_view(xml.constData(), size_t(xml.size())), kNamespaces);
+    return BodyWalker(scanner, sink).run();
+}
+
+ReadOutcome readOpenDocumentBody(const XmlScanner::Source &source, const TextSink &sink)
+{
+    XmlScanner scanner(source, kNamespaces);
+    return BodyWalker(scanner, sink).run();
 }
 
 ReadOutcome readOpenDocumentPackage(const ZipPackage &zip, const TextSink &sink)
@@ -210,13 +217,17 @@ ReadOutcome readOpenDocumentPackage(const ZipPackage &zip, const TextSink &sink)
     if (zip.read("META-INF/manifest.xml", manifest).ok() && manifest.contains("encryption-data"))
         return ReadOutcome::fail(ReadError::Password);
     QByteArray mimetype;
-    if (zip.read("mimetype", mimetype).ok() && !mimetype.startsWith("application/vnd.oasis.opendocument.text"))
+    if (zip.read("mimetype", mimetype, 1024).ok() && !mimetype.startsWith("application/vnd.oasis.opendocument.text"))
         return ReadOutcome::fail(ReadError::Unsupported);
-    QByteArray xml;
-    if (ReadOutcome o = zip.read("content.xml", xml); !o.ok())
+    // The content is scanned as it is unpacked.
+    ZipEntryStream stream;
+    if (ReadOutcome o = stream.start(zip, "content.xml"); !o.ok())
         return o;
-    normaliseXmlEncoding(xml);
-    return readOpenDocumentBody(xml, sink);
+    const ReadOutcome scanned = readOpenDocumentBody(stream.source(), sink);
+    // An unpacking failure explains a scan that ran short; report it first.
+    if (ReadOutcome o = stream.outcome(); !o.ok())
+        return o;
+    return scanned;
 }
 
 bool OdtReader::recognises(QByteArrayView head) const
@@ -244,11 +255,12 @@ ReadOutcome FlatOdtReader::read(QFile &file, const TextSink &sink) const
     if (file.size() > ZipPackage::kMaxEntrySize)
         return ReadOutcome::fail(ReadError::OpenFailed, tr("it is too large"));
     file.seek(0);
-    QByteArray xml = file.readAll();
+    // Read block by block: the text comes out as the file goes in.
+    XmlBlockReader blocks([&file](char *out, qint64 room) { return file.read(out, room); }, 1 << 20);
+    const ReadOutcome scanned = readOpenDocumentBody([&blocks] { return blocks.next(); }, sink);
     if (file.error() != QFileDevice::NoError)
         return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
-    normaliseXmlEncoding(xml);
-    return readOpenDocumentBody(xml, sink);
+    return scanned;
 }
 
 } // namespace corvalen

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "documents/formatreader.h"
+#include "documents/xmlscanner.h"
 
 namespace corvalen {
 
@@ -28,7 +29,9 @@ public:
 /// no text document (spreadsheets, drawings), Password when the content is encrypted.
 ReadOutcome readOpenDocumentPackage(const ZipPackage &zip, const TextSink &sink);
 
-/// Reads the office:text body of OpenDocument content XML (content.xml or a flat document).
+/// Reads the office:text body of OpenDocument content XML (content.xml or a flat document),
+/// whole or as it arrives.
 ReadOutcome readOpenDocumentBody(const QByteArray &xml, const TextSink &sink);
+ReadOutcome readOpenDocumentBody(const XmlScanner::Source &source, const TextSink &sink);
 
 } // namespace corvalen

@@ -1,12 +1,14 @@
 #include "documents/xmlscanner.h"
 #include "engine/utf8.h"
 
-#include "documents/textreader.h"
-
+#include <QCoreApplication>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <array>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -171,36 +173,314 @@ inline size_t copyPlain(const unsigned char *p, const unsigned char *end, char16
     return size_t(p - start);
 }
 
+constexpr qsizetype kTextPiece = 16 << 10; // character data longer than this may come in pieces
+constexpr qsizetype kRawSlice = 1 << 20;   // XML in memory is converted this much at a time
+
+// Where [p, end) can be cut without splitting a UTF-8 sequence: before an incomplete last one.
+const char *characterCut(const char *p, const char *end)
+{
+    for (const char *q = end; q > p && end - q < 4;) {
+        const auto c = uchar(*--q);
+        if (c < 0x80)
+            return end;
+        if (c >= 0xC0) {
+            const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+            return end - q >= length ? end : q;
+        }
+    }
+    return end;
+}
+
+// The same for character data, which may also hold references: a '&' near the end starts the
+// next piece, so that no reference is cut.
+const char *textCut(const char *p, const char *end)
+{
+    for (const char *q = end; q > p && end - q < 16;) {
+        if (*--q == '&') {
+            end = q;
+            break;
+        }
+    }
+    return characterCut(p, end);
+}
+
+// How the XML is encoded, as its first bytes tell: a byte order mark, else the zero bytes around
+// the first '<' of the wide encodings, else the declaration.
+struct Encoding
+{
+    qsizetype bomLength = 0;
+    std::optional<QStringConverter::Encoding> wide;
+    QByteArray name;    // a declared encoding other than UTF-8
+    QByteArray unknown; // a declared encoding that cannot be read (with mismatch: not as declared)
+    bool mismatch = false;
+
+    bool utf8() const { return !wide && name.isEmpty(); }
+};
+
+Encoding detectEncoding(std::string_view head)
+{
+    Encoding e;
+    const auto starts = [&head](std::initializer_list<int> bytes) {
+        if (head.size() < bytes.size())
+            return false;
+        size_t i = 0;
+        for (const int b : bytes) { // -1 stands for any byte
+            if (b >= 0 && uchar(head[i]) != b)
+                return false;
+            ++i;
+        }
+        return true;
+    };
+    const auto wide = [&e](QStringConverter::Encoding encoding, qsizetype bom) {
+        e.wide = encoding;
+        e.bomLength = bom;
+        return e;
+    };
+    if (starts({0xEF, 0xBB, 0xBF})) {
+        e.bomLength = 3;
+        return e;
+    }
+    if (starts({0x00, 0x00, 0xFE, 0xFF}))
+        return wide(QStringConverter::Utf32BE, 4);
+    if (starts({0xFF, 0xFE, 0x00, 0x00}))
+        return wide(QStringConverter::Utf32LE, 4);
+    if (starts({0xFE, 0xFF}))
+        return wide(QStringConverter::Utf16BE, 2);
+    if (starts({0xFF, 0xFE}))
+        return wide(QStringConverter::Utf16LE, 2);
+    if (starts({0x00, 0x00, 0x00, '<'}))
+        return wide(QStringConverter::Utf32BE, 0);
+    if (starts({'<', 0x00, 0x00, 0x00}))
+        return wide(QStringConverter::Utf32LE, 0);
+    if (starts({0x00, '<', 0x00, -1}))
+        return wide(QStringConverter::Utf16BE, 0);
+    if (starts({'<', 0x00, -1, 0x00}))
+        return wide(QStringConverter::Utf16LE, 0);
+
+    // An ASCII-compatible encoding: the declaration may name one other than UTF-8.
+    if (!head.starts_with("<?xml"))
+        return e;
+    const std::string_view declaration = head.substr(0, head.find("?>"));
+    const size_t key = declaration.find("encoding");
+    if (key == declaration.npos)
+        return e;
+    size_t p = key + 8;
+    while (p < declaration.size() && (declaration[p] == ' ' || declaration[p] == '=' || declaration[p] == '\t'))
+        ++p;
+    if (p >= declaration.size() || (declaration[p] != '"' && declaration[p] != '\''))
+        return e;
+    const size_t close = declaration.find(declaration[p], p + 1);
+    if (close == declaration.npos)
+        return e;
+    const QByteArray name = QByteArray(declaration.data() + p + 1, qsizetype(close - p - 1)).trimmed();
+    const QByteArray lower = name.toLower();
+    if (lower == "utf-8" || lower == "utf8")
+        return e;
+    // These would have shown in the bytes before the declaration.
+    if (lower.startsWith("utf-16") || lower.startsWith("utf-32") || lower.startsWith("ucs-")
+        || lower == "utf16" || lower == "utf32") {
+        e.unknown = name;
+        e.mismatch = true;
+        return e;
+    }
+    if (!QStringDecoder(name.constData()).isValid()) {
+        e.unknown = name;
+        return e;
+    }
+    e.name = name;
+    return e;
+}
+
 } // namespace
 
+// Converts XML in another encoding to UTF-8 as it is read, into blocks for the scanner.
+class XmlScanner::Transcoder
+{
+public:
+    using Raw = std::function<std::string_view()>;
+
+    Transcoder(const Encoding &encoding, Raw raw)
+        : m_decoder(encoding.wide ? QStringDecoder(*encoding.wide) : QStringDecoder(encoding.name.constData())),
+          m_raw(std::move(raw))
+    {
+    }
+
+    std::span<char> next()
+    {
+        for (;;) {
+            if (m_done)
+                return {};
+            const std::string_view raw = m_raw();
+            if (raw.empty())
+                m_done = true;
+            // At the end the decoder gives what it still holds (an incomplete last character).
+            const QString text = m_decoder.decode(QByteArrayView(raw.data(), qsizetype(raw.size())));
+            if (text.isEmpty())
+                continue;
+            std::vector<char> &buffer = m_buffers[m_turn];
+            m_turn ^= 1;
+            // UTF-16 never needs more than three bytes of UTF-8 per unit.
+            buffer.resize(size_t(kCarryRoom + 3 * text.size()));
+            char *out = buffer.data() + kCarryRoom;
+            QStringEncoder encoder(QStringConverter::Utf8);
+            char *end = encoder.appendToBuffer(out, text);
+            return {out, size_t(end - out)};
+        }
+    }
+
+private:
+    QStringDecoder m_decoder;
+    Raw m_raw;
+    std::vector<char> m_buffers[2];
+    int m_turn = 0;
+    bool m_done = false;
+};
+
 XmlScanner::XmlScanner(std::string_view data, std::span<const std::string_view> namespaces)
-    : m_begin(data.data()), m_pos(data.data()), m_end(data.data() + data.size()), m_namespaces(namespaces)
+    : m_namespaces(namespaces)
 {
     m_stack.reserve(64);
+    const Encoding encoding = detectEncoding(data.substr(0, 4096));
+    data.remove_prefix(size_t(encoding.bomLength));
+    if (encoding.utf8() || !encoding.unknown.isEmpty()) {
+        m_base = m_pos = data.data();
+        m_end = data.data() + data.size();
+        m_final = true;
+        if (!encoding.unknown.isEmpty())
+            failEncoding(encoding.unknown, encoding.mismatch);
+        return;
+    }
+    m_final = false;
+    m_transcoder = std::make_unique<Transcoder>(encoding, [data]() mutable {
+        const std::string_view slice = data.substr(0, kRawSlice);
+        data.remove_prefix(slice.size());
+        return slice;
+    });
 }
 
-void XmlScanner::setAvailable(size_t available, bool final)
+XmlScanner::XmlScanner(Source source, std::span<const std::string_view> namespaces)
+    : m_source(std::move(source)), m_namespaces(namespaces)
 {
-    m_end = m_begin + available;
-    m_final = final;
+    m_stack.reserve(64);
+    std::span<char> first = m_source();
+    const Encoding encoding = detectEncoding(std::string_view(first.data(), std::min<size_t>(first.size(), 4096)));
+    first = first.subspan(std::min(first.size(), size_t(encoding.bomLength)));
+    if (encoding.utf8() || !encoding.unknown.isEmpty()) {
+        m_base = m_pos = first.data();
+        m_end = first.data() + first.size();
+        m_final = first.empty();
+        if (!encoding.unknown.isEmpty())
+            failEncoding(encoding.unknown, encoding.mismatch);
+        return;
+    }
+    m_final = false;
+    m_transcoder = std::make_unique<Transcoder>(encoding, [this, first]() mutable {
+        const std::span<char> block = !first.empty() ? std::exchange(first, {}) : m_source();
+        return std::string_view(block.data(), block.size());
+    });
 }
+
+XmlScanner::~XmlScanner() = default;
 
 XmlScanner::Token XmlScanner::fail(const char *what)
 {
     m_error = QString::fromLatin1(what);
+    m_unfinished = Unfinished::Failed;
     m_pos = m_end;
-    m_stack.clear();
     return Token::Error;
 }
 
-int XmlScanner::resolve(std::string_view prefix, bool isAttribute) const
+void XmlScanner::failEncoding(const QByteArray &name, bool mismatch)
 {
-    if (prefix.empty() && isAttribute)
-        return kNoNamespace;
-    for (auto it = m_bindings.rbegin(); it != m_bindings.rend(); ++it)
-        if (sameName(it->prefix, prefix))
-            return it->ns;
-    return prefix.empty() ? kNoNamespace : kOtherNamespace;
+    m_failure = mismatch ? ReadOutcome::damaged(
+                                   QCoreApplication::translate("Documents", "its XML declares the encoding %1 but is not written in it")
+                                           .arg(QString::fromLatin1(name)))
+                         : ReadOutcome::fail(ReadError::Encoding, QString::fromLatin1(name));
+    m_error = m_failure.detail;
+    m_unfinished = Unfinished::Failed;
+    m_pos = m_end;
+}
+
+ReadOutcome XmlScanner::failure() const
+{
+    return m_failure.ok() ? ReadOutcome::damaged(m_error) : m_failure;
+}
+
+bool XmlScanner::fetch()
+{
+    const std::span<char> block = m_transcoder ? m_transcoder->next() : m_source ? m_source() : std::span<char>();
+    if (block.empty()) {
+        m_final = true;
+        return false;
+    }
+    // What is left of the last block (an unfinished token) goes in front of the new one.
+    const qint64 at = offset();
+    const size_t tail = size_t(m_end - m_pos);
+    const bool inCarry = !m_carry.empty() && m_pos >= m_carry.data() && m_pos <= m_carry.data() + m_carry.size();
+    if (tail <= size_t(kCarryRoom)) {
+        char *start = block.data() - tail;
+        if (tail)
+            std::memcpy(start, m_pos, tail);
+        m_base = m_pos = start;
+        m_end = block.data() + block.size();
+        if (m_carry.capacity() > size_t(kCarryRoom))
+            std::vector<char>().swap(m_carry);
+        else
+            m_carry.clear();
+    } else {
+        // A long token (a tag with a great many attributes): gathered in memory of our own,
+        // block after block; what it has gone past is dropped once that is the larger part.
+        size_t keep = 0;
+        if (!inCarry) {
+            m_carry.assign(m_pos, m_end);
+        } else if (size_t(m_pos - m_carry.data()) > tail) {
+            std::memmove(m_carry.data(), m_pos, tail);
+            m_carry.resize(tail);
+        } else {
+            keep = size_t(m_pos - m_carry.data());
+        }
+        m_carry.insert(m_carry.end(), block.begin(), block.end());
+        m_base = m_pos = m_carry.data() + keep;
+        m_end = m_carry.data() + m_carry.size();
+    }
+    m_origin = at;
+    return true;
+}
+
+int XmlScanner::lookUp(std::string_view prefix) const
+{
+    const auto it = m_inScope.constFind(QByteArray::fromRawData(prefix.data(), qsizetype(prefix.size())));
+    const int ns = it != m_inScope.cend() ? m_bindings[size_t(*it)].ns : prefix.empty() ? kNoNamespace : kOtherNamespace;
+    if (prefix.size() <= sizeof(m_lastPrefix)) {
+        if (!prefix.empty())
+            std::memcpy(m_lastPrefix, prefix.data(), prefix.size());
+        m_lastSize = int(prefix.size());
+        m_lastNs = ns;
+    }
+    return ns;
+}
+
+void XmlScanner::bind(size_t from)
+{
+    for (size_t i = from; i < m_bindings.size(); ++i) {
+        Binding &b = m_bindings[i];
+        b.hidden = m_inScope.value(b.prefix, -1);
+        m_inScope.insert(b.prefix, int(i));
+    }
+    m_lastSize = -1;
+}
+
+void XmlScanner::unbind(int depth)
+{
+    do {
+        const Binding &b = m_bindings.back();
+        if (b.hidden >= 0)
+            m_inScope.insert(b.prefix, b.hidden);
+        else
+            m_inScope.remove(b.prefix);
+        m_bindings.pop_back();
+    } while (!m_bindings.empty() && m_bindings.back().depth > depth);
+    m_lastSize = -1;
 }
 
 std::string_view XmlScanner::attribute(int ns, std::string_view localName, bool *found) const
@@ -219,157 +499,259 @@ std::string_view XmlScanner::attribute(int ns, std::string_view localName, bool 
 
 bool XmlScanner::skipPast(std::string_view terminator)
 {
-    const std::string_view rest(m_pos, m_end - m_pos);
+    const std::string_view rest(m_pos, size_t(m_end - m_pos));
     const auto at = rest.find(terminator);
-    if (at == std::string_view::npos)
+    if (at == std::string_view::npos) {
+        // Only what could begin the terminator is looked at again.
+        m_pos = std::max(m_pos, m_end - (terminator.size() - 1));
         return false;
+    }
     m_pos += at + terminator.size();
     return true;
+}
+
+const char *XmlScanner::closeQuote(const char *p)
+{
+    const void *q = std::memchr(p, m_quote, size_t(m_end - p));
+    if (!q)
+        return m_end;
+    m_quote = 0;
+    return static_cast<const char *>(q) + 1;
 }
 
 bool XmlScanner::skipDoctype()
 {
     // Skipped unread, internal subset and all: declarations here are never acted upon.
-    int subset = 0;
-    const char *p = m_pos + 9;
+    const char *p = m_pos;
     while (p < m_end) {
-        const char c = *p;
-        if (c == '"' || c == '\'') {
-            const void *q = std::memchr(p + 1, c, m_end - p - 1);
-            if (!q)
-                return false;
-            p = static_cast<const char *>(q) + 1;
+        if (m_quote) {
+            p = closeQuote(p);
             continue;
         }
-        if (c == '[')
-            ++subset;
+        const char c = *p++;
+        if (c == '"' || c == '\'')
+            m_quote = c;
+        else if (c == '[')
+            ++m_doctypeSubset;
         else if (c == ']')
-            subset = std::max(0, subset - 1);
-        else if (c == '>' && subset == 0) {
-            m_pos = p + 1;
+            m_doctypeSubset = std::max(0, m_doctypeSubset - 1);
+        else if (c == '>' && m_doctypeSubset == 0) {
+            m_pos = p;
             return true;
         }
-        ++p;
     }
+    m_pos = p;
     return false;
 }
 
-XmlScanner::Token XmlScanner::next()
+bool XmlScanner::findTagEnd()
 {
-    if (m_pendingEnd) {
-        m_pendingEnd = false;
-        m_stack.pop_back();
-        while (!m_bindings.empty() && m_bindings.back().depth > int(m_stack.size()))
-            m_bindings.pop_back();
-        return Token::EndElement;
+    // Goes on where the last block ended; the tag itself stays to be parsed once it is whole.
+    const char *p = m_pos + m_tagScanned;
+    while (p < m_end) {
+        if (m_quote) {
+            p = closeQuote(p);
+            continue;
+        }
+        const char c = *p++;
+        if (c == '>')
+            return true;
+        if (c == '"' || c == '\'')
+            m_quote = c;
     }
+    m_tagScanned = size_t(p - m_pos);
+    return false;
+}
+
+XmlScanner::Token XmlScanner::scan()
+{
+    // Where markup runs on beyond the data there is, what is left of it is kept in front of the
+    // next block (fetch) and the scan goes on; at the end of the XML that is an error instead.
     for (;;) {
-        const char *const tokenStart = m_pos;
-        // Data still arriving: a token that runs into the end is read again when there is more.
-        const auto needMore = [&] {
-            // A token that already spans a lot (a huge comment, say) would be scanned again and
-            // again as data trickles in; better to wait for all of it once.
-            if (m_end - tokenStart > kLongToken)
-                m_wantsEverything = true;
-            m_pos = tokenStart;
-            return Token::NeedMore;
-        };
+        bool wholeTag = false;
+        switch (m_unfinished) {
+        case Unfinished::None:
+            break;
+        case Unfinished::Failed:
+            return Token::Error;
+        case Unfinished::Comment:
+            if (!skipPast("-->")) {
+                if (m_final)
+                    return fail("its XML ends in the middle of a comment");
+                fetch();
+                continue;
+            }
+            m_unfinished = Unfinished::None;
+            continue;
+        case Unfinished::Instruction:
+            if (!skipPast("?>")) {
+                if (m_final)
+                    return fail("its XML ends in the middle of a processing instruction");
+                fetch();
+                continue;
+            }
+            m_unfinished = Unfinished::None;
+            continue;
+        case Unfinished::Doctype:
+            if (!skipDoctype()) {
+                if (m_final)
+                    return fail("its XML ends in the middle of a document type declaration");
+                fetch();
+                continue;
+            }
+            m_unfinished = Unfinished::None;
+            continue;
+        case Unfinished::CData: {
+            const Token t = cdata();
+            if (t == kNeedMore)
+                fetch();
+            else if (t != Token::Text || !m_stack.empty())
+                return t;
+            continue; // character data outside the root element is skipped
+        }
+        case Unfinished::Tag:
+            if (!findTagEnd()) {
+                if (m_tagScanned > size_t(kMaxTagSize))
+                    return fail("its XML has a tag too long to be part of a document");
+                if (m_final)
+                    return fail("its XML ends in the middle of a tag");
+                fetch();
+                continue;
+            }
+            m_unfinished = Unfinished::None;
+            wholeTag = true;
+            break;
+        }
         if (m_pos >= m_end) {
-            if (!m_final)
-                return Token::NeedMore;
+            if (!m_final) {
+                fetch();
+                continue;
+            }
             if (!m_stack.empty())
                 return fail("its XML ends in the middle of an element");
             return Token::End;
         }
         if (*m_pos != '<') {
             const char *lt = findByte(m_pos, m_end, '<');
-            if (!lt) {
-                if (!m_final)
-                    return needMore();
-                lt = m_end;
+            const char *end = lt ? lt : m_end;
+            if (!lt && !m_final) {
+                if (m_stack.empty()) // white space outside the root element: nothing to keep
+                    m_pos = m_end;
+                if (m_end - m_pos < kTextPiece) {
+                    fetch();
+                    continue;
+                }
+                end = textCut(m_pos, m_end);
             }
-            m_text = std::string_view(m_pos, lt - m_pos);
+            m_text = std::string_view(m_pos, size_t(end - m_pos));
             m_cdata = false;
-            m_pos = lt;
+            m_pos = end;
             if (!m_stack.empty())
                 return Token::Text;
-            continue; // white space outside the root element
+            continue;
+        }
+        if (m_end - m_pos < 9 && !m_final) {
+            // Too little to tell which markup this is: wait for more.
+            fetch();
+            continue;
         }
         if (m_end - m_pos < 2)
-            return m_final ? fail("its XML ends in the middle of a tag") : needMore();
+            return fail("its XML ends in the middle of a tag");
         const char c = m_pos[1];
-        if (c == '/') {
-            const Token t = endTag();
-            return t == Token::NeedMore ? needMore() : t;
-        }
         if (c == '?') {
-            if (!skipPast("?>"))
-                return !m_final ? needMore() : fail("its XML ends in the middle of a processing instruction");
+            ++m_pos;
+            m_unfinished = Unfinished::Instruction;
             continue;
         }
         if (c == '!') {
-            if (!m_final && m_end - m_pos < 9)
-                return needMore();
-            const std::string_view rest(m_pos, std::min<ptrdiff_t>(m_end - m_pos, 9));
+            const std::string_view rest(m_pos, size_t(std::min<ptrdiff_t>(m_end - m_pos, 9)));
             if (rest.starts_with("<!--")) {
                 m_pos += 4;
-                if (!skipPast("-->"))
-                    return !m_final ? needMore() : fail("its XML ends in the middle of a comment");
-                continue;
+                m_unfinished = Unfinished::Comment;
+            } else if (rest.starts_with("<![CDATA[")) {
+                m_pos += 9;
+                m_unfinished = Unfinished::CData;
+            } else if (rest.starts_with("<!DOCTYPE")) {
+                m_pos += 9;
+                m_doctypeSubset = 0;
+                m_quote = 0;
+                m_unfinished = Unfinished::Doctype;
+            } else {
+                return fail("its XML holds a declaration that is not allowed there");
             }
-            if (rest.starts_with("<![CDATA[")) {
-                const char *start = m_pos + 9;
-                m_pos = start;
-                if (!skipPast("]]>"))
-                    return !m_final ? needMore() : fail("its XML ends in the middle of a CDATA section");
-                m_text = std::string_view(start, m_pos - 3 - start);
-                m_cdata = true;
-                if (!m_stack.empty())
-                    return Token::Text;
-                continue;
-            }
-            if (rest.starts_with("<!DOCTYPE")) {
-                if (!skipDoctype())
-                    return !m_final ? needMore() : fail("its XML ends in the middle of a document type declaration");
-                continue;
-            }
-            return fail("its XML holds a declaration that is not allowed there");
+            continue;
         }
-        const size_t bindings = m_bindings.size();
-        const Token t = startTag();
-        if (t == Token::NeedMore)
-            m_bindings.resize(bindings);
-        return t == Token::NeedMore ? needMore() : t;
+        if (const Token t = c == '/' ? endTag() : startTag(); t != kNeedMore)
+            return t;
+        if (wholeTag)
+            return fail("its XML has a malformed tag");
+        // The tag runs on beyond the block: find its end first, so that a long one is parsed once.
+        m_tagScanned = 0;
+        m_quote = 0;
+        m_unfinished = Unfinished::Tag;
     }
+}
+
+XmlScanner::Token XmlScanner::cdata()
+{
+    const std::string_view rest(m_pos, size_t(m_end - m_pos));
+    const auto at = rest.find("]]>");
+    if (at != std::string_view::npos) {
+        m_text = rest.substr(0, at);
+        m_pos += at + 3;
+        m_unfinished = Unfinished::None;
+    } else {
+        if (m_final)
+            return fail("its XML ends in the middle of a CDATA section");
+        // What is there, short of what could begin "]]>" and of a character the block cuts.
+        const char *end = characterCut(m_pos, m_end - std::min<ptrdiff_t>(2, m_end - m_pos));
+        if (end == m_pos)
+            return kNeedMore;
+        m_text = std::string_view(m_pos, size_t(end - m_pos));
+        m_pos = end;
+    }
+    m_cdata = true;
+    return Token::Text;
 }
 
 XmlScanner::Token XmlScanner::startTag()
 {
     const char *nameStart = m_pos + 1;
     const char *p = nameEnd(nameStart, m_end);
-    if (p == nameStart || p >= m_end)
-        return p >= m_end ? (m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore)
-                           : fail("its XML has a tag without a name");
-    const std::string_view qname(nameStart, p - nameStart);
+    if (p >= m_end)
+        return m_final ? fail("its XML ends in the middle of a tag") : kNeedMore;
+    if (p == nameStart)
+        return fail("its XML has a tag without a name");
+    const std::string_view qname(nameStart, size_t(p - nameStart));
+    if (qname.size() > size_t(kMaxNameSize))
+        return fail("its XML has a name too long to be part of a document");
     if (m_stack.size() >= size_t(kMaxDepth))
         return fail("its XML nests too deeply");
     const int depth = int(m_stack.size()) + 1;
 
     m_attributes.clear();
+    const size_t bindings = m_bindings.size();
+    // Declarations count only once the tag is whole.
+    const auto needMore = [this, bindings] {
+        m_bindings.resize(bindings);
+        return m_final ? fail("its XML ends in the middle of a tag") : kNeedMore;
+    };
     bool selfClosing = false;
     for (;;) {
         while (p < m_end && isSpace(*p))
             ++p;
         if (p >= m_end)
-            return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
+            return needMore();
+        if (p - m_pos > kMaxTagSize)
+            return fail("its XML has a tag too long to be part of a document");
         if (*p == '>') {
             ++p;
             break;
         }
         if (*p == '/') {
-            if (p + 1 >= m_end && !m_final)
-                return Token::NeedMore;
-            if (p + 1 < m_end && p[1] == '>') {
+            if (p + 1 >= m_end)
+                return needMore();
+            if (p[1] == '>') {
                 selfClosing = true;
                 p += 2;
                 break;
@@ -378,47 +760,65 @@ XmlScanner::Token XmlScanner::startTag()
         }
         const char *attrStart = p;
         p = nameEnd(p, m_end);
-        const std::string_view attrName(attrStart, p - attrStart);
+        const std::string_view attrName(attrStart, size_t(p - attrStart));
         while (p < m_end && isSpace(*p))
             ++p;
-        if (p >= m_end && !m_final)
-            return Token::NeedMore;
-        if (attrName.empty() || p >= m_end || *p != '=')
+        if (p >= m_end)
+            return needMore();
+        if (attrName.empty() || *p != '=')
             return fail("its XML has a malformed attribute");
         ++p;
         while (p < m_end && isSpace(*p))
             ++p;
-        if (p >= m_end && !m_final)
-            return Token::NeedMore;
-        if (p >= m_end || (*p != '"' && *p != '\''))
+        if (p >= m_end)
+            return needMore();
+        if (*p != '"' && *p != '\'')
             return fail("its XML has a malformed attribute");
         const char quote = *p++;
         const char *close = findByte(p, m_end, quote);
         if (!close)
-            return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
+            return needMore();
         Attribute a;
         splitQName(attrName, a.prefix, a.local);
-        a.value = std::string_view(p, close - p);
+        a.value = std::string_view(p, size_t(close - p));
         p = close + 1;
-        if (a.prefix.empty() && a.local == "xmlns") {
-            m_bindings.push_back({std::string_view(), kNoNamespace, depth});
-        } else if (a.prefix == "xmlns") {
-            m_bindings.push_back({a.local, kOtherNamespace, depth});
-        } else {
+        int ns;
+        if (a.prefix.empty() && a.local == "xmlns")
+            ns = kNoNamespace;
+        else if (a.prefix == "xmlns")
+            ns = kOtherNamespace;
+        else {
             m_attributes.push_back(a);
             continue;
         }
         if (!a.value.empty()) {
-            m_bindings.back().ns = kOtherNamespace;
+            ns = kOtherNamespace;
             for (size_t i = 0; i < m_namespaces.size(); ++i)
                 if (m_namespaces[i] == a.value)
-                    m_bindings.back().ns = int(i);
+                    ns = int(i);
         }
+        if (m_bindings.size() >= size_t(kMaxBindings))
+            return fail("its XML declares too many namespaces");
+        const std::string_view bound = a.prefix.empty() ? std::string_view() : a.local;
+        m_bindings.push_back({QByteArray(bound.data(), qsizetype(bound.size())), ns, depth, -1});
     }
+    if (m_bindings.size() > bindings)
+        bind(bindings);
     std::string_view prefix;
     splitQName(qname, prefix, m_localName);
     m_elementNs = resolve(prefix, false);
-    m_stack.push_back({qname, m_localName, m_elementNs});
+    OpenElement &open = m_stack.emplace_back();
+    open.nameSize = uint32_t(qname.size());
+    open.localAt = uint32_t(prefix.empty() ? 0 : prefix.size() + 1);
+    open.ns = m_elementNs;
+    if (qname.size() <= kShortName && m_end - qname.data() >= ptrdiff_t(kShortName)) {
+        std::memcpy(open.shortName, qname.data(), kShortName); // one fixed-size move, no call
+    } else if (qname.size() <= kShortName) {
+        std::memcpy(open.shortName, qname.data(), qname.size());
+    } else {
+        open.nameAt = m_names.size();
+        m_names.append(qname);
+    }
     m_pendingEnd = selfClosing;
     m_pos = p;
     return Token::StartElement;
@@ -431,26 +831,26 @@ XmlScanner::Token XmlScanner::endTag()
         return fail("its XML elements are not properly nested");
     // The end tag names the element it closes, and its name and namespace were resolved then.
     const OpenElement &open = m_stack.back();
-    const size_t length = open.qname.size();
-    if (size_t(m_end - p) > length && p[length] == '>' && sameName(std::string_view(p, length), open.qname)) {
+    const std::string_view openName = open.name(m_names);
+    const char *nameStart = p;
+    const size_t length = openName.size();
+    if (size_t(m_end - p) > length && p[length] == '>' && sameName(std::string_view(p, length), openName)) {
         p += length;
     } else {
-        const char *nameStart = p;
         while (p < m_end && !endsName(*p))
             ++p;
-        const std::string_view qname(nameStart, p - nameStart);
+        const std::string_view qname(nameStart, size_t(p - nameStart));
         while (p < m_end && isSpace(*p))
             ++p;
         if (p >= m_end)
-            return m_final ? fail("its XML ends in the middle of a tag") : Token::NeedMore;
-        if (*p != '>' || !sameName(open.qname, qname))
+            return m_final ? fail("its XML ends in the middle of a tag") : kNeedMore;
+        if (*p != '>' || !sameName(openName, qname))
             return fail("its XML elements are not properly nested");
     }
-    m_localName = open.localName;
+    // The end tag spells the name as the start tag did: its local part is found there too.
+    m_localName = std::string_view(nameStart + open.localAt, length - open.localAt);
     m_elementNs = open.ns;
-    m_stack.pop_back();
-    while (!m_bindings.empty() && m_bindings.back().depth > int(m_stack.size()))
-        m_bindings.pop_back();
+    popElement();
     m_pos = p + 1;
     return Token::EndElement;
 }
@@ -500,36 +900,41 @@ void XmlScanner::appendDecoded(std::string_view raw, bool cdata, std::u16string 
     out.resize(o - out.data());
 }
 
-void normaliseXmlEncoding(QByteArray &xml)
+XmlBlockReader::XmlBlockReader(Read read, qsizetype blockSize, qsizetype maxBlockSize)
+    : m_read(std::move(read)), m_blockSize(blockSize), m_maxBlockSize(std::max(blockSize, maxBlockSize))
 {
-    int bomLength = 0;
-    const auto bom = encodingFromBom(xml, &bomLength);
-    if (bom && *bom == QStringConverter::Utf8) {
-        xml.remove(0, bomLength);
-        return;
+}
+
+std::span<char> XmlBlockReader::next()
+{
+    if (m_done)
+        return {};
+    // The buffer of the block before last is free again: the scanner has moved on from it.
+    Buffer &buffer = m_buffers[m_turn];
+    m_turn ^= 1;
+    if (buffer.size < m_blockSize) {
+        buffer.data.reset(new char[size_t(XmlScanner::kCarryRoom + m_blockSize)]);
+        buffer.size = m_blockSize;
     }
-    if (bom) {
-        QStringDecoder decoder(*bom);
-        xml = QString(decoder(xml)).toUtf8();
-        return;
+    char *block = buffer.data.get() + XmlScanner::kCarryRoom;
+    const qsizetype filled = fill(m_read, block, m_blockSize, &m_done);
+    // More than the first block: blocks grow, so that a part bigger than it said is read in few.
+    m_blockSize = std::min(m_blockSize * 2, m_maxBlockSize);
+    return {block, size_t(filled)};
+}
+
+qsizetype XmlBlockReader::fill(const Read &read, char *block, qsizetype size, bool *end)
+{
+    qsizetype filled = 0;
+    while (filled < size) {
+        const qint64 n = read(block + filled, size - filled);
+        if (n <= 0) {
+            *end = true;
+            break;
+        }
+        filled += qsizetype(n);
     }
-    // A declared 8-bit encoding other than UTF-8 (rare in packages, allowed by XML).
-    if (!xml.startsWith("<?xml"))
-        return;
-    const qsizetype declEnd = xml.indexOf("?>");
-    const qsizetype enc = xml.indexOf("encoding=", 0);
-    if (declEnd < 0 || enc < 0 || enc > declEnd || enc + 10 >= declEnd)
-        return;
-    const char quote = xml.at(enc + 9);
-    const qsizetype close = xml.indexOf(quote, enc + 10);
-    if (close < 0 || close > declEnd)
-        return;
-    const QByteArray name = xml.mid(enc + 10, close - enc - 10).toLower();
-    if (name == "utf-8" || name == "utf8")
-        return;
-    QStringDecoder decoder(name.constData());
-    if (decoder.isValid())
-        xml = QString(decoder(xml)).toUtf8();
+    return filled;
 }
 
 } // namespace corvalen

@@ -1,5 +1,4 @@
 #include "documents/zippackage.h"
-#include "engine/largememory.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -11,6 +10,7 @@
 #include <isa-l/igzip_lib.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +29,11 @@ ReadOutcome bombOutcome(const QByteArray &name)
 {
     return ReadOutcome::damaged(
             tr("its part %1 inflates to far more data than a document holds").arg(QString::fromUtf8(name)));
+}
+
+ReadOutcome tooLargeOutcome(const QByteArray &name)
+{
+    return ReadOutcome::damaged(tr("its part %1 is too large").arg(QString::fromUtf8(name)));
 }
 
 ReadOutcome unpackOutcome(const QByteArray &name, int zipError)
@@ -228,6 +233,8 @@ ReadOutcome ZipPackage::openEntry(const QByteArray &name, std::unique_ptr<ZipEnt
         return ReadOutcome::damaged(tr("its part %1 cannot be read").arg(QString::fromUtf8(name)));
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
         return ReadOutcome::fail(ReadError::Password);
+    if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
+        return ReadOutcome::fail(ReadError::Method);
 
     const qint64 compressed = (st.valid & ZIP_STAT_COMP_SIZE) ? qint64(st.comp_size) : 0;
     const qint64 limit = std::min(kMaxEntrySize, std::max<qint64>(1 << 20, compressed * kMaxRatio));
@@ -240,8 +247,11 @@ ReadOutcome ZipPackage::openEntry(const QByteArray &name, std::unique_ptr<ZipEnt
             && (st.valid & ZIP_STAT_COMP_SIZE);
     ZipFile file(zip_fopen_index(m_zip, zip_uint64_t(index), raw ? ZIP_FL_COMPRESSED : 0), zip_fclose);
     if (!file) {
-        if (zip_error_code_zip(zip_get_error(m_zip)) == ZIP_ER_NOPASSWD)
+        const int code = zip_error_code_zip(zip_get_error(m_zip));
+        if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_ENCRNOTSUPP || code == ZIP_ER_WRONGPASSWD)
             return ReadOutcome::fail(ReadError::Password);
+        if (code == ZIP_ER_COMPNOTSUPP)
+            return ReadOutcome::fail(ReadError::Method);
         return ReadOutcome::damaged(tr("its part %1 cannot be read").arg(QString::fromUtf8(name)));
     }
     *reader = std::make_unique<ZipEntryReader>(std::move(file), raw, st);
@@ -250,16 +260,20 @@ ReadOutcome ZipPackage::openEntry(const QByteArray &name, std::unique_ptr<ZipEnt
     return ReadOutcome::success();
 }
 
-ReadOutcome ZipPackage::read(const QByteArray &name, QByteArray &out) const
+ReadOutcome ZipPackage::read(const QByteArray &name, QByteArray &out, qint64 maxSize) const
 {
     out.clear();
     std::unique_ptr<ZipEntryReader> reader;
     qint64 claimed = 0, limit = 0;
     if (ReadOutcome o = openEntry(name, &reader, &claimed, &limit); !o.ok())
         return o;
+    const bool bounded = maxSize < limit;
+    limit = std::min(limit, maxSize);
+    if (claimed > limit)
+        return tooLargeOutcome(name);
     const auto bomb = [&] {
         out.clear();
-        return bombOutcome(name);
+        return bounded ? tooLargeOutcome(name) : bombOutcome(name);
     };
     // The header's size is only a hint: the limit holds for what actually comes out.
     out.resize(std::min<qint64>(claimed + 1, limit + 1));
@@ -288,77 +302,108 @@ ReadOutcome ZipPackage::read(const QByteArray &name, QByteArray &out) const
     return ReadOutcome::success();
 }
 
+ZipEntryStream::ZipEntryStream() = default;
+
 ZipEntryStream::~ZipEntryStream()
 {
-    m_cancel = true;
-    if (m_worker.joinable())
+    if (m_worker.joinable()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_cancel = true;
+        }
+        m_changed.notify_all();
         m_worker.join();
+    }
 }
 
-ReadOutcome ZipEntryStream::start(const ZipPackage &zip, const QByteArray &name)
+ReadOutcome ZipEntryStream::start(const ZipPackage &zip, const QByteArray &name, Mode mode)
 {
-    std::unique_ptr<ZipEntryReader> reader;
     qint64 claimed = 0, limit = 0;
-    if (ReadOutcome o = zip.openEntry(name, &reader, &claimed, &limit); !o.ok())
+    if (ReadOutcome o = zip.openEntry(name, &m_reader, &claimed, &limit); !o.ok())
         return o;
-    // The header's size, already checked against the limits, is all the room there is: a part
-    // that turns out larger is damaged (or a bomb), never a reason to grow.
-    m_capacity = size_t(claimed);
-    // Tens of megabytes filled once and read once: large memory costs far fewer page faults.
-    m_buffer.reset(static_cast<char *>(allocateLarge(m_capacity + 1)));
-    m_worker = std::thread(&ZipEntryStream::work, this, std::move(reader), name);
+    m_name = name;
+    if (mode == Mode::Inline) {
+        // A small part comes in one block. Its header's size is only a hint: the limit holds for
+        // what actually comes out.
+        m_limit = limit;
+        m_blocks.emplace([this](char *out, qint64 room) { return pull(out, room); },
+                         qsizetype(std::clamp<qint64>(claimed + 1, 4096, kBlockSize)), kBlockSize);
+        return ReadOutcome::success();
+    }
+    // The header's size, already checked against the limits, is all there may be: a part that
+    // turns out larger is damaged (or a bomb).
+    m_limit = claimed;
+    for (auto &slot : m_slots)
+        slot.reset(new char[size_t(XmlScanner::kCarryRoom + kBlockSize)]);
+    m_worker = std::thread(&ZipEntryStream::work, this);
     return ReadOutcome::success();
 }
 
-void ZipEntryStream::work(std::unique_ptr<ZipEntryReader> reader, QByteArray name)
+qint64 ZipEntryStream::pull(char *out, qint64 room)
 {
-    constexpr size_t kChunk = 1 << 20;
-    size_t done = 0;
-    ReadOutcome outcome;
-    for (;;) {
-        if (m_cancel)
-            break;
-        // One byte of room beyond the header's size tells a part that lies about it.
-        const size_t room = std::min(kChunk, m_capacity + 1 - done);
-        const zip_int64_t n = reader->read(m_buffer.get() + done, room);
-        if (n < 0) {
-            outcome = unpackOutcome(name, reader->error());
-            break;
-        }
-        if (n == 0)
-            break;
-        const size_t before = done;
-        done += size_t(n);
-        if (done > m_capacity) {
-            outcome = bombOutcome(name);
-            break;
-        }
-        // Publish up to the last '<': everything before it is whole tags and whole text.
-        const void *lt = memrchr(m_buffer.get() + before, '<', done - before);
-        if (lt) {
-            std::lock_guard lock(m_mutex);
-            m_available = size_t(static_cast<const char *>(lt) - m_buffer.get());
-            m_changed.notify_all();
-        }
+    if (!m_outcome.ok())
+        return -1;
+    // One byte of room beyond the limit tells a part that exceeds it.
+    room = std::min(room, m_limit + 1 - m_unpacked);
+    const zip_int64_t n = m_reader->read(out, size_t(room));
+    if (n < 0) {
+        m_outcome = unpackOutcome(m_name, m_reader->error());
+        return -1;
     }
-    reader.reset();
-    std::lock_guard lock(m_mutex);
-    m_outcome = outcome;
-    m_available = outcome.ok() ? done : std::min(done, m_capacity);
-    m_done = true;
-    m_changed.notify_all();
+    m_unpacked += n;
+    if (m_unpacked > m_limit) {
+        m_outcome = bombOutcome(m_name);
+        return -1;
+    }
+    return n;
 }
 
-size_t ZipEntryStream::waitForMore(size_t have, bool *final)
+void ZipEntryStream::work()
 {
+    for (size_t i = 0;; ++i) {
+        {
+            std::unique_lock lock(m_mutex);
+            // Block i - kSlots, the last in this slot, must be two blocks behind the scan.
+            m_changed.wait(lock, [&] { return m_cancel || i + 2 < m_asked + kSlots; });
+            if (m_cancel)
+                return;
+        }
+        bool end = false;
+        const qsizetype filled = XmlBlockReader::fill([this](char *out, qint64 room) { return pull(out, room); },
+                                                      m_slots[i % kSlots].get() + XmlScanner::kCarryRoom, kBlockSize,
+                                                      &end);
+        {
+            std::lock_guard lock(m_mutex);
+            m_sizes[i % kSlots] = filled;
+            if (filled > 0)
+                m_unpackedBlocks = i + 1;
+            m_finished = end;
+        }
+        m_changed.notify_all();
+        if (end)
+            return;
+    }
+}
+
+std::span<char> ZipEntryStream::nextBlock()
+{
+    if (m_blocks)
+        return m_blocks->next();
+    if (!m_worker.joinable())
+        return {};
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_done || m_available > have; });
-    *final = m_done;
-    return m_available;
+    const size_t i = m_asked++;
+    m_changed.notify_all(); // a slot may have come free
+    m_changed.wait(lock, [&] { return m_unpackedBlocks > i || m_finished; });
+    if (m_unpackedBlocks <= i)
+        return {};
+    return {m_slots[i % kSlots].get() + XmlScanner::kCarryRoom, size_t(m_sizes[i % kSlots])};
 }
 
 ReadOutcome ZipEntryStream::outcome()
 {
+    while (!nextBlock().empty()) {
+    }
     if (m_worker.joinable())
         m_worker.join();
     return m_outcome;

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "documents/formatreader.h"
-#include "engine/largememory.h"
+#include "documents/xmlscanner.h"
 
 #include <QByteArray>
 
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <thread>
 
 struct zip;
@@ -25,6 +26,8 @@ class ZipPackage
 public:
     static constexpr qint64 kMaxEntrySize = qint64(256) << 20;
     static constexpr qint64 kMaxRatio = 1100; // above any real deflate stream's ratio
+    /// A part read whole (relationships, a manifest) is never bigger than this in a real package.
+    static constexpr qint64 kMaxWholePart = qint64(16) << 20;
 
     ZipPackage() = default;
     ~ZipPackage();
@@ -34,8 +37,9 @@ public:
     /// Opens the archive; Damaged when it is no complete zip archive.
     ReadOutcome open(QFile &file);
     bool contains(const char *name) const;
-    /// Reads one entry whole into out; NotFound-free: a missing entry is Damaged with detail.
-    ReadOutcome read(const QByteArray &name, QByteArray &out) const;
+    /// Reads one entry whole into out; NotFound-free: a missing entry is Damaged with detail, so
+    /// is one bigger than maxSize. Password or Method when it cannot be unpacked at all.
+    ReadOutcome read(const QByteArray &name, QByteArray &out, qint64 maxSize = kMaxWholePart) const;
 
     /// The size an entry's header gives, or -1 when there is no such entry.
     qint64 entrySize(const QByteArray &name) const;
@@ -48,39 +52,57 @@ private:
     zip *m_zip = nullptr;
 };
 
-/// Unpacks one entry on a worker thread into a buffer of the size its header gives, so that
-/// the XML at its start can be scanned while the rest is still being inflated. The data seen
-/// so far always ends just before a '<', so no tag is ever cut off.
+/// Unpacks one entry block by block for XmlScanner, so that a part of any size is read in
+/// bounded memory. A big part is unpacked on a worker thread a few blocks ahead of the scan.
 class ZipEntryStream
 {
 public:
-    ZipEntryStream() = default;
+    enum class Mode { Inline, Background };
+
+    ZipEntryStream();
     ~ZipEntryStream();
     ZipEntryStream(const ZipEntryStream &) = delete;
     ZipEntryStream &operator=(const ZipEntryStream &) = delete;
 
     /// Starts unpacking; fails as ZipPackage::read() would. The package must stay open until
     /// outcome() has been taken or this object is destroyed.
-    ReadOutcome start(const ZipPackage &zip, const QByteArray &name);
-    const char *data() const { return m_buffer.get(); }
-    /// Waits until more than `have` bytes may be read or the entry is complete; returns how many
-    /// bytes may be read and sets final once all of them are there.
-    size_t waitForMore(size_t have, bool *final);
-    /// Waits for the worker and returns what it met (a checksum failure, a size that lies).
+    ReadOutcome start(const ZipPackage &zip, const QByteArray &name, Mode mode = Mode::Inline);
+    /// The entry's next block, as XmlScanner::Source gives it; empty after the last, and after a
+    /// failure (outcome() tells which).
+    std::span<char> nextBlock();
+    XmlScanner::Source source()
+    {
+        return [this] { return nextBlock(); };
+    }
+    /// Unpacks whatever the scan left (a failure there explains a scan that ran short) and returns
+    /// what unpacking met: a checksum failure, a part bigger than it may be.
     ReadOutcome outcome();
 
 private:
-    void work(std::unique_ptr<ZipEntryReader> reader, QByteArray name);
+    static constexpr int kSlots = 4;
+    static constexpr qsizetype kBlockSize = 1 << 20;
 
-    std::unique_ptr<char[], LargeMemoryDeleter> m_buffer;
-    size_t m_capacity = 0;
+    qint64 pull(char *out, qint64 room);
+    void work();
+
+    std::unique_ptr<ZipEntryReader> m_reader;
+    QByteArray m_name;
+    qint64 m_limit = 0;
+    qint64 m_unpacked = 0;
+    ReadOutcome m_outcome; // written by the worker before m_finished
+    std::optional<XmlBlockReader> m_blocks; // inline
+
+    // Background: block i is unpacked into slot i % kSlots once the scan is done with block
+    // i - kSlots; the scan keeps the block it reads and the one before.
+    std::unique_ptr<char[]> m_slots[kSlots];
+    qsizetype m_sizes[kSlots] = {};
     std::thread m_worker;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    size_t m_available = 0; // guarded by m_mutex
-    bool m_done = false;    // guarded by m_mutex
-    ReadOutcome m_outcome;  // written by the worker before m_done
-    std::atomic<bool> m_cancel{false};
+    size_t m_asked = 0;     // blocks the scan has asked for; guarded by m_mutex
+    size_t m_unpackedBlocks = 0; // guarded by m_mutex
+    bool m_finished = false;     // guarded by m_mutex
+    bool m_cancel = false;       // guarded by m_mutex
 };
 
 /// A path inside the package from a relationship target, relative to the folder of the part

@@ -46,7 +46,7 @@ QByteArray zipArchive(const std::vector<RawZipEntry> &entries)
         const quint32 offset = quint32(out.size());
         out += "PK\x03\x04";
         put16(out, 20);
-        put16(out, 0);
+        put16(out, e.flags);
         put16(out, e.method);
         put32(out, 0x00210000); // 1980-01-01
         put32(out, e.crc);
@@ -59,7 +59,7 @@ QByteArray zipArchive(const std::vector<RawZipEntry> &entries)
         directory += "PK\x01\x02";
         put16(directory, 20);
         put16(directory, 20);
-        put16(directory, 0);
+        put16(directory, e.flags);
         put16(directory, e.method);
         put32(directory, 0x00210000);
         put32(directory, e.crc);
@@ -112,6 +112,40 @@ QByteArray deflateRaw(const QByteArray &data, qsizetype flushAt, qsizetype *bloc
     out.resize(qsizetype(z.total_out));
     deflateEnd(&z);
     return last == Z_STREAM_END ? out : QByteArray();
+}
+
+RawZipEntry repeatedZipEntry(const QByteArray &name, const QByteArray &head, const QByteArray &unit, qint64 times,
+                             const QByteArray &tail)
+{
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    RawZipEntry e{name, QByteArray(), 8, 0, 0};
+    qint64 size = 0;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    const auto feed = [&](const QByteArray &data, int flush) {
+        e.crc = quint32(crc32_z(e.crc, reinterpret_cast<const Bytef *>(data.constData()), size_t(data.size())));
+        size += data.size();
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+        z.avail_in = uInt(data.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(buffer.data());
+            z.avail_out = uInt(buffer.size());
+            deflate(&z, flush);
+            e.payload.append(buffer.constData(), buffer.size() - qsizetype(z.avail_out));
+        } while (z.avail_out == 0);
+    };
+    feed(head, Z_NO_FLUSH);
+    const qint64 perPiece = std::max<qint64>(1, (1 << 20) / std::max<qsizetype>(1, unit.size()));
+    const QByteArray piece = unit.repeated(qsizetype(std::min(perPiece, times)));
+    qint64 left = times;
+    for (; left >= perPiece; left -= perPiece)
+        feed(piece, Z_NO_FLUSH);
+    feed(unit.repeated(qsizetype(left)), Z_NO_FLUSH);
+    feed(tail, Z_FINISH);
+    deflateEnd(&z);
+    e.size = quint32(size);
+    return e;
 }
 
 QByteArray mainPartRelationships(const QByteArray &target)

@@ -24,6 +24,7 @@ struct RawZipEntry
     quint16 method = 0;
     quint32 crc = 0;
     quint32 size = 0;   // the size the headers claim for the content
+    quint16 flags = 0;  // general purpose flags: 1 marks the entry encrypted
 };
 
 QByteArray zipArchive(const std::vector<RawZipEntry> &entries);
@@ -32,6 +33,10 @@ RawZipEntry rawZipEntry(const QByteArray &name, const QByteArray &data, bool sto
 // Raw deflate data; with flushAt >= 0 a full flush there, so that the stream's next block starts
 // at a byte boundary the returned *blockStart points at.
 QByteArray deflateRaw(const QByteArray &data, qsizetype flushAt = -1, qsizetype *blockStart = nullptr);
+// An entry of head, then unit repeated times over, then tail: deflated piece by piece, so that a
+// part of hundreds of megabytes is never held whole.
+RawZipEntry repeatedZipEntry(const QByteArray &name, const QByteArray &head, const QByteArray &unit, qint64 times,
+                             const QByteArray &tail);
 // The relationships part that makes d.xml the main document part.
 QByteArray mainPartRelationships(const QByteArray &target = "d.xml");
 

@@ -6,14 +6,19 @@
 #include "documents/documentengine.h"
 #include "documents/docxreader.h"
 #include "documents/formatreader.h"
+#include "documents/odtreader.h"
+#include "documents/xmlscanner.h"
 #include "engine/wordtally.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -165,9 +170,19 @@ private slots:
     void engineCannotStart();
     void hostileInput_data();
     void hostileInput();
+    void fieldsLeftOpen();
+    void manyNamespaceDeclarations_data();
+    void manyNamespaceDeclarations();
+    void xmlInBlocks_data();
+    void xmlInBlocks();
+    void encodings_data();
+    void encodings();
     void decompressionBomb();
     void enormousParagraph();
     void bigPartStreamed();
+    void bigTextHandedOn();
+    void memoryBounded_data();
+    void memoryBounded();
     void damagedPartData_data();
     void damagedPartData();
     void availability();
@@ -213,6 +228,13 @@ void TestDocuments::docxRules_data()
     QTest::newRow("field code without its end hides one paragraph at most")
             << p("<w:r><w:fldChar w:fldCharType=\"begin\"/><w:instrText>PAGE</w:instrText></w:r>" + r("code")) + p(r("next"))
             << u"\rnext\r"_qs;
+    QTest::newRow("field spanning paragraphs")
+            << p("<w:r><w:fldChar w:fldCharType=\"begin\"/><w:instrText>TOC</w:instrText></w:r>")
+                    + p("<w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>" + r("entry"))
+                    + p("<w:r><w:fldChar w:fldCharType=\"begin\"/><w:instrText>PAGE</w:instrText>"
+                        "<w:fldChar w:fldCharType=\"separate\"/></w:r>" + r("7") + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>"
+                        "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>" + r(" after"))
+            << u"\rentry\r7 after\r"_qs;
     QTest::newRow("simple field") << p("<w:fldSimple w:instr=\"AUTHOR\">" + r("Ann") + "</w:fldSimple>") << u"Ann\r"_qs;
     QTest::newRow("tracked changes accepted")
             << p(r("keep ") + "<w:ins w:id=\"1\">" + r("new ") + "</w:ins><w:del w:id=\"2\"><w:r><w:delText>old </w:delText></w:r></w:del>"
@@ -263,6 +285,13 @@ void TestDocuments::docxRules_data()
             << u"item\r"_qs;
     QTest::newRow("entities and references")
             << p(r("a&amp;b &lt;c&gt; &quot;&apos; &#233;&#x1F600; &unknown;")) << u"a&b <c> \"' é😀 &unknown;\r"_qs;
+    QTest::newRow("prefix bound anew inside an element")
+            << "<w:p xmlns:w=\"urn:other\"><w:r><w:t>foreign</w:t></w:r></w:p>" + p(r("seen"))
+                    + "<x:p xmlns:x=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><x:r><x:t>aliased</x:t></x:r></x:p>"
+            << u"seen\raliased\r"_qs;
+    QTest::newRow("default namespace") << QByteArray("<p xmlns=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+                                                     "<r><t>plain</t></r></p>")
+                                       << u"plain\r"_qs;
     QTest::newRow("math text") << p(r("x ") + "<m:oMath><m:r><m:t>y=2</m:t></m:r></m:oMath>") << u"x y=2\r"_qs;
     QTest::newRow("ruby guide left out")
             << p("<w:r><w:ruby><w:rt><w:r><w:t>kan</w:t></w:r></w:rt><w:rubyBase><w:r><w:t>漢</w:t></w:r></w:rubyBase></w:ruby></w:r>")
@@ -558,6 +587,34 @@ void TestDocuments::openFailures_data()
                          {"content.xml", "\x01\x02 encrypted bytes"}});
     QTest::newRow("password") << encrypted << u"%1 is protected by a password."_qs.arg(encrypted);
 
+    // Every entry encrypted, the relationships too: nothing says which part is the document.
+    const QString allEncrypted = path(QStringLiteral("locked.docx"));
+    {
+        std::vector<RawZipEntry> entries{rawZipEntry("_rels/.rels", mainPartRelationships()),
+                                         rawZipEntry("d.xml", docxDocument("<w:p><w:r><w:t>x</w:t></w:r></w:p>"))};
+        for (RawZipEntry &e : entries) {
+            e.flags |= 1;
+            e.payload.prepend(QByteArray(12, '\x5A')); // the encryption header
+        }
+        writeFile(allEncrypted, zipArchive(entries));
+    }
+    QTest::newRow("every entry encrypted") << allEncrypted << u"%1 is protected by a password."_qs.arg(allEncrypted);
+
+    // Method 14 (LZMA): not one that libzip unpacks here.
+    const auto lzma = [](const QByteArray &name, const QByteArray &data) {
+        RawZipEntry e = rawZipEntry(name, data);
+        e.method = 14;
+        return e;
+    };
+    const QString allLzma = path(QStringLiteral("lzma.docx"));
+    writeFile(allLzma, zipArchive({lzma("_rels/.rels", mainPartRelationships()), lzma("d.xml", docxDocument(""))}));
+    QTest::newRow("every entry packed with LZMA")
+            << allLzma << u"%1 is packed with a method Corvalen cannot unpack."_qs.arg(allLzma);
+    const QString mainLzma = path(QStringLiteral("lzma-main.docx"));
+    writeFile(mainLzma, zipArchive({rawZipEntry("_rels/.rels", mainPartRelationships()), lzma("d.xml", docxDocument(""))}));
+    QTest::newRow("main part packed with LZMA")
+            << mainLzma << u"%1 is packed with a method Corvalen cannot unpack."_qs.arg(mainLzma);
+
     const QString fifo = path(QStringLiteral("pipe.txt"));
     ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
     QTest::newRow("named pipe never blocks") << fifo << u"%1 is not a document that Corvalen can read."_qs.arg(fifo);
@@ -640,6 +697,16 @@ void TestDocuments::hostileInput_data()
         deepOk += "</w:customXml>";
     QTest::newRow("reasonable nesting") << deepOk << u"deep\r"_qs;
     QTest::newRow("attribute without quotes") << QByteArray("<w:p w:x=1/>") << QString();
+    // Names of open elements and a tag's attributes are held: neither may grow without end.
+    QTest::newRow("name too long") << "<w:" + QByteArray(5000, 'n') + "/>" << QString();
+    QTest::newRow("tag too long") << "<w:p w:x=\"" + QByteArray(17 << 20, 'x') + "\"/>" << QString();
+    QByteArray declarations;
+    for (int i = 0; i < 600000; ++i)
+        declarations += " xmlns:n" + QByteArray::number(i) + "=\"u\"";
+    QTest::newRow("namespaces without end")
+            << "<w:sdt" + declarations + "><w:sdtContent" + declarations + "/></w:sdt>" << QString();
+    QTest::newRow("long tag within bounds")
+            << "<w:p w:x=\"" + QByteArray(5 << 20, 'x') + "\"><w:r><w:t>fine</w:t></w:r></w:p>" << u"fine\r"_qs;
 }
 
 void TestDocuments::hostileInput()
@@ -657,6 +724,192 @@ void TestDocuments::hostileInput()
                  qPrintable(reporter.reports.at(0).description));
     } else {
         QVERIFY(reporter.reports.isEmpty());
+    }
+}
+
+void TestDocuments::fieldsLeftOpen()
+{
+    // A million fields begun and never ended: a paragraph end must not walk all that are open
+    // (that took many minutes). The text after them is still read.
+    const QByteArray body = QByteArray("<w:p><w:r><w:fldChar w:fldCharType=\"begin\"/></w:r></w:p>").repeated(1000000)
+            + "<w:p><w:r><w:t>after</w:t></w:r><w:r><w:fldChar w:fldCharType=\"end\"/></w:r><w:r><w:t> end</w:t></w:r></w:p>";
+    QString text;
+    QVERIFY(readWordprocessingBody(docxDocument(body), [&text](QStringView chunk) { text += chunk; }).ok());
+    QCOMPARE(text.size(), 1000000 + 10);
+    QCOMPARE(visible(text.right(10)), u"after end<13>"_qs);
+}
+
+void TestDocuments::manyNamespaceDeclarations_data()
+{
+    // A root element declaring 200,000 prefixes before 300,000 paragraphs: a name lookup must not
+    // walk every declaration in scope (that took minutes).
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<bool>("odt");
+    QByteArray declarations;
+    for (int i = 0; i < 200000; ++i)
+        declarations += " xmlns:p" + QByteArray::number(i) + "=\"urn:x" + QByteArray::number(i) + '"';
+    QByteArray docx = docxDocument(QByteArray("<w:p><w:r><w:t>word</w:t></w:r></w:p>").repeated(300000));
+    docx.insert(docx.indexOf("<w:document") + 11, declarations);
+    QTest::newRow("docx") << docx << false;
+    QByteArray odt = odtContent(QByteArray("<text:p>word</text:p>").repeated(300000));
+    odt.insert(odt.indexOf("<office:document-content") + 24, declarations);
+    QTest::newRow("odt") << odt << true;
+}
+
+void TestDocuments::manyNamespaceDeclarations()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(bool, odt);
+    QString text;
+    const auto sink = [&text](QStringView chunk) { text += chunk; };
+    QVERIFY((odt ? readOpenDocumentBody(xml, sink) : readWordprocessingBody(xml, sink)).ok());
+    QCOMPARE(text.size(), 5 * 300000);
+    QCOMPARE(wordCounts(text).at(u"word"_qs), 300000);
+}
+
+namespace {
+
+// Gives XML to a scanner in blocks of the given sizes in turn, as unpacking a part does: each in a
+// buffer with the room in front that the scanner may write, the last three kept.
+class BlockFeeder
+{
+public:
+    BlockFeeder(const QByteArray &xml, QList<int> sizes) : m_xml(xml), m_sizes(std::move(sizes)) {}
+
+    std::span<char> operator()()
+    {
+        if (m_at >= m_xml.size())
+            return {};
+        const qsizetype size = std::min<qsizetype>(m_sizes.at(m_turn % m_sizes.size()), m_xml.size() - m_at);
+        std::vector<char> &buffer = m_buffers[m_turn % 3];
+        ++m_turn;
+        buffer.assign(size_t(XmlScanner::kCarryRoom + size), '\0');
+        char *block = buffer.data() + XmlScanner::kCarryRoom;
+        std::memcpy(block, m_xml.constData() + m_at, size_t(size));
+        m_at += size;
+        return {block, size_t(size)};
+    }
+
+private:
+    QByteArray m_xml;
+    QList<int> m_sizes;
+    qsizetype m_at = 0;
+    int m_turn = 0;
+    std::vector<char> m_buffers[3];
+};
+
+} // namespace
+
+void TestDocuments::xmlInBlocks_data()
+{
+    // Markup of every kind cut at every place: the text must be the same as when the XML is whole.
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<bool>("odt");
+    QTest::addColumn<QList<int>>("sizes");
+
+    const QByteArray runs =
+            "<w:p><w:r><w:t xml:space=\"preserve\">a&amp;b &lt;c&gt; &#233;&#x1F600; caf\xC3\xA9 \xE4\xB8\xAD\xF0\x9F\x98\x80 &unknown;</w:t>"
+            "<w:tab/><w:t>x</w:t></w:r></w:p><?pi some > stuff?><!-- a <comment> -- with - dashes -->"
+            "<w:p><w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden</w:t></w:r><w:r><w:t><![CDATA[raw <&amp;> ]] ]>\xC3\xA9]]></w:t></w:r></w:p>"
+            "<w:p w:rsidR=\"00A1\" w:rsidRDefault='00B2'><w:r><w:fldChar w:fldCharType=\"begin\"/><w:instrText>PAGE</w:instrText>"
+            "<w:fldChar w:fldCharType=\"separate\"/><w:t>3</w:t><w:fldChar w:fldCharType=\"end\"/></w:r></w:p>"
+            "<w:p  ><w:r  ><w:t\n>spaced</w:t\n></w:r></w:p   >";
+    QByteArray docx = docxDocument(runs);
+    docx.insert(docx.indexOf("<w:document"), "<!DOCTYPE w:document [<!ENTITY e \"]>\"> <!-- ] -->]>\n");
+    const QList<QList<int>> sizeSets{{1}, {2}, {3}, {5, 1, 7}, {16}, {61}, {4096}};
+    for (const QList<int> &sizes : sizeSets)
+        QTest::addRow("docx, blocks of %d", sizes.first()) << docx << false << sizes;
+
+    // Long runs of character data, CDATA and comments come in pieces; a long tag outgrows the
+    // room in front of a block.
+    QByteArray longText;
+    for (int i = 0; i < 3000; ++i)
+        longText += "w\xC3\xA9rd" + QByteArray::number(i) + " &amp; ";
+    const QByteArray longDocx = docxDocument("<w:p><w:r><w:t>" + longText + "</w:t><w:t><![CDATA[" + longText
+                                             + "]]></w:t></w:r></w:p><!--" + QByteArray("<a> ").repeated(40000) + "-->"
+                                             "<w:p w:x=\"" + QByteArray(200000, 'v') + "\"><w:r><w:t>end</w:t></w:r></w:p>");
+    for (const QList<int> &sizes : QList<QList<int>>{{7}, {4093}, {100000}})
+        QTest::addRow("long markup, blocks of %d", sizes.first()) << longDocx << false << sizes;
+
+    const QByteArray odt = odtContent("<text:p>  one \n two<text:s text:c=\"3\"/>th&#x72;ee<text:tab/>\xC3\xA9</text:p><text:h>"
+                                      + longText + "</text:h>");
+    for (const QList<int> &sizes : QList<QList<int>>{{1}, {3}, {4096}})
+        QTest::addRow("odt, blocks of %d", sizes.first()) << odt << true << sizes;
+}
+
+void TestDocuments::xmlInBlocks()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(bool, odt);
+    QFETCH(QList<int>, sizes);
+    QString whole, inBlocks;
+    const ReadOutcome expected = odt ? readOpenDocumentBody(xml, [&whole](QStringView c) { whole += c; })
+                                     : readWordprocessingBody(xml, [&whole](QStringView c) { whole += c; });
+    QVERIFY(expected.ok());
+    QVERIFY(whole.size() > 10);
+    BlockFeeder feeder(xml, sizes);
+    const ReadOutcome outcome = odt ? readOpenDocumentBody(feeder, [&inBlocks](QStringView c) { inBlocks += c; })
+                                    : readWordprocessingBody(feeder, [&inBlocks](QStringView c) { inBlocks += c; });
+    QVERIFY2(outcome.ok(), qPrintable(outcome.detail));
+    QCOMPARE(visible(inBlocks), visible(whole));
+}
+
+void TestDocuments::encodings_data()
+{
+    // The main part in each encoding XML allows: told by a byte order mark, by the zero bytes of
+    // a wide encoding, or by the declaration.
+    QTest::addColumn<QByteArray>("part");
+    QTest::addColumn<QString>("expected"); // the text, or what the report says after the file name
+
+    const QString xml = u"<?xml version=\"1.0\" encoding=\"%1\"?><w:document "
+                        "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>"
+                        "<w:p><w:r><w:t>caf\u00E9 \U0001F600</w:t></w:r></w:p></w:body></w:document>"_qs;
+    const auto encoded = [&xml](const char *declared, QStringConverter::Encoding encoding, bool bom) {
+        QStringEncoder encoder(encoding, bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+        return QByteArray(encoder(xml.arg(QString::fromLatin1(declared))));
+    };
+    const QString text = u"caf\u00E9 \U0001F600\r"_qs;
+    QTest::newRow("UTF-16 LE without BOM") << encoded("UTF-16", QStringConverter::Utf16LE, false) << text;
+    QTest::newRow("UTF-16 BE without BOM") << encoded("UTF-16", QStringConverter::Utf16BE, false) << text;
+    QTest::newRow("UTF-32 LE without BOM") << encoded("UTF-32", QStringConverter::Utf32LE, false) << text;
+    QTest::newRow("UTF-32 BE without BOM") << encoded("UTF-32", QStringConverter::Utf32BE, false) << text;
+    QTest::newRow("UTF-16 LE with BOM") << encoded("UTF-16", QStringConverter::Utf16LE, true) << text;
+    QTest::newRow("UTF-32 LE with BOM") << encoded("UTF-32", QStringConverter::Utf32LE, true) << text;
+    QTest::newRow("UTF-8 with BOM") << encoded("UTF-8", QStringConverter::Utf8, true) << text;
+    QTest::newRow("declared ISO-8859-1")
+            << QByteArray(QStringEncoder(QStringConverter::Latin1)(
+                       QString(xml.arg(u"ISO-8859-1"_qs)).replace(u" \U0001F600"_qs, QString())))
+            << u"caf\u00E9\r"_qs;
+    QTest::newRow("declared UTF-16, written in UTF-8")
+            << encoded("UTF-16", QStringConverter::Utf8, false)
+            << u"is damaged: its XML declares the encoding UTF-16 but is not written in it."_qs;
+    QTest::newRow("declared encoding unknown")
+            << encoded("x-no-such-encoding", QStringConverter::Utf8, false)
+            << u"is in an encoding Corvalen cannot read (x-no-such-encoding)."_qs;
+
+    // Big enough to be unpacked on a worker thread and converted block by block.
+    QString big = xml.arg(u"UTF-16"_qs);
+    big.replace(u"<w:p>"_qs, QString(u"<w:p><w:r><w:t>wide words</w:t></w:r></w:p>"_qs).repeated(100000) + u"<w:p>");
+    QTest::newRow("big UTF-16 without BOM")
+            << QByteArray(QStringEncoder(QStringConverter::Utf16LE)(big))
+            << QString(u"wide words\r"_qs).repeated(100000) + text;
+}
+
+void TestDocuments::encodings()
+{
+    QFETCH(QByteArray, part);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("encoded.docx"));
+    QVERIFY(writeZip(file, {{"_rels/.rels", mainPartRelationships()}, {"d.xml", part}}));
+    RecordingReporter reporter;
+    const QString text = read(file, &reporter);
+    if (expected.endsWith(u'\r')) {
+        QVERIFY(reporter.reports.isEmpty());
+        QCOMPARE(visible(text), visible(expected));
+    } else {
+        QVERIFY(text.isEmpty());
+        QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+        QCOMPARE(reporter.reports.at(0).description, file + u' ' + expected);
     }
 }
 
@@ -759,6 +1012,120 @@ void TestDocuments::bigPartStreamed()
     QVERIFY(read(file, &reporter).isEmpty());
     QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
     QVERIFY2(reporter.reports.at(0).description.contains(u"is damaged"_qs), qPrintable(reporter.reports.at(0).description));
+}
+
+void TestDocuments::bigTextHandedOn()
+{
+    // A structured document's text is held back while the file is checked, but not without end:
+    // 20 MB of text go on to the sink as they are read.
+    const QByteArray head = "<w:p><w:r><w:t>";
+    const QByteArray tail = "</w:t></w:r></w:p>";
+    const QByteArray part = docxDocument(head + "@" + tail);
+    const qsizetype at = part.indexOf('@');
+    const auto package = [&](const QString &name, const QByteArray &end) {
+        const QString file = path(name);
+        return writeFile(file, zipArchive({rawZipEntry("_rels/.rels", mainPartRelationships()),
+                                           repeatedZipEntry("d.xml", part.left(at), "word ", 4 << 20, end)}))
+                ? file
+                : QString();
+    };
+    const QString whole = package(u"bigtext.docx"_qs, part.mid(at + 1));
+    RecordingReporter reporter;
+    DocumentEngine engine(&reporter);
+    qsizetype received = 0;
+    QChar last;
+    QVERIFY(engine.readDocument(whole, [&](QStringView chunk) {
+        received += chunk.size();
+        last = chunk.back();
+    }));
+    QVERIFY(reporter.reports.isEmpty());
+    QCOMPARE(received, 5 * (4 << 20) + 1);
+    QCOMPARE(last, u'\r');
+
+    // Damaged after the text has gone on: reported as any damage, and the caller is told.
+    const QString cut = package(u"bigtext-cut.docx"_qs, QByteArray());
+    received = 0;
+    QVERIFY(!engine.readDocument(cut, [&](QStringView chunk) { received += chunk.size(); }));
+    QVERIFY2(received > 16 << 20, qPrintable(QString::number(received)));
+    QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+    QVERIFY2(reporter.reports.at(0).description.contains(u"is damaged: its XML ends"_qs),
+             qPrintable(reporter.reports.at(0).description));
+    QVERIFY(engine.returnDocumentString(cut).isEmpty());
+}
+
+void TestDocuments::memoryBounded_data()
+{
+    // Parts that inflate to hundreds of megabytes from a few hundred kilobytes: the program must
+    // stay far below the size of the part (it held it whole, and its text twice, before).
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qint64>("words"); // -1: the file is reported damaged
+
+    const auto docxPart = [](const QByteArray &runs) {
+        const QByteArray part = docxDocument("<w:p><w:r>" + runs + "</w:r></w:p>");
+        return std::pair(part.left(part.indexOf('@')), part.mid(part.indexOf('@') + 1));
+    };
+    const qint64 words = 30 << 20; // 60 MB of "a "
+    {
+        const auto [head, tail] = docxPart("<w:t>@</w:t>");
+        const QString file = path(u"paragraph.docx"_qs);
+        writeFile(file, zipArchive({rawZipEntry("_rels/.rels", mainPartRelationships()),
+                                    repeatedZipEntry("d.xml", head, "a ", words, tail)}));
+        QTest::newRow("docx, one paragraph of 60 MB") << file << words;
+    }
+    {
+        const auto [head, tail] = docxPart("<w:t><![CDATA[@]]></w:t>");
+        const QString file = path(u"cdata.docx"_qs);
+        writeFile(file, zipArchive({rawZipEntry("_rels/.rels", mainPartRelationships()),
+                                    repeatedZipEntry("d.xml", head, "a ", 20 << 20, tail)}));
+        QTest::newRow("docx, CDATA of 40 MB") << file << qint64(20 << 20);
+    }
+    {
+        const QByteArray content = odtContent("<text:p>@</text:p>");
+        const qsizetype at = content.indexOf('@');
+        const QString file = path(u"paragraph.odt"_qs);
+        writeFile(file, zipArchive({rawZipEntry("mimetype", "application/vnd.oasis.opendocument.text", true),
+                                    repeatedZipEntry("content.xml", content.left(at), "a ", words, content.mid(at + 1))}));
+        QTest::newRow("odt, one paragraph of 60 MB") << file << words;
+    }
+    {
+        // Its headers claim 4 KB: unpacking goes on to the absolute limit before it fails.
+        const auto [head, tail] = docxPart("<w:t>@</w:t>");
+        RawZipEntry part = repeatedZipEntry("d.xml", head, "a ", 150 << 20, tail);
+        part.size = 4096;
+        const QString file = path(u"liar.docx"_qs);
+        writeFile(file, zipArchive({rawZipEntry("_rels/.rels", mainPartRelationships()), part}));
+        QTest::newRow("docx whose headers lie, 300 MB") << file << qint64(-1);
+    }
+}
+
+void TestDocuments::memoryBounded()
+{
+    QFETCH(QString, file);
+    QFETCH(qint64, words);
+    const QString program = QStringLiteral(CORVALEN_BIN_DIR "/corvalen");
+    if (!QFileInfo::exists(program))
+        QSKIP("the program is not built");
+    // Started from a small process: a child's peak counts what it shared with its parent before
+    // it started the program, and this test holds a lot.
+    const QString measure = u"import resource, subprocess, sys\n"
+                            "run = subprocess.run(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)\n"
+                            "sys.stdout.buffer.write(run.stdout)\n"
+                            "print('\\npeak', resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, run.returncode)\n"_qs;
+    QProcess run;
+    run.start(u"python3"_qs, {u"-c"_qs, measure, program, u"count"_qs, u"--combined"_qs, file});
+    QVERIFY(run.waitForFinished(-1));
+    const QString output = QString::fromUtf8(run.readAllStandardOutput());
+    const QStringList last = output.section(u'\n', -2).simplified().split(u' ');
+    QCOMPARE(last.size(), 3);
+    QCOMPARE(last.at(0), u"peak"_qs);
+    const long peakMiB = last.at(1).toLong() / 1024;
+    QVERIFY2(peakMiB < 160, qPrintable(u"peak %1 MiB"_qs.arg(peakMiB)));
+    if (words >= 0) {
+        QCOMPARE(last.at(2), u"0"_qs);
+        QVERIFY2(output.contains(u" Word Count: %1"_qs.arg(words)), qPrintable(output.right(200)));
+    } else {
+        QVERIFY2(output.contains(u"is damaged"_qs), qPrintable(output.left(200)));
+    }
 }
 
 void TestDocuments::damagedPartData_data()
