@@ -15,6 +15,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
     # document readers and the spreadsheet writer
     libzip-dev zlib1g-dev libpoppler-cpp-dev libxlsxwriter-dev
+    # the command line's alphabetical order (the Unicode root collation)
+    libicu-dev
     # inflates big .docx and .odt parts fast (the build falls back to libzip without it)
     libisal-dev
     # the toolbar font (metric-compatible with Calibri)
