@@ -33,22 +33,28 @@ ResultsExports::ResultsExports(ResultsWindow &window, Prompter &prompter)
 {
 }
 
-bool ResultsExports::runBusy(const Writer &write, QString *error)
+bool runWhileBusy(QWidget &window, const std::function<bool()> &work)
 {
-    m_busy = true;
-    m_window.setCursor(Qt::WaitCursor);
-    // A copy shares the rows; the window may go back and clear them while the export runs.
-    const ResultTable table = m_window.model()->table();
-    const QStringList headers = m_window.model()->headers();
+    window.setCursor(Qt::WaitCursor);
     QFutureWatcher<bool> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&] { return write(table, headers, error); }));
+    watcher.setFuture(QtConcurrent::run([&work] { return work(); }));
     if (!watcher.isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_window.unsetCursor();
-    m_busy = false;
+    window.unsetCursor();
     return watcher.result();
+}
+
+bool ResultsExports::runBusy(const Writer &write, QString *error)
+{
+    m_busy = true;
+    // A copy shares the rows; the window may go back and clear them while the export runs.
+    const ResultTable table = m_window.model()->table();
+    const QStringList headers = m_window.model()->headers();
+    const bool done = runWhileBusy(m_window, [&] { return write(table, headers, error); });
+    m_busy = false;
+    return done;
 }
 
 void ResultsExports::saveResults()

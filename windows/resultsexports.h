@@ -5,7 +5,13 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace corvalen {
+
+/// Runs work off the window's thread with the busy pointer over window, which keeps painting
+/// meanwhile (user input waits); returns what work returned.
+bool runWhileBusy(QWidget &window, const std::function<bool()> &work);
 
 class Prompter;
 class ResultTable;
