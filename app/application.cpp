@@ -13,11 +13,20 @@
 
 #include <cstdlib>
 
+#if defined(Q_OS_UNIX)
+#include <csignal>
+#endif
+
 namespace corvalen {
 
 int runApplication(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+#if defined(Q_OS_UNIX)
+    // A save onto a pipe whose reader has gone must fail with a message ("Broken pipe"), not end
+    // the program and lose the results.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     initResources();
     app.setWindowIcon(QIcon(applicationIconPath()));
 

@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "base/errorreport.h"
+#include "base/safefile.h"
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "documents/documentengine.h"
@@ -259,8 +260,7 @@ int runCount(const QStringList &arguments)
     // The rows wait in a temporary file until the widths of their columns are known: beside the
     // output, where its own space will be needed anyway, or in the temporary folder.
     RowSpill spill(options.fileNameColumn());
-    const QFileInfo outputFolder(QFileInfo(outputPath).absolutePath());
-    spill.open(!outputPath.isEmpty() && outputFolder.isDir() ? outputFolder.filePath() : QDir::tempPath());
+    spill.open(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
     runAnalysisRows(
             paths, options, source,
             [&spill](std::vector<WordCount> &&rows, const QString &name) { spill.append(rows, name); },
@@ -281,13 +281,11 @@ int runCount(const QStringList &arguments)
                                      : writeErrorText(outputPath, error);
     } else if (!outputPath.isEmpty()) {
         written = layout == u"xlsx" ? saveResultsSpreadsheet(spill, headers, outputPath, &error)
-                                    : saveAtomically(outputPath, &error, writeText);
+                                    : writeFileSafely(outputPath, writeText, &error);
     } else {
-        QFile out;
-        written = out.open(stdout, QIODevice::WriteOnly) && writeText(out, &error) && out.flush();
+        written = writeToStandardOutput(writeText, &error);
         if (!written)
-            error = tr("Could not write the results to standard output: %1.")
-                            .arg(error.isEmpty() ? out.errorString() : error);
+            error = tr("Could not write the results to standard output: %1.").arg(error);
     }
     if (!written)
         writeErr(error + u'\n');

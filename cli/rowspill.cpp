@@ -1,5 +1,7 @@
 #include "cli/rowspill.h"
 
+#include "base/safefile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryFile>
@@ -99,6 +101,15 @@ private:
 
 } // namespace
 
+// Written without Qt's buffer: the spill writes whole blocks itself, and a write that fails
+// part-way must come back with the system's reason, which a buffered flush loses.
+class RowSpill::SpillFile : public QTemporaryFile
+{
+public:
+    using QTemporaryFile::QTemporaryFile;
+    bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+};
+
 RowSpill::RowSpill(bool fileNameColumn) : m_fileNameColumn(fileNameColumn), m_widths(fileNameColumn)
 {
 }
@@ -108,8 +119,8 @@ RowSpill::~RowSpill() = default;
 void RowSpill::open(const QString &folder)
 {
     m_folder = folder;
-    m_file = std::make_unique<QTemporaryFile>(QDir(folder).filePath(u".corvalen-rows-XXXXXX"_qs));
-    if (!m_file->open()) {
+    m_file = std::make_unique<SpillFile>(QDir(folder).filePath(u".corvalen-rows-XXXXXX"_qs));
+    if (!m_file->openUnbuffered()) {
         fail(m_file->errorString());
         return;
     }
@@ -141,11 +152,8 @@ void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileNam
 
 bool RowSpill::finishWriting(QString *reason)
 {
-    if (m_failure.isEmpty() && m_file) {
+    if (m_failure.isEmpty() && m_file)
         flushBuffer();
-        if (m_failure.isEmpty() && !m_file->flush())
-            fail(m_file->errorString());
-    }
     if (!m_failure.isEmpty() && reason)
         *reason = m_failure;
     return m_failure.isEmpty();
@@ -223,7 +231,7 @@ void RowSpill::flushBuffer()
 {
     if (m_buffer.isEmpty())
         return;
-    if (m_file->write(m_buffer) != m_buffer.size())
+    if (!writeAll(*m_file, m_buffer))
         fail(m_file->errorString());
     m_buffer.resize(0); // keeps its capacity
 }

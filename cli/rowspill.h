@@ -8,8 +8,6 @@
 #include <memory>
 #include <vector>
 
-class QTemporaryFile;
-
 namespace corvalen {
 
 /// Keeps a run's rows in a temporary file instead of in memory, with what the layouts must know
@@ -48,7 +46,8 @@ private:
     void fail(const QString &reason);
 
     bool m_fileNameColumn;
-    std::unique_ptr<QTemporaryFile> m_file;
+    class SpillFile;
+    std::unique_ptr<SpillFile> m_file;
     QByteArray m_buffer;
     QString m_failure;
     QString m_folder;

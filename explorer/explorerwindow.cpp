@@ -1,6 +1,7 @@
 #include "explorer/explorerwindow.h"
 
 #include "base/prompter.h"
+#include "base/safefile.h"
 #include "explorer/wordlistcharts.h"
 #include "explorer/wordlistmodel.h"
 #include "results/resultlayouts.h"
@@ -492,7 +493,7 @@ bool ExplorerWindow::exportTo(const QString &path, QString *error)
     return runWhileBusy(*this, [&] {
         if (suffix == u"xlsx")
             return saveResultsSpreadsheet(rows, headers, path, error);
-        return saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
+        const FileWriter write = [&](QIODevice &device, QString *reason) {
             if (suffix == u"txt" || suffix == u"tsv") {
                 CellWidths widths(rows.hasFileNameColumn());
                 rows.forEachRow(
@@ -504,7 +505,8 @@ bool ExplorerWindow::exportTo(const QString &path, QString *error)
                 return writeClipboardText(rows, widths.widths(), device, reason);
             }
             return writeResultsCsv(rows, device, reason);
-        });
+        };
+        return writeFileSafely(path, write, error);
     });
 }
 

@@ -1,7 +1,7 @@
 #include "explorer/wordlistcharts.h"
 
 #include "base/prompter.h"
-#include "results/resultlayouts.h"
+#include "base/safefile.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -343,7 +343,7 @@ bool WordListChart::writeImage(const QString &path, QString *error)
         painter.setRenderHint(QPainter::Antialiasing);
         c->scene()->render(&painter, QRectF(QPointF(0, 0), size), c->geometry());
     };
-    const bool saved = saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
+    const FileWriter write = [&](QIODevice &device, QString *reason) {
         if (svg) {
             QSvgGenerator generator;
             generator.setOutputDevice(&device);
@@ -368,7 +368,8 @@ bool WordListChart::writeImage(const QString &path, QString *error)
             return false;
         }
         return true;
-    });
+    };
+    const bool saved = writeFileSafely(path, write, error);
     c->setGeometry(before);
     return saved;
 }

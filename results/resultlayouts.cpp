@@ -1,9 +1,8 @@
 #include "results/resultlayouts.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include "base/safefile.h"
+
 #include <QIODevice>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -77,8 +76,7 @@ public:
     bool flush()
     {
         if (m_ok && !m_buffer.isEmpty()) {
-            const QByteArray bytes = m_buffer.toUtf8();
-            m_ok = m_device.write(bytes) == bytes.size();
+            m_ok = writeAll(m_device, m_buffer.toUtf8());
         }
         m_buffer.clear();
         return m_ok;
@@ -273,9 +271,9 @@ bool writeResultsText(const ResultTable &table, const QStringList &headers, QIOD
 bool saveResultsText(const ResultTable &table, const QStringList &headers, const QString &path,
                      QString *error)
 {
-    return saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
-        return writeResultsText(table, headers, device, reason);
-    });
+    return writeFileSafely(
+            path, [&](QIODevice &device, QString *reason) { return writeResultsText(table, headers, device, reason); },
+            error);
 }
 
 QString clipboardText(const ResultTable &table)
@@ -330,9 +328,9 @@ bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *er
 
 bool saveClipboardText(const ResultTable &table, const QString &path, QString *error)
 {
-    return saveAtomically(path, error, [&](QIODevice &device, QString *reason) {
-        return writeClipboardText(table, device, reason);
-    });
+    return writeFileSafely(
+            path, [&](QIODevice &device, QString *reason) { return writeClipboardText(table, device, reason); },
+            error);
 }
 
 bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error)
@@ -375,36 +373,6 @@ bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error)
         return false;
     writer.buffer() += first ? u"]\n" : u"\n]\n";
     return finish(writer, device, error);
-}
-
-bool saveAtomically(const QString &path, QString *error,
-                    const std::function<bool(QIODevice &device, QString *reason)> &write)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = writeErrorText(path, file.errorString());
-        return false;
-    }
-    QString reason;
-    if (!write(file, &reason)) {
-        file.cancelWriting();
-        if (error)
-            *error = writeErrorText(path, reason);
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = writeErrorText(path, file.errorString());
-        return false;
-    }
-    return true;
-}
-
-QString writeErrorText(const QString &path, const QString &reason)
-{
-    return QCoreApplication::translate("corvalen::Results", "Could not write \"%1\": %2.")
-            .arg(QDir::toNativeSeparators(path), reason);
 }
 
 } // namespace corvalen

@@ -94,8 +94,8 @@ bool writeResultsText(const ResultRows &rows, const QStringList &headers,
                       const QList<qsizetype> &widths, QIODevice &device, QString *error = nullptr);
 bool writeResultsText(const ResultTable &table, const QStringList &headers, QIODevice &device,
                       QString *error = nullptr);
-/// writeResultsText() into a file, atomically: on failure an existing file is left untouched and
-/// error names the file and the reason.
+/// writeResultsText() into a file through writeFileSafely(): on failure an existing file is left
+/// untouched and error names the file and the reason.
 bool saveResultsText(const ResultTable &table, const QStringList &headers, const QString &path,
                      QString *error = nullptr);
 
@@ -109,7 +109,7 @@ QString clipboardText(const ResultRows &rows);
 bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, QIODevice &device,
                         QString *error = nullptr);
 bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *error = nullptr);
-/// writeClipboardText() into a file, atomically (see saveResultsText()).
+/// writeClipboardText() into a file through writeFileSafely() (see saveResultsText()).
 bool saveClipboardText(const ResultTable &table, const QString &path, QString *error = nullptr);
 
 /// CSV (RFC 4180): UTF-8 without byte order mark, the header "file,word,count" (or
@@ -120,14 +120,5 @@ bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error =
 /// with a file name column; counts are numbers. A lone surrogate in a word is kept as a \u
 /// escape rather than replaced.
 bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
-
-/// Runs write on a file that replaces path only when write succeeds and everything is on disk;
-/// otherwise an existing file is left untouched, and error names the file and the reason write
-/// gave (or the file's own failure).
-bool saveAtomically(const QString &path, QString *error,
-                    const std::function<bool(QIODevice &device, QString *reason)> &write);
-
-/// The message for a file that could not be written, naming it and the reason.
-QString writeErrorText(const QString &path, const QString &reason);
 
 } // namespace corvalen

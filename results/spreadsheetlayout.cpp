@@ -2,12 +2,27 @@
 
 #include "results/resultlayouts.h"
 
+#include "base/safefile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QSaveFile>
+#include <QLoggingCategory>
 #include <QTemporaryFile>
+
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#endif
 
 #include <xlsxwriter.h>
 #include <zip.h>
@@ -15,6 +30,8 @@
 namespace corvalen {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcResults, "corvalen.results", QtInfoMsg)
 
 constexpr double kMaxColumnWidth = 255; // Excel's widest column
 
@@ -112,22 +129,149 @@ QByteArray sheetUtf8(const QString &text)
     return out.toUtf8();
 }
 
-QString libraryError(lxw_error e)
+// libxlsxwriter reports a failed write as its own error code, or not at all (its temporary
+// files are written unchecked). It writes through stdio, so the system's reason for a failed
+// write is still in errno afterwards; other errno values may be left over from calls that did
+// not fail, and say nothing.
+QString workbookFailure(int systemError, lxw_error e)
 {
-    return QString::fromUtf8(lxw_strerror(e));
+    switch (systemError) {
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+    case EFBIG:
+    case EIO:
+    case EROFS:
+    case EACCES:
+    case EPERM:
+    case EMFILE:
+    case ENFILE:
+        return systemErrorText(systemError);
+    default:
+        break;
+    }
+    switch (e) {
+    case LXW_ERROR_MEMORY_MALLOC_FAILED:
+        return tr("there was not enough memory");
+    case LXW_ERROR_CREATING_XLSX_FILE:
+        return tr("the workbook could not be created");
+    case LXW_ERROR_CREATING_TMPFILE:
+        return tr("a temporary file could not be created");
+    default:
+        return tr("the workbook was not written completely");
+    }
 }
+
+#ifdef Q_OS_UNIX
+// libxlsxwriter prints "[ERROR]" lines of its own on standard error when a write fails; the user
+// gets one sentence of ours instead. While the library works, descriptor 2 leads into a pipe;
+// whatever else arrives there meanwhile (another thread's warning) is passed on afterwards, the
+// library's lines go to the log.
+class LibraryMessages
+{
+public:
+    LibraryMessages() : m_lock(mutex())
+    {
+        std::fflush(stderr);
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (m_saved < 0)
+            return; // no standard error to keep clean
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            ::close(std::exchange(m_saved, -1));
+            return;
+        }
+        if (::dup2(fds[1], STDERR_FILENO) < 0) {
+            ::close(std::exchange(m_saved, -1));
+            ::close(fds[0]);
+            ::close(fds[1]);
+            return;
+        }
+        ::close(fds[1]);
+        m_reader = std::thread([this, in = fds[0]] { collect(in); });
+    }
+    LibraryMessages(const LibraryMessages &) = delete;
+    LibraryMessages &operator=(const LibraryMessages &) = delete;
+
+    ~LibraryMessages()
+    {
+        if (m_saved < 0)
+            return;
+        const int savedErrno = errno;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO); // the pipe's last write end goes: the reader sees the end
+        ::close(m_saved);
+        m_stop = true;
+        m_reader.join();
+        QByteArray others;
+        for (const QByteArray &line : m_text.split('\n')) {
+            if (line.startsWith("[ERROR]") || line.startsWith("[WARNING]"))
+                qCDebug(lcResults, "libxlsxwriter: %s", line.constData());
+            else if (!line.isEmpty())
+                others += line + '\n';
+        }
+        for (qsizetype done = 0; done < others.size();) {
+            const ssize_t n = ::write(STDERR_FILENO, others.constData() + done, size_t(others.size() - done));
+            if (n <= 0 && errno != EINTR)
+                break;
+            done += std::max<ssize_t>(n, 0);
+        }
+        errno = savedErrno;
+    }
+
+private:
+    static std::mutex &mutex()
+    {
+        static std::mutex m; // descriptor 2 is one per process
+        return m;
+    }
+
+    // Reads until every write end is closed; once told to stop, only what is already there (a
+    // child process started meanwhile may hold a write end open).
+    void collect(int in)
+    {
+        char block[4096];
+        for (;;) {
+            const bool stopping = m_stop;
+            pollfd p{in, POLLIN, 0};
+            const int ready = ::poll(&p, 1, stopping ? 0 : 100);
+            if (ready > 0) {
+                const ssize_t n = ::read(in, block, sizeof block);
+                if (n > 0)
+                    m_text.append(block, qsizetype(n));
+                else if (n == 0 || errno != EINTR)
+                    break;
+            } else if ((ready == 0 && stopping) || (ready < 0 && errno != EINTR)) {
+                break;
+            }
+        }
+        ::close(in);
+    }
+
+    std::unique_lock<std::mutex> m_lock;
+    int m_saved = -1;
+    std::atomic<bool> m_stop = false;
+    std::thread m_reader;
+    QByteArray m_text;
+};
+#else
+class LibraryMessages
+{
+public:
+    LibraryMessages() { } // standard error stays as it is
+};
+#endif
 
 // libxlsxwriter does not notice a failed write to its temporary files or to the workbook (a full
 // disk gives a truncated workbook and success), so the finished archive is read back: every
 // entry must be intact and every sheet complete.
-bool verifyWorkbook(const QString &path, int sheets, QString *reason)
+bool verifyWorkbook(const QString &path, int sheets)
 {
     int err = 0;
     zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
-    if (!z) {
-        *reason = tr("the workbook was not written completely");
+    if (!z)
         return false;
-    }
     bool ok = true;
     QByteArray block(1 << 16, Qt::Uninitialized);
     for (int n = 1; n <= sheets && ok; ++n) {
@@ -148,8 +292,6 @@ bool verifyWorkbook(const QString &path, int sheets, QString *reason)
         ok = ok && tail.trimmed().endsWith("</worksheet>");
     }
     zip_close(z);
-    if (!ok)
-        *reason = tr("the workbook was not written completely");
     return ok;
 }
 
@@ -157,12 +299,14 @@ bool verifyWorkbook(const QString &path, int sheets, QString *reason)
 bool buildWorkbook(const QString &path, const ResultRows &rows, const QStringList &headers,
                    qsizetype rowsPerSheet, QString *reason)
 {
+    const LibraryMessages messages;
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows stream to disk: a million rows stay small
     const QByteArray file = QFile::encodeName(path);
+    errno = 0;
     lxw_workbook *book = workbook_new_opt(file.constData(), &options);
     if (!book) {
-        *reason = tr("the workbook could not be created");
+        *reason = workbookFailure(errno, LXW_ERROR_CREATING_XLSX_FILE);
         return false;
     }
     const int columns = rows.columnCount();
@@ -218,16 +362,17 @@ bool buildWorkbook(const QString &path, const ResultRows &rows, const QStringLis
     if (sheet)
         endSheet();
     const lxw_error closed = workbook_close(book); // frees the workbook in every case
+    const int systemError = errno;
     check(closed);
-    if (failure != LXW_NO_ERROR) {
-        *reason = libraryError(failure);
-        return false;
-    }
     if (!read) {
         *reason = readError;
         return false;
     }
-    return verifyWorkbook(path, sheets, reason);
+    if (failure != LXW_NO_ERROR || !verifyWorkbook(path, sheets)) {
+        *reason = workbookFailure(systemError, failure);
+        return false;
+    }
+    return true;
 }
 
 bool copyInto(const QString &from, QIODevice &to, QString *reason)
@@ -246,7 +391,7 @@ bool copyInto(const QString &from, QIODevice &to, QString *reason)
         }
         if (n == 0)
             return true;
-        if (to.write(block.constData(), n) != n) {
+        if (!writeAll(to, QByteArrayView(block.constData(), n))) {
             *reason = to.errorString();
             return false;
         }
@@ -270,27 +415,19 @@ bool reserveTemporary(QTemporaryFile &temp, const QString &folder, QString *reas
 bool saveResultsSpreadsheet(const ResultRows &rows, const QStringList &headers,
                             const QString &path, QString *error, qsizetype rowsPerSheet)
 {
+    // libxlsxwriter writes its files unchecked and by name: the workbook is built and checked
+    // first, then copied into place by the routine that replaces a file only when complete.
     QString reason;
     QTemporaryFile temp;
-    bool ok = reserveTemporary(temp, QFileInfo(path).absolutePath(), &reason)
-            && buildWorkbook(temp.fileName(), rows, headers, rowsPerSheet, &reason);
-    if (ok) {
-        QSaveFile out(path);
-        ok = out.open(QIODevice::WriteOnly);
-        if (!ok)
-            reason = out.errorString();
-        if (ok && !copyInto(temp.fileName(), out, &reason)) {
-            out.cancelWriting();
-            ok = false;
-        }
-        if (ok && !out.commit()) {
-            reason = out.errorString();
-            ok = false;
-        }
+    if (!reserveTemporary(temp, scratchFolderFor(path), &reason)
+        || !buildWorkbook(temp.fileName(), rows, headers, rowsPerSheet, &reason)) {
+        if (error)
+            *error = writeErrorText(path, reason);
+        return false;
     }
-    if (!ok && error)
-        *error = writeErrorText(path, reason);
-    return ok;
+    return writeFileSafely(
+            path, [&temp](QIODevice &device, QString *why) { return copyInto(temp.fileName(), device, why); },
+            error);
 }
 
 bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers,

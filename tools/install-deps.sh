@@ -6,6 +6,7 @@
 #   tools/install-deps.sh --screenshots  and a virtual X server (tools/screenshot.sh)
 #   tools/install-deps.sh --demo         and what records the demonstration (tools/record-demo.sh)
 #   tools/install-deps.sh --bench        and the peers and timers of the benchmarks (bench/)
+#   tools/install-deps.sh --package      and what builds and checks the Debian package (tools/package.sh)
 set -euo pipefail
 
 packages=(
@@ -21,8 +22,9 @@ packages=(
     libicu-dev
     # inflates big .docx and .odt parts fast (the build falls back to libzip without it)
     libisal-dev
-    # the toolbar font (metric-compatible with Calibri)
-    fonts-crosextra-carlito
+    # the fonts of the windows: the command bars ask for Calibri, the windows for Arial (and
+    # metric-compatible fonts stand in for them)
+    fonts-crosextra-carlito fonts-liberation2
     # the sample documents are remade with it (tools/make-samples.py)
     python3
 )
@@ -42,12 +44,20 @@ bench_packages=(
     # the .docx peers of bench/docx.sh and the timing tools
     docx2txt pandoc hyperfine time bc
 )
+package_packages=(
+    # dpkg-shlibdeps works out the package's dependencies; file finds the programs to look at;
+    # gzip compresses the manual page and changelog
+    dpkg-dev file gzip
+    # man reads the installed manual page; lintian checks the package against Debian's policy
+    man-db lintian
+)
 for option in "$@"; do
     case $option in
         --tests) packages+=("${test_packages[@]}") ;;
         --screenshots) packages+=("${screenshot_packages[@]}") ;;
         --demo) packages+=("${demo_packages[@]}") ;;
         --bench) packages+=("${bench_packages[@]}") ;;
+        --package) packages+=("${package_packages[@]}") ;;
         *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
     esac
 done

@@ -1,5 +1,6 @@
 // The whole cycle in the real windows: add files, start, see the results, export, go back.
 #include "support/scriptedprompter.h"
+#include "support/smallfilesystem.h"
 
 #include "app/programwindows.h"
 #include "base/designernames.h"
@@ -29,6 +30,7 @@
 #include <QTreeView>
 
 using namespace corvalen;
+using corvalen::testing::SmallFileSystem;
 using Icon = Prompter::Icon;
 
 namespace {
@@ -80,6 +82,8 @@ private slots:
     void backAndRunAgainShowsOnlyTheNewRows();
     void saveResultsWritesTheFileLayout();
     void saveResultsFailureLeavesTheFileAlone();
+    void saveResultsOntoAFullDisk_data();
+    void saveResultsOntoAFullDisk();
     void clipboardExport();
     void spreadsheetExport();
     void helpAndSamples();
@@ -308,6 +312,41 @@ void TestRun::saveResultsFailureLeavesTheFileAlone()
     QVERIFY(calls.last().text.contains(QDir::toNativeSeparators(out))
             || calls.last().text.contains(out));
     QVERIFY(!QFile::exists(out));
+}
+
+void TestRun::saveResultsOntoAFullDisk_data()
+{
+    QTest::addColumn<bool>("device"); // /dev/full, else a full small file system
+    QTest::newRow("/dev/full") << true;
+    QTest::newRow("full file system") << false;
+}
+
+// No "Done." unless the file is complete: the warning names the file and the system's reason,
+// and the file already there keeps its bytes.
+void TestRun::saveResultsOntoAFullDisk()
+{
+    QFETCH(bool, device);
+    std::unique_ptr<SmallFileSystem> fs;
+    QString out = u"/dev/full"_qs;
+    if (!device) {
+        fs = std::make_unique<SmallFileSystem>(64 * 1024);
+        if (!fs->isMounted())
+            QSKIP(qPrintable(fs->error()));
+        out = fs->filePath(u"target.txt"_qs);
+        writeFile(out, "the user's data");
+        QVERIFY(fs->fill());
+    }
+    addFiles({write(u"a.txt"_qs, "apple fig apple\r\n")});
+    QVERIFY(runToEnd());
+    m_prompter.expectSaveFile(u"Save"_qs, {u"Text Files (*.txt)"_qs, u"All Files (*)"_qs}, out);
+    m_prompter.expectYesNo(u"Are you sure you wish to overwrite "_qs + out + u" ?"_qs, true);
+    m_prompter.expectMessage(u"Could not write \""_qs + out + u"\": No space left on device."_qs, Icon::Warning);
+    m_windows->mainWindow().resultsWindow()->commandBarsExecute(1000);
+    if (!device) {
+        QCOMPARE(readFile(out), QByteArray("the user's data"));
+        QCOMPARE(QDir(QFileInfo(out).path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({u"filler"_qs, u"target.txt"_qs}));
+    }
 }
 
 void TestRun::clipboardExport()

@@ -3,6 +3,7 @@
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
+#include "support/smallfilesystem.h"
 #include "support/zipentries.h"
 
 #include <QDir>
@@ -16,9 +17,12 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace corvalen;
+using corvalen::testing::SmallFileSystem;
 using corvalen::testing::sheetsOf;
 using corvalen::testing::unzip;
 
@@ -113,6 +117,10 @@ private slots:
     void perFileOutputMatchesTheTableLayouts();
     void outputIsReplacedOnlyWhenComplete();
     void outputFolderMissing();
+    void outputOntoSpecialFiles_data();
+    void outputOntoSpecialFiles();
+    void outputOnAFullDisk_data();
+    void outputOnAFullDisk();
     void pathsFromStandardInput();
     void folderScanRules();
 
@@ -589,6 +597,89 @@ void TestCli::outputFolderMissing()
     const Run r = run({u"-o"_qs, out, tmp.filePath(u"a.txt"_qs)});
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains(out.toUtf8()), r.err.constData());
+}
+
+void TestCli::outputOntoSpecialFiles_data()
+{
+    perFileOutputMatchesTheTableLayouts_data(); // every format
+}
+
+// A device or a descriptor is written into, never replaced; a failure gives the system's
+// reason in one sentence (no library lines).
+void TestCli::outputOntoSpecialFiles()
+{
+    QFETCH(QString, format);
+    QTemporaryDir tmp;
+    const QString in = tmp.filePath(u"in.txt"_qs);
+    writeFile(in, "word");
+    Run r = run({u"--format"_qs, format, u"-o"_qs, u"/dev/full"_qs, in});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err, QByteArray("Could not write \"/dev/full\": No space left on device.\n Word Count: 1\n"));
+
+    // /dev/stdout is the descriptor the shell set up: ">>" appends.
+    const QString log = tmp.filePath(u"log"_qs);
+    writeFile(log, "before\n");
+    const QByteArray logName = QFile::encodeName(log);
+    r = run({u"--format"_qs, format, u"-o"_qs, u"/dev/stdout"_qs, in}, {}, [&logName] {
+        const int fd = ::open(logName.constData(), O_WRONLY | O_APPEND);
+        ::dup2(fd, STDOUT_FILENO);
+    });
+    QCOMPARE(r.exitCode, 0);
+    const QByteArray appended = readFile(log);
+    QVERIFY(QFileInfo(log).isFile() && !QFileInfo(log).isSymLink());
+    QVERIFY2(appended.startsWith("before\n") && appended.size() > 7, appended.constData());
+    QVERIFY(format == u"xlsx" ? appended.mid(7).startsWith("PK\x03\x04") : appended.mid(7).contains("word"));
+
+    if (format == u"xlsx")
+        return;
+    // Standard output itself on a full device.
+    r = run({u"--format"_qs, format, in}, {}, [] {
+        const int fd = ::open("/dev/full", O_WRONLY);
+        ::dup2(fd, STDOUT_FILENO);
+    });
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err, QByteArray("Could not write the results to standard output: No space left on device.\n"
+                               " Word Count: 1\n"));
+}
+
+void TestCli::outputOnAFullDisk_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("free"); // bytes left free on the disk of -o FILE
+    QTest::addColumn<QByteArray>("reason");
+    // The rows kept while counting (about 550 KB) fit or do not; the output never does.
+    for (const char *format : {"tsv", "text", "xlsx"}) {
+        QTest::addRow("%s, full", format) << QString::fromLatin1(format) << 0
+                                          << QByteArray("the rows could not be kept in a temporary file in");
+        QTest::addRow("%s, nearly full", format) << QString::fromLatin1(format) << 700 * 1024 << QByteArray();
+    }
+}
+
+void TestCli::outputOnAFullDisk()
+{
+    QFETCH(QString, format);
+    QFETCH(int, free);
+    QFETCH(QByteArray, reason);
+    SmallFileSystem fs(1024 * 1024);
+    if (!fs.isMounted())
+        QSKIP(qPrintable(fs.error()));
+    QTemporaryDir tmp;
+    QByteArray text;
+    for (int i = 0; i < 50000; ++i)
+        text += "word" + QByteArray::number(i) + ' ';
+    writeFile(tmp.filePath(u"in.txt"_qs), text);
+    const QString out = fs.filePath(u"out.txt"_qs);
+    writeFile(out, "old results");
+    QVERIFY(fs.fill(free));
+    const Run r = run({u"--format"_qs, format, u"-o"_qs, out, tmp.filePath(u"in.txt"_qs)});
+    QCOMPARE(r.exitCode, 1);
+    const QByteArray start = "Could not write \"" + QFile::encodeName(out) + "\": " + reason;
+    QVERIFY2(r.err.startsWith(start), r.err.constData());
+    QVERIFY2(r.err.endsWith(": No space left on device.\n Word Count: 50000\n"), r.err.constData());
+    QCOMPARE(r.err.count('\n'), 2); // one sentence and the total: no lines of a library
+    QCOMPARE(readFile(out), QByteArray("old results"));
+    QCOMPARE(QDir(QFileInfo(out).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({u"filler"_qs, u"out.txt"_qs}));
 }
 
 void TestCli::pathsFromStandardInput()

@@ -1,8 +1,10 @@
+#include "base/safefile.h"
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
 #include "results/roworder.h"
 #include "results/spreadsheetlayout.h"
 #include "results/wordliststatistics.h"
+#include "support/smallfilesystem.h"
 #include "support/zipentries.h"
 
 #include <QBuffer>
@@ -22,8 +24,12 @@
 #include <cmath>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace corvalen;
+using corvalen::testing::SmallFileSystem;
+using corvalen::testing::sheetsOf;
 using corvalen::testing::unzip;
 
 namespace {
@@ -89,7 +95,96 @@ Sheet parseSheet(const QByteArray &xml)
     return sheet;
 }
 
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
+    f.write(bytes);
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+ResultTable manyRows(int n)
+{
+    std::vector<WordCount> rows;
+    for (int i = 0; i < n; ++i)
+        rows.push_back({u"word"_qs + QString::number(i), i + 1});
+    return table(rows);
+}
+
+// The exports that write a file, by the names the tests give them.
+enum class Export { Text, Clipboard, Workbook };
+
+bool save(Export e, const ResultTable &t, const QString &path, QString *error)
+{
+    switch (e) {
+    case Export::Text:
+        return saveResultsText(t, kTwoHeaders, path, error);
+    case Export::Clipboard:
+        return saveClipboardText(t, path, error);
+    case Export::Workbook:
+        return saveResultsSpreadsheet(t, kTwoHeaders, path, error);
+    }
+    return false;
+}
+
+bool writeTo(Export e, const ResultTable &t, QIODevice &device, QString *reason)
+{
+    switch (e) {
+    case Export::Text:
+        return writeResultsText(t, kTwoHeaders, device, reason);
+    case Export::Clipboard:
+        return writeClipboardText(t, device, reason);
+    case Export::Workbook:
+        return writeResultsSpreadsheet(t, kTwoHeaders, device, reason);
+    }
+    return false;
+}
+
+void addExportRows()
+{
+    QTest::addColumn<Export>("kind");
+    QTest::newRow("text") << Export::Text;
+    QTest::newRow("clipboard") << Export::Clipboard;
+    QTest::newRow("workbook") << Export::Workbook;
+}
+
+// Passes the first bytes on and then refuses, as a nearly full disk does: a short write, then a
+// failure with the system's reason.
+class RefusingDevice : public QIODevice
+{
+public:
+    RefusingDevice(QIODevice &target, qint64 allowed) : m_target(target), m_allowed(allowed)
+    {
+        open(QIODevice::WriteOnly);
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const qint64 n = std::min(size, m_allowed);
+        if (n <= 0) {
+            setErrorString(u"No space left on device"_qs);
+            return -1;
+        }
+        if (m_target.write(data, n) != n)
+            return -1;
+        m_allowed -= n;
+        return n;
+    }
+
+private:
+    QIODevice &m_target;
+    qint64 m_allowed;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Export)
 
 class TestResults : public QObject
 {
@@ -119,6 +214,14 @@ private slots:
     void statistics();
     void alphabeticalOrders_data();
     void alphabeticalOrders();
+    void interruptedWriteKeepsTheOldFile_data();
+    void interruptedWriteKeepsTheOldFile();
+    void failedWriteIsNeverSuccess();
+    void fullFileSystem_data();
+    void fullFileSystem();
+    void specialFilesAreWrittenDirectly_data();
+    void specialFilesAreWrittenDirectly();
+    void replacementKeepsPermissionsAndLinks();
 };
 
 void TestResults::textFileLayout_data()
@@ -449,6 +552,180 @@ void TestResults::spreadsheetOpensInLibreOffice()
     QCOMPARE(lines.at(2).trimmed(), QByteArray("doc 1.txt,ab,2"));
     QCOMPARE(lines.at(3).trimmed(), QByteArray("doc 1.txt,\xc3\xa9t\xc3\xa9,3"));
     QCOMPARE(lines.at(5).trimmed(), QByteArray("doc 1.txt,x_x0041_y,5"));
+}
+
+void TestResults::interruptedWriteKeepsTheOldFile_data()
+{
+    QTest::addColumn<Export>("kind");
+    QTest::addColumn<qint64>("allowed"); // bytes that reach the file before the device refuses
+    for (const qint64 allowed : {0, 1, 5000}) {
+        QTest::addRow("text after %lld", allowed) << Export::Text << allowed;
+        QTest::addRow("clipboard after %lld", allowed) << Export::Clipboard << allowed;
+        QTest::addRow("workbook after %lld", allowed) << Export::Workbook << allowed;
+    }
+}
+
+// Every export, stopped part-way by its device: the old file stays, nothing is left beside it
+// and the message names the file and the device's reason.
+void TestResults::interruptedWriteKeepsTheOldFile()
+{
+    QFETCH(Export, kind);
+    QFETCH(qint64, allowed);
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"out"_qs);
+    writeFile(path, "old contents");
+    const ResultTable t = manyRows(2000);
+    QString error;
+    const bool saved = writeFileSafely(
+            path,
+            [&](QIODevice &device, QString *reason) {
+                RefusingDevice refusing(device, allowed);
+                return writeTo(kind, t, refusing, reason);
+            },
+            &error);
+    QVERIFY(!saved);
+    QCOMPARE(error, u"Could not write \""_qs + QDir::toNativeSeparators(path) + u"\": No space left on device."_qs);
+    QCOMPARE(readFile(path), QByteArray("old contents"));
+    QCOMPARE(filesIn(tmp.path()), QStringList{u"out"_qs});
+}
+
+// A writer that goes on after a failed write and claims success still fails: the routine saw
+// the write fail (here at the file-size limit, a short write followed by EFBIG).
+void TestResults::failedWriteIsNeverSuccess()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"out"_qs);
+    writeFile(path, "old contents");
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 10000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString error;
+    const bool saved = writeFileSafely(
+            path,
+            [](QIODevice &device, QString *) {
+                const QByteArray block(4096, 'x');
+                for (int i = 0; i < 10; ++i)
+                    device.write(block);
+                return true;
+            },
+            &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(!saved);
+    QVERIFY2(error.endsWith(u": File too large."_qs), qPrintable(error));
+    QCOMPARE(readFile(path), QByteArray("old contents"));
+    QCOMPARE(filesIn(tmp.path()), QStringList{u"out"_qs});
+}
+
+void TestResults::fullFileSystem_data()
+{
+    QTest::addColumn<Export>("kind");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("free"); // bytes left free
+    // A result that fits in a write buffer on a full disk, and a large one that fills the space
+    // left part-way through a write.
+    for (const auto &[name, kind] : {std::pair("text", Export::Text), std::pair("clipboard", Export::Clipboard),
+                                      std::pair("workbook", Export::Workbook)}) {
+        QTest::addRow("%s, small, full disk", name) << kind << 1 << 0;
+        QTest::addRow("%s, large, nearly full disk", name) << kind << 20000 << 16 * 1024;
+    }
+}
+
+// A real full disk (a small tmpfs, where mounting is permitted) and a read-only one.
+void TestResults::fullFileSystem()
+{
+    QFETCH(Export, kind);
+    QFETCH(int, rows);
+    QFETCH(int, free);
+    SmallFileSystem fs(256 * 1024);
+    if (!fs.isMounted())
+        QSKIP(qPrintable(fs.error()));
+    const QString path = fs.filePath(u"target.txt"_qs);
+    writeFile(path, "old contents");
+    const ResultTable t = manyRows(rows); // 20000 rows: about 400 KB as text, 150 KB as a workbook
+    QVERIFY(fs.fill(free));
+    QString error;
+    QVERIFY(!save(kind, t, path, &error));
+    QCOMPARE(error, u"Could not write \""_qs + path + u"\": No space left on device."_qs);
+    QCOMPARE(readFile(path), QByteArray("old contents"));
+    QCOMPARE(filesIn(QFileInfo(path).path()), QStringList({u"filler"_qs, u"target.txt"_qs}));
+    // A new file is not left behind half-written either.
+    QVERIFY(!save(kind, t, fs.filePath(u"new.txt"_qs), &error));
+    QVERIFY(!QFile::exists(fs.filePath(u"new.txt"_qs)));
+
+    QVERIFY(fs.makeReadOnly());
+    QVERIFY(!save(kind, table({{"a", 1}}), path, &error));
+    QCOMPARE(error, u"Could not write \""_qs + path + u"\": Read-only file system."_qs);
+    QCOMPARE(readFile(path), QByteArray("old contents"));
+}
+
+void TestResults::specialFilesAreWrittenDirectly_data()
+{
+    addExportRows();
+}
+
+// Devices and FIFOs are written into, not replaced by a regular file; /dev/full reports the
+// system's reason.
+void TestResults::specialFilesAreWrittenDirectly()
+{
+    QFETCH(Export, kind);
+    const ResultTable t = table({{"apple", 12}, {"fig", 3}});
+    QString error;
+    QVERIFY(!save(kind, t, u"/dev/full"_qs, &error));
+    QCOMPARE(error, u"Could not write \"/dev/full\": No space left on device."_qs);
+    QVERIFY2(save(kind, t, u"/dev/null"_qs, &error), qPrintable(error));
+    struct stat status = {};
+    QVERIFY(::stat("/dev/null", &status) == 0 && S_ISCHR(status.st_mode));
+    QVERIFY(::stat("/dev/full", &status) == 0 && S_ISCHR(status.st_mode));
+
+    QTemporaryDir tmp;
+    const QString fifo = tmp.filePath(u"fifo"_qs);
+    if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
+        QSKIP("FIFOs cannot be made here");
+    QByteArray received;
+    std::thread reader([&] {
+        QFile in(fifo);
+        if (in.open(QIODevice::ReadOnly))
+            received = in.readAll();
+    });
+    const bool saved = save(kind, t, fifo, &error);
+    if (!saved)
+        QFile(fifo).open(QIODevice::WriteOnly); // lets the reader go
+    reader.join();
+    QVERIFY2(saved, qPrintable(error));
+    QVERIFY(::stat(QFile::encodeName(fifo).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+    QCOMPARE(filesIn(tmp.path()), QStringList{u"fifo"_qs});
+    const QString expected = tmp.filePath(u"expected"_qs);
+    QVERIFY(save(kind, t, expected, &error));
+    if (kind == Export::Workbook) { // the same sheets; the workbook's own dates may differ
+        const QString got = tmp.filePath(u"received"_qs);
+        writeFile(got, received);
+        QVERIFY(!sheetsOf(got).isEmpty() && sheetsOf(got) == sheetsOf(expected));
+    } else {
+        QCOMPARE(received, readFile(expected));
+    }
+}
+
+void TestResults::replacementKeepsPermissionsAndLinks()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"real.txt"_qs);
+    writeFile(path, "old");
+    const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(path, permissions));
+    const QString link = tmp.filePath(u"link.txt"_qs);
+    QVERIFY(QFile::link(path, link));
+    QString error;
+    QVERIFY2(saveClipboardText(table({{"a", 1}}), link, &error), qPrintable(error));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(readFile(path), QByteArray("a\t1\r\n"));
+    struct stat status = {};
+    QVERIFY(::stat(QFile::encodeName(path).constData(), &status) == 0);
+    QCOMPARE(status.st_mode & 0777, 0640u);
+    QCOMPARE(filesIn(tmp.path()), QStringList({u"link.txt"_qs, u"real.txt"_qs}));
 }
 
 QTEST_GUILESS_MAIN(TestResults)
