@@ -155,6 +155,7 @@ void ExplorerWindow::buildControls()
     splitter->addWidget(m_panels);
     splitter->setStretchFactor(0, 2);
     splitter->setStretchFactor(1, 3);
+    splitter->setSizes({440, 600});
 
     m_status = new QLabel(this);
     m_status->setObjectName(u"explorerStatus"_qs);
@@ -339,7 +340,7 @@ void ExplorerWindow::showRows()
     } else {
         // The word column takes the room left by the file name and the count.
         for (int c = 0; c < m_model->columnCount(); ++c)
-            header->resizeSection(c, m_model->sortKey(c) == SortKey::Count ? 90 : m_model->sortKey(c) == SortKey::File ? 150 : 200);
+            header->resizeSection(c, m_model->sortKey(c) == SortKey::Count ? 70 : m_model->sortKey(c) == SortKey::File ? 150 : 170);
     }
     {
         const QSignalBlocker block(header);

@@ -255,7 +255,8 @@ void WordListChart::refresh()
         chart->addSeries(series);
         auto *x = new QBarCategoryAxis;
         x->append(labels);
-        x->setLabelsAngle(-60);
+        x->setLabelsAngle(-90);
+        x->setTruncateLabels(false);
         auto *y = new QValueAxis;
         y->setLabelFormat(u"%.0f"_qs);
         y->setMin(0);
