@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -68,6 +69,15 @@ ExplorerWindow::ExplorerWindow(std::shared_ptr<const WordListSnapshot> snapshot,
 ExplorerWindow::~ExplorerWindow()
 {
     ++*m_searchGeneration; // a search still running stops at its next check
+}
+
+void ExplorerWindow::closeEvent(QCloseEvent *event)
+{
+    // An export waits for its writer in a local event loop: the window must outlive it.
+    if (m_busy)
+        event->ignore();
+    else
+        QWidget::closeEvent(event);
 }
 
 void ExplorerWindow::buildControls()

@@ -85,6 +85,9 @@ signals:
     /// The shown rows changed: order, search or switch.
     void rowsShown();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void buildControls();
     void indexBuilt();
