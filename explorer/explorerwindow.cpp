@@ -505,16 +505,8 @@ bool ExplorerWindow::exportTo(const QString &path, QString *error)
         if (suffix == u"xlsx")
             return saveResultsSpreadsheet(rows, headers, path, error);
         const FileWriter write = [&](QIODevice &device, QString *reason) {
-            if (suffix == u"txt" || suffix == u"tsv") {
-                CellWidths widths(rows.hasFileNameColumn());
-                rows.forEachRow(
-                        [&widths](const ResultRow &row) {
-                            widths.add(row);
-                            return true;
-                        },
-                        nullptr);
-                return writeClipboardText(rows, widths.widths(), device, reason);
-            }
+            if (suffix == u"txt" || suffix == u"tsv")
+                return writeClipboardText(rows, CellWidths::of(rows).widths(), device, reason);
             return writeResultsCsv(rows, device, reason);
         };
         return writeFileSafely(path, write, error);
@@ -525,16 +517,11 @@ void ExplorerWindow::exportView()
 {
     if (!m_ready || m_busy)
         return;
-    const QString name = m_prompter.saveFile(tr("Export"), {tr("CSV (*.csv)"),
-                                                            tr("Tab-separated text (*.txt *.tsv)"),
-                                                            tr("Excel Workbook (*.xlsx)")});
+    const QString name = askSaveName(m_prompter, tr("Export"),
+                                     {tr("CSV (*.csv)"), tr("Tab-separated text (*.txt *.tsv)"),
+                                      tr("Excel Workbook (*.xlsx)")});
     if (name.isEmpty())
         return;
-    if (QFileInfo::exists(name)
-        && !m_prompter.askYesNo(tr("Are you sure you wish to overwrite ") + name + tr(" ?"),
-                                Prompter::applicationTitle())) {
-        return;
-    }
     m_busy = true;
     QString error;
     const bool saved = exportTo(name, &error);

@@ -2,6 +2,7 @@
 
 #include "base/prompter.h"
 #include "base/safefile.h"
+#include "windows/resultsexports.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -316,15 +317,10 @@ void WordListChart::refresh()
 
 void WordListChart::saveImage()
 {
-    const QString name = m_prompter.saveFile(tr("Save Image"),
-                                             {tr("PNG Image (*.png)"), tr("SVG Image (*.svg)")});
+    const QString name = askSaveName(m_prompter, tr("Save Image"),
+                                     {tr("PNG Image (*.png)"), tr("SVG Image (*.svg)")});
     if (name.isEmpty())
         return;
-    if (QFileInfo::exists(name)
-        && !m_prompter.askYesNo(tr("Are you sure you wish to overwrite ") + name + tr(" ?"),
-                                Prompter::applicationTitle())) {
-        return;
-    }
     QString error;
     if (!writeImage(name, &error))
         m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);

@@ -212,6 +212,18 @@ CellWidths::CellWidths(bool fileNameColumn)
 {
 }
 
+CellWidths CellWidths::of(const ResultRows &rows)
+{
+    CellWidths widths(rows.hasFileNameColumn());
+    rows.forEachRow(
+            [&widths](const ResultRow &row) {
+                widths.add(row);
+                return true;
+            },
+            nullptr);
+    return widths;
+}
+
 void CellWidths::add(const ResultRow &row)
 {
     const RowCells cells(row, m_fileNameColumn);
@@ -229,14 +241,7 @@ QList<qsizetype> CellWidths::withHeaders(const QStringList &headers) const
 
 QList<qsizetype> columnWidths(const ResultTable &table, const QStringList &headers)
 {
-    CellWidths widths(table.hasFileNameColumn());
-    TableRows(table).forEachRow(
-            [&widths](const ResultRow &row) {
-                widths.add(row);
-                return true;
-            },
-            nullptr);
-    return widths.withHeaders(headers);
+    return CellWidths::of(TableRows(table)).withHeaders(headers);
 }
 
 bool writeResultsText(const ResultRows &rows, const QStringList &headers,
@@ -292,14 +297,7 @@ QString clipboardText(const ResultTable &table)
 
 QString clipboardText(const ResultRows &rows)
 {
-    CellWidths cellWidths(rows.hasFileNameColumn());
-    rows.forEachRow(
-            [&cellWidths](const ResultRow &row) {
-                cellWidths.add(row);
-                return true;
-            },
-            nullptr);
-    const QList<qsizetype> widths = cellWidths.widths();
+    const QList<qsizetype> widths = CellWidths::of(rows).widths();
     const bool fileNameColumn = rows.hasFileNameColumn();
     QString out;
     rows.forEachRow(

@@ -71,6 +71,8 @@ class CellWidths
 {
 public:
     explicit CellWidths(bool fileNameColumn);
+    /// The widths of all the rows (read once).
+    static CellWidths of(const ResultRows &rows);
     void add(const ResultRow &row);
     /// The widths of the cells alone: the clipboard layout's.
     QList<qsizetype> widths() const { return m_widths; }

@@ -33,6 +33,19 @@ ResultsExports::ResultsExports(ResultsWindow &window, Prompter &prompter)
 {
 }
 
+QString askSaveName(Prompter &prompter, const QString &title, const QStringList &filters)
+{
+    const QString name = prompter.saveFile(title, filters);
+    if (name.isEmpty())
+        return {};
+    if (QFileInfo::exists(name)
+        && !prompter.askYesNo(tr("Are you sure you wish to overwrite ") + name + tr(" ?"),
+                              Prompter::applicationTitle())) {
+        return {};
+    }
+    return name;
+}
+
 bool runWhileBusy(QWidget &window, const std::function<bool()> &work)
 {
     window.setCursor(Qt::WaitCursor);
@@ -61,15 +74,9 @@ void ResultsExports::saveResults()
 {
     if (m_busy)
         return;
-    const QString name = m_prompter.saveFile(
-            tr("Save"), {tr("Text Files (*.txt)"), tr("All Files (*)")});
+    const QString name = askSaveName(m_prompter, tr("Save"), {tr("Text Files (*.txt)"), tr("All Files (*)")});
     if (name.isEmpty())
         return;
-    if (QFileInfo::exists(name)
-        && !m_prompter.askYesNo(tr("Are you sure you wish to overwrite ") + name + tr(" ?"),
-                                Prompter::applicationTitle())) {
-        return;
-    }
     QString error;
     const bool saved = runBusy(
             [&name](const ResultTable &table, const QStringList &headers, QString *e) {
