@@ -38,7 +38,7 @@ int runApplication(int argc, char *argv[])
                      Qt::QueuedConnection);
     window.show();
     if (const QString folder = screenshotFolder(); !folder.isEmpty())
-        scheduleScreenshots(window, folder);
+        scheduleScreenshots(windows, folder);
     const int status = app.exec();
     // Closing a window ends the program at once, also in the middle of a run: settings are
     // stored as they change, and nothing of a run is worth waiting for.

@@ -2,6 +2,8 @@
 
 #include "documents/availability.h"
 
+#include <QList>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -9,6 +11,7 @@
 namespace corvalen {
 
 class AnalysisRunner;
+class ExplorerWindow;
 class HelpCommands;
 class MainWindow;
 class Prompter;
@@ -28,14 +31,22 @@ public:
     AnalysisRunner &runner() { return *m_runner; }
     ResultsExports &exports() { return *m_exports; }
     HelpCommands &helpCommands() { return *m_help; }
+    /// "Explore Word List...": a new explorer on the results shown now.
+    ExplorerWindow *openExplorer();
+    /// The explorers still open.
+    QList<ExplorerWindow *> explorers() const;
 
 private:
+    void closeExplorers();
+
+    Prompter &m_prompter;
     BuiltInEngineStatus m_builtIn;
     const DocumentEngineStatus &m_status;
     std::unique_ptr<HelpCommands> m_help;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<AnalysisRunner> m_runner;
     std::unique_ptr<ResultsExports> m_exports;
+    QList<QPointer<ExplorerWindow>> m_explorers;
 };
 
 } // namespace corvalen

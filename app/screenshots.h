@@ -4,12 +4,12 @@
 
 namespace corvalen {
 
-class MainWindow;
+class ProgramWindows;
 
 /// For documentation and layout checks: when the environment names a folder in
-/// CORVALEN_SCREENSHOTS, the program puts a few example entries in both windows, saves
-/// "main.png" and "results.png" there once the windows are on screen, and quits.
+/// CORVALEN_SCREENSHOTS, the program puts a few example entries in the windows, saves
+/// "main.png", "results.png" and "explorer.png" there once the windows are on screen, and quits.
 QString screenshotFolder();
-void scheduleScreenshots(MainWindow &window, const QString &folder);
+void scheduleScreenshots(ProgramWindows &windows, const QString &folder);
 
 } // namespace corvalen

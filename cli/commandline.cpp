@@ -8,7 +8,9 @@
 #include "engine/analysisrun.h"
 #include "filelist/folderscan.h"
 #include "results/resultlayouts.h"
+#include "results/roworder.h"
 #include "results/spreadsheetlayout.h"
+#include "results/wordliststatistics.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -16,10 +18,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -157,6 +161,64 @@ QStringList pathsFromStandardInput()
     return paths;
 }
 
+// The figures of --stats: each file's (per-file mode) and those of all files together, gathered
+// block by block as the run hands them over, before any row is dropped.
+class RunStatistics
+{
+public:
+    explicit RunStatistics(bool perFile) : m_perFile(perFile) { }
+
+    void addBlock(const std::vector<WordCount> &rows, const QString &fileName)
+    {
+        StatisticsCollector file;
+        for (const WordCount &w : rows) {
+            file.add(w.word, w.count);
+            if (m_perFile)
+                m_summed[w.word] += w.count; // a word of several files is one type of all
+        }
+        if (m_perFile)
+            m_files.append({fileName, file.statistics()});
+        else
+            m_all = file.statistics();
+    }
+
+    QString text() const
+    {
+        QString out;
+        for (const auto &[name, stats] : m_files)
+            out += name + u'\n' + lines(stats);
+        if (!m_perFile)
+            return out + lines(m_all);
+        StatisticsCollector all;
+        for (auto it = m_summed.cbegin(); it != m_summed.cend(); ++it)
+            all.add(it.key(), it.value());
+        return out + lines(all.statistics());
+    }
+
+private:
+    static QString lines(const WordListStatistics &s)
+    {
+        return u"Tokens: %1\nTypes: %2\nType/token ratio: %3\nHapax legomena: %4\n"_qs
+                .arg(s.tokens)
+                .arg(s.types)
+                .arg(s.typeTokenRatio(), 0, 'f', 4)
+                .arg(s.hapaxLegomena);
+    }
+
+    bool m_perFile;
+    QList<QPair<QString, WordListStatistics>> m_files;
+    QHash<QString, qint64> m_summed;
+    WordListStatistics m_all;
+};
+
+// A whole number of at least 0 for an option, or nullopt.
+std::optional<qint64> countValue(const QString &text)
+{
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    return ok && n >= 0 ? std::optional<qint64>(n) : std::nullopt;
+}
+
 int usageError(const QString &message)
 {
     writeErr(u"corvalen count: "_qs + message + u'\n' + tr("Try 'corvalen count --help'.") + u'\n');
@@ -182,16 +244,32 @@ int runCount(const QStringList &arguments)
     const QCommandLineOption format(u"format"_qs,
                                     tr("tsv: tab-separated rows as copied to the clipboard (default); "
                                        "text: the column-aligned \"Save Results\" file; "
+                                       "csv: comma-separated values (RFC 4180) with a header row; "
+                                       "json: an array of objects; "
                                        "xlsx: a spreadsheet workbook (needs -o)."),
-                                    u"tsv|text|xlsx"_qs, u"tsv"_qs);
+                                    u"tsv|text|csv|json|xlsx"_qs, u"tsv"_qs);
+    const QCommandLineOption sort(u"sort"_qs,
+                                  tr("count: by count, least frequent first (default); count-desc: "
+                                     "most frequent first; word, word-desc: alphabetically by the "
+                                     "Unicode root collation. Per file, each file's rows apart."),
+                                  u"count|count-desc|word|word-desc"_qs, u"count"_qs);
+    const QCommandLineOption minCount(u"min-count"_qs, tr("Leave out rows counted fewer than N times."),
+                                      u"N"_qs);
+    const QCommandLineOption top(u"top"_qs,
+                                 tr("Keep the first N rows (of each file, per file), after --sort "
+                                    "and --min-count. The total stays the number of words counted."),
+                                 u"N"_qs);
+    const QCommandLineOption stats(u"stats"_qs,
+                                   tr("After the total, write tokens, types, type/token ratio and "
+                                      "hapax legomena to standard error (per file, each file's first)."));
     const QCommandLineOption output(QStringList{u"o"_qs, u"output"_qs},
                                     tr("Write the results to FILE (replaced only when complete) "
                                        "instead of standard output."),
                                     u"FILE"_qs);
     const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
     const QCommandLineOption version(QStringList{u"v"_qs, u"version"_qs}, tr("Show the version."));
-    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName, format, output,
-                       help, version});
+    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName, format, sort,
+                       minCount, top, stats, output, help, version});
     parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders to count; - reads paths from standard input."),
                                  u"PATH..."_qs);
 
@@ -213,11 +291,28 @@ int runCount(const QStringList &arguments)
         return usageError(tr("--ignore-case and --keep-case cannot be used together."));
     if (parser.isSet(fileName) && parser.isSet(noFileName))
         return usageError(tr("--filename and --no-filename cannot be used together."));
-    if (parser.values(format).size() > 1 || parser.values(output).size() > 1)
-        return usageError(tr("--format and -o may be given once."));
+    for (const QCommandLineOption *once : {&format, &output, &sort, &minCount, &top}) {
+        if (parser.values(*once).size() > 1)
+            return usageError(tr("--format, --sort, --min-count, --top and -o may be given once."));
+    }
     const QString layout = parser.value(format);
-    if (layout != u"tsv" && layout != u"text" && layout != u"xlsx")
-        return usageError(tr("unknown format \"%1\" (tsv, text or xlsx).").arg(layout));
+    if (!QStringList{u"tsv"_qs, u"text"_qs, u"csv"_qs, u"json"_qs, u"xlsx"_qs}.contains(layout))
+        return usageError(tr("unknown format \"%1\" (tsv, text, csv, json or xlsx).").arg(layout));
+    const QString sortName = parser.value(sort);
+    const QList<QPair<QString, RowOrder>> orders = {{u"count"_qs, RowOrder::Count},
+                                                     {u"count-desc"_qs, RowOrder::CountDescending},
+                                                     {u"word"_qs, RowOrder::Word},
+                                                     {u"word-desc"_qs, RowOrder::WordDescending}};
+    const auto chosen = std::find_if(orders.begin(), orders.end(), [&](const auto &o) { return o.first == sortName; });
+    if (chosen == orders.end())
+        return usageError(tr("unknown order \"%1\" (count, count-desc, word or word-desc).").arg(sortName));
+    const RowOrder rowOrder = chosen->second;
+    const std::optional<qint64> leastCount = parser.isSet(minCount) ? countValue(parser.value(minCount)) : qint64(0);
+    if (!leastCount)
+        return usageError(tr("--min-count needs a whole number of 0 or more."));
+    const std::optional<qint64> topRows = parser.isSet(top) ? countValue(parser.value(top)) : std::optional<qint64>(-1);
+    if (parser.isSet(top) && !topRows)
+        return usageError(tr("--top needs a whole number of 0 or more."));
     const QString outputPath = parser.value(output);
     if (parser.isSet(output) && outputPath.isEmpty())
         return usageError(tr("-o needs a file name."));
@@ -261,15 +356,37 @@ int runCount(const QStringList &arguments)
     // output, where its own space will be needed anyway, or in the temporary folder.
     RowSpill spill(options.fileNameColumn());
     spill.open(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
+    std::unique_ptr<RunStatistics> statistics;
+    if (parser.isSet(stats))
+        statistics = std::make_unique<RunStatistics>(options.mode == CountMode::PerFile);
+    qint64 counted = 0; // the total: --min-count and --top drop rows, not words counted
+    qsizetype block = 0;
     runAnalysisRows(
             paths, options, source,
-            [&spill](std::vector<WordCount> &&rows, const QString &name) { spill.append(rows, name); },
+            [&](std::vector<WordCount> &&rows, const QString &name) {
+                for (const WordCount &w : rows)
+                    counted += w.count;
+                // Per file, one block per listed file in list order: its path heads its figures.
+                if (statistics)
+                    statistics->addBlock(rows, QDir::toNativeSeparators(paths.value(block)));
+                ++block;
+                if (*leastCount > 1)
+                    std::erase_if(rows, [&](const WordCount &w) { return w.count < *leastCount; });
+                orderBlock(rows, rowOrder);
+                if (*topRows >= 0 && qint64(rows.size()) > *topRows)
+                    rows.resize(size_t(*topRows));
+                spill.append(rows, name);
+            },
             progress.get(), &reporter);
     if (terminal)
         terminal->clear();
 
     const QStringList headers = resultHeaders(options);
     const auto writeText = [&](QIODevice &device, QString *reason) {
+        if (layout == u"csv")
+            return writeResultsCsv(spill, device, reason);
+        if (layout == u"json")
+            return writeResultsJson(spill, device, reason);
         return layout == u"text"
                 ? writeResultsText(spill, headers, spill.widths().withHeaders(headers), device, reason)
                 : writeClipboardText(spill, spill.widths().widths(), device, reason);
@@ -289,7 +406,9 @@ int runCount(const QStringList &arguments)
     }
     if (!written)
         writeErr(error + u'\n');
-    writeErr(u" Word Count: "_qs + QString::number(spill.total()) + u'\n');
+    writeErr(u" Word Count: "_qs + QString::number(counted) + u'\n');
+    if (statistics)
+        writeErr(statistics->text());
     return written && !reporter.anyReported() ? Success : Failed;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/resulttable.h"
 
+#include <QCoreApplication>
+
 #include <limits>
 #include <stdexcept>
 
@@ -35,6 +37,19 @@ QList<ResultColumn> resultColumns(const CountOptions &options)
                 {QStringLiteral("Count"), 1000}};
     }
     return {{QStringLiteral(" Word"), 6000}, {QStringLiteral("Count"), 1000}};
+}
+
+QStringList describeCountOptions(const CountOptions &options)
+{
+    const auto tr = [](const char *text) { return QCoreApplication::translate("corvalen::CountOptions", text); };
+    QStringList phrases;
+    if (options.mode == CountMode::Combined)
+        phrases << tr("one count for all files");
+    else
+        phrases << (options.withFileName ? tr("one count per file, with file names")
+                                         : tr("one count per file, without file names"));
+    phrases << (options.ignoreCase ? tr("letter case ignored") : tr("letter case kept"));
+    return phrases;
 }
 
 QStringList resultHeaders(const CountOptions &options)
@@ -73,7 +88,7 @@ QString ResultTable::cell(qsizetype row, int column) const
     const Row &r = m_rows[size_t(row)];
     if (m_fileNameColumn) {
         if (column == 0)
-            return r.file >= 0 ? m_fileNames.at(r.file) : QString();
+            return m_fileNames.at(r.file);
         --column;
     }
     if (column == 0)
@@ -88,7 +103,7 @@ qsizetype ResultTable::cellLength(qsizetype row, int column) const
     const Row &r = m_rows[size_t(row)];
     if (m_fileNameColumn) {
         if (column == 0)
-            return r.file >= 0 ? m_fileNames.at(r.file).size() : 0;
+            return m_fileNames.at(r.file).size();
         --column;
     }
     if (column == 0)
@@ -100,18 +115,15 @@ qsizetype ResultTable::cellLength(qsizetype row, int column) const
 
 QString ResultTable::fileName(qsizetype row) const
 {
-    const qint32 f = m_rows[size_t(row)].file;
-    return f >= 0 ? m_fileNames.at(f) : QString();
+    return m_fileNames.at(m_rows[size_t(row)].file);
 }
 
 void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &fileName)
 {
-    qint32 file = -1;
-    if (m_fileNameColumn && !rows.empty()) {
-        if (m_fileNames.isEmpty() || m_fileNames.constLast() != fileName)
-            m_fileNames.append(fileName);
-        file = qint32(m_fileNames.size() - 1);
-    }
+    if (m_fileNames.size() >= std::numeric_limits<qint32>::max())
+        throw std::length_error("Too many files for the results list.");
+    m_fileNames.append(m_fileNameColumn ? fileName : QString());
+    const qint32 file = qint32(m_fileNames.size() - 1);
     reserveMore(m_rows, rows.size());
     for (const WordCount &wc : rows) {
         Row r = storeWord(wc.word);
@@ -126,13 +138,14 @@ void ResultTable::appendTable(const ResultTable &other)
 {
     reserveMore(m_rows, other.m_rows.size());
     const qint32 fileOffset = qint32(m_fileNames.size());
-    m_fileNames += other.m_fileNames;
+    const QStringList theirNames = other.m_fileNames; // other may be this table
+    m_fileNames += theirNames;
     const qsizetype n = other.rowCount(); // other may be this table
     for (qsizetype i = 0; i < n; ++i) {
         const Row &theirs = other.m_rows[size_t(i)];
         Row r = storeWord(other.wordView(i));
         r.count = theirs.count;
-        r.file = theirs.file >= 0 ? theirs.file + fileOffset : -1;
+        r.file = theirs.file + fileOffset;
         m_rows.push_back(r);
     }
     m_total += other.m_total;

@@ -24,6 +24,11 @@ struct CountOptions
     bool fileNameColumn() const { return mode == CountMode::PerFile && withFileName; }
 };
 
+/// The count options as short phrases for titles and summaries ("one count per file", "letter
+/// case ignored", ...), in a fixed order. Every option that changes what is counted has its
+/// phrase here, so that whatever shows a run's options names them all.
+QStringList describeCountOptions(const CountOptions &options);
+
 struct ResultColumn
 {
     QString header;
@@ -41,6 +46,8 @@ QStringList resultHeaders(const CountOptions &options);
 /// Rows of a results list: one per distinct word (per file and word in per-file mode), in the
 /// order added. Stores words and counts, not cell texts, so that a million rows stay small: the
 /// words side by side in large blocks rather than one string each; cells are rendered on demand.
+/// Each appendRows() is one file of the table, also without a file name column and when it has
+/// no rows, so that a per-file table can still be told apart file by file.
 class ResultTable
 {
 public:
@@ -66,7 +73,14 @@ public:
     qint64 count(qsizetype row) const { return m_rows[size_t(row)].count; }
     QString fileName(qsizetype row) const;
 
-    /// Appends one file's (or the combined) ordered rows. fileName is used only with a file name
+    /// The files (blocks of appendRows()) of the table, in the order appended.
+    qsizetype fileCount() const { return m_fileNames.size(); }
+    /// The file a row belongs to, 0 to fileCount() - 1.
+    qint32 fileIndex(qsizetype row) const { return m_rows[size_t(row)].file; }
+    /// The name a file was appended with (empty without a file name column).
+    QString fileNameAt(qsizetype file) const { return m_fileNames.at(file); }
+
+    /// Appends one file's (or the combined) ordered rows. fileName is shown only with a file name
     /// column.
     void appendRows(const std::vector<WordCount> &rows, const QString &fileName = QString());
     /// Appends every row of another table with the same columns.
@@ -83,7 +97,7 @@ private:
         qint32 block = 0; // where the word is in m_words
         qint32 offset = 0;
         qint32 length = 0;
-        qint32 file = -1;
+        qint32 file = 0; // index in m_fileNames
     };
 
     Row storeWord(QStringView word);
@@ -91,7 +105,7 @@ private:
     bool m_fileNameColumn;
     std::vector<Row> m_rows;
     QList<QString> m_words; // blocks filled up to their capacity, never moved once written
-    QStringList m_fileNames;
+    QStringList m_fileNames; // one per appendRows()
     qint64 m_total = 0;
 };
 

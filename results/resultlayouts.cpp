@@ -4,6 +4,8 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+
 namespace corvalen {
 
 namespace {
@@ -130,7 +132,70 @@ void appendClipboardRow(QString &out, const RowCells &cells, const QList<qsizety
     out += u"\r\n";
 }
 
+void appendCsvField(QString &out, QStringView text)
+{
+    const bool quoted = std::any_of(text.begin(), text.end(), [](QChar c) {
+        return c == u',' || c == u'"' || c == u'\r' || c == u'\n';
+    });
+    if (!quoted) {
+        out += text;
+        return;
+    }
+    out += u'"';
+    for (QChar c : text) {
+        if (c == u'"')
+            out += u'"';
+        out += c;
+    }
+    out += u'"';
+}
+
+void appendJsonString(QString &out, QStringView text)
+{
+    static constexpr char16_t hex[] = u"0123456789abcdef";
+    const auto escape = [&out](char16_t u) {
+        out += u"\\u";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out += QChar(hex[(u >> shift) & 0xf]);
+    };
+    out += u'"';
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        switch (u) {
+        case u'"': out += u"\\\""; break;
+        case u'\\': out += u"\\\\"; break;
+        case u'\n': out += u"\\n"; break;
+        case u'\r': out += u"\\r"; break;
+        case u'\t': out += u"\\t"; break;
+        case u'\b': out += u"\\b"; break;
+        case u'\f': out += u"\\f"; break;
+        default:
+            if (u < 0x20) {
+                escape(u);
+            } else if (QChar::isHighSurrogate(u) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                out += text[i];
+                out += text[++i];
+            } else if (QChar::isSurrogate(u)) {
+                escape(u); // UTF-8 cannot carry it; the escape keeps the word as it was
+            } else {
+                out += QChar(u);
+            }
+        }
+    }
+    out += u'"';
+}
+
 } // namespace
+
+bool TableRowSelection::forEachRow(const Visit &visit, QString *) const
+{
+    for (const qint32 r : m_rows) {
+        const QString fileName = m_table.fileName(r);
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r)}))
+            break;
+    }
+    return true;
+}
 
 bool TableRows::forEachRow(const Visit &visit, QString *) const
 {
@@ -145,6 +210,18 @@ bool TableRows::forEachRow(const Visit &visit, QString *) const
 CellWidths::CellWidths(bool fileNameColumn)
     : m_fileNameColumn(fileNameColumn), m_widths(fileNameColumn ? 3 : 2, 0)
 {
+}
+
+CellWidths CellWidths::of(const ResultRows &rows)
+{
+    CellWidths widths(rows.hasFileNameColumn());
+    rows.forEachRow(
+            [&widths](const ResultRow &row) {
+                widths.add(row);
+                return true;
+            },
+            nullptr);
+    return widths;
 }
 
 void CellWidths::add(const ResultRow &row)
@@ -164,14 +241,7 @@ QList<qsizetype> CellWidths::withHeaders(const QStringList &headers) const
 
 QList<qsizetype> columnWidths(const ResultTable &table, const QStringList &headers)
 {
-    CellWidths widths(table.hasFileNameColumn());
-    TableRows(table).forEachRow(
-            [&widths](const ResultRow &row) {
-                widths.add(row);
-                return true;
-            },
-            nullptr);
-    return widths.withHeaders(headers);
+    return CellWidths::of(TableRows(table)).withHeaders(headers);
 }
 
 bool writeResultsText(const ResultRows &rows, const QStringList &headers,
@@ -225,6 +295,20 @@ QString clipboardText(const ResultTable &table)
     return out;
 }
 
+QString clipboardText(const ResultRows &rows)
+{
+    const QList<qsizetype> widths = CellWidths::of(rows).widths();
+    const bool fileNameColumn = rows.hasFileNameColumn();
+    QString out;
+    rows.forEachRow(
+            [&](const ResultRow &row) {
+                appendClipboardRow(out, RowCells(row, fileNameColumn), widths);
+                return true;
+            },
+            nullptr);
+    return out;
+}
+
 bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, QIODevice &device,
                         QString *error)
 {
@@ -245,6 +329,48 @@ bool saveClipboardText(const ResultTable &table, const QString &path, QString *e
     return writeFileSafely(
             path, [&](QIODevice &device, QString *reason) { return writeClipboardText(table, device, reason); },
             error);
+}
+
+bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error)
+{
+    Utf8Writer writer(device);
+    writer.buffer() += rows.hasFileNameColumn() ? u"file,word,count\r\n" : u"word,count\r\n";
+    const bool read = writeRows(rows, writer, error, [](QString &line, const RowCells &cells) {
+        for (int c = 0; c < cells.size(); ++c) {
+            if (c > 0)
+                line += u',';
+            appendCsvField(line, cells.at(c));
+        }
+        line += u"\r\n";
+    });
+    return read && finish(writer, device, error);
+}
+
+bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error)
+{
+    Utf8Writer writer(device);
+    writer.buffer() += u'[';
+    bool first = true;
+    const bool read = writeRows(rows, writer, error, [&first](QString &line, const RowCells &cells) {
+        line += first ? u"\n" : u",\n";
+        first = false;
+        int c = 0;
+        line += u"  {";
+        if (cells.size() == 3) {
+            line += u"\"file\": ";
+            appendJsonString(line, cells.at(c++));
+            line += u", ";
+        }
+        line += u"\"word\": ";
+        appendJsonString(line, cells.at(c++));
+        line += u", \"count\": ";
+        line += cells.at(c);
+        line += u'}';
+    });
+    if (!read)
+        return false;
+    writer.buffer() += first ? u"]\n" : u"\n]\n";
+    return finish(writer, device, error);
 }
 
 } // namespace corvalen

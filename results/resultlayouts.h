@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <vector>
 
 class QIODevice;
 
@@ -49,11 +50,29 @@ private:
     const ResultTable &m_table;
 };
 
+/// Chosen rows of a table, in the order given (a selection, or a view's order and filter).
+class TableRowSelection : public ResultRows
+{
+public:
+    TableRowSelection(const ResultTable &table, std::vector<qint32> rows)
+        : m_table(table), m_rows(std::move(rows))
+    {
+    }
+    bool hasFileNameColumn() const override { return m_table.hasFileNameColumn(); }
+    bool forEachRow(const Visit &visit, QString *error) const override;
+
+private:
+    const ResultTable &m_table;
+    std::vector<qint32> m_rows;
+};
+
 /// Each column's longest cell in UTF-16 code units, gathered one row at a time.
 class CellWidths
 {
 public:
     explicit CellWidths(bool fileNameColumn);
+    /// The widths of all the rows (read once).
+    static CellWidths of(const ResultRows &rows);
     void add(const ResultRow &row);
     /// The widths of the cells alone: the clipboard layout's.
     QList<qsizetype> widths() const { return m_widths; }
@@ -85,6 +104,8 @@ bool saveResultsText(const ResultTable &table, const QStringList &headers, const
 /// The clipboard text: no header; widths from the cells only; cells joined by tabs, trailing
 /// spaces dropped, CR LF after every row. Empty for an empty table.
 QString clipboardText(const ResultTable &table);
+/// The clipboard text of any rows, widths from their own cells.
+QString clipboardText(const ResultRows &rows);
 /// The clipboard text as UTF-8 into a device, without holding the whole text. widths must be
 /// CellWidths::widths() of the rows.
 bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, QIODevice &device,
@@ -92,5 +113,14 @@ bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, 
 bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *error = nullptr);
 /// writeClipboardText() into a file through writeFileSafely() (see saveResultsText()).
 bool saveClipboardText(const ResultTable &table, const QString &path, QString *error = nullptr);
+
+/// CSV (RFC 4180): UTF-8 without byte order mark, the header "file,word,count" (or
+/// "word,count" without a file name column), CR LF after every record, no padding; a field is
+/// put in double quotes, its own doubled, exactly when it holds a comma, a double quote, CR or LF.
+bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
+/// JSON: one array of objects in row order, {"file": ..., "word": ..., "count": N}, "file" only
+/// with a file name column; counts are numbers. A lone surrogate in a word is kept as a \u
+/// escape rather than replaced.
+bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 
 } // namespace corvalen

@@ -14,8 +14,12 @@ packages=(
     cmake ninja-build g++ pkg-config
     # Qt 6 (Widgets, SVG icons, QtTest, uic/rcc) and the OpenGL headers its CMake files ask for
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
+    # the word-list explorer's charts (Qt Charts' CMake files ask for Qt OpenGL)
+    qt6-charts-dev libqt6opengl6-dev
     # document readers and the spreadsheet writer
     libzip-dev zlib1g-dev libpoppler-cpp-dev libxlsxwriter-dev
+    # the command line's alphabetical order (the Unicode root collation)
+    libicu-dev
     # inflates big .docx and .odt parts fast (the build falls back to libzip without it)
     libisal-dev
     # the fonts of the windows: the command bars ask for Calibri, the windows for Arial (and

@@ -54,6 +54,7 @@ void AnalysisRunner::start()
     // The run counts with the options as they are now: a change while it runs must not mix
     // lower-cased and unchanged words in one result.
     m_options = m_main.countOptions();
+    m_paths = paths;
     m_main.setCursor(Qt::WaitCursor);
     m_job.start(paths, m_options, &m_engine, &m_box);
 }

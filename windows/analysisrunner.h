@@ -41,6 +41,9 @@ public:
     void start();
     bool isRunning() const { return m_job.isRunning(); }
     AnalysisJob &job() { return m_job; }
+    /// The options and file list of the last run started: what the results window shows.
+    const CountOptions &lastOptions() const { return m_options; }
+    const QStringList &lastPaths() const { return m_paths; }
 
 signals:
     /// The results window has been filled and shown.
@@ -57,6 +60,7 @@ private:
     DocumentEngine m_engine;
     AnalysisJob m_job;
     CountOptions m_options;
+    QStringList m_paths;
 };
 
 } // namespace corvalen

@@ -33,37 +33,50 @@ ResultsExports::ResultsExports(ResultsWindow &window, Prompter &prompter)
 {
 }
 
-bool ResultsExports::runBusy(const Writer &write, QString *error)
+QString askSaveName(Prompter &prompter, const QString &title, const QStringList &filters)
 {
-    m_busy = true;
-    m_window.setCursor(Qt::WaitCursor);
-    // A copy shares the rows; the window may go back and clear them while the export runs.
-    const ResultTable table = m_window.model()->table();
-    const QStringList headers = m_window.model()->headers();
+    const QString name = prompter.saveFile(title, filters);
+    if (name.isEmpty())
+        return {};
+    if (QFileInfo::exists(name)
+        && !prompter.askYesNo(tr("Are you sure you wish to overwrite ") + name + tr(" ?"),
+                              Prompter::applicationTitle())) {
+        return {};
+    }
+    return name;
+}
+
+bool runWhileBusy(QWidget &window, const std::function<bool()> &work)
+{
+    window.setCursor(Qt::WaitCursor);
     QFutureWatcher<bool> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&] { return write(table, headers, error); }));
+    watcher.setFuture(QtConcurrent::run([&work] { return work(); }));
     if (!watcher.isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_window.unsetCursor();
-    m_busy = false;
+    window.unsetCursor();
     return watcher.result();
+}
+
+bool ResultsExports::runBusy(const Writer &write, QString *error)
+{
+    m_busy = true;
+    // A copy shares the rows; the window may go back and clear them while the export runs.
+    const ResultTable table = m_window.model()->table();
+    const QStringList headers = m_window.model()->headers();
+    const bool done = runWhileBusy(m_window, [&] { return write(table, headers, error); });
+    m_busy = false;
+    return done;
 }
 
 void ResultsExports::saveResults()
 {
     if (m_busy)
         return;
-    const QString name = m_prompter.saveFile(
-            tr("Save"), {tr("Text Files (*.txt)"), tr("All Files (*)")});
+    const QString name = askSaveName(m_prompter, tr("Save"), {tr("Text Files (*.txt)"), tr("All Files (*)")});
     if (name.isEmpty())
         return;
-    if (QFileInfo::exists(name)
-        && !m_prompter.askYesNo(tr("Are you sure you wish to overwrite ") + name + tr(" ?"),
-                                Prompter::applicationTitle())) {
-        return;
-    }
     QString error;
     const bool saved = runBusy(
             [&name](const ResultTable &table, const QStringList &headers, QString *e) {

@@ -5,11 +5,21 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace corvalen {
 
 class Prompter;
 class ResultTable;
 class ResultsWindow;
+
+/// The save-file dialog, then, for an existing file, the question whether to overwrite it. The
+/// name chosen, or empty when the dialog was cancelled or the answer was No.
+QString askSaveName(Prompter &prompter, const QString &title, const QStringList &filters);
+
+/// Runs work off the window's thread with the busy pointer over window, which keeps painting
+/// meanwhile (user input waits); returns what work returned.
+bool runWhileBusy(QWidget &window, const std::function<bool()> &work);
 
 /// The results window's three exports: "Save Results", "Save Results To Clipboard" and "Save
 /// Results As Excel File". The layouts are the UI-free ones the command line uses; this adds

@@ -2,15 +2,22 @@
 
 #include "base/designernames.h"
 #include "base/prompter.h"
+#include "results/resultlayouts.h"
 #include "windows/appearance.h"
 #include "windows/commandbars.h"
 #include "windows/resultsmodel.h"
 #include "ui_resultswindow.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QMenu>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace corvalen {
 
@@ -56,6 +63,7 @@ ResultsWindow::ResultsWindow(QWidget *mainWindow, QWidget *parent)
     setWindowIcon(QIcon(applicationIconPath()));
     createStaticBar();
     setBackground(m_ui->Label1, Qt::white);
+    createContextMenu();
 }
 
 ResultsWindow::~ResultsWindow() = default;
@@ -83,6 +91,49 @@ void ResultsWindow::createStaticBar()
                                   [this](int id) { commandBarsExecute(id); });
     // No menu bar in this window; the toolbar spans the window.
     m_ui->CommandBars->setGeometry(0, 0, width(), m_ui->CommandBars->sizeHint().height());
+}
+
+void ResultsWindow::createContextMenu()
+{
+    m_contextMenu = new QMenu(this);
+    m_contextMenu->setObjectName(u"resultsContextMenu"_qs);
+    QAction *copy = m_contextMenu->addAction(tr("Copy"), this, &ResultsWindow::copySelectedRows);
+    copy->setObjectName(u"actionCopyRows"_qs);
+    copy->setShortcut(QKeySequence::Copy);
+    QAction *explore = m_contextMenu->addAction(tr("Explore Word List..."), this, &ResultsWindow::exploreWordList);
+    explore->setObjectName(u"actionExploreWordList"_qs);
+    explore->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    // The shortcuts work while the window is active, the menu closed.
+    for (QAction *action : {copy, explore}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+    QTreeView *list = m_ui->ListView1;
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint &pos) {
+        m_contextMenu->popup(list->viewport()->mapToGlobal(pos));
+    });
+}
+
+void ResultsWindow::copySelectedRows()
+{
+    // By ranges, not one index per row: a selection may hold a million rows.
+    std::vector<qint32> rows;
+    for (const QItemSelectionRange &range : m_ui->ListView1->selectionModel()->selection()) {
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(qint32(r));
+    }
+    if (rows.empty())
+        return;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QGuiApplication::clipboard()->setText(clipboardText(TableRowSelection(m_model->table(), std::move(rows))));
+}
+
+void ResultsWindow::exploreWordList()
+{
+    if (m_explore)
+        m_explore();
 }
 
 void ResultsWindow::commandBarsExecute(int id)

@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QLabel;
+class QMenu;
 class QToolBar;
 class QTreeView;
 
@@ -41,6 +43,8 @@ public:
     ~ResultsWindow() override;
 
     void setExports(Exports exports) { m_exports = std::move(exports); }
+    /// What "Explore Word List..." opens, set by whoever provides it; none does nothing.
+    void setExplore(std::function<void()> explore) { m_explore = std::move(explore); }
 
     // Commands
     void createStaticBar();
@@ -50,6 +54,10 @@ public:
     void back();
     /// The toolbar's dispatch by command id; unknown ids do nothing.
     void commandBarsExecute(int id);
+    /// The list's "Copy": the selected rows, in list order, in the clipboard layout.
+    void copySelectedRows();
+    /// The list's "Explore Word List...".
+    void exploreWordList();
 
     /// Replaces the columns (and so empties the rows), setting each column's width.
     void setColumns(const QList<ResultColumn> &columns);
@@ -60,6 +68,8 @@ public:
     QTreeView *listView() const;
     QLabel *label() const;
     QToolBar *toolBar() const { return m_toolBar; }
+    /// The list's context menu (right click or the Menu key).
+    QMenu *contextMenu() const { return m_contextMenu; }
 
 signals:
     /// The user closed the window: the program ends.
@@ -69,11 +79,15 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void createContextMenu();
+
     std::unique_ptr<Ui::ResultsWindow> m_ui;
     ResultsModel *m_model = nullptr;
     QToolBar *m_toolBar = nullptr;
     QWidget *m_mainWindow = nullptr;
     Exports m_exports;
+    std::function<void()> m_explore;
+    QMenu *m_contextMenu = nullptr;
 };
 
 } // namespace corvalen

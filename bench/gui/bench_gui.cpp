@@ -1,9 +1,13 @@
 // How responsive the windows stay: the longest time the event loop goes without handling events
-// during a run over the given files, and the time to show a million rows.
+// during a run over the given files, the time to show a million rows, and the word-list explorer
+// on a per-file result of a million rows (open, order, find, statistics, charts).
 //
 //   bench_gui FILE...        (bench/gui.sh makes a 500 MB file and runs this offscreen)
 #include "app/programwindows.h"
 #include "base/prompter.h"
+#include "explorer/explorerwindow.h"
+#include "explorer/wordlistcharts.h"
+#include "explorer/wordlistmodel.h"
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
@@ -12,13 +16,20 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QTableView>
+#include <QTabWidget>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 #include <QTreeView>
 
+#include <cmath>
 #include <ctime>
+#include <set>
 
 using namespace corvalen;
 
@@ -39,6 +50,183 @@ public:
     QString pickFolder(const QString &) override { return {}; }
     bool openUrl(const QUrl &) override { return true; }
 };
+
+// Wall time and the process's CPU time (all threads) since start(): on a shared machine the CPU
+// time shows the work when the wall time shows the load.
+class Stopwatch
+{
+public:
+    void start()
+    {
+        m_wall.start();
+        m_cpu = cpuMs();
+    }
+    qint64 elapsed() const { return m_wall.elapsed(); }
+    QString text() const
+    {
+        return u"%1 ms (CPU %2 ms)"_qs.arg(m_wall.elapsed()).arg(qint64(cpuMs() - m_cpu));
+    }
+
+private:
+    static double cpuMs()
+    {
+        timespec t;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+    }
+    QElapsedTimer m_wall;
+    double m_cpu = 0;
+};
+
+// The longest time the event loop goes without handling events, while it runs.
+class GapMeter
+{
+public:
+    GapMeter()
+    {
+        m_ticker.setInterval(5);
+        QObject::connect(&m_ticker, &QTimer::timeout, [this] {
+            if (m_since.isValid())
+                m_worst = std::max(m_worst, m_since.elapsed());
+            m_since.start();
+        });
+    }
+    void start()
+    {
+        m_worst = 0;
+        m_since.invalidate();
+        m_ticker.start();
+    }
+    qint64 stop()
+    {
+        m_ticker.stop();
+        return m_worst;
+    }
+
+private:
+    QTimer m_ticker;
+    QElapsedTimer m_since;
+    qint64 m_worst = 0;
+};
+
+// A per-file result of about a million rows: 200 files of 5,000 distinct words each, drawn from
+// 300,000 made-up words (some with accents) with a Zipf-like bias towards the frequent ones.
+ResultTable perFileMillion()
+{
+    QRandomGenerator random(42);
+    const int vocabulary = 300000;
+    std::vector<QString> words;
+    words.reserve(vocabulary);
+    const QString letters = u"abcdefghijklmnopqrstuvwxyz\u00e9\u00e4\u00f6"_qs;
+    std::set<QString> seen;
+    while (int(words.size()) < vocabulary) {
+        QString w;
+        const int length = 2 + int(random.bounded(10));
+        for (int i = 0; i < length; ++i)
+            w += letters.at(random.bounded(i == 0 ? 26 : int(letters.size())));
+        if (random.bounded(20) == 0)
+            w[0] = w.at(0).toUpper();
+        if (seen.insert(w).second)
+            words.push_back(w);
+    }
+    ResultTable table(true);
+    for (int f = 0; f < 200; ++f) {
+        std::set<int> picked;
+        while (picked.size() < 5000)
+            picked.insert(int(std::pow(double(vocabulary), random.generateDouble())) - 1);
+        std::vector<WordCount> rows;
+        for (int id : picked)
+            rows.push_back({words[size_t(id)], 1 + qint64(2000.0 / std::pow(id + 1.0, 0.9) * random.generateDouble())});
+        orderRows(rows);
+        table.appendRows(rows, u"file%1.txt"_qs.arg(f, 3, 10, QChar(u'0')));
+    }
+    return table;
+}
+
+void benchExplorer(QTextStream &out, Prompter &prompter)
+{
+    const auto snapshot = std::make_shared<const WordListSnapshot>(
+            makeSnapshot(perFileMillion(), CountOptions{}, {}));
+    out << "explorer on " << snapshot->table.rowCount() << " rows of "
+        << snapshot->table.fileCount() << " files:\n";
+    GapMeter gaps;
+    Stopwatch clock;
+    gaps.start();
+    clock.start();
+    ExplorerWindow window(snapshot, prompter);
+    window.show();
+    while (!window.isReady())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    out << "  opens (rows shown, most frequent first): " << clock.text() << "\n";
+    while (!window.hasStatistics())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    out << "  statistics and summed list shown (in the background): " << clock.text() << "\n";
+    while (!window.canOrderAlphabetically())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    out << "  alphabetical ranks ready (in the background): " << clock.text() << "\n";
+    out << "  longest event-loop gap while opening: " << gaps.stop() << " ms\n";
+
+    const struct { const char *name; SortKey key; Qt::SortOrder order; } orders[] = {
+        {"word", SortKey::Word, Qt::AscendingOrder},   {"word, reversed", SortKey::Word, Qt::DescendingOrder},
+        {"file", SortKey::File, Qt::AscendingOrder},   {"count, ascending", SortKey::Count, Qt::AscendingOrder},
+        {"count", SortKey::Count, Qt::DescendingOrder},
+    };
+    for (const auto &o : orders) {
+        clock.start();
+        window.sortBy(o.key, o.order);
+        QCoreApplication::processEvents();
+        out << "  orders by " << o.name << ": " << clock.text() << "\n";
+    }
+
+    // Keystrokes into the find field: the time until the filtered rows are shown, and the
+    // longest gap of the event loop meanwhile.
+    for (const auto &[text, regex] : {std::pair{u"ab"_qs, false}, std::pair{u"^[a-f].*e$"_qs, true}}) {
+        window.findField()->clear();
+        while (window.isSearching())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        window.regularExpressionBox()->setChecked(regex);
+        qint64 worstKey = 0;
+        QString worstText;
+        gaps.start();
+        for (const QChar c : text) {
+            clock.start();
+            window.findField()->insert(QString(c));
+            while (window.isSearching())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            QCoreApplication::processEvents();
+            if (clock.elapsed() >= worstKey) {
+                worstKey = clock.elapsed();
+                worstText = clock.text();
+            }
+        }
+        out << "  find \"" << text << "\"" << (regex ? " (expression)" : "") << ": rows shown within "
+            << worstText << " of a keystroke, " << window.model()->rowCount()
+            << " rows; longest event-loop gap " << gaps.stop() << " ms\n";
+    }
+    window.findField()->clear();
+    while (window.isSearching())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+
+    WordListIndex statistics(snapshot);
+    statistics.build();
+    statistics.buildSummaries();
+    clock.start();
+    statistics.computeStatistics();
+    out << "  statistics (" << statistics.fileStatistics().size() << " files and all): " << clock.text() << "\n";
+
+    WordListChart *chart = window.chart();
+    window.panels()->setCurrentWidget(chart);
+    QCoreApplication::processEvents();
+    for (const auto kind : {WordListChart::Kind::TopWords, WordListChart::Kind::RankFrequency}) {
+        clock.start();
+        chart->setKind(kind);
+        chart->refresh();
+        QCoreApplication::processEvents();
+        out << "  chart, " << (kind == WordListChart::Kind::TopWords ? "top 25 words" : "rank and frequency")
+            << ", all files: " << clock.text() << "\n";
+    }
+}
 
 } // namespace
 
@@ -111,5 +299,8 @@ int main(int argc, char *argv[])
     results->listView()->scrollToBottom();
     QCoreApplication::processEvents();
     out << "a million rows shown in " << show.elapsed() << " ms\n";
+    results->back();
+
+    benchExplorer(out, prompter);
     return 0;
 }

@@ -14,7 +14,13 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTemporaryDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QtTest>
+
+#include <unicode/ucol.h>
 
 #include <csignal>
 #include <fcntl.h>
@@ -44,6 +50,79 @@ QByteArray readFile(const QString &path)
 QString units(std::initializer_list<char16_t> u)
 {
     return QString(reinterpret_cast<const QChar *>(u.begin()), qsizetype(u.size()));
+}
+
+// Words of letters only, some beyond ASCII and some in upper case, so that the program's
+// cleaning leaves them as they are (with --keep-case) and the test can count them itself.
+void writeFile(const QString &path, const QByteArray &bytes);
+
+struct Corpus
+{
+    QStringList files; // paths, in list order
+    QList<QMap<QString, qint64>> counts; // per file
+};
+
+Corpus writeCorpus(const QString &folder, int files, int wordsPerFile)
+{
+    const QStringList vocabulary = {u"apple"_qs, u"Apple"_qs, u"\u00e4pfel"_qs, u"banana"_qs, u"zebra"_qs,
+                                    u"Zebra"_qs, u"\u00e9clair"_qs, u"eclair"_qs, u"stra\u00dfe"_qs,
+                                    u"strasse"_qs, u"\u00c5ngstr\u00f6m"_qs, u"angst"_qs, u"cote"_qs,
+                                    u"c\u00f4te"_qs, u"cot\u00e9"_qs, u"c\u00f4t\u00e9"_qs, u"x"_qs,
+                                    u"\u0436\u0443\u043a"_qs, u"\U0001F600"_qs};
+    QRandomGenerator random(7);
+    Corpus corpus;
+    for (int f = 0; f < files; ++f) {
+        QMap<QString, qint64> counts;
+        QString text;
+        for (int i = 0; i < wordsPerFile; ++i) {
+            // Skewed, so that counts differ and some words are met once.
+            const int pick = int(random.bounded(vocabulary.size()) * random.generateDouble());
+            const QString &w = vocabulary.at(pick);
+            ++counts[w];
+            text += w + (i % 7 == 6 ? u'\n' : u' ');
+        }
+        const QString path = QDir(folder).filePath(u"f%1.txt"_qs.arg(f));
+        writeFile(path, text.toUtf8());
+        corpus.files << path;
+        corpus.counts << counts;
+    }
+    return corpus;
+}
+
+// The rows the test expects, ordered as --sort asks, by its own means (ICU's strcoll on the
+// root locale for the alphabetical orders).
+std::vector<WordCount> expectedOrder(const QMap<QString, qint64> &counts, const QString &order)
+{
+    std::vector<WordCount> rows;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        rows.push_back({it.key(), it.value()});
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator *root = ucol_open("", &status);
+    const auto collate = [root](const QString &a, const QString &b) {
+        return ucol_strcoll(root, reinterpret_cast<const UChar *>(a.utf16()), int32_t(a.size()),
+                            reinterpret_cast<const UChar *>(b.utf16()), int32_t(b.size()));
+    };
+    std::sort(rows.begin(), rows.end(), [&](const WordCount &a, const WordCount &b) {
+        if (order == u"count" || order == u"count-desc") {
+            if (a.count != b.count)
+                return order == u"count" ? a.count < b.count : a.count > b.count;
+            return a.word < b.word;
+        }
+        const UCollationResult c = collate(a.word, b.word);
+        if (c != UCOL_EQUAL)
+            return order == u"word" ? c == UCOL_LESS : c == UCOL_GREATER;
+        return a.word < b.word;
+    });
+    ucol_close(root);
+    return rows;
+}
+
+QString rowsText(const std::vector<WordCount> &rows)
+{
+    QStringList lines;
+    for (const WordCount &w : rows)
+        lines << w.word + u'=' + QString::number(w.count);
+    return lines.join(u' ');
 }
 
 // A block of rows as a test table holds it: the file name, then word and count by turns.
@@ -123,6 +202,12 @@ private slots:
     void outputOnAFullDisk();
     void pathsFromStandardInput();
     void folderScanRules();
+    void ordersMinimumAndTop_data();
+    void ordersMinimumAndTop();
+    void csvQuoting();
+    void jsonParsesBack();
+    void statistics_data();
+    void statistics();
 
 private:
     // corvalen count ARGS...
@@ -358,8 +443,17 @@ void TestCli::usageErrors_data()
                                 << QByteArray("--combined and --per-file");
     QTest::newRow("both cases") << QStringList{u"count"_qs, u"--ignore-case"_qs, u"--keep-case"_qs, u"x"_qs}
                                 << QByteArray("--ignore-case and --keep-case");
-    QTest::newRow("unknown format") << QStringList{u"count"_qs, u"--format"_qs, u"csv"_qs, u"x"_qs}
-                                    << QByteArray("csv");
+    QTest::newRow("unknown format") << QStringList{u"count"_qs, u"--format"_qs, u"yaml"_qs, u"x"_qs}
+                                    << QByteArray("yaml");
+    QTest::newRow("unknown order") << QStringList{u"count"_qs, u"--sort"_qs, u"length"_qs, u"x"_qs}
+                                   << QByteArray("length");
+    QTest::newRow("negative minimum") << QStringList{u"count"_qs, u"--min-count"_qs, u"-1"_qs, u"x"_qs}
+                                      << QByteArray("--min-count");
+    QTest::newRow("top not a number") << QStringList{u"count"_qs, u"--top"_qs, u"ten"_qs, u"x"_qs}
+                                      << QByteArray("--top");
+    QTest::newRow("order twice") << QStringList{u"count"_qs, u"--sort"_qs, u"word"_qs, u"--sort"_qs,
+                                                u"count"_qs, u"x"_qs}
+                                 << QByteArray("once");
     QTest::newRow("xlsx without -o") << QStringList{u"count"_qs, u"--format"_qs, u"xlsx"_qs, u"x"_qs}
                                      << QByteArray("-o");
     QTest::newRow("-o without file") << QStringList{u"count"_qs, u"x"_qs, u"-o"_qs} << QByteArray("-o");
@@ -719,6 +813,189 @@ void TestCli::folderScanRules()
                                   "deep.txt   \tdeep  \t1\r\n"
                                   "z.txt      \tz     \t1\r\n"
                                   "~$A.txt    \ttilde \t1\r\n"));
+}
+
+void TestCli::ordersMinimumAndTop_data()
+{
+    QTest::addColumn<bool>("combined");
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<qint64>("minCount"); // 0: not given
+    QTest::addColumn<qint64>("top"); // -1: not given
+    for (const bool combined : {false, true}) {
+        const char *mode = combined ? "combined" : "per file";
+        for (const char *order : {"count", "count-desc", "word", "word-desc"})
+            QTest::addRow("%s, %s", mode, order) << combined << QString::fromLatin1(order) << qint64(0) << qint64(-1);
+        QTest::addRow("%s, min-count 3", mode) << combined << u"count"_qs << qint64(3) << qint64(-1);
+        QTest::addRow("%s, top 4 of word-desc", mode) << combined << u"word-desc"_qs << qint64(0) << qint64(4);
+        QTest::addRow("%s, top 5 after min-count 2, count-desc", mode)
+                << combined << u"count-desc"_qs << qint64(2) << qint64(5);
+        QTest::addRow("%s, top 0", mode) << combined << u"count"_qs << qint64(0) << qint64(0);
+        QTest::addRow("%s, min-count above all", mode) << combined << u"count"_qs << qint64(100000) << qint64(-1);
+    }
+}
+
+void TestCli::ordersMinimumAndTop()
+{
+    QFETCH(bool, combined);
+    QFETCH(QString, order);
+    QFETCH(qint64, minCount);
+    QFETCH(qint64, top);
+    QTemporaryDir tmp;
+    const Corpus corpus = writeCorpus(tmp.path(), 3, 400);
+    QList<QMap<QString, qint64>> blocks = corpus.counts;
+    qint64 total = 0;
+    for (const auto &counts : corpus.counts) {
+        for (qint64 n : counts)
+            total += n;
+    }
+    if (combined) {
+        QMap<QString, qint64> all;
+        for (const auto &counts : corpus.counts) {
+            for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+                all[it.key()] += it.value();
+        }
+        blocks = {all};
+    }
+    QStringList args{combined ? u"--combined"_qs : u"--per-file"_qs, u"--keep-case"_qs,
+                     u"--format"_qs, u"json"_qs, u"--sort"_qs, order};
+    if (minCount > 0)
+        args << u"--min-count"_qs << QString::number(minCount);
+    if (top >= 0)
+        args << u"--top"_qs << QString::number(top);
+    const Run r = run(args + corpus.files);
+    QCOMPARE(r.exitCode, 0);
+    // The total is the words counted, whatever rows are left out.
+    QCOMPARE(r.err, " Word Count: " + QByteArray::number(total) + "\n");
+    const QJsonArray rows = QJsonDocument::fromJson(r.out).array();
+    qsizetype at = 0;
+    for (qsizetype b = 0; b < blocks.size(); ++b) {
+        std::vector<WordCount> expected = expectedOrder(blocks.at(b), order);
+        std::erase_if(expected, [&](const WordCount &w) { return w.count < minCount; });
+        if (top >= 0 && qint64(expected.size()) > top)
+            expected.resize(size_t(top));
+        std::vector<WordCount> got;
+        for (size_t i = 0; i < expected.size() && at < rows.size(); ++i, ++at) {
+            const QJsonObject o = rows.at(at).toObject();
+            QCOMPARE(o.contains(u"file"), !combined);
+            if (!combined)
+                QCOMPARE(o.value(u"file").toString(), QFileInfo(corpus.files.at(b)).fileName());
+            got.push_back({o.value(u"word").toString(), qint64(o.value(u"count").toDouble())});
+        }
+        QCOMPARE(rowsText(got), rowsText(expected));
+    }
+    QCOMPARE(at, rows.size());
+}
+
+void TestCli::csvQuoting()
+{
+    QTemporaryDir tmp;
+    // Words lose their ASCII punctuation, so the special characters come in with file names.
+    const QStringList names = {u"plain.txt"_qs, u"a,b.txt"_qs, u"say \"hi\".txt"_qs, u"line\nbreak.txt"_qs,
+                               u"cr\rname.txt"_qs, u"tab\there 'single'.txt"_qs};
+    QStringList files;
+    for (const QString &name : names) {
+        files << tmp.filePath(name);
+        writeFile(files.constLast(), "w\xe2\x80\x9cq\xe2\x80\x9d w");
+    }
+    const Run r = run(QStringList{u"--format"_qs, u"csv"_qs} + files);
+    QCOMPARE(r.exitCode, 0);
+    QByteArray expected = "file,word,count\r\n";
+    for (const QByteArray &name : {QByteArray("plain.txt"), QByteArray("\"a,b.txt\""),
+                                   QByteArray("\"say \"\"hi\"\".txt\""), QByteArray("\"line\nbreak.txt\""),
+                                   QByteArray("\"cr\rname.txt\""), QByteArray("tab\there 'single'.txt")}) {
+        expected += name + ",w,1\r\n";
+        expected += name + ",w\xe2\x80\x9cq\xe2\x80\x9d,1\r\n";
+    }
+    QCOMPARE(r.out, expected);
+    // Without the file column: the header and the rows only; no byte order mark.
+    const Run bare = run({u"--format"_qs, u"csv"_qs, u"--combined"_qs, files.at(0)});
+    QCOMPARE(bare.out, QByteArray("word,count\r\nw,1\r\nw\xe2\x80\x9cq\xe2\x80\x9d,1\r\n"));
+}
+
+void TestCli::jsonParsesBack()
+{
+    QTemporaryDir tmp;
+    const Corpus corpus = writeCorpus(tmp.path(), 2, 300);
+    for (const bool withNames : {true, false}) {
+        const QStringList args{u"--keep-case"_qs, u"--format"_qs, u"json"_qs,
+                               withNames ? u"--filename"_qs : u"--no-filename"_qs};
+        const QString out = tmp.filePath(u"out.json"_qs);
+        const Run r = run(args + QStringList{u"-o"_qs, out} + corpus.files);
+        QCOMPARE(r.exitCode, 0);
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(readFile(out), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QVERIFY(doc.isArray());
+        QList<QMap<QString, qint64>> got(corpus.files.size());
+        qsizetype file = 0;
+        QString lastWord;
+        qint64 lastCount = 0;
+        for (const QJsonValue v : doc.array()) {
+            const QJsonObject o = v.toObject();
+            QVERIFY(o.value(u"count").isDouble());
+            const QString word = o.value(u"word").toString();
+            const qint64 count = qint64(o.value(u"count").toDouble());
+            if (withNames) {
+                QCOMPARE(o.keys(), (QStringList{u"count"_qs, u"file"_qs, u"word"_qs}));
+                file = corpus.files.indexOf(tmp.filePath(o.value(u"file").toString()));
+            } else {
+                QCOMPARE(o.keys(), (QStringList{u"count"_qs, u"word"_qs}));
+                // Without names a file's block ends where the usual order starts again.
+                if (count < lastCount || (count == lastCount && word < lastWord))
+                    ++file;
+            }
+            QVERIFY(file >= 0 && file < got.size());
+            got[file][word] = count;
+            lastWord = word;
+            lastCount = count;
+        }
+        QCOMPARE(got, corpus.counts);
+    }
+}
+
+void TestCli::statistics_data()
+{
+    QTest::addColumn<bool>("combined");
+    QTest::newRow("per file") << false;
+    QTest::newRow("combined") << true;
+}
+
+void TestCli::statistics()
+{
+    QFETCH(bool, combined);
+    QTemporaryDir tmp;
+    const Corpus corpus = writeCorpus(tmp.path(), 3, 250);
+    const auto lines = [](const QMap<QString, qint64> &counts) {
+        qint64 tokens = 0, hapax = 0;
+        for (qint64 n : counts) {
+            tokens += n;
+            hapax += n == 1;
+        }
+        const qint64 types = counts.size();
+        return u"Tokens: %1\nTypes: %2\nType/token ratio: %3\nHapax legomena: %4\n"_qs
+                .arg(tokens)
+                .arg(types)
+                .arg(tokens ? double(types) / double(tokens) : 0.0, 0, 'f', 4)
+                .arg(hapax);
+    };
+    QMap<QString, qint64> all;
+    qint64 total = 0;
+    QString expected;
+    for (qsizetype f = 0; f < corpus.files.size(); ++f) {
+        for (auto it = corpus.counts.at(f).cbegin(); it != corpus.counts.at(f).cend(); ++it) {
+            all[it.key()] += it.value();
+            total += it.value();
+        }
+        if (!combined)
+            expected += QDir::toNativeSeparators(corpus.files.at(f)) + u'\n' + lines(corpus.counts.at(f));
+    }
+    expected = u" Word Count: "_qs + QString::number(total) + u'\n' + expected + lines(all);
+    // Leaving rows out changes neither the total nor the figures.
+    const Run r = run({combined ? u"--combined"_qs : u"--per-file"_qs, u"--keep-case"_qs, u"--stats"_qs,
+                       u"--top"_qs, u"2"_qs, u"--min-count"_qs, u"3"_qs, corpus.files.at(0),
+                       corpus.files.at(1), corpus.files.at(2)});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(r.err), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -361,6 +361,26 @@ void TestEngine::resultTableCells()
     for (int c = 0; c < 3; ++c)
         QCOMPARE(t.cellLength(1, c), t.cell(1, c).size());
     QCOMPARE(t.total(), 1234567890130LL); // beyond 32 bits
+
+    // Every appendRows() is a file of its own: empty ones, ones without the file name column,
+    // and two files of the same name one after the other.
+    ResultTable unnamed(false);
+    unnamed.appendRows({{u"a"_qs, 1}}, u"x.txt"_qs);
+    unnamed.appendRows({}, u"y.txt"_qs);
+    unnamed.appendRows({{u"a"_qs, 2}, {u"b"_qs, 2}});
+    QCOMPARE(unnamed.fileCount(), 3);
+    QCOMPARE(unnamed.fileIndex(0), 0);
+    QCOMPARE(unnamed.fileIndex(2), 2);
+    QCOMPARE(unnamed.fileNameAt(0), QString()); // no column, no name
+    QCOMPARE(unnamed.cell(0, 0), u"a"_qs);
+    ResultTable same(true);
+    same.appendRows({{u"a"_qs, 1}}, u"x.txt"_qs);
+    same.appendRows({{u"a"_qs, 1}}, u"x.txt"_qs);
+    same.appendTable(unnamed.hasFileNameColumn() ? unnamed : same);
+    QCOMPARE(same.fileCount(), 4);
+    QCOMPARE(same.fileIndex(1), 1);
+    QCOMPARE(same.fileIndex(3), 3);
+    QCOMPARE(same.cell(3, 0), u"x.txt"_qs);
 }
 
 // The words lie side by side in shared blocks: many blocks, a word larger than any block, copies

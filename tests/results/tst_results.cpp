@@ -1,18 +1,25 @@
 #include "base/safefile.h"
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
+#include "results/roworder.h"
 #include "results/spreadsheetlayout.h"
+#include "results/wordliststatistics.h"
 #include "support/smallfilesystem.h"
 #include "support/zipentries.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+#include <unicode/ucol.h>
 
 #include <cmath>
 #include <csignal>
@@ -201,6 +208,12 @@ private slots:
     void spreadsheetToDevice();
     void spreadsheetFailureNamesTheFile();
     void spreadsheetOpensInLibreOffice();
+    void csvLayout_data();
+    void csvLayout();
+    void jsonParsesBack();
+    void statistics();
+    void alphabeticalOrders_data();
+    void alphabeticalOrders();
     void interruptedWriteKeepsTheOldFile_data();
     void interruptedWriteKeepsTheOldFile();
     void failedWriteIsNeverSuccess();
@@ -716,4 +729,141 @@ void TestResults::replacementKeepsPermissionsAndLinks()
 }
 
 QTEST_GUILESS_MAIN(TestResults)
+
+void TestResults::csvLayout_data()
+{
+    QTest::addColumn<QList<WordCount>>("rows");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("plain, no padding") << QList<WordCount>{{"fig", 3}, {"apple", 12}} << QString()
+                                       << QByteArray("word,count\r\nfig,3\r\napple,12\r\n");
+    QTest::newRow("empty list: the header") << QList<WordCount>{} << QString() << QByteArray("word,count\r\n");
+    // Quoted exactly when a field holds a comma, a double quote, CR or LF; other characters as are.
+    QTest::newRow("quoting") << QList<WordCount>{{"a,b", 1}, {u"say\"hi\""_qs, 2}, {u"cr\rlf\n"_qs, 3},
+                                                 {u"tab\tand 'single' ;"_qs, 4}}
+                             << QString()
+                             << QByteArray("word,count\r\n\"a,b\",1\r\n\"say\"\"hi\"\"\",2\r\n\"cr\rlf\n\",3\r\n"
+                                           "tab\tand 'single' ;,4\r\n");
+    QTest::newRow("file column, UTF-8 without byte order mark")
+            << QList<WordCount>{{u"caf\u00e9"_qs, 1}} << u"r\u00e9sum\u00e9, final.txt"_qs
+            << QByteArray("file,word,count\r\n\"r\xc3\xa9sum\xc3\xa9, final.txt\",caf\xc3\xa9,1\r\n");
+}
+
+void TestResults::csvLayout()
+{
+    QFETCH(QList<WordCount>, rows);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, expected);
+    ResultTable t(!fileName.isEmpty());
+    t.appendRows(std::vector<WordCount>(rows.begin(), rows.end()), fileName);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(writeResultsCsv(TableRows(t), buffer));
+    QCOMPARE(buffer.data(), expected);
+}
+
+void TestResults::jsonParsesBack()
+{
+    // Quotes, backslashes, control characters, a pair and a lone surrogate, a count beyond 32 bits.
+    const std::vector<WordCount> rows = {{u"q\"b\\s"_qs, 1}, {u"c\u0001\t\n"_qs, 2},
+                                         {u"\U0001F600"_qs, 3}, {QString(QChar(0xd800)) + u"x"_qs, 4},
+                                         {u"big"_qs, 5000000000LL}};
+    for (const bool named : {false, true}) {
+        ResultTable t(named);
+        t.appendRows(rows, u"a \"b\".txt"_qs);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(writeResultsJson(TableRows(t), buffer));
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(buffer.data(), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonArray array = doc.array();
+        QCOMPARE(array.size(), qsizetype(rows.size()));
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            const QJsonObject o = array.at(i).toObject();
+            QCOMPARE(o.keys(), named ? (QStringList{u"count"_qs, u"file"_qs, u"word"_qs})
+                                     : (QStringList{u"count"_qs, u"word"_qs}));
+            QVERIFY(o.value(u"count").isDouble());
+            QCOMPARE(qint64(o.value(u"count").toDouble()), rows[size_t(i)].count);
+            if (named)
+                QCOMPARE(o.value(u"file").toString(), u"a \"b\".txt"_qs);
+            if (i != 3) // the parser cannot hold a lone surrogate; the escape is checked below
+                QCOMPARE(o.value(u"word").toString(), rows[size_t(i)].word);
+        }
+        QVERIFY(buffer.data().contains("\"\\ud800x\""));
+    }
+    QBuffer empty;
+    empty.open(QIODevice::WriteOnly);
+    QVERIFY(writeResultsJson(TableRows(ResultTable(false)), empty));
+    QCOMPARE(empty.data(), QByteArray("[]\n"));
+}
+
+void TestResults::statistics()
+{
+    StatisticsCollector c;
+    c.add(u"ab"_qs, 3);
+    c.add(u"\U0001F600"_qs, 1); // one character in two code units
+    c.add(u"abc"_qs, 1);
+    c.add(u"abd"_qs, 2);
+    const WordListStatistics &s = c.statistics();
+    QCOMPARE(s.tokens, 7);
+    QCOMPARE(s.types, 4);
+    QCOMPARE(s.hapaxLegomena, 2);
+    QCOMPARE(s.characters, 2 * 3 + 1 + 3 + 3 * 2);
+    QCOMPARE(s.longestWord, u"abc"_qs); // of the longest, the first by code units
+    QCOMPARE(s.typeTokenRatio(), 4.0 / 7.0);
+    QCOMPARE(s.hapaxShare(), 0.5);
+    QCOMPARE(WordListStatistics().meanWordLength(), 0.0);
+    QCOMPARE(characterCount(QString(QString(QChar(0xdc00)) + QChar(0xd800))), 2); // lone ones count each
+}
+
+void TestResults::alphabeticalOrders_data()
+{
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QStringList>("expected");
+    // The input, in the usual order: B(1) b(1) a(2) é(2) e(3) z(3) Z(5).
+    QTest::newRow("count") << int(RowOrder::Count)
+                           << QStringList{u"B"_qs, u"b"_qs, u"a"_qs, u"\u00e9"_qs, u"e"_qs, u"z"_qs, u"Z"_qs};
+    QTest::newRow("count descending") << int(RowOrder::CountDescending)
+                                      << QStringList{u"Z"_qs, u"e"_qs, u"z"_qs, u"a"_qs, u"\u00e9"_qs, u"B"_qs, u"b"_qs};
+    // Root collation: accents and case after the letter, lower case first.
+    QTest::newRow("word") << int(RowOrder::Word)
+                          << QStringList{u"a"_qs, u"b"_qs, u"B"_qs, u"e"_qs, u"\u00e9"_qs, u"z"_qs, u"Z"_qs};
+    QTest::newRow("word descending") << int(RowOrder::WordDescending)
+                                     << QStringList{u"Z"_qs, u"z"_qs, u"\u00e9"_qs, u"e"_qs, u"B"_qs, u"b"_qs, u"a"_qs};
+}
+
+void TestResults::alphabeticalOrders()
+{
+    QFETCH(int, order);
+    QFETCH(QStringList, expected);
+    std::vector<WordCount> rows = {{u"B"_qs, 1}, {u"b"_qs, 1}, {u"a"_qs, 2}, {u"\u00e9"_qs, 2},
+                                   {u"e"_qs, 3}, {u"z"_qs, 3}, {u"Z"_qs, 5}};
+    orderBlock(rows, RowOrder(order));
+    QStringList words;
+    for (const WordCount &w : rows)
+        words << w.word;
+    QCOMPARE(words, expected);
+
+    // Large blocks take the two-thread path: the same order as one thread gives.
+    std::vector<WordCount> many;
+    for (int i = 0; i < 30000; ++i)
+        many.push_back({(i % 2 ? u"W"_qs : u"w"_qs) + QString::number(i * 7919 % 30011), i % 5 + 1});
+    orderRows(many);
+    std::vector<WordCount> sorted = many;
+    orderBlock(sorted, RowOrder(order));
+    QCOMPARE(sorted.size(), many.size());
+    if (RowOrder(order) == RowOrder::Word) {
+        UErrorCode status = U_ZERO_ERROR;
+        UCollator *root = ucol_open("", &status);
+        QVERIFY(U_SUCCESS(status));
+        const auto units = [](const QString &s) { return reinterpret_cast<const UChar *>(s.utf16()); };
+        for (size_t i = 1; i < sorted.size(); ++i) {
+            const QString &a = sorted[i - 1].word, &b = sorted[i].word;
+            QVERIFY(ucol_strcoll(root, units(a), int32_t(a.size()), units(b), int32_t(b.size())) != UCOL_GREATER);
+        }
+        ucol_close(root);
+    }
+}
+
 #include "tst_results.moc"

@@ -1,0 +1,535 @@
+#include "explorer/explorerwindow.h"
+
+#include "base/prompter.h"
+#include "base/safefile.h"
+#include "explorer/wordlistcharts.h"
+#include "explorer/wordlistmodel.h"
+#include "results/resultlayouts.h"
+#include "results/spreadsheetlayout.h"
+#include "windows/resultsexports.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace corvalen {
+
+namespace {
+
+constexpr qsizetype kShownTextLength = 200; // longer words are cut in the statistics cells
+
+QString ratioText(double value)
+{
+    return QString::number(value, 'f', 4);
+}
+
+} // namespace
+
+ExplorerWindow::ExplorerWindow(std::shared_ptr<const WordListSnapshot> snapshot, Prompter &prompter,
+                               QWidget *parent)
+    : QWidget(parent),
+      m_snapshot(std::move(snapshot)),
+      m_index(std::make_shared<WordListIndex>(m_snapshot)),
+      m_prompter(prompter),
+      m_searchGeneration(std::make_shared<std::atomic<quint64>>(0))
+{
+    setObjectName(u"explorerWindow"_qs);
+    setWindowFlag(Qt::Window);
+    setWindowTitle(tr("Word List Explorer (%1) - %2")
+                           .arg(m_snapshot->rules.join(u", "), Prompter::applicationTitle()));
+    buildControls();
+    resize(1040, 660);
+    setStatus(tr("Preparing the word list..."));
+
+    auto *watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        indexBuilt();
+    });
+    watcher->setFuture(QtConcurrent::run([index = m_index] { index->build(); }));
+}
+
+ExplorerWindow::~ExplorerWindow()
+{
+    ++*m_searchGeneration; // a search still running stops at its next check
+}
+
+void ExplorerWindow::closeEvent(QCloseEvent *event)
+{
+    // An export waits for its writer in a local event loop: the window must outlive it.
+    if (m_busy)
+        event->ignore();
+    else
+        QWidget::closeEvent(event);
+}
+
+void ExplorerWindow::buildControls()
+{
+    m_find = new QLineEdit(this);
+    m_find->setObjectName(u"findWords"_qs);
+    m_find->setAccessibleName(tr("Find words"));
+    m_find->setPlaceholderText(tr("Find words"));
+    m_find->setClearButtonEnabled(true);
+    m_matchCase = new QCheckBox(tr("Match case"), this);
+    m_matchCase->setObjectName(u"matchCase"_qs);
+    m_wholeWord = new QCheckBox(tr("Whole word"), this);
+    m_wholeWord->setObjectName(u"wholeWord"_qs);
+    m_wholeWord->setToolTip(tr("The text must match the whole word, not a part of it."));
+    m_regex = new QCheckBox(tr("Regular expression"), this);
+    m_regex->setObjectName(u"regularExpression"_qs);
+    m_countLabel = new QLabel(this);
+    m_countLabel->setObjectName(u"wordCount"_qs);
+    m_allFiles = new QCheckBox(tr("All files together"), this);
+    m_allFiles->setObjectName(u"allFilesTogether"_qs);
+    m_allFiles->setToolTip(tr("One row per word with its count summed over the files."));
+    m_allFiles->setVisible(m_snapshot->options.mode == CountMode::PerFile);
+
+    auto *findBar = new QHBoxLayout;
+    auto *findLabel = new QLabel(tr("&Find:"), this);
+    findLabel->setBuddy(m_find);
+    findBar->addWidget(findLabel);
+    findBar->addWidget(m_find, 1);
+    findBar->addWidget(m_matchCase);
+    findBar->addWidget(m_wholeWord);
+    findBar->addWidget(m_regex);
+    findBar->addSpacing(12);
+    findBar->addWidget(m_countLabel);
+    findBar->addStretch();
+    findBar->addWidget(m_allFiles);
+
+    m_model = new WordListModel(this);
+    m_table = new QTableView(this);
+    m_table->setObjectName(u"wordTable"_qs);
+    m_table->setModel(m_model);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
+    m_table->setAlternatingRowColors(true);
+    m_table->verticalHeader()->hide();
+    // Fixed row heights: a million rows cost nothing to lay out.
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    QHeaderView *header = m_table->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setStretchLastSection(false);
+    header->setDefaultSectionSize(160);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &ExplorerWindow::headerClicked);
+
+    m_statsSummary = new QLabel(this);
+    m_statsSummary->setObjectName(u"statisticsSummary"_qs);
+    m_statsSummary->setWordWrap(true);
+    m_statsSummary->setText(tr("Counted with: %1.").arg(m_snapshot->rules.join(u"; ")));
+    m_statsTable = new QTableWidget(this);
+    m_statsTable->setObjectName(u"statisticsTable"_qs);
+    m_statsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_statsTable->verticalHeader()->hide();
+    auto *copyStats = new QPushButton(tr("Copy"), this);
+    copyStats->setObjectName(u"copyStatistics"_qs);
+    connect(copyStats, &QPushButton::clicked, this, &ExplorerWindow::copyStatistics);
+    auto *statsPage = new QWidget(this);
+    auto *statsLayout = new QVBoxLayout(statsPage);
+    statsLayout->addWidget(m_statsSummary);
+    statsLayout->addWidget(m_statsTable, 1);
+    auto *statsButtons = new QHBoxLayout;
+    statsButtons->addStretch();
+    statsButtons->addWidget(copyStats);
+    statsLayout->addLayout(statsButtons);
+
+    m_chart = new WordListChart(m_prompter, this);
+    m_panels = new QTabWidget(this);
+    m_panels->setObjectName(u"explorerPanels"_qs);
+    m_panels->addTab(m_chart, tr("Chart"));
+    m_panels->addTab(statsPage, tr("Statistics"));
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(m_table);
+    splitter->addWidget(m_panels);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    splitter->setSizes({440, 600});
+
+    m_status = new QLabel(this);
+    m_status->setObjectName(u"explorerStatus"_qs);
+    m_copy = new QPushButton(tr("Copy"), this);
+    m_copy->setObjectName(u"copyRows"_qs);
+    m_copy->setToolTip(tr("Copies the selected rows (Ctrl+C)."));
+    m_export = new QPushButton(tr("Export..."), this);
+    m_export->setObjectName(u"exportView"_qs);
+    m_export->setToolTip(tr("Writes the rows as shown to a CSV file, tab-separated text or a workbook."));
+    connect(m_copy, &QPushButton::clicked, this, &ExplorerWindow::copySelectedRows);
+    connect(m_export, &QPushButton::clicked, this, &ExplorerWindow::exportView);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_status, 1);
+    bottom->addWidget(m_copy);
+    bottom->addWidget(m_export);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(findBar);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(bottom);
+
+    auto *findAction = new QAction(tr("Find"), this);
+    findAction->setShortcut(QKeySequence::Find);
+    findAction->setShortcutContext(Qt::WindowShortcut);
+    connect(findAction, &QAction::triggered, this, [this] {
+        m_find->setFocus(Qt::ShortcutFocusReason);
+        m_find->selectAll();
+    });
+    addAction(findAction);
+    // Ctrl+C copies rows from the table; in the find field it copies its text as usual.
+    auto *copyAction = new QAction(tr("Copy"), m_table);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(copyAction, &QAction::triggered, this, &ExplorerWindow::copySelectedRows);
+    m_table->addAction(copyAction);
+
+    connect(m_find, &QLineEdit::textChanged, this, &ExplorerWindow::findChanged);
+    for (QCheckBox *box : {m_matchCase, m_wholeWord, m_regex})
+        connect(box, &QCheckBox::toggled, this, &ExplorerWindow::findChanged);
+    connect(m_allFiles, &QCheckBox::toggled, this, &ExplorerWindow::setAllFilesTogether);
+
+    m_table->setEnabled(false);
+    m_copy->setEnabled(false);
+    m_export->setEnabled(false);
+}
+
+void ExplorerWindow::setStatus(const QString &text)
+{
+    m_status->setText(text);
+}
+
+bool ExplorerWindow::canOrderAlphabetically() const
+{
+    return m_ready && m_index->hasCollation();
+}
+
+bool ExplorerWindow::hasStatistics() const
+{
+    return m_ready && m_index->hasSummaries();
+}
+
+void ExplorerWindow::indexBuilt()
+{
+    m_ready = true;
+    m_table->setEnabled(true);
+    m_copy->setEnabled(true);
+    m_export->setEnabled(true);
+    setStatus(QString());
+    m_chart->setIndex(m_index);
+    reorder();
+    if (!m_find->text().isEmpty())
+        findChanged();
+    emit ready();
+
+    // Then, still off the window's thread: the summed list and the statistics, and after them
+    // the alphabetical ranks.
+    auto *watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        summariesBuilt();
+    });
+    watcher->setFuture(QtConcurrent::run([index = m_index] { index->buildSummaries(); }));
+}
+
+void ExplorerWindow::summariesBuilt()
+{
+    fillStatistics();
+    if (m_allFilesTogether)
+        reorder();
+    auto *watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        collationBuilt();
+    });
+    watcher->setFuture(QtConcurrent::run([index = m_index, locale = QLocale()] { index->buildCollation(locale); }));
+}
+
+bool ExplorerWindow::showsAllFilesTogether() const
+{
+    // The summed list is there shortly after the rows; until then the switch waits.
+    return m_allFilesTogether && m_index->hasSummaries();
+}
+
+void ExplorerWindow::collationBuilt()
+{
+    if (m_orderPending) {
+        m_orderPending = false;
+        unsetCursor();
+        setStatus(QString());
+        reorder();
+    }
+}
+
+void ExplorerWindow::sortBy(SortKey key, Qt::SortOrder order)
+{
+    if (key == SortKey::File && !m_model->hasFileNameColumn())
+        return;
+    m_sortKey = key;
+    m_sortOrder = order;
+    if (!m_ready)
+        return;
+    if (key != SortKey::Count && !m_index->hasCollation()) {
+        // The alphabetical ranks are still being made: the order follows as soon as they are.
+        m_orderPending = true;
+        setCursor(Qt::BusyCursor);
+        setStatus(tr("Ordering..."));
+        const QSignalBlocker block(m_table->horizontalHeader());
+        m_table->horizontalHeader()->setSortIndicator(m_model->columnOf(key), order);
+        return;
+    }
+    reorder();
+}
+
+void ExplorerWindow::headerClicked(int section, Qt::SortOrder order)
+{
+    sortBy(m_model->sortKey(section), order);
+}
+
+void ExplorerWindow::setAllFilesTogether(bool on)
+{
+    if (m_snapshot->options.mode != CountMode::PerFile)
+        on = false;
+    if (m_allFiles->isChecked() != on) {
+        const QSignalBlocker block(m_allFiles);
+        m_allFiles->setChecked(on);
+    }
+    if (on == m_allFilesTogether)
+        return;
+    m_allFilesTogether = on;
+    if (on && m_sortKey == SortKey::File) {
+        m_sortKey = SortKey::Count;
+        m_sortOrder = Qt::DescendingOrder;
+    }
+    if (m_ready && m_index->hasSummaries())
+        reorder();
+}
+
+void ExplorerWindow::reorder()
+{
+    if (m_orderPending)
+        return;
+    const WordListRows &list = m_index->rows(showsAllFilesTogether());
+    m_order = orderedRows(*m_index, list, m_sortKey, m_sortOrder);
+    showRows();
+}
+
+void ExplorerWindow::showRows()
+{
+    const WordListRows &list = m_index->rows(showsAllFilesTogether());
+    std::vector<qint32> rows = m_matches ? filterRows(m_order, list, *m_matches) : m_order;
+    const qsizetype shown = qsizetype(rows.size());
+
+    QHeaderView *header = m_table->horizontalHeader();
+    QList<int> widths;
+    const bool sameColumns = m_model->list() && m_model->columnCount() == list.table->columnCount();
+    for (int c = 0; sameColumns && c < m_model->columnCount(); ++c)
+        widths << header->sectionSize(c);
+    m_model->setRows(m_index, &list, std::move(rows));
+    if (sameColumns) {
+        for (int c = 0; c < widths.size(); ++c)
+            header->resizeSection(c, widths.at(c));
+    } else {
+        // The word column takes the room left by the file name and the count.
+        for (int c = 0; c < m_model->columnCount(); ++c)
+            header->resizeSection(c, m_model->sortKey(c) == SortKey::Count ? 70 : m_model->sortKey(c) == SortKey::File ? 150 : 170);
+    }
+    {
+        const QSignalBlocker block(header);
+        header->setSortIndicator(m_model->columnOf(m_sortKey), m_sortOrder);
+    }
+    m_countLabel->setText(tr("%1 of %2 words").arg(QLocale().toString(shown), QLocale().toString(list.size())));
+    emit rowsShown();
+}
+
+void ExplorerWindow::findChanged()
+{
+    FindSpec spec;
+    spec.text = m_find->text();
+    spec.matchCase = m_matchCase->isChecked();
+    spec.wholeWord = m_wholeWord->isChecked();
+    spec.regularExpression = m_regex->isChecked();
+    const quint64 generation = ++*m_searchGeneration;
+
+    QString error;
+    if (!spec.isEmpty() && !WordMatcher::make(spec, &error)) {
+        // The table stays as it was until the expression is valid again.
+        m_find->setProperty("invalid", true);
+        m_find->setStyleSheet(u"QLineEdit { background: #ffd6d6; }"_qs);
+        m_find->setToolTip(tr("Not a valid regular expression: %1").arg(error));
+        m_searching = false;
+        return;
+    }
+    m_find->setProperty("invalid", false);
+    m_find->setStyleSheet(QString());
+    m_find->setToolTip(QString());
+    if (!m_ready)
+        return;
+    if (spec.isEmpty()) {
+        m_searching = false;
+        m_spec = spec;
+        m_matches.reset();
+        m_chart->setMatches(nullptr);
+        showRows();
+        return;
+    }
+    m_searching = true;
+    using Result = std::optional<std::vector<char>>;
+    auto *watcher = new QFutureWatcher<Result>(this);
+    connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, generation, spec] {
+        watcher->deleteLater();
+        Result flags = watcher->result();
+        if (generation != m_searchGeneration->load() || !flags)
+            return; // a later search replaces this one
+        m_searching = false;
+        m_spec = spec;
+        m_matches = std::make_shared<const std::vector<char>>(std::move(*flags));
+        m_chart->setMatches(m_matches);
+        showRows();
+    });
+    watcher->setFuture(QtConcurrent::run([index = m_index, spec, counter = m_searchGeneration, generation] {
+        return matchWords(*index, spec, [&] { return counter->load() != generation; });
+    }));
+}
+
+void ExplorerWindow::fillStatistics()
+{
+    const QStringList columns = {tr("File"), tr("Tokens"), tr("Types"), tr("Type/token ratio"),
+                                 tr("Hapax legomena"), tr("Hapax share"), tr("Mean word length"),
+                                 tr("Longest word")};
+    QList<QPair<QString, WordListStatistics>> rows;
+    if (m_index->perFile()) {
+        const QList<WordListStatistics> &files = m_index->fileStatistics();
+        for (int i = 0; i < files.size(); ++i)
+            rows.append({m_index->fileLabels().value(i), files.at(i)});
+    }
+    rows.append({tr("All files"), m_index->allStatistics()});
+    m_statsTable->clear();
+    m_statsTable->setColumnCount(int(columns.size()));
+    m_statsTable->setHorizontalHeaderLabels(columns);
+    m_statsTable->setRowCount(int(rows.size()));
+    for (int r = 0; r < rows.size(); ++r) {
+        const WordListStatistics &s = rows.at(r).second;
+        const QStringList cells = {rows.at(r).first,
+                                   QString::number(s.tokens),
+                                   QString::number(s.types),
+                                   ratioText(s.typeTokenRatio()),
+                                   QString::number(s.hapaxLegomena),
+                                   QString::number(100.0 * s.hapaxShare(), 'f', 1) + u'%',
+                                   QString::number(s.meanWordLength(), 'f', 2),
+                                   s.longestWord};
+        for (int c = 0; c < cells.size(); ++c) {
+            QString text = cells.at(c);
+            auto *item = new QTableWidgetItem;
+            if (text.size() > kShownTextLength) {
+                item->setToolTip(text.left(4 * kShownTextLength));
+                text = text.left(kShownTextLength - 1) + u'\u2026';
+            }
+            item->setText(text);
+            item->setData(Qt::UserRole, cells.at(c));
+            if (c > 0 && c < 7)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_statsTable->setItem(r, c, item);
+        }
+    }
+    m_statsTable->resizeColumnsToContents();
+}
+
+QString ExplorerWindow::statisticsText() const
+{
+    QString text;
+    for (int c = 0; c < m_statsTable->columnCount(); ++c)
+        text += (c ? u"\t" : u"") + m_statsTable->horizontalHeaderItem(c)->text();
+    text += u"\r\n";
+    for (int r = 0; r < m_statsTable->rowCount(); ++r) {
+        for (int c = 0; c < m_statsTable->columnCount(); ++c)
+            text += (c ? u"\t" : u"") + m_statsTable->item(r, c)->data(Qt::UserRole).toString();
+        text += u"\r\n";
+    }
+    return text;
+}
+
+void ExplorerWindow::copyStatistics()
+{
+    if (m_ready)
+        QGuiApplication::clipboard()->setText(statisticsText());
+}
+
+void ExplorerWindow::copySelectedRows()
+{
+    if (!m_ready || !m_model->table())
+        return;
+    std::vector<qint32> positions;
+    for (const QItemSelectionRange &range : m_table->selectionModel()->selection()) {
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            positions.push_back(r);
+    }
+    if (positions.empty())
+        return;
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    const std::vector<qint32> &shown = m_model->shownRows();
+    std::vector<qint32> rows;
+    rows.reserve(positions.size());
+    for (qint32 p : positions)
+        rows.push_back(shown[size_t(p)]);
+    QGuiApplication::clipboard()->setText(clipboardText(TableRowSelection(*m_model->table(), std::move(rows))));
+}
+
+bool ExplorerWindow::exportTo(const QString &path, QString *error)
+{
+    // The rows as shown now; the index (and with it the table) stays alive while they are written.
+    const std::shared_ptr<const WordListIndex> index = m_index;
+    const TableRowSelection rows(*m_model->table(), m_model->shownRows());
+    const QStringList headers = m_model->headers();
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return runWhileBusy(*this, [&] {
+        if (suffix == u"xlsx")
+            return saveResultsSpreadsheet(rows, headers, path, error);
+        const FileWriter write = [&](QIODevice &device, QString *reason) {
+            if (suffix == u"txt" || suffix == u"tsv")
+                return writeClipboardText(rows, CellWidths::of(rows).widths(), device, reason);
+            return writeResultsCsv(rows, device, reason);
+        };
+        return writeFileSafely(path, write, error);
+    });
+}
+
+void ExplorerWindow::exportView()
+{
+    if (!m_ready || m_busy)
+        return;
+    const QString name = askSaveName(m_prompter, tr("Export"),
+                                     {tr("CSV (*.csv)"), tr("Tab-separated text (*.txt *.tsv)"),
+                                      tr("Excel Workbook (*.xlsx)")});
+    if (name.isEmpty())
+        return;
+    m_busy = true;
+    QString error;
+    const bool saved = exportTo(name, &error);
+    m_busy = false;
+    if (saved)
+        setStatus(tr("%n row(s) written to %1.", nullptr, int(m_model->rowCount())).arg(QFileInfo(name).fileName()));
+    else
+        m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+}
+
+} // namespace corvalen

@@ -1,0 +1,374 @@
+#include "explorer/wordlistcharts.h"
+
+#include "base/prompter.h"
+#include "base/safefile.h"
+#include "windows/resultsexports.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QBuffer>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QLogValueAxis>
+#include <QPainter>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSvgGenerator>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvalen {
+
+namespace {
+
+constexpr qsizetype kLabelLength = 24; // longer words are cut in the axis labels
+
+// The counts of one file, or of all files together, with the word of each.
+template<typename Visit>
+void forEachCount(const WordListIndex &index, qint32 file, Visit &&visit)
+{
+    if (file < 0 || !index.perFile()) {
+        for (qint32 w = 0; w < index.wordCount(); ++w)
+            visit(w, index.wordTotal(w));
+        return;
+    }
+    const WordListRows &rows = index.rows(false);
+    const ResultTable &t = *rows.table;
+    for (qsizetype r = 0; r < t.rowCount(); ++r) {
+        if (t.fileIndex(r) == file)
+            visit(rows.word[size_t(r)], t.count(r));
+    }
+}
+
+QString axisLabel(const QString &word, QStringList &taken)
+{
+    QString label = word.size() > kLabelLength ? word.left(kLabelLength - 1) + u'\u2026' : word;
+    // The category axis needs labels that differ: cut words may meet.
+    const QString base = label;
+    for (int n = 2; taken.contains(label); ++n)
+        label = base + u" (" + QString::number(n) + u')';
+    taken << label;
+    return label;
+}
+
+} // namespace
+
+std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype n,
+                              const std::vector<char> *matches)
+{
+    struct Candidate
+    {
+        qint64 count;
+        qint32 rank;
+        qint32 word;
+    };
+    std::vector<Candidate> candidates;
+    forEachCount(index, file, [&](qint32 w, qint64 count) {
+        if (!matches || (*matches)[size_t(w)])
+            candidates.push_back({count, index.codeUnitRank(w), w});
+    });
+    const auto first = [](const Candidate &a, const Candidate &b) {
+        return a.count != b.count ? a.count > b.count : a.rank < b.rank;
+    };
+    const auto end = candidates.begin() + std::min<qsizetype>(n, qsizetype(candidates.size()));
+    std::partial_sort(candidates.begin(), end, candidates.end(), first);
+    std::vector<WordBar> bars;
+    for (auto c = candidates.begin(); c != end; ++c)
+        bars.push_back({index.wordText(c->word).toString(), c->count});
+    return bars;
+}
+
+RankFrequency rankFrequency(const WordListIndex &index, qint32 file)
+{
+    std::vector<qint64> counts;
+    forEachCount(index, file, [&](qint32, qint64 count) { counts.push_back(count); });
+    std::sort(counts.begin(), counts.end(), std::greater<qint64>());
+    RankFrequency plot;
+    plot.ranks = qint64(counts.size());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        const double x = std::log10(double(i + 1));
+        const double y = std::log10(double(std::max<qint64>(counts[i], 1)));
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+        // A run of equal frequencies is a flat line: its two ends draw it.
+        const bool runStart = i == 0 || counts[i - 1] != counts[i];
+        const bool runEnd = i + 1 == counts.size() || counts[i + 1] != counts[i];
+        if (runStart || runEnd)
+            plot.points.emplace_back(double(i + 1), double(counts[i]));
+    }
+    const double n = double(counts.size());
+    const double denominator = n * sxx - sx * sx;
+    if (counts.size() >= 2 && denominator > 0) {
+        plot.slope = (n * sxy - sx * sy) / denominator;
+        plot.intercept = (sy - plot.slope * sx) / n;
+    } else if (!counts.empty()) {
+        plot.intercept = sy / n;
+    }
+    return plot;
+}
+
+WordListChart::WordListChart(Prompter &prompter, QWidget *parent)
+    : QWidget(parent), m_prompter(prompter)
+{
+    m_kind = new QComboBox(this);
+    m_kind->setObjectName(u"chartKind"_qs);
+    m_kind->addItem(tr("Top words"));
+    m_kind->addItem(tr("Rank and frequency"));
+    m_kind->setAccessibleName(tr("Chart"));
+    m_top = new QSpinBox(this);
+    m_top->setObjectName(u"chartTopCount"_qs);
+    m_top->setRange(10, 100);
+    m_top->setValue(25);
+    m_top->setAccessibleName(tr("Number of words"));
+    m_file = new QComboBox(this);
+    m_file->setObjectName(u"chartFile"_qs);
+    m_file->setAccessibleName(tr("File"));
+    m_save = new QPushButton(tr("Save Image..."), this);
+    m_save->setObjectName(u"saveImage"_qs);
+    m_view = new QChartView(this);
+    m_view->setObjectName(u"chartView"_qs);
+    m_view->setRenderHint(QPainter::Antialiasing);
+    m_view->setMinimumSize(360, 260);
+
+    auto *controls = new QHBoxLayout;
+    controls->addWidget(m_kind);
+    auto *topLabel = new QLabel(tr("Words:"), this);
+    topLabel->setBuddy(m_top);
+    controls->addWidget(topLabel);
+    controls->addWidget(m_top);
+    controls->addWidget(m_file, 1);
+    controls->addStretch();
+    controls->addWidget(m_save);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(m_view, 1);
+
+    connect(m_kind, &QComboBox::currentIndexChanged, this, &WordListChart::changed);
+    connect(m_top, &QSpinBox::valueChanged, this, &WordListChart::changed);
+    connect(m_file, &QComboBox::currentIndexChanged, this, &WordListChart::changed);
+    connect(m_save, &QPushButton::clicked, this, &WordListChart::saveImage);
+    m_file->hide();
+}
+
+void WordListChart::setIndex(std::shared_ptr<const WordListIndex> index)
+{
+    m_index = std::move(index);
+    const QSignalBlocker block(m_file);
+    m_file->clear();
+    if (m_index && m_index->perFile()) {
+        m_file->addItem(tr("All files"), -1);
+        const QStringList labels = m_index->fileLabels();
+        for (int i = 0; i < labels.size(); ++i)
+            m_file->addItem(labels.at(i), i);
+    }
+    m_file->setVisible(m_file->count() > 0);
+    changed();
+}
+
+void WordListChart::setMatches(std::shared_ptr<const std::vector<char>> matches)
+{
+    m_matches = std::move(matches);
+    if (kind() == Kind::TopWords)
+        changed();
+}
+
+void WordListChart::setKind(Kind kind)
+{
+    m_kind->setCurrentIndex(kind == Kind::TopWords ? 0 : 1);
+}
+
+WordListChart::Kind WordListChart::kind() const
+{
+    return m_kind->currentIndex() == 1 ? Kind::RankFrequency : Kind::TopWords;
+}
+
+void WordListChart::setTopCount(int n)
+{
+    m_top->setValue(n);
+}
+
+void WordListChart::setFile(qint32 file)
+{
+    const int at = m_file->findData(file);
+    if (at >= 0)
+        m_file->setCurrentIndex(at);
+}
+
+qint32 WordListChart::file() const
+{
+    return m_file->count() > 0 ? m_file->currentData().toInt() : -1;
+}
+
+QChart *WordListChart::chart() const
+{
+    return m_view->chart();
+}
+
+void WordListChart::changed()
+{
+    m_top->setEnabled(kind() == Kind::TopWords);
+    m_stale = true;
+    if (isVisible())
+        refresh();
+}
+
+void WordListChart::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_stale)
+        refresh();
+}
+
+void WordListChart::refresh()
+{
+    m_stale = false;
+    auto *chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    if (!m_index) {
+        m_view->setChart(chart);
+        return;
+    }
+    const QString where = file() >= 0 ? m_file->currentText() : QString();
+    if (kind() == Kind::TopWords) {
+        const std::vector<WordBar> bars = topWords(*m_index, file(), m_top->value(), m_matches.get());
+        auto *set = new QBarSet(tr("Count"));
+        QStringList labels;
+        for (const WordBar &bar : bars) {
+            *set << double(bar.count);
+            axisLabel(bar.word, labels);
+        }
+        auto *series = new QBarSeries;
+        series->append(set);
+        chart->addSeries(series);
+        auto *x = new QBarCategoryAxis;
+        x->append(labels);
+        x->setLabelsAngle(-90);
+        x->setTruncateLabels(false);
+        auto *y = new QValueAxis;
+        y->setLabelFormat(u"%.0f"_qs);
+        y->setMin(0);
+        chart->addAxis(x, Qt::AlignBottom);
+        chart->addAxis(y, Qt::AlignLeft);
+        series->attachAxis(x);
+        series->attachAxis(y);
+        if (bars.empty())
+            y->setRange(0, 1);
+        else
+            y->applyNiceNumbers();
+        chart->legend()->hide();
+        chart->setTitle(where.isEmpty() ? tr("The %n most frequent words", nullptr, int(bars.size()))
+                                        : tr("The %n most frequent words of %1", nullptr, int(bars.size())).arg(where));
+    } else {
+        const RankFrequency plot = rankFrequency(*m_index, file());
+        auto *words = new QLineSeries;
+        words->setName(tr("Words"));
+        for (const QPointF &p : plot.points)
+            words->append(p);
+        auto *fit = new QLineSeries;
+        fit->setName(tr("Zipf fit, slope %1").arg(plot.slope, 0, 'f', 3));
+        if (plot.ranks > 0) {
+            const double last = double(plot.ranks);
+            fit->append(1, std::pow(10.0, plot.intercept));
+            fit->append(last, std::pow(10.0, plot.intercept + plot.slope * std::log10(last)));
+        }
+        QPen dashed = fit->pen();
+        dashed.setStyle(Qt::DashLine);
+        dashed.setWidth(2);
+        fit->setPen(dashed);
+        chart->addSeries(words);
+        chart->addSeries(fit);
+        auto *x = new QLogValueAxis;
+        x->setTitleText(tr("Rank"));
+        x->setLabelFormat(u"%g"_qs);
+        x->setBase(10);
+        auto *y = new QLogValueAxis;
+        y->setTitleText(tr("Frequency"));
+        y->setLabelFormat(u"%g"_qs);
+        y->setBase(10);
+        chart->addAxis(x, Qt::AlignBottom);
+        chart->addAxis(y, Qt::AlignLeft);
+        for (QLineSeries *s : {words, fit}) {
+            s->attachAxis(x);
+            s->attachAxis(y);
+        }
+        x->setRange(1, std::max(10.0, double(plot.ranks)));
+        const double top = plot.points.empty() ? 10.0 : plot.points.front().y();
+        y->setRange(1, std::max(10.0, top * 1.5));
+        chart->setTitle(where.isEmpty() ? tr("Rank and frequency") : tr("Rank and frequency of %1").arg(where));
+    }
+    QChart *old = m_view->chart();
+    m_view->setChart(chart);
+    delete old;
+}
+
+void WordListChart::saveImage()
+{
+    const QString name = askSaveName(m_prompter, tr("Save Image"),
+                                     {tr("PNG Image (*.png)"), tr("SVG Image (*.svg)")});
+    if (name.isEmpty())
+        return;
+    QString error;
+    if (!writeImage(name, &error))
+        m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+}
+
+bool WordListChart::writeImage(const QString &path, QString *error)
+{
+    const bool svg = QFileInfo(path).suffix().compare(u"svg", Qt::CaseInsensitive) == 0;
+    const QSize viewSize = m_view->viewport()->size();
+    const QSize size = viewSize.width() >= 640 && viewSize.height() >= 400 ? viewSize : QSize(800, 600);
+    // The chart laid out at the image's size, whatever the window's, and put back afterwards.
+    QChart *c = chart();
+    const QRectF before = c->geometry();
+    c->setGeometry(QRectF(before.topLeft(), size));
+    c->layout()->activate();
+    const auto draw = [&](QPainter &painter) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        c->scene()->render(&painter, QRectF(QPointF(0, 0), size), c->geometry());
+    };
+    const FileWriter write = [&](QIODevice &device, QString *reason) {
+        if (svg) {
+            QSvgGenerator generator;
+            generator.setOutputDevice(&device);
+            generator.setSize(size);
+            generator.setViewBox(QRect(QPoint(0, 0), size));
+            generator.setTitle(c->title());
+            QPainter painter;
+            if (!painter.begin(&generator)) {
+                *reason = tr("the image could not be drawn");
+                return false;
+            }
+            draw(painter);
+            return painter.end();
+        }
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        draw(painter);
+        painter.end();
+        if (!image.save(&device, "PNG")) {
+            *reason = device.errorString().isEmpty() ? tr("the image could not be encoded") : device.errorString();
+            return false;
+        }
+        return true;
+    };
+    const bool saved = writeFileSafely(path, write, error);
+    c->setGeometry(before);
+    return saved;
+}
+
+} // namespace corvalen

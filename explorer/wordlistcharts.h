@@ -1,0 +1,95 @@
+#pragma once
+
+#include "explorer/wordlistindex.h"
+
+#include <QPointF>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QPushButton;
+class QSpinBox;
+
+namespace corvalen {
+
+class Prompter;
+
+/// One bar of the top words chart.
+struct WordBar
+{
+    QString word;
+    qint64 count = 0;
+};
+
+/// The n most frequent words of one file (file >= 0) or of all files together (file < 0),
+/// most frequent first, ties in the usual order; only words whose flag in matches is set, when
+/// matches is given.
+std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype n,
+                              const std::vector<char> *matches);
+
+/// The rank/frequency plot of one file or of all files: points on logarithmic axes and the
+/// least-squares line through log10(frequency) against log10(rank), over every rank.
+struct RankFrequency
+{
+    std::vector<QPointF> points; // (rank, frequency); a run of equal frequencies by its ends
+    qint64 ranks = 0;
+    double slope = 0; // of the fitted line; Zipf's law gives about -1
+    double intercept = 0; // log10 of the fitted frequency at rank 1
+};
+RankFrequency rankFrequency(const WordListIndex &index, qint32 file);
+
+/// The explorer's chart: the top words as bars, or the rank/frequency plot with its Zipf line;
+/// in per-file mode for one file or all files. "Save Image..." writes PNG or SVG.
+class WordListChart : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum class Kind { TopWords, RankFrequency };
+
+    WordListChart(Prompter &prompter, QWidget *parent = nullptr);
+
+    /// The words to show; matches (one flag per word) is the find filter, null for none.
+    void setIndex(std::shared_ptr<const WordListIndex> index);
+    void setMatches(std::shared_ptr<const std::vector<char>> matches);
+
+    void setKind(Kind kind);
+    Kind kind() const;
+    void setTopCount(int n);
+    /// -1 for all files, else a file of the index.
+    void setFile(qint32 file);
+
+    /// Builds the chart now (also done on every change while the chart is visible).
+    void refresh();
+    QChart *chart() const;
+    QChartView *chartView() const { return m_view; }
+
+    /// Asks for a file and writes the chart there: SVG for a name ending in .svg, else PNG.
+    void saveImage();
+    /// Writes the chart to path; false with error naming the file and the reason.
+    bool writeImage(const QString &path, QString *error);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void changed();
+    qint32 file() const;
+
+    Prompter &m_prompter;
+    std::shared_ptr<const WordListIndex> m_index;
+    std::shared_ptr<const std::vector<char>> m_matches;
+    QComboBox *m_kind = nullptr;
+    QSpinBox *m_top = nullptr;
+    QComboBox *m_file = nullptr;
+    QPushButton *m_save = nullptr;
+    QChartView *m_view = nullptr;
+    bool m_stale = true;
+};
+
+} // namespace corvalen

@@ -1,0 +1,92 @@
+#include "explorer/wordlistmodel.h"
+
+namespace corvalen {
+
+WordListModel::WordListModel(QObject *parent) : QAbstractTableModel(parent) { }
+
+void WordListModel::setRows(std::shared_ptr<const WordListIndex> index, const WordListRows *list,
+                            std::vector<qint32> rows)
+{
+    beginResetModel();
+    m_index = std::move(index);
+    m_list = list;
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+int WordListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int WordListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_list ? 0 : m_list->table->columnCount();
+}
+
+QVariant WordListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || size_t(index.row()) >= m_rows.size() || !m_list)
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_list->table->cell(m_rows[size_t(index.row())], index.column());
+    if (role == Qt::TextAlignmentRole && sortKey(index.column()) == SortKey::Count)
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
+}
+
+QVariant WordListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
+        return {};
+    if (role == Qt::DisplayRole)
+        return headers().value(section);
+    // Counts are wanted most frequent first; texts from A.
+    if (role == Qt::InitialSortOrderRole)
+        return int(sortKey(section) == SortKey::Count ? Qt::DescendingOrder : Qt::AscendingOrder);
+    if (role == Qt::TextAlignmentRole && sortKey(section) == SortKey::Count)
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
+}
+
+Qt::ItemFlags WordListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
+SortKey WordListModel::sortKey(int column) const
+{
+    if (hasFileNameColumn()) {
+        if (column == 0)
+            return SortKey::File;
+        --column;
+    }
+    return column == 0 ? SortKey::Word : SortKey::Count;
+}
+
+int WordListModel::columnOf(SortKey key) const
+{
+    const int shift = hasFileNameColumn() ? 1 : 0;
+    switch (key) {
+    case SortKey::File:
+        return shift ? 0 : -1;
+    case SortKey::Word:
+        return shift;
+    case SortKey::Count:
+        return shift + 1;
+    }
+    return -1;
+}
+
+QStringList WordListModel::headers() const
+{
+    if (!m_list)
+        return {};
+    CountOptions shape;
+    shape.mode = hasFileNameColumn() ? CountMode::PerFile : CountMode::Combined;
+    return resultHeaders(shape);
+}
+
+} // namespace corvalen

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "explorer/wordlistindex.h"
+
+#include <QRegularExpression>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace corvalen {
+
+/// What a list can be ordered by.
+enum class SortKey { File, Word, Count };
+
+/// The rows of list in the order asked for; ties always in the usual order. Linear in the rows:
+/// the index has ranked the words already. Word and File need the index's collation.
+std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &list, SortKey key,
+                                Qt::SortOrder order);
+
+/// The find field's text and options.
+struct FindSpec
+{
+    QString text;
+    bool matchCase = false;
+    bool wholeWord = false; // the text matches the whole word, not a part of it
+    bool regularExpression = false;
+
+    bool isEmpty() const { return text.isEmpty(); }
+    friend bool operator==(const FindSpec &, const FindSpec &) = default;
+};
+
+/// Tells whether a word matches a FindSpec.
+class WordMatcher
+{
+public:
+    /// std::nullopt, with error set, for an invalid regular expression.
+    static std::optional<WordMatcher> make(const FindSpec &spec, QString *error = nullptr);
+    bool matches(QStringView word) const;
+
+private:
+    FindSpec m_spec;
+    QRegularExpression m_expression;
+};
+
+/// Which distinct words of the index match spec (one flag per word), on two threads. Returns
+/// std::nullopt when cancelled (checked now and then) or when spec is invalid.
+std::optional<std::vector<char>> matchWords(const WordListIndex &index, const FindSpec &spec,
+                                            const std::function<bool()> &cancelled = {});
+
+/// The rows of order whose word matches.
+std::vector<qint32> filterRows(const std::vector<qint32> &order, const WordListRows &list,
+                               const std::vector<char> &matches);
+
+} // namespace corvalen

@@ -1,0 +1,132 @@
+#include "results/roworder.h"
+
+#include <unicode/ucol.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string_view>
+#include <thread>
+
+namespace corvalen {
+
+namespace {
+
+struct CollatorCloser
+{
+    void operator()(UCollator *c) const { ucol_close(c); }
+};
+
+std::unique_ptr<UCollator, CollatorCloser> rootCollator()
+{
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UCollator, CollatorCloser> collator(ucol_open("", &status));
+    if (U_FAILURE(status))
+        throw std::runtime_error("The Unicode collation could not be loaded.");
+    return collator;
+}
+
+struct Keyed
+{
+    size_t offset; // of the sort key in the shared buffer
+    size_t length;
+    size_t row;
+};
+
+// Sort keys of rows [from, to), side by side in one buffer; keys compare as bytes.
+void makeKeys(const std::vector<WordCount> &rows, size_t from, size_t to, std::vector<Keyed> &keyed,
+              std::string &bytes)
+{
+    const auto collator = rootCollator();
+    bytes.reserve((to - from) * 16);
+    for (size_t i = from; i < to; ++i) {
+        const QString &w = rows[i].word;
+        const auto *text = reinterpret_cast<const UChar *>(w.constData());
+        const int32_t units = int32_t(std::min<qsizetype>(w.size(), INT32_MAX));
+        const size_t at = bytes.size();
+        size_t room = size_t(units) * 4 + 16;
+        for (;;) {
+            bytes.resize(at + room);
+            const int32_t n = ucol_getSortKey(collator.get(), text, units,
+                                              reinterpret_cast<uint8_t *>(bytes.data() + at),
+                                              int32_t(std::min<size_t>(room, INT32_MAX)));
+            if (n <= 0)
+                throw std::runtime_error("A word could not be collated.");
+            if (size_t(n) <= room) {
+                bytes.resize(at + size_t(n) - 1); // without the key's terminating zero
+                break;
+            }
+            room = size_t(n);
+        }
+        keyed.push_back({at, bytes.size() - at, i});
+    }
+}
+
+} // namespace
+
+void orderBlock(std::vector<WordCount> &rows, RowOrder order)
+{
+    switch (order) {
+    case RowOrder::Count:
+        return;
+    case RowOrder::CountDescending: {
+        // Reverse the runs of equal counts as a whole: each run keeps its words' order.
+        std::reverse(rows.begin(), rows.end());
+        for (auto run = rows.begin(); run != rows.end();) {
+            const auto end = std::find_if(run, rows.end(), [&](const WordCount &w) { return w.count != run->count; });
+            std::reverse(run, end);
+            run = end;
+        }
+        return;
+    }
+    case RowOrder::Word:
+    case RowOrder::WordDescending:
+        break;
+    }
+    if (rows.size() < 2)
+        return;
+    // Sort keys are made once per word, on two threads for large blocks, then compared as bytes.
+    const size_t half = rows.size() >= 20000 ? rows.size() / 2 : rows.size();
+    std::vector<Keyed> first, second;
+    std::string firstBytes, secondBytes;
+    first.reserve(half);
+    second.reserve(rows.size() - half);
+    std::exception_ptr failure;
+    std::thread other;
+    if (half < rows.size()) {
+        other = std::thread([&] {
+            try {
+                makeKeys(rows, half, rows.size(), second, secondBytes);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    }
+    makeKeys(rows, 0, half, first, firstBytes);
+    if (other.joinable())
+        other.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    // Offsets of the second half point into their own buffer: join the buffers.
+    const size_t shift = firstBytes.size();
+    firstBytes += secondBytes;
+    for (Keyed &k : second)
+        k.offset += shift;
+    first.insert(first.end(), second.begin(), second.end());
+    const std::string_view all(firstBytes);
+    const bool descending = order == RowOrder::WordDescending;
+    std::sort(first.begin(), first.end(), [&](const Keyed &a, const Keyed &b) {
+        const int c = all.substr(a.offset, a.length).compare(all.substr(b.offset, b.length));
+        if (c != 0)
+            return descending ? c > 0 : c < 0;
+        return rows[a.row].word < rows[b.row].word;
+    });
+    std::vector<WordCount> ordered;
+    ordered.reserve(rows.size());
+    for (const Keyed &k : first)
+        ordered.push_back(std::move(rows[k.row]));
+    rows = std::move(ordered);
+}
+
+} // namespace corvalen

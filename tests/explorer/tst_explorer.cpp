@@ -1,0 +1,639 @@
+// The word-list explorer: opened from the results list, ordered, searched, summed, summarised,
+// plotted and exported; and the results window around it unchanged.
+#include "support/scriptedprompter.h"
+
+#include "app/programwindows.h"
+#include "explorer/explorerwindow.h"
+#include "explorer/wordlistcharts.h"
+#include "explorer/wordlistmodel.h"
+#include "results/resultlayouts.h"
+#include "windows/mainwindow.h"
+#include "windows/resultsmodel.h"
+#include "windows/resultswindow.h"
+
+#include <QAbstractAxis>
+#include <QApplication>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeView>
+
+#include <cmath>
+
+using namespace corvalen;
+
+namespace {
+
+using Rows = std::vector<WordCount>;
+
+// Two files in the usual order (count, then UTF-16 code units), as a run hands them over.
+ResultTable twoFiles(bool fileNameColumn = true)
+{
+    ResultTable t(fileNameColumn);
+    t.appendRows({{u"Zebra"_qs, 1}, {u"apple"_qs, 1}, {u"\u00e4pfel"_qs, 2}, {u"banana"_qs, 3}}, u"b.txt"_qs);
+    t.appendRows({{u"Apple"_qs, 1}, {u"apple"_qs, 2}, {u"zebra"_qs, 2}, {u"banana"_qs, 5}}, u"a.txt"_qs);
+    return t;
+}
+
+std::shared_ptr<const WordListSnapshot> snapshotOf(const ResultTable &table, CountMode mode,
+                                                   bool withFileName = true)
+{
+    CountOptions options;
+    options.mode = mode;
+    options.withFileName = withFileName;
+    options.ignoreCase = false;
+    return std::make_shared<const WordListSnapshot>(
+            makeSnapshot(table, options, {u"/data/b.txt"_qs, u"/data/a.txt"_qs}));
+}
+
+// The rows shown, as "file|word|count" (or "word|count").
+QStringList shown(const ExplorerWindow &w)
+{
+    QStringList rows;
+    const WordListModel *m = w.model();
+    for (int r = 0; r < m->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < m->columnCount(); ++c)
+            cells << m->index(r, c).data().toString();
+        rows << cells.join(u'|');
+    }
+    return rows;
+}
+
+QStringList shownWords(const ExplorerWindow &w)
+{
+    QStringList words;
+    const WordListModel *m = w.model();
+    const int column = m->columnOf(SortKey::Word);
+    for (int r = 0; r < m->rowCount(); ++r)
+        words << m->index(r, column).data().toString();
+    return words;
+}
+
+void clickHeader(ExplorerWindow &w, int section)
+{
+    QHeaderView *h = w.tableView()->horizontalHeader();
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                      QPoint(h->sectionViewportPosition(section) + 4, h->height() / 2));
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestExplorer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void contextMenuCopiesAndOpensExplorers();
+    void resultsWindowStaysAsItWas();
+    void titleAndSummaryNameTheOptions();
+    void headerClicksOrder_data();
+    void headerClicksOrder();
+    void allFilesTogether();
+    void find_data();
+    void find();
+    void badExpressionLeavesTheTable();
+    void statistics();
+    void topWordsChart();
+    void rankFrequencyChart();
+    void saveImage_data();
+    void saveImage();
+    void viewExports_data();
+    void viewExports();
+    void copySelectedRowsInViewOrder();
+
+private:
+    std::unique_ptr<ExplorerWindow> open(const ResultTable &table, CountMode mode, bool withFileName = true);
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_dir;
+    ScriptedPrompter m_prompter;
+};
+
+void TestExplorer::initTestCase()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // Alphabetical orders follow the user's locale: fix one for the test.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void TestExplorer::init()
+{
+    m_prompter.reset();
+}
+
+void TestExplorer::cleanup()
+{
+    QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
+}
+
+std::unique_ptr<ExplorerWindow> TestExplorer::open(const ResultTable &table, CountMode mode, bool withFileName)
+{
+    auto w = std::make_unique<ExplorerWindow>(snapshotOf(table, mode, withFileName), m_prompter);
+    w->show();
+    if (!QTest::qWaitFor([&] { return w->canOrderAlphabetically(); }, 20000))
+        return nullptr;
+    return w;
+}
+
+void TestExplorer::contextMenuCopiesAndOpensExplorers()
+{
+    ProgramWindows windows(m_prompter, m_dir.path());
+    ResultsWindow *results = windows.mainWindow().resultsWindow();
+    results->setColumns(resultColumns({CountMode::PerFile, true, true}));
+    results->model()->appendTable(twoFiles());
+    results->show();
+    results->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(results));
+    QTreeView *list = results->listView();
+
+    // Right click, and the Menu key, open the menu with its two commands.
+    for (const auto reason : {QContextMenuEvent::Mouse, QContextMenuEvent::Keyboard}) {
+        QContextMenuEvent event(reason, QPoint(10, 10), list->viewport()->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(list->viewport(), &event);
+        QMenu *menu = results->contextMenu();
+        QTRY_VERIFY(menu->isVisible());
+        QStringList texts;
+        for (QAction *a : menu->actions())
+            texts << a->text() + u'=' + a->shortcut().toString();
+        QCOMPARE(texts, (QStringList{u"Copy=Ctrl+C"_qs, u"Explore Word List...=Ctrl+E"_qs}));
+        menu->hide();
+    }
+
+    // Ctrl+C: the selected rows in list order, in the clipboard layout, without a message.
+    QGuiApplication::clipboard()->setText(u"before"_qs);
+    list->setFocus();
+    list->selectionModel()->select(results->model()->index(5, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->selectionModel()->select(results->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"b.txt\tapple\t1\r\na.txt\tapple\t2\r\n"_qs);
+
+    // Ctrl+E opens an explorer on a snapshot: Back and new rows leave it as it was.
+    QTest::keyClick(list, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(windows.explorers().size(), 1);
+    ExplorerWindow *first = windows.explorers().constFirst();
+    QVERIFY(first->isVisible());
+    QTRY_VERIFY(first->isReady());
+    const QStringList before = shown(*first);
+    QCOMPARE(before.size(), 8);
+    results->back();
+    results->model()->appendRows({{u"other"_qs, 9}}, u"c.txt"_qs);
+    results->show();
+    QCOMPARE(shown(*first), before);
+    results->contextMenu()->actions().at(1)->trigger();
+    QCOMPARE(windows.explorers().size(), 2);
+    ExplorerWindow *second = windows.explorers().at(1);
+    QTRY_VERIFY(second->isReady());
+    QCOMPARE(shown(*second), QStringList{u"c.txt|other|9"_qs});
+
+    // Closing the results window ends the program, and the explorers close with it.
+    QSignalSpy ended(&windows.mainWindow(), &MainWindow::programEndRequested);
+    results->close();
+    QCOMPARE(ended.size(), 1);
+    QTRY_VERIFY(windows.explorers().isEmpty());
+}
+
+void TestExplorer::resultsWindowStaysAsItWas()
+{
+    ProgramWindows windows(m_prompter, m_dir.path());
+    ResultsWindow *results = windows.mainWindow().resultsWindow();
+    results->setColumns(resultColumns({CountMode::PerFile, true, true}));
+    results->model()->appendTable(twoFiles());
+    results->show();
+    ExplorerWindow *explorer = windows.openExplorer();
+    QTRY_VERIFY(explorer->canOrderAlphabetically());
+    explorer->sortBy(SortKey::Word, Qt::AscendingOrder);
+    explorer->findField()->setText(u"a"_qs);
+    QTRY_VERIFY(!explorer->isSearching());
+
+    // The list keeps the run's order, offers no sorting, and the toolbar its four commands.
+    QCOMPARE(clipboardText(results->model()->table()), clipboardText(twoFiles()));
+    QVERIFY(!results->listView()->isSortingEnabled());
+    QVERIFY(!results->listView()->header()->sectionsClickable());
+    QStringList commands;
+    for (QAction *a : results->toolBar()->actions())
+        commands << a->text();
+    QCOMPARE(commands, (QStringList{u"Back"_qs, u"Save Results"_qs, u"Save Results As Excel File"_qs,
+                                    u"Save Results To Clipboard"_qs}));
+    QVERIFY(results->findChildren<QMenuBar *>().isEmpty());
+}
+
+void TestExplorer::titleAndSummaryNameTheOptions()
+{
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    for (const QString &phrase : describeCountOptions({CountMode::PerFile, true, false})) {
+        QVERIFY2(w->windowTitle().contains(phrase), qPrintable(w->windowTitle()));
+        QVERIFY(w->statisticsSummary()->text().contains(phrase));
+    }
+    QVERIFY(w->windowTitle().contains(u"letter case kept"_qs));
+}
+
+void TestExplorer::headerClicksOrder_data()
+{
+    QTest::addColumn<QString>("column"); // File, Word or Count
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<QStringList>("expected");
+    // Counts: descending first, ties in the usual order (count, UTF-16 code units, then file).
+    QTest::newRow("opens by count, most frequent first")
+            << QString() << 0
+            << QStringList{u"a.txt|banana|5"_qs, u"b.txt|banana|3"_qs, u"a.txt|apple|2"_qs,
+                           u"a.txt|zebra|2"_qs, u"b.txt|\u00e4pfel|2"_qs, u"a.txt|Apple|1"_qs,
+                           u"b.txt|Zebra|1"_qs, u"b.txt|apple|1"_qs};
+    QTest::newRow("count clicked: reversed to ascending")
+            << u"Count"_qs << 1
+            << QStringList{u"a.txt|Apple|1"_qs, u"b.txt|Zebra|1"_qs, u"b.txt|apple|1"_qs,
+                           u"a.txt|apple|2"_qs, u"a.txt|zebra|2"_qs, u"b.txt|\u00e4pfel|2"_qs,
+                           u"b.txt|banana|3"_qs, u"a.txt|banana|5"_qs};
+    // Words alphabetically, case and accents aware; a word in two files by count, then file.
+    QTest::newRow("word")
+            << u"Word"_qs << 1
+            << QStringList{u"b.txt|\u00e4pfel|2"_qs, u"b.txt|apple|1"_qs, u"a.txt|apple|2"_qs,
+                           u"a.txt|Apple|1"_qs, u"b.txt|banana|3"_qs, u"a.txt|banana|5"_qs,
+                           u"a.txt|zebra|2"_qs, u"b.txt|Zebra|1"_qs};
+    QTest::newRow("word reversed")
+            << u"Word"_qs << 2
+            << QStringList{u"b.txt|Zebra|1"_qs, u"a.txt|zebra|2"_qs, u"b.txt|banana|3"_qs,
+                           u"a.txt|banana|5"_qs, u"a.txt|Apple|1"_qs, u"b.txt|apple|1"_qs,
+                           u"a.txt|apple|2"_qs, u"b.txt|\u00e4pfel|2"_qs};
+    QTest::newRow("file")
+            << u"File"_qs << 1
+            << QStringList{u"a.txt|Apple|1"_qs, u"a.txt|apple|2"_qs, u"a.txt|zebra|2"_qs,
+                           u"a.txt|banana|5"_qs, u"b.txt|Zebra|1"_qs, u"b.txt|apple|1"_qs,
+                           u"b.txt|\u00e4pfel|2"_qs, u"b.txt|banana|3"_qs};
+}
+
+void TestExplorer::headerClicksOrder()
+{
+    QFETCH(QString, column);
+    QFETCH(int, clicks);
+    QFETCH(QStringList, expected);
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    const WordListModel *m = w->model();
+    const SortKey key = column == u"File" ? SortKey::File : column == u"Word" ? SortKey::Word : SortKey::Count;
+    for (int i = 0; i < clicks; ++i)
+        clickHeader(*w, m->columnOf(key));
+    QCOMPARE(shown(*w), expected);
+    QHeaderView *h = w->tableView()->horizontalHeader();
+    QVERIFY(h->isSortIndicatorShown());
+    QCOMPARE(h->sortIndicatorSection(), m->columnOf(clicks ? key : SortKey::Count));
+    // Opened descending by count; a first click on another column orders ascending.
+    const bool descending = clicks % 2 == 0;
+    QCOMPARE(h->sortIndicatorOrder(), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    if (clicks == 0) {
+        clickHeader(*w, m->columnOf(SortKey::Count));
+        QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
+        clickHeader(*w, m->columnOf(SortKey::Word));
+        QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
+        clickHeader(*w, m->columnOf(SortKey::Count));
+        QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder); // counts: descending first
+        QCOMPARE(shown(*w), expected);
+    }
+}
+
+void TestExplorer::allFilesTogether()
+{
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    QVERIFY(w->allFilesBox()->isVisible());
+    w->allFilesBox()->click();
+    QCOMPARE(w->model()->columnCount(), 2);
+    QCOMPARE(shown(*w), (QStringList{u"banana|8"_qs, u"apple|3"_qs, u"zebra|2"_qs, u"\u00e4pfel|2"_qs,
+                                     u"Apple|1"_qs, u"Zebra|1"_qs}));
+    QCOMPARE(w->countLabel()->text(), u"6 of 6 words"_qs);
+    clickHeader(*w, 0);
+    QCOMPARE(shownWords(*w), (QStringList{u"\u00e4pfel"_qs, u"apple"_qs, u"Apple"_qs, u"banana"_qs,
+                                          u"zebra"_qs, u"Zebra"_qs}));
+    w->allFilesBox()->click();
+    QCOMPARE(w->model()->columnCount(), 3);
+    QCOMPARE(w->model()->rowCount(), 8);
+
+    // A per-file run without file names is still per file; a combined run has no switch.
+    auto unnamed = open(twoFiles(false), CountMode::PerFile, false);
+    QVERIFY(unnamed);
+    unnamed->setAllFilesTogether(true);
+    QCOMPARE(unnamed->model()->rowCount(), 6);
+    ResultTable combined(false);
+    combined.appendRows({{u"x"_qs, 1}, {u"y"_qs, 4}});
+    auto one = open(combined, CountMode::Combined);
+    QVERIFY(one);
+    QVERIFY(!one->allFilesBox()->isVisible());
+}
+
+void TestExplorer::find_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<bool>("wholeWord");
+    QTest::addColumn<bool>("regex");
+    QTest::addColumn<QStringList>("words"); // in the order shown: count, most frequent first
+    QTest::newRow("part, any case") << u"PPL"_qs << false << false << false
+                                    << QStringList{u"apple"_qs, u"Apple"_qs, u"apple"_qs};
+    QTest::newRow("part, match case") << u"A"_qs << true << false << false << QStringList{u"Apple"_qs};
+    QTest::newRow("whole word") << u"zebra"_qs << false << true << false
+                                << QStringList{u"zebra"_qs, u"Zebra"_qs};
+    QTest::newRow("whole word, match case") << u"zebra"_qs << true << true << false
+                                            << QStringList{u"zebra"_qs};
+    QTest::newRow("accent is a letter of its own") << u"\u00c4"_qs << false << false << false
+                                                   << QStringList{u"\u00e4pfel"_qs};
+    QTest::newRow("expression") << u"^[az]"_qs << false << false << true
+                                << QStringList{u"apple"_qs, u"zebra"_qs, u"Apple"_qs, u"Zebra"_qs, u"apple"_qs};
+    QTest::newRow("expression, whole word") << u"a.*e"_qs << false << true << true
+                                            << QStringList{u"apple"_qs, u"Apple"_qs, u"apple"_qs};
+    QTest::newRow("expression, match case") << u"^[a-z]+$"_qs << true << false << true
+                                            << QStringList{u"banana"_qs, u"banana"_qs, u"apple"_qs,
+                                                           u"zebra"_qs, u"apple"_qs};
+    QTest::newRow("nothing found") << u"q"_qs << false << false << false << QStringList{};
+}
+
+void TestExplorer::find()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, matchCase);
+    QFETCH(bool, wholeWord);
+    QFETCH(bool, regex);
+    QFETCH(QStringList, words);
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    // Ctrl+F puts the focus in the find field.
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(w->tableView(), Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(w->findField()->hasFocus());
+    QCOMPARE(w->findField()->accessibleName(), u"Find words"_qs);
+    w->matchCaseBox()->setChecked(matchCase);
+    w->wholeWordBox()->setChecked(wholeWord);
+    w->regularExpressionBox()->setChecked(regex);
+    QTest::keyClicks(w->findField(), text);
+    QTRY_VERIFY(!w->isSearching());
+    QCOMPARE(shownWords(*w), words);
+    QCOMPARE(w->countLabel()->text(), u"%1 of 8 words"_qs.arg(words.size()));
+    // Ordering keeps the filter.
+    clickHeader(*w, w->model()->columnOf(SortKey::Count));
+    QCOMPARE(w->model()->rowCount(), words.size());
+    w->findField()->clear();
+    QTRY_COMPARE(w->model()->rowCount(), 8);
+}
+
+void TestExplorer::badExpressionLeavesTheTable()
+{
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    w->regularExpressionBox()->setChecked(true);
+    QTest::keyClicks(w->findField(), u"ban"_qs);
+    QTRY_VERIFY(!w->isSearching());
+    QCOMPARE(w->model()->rowCount(), 2);
+    QTest::keyClicks(w->findField(), u"(["_qs);
+    QVERIFY(w->findField()->property("invalid").toBool());
+    QVERIFY(!w->findField()->toolTip().isEmpty());
+    QTest::qWait(50);
+    QCOMPARE(shownWords(*w), (QStringList{u"banana"_qs, u"banana"_qs}));
+    QTest::keyClick(w->findField(), Qt::Key_Backspace);
+    QTest::keyClick(w->findField(), Qt::Key_Backspace);
+    QVERIFY(!w->findField()->property("invalid").toBool());
+    QTRY_VERIFY(!w->isSearching());
+    QCOMPARE(w->model()->rowCount(), 2);
+}
+
+void TestExplorer::statistics()
+{
+    // A word with a character outside the Basic Multilingual Plane counts it once.
+    ResultTable t(true);
+    t.appendRows({{u"b"_qs, 1}, {u"\U0001F600x"_qs, 1}, {u"ccc"_qs, 2}}, u"one.txt"_qs);
+    t.appendRows({}, u"empty.txt"_qs);
+    t.appendRows({{u"b"_qs, 1}, {u"dd"_qs, 4}}, u"two.txt"_qs);
+    auto w = open(t, CountMode::PerFile);
+    QVERIFY(w);
+    const QTableWidget *table = w->statisticsTable();
+    QCOMPARE(table->rowCount(), 4);
+    // Computed by hand: one.txt has 4 tokens (1 + 1 + 2), 3 types, 2 hapax, 1 + 2 + 2*3 = 9
+    // characters; two.txt 5 tokens, 2 types, 1 hapax, 1 + 4*2 = 9 characters; together "b"
+    // occurs twice, so 9 tokens, 4 types, 1 hapax, 18 characters.
+    const QString expected =
+            u"File\tTokens\tTypes\tType/token ratio\tHapax legomena\tHapax share\tMean word length\tLongest word\r\n"
+            "one.txt\t4\t3\t0.7500\t2\t66.7%\t2.25\tccc\r\n"
+            "empty.txt\t0\t0\t0.0000\t0\t0.0%\t0.00\t\r\n"
+            "two.txt\t5\t2\t0.4000\t1\t50.0%\t1.80\tdd\r\n"
+            "All files\t9\t4\t0.4444\t1\t25.0%\t2.00\tccc\r\n"_qs;
+    QCOMPARE(w->statisticsText(), expected);
+    w->findChild<QPushButton *>(u"copyStatistics"_qs)->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+}
+
+void TestExplorer::topWordsChart()
+{
+    ResultTable t(true);
+    Rows a, b;
+    for (int i = 1; i <= 120; ++i)
+        a.push_back({u"w%1"_qs.arg(i, 3, 10, QChar(u'0')), i});
+    b.push_back({u"w001"_qs, 500});
+    t.appendRows(a, u"a.txt"_qs);
+    t.appendRows(b, u"b.txt"_qs);
+    auto w = open(t, CountMode::PerFile);
+    QVERIFY(w);
+    WordListChart *chart = w->chart();
+    w->panels()->setCurrentWidget(chart);
+    QCOMPARE(chart->kind(), WordListChart::Kind::TopWords);
+    const auto bars = [chart] {
+        auto *series = qobject_cast<QBarSeries *>(chart->chart()->series().value(0));
+        QList<qreal> values;
+        for (int i = 0; series && i < series->barSets().at(0)->count(); ++i)
+            values << series->barSets().at(0)->at(i);
+        return values;
+    };
+    QCOMPARE(bars().size(), 25);
+    QCOMPARE(bars().at(0), 501.0); // all files: w001 summed
+    QCOMPARE(bars().at(1), 120.0);
+    chart->setTopCount(100);
+    QCOMPARE(bars().size(), 100);
+    chart->setTopCount(5);
+    QCOMPARE(bars().size(), 10); // at least ten
+    chart->setFile(1);
+    QCOMPARE(bars(), QList<qreal>{500});
+    chart->setFile(0);
+    QCOMPARE(bars().at(0), 120.0);
+    // The find filter decides which words take part.
+    QTest::keyClicks(w->findField(), u"w00"_qs);
+    QTRY_VERIFY(!w->isSearching());
+    QCOMPARE(bars(), (QList<qreal>{9, 8, 7, 6, 5, 4, 3, 2, 1}));
+
+    const std::vector<WordBar> top = topWords(*w->index(), -1, 3, nullptr);
+    QCOMPARE(top.size(), size_t(3));
+    QCOMPARE(top[0].word, u"w001"_qs);
+    QCOMPARE(top[2].word, u"w119"_qs);
+}
+
+void TestExplorer::rankFrequencyChart()
+{
+    // Frequencies 1000/r exactly: Zipf's law with slope -1.
+    ResultTable t(false);
+    Rows rows;
+    for (int r = 1; r <= 50; ++r) {
+        if (1000 % r == 0)
+            rows.push_back({u"w"_qs + QString::number(r), 1000 / r});
+    }
+    orderRows(rows);
+    t.appendRows(rows);
+    auto w = open(t, CountMode::Combined);
+    QVERIFY(w);
+    const RankFrequency plot = rankFrequency(*w->index(), -1);
+    QCOMPARE(plot.ranks, qint64(rows.size()));
+    QCOMPARE(plot.points.front(), QPointF(1, 1000));
+    // Independent fit over the ranks as the chart numbers them.
+    std::vector<qint64> counts;
+    for (const WordCount &wc : rows)
+        counts.push_back(wc.count);
+    std::sort(counts.rbegin(), counts.rend());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const double n = double(counts.size());
+    for (size_t i = 0; i < counts.size(); ++i) {
+        const double x = std::log10(double(i + 1)), y = std::log10(double(counts[i]));
+        sx += x, sy += y, sxx += x * x, sxy += x * y;
+    }
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    QVERIFY(std::abs(plot.slope - slope) < 1e-9);
+    QVERIFY(plot.slope < -0.5);
+
+    WordListChart *chart = w->chart();
+    w->panels()->setCurrentWidget(chart);
+    chart->setKind(WordListChart::Kind::RankFrequency);
+    QCOMPARE(chart->chart()->series().size(), 2);
+    QStringList legend;
+    for (QLegendMarker *marker : chart->chart()->legend()->markers())
+        legend << marker->label();
+    QCOMPARE(legend.at(1), u"Zipf fit, slope %1"_qs.arg(plot.slope, 0, 'f', 3));
+    for (QAbstractAxis *axis : chart->chart()->axes())
+        QCOMPARE(axis->type(), QAbstractAxis::AxisTypeLogValue);
+
+    // A run of equal frequencies is drawn by its two ends only.
+    ResultTable flat(false);
+    Rows many;
+    for (int i = 0; i < 1000; ++i)
+        many.push_back({u"h"_qs + QString::number(i), 1});
+    many.push_back({u"top"_qs, 7});
+    orderRows(many);
+    flat.appendRows(many);
+    auto f = open(flat, CountMode::Combined);
+    QVERIFY(f);
+    const RankFrequency flatPlot = rankFrequency(*f->index(), -1);
+    QCOMPARE(flatPlot.points.size(), size_t(3));
+    QCOMPARE(flatPlot.points.back(), QPointF(1001, 1));
+}
+
+void TestExplorer::saveImage_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("start");
+    QTest::newRow("png") << u"chart.png"_qs << QByteArray("\x89PNG");
+    QTest::newRow("svg") << u"chart.SVG"_qs << QByteArray("<?xml");
+}
+
+void TestExplorer::saveImage()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, start);
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    w->panels()->setCurrentWidget(w->chart());
+    const QString path = m_dir.filePath(name);
+    QFile::remove(path);
+    const QStringList filters{u"PNG Image (*.png)"_qs, u"SVG Image (*.svg)"_qs};
+    m_prompter.expectSaveFile(u"Save Image"_qs, filters, path);
+    w->findChild<QPushButton *>(u"saveImage"_qs)->click();
+    QVERIFY(readAll(path).startsWith(start));
+
+    // Replacing asks first; a No leaves the file.
+    const QByteArray first = readAll(path);
+    m_prompter.expectSaveFile(u"Save Image"_qs, filters, path);
+    m_prompter.expectYesNo(u"Are you sure you wish to overwrite "_qs + path + u" ?"_qs, false);
+    w->chart()->saveImage();
+    QCOMPARE(readAll(path), first);
+
+    // A file that cannot be written is reported by name; nothing is left behind.
+    const QString bad = m_dir.filePath(u"missing-folder/"_qs + name);
+    m_prompter.expectSaveFile(u"Save Image"_qs, filters, bad);
+    m_prompter.expectMessage(QString(), Prompter::Icon::Warning);
+    w->chart()->saveImage();
+    QVERIFY(m_prompter.calls().constLast().text.contains(QDir::toNativeSeparators(bad)));
+    QVERIFY(!QFile::exists(bad));
+}
+
+void TestExplorer::viewExports_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("expected"); // empty: a workbook
+    QTest::newRow("csv") << u"view.csv"_qs
+                         << QByteArray("file,word,count\r\na.txt,banana,5\r\nb.txt,banana,3\r\n");
+    QTest::newRow("tab-separated") << u"view.tsv"_qs
+                                   << QByteArray("a.txt\tbanana\t5\r\nb.txt\tbanana\t3\r\n");
+    QTest::newRow("workbook") << u"view.xlsx"_qs << QByteArray();
+}
+
+void TestExplorer::viewExports()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, expected);
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    QTest::keyClicks(w->findField(), u"an"_qs);
+    QTRY_VERIFY(!w->isSearching());
+    const QString path = m_dir.filePath(name);
+    QFile::remove(path);
+    m_prompter.expectSaveFile(u"Export"_qs,
+                              {u"CSV (*.csv)"_qs, u"Tab-separated text (*.txt *.tsv)"_qs,
+                               u"Excel Workbook (*.xlsx)"_qs},
+                              path);
+    w->findChild<QPushButton *>(u"exportView"_qs)->click();
+    const QByteArray written = readAll(path);
+    if (expected.isEmpty())
+        QVERIFY(written.startsWith("PK"));
+    else
+        QCOMPARE(written, expected);
+}
+
+void TestExplorer::copySelectedRowsInViewOrder()
+{
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    clickHeader(*w, w->model()->columnOf(SortKey::Word));
+    QTableView *view = w->tableView();
+    view->setFocus();
+    view->selectionModel()->select(w->model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(w->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"b.txt\t\u00e4pfel\t2\r\na.txt\tApple\t1\r\n"_qs);
+}
+
+QTEST_MAIN(TestExplorer)
+#include "tst_explorer.moc"
