@@ -23,6 +23,7 @@ enum class ReadError {
     Password,         ///< "... is protected by a password."
     TooOld,           ///< "... was made by a word processor too old for Corvalen to read."
     OpenFailed,       ///< "... could not be opened: <detail>."
+    NotItsFormat,     ///< "... is <detail>." (the name promises a format the content is not in)
 };
 
 /// The outcome of reading one document.
@@ -63,5 +64,10 @@ public:
 
 /// Every reader, in the order they are asked to recognise a file; plain text comes last.
 const std::vector<std::unique_ptr<FormatReader>> &formatReaders();
+
+/// The reader for the file at path whose content starts with head: the first that recognises the
+/// content, except that a name promising a document format (.docx, .odt, .pdf, .doc, ...) is
+/// never read as plain text. Null, with *refusal set, when no reader fits.
+const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal);
 
 } // namespace corvalen

@@ -159,6 +159,8 @@ private slots:
     void plainText();
     void plainTextBlockBoundary();
     void recognisesByContent();
+    void nameAndContentDisagree_data();
+    void nameAndContentDisagree();
     void openFailures_data();
     void openFailures();
     void reportText();
@@ -477,7 +479,7 @@ void TestDocuments::plainText()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
-    const QString file = path(QStringLiteral("plain.doc")); // the extension means nothing
+    const QString file = path(QStringLiteral("plain.dat")); // an extension that promises no format
     QVERIFY(writeFile(file, bytes));
     QCOMPARE(visible(read(file)), visible(expected));
 }
@@ -514,6 +516,74 @@ void TestDocuments::recognisesByContent()
     QCOMPARE(names.constLast(), u"text"_qs); // the fallback
 }
 
+void TestDocuments::nameAndContentDisagree_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("failure"); // completes "<file> is ..."; empty: the text is read
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray text = "not a zip";
+    const QByteArray rtf = "{\\rtf1\\ansi rtf inside\\par}";
+    const QByteArray html = "<html><body><p>web inside</p></body></html>";
+    const QString wordPackage = u"not a valid Word document: it is not a document package"_qs;
+    const QString odfPackage = u"not a valid OpenDocument text: it is not a document package"_qs;
+    const std::pair<const char *, QString> packages[] = {
+        {"docx", wordPackage}, {"docm", wordPackage}, {"dotx", wordPackage}, {"dotm", wordPackage},
+        {"DocX", wordPackage}, {"odt", odfPackage}, {"ott", odfPackage}, {"odm", odfPackage},
+        {"otm", odfPackage}, {"oth", odfPackage}, {"ODT", odfPackage},
+    };
+    for (const auto &[extension, failure] : packages) {
+        const QString name = u"file."_qs + QLatin1StringView(extension);
+        QTest::addRow("%s with text", extension) << name << text << failure << QString();
+        QTest::addRow("%s empty", extension) << name << QByteArray() << failure << QString();
+        QTest::addRow("%s with RTF", extension) << name << rtf << QString() << u"rtf inside\r"_qs;
+        QTest::addRow("%s with HTML", extension) << name << html << QString() << u"web inside\r"_qs;
+    }
+    const QString pdf = u"not a valid PDF document: it has no PDF header"_qs;
+    QTest::newRow("pdf with text") << u"file.pdf"_qs << text << pdf << QString();
+    QTest::newRow("PDF empty") << u"file.PDF"_qs << QByteArray() << pdf << QString();
+    QTest::newRow("pdf with RTF") << u"file.pdf"_qs << rtf << QString() << u"rtf inside\r"_qs;
+    const QString doc = u"not a valid Word document: it is neither a Word 97-2003 file nor another document "
+                        "format that Corvalen can read"_qs;
+    QTest::newRow("doc with text") << u"file.doc"_qs << text << doc << QString();
+    QTest::newRow("dot with text") << u"file.Dot"_qs << text << doc << QString();
+    QTest::newRow("doc empty") << u"file.doc"_qs << QByteArray() << doc << QString();
+    QTest::newRow("doc with binary data") << u"file.doc"_qs << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11) << doc
+                                         << QString();
+    QTest::newRow("doc with RTF") << u"file.doc"_qs << rtf << QString() << u"rtf inside\r"_qs;
+    QTest::newRow("doc with HTML") << u"file.doc"_qs << html << QString() << u"web inside\r"_qs;
+
+    // Text stays text where the name promises nothing else.
+    QTest::newRow("txt") << u"file.TXT"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("unknown extension") << u"file.notes"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("no extension") << u"docx"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("rtf with text") << u"file.rtf"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("package name before another extension") << u"file.docx.txt"_qs << text << QString()
+                                                          << u"not a zip\r"_qs;
+}
+
+void TestDocuments::nameAndContentDisagree()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, failure);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(name);
+    QVERIFY(writeFile(file, bytes));
+    RecordingReporter reporter;
+    const QString text = read(file, &reporter);
+    if (failure.isEmpty()) {
+        QVERIFY(reporter.reports.isEmpty());
+        QCOMPARE(visible(text), visible(expected));
+        return;
+    }
+    QVERIFY(text.isEmpty());
+    QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+    QCOMPARE(reporter.reports.at(0).description, QDir::toNativeSeparators(file) + u" is "_qs + failure + u'.');
+}
+
 void TestDocuments::openFailures_data()
 {
     QTest::addColumn<QString>("file");
@@ -523,7 +593,7 @@ void TestDocuments::openFailures_data()
     QTest::newRow("missing") << missing << u"The file %1 does not exist."_qs.arg(QDir::toNativeSeparators(missing));
     QTest::newRow("folder") << m_dir.path() << u"%1 is a folder, not a document."_qs.arg(QDir::toNativeSeparators(m_dir.path()));
 
-    const QString binary = path(QStringLiteral("picture.doc"));
+    const QString binary = path(QStringLiteral("picture.png"));
     writeFile(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 21));
     QTest::newRow("unsupported") << binary << u"%1 is not a document that Corvalen can read."_qs.arg(binary);
 
