@@ -155,6 +155,8 @@ private slots:
     void htmlRules_data();
     void htmlRules();
     void htmlDeclaredCharset();
+    void htmlCharsetThatDoesNotFit_data();
+    void htmlCharsetThatDoesNotFit();
     void plainText_data();
     void plainText();
     void plainTextBlockBoundary();
@@ -456,6 +458,46 @@ void TestDocuments::htmlDeclaredCharset()
     // Undeclared and not UTF-8: Windows-1252.
     QVERIFY(writeFile(file, "<html><body>caf\xe9 \x93q\x94</body></html>"));
     QCOMPARE(read(file), u"café “q”\r"_qs);
+}
+
+void TestDocuments::htmlCharsetThatDoesNotFit_data()
+{
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("expected");
+
+    // A declaration read as ASCII cannot be true of an encoding in which ASCII reads otherwise.
+    const auto ascii = [](const char *charset) -> QByteArray {
+        return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=" + QByteArray(charset)
+                + "\"></head><body><p>plain words caf\xc3\xa9</p></body></html>";
+    };
+    for (const char *charset : {"utf-32", "UTF-32LE", "utf-32be", "utf-16", "utf-16le", "UTF-16BE", "ucs-2", "unicode"})
+        QTest::addRow("ASCII declared %s", charset) << ascii(charset) << u"plain words café\r"_qs;
+    QTest::newRow("ASCII declared IBM037") << ascii("ibm037") << u"plain words café\r"_qs;
+
+    // UTF-16 pages without a byte order mark, declaring UTF-16 or, wrongly, something else.
+    const auto utf16 = [](const QString &page, QStringConverter::Encoding encoding) -> QByteArray {
+        return QByteArray(QStringEncoder(encoding)(page));
+    };
+    const QString declaring = u"<html><head><meta charset=\"%1\"></head><body><p>Grüße, мир</p></body></html>"_qs;
+    QTest::newRow("UTF-16LE declared utf-16")
+            << utf16(declaring.arg(u"utf-16"), QStringConverter::Utf16LE) << u"Grüße, мир\r"_qs;
+    QTest::newRow("UTF-16BE declared utf-16")
+            << utf16(declaring.arg(u"utf-16"), QStringConverter::Utf16BE) << u"Grüße, мир\r"_qs;
+    QTest::newRow("UTF-16LE declared utf-8")
+            << utf16(declaring.arg(u"utf-8"), QStringConverter::Utf16LE) << u"Grüße, мир\r"_qs;
+    // A declaration that fits stays honoured.
+    QTest::newRow("UTF-8 declared windows-1252")
+            << QByteArray("<html><head><meta charset=windows-1252></head><body>caf\xc3\xa9</body></html>")
+            << u"cafÃ©\r"_qs;
+}
+
+void TestDocuments::htmlCharsetThatDoesNotFit()
+{
+    QFETCH(QByteArray, page);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("declared.html"));
+    QVERIFY(writeFile(file, page));
+    QCOMPARE(read(file), expected);
 }
 
 void TestDocuments::plainText_data()
