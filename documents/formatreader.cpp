@@ -26,6 +26,8 @@ QString describeReadError(const ReadOutcome &outcome, const QString &fileName)
         return tr("%1 was made by a word processor too old for Corvalen to read.").arg(fileName);
     case ReadError::OpenFailed:
         return tr("%1 could not be opened: %2.").arg(fileName, outcome.detail);
+    case ReadError::ReadFailed:
+        return tr("%1 could not be read: %2.").arg(fileName, outcome.detail);
     case ReadError::NotItsFormat:
         return tr("%1 is %2.").arg(fileName, outcome.detail);
     }

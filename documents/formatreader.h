@@ -23,6 +23,7 @@ enum class ReadError {
     Password,         ///< "... is protected by a password."
     TooOld,           ///< "... was made by a word processor too old for Corvalen to read."
     OpenFailed,       ///< "... could not be opened: <detail>."
+    ReadFailed,       ///< "... could not be read: <detail>." (an error or a change while reading)
     NotItsFormat,     ///< "... is <detail>." (the name promises a format the content is not in)
 };
 

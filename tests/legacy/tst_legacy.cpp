@@ -294,6 +294,24 @@ void TestLegacy::docFailures_data()
     QTest::newRow("clx beyond table stream") << patched32(f.bytes, wordStart + 154 + 8 * 33, 0x7FFFFFF0) << int(ReadError::Damaged);
     QTest::newRow("huge fc/lcb count") << patched32(f.bytes, wordStart + 152, 0x0000FFFF) << int(ReadError::None);
     QTest::newRow("huge csw") << patched32(f.bytes, wordStart + 32, 0x0000FFFF) << int(ReadError::Damaged);
+    // The piece table: pieces in character order, each on bytes of its own inside the stream.
+    DocSpec repeated;
+    repeated.pieces = {{QString(1000, u'w') + u' ', true}};
+    repeated.repeat = 20000; // 20 million characters from 1 KB of text
+    QTest::newRow("pieces naming the same text again and again") << buildDoc(repeated).file.bytes
+                                                                 << int(ReadError::Damaged);
+    DocSpec three;
+    three.pieces = {{QStringLiteral("abc"), true}, {QStringLiteral("def"), true}, {QStringLiteral("ghi\r"), true}};
+    const DocLayout threeLayout = buildDoc(three);
+    const qsizetype threeTable = 512 + qsizetype(threeLayout.file.streamStart[1]) * 512 + threeLayout.pieceTableOffset;
+    QTest::newRow("three pieces (control)") << threeLayout.file.bytes << int(ReadError::None);
+    // Stored last first: "ghi\r" at 1536, "def" at 1540, "abc" at 1543; "def" moved one byte on
+    // shares its last byte with "abc".
+    QTest::newRow("pieces sharing a byte")
+        << patched32(threeLayout.file.bytes, threeTable + 16 + 8 * 1 + 2, 0x40000000 | (1541 * 2)) << int(ReadError::Damaged);
+    QTest::newRow("character positions going back")
+        << patched32(threeLayout.file.bytes, threeTable + 8, 1) << int(ReadError::Damaged);
+
     QTest::newRow("garbage property pages") << patched32(patched32(f.bytes, wordStart + 154 + 8 * 12, 0), wordStart + 154 + 8 * 12 + 4, 4000)
                                             << int(ReadError::None);
 }
