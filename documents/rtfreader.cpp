@@ -228,11 +228,12 @@ struct SavedGroups
 class RtfInput
 {
 public:
-    explicit RtfInput(QIODevice &device) : m_device(device), m_block(kBlockSize, Qt::Uninitialized) {}
+    explicit RtfInput(QIODevice &device) : m_device(device), m_block(kBlockSize + 1, Qt::Uninitialized) {}
 
     /// The bytes from p on, at least n of them unless the input ends first: what is left of the
-    /// block [p, end) moves to its start and more is read behind it. (Taken and given by value,
-    /// so that the parser's cursor can stay in a register.)
+    /// block [p, end) moves to its start and more is read behind it. A zero byte always follows
+    /// end, so that scans for letters or digits stop there without checking the end. (Taken and
+    /// given by value, so that the parser's cursor can stay in a register.)
     std::pair<const char *, const char *> ensure(const char *p, const char *end, qsizetype n)
     {
         if (end - p >= n || m_atEnd)
@@ -251,6 +252,7 @@ public:
                 m_consumed += got;
             }
         }
+        block[filled] = '\0';
         return {block, block + filled};
     }
     bool failed() const { return m_failed; }
@@ -501,12 +503,22 @@ bool RtfParser::run(RtfInput &in)
             const char d = *p;
             if ((d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z')) {
                 // Names longer than any keyword are cut: they are unknown either way.
-                char name[32];
-                size_t length = 0;
-                while (more() && ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z'))) {
-                    if (length < sizeof name)
-                        name[length++] = *p;
+                const auto isLetter = [](char l) { return (l >= 'a' && l <= 'z') || (l >= 'A' && l <= 'Z'); };
+                const char *nameStart = p;
+                while (isLetter(*p)) // stops at the zero byte after the block at the latest
                     ++p;
+                std::string_view name(nameStart, size_t(std::min<qsizetype>(p - nameStart, 32)));
+                char carried[32];
+                if (p == end) {
+                    // The name may go on in the next block, which takes the place of this one.
+                    std::memcpy(carried, name.data(), name.size());
+                    size_t length = name.size();
+                    while (more() && isLetter(*p)) {
+                        if (length < sizeof carried)
+                            carried[length++] = *p;
+                        ++p;
+                    }
+                    name = std::string_view(carried, length);
                 }
                 bool negative = false;
                 bool hasParam = false;
@@ -515,16 +527,20 @@ bool RtfParser::run(RtfInput &in)
                     negative = true;
                     ++p;
                 }
-                while (more() && *p >= '0' && *p <= '9') {
-                    hasParam = true;
-                    if (value < (qint64(1) << 40))
-                        value = value * 10 + (*p - '0');
-                    ++p;
+                for (;;) {
+                    while (*p >= '0' && *p <= '9') {
+                        hasParam = true;
+                        if (value < (qint64(1) << 40))
+                            value = value * 10 + (*p - '0');
+                        ++p;
+                    }
+                    if (p < end || !more())
+                        break;
                 }
                 if (more() && *p == ' ')
                     ++p;
                 value = std::clamp<qint64>(negative ? -value : value, INT32_MIN, INT32_MAX);
-                for (qint64 skip = controlWord(std::string_view(name, length), hasParam, int32_t(value));
+                for (qint64 skip = controlWord(name, hasParam, int32_t(value));
                      skip > 0 && more();) {
                     const qint64 n = std::min<qint64>(skip, end - p);
                     p += n;
