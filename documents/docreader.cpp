@@ -47,11 +47,15 @@ std::vector<Range> excludedRanges(QByteArrayView word, QByteArrayView table, uin
         return out;
     const uint32_t n = (lcbPlc - 4) / 8;
     const qsizetype pnBase = qsizetype(fcPlc) + 4 * (qsizetype(n) + 1);
+    // Each page is read once, however often the table names it: the ranges then stay in
+    // proportion to the stream.
+    std::vector<bool> seenPages(size_t(word.size() / 512) + 1, false);
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t pn = u32(table, pnBase + 4 * i) & 0x3FFFFF;
         const quint64 page = quint64(pn) * 512;
-        if (!fits(word, page, 512))
+        if (!fits(word, page, 512) || seenPages[pn])
             continue;
+        seenPages[pn] = true;
         const QByteArrayView fkp = word.sliced(qsizetype(page), 512);
         const uint32_t crun = uchar(fkp[511]);
         if (crun == 0 || 4 * (crun + 1) + crun > 511)
@@ -204,11 +208,17 @@ bool DocReader::recognises(QByteArrayView head) const
 
 ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
 {
-    const FileBytes bytes(file);
     CompoundFile container;
     QString error;
-    if (!container.open(bytes.view(), &error))
+    // A failure to read is the device's or the file changed meanwhile: not damage of the document.
+    const auto failed = [&] {
+        if (container.readFailed())
+            return ReadOutcome::fail(ReadError::ReadFailed, file.error() != QFileDevice::NoError
+                                             ? file.errorString() : tr("it changed while it was read"));
         return ReadOutcome::damaged(error);
+    };
+    if (!container.open(&file, file.size(), &error))
+        return failed();
     if (!container.hasStream(u"WordDocument")) {
         // An Office 2007+ document saved with a password is a compound file holding the
         // encrypted package.
@@ -218,7 +228,7 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
     }
     const std::optional<QByteArray> wordStream = container.readStream(u"WordDocument", &error);
     if (!wordStream)
-        return ReadOutcome::damaged(error);
+        return failed();
     const QByteArrayView word(*wordStream);
     if (word.size() < 34 || u16(word, 0) != 0xA5EC)
         return ReadOutcome::damaged(tr("its file information block is damaged"));
@@ -256,7 +266,7 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
 
     const std::optional<QByteArray> tableStream = container.readStream(table1 ? u"1Table" : u"0Table", &error);
     if (!tableStream)
-        return ReadOutcome::damaged(error);
+        return failed();
     const QByteArrayView table(*tableStream);
     if (lcbClx == 0 || !fits(table, fcClx, lcbClx))
         return ReadOutcome::damaged(tr("its text table is missing"));
@@ -284,14 +294,13 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
     const qsizetype pieces = (plcPcd.size() - 4) / 12;
     const qsizetype pcdAt = 4 * (pieces + 1);
 
-    // Before the first character: check every piece, so that a damaged file reports instead of
-    // giving half a text.
     // Piece i of the main text: where its characters lie and how wide they are; none when it
     // lies outside the main text.
     struct Piece
     {
         uint32_t cpBegin, count, start;
         bool compressed;
+        quint64 bytes() const { return compressed ? quint64(count) : 2 * quint64(count); }
     };
     const auto piece = [&](qsizetype i) -> std::optional<Piece> {
         const uint32_t cpBegin = u32(plcPcd, 4 * i);
@@ -303,10 +312,27 @@ ReadOutcome DocReader::read(QFile &file, const TextSink &sink) const
         return Piece{cpBegin, std::min(cpEnd, ccpText) - cpBegin,
                      compressed ? (fcRaw & 0x3FFFFFFF) / 2 : (fcRaw & 0x3FFFFFFF), compressed};
     };
+    // Before the first character: check every piece, so that a damaged file reports instead of
+    // giving half a text. The pieces follow each other in character order and each lies inside
+    // the WordDocument stream, on bytes of its own: so the text is never longer than the stream,
+    // however many pieces the table holds (pieces may come in any order in the stream, as fast
+    // saves leave them).
+    std::vector<std::pair<quint64, quint64>> spans; // [begin, end) in the stream
+    spans.reserve(size_t(pieces));
     for (qsizetype i = 0; i < pieces; ++i) {
+        if (u32(plcPcd, 4 * (i + 1)) < u32(plcPcd, 4 * i))
+            return ReadOutcome::damaged(tr("its text table is out of order"));
         const std::optional<Piece> p = piece(i);
-        if (p && !fits(word, p->start, p->compressed ? quint64(p->count) : 2 * quint64(p->count)))
+        if (!p)
+            continue;
+        if (!fits(word, p->start, p->bytes()))
             return ReadOutcome::damaged(tr("its text table points past the end of the text"));
+        spans.emplace_back(p->start, p->start + p->bytes());
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].first < spans[i - 1].second)
+            return ReadOutcome::damaged(tr("its text table uses the same text twice"));
     }
 
     const std::vector<Range> excluded = excludedRanges(word, table, fcChpx, lcbChpx, m_keepDeletions);

@@ -81,15 +81,11 @@ ReadOutcome openDocument(const QString &path, Call &call, const TextSource::Sink
         call.file.reset();
         return outcome;
     }
-    for (const auto &reader : formatReaders()) {
-        if (reader->recognises(head)) {
-            call.reader = reader.get();
-            break;
-        }
-    }
+    ReadOutcome refusal;
+    call.reader = readerFor(path, head, &refusal);
     if (!call.reader) {
         call.file.reset();
-        return ReadOutcome::fail(ReadError::Unsupported);
+        return refusal;
     }
     if (call.reader->streams())
         return ReadOutcome::success();

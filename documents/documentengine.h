@@ -10,7 +10,8 @@ class DocumentEngineStatus;
 class ErrorReporter;
 
 /// The built-in document engine: gives the main-body text of one file, read in-process by the
-/// reader that recognises the file's content (the extension is never needed).
+/// reader that recognises the file's content; the extension only matters when it names a document
+/// format (.docx, .odt, .pdf, .doc, ...) and the content is mere text: that is a read failure.
 ///
 /// Each call goes through the numbered steps of the document text reader: start the engine
 /// (102), open the file (106), take the main-body range (110), read its text (114), close (118)

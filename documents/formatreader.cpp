@@ -30,6 +30,10 @@ QString describeReadError(const ReadOutcome &outcome, const QString &fileName)
         return tr("%1 is packed with a method Corvalen cannot unpack.").arg(fileName);
     case ReadError::Encoding:
         return tr("%1 is in an encoding Corvalen cannot read (%2).").arg(fileName, outcome.detail);
+    case ReadError::ReadFailed:
+        return tr("%1 could not be read: %2.").arg(fileName, outcome.detail);
+    case ReadError::NotItsFormat:
+        return tr("%1 is %2.").arg(fileName, outcome.detail);
     }
     return QString();
 }

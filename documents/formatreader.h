@@ -25,6 +25,8 @@ enum class ReadError {
     OpenFailed,       ///< "... could not be opened: <detail>."
     Method,           ///< "... is packed with a method Corvalen cannot unpack."
     Encoding,         ///< "... is in an encoding Corvalen cannot read (<detail>)."
+    ReadFailed,       ///< "... could not be read: <detail>." (an error or a change while reading)
+    NotItsFormat,     ///< "... is <detail>." (the name promises a format the content is not in)
 };
 
 /// The outcome of reading one document.
@@ -65,5 +67,10 @@ public:
 
 /// Every reader, in the order they are asked to recognise a file; plain text comes last.
 const std::vector<std::unique_ptr<FormatReader>> &formatReaders();
+
+/// The reader for the file at path whose content starts with head: the first that recognises the
+/// content, except that a name promising a document format (.docx, .odt, .pdf, .doc, ...) is
+/// never read as plain text. Null, with *refusal set, when no reader fits.
+const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal);
 
 } // namespace corvalen

@@ -407,7 +407,11 @@ QByteArray htmlCharset(QByteArrayView bytes)
 {
     if (const auto bom = encodingFromBom(bytes))
         return QStringConverter::nameForEncoding(*bom);
-    const QByteArray head = bytes.first(std::min<qsizetype>(bytes.size(), 4096)).toByteArray().toLower();
+    const QByteArrayView first = bytes.first(std::min<qsizetype>(bytes.size(), 4096));
+    // UTF-16 without a byte order mark: a declaration in it cannot be read as ASCII below anyway.
+    if (const auto utf16 = utf16FromZeroBytes(first))
+        return QStringConverter::nameForEncoding(*utf16);
+    const QByteArray head = first.toByteArray().toLower();
     const qsizetype at = head.indexOf("charset=");
     if (at >= 0) {
         qsizetype j = at + 8;
@@ -421,7 +425,11 @@ QByteArray htmlCharset(QByteArrayView bytes)
         // As browsers do: these labels mean Windows-1252 in practice.
         if (name == "iso-8859-1" || name == "latin1" || name == "us-ascii" || name == "ascii")
             name = "windows-1252";
-        if (!name.isEmpty() && !name.startsWith("utf-16") && QStringDecoder(name.constData()).isValid())
+        // The declaration was found by reading the bytes as ASCII, so it is only true of an
+        // encoding in which it reads the same; UTF-16, UTF-32 or EBCDIC named there is a mistake.
+        QStringDecoder declared(name.constData());
+        if (!name.isEmpty() && declared.isValid()
+            && QString(declared.decode(first)).toLower().contains(QLatin1StringView(head.sliced(at, k - at))))
             return name;
     }
     return isValidUtf8(bytes) ? QByteArray("UTF-8") : QByteArray("windows-1252");
@@ -440,7 +448,7 @@ bool HtmlReader::recognises(QByteArrayView head) const
     int bomLength = 0;
     const auto bom = encodingFromBom(head, &bomLength);
     QByteArray text = head.sliced(bomLength).first(std::min<qsizetype>(head.size() - bomLength, 2048)).toByteArray();
-    if (bom && *bom != QStringConverter::Utf8)
+    if (bom ? *bom != QStringConverter::Utf8 : utf16FromZeroBytes(text).has_value())
         text.replace('\0', QByteArrayView()); // crude, but enough to see the tags of UTF-16 pages
     text = text.trimmed().toLower();
     if (text.startsWith("<!doctype html") || text.startsWith("<html") || text.startsWith("<head"))

@@ -18,8 +18,9 @@ public:
 /// The body text of an HTML page already decoded to UTF-16.
 void htmlBodyText(QStringView html, const TextSink &sink);
 
-/// The character set an HTML page names (byte order mark or meta charset), else UTF-8 when the
-/// bytes are valid UTF-8, else Windows-1252; returned as a name QStringDecoder understands.
+/// The character set of an HTML page: its byte order mark, else UTF-16 told by zero bytes, else
+/// the meta charset it names when the bytes can be in that encoding, else UTF-8 when the bytes are
+/// valid UTF-8, else Windows-1252; returned as a name QStringDecoder understands.
 QByteArray htmlCharset(QByteArrayView bytes);
 
 } // namespace corvalen

@@ -4,47 +4,9 @@
 
 #include "documents/formatreader.h"
 
-#include <QByteArray>
-#include <QByteArrayView>
-#include <QFile>
 #include <QString>
 
 namespace corvalen {
-
-/// The whole content of an open file: mapped when the file system allows it, read otherwise.
-class FileBytes
-{
-public:
-    explicit FileBytes(QFile &file) : m_file(file)
-    {
-        const qint64 size = file.size();
-        if (size > 0 && size < (qint64(1) << 40)) {
-            if (uchar *p = file.map(0, size)) {
-                m_mapped = p;
-                m_view = QByteArrayView(reinterpret_cast<const char *>(p), qsizetype(size));
-                return;
-            }
-        }
-        file.seek(0);
-        m_copy = file.readAll();
-        m_view = m_copy;
-    }
-    ~FileBytes()
-    {
-        if (m_mapped)
-            m_file.unmap(m_mapped);
-    }
-    FileBytes(const FileBytes &) = delete;
-    FileBytes &operator=(const FileBytes &) = delete;
-
-    QByteArrayView view() const { return m_view; }
-
-private:
-    QFile &m_file;
-    uchar *m_mapped = nullptr;
-    QByteArray m_copy;
-    QByteArrayView m_view;
-};
 
 /// Collects output characters and hands them to the sink in large chunks; remembers the last
 /// character so that the text can be closed with a paragraph end.

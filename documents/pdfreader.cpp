@@ -11,7 +11,6 @@
 #include <poppler-global.h>
 #include <poppler-page.h>
 
-#include <climits>
 #include <memory>
 #include <mutex>
 #endif
@@ -78,11 +77,9 @@ ReadOutcome PdfReader::read(QFile &file, const TextSink &sink) const
 {
 #ifdef CORVALEN_HAVE_POPPLER
     silencePoppler();
-    const FileBytes bytes(file);
-    const QByteArrayView data = bytes.view();
-    if (data.size() > INT_MAX)
-        return ReadOutcome::fail(ReadError::OpenFailed, tr("it is too large"));
-    std::unique_ptr<poppler::document> doc(poppler::document::load_from_raw_data(data.data(), int(data.size())));
+    // Poppler reads the file itself, a piece at a time as it needs it (never through a map, so a
+    // file cut short meanwhile only ends early); given in memory it would need the whole file.
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(QFile::encodeName(file.fileName()).toStdString()));
     if (!doc)
         return ReadOutcome::damaged(tr("its structure cannot be read"));
     if (doc->is_locked())

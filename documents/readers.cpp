@@ -7,9 +7,48 @@
 #include "documents/rtfreader.h"
 #include "documents/textreader.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+
 namespace corvalen {
 
 namespace {
+
+QString tr(const char *s)
+{
+    return QCoreApplication::translate("Documents", s);
+}
+
+// What a file's extension promises. A file that keeps none of these promises is still read by
+// its content when that is another document format; only reading it as plain text is refused,
+// since that would count the bytes of a broken document as words.
+struct Promise
+{
+    const char *extensions[6]; // up to the first null
+    const char *refusal; // completes "<file> is ..."
+};
+
+constexpr Promise kPromises[] = {
+    {{"docx", "docm", "dotx", "dotm"},
+     QT_TRANSLATE_NOOP("Documents", "not a valid Word document: it is not a document package")},
+    // Every OpenDocument text package the mimetype check accepts: text, template, master, web.
+    {{"odt", "ott", "odm", "otm", "oth"},
+     QT_TRANSLATE_NOOP("Documents", "not a valid OpenDocument text: it is not a document package")},
+    {{"pdf"}, QT_TRANSLATE_NOOP("Documents", "not a valid PDF document: it has no PDF header")},
+    {{"doc", "dot"},
+     QT_TRANSLATE_NOOP("Documents", "not a valid Word document: it is neither a Word 97-2003 file nor another "
+                                    "document format that Corvalen can read")},
+};
+
+const Promise *promiseOf(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    for (const Promise &promise : kPromises)
+        for (const char *const *extension = promise.extensions; *extension; ++extension)
+            if (suffix.compare(QLatin1StringView(*extension), Qt::CaseInsensitive) == 0)
+                return &promise;
+    return nullptr;
+}
 
 std::vector<std::unique_ptr<FormatReader>> makeReaders()
 {
@@ -32,6 +71,26 @@ const std::vector<std::unique_ptr<FormatReader>> &formatReaders()
 {
     static const std::vector<std::unique_ptr<FormatReader>> readers = makeReaders();
     return readers;
+}
+
+const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal)
+{
+    const FormatReader *chosen = nullptr;
+    for (const auto &reader : formatReaders()) {
+        if (reader->recognises(head)) {
+            chosen = reader.get();
+            break;
+        }
+    }
+    if (!chosen || dynamic_cast<const PlainTextReader *>(chosen)) {
+        if (const Promise *promise = promiseOf(path)) {
+            *refusal = ReadOutcome::fail(ReadError::NotItsFormat, tr(promise->refusal));
+            return nullptr;
+        }
+    }
+    if (!chosen)
+        *refusal = ReadOutcome::fail(ReadError::Unsupported);
+    return chosen;
 }
 
 } // namespace corvalen

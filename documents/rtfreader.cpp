@@ -10,13 +10,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace corvalen {
 
 namespace {
+
+QString tr(const char *s) { return QCoreApplication::translate("Documents", s); }
 
 // Symbol fonts have no code page; their bytes name glyphs.
 constexpr int SymbolCodepage = -2;
@@ -218,12 +223,57 @@ struct SavedGroups
     qsizetype count;
 };
 
+// The file read in blocks, front to back: a file of any size is parsed in constant memory, and a
+// file that shrinks meanwhile only ends early.
+class RtfInput
+{
+public:
+    explicit RtfInput(QIODevice &device) : m_device(device), m_block(kBlockSize + 1, Qt::Uninitialized) {}
+
+    /// The bytes from p on, at least n of them unless the input ends first: what is left of the
+    /// block [p, end) moves to its start and more is read behind it. A zero byte always follows
+    /// end, so that scans for letters or digits stop there without checking the end. (Taken and
+    /// given by value, so that the parser's cursor can stay in a register.)
+    std::pair<const char *, const char *> ensure(const char *p, const char *end, qsizetype n)
+    {
+        if (end - p >= n || m_atEnd)
+            return {p, end};
+        const qsizetype kept = end - p;
+        char *const block = m_block.data();
+        std::memmove(block, p, size_t(kept));
+        qsizetype filled = kept;
+        while (filled < n && !m_atEnd) {
+            const qint64 got = m_device.read(block + filled, kBlockSize - filled);
+            if (got <= 0) {
+                m_atEnd = true;
+                m_failed = got < 0;
+            } else {
+                filled += got;
+                m_consumed += got;
+            }
+        }
+        block[filled] = '\0';
+        return {block, block + filled};
+    }
+    bool failed() const { return m_failed; }
+    qint64 consumed() const { return m_consumed; }
+
+private:
+    static constexpr qsizetype kBlockSize = 1 << 20;
+    QIODevice &m_device;
+    QByteArray m_block;
+    qint64 m_consumed = 0;
+    bool m_atEnd = false;
+    bool m_failed = false;
+};
+
 class RtfParser
 {
 public:
     explicit RtfParser(const TextSink &sink) : m_out(sink) {}
 
-    void run(QByteArrayView rtf);
+    /// Parses the document; returns whether it ended before the end of the input.
+    bool run(RtfInput &in);
 
 private:
     bool emitting() const { return !m_state.skip && !m_state.hidden && !m_state.deleted; }
@@ -231,7 +281,8 @@ private:
     void byte(uchar b);
     void flushBytes();
     int currentCodepage();
-    void controlWord(std::string_view name, bool hasParam, int32_t param, const char *&p, const char *end);
+    /// Acts on a control word; returns how many bytes of binary data follow it.
+    qint64 controlWord(std::string_view name, bool hasParam, int32_t param);
 
     TextWriter m_out;
     Group m_state;
@@ -318,30 +369,30 @@ void RtfParser::flushBytes()
     m_bytes.clear();
 }
 
-void RtfParser::controlWord(std::string_view name, bool hasParam, int32_t param, const char *&p, const char *end)
+qint64 RtfParser::controlWord(std::string_view name, bool hasParam, int32_t param)
 {
     const Keyword *k = findKeyword(name);
     if (!k) {
         // An unknown word still counts as one character of a \uN fallback.
         if (m_pendingSkip > 0)
             --m_pendingSkip;
-        return;
+        return 0;
     }
     switch (k->kind) {
     case Kw::Skip:
         m_state.skip = true;
-        return;
+        return 0;
     case Kw::FontTable:
         m_state.skip = true;
         m_state.fontTable = true;
-        return;
+        return 0;
     case Kw::Char:
         character(k->value);
-        return;
+        return 0;
     case Kw::Nothing:
         if (m_pendingSkip > 0)
             --m_pendingSkip;
-        return;
+        return 0;
     case Kw::Unicode: {
         const char16_t c = char16_t(param < 0 ? param + 65536 : param);
         m_pendingSkip = 0;
@@ -350,69 +401,73 @@ void RtfParser::controlWord(std::string_view name, bool hasParam, int32_t param,
             m_out.put(c);
         }
         m_pendingSkip = m_state.unicodeSkip;
-        return;
+        return 0;
     }
     case Kw::UnicodeSkip:
         m_state.unicodeSkip = std::max(0, param);
-        return;
+        return 0;
     case Kw::Bin:
         // Binary data of the given length follows the word; it is never text.
-        if (hasParam && param > 0)
-            p += std::min<qint64>(param, end - p);
-        return;
+        return hasParam && param > 0 ? param : 0;
     case Kw::AnsiCpg:
         if (hasParam && param > 0)
             m_docCodepage = param;
-        return;
-    case Kw::Ansi: m_docCodepage = 1252; return;
-    case Kw::Mac: m_docCodepage = 10000; return;
-    case Kw::Pc: m_docCodepage = 437; return;
-    case Kw::Pca: m_docCodepage = 850; return;
+        return 0;
+    case Kw::Ansi: m_docCodepage = 1252; return 0;
+    case Kw::Mac: m_docCodepage = 10000; return 0;
+    case Kw::Pc: m_docCodepage = 437; return 0;
+    case Kw::Pca: m_docCodepage = 850; return 0;
     case Kw::DefaultFont:
         m_defaultFont = param;
         m_cachedFont = INT32_MIN;
-        return;
+        return 0;
     case Kw::Font:
         if (m_state.fontTable)
             m_fontBeingDefined = param;
         else
             m_state.font = param;
-        return;
+        return 0;
     case Kw::FontCharset:
         if (m_state.fontTable && m_fontBeingDefined >= 0 && !m_fontCodepages.contains(m_fontBeingDefined)) {
             m_fontCodepages.insert(m_fontBeingDefined, codepageOfCharset(param));
             m_cachedFont = INT32_MIN;
         }
-        return;
+        return 0;
     case Kw::FontCodepage:
         if (m_state.fontTable && m_fontBeingDefined >= 0 && param > 0) {
             m_fontCodepages.insert(m_fontBeingDefined, param);
             m_cachedFont = INT32_MIN;
         }
-        return;
+        return 0;
     case Kw::Hidden:
         m_state.hidden = !hasParam || param != 0;
-        return;
+        return 0;
     case Kw::Deleted:
         m_state.deleted = !hasParam || param != 0;
-        return;
+        return 0;
     case Kw::Plain:
         m_state.hidden = false;
         m_state.deleted = false;
         m_state.font = -1;
-        return;
+        return 0;
     }
+    return 0;
 }
 
-void RtfParser::run(QByteArrayView rtf)
+bool RtfParser::run(RtfInput &in)
 {
-    const char *p = rtf.data();
-    const char *const end = p + rtf.size();
+    const char *p = nullptr;
+    const char *end = nullptr;
+    const auto ensure = [&](qsizetype n) {
+        std::tie(p, end) = in.ensure(p, end, n);
+        return end - p >= n;
+    };
+    const auto more = [&] { return p < end || ensure(1); };
     // Text before the first group is not part of the document.
-    while (p < end && *p != '{')
+    while (more() && *p != '{')
         ++p;
     bool started = false;
-    while (p < end) {
+    while (more()) {
         const char c = *p++;
         switch (c) {
         case '{':
@@ -434,36 +489,63 @@ void RtfParser::run(QByteArrayView rtf)
                 if (--m_stack.back().count == 0)
                     m_stack.pop_back();
                 m_cachedFont = INT32_MIN;
-                if (m_stack.empty() && started)
-                    p = end; // the document's group is closed; anything after it is not RTF
+                if (m_stack.empty() && started) {
+                    // The document's group is closed; anything after it is not RTF.
+                    flushBytes();
+                    m_out.finish();
+                    return true;
+                }
             }
             break;
         case '\\': {
-            if (p >= end)
+            if (!more())
                 break;
             const char d = *p;
             if ((d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z')) {
+                // Names longer than any keyword are cut: they are unknown either way.
+                const auto isLetter = [](char l) { return (l >= 'a' && l <= 'z') || (l >= 'A' && l <= 'Z'); };
                 const char *nameStart = p;
-                while (p < end && ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')))
+                while (isLetter(*p)) // stops at the zero byte after the block at the latest
                     ++p;
-                const std::string_view name(nameStart, size_t(std::min<qsizetype>(p - nameStart, 32)));
+                std::string_view name(nameStart, size_t(std::min<qsizetype>(p - nameStart, 32)));
+                char carried[32];
+                if (p == end) {
+                    // The name may go on in the next block, which takes the place of this one.
+                    std::memcpy(carried, name.data(), name.size());
+                    size_t length = name.size();
+                    while (more() && isLetter(*p)) {
+                        if (length < sizeof carried)
+                            carried[length++] = *p;
+                        ++p;
+                    }
+                    name = std::string_view(carried, length);
+                }
                 bool negative = false;
                 bool hasParam = false;
                 qint64 value = 0;
-                if (p < end && *p == '-' && p + 1 < end && p[1] >= '0' && p[1] <= '9') {
+                if (ensure(2) && *p == '-' && p[1] >= '0' && p[1] <= '9') {
                     negative = true;
                     ++p;
                 }
-                while (p < end && *p >= '0' && *p <= '9') {
-                    hasParam = true;
-                    if (value < (qint64(1) << 40))
-                        value = value * 10 + (*p - '0');
-                    ++p;
+                for (;;) {
+                    while (*p >= '0' && *p <= '9') {
+                        hasParam = true;
+                        if (value < (qint64(1) << 40))
+                            value = value * 10 + (*p - '0');
+                        ++p;
+                    }
+                    if (p < end || !more())
+                        break;
                 }
-                if (p < end && *p == ' ')
+                if (more() && *p == ' ')
                     ++p;
                 value = std::clamp<qint64>(negative ? -value : value, INT32_MIN, INT32_MAX);
-                controlWord(name, hasParam, int32_t(value), p, end);
+                for (qint64 skip = controlWord(name, hasParam, int32_t(value));
+                     skip > 0 && more();) {
+                    const qint64 n = std::min<qint64>(skip, end - p);
+                    p += n;
+                    skip -= n;
+                }
                 break;
             }
             ++p;
@@ -471,7 +553,7 @@ void RtfParser::run(QByteArrayView rtf)
             case '\'': {
                 int v = 0;
                 int digits = 0;
-                while (digits < 2 && p < end && isHexDigit(*p)) {
+                while (digits < 2 && more() && isHexDigit(*p)) {
                     const char h = *p++;
                     v = v * 16 + (h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
                     ++digits;
@@ -504,7 +586,8 @@ void RtfParser::run(QByteArrayView rtf)
             if (uchar(c) < 0x20)
                 break; // stray control bytes are not text
             if (m_pendingSkip == 0 && emitting() && m_bytes.isEmpty() && uchar(c) >= 0x20 && uchar(c) < 0x80) {
-                // The common case: a run of plain ASCII text.
+                // The common case: a run of plain ASCII text (a run cut by the end of a block
+                // goes on in the next).
                 const char *runStart = p - 1;
                 while (p < end && uchar(*p) >= 0x20 && uchar(*p) < 0x80 && *p != '\\' && *p != '{' && *p != '}')
                     ++p;
@@ -517,6 +600,7 @@ void RtfParser::run(QByteArrayView rtf)
     }
     flushBytes();
     m_out.finish();
+    return false;
 }
 
 } // namespace
@@ -535,17 +619,18 @@ bool RtfReader::recognises(QByteArrayView head) const
     return head.startsWith("{\\rtf");
 }
 
-ReadOutcome RtfReader::readBytes(QByteArrayView rtf, const TextSink &sink)
-{
-    RtfParser parser(sink);
-    parser.run(rtf);
-    return ReadOutcome::success();
-}
-
 ReadOutcome RtfReader::read(QFile &file, const TextSink &sink) const
 {
-    const FileBytes bytes(file);
-    return readBytes(bytes.view(), sink);
+    const qint64 expected = file.size() - file.pos();
+    RtfInput input(file);
+    RtfParser parser(sink);
+    const bool closed = parser.run(input);
+    if (input.failed())
+        return ReadOutcome::fail(ReadError::ReadFailed, file.errorString());
+    // The input ended short of the size the file had at the start: it was cut meanwhile.
+    if (!closed && input.consumed() < expected)
+        return ReadOutcome::fail(ReadError::ReadFailed, tr("it changed while it was read"));
+    return ReadOutcome::success();
 }
 
 } // namespace corvalen

@@ -185,6 +185,7 @@ private slots:
     void layouts();
     void spreadsheetOutput();
     void unreadableFileIsReportedAndTheRunGoesOn();
+    void documentThatIsNotItsFormatFailsTheRun();
     void usageErrors_data();
     void usageErrors();
     void helpAndVersion_data();
@@ -430,6 +431,20 @@ void TestCli::unreadableFileIsReportedAndTheRunGoesOn()
         QVERIFY2(found >= at, many.err.constData());
         at = found;
     }
+}
+
+void TestCli::documentThatIsNotItsFormatFailsTheRun()
+{
+    // A broken package must not be counted as the text of its bytes, nor the run called a success.
+    QTemporaryDir tmp;
+    const QString broken = tmp.filePath(u"broken.docx"_qs);
+    writeFile(broken, "not a zip");
+    writeFile(tmp.filePath(u"s.txt"_qs), "a");
+    const Run r = run({u"--combined"_qs, broken, tmp.filePath(u"s.txt"_qs)});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out, QByteArray("a\t1\r\n"));
+    QVERIFY2(r.err.contains(QByteArray(QFile::encodeName(broken) + " is not a valid Word document")), r.err.constData());
+    QVERIFY(r.err.endsWith("\n Word Count: 1\n"));
 }
 
 void TestCli::usageErrors_data()

@@ -160,10 +160,14 @@ private slots:
     void htmlRules_data();
     void htmlRules();
     void htmlDeclaredCharset();
+    void htmlCharsetThatDoesNotFit_data();
+    void htmlCharsetThatDoesNotFit();
     void plainText_data();
     void plainText();
     void plainTextBlockBoundary();
     void recognisesByContent();
+    void nameAndContentDisagree_data();
+    void nameAndContentDisagree();
     void openFailures_data();
     void openFailures();
     void reportText();
@@ -485,6 +489,46 @@ void TestDocuments::htmlDeclaredCharset()
     QCOMPARE(read(file), u"café “q”\r"_qs);
 }
 
+void TestDocuments::htmlCharsetThatDoesNotFit_data()
+{
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("expected");
+
+    // A declaration read as ASCII cannot be true of an encoding in which ASCII reads otherwise.
+    const auto ascii = [](const char *charset) -> QByteArray {
+        return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=" + QByteArray(charset)
+                + "\"></head><body><p>plain words caf\xc3\xa9</p></body></html>";
+    };
+    for (const char *charset : {"utf-32", "UTF-32LE", "utf-32be", "utf-16", "utf-16le", "UTF-16BE", "ucs-2", "unicode"})
+        QTest::addRow("ASCII declared %s", charset) << ascii(charset) << u"plain words café\r"_qs;
+    QTest::newRow("ASCII declared IBM037") << ascii("ibm037") << u"plain words café\r"_qs;
+
+    // UTF-16 pages without a byte order mark, declaring UTF-16 or, wrongly, something else.
+    const auto utf16 = [](const QString &page, QStringConverter::Encoding encoding) -> QByteArray {
+        return QByteArray(QStringEncoder(encoding)(page));
+    };
+    const QString declaring = u"<html><head><meta charset=\"%1\"></head><body><p>Grüße, мир</p></body></html>"_qs;
+    QTest::newRow("UTF-16LE declared utf-16")
+            << utf16(declaring.arg(u"utf-16"), QStringConverter::Utf16LE) << u"Grüße, мир\r"_qs;
+    QTest::newRow("UTF-16BE declared utf-16")
+            << utf16(declaring.arg(u"utf-16"), QStringConverter::Utf16BE) << u"Grüße, мир\r"_qs;
+    QTest::newRow("UTF-16LE declared utf-8")
+            << utf16(declaring.arg(u"utf-8"), QStringConverter::Utf16LE) << u"Grüße, мир\r"_qs;
+    // A declaration that fits stays honoured.
+    QTest::newRow("UTF-8 declared windows-1252")
+            << QByteArray("<html><head><meta charset=windows-1252></head><body>caf\xc3\xa9</body></html>")
+            << u"cafÃ©\r"_qs;
+}
+
+void TestDocuments::htmlCharsetThatDoesNotFit()
+{
+    QFETCH(QByteArray, page);
+    QFETCH(QString, expected);
+    const QString file = path(QStringLiteral("declared.html"));
+    QVERIFY(writeFile(file, page));
+    QCOMPARE(read(file), expected);
+}
+
 void TestDocuments::plainText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -506,7 +550,7 @@ void TestDocuments::plainText()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
-    const QString file = path(QStringLiteral("plain.doc")); // the extension means nothing
+    const QString file = path(QStringLiteral("plain.dat")); // an extension that promises no format
     QVERIFY(writeFile(file, bytes));
     QCOMPARE(visible(read(file)), visible(expected));
 }
@@ -543,6 +587,74 @@ void TestDocuments::recognisesByContent()
     QCOMPARE(names.constLast(), u"text"_qs); // the fallback
 }
 
+void TestDocuments::nameAndContentDisagree_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("failure"); // completes "<file> is ..."; empty: the text is read
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray text = "not a zip";
+    const QByteArray rtf = "{\\rtf1\\ansi rtf inside\\par}";
+    const QByteArray html = "<html><body><p>web inside</p></body></html>";
+    const QString wordPackage = u"not a valid Word document: it is not a document package"_qs;
+    const QString odfPackage = u"not a valid OpenDocument text: it is not a document package"_qs;
+    const std::pair<const char *, QString> packages[] = {
+        {"docx", wordPackage}, {"docm", wordPackage}, {"dotx", wordPackage}, {"dotm", wordPackage},
+        {"DocX", wordPackage}, {"odt", odfPackage}, {"ott", odfPackage}, {"odm", odfPackage},
+        {"otm", odfPackage}, {"oth", odfPackage}, {"ODT", odfPackage},
+    };
+    for (const auto &[extension, failure] : packages) {
+        const QString name = u"file."_qs + QLatin1StringView(extension);
+        QTest::addRow("%s with text", extension) << name << text << failure << QString();
+        QTest::addRow("%s empty", extension) << name << QByteArray() << failure << QString();
+        QTest::addRow("%s with RTF", extension) << name << rtf << QString() << u"rtf inside\r"_qs;
+        QTest::addRow("%s with HTML", extension) << name << html << QString() << u"web inside\r"_qs;
+    }
+    const QString pdf = u"not a valid PDF document: it has no PDF header"_qs;
+    QTest::newRow("pdf with text") << u"file.pdf"_qs << text << pdf << QString();
+    QTest::newRow("PDF empty") << u"file.PDF"_qs << QByteArray() << pdf << QString();
+    QTest::newRow("pdf with RTF") << u"file.pdf"_qs << rtf << QString() << u"rtf inside\r"_qs;
+    const QString doc = u"not a valid Word document: it is neither a Word 97-2003 file nor another document "
+                        "format that Corvalen can read"_qs;
+    QTest::newRow("doc with text") << u"file.doc"_qs << text << doc << QString();
+    QTest::newRow("dot with text") << u"file.Dot"_qs << text << doc << QString();
+    QTest::newRow("doc empty") << u"file.doc"_qs << QByteArray() << doc << QString();
+    QTest::newRow("doc with binary data") << u"file.doc"_qs << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11) << doc
+                                         << QString();
+    QTest::newRow("doc with RTF") << u"file.doc"_qs << rtf << QString() << u"rtf inside\r"_qs;
+    QTest::newRow("doc with HTML") << u"file.doc"_qs << html << QString() << u"web inside\r"_qs;
+
+    // Text stays text where the name promises nothing else.
+    QTest::newRow("txt") << u"file.TXT"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("unknown extension") << u"file.notes"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("no extension") << u"docx"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("rtf with text") << u"file.rtf"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("package name before another extension") << u"file.docx.txt"_qs << text << QString()
+                                                          << u"not a zip\r"_qs;
+}
+
+void TestDocuments::nameAndContentDisagree()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, failure);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(name);
+    QVERIFY(writeFile(file, bytes));
+    RecordingReporter reporter;
+    const QString text = read(file, &reporter);
+    if (failure.isEmpty()) {
+        QVERIFY(reporter.reports.isEmpty());
+        QCOMPARE(visible(text), visible(expected));
+        return;
+    }
+    QVERIFY(text.isEmpty());
+    QCOMPARE(reporter.lines(), (QList<int>{106, 110, 114, 118}));
+    QCOMPARE(reporter.reports.at(0).description, QDir::toNativeSeparators(file) + u" is "_qs + failure + u'.');
+}
+
 void TestDocuments::openFailures_data()
 {
     QTest::addColumn<QString>("file");
@@ -552,7 +664,7 @@ void TestDocuments::openFailures_data()
     QTest::newRow("missing") << missing << u"The file %1 does not exist."_qs.arg(QDir::toNativeSeparators(missing));
     QTest::newRow("folder") << m_dir.path() << u"%1 is a folder, not a document."_qs.arg(QDir::toNativeSeparators(m_dir.path()));
 
-    const QString binary = path(QStringLiteral("picture.doc"));
+    const QString binary = path(QStringLiteral("picture.png"));
     writeFile(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 21));
     QTest::newRow("unsupported") << binary << u"%1 is not a document that Corvalen can read."_qs.arg(binary);
 

@@ -135,6 +135,7 @@ DocLayout buildDoc(const DocSpec &doc)
     int total = 0;
     for (const DocPiece &p : doc.pieces)
         total += int(p.text.size());
+    total *= doc.repeat;
     put32(word, lw + 12, uint32_t(doc.ccpText < 0 ? total : doc.ccpText));
 
     QByteArray table;
@@ -143,19 +144,22 @@ DocLayout buildDoc(const DocSpec &doc)
     append16(table, 3);
     table.append("\x3C\x08\x00", 3);
     table.append(char(2));
-    const uint32_t lcbPcd = uint32_t(4 * (doc.pieces.size() + 1) + 8 * doc.pieces.size());
+    const size_t listed = doc.pieces.size() * size_t(doc.repeat);
+    const uint32_t lcbPcd = uint32_t(4 * (listed + 1) + 8 * listed);
     append32(table, lcbPcd);
     DocLayout out;
     out.pieceTableOffset = table.size();
     int cp = 0;
     append32(table, 0);
-    for (const DocPiece &p : doc.pieces) {
-        cp += int(p.text.size());
-        append32(table, uint32_t(cp));
+    for (int r = 0; r < doc.repeat; ++r) {
+        for (const DocPiece &p : doc.pieces) {
+            cp += int(p.text.size());
+            append32(table, uint32_t(cp));
+        }
     }
-    for (size_t i = 0; i < doc.pieces.size(); ++i) {
+    for (size_t i = 0; i < listed; ++i) {
         append16(table, 0);
-        append32(table, fcOf[i]);
+        append32(table, fcOf[i % doc.pieces.size()]);
         append16(table, 0);
     }
     put32(word, fcLcb + 8 * 33, 0);

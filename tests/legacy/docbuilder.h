@@ -37,6 +37,7 @@ struct DocSpec
     int ccpText = -1;              ///< main-text length; -1: the whole text
     QList<std::pair<int, int>> hiddenChars; ///< [from, to) character ranges marked hidden
     QList<int> sectionEnds;        ///< character positions where sections end (section table)
+    int repeat = 1;                ///< the piece table lists the pieces this often, each time on the same bytes
     uint16_t nFib = 0xC1;
     bool encrypted = false;
 };

@@ -110,8 +110,14 @@ private slots:
     void rtfHostile_data();
     void rtfHostile();
 
+    void rtfAcrossBlocks_data();
+    void rtfAcrossBlocks();
+
     void pdfText_data();
     void pdfText();
+
+    void fileCutShortWhileRead_data();
+    void fileCutShortWhileRead();
 
     void corpus_data();
     void corpus();
@@ -294,6 +300,24 @@ void TestLegacy::docFailures_data()
     QTest::newRow("clx beyond table stream") << patched32(f.bytes, wordStart + 154 + 8 * 33, 0x7FFFFFF0) << int(ReadError::Damaged);
     QTest::newRow("huge fc/lcb count") << patched32(f.bytes, wordStart + 152, 0x0000FFFF) << int(ReadError::None);
     QTest::newRow("huge csw") << patched32(f.bytes, wordStart + 32, 0x0000FFFF) << int(ReadError::Damaged);
+    // The piece table: pieces in character order, each on bytes of its own inside the stream.
+    DocSpec repeated;
+    repeated.pieces = {{QString(1000, u'w') + u' ', true}};
+    repeated.repeat = 20000; // 20 million characters from 1 KB of text
+    QTest::newRow("pieces naming the same text again and again") << buildDoc(repeated).file.bytes
+                                                                 << int(ReadError::Damaged);
+    DocSpec three;
+    three.pieces = {{QStringLiteral("abc"), true}, {QStringLiteral("def"), true}, {QStringLiteral("ghi\r"), true}};
+    const DocLayout threeLayout = buildDoc(three);
+    const qsizetype threeTable = 512 + qsizetype(threeLayout.file.streamStart[1]) * 512 + threeLayout.pieceTableOffset;
+    QTest::newRow("three pieces (control)") << threeLayout.file.bytes << int(ReadError::None);
+    // Stored last first: "ghi\r" at 1536, "def" at 1540, "abc" at 1543; "def" moved one byte on
+    // shares its last byte with "abc".
+    QTest::newRow("pieces sharing a byte")
+        << patched32(threeLayout.file.bytes, threeTable + 16 + 8 * 1 + 2, 0x40000000 | (1541 * 2)) << int(ReadError::Damaged);
+    QTest::newRow("character positions going back")
+        << patched32(threeLayout.file.bytes, threeTable + 8, 1) << int(ReadError::Damaged);
+
     QTest::newRow("garbage property pages") << patched32(patched32(f.bytes, wordStart + 154 + 8 * 12, 0), wordStart + 154 + 8 * 12 + 4, 4000)
                                             << int(ReadError::None);
 }
@@ -425,6 +449,34 @@ void TestLegacy::rtfHostile()
     QCOMPARE(r.text, expected);
 }
 
+void TestLegacy::rtfAcrossBlocks_data()
+{
+    QTest::addColumn<QByteArray>("token");
+    QTest::addColumn<int>("split"); // bytes of the token before the end of the reader's first block
+    const QByteArray tokens[] = {
+        "\\par ", "\\u-3913 ?", "\\'e9", "\\bin5 {}{}\\", "\\\\", "\\{", "\\tab",
+        "\\fs-24 b", "\\" + QByteArray(40, 'x') + "123 c", "{\\*\\shp {x}}",
+    };
+    for (const QByteArray &token : tokens)
+        for (int split = 0; split <= token.size(); ++split)
+            QTest::addRow("%s at %d", token.constData(), split) << token << split;
+}
+
+void TestLegacy::rtfAcrossBlocks()
+{
+    // The reader takes the file in blocks of 1 MiB: a token cut by a block's end reads as a whole.
+    QFETCH(QByteArray, token);
+    QFETCH(int, split);
+    const QByteArray head = "{\\rtf1\\ansi ";
+    const QByteArray tail = "z}";
+    const Result alone = readBytes(RtfReader(), head + token + tail);
+    QVERIFY(alone.outcome.ok());
+    const QByteArray filler = QByteArray((1 << 20) - head.size() - split - 1, 'a') + ' ';
+    const Result cut = readBytes(RtfReader(), head + filler + token + tail);
+    QVERIFY(cut.outcome.ok());
+    QCOMPARE(cut.text, QString::fromLatin1(filler) + alone.text);
+}
+
 namespace {
 
 QByteArray rc4(const QByteArray &key, const QByteArray &data)
@@ -546,6 +598,71 @@ void TestLegacy::pdfText()
     const Result r = readBytes(PdfReader(), pdf);
     QCOMPARE(int(r.outcome.error), error);
     QCOMPARE(r.text, expected);
+}
+
+void TestLegacy::fileCutShortWhileRead_data()
+{
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("reported"); // the reader has given part of the text: it must say it failed
+
+    // Each big enough to be handed over in several chunks, and far beyond one block of reading.
+    QByteArray rtf = "{\\rtf1\\ansi ";
+    for (int i = 0; i < 100000; ++i)
+        rtf += "word" + QByteArray::number(i) + " and more\\par\n";
+    QTest::newRow("rtf") << u"rtf"_qs << QByteArray(rtf + '}') << true;
+
+    QList<QByteArray> pages;
+    for (int page = 0; page < 60; ++page) {
+        QByteArray content = "BT /F1 8 Tf 36 780 Td";
+        for (int line = 0; line < 80; ++line)
+            content += " (page " + QByteArray::number(page) + " line " + QByteArray::number(line) + " of the text) Tj 0 -9 Td";
+        pages << content + " ET";
+    }
+    QTest::newRow("pdf") << u"pdf"_qs << makePdf(pages) << false;
+
+    QString text;
+    for (int i = 0; i < 30000; ++i)
+        text += u"word"_qs + QString::number(i) + u" and more\r"_qs;
+    QTest::newRow("doc") << u"doc"_qs << simpleDoc(text) << false;
+}
+
+void TestLegacy::fileCutShortWhileRead()
+{
+    // A file emptied by someone else while it is read: a read failure or the text read so far,
+    // never a fault.
+    QFETCH(QString, reader);
+    QFETCH(QByteArray, file);
+    QFETCH(bool, reported);
+    if (reader == u"pdf" && !PdfReader::available())
+        QSKIP("built without poppler-cpp");
+    const FormatReader *chosen = nullptr;
+    for (const auto &r : formatReaders())
+        if (r->name() == reader)
+            chosen = r.get();
+    QVERIFY(chosen);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"input"_qs);
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+    const Result whole = readFile(*chosen, path);
+    QVERIFY(whole.outcome.ok());
+
+    QFile in(path);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QString text;
+    const ReadOutcome outcome = chosen->read(in, [&](QStringView chunk) {
+        if (text.isEmpty())
+            QVERIFY(QFile::resize(path, 0));
+        text += chunk;
+    });
+    QVERIFY(!text.isEmpty());
+    QVERIFY(!reported || !outcome.ok());
+    if (outcome.ok())
+        QVERIFY(whole.text.startsWith(text));
+    else
+        QCOMPARE(int(outcome.error), int(ReadError::ReadFailed));
 }
 
 void TestLegacy::corpus_data()
