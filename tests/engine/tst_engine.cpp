@@ -4,6 +4,7 @@
 #include "engine/analysisjob.h"
 #include "engine/analysisrun.h"
 #include "engine/textdecoder.h"
+#include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
 #include <QProcess>
@@ -144,6 +145,7 @@ private slots:
     void ordering();
     void referenceModelQuirks();
     void matchesReferenceModel();
+    void plainWordFinderFindsWhatIsCounted();
     void chunkBoundaries();
     void concatenationIsOneText();
     void parallelSlicesMatchSingleThread();
@@ -268,6 +270,32 @@ void TestEngine::matchesReferenceModel()
         t.feed(text);
         t.finish();
         QCOMPARE(t.total(), sum);
+    }
+}
+
+// The finder that views of the words use must find exactly the words the counter counts, each
+// with the raw piece it was cleaned from.
+void TestEngine::plainWordFinderFindsWhatIsCounted()
+{
+    QRandomGenerator rng(20261208);
+    for (int round = 0; round < 200; ++round) {
+        const QString text = randomText(rng, int(rng.bounded(1, 120)));
+        const bool ignoreCase = round % 2;
+        const auto finder = WordFinder::create(WordRules(), ignoreCase);
+        QVERIFY(finder);
+        QStringList found;
+        finder->findWords(text, [&](const FoundWord &w) {
+            found << w.word.toString();
+            QCOMPARE(reference::cleanWord(text.mid(w.rawStart, w.rawEnd - w.rawStart), ignoreCase),
+                     w.word.toString());
+        });
+        QStringList expected;
+        for (const QString &raw : reference::splitWords(text)) {
+            const QString word = reference::cleanWord(raw, ignoreCase);
+            if (!word.isEmpty())
+                expected << word;
+        }
+        QCOMPARE(found, expected);
     }
 }
 
