@@ -100,9 +100,10 @@ DocumentEngine::DocumentEngine(ErrorReporter *reporter, const DocumentEngineStat
 {
 }
 
-void DocumentEngine::readText(const QString &path, const Sink &sink)
+bool DocumentEngine::readText(const QString &path, const Sink &sink)
 {
     const QString shownName = QDir::toNativeSeparators(path);
+    bool complete = true;
     const auto step = [&](int line, auto &&body) {
         QString description;
         try {
@@ -115,6 +116,7 @@ void DocumentEngine::readText(const QString &path, const Sink &sink)
         } catch (const std::exception &e) {
             description = tr("%1 could not be read: %2.").arg(shownName, QString::fromLocal8Bit(e.what()));
         }
+        complete = false;
         qCDebug(lcDocuments) << "step" << line << "failed:" << description;
         if (m_reporter)
             m_reporter->reportError(description, QString::fromUtf16(kReaderTag), line);
@@ -176,12 +178,14 @@ void DocumentEngine::readText(const QString &path, const Sink &sink)
         if (!call.started)
             notStarted();
     });
+    return complete;
 }
 
 QString DocumentEngine::returnDocumentString(const QString &path)
 {
     QString text;
-    readText(path, [&text](QStringView chunk) { text.append(chunk); });
+    if (!readText(path, [&text](QStringView chunk) { text.append(chunk); }))
+        return QString();
     return text;
 }
 

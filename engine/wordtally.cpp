@@ -55,6 +55,13 @@ const char16_t *withSlack(std::u16string &text)
 
 constexpr qsizetype kSliceUnits = qsizetype(1) << 20; // 2 MB of text per background slice
 constexpr size_t kSmallText = size_t(1) << 16;
+// A file whose text grows beyond this while it is read is counted apart (see beginFile()).
+constexpr size_t kStageUnits = size_t(4) << 20;
+
+bool isSeparator(char16_t c)
+{
+    return c == 32 || c == 13;
+}
 
 } // namespace
 
@@ -69,8 +76,12 @@ struct WordTally::Private
     };
 
     bool ignoreCase;
-    std::u16string pending;  // text not yet counted; holds at most one unfinished word
+    std::u16string pending;  // text not yet counted: at most one unfinished word, or whole files
     size_t pendingWithoutSeparator = 0; // how much of pending is known to hold no separator
+    bool inFile = false;     // between beginFile() and endFile()
+    size_t fileStart = 0;    // where the open file's text begins in pending
+    size_t glueStart = 0;    // where the unfinished word before a staged file begins in pending
+    std::unique_ptr<WordTally> staged; // the open file once it is large, counted apart
     Lane own;                // counted on the caller's thread
     std::vector<std::unique_ptr<Lane>> lanes; // counted on the pool
     std::vector<Lane *> freeLanes;
@@ -131,6 +142,82 @@ struct WordTally::Private
         return buffer;
     }
 
+    void append(QStringView chunk)
+    {
+        // Large texts move into a slice-sized buffer once; small files never need one.
+        const size_t needed = pending.size() + size_t(chunk.size());
+        if (needed > pending.capacity() && needed > kSmallText
+            && pending.capacity() < size_t(kSliceUnits)) {
+            std::u16string buffer = takeBuffer();
+            buffer.assign(pending);
+            pending.swap(buffer);
+        }
+        pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
+    }
+
+    // Counts pending up to its last separator on the pool, so that no word straddles two
+    // slices; the rest stays pending.
+    void cutSlice()
+    {
+        size_t cut = pending.size();
+        while (cut > pendingWithoutSeparator && !isSeparator(pending[cut - 1]))
+            --cut;
+        if (cut == pendingWithoutSeparator) {
+            pendingWithoutSeparator = pending.size(); // one enormous word so far: keep collecting
+            return;
+        }
+        std::u16string slice = takeBuffer();
+        slice.assign(pending, cut);
+        pending.resize(cut);
+        slice.swap(pending);
+        pendingWithoutSeparator = pending.size();
+        countSlice(std::move(slice));
+    }
+
+    void truncatePending(size_t size)
+    {
+        pending.resize(size);
+        pendingWithoutSeparator = std::min(pendingWithoutSeparator, size);
+    }
+
+    // The open file has grown large: its text so far moves to a tally of its own, which counts
+    // the rest as it comes, with all the lanes it needs. When the last file ended inside a word,
+    // that unfinished word begins the file's first one: the staged tally takes a copy, and
+    // pending keeps it in case the file is taken back.
+    void stage()
+    {
+        staged = std::make_unique<WordTally>(ignoreCase);
+        glueStart = fileStart;
+        while (glueStart > 0 && !isSeparator(pending[glueStart - 1]))
+            --glueStart;
+        const QStringView text(reinterpret_cast<const QChar *>(pending.data()) + glueStart,
+                               qsizetype(pending.size() - glueStart));
+        for (qsizetype at = 0; at < text.size(); at += kSliceUnits)
+            staged->feed(text.sliced(at, std::min(kSliceUnits, text.size() - at)));
+        truncatePending(fileStart);
+    }
+
+    // Takes over the count of a staged file that ended well. Its unfinished last word, when
+    // the file ended inside one, goes back to pending: the next file's text continues it.
+    void adopt(WordTally &file)
+    {
+        Private &f = *file.d;
+        size_t tail = f.pending.size();
+        while (tail > f.pendingWithoutSeparator && !isSeparator(f.pending[tail - 1]))
+            --tail;
+        if (tail == f.pendingWithoutSeparator)
+            tail = 0; // no separator at all: the whole of it is one unfinished word
+        truncatePending(glueStart); // the staged count holds the word that began before it
+        pending.append(f.pending, tail);
+        f.truncatePending(tail);
+        file.finish();
+        // Merge into the larger tally; a file counted alone into an empty tally is just taken.
+        HashTally &theirs = f.own.tally;
+        if (theirs.distinct() > own.tally.distinct())
+            std::swap(theirs, own.tally);
+        own.tally.mergeFrom(theirs);
+    }
+
     void waitIdle()
     {
         std::unique_lock lock(mutex);
@@ -171,36 +258,48 @@ void WordTally::feed(QStringView chunk)
 {
     if (chunk.isEmpty())
         return;
+    if (d->staged) {
+        d->staged->feed(chunk);
+        return;
+    }
     d->merged = false;
-    // Large texts move into a slice-sized buffer once; small files never need one.
-    const size_t needed = d->pending.size() + size_t(chunk.size());
-    if (needed > d->pending.capacity() && needed > kSmallText
-        && d->pending.capacity() < size_t(kSliceUnits)) {
-        std::u16string buffer = d->takeBuffer();
-        buffer.assign(d->pending);
-        d->pending.swap(buffer);
-    }
-    d->pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
-    if (qsizetype(d->pending.size()) < kSliceUnits)
-        return;
-    // Cut after the last separator so that no word straddles two slices.
-    size_t cut = d->pending.size();
-    while (cut > d->pendingWithoutSeparator && d->pending[cut - 1] != 32 && d->pending[cut - 1] != 13)
-        --cut;
-    if (cut == d->pendingWithoutSeparator) {
-        d->pendingWithoutSeparator = d->pending.size(); // one enormous word so far: keep collecting
+    d->append(chunk);
+    if (d->inFile) {
+        // A file's text is sliced only once it has ended, and never split.
+        if (d->pending.size() - d->fileStart > kStageUnits)
+            d->stage();
         return;
     }
-    std::u16string slice = d->takeBuffer();
-    slice.assign(d->pending, cut);
-    d->pending.resize(cut);
-    slice.swap(d->pending); // the rest stays pending
-    d->pendingWithoutSeparator = d->pending.size();
-    d->countSlice(std::move(slice));
+    if (qsizetype(d->pending.size()) >= kSliceUnits)
+        d->cutSlice();
+}
+
+void WordTally::beginFile()
+{
+    if (d->inFile)
+        endFile(true);
+    d->inFile = true;
+    d->fileStart = d->pending.size();
+}
+
+void WordTally::endFile(bool complete)
+{
+    if (!d->inFile)
+        return;
+    d->inFile = false;
+    if (const std::unique_ptr<WordTally> staged = std::move(d->staged)) {
+        if (complete)
+            d->adopt(*staged);
+    } else if (!complete) {
+        d->truncatePending(d->fileStart);
+    }
+    if (complete && qsizetype(d->pending.size()) >= kSliceUnits)
+        d->cutSlice();
 }
 
 void WordTally::finish()
 {
+    endFile(true);
     if (!d->pending.empty()) {
         const char16_t *end = withSlack(d->pending);
         countText(d->own.tally, d->pending.data(), end, d->ignoreCase, d->own.buffer);
@@ -237,6 +336,8 @@ qsizetype WordTally::distinctWords() const
 
 void WordTally::clear()
 {
+    d->staged.reset();
+    d->inFile = false;
     d->waitIdle();
     for (auto &lane : d->lanes)
         lane->tally.reset();

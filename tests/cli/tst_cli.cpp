@@ -1,4 +1,5 @@
 #include "base/errorreport.h"
+#include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
@@ -115,6 +116,7 @@ private slots:
     void outputFolderMissing();
     void pathsFromStandardInput();
     void folderScanRules();
+    void readAheadKeepsTheOutcomeOfEachFile();
 
 private:
     // corvalen count ARGS...
@@ -628,6 +630,41 @@ void TestCli::folderScanRules()
                                   "deep.txt   \tdeep  \t1\r\n"
                                   "z.txt      \tz     \t1\r\n"
                                   "~$A.txt    \ttilde \t1\r\n"));
+}
+
+// Files read ahead on the other thread: a text whose reading failed part-way is not handed on,
+// its reports are, and the run is told which files are complete.
+void TestCli::readAheadKeepsTheOutcomeOfEachFile()
+{
+    class Source : public TextSource
+    {
+    public:
+        explicit Source(ErrorReporter *r) : m_reporter(r) { }
+        bool readText(const QString &path, const Sink &sink) override
+        {
+            sink(path);
+            if (!path.startsWith(u"bad"))
+                return true;
+            m_reporter->reportError(u"failed: "_qs + path, u"tag"_qs, 1);
+            return false;
+        }
+
+    private:
+        ErrorReporter *m_reporter;
+    };
+    QStringList messages;
+    FunctionErrorReporter reporter([&](const QString &m) { messages << m.section(u'\r', 0, 0); });
+    const QStringList paths{u"good1"_qs, u"bad1"_qs, u"good2"_qs, u"bad2"_qs};
+    PrefetchingSource source(paths, [](ErrorReporter *r) { return std::make_unique<Source>(r); }, &reporter);
+    QStringList outcomes;
+    for (const QString &path : paths) {
+        QString text;
+        const bool complete = source.readText(path, [&text](QStringView chunk) { text += chunk; });
+        outcomes << path + (complete ? u" complete: "_qs : u" incomplete: "_qs) + text;
+    }
+    QCOMPARE(outcomes, (QStringList{u"good1 complete: good1"_qs, u"bad1 incomplete: "_qs,
+                                    u"good2 complete: good2"_qs, u"bad2 incomplete: "_qs}));
+    QCOMPARE(messages, (QStringList{u"failed: bad1"_qs, u"failed: bad2"_qs}));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

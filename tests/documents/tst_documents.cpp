@@ -583,12 +583,15 @@ void TestDocuments::openFailures()
     QCOMPARE(reporter.reports.at(0).description, description);
     for (int i = 1; i < 4; ++i)
         QCOMPARE(reporter.reports.at(i).description, kNoDocument);
+    // A run is told that the text is not to be counted.
+    QVERIFY(!engine.readText(file, [](QStringView) {}));
 
     // The same engine reads the next file normally.
     reporter.reports.clear();
     const QString good = path(QStringLiteral("next.txt"));
     QVERIFY(writeFile(good, "fine"));
     QCOMPARE(engine.returnDocumentString(good), u"fine\r"_qs);
+    QVERIFY(engine.readText(good, [](QStringView) {}));
     QVERIFY(reporter.reports.isEmpty());
 }
 
