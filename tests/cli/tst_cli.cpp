@@ -4,6 +4,7 @@
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
+#include "support/permissions.h"
 #include "support/zipentries.h"
 
 #include <QDir>
@@ -116,6 +117,7 @@ private slots:
     void outputFolderMissing();
     void pathsFromStandardInput();
     void folderScanRules();
+    void foldersThatGiveNoFilesAreNamed();
     void readAheadKeepsTheOutcomeOfEachFile();
 
 private:
@@ -630,6 +632,39 @@ void TestCli::folderScanRules()
                                   "deep.txt   \tdeep  \t1\r\n"
                                   "z.txt      \tz     \t1\r\n"
                                   "~$A.txt    \ttilde \t1\r\n"));
+}
+
+// A folder that cannot be read is named and fails the run; a named folder without files is named
+// and does not.
+void TestCli::foldersThatGiveNoFilesAreNamed()
+{
+    if (!canBindPermissionsInChild())
+        QSKIP("permission bits cannot be made to bind the program here");
+    QTemporaryDir tmp;
+    const QString r = tmp.filePath(u"R"_qs);
+    writeFile(r + u"/a.txt", "one two");
+    writeFile(r + u"/locked/x.txt", "unseen words");
+    QVERIFY(QDir().mkpath(r + u"/empty"));
+    QVERIFY(QFile::setPermissions(r + u"/locked", {}));
+    const auto unlock = qScopeGuard([&] {
+        QFile::setPermissions(r + u"/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    const QByteArray locked = QDir::toNativeSeparators(r + u"/locked").toUtf8();
+    const QByteArray empty = QDir::toNativeSeparators(r + u"/empty").toUtf8();
+
+    Run run1 = run({u"--no-filename"_qs, r, r + u"/empty"}, {}, bindPermissionsInChild);
+    QCOMPARE(run1.exitCode, 1);
+    QCOMPARE(run1.out, QByteArray("one\t1\r\ntwo\t1\r\n"));
+    QCOMPARE(run1.err, "The folder " + locked + " could not be read: Permission denied.\n"
+                       "The folder " + empty + " holds no files to count.\n Word Count: 2\n");
+
+    run1 = run({r + u"/locked"}, {}, bindPermissionsInChild);
+    QCOMPARE(run1.exitCode, 1);
+    QCOMPARE(run1.err, "The folder " + locked + " could not be read: Permission denied.\n Word Count: 0\n");
+
+    run1 = run({r + u"/empty"}, {}, bindPermissionsInChild);
+    QCOMPARE(run1.exitCode, 0);
+    QCOMPARE(run1.err, "The folder " + empty + " holds no files to count.\n Word Count: 0\n");
 }
 
 // Files read ahead on the other thread: a text whose reading failed part-way is not handed on,
