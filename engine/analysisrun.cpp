@@ -112,15 +112,16 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
     const auto cancelled = [progress] { return progress && progress->isCancelled(); };
 
     if (options.mode == CountMode::Combined) {
-        WordTally tally(options.ignoreCase);
+        auto tally = std::make_unique<WordTally>(options.ignoreCase);
         for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i)
             guarded(reporter, RunStep::ReadCombined,
-                    [&] { readFileInto(source, paths.at(i), tally, rp, sizes.at(i)); });
-        guarded(reporter, RunStep::TallyCombined, [&] { tally.finish(); });
+                    [&] { readFileInto(source, paths.at(i), *tally, rp, sizes.at(i)); });
+        guarded(reporter, RunStep::TallyCombined, [&] { tally->finish(); });
         std::vector<WordCount> rows;
         if (progress)
             progress->report(Phase::Ordering, 0, 1);
-        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally.ordered(); });
+        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally->ordered(); });
+        tally.reset(); // its words are in rows now: free it before the sink copies them
         guarded(reporter, RunStep::WriteCombined, [&] { sink(std::move(rows), QString()); });
         return;
     }

@@ -86,7 +86,8 @@ private:
         qint32 file = -1;
     };
 
-    Row storeWord(QStringView word);
+    // whole: a string that may hold the word, to share rather than copy an enormous one.
+    Row storeWord(QStringView word, const QString *whole = nullptr);
 
     bool m_fileNameColumn;
     std::vector<Row> m_rows;

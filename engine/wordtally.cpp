@@ -8,7 +8,11 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <mutex>
+#include <new>
 
 namespace corvalen {
 
@@ -16,9 +20,13 @@ using namespace counting;
 
 namespace {
 
+// Words longer than this are cleaned where they stand rather than in the cleaning buffer, which
+// would otherwise grow to the size of the longest word.
+constexpr size_t kCleanInPlace = size_t(1) << 16;
+
 // Counts every word of a text that begins and ends at word boundaries; kSlack readable units
-// follow end.
-void countText(HashTally &tally, const char16_t *p, const char16_t *end, bool ignoreCase,
+// follow end. Long words needing cleaning are cleaned in the text itself, which is spent after.
+void countText(HashTally &tally, char16_t *p, const char16_t *end, bool ignoreCase,
                WordBuffer &buffer)
 {
     const WordScanner scanner(ignoreCase);
@@ -28,33 +36,104 @@ void countText(HashTally &tally, const char16_t *p, const char16_t *end, bool ig
             ++p;
             continue;
         }
-        const char16_t *start = p;
+        char16_t *start = p;
         bool dirty = false;
-        p = scanner.wordEnd(p, end, dirty);
-        const size_t n = size_t(p - start);
+        const size_t n = size_t(scanner.wordEnd(start, end, dirty) - start);
+        p = start + n;
         if (!dirty) {
             counter.arrive(start, n);
             continue;
         }
-        char16_t *out = counter.reserve(n);
+        char16_t *out = n > kCleanInPlace ? start : counter.reserve(n);
         const size_t k = cleanWord(out, start, n, ignoreCase);
         if (k == 0)
             continue; // only punctuation
-        counter.commit(k);
+        if (out != start)
+            counter.commit(k);
         counter.arrive(out, k);
     }
 }
 
-// Appends the slack countText() reads past the end; returns the end of the text proper.
-const char16_t *withSlack(std::u16string &text)
+// Text waiting to be counted, always with room for kSlack units after it. It grows by realloc():
+// a text of hundreds of megabytes (one enormous word) is then moved by the system as it grows
+// instead of copied, and never needs its size twice over.
+class TextBuffer
 {
-    const size_t size = text.size();
-    text.append(kSlack, u'\0');
-    return text.data() + size;
-}
+public:
+    TextBuffer() = default;
+    TextBuffer(TextBuffer &&other) noexcept { swap(other); }
+    TextBuffer &operator=(TextBuffer &&other) noexcept
+    {
+        TextBuffer(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~TextBuffer() { std::free(m_data); }
+
+    char16_t *data() { return m_data; }
+    const char16_t *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    size_t capacity() const { return m_capacity; }
+    bool empty() const { return m_size == 0; }
+    char16_t operator[](size_t i) const { return m_data[i]; }
+
+    void reserve(size_t units)
+    {
+        if (units + kSlack > m_capacity)
+            grow(units + kSlack);
+    }
+    void append(const char16_t *text, size_t units)
+    {
+        if (units == 0)
+            return;
+        if (m_size + units + kSlack > m_capacity)
+            grow(std::max(m_size + units + kSlack, m_capacity * 2));
+        std::memcpy(m_data + m_size, text, units * sizeof(char16_t));
+        m_size += units;
+    }
+    void assign(const char16_t *text, size_t units)
+    {
+        m_size = 0;
+        append(text, units);
+    }
+    void truncate(size_t units) { m_size = std::min(m_size, units); }
+    void clear() { m_size = 0; }
+    /// Gives the memory back.
+    void release() { TextBuffer().swap(*this); }
+    void swap(TextBuffer &other) noexcept
+    {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
+
+    // Zeroes the slack that countText() reads past the end; returns the end of the text proper.
+    char16_t *withSlack()
+    {
+        std::fill_n(m_data + m_size, kSlack, u'\0');
+        return m_data + m_size;
+    }
+
+private:
+    void grow(size_t units)
+    {
+        if (units > std::numeric_limits<size_t>::max() / sizeof(char16_t))
+            throw std::bad_alloc();
+        void *memory = std::realloc(m_data, units * sizeof(char16_t));
+        if (!memory)
+            throw std::bad_alloc();
+        m_data = static_cast<char16_t *>(memory);
+        m_capacity = units;
+    }
+
+    char16_t *m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
 
 constexpr qsizetype kSliceUnits = qsizetype(1) << 20; // 2 MB of text per background slice
 constexpr size_t kSmallText = size_t(1) << 16;
+// Text buffers larger than this held an enormous word: they are given back, not kept for reuse.
+constexpr size_t kReusedUnits = size_t(8) << 20;
 // A file whose text grows beyond this while it is read is counted apart (see beginFile()).
 constexpr size_t kStageUnits = size_t(4) << 20;
 
@@ -73,10 +152,11 @@ struct WordTally::Private
     {
         HashTally tally;
         WordBuffer buffer;
+        TextBuffer slice; // the text being counted on the pool
     };
 
     bool ignoreCase;
-    std::u16string pending;  // text not yet counted: at most one unfinished word, or whole files
+    TextBuffer pending;      // text not yet counted: at most one unfinished word, or whole files
     size_t pendingWithoutSeparator = 0; // how much of pending is known to hold no separator
     bool inFile = false;     // between beginFile() and endFile()
     size_t fileStart = 0;    // where the open file's text begins in pending
@@ -85,7 +165,7 @@ struct WordTally::Private
     Lane own;                // counted on the caller's thread
     std::vector<std::unique_ptr<Lane>> lanes; // counted on the pool
     std::vector<Lane *> freeLanes;
-    std::vector<std::u16string> spare; // slice buffers to use again
+    std::vector<TextBuffer> spare; // slice buffers to use again
     std::mutex mutex;
     std::condition_variable idle;
     std::condition_variable laneFreed;
@@ -96,7 +176,7 @@ struct WordTally::Private
 
     // Counts a slice that ends at a word boundary on the pool. One lane per pool thread: more
     // tallies than cores would only compete for the cache.
-    void countSlice(std::u16string &&text)
+    void countSlice(TextBuffer &&text)
     {
         merged = false;
         Lane *lane = nullptr;
@@ -111,13 +191,17 @@ struct WordTally::Private
             freeLanes.pop_back();
             ++inFlight;
         }
-        auto job = [this, lane, slice = std::move(text)]() mutable {
-            const char16_t *end = withSlack(slice);
+        lane->slice = std::move(text);
+        auto job = [this, lane] {
+            TextBuffer &slice = lane->slice;
+            const char16_t *end = slice.withSlack();
             countText(lane->tally, slice.data(), end, ignoreCase, lane->buffer);
             slice.clear();
             std::lock_guard lock(mutex);
-            if (spare.size() < 4)
+            if (spare.size() < 4 && slice.capacity() <= kReusedUnits)
                 spare.push_back(std::move(slice));
+            else
+                slice.release();
             freeLanes.push_back(lane);
             --inFlight;
             laneFreed.notify_all();
@@ -128,9 +212,9 @@ struct WordTally::Private
     }
 
     // Slice buffers are used again: fresh memory of this size costs a page fault per page.
-    std::u16string takeBuffer()
+    TextBuffer takeBuffer()
     {
-        std::u16string buffer;
+        TextBuffer buffer;
         {
             std::lock_guard lock(mutex);
             if (!spare.empty()) {
@@ -138,7 +222,7 @@ struct WordTally::Private
                 spare.pop_back();
             }
         }
-        buffer.reserve(size_t(2 * kSliceUnits) + kSlack);
+        buffer.reserve(size_t(2 * kSliceUnits));
         return buffer;
     }
 
@@ -148,8 +232,8 @@ struct WordTally::Private
         const size_t needed = pending.size() + size_t(chunk.size());
         if (needed > pending.capacity() && needed > kSmallText
             && pending.capacity() < size_t(kSliceUnits)) {
-            std::u16string buffer = takeBuffer();
-            buffer.assign(pending);
+            TextBuffer buffer = takeBuffer();
+            buffer.assign(pending.data(), pending.size());
             pending.swap(buffer);
         }
         pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
@@ -166,9 +250,9 @@ struct WordTally::Private
             pendingWithoutSeparator = pending.size(); // one enormous word so far: keep collecting
             return;
         }
-        std::u16string slice = takeBuffer();
-        slice.assign(pending, cut);
-        pending.resize(cut);
+        TextBuffer slice = takeBuffer();
+        slice.assign(pending.data() + cut, pending.size() - cut);
+        pending.truncate(cut);
         slice.swap(pending);
         pendingWithoutSeparator = pending.size();
         countSlice(std::move(slice));
@@ -176,7 +260,7 @@ struct WordTally::Private
 
     void truncatePending(size_t size)
     {
-        pending.resize(size);
+        pending.truncate(size);
         pendingWithoutSeparator = std::min(pendingWithoutSeparator, size);
     }
 
@@ -208,7 +292,7 @@ struct WordTally::Private
         if (tail == f.pendingWithoutSeparator)
             tail = 0; // no separator at all: the whole of it is one unfinished word
         truncatePending(glueStart); // the staged count holds the word that began before it
-        pending.append(f.pending, tail);
+        pending.append(f.pending.data() + tail, f.pending.size() - tail);
         f.truncatePending(tail);
         file.finish();
         // Merge into the larger tally; a file counted alone into an empty tally is just taken.
@@ -301,11 +385,14 @@ void WordTally::finish()
 {
     endFile(true);
     if (!d->pending.empty()) {
-        const char16_t *end = withSlack(d->pending);
+        const char16_t *end = d->pending.withSlack();
         countText(d->own.tally, d->pending.data(), end, d->ignoreCase, d->own.buffer);
         d->pending.clear();
         d->pendingWithoutSeparator = 0;
     }
+    if (d->pending.capacity() > kReusedUnits)
+        d->pending.release(); // the rows are made next
+
     d->mergeLanes();
 }
 

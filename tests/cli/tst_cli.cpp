@@ -18,7 +18,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 using namespace corvalen;
 using corvalen::testing::sheetsOf;
@@ -81,6 +84,33 @@ QByteArray clipboardLayout(const ResultRows &rows, const QList<qsizetype> &width
     return buffer.data();
 }
 
+// The largest resident memory of one run of the program, output thrown away, in bytes; -1 when it
+// did not run to a successful end.
+qint64 peakMemory(const QString &program, const QStringList &args)
+{
+    QList<QByteArray> words{QFile::encodeName(program)};
+    for (const QString &a : args)
+        words << QFile::encodeName(a);
+    std::vector<char *> argv;
+    for (QByteArray &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return qint64(usage.ru_maxrss) * 1024;
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -118,6 +148,8 @@ private slots:
     void pathsFromStandardInput();
     void folderScanRules();
     void foldersThatGiveNoFilesAreNamed();
+    void enormousWordTakesAboutTwiceItsSize_data();
+    void enormousWordTakesAboutTwiceItsSize();
     void readAheadKeepsTheOutcomeOfEachFile();
 
 private:
@@ -665,6 +697,37 @@ void TestCli::foldersThatGiveNoFilesAreNamed()
     run1 = run({r + u"/empty"}, {}, bindPermissionsInChild);
     QCOMPARE(run1.exitCode, 0);
     QCOMPARE(run1.err, "The folder " + empty + " holds no files to count.\n Word Count: 0\n");
+}
+
+void TestCli::enormousWordTakesAboutTwiceItsSize_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("combined, capitals cleaned") << QStringList{u"--combined"_qs};
+    QTest::newRow("per file, case kept, punctuation cleaned") << QStringList{u"--keep-case"_qs};
+}
+
+// One word of 40 million characters (no space, no line end) must not need much more than twice
+// its UTF-16 size, whatever the steps it goes through: reading, counting, ordering, the rows kept
+// in the temporary file and written out.
+void TestCli::enormousWordTakesAboutTwiceItsSize()
+{
+    QFETCH(QStringList, options);
+    QTemporaryDir tmp;
+    constexpr qint64 kUnits = 40'000'000;
+    {
+        QFile f(tmp.filePath(u"word.txt"_qs));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const QByteArray block = QByteArray("Ab.cd").repeated(200'000);
+        for (qint64 written = 0; written < kUnits; written += block.size())
+            QCOMPARE(f.write(block), block.size());
+    }
+    writeFile(tmp.filePath(u"small.txt"_qs), "Ab.cd");
+    // What any run takes (the program, its libraries and threads) is not the word's.
+    const qint64 base = peakMemory(m_bin, QStringList{u"count"_qs} + options + QStringList{tmp.filePath(u"small.txt"_qs)});
+    const qint64 peak = peakMemory(m_bin, QStringList{u"count"_qs} + options + QStringList{tmp.filePath(u"word.txt"_qs)});
+    QVERIFY(base > 0 && peak > 0);
+    const double ratio = double(peak - base) / double(kUnits * 2);
+    QVERIFY2(ratio < 2.25, qPrintable(u"%1 times the word's UTF-16 size"_qs.arg(ratio, 0, 'f', 2)));
 }
 
 // Files read ahead on the other thread: a text whose reading failed part-way is not handed on,

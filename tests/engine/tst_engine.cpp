@@ -472,6 +472,11 @@ void TestEngine::resultTableKeepsEveryWord()
     }
     QCOMPARE(t.cell(before.rowCount(), 1), u"more"_qs);
     QCOMPARE(t.fileName(t.rowCount() - 1), u"a"_qs);
+    // The word larger than any block is never copied: the rows, both tables and the copy made
+    // by appending share it.
+    const qsizetype big = qsizetype(rows.size()) - 3;
+    QCOMPARE(before.wordView(big).data(), rows[size_t(big)].word.constData());
+    QCOMPARE(t.wordView(before.rowCount() + 1 + big).data(), rows[size_t(big)].word.constData());
 
     ResultTable self(false);
     self.appendRows({{u"one"_qs, 1}, {u"two"_qs, 2}});
