@@ -9,11 +9,30 @@
 #include "windows/qtprompter.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 
 #include <cstdlib>
 
 namespace corvalen {
+
+QStringList pathsFromArguments(const QStringList &arguments)
+{
+    QStringList paths;
+    for (const QString &argument : arguments.mid(1)) {
+        if (!argument.isEmpty())
+            paths << QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(argument).absoluteFilePath()));
+    }
+    return paths;
+}
+
+void showMainWindow(MainWindow &window, const QStringList &arguments)
+{
+    window.show();
+    // "Open With Corvalen" in a file manager gives the files here.
+    window.addDroppedPaths(pathsFromArguments(arguments));
+}
 
 int runApplication(int argc, char *argv[])
 {
@@ -27,7 +46,7 @@ int runApplication(int argc, char *argv[])
     prompter.setParentWidget(&window);
     QObject::connect(&window, &MainWindow::programEndRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    window.show();
+    showMainWindow(window, QCoreApplication::arguments());
     if (const QString folder = screenshotFolder(); !folder.isEmpty())
         scheduleScreenshots(window, folder);
     const int status = app.exec();

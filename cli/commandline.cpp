@@ -61,6 +61,7 @@ QString generalHelp()
               "Counts the words of documents and shows how often each distinct word occurs.\n"
               "\n"
               "  corvalen [PATH...]              open the windows, with the paths in the file list\n"
+              "                                  (a file named count: ./count)\n"
               "  corvalen count [OPTIONS] PATH   count and write the results (corvalen count --help)\n"
               "  -h, --help                      show this help\n"
               "  -v, --version                   show the version\n");
