@@ -21,8 +21,10 @@ QStringList pathsFromArguments(const QStringList &arguments)
 {
     QStringList paths;
     for (const QString &argument : arguments.mid(1)) {
-        if (!argument.isEmpty())
-            paths << QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(argument).absoluteFilePath()));
+        if (argument.isEmpty())
+            continue;
+        const QString absolute = QFileInfo(argument).absoluteFilePath();
+        paths << QDir::toNativeSeparators(QDir::cleanPath(absolute));
     }
     return paths;
 }

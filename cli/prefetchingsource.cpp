@@ -82,7 +82,8 @@ void PrefetchingSource::readAhead()
         item->inPlace = info.isFile() && info.size() > m_maxAheadBytes;
         if (!item->inPlace) {
             current = &item->reports;
-            item->complete = source->readText(path, [&item](QStringView chunk) { item->text.append(chunk); });
+            item->complete = source->readText(
+                    path, [&item](QStringView chunk) { item->text.append(chunk); });
             current = nullptr;
             if (!item->complete)
                 item->text = QString();

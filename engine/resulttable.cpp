@@ -70,7 +70,7 @@ ResultTable::Row ResultTable::storeWord(QStringView word, const QString *whole)
         || m_words.constLast().capacity() - m_words.constLast().size() < word.size()) {
         QString block;
         const qsizetype grown = kFirstBlock << std::min<qsizetype>(m_words.size(), 10);
-        block.reserve(std::min(grown, kLargestBlock));
+        block.reserve(std::max(word.size(), std::min(grown, kLargestBlock)));
         m_words.append(block);
     }
     QString &block = m_words.last();

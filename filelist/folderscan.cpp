@@ -153,7 +153,8 @@ bool isSkippedByFolderScan(const QString &name)
 }
 
 QStringList scanFolderTree(const QString &root, const QString &pattern,
-                           const std::function<bool()> &cancelled, QList<UnreadableFolder> *unreadable)
+                           const std::function<bool()> &cancelled,
+                           QList<UnreadableFolder> *unreadable)
 {
     QStringList paths;
     for (const QString &folder : collectSubFolders(root, cancelled, unreadable)) {

@@ -692,7 +692,8 @@ void TestCli::foldersThatGiveNoFilesAreNamed()
 
     run1 = run({r + u"/locked"}, {}, bindPermissionsInChild);
     QCOMPARE(run1.exitCode, 1);
-    QCOMPARE(run1.err, "The folder " + locked + " could not be read: Permission denied.\n Word Count: 0\n");
+    QCOMPARE(run1.err,
+             "The folder " + locked + " could not be read: Permission denied.\n Word Count: 0\n");
 
     run1 = run({r + u"/empty"}, {}, bindPermissionsInChild);
     QCOMPARE(run1.exitCode, 0);
@@ -723,8 +724,9 @@ void TestCli::enormousWordTakesAboutTwiceItsSize()
     }
     writeFile(tmp.filePath(u"small.txt"_qs), "Ab.cd");
     // What any run takes (the program, its libraries and threads) is not the word's.
-    const qint64 base = peakMemory(m_bin, QStringList{u"count"_qs} + options + QStringList{tmp.filePath(u"small.txt"_qs)});
-    const qint64 peak = peakMemory(m_bin, QStringList{u"count"_qs} + options + QStringList{tmp.filePath(u"word.txt"_qs)});
+    const QStringList command = QStringList{u"count"_qs} + options;
+    const qint64 base = peakMemory(m_bin, command + QStringList{tmp.filePath(u"small.txt"_qs)});
+    const qint64 peak = peakMemory(m_bin, command + QStringList{tmp.filePath(u"word.txt"_qs)});
     QVERIFY(base > 0 && peak > 0);
     const double ratio = double(peak - base) / double(kUnits * 2);
     QVERIFY2(ratio < 2.25, qPrintable(u"%1 times the word's UTF-16 size"_qs.arg(ratio, 0, 'f', 2)));
@@ -753,7 +755,8 @@ void TestCli::readAheadKeepsTheOutcomeOfEachFile()
     QStringList messages;
     FunctionErrorReporter reporter([&](const QString &m) { messages << m.section(u'\r', 0, 0); });
     const QStringList paths{u"good1"_qs, u"bad1"_qs, u"good2"_qs, u"bad2"_qs};
-    PrefetchingSource source(paths, [](ErrorReporter *r) { return std::make_unique<Source>(r); }, &reporter);
+    PrefetchingSource source(
+            paths, [](ErrorReporter *r) { return std::make_unique<Source>(r); }, &reporter);
     QStringList outcomes;
     for (const QString &path : paths) {
         QString text;

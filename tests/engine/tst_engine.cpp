@@ -542,7 +542,8 @@ void TestEngine::incompleteFilesContributeNothing()
     FunctionErrorReporter reporter([&](const QString &m) { messages << m; });
 
     QStringList names;
-    const ResultTable perFile = runAnalysis(paths, {CountMode::PerFile, true, true}, src, nullptr, &reporter);
+    const ResultTable perFile =
+            runAnalysis(paths, {CountMode::PerFile, true, true}, src, nullptr, &reporter);
     runAnalysisRows(paths, {CountMode::PerFile, true, true}, src,
                     [&](std::vector<WordCount> &&rows, const QString &name) {
                         names << name + u'=' + QString::number(rows.size());
@@ -553,7 +554,8 @@ void TestEngine::incompleteFilesContributeNothing()
     QVERIFY(messages.at(0).contains(u"at line 274"_qs));
 
     messages.clear();
-    const ResultTable combined = runAnalysis(paths, {CountMode::Combined, true, true}, src, nullptr, &reporter);
+    const ResultTable combined =
+            runAnalysis(paths, {CountMode::Combined, true, true}, src, nullptr, &reporter);
     QCOMPARE(clipboardText(combined), u"one\t2\r\ntwo\t2\r\n"_qs);
     QCOMPARE(combined.total(), 4);
     QCOMPARE(messages.size(), 1);
