@@ -4,15 +4,19 @@
 #include "engine/wordscanner.h"
 
 #include <QDir>
+#include <QFuture>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <new>
+#include <utility>
 
 namespace corvalen {
 
@@ -142,6 +146,18 @@ bool isSeparator(char16_t c)
     return c == 32 || c == 13;
 }
 
+// Large files that ended are merged here, one after the other, while the next file is read. Not
+// the global pool: a merge waits for the file's last slices, which that pool counts.
+QThreadPool &mergingPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
 } // namespace
 
 struct WordTally::Private
@@ -162,6 +178,12 @@ struct WordTally::Private
     size_t fileStart = 0;    // where the open file's text begins in pending
     size_t glueStart = 0;    // where the unfinished word before a staged file begins in pending
     std::unique_ptr<WordTally> staged; // the open file once it is large, counted apart
+    // Large files that ended well are merged into `large` on the merging thread; their tallies
+    // come back to be used again. Both guarded by mutex while a merge may run.
+    HashTally large;
+    std::vector<std::unique_ptr<WordTally>> spareStaged;
+    QFuture<void> merging; // the last merge handed over
+    std::exception_ptr mergeFailure;
     Lane own;                // counted on the caller's thread
     std::vector<std::unique_ptr<Lane>> lanes; // counted on the pool
     std::vector<Lane *> freeLanes;
@@ -270,7 +292,15 @@ struct WordTally::Private
     // pending keeps it in case the file is taken back.
     void stage()
     {
-        staged = std::make_unique<WordTally>(ignoreCase);
+        {
+            std::lock_guard lock(mutex);
+            if (!spareStaged.empty()) {
+                staged = std::move(spareStaged.back());
+                spareStaged.pop_back();
+            }
+        }
+        if (!staged)
+            staged = std::make_unique<WordTally>(ignoreCase);
         glueStart = fileStart;
         while (glueStart > 0 && !isSeparator(pending[glueStart - 1]))
             --glueStart;
@@ -281,25 +311,97 @@ struct WordTally::Private
         truncatePending(fileStart);
     }
 
-    // Takes over the count of a staged file that ended well. Its unfinished last word, when
-    // the file ended inside one, goes back to pending: the next file's text continues it.
-    void adopt(WordTally &file)
+    // A staged file ended well: its unfinished last word, when it ended inside one, goes back to
+    // pending, where the next file's text continues it; the word that began before the file is
+    // in its count.
+    void takeTail(Private &f)
     {
-        Private &f = *file.d;
         size_t tail = f.pending.size();
         while (tail > f.pendingWithoutSeparator && !isSeparator(f.pending[tail - 1]))
             --tail;
         if (tail == f.pendingWithoutSeparator)
             tail = 0; // no separator at all: the whole of it is one unfinished word
-        truncatePending(glueStart); // the staged count holds the word that began before it
+        truncatePending(glueStart);
         pending.append(f.pending.data() + tail, f.pending.size() - tail);
         f.truncatePending(tail);
-        file.finish();
-        // Merge into the larger tally; a file counted alone into an empty tally is just taken.
-        HashTally &theirs = f.own.tally;
-        if (theirs.distinct() > own.tally.distinct())
-            std::swap(theirs, own.tally);
-        own.tally.mergeFrom(theirs);
+    }
+
+    // Hands a staged file over to the merging thread: its count is completed and, when it ended
+    // well, merged into `large` once; then its tallies wait, emptied, for the next large file.
+    void handOver(std::unique_ptr<WordTally> file, bool keep)
+    {
+        merging = QtConcurrent::run(&mergingPool(), [this, f = file.release(), keep] {
+            std::unique_ptr<WordTally> owned(f);
+            Private &p = *owned->d;
+            try {
+                p.waitIdle();
+                if (keep) {
+                    // The rest goes into a tally that is merged anyway: one merge less.
+                    Lane &rest = p.lanes.empty() ? p.own : *p.lanes.front();
+                    p.countPending(rest);
+                    for (HashTally *t : p.tallies()) {
+                        if (large.distinct() == 0)
+                            std::swap(large, *t); // the first large file is just taken
+                        else
+                            large.mergeFrom(*t);
+                    }
+                }
+            } catch (...) {
+                std::lock_guard lock(mutex);
+                if (!mergeFailure)
+                    mergeFailure = std::current_exception();
+            }
+            p.recycle();
+            std::lock_guard lock(mutex);
+            spareStaged.push_back(std::move(owned));
+        });
+    }
+
+    // Waits for the merges handed over; a merge that failed fails here.
+    void waitMerging()
+    {
+        merging.waitForFinished();
+        std::exception_ptr failure;
+        {
+            std::lock_guard lock(mutex);
+            failure = std::exchange(mergeFailure, nullptr);
+        }
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+
+    std::vector<HashTally *> tallies()
+    {
+        std::vector<HashTally *> all{&own.tally};
+        for (auto &lane : lanes)
+            all.push_back(&lane->tally);
+        return all;
+    }
+
+    void countPending(Lane &lane)
+    {
+        if (!pending.empty()) {
+            const char16_t *end = pending.withSlack();
+            countText(lane.tally, pending.data(), end, ignoreCase, lane.buffer);
+            pending.clear();
+            pendingWithoutSeparator = 0;
+        }
+        if (pending.capacity() > kReusedUnits)
+            pending.release(); // the rows are made next
+    }
+
+    // Empties a staged file's tallies for the next large file, keeping their size.
+    void recycle()
+    {
+        waitIdle();
+        for (HashTally *t : tallies())
+            t->clearKeepingSize();
+        pending.clear();
+        if (pending.capacity() > kReusedUnits)
+            pending.release();
+        pendingWithoutSeparator = 0;
+        inFile = false;
+        merged = true;
     }
 
     void waitIdle()
@@ -311,16 +413,19 @@ struct WordTally::Private
     void mergeLanes()
     {
         waitIdle();
-        if (merged)
+        if (merged && large.distinct() == 0)
             return;
         // Merge into the largest tally: every word it already holds is one lookup saved.
-        for (auto &lane : lanes) {
-            if (lane->tally.distinct() > own.tally.distinct())
-                std::swap(lane->tally, own.tally);
+        std::vector<HashTally *> others{&large};
+        for (auto &lane : lanes)
+            others.push_back(&lane->tally);
+        for (HashTally *t : others) {
+            if (t->distinct() > own.tally.distinct())
+                std::swap(*t, own.tally);
         }
-        for (auto &lane : lanes) {
-            own.tally.mergeFrom(lane->tally);
-            lane->tally.reset();
+        for (HashTally *t : others) {
+            own.tally.mergeFrom(*t);
+            t->reset();
         }
         merged = true;
     }
@@ -330,6 +435,8 @@ WordTally::WordTally(bool ignoreCase) : d(std::make_unique<Private>(ignoreCase))
 
 WordTally::~WordTally()
 {
+    d->staged.reset();
+    d->merging.waitForFinished();
     d->waitIdle();
 }
 
@@ -371,9 +478,10 @@ void WordTally::endFile(bool complete)
     if (!d->inFile)
         return;
     d->inFile = false;
-    if (const std::unique_ptr<WordTally> staged = std::move(d->staged)) {
+    if (d->staged) {
         if (complete)
-            d->adopt(*staged);
+            d->takeTail(*d->staged->d);
+        d->handOver(std::move(d->staged), complete);
     } else if (!complete) {
         d->truncatePending(d->fileStart);
     }
@@ -384,15 +492,9 @@ void WordTally::endFile(bool complete)
 void WordTally::finish()
 {
     endFile(true);
-    if (!d->pending.empty()) {
-        const char16_t *end = d->pending.withSlack();
-        countText(d->own.tally, d->pending.data(), end, d->ignoreCase, d->own.buffer);
-        d->pending.clear();
-        d->pendingWithoutSeparator = 0;
-    }
-    if (d->pending.capacity() > kReusedUnits)
-        d->pending.release(); // the rows are made next
-
+    d->waitMerging();
+    d->spareStaged.clear();
+    d->countPending(d->own);
     d->mergeLanes();
 }
 
@@ -425,6 +527,9 @@ void WordTally::clear()
 {
     d->staged.reset();
     d->inFile = false;
+    d->merging.waitForFinished();
+    d->large.reset();
+    d->mergeFailure = nullptr;
     d->waitIdle();
     for (auto &lane : d->lanes)
         lane->tally.reset();
