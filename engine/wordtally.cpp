@@ -150,12 +150,12 @@ bool isSeparator(char16_t c)
 // the global pool: a merge waits for the file's last slices, which that pool counts.
 QThreadPool &mergingPool()
 {
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        return p;
-    }();
-    return *pool;
+    struct OneThread : QThreadPool
+    {
+        OneThread() { setMaxThreadCount(1); }
+    };
+    static OneThread pool;
+    return pool;
 }
 
 } // namespace
