@@ -9,6 +9,8 @@
 #include "windows/qtprompter.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 
 #include <cstdlib>
@@ -18,6 +20,25 @@
 #endif
 
 namespace corvalen {
+
+QStringList pathsFromArguments(const QStringList &arguments)
+{
+    QStringList paths;
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument.isEmpty())
+            continue;
+        const QString absolute = QFileInfo(argument).absoluteFilePath();
+        paths << QDir::toNativeSeparators(QDir::cleanPath(absolute));
+    }
+    return paths;
+}
+
+void showMainWindow(MainWindow &window, const QStringList &arguments)
+{
+    window.show();
+    // "Open With Corvalen" in a file manager gives the files here.
+    window.addDroppedPaths(pathsFromArguments(arguments));
+}
 
 int runApplication(int argc, char *argv[])
 {
@@ -36,7 +57,7 @@ int runApplication(int argc, char *argv[])
     prompter.setParentWidget(&window);
     QObject::connect(&window, &MainWindow::programEndRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    window.show();
+    showMainWindow(window, QCoreApplication::arguments());
     if (const QString folder = screenshotFolder(); !folder.isEmpty())
         scheduleScreenshots(windows, folder);
     const int status = app.exec();

@@ -66,6 +66,7 @@ QString generalHelp()
               "Counts the words of documents and shows how often each distinct word occurs.\n"
               "\n"
               "  corvalen [PATH...]              open the windows, with the paths in the file list\n"
+              "                                  (a file named count: ./count)\n"
               "  corvalen count [OPTIONS] PATH   count and write the results (corvalen count --help)\n"
               "  -h, --help                      show this help\n"
               "  -v, --version                   show the version\n");
@@ -232,7 +233,8 @@ int runCount(const QStringList &arguments)
     parser.setApplicationDescription(
             tr("Counts the words of the files and folders given (\"-\" reads paths from standard "
                "input, one per line) and writes one row per distinct word, least frequent first. "
-               "Folders are scanned like a folder dropped on the file list. The total goes to "
+               "Folders are scanned like a folder dropped on the file list; a folder that cannot be "
+               "read is named on standard error, and the exit status is then 1. The total goes to "
                "standard error. The rows wait in a temporary file until all are counted: beside "
                "FILE with -o, otherwise in the temporary folder ($TMPDIR)."));
     const QCommandLineOption combined(u"combined"_qs, tr("One count for all files."));
@@ -338,7 +340,13 @@ int runCount(const QStringList &arguments)
             listed.append(path);
         }
     }
-    const QStringList paths = pathsAsDropped(listed);
+    // Folders are scanned as a drop scans them, but nothing they hold is left out unsaid.
+    DropScanNotes scanNotes;
+    const QStringList paths = pathsAsDropped(listed, {}, &scanNotes);
+    for (const UnreadableFolder &folder : std::as_const(scanNotes.unreadable))
+        writeErr(tr("The folder %1 could not be read: %2.").arg(folder.path, folder.reason) + u'\n');
+    for (const QString &folder : std::as_const(scanNotes.withoutFiles))
+        writeErr(tr("The folder %1 holds no files to count.").arg(folder) + u'\n');
 
     StderrReporter reporter;
     PrefetchingSource source(
@@ -406,10 +414,11 @@ int runCount(const QStringList &arguments)
     }
     if (!written)
         writeErr(error + u'\n');
-    writeErr(u" Word Count: "_qs + QString::number(counted) + u'\n');
+    writeErr(u" Word Count: "_qs + QString::number(counted) + u'
+');
     if (statistics)
         writeErr(statistics->text());
-    return written && !reporter.anyReported() ? Success : Failed;
+    return written && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 
 } // namespace

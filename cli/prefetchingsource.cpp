@@ -29,7 +29,8 @@ protected:
 struct PrefetchingSource::Item
 {
     bool inPlace = false; // too large to hold: the run reads it itself
-    QString text;
+    bool complete = false;
+    QString text; // only a complete text is kept
     HeldReports reports;
 };
 
@@ -81,8 +82,11 @@ void PrefetchingSource::readAhead()
         item->inPlace = info.isFile() && info.size() > m_maxAheadBytes;
         if (!item->inPlace) {
             current = &item->reports;
-            source->readText(path, [&item](QStringView chunk) { item->text.append(chunk); });
+            item->complete = source->readText(
+                    path, [&item](QStringView chunk) { item->text.append(chunk); });
             current = nullptr;
+            if (!item->complete)
+                item->text = QString();
         }
         std::unique_lock lock(m_mutex);
         // Wait while the held text is over budget; an empty queue always takes one more file.
@@ -96,7 +100,7 @@ void PrefetchingSource::readAhead()
     }
 }
 
-void PrefetchingSource::readText(const QString &path, const Sink &sink)
+bool PrefetchingSource::readText(const QString &path, const Sink &sink)
 {
     // The run asks for the files in list order; anything else is read in place.
     std::unique_ptr<Item> item;
@@ -110,7 +114,9 @@ void PrefetchingSource::readText(const QString &path, const Sink &sink)
         lock.unlock();
         m_changed.notify_all();
     }
+    bool complete = false;
     if (item && !item->inPlace) {
+        complete = item->complete;
         constexpr qsizetype kChunk = 1 << 20;
         const QStringView text(item->text);
         for (qsizetype at = 0; at < text.size(); at += kChunk)
@@ -120,9 +126,10 @@ void PrefetchingSource::readText(const QString &path, const Sink &sink)
                 m_reporter->reportError(r.description, r.tag, r.line);
         }
     } else {
-        m_inPlace->readText(path, sink);
+        complete = m_inPlace->readText(path, sink);
     }
     ++m_done;
+    return complete;
 }
 
 } // namespace corvalen

@@ -32,7 +32,7 @@ public:
                       qsizetype aheadBudgetUnits = qsizetype(16) << 20);
     ~PrefetchingSource() override;
 
-    void readText(const QString &path, const Sink &sink) override;
+    bool readText(const QString &path, const Sink &sink) override;
 
     /// Files handed on so far.
     qsizetype filesDone() const { return m_done; }

@@ -74,18 +74,25 @@ public:
             return false;
         const qsizetype units = qsizetype(tag >> 1);
         const bool wide = tag & 1;
-        if (units > m_size || !ensure(wide ? units * 2 : units))
+        if (units > m_size)
             return false;
         out.resize(units);
         char16_t *d = reinterpret_cast<char16_t *>(out.data());
-        const char *p = m_buffer.constData() + m_pos;
-        if (wide) {
-            std::memcpy(d, p, size_t(units) * 2);
-            m_pos += units * 2;
-        } else {
-            for (qsizetype i = 0; i < units; ++i)
-                d[i] = uchar(p[i]);
-            m_pos += units;
+        // A block at a time: the buffer never has to hold an enormous word whole.
+        const qsizetype unitBytes = wide ? 2 : 1;
+        for (qsizetype done = 0; done < units;) {
+            const qsizetype n = std::min(units - done, kBlockBytes / unitBytes);
+            if (!ensure(n * unitBytes))
+                return false;
+            const char *p = m_buffer.constData() + m_pos;
+            if (wide) {
+                std::memcpy(d + done, p, size_t(n) * 2);
+            } else {
+                for (qsizetype i = 0; i < n; ++i)
+                    d[done + i] = uchar(p[i]);
+            }
+            m_pos += n * unitBytes;
+            done += n;
         }
         return true;
     }
@@ -216,14 +223,22 @@ void RowSpill::putText(QStringView text)
     for (qsizetype i = 0; i < units && narrow; ++i)
         narrow = s[i] < 0x100;
     putNumber(quint64(units) << 1 | (narrow ? 0 : 1));
-    const qsizetype at = m_buffer.size();
-    if (narrow) {
-        m_buffer.resize(at + units);
-        char *d = m_buffer.data() + at;
-        for (qsizetype i = 0; i < units; ++i)
-            d[i] = char(s[i]);
-    } else {
-        m_buffer.append(reinterpret_cast<const char *>(s), units * 2);
+    // A block at a time: an enormous word never has to be held whole a second time.
+    const qsizetype unitBytes = narrow ? 1 : 2;
+    for (qsizetype done = 0; done < units && m_failure.isEmpty();) {
+        const qsizetype n = std::min(units - done, kBlockBytes / unitBytes);
+        const qsizetype at = m_buffer.size();
+        if (narrow) {
+            m_buffer.resize(at + n);
+            char *d = m_buffer.data() + at;
+            for (qsizetype i = 0; i < n; ++i)
+                d[i] = char(s[done + i]);
+        } else {
+            m_buffer.append(reinterpret_cast<const char *>(s + done), n * 2);
+        }
+        done += n;
+        if (done < units)
+            flushBuffer();
     }
 }
 

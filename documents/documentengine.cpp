@@ -121,16 +121,10 @@ DocumentEngine::DocumentEngine(ErrorReporter *reporter, const DocumentEngineStat
 {
 }
 
-void DocumentEngine::readText(const QString &path, const Sink &sink)
-{
-    // A failure is reported here; the text of a file whose failure came late has reached sink.
-    readDocument(path, sink);
-}
-
-bool DocumentEngine::readDocument(const QString &path, const Sink &sink)
+bool DocumentEngine::readText(const QString &path, const Sink &sink)
 {
     const QString shownName = QDir::toNativeSeparators(path);
-    bool whole = true;
+    bool complete = true;
     const auto step = [&](int line, auto &&body) {
         QString description;
         try {
@@ -143,7 +137,7 @@ bool DocumentEngine::readDocument(const QString &path, const Sink &sink)
         } catch (const std::exception &e) {
             description = tr("%1 could not be read: %2.").arg(shownName, QString::fromLocal8Bit(e.what()));
         }
-        whole = false;
+        complete = false;
         qCDebug(lcDocuments) << "step" << line << "failed:" << description;
         if (m_reporter)
             m_reporter->reportError(description, QString::fromUtf16(kReaderTag), line);
@@ -208,13 +202,13 @@ bool DocumentEngine::readDocument(const QString &path, const Sink &sink)
         if (!call.started)
             notStarted();
     });
-    return whole;
+    return complete;
 }
 
 QString DocumentEngine::returnDocumentString(const QString &path)
 {
     QString text;
-    if (!readDocument(path, [&text](QStringView chunk) { text.append(chunk); }))
+    if (!readText(path, [&text](QStringView chunk) { text.append(chunk); }))
         return QString();
     return text;
 }

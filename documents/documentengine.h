@@ -18,7 +18,8 @@ class ErrorReporter;
 /// and quit (122). A failing step is reported with the reader's tag and its number, and the
 /// call goes on with the next step, so a file that cannot be opened gives the reports for 106,
 /// 110, 114 and 118 and no text. Every paragraph of the text, the last one too, ends with a
-/// carriage return.
+/// carriage return. readText() returns false after any failed step, also when part of the text
+/// was handed on before reading failed.
 class DocumentEngine : public TextSource
 {
 public:
@@ -28,11 +29,11 @@ public:
 
     void setReporter(ErrorReporter *reporter) { m_reporter = reporter; }
 
-    void readText(const QString &path, const Sink &sink) override;
-    /// readText() telling whether every step succeeded. A document whose text is too big to hold
-    /// at the open step hands it on as it is read; when it then turns out damaged, the failure
-    /// is reported as any other, but text has already reached sink and the caller must drop it.
-    bool readDocument(const QString &path, const Sink &sink);
+    /// Streams the text of one file to sink; false when any step failed. A document whose text is
+    /// too big to hold at the open step hands it on as it is read; when it then turns out damaged,
+    /// the failure is reported as any other, but text has already reached sink and the caller
+    /// must drop it.
+    bool readText(const QString &path, const Sink &sink) override;
     /// The whole text of one file; empty after a reported failure.
     QString returnDocumentString(const QString &path);
 

@@ -50,19 +50,40 @@ struct ReadProgress
     }
 };
 
-void readInto(TextSource &source, const QString &path, WordTally &tally, ReadProgress &rp,
+// Feeds one file's text to tally; returns whether all of it arrived (not cut short by a failure
+// of the source or by a cancel).
+bool readInto(TextSource &source, const QString &path, WordTally &tally, ReadProgress &rp,
               qint64 fileSize)
 {
     qint64 fed = 0;
-    source.readText(path, [&](QStringView chunk) {
-        if (rp.progress && rp.progress->isCancelled())
+    bool cancelled = false;
+    const bool complete = source.readText(path, [&](QStringView chunk) {
+        if (cancelled || (rp.progress && rp.progress->isCancelled())) {
+            cancelled = true;
             return;
+        }
         tally.feed(chunk);
         fed += chunk.size();
         rp.report(std::min(fed, fileSize));
     });
     rp.doneBytes += fileSize;
     rp.report(0);
+    return complete && !cancelled;
+}
+
+// The same into a combined tally, which forgets the file's text unless it is complete.
+void readFileInto(TextSource &source, const QString &path, WordTally &tally, ReadProgress &rp,
+                  qint64 fileSize)
+{
+    tally.beginFile();
+    bool complete = false;
+    try {
+        complete = readInto(source, path, tally, rp, fileSize);
+    } catch (...) {
+        tally.endFile(false);
+        throw;
+    }
+    tally.endFile(complete);
 }
 
 } // namespace
@@ -91,15 +112,16 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
     const auto cancelled = [progress] { return progress && progress->isCancelled(); };
 
     if (options.mode == CountMode::Combined) {
-        WordTally tally(options.ignoreCase);
+        auto tally = std::make_unique<WordTally>(options.ignoreCase);
         for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i)
             guarded(reporter, RunStep::ReadCombined,
-                    [&] { readInto(source, paths.at(i), tally, rp, sizes.at(i)); });
-        guarded(reporter, RunStep::TallyCombined, [&] { tally.finish(); });
+                    [&] { readFileInto(source, paths.at(i), *tally, rp, sizes.at(i)); });
+        guarded(reporter, RunStep::TallyCombined, [&] { tally->finish(); });
         std::vector<WordCount> rows;
         if (progress)
             progress->report(Phase::Ordering, 0, 1);
-        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally.ordered(); });
+        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally->ordered(); });
+        tally.reset(); // its words are in rows now: free it before the sink copies them
         guarded(reporter, RunStep::WriteCombined, [&] { sink(std::move(rows), QString()); });
         return;
     }
@@ -133,11 +155,18 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
     for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i) {
         const QString &path = paths.at(i);
         auto fileTally = std::make_shared<WordTally>(options.ignoreCase);
+        bool complete = false;
         guarded(reporter, RunStep::ReadPerFile,
-                [&] { readInto(source, path, *fileTally, rp, sizes.at(i)); });
+                [&] { complete = readInto(source, path, *fileTally, rp, sizes.at(i)); });
         InFlight f{fileTally, {}, options.withFileName ? fileNameFromPath(path) : QString()};
+        if (!complete) {
+            fileTally.reset(); // an incomplete file gives no rows: its block stays empty
+            f.tally.reset();
+        }
         f.result = QtConcurrent::run(&finishers, [fileTally] {
             Ordered o;
+            if (!fileTally)
+                return o;
             o.step = RunStep::TallyPerFile;
             try {
                 fileTally->finish();
@@ -156,13 +185,13 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
         collect();
 }
 
-void Utf8FileSource::readText(const QString &path, const Sink &sink)
+bool Utf8FileSource::readText(const QString &path, const Sink &sink)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return;
+        return false;
     QByteArray block(1 << 20, Qt::Uninitialized);
-    TextDecoder().decodeAll(file, block, file.read(block.data(), block.size()), sink);
+    return TextDecoder().decodeAll(file, block, file.read(block.data(), block.size()), sink);
 }
 
 } // namespace corvalen

@@ -19,8 +19,10 @@ public:
     using Sink = std::function<void(QStringView chunk)>;
     virtual ~TextSource() = default;
     /// Streams the main-body text of one file to sink, in chunks of any size, paragraphs ended
-    /// by carriage returns. Reports its own failures; a file it cannot read gives no text.
-    virtual void readText(const QString &path, const Sink &sink) = 0;
+    /// by carriage returns. Reports its own failures. Returns whether the text is complete:
+    /// false when reading failed, also after part of the text was handed on (the run then
+    /// takes that part back).
+    virtual bool readText(const QString &path, const Sink &sink) = 0;
 };
 
 /// Step numbers of the run that its error reports cite (combined / per-file mode).
@@ -40,9 +42,11 @@ using RowsSink = std::function<void(std::vector<WordCount> &&rows, const QString
 /// of rows to sink as soon as it is ordered, so that a caller need not hold them all.
 ///
 /// Combined mode streams every text into one tally (texts joined with nothing between them) and
-/// never holds them all. A failure inside the run, the sink's included, is reported to reporter
-/// with the step it failed in, and the run goes on with the next step. A cancelled run stops
-/// after the blocks it has handed over.
+/// never holds them all. A file whose text is incomplete (the source failed, or the run failed
+/// while taking it) contributes nothing: no words to the combined tally, an empty block in
+/// per-file mode. A failure inside the run, the sink's included, is reported to reporter with
+/// the step it failed in, and the run goes on with the next step. A cancelled run stops after
+/// the blocks it has handed over; the file it was reading is left out.
 void runAnalysisRows(const QStringList &paths, const CountOptions &options, TextSource &source,
                      const RowsSink &sink, Progress *progress = nullptr,
                      ErrorReporter *reporter = nullptr);
@@ -56,7 +60,7 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
 class Utf8FileSource : public TextSource
 {
 public:
-    void readText(const QString &path, const Sink &sink) override;
+    bool readText(const QString &path, const Sink &sink) override;
 };
 
 } // namespace corvalen

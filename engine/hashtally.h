@@ -8,6 +8,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -167,6 +168,19 @@ public:
         m_mask = m_buckets.size() - 1;
         m_entries.clear();
         m_arena.clear();
+        m_total = 0;
+    }
+
+    // Forgets every word but keeps the table's size, for a text like the last one: it need not
+    // grow again. An arena that held enormous words is given back.
+    void clearKeepingSize()
+    {
+        std::fill(m_buckets.begin(), m_buckets.end(), Bucket{});
+        m_entries.clear();
+        if (m_arena.capacity() > (size_t(1) << 20))
+            TableVector<char16_t>().swap(m_arena);
+        else
+            m_arena.clear();
         m_total = 0;
     }
 

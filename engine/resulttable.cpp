@@ -9,6 +9,8 @@ namespace corvalen {
 
 namespace {
 
+constexpr qsizetype kFirstBlock = 1 << 10, kLargestBlock = 1 << 20;
+
 // Room for n more rows. Reserving exactly what one more file needs would reallocate, and move
 // every row so far, at each file of a per-file run: quadratic in the number of files.
 template<typename Rows>
@@ -62,23 +64,33 @@ QStringList resultHeaders(const CountOptions &options)
 
 ResultTable::ResultTable(bool fileNameColumn) : m_fileNameColumn(fileNameColumn) { }
 
-ResultTable::Row ResultTable::storeWord(QStringView word)
+ResultTable::Row ResultTable::storeWord(QStringView word, const QString *whole)
 {
     // Small tables take small blocks; a word longer than a block gets one of its own.
-    constexpr qsizetype kFirstBlock = 1 << 10, kLargestBlock = 1 << 20;
     if (word.size() > std::numeric_limits<qint32>::max())
         throw std::length_error("A word is too long for the results list.");
-    if (m_words.isEmpty() || m_words.constLast().capacity() - m_words.constLast().size() < word.size()) {
+    Row r;
+    r.offset = 0;
+    r.length = qint32(word.size());
+    if (word.size() > kLargestBlock) {
+        // Shared with the string it comes from, when there is one: an enormous word is not
+        // held twice.
+        const QString block = whole && whole->size() == word.size() ? *whole : word.toString();
+        m_words.append(block);
+        r.block = qint32(m_words.size() - 1);
+        return r;
+    }
+    // A block shared with another table or string is never written to: that would copy it.
+    if (m_words.isEmpty() || !m_words.isDetached() || !m_words.constLast().isDetached()
+        || m_words.constLast().capacity() - m_words.constLast().size() < word.size()) {
         QString block;
         const qsizetype grown = kFirstBlock << std::min<qsizetype>(m_words.size(), 10);
         block.reserve(std::max(word.size(), std::min(grown, kLargestBlock)));
         m_words.append(block);
     }
     QString &block = m_words.last();
-    Row r;
     r.block = qint32(m_words.size() - 1);
     r.offset = qint32(block.size());
-    r.length = qint32(word.size());
     block.append(word);
     return r;
 }
@@ -126,7 +138,7 @@ void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &
     const qint32 file = qint32(m_fileNames.size() - 1);
     reserveMore(m_rows, rows.size());
     for (const WordCount &wc : rows) {
-        Row r = storeWord(wc.word);
+        Row r = storeWord(wc.word, &wc.word);
         r.count = wc.count;
         r.file = file;
         m_rows.push_back(r);
@@ -143,7 +155,7 @@ void ResultTable::appendTable(const ResultTable &other)
     const qsizetype n = other.rowCount(); // other may be this table
     for (qsizetype i = 0; i < n; ++i) {
         const Row &theirs = other.m_rows[size_t(i)];
-        Row r = storeWord(other.wordView(i));
+        Row r = storeWord(other.wordView(i), &other.m_words.at(theirs.block));
         r.count = theirs.count;
         r.file = theirs.file + fileOffset;
         m_rows.push_back(r);

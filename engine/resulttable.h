@@ -100,7 +100,8 @@ private:
         qint32 file = 0; // index in m_fileNames
     };
 
-    Row storeWord(QStringView word);
+    // whole: a string that may hold the word, to share rather than copy an enormous one.
+    Row storeWord(QStringView word, const QString *whole = nullptr);
 
     bool m_fileNameColumn;
     std::vector<Row> m_rows;

@@ -4,11 +4,19 @@
 #include "engine/wordscanner.h"
 
 #include <QDir>
+#include <QFuture>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <limits>
 #include <mutex>
+#include <new>
+#include <utility>
 
 namespace corvalen {
 
@@ -16,9 +24,13 @@ using namespace counting;
 
 namespace {
 
+// Words longer than this are cleaned where they stand rather than in the cleaning buffer, which
+// would otherwise grow to the size of the longest word.
+constexpr size_t kCleanInPlace = size_t(1) << 16;
+
 // Counts every word of a text that begins and ends at word boundaries; kSlack readable units
-// follow end.
-void countText(HashTally &tally, const char16_t *p, const char16_t *end, bool ignoreCase,
+// follow end. Long words needing cleaning are cleaned in the text itself, which is spent after.
+void countText(HashTally &tally, char16_t *p, const char16_t *end, bool ignoreCase,
                WordBuffer &buffer)
 {
     const WordScanner scanner(ignoreCase);
@@ -28,33 +40,123 @@ void countText(HashTally &tally, const char16_t *p, const char16_t *end, bool ig
             ++p;
             continue;
         }
-        const char16_t *start = p;
+        char16_t *start = p;
         bool dirty = false;
-        p = scanner.wordEnd(p, end, dirty);
-        const size_t n = size_t(p - start);
+        const size_t n = size_t(scanner.wordEnd(start, end, dirty) - start);
+        p = start + n;
         if (!dirty) {
             counter.arrive(start, n);
             continue;
         }
-        char16_t *out = counter.reserve(n);
+        char16_t *out = n > kCleanInPlace ? start : counter.reserve(n);
         const size_t k = cleanWord(out, start, n, ignoreCase);
         if (k == 0)
             continue; // only punctuation
-        counter.commit(k);
+        if (out != start)
+            counter.commit(k);
         counter.arrive(out, k);
     }
 }
 
-// Appends the slack countText() reads past the end; returns the end of the text proper.
-const char16_t *withSlack(std::u16string &text)
+// Text waiting to be counted, always with room for kSlack units after it. It grows by realloc():
+// a text of hundreds of megabytes (one enormous word) is then moved by the system as it grows
+// instead of copied, and never needs its size twice over.
+class TextBuffer
 {
-    const size_t size = text.size();
-    text.append(kSlack, u'\0');
-    return text.data() + size;
-}
+public:
+    TextBuffer() = default;
+    TextBuffer(TextBuffer &&other) noexcept { swap(other); }
+    TextBuffer &operator=(TextBuffer &&other) noexcept
+    {
+        TextBuffer(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~TextBuffer() { std::free(m_data); }
+
+    char16_t *data() { return m_data; }
+    const char16_t *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    size_t capacity() const { return m_capacity; }
+    bool empty() const { return m_size == 0; }
+    char16_t operator[](size_t i) const { return m_data[i]; }
+
+    void reserve(size_t units)
+    {
+        if (units + kSlack > m_capacity)
+            grow(units + kSlack);
+    }
+    void append(const char16_t *text, size_t units)
+    {
+        if (units == 0)
+            return;
+        if (m_size + units + kSlack > m_capacity)
+            grow(std::max(m_size + units + kSlack, m_capacity * 2));
+        std::memcpy(m_data + m_size, text, units * sizeof(char16_t));
+        m_size += units;
+    }
+    void assign(const char16_t *text, size_t units)
+    {
+        m_size = 0;
+        append(text, units);
+    }
+    void truncate(size_t units) { m_size = std::min(m_size, units); }
+    void clear() { m_size = 0; }
+    /// Gives the memory back.
+    void release() { TextBuffer().swap(*this); }
+    void swap(TextBuffer &other) noexcept
+    {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
+
+    // Zeroes the slack that countText() reads past the end; returns the end of the text proper.
+    char16_t *withSlack()
+    {
+        std::fill_n(m_data + m_size, kSlack, u'\0');
+        return m_data + m_size;
+    }
+
+private:
+    void grow(size_t units)
+    {
+        if (units > std::numeric_limits<size_t>::max() / sizeof(char16_t))
+            throw std::bad_alloc();
+        void *memory = std::realloc(m_data, units * sizeof(char16_t));
+        if (!memory)
+            throw std::bad_alloc();
+        m_data = static_cast<char16_t *>(memory);
+        m_capacity = units;
+    }
+
+    char16_t *m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
 
 constexpr qsizetype kSliceUnits = qsizetype(1) << 20; // 2 MB of text per background slice
 constexpr size_t kSmallText = size_t(1) << 16;
+// Text buffers larger than this held an enormous word: they are given back, not kept for reuse.
+constexpr size_t kReusedUnits = size_t(8) << 20;
+// A file whose text grows beyond this while it is read is counted apart (see beginFile()).
+constexpr size_t kStageUnits = size_t(4) << 20;
+
+bool isSeparator(char16_t c)
+{
+    return c == 32 || c == 13;
+}
+
+// Large files that ended are merged here, one after the other, while the next file is read. Not
+// the global pool: a merge waits for the file's last slices, which that pool counts.
+QThreadPool &mergingPool()
+{
+    struct OneThread : QThreadPool
+    {
+        OneThread() { setMaxThreadCount(1); }
+    };
+    static OneThread pool;
+    return pool;
+}
 
 } // namespace
 
@@ -66,15 +168,26 @@ struct WordTally::Private
     {
         HashTally tally;
         WordBuffer buffer;
+        TextBuffer slice; // the text being counted on the pool
     };
 
     bool ignoreCase;
-    std::u16string pending;  // text not yet counted; holds at most one unfinished word
+    TextBuffer pending;      // text not yet counted: at most one unfinished word, or whole files
     size_t pendingWithoutSeparator = 0; // how much of pending is known to hold no separator
+    bool inFile = false;     // between beginFile() and endFile()
+    size_t fileStart = 0;    // where the open file's text begins in pending
+    size_t glueStart = 0;    // where the unfinished word before a staged file begins in pending
+    std::unique_ptr<WordTally> staged; // the open file once it is large, counted apart
+    // Large files that ended well are merged into `large` on the merging thread; their tallies
+    // come back to be used again. Both guarded by mutex while a merge may run.
+    HashTally large;
+    std::vector<std::unique_ptr<WordTally>> spareStaged;
+    QFuture<void> merging; // the last merge handed over
+    std::exception_ptr mergeFailure;
     Lane own;                // counted on the caller's thread
     std::vector<std::unique_ptr<Lane>> lanes; // counted on the pool
     std::vector<Lane *> freeLanes;
-    std::vector<std::u16string> spare; // slice buffers to use again
+    std::vector<TextBuffer> spare; // slice buffers to use again
     std::mutex mutex;
     std::condition_variable idle;
     std::condition_variable laneFreed;
@@ -85,7 +198,7 @@ struct WordTally::Private
 
     // Counts a slice that ends at a word boundary on the pool. One lane per pool thread: more
     // tallies than cores would only compete for the cache.
-    void countSlice(std::u16string &&text)
+    void countSlice(TextBuffer &&text)
     {
         merged = false;
         Lane *lane = nullptr;
@@ -100,13 +213,17 @@ struct WordTally::Private
             freeLanes.pop_back();
             ++inFlight;
         }
-        auto job = [this, lane, slice = std::move(text)]() mutable {
-            const char16_t *end = withSlack(slice);
+        lane->slice = std::move(text);
+        auto job = [this, lane] {
+            TextBuffer &slice = lane->slice;
+            const char16_t *end = slice.withSlack();
             countText(lane->tally, slice.data(), end, ignoreCase, lane->buffer);
             slice.clear();
             std::lock_guard lock(mutex);
-            if (spare.size() < 4)
+            if (spare.size() < 4 && slice.capacity() <= kReusedUnits)
                 spare.push_back(std::move(slice));
+            else
+                slice.release();
             freeLanes.push_back(lane);
             --inFlight;
             laneFreed.notify_all();
@@ -117,9 +234,9 @@ struct WordTally::Private
     }
 
     // Slice buffers are used again: fresh memory of this size costs a page fault per page.
-    std::u16string takeBuffer()
+    TextBuffer takeBuffer()
     {
-        std::u16string buffer;
+        TextBuffer buffer;
         {
             std::lock_guard lock(mutex);
             if (!spare.empty()) {
@@ -127,8 +244,164 @@ struct WordTally::Private
                 spare.pop_back();
             }
         }
-        buffer.reserve(size_t(2 * kSliceUnits) + kSlack);
+        buffer.reserve(size_t(2 * kSliceUnits));
         return buffer;
+    }
+
+    void append(QStringView chunk)
+    {
+        // Large texts move into a slice-sized buffer once; small files never need one.
+        const size_t needed = pending.size() + size_t(chunk.size());
+        if (needed > pending.capacity() && needed > kSmallText
+            && pending.capacity() < size_t(kSliceUnits)) {
+            TextBuffer buffer = takeBuffer();
+            buffer.assign(pending.data(), pending.size());
+            pending.swap(buffer);
+        }
+        pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
+    }
+
+    // Counts pending up to its last separator on the pool, so that no word straddles two
+    // slices; the rest stays pending.
+    void cutSlice()
+    {
+        size_t cut = pending.size();
+        while (cut > pendingWithoutSeparator && !isSeparator(pending[cut - 1]))
+            --cut;
+        if (cut == pendingWithoutSeparator) {
+            pendingWithoutSeparator = pending.size(); // one enormous word so far: keep collecting
+            return;
+        }
+        TextBuffer slice = takeBuffer();
+        slice.assign(pending.data() + cut, pending.size() - cut);
+        pending.truncate(cut);
+        slice.swap(pending);
+        pendingWithoutSeparator = pending.size();
+        countSlice(std::move(slice));
+    }
+
+    void truncatePending(size_t size)
+    {
+        pending.truncate(size);
+        pendingWithoutSeparator = std::min(pendingWithoutSeparator, size);
+    }
+
+    // The open file has grown large: its text so far moves to a tally of its own, which counts
+    // the rest as it comes, with all the lanes it needs. When the last file ended inside a word,
+    // that unfinished word begins the file's first one: the staged tally takes a copy, and
+    // pending keeps it in case the file is taken back.
+    void stage()
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (!spareStaged.empty()) {
+                staged = std::move(spareStaged.back());
+                spareStaged.pop_back();
+            }
+        }
+        if (!staged)
+            staged = std::make_unique<WordTally>(ignoreCase);
+        glueStart = fileStart;
+        while (glueStart > 0 && !isSeparator(pending[glueStart - 1]))
+            --glueStart;
+        const QStringView text(reinterpret_cast<const QChar *>(pending.data()) + glueStart,
+                               qsizetype(pending.size() - glueStart));
+        for (qsizetype at = 0; at < text.size(); at += kSliceUnits)
+            staged->feed(text.sliced(at, std::min(kSliceUnits, text.size() - at)));
+        truncatePending(fileStart);
+    }
+
+    // A staged file ended well: its unfinished last word, when it ended inside one, goes back to
+    // pending, where the next file's text continues it; the word that began before the file is
+    // in its count.
+    void takeTail(Private &f)
+    {
+        size_t tail = f.pending.size();
+        while (tail > f.pendingWithoutSeparator && !isSeparator(f.pending[tail - 1]))
+            --tail;
+        if (tail == f.pendingWithoutSeparator)
+            tail = 0; // no separator at all: the whole of it is one unfinished word
+        truncatePending(glueStart);
+        pending.append(f.pending.data() + tail, f.pending.size() - tail);
+        f.truncatePending(tail);
+    }
+
+    // Hands a staged file over to the merging thread: its count is completed and, when it ended
+    // well, merged into `large` once; then its tallies wait, emptied, for the next large file.
+    void handOver(std::unique_ptr<WordTally> file, bool keep)
+    {
+        merging = QtConcurrent::run(&mergingPool(), [this, f = file.release(), keep] {
+            std::unique_ptr<WordTally> owned(f);
+            Private &p = *owned->d;
+            try {
+                p.waitIdle();
+                if (keep) {
+                    // The rest goes into a tally that is merged anyway: one merge less.
+                    Lane &rest = p.lanes.empty() ? p.own : *p.lanes.front();
+                    p.countPending(rest);
+                    for (HashTally *t : p.tallies()) {
+                        if (large.distinct() == 0)
+                            std::swap(large, *t); // the first large file is just taken
+                        else
+                            large.mergeFrom(*t);
+                    }
+                }
+            } catch (...) {
+                std::lock_guard lock(mutex);
+                if (!mergeFailure)
+                    mergeFailure = std::current_exception();
+            }
+            p.recycle();
+            std::lock_guard lock(mutex);
+            spareStaged.push_back(std::move(owned));
+        });
+    }
+
+    // Waits for the merges handed over; a merge that failed fails here.
+    void waitMerging()
+    {
+        merging.waitForFinished();
+        std::exception_ptr failure;
+        {
+            std::lock_guard lock(mutex);
+            failure = std::exchange(mergeFailure, nullptr);
+        }
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+
+    std::vector<HashTally *> tallies()
+    {
+        std::vector<HashTally *> all{&own.tally};
+        for (auto &lane : lanes)
+            all.push_back(&lane->tally);
+        return all;
+    }
+
+    void countPending(Lane &lane)
+    {
+        if (!pending.empty()) {
+            const char16_t *end = pending.withSlack();
+            countText(lane.tally, pending.data(), end, ignoreCase, lane.buffer);
+            pending.clear();
+            pendingWithoutSeparator = 0;
+        }
+        if (pending.capacity() > kReusedUnits)
+            pending.release(); // the rows are made next
+    }
+
+    // Empties a staged file's tallies for the next large file, keeping their size.
+    void recycle()
+    {
+        waitIdle();
+        for (HashTally *t : tallies())
+            t->clearKeepingSize();
+        pending.clear();
+        if (pending.capacity() > kReusedUnits)
+            pending.release();
+        pendingWithoutSeparator = 0;
+        inFile = false;
+        merged = true;
     }
 
     void waitIdle()
@@ -140,16 +413,19 @@ struct WordTally::Private
     void mergeLanes()
     {
         waitIdle();
-        if (merged)
+        if (merged && large.distinct() == 0)
             return;
         // Merge into the largest tally: every word it already holds is one lookup saved.
-        for (auto &lane : lanes) {
-            if (lane->tally.distinct() > own.tally.distinct())
-                std::swap(lane->tally, own.tally);
+        std::vector<HashTally *> others{&large};
+        for (auto &lane : lanes)
+            others.push_back(&lane->tally);
+        for (HashTally *t : others) {
+            if (t->distinct() > own.tally.distinct())
+                std::swap(*t, own.tally);
         }
-        for (auto &lane : lanes) {
-            own.tally.mergeFrom(lane->tally);
-            lane->tally.reset();
+        for (HashTally *t : others) {
+            own.tally.mergeFrom(*t);
+            t->reset();
         }
         merged = true;
     }
@@ -159,6 +435,8 @@ WordTally::WordTally(bool ignoreCase) : d(std::make_unique<Private>(ignoreCase))
 
 WordTally::~WordTally()
 {
+    d->staged.reset();
+    d->merging.waitForFinished();
     d->waitIdle();
 }
 
@@ -171,42 +449,52 @@ void WordTally::feed(QStringView chunk)
 {
     if (chunk.isEmpty())
         return;
+    if (d->staged) {
+        d->staged->feed(chunk);
+        return;
+    }
     d->merged = false;
-    // Large texts move into a slice-sized buffer once; small files never need one.
-    const size_t needed = d->pending.size() + size_t(chunk.size());
-    if (needed > d->pending.capacity() && needed > kSmallText
-        && d->pending.capacity() < size_t(kSliceUnits)) {
-        std::u16string buffer = d->takeBuffer();
-        buffer.assign(d->pending);
-        d->pending.swap(buffer);
-    }
-    d->pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
-    if (qsizetype(d->pending.size()) < kSliceUnits)
-        return;
-    // Cut after the last separator so that no word straddles two slices.
-    size_t cut = d->pending.size();
-    while (cut > d->pendingWithoutSeparator && d->pending[cut - 1] != 32 && d->pending[cut - 1] != 13)
-        --cut;
-    if (cut == d->pendingWithoutSeparator) {
-        d->pendingWithoutSeparator = d->pending.size(); // one enormous word so far: keep collecting
+    d->append(chunk);
+    if (d->inFile) {
+        // A file's text is sliced only once it has ended, and never split.
+        if (d->pending.size() - d->fileStart > kStageUnits)
+            d->stage();
         return;
     }
-    std::u16string slice = d->takeBuffer();
-    slice.assign(d->pending, cut);
-    d->pending.resize(cut);
-    slice.swap(d->pending); // the rest stays pending
-    d->pendingWithoutSeparator = d->pending.size();
-    d->countSlice(std::move(slice));
+    if (qsizetype(d->pending.size()) >= kSliceUnits)
+        d->cutSlice();
+}
+
+void WordTally::beginFile()
+{
+    if (d->inFile)
+        endFile(true);
+    d->inFile = true;
+    d->fileStart = d->pending.size();
+}
+
+void WordTally::endFile(bool complete)
+{
+    if (!d->inFile)
+        return;
+    d->inFile = false;
+    if (d->staged) {
+        if (complete)
+            d->takeTail(*d->staged->d);
+        d->handOver(std::move(d->staged), complete);
+    } else if (!complete) {
+        d->truncatePending(d->fileStart);
+    }
+    if (complete && qsizetype(d->pending.size()) >= kSliceUnits)
+        d->cutSlice();
 }
 
 void WordTally::finish()
 {
-    if (!d->pending.empty()) {
-        const char16_t *end = withSlack(d->pending);
-        countText(d->own.tally, d->pending.data(), end, d->ignoreCase, d->own.buffer);
-        d->pending.clear();
-        d->pendingWithoutSeparator = 0;
-    }
+    endFile(true);
+    d->waitMerging();
+    d->spareStaged.clear();
+    d->countPending(d->own);
     d->mergeLanes();
 }
 
@@ -237,6 +525,11 @@ qsizetype WordTally::distinctWords() const
 
 void WordTally::clear()
 {
+    d->staged.reset();
+    d->inFile = false;
+    d->merging.waitForFinished();
+    d->large.reset();
+    d->mergeFailure = nullptr;
     d->waitIdle();
     for (auto &lane : d->lanes)
         lane->tally.reset();

@@ -28,6 +28,11 @@ struct WordCount
 /// boundary, or by the end of one file's text, is one word. Large inputs are counted on the
 /// global thread pool in independent slices whose tallies are merged; the result is the same
 /// as a single-threaded count.
+///
+/// The texts of several files can be marked with beginFile() and endFile(): a file that ends
+/// badly is taken back whole, as if it had never been fed. A file's text is never split between
+/// slices: small files are sliced whole, one that grows large is counted apart and merged in
+/// once when it ends.
 class WordTally
 {
 public:
@@ -40,7 +45,12 @@ public:
 
     /// Adds a piece of text.
     void feed(QStringView chunk);
-    /// Ends the text: a word still open at the end is counted. Waits for background work.
+    /// The text fed from now on is one file's, until endFile().
+    void beginFile();
+    /// Ends the file begun last. complete false takes back everything fed since beginFile().
+    void endFile(bool complete);
+    /// Ends the text (and a file still open, as complete): a word still open at the end is
+    /// counted. Waits for background work.
     void finish();
 
     /// Distinct words and their counts, in no particular order. Call after finish().

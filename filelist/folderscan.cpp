@@ -2,10 +2,16 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <dirent.h>
+#endif
 
 namespace corvalen {
 
@@ -57,6 +63,25 @@ QString withoutTrailingSeparator(QString path)
     return path;
 }
 
+// Whether folder can be listed, and if not why: listing an unreadable folder gives nothing, as an
+// empty one does.
+bool canList(const QString &folder, QString *reason)
+{
+#ifdef Q_OS_UNIX
+    if (DIR *dir = ::opendir(QFile::encodeName(folder).constData())) {
+        ::closedir(dir);
+        return true;
+    }
+    *reason = qt_error_string(errno);
+    return false;
+#else
+    if (QFileInfo(folder).isReadable())
+        return true;
+    *reason = qt_error_string(-1);
+    return false;
+#endif
+}
+
 } // namespace
 
 QString joinPath(const QString &folder, const QString &name)
@@ -68,7 +93,8 @@ QString joinPath(const QString &folder, const QString &name)
     return QDir::toNativeSeparators(folder + QDir::separator() + name);
 }
 
-QStringList collectSubFolders(const QString &root, const std::function<bool()> &cancelled)
+QStringList collectSubFolders(const QString &root, const std::function<bool()> &cancelled,
+                              QList<UnreadableFolder> *unreadable)
 {
     QStringList folders{QDir::toNativeSeparators(withoutTrailingSeparator(root))};
     QSet<QString> seen{QFileInfo(root).canonicalFilePath()};
@@ -79,10 +105,16 @@ QStringList collectSubFolders(const QString &root, const std::function<bool()> &
         const QString folder = folders.at(i);
         QStringList names;
         QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot);
+        bool any = false;
         while (it.hasNext()) {
             it.next();
             names.append(it.fileName());
+            any = true;
         }
+        // A folder without subfolders may hold files, or may not be readable at all.
+        QString reason;
+        if (!any && unreadable && !canList(folder, &reason))
+            unreadable->append({folder, reason});
         sortNames(names);
         for (const QString &name : std::as_const(names)) {
             const QString path = joinPath(folder, name);
@@ -121,10 +153,11 @@ bool isSkippedByFolderScan(const QString &name)
 }
 
 QStringList scanFolderTree(const QString &root, const QString &pattern,
-                           const std::function<bool()> &cancelled)
+                           const std::function<bool()> &cancelled,
+                           QList<UnreadableFolder> *unreadable)
 {
     QStringList paths;
-    for (const QString &folder : collectSubFolders(root, cancelled)) {
+    for (const QString &folder : collectSubFolders(root, cancelled, unreadable)) {
         if (cancelled && cancelled())
             break;
         for (const QString &name : listFolderFiles(folder, pattern)) {
@@ -135,16 +168,24 @@ QStringList scanFolderTree(const QString &root, const QString &pattern,
     return paths;
 }
 
-QStringList pathsAsDropped(const QStringList &paths, const std::function<bool()> &cancelled)
+QStringList pathsAsDropped(const QStringList &paths, const std::function<bool()> &cancelled,
+                           DropScanNotes *notes)
 {
     QStringList out;
     for (const QString &path : paths) {
         if (cancelled && cancelled())
             break;
-        if (QFileInfo(path).isDir())
-            out += scanFolderTree(path, QStringLiteral("*.*"), cancelled);
-        else
+        if (!QFileInfo(path).isDir()) {
             out.append(path);
+            continue;
+        }
+        const qsizetype unreadableBefore = notes ? notes->unreadable.size() : 0;
+        const QStringList files = scanFolderTree(path, QStringLiteral("*.*"), cancelled,
+                                                 notes ? &notes->unreadable : nullptr);
+        if (notes && files.isEmpty() && notes->unreadable.size() == unreadableBefore
+            && !(cancelled && cancelled()))
+            notes->withoutFiles.append(QDir::toNativeSeparators(path));
+        out += files;
     }
     return out;
 }

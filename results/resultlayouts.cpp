@@ -75,8 +75,16 @@ public:
     }
     bool flush()
     {
-        if (m_ok && !m_buffer.isEmpty()) {
-            m_ok = writeAll(m_device, m_buffer.toUtf8());
+        // In pieces, a surrogate pair never cut: an enormous cell must not need its UTF-8 form
+        // whole beside it.
+        const QStringView text(m_buffer);
+        for (qsizetype at = 0; m_ok && at < text.size();) {
+            qsizetype n = std::min(kFlushUnits, text.size() - at);
+            if (at + n < text.size() && text.at(at + n - 1).isHighSurrogate())
+                --n;
+            const QByteArray bytes = text.sliced(at, n).toUtf8();
+            m_ok = writeAll(m_device, bytes);
+            at += n;
         }
         m_buffer.clear();
         return m_ok;

@@ -8,13 +8,56 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOption>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace corvalen {
+
+namespace {
+
+// Draws group box frames on a layer of their own first, and takes out of it the colour the style
+// lays over the middle of the frame wherever it lies: the lines stay as the style draws them.
+class FrameWithoutWashStyle : public QProxyStyle
+{
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_FrameGroupBox || option->rect.isEmpty()) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QImage layer((QSizeF(option->rect.size()) * ratio).toSize(),
+                     QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(ratio);
+        layer.fill(Qt::transparent);
+        {
+            QPainter onLayer(&layer);
+            onLayer.translate(-option->rect.topLeft());
+            QProxyStyle::drawPrimitive(element, option, &onLayer, widget);
+        }
+        const QRgb wash = layer.pixel(layer.width() / 2, layer.height() / 2);
+        if (wash != 0) {
+            for (int y = 0; y < layer.height(); ++y) {
+                auto *line = reinterpret_cast<QRgb *>(layer.scanLine(y));
+                std::replace(line, line + layer.width(), wash, QRgb(0));
+            }
+        }
+        painter->drawImage(option->rect.topLeft(), layer);
+    }
+};
+
+} // namespace
 
 QString programFolder()
 {
@@ -49,6 +92,13 @@ void setBackground(QWidget *widget, const QColor &colour)
     // window colour like the other plain controls.
     widget->setBackgroundRole(QPalette::Window);
     widget->setAutoFillBackground(true);
+}
+
+void drawFrameWithoutWash(QGroupBox *frame)
+{
+    auto *style = new FrameWithoutWashStyle;
+    style->setParent(frame);
+    frame->setStyle(style);
 }
 
 void setSystemColors(QWidget *window)

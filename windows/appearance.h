@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QString>
 
+class QGroupBox;
 class QWidget;
 
 namespace corvalen {
@@ -34,6 +35,10 @@ void setSystemColors(QWidget *window);
 
 /// Gives a widget a plain background of the given colour.
 void setBackground(QWidget *widget, const QColor &colour);
+
+/// Draws the frame's lines as the style draws them, but not the wash some styles (Fusion) lay
+/// over its inside: the inside keeps the frame's own background, like the controls in it.
+void drawFrameWithoutWash(QGroupBox *frame);
 
 /// Centres a window on its screen (the full screen, not the free area), unclamped.
 void centerForm(QWidget *window);

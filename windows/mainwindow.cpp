@@ -135,6 +135,7 @@ void MainWindow::setUpFonts()
 
 void MainWindow::setUpDesignColours()
 {
+    drawFrameWithoutWash(m_ui->Frame1);
     setBackground(this, Qt::white);
     for (QWidget *w : std::initializer_list<QWidget *>{m_ui->Frame1, m_ui->Option2, m_ui->Option1,
                                                       m_ui->Check1, m_ui->Check3})

@@ -119,19 +119,9 @@ void MainWindow::addDroppedPaths(const QStringList &paths)
         return;
     }
     // One job for the whole drop keeps its files and folders in the order dropped.
-    m_scans->enqueue([paths](const ScanQueue::Cancelled &cancelled) {
-        QStringList out;
-        for (const QString &p : paths) {
-            if (cancelled && cancelled())
-                break;
-            if (QFileInfo(p).isDir())
-                out += scanFolderTree(p, QStringLiteral("*.*"), cancelled);
-            else
-                out << p;
-        }
-        return out;
-    },
-                     false);
+    m_scans->enqueue(
+            [paths](const ScanQueue::Cancelled &cancelled) { return pathsAsDropped(paths, cancelled); },
+            false);
 }
 
 void MainWindow::clearSelectedFiles()

@@ -1,9 +1,11 @@
 #include "base/errorreport.h"
+#include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "engine/analysisrun.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
 #include "support/smallfilesystem.h"
+#include "support/permissions.h"
 #include "support/zipentries.h"
 
 #include <QDir>
@@ -26,6 +28,8 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 using namespace corvalen;
 using corvalen::testing::SmallFileSystem;
@@ -162,6 +166,33 @@ QByteArray clipboardLayout(const ResultRows &rows, const QList<qsizetype> &width
     return buffer.data();
 }
 
+// The largest resident memory of one run of the program, output thrown away, in bytes; -1 when it
+// did not run to a successful end.
+qint64 peakMemory(const QString &program, const QStringList &args)
+{
+    QList<QByteArray> words{QFile::encodeName(program)};
+    for (const QString &a : args)
+        words << QFile::encodeName(a);
+    std::vector<char *> argv;
+    for (QByteArray &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return qint64(usage.ru_maxrss) * 1024;
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -209,6 +240,10 @@ private slots:
     void jsonParsesBack();
     void statistics_data();
     void statistics();
+    void foldersThatGiveNoFilesAreNamed();
+    void enormousWordTakesAboutTwiceItsSize_data();
+    void enormousWordTakesAboutTwiceItsSize();
+    void readAheadKeepsTheOutcomeOfEachFile();
 
 private:
     // corvalen count ARGS...
@@ -1011,6 +1046,106 @@ void TestCli::statistics()
                        corpus.files.at(1), corpus.files.at(2)});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(QString::fromUtf8(r.err), expected);
+// A folder that cannot be read is named and fails the run; a named folder without files is named
+// and does not.
+void TestCli::foldersThatGiveNoFilesAreNamed()
+{
+    if (!canBindPermissionsInChild())
+        QSKIP("permission bits cannot be made to bind the program here");
+    QTemporaryDir tmp;
+    const QString r = tmp.filePath(u"R"_qs);
+    writeFile(r + u"/a.txt", "one two");
+    writeFile(r + u"/locked/x.txt", "unseen words");
+    QVERIFY(QDir().mkpath(r + u"/empty"));
+    QVERIFY(QFile::setPermissions(r + u"/locked", {}));
+    const auto unlock = qScopeGuard([&] {
+        QFile::setPermissions(r + u"/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    const QByteArray locked = QDir::toNativeSeparators(r + u"/locked").toUtf8();
+    const QByteArray empty = QDir::toNativeSeparators(r + u"/empty").toUtf8();
+
+    Run run1 = run({u"--no-filename"_qs, r, r + u"/empty"}, {}, bindPermissionsInChild);
+    QCOMPARE(run1.exitCode, 1);
+    QCOMPARE(run1.out, QByteArray("one\t1\r\ntwo\t1\r\n"));
+    QCOMPARE(run1.err, "The folder " + locked + " could not be read: Permission denied.\n"
+                       "The folder " + empty + " holds no files to count.\n Word Count: 2\n");
+
+    run1 = run({r + u"/locked"}, {}, bindPermissionsInChild);
+    QCOMPARE(run1.exitCode, 1);
+    QCOMPARE(run1.err,
+             "The folder " + locked + " could not be read: Permission denied.\n Word Count: 0\n");
+
+    run1 = run({r + u"/empty"}, {}, bindPermissionsInChild);
+    QCOMPARE(run1.exitCode, 0);
+    QCOMPARE(run1.err, "The folder " + empty + " holds no files to count.\n Word Count: 0\n");
+}
+
+void TestCli::enormousWordTakesAboutTwiceItsSize_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("combined, capitals cleaned") << QStringList{u"--combined"_qs};
+    QTest::newRow("per file, case kept, punctuation cleaned") << QStringList{u"--keep-case"_qs};
+}
+
+// One word of 40 million characters (no space, no line end) must not need much more than twice
+// its UTF-16 size, whatever the steps it goes through: reading, counting, ordering, the rows kept
+// in the temporary file and written out.
+void TestCli::enormousWordTakesAboutTwiceItsSize()
+{
+    QFETCH(QStringList, options);
+    QTemporaryDir tmp;
+    constexpr qint64 kUnits = 40'000'000;
+    {
+        QFile f(tmp.filePath(u"word.txt"_qs));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const QByteArray block = QByteArray("Ab.cd").repeated(200'000);
+        for (qint64 written = 0; written < kUnits; written += block.size())
+            QCOMPARE(f.write(block), block.size());
+    }
+    writeFile(tmp.filePath(u"small.txt"_qs), "Ab.cd");
+    // What any run takes (the program, its libraries and threads) is not the word's.
+    const QStringList command = QStringList{u"count"_qs} + options;
+    const qint64 base = peakMemory(m_bin, command + QStringList{tmp.filePath(u"small.txt"_qs)});
+    const qint64 peak = peakMemory(m_bin, command + QStringList{tmp.filePath(u"word.txt"_qs)});
+    QVERIFY(base > 0 && peak > 0);
+    const double ratio = double(peak - base) / double(kUnits * 2);
+    QVERIFY2(ratio < 2.25, qPrintable(u"%1 times the word's UTF-16 size"_qs.arg(ratio, 0, 'f', 2)));
+}
+
+// Files read ahead on the other thread: a text whose reading failed part-way is not handed on,
+// its reports are, and the run is told which files are complete.
+void TestCli::readAheadKeepsTheOutcomeOfEachFile()
+{
+    class Source : public TextSource
+    {
+    public:
+        explicit Source(ErrorReporter *r) : m_reporter(r) { }
+        bool readText(const QString &path, const Sink &sink) override
+        {
+            sink(path);
+            if (!path.startsWith(u"bad"))
+                return true;
+            m_reporter->reportError(u"failed: "_qs + path, u"tag"_qs, 1);
+            return false;
+        }
+
+    private:
+        ErrorReporter *m_reporter;
+    };
+    QStringList messages;
+    FunctionErrorReporter reporter([&](const QString &m) { messages << m.section(u'\r', 0, 0); });
+    const QStringList paths{u"good1"_qs, u"bad1"_qs, u"good2"_qs, u"bad2"_qs};
+    PrefetchingSource source(
+            paths, [](ErrorReporter *r) { return std::make_unique<Source>(r); }, &reporter);
+    QStringList outcomes;
+    for (const QString &path : paths) {
+        QString text;
+        const bool complete = source.readText(path, [&text](QStringView chunk) { text += chunk; });
+        outcomes << path + (complete ? u" complete: "_qs : u" incomplete: "_qs) + text;
+    }
+    QCOMPARE(outcomes, (QStringList{u"good1 complete: good1"_qs, u"bad1 incomplete: "_qs,
+                                    u"good2 complete: good2"_qs, u"bad2 incomplete: "_qs}));
+    QCOMPARE(messages, (QStringList{u"failed: bad1"_qs, u"failed: bad2"_qs}));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

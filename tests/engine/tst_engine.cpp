@@ -97,19 +97,38 @@ class ListSource : public TextSource
 public:
     QHash<QString, QString> texts;
     QStringList read;
-    void readText(const QString &path, const Sink &sink) override
+    bool readText(const QString &path, const Sink &sink) override
     {
         read << path;
         const QString t = texts.value(path);
         for (qsizetype i = 0; i < t.size(); i += 3)
             sink(QStringView(t).mid(i, 3));
+        return true;
+    }
+};
+
+// Files that fail after handing on part of their text: "failing" ones report it, "throwing" ones
+// throw, as a tally that runs out of memory while taking the text would.
+class FailingSource : public TextSource
+{
+public:
+    QHash<QString, QString> texts;
+    QStringList failing, throwing;
+    bool readText(const QString &path, const Sink &sink) override
+    {
+        const QString t = texts.value(path);
+        const bool fails = failing.contains(path);
+        sink(QStringView(t).first(fails ? t.size() / 2 : t.size()));
+        if (throwing.contains(path))
+            throw std::bad_alloc();
+        return !fails;
     }
 };
 
 class ThrowingSource : public TextSource
 {
 public:
-    void readText(const QString &, const Sink &) override { throw std::bad_alloc(); }
+    bool readText(const QString &, const Sink &) override { throw std::bad_alloc(); }
 };
 
 // The clipboard layout: cells padded to their column's widest cell, tabs between, no trailing
@@ -150,12 +169,15 @@ private slots:
     void concatenationIsOneText();
     void parallelSlicesMatchSingleThread();
     void enormousWord();
+    void filesTakenBack_data();
+    void filesTakenBack();
     void fileNameFromPath_data();
     void fileNameFromPath();
     void resultTableCells();
     void resultTableKeepsEveryWord();
     void runModes();
     void runReportsFailuresAndGoesOn();
+    void incompleteFilesContributeNothing();
     void rowsReachTheSinkFileByFile();
     void matchesOracle_data();
     void matchesOracle();
@@ -351,6 +373,68 @@ void TestEngine::enormousWord()
     QCOMPARE(rows.at(0).word.size(), qsizetype(4096) * 2048); // x... sorts before y
 }
 
+void TestEngine::filesTakenBack_data()
+{
+    // One word per file: s a small text, l one beyond what is counted in the run's own slices;
+    // g ends inside a word (joined to the next text); + complete, - taken back part-way,
+    // ! taken back after all of it.
+    QTest::addColumn<QString>("files");
+    QTest::newRow("small file taken back part-way") << u"s+ s- s+"_qs;
+    QTest::newRow("small file taken back whole") << u"s+ s! s+"_qs;
+    QTest::newRow("large file kept") << u"s+ l+ s+"_qs;
+    QTest::newRow("large file first and alone") << u"l+"_qs;
+    QTest::newRow("large file taken back part-way") << u"s+ l- s+"_qs;
+    QTest::newRow("large file taken back whole") << u"s+ l! s+"_qs;
+    QTest::newRow("two large files") << u"l+ s+ l+"_qs;
+    QTest::newRow("words joined across file ends") << u"sg+ lg+ sg+ sg- lg! sg+ s+"_qs;
+    QTest::newRow("only failures") << u"s- l- sg!"_qs;
+    QTest::newRow("many files, sliced between them")
+            << QString(u"s+ s- sg+ s+ s! s+ "_qs).repeated(12);
+}
+
+// Whatever is taken back, the count is that of the complete files' texts fed one after the other.
+void TestEngine::filesTakenBack()
+{
+    QFETCH(QString, files);
+    static const QString pool = [] {
+        QRandomGenerator rng(5);
+        QString text;
+        while (text.size() < 4'700'000)
+            text += randomText(rng, 1000);
+        return text;
+    }();
+    QRandomGenerator rng(uint(qHash(files)));
+    for (bool ignoreCase : {false, true}) {
+        WordTally tally(ignoreCase);
+        WordTally expected(ignoreCase);
+        for (const QString &spec : files.split(u' ', Qt::SkipEmptyParts)) {
+            QString text = pool;
+            if (spec.startsWith(u's')) {
+                const qsizetype n = rng.bounded(1000, 400000);
+                text = pool.mid(rng.bounded(int(pool.size() - n)), n);
+            }
+            while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\r'))
+                text.chop(1);
+            text += spec.contains(u'g') ? u"x"_qs : u"\r"_qs;
+            const QChar end = spec.back();
+            const qsizetype fed = end == u'-' ? text.size() * 3 / 5 : text.size();
+            tally.beginFile();
+            for (qsizetype at = 0; at < fed;) {
+                const qsizetype n = std::min<qsizetype>(rng.bounded(1, 1 << 20), fed - at);
+                tally.feed(QStringView(text).sliced(at, n));
+                at += n;
+            }
+            tally.endFile(end == u'+');
+            if (end == u'+')
+                expected.feed(text);
+        }
+        tally.finish();
+        expected.finish();
+        QCOMPARE(tally.total(), expected.total());
+        QVERIFY(tally.ordered() == expected.ordered());
+    }
+}
+
 void TestEngine::fileNameFromPath_data()
 {
     QTest::addColumn<QString>("path");
@@ -436,6 +520,11 @@ void TestEngine::resultTableKeepsEveryWord()
     }
     QCOMPARE(t.cell(before.rowCount(), 1), u"more"_qs);
     QCOMPARE(t.fileName(t.rowCount() - 1), u"a"_qs);
+    // The word larger than any block is never copied: the rows, both tables and the copy made
+    // by appending share it.
+    const qsizetype big = qsizetype(rows.size()) - 3;
+    QCOMPARE(before.wordView(big).data(), rows[size_t(big)].word.constData());
+    QCOMPARE(t.wordView(before.rowCount() + 1 + big).data(), rows[size_t(big)].word.constData());
 
     ResultTable self(false);
     self.appendRows({{u"one"_qs, 1}, {u"two"_qs, 2}});
@@ -481,6 +570,42 @@ void TestEngine::runReportsFailuresAndGoesOn()
                              "Please email screenshot of this message to support@quillmark.example"_qs);
     messages.clear();
     runAnalysis({u"x"_qs}, {CountMode::Combined, true, true}, src, nullptr, &reporter);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages.at(0).contains(u"at line 122"_qs));
+}
+
+// A file whose reading fails after part of its text was handed on adds no words, in either mode;
+// the files around it count as they would alone.
+void TestEngine::incompleteFilesContributeNothing()
+{
+    FailingSource src;
+    src.texts[u"/d/a"_qs] = u"one two two\r"_qs;
+    src.texts[u"/d/b"_qs] = u"two three three\rfour four four four\r"_qs;
+    src.texts[u"/d/c"_qs] = u"one\r"_qs;
+    src.texts[u"/d/d"_qs] = u"five five\r"_qs;
+    src.failing = {u"/d/b"_qs};
+    src.throwing = {u"/d/d"_qs};
+    const QStringList paths{u"/d/a"_qs, u"/d/b"_qs, u"/d/c"_qs, u"/d/d"_qs};
+    QStringList messages;
+    FunctionErrorReporter reporter([&](const QString &m) { messages << m; });
+
+    QStringList names;
+    const ResultTable perFile =
+            runAnalysis(paths, {CountMode::PerFile, true, true}, src, nullptr, &reporter);
+    runAnalysisRows(paths, {CountMode::PerFile, true, true}, src,
+                    [&](std::vector<WordCount> &&rows, const QString &name) {
+                        names << name + u'=' + QString::number(rows.size());
+                    });
+    QCOMPARE(clipboardText(perFile), u"a\tone\t1\r\na\ttwo\t2\r\nc\tone\t1\r\n"_qs);
+    QCOMPARE(names, (QStringList{u"a=2"_qs, u"b=0"_qs, u"c=1"_qs, u"d=0"_qs}));
+    QCOMPARE(messages.size(), 1); // the throw
+    QVERIFY(messages.at(0).contains(u"at line 274"_qs));
+
+    messages.clear();
+    const ResultTable combined =
+            runAnalysis(paths, {CountMode::Combined, true, true}, src, nullptr, &reporter);
+    QCOMPARE(clipboardText(combined), u"one\t2\r\ntwo\t2\r\n"_qs);
+    QCOMPARE(combined.total(), 4);
     QCOMPARE(messages.size(), 1);
     QVERIFY(messages.at(0).contains(u"at line 122"_qs));
 }
@@ -586,12 +711,13 @@ void TestEngine::jobRunsOffThreadAndReportsOnCaller()
     struct Source : TextSource
     {
         QThread *readThread = nullptr;
-        void readText(const QString &path, const Sink &sink) override
+        bool readText(const QString &path, const Sink &sink) override
         {
             readThread = QThread::currentThread();
             if (path == u"bad"_qs)
                 throw std::bad_alloc();
             sink(u"b a b\r"_qs);
+            return true;
         }
     } source;
     QThread *reportThread = nullptr;
@@ -660,10 +786,11 @@ void TestEngine::utf8FileLineEndsAcrossBlocks()
         f.close();
         Utf8FileSource source;
         QString text;
-        source.readText(path, [&](QStringView chunk) { text += chunk; });
+        QVERIFY(source.readText(path, [&](QStringView chunk) { text += chunk; }));
         QVERIFY(!text.contains(u'\n'));
         QVERIFY(text.endsWith(u'\r'));
         QVERIFY(!text.startsWith(QChar(0xFEFF)));
+        QVERIFY(!Utf8FileSource().readText(dir.filePath(u"missing.txt"_qs), [](QStringView) {}));
         QString expected = QString::fromUtf8(bytes);
         expected.remove(QChar(0xFEFF));
         expected.replace(u"\r\n"_qs, u"\r"_qs).replace(u'\n', u'\r');

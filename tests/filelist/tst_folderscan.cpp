@@ -1,4 +1,5 @@
 #include "filelist/folderscan.h"
+#include "support/permissions.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,8 @@ private slots:
     void cancelStopsTheScan();
     void missingFolderGivesNoFiles();
     void manyFiles();
+    void foldersThatGiveNoFiles_data();
+    void foldersThatGiveNoFiles();
 
 private:
     static void touch(const QString &path)
@@ -168,6 +171,77 @@ void TestFolderScan::manyFiles()
         }
     }
     QCOMPARE(relative(tmp.path(), scanFolderTree(tmp.path(), QStringLiteral("*.txt"))), expected);
+}
+
+void TestFolderScan::foldersThatGiveNoFiles_data()
+{
+    // Paths relative to the tree: "locked" and "inner" can be entered by nobody.
+    QTest::addColumn<QStringList>("named");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("unreadable");
+    QTest::addColumn<QStringList>("withoutFiles");
+    QTest::newRow("tree with a locked folder")
+            << QStringList{"R"} << QStringList{"R/a.txt", "R/open/y.txt"}
+            << QStringList{"R/locked", "R/outer/inner"}
+            << QStringList();
+    QTest::newRow("locked folder named") << QStringList{"R/locked"} << QStringList()
+                                         << QStringList{"R/locked"} << QStringList();
+    QTest::newRow("locked folder deep in a tree without files")
+            << QStringList{"R/outer"} << QStringList() << QStringList{"R/outer/inner"} << QStringList();
+    QTest::newRow("empty folder named") << QStringList{"R/empty"} << QStringList() << QStringList()
+                                        << QStringList{"R/empty"};
+    QTest::newRow("folder of files a scan leaves out")
+            << QStringList{"R/tilde"} << QStringList() << QStringList() << QStringList{"R/tilde"};
+    QTest::newRow("files and folders in order")
+            << QStringList{"R/a.txt", "R/empty", "R/open", "R/gone.txt"}
+            << QStringList{"R/a.txt", "R/open/y.txt", "R/gone.txt"} << QStringList()
+            << QStringList{"R/empty"};
+}
+
+// A folder that cannot be listed gives no files, as an empty one does: the scan tells them apart.
+void TestFolderScan::foldersThatGiveNoFiles()
+{
+    QFETCH(QStringList, named);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, unreadable);
+    QFETCH(QStringList, withoutFiles);
+    QTemporaryDir tmp;
+    const QString t = tmp.path();
+    touch(t + u"/R/a.txt");
+    touch(t + u"/R/open/y.txt");
+    touch(t + u"/R/locked/x.txt");
+    touch(t + u"/R/outer/inner/z.txt");
+    touch(t + u"/R/tilde/~$x.txt");
+    QVERIFY(QDir().mkpath(t + u"/R/empty"));
+    const QStringList locked{t + u"/R/locked", t + u"/R/outer/inner"};
+    for (const QString &folder : locked)
+        QVERIFY(QFile::setPermissions(folder, {}));
+    const auto unlock = qScopeGuard([&] {
+        for (const QString &folder : locked)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    const auto absolute = [&t](const QStringList &relative) {
+        QStringList out;
+        for (const QString &r : relative)
+            out << QDir::toNativeSeparators(t + u'/' + r);
+        return out;
+    };
+
+    PermissionsBindThisThread binding;
+    if (!binding.ok())
+        QSKIP("permission bits do not bind this process");
+    DropScanNotes notes;
+    const QStringList found = pathsAsDropped(absolute(named), {}, &notes);
+    QCOMPARE(found, absolute(files));
+    QStringList unreadablePaths;
+    for (const UnreadableFolder &u : std::as_const(notes.unreadable)) {
+        unreadablePaths << u.path;
+        QVERIFY(!u.reason.isEmpty());
+    }
+    QCOMPARE(unreadablePaths, absolute(unreadable));
+    QCOMPARE(notes.withoutFiles, absolute(withoutFiles));
+    // Without notes the scan gives the same files (the windows' scans).
+    QCOMPARE(pathsAsDropped(absolute(named)), found);
 }
 
 QTEST_GUILESS_MAIN(TestFolderScan)

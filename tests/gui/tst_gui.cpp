@@ -137,6 +137,8 @@ private slots:
     void exitEndsProgram_data();
     void exitEndsProgram();
     void skin();
+    void optionsFrameTakesTheWindowColour_data();
+    void optionsFrameTakesTheWindowColour();
 
 private:
     std::unique_ptr<MainWindow> makeWindow(MainWindow::Hooks hooks = {});
@@ -1026,6 +1028,61 @@ void TestGui::skin()
     QCOMPARE(skinned.palette().color(QPalette::Window), face);
     QCOMPARE(child<QCheckBox>(&skinned, designer::Check3)->palette().color(QPalette::Window), face);
     QVERIFY(skinned.styleSheet().contains(u"QTabWidget"));
+}
+
+void TestGui::optionsFrameTakesTheWindowColour_data()
+{
+    QTest::addColumn<QByteArray>("skin"); // empty: no skin file
+    QTest::newRow("no skin") << QByteArray();
+    QTest::newRow("skin") << QByteArray("QTabWidget { background: #d4d0c8; }");
+}
+
+// The inside of the "Count Options" frame, and the captions in it, have the window's colour.
+void TestGui::optionsFrameTakesTheWindowColour()
+{
+    QFETCH(QByteArray, skin);
+    QTemporaryDir folder;
+    if (!skin.isEmpty()) {
+        touch(folder.path() + u"/x/o.cjs");
+        QFile file(folder.path() + u"/x/o.cjs");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(skin);
+    }
+    MainWindow w(m_prompter, {}, folder.path());
+    QCOMPARE(w.isSkinned(), !skin.isEmpty());
+    w.selectTab(1);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *frame = child<QGroupBox>(&w, designer::Frame1);
+    const QImage image = frame->grab().toImage();
+    const QColor window = w.palette().color(QPalette::Window);
+    // The frame's inside right of the captions, and below the last one, away from its lines.
+    QWidget *widest = child<QWidget>(&w, designer::Option1);
+    QWidget *lowest = child<QWidget>(&w, designer::Check3);
+    const QRect inside = frame->contentsRect().adjusted(4, 4, -4, -4);
+    const QList<QRect> areas = {
+        QRect(QPoint(widest->geometry().right() + 4, inside.top()), inside.bottomRight()),
+        QRect(QPoint(inside.left(), lowest->geometry().bottom() + 2), inside.bottomRight())};
+    for (const QRect &area : areas) {
+        QVERIFY(area.width() > 10 && area.height() > 2);
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor seen(image.pixel(x * image.width() / frame->width(),
+                                              y * image.height() / frame->height()));
+                if (seen != window)
+                    QFAIL(qPrintable(u"%1 at %2,%3 where the window has %4"_qs.arg(seen.name())
+                                             .arg(x)
+                                             .arg(y)
+                                             .arg(window.name())));
+            }
+        }
+    }
+    // The captions' boxes have that colour too.
+    for (QLatin1StringView name :
+         {designer::Option1, designer::Option2, designer::Check1, designer::Check3}) {
+        QWidget *caption = child<QWidget>(&w, name);
+        QCOMPARE(caption->palette().color(caption->backgroundRole()), window);
+    }
 }
 
 QTEST_MAIN(TestGui)
