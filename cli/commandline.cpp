@@ -414,8 +414,7 @@ int runCount(const QStringList &arguments)
     }
     if (!written)
         writeErr(error + u'\n');
-    writeErr(u" Word Count: "_qs + QString::number(counted) + u'
-');
+    writeErr(u" Word Count: "_qs + QString::number(counted) + u'\n');
     if (statistics)
         writeErr(statistics->text());
     return written && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;

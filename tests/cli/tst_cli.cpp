@@ -1046,6 +1046,8 @@ void TestCli::statistics()
                        corpus.files.at(1), corpus.files.at(2)});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(QString::fromUtf8(r.err), expected);
+}
+
 // A folder that cannot be read is named and fails the run; a named folder without files is named
 // and does not.
 void TestCli::foldersThatGiveNoFilesAreNamed()
