@@ -82,11 +82,23 @@ void PrefetchingSource::readAhead()
         item->inPlace = info.isFile() && info.size() > m_maxAheadBytes;
         if (!item->inPlace) {
             current = &item->reports;
-            item->complete = source->readText(
-                    path, [&item](QStringView chunk) { item->text.append(chunk); });
+            // A small file can hold a huge text (a packed document): past the budget the text is
+            // dropped and the file left to be read in place, so that it is never held whole.
+            item->complete = source->readText(path, [&item, this](QStringView chunk) {
+                if (item->inPlace)
+                    return;
+                if (item->text.size() + chunk.size() > m_budget) {
+                    item->inPlace = true;
+                    item->text = QString();
+                    return;
+                }
+                item->text.append(chunk);
+            });
             current = nullptr;
-            if (!item->complete)
+            if (!item->complete || item->inPlace)
                 item->text = QString();
+            if (item->inPlace)
+                item->reports.reports.clear(); // reading in place reports again
         }
         std::unique_lock lock(m_mutex);
         // Wait while the held text is over budget; an empty queue always takes one more file.

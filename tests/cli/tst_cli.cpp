@@ -25,6 +25,7 @@
 #include <unicode/ucol.h>
 
 #include <csignal>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -244,6 +245,7 @@ private slots:
     void enormousWordTakesAboutTwiceItsSize_data();
     void enormousWordTakesAboutTwiceItsSize();
     void readAheadKeepsTheOutcomeOfEachFile();
+    void readAheadNeverHoldsAHugeText();
 
 private:
     // corvalen count ARGS...
@@ -1148,6 +1150,52 @@ void TestCli::readAheadKeepsTheOutcomeOfEachFile()
     QCOMPARE(outcomes, (QStringList{u"good1 complete: good1"_qs, u"bad1 incomplete: "_qs,
                                     u"good2 complete: good2"_qs, u"bad2 incomplete: "_qs}));
     QCOMPARE(messages, (QStringList{u"failed: bad1"_qs, u"failed: bad2"_qs}));
+}
+
+// A small file may unpack to a huge text: the read-ahead drops it past its budget and the run
+// reads it in place, with its reports given once.
+void TestCli::readAheadNeverHoldsAHugeText()
+{
+    struct Shared
+    {
+        std::mutex mutex;
+        qsizetype longestChunkRun = 0;
+        QStringList reads;
+    } shared;
+    class Source : public TextSource
+    {
+    public:
+        Source(ErrorReporter *r, Shared &s) : m_reporter(r), m_shared(s) { }
+        bool readText(const QString &path, const Sink &sink) override
+        {
+            {
+                std::lock_guard lock(m_shared.mutex);
+                m_shared.reads << path;
+            }
+            const int chunks = path == u"huge" ? 1000 : 1;
+            for (int i = 0; i < chunks; ++i)
+                sink(u"0123456789"_qs);
+            m_reporter->reportError(u"note: "_qs + path, u"tag"_qs, 1);
+            return true;
+        }
+
+    private:
+        ErrorReporter *m_reporter;
+        Shared &m_shared;
+    };
+    QStringList messages;
+    FunctionErrorReporter reporter([&](const QString &m) { messages << m.section(u'\r', 0, 0); });
+    const QStringList paths{u"small1"_qs, u"huge"_qs, u"small2"_qs};
+    PrefetchingSource source(
+            paths, [&shared](ErrorReporter *r) { return std::make_unique<Source>(r, shared); },
+            &reporter, qint64(1) << 20, 100);
+    for (const QString &path : paths) {
+        qsizetype units = 0;
+        QVERIFY(source.readText(path, [&units](QStringView chunk) { units += chunk.size(); }));
+        QCOMPARE(units, path == u"huge" ? 10000 : 10);
+    }
+    QCOMPARE(messages, (QStringList{u"note: small1"_qs, u"note: huge"_qs, u"note: small2"_qs}));
+    QCOMPARE(shared.reads.count(u"huge"_qs), 2); // once ahead (dropped), once in place
 }
 
 QTEST_GUILESS_MAIN(TestCli)
