@@ -221,6 +221,25 @@ public:
         }
     }
 
+    // The count of w, 0 when it is not in the tally (a stop-word list asks this of every word).
+    qint64 countOf(const WordRef &w) const
+    {
+        const bool inlined = w.length <= kInline;
+        for (size_t i = w.hash & m_mask;; i = (i + 1) & m_mask) {
+            const Bucket &b = m_buckets[i];
+            if (b.index == 0)
+                return 0;
+            if (b.hash != w.hash)
+                continue;
+            const Entry &e = m_entries[b.index - 1];
+            if (e.length == w.length
+                && (inlined ? e.key == w.key
+                            : equalLong(m_arena.data() + e.key.part[0], w.text, w.length)))
+                return e.count;
+        }
+    }
+    bool contains(const WordRef &w) const { return countOf(w) != 0; }
+
     // Lookups touch their bucket, then their entry, a few words ahead of time: the tally is
     // far larger than the cache, and waiting for memory one word at a time costs more than
     // the counting.
