@@ -1,5 +1,7 @@
 #include "engine/tallyrules.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <exception>
 #include <limits>
@@ -15,10 +17,18 @@ namespace {
 class CountingSink : public WordSink
 {
 public:
-    explicit CountingSink(Counter &counter) : m_counter(counter) { }
+    CountingSink(Counter &counter, QStringView text) : m_counter(counter), m_text(text) { }
     void word(QStringView w, qsizetype, qsizetype) override
     {
         const size_t n = size_t(w.size());
+        // A word that stands in the text as it is counted stays there; the text has room after
+        // its end for the block-wise loads.
+        const auto *at = reinterpret_cast<const char16_t *>(w.utf16());
+        const auto *text = reinterpret_cast<const char16_t *>(m_text.utf16());
+        if (at >= text && at + n <= text + m_text.size()) {
+            m_counter.arrive(at, n);
+            return;
+        }
         char16_t *out = m_counter.reserve(n);
         std::copy_n(reinterpret_cast<const char16_t *>(w.utf16()), n, out);
         m_counter.commit(n);
@@ -27,49 +37,110 @@ public:
 
 private:
     Counter &m_counter;
+    QStringView m_text;
 };
 
-// Phrases as keys of two code units per word number.
+// Phrases as the numbers of their words, kept in the tally to be sorted and counted at the end.
+// A word's number is looked up a few words after it arrives, its place in the lane's table fetched
+// meanwhile: most words are rare, and their entries far from the cache.
 class PhraseSink : public WordSink
 {
 public:
-    PhraseSink(Counter &counter, TallyRules::Lane &lane, WordIds &ids, int length)
-        : m_counter(counter), m_lane(lane), m_ids(ids), m_length(length)
+    PhraseSink(HashTally &tally, TallyRules::Lane &lane, WordIds &ids, int length, QStringView text)
+        : m_tally(tally), m_lane(lane), m_ids(ids), m_length(length), m_text(text)
     {
     }
+    ~PhraseSink() override { drain(); }
+
     void word(QStringView w, qsizetype, qsizetype) override
     {
-        // The finder's word has kSlack readable units after it.
-        const auto *text = reinterpret_cast<const char16_t *>(w.utf16());
+        const auto *at = reinterpret_cast<const char16_t *>(w.utf16());
         const size_t n = size_t(w.size());
-        const WordRef ref = makeWordRef(text, n);
+        const auto *text = reinterpret_cast<const char16_t *>(m_text.utf16());
+        const bool stays = at >= text && at + n <= text + m_text.size(); // with room after it
+        if (!stays && n > kCopied) {
+            drain();
+            number(at, n, makeWordRef(at, n)); // the finder's buffer has room after the word
+            return;
+        }
+        if (m_in - m_out == kDepth)
+            resolveOldest();
+        Slot &slot = m_ring[m_in % kDepth];
+        if (!stays) {
+            std::copy_n(at, n, slot.copy);
+            at = slot.copy;
+        }
+        slot.gap = false;
+        slot.text = at;
+        slot.ref = makeWordRef(at, n);
+        m_lane.ids.prefetchBucket(slot.ref.hash);
+        if (m_in - m_out >= kDepth / 2)
+            m_lane.ids.prefetchEntry(m_ring[(m_in - kDepth / 2) % kDepth].ref.hash);
+        ++m_in;
+    }
+    void gap() override
+    {
+        if (m_in == m_out) {
+            m_filled = 0;
+            return;
+        }
+        if (m_in - m_out == kDepth)
+            resolveOldest();
+        m_ring[m_in++ % kDepth].gap = true;
+    }
+
+private:
+    static constexpr quint64 kDepth = 16;
+    static constexpr size_t kCopied = 48;
+    struct Slot
+    {
+        WordRef ref;
+        const char16_t *text;
+        bool gap;
+        char16_t copy[kCopied + kSlack];
+    };
+
+    void drain()
+    {
+        while (m_out != m_in)
+            resolveOldest();
+    }
+
+    void resolveOldest()
+    {
+        const Slot &slot = m_ring[m_out++ % kDepth];
+        if (slot.gap)
+            m_filled = 0;
+        else
+            number(slot.text, slot.ref.length, slot.ref);
+    }
+
+    // The word's number joins the last m_length words, oldest first; a full window is a phrase.
+    void number(const char16_t *text, size_t n, const WordRef &ref)
+    {
         qint64 id = m_lane.ids.countOf(ref);
         if (id == 0) {
             id = qint64(m_ids.idOf(text, n)) + 1;
             m_lane.ids.add(ref, id);
         }
-        m_ring[m_filled % m_length] = quint32(id - 1);
-        ++m_filled;
-        if (m_filled < m_length)
-            return;
-        const size_t units = size_t(2 * m_length);
-        char16_t *key = m_counter.reserve(units);
-        for (int i = 0; i < m_length; ++i) {
-            const quint32 at = m_ring[(m_filled - m_length + i) % m_length];
-            key[2 * i] = char16_t(at & 0xFFFF);
-            key[2 * i + 1] = char16_t(at >> 16);
-        }
-        m_counter.commit(units);
-        m_counter.arrive(key, units);
+        if (m_filled == m_length)
+            std::copy(m_words + 1, m_words + m_length, m_words);
+        else
+            ++m_filled;
+        m_words[m_filled - 1] = quint32(id - 1);
+        if (m_filled == m_length)
+            m_tally.addSequence(m_words, m_length);
     }
-    void gap() override { m_filled = 0; }
 
-private:
-    Counter &m_counter;
+    HashTally &m_tally;
     TallyRules::Lane &m_lane;
     WordIds &m_ids;
     int m_length;
-    quint32 m_ring[WordRules::kMaxPhraseLength] = {};
+    QStringView m_text;
+    Slot m_ring[kDepth];
+    quint64 m_in = 0;
+    quint64 m_out = 0;
+    quint32 m_words[WordRules::kMaxPhraseLength] = {};
     int m_filled = 0;
 };
 
@@ -117,14 +188,14 @@ void TallyRules::count(Lane &lane, HashTally &tally, WordBuffer &buffer, QString
 {
     if (!lane.finder)
         lane.finder = m_prototype->clone();
-    Counter counter(tally, buffer);
     if (m_kind == Kind::Phrases) {
-        PhraseSink sink(counter, lane, m_ids, phraseLength());
+        PhraseSink sink(tally, lane, m_ids, phraseLength(), text);
         lane.finder->findSingleWords(text, sink);
-    } else {
-        CountingSink sink(counter);
-        lane.finder->findSingleWords(text, sink);
+        return;
     }
+    Counter counter(tally, buffer);
+    CountingSink sink(counter, text);
+    lane.finder->findSingleWords(text, sink);
 }
 
 void TallyRules::applyForms(HashTally &tally) const
@@ -149,22 +220,19 @@ std::vector<WordCount> TallyRules::rows(const HashTally &tally) const
     std::vector<WordCount> rows;
     rows.reserve(tally.distinct());
     tally.forEach([&](std::u16string_view w, qint64 n) {
-        if (m_kind == Kind::Phrases)
-            rows.emplace_back(phraseText(w, m_ids), n);
-        else
-            rows.emplace_back(QString(reinterpret_cast<const QChar *>(w.data()), qsizetype(w.size())), n);
+        rows.emplace_back(QString(reinterpret_cast<const QChar *>(w.data()), qsizetype(w.size())), n);
     });
     return rows;
 }
 
-std::vector<WordCount> TallyRules::ordered(HashTally &tally, bool release) const
+PhraseCounts TallyRules::countPhrases(HashTally &tally) const
 {
-    if (m_kind == Kind::Phrases)
-        return orderedPhrases(tally, m_ids, phraseLength(), release);
-    std::vector<WordCount> rows = orderedRows(tally);
-    if (release)
-        tally.reset();
-    return rows;
+    return counting::countPhrases(tally, m_ids, phraseLength());
+}
+
+std::vector<WordCount> TallyRules::phraseRows(const PhraseCounts &phrases, bool ordered) const
+{
+    return counting::phraseRows(phrases, m_ids, ordered);
 }
 
 std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms) const
@@ -197,42 +265,55 @@ std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms) const
         if (failure)
             std::rethrow_exception(failure);
     }
-    // A group's forms side by side, the most frequent first, ties by UTF-16 code units.
-    std::vector<quint32> order(forms.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = quint32(i);
-    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
-        if (const int c = QStringView(keys[a]).compare(keys[b]); c != 0)
-            return c < 0;
-        if (forms[a].count != forms[b].count)
-            return forms[a].count > forms[b].count;
-        return forms[a].word < forms[b].word;
-    });
-    std::vector<WordCount> groups;
-    for (size_t i = 0; i < order.size();) {
-        size_t j = i;
-        qint64 sum = 0;
-        auto members = std::make_shared<std::vector<WordCount>>();
-        for (; j < order.size() && keys[order[j]] == keys[order[i]]; ++j) {
-            sum += forms[order[j]].count;
-            members->emplace_back(forms[order[j]].word, forms[order[j]].count);
+    // Each form's group, numbered as first met; then a group's forms side by side, the most
+    // frequent first, ties by UTF-16 code units.
+    std::vector<quint32> groupOf(forms.size());
+    quint32 groupCount = 0;
+    {
+        QHash<QString, quint32> numbers;
+        numbers.reserve(qsizetype(forms.size()));
+        for (size_t i = 0; i < forms.size(); ++i) {
+            auto it = numbers.constFind(keys[i]);
+            if (it == numbers.constEnd())
+                it = numbers.insert(keys[i], groupCount++);
+            groupOf[i] = *it;
         }
-        groups.emplace_back(members->front().word, sum, std::move(members));
-        i = j;
+    }
+    keys = {};
+    std::vector<size_t> start(size_t(groupCount) + 1);
+    for (const quint32 g : groupOf)
+        ++start[g + 1];
+    for (size_t g = 1; g < start.size(); ++g)
+        start[g] += start[g - 1];
+    std::vector<quint32> order(forms.size());
+    {
+        std::vector<size_t> at(start.begin(), start.end() - 1);
+        for (size_t i = 0; i < forms.size(); ++i)
+            order[at[groupOf[i]]++] = quint32(i);
+    }
+    std::vector<WordCount> groups;
+    groups.reserve(groupCount);
+    auto all = std::make_shared<std::vector<std::vector<WordCount>>>(groupCount);
+    for (quint32 g = 0; g < groupCount; ++g) {
+        const auto first = order.begin() + qsizetype(start[g]);
+        const auto last = order.begin() + qsizetype(start[g + 1]);
+        std::sort(first, last, [&](quint32 a, quint32 b) {
+            if (forms[a].count != forms[b].count)
+                return forms[a].count > forms[b].count;
+            return forms[a].word < forms[b].word;
+        });
+        qint64 sum = 0;
+        std::vector<WordCount> &members = (*all)[g];
+        members.reserve(size_t(last - first));
+        for (auto it = first; it != last; ++it) {
+            sum += forms[*it].count;
+            members.emplace_back(forms[*it].word, forms[*it].count);
+        }
+        // Every group's forms share one block of memory, and one count of its users.
+        groups.emplace_back(members.front().word, sum,
+                            std::shared_ptr<const std::vector<WordCount>>(all, &members));
     }
     return groups;
-}
-
-QString phraseText(std::u16string_view key, const WordIds &ids)
-{
-    QString text;
-    for (size_t i = 0; i + 1 < key.size(); i += 2) {
-        const std::u16string_view w = ids.word(quint32(key[i]) | quint32(key[i + 1]) << 16);
-        if (i > 0)
-            text += u' ';
-        text += QStringView(w.data(), qsizetype(w.size()));
-    }
-    return text;
 }
 
 } // namespace corvalen::counting

@@ -10,6 +10,7 @@
 #include "engine/wordrules.h"
 
 #include <mutex>
+#include <string_view>
 
 namespace corvalen::counting {
 
@@ -35,6 +36,23 @@ private:
     std::vector<size_t> m_starts;
 };
 
+// Phrases counted: the distinct ones in the order of their text, each with its count, as the ranks
+// of their words packed into a number (wordorder.cpp).
+struct PhraseItem
+{
+    qint64 count;
+    quint64 high;
+    quint64 low;
+};
+struct PhraseCounts
+{
+    int length = 0;
+    int bits = 0;                  // of each word's rank in a key
+    std::vector<quint32> byText;   // word numbers in the order of their text
+    std::vector<quint32> bySpace;  // ... of their text followed by a space
+    TableVector<PhraseItem> items;
+    qint64 total = 0;
+};
 class TallyRules
 {
 public:
@@ -69,11 +87,11 @@ public:
 
     // After counting, the plain words as the rules make them (Kind::Plain, when they change them).
     void applyForms(HashTally &tally) const;
-    // The distinct words (phrases) of a merged tally, in no particular order.
+    // The distinct words of a merged tally (Kind::Plain and Kind::Words), in no particular order.
     std::vector<WordCount> rows(const HashTally &tally) const;
-    // The rows ordered, count ascending, ties by UTF-16 code units; release empties the tally as
-    // soon as it is no longer needed (its memory is given back before the rows are made).
-    std::vector<WordCount> ordered(HashTally &tally, bool release) const;
+    // The phrases of a merged tally (Kind::Phrases), sorted and counted; empties the tally.
+    PhraseCounts countPhrases(HashTally &tally) const;
+    std::vector<WordCount> phraseRows(const PhraseCounts &phrases, bool ordered) const;
     // The rows grouped by stem: one per group, the most frequent form shown (ties by UTF-16
     // code units), its count the sum of its forms'.
     std::vector<WordCount> groups(std::vector<WordCount> &&forms) const;
@@ -86,9 +104,9 @@ private:
     WordIds m_ids;
 };
 
-// Phrase keys ordered as the phrases' text would be, made into rows (wordorder.cpp).
-std::vector<WordCount> orderedPhrases(HashTally &tally, const WordIds &ids, int length, bool release);
-// The text of a phrase key.
-QString phraseText(std::u16string_view key, const WordIds &ids);
+// Sorts and counts the phrases kept in tally (emptying it).
+PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length);
+// Their rows, ordered by count (ties in the order of their text) or in the order of their text.
+std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &ids, bool ordered);
 
 } // namespace corvalen::counting

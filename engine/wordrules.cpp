@@ -13,6 +13,8 @@
 #include <libstemmer.h>
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/utf16.h>
 
 #include <array>
 #include <limits>
@@ -77,6 +79,58 @@ size_t codePoints(const char16_t *w, size_t n)
     for (size_t i = 1; i < n; ++i)
         pairs += QChar::isLowSurrogate(w[i]) && QChar::isHighSurrogate(w[i - 1]);
     return n - pairs;
+}
+
+// What the word-break iterator's rules make of each character of the basic multilingual plane,
+// as far as a segment of text can be split without it: letters and digits join into words;
+// MidNumLet and Single_Quote join letters and digits, MidNum digits, when between two of them;
+// other characters (most punctuation and symbols) stand alone. Everything else (dictionary
+// scripts, marks, emoji, Hebrew, Katakana, "_", ":" ...) is left to the iterator.
+enum WordClass : quint8 {
+    kSlow = 0,
+    kLetter = 1,
+    kDigit = 2,
+    kMidBoth = 3,
+    kMidNum = 4,
+    kOther = 5,
+    kClassMask = 7,
+    kJoinsSpace = 8, // joins a space before it (Extend, Format, ZWJ, another space)
+};
+
+const std::array<quint8, 0x10000> &wordClasses()
+{
+    static const std::array<quint8, 0x10000> classes = [] {
+        std::array<quint8, 0x10000> t{};
+        for (UChar32 c = 0; c < 0x10000; ++c) {
+            if (U16_IS_SURROGATE(c)) {
+                t[size_t(c)] = kSlow | kJoinsSpace;
+                continue;
+            }
+            const int wb = u_getIntPropertyValue(c, UCHAR_WORD_BREAK);
+            UErrorCode status = U_ZERO_ERROR;
+            const UScriptCode script = uscript_getScript(c, &status);
+            const bool dictionary = script == USCRIPT_HAN || script == USCRIPT_HIRAGANA
+                    || script == USCRIPT_KATAKANA || (c >= 0xAC00 && c <= 0xD7A3)
+                    || u_getIntPropertyValue(c, UCHAR_LINE_BREAK) == U_LB_COMPLEX_CONTEXT
+                    || u_hasBinaryProperty(c, UCHAR_IDEOGRAPHIC);
+            quint8 k = kSlow;
+            if (wb == U_WB_ALETTER && !dictionary)
+                k = kLetter;
+            else if (wb == U_WB_NUMERIC && !dictionary)
+                k = kDigit;
+            else if (wb == U_WB_MIDNUMLET || wb == U_WB_SINGLE_QUOTE)
+                k = kMidBoth;
+            else if (wb == U_WB_MIDNUM)
+                k = kMidNum;
+            else if (wb == U_WB_OTHER && !dictionary && !u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC))
+                k = kOther;
+            if (wb == U_WB_EXTEND || wb == U_WB_FORMAT || wb == U_WB_ZWJ || wb == U_WB_WSEGSPACE)
+                k |= kJoinsSpace;
+            t[size_t(c)] = k;
+        }
+        return t;
+    }();
+    return classes;
 }
 
 // Room for n units and the slack the tally's block-wise loads read past a word.
@@ -351,8 +405,19 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     const bool allPunctuation = m_rules.punctuation == WordRules::Punctuation::All;
     const SharedRules &shared = *d->shared;
     // Cleans the raw piece [start, stop) and hands it on, or marks a gap where a word is left out.
+    // A word that needs no change is handed on where it stands (the counter then takes it
+    // without a copy); the stop words look words up with block-wise loads, which need room
+    // after the word that only the buffer is sure to have.
+    const bool copyAlways = allPunctuation || shared.hasStopWords;
     const auto offer = [&](const char16_t *start, const char16_t *stop, bool dirty) {
         const size_t n = size_t(stop - start);
+        if (!dirty && !copyAlways) {
+            if (m_rules.minLength > 1 && codePoints(start, n) < size_t(m_rules.minLength))
+                sink.gap();
+            else
+                sink.word(QStringView(start, qsizetype(n)), start - begin, stop - begin);
+            return;
+        }
         char16_t *w = room(d->word, n);
         size_t k = n;
         if (dirty)
@@ -395,36 +460,103 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     if (!d->breaks)
         throw std::runtime_error("Unicode word boundaries are not available.");
     UBreakIterator *breaks = d->breaks.get();
-    // The iterator takes at most 2^31 units: a longer text is taken in parts cut after a
-    // paragraph end or a space where there is one.
-    for (const char16_t *part = begin; part < end;) {
-        const char16_t *partEnd = end;
-        if (end - part > kMaxBreakText) {
-            partEnd = part + kMaxBreakText;
-            const char16_t *cut = partEnd;
-            while (cut > part && cut[-1] != 13 && cut[-1] != 32)
-                --cut;
-            if (cut > part)
-                partEnd = cut;
-        }
-        UErrorCode status = U_ZERO_ERROR;
-        ubrk_setText(breaks, reinterpret_cast<const UChar *>(part), int32_t(partEnd - part), &status);
-        if (U_FAILURE(status))
-            throw std::runtime_error(u_errorName(status));
-        int32_t from = ubrk_first(breaks);
-        for (int32_t to = ubrk_next(breaks); to != UBRK_DONE; from = to, to = ubrk_next(breaks)) {
-            if (ubrk_getRuleStatus(breaks) >= UBRK_WORD_NONE_LIMIT) {
-                offer(part + from, part + to, true);
-                continue;
+    // The words of [from, to) as the word-break iterator finds them; it takes at most 2^31
+    // units, so a longer text is taken in parts cut after a paragraph end or a space.
+    const auto breakWords = [&](const char16_t *from, const char16_t *to) {
+        for (const char16_t *part = from; part < to;) {
+            const char16_t *partEnd = to;
+            if (to - part > kMaxBreakText) {
+                partEnd = part + kMaxBreakText;
+                const char16_t *cut = partEnd;
+                while (cut > part && cut[-1] != 13 && cut[-1] != 32)
+                    --cut;
+                if (cut > part)
+                    partEnd = cut;
             }
-            for (int32_t i = from; i < to; ++i) {
-                if (part[i] == 13) {
-                    sink.gap();
-                    break;
+            UErrorCode status = U_ZERO_ERROR;
+            ubrk_setText(breaks, reinterpret_cast<const UChar *>(part), int32_t(partEnd - part), &status);
+            if (U_FAILURE(status))
+                throw std::runtime_error(u_errorName(status));
+            int32_t a = ubrk_first(breaks);
+            for (int32_t b = ubrk_next(breaks); b != UBRK_DONE; a = b, b = ubrk_next(breaks)) {
+                if (ubrk_getRuleStatus(breaks) >= UBRK_WORD_NONE_LIMIT) {
+                    offer(part + a, part + b, true);
+                    continue;
+                }
+                for (int32_t i = a; i < b; ++i) {
+                    if (part[i] == 13) {
+                        sink.gap();
+                        break;
+                    }
                 }
             }
+            part = partEnd;
         }
-        part = partEnd;
+    };
+    const auto separators = [&](const char16_t *p, bool gaps) {
+        for (; p < end && (*p == 32 || *p == 13); ++p) {
+            if (gaps && *p == 13)
+                sink.gap();
+        }
+        return p;
+    };
+    // A boundary of the iterator at p that depends on nothing before p: after a paragraph end,
+    // or after a space before anything but a mark, a format character or another space. Segments
+    // between such points are split independently.
+    const std::array<quint8, 0x10000> &classes = wordClasses();
+    const auto cutsAt = [&](const char16_t *p) {
+        return p == end || p[-1] == 13 || (p[-1] == 32 && !(classes[*p] & kJoinsSpace));
+    };
+    // Most segments are one token of letters, digits and punctuation the classes above cover:
+    // its words are found here, as the iterator would find them.
+    const auto quick = [&](const char16_t *p, const char16_t *q) {
+        for (; p < q; ++p) {
+            if ((classes[*p] & kClassMask) == kSlow)
+                return false;
+        }
+        return true;
+    };
+    const auto isWordClass = [](quint8 k) { return k == kLetter || k == kDigit; };
+    const auto quickWords = [&](const char16_t *p, const char16_t *q, bool dirty) {
+        while (p < q) {
+            if (!isWordClass(classes[*p] & kClassMask)) {
+                ++p;
+                continue;
+            }
+            const char16_t *start = p;
+            for (;;) {
+                while (p < q && isWordClass(classes[*p] & kClassMask))
+                    ++p;
+                if (q - p < 2)
+                    break;
+                const quint8 before = classes[p[-1]] & kClassMask;
+                const quint8 mid = classes[p[0]] & kClassMask;
+                const quint8 after = classes[p[1]] & kClassMask;
+                const bool joins = (before == kLetter && after == kLetter && mid == kMidBoth)
+                        || (before == kDigit && after == kDigit && (mid == kMidBoth || mid == kMidNum));
+                if (!joins)
+                    break;
+                ++p;
+            }
+            offer(start, p, dirty);
+        }
+    };
+    for (const char16_t *segment = begin; segment < end;) {
+        const char16_t *token = separators(segment, false);
+        bool dirty = false;
+        const char16_t *tokenEnd = d->scanner.wordEnd(token, end, dirty);
+        const char16_t *next = separators(tokenEnd, false);
+        if (cutsAt(next) && quick(token, tokenEnd)) {
+            separators(segment, true);
+            quickWords(token, tokenEnd, dirty);
+            separators(tokenEnd, true);
+            segment = next;
+            continue;
+        }
+        while (!cutsAt(next))
+            next = separators(d->scanner.wordEnd(next, end, dirty), false);
+        breakWords(segment, next);
+        segment = next;
     }
 }
 

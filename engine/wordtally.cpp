@@ -181,6 +181,8 @@ struct WordTally::Private
     bool grouped = false;      // the rows are groups of forms, held in groups
     std::vector<WordCount> groups;
     qint64 groupedTotal = 0;
+    bool counted = false;      // the phrases are counted, held in phrases
+    PhraseCounts phrases;
     TextBuffer pending;      // text not yet counted: at most one unfinished word, or whole files
     size_t pendingWithoutSeparator = 0; // how much of pending is known to hold no separator
     bool inFile = false;     // between beginFile() and endFile()
@@ -541,10 +543,17 @@ void WordTally::finish()
         const TallyRules &rules = *d->rules;
         if (rules.kind() == TallyRules::Kind::Plain && rules.finder().changesPlainWords())
             rules.applyForms(d->own.tally);
+        if (rules.kind() == TallyRules::Kind::Phrases) {
+            d->phrases = rules.countPhrases(d->own.tally);
+            d->counted = true;
+        }
         if (rules.finder().groupsWords()) {
-            std::vector<WordCount> forms = rules.rows(d->own.tally);
-            d->groupedTotal = d->own.tally.total();
+            std::vector<WordCount> forms = d->counted ? rules.phraseRows(d->phrases, false)
+                                                      : rules.rows(d->own.tally);
+            d->groupedTotal = d->counted ? d->phrases.total : d->own.tally.total();
             d->own.tally.reset();
+            d->phrases = PhraseCounts();
+            d->counted = false;
             d->groups = rules.groups(std::move(forms));
             d->grouped = true;
         }
@@ -555,11 +564,11 @@ std::vector<WordCount> WordTally::ordered() const
 {
     if (d->grouped) {
         std::vector<WordCount> rows = d->groups;
-        orderRows(rows);
+        orderByItems(rows);
         return rows;
     }
-    if (d->rules)
-        return d->rules->ordered(d->own.tally, false);
+    if (d->counted)
+        return d->rules->phraseRows(d->phrases, true);
     return orderedRows(d->own.tally);
 }
 
@@ -567,13 +576,17 @@ std::vector<WordCount> WordTally::takeOrdered()
 {
     if (d->grouped) {
         std::vector<WordCount> rows = std::exchange(d->groups, {});
-        orderRows(rows);
+        orderByItems(rows);
         d->grouped = false;
         d->groupedTotal = 0;
         return rows;
     }
-    if (d->rules)
-        return d->rules->ordered(d->own.tally, true);
+    if (d->counted) {
+        std::vector<WordCount> rows = d->rules->phraseRows(d->phrases, true);
+        d->phrases = PhraseCounts();
+        d->counted = false;
+        return rows;
+    }
     return ordered();
 }
 
@@ -581,8 +594,8 @@ std::vector<WordCount> WordTally::counts() const
 {
     if (d->grouped)
         return d->groups;
-    if (d->rules)
-        return d->rules->rows(d->own.tally);
+    if (d->counted)
+        return d->rules->phraseRows(d->phrases, false);
     std::vector<WordCount> rows;
     rows.reserve(d->own.tally.distinct());
     d->own.tally.forEach([&rows](std::u16string_view w, qint64 n) {
@@ -593,11 +606,15 @@ std::vector<WordCount> WordTally::counts() const
 
 qint64 WordTally::total() const
 {
+    if (d->counted)
+        return d->phrases.total;
     return d->grouped ? d->groupedTotal : d->own.tally.total();
 }
 
 qsizetype WordTally::distinctWords() const
 {
+    if (d->counted)
+        return qsizetype(d->phrases.items.size());
     return d->grouped ? qsizetype(d->groups.size()) : qsizetype(d->own.tally.distinct());
 }
 
@@ -621,6 +638,8 @@ void WordTally::clear()
     d->grouped = false;
     d->groups.clear();
     d->groupedTotal = 0;
+    d->counted = false;
+    d->phrases = PhraseCounts();
 }
 
 QString fileNameFromPath(const QString &path)
