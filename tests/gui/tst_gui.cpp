@@ -198,7 +198,8 @@ void TestGui::designerNamesResolveOnce()
         {designer::m4, "QAction"},           {designer::m5, "QAction"},
         {designer::m6, "QAction"},           {designer::m7, "QAction"},
         {designer::m8, "QAction"},           {designer::m10, "QAction"},
-        {designer::m11, "QAction"},          {designer::m17, "QAction"},
+        {designer::m11, "QAction"},          {designer::m12, "QAction"},
+        {designer::m13, "QAction"},          {designer::m17, "QAction"},
         {designer::m18, "QAction"},          {designer::m19, "QAction"},
         {designer::m20, "QAction"},          {designer::m21, "QAction"},
         {designer::m22, "QAction"},
@@ -511,7 +512,8 @@ void TestGui::menusDispatch()
                           QStringLiteral("&Exit")}));
     QCOMPARE(child<QMenu>(w.get(), designer::m9)->title(), QStringLiteral("&Options"));
     QCOMPARE(menuTexts(designer::m9),
-             (QStringList{QStringLiteral("Show Files Tab"), QStringLiteral("Show Options Tab")}));
+             (QStringList{QStringLiteral("Show Files Tab"), QStringLiteral("Show Options Tab"),
+                          QStringLiteral("-"), QStringLiteral("Word &Rules...")}));
     QCOMPARE(child<QMenu>(w.get(), designer::m16)->title(), QStringLiteral("&Help"));
     QCOMPARE(menuTexts(designer::m16),
              (QStringList{QStringLiteral("Help"), QStringLiteral("Load Sample/Example File"),
