@@ -159,10 +159,12 @@ void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &
         Row r = storeWord(wc.word, &wc.word);
         r.count = wc.count;
         r.file = file;
-        if (wc.forms && m_forms.empty())
+        if (wc.forms && !m_withForms) {
             m_forms.resize(m_rows.size());
+            m_withForms = true;
+        }
         m_rows.push_back(r);
-        if (!m_forms.empty())
+        if (m_withForms)
             m_forms.push_back(wc.forms);
         m_total += wc.count;
     }
@@ -175,9 +177,11 @@ void ResultTable::appendTable(const ResultTable &other)
     const QStringList theirNames = other.m_fileNames; // other may be this table
     m_fileNames += theirNames;
     const qsizetype n = other.rowCount(); // other may be this table
-    if (other.hasForms() && m_forms.empty())
+    if (other.hasForms() && !m_withForms) {
         m_forms.resize(m_rows.size());
-    if (!m_forms.empty()) {
+        m_withForms = true;
+    }
+    if (m_withForms) {
         m_forms.reserve(m_forms.size() + size_t(n));
         for (qsizetype i = 0; i < n; ++i)
             m_forms.push_back(other.forms(i));
@@ -196,6 +200,7 @@ void ResultTable::clear()
 {
     m_rows.clear();
     m_forms.clear();
+    m_withForms = false;
     m_words.clear();
     m_fileNames.clear();
     m_total = 0;

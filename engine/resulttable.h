@@ -86,7 +86,7 @@ public:
         return size_t(row) < m_forms.size() ? m_forms[size_t(row)] : nullptr;
     }
     /// Whether any row stands for a group of forms.
-    bool hasForms() const { return !m_forms.empty(); }
+    bool hasForms() const { return m_withForms; }
     QString fileName(qsizetype row) const;
 
     /// The files (blocks of appendRows()) of the table, in the order appended.
@@ -124,6 +124,7 @@ private:
     QList<QString> m_words; // blocks filled up to their capacity, never moved once written
     // One per row once any row has forms (a count grouped by stems), else empty.
     std::vector<std::shared_ptr<const std::vector<WordCount>>> m_forms;
+    bool m_withForms = false;
     QStringList m_fileNames; // one per appendRows()
     qint64 m_total = 0;
 };

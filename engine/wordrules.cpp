@@ -17,6 +17,7 @@
 #include <unicode/utf16.h>
 
 #include <array>
+#include <atomic>
 #include <limits>
 #include <new>
 #include <vector>
@@ -81,11 +82,14 @@ size_t codePoints(const char16_t *w, size_t n)
     return n - pairs;
 }
 
-// What the word-break iterator's rules make of each character of the basic multilingual plane,
-// as far as a segment of text can be split without it: letters and digits join into words;
-// MidNumLet and Single_Quote join letters and digits, MidNum digits, when between two of them;
-// other characters (most punctuation and symbols) stand alone. Everything else (dictionary
-// scripts, marks, emoji, Hebrew, Katakana, "_", ":" ...) is left to the iterator.
+// What the word-break iterator does with each character of the basic multilingual plane, as far
+// as a segment of text can be split without it: letters and digits join into words; some
+// characters join two letters and two digits (MidNumLet, Single_Quote), some two digits only
+// (MidNum), when they stand between them; other characters (most punctuation and symbols) stand
+// alone. Each character is put in its class the first time it is met, by asking the iterator
+// itself about it in a few short texts, so that the classes follow its rules (and their
+// tailoring) exactly; characters of the dictionary scripts, marks, joiners, emoji and whatever
+// fits no class are left to it.
 enum WordClass : quint8 {
     kSlow = 0,
     kLetter = 1,
@@ -94,42 +98,82 @@ enum WordClass : quint8 {
     kMidNum = 4,
     kOther = 5,
     kClassMask = 7,
-    kJoinsSpace = 8, // joins a space before it (Extend, Format, ZWJ, another space)
+    kJoinsSpace = 8, // joins a space before it (a mark, a format character, another space)
+    kKnown = 16,
 };
 
-const std::array<quint8, 0x10000> &wordClasses()
+// The pieces the iterator cuts text into: their ends and rule statuses.
+struct Pieces
 {
-    static const std::array<quint8, 0x10000> classes = [] {
-        std::array<quint8, 0x10000> t{};
-        for (UChar32 c = 0; c < 0x10000; ++c) {
-            if (U16_IS_SURROGATE(c)) {
-                t[size_t(c)] = kSlow | kJoinsSpace;
-                continue;
-            }
-            const int wb = u_getIntPropertyValue(c, UCHAR_WORD_BREAK);
-            UErrorCode status = U_ZERO_ERROR;
-            const UScriptCode script = uscript_getScript(c, &status);
-            const bool dictionary = script == USCRIPT_HAN || script == USCRIPT_HIRAGANA
-                    || script == USCRIPT_KATAKANA || (c >= 0xAC00 && c <= 0xD7A3)
-                    || u_getIntPropertyValue(c, UCHAR_LINE_BREAK) == U_LB_COMPLEX_CONTEXT
-                    || u_hasBinaryProperty(c, UCHAR_IDEOGRAPHIC);
-            quint8 k = kSlow;
-            if (wb == U_WB_ALETTER && !dictionary)
-                k = kLetter;
-            else if (wb == U_WB_NUMERIC && !dictionary)
-                k = kDigit;
-            else if (wb == U_WB_MIDNUMLET || wb == U_WB_SINGLE_QUOTE)
-                k = kMidBoth;
-            else if (wb == U_WB_MIDNUM)
-                k = kMidNum;
-            else if (wb == U_WB_OTHER && !dictionary && !u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC))
-                k = kOther;
-            if (wb == U_WB_EXTEND || wb == U_WB_FORMAT || wb == U_WB_ZWJ || wb == U_WB_WSEGSPACE)
-                k |= kJoinsSpace;
-            t[size_t(c)] = k;
-        }
-        return t;
-    }();
+    int count = 0;
+    int32_t firstStatus = 0;
+};
+
+Pieces piecesOf(UBreakIterator *breaks, const char16_t *text, int32_t size)
+{
+    Pieces p;
+    UErrorCode status = U_ZERO_ERROR;
+    ubrk_setText(breaks, reinterpret_cast<const UChar *>(text), size, &status);
+    if (U_FAILURE(status))
+        return p;
+    ubrk_first(breaks);
+    for (int32_t at = ubrk_next(breaks); at != UBRK_DONE; at = ubrk_next(breaks)) {
+        if (p.count++ == 0)
+            p.firstStatus = ubrk_getRuleStatus(breaks);
+    }
+    return p;
+}
+
+quint8 probeClass(char16_t c, UBreakIterator *breaks)
+{
+    if (QChar::isSurrogate(c))
+        return kSlow | kJoinsSpace | kKnown;
+    UErrorCode status = U_ZERO_ERROR;
+    const UScriptCode script = uscript_getScript(UChar32(c), &status);
+    const bool dictionary = script == USCRIPT_HAN || script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA
+            || (c >= 0xAC00 && c <= 0xD7A3)
+            || u_getIntPropertyValue(UChar32(c), UCHAR_LINE_BREAK) == U_LB_COMPLEX_CONTEXT
+            || u_hasBinaryProperty(UChar32(c), UCHAR_IDEOGRAPHIC)
+            || u_hasBinaryProperty(UChar32(c), UCHAR_EXTENDED_PICTOGRAPHIC);
+    // Short texts of c with a letter (a), a digit (1), itself and the joining characters.
+    const auto count = [&](std::u16string_view pattern) {
+        char16_t text[8];
+        size_t n = 0;
+        for (const char16_t u : pattern)
+            text[n++] = u == u'C' ? c : u;
+        return piecesOf(breaks, text, int32_t(n)).count;
+    };
+    const char16_t alone[1] = {c};
+    const int32_t statusAlone = piecesOf(breaks, alone, 1).firstStatus;
+    const quint8 joinsSpace = count(u" C") == 1 ? kJoinsSpace : 0;
+    quint8 k = kSlow;
+    if (dictionary) {
+        k = kSlow;
+    } else if (statusAlone >= UBRK_WORD_LETTER && statusAlone < UBRK_WORD_LETTER_LIMIT) {
+        if (count(u"CC") == 1 && count(u"aCa") == 1 && count(u"1C1") == 1 && count(u"C.a") == 1
+            && count(u"C,a") == 3 && count(u"C.1") == 3 && count(u"C'") == 2 && count(u"C\"C") == 3)
+            k = kLetter;
+    } else if (statusAlone >= UBRK_WORD_NUMBER && statusAlone < UBRK_WORD_NUMBER_LIMIT) {
+        if (count(u"CC") == 1 && count(u"aCa") == 1 && count(u"1C1") == 1 && count(u"C.1") == 1
+            && count(u"C,1") == 1 && count(u"C.a") == 3 && count(u"C,a") == 3)
+            k = kDigit;
+    } else if (statusAlone < UBRK_WORD_NONE_LIMIT && count(u"CC") == 2) {
+        const int letters = count(u"aCa"), digits = count(u"1C1");
+        if (letters == 3 && digits == 3)
+            k = kOther;
+        else if (letters == 1 && digits == 1 && count(u"aC1") == 3 && count(u"1Ca") == 3 && count(u"aCCa") == 4)
+            k = kMidBoth;
+        else if (letters == 3 && digits == 1 && count(u"1CC1") == 4)
+            k = kMidNum;
+    }
+    return k | joinsSpace | kKnown;
+}
+
+// The classes found so far, shared by every finder; a class is found once, by whichever thread
+// meets the character first (two that meet it at once find the same).
+std::array<std::atomic<quint8>, 0x10000> &wordClasses()
+{
+    static std::array<std::atomic<quint8>, 0x10000> classes{};
     return classes;
 }
 
@@ -503,15 +547,23 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     // A boundary of the iterator at p that depends on nothing before p: after a paragraph end,
     // or after a space before anything but a mark, a format character or another space. Segments
     // between such points are split independently.
-    const std::array<quint8, 0x10000> &classes = wordClasses();
-    const auto cutsAt = [&](const char16_t *p) {
-        return p == end || p[-1] == 13 || (p[-1] == 32 && !(classes[*p] & kJoinsSpace));
+    std::array<std::atomic<quint8>, 0x10000> &known = wordClasses();
+    const auto classOf = [&](char16_t c) {
+        quint8 k = known[c].load(std::memory_order_relaxed);
+        if (!k) {
+            k = probeClass(c, breaks);
+            known[c].store(k, std::memory_order_relaxed);
+        }
+        return k;
     };
-    // Most segments are one token of letters, digits and punctuation the classes above cover:
-    // its words are found here, as the iterator would find them.
+    const auto cutsAt = [&](const char16_t *p) {
+        return p == end || p[-1] == 13 || (p[-1] == 32 && !(classOf(*p) & kJoinsSpace));
+    };
+    // Most segments are one token of letters, digits and punctuation of the classes above: its
+    // words are found here, as the iterator would find them.
     const auto quick = [&](const char16_t *p, const char16_t *q) {
         for (; p < q; ++p) {
-            if ((classes[*p] & kClassMask) == kSlow)
+            if ((classOf(*p) & kClassMask) == kSlow)
                 return false;
         }
         return true;
@@ -519,19 +571,19 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     const auto isWordClass = [](quint8 k) { return k == kLetter || k == kDigit; };
     const auto quickWords = [&](const char16_t *p, const char16_t *q, bool dirty) {
         while (p < q) {
-            if (!isWordClass(classes[*p] & kClassMask)) {
+            if (!isWordClass(classOf(*p) & kClassMask)) {
                 ++p;
                 continue;
             }
             const char16_t *start = p;
             for (;;) {
-                while (p < q && isWordClass(classes[*p] & kClassMask))
+                while (p < q && isWordClass(classOf(*p) & kClassMask))
                     ++p;
                 if (q - p < 2)
                     break;
-                const quint8 before = classes[p[-1]] & kClassMask;
-                const quint8 mid = classes[p[0]] & kClassMask;
-                const quint8 after = classes[p[1]] & kClassMask;
+                const quint8 before = classOf(p[-1]) & kClassMask;
+                const quint8 mid = classOf(p[0]) & kClassMask;
+                const quint8 after = classOf(p[1]) & kClassMask;
                 const bool joins = (before == kLetter && after == kLetter && mid == kMidBoth)
                         || (before == kDigit && after == kDigit && (mid == kMidBoth || mid == kMidNum));
                 if (!joins)
