@@ -18,8 +18,10 @@ packages=(
     qt6-charts-dev libqt6opengl6-dev
     # document readers and the spreadsheet writer
     libzip-dev zlib1g-dev libpoppler-cpp-dev libxlsxwriter-dev
-    # the command line's alphabetical order (the Unicode root collation)
+    # the command line's alphabetical order (the Unicode root collation) and Unicode word boundaries
     libicu-dev
+    # word forms: the Snowball stemmers
+    libstemmer-dev
     # inflates big .docx and .odt parts fast (the build falls back to libzip without it)
     libisal-dev
     # the fonts of the windows: the command bars ask for Calibri, the windows for Arial (and
