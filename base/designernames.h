@@ -23,17 +23,30 @@ inline constexpr QLatin1StringView Option2{"Option2"};
 inline constexpr QLatin1StringView Check1{"Check1"};
 inline constexpr QLatin1StringView Check3{"Check3"};
 
-// Main window menus (QMenu) and menu items (QAction; m4, m7 and m20 are separators)
+// Main window menus (QMenu) and menu items (QAction; m4, m7, m12 and m20 are separators)
 inline constexpr QLatin1StringView m1{"m1"}, m9{"m9"}, m16{"m16"};
 inline constexpr QLatin1StringView m2{"m2"}, m3{"m3"}, m4{"m4"}, m5{"m5"}, m6{"m6"}, m7{"m7"},
         m8{"m8"};
-inline constexpr QLatin1StringView m10{"m10"}, m11{"m11"};
+inline constexpr QLatin1StringView m10{"m10"}, m11{"m11"}, m12{"m12"}, m13{"m13"};
 inline constexpr QLatin1StringView m17{"m17"}, m18{"m18"}, m19{"m19"}, m20{"m20"}, m21{"m21"},
         m22{"m22"};
 
 // Results window (its list is also named ListView1, inside Form2)
 inline constexpr QLatin1StringView Form2{"Form2"};
 inline constexpr QLatin1StringView Label1{"Label1"};
+
+// Word Rules dialog (Options > Word Rules...): Unicode words, all punctuation, the stop-word lists
+// and the button that adds one from a file, minimum length, word forms, phrase length, and the
+// button that restores the defaults. The persisted ones are settings keys.
+inline constexpr QLatin1StringView Form3{"Form3"};
+inline constexpr QLatin1StringView Check4{"Check4"};
+inline constexpr QLatin1StringView Check5{"Check5"};
+inline constexpr QLatin1StringView List1{"List1"};
+inline constexpr QLatin1StringView Command1{"Command1"};
+inline constexpr QLatin1StringView UpDown1{"UpDown1"};
+inline constexpr QLatin1StringView Combo1{"Combo1"};
+inline constexpr QLatin1StringView UpDown2{"UpDown2"};
+inline constexpr QLatin1StringView Command2{"Command2"};
 
 } // namespace designer
 

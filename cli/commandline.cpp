@@ -4,6 +4,7 @@
 #include "base/safefile.h"
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
+#include "cli/wordruleoptions.h"
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
 #include "filelist/folderscan.h"
@@ -270,8 +271,9 @@ int runCount(const QStringList &arguments)
                                     u"FILE"_qs);
     const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
     const QCommandLineOption version(QStringList{u"v"_qs, u"version"_qs}, tr("Show the version."));
-    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName, format, sort,
-                       minCount, top, stats, output, help, version});
+    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName});
+    addWordRuleOptions(parser);
+    parser.addOptions({format, sort, minCount, top, stats, output, help, version});
     parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders to count; - reads paths from standard input."),
                                  u"PATH..."_qs);
 
@@ -320,6 +322,10 @@ int runCount(const QStringList &arguments)
         return usageError(tr("-o needs a file name."));
     if (layout == u"xlsx" && outputPath.isEmpty())
         return usageError(tr("the xlsx format needs -o FILE."));
+    QString rulesError;
+    const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError);
+    if (!rules)
+        return usageError(rulesError);
     const QStringList given = parser.positionalArguments();
     if (given.isEmpty())
         return usageError(tr("no PATH given."));
@@ -328,6 +334,12 @@ int runCount(const QStringList &arguments)
     options.mode = parser.isSet(combined) ? CountMode::Combined : CountMode::PerFile;
     options.ignoreCase = !parser.isSet(keepCase);
     options.withFileName = !parser.isSet(noFileName);
+    options.rules = *rules;
+    // Stop-word lists are read before anything is counted: one that cannot be read is named.
+    if (!WordFinder::create(options.rules, options.ignoreCase, &rulesError)) {
+        writeErr(u"corvalen count: "_qs + rulesError + u'\n');
+        return UsageError;
+    }
 
     QStringList listed;
     bool stdinUsed = false;
@@ -362,7 +374,7 @@ int runCount(const QStringList &arguments)
     }
     // The rows wait in a temporary file until the widths of their columns are known: beside the
     // output, where its own space will be needed anyway, or in the temporary folder.
-    RowSpill spill(options.fileNameColumn());
+    RowSpill spill(options.fileNameColumn(), !options.rules.stemLanguage.isEmpty());
     spill.open(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
     std::unique_ptr<RunStatistics> statistics;
     if (parser.isSet(stats))

@@ -117,7 +117,8 @@ public:
     bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
 };
 
-RowSpill::RowSpill(bool fileNameColumn) : m_fileNameColumn(fileNameColumn), m_widths(fileNameColumn)
+RowSpill::RowSpill(bool fileNameColumn, bool withForms)
+    : m_fileNameColumn(fileNameColumn), m_withForms(withForms), m_widths(fileNameColumn)
 {
 }
 
@@ -145,11 +146,19 @@ void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileNam
             putText(fileName);
     }
     for (const WordCount &wc : rows) {
-        m_widths.add({fileName, wc.word, wc.count});
+        m_widths.add({fileName, wc.word, wc.count, nullptr});
         m_total += wc.count;
         if (keep) {
             putText(wc.word);
             putNumber(quint64(wc.count));
+            if (m_withForms) {
+                const size_t forms = wc.forms ? wc.forms->size() : 0;
+                putNumber(quint64(forms));
+                for (size_t f = 0; f < forms; ++f) {
+                    putText((*wc.forms)[f].word);
+                    putNumber(quint64((*wc.forms)[f].count));
+                }
+            }
             if (m_buffer.size() >= kBlockBytes)
                 flushBuffer();
         }
@@ -183,6 +192,7 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
         return readFailure(m_file->errorString());
     SpillReader in(*m_file);
     QString fileName, word;
+    std::vector<WordCount> forms;
     qint64 read = 0;
     while (!in.atEnd()) {
         quint64 rows = 0;
@@ -192,8 +202,20 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
             quint64 count = 0;
             if (!in.text(word) || !in.number(count))
                 return readFailure(in.failed() ? m_file->errorString() : tr("it ended early"));
+            quint64 formCount = 0;
+            if (m_withForms && !in.number(formCount))
+                return readFailure(in.failed() ? m_file->errorString() : tr("it ended early"));
+            // A damaged number of forms must not make the list grow without end.
+            forms.clear();
+            for (quint64 f = 0; f < formCount; ++f) {
+                QString form;
+                quint64 n = 0;
+                if (!in.text(form) || !in.number(n))
+                    return readFailure(in.failed() ? m_file->errorString() : tr("it ended early"));
+                forms.emplace_back(std::move(form), qint64(n));
+            }
             ++read;
-            if (!visit({fileName, word, qint64(count)}))
+            if (!visit({fileName, word, qint64(count), formCount ? &forms : nullptr}))
                 return true;
         }
     }

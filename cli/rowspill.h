@@ -20,7 +20,8 @@ namespace corvalen {
 class RowSpill : public ResultRows
 {
 public:
-    explicit RowSpill(bool fileNameColumn);
+    /// withForms keeps the forms of rows that stand for groups of word forms as well.
+    explicit RowSpill(bool fileNameColumn, bool withForms = false);
     ~RowSpill() override;
 
     /// Creates the temporary file in folder. On failure the rows are still counted and
@@ -46,6 +47,7 @@ private:
     void fail(const QString &reason);
 
     bool m_fileNameColumn;
+    bool m_withForms;
     class SpillFile;
     std::unique_ptr<SpillFile> m_file;
     QByteArray m_buffer;

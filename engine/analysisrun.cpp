@@ -2,6 +2,7 @@
 
 #include "base/errorreport.h"
 #include "engine/textdecoder.h"
+#include "engine/wordrules.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -110,9 +111,19 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
         rp.totalBytes += sizes.constLast();
     }
     const auto cancelled = [progress] { return progress && progress->isCancelled(); };
+    // The rules are checked before the first file is read: a list that cannot be read stops the
+    // run with nothing counted.
+    QString rulesError;
+    const std::unique_ptr<WordFinder> rules =
+            WordFinder::create(options.rules, options.ignoreCase, &rulesError);
+    if (!rules) {
+        if (reporter)
+            reporter->reportError(rulesError, QString::fromUtf16(kStartTag), RunStep::ReadCombined);
+        return;
+    }
 
     if (options.mode == CountMode::Combined) {
-        auto tally = std::make_unique<WordTally>(options.ignoreCase);
+        auto tally = std::make_unique<WordTally>(*rules);
         for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i)
             guarded(reporter, RunStep::ReadCombined,
                     [&] { readFileInto(source, paths.at(i), *tally, rp, sizes.at(i)); });
@@ -120,7 +131,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
         std::vector<WordCount> rows;
         if (progress)
             progress->report(Phase::Ordering, 0, 1);
-        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally->ordered(); });
+        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally->takeOrdered(); });
         tally.reset(); // its words are in rows now: free it before the sink copies them
         guarded(reporter, RunStep::WriteCombined, [&] { sink(std::move(rows), QString()); });
         return;
@@ -154,7 +165,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
     };
     for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i) {
         const QString &path = paths.at(i);
-        auto fileTally = std::make_shared<WordTally>(options.ignoreCase);
+        auto fileTally = std::make_shared<WordTally>(*rules);
         bool complete = false;
         guarded(reporter, RunStep::ReadPerFile,
                 [&] { complete = readInto(source, path, *fileTally, rp, sizes.at(i)); });
@@ -171,7 +182,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
             try {
                 fileTally->finish();
                 o.step = RunStep::OrderPerFile;
-                o.rows = fileTally->ordered();
+                o.rows = fileTally->takeOrdered();
             } catch (const std::exception &e) {
                 o.failure = failureText(e);
             }

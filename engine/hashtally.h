@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvalen::counting {
@@ -168,6 +169,8 @@ public:
         m_mask = m_buckets.size() - 1;
         m_entries.clear();
         m_arena.clear();
+        m_sequences.clear();
+        m_sequenceCount = 0;
         m_total = 0;
     }
 
@@ -181,6 +184,8 @@ public:
             TableVector<char16_t>().swap(m_arena);
         else
             m_arena.clear();
+        m_sequences.clear();
+        m_sequenceCount = 0;
         m_total = 0;
     }
 
@@ -221,6 +226,25 @@ public:
         }
     }
 
+    // The count of w, 0 when it is not in the tally (a stop-word list asks this of every word).
+    qint64 countOf(const WordRef &w) const
+    {
+        const bool inlined = w.length <= kInline;
+        for (size_t i = w.hash & m_mask;; i = (i + 1) & m_mask) {
+            const Bucket &b = m_buckets[i];
+            if (b.index == 0)
+                return 0;
+            if (b.hash != w.hash)
+                continue;
+            const Entry &e = m_entries[b.index - 1];
+            if (e.length == w.length
+                && (inlined ? e.key == w.key
+                            : equalLong(m_arena.data() + e.key.part[0], w.text, w.length)))
+                return e.count;
+        }
+    }
+    bool contains(const WordRef &w) const { return countOf(w) != 0; }
+
     // Lookups touch their bucket, then their entry, a few words ahead of time: the tally is
     // far larger than the cache, and waiting for memory one word at a time costs more than
     // the counting.
@@ -241,8 +265,37 @@ public:
             __builtin_prefetch(m_arena.data() + m_entries[b.index - 1].key.part[0]);
     }
 
+    // Phrases are not looked up one by one: each is kept as the numbers of its words, and they
+    // are sorted and counted once the text has been read (see TallyRules). They follow the
+    // tally's words wherever those go: merged, swapped, cleared.
+    void addSequence(const quint32 *ids, int length)
+    {
+        if (m_sequences.empty() || m_sequences.back().size() + size_t(length) > kSequenceBlock) {
+            m_sequences.emplace_back();
+            m_sequences.back().reserve(kSequenceBlock);
+        }
+        m_sequences.back().insert(m_sequences.back().end(), ids, ids + length);
+        ++m_sequenceCount;
+        ++m_total;
+    }
+    // The blocks of word numbers, each a whole number of sequences.
+    const std::vector<TableVector<quint32>> &sequences() const { return m_sequences; }
+
+    // Merging a tally that is dropped afterwards takes its sequences rather than a copy of them.
+    void mergeFrom(HashTally &other)
+    {
+        for (TableVector<quint32> &block : other.m_sequences)
+            m_sequences.push_back(std::move(block));
+        other.m_sequences.clear();
+        mergeFrom(std::as_const(other));
+    }
+
     void mergeFrom(const HashTally &other)
     {
+        for (const TableVector<quint32> &block : other.m_sequences)
+            m_sequences.push_back(block);
+        m_sequenceCount += other.m_sequenceCount;
+        m_total += other.m_sequenceCount;
         reserve(m_entries.size() + other.m_entries.size());
         const size_t n = other.m_entries.size();
         constexpr size_t kAhead = 16;
@@ -258,7 +311,8 @@ public:
         }
     }
 
-    size_t distinct() const { return m_entries.size(); }
+    // Distinct words, and the sequences kept (so that a tally of phrases is not taken for empty).
+    size_t distinct() const { return m_entries.size() + m_sequences.size(); }
     qint64 total() const { return m_total; }
 
     template<typename F>
@@ -317,6 +371,9 @@ private:
     TableVector<Entry> m_entries;
     TableVector<char16_t> m_arena;
     qint64 m_total = 0;
+    static constexpr size_t kSequenceBlock = size_t(1) << 20;
+    std::vector<TableVector<quint32>> m_sequences;
+    qint64 m_sequenceCount = 0;
 };
 
 
@@ -399,5 +456,7 @@ private:
 
 /// The tally's rows ordered by count ascending, ties by UTF-16 code units.
 std::vector<WordCount> orderedRows(const HashTally &tally);
+/// Any rows in the same order.
+void orderByItems(std::vector<WordCount> &rows);
 
 } // namespace corvalen::counting

@@ -1,6 +1,7 @@
 #include "engine/resulttable.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <limits>
 #include <stdexcept>
@@ -51,6 +52,23 @@ QStringList describeCountOptions(const CountOptions &options)
         phrases << (options.withFileName ? tr("one count per file, with file names")
                                          : tr("one count per file, without file names"));
     phrases << (options.ignoreCase ? tr("letter case ignored") : tr("letter case kept"));
+    const WordRules &rules = options.rules;
+    if (rules.words == WordRules::Words::Unicode)
+        phrases << tr("Unicode words");
+    if (rules.punctuation == WordRules::Punctuation::All)
+        phrases << tr("all punctuation deleted");
+    if (!rules.stopWordLists.isEmpty()) {
+        QStringList lists;
+        for (const QString &list : rules.stopWordLists)
+            lists << fileNameFromPath(QDir::toNativeSeparators(list));
+        phrases << tr("stop words: %1").arg(lists.join(u", "));
+    }
+    if (rules.minLength > 1)
+        phrases << tr("words of %1 or more characters").arg(rules.minLength);
+    if (!rules.stemLanguage.isEmpty())
+        phrases << tr("word forms grouped (%1)").arg(rules.stemLanguage);
+    if (rules.phraseLength > 1)
+        phrases << tr("phrases of %1 words").arg(rules.phraseLength);
     return phrases;
 }
 
@@ -141,7 +159,13 @@ void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &
         Row r = storeWord(wc.word, &wc.word);
         r.count = wc.count;
         r.file = file;
+        if (wc.forms && !m_withForms) {
+            m_forms.resize(m_rows.size());
+            m_withForms = true;
+        }
         m_rows.push_back(r);
+        if (m_withForms)
+            m_forms.push_back(wc.forms);
         m_total += wc.count;
     }
 }
@@ -153,6 +177,15 @@ void ResultTable::appendTable(const ResultTable &other)
     const QStringList theirNames = other.m_fileNames; // other may be this table
     m_fileNames += theirNames;
     const qsizetype n = other.rowCount(); // other may be this table
+    if (other.hasForms() && !m_withForms) {
+        m_forms.resize(m_rows.size());
+        m_withForms = true;
+    }
+    if (m_withForms) {
+        m_forms.reserve(m_forms.size() + size_t(n));
+        for (qsizetype i = 0; i < n; ++i)
+            m_forms.push_back(other.forms(i));
+    }
     for (qsizetype i = 0; i < n; ++i) {
         const Row &theirs = other.m_rows[size_t(i)];
         Row r = storeWord(other.wordView(i), &other.m_words.at(theirs.block));
@@ -166,6 +199,8 @@ void ResultTable::appendTable(const ResultTable &other)
 void ResultTable::clear()
 {
     m_rows.clear();
+    m_forms.clear();
+    m_withForms = false;
     m_words.clear();
     m_fileNames.clear();
     m_total = 0;

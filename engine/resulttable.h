@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
 #include <QList>
@@ -17,9 +18,16 @@ enum class CountMode { PerFile, Combined };
 /// The count options a run works with (taken once when the run starts).
 struct CountOptions
 {
+    CountOptions() = default;
+    CountOptions(CountMode m, bool fileName, bool ignore, WordRules wordRules = {})
+        : mode(m), withFileName(fileName), ignoreCase(ignore), rules(std::move(wordRules))
+    {
+    }
+
     CountMode mode = CountMode::PerFile;
     bool withFileName = true; // per-file mode only
     bool ignoreCase = true;
+    WordRules rules; // beyond letter case: Unicode words, punctuation, stop words, ...
 
     bool fileNameColumn() const { return mode == CountMode::PerFile && withFileName; }
 };
@@ -71,6 +79,14 @@ public:
     }
     QString word(qsizetype row) const { return wordView(row).toString(); }
     qint64 count(qsizetype row) const { return m_rows[size_t(row)].count; }
+    /// The forms a row stands for when words were grouped by their stems, most frequent first;
+    /// null otherwise.
+    std::shared_ptr<const std::vector<WordCount>> forms(qsizetype row) const
+    {
+        return size_t(row) < m_forms.size() ? m_forms[size_t(row)] : nullptr;
+    }
+    /// Whether any row stands for a group of forms.
+    bool hasForms() const { return m_withForms; }
     QString fileName(qsizetype row) const;
 
     /// The files (blocks of appendRows()) of the table, in the order appended.
@@ -106,6 +122,9 @@ private:
     bool m_fileNameColumn;
     std::vector<Row> m_rows;
     QList<QString> m_words; // blocks filled up to their capacity, never moved once written
+    // One per row once any row has forms (a count grouped by stems), else empty.
+    std::vector<std::shared_ptr<const std::vector<WordCount>>> m_forms;
+    bool m_withForms = false;
     QStringList m_fileNames; // one per appendRows()
     qint64 m_total = 0;
 };

@@ -1,6 +1,11 @@
 #include "engine/hashtally.h"
+#include "engine/tallyrules.h"
+#include "engine/wordrules.h"
 
 #include <algorithm>
+#include <numeric>
+#include <stdexcept>
+#include <utility>
 #include <string_view>
 #include <thread>
 
@@ -50,6 +55,20 @@ void inTwoHalves(size_t size, F &&work)
     other.join();
 }
 
+// Runs work(0) and work(1), on two threads for large inputs.
+template<typename F>
+void eachHalf(size_t size, F &&work)
+{
+    if (size < 65536) {
+        work(size_t(0));
+        work(size_t(1));
+        return;
+    }
+    std::thread other([&] { work(size_t(0)); });
+    work(size_t(1));
+    other.join();
+}
+
 } // namespace
 
 std::vector<WordCount> orderedRows(const HashTally &tally)
@@ -76,16 +95,218 @@ std::vector<WordCount> orderedRows(const HashTally &tally)
     return rows;
 }
 
+namespace {
+
+__extension__ typedef unsigned __int128 Key128;
+
+// Whether word a followed by a space comes before word b followed by a space.
+bool lessWithSpace(std::u16string_view a, std::u16string_view b)
+{
+    const size_t common = std::min(a.size(), b.size());
+    if (const int c = a.substr(0, common).compare(b.substr(0, common)); c != 0)
+        return c < 0;
+    if (a.size() == b.size())
+        return false;
+    return a.size() < b.size() ? 32 < b[common] : a[common] < 32;
+}
+
+// Sorts keys of up to width bits, 11 bits a pass (few enough places to scatter to that they all
+// stay in the cache), each half of the keys counted and scattered on a thread of its own.
+void radixSort(TableVector<quint64> &keys, int width)
+{
+    constexpr int kDigit = 11;
+    constexpr size_t kPlaces = size_t(1) << kDigit;
+    constexpr quint64 kMask = kPlaces - 1;
+    TableVector<quint64> sorted(keys.size());
+    const size_t middle = keys.size() / 2;
+    std::vector<size_t> at[2] = {std::vector<size_t>(kPlaces), std::vector<size_t>(kPlaces)};
+    for (int shift = 0; shift < width; shift += kDigit) {
+        const auto histogram = [&](size_t half) {
+            std::vector<size_t> &h = at[half];
+            std::fill(h.begin(), h.end(), 0);
+            const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
+            for (size_t i = from; i < to; ++i)
+                ++h[(keys[i] >> shift) & kMask];
+        };
+        eachHalf(keys.size(), histogram);
+        size_t sum = 0;
+        for (size_t d = 0; d < kPlaces; ++d) {
+            for (std::vector<size_t> &h : at)
+                sum += std::exchange(h[d], sum);
+        }
+        const auto scatter = [&](size_t half) {
+            std::vector<size_t> &h = at[half];
+            const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
+            for (size_t i = from; i < to; ++i)
+                sorted[h[(keys[i] >> shift) & kMask]++] = keys[i];
+        };
+        eachHalf(keys.size(), scatter);
+        keys.swap(sorted);
+    }
+}
+
+void sortKeys(TableVector<quint64> &keys, int width)
+{
+    radixSort(keys, width);
+}
+
+void sortKeys(TableVector<Key128> &keys, int)
+{
+    inTwoHalves(keys.size(), [&keys](size_t from, size_t to) {
+        std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
+    });
+    std::inplace_merge(keys.begin(), keys.begin() + qsizetype(keys.size() / 2), keys.end());
+}
+
+// The phrases of tally as keys of the ranks of their words, sorted and counted.
+template<typename Key>
+void countKeys(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &textRank,
+               const std::vector<quint32> &spaceRank)
+{
+    const int length = out.length;
+    TableVector<Key> keys;
+    keys.reserve(size_t(tally.total()));
+    for (const TableVector<quint32> &block : tally.sequences()) {
+        for (size_t at = 0; at + size_t(length) <= block.size(); at += size_t(length)) {
+            Key key = 0;
+            for (int i = 0; i < length; ++i) {
+                const quint32 id = block[at + size_t(i)];
+                key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
+            }
+            keys.push_back(key);
+        }
+    }
+    tally.reset(); // the phrases are in keys now
+    sortKeys(keys, out.bits * length);
+    size_t distinct = 0;
+    for (size_t i = 0; i < keys.size(); ++i)
+        distinct += i == 0 || keys[i] != keys[i - 1];
+    out.items.reserve(distinct);
+    for (size_t i = 0; i < keys.size();) {
+        size_t j = i + 1;
+        while (j < keys.size() && keys[j] == keys[i])
+            ++j;
+        out.items.push_back({qint64(j - i), quint64(Key128(keys[i]) >> 64), quint64(keys[i])});
+        out.total += qint64(j - i);
+        i = j;
+    }
+}
+
+} // namespace
+
+PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length)
+{
+    // A phrase's text is its words, each but the last followed by a space, and no word holds a
+    // space: phrases are ordered as the tuples of their words, the words but the last ordered as
+    // if followed by a space. Each word gets its two ranks once, and phrases compare as numbers.
+    PhraseCounts out;
+    out.length = length;
+    const size_t words = ids.size();
+    out.byText.resize(words);
+    out.bySpace.resize(words);
+    std::iota(out.byText.begin(), out.byText.end(), 0u);
+    std::iota(out.bySpace.begin(), out.bySpace.end(), 0u);
+    std::sort(out.byText.begin(), out.byText.end(),
+              [&](quint32 a, quint32 b) { return ids.word(a) < ids.word(b); });
+    std::sort(out.bySpace.begin(), out.bySpace.end(),
+              [&](quint32 a, quint32 b) { return lessWithSpace(ids.word(a), ids.word(b)); });
+    std::vector<quint32> textRank(words), spaceRank(words);
+    for (size_t r = 0; r < words; ++r) {
+        textRank[out.byText[r]] = quint32(r);
+        spaceRank[out.bySpace[r]] = quint32(r);
+    }
+    out.bits = 1;
+    while (out.bits < 32 && (quint64(1) << out.bits) < words)
+        ++out.bits;
+    if (out.bits * length > 128)
+        throw std::length_error("Too many distinct words to order their phrases.");
+    if (out.bits * length <= 64)
+        countKeys<quint64>(tally, out, textRank, spaceRank);
+    else
+        countKeys<Key128>(tally, out, textRank, spaceRank);
+    return out;
+}
+
+std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &ids, bool ordered)
+{
+    // The phrases are in the order of their text: ordered by count, ties keep it. Counts are
+    // mostly small; the few large ones are sorted apart.
+    const TableVector<PhraseItem> &items = phrases.items;
+    TableVector<quint32> order;
+    if (ordered) {
+        constexpr qint64 kSmall = 1 << 16;
+        std::vector<size_t> at(size_t(kSmall) + 1);
+        std::vector<quint32> large;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i].count < kSmall)
+                ++at[size_t(items[i].count)];
+            else
+                large.push_back(quint32(i));
+        }
+        size_t sum = 0;
+        for (size_t &n : at)
+            sum += std::exchange(n, sum);
+        order.resize(items.size());
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i].count < kSmall)
+                order[at[size_t(items[i].count)]++] = quint32(i);
+        }
+        std::stable_sort(large.begin(), large.end(),
+                         [&](quint32 a, quint32 b) { return items[a].count < items[b].count; });
+        std::copy(large.begin(), large.end(), order.begin() + qsizetype(sum));
+    }
+    const int length = phrases.length;
+    const int bits = phrases.bits;
+    const Key128 mask = (Key128(1) << bits) - 1;
+    std::vector<WordCount> rows(items.size());
+    inTwoHalves(items.size(), [&](size_t from, size_t to) {
+        std::u16string_view words[WordRules::kMaxPhraseLength];
+        for (size_t i = from; i < to; ++i) {
+            const PhraseItem &item = items[ordered ? order[i] : i];
+            const Key128 packed = Key128(item.high) << 64 | item.low;
+            qsizetype size = length - 1;
+            for (int w = 0; w < length; ++w) {
+                const quint32 rank = quint32((packed >> (bits * (length - 1 - w))) & mask);
+                words[w] = ids.word(w + 1 < length ? phrases.bySpace[rank] : phrases.byText[rank]);
+                size += qsizetype(words[w].size());
+            }
+            QString text(size, Qt::Uninitialized);
+            auto *out = reinterpret_cast<char16_t *>(text.data());
+            for (int w = 0; w < length; ++w) {
+                if (w > 0)
+                    *out++ = u' ';
+                out = std::copy(words[w].begin(), words[w].end(), out);
+            }
+            rows[i] = WordCount(std::move(text), item.count);
+        }
+    });
+    return rows;
+}
+
+// Sorted as the tally's rows are (count, then the first code units packed into a number, then the
+// rest), then moved into place.
+void orderByItems(std::vector<WordCount> &rows)
+{
+    std::vector<std::pair<SortItem, size_t>> items;
+    items.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const QString &w = rows[i].word;
+        const std::u16string_view text(reinterpret_cast<const char16_t *>(w.utf16()), size_t(w.size()));
+        items.emplace_back(sortItem(text, rows[i].count), i);
+    }
+    std::sort(items.begin(), items.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<WordCount> ordered;
+    ordered.reserve(rows.size());
+    for (const auto &item : items)
+        ordered.push_back(std::move(rows[item.second]));
+    rows.swap(ordered);
+}
+
 } // namespace counting
 
 void orderRows(std::vector<WordCount> &rows)
 {
-    std::sort(rows.begin(), rows.end(), [](const WordCount &a, const WordCount &b) {
-        if (a.count != b.count)
-            return a.count < b.count;
-        // QString's operator< is ordinal on UTF-16 code units.
-        return a.word < b.word;
-    });
+    counting::orderByItems(rows);
 }
 
 } // namespace corvalen

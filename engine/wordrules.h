@@ -12,10 +12,15 @@ namespace corvalen {
 /// How a count turns text into the words it counts, beyond letter case. The defaults are the plain
 /// rules: words lie between spaces and paragraph ends, the 32 ASCII punctuation characters are
 /// deleted wherever they stand, every word counts alone.
+///
+/// The rules apply in this order: split (at spaces, or at Unicode word boundaries), clean
+/// (punctuation deleted, case), minimum length and stop words, stems, phrases.
 struct WordRules
 {
     enum class Words { Basic, Unicode };
     enum class Punctuation { Ascii, All };
+
+    static constexpr int kMaxPhraseLength = 5;
 
     Words words = Words::Basic;
     Punctuation punctuation = Punctuation::Ascii;
@@ -28,6 +33,16 @@ struct WordRules
     bool operator==(const WordRules &) const = default;
 };
 
+/// The language codes of the stop-word lists built into the program, in alphabetical order.
+QStringList builtInStopWordLists();
+/// The words of a built-in list as its file holds them (comments included); empty for an unknown
+/// code.
+QString builtInStopWordText(const QString &code);
+/// The stemming languages under their canonical names ("danish", "dutch", "english" ...).
+QStringList stemmingLanguages();
+/// Whether name is a stemming language: a canonical name or its ISO 639 code ("en", "deu").
+bool isStemmingLanguage(const QString &name);
+
 /// One word (or phrase) the rules count, and where in the text it came from: the raw piece
 /// [rawStart, rawEnd) that the rules turned into it (for a phrase, from its first word's start to
 /// its last word's end). Positions count UTF-16 units from the start of the text given.
@@ -38,34 +53,68 @@ struct FoundWord
     qsizetype rawEnd = 0;
 };
 
+/// Receives the single words of a text before they are joined into phrases.
+class WordSink
+{
+public:
+    virtual ~WordSink() = default;
+    /// A word the rules count; word is valid during the call.
+    virtual void word(QStringView word, qsizetype rawStart, qsizetype rawEnd) = 0;
+    /// A place no phrase runs across: a paragraph end, a stop word, a word below the minimum
+    /// length.
+    virtual void gap() { }
+};
+
 /// The one place that decides what a count counts: the run counts what it finds, and a view of the
 /// words in their context looks for exactly the occurrences that were counted. Holds what the
-/// rules need (stop lists, a stemmer); one per thread.
+/// rules need (stop lists, a stemmer, a word-break iterator); one per thread (clone() gives
+/// another cheaply).
 class WordFinder
 {
 public:
     using Found = std::function<void(const FoundWord &found)>;
 
     /// Loads what the rules need; null, with error set to a sentence naming the culprit, when a
-    /// stop-word list cannot be read or a language is unknown.
+    /// stop-word list cannot be read or a value is out of range or unknown.
     static std::unique_ptr<WordFinder> create(const WordRules &rules, bool ignoreCase,
                                               QString *error = nullptr);
-    virtual ~WordFinder() = default;
+    virtual ~WordFinder();
 
-    /// Reports every counted word of text, in text order. text ends at a paragraph end (or at the
-    /// end of a file's text): nothing carries over from one call to the next.
-    virtual void findWords(QStringView text, const Found &found) = 0;
+    /// Another finder of the same rules for another thread; shares the lists already loaded.
+    std::unique_ptr<WordFinder> clone() const;
 
-    /// The row a counted word belongs to: the word itself, or the key of its group of forms.
-    virtual QString groupKey(QStringView word) const = 0;
+    /// Reports every counted word (or phrase) of text, in text order. text ends at a paragraph end
+    /// (or at the end of a file's text): nothing carries over from one call to the next.
+    virtual void findWords(QStringView text, const Found &found);
+
+    /// The row a counted word (or phrase) belongs to: the word itself, or the key of its group of
+    /// forms (the stems of its words, lower-cased, joined by spaces).
+    virtual QString groupKey(QStringView word) const;
+
+    /// The single words of text as findWords() would join them into phrases, with the gaps no
+    /// phrase crosses.
+    void findSingleWords(QStringView text, WordSink &sink);
+
+    /// Whether a count can split and clean words as the plain rules do and pass each distinct word
+    /// through formOf() afterwards: words split at spaces, counted one at a time.
+    bool countsPlainWords() const;
+    /// Whether formOf() can change or drop a plain word (else it is the identity).
+    bool changesPlainWords() const;
+    /// What these rules make of a word as the plain rules count it (ASCII punctuation deleted,
+    /// case as chosen): false when it is not counted (nothing left, too short, a stop word).
+    bool formOf(QStringView plainWord, QString &form) const;
+    /// Whether counted words are grouped (by their stems).
+    bool groupsWords() const;
 
     const WordRules &rules() const { return m_rules; }
     bool ignoresCase() const { return m_ignoreCase; }
 
 protected:
-    WordFinder(const WordRules &rules, bool ignoreCase) : m_rules(rules), m_ignoreCase(ignoreCase) { }
+    WordFinder(const WordRules &rules, bool ignoreCase);
 
 private:
+    struct Private;
+    std::unique_ptr<Private> d;
     WordRules m_rules;
     bool m_ignoreCase;
 };

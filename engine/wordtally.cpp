@@ -1,6 +1,7 @@
 #include "engine/wordtally.h"
 
 #include "engine/hashtally.h"
+#include "engine/tallyrules.h"
 #include "engine/wordscanner.h"
 
 #include <QDir>
@@ -169,9 +170,19 @@ struct WordTally::Private
         HashTally tally;
         WordBuffer buffer;
         TextBuffer slice; // the text being counted on the pool
+        TallyRules::Lane rules;
     };
 
     bool ignoreCase;
+    // Word rules beyond the plain ones, shared with the tallies of large files; null for the
+    // plain rules.
+    std::shared_ptr<TallyRules> rules;
+    bool rulesApplied = false; // finish() has applied what is left of them
+    bool grouped = false;      // the rows are groups of forms, held in groups
+    std::vector<WordCount> groups;
+    qint64 groupedTotal = 0;
+    bool counted = false;      // the phrases are counted, held in phrases
+    PhraseCounts phrases;
     TextBuffer pending;      // text not yet counted: at most one unfinished word, or whole files
     size_t pendingWithoutSeparator = 0; // how much of pending is known to hold no separator
     bool inFile = false;     // between beginFile() and endFile()
@@ -216,8 +227,7 @@ struct WordTally::Private
         lane->slice = std::move(text);
         auto job = [this, lane] {
             TextBuffer &slice = lane->slice;
-            const char16_t *end = slice.withSlack();
-            countText(lane->tally, slice.data(), end, ignoreCase, lane->buffer);
+            countIn(*lane, slice);
             slice.clear();
             std::lock_guard lock(mutex);
             if (spare.size() < 4 && slice.capacity() <= kReusedUnits)
@@ -261,15 +271,36 @@ struct WordTally::Private
         pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
     }
 
+    // Counts a text that begins and ends at word boundaries (and, for phrases, at paragraph
+    // ends) into the lane's tally.
+    void countIn(Lane &lane, TextBuffer &text)
+    {
+        const char16_t *end = text.withSlack();
+        if (!rules || rules->kind() == TallyRules::Kind::Plain)
+            countText(lane.tally, text.data(), end, ignoreCase, lane.buffer);
+        else
+            rules->count(lane.rules, lane.tally, lane.buffer,
+                         QStringView(text.data(), qsizetype(text.size())));
+    }
+
+    bool canCut(size_t at) const
+    {
+        if (!rules || rules->kind() == TallyRules::Kind::Plain)
+            return isSeparator(pending[at - 1]);
+        return rules->canCut(pending.data(), at, pending.size());
+    }
+
     // Counts pending up to its last separator on the pool, so that no word straddles two
     // slices; the rest stays pending.
     void cutSlice()
     {
         size_t cut = pending.size();
-        while (cut > pendingWithoutSeparator && !isSeparator(pending[cut - 1]))
+        while (cut > pendingWithoutSeparator && !canCut(cut))
             --cut;
         if (cut == pendingWithoutSeparator) {
-            pendingWithoutSeparator = pending.size(); // one enormous word so far: keep collecting
+            // One enormous word (or paragraph) so far: keep collecting. Whether a slice may end
+            // after the last unit depends on the next one, under some rules.
+            pendingWithoutSeparator = pending.size() - (rules ? 1 : 0);
             return;
         }
         TextBuffer slice = takeBuffer();
@@ -299,8 +330,10 @@ struct WordTally::Private
                 spareStaged.pop_back();
             }
         }
-        if (!staged)
+        if (!staged) {
             staged = std::make_unique<WordTally>(ignoreCase);
+            staged->d->rules = rules;
+        }
         glueStart = fileStart;
         while (glueStart > 0 && !isSeparator(pending[glueStart - 1]))
             --glueStart;
@@ -381,8 +414,7 @@ struct WordTally::Private
     void countPending(Lane &lane)
     {
         if (!pending.empty()) {
-            const char16_t *end = pending.withSlack();
-            countText(lane.tally, pending.data(), end, ignoreCase, lane.buffer);
+            countIn(lane, pending);
             pending.clear();
             pendingWithoutSeparator = 0;
         }
@@ -433,6 +465,12 @@ struct WordTally::Private
 
 WordTally::WordTally(bool ignoreCase) : d(std::make_unique<Private>(ignoreCase)) { }
 
+WordTally::WordTally(const WordFinder &rules) : d(std::make_unique<Private>(rules.ignoresCase()))
+{
+    if (!rules.rules().isDefault())
+        d->rules = std::make_shared<TallyRules>(rules);
+}
+
 WordTally::~WordTally()
 {
     d->staged.reset();
@@ -454,6 +492,7 @@ void WordTally::feed(QStringView chunk)
         return;
     }
     d->merged = false;
+    d->rulesApplied = false;
     d->append(chunk);
     if (d->inFile) {
         // A file's text is sliced only once it has ended, and never split.
@@ -477,6 +516,9 @@ void WordTally::endFile(bool complete)
 {
     if (!d->inFile)
         return;
+    // Under word rules a file's last word, and its last phrase, end with the file.
+    if (complete && d->rules)
+        feed(u"\r");
     d->inFile = false;
     if (d->staged) {
         if (complete)
@@ -496,15 +538,64 @@ void WordTally::finish()
     d->spareStaged.clear();
     d->countPending(d->own);
     d->mergeLanes();
+    if (d->rules && !d->rulesApplied) {
+        d->rulesApplied = true;
+        const TallyRules &rules = *d->rules;
+        if (rules.kind() == TallyRules::Kind::Plain && rules.finder().changesPlainWords())
+            rules.applyForms(d->own.tally);
+        if (rules.kind() == TallyRules::Kind::Phrases) {
+            d->phrases = rules.countPhrases(d->own.tally);
+            d->counted = true;
+        }
+        if (rules.finder().groupsWords()) {
+            std::vector<WordCount> forms = d->counted ? rules.phraseRows(d->phrases, false)
+                                                      : rules.rows(d->own.tally);
+            d->groupedTotal = d->counted ? d->phrases.total : d->own.tally.total();
+            d->own.tally.reset();
+            d->phrases = PhraseCounts();
+            d->counted = false;
+            d->groups = rules.groups(std::move(forms));
+            d->grouped = true;
+        }
+    }
 }
 
 std::vector<WordCount> WordTally::ordered() const
 {
+    if (d->grouped) {
+        std::vector<WordCount> rows = d->groups;
+        orderByItems(rows);
+        return rows;
+    }
+    if (d->counted)
+        return d->rules->phraseRows(d->phrases, true);
     return orderedRows(d->own.tally);
+}
+
+std::vector<WordCount> WordTally::takeOrdered()
+{
+    if (d->grouped) {
+        std::vector<WordCount> rows = std::exchange(d->groups, {});
+        orderByItems(rows);
+        d->grouped = false;
+        d->groupedTotal = 0;
+        return rows;
+    }
+    if (d->counted) {
+        std::vector<WordCount> rows = d->rules->phraseRows(d->phrases, true);
+        d->phrases = PhraseCounts();
+        d->counted = false;
+        return rows;
+    }
+    return ordered();
 }
 
 std::vector<WordCount> WordTally::counts() const
 {
+    if (d->grouped)
+        return d->groups;
+    if (d->counted)
+        return d->rules->phraseRows(d->phrases, false);
     std::vector<WordCount> rows;
     rows.reserve(d->own.tally.distinct());
     d->own.tally.forEach([&rows](std::u16string_view w, qint64 n) {
@@ -515,12 +606,16 @@ std::vector<WordCount> WordTally::counts() const
 
 qint64 WordTally::total() const
 {
-    return d->own.tally.total();
+    if (d->counted)
+        return d->phrases.total;
+    return d->grouped ? d->groupedTotal : d->own.tally.total();
 }
 
 qsizetype WordTally::distinctWords() const
 {
-    return qsizetype(d->own.tally.distinct());
+    if (d->counted)
+        return qsizetype(d->phrases.items.size());
+    return d->grouped ? qsizetype(d->groups.size()) : qsizetype(d->own.tally.distinct());
 }
 
 void WordTally::clear()
@@ -537,6 +632,14 @@ void WordTally::clear()
     d->pending.clear();
     d->pendingWithoutSeparator = 0;
     d->merged = true;
+    if (d->rules)
+        d->rules->clear();
+    d->rulesApplied = false;
+    d->grouped = false;
+    d->groups.clear();
+    d->groupedTotal = 0;
+    d->counted = false;
+    d->phrases = PhraseCounts();
 }
 
 QString fileNameFromPath(const QString &path)

@@ -4,17 +4,33 @@
 #include <QStringView>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace corvalen {
 
+class WordFinder;
+
 /// One row of a count: a distinct cleaned word and how often it occurs.
 struct WordCount
 {
+    WordCount() = default;
+    WordCount(QString w, qint64 n, std::shared_ptr<const std::vector<WordCount>> f = nullptr)
+        : word(std::move(w)), count(n), forms(std::move(f))
+    {
+    }
+
     QString word;
     qint64 count = 0;
+    /// With words grouped by their stems: the forms the row stands for, each with its count, most
+    /// frequent first (ties by UTF-16 code units); null otherwise.
+    std::shared_ptr<const std::vector<WordCount>> forms;
 
-    friend bool operator==(const WordCount &, const WordCount &) = default;
+    friend bool operator==(const WordCount &a, const WordCount &b)
+    {
+        return a.word == b.word && a.count == b.count
+                && (a.forms == b.forms || (a.forms && b.forms && *a.forms == *b.forms));
+    }
 };
 
 /// Counts the words of a text that arrives in chunks of any size.
@@ -37,6 +53,9 @@ class WordTally
 {
 public:
     explicit WordTally(bool ignoreCase);
+    /// Counts by the word rules of finder (which it copies; the plain rules count as the plain
+    /// tally does). A file's last word ends with its text under any other rules.
+    explicit WordTally(const WordFinder &rules);
     ~WordTally();
     WordTally(const WordTally &) = delete;
     WordTally &operator=(const WordTally &) = delete;
@@ -57,6 +76,9 @@ public:
     std::vector<WordCount> counts() const;
     /// Rows ordered by count ascending, ties by ordinal comparison of UTF-16 code units.
     std::vector<WordCount> ordered() const;
+    /// The same, after which the tally holds nothing to order any more: under word rules the
+    /// count gives its memory back before the rows are made (call clear() to count again).
+    std::vector<WordCount> takeOrdered();
     /// Sum of all counts. Call after finish().
     qint64 total() const;
     qsizetype distinctWords() const;

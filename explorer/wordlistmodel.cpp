@@ -1,5 +1,7 @@
 #include "explorer/wordlistmodel.h"
 
+#include "windows/resultsmodel.h"
+
 namespace corvalen {
 
 WordListModel::WordListModel(QObject *parent) : QAbstractTableModel(parent) { }
@@ -30,6 +32,10 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
         return {};
     if (role == Qt::DisplayRole)
         return m_list->table->cell(m_rows[size_t(index.row())], index.column());
+    if (role == Qt::ToolTipRole) {
+        const QString tip = ResultsModel::formsToolTip(*m_list->table, m_rows[size_t(index.row())]);
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     if (role == Qt::TextAlignmentRole && sortKey(index.column()) == SortKey::Count)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};

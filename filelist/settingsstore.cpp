@@ -73,6 +73,57 @@ int SettingsStore::readTabIndex() const
     return ok && (index == 0 || index == 1) ? index : 0;
 }
 
+StoredWordRules SettingsStore::readWordRules() const
+{
+    StoredWordRules r;
+    const auto number = [this](QLatin1StringView key, int lowest, int highest, int fallback) {
+        bool ok = false;
+        const int n = readText(key).trimmed().toInt(&ok);
+        return ok && n >= lowest && n <= highest ? n : fallback;
+    };
+    r.unicodeWords = parseCheckState(readText(designer::Check4)).value_or(0) == 1;
+    r.allPunctuation = parseCheckState(readText(designer::Check5)).value_or(0) == 1;
+    for (const QString &list : m_settings->value(designer::List1).toStringList()) {
+        if (!list.isEmpty() && !r.stopWordLists.contains(list))
+            r.stopWordLists << list;
+    }
+    r.minLength = number(designer::UpDown1, 1, StoredWordRules::kMaxMinLength, 1);
+    r.stemLanguage = readText(designer::Combo1).trimmed();
+    r.phraseLength = number(designer::UpDown2, 1, 5, 1);
+    return r;
+}
+
+void SettingsStore::writeUnicodeWords(bool ticked)
+{
+    writeText(designer::Check4, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void SettingsStore::writeAllPunctuation(bool ticked)
+{
+    writeText(designer::Check5, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void SettingsStore::writeStopWordLists(const QStringList &lists)
+{
+    m_settings->setValue(designer::List1, lists);
+    m_settings->sync();
+}
+
+void SettingsStore::writeMinLength(int characters)
+{
+    writeText(designer::UpDown1, QString::number(characters));
+}
+
+void SettingsStore::writeStemLanguage(const QString &language)
+{
+    writeText(designer::Combo1, language);
+}
+
+void SettingsStore::writePhraseLength(int words)
+{
+    writeText(designer::UpDown2, QString::number(words));
+}
+
 void SettingsStore::writeModes(bool option1, bool option2)
 {
     const auto text = [](bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); };

@@ -2,6 +2,7 @@
 
 #include <QLatin1StringView>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -19,6 +20,22 @@ struct StoredCountOptions
     int check3 = 1; // ignore letter case
 };
 
+/// The word rules as stored, each under the name of its control in the Word Rules dialog. The
+/// defaults are the plain rules.
+struct StoredWordRules
+{
+    bool unicodeWords = false;   // Check4
+    bool allPunctuation = false; // Check5
+    QStringList stopWordLists;   // List1: language codes and paths of lists, as chosen
+    int minLength = 1;           // UpDown1, 1 to kMaxMinLength
+    QString stemLanguage;        // Combo1: empty for none
+    int phraseLength = 1;        // UpDown2, 1 to 5
+
+    static constexpr int kMaxMinLength = 100;
+
+    bool operator==(const StoredWordRules &) const = default;
+};
+
 /// The per-user settings of the program: text values under organisation "Quillmark" and
 /// application "Corvalen", one key per control whose state they hold. Values are read once at
 /// start-up and written the moment their control changes.
@@ -33,11 +50,19 @@ public:
     StoredCountOptions readCountOptions() const;
     /// The selected tab of the main window: 0 or 1; anything else gives 0.
     int readTabIndex() const;
+    /// The word rules, each falling back to its default when missing or out of range.
+    StoredWordRules readWordRules() const;
 
     void writeModes(bool option1, bool option2);
     void writeCheck1(bool ticked);
     void writeCheck3(bool ticked);
     void writeTabIndex(int index);
+    void writeUnicodeWords(bool ticked);
+    void writeAllPunctuation(bool ticked);
+    void writeStopWordLists(const QStringList &lists);
+    void writeMinLength(int characters);
+    void writeStemLanguage(const QString &language);
+    void writePhraseLength(int words);
 
     /// "True"/"False" in any letter case, or a decimal number (0 false); nullopt otherwise.
     static std::optional<bool> parseTruth(const QString &text);

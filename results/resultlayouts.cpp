@@ -23,12 +23,14 @@ public:
             m_cells[m_size++] = row.fileName;
         m_cells[m_size++] = row.word;
         m_cells[m_size++] = decimal(row.count);
+        m_forms = row.forms;
     }
     RowCells(const RowCells &) = delete; // m_cells points into m_digits
     RowCells &operator=(const RowCells &) = delete;
 
     int size() const { return m_size; }
     QStringView at(int column) const { return m_cells[column]; }
+    const std::vector<WordCount> *forms() const { return m_forms; }
 
 private:
     QStringView decimal(qint64 n)
@@ -49,6 +51,7 @@ private:
     char16_t m_digits[24];
     QStringView m_cells[3];
     int m_size = 0;
+    const std::vector<WordCount> *m_forms = nullptr;
 };
 
 void appendPadded(QString &out, QStringView text, qsizetype width)
@@ -199,7 +202,8 @@ bool TableRowSelection::forEachRow(const Visit &visit, QString *) const
 {
     for (const qint32 r : m_rows) {
         const QString fileName = m_table.fileName(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r)}))
+        const auto forms = m_table.forms(r);
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get()}))
             break;
     }
     return true;
@@ -209,7 +213,8 @@ bool TableRows::forEachRow(const Visit &visit, QString *) const
 {
     for (qsizetype r = 0; r < m_table.rowCount(); ++r) {
         const QString fileName = m_table.fileName(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r)}))
+        const auto forms = m_table.forms(r);
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get()}))
             break;
     }
     return true;
@@ -373,6 +378,17 @@ bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error)
         appendJsonString(line, cells.at(c++));
         line += u", \"count\": ";
         line += cells.at(c);
+        if (const std::vector<WordCount> *forms = cells.forms()) {
+            line += u", \"forms\": {";
+            for (size_t f = 0; f < forms->size(); ++f) {
+                if (f > 0)
+                    line += u", ";
+                appendJsonString(line, (*forms)[f].word);
+                line += u": ";
+                line += QString::number((*forms)[f].count);
+            }
+            line += u'}';
+        }
         line += u'}';
     });
     if (!read)

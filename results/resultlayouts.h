@@ -20,6 +20,8 @@ struct ResultRow
     QStringView fileName;
     QStringView word;
     qint64 count = 0;
+    /// The forms the row stands for (words grouped by their stems), or null.
+    const std::vector<WordCount> *forms = nullptr;
 };
 
 /// Rows in list order as the layouts read them: a results table, or rows kept elsewhere (the
@@ -119,7 +121,8 @@ bool saveClipboardText(const ResultTable &table, const QString &path, QString *e
 /// put in double quotes, its own doubled, exactly when it holds a comma, a double quote, CR or LF.
 bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 /// JSON: one array of objects in row order, {"file": ..., "word": ..., "count": N}, "file" only
-/// with a file name column; counts are numbers. A lone surrogate in a word is kept as a \u
+/// with a file name column; counts are numbers. A row that stands for a group of forms adds
+/// "forms": {"form": N, ...}, most frequent first. A lone surrogate in a word is kept as a \u
 /// escape rather than replaced.
 bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 

@@ -7,6 +7,7 @@
 #   tools/install-deps.sh --demo         and what records the demonstration (tools/record-demo.sh)
 #   tools/install-deps.sh --bench        and the peers and timers of the benchmarks (bench/)
 #   tools/install-deps.sh --package      and what builds and checks the Debian package (tools/package.sh)
+#   tools/install-deps.sh --stop-lists   and the source of the built-in stop-word lists (tools/make-stopwords.py)
 set -euo pipefail
 
 packages=(
@@ -18,8 +19,10 @@ packages=(
     qt6-charts-dev libqt6opengl6-dev
     # document readers and the spreadsheet writer
     libzip-dev zlib1g-dev libpoppler-cpp-dev libxlsxwriter-dev
-    # the command line's alphabetical order (the Unicode root collation)
+    # the command line's alphabetical order (the Unicode root collation) and Unicode word boundaries
     libicu-dev
+    # word forms: the Snowball stemmers
+    libstemmer-dev
     # inflates big .docx and .odt parts fast (the build falls back to libzip without it)
     libisal-dev
     # the fonts of the windows: the command bars ask for Calibri, the windows for Arial (and
@@ -51,6 +54,10 @@ package_packages=(
     # man reads the installed manual page; lintian checks the package against Debian's policy
     man-db lintian
 )
+stop_list_packages=(
+    # the Snowball project's stop-word lists, as Lingua::StopWords ships them
+    liblingua-stopwords-perl
+)
 for option in "$@"; do
     case $option in
         --tests) packages+=("${test_packages[@]}") ;;
@@ -58,6 +65,7 @@ for option in "$@"; do
         --demo) packages+=("${demo_packages[@]}") ;;
         --bench) packages+=("${bench_packages[@]}") ;;
         --package) packages+=("${package_packages[@]}") ;;
+        --stop-lists) packages+=("${stop_list_packages[@]}") ;;
         *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
     esac
 done

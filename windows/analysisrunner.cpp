@@ -49,11 +49,18 @@ void AnalysisRunner::start()
         m_prompter.message(tr("No files added."), Prompter::applicationTitle());
         return;
     }
+    // The run counts with the options as they are now: a change while it runs must not mix
+    // lower-cased and unchanged words in one result. A stop-word list that cannot be read is
+    // named before anything is counted.
+    const CountOptions options = m_main.countOptions();
+    QString rulesError;
+    if (!WordFinder::create(options.rules, options.ignoreCase, &rulesError)) {
+        m_prompter.message(rulesError, Prompter::applicationTitle(), Prompter::Icon::Warning);
+        return;
+    }
     if (warnWordOpen(m_status, m_prompter))
         return;
-    // The run counts with the options as they are now: a change while it runs must not mix
-    // lower-cased and unchanged words in one result.
-    m_options = m_main.countOptions();
+    m_options = options;
     m_paths = paths;
     m_main.setCursor(Qt::WaitCursor);
     m_job.start(paths, m_options, &m_engine, &m_box);

@@ -65,7 +65,7 @@ MainWindow::MainWindow(Prompter &prompter, Hooks hooks, const QString &skinFolde
 {
     initResources();
     m_ui->setupUi(this);
-    for (QAction *separator : {m_ui->m4, m_ui->m7, m_ui->m20})
+    for (QAction *separator : {m_ui->m4, m_ui->m7, m_ui->m12, m_ui->m20})
         separator->setSeparator(true);
 
     m_fileList = new FileListModel(this);
@@ -164,6 +164,7 @@ void MainWindow::connectControls()
     connect(m_ui->m8, &QAction::triggered, this, &MainWindow::endProgram);
     connect(m_ui->m10, &QAction::triggered, this, [this] { selectTab(0); });
     connect(m_ui->m11, &QAction::triggered, this, [this] { selectTab(1); });
+    connect(m_ui->m13, &QAction::triggered, this, &MainWindow::wordRules);
     connect(m_ui->m17, &QAction::triggered, this, &MainWindow::help);
     const auto hook = [this](std::function<void()> Hooks::*member) {
         return [this, member] {

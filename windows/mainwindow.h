@@ -23,6 +23,7 @@ class Prompter;
 class ResultsWindow;
 class ScanQueue;
 class SettingsStore;
+class WordRulesDialog;
 
 /// The main window (Form1): the file list and the count options on two tabs, the progress bar,
 /// the menus and the toolbar. Its construction is the program's start-up; closing it ends the
@@ -68,6 +69,9 @@ public:
     void addDroppedPaths(const QStringList &paths);
     /// Selects a tab (0 "Files", 1 "Options").
     void selectTab(int index);
+    /// Options > Word Rules...: opens the dialog (modal to this window) and returns it; it is
+    /// deleted when closed.
+    WordRulesDialog *wordRules();
     /// Ends the program: both windows close, running scans stop, programEndRequested follows.
     void endProgram();
 

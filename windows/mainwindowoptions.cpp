@@ -4,6 +4,7 @@
 
 #include "filelist/settingsstore.h"
 #include "windows/resultswindow.h"
+#include "windows/wordrulesdialog.h"
 #include "ui_mainwindow.h"
 
 namespace corvalen {
@@ -50,6 +51,14 @@ void MainWindow::onCheck3Changed(bool ticked)
     m_settings->writeCheck3(ticked);
 }
 
+WordRulesDialog *MainWindow::wordRules()
+{
+    auto *dialog = new WordRulesDialog(*m_settings, m_prompter, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return dialog;
+}
+
 void MainWindow::ensureResultsWindow()
 {
     if (!m_results) {
@@ -70,6 +79,7 @@ CountOptions MainWindow::countOptions() const
     o.mode = m_ui->Option2->isChecked() ? CountMode::Combined : CountMode::PerFile;
     o.withFileName = m_ui->Check1->isChecked();
     o.ignoreCase = m_ui->Check3->isChecked();
+    o.rules = wordRulesFromStored(m_settings->readWordRules());
     return o;
 }
 

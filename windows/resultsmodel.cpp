@@ -16,10 +16,30 @@ int ResultsModel::columnCount(const QModelIndex &parent) const
 
 QVariant ResultsModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_table.rowCount()
-        || index.column() >= m_table.columnCount())
+    if (!index.isValid() || index.row() >= m_table.rowCount() || index.column() >= m_table.columnCount())
+        return {};
+    if (role == Qt::ToolTipRole) {
+        const QString tip = formsToolTip(m_table, index.row());
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
+    if (role != Qt::DisplayRole)
         return {};
     return m_table.cell(index.row(), index.column());
+}
+
+QString ResultsModel::formsToolTip(const ResultTable &table, qsizetype row)
+{
+    const auto forms = table.forms(row);
+    if (!forms)
+        return QString();
+    // A group can have hundreds of forms: the tooltip names the most frequent.
+    constexpr size_t kShown = 20;
+    QStringList lines;
+    for (size_t i = 0; i < std::min(forms->size(), kShown); ++i)
+        lines << tr("%1: %2").arg((*forms)[i].word).arg((*forms)[i].count);
+    if (forms->size() > kShown)
+        lines << tr("... and %n more form(s)", nullptr, int(forms->size() - kShown));
+    return lines.join(u'\n');
 }
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -26,6 +26,9 @@ public:
     const QList<ResultColumn> &columns() const { return m_columns; }
     QStringList headers() const;
     const ResultTable &table() const { return m_table; }
+    /// The tooltip of a row that stands for a group of word forms: each form with its count,
+    /// most frequent first; empty for other rows.
+    static QString formsToolTip(const ResultTable &table, qsizetype row);
 
     /// Replaces the columns (and empties the rows, whose layout follows the columns).
     void setColumns(const QList<ResultColumn> &columns);

@@ -87,6 +87,7 @@ private slots:
     void clipboardExport();
     void spreadsheetExport();
     void helpAndSamples();
+    void wordRulesAreTakenWhenTheRunStarts();
 
 private:
     // Starts a run and waits until the results window shows it.
@@ -434,6 +435,34 @@ void TestRun::helpAndSamples()
         QVERIFY(runToEnd());
         QVERIFY(m_windows->mainWindow().resultsWindow()->model()->table().total() > 100);
     }
+}
+
+void TestRun::wordRulesAreTakenWhenTheRunStarts()
+{
+    // The rules stored by the dialog count; a list that cannot be read stops the run before it
+    // starts, naming the list.
+    addFiles({write(u"a.txt"_qs, "The \xe2\x80\x9crunning\xe2\x80\x9d man runs and runs\r\n")});
+    QSettings settings(u"Quillmark"_qs, u"Corvalen"_qs);
+    const QString missing = m_dir.filePath(u"no list.txt"_qs);
+    settings.setValue(u"List1"_qs, QStringList{u"en"_qs, missing});
+    settings.setValue(u"Combo1"_qs, u"english"_qs);
+    settings.setValue(u"Check5"_qs, u"1"_qs);
+    settings.sync();
+    m_prompter.expectMessage(QString(), Icon::Warning);
+    m_windows->mainWindow().commandBarsExecute(1002);
+    QVERIFY(!m_windows->runner().isRunning());
+    QVERIFY(m_prompter.calls().last().text.contains(QDir::toNativeSeparators(missing)));
+    QVERIFY(!m_windows->mainWindow().resultsWindow()->isVisible());
+
+    settings.setValue(u"List1"_qs, QStringList{u"en"_qs});
+    settings.sync();
+    QVERIFY(runToEnd());
+    const ResultTable &table = m_windows->mainWindow().resultsWindow()->model()->table();
+    QCOMPARE(table.rowCount(), 2);
+    QCOMPARE(table.word(1), u"runs"_qs);
+    QCOMPARE(table.count(1), 3);
+    QCOMPARE(table.forms(1)->size(), size_t(2));
+    QVERIFY(m_windows->runner().lastOptions().rules.stemLanguage == u"english");
 }
 
 QTEST_MAIN(TestRun)

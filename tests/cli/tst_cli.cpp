@@ -33,6 +33,8 @@
 #include <sys/wait.h>
 
 using namespace corvalen;
+
+Q_DECLARE_METATYPE(corvalen::WordRules)
 using corvalen::testing::SmallFileSystem;
 using corvalen::testing::sheetsOf;
 using corvalen::testing::unzip;
@@ -246,6 +248,11 @@ private slots:
     void enormousWordTakesAboutTwiceItsSize();
     void readAheadKeepsTheOutcomeOfEachFile();
     void readAheadNeverHoldsAHugeText();
+    void wordRules_data();
+    void wordRules();
+    void stopWordListsThatCannotBeRead_data();
+    void stopWordListsThatCannotBeRead();
+    void jsonGivesTheFormsOfAGroup();
 
 private:
     // corvalen count ARGS...
@@ -509,6 +516,25 @@ void TestCli::usageErrors_data()
     QTest::newRow("xlsx without -o") << QStringList{u"count"_qs, u"--format"_qs, u"xlsx"_qs, u"x"_qs}
                                      << QByteArray("-o");
     QTest::newRow("-o without file") << QStringList{u"count"_qs, u"x"_qs, u"-o"_qs} << QByteArray("-o");
+    QTest::newRow("unknown word rule") << QStringList{u"count"_qs, u"--words"_qs, u"icu"_qs, u"x"_qs}
+                                       << QByteArray("\"icu\" for --words (basic or unicode)");
+    QTest::newRow("unknown punctuation") << QStringList{u"count"_qs, u"--punctuation"_qs, u"some"_qs, u"x"_qs}
+                                         << QByteArray("\"some\" for --punctuation (ascii or all)");
+    QTest::newRow("minimum length 0") << QStringList{u"count"_qs, u"--min-length"_qs, u"0"_qs, u"x"_qs}
+                                      << QByteArray("--min-length needs a whole number of 1 or more");
+    QTest::newRow("minimum length not a number") << QStringList{u"count"_qs, u"--min-length"_qs, u"3x"_qs, u"x"_qs}
+                                                 << QByteArray("--min-length");
+    QTest::newRow("unknown stemming language") << QStringList{u"count"_qs, u"--stem"_qs, u"klingon"_qs, u"x"_qs}
+                                               << QByteArray("\"klingon\" for --stem (arabic, armenian, basque");
+    QTest::newRow("phrases of 6") << QStringList{u"count"_qs, u"--ngrams"_qs, u"6"_qs, u"x"_qs}
+                                  << QByteArray("--ngrams needs a whole number from 1 to 5");
+    QTest::newRow("phrases of 0") << QStringList{u"count"_qs, u"--ngrams"_qs, u"0"_qs, u"x"_qs}
+                                  << QByteArray("--ngrams");
+    QTest::newRow("word rule twice") << QStringList{u"count"_qs, u"--words"_qs, u"basic"_qs, u"--words"_qs,
+                                                    u"unicode"_qs, u"x"_qs}
+                                     << QByteArray("--words may be given once");
+    QTest::newRow("empty stop-word list") << QStringList{u"count"_qs, u"--stop-words="_qs, u"x"_qs}
+                                          << QByteArray("--stop-words needs a language or a file name");
 }
 
 void TestCli::usageErrors()
@@ -1196,6 +1222,124 @@ void TestCli::readAheadNeverHoldsAHugeText()
     }
     QCOMPARE(messages, (QStringList{u"note: small1"_qs, u"note: huge"_qs, u"note: small2"_qs}));
     QCOMPARE(shared.reads.count(u"huge"_qs), 2); // once ahead (dropped), once in place
+}
+
+void TestCli::wordRules_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<WordRules>("rules");
+    QTest::addColumn<bool>("ignoreCase");
+    const auto with = [](auto &&change) {
+        WordRules r;
+        change(r);
+        return r;
+    };
+    QTest::newRow("plain") << QStringList{u"--words"_qs, u"basic"_qs, u"--punctuation"_qs, u"ascii"_qs}
+                           << WordRules() << true;
+    QTest::newRow("Unicode words") << QStringList{u"--words"_qs, u"unicode"_qs}
+                                   << with([](WordRules &r) { r.words = WordRules::Words::Unicode; }) << true;
+    QTest::newRow("all punctuation, case kept")
+            << QStringList{u"--punctuation"_qs, u"all"_qs, u"--keep-case"_qs}
+            << with([](WordRules &r) { r.punctuation = WordRules::Punctuation::All; }) << false;
+    QTest::newRow("two stop-word lists, minimum length")
+            << QStringList{u"--stop-words"_qs, u"en"_qs, u"--stop-words"_qs, u"@list"_qs, u"--min-length"_qs, u"3"_qs}
+            << with([](WordRules &r) { r.stopWordLists = {u"en"_qs, u"@list"_qs}; r.minLength = 3; }) << true;
+    QTest::newRow("word forms") << QStringList{u"--stem"_qs, u"en"_qs}
+                                << with([](WordRules &r) { r.stemLanguage = u"en"_qs; }) << true;
+    QTest::newRow("no word forms") << QStringList{u"--stem"_qs, u"none"_qs} << WordRules() << true;
+    QTest::newRow("phrases") << QStringList{u"--ngrams"_qs, u"2"_qs, u"--words"_qs, u"unicode"_qs}
+                             << with([](WordRules &r) { r.phraseLength = 2; r.words = WordRules::Words::Unicode; })
+                             << true;
+}
+
+void TestCli::wordRules()
+{
+    // The options give the rules: the command's rows are the engine's under those rules.
+    QFETCH(QStringList, args);
+    QFETCH(WordRules, rules);
+    QFETCH(bool, ignoreCase);
+    QTemporaryDir tmp;
+    const QString list = tmp.filePath(u"list.txt"_qs);
+    writeFile(list, "# mine\nrunning\n");
+    for (QString &a : args)
+        a.replace(u"@list"_qs, list);
+    for (QString &l : rules.stopWordLists)
+        l.replace(u"@list"_qs, list);
+    const QString a = tmp.filePath(u"a.txt"_qs), b = tmp.filePath(u"b.txt"_qs);
+    writeFile(a, u"The \u201crunning\u201d man runs; don't stop\u2014the man\u2019s runs end.\n"
+                 u"\u6211\u4eec\u5728\u5317\u4eac \u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22 3.14 1,000\n"_qs.toUtf8());
+    writeFile(b, "runner Runs RAN ran the the\n");
+    const Run r = run(args + QStringList{u"--combined"_qs, u"--format"_qs, u"csv"_qs, a, b});
+    QCOMPARE(r.exitCode, 0);
+    Utf8FileSource source;
+    const ResultTable table = runAnalysis({a, b}, CountOptions(CountMode::Combined, false, ignoreCase, rules), source);
+    QByteArray expected = "word,count\r\n";
+    for (qsizetype row = 0; row < table.rowCount(); ++row)
+        expected += table.word(row).toUtf8() + ',' + QByteArray::number(table.count(row)) + "\r\n";
+    QCOMPARE(r.out, expected);
+    QVERIFY(r.err.contains(QByteArray(QByteArray(" Word Count: ") + QByteArray::number(table.total()))));
+}
+
+void TestCli::stopWordListsThatCannotBeRead_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("missing file") << u"@dir/missing.txt"_qs << QByteArray("could not be read");
+    QTest::newRow("folder") << u"@dir"_qs << QByteArray("it is a folder");
+    QTest::newRow("unknown language") << u"zz"_qs << QByteArray("The built-in lists are da, de, en");
+}
+
+void TestCli::stopWordListsThatCannotBeRead()
+{
+    // Named before anything is counted: no rows, no total, a usage error.
+    QFETCH(QString, list);
+    QFETCH(QByteArray, message);
+    QTemporaryDir tmp;
+    list.replace(u"@dir"_qs, tmp.path());
+    const QString text = tmp.filePath(u"t.txt"_qs);
+    writeFile(text, "some words\n");
+    const QString out = tmp.filePath(u"out.tsv"_qs);
+    const Run r = run({u"--stop-words"_qs, u"en"_qs, u"--stop-words"_qs, list, u"-o"_qs, out, text});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QFile::encodeName(list)), r.err.constData());
+    QVERIFY2(r.err.contains(message), r.err.constData());
+    QVERIFY(!r.err.contains("Word Count"));
+    QVERIFY(!QFileInfo::exists(out));
+}
+
+void TestCli::jsonGivesTheFormsOfAGroup()
+{
+    QTemporaryDir tmp;
+    const QString text = tmp.filePath(u"t.txt"_qs);
+    writeFile(text, "connect connected connection connects connects runs run running cat\n");
+    for (const QStringList &mode : {QStringList{u"--combined"_qs}, QStringList{u"--per-file"_qs}}) {
+        const Run r = run(mode + QStringList{u"--stem"_qs, u"english"_qs, u"--format"_qs, u"json"_qs, text});
+        QCOMPARE(r.exitCode, 0);
+        QJsonParseError error;
+        const QJsonArray rows = QJsonDocument::fromJson(r.out, &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(rows.size(), 3);
+        qint64 total = 0;
+        for (const QJsonValue v : rows) {
+            const QJsonObject o = v.toObject();
+            const QJsonObject forms = o.value(u"forms").toObject();
+            qint64 sum = 0;
+            qint64 most = 0;
+            for (auto it = forms.begin(); it != forms.end(); ++it) {
+                sum += qint64(it.value().toDouble());
+                most = std::max(most, qint64(it.value().toDouble()));
+            }
+            QCOMPARE(qint64(o.value(u"count").toDouble()), sum);
+            QCOMPARE(qint64(forms.value(o.value(u"word").toString()).toDouble()), most);
+            total += sum;
+        }
+        QCOMPARE(total, 9);
+        // The most frequent form comes first, ties by code units, as written.
+        QVERIFY2(r.out.contains("\"word\": \"connects\", \"count\": 5, \"forms\": {\"connects\": 2, \"connect\": 1, "
+                                "\"connected\": 1, \"connection\": 1}}"),
+                 r.out.constData());
+        QVERIFY(r.out.contains("\"word\": \"cat\", \"count\": 1, \"forms\": {\"cat\": 1}}"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

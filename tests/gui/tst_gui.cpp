@@ -6,21 +6,27 @@
 #include "windows/mainwindow.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
+#include "windows/wordrulesdialog.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -31,6 +37,8 @@
 #include <QUrl>
 
 using namespace corvalen;
+
+Q_DECLARE_METATYPE(corvalen::WordRules)
 
 namespace {
 
@@ -139,6 +147,11 @@ private slots:
     void skin();
     void optionsFrameTakesTheWindowColour_data();
     void optionsFrameTakesTheWindowColour();
+    void wordRulesDialogStoresAtOnce();
+    void wordRulesFromTheStore_data();
+    void wordRulesFromTheStore();
+    void stopWordListFromAFile();
+    void groupTooltipNamesTheForms();
 
 private:
     std::unique_ptr<MainWindow> makeWindow(MainWindow::Hooks hooks = {});
@@ -198,7 +211,8 @@ void TestGui::designerNamesResolveOnce()
         {designer::m4, "QAction"},           {designer::m5, "QAction"},
         {designer::m6, "QAction"},           {designer::m7, "QAction"},
         {designer::m8, "QAction"},           {designer::m10, "QAction"},
-        {designer::m11, "QAction"},          {designer::m17, "QAction"},
+        {designer::m11, "QAction"},          {designer::m12, "QAction"},
+        {designer::m13, "QAction"},          {designer::m17, "QAction"},
         {designer::m18, "QAction"},          {designer::m19, "QAction"},
         {designer::m20, "QAction"},          {designer::m21, "QAction"},
         {designer::m22, "QAction"},
@@ -511,7 +525,8 @@ void TestGui::menusDispatch()
                           QStringLiteral("&Exit")}));
     QCOMPARE(child<QMenu>(w.get(), designer::m9)->title(), QStringLiteral("&Options"));
     QCOMPARE(menuTexts(designer::m9),
-             (QStringList{QStringLiteral("Show Files Tab"), QStringLiteral("Show Options Tab")}));
+             (QStringList{QStringLiteral("Show Files Tab"), QStringLiteral("Show Options Tab"),
+                          QStringLiteral("-"), QStringLiteral("Word &Rules...")}));
     QCOMPARE(child<QMenu>(w.get(), designer::m16)->title(), QStringLiteral("&Help"));
     QCOMPARE(menuTexts(designer::m16),
              (QStringList{QStringLiteral("Help"), QStringLiteral("Load Sample/Example File"),
@@ -1083,6 +1098,153 @@ void TestGui::optionsFrameTakesTheWindowColour()
         QWidget *caption = child<QWidget>(&w, name);
         QCOMPARE(caption->palette().color(caption->backgroundRole()), window);
     }
+}
+
+void TestGui::wordRulesDialogStoresAtOnce()
+{
+    auto w = makeWindow();
+    QAction *item = child<QAction>(w.get(), designer::m13);
+    QVERIFY(item);
+    item->trigger();
+    auto *dialog = w->findChild<QDialog *>(QString(designer::Form3));
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Word Rules"));
+    auto *unicode = child<QCheckBox>(dialog, designer::Check4);
+    auto *punctuation = child<QCheckBox>(dialog, designer::Check5);
+    auto *lists = child<QListWidget>(dialog, designer::List1);
+    auto *minLength = child<QSpinBox>(dialog, designer::UpDown1);
+    auto *forms = child<QComboBox>(dialog, designer::Combo1);
+    auto *phrases = child<QSpinBox>(dialog, designer::UpDown2);
+    auto *restore = child<QPushButton>(dialog, designer::Command2);
+    QVERIFY(unicode && punctuation && lists && minLength && forms && phrases && restore);
+    QVERIFY(child<QPushButton>(dialog, designer::Command1));
+    // The defaults: the plain rules.
+    QVERIFY(!unicode->isChecked() && !punctuation->isChecked());
+    QCOMPARE(lists->count(), builtInStopWordLists().size());
+    QCOMPARE(minLength->value(), 1);
+    QCOMPARE(forms->currentText(), QStringLiteral("none"));
+    QCOMPARE(phrases->value(), 1);
+    QVERIFY(w->countOptions().rules.isDefault());
+
+    // Every change is stored at once, under its control's name, and the next run takes it.
+    unicode->setChecked(true);
+    QCOMPARE(stored(designer::Check4), QStringLiteral("1"));
+    punctuation->setChecked(true);
+    QCOMPARE(stored(designer::Check5), QStringLiteral("1"));
+    lists->item(builtInStopWordLists().indexOf(u"de"_qs))->setCheckState(Qt::Checked);
+    lists->item(builtInStopWordLists().indexOf(u"en"_qs))->setCheckState(Qt::Checked);
+    QCOMPARE(store().value(designer::List1).toStringList(), (QStringList{u"de"_qs, u"en"_qs}));
+    QCOMPARE(lists->item(builtInStopWordLists().indexOf(u"en"_qs))->text(), QStringLiteral("English (en)"));
+    minLength->setValue(3);
+    QCOMPARE(stored(designer::UpDown1), QStringLiteral("3"));
+    forms->setCurrentIndex(forms->findText(u"english"_qs));
+    QCOMPARE(stored(designer::Combo1), QStringLiteral("english"));
+    phrases->setValue(2);
+    QCOMPARE(stored(designer::UpDown2), QStringLiteral("2"));
+    WordRules expected;
+    expected.words = WordRules::Words::Unicode;
+    expected.punctuation = WordRules::Punctuation::All;
+    expected.stopWordLists = {u"de"_qs, u"en"_qs};
+    expected.minLength = 3;
+    expected.stemLanguage = u"english"_qs;
+    expected.phraseLength = 2;
+    QCOMPARE(w->countOptions().rules, expected);
+    // Shown again as stored.
+    dialog->close();
+    QTRY_VERIFY(!w->findChild<QDialog *>(QString(designer::Form3)));
+    QCOMPARE(w->wordRules()->rules(), expected);
+
+    dialog = w->findChild<QDialog *>(QString(designer::Form3));
+    child<QPushButton>(dialog, designer::Command2)->click();
+    QVERIFY(w->countOptions().rules.isDefault());
+    for (QLatin1StringView key : {designer::Check4, designer::Check5})
+        QCOMPARE(stored(key), QStringLiteral("0"));
+    QCOMPARE(stored(designer::UpDown1), QStringLiteral("1"));
+    QCOMPARE(stored(designer::UpDown2), QStringLiteral("1"));
+    QVERIFY(stored(designer::Combo1).isEmpty());
+    QVERIFY(store().value(designer::List1).toStringList().isEmpty());
+    QVERIFY(!child<QCheckBox>(dialog, designer::Check4)->isChecked());
+    dialog->close();
+}
+
+void TestGui::wordRulesFromTheStore_data()
+{
+    QTest::addColumn<Settings>("settings");
+    QTest::addColumn<QStringList>("lists");
+    QTest::addColumn<WordRules>("rules");
+    const auto s = [](const char *key, const char *value) {
+        return QPair<QString, QString>(QString::fromLatin1(key), QString::fromLatin1(value));
+    };
+    WordRules all;
+    all.words = WordRules::Words::Unicode;
+    all.punctuation = WordRules::Punctuation::All;
+    all.stopWordLists = {u"en"_qs, u"/some/list.txt"_qs};
+    all.minLength = 100;
+    all.stemLanguage = u"de"_qs;
+    all.phraseLength = 5;
+    QTest::newRow("empty store") << Settings{} << QStringList() << WordRules();
+    QTest::newRow("every rule") << Settings{s("Check4", "1"), s("Check5", "1"), s("UpDown1", "100"),
+                                           s("Combo1", "de"), s("UpDown2", "5")}
+                                << QStringList{u"en"_qs, u"/some/list.txt"_qs, u"en"_qs} << all;
+    QTest::newRow("values out of range") << Settings{s("Check4", "2"), s("Check5", "yes"), s("UpDown1", "0"),
+                                                     s("Combo1", "klingon"), s("UpDown2", "6")}
+                                         << QStringList() << WordRules();
+    QTest::newRow("not numbers") << Settings{s("UpDown1", "three"), s("UpDown2", "")} << QStringList{u""_qs}
+                                 << WordRules();
+}
+
+void TestGui::wordRulesFromTheStore()
+{
+    QFETCH(Settings, settings);
+    QFETCH(QStringList, lists);
+    QFETCH(WordRules, rules);
+    writeStore(settings);
+    if (!lists.isEmpty()) {
+        QSettings s = store();
+        s.setValue(designer::List1, lists);
+        s.sync();
+    }
+    auto w = makeWindow();
+    QCOMPARE(w->countOptions().rules, rules);
+}
+
+void TestGui::stopWordListFromAFile()
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(u"words.txt"_qs);
+    QFile f(good);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("alpha\nbeta\n");
+    f.close();
+    const QString missing = dir.filePath(u"missing.txt"_qs);
+    auto w = makeWindow();
+    WordRulesDialog *dialog = w->wordRules();
+    m_prompter.expectOpenFiles(QStringLiteral("Add Stop Words"),
+                               {QStringLiteral("Word Lists (*.txt)"), QStringLiteral("All Files (*)")},
+                               {missing, good});
+    m_prompter.expectMessage({}, Prompter::Icon::Warning);
+    child<QPushButton>(dialog, designer::Command1)->click();
+    QVERIFY(m_prompter.calls().last().text.contains(QDir::toNativeSeparators(missing)));
+    QCOMPARE(store().value(designer::List1).toStringList(), QStringList{good});
+    auto *lists = child<QListWidget>(dialog, designer::List1);
+    QCOMPARE(lists->item(lists->count() - 1)->text(), QDir::toNativeSeparators(good));
+    QCOMPARE(w->countOptions().rules.stopWordLists, QStringList{good});
+    dialog->close();
+}
+
+void TestGui::groupTooltipNamesTheForms()
+{
+    ResultsModel model;
+    model.setColumns(resultColumns(CountOptions{CountMode::Combined, false, true}));
+    auto forms = std::make_shared<const std::vector<WordCount>>(
+            std::vector<WordCount>{{u"runs"_qs, 2}, {u"run"_qs, 1}, {u"running"_qs, 1}});
+    model.appendRows({{u"cat"_qs, 1}, {u"runs"_qs, 4, forms}});
+    QVERIFY(!model.data(model.index(0, 0), Qt::ToolTipRole).isValid());
+    QCOMPARE(model.data(model.index(1, 0), Qt::ToolTipRole).toString(),
+             QStringLiteral("runs: 2\nrun: 1\nrunning: 1"));
+    QCOMPARE(model.data(model.index(1, 1), Qt::ToolTipRole).toString(),
+             model.data(model.index(1, 0), Qt::ToolTipRole).toString());
 }
 
 QTEST_MAIN(TestGui)

@@ -1,0 +1,105 @@
+#include "cli/wordruleoptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace corvalen {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("corvalen::WordRuleOptions", text);
+}
+
+// A whole number from lowest to highest, or nullopt.
+std::optional<int> numberIn(const QString &text, int lowest, int highest)
+{
+    bool ok = false;
+    const qlonglong n = text.trimmed().toLongLong(&ok);
+    return ok && n >= lowest && n <= highest ? std::optional<int>(int(n)) : std::nullopt;
+}
+
+} // namespace
+
+void addWordRuleOptions(QCommandLineParser &parser)
+{
+    parser.addOptions({
+            QCommandLineOption(u"words"_qs,
+                               tr("basic: words lie between spaces and paragraph ends (default); "
+                                  "unicode: words as Unicode word boundaries give them, with "
+                                  "dictionaries for Chinese, Japanese, Thai, Lao, Khmer and Burmese."),
+                               u"basic|unicode"_qs, u"basic"_qs),
+            QCommandLineOption(u"punctuation"_qs,
+                               tr("ascii: delete the 32 ASCII punctuation characters (default); all: "
+                                  "delete every Unicode punctuation character as well (quotes, "
+                                  "dashes, ellipses, guillemets ...)."),
+                               u"ascii|all"_qs, u"ascii"_qs),
+            QCommandLineOption(u"stop-words"_qs,
+                               tr("Leave out the words of LIST: a language (da, de, en, es, fi, fr, "
+                                  "hu, id, it, nl, no, pt, ro, ru, sv) or a UTF-8 file with one word "
+                                  "per line (# starts a comment). May be given several times."),
+                               u"LIST"_qs),
+            QCommandLineOption(u"min-length"_qs,
+                               tr("Leave out words of fewer than N characters (default 1)."), u"N"_qs),
+            QCommandLineOption(u"stem"_qs,
+                               tr("Group the forms of a word by their stem in LANG (english or en, "
+                                  "german or de, ...); each row shows the group's most frequent form."),
+                               u"LANG"_qs),
+            QCommandLineOption(u"ngrams"_qs,
+                               tr("Count phrases of N consecutive words of one paragraph, 1 to 5 "
+                                  "(default 1); a phrase with a stop word or a short word is left out."),
+                               u"N"_qs),
+    });
+}
+
+std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, QString *error)
+{
+    const auto fail = [error](const QString &message) {
+        if (error)
+            *error = message;
+        return std::optional<WordRules>();
+    };
+    for (const QString &once : {u"words"_qs, u"punctuation"_qs, u"min-length"_qs, u"stem"_qs, u"ngrams"_qs}) {
+        if (parser.values(once).size() > 1)
+            return fail(tr("--%1 may be given once.").arg(once));
+    }
+    WordRules rules;
+    const QString words = parser.value(u"words"_qs);
+    if (words == u"unicode")
+        rules.words = WordRules::Words::Unicode;
+    else if (words != u"basic")
+        return fail(tr("unknown word rule \"%1\" for --words (basic or unicode).").arg(words));
+    const QString punctuation = parser.value(u"punctuation"_qs);
+    if (punctuation == u"all")
+        rules.punctuation = WordRules::Punctuation::All;
+    else if (punctuation != u"ascii")
+        return fail(tr("unknown punctuation \"%1\" for --punctuation (ascii or all).").arg(punctuation));
+    rules.stopWordLists = parser.values(u"stop-words"_qs);
+    for (const QString &list : std::as_const(rules.stopWordLists)) {
+        if (list.isEmpty())
+            return fail(tr("--stop-words needs a language or a file name."));
+    }
+    if (parser.isSet(u"min-length"_qs)) {
+        const std::optional<int> n = numberIn(parser.value(u"min-length"_qs), 1, 1000000);
+        if (!n)
+            return fail(tr("--min-length needs a whole number of 1 or more."));
+        rules.minLength = *n;
+    }
+    const QString stem = parser.value(u"stem"_qs);
+    if (!stem.isEmpty() && stem != u"none") {
+        if (!isStemmingLanguage(stem))
+            return fail(tr("unknown language \"%1\" for --stem (%2, or their ISO 639 codes such as en).")
+                                .arg(stem, stemmingLanguages().join(u", ")));
+        rules.stemLanguage = stem;
+    }
+    if (parser.isSet(u"ngrams"_qs)) {
+        const std::optional<int> n = numberIn(parser.value(u"ngrams"_qs), 1, WordRules::kMaxPhraseLength);
+        if (!n)
+            return fail(tr("--ngrams needs a whole number from 1 to %1.").arg(WordRules::kMaxPhraseLength));
+        rules.phraseLength = *n;
+    }
+    return rules;
+}
+
+} // namespace corvalen

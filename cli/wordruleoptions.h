@@ -1,0 +1,20 @@
+#pragma once
+
+#include "engine/wordrules.h"
+
+#include <optional>
+
+class QCommandLineParser;
+
+namespace corvalen {
+
+/// Adds the word-rule options (--words, --punctuation, --stop-words, --min-length, --stem,
+/// --ngrams) to a command's parser: every command that finds words takes the same ones.
+void addWordRuleOptions(QCommandLineParser &parser);
+
+/// The rules the parsed options give; nullopt with error set to a usage message for a value that
+/// is out of range, unknown or given twice. Stop-word lists are not read here: WordFinder::create()
+/// reads them, and names the one that cannot be read.
+std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, QString *error);
+
+} // namespace corvalen

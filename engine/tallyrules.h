@@ -1,0 +1,112 @@
+#pragma once
+
+// The word rules as the tally applies them. Words split at spaces and counted one at a time go
+// through the plain counter, and the rest of the rules (punctuation, minimum length, stop words)
+// is applied once per distinct word afterwards; Unicode words are found by the rules' finder in
+// each slice; phrases are counted as the numbers of their words, a key short enough to live in a
+// tally entry. Stems group the distinct words (or phrases) after counting.
+
+#include "engine/hashtally.h"
+#include "engine/wordrules.h"
+
+#include <mutex>
+#include <string_view>
+
+namespace corvalen::counting {
+
+// The numbers of the words that phrases are made of, shared by every lane of a count.
+class WordIds
+{
+public:
+    WordIds();
+    // The number of the n units at w (kSlack readable units after them); from any thread.
+    quint32 idOf(const char16_t *w, size_t n);
+    // After counting.
+    std::u16string_view word(quint32 id) const
+    {
+        return {m_text.data() + m_starts[id], m_starts[id + 1] - m_starts[id]};
+    }
+    size_t size() const { return m_starts.size() - 1; }
+    void clear();
+
+private:
+    std::mutex m_mutex;
+    HashTally m_index; // word -> number + 1
+    std::vector<char16_t> m_text;
+    std::vector<size_t> m_starts;
+};
+
+// Phrases counted: the distinct ones in the order of their text, each with its count, as the ranks
+// of their words packed into a number (wordorder.cpp).
+struct PhraseItem
+{
+    qint64 count;
+    quint64 high;
+    quint64 low;
+};
+struct PhraseCounts
+{
+    int length = 0;
+    int bits = 0;                  // of each word's rank in a key
+    std::vector<quint32> byText;   // word numbers in the order of their text
+    std::vector<quint32> bySpace;  // ... of their text followed by a space
+    TableVector<PhraseItem> items;
+    qint64 total = 0;
+};
+class TallyRules
+{
+public:
+    enum class Kind { Plain, Words, Phrases };
+
+    explicit TallyRules(const WordFinder &finder);
+
+    Kind kind() const { return m_kind; }
+    const WordFinder &finder() const { return *m_prototype; }
+    int phraseLength() const { return m_prototype->rules().phraseLength; }
+
+    // Whether a slice may end before text[at] (0 < at <= size) with no word or phrase across
+    // the cut; at == size means the unit after is not known yet. Not asked for Kind::Plain.
+    bool canCut(const char16_t *text, size_t at, size_t size) const
+    {
+        const char16_t before = text[at - 1];
+        if (before == 13)
+            return true;
+        // Before printable ASCII, a space always ends a Unicode word boundary's piece: nothing
+        // joins a space to what follows but another space or a combining mark.
+        return m_kind == Kind::Words && before == 32 && at < size && text[at] > 32 && text[at] < 127;
+    }
+
+    // What one lane needs of its own: a finder, and the numbers of the words it met.
+    struct Lane
+    {
+        std::unique_ptr<WordFinder> finder;
+        HashTally ids; // word -> number + 1: asks the shared numbers once per word
+    };
+    // Counts the words (or phrases) of text, which begins and ends where a slice may be cut.
+    void count(Lane &lane, HashTally &tally, WordBuffer &buffer, QStringView text);
+
+    // After counting, the plain words as the rules make them (Kind::Plain, when they change them).
+    void applyForms(HashTally &tally) const;
+    // The distinct words of a merged tally (Kind::Plain and Kind::Words), in no particular order.
+    std::vector<WordCount> rows(const HashTally &tally) const;
+    // The phrases of a merged tally (Kind::Phrases), sorted and counted; empties the tally.
+    PhraseCounts countPhrases(HashTally &tally) const;
+    std::vector<WordCount> phraseRows(const PhraseCounts &phrases, bool ordered) const;
+    // The rows grouped by stem: one per group, the most frequent form shown (ties by UTF-16
+    // code units), its count the sum of its forms'.
+    std::vector<WordCount> groups(std::vector<WordCount> &&forms) const;
+
+    void clear() { m_ids.clear(); }
+
+private:
+    Kind m_kind;
+    std::unique_ptr<WordFinder> m_prototype; // only cloned once shared: safe from any thread
+    WordIds m_ids;
+};
+
+// Sorts and counts the phrases kept in tally (emptying it).
+PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length);
+// Their rows, ordered by count (ties in the order of their text) or in the order of their text.
+std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &ids, bool ordered);
+
+} // namespace corvalen::counting

@@ -1,0 +1,167 @@
+#include "windows/wordrulesdialog.h"
+
+#include "base/prompter.h"
+#include "filelist/settingsstore.h"
+#include "ui_wordrulesdialog.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+namespace corvalen {
+
+namespace {
+
+// The list items hold what is stored: a language code or a path.
+constexpr int kListRole = Qt::UserRole;
+
+QString languageLabel(const QString &code)
+{
+    const QLocale locale(code);
+    const QString name = locale.language() == QLocale::C ? code : QLocale::languageToString(locale.language());
+    return name + u" (" + code + u')';
+}
+
+} // namespace
+
+WordRules wordRulesFromStored(const StoredWordRules &stored)
+{
+    WordRules rules;
+    rules.words = stored.unicodeWords ? WordRules::Words::Unicode : WordRules::Words::Basic;
+    rules.punctuation = stored.allPunctuation ? WordRules::Punctuation::All : WordRules::Punctuation::Ascii;
+    rules.stopWordLists = stored.stopWordLists;
+    rules.minLength = std::max(1, stored.minLength);
+    if (isStemmingLanguage(stored.stemLanguage))
+        rules.stemLanguage = stored.stemLanguage;
+    rules.phraseLength = std::clamp(stored.phraseLength, 1, WordRules::kMaxPhraseLength);
+    return rules;
+}
+
+WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QWidget *parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::WordRulesDialog>()), m_settings(settings), m_prompter(prompter)
+{
+    m_ui->setupUi(this);
+    m_ui->UpDown1->setRange(1, StoredWordRules::kMaxMinLength);
+    m_ui->UpDown1->setSuffix(tr(" characters"));
+    m_ui->UpDown2->setRange(1, WordRules::kMaxPhraseLength);
+    m_ui->UpDown2->setSuffix(tr(" words"));
+    m_ui->Combo1->addItem(tr("none"), QString());
+    for (const QString &language : stemmingLanguages())
+        m_ui->Combo1->addItem(language, language);
+    for (const QString &code : builtInStopWordLists())
+        addListItem(code, false);
+    showStored();
+
+    connect(m_ui->Check4, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeUnicodeWords(on); });
+    connect(m_ui->Check5, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeAllPunctuation(on); });
+    connect(m_ui->List1, &QListWidget::itemChanged, this, &WordRulesDialog::storeStopWordLists);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &WordRulesDialog::addListsFromFiles);
+    connect(m_ui->UpDown1, &QSpinBox::valueChanged, this, [this](int n) { m_settings.writeMinLength(n); });
+    connect(m_ui->Combo1, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_settings.writeStemLanguage(m_ui->Combo1->itemData(index).toString()); });
+    connect(m_ui->UpDown2, &QSpinBox::valueChanged, this, [this](int n) { m_settings.writePhraseLength(n); });
+    connect(m_ui->Command2, &QPushButton::clicked, this, &WordRulesDialog::restoreDefaults);
+    connect(m_ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+WordRulesDialog::~WordRulesDialog() = default;
+
+void WordRulesDialog::showStored()
+{
+    const WordRules rules = wordRulesFromStored(m_settings.readWordRules());
+    m_ui->Check4->setChecked(rules.words == WordRules::Words::Unicode);
+    m_ui->Check5->setChecked(rules.punctuation == WordRules::Punctuation::All);
+    const QSignalBlocker quiet(m_ui->List1);
+    for (const QString &list : rules.stopWordLists)
+        addListItem(list, true);
+    m_ui->UpDown1->setValue(rules.minLength);
+    m_ui->Combo1->setCurrentIndex(std::max(0, m_ui->Combo1->findData(rules.stemLanguage)));
+    m_ui->UpDown2->setValue(rules.phraseLength);
+}
+
+void WordRulesDialog::addListItem(const QString &list, bool ticked)
+{
+    QListWidgetItem *item = nullptr;
+    for (int i = 0; i < m_ui->List1->count() && !item; ++i) {
+        if (m_ui->List1->item(i)->data(kListRole).toString() == list)
+            item = m_ui->List1->item(i);
+    }
+    if (!item) {
+        const bool language = builtInStopWordLists().contains(list);
+        item = new QListWidgetItem(language ? languageLabel(list) : QDir::toNativeSeparators(list), m_ui->List1);
+        item->setData(kListRole, list);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    if (ticked)
+        item->setCheckState(Qt::Checked);
+}
+
+void WordRulesDialog::storeStopWordLists()
+{
+    QStringList lists;
+    for (int i = 0; i < m_ui->List1->count(); ++i) {
+        const QListWidgetItem *item = m_ui->List1->item(i);
+        if (item->checkState() == Qt::Checked)
+            lists << item->data(kListRole).toString();
+    }
+    m_settings.writeStopWordLists(lists);
+}
+
+void WordRulesDialog::addListsFromFiles()
+{
+    const QStringList paths = m_prompter.openFiles(
+            tr("Add Stop Words"), {tr("Word Lists (*.txt)"), tr("All Files (*)")});
+    for (const QString &path : paths) {
+        // A list that cannot be read is named now rather than when a run starts.
+        WordRules probe;
+        probe.stopWordLists = {path};
+        QString error;
+        if (!WordFinder::create(probe, true, &error)) {
+            m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+            continue;
+        }
+        addListItem(path, true);
+    }
+}
+
+void WordRulesDialog::restoreDefaults()
+{
+    m_ui->Check4->setChecked(false);
+    m_ui->Check5->setChecked(false);
+    {
+        const QSignalBlocker quiet(m_ui->List1);
+        for (int i = 0; i < m_ui->List1->count(); ++i)
+            m_ui->List1->item(i)->setCheckState(Qt::Unchecked);
+    }
+    m_ui->UpDown1->setValue(1);
+    m_ui->Combo1->setCurrentIndex(0);
+    m_ui->UpDown2->setValue(1);
+    // Stored whether a control changed or not: the store may hold values no control showed.
+    const StoredWordRules defaults;
+    m_settings.writeUnicodeWords(defaults.unicodeWords);
+    m_settings.writeAllPunctuation(defaults.allPunctuation);
+    m_settings.writeStopWordLists(defaults.stopWordLists);
+    m_settings.writeMinLength(defaults.minLength);
+    m_settings.writeStemLanguage(defaults.stemLanguage);
+    m_settings.writePhraseLength(defaults.phraseLength);
+}
+
+WordRules WordRulesDialog::rules() const
+{
+    WordRules rules;
+    rules.words = m_ui->Check4->isChecked() ? WordRules::Words::Unicode : WordRules::Words::Basic;
+    rules.punctuation = m_ui->Check5->isChecked() ? WordRules::Punctuation::All : WordRules::Punctuation::Ascii;
+    for (int i = 0; i < m_ui->List1->count(); ++i) {
+        const QListWidgetItem *item = m_ui->List1->item(i);
+        if (item->checkState() == Qt::Checked)
+            rules.stopWordLists << item->data(kListRole).toString();
+    }
+    rules.minLength = m_ui->UpDown1->value();
+    rules.stemLanguage = m_ui->Combo1->currentData().toString();
+    rules.phraseLength = m_ui->UpDown2->value();
+    return rules;
+}
+
+} // namespace corvalen

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "engine/wordrules.h"
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class WordRulesDialog;
+}
+
+namespace corvalen {
+
+class Prompter;
+class SettingsStore;
+struct StoredWordRules;
+
+/// The word rules as a run takes them from what the settings store holds: a stemming language
+/// that the program does not know counts as none.
+WordRules wordRulesFromStored(const StoredWordRules &stored);
+
+/// Options > Word Rules... (Form3): the word rules beyond letter case. Every change is stored at
+/// once under the name of its control; a run reads them when it starts.
+class WordRulesDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    WordRulesDialog(SettingsStore &settings, Prompter &prompter, QWidget *parent = nullptr);
+    ~WordRulesDialog() override;
+
+    /// The rules the controls show.
+    WordRules rules() const;
+    /// "Restore Defaults": every control back to the plain rules.
+    void restoreDefaults();
+    /// "Add list from file...": asks for lists and adds each that can be read, ticked.
+    void addListsFromFiles();
+
+private:
+    void showStored();
+    void storeStopWordLists();
+    void addListItem(const QString &list, bool ticked);
+
+    std::unique_ptr<Ui::WordRulesDialog> m_ui;
+    SettingsStore &m_settings;
+    Prompter &m_prompter;
+};
+
+} // namespace corvalen
