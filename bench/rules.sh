@@ -8,9 +8,9 @@
 # The commands take turns: each round runs every command once, in the same order, so that a
 # burst of load on the shared machine falls on all of them rather than on one. Per command:
 # median and minimum wall time over the rounds, the median CPU time (user + system; more than the
-# wall time means both cores worked), and the largest peak RSS (/usr/bin/time). The ratios divide
-# medians by the median of the default rules (or, for the peer, the peer's median by the Unicode
-# rule's). Output goes to /dev/null.
+# wall time means both cores worked), and the largest peak RSS (/usr/bin/time). Ratios are taken
+# within each round (a command's wall time over the default rules', the peer's over the Unicode
+# rule's) and their median is shown. Output goes to /dev/null.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -62,27 +62,32 @@ stats() {
     walls=$(awk -v i="$1" '$1 == i {print $3}' "$results" | sort -g)
     cpus=$(awk -v i="$1" '$1 == i {print $4 + $5}' "$results" | sort -g)
     rss=$(awk -v i="$1" '$1 == i && $6 > r {r = $6} END {print int(r / 1024)}' "$results")
-    median() { awk '{a[NR] = $1} END {printf "%.2f", a[int((NR + 1) / 2)]}'; }
     printf '%s %s %s %s\n' "$(median <<<"$walls")" "$(head -n 1 <<<"$walls" | xargs printf '%.2f')" \
         "$(median <<<"$cpus")" "$rss"
+}
+median() { awk '{a[NR] = $1} END {printf "%.2f", a[int((NR + 1) / 2)]}'; }
+# the median over the rounds of command i's wall time divided by command j's in the same round:
+# a burst of load that fell on one round weighs little
+ratio() {
+    awk -v i="$1" -v j="$2" '$1 == i {a[$2] = $3} $1 == j {b[$2] = $3}
+        END {for (r in a) if (b[r] > 0) print a[r] / b[r]}' "$results" | sort -g | median
 }
 
 echo "## corvalen count --combined, word rules, on the 100 MB corpus"
 echo "(RUNS=$RUNS rounds taking turns, $(nproc) cores, load at the end $(cut -d' ' -f1-3 /proc/loadavg))"
 echo
-echo "| command | wall s, median | wall s, min | CPU s, median | peak RSS MiB | x default (medians) | target |"
+echo "| command | wall s, median | wall s, min | CPU s, median | peak RSS MiB | x default's wall | target |"
 echo "|---|---:|---:|---:|---:|---:|---|"
 last=$((${#commands[@]} - 1))
-read -r base _ _ _ <<<"$(stats 0)"
-read -r unicode _ _ _ <<<"$(stats 1)"
 for i in "${!commands[@]}"; do
     IFS='|' read -r label target _ <<<"${commands[$i]}"
     read -r wall min cpu rss <<<"$(stats "$i")"
-    ratio=$(echo "$wall / $base" | bc -l | xargs printf '%.2f')
-    [ "$i" -eq 0 ] && ratio=1.00
+    times=$(ratio "$i" 0)
     if [ "$i" -eq "$last" ]; then
-        target="$(echo "$wall / $unicode" | bc -l | xargs printf '%.1f')x --words unicode's time"
+        target="$(ratio "$i" 1 | xargs printf '%.1f')x the wall time of \`--words unicode\`"
     fi
-    printf '| `%s` | %s | %s | %s | %s | %s | %s |\n' "$label" "$wall" "$min" "$cpu" "$rss" "$ratio" "$target"
+    printf '| `%s` | %s | %s | %s | %s | %s | %s |\n' "$label" "$wall" "$min" "$cpu" "$rss" "$times" "$target"
 done
+echo
+echo "x: the median over the rounds of the wall time divided by the default rules' in the same round."
 echo
