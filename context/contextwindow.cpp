@@ -292,8 +292,8 @@ void ContextWindow::searchEnded(bool stopped)
 void ContextWindow::updateTitle()
 {
     const qint64 n = m_model->occurrenceCount();
-    setWindowTitle(tr("\u201C%1\u201D in Context: %n occurrence(s) - %2", nullptr, int(std::min<qint64>(n, INT_MAX)))
-                           .arg(m_query.word, Prompter::applicationTitle()));
+    const QString occurrences = n == 1 ? tr("1 occurrence") : tr("%1 occurrences").arg(n);
+    setWindowTitle(tr("\u201C%1\u201D in Context: %2 - %3").arg(m_query.word, occurrences, Prompter::applicationTitle()));
     if (m_search->isRunning())
         m_status->setText(tr("Searching... %1 found so far").arg(n));
     else if (m_stopped)

@@ -495,8 +495,9 @@ ContextWindow *ExplorerWindow::showInContext(int shownRow)
     query.ignoreCase = snapshot.options.ignoreCase;
     query.word = table->word(row);
     query.files = snapshot.files;
-    // A per-file run has one block per listed file, in list order: a row is of its file only.
-    if (table == &snapshot.table && m_index->perFile() && snapshot.files.size() == table->fileCount())
+    // A per-file run hands over one block per listed file, in list order (a stopped run the first
+    // ones): a row is of its file only.
+    if (table == &snapshot.table && m_index->perFile() && table->fileIndex(row) < snapshot.files.size())
         query.files = QStringList{snapshot.files.at(table->fileIndex(row))};
     auto *window = new ContextWindow(query, m_prompter, this);
     window->show();
