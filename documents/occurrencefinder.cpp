@@ -26,6 +26,8 @@ QString tr(const char *text)
 constexpr qsizetype kLongestSegment = qsizetype(1) << 20;
 // Text before the place being searched is dropped once it is this long and most of what is held.
 constexpr qsizetype kTrimAt = qsizetype(1) << 16;
+// Occurrences handed to the window's thread in one call, at most.
+constexpr qsizetype kLargestHandOver = 20000;
 // Distinct words whose group is remembered; beyond it the memory starts again.
 constexpr qsizetype kMaxRememberedWords = 1 << 20;
 
@@ -283,32 +285,27 @@ bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
     auto shared = std::make_shared<Shared>();
     m_shared = shared;
     m_running = true;
-    // Batches go over through one queued call at a time: the window's thread takes whatever has
-    // gathered when it gets to it, so a fast search never floods its event queue.
-    const auto handOver = [this, shared] {
-        std::unique_lock lock(shared->mutex);
-        shared->handOverAsked = false;
-        QList<Occurrence> batch = std::move(shared->batch);
-        shared->batch.clear();
-        const bool done = shared->done;
-        lock.unlock();
-        if (shared != m_shared || shared->stop)
-            return;
-        if (!batch.isEmpty())
-            emit found(batch);
-        if (done) {
-            m_running = false;
-            emit finished(!shared->complete);
-        }
-    };
-    const auto ask = [this, shared, handOver] {
+    // Batches go over through one queued call at a time: the window's thread takes what has
+    // gathered when it gets to it (a bounded part at a time), so a fast search never floods its
+    // event queue nor holds its event loop for long.
+    // The thread holds no reference of its own to what it shares (which holds the thread): this
+    // object keeps it until the thread is done.
+    Shared *own = shared.get();
+    const std::weak_ptr<Shared> weak = shared;
+    const auto ask = [this, own, weak] {
         // Under the mutex.
-        if (!shared->handOverAsked) {
-            shared->handOverAsked = true;
-            QMetaObject::invokeMethod(this, handOver, Qt::QueuedConnection);
+        if (!own->handOverAsked) {
+            own->handOverAsked = true;
+            QMetaObject::invokeMethod(
+                    this,
+                    [this, weak] {
+                        if (const std::shared_ptr<Shared> s = weak.lock())
+                            handOver(s);
+                    },
+                    Qt::QueuedConnection);
         }
     };
-    shared->thread.reset(QThread::create([shared, finder, ask] {
+    shared->thread.reset(QThread::create([shared = own, finder, ask] {
         QElapsedTimer sinceHandOver;
         sinceHandOver.start();
         QList<Occurrence> local;
@@ -337,6 +334,37 @@ bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
     }));
     shared->thread->start();
     return true;
+}
+
+void OccurrenceSearch::handOver(const std::shared_ptr<Shared> &shared)
+{
+    std::unique_lock lock(shared->mutex);
+    QList<Occurrence> batch;
+    if (shared->batch.size() <= kLargestHandOver) {
+        batch = std::move(shared->batch);
+        shared->batch.clear();
+        shared->handOverAsked = false;
+    } else {
+        batch = shared->batch.first(kLargestHandOver);
+        shared->batch.remove(0, kLargestHandOver);
+        QMetaObject::invokeMethod(
+                this,
+                [this, weak = std::weak_ptr<Shared>(shared)] {
+                    if (const std::shared_ptr<Shared> s = weak.lock())
+                        handOver(s);
+                },
+                Qt::QueuedConnection);
+    }
+    const bool done = shared->done && shared->batch.isEmpty();
+    lock.unlock();
+    if (shared != m_shared || shared->stop)
+        return;
+    if (!batch.isEmpty())
+        emit found(batch);
+    if (done) {
+        m_running = false;
+        emit finished(!shared->complete);
+    }
 }
 
 void OccurrenceSearch::stop()

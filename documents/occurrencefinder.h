@@ -104,6 +104,8 @@ signals:
 
 private:
     struct Shared;
+    void handOver(const std::shared_ptr<Shared> &shared);
+
     std::shared_ptr<Shared> m_shared;
     bool m_running = false;
 };
