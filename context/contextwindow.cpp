@@ -45,18 +45,18 @@ QVariant ContextModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const Occurrence &o = lineAt(index.row());
+    const Line &o = lineAt(index.row());
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
         case FileColumn:
             return m_fileLabels.value(o.file);
         case LeftColumn:
-            return o.left;
+            return o.left().toString();
         case WordColumn:
-            return o.text;
+            return o.word().toString();
         case RightColumn:
-            return o.right;
+            return o.right().toString();
         }
         return {};
     case Qt::ToolTipRole:
@@ -114,7 +114,7 @@ void ContextModel::append(const QList<Occurrence> &lines)
     beginInsertRows({}, first, first + int(lines.size()) - 1);
     for (const Occurrence &o : lines) {
         m_shown.push_back(qint32(m_lines.size()));
-        m_lines.push_back(o);
+        m_lines.push_back({o.left + o.text + o.right, o.file, qint32(o.left.size()), qint32(o.text.size()), o.failed});
         m_occurrences += o.failed ? 0 : 1;
     }
     endInsertRows();
@@ -132,16 +132,19 @@ void ContextModel::setOrder(ContextOrder order)
         collator.setNumericMode(true);
         // Left context is read from the word outwards, as a concordance orders it: the nearest
         // word first.
-        const auto key = [&](const Occurrence &o) {
+        const auto key = [&](const Line &o) {
             if (order == ContextOrder::Right)
-                return collator.sortKey(o.right.trimmed());
-            QStringList words = o.left.split(u' ', Qt::SkipEmptyParts);
+                return collator.sortKey(o.right().trimmed().toString());
+            QList<QStringView> words = o.left().split(u' ', Qt::SkipEmptyParts);
             std::reverse(words.begin(), words.end());
-            return collator.sortKey(words.join(u' '));
+            QString reversed;
+            for (QStringView w : std::as_const(words))
+                reversed += (reversed.isEmpty() ? QString() : u" "_qs) + w;
+            return collator.sortKey(reversed);
         };
         std::vector<QCollatorSortKey> keys;
         keys.reserve(m_lines.size());
-        for (const Occurrence &o : m_lines)
+        for (const Line &o : m_lines)
             keys.push_back(key(o));
         std::stable_sort(m_shown.begin(), m_shown.end(), [&](qint32 a, qint32 b) {
             return keys[size_t(a)].compare(keys[size_t(b)]) < 0;
@@ -152,8 +155,8 @@ void ContextModel::setOrder(ContextOrder order)
 
 QString ContextModel::lineText(int row) const
 {
-    const Occurrence &o = lineAt(row);
-    return m_fileLabels.value(o.file) + u'\t' + o.left + u'\t' + o.text + u'\t' + o.right;
+    const Line &o = lineAt(row);
+    return m_fileLabels.value(o.file) + u'\t' + o.left() + u'\t' + o.word() + u'\t' + o.right();
 }
 
 ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, QWidget *parent)

@@ -49,10 +49,24 @@ public:
     QString lineText(int row) const;
 
 private:
-    const Occurrence &lineAt(int row) const { return m_lines[size_t(m_shown[size_t(row)])]; }
+    // One line as kept: its three parts in one string, for a million lines in half the memory
+    // of three strings each.
+    struct Line
+    {
+        QString text; // left, occurrence and right, one after the other
+        qint32 file = 0;
+        qint32 leftLength = 0;
+        qint32 wordLength = 0;
+        bool failed = false;
+
+        QStringView left() const { return QStringView(text).first(leftLength); }
+        QStringView word() const { return QStringView(text).sliced(leftLength, wordLength); }
+        QStringView right() const { return QStringView(text).sliced(leftLength + wordLength); }
+    };
+    const Line &lineAt(int row) const { return m_lines[size_t(m_shown[size_t(row)])]; }
 
     QStringList m_fileLabels;
-    std::vector<Occurrence> m_lines; // as found
+    std::vector<Line> m_lines; // as found
     std::vector<qint32> m_shown;     // the lines in the order shown
     ContextOrder m_order = ContextOrder::Text;
     qint64 m_occurrences = 0;
