@@ -265,11 +265,31 @@ OccurrenceSearch::OccurrenceSearch(QObject *parent) : QObject(parent) { }
 
 OccurrenceSearch::~OccurrenceSearch()
 {
-    if (m_shared) {
-        m_shared->stop = true;
-        if (m_shared->thread)
-            m_shared->thread->wait();
+    // The threads call on this object: none may outlive it.
+    if (m_shared)
+        m_retired.push_back(std::move(m_shared));
+    for (const std::shared_ptr<Shared> &shared : m_retired) {
+        shared->stop = true;
+        if (shared->thread)
+            shared->thread->wait();
     }
+}
+
+void OccurrenceSearch::retire()
+{
+    if (!m_shared)
+        return;
+    m_shared->stop = true;
+    // A stopped search may still read the rest of a file's text: it ends on its own, and is
+    // forgotten then, without keeping the window's thread waiting.
+    if (QThread *thread = m_shared->thread.get(); thread && !thread->isFinished()) {
+        m_retired.push_back(m_shared);
+        connect(thread, &QThread::finished, this, [this, thread] {
+            thread->wait();
+            std::erase_if(m_retired, [thread](const std::shared_ptr<Shared> &s) { return s->thread.get() == thread; });
+        }, Qt::QueuedConnection);
+    }
+    m_shared.reset();
 }
 
 bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
@@ -277,11 +297,7 @@ bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
     std::shared_ptr<OccurrenceFinder> finder = OccurrenceFinder::create(query, error);
     if (!finder)
         return false;
-    if (m_shared) {
-        m_shared->stop = true;
-        if (m_shared->thread)
-            m_shared->thread->wait();
-    }
+    retire();
     auto shared = std::make_shared<Shared>();
     m_shared = shared;
     m_running = true;
@@ -373,15 +389,15 @@ void OccurrenceSearch::stop()
         return;
     m_shared->stop = true;
     m_running = false;
-    // The thread may still read the rest of a file's text; nothing of it is shown.
-    QMetaObject::invokeMethod(this, [this] { emit finished(true); }, Qt::QueuedConnection);
-}
-
-void OccurrenceSearch::wait()
-{
-    if (m_shared && m_shared->thread)
-        m_shared->thread->wait();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // The thread may still read the rest of a file's text; nothing of it is shown. A search
+    // started meanwhile is not the one that ended.
+    QMetaObject::invokeMethod(
+            this,
+            [this, stopped = std::weak_ptr<Shared>(m_shared)] {
+                if (stopped.lock() == m_shared)
+                    emit finished(true);
+            },
+            Qt::QueuedConnection);
 }
 
 } // namespace corvalen

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace corvalen {
 
@@ -85,17 +86,15 @@ class OccurrenceSearch : public QObject
 
 public:
     explicit OccurrenceSearch(QObject *parent = nullptr);
-    /// Stops a running search and waits for its thread.
+    /// Stops a running search and waits for its thread (and those of searches it replaced).
     ~OccurrenceSearch() override;
 
-    /// Starts a search (stopping one that runs); false with error set when the rules cannot be
-    /// loaded.
+    /// Starts a search, stopping one that runs without waiting for it; false with error set when
+    /// the rules cannot be loaded.
     bool start(const OccurrenceQuery &query, QString *error = nullptr);
     /// Ends the search: no batch comes after this call, and finished(true) follows.
     void stop();
     bool isRunning() const { return m_running; }
-    /// Waits until the current search is done and its batches delivered (for tests).
-    void wait();
 
 signals:
     void found(const QList<corvalen::Occurrence> &batch);
@@ -105,8 +104,10 @@ signals:
 private:
     struct Shared;
     void handOver(const std::shared_ptr<Shared> &shared);
+    void retire();
 
     std::shared_ptr<Shared> m_shared;
+    std::vector<std::shared_ptr<Shared>> m_retired; // stopped, their threads not yet done
     bool m_running = false;
 };
 

@@ -127,6 +127,7 @@ private slots:
     void viewOpensFromExplorerRow_data();
     void viewOpensFromExplorerRow();
     void viewStopsLongSearch();
+    void viewChangesWidthWhileSearching();
     void viewOrdersCopiesAndSaves();
 
 private:
@@ -476,6 +477,26 @@ void TestContext::viewStopsLongSearch()
     QTest::qWait(100);
     QCOMPARE(window.model()->rowCount(), lines); // nothing comes after the stop
     QVERIFY(window.windowTitle().contains(QString::number(lines)));
+}
+
+// Another width while a search runs: the lines are those of the new search only, all of them.
+void TestContext::viewChangesWidthWhileSearching()
+{
+    QTemporaryDir dir;
+    const QString path = writeText(dir.path(), u"mid"_qs,
+                                   u"the quick brown fox jumps over the lazy dog\n"_qs.repeated(100000), false);
+    OccurrenceQuery query;
+    query.files = {path};
+    query.word = u"the"_qs;
+    ScriptedPrompter prompter;
+    ContextWindow window(query, prompter);
+    window.show();
+    QTRY_VERIFY(window.model()->rowCount() > 0);
+    window.setContextWidth(25);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 60000);
+    QCOMPARE(window.model()->rowCount(), 200000);
+    QCOMPARE(window.model()->index(1, ContextModel::LeftColumn).data().toString(), u"the quick brown fox jumps over "_qs.right(25));
+    QCOMPARE(window.model()->index(199999, ContextModel::RightColumn).data().toString(), u" lazy dog"_qs);
 }
 
 void TestContext::viewOrdersCopiesAndSaves()
