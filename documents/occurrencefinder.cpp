@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <deque>
+#include <exception>
 #include <mutex>
 
 namespace corvalen {
@@ -235,8 +236,18 @@ bool OccurrenceFinder::run(const Found &found, const std::atomic<bool> *stop)
         });
         if (stopped())
             return false;
-        search.finish();
-        if (!complete) {
+        // A failure of the search itself (out of memory, no word boundaries) ends this file as a
+        // failure to read it does: the engine has reported one thrown while it read.
+        bool searched = true;
+        try {
+            search.finish();
+        } catch (const std::exception &e) {
+            searched = false;
+            if (failure.description.isEmpty())
+                failure.description = tr("%1 could not be searched: %2.")
+                                              .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(e.what()));
+        }
+        if (!complete || !searched) {
             Occurrence o;
             o.file = qint32(i);
             o.failed = true;
