@@ -6,12 +6,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QThread>
 
+#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 namespace corvalen {
 
@@ -27,6 +30,8 @@ QString tr(const char *text)
 constexpr qsizetype kLongestSegment = qsizetype(1) << 20;
 // Text before the place being searched is dropped once it is this long and most of what is held.
 constexpr qsizetype kTrimAt = qsizetype(1) << 16;
+// Files this big (on disk) are read ahead, on a thread of their own, while they are searched.
+constexpr qint64 kReadAheadFrom = qint64(4) << 20;
 // Occurrences handed to the window's thread in one call, at most.
 constexpr qsizetype kLargestHandOver = 20000;
 // Distinct words whose group is remembered; beyond it the memory starts again.
@@ -60,6 +65,69 @@ protected:
             description = text;
     }
 };
+
+// A file's text read and decoded on a thread of its own while the calling thread searches what
+// came before: a big file is searched in about the time it takes to read. At most kAheadUnits of
+// text wait between the two. Returns what the engine returned; a failure of search ends the
+// reading and is thrown again here.
+template<typename Stopped>
+bool readAhead(DocumentEngine &engine, const QString &path, const std::function<void(QStringView)> &search,
+               const Stopped &stopped)
+{
+    constexpr qsizetype kAheadUnits = qsizetype(4) << 20;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<QString> chunks;
+    qsizetype waiting = 0;
+    bool done = false;
+    bool abandoned = false;
+    bool complete = false;
+    std::thread reader([&] {
+        complete = engine.readText(path, [&](QStringView chunk) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return waiting < kAheadUnits || abandoned; });
+            if (abandoned)
+                return;
+            chunks.push_back(chunk.toString());
+            waiting += chunk.size();
+            changed.notify_all();
+        });
+        std::lock_guard lock(mutex);
+        done = true;
+        changed.notify_all();
+    });
+    const auto abandon = [&] {
+        {
+            std::lock_guard lock(mutex);
+            abandoned = true;
+            changed.notify_all();
+        }
+        reader.join();
+    };
+    try {
+        for (;;) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !chunks.empty() || done; });
+            if (chunks.empty())
+                break;
+            const QString chunk = std::move(chunks.front());
+            chunks.pop_front();
+            waiting -= chunk.size();
+            changed.notify_all();
+            lock.unlock();
+            if (stopped()) {
+                abandon();
+                return complete;
+            }
+            search(chunk);
+        }
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    reader.join();
+    return complete;
+}
 
 } // namespace
 
@@ -230,16 +298,19 @@ bool OccurrenceFinder::run(const Found &found, const std::atomic<bool> *stop)
         FirstFailure failure;
         DocumentEngine engine(&failure);
         FileSearch search{*this, guarded, qint32(i), m_query.width, {}, 0, {}};
-        const bool complete = engine.readText(path, [&](QStringView chunk) {
-            if (!stopped())
-                search.feed(chunk);
-        });
-        if (stopped())
-            return false;
+        bool complete = false;
         // A failure of the search itself (out of memory, no word boundaries) ends this file as a
-        // failure to read it does: the engine has reported one thrown while it read.
+        // failure to read it does.
         bool searched = true;
         try {
+            complete = QFileInfo(path).size() < kReadAheadFrom
+                    ? engine.readText(path, [&](QStringView chunk) {
+                          if (!stopped())
+                              search.feed(chunk);
+                      })
+                    : readAhead(engine, path, [&](QStringView chunk) { search.feed(chunk); }, stopped);
+            if (stopped())
+                return false;
             search.finish();
         } catch (const std::exception &e) {
             searched = false;
