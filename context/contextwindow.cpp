@@ -20,11 +20,27 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace corvalen {
+
+namespace {
+
+// Freeing a million lines takes tens of milliseconds: another thread does it.
+template<typename Lines>
+void releaseElsewhere(Lines &lines)
+{
+    if (lines.empty())
+        return;
+    auto held = std::make_shared<Lines>(std::move(lines));
+    lines.clear();
+    QThreadPool::globalInstance()->start([held]() mutable { held.reset(); });
+}
+
+} // namespace
 
 ContextModel::ContextModel(QStringList fileLabels, QObject *parent)
     : QAbstractTableModel(parent), m_fileLabels(std::move(fileLabels))
@@ -45,7 +61,7 @@ QVariant ContextModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const Line &o = lineAt(index.row());
+    const ContextLine &o = lineAt(index.row());
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
@@ -100,22 +116,22 @@ QVariant ContextModel::headerData(int section, Qt::Orientation orientation, int 
 void ContextModel::clear()
 {
     beginResetModel();
-    m_lines.clear();
+    releaseElsewhere(m_lines);
     m_shown.clear();
     m_occurrences = 0;
     endResetModel();
 }
 
-void ContextModel::append(const QList<Occurrence> &lines)
+void ContextModel::append(const QList<ContextLine> &lines)
 {
     if (lines.isEmpty())
         return;
     const int first = rowCount();
     beginInsertRows({}, first, first + int(lines.size()) - 1);
-    for (const Occurrence &o : lines) {
+    for (const ContextLine &l : lines) {
         m_shown.push_back(qint32(m_lines.size()));
-        m_lines.push_back({o.left + o.text + o.right, o.file, qint32(o.left.size()), qint32(o.text.size()), o.failed});
-        m_occurrences += o.failed ? 0 : 1;
+        m_lines.push_back(l);
+        m_occurrences += l.failed ? 0 : 1;
     }
     endInsertRows();
 }
@@ -132,7 +148,7 @@ void ContextModel::setOrder(ContextOrder order)
         collator.setNumericMode(true);
         // Left context is read from the word outwards, as a concordance orders it: the nearest
         // word first.
-        const auto key = [&](const Line &o) {
+        const auto key = [&](const ContextLine &o) {
             if (order == ContextOrder::Right)
                 return collator.sortKey(o.right().trimmed().toString());
             QList<QStringView> words = o.left().split(u' ', Qt::SkipEmptyParts);
@@ -144,7 +160,7 @@ void ContextModel::setOrder(ContextOrder order)
         };
         std::vector<QCollatorSortKey> keys;
         keys.reserve(m_lines.size());
-        for (const Line &o : m_lines)
+        for (const ContextLine &o : m_lines)
             keys.push_back(key(o));
         std::stable_sort(m_shown.begin(), m_shown.end(), [&](qint32 a, qint32 b) {
             return keys[size_t(a)].compare(keys[size_t(b)]) < 0;
@@ -155,7 +171,7 @@ void ContextModel::setOrder(ContextOrder order)
 
 QString ContextModel::lineText(int row) const
 {
-    const Line &o = lineAt(row);
+    const ContextLine &o = lineAt(row);
     return m_fileLabels.value(o.file) + u'\t' + o.left() + u'\t' + o.word() + u'\t' + o.right();
 }
 
@@ -242,7 +258,7 @@ ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, Q
     connect(m_width, &QSpinBox::valueChanged, this, &ContextWindow::setContextWidth);
     connect(m_order, &QComboBox::currentIndexChanged, this,
             [this](int i) { setOrder(ContextOrder(m_order->itemData(i).toInt())); });
-    connect(m_search, &OccurrenceSearch::found, this, [this](const QList<Occurrence> &batch) {
+    connect(m_search, &OccurrenceSearch::found, this, [this](const QList<ContextLine> &batch) {
         const bool first = m_model->rowCount() == 0;
         m_model->append(batch);
         if (first)

@@ -37,7 +37,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     void clear();
-    void append(const QList<Occurrence> &lines);
+    void append(const QList<ContextLine> &lines);
     /// Orders the lines: as found, by the text to the left read from the word outwards, or by
     /// the text to the right (both by the locale's collation, ties in text order).
     void setOrder(ContextOrder order);
@@ -49,24 +49,10 @@ public:
     QString lineText(int row) const;
 
 private:
-    // One line as kept: its three parts in one string, for a million lines in half the memory
-    // of three strings each.
-    struct Line
-    {
-        QString text; // left, occurrence and right, one after the other
-        qint32 file = 0;
-        qint32 leftLength = 0;
-        qint32 wordLength = 0;
-        bool failed = false;
-
-        QStringView left() const { return QStringView(text).first(leftLength); }
-        QStringView word() const { return QStringView(text).sliced(leftLength, wordLength); }
-        QStringView right() const { return QStringView(text).sliced(leftLength + wordLength); }
-    };
-    const Line &lineAt(int row) const { return m_lines[size_t(m_shown[size_t(row)])]; }
+    const ContextLine &lineAt(int row) const { return m_lines[size_t(m_shown[size_t(row)])]; }
 
     QStringList m_fileLabels;
-    std::vector<Line> m_lines; // as found
+    std::vector<ContextLine> m_lines; // as found
     std::vector<qint32> m_shown;     // the lines in the order shown
     ContextOrder m_order = ContextOrder::Text;
     qint64 m_occurrences = 0;
