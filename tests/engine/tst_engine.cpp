@@ -171,6 +171,9 @@ private slots:
     void enormousWord();
     void filesTakenBack_data();
     void filesTakenBack();
+    void fileRange_data() { filesTakenBack_data(); }
+    void fileRange();
+    void fileRangeInRuns();
     void fileNameFromPath_data();
     void fileNameFromPath();
     void resultTableCells();
@@ -392,10 +395,10 @@ void TestEngine::filesTakenBack_data()
             << QString(u"s+ s- sg+ s+ s! s+ "_qs).repeated(12);
 }
 
-// Whatever is taken back, the count is that of the complete files' texts fed one after the other.
-void TestEngine::filesTakenBack()
+// The texts of the files a spec of filesTakenBack_data() makes, and which of them end well; fed
+// to tally in chunks of random sizes.
+QStringList feedFiles(WordTally &tally, const QString &files, QList<bool> *complete = nullptr)
 {
-    QFETCH(QString, files);
     static const QString pool = [] {
         QRandomGenerator rng(5);
         QString text;
@@ -404,35 +407,153 @@ void TestEngine::filesTakenBack()
         return text;
     }();
     QRandomGenerator rng(uint(qHash(files)));
+    QStringList texts;
+    for (const QString &spec : files.split(u' ', Qt::SkipEmptyParts)) {
+        QString text = pool;
+        if (spec.startsWith(u's')) {
+            const qsizetype n = rng.bounded(1000, 400000);
+            text = pool.mid(rng.bounded(int(pool.size() - n)), n);
+        }
+        // Some files begin with a separator, some inside a word.
+        while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\r'))
+            text.remove(0, 1);
+        if (rng.bounded(2))
+            text.prepend(u' ');
+        while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\r'))
+            text.chop(1);
+        if (!spec.contains(u'g'))
+            text += u'\r'; // else it ends inside a word, one that also occurs before it
+        const QChar end = spec.back();
+        const qsizetype fed = end == u'-' ? text.size() * 3 / 5 : text.size();
+        tally.beginFile();
+        for (qsizetype at = 0; at < fed;) {
+            const qsizetype n = std::min<qsizetype>(rng.bounded(1, 1 << 20), fed - at);
+            tally.feed(QStringView(text).sliced(at, n));
+            at += n;
+        }
+        tally.endFile(end == u'+');
+        texts << text;
+        if (complete)
+            complete->append(end == u'+');
+    }
+    return texts;
+}
+
+// Whatever is taken back, the count is that of the complete files' texts fed one after the other.
+void TestEngine::filesTakenBack()
+{
+    QFETCH(QString, files);
     for (bool ignoreCase : {false, true}) {
         WordTally tally(ignoreCase);
         WordTally expected(ignoreCase);
-        for (const QString &spec : files.split(u' ', Qt::SkipEmptyParts)) {
-            QString text = pool;
-            if (spec.startsWith(u's')) {
-                const qsizetype n = rng.bounded(1000, 400000);
-                text = pool.mid(rng.bounded(int(pool.size() - n)), n);
-            }
-            while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\r'))
-                text.chop(1);
-            text += spec.contains(u'g') ? u"x"_qs : u"\r"_qs;
-            const QChar end = spec.back();
-            const qsizetype fed = end == u'-' ? text.size() * 3 / 5 : text.size();
-            tally.beginFile();
-            for (qsizetype at = 0; at < fed;) {
-                const qsizetype n = std::min<qsizetype>(rng.bounded(1, 1 << 20), fed - at);
-                tally.feed(QStringView(text).sliced(at, n));
-                at += n;
-            }
-            tally.endFile(end == u'+');
-            if (end == u'+')
-                expected.feed(text);
+        QList<bool> complete;
+        const QStringList texts = feedFiles(tally, files, &complete);
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            if (complete.at(i))
+                expected.feed(texts.at(i));
         }
         tally.finish();
         expected.finish();
         QCOMPARE(tally.total(), expected.total());
         QVERIFY(tally.ordered() == expected.ordered());
     }
+}
+
+// In how many files each word occurs, computed apart: the complete files' texts joined, cut at
+// separators, each word given to the file its last unit came from.
+QHash<QString, qint64> referenceRange(const QStringList &texts, bool ignoreCase)
+{
+    QHash<QString, QPair<qsizetype, qint64>> seen; // word -> (last file, files)
+    QString raw;
+    qsizetype rawFile = -1;
+    const auto flush = [&] {
+        const QString word = reference::cleanWord(raw, ignoreCase);
+        raw.clear();
+        if (word.isEmpty())
+            return;
+        auto &s = seen[word];
+        if (s.second == 0 || s.first != rawFile) {
+            s.first = rawFile;
+            ++s.second;
+        }
+    };
+    for (qsizetype f = 0; f < texts.size(); ++f) {
+        for (QChar c : texts.at(f)) {
+            if (c == u' ' || c == u'\r') {
+                if (!raw.isEmpty())
+                    flush();
+            } else {
+                raw += c;
+                rawFile = f;
+            }
+        }
+    }
+    if (!raw.isEmpty())
+        flush();
+    QHash<QString, qint64> files;
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it)
+        files.insert(it.key(), it.value().second);
+    return files;
+}
+
+// Sliced between files, counted apart when large, joined across file ends, taken back: the range
+// is the files each word occurs in, and the counts are those of the count without it.
+void TestEngine::fileRange()
+{
+    QFETCH(QString, files);
+    WordTally ranged(true);
+    ranged.setFileRange(true);
+    QList<bool> complete;
+    const QStringList texts = feedFiles(ranged, files, &complete);
+    ranged.finish();
+    WordTally plain(true);
+    QStringList kept;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (complete.at(i)) {
+            plain.feed(texts.at(i));
+            kept << texts.at(i);
+        }
+    }
+    plain.finish();
+    const std::vector<WordCount> rows = ranged.ordered();
+    const std::vector<WordCount> counts = plain.ordered();
+    QCOMPARE(rows.size(), counts.size());
+    const QHash<QString, qint64> expected = referenceRange(kept, true);
+    QCOMPARE(qsizetype(rows.size()), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows[i].word, counts[i].word);
+        QCOMPARE(rows[i].count, counts[i].count);
+        if (rows[i].files != expected.value(rows[i].word))
+            QFAIL(qPrintable(u"%1 occurs in %2 files, not %3"_qs.arg(rows[i].word).arg(expected.value(rows[i].word)).arg(rows[i].files)));
+    }
+    QVERIFY(std::all_of(counts.begin(), counts.end(), [](const WordCount &w) { return w.files == 0; }));
+}
+
+// A combined run counts the range when asked; the table carries it beside the rows, not as a
+// column; a per-file run has none.
+void TestEngine::fileRangeInRuns()
+{
+    ListSource src;
+    src.texts[u"/d/a"_qs] = u"one two two\r"_qs;
+    src.texts[u"/d/b"_qs] = u"Two three\r"_qs;
+    src.texts[u"/d/c"_qs] = u"two one\r"_qs;
+    const QStringList paths{u"/d/a"_qs, u"/d/b"_qs, u"/d/c"_qs};
+    CountOptions options{CountMode::Combined, false, true};
+    options.fileRange = true;
+    const ResultTable t = runAnalysis(paths, options, src);
+    QVERIFY(t.hasFiles());
+    QCOMPARE(t.columnCount(), 2);
+    QStringList rows;
+    for (qsizetype r = 0; r < t.rowCount(); ++r)
+        rows << u"%1 %2 %3"_qs.arg(t.word(r)).arg(t.count(r)).arg(t.files(r));
+    QCOMPARE(rows, (QStringList{u"three 1 1"_qs, u"one 2 2"_qs, u"two 4 3"_qs}));
+    ResultTable copy;
+    copy.appendTable(t);
+    QCOMPARE(copy.files(2), 3);
+
+    QVERIFY(!runAnalysis(paths, {CountMode::Combined, false, true}, src).hasFiles());
+    options.mode = CountMode::PerFile;
+    QVERIFY(!runAnalysis(paths, options, src).hasFiles());
 }
 
 void TestEngine::fileNameFromPath_data()
