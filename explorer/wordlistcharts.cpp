@@ -70,7 +70,7 @@ QString barToolTip(const WordBar &bar)
 {
     QString tip = WordListChart::tr("%1: %2").arg(bar.word, QLocale().toString(bar.count));
     if (bar.files > 0)
-        tip += u'\n' + WordListChart::tr("in %n file(s)", nullptr, int(bar.files));
+        tip += u'\n' + WordListChart::tr("Files: %1").arg(QLocale().toString(bar.files));
     return tip;
 }
 
