@@ -16,6 +16,8 @@
 
 #include <map>
 
+Q_DECLARE_METATYPE(corvalen::WordRules)
+
 using namespace corvalen;
 
 namespace {
@@ -174,6 +176,8 @@ private slots:
     void fileRange_data() { filesTakenBack_data(); }
     void fileRange();
     void fileRangeInRuns();
+    void fileRangeUnderRules_data();
+    void fileRangeUnderRules();
     void fileNameFromPath_data();
     void fileNameFromPath();
     void resultTableCells();
@@ -554,6 +558,112 @@ void TestEngine::fileRangeInRuns()
     QVERIFY(!runAnalysis(paths, {CountMode::Combined, false, true}, src).hasFiles());
     options.mode = CountMode::PerFile;
     QVERIFY(!runAnalysis(paths, options, src).hasFiles());
+}
+
+// Forms that stems group, case and punctuation to fold, letters beyond ASCII and above U+FFFF,
+// words that stop lists and a minimum length leave out.
+QString ruleText(QRandomGenerator &rng, qsizetype units)
+{
+    static const QStringList vocabulary{
+            u"walk"_qs, u"walks"_qs, u"Walked"_qs, u"walking,"_qs, u"talk"_qs, u"talked"_qs,
+            u"the"_qs, u"The"_qs, u"a"_qs, u"of"_qs, u"run"_qs, u"running"_qs, u"runs."_qs,
+            u"caf\u00e9"_qs, u"Caf\u00e9s"_qs, u"na\u00efve"_qs, u"\U0001D4B3yz"_qs, u"don't"_qs,
+            u"DON'T"_qs, u"\u00abquoted\u00bb"_qs, u"x"_qs, u"to"_qs, u"be"_qs};
+    QString text;
+    while (text.size() < units) {
+        // Rare words make files differ: a word of the vocabulary with a number of few values.
+        const QString &w = vocabulary.at(int(rng.bounded(vocabulary.size())));
+        text += rng.bounded(8) == 0 ? w + QString::number(rng.bounded(40)) : w;
+        text += rng.bounded(9) == 0 ? u'\r' : u' ';
+    }
+    return text;
+}
+
+void TestEngine::fileRangeUnderRules_data()
+{
+    QTest::addColumn<WordRules>("rules");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::addColumn<QString>("sizes"); // of the files in thousands of units; - taken back
+    WordRules stems;
+    stems.stemLanguage = u"english"_qs;
+    WordRules phrases;
+    phrases.phraseLength = 2;
+    WordRules groupedPhrases = phrases;
+    groupedPhrases.stemLanguage = u"english"_qs;
+    WordRules cleaned;
+    cleaned.punctuation = WordRules::Punctuation::All;
+    cleaned.minLength = 2;
+    cleaned.stopWordLists = {u"en"_qs};
+    WordRules unicode;
+    unicode.words = WordRules::Words::Unicode;
+    WordRules unicodeStems = unicode;
+    unicodeStems.stemLanguage = u"english"_qs;
+    // Many small files fill several slices counted on the pool; a file beyond 4M units is
+    // counted apart and merged.
+    const QString many = QStringList(60, u"40"_qs).join(u' ') + u" 30- 40"_qs;
+    QTest::newRow("stems, many files") << stems << true << many;
+    QTest::newRow("stems, case kept, a large file") << stems << false << u"40 5000 40- 30 6000- 20"_qs;
+    QTest::newRow("phrases, many files") << phrases << true << many;
+    QTest::newRow("phrases, a large file") << phrases << true << u"30 5000 30-"_qs;
+    QTest::newRow("phrases grouped by stems") << groupedPhrases << true << many;
+    QTest::newRow("punctuation, minimum length, stop words") << cleaned << false << many;
+    QTest::newRow("cleaned, a large file") << cleaned << true << u"20 5000 20"_qs;
+    QTest::newRow("Unicode words") << unicode << true << many;
+    QTest::newRow("Unicode words and stems, a large file") << unicodeStems << true << u"30 5000- 30 5000"_qs;
+}
+
+// Under every rule a row occurs in the files whose own count has it (its group, under stems), and
+// the counts are those of the count without the range; files taken back give nothing.
+void TestEngine::fileRangeUnderRules()
+{
+    QFETCH(WordRules, rules);
+    QFETCH(bool, ignoreCase);
+    QFETCH(QString, sizes);
+    QString error;
+    const std::unique_ptr<WordFinder> finder = WordFinder::create(rules, ignoreCase, &error);
+    QVERIFY2(finder, qPrintable(error));
+    WordTally ranged(*finder);
+    ranged.setFileRange(true);
+    WordTally plain(*finder);
+    QHash<QString, qint64> expected; // row key -> files
+    QRandomGenerator rng(uint(qHash(sizes)));
+    for (const QString &size : sizes.split(u' ')) {
+        const bool complete = !size.endsWith(u'-');
+        const QString text = ruleText(rng, qsizetype(QString(size).remove(u'-').toInt()) * 1000);
+        ranged.beginFile();
+        for (qsizetype at = 0; at < text.size();) {
+            const qsizetype n = std::min<qsizetype>(rng.bounded(1, 1 << 18), text.size() - at);
+            ranged.feed(QStringView(text).sliced(at, n));
+            at += n;
+        }
+        ranged.endFile(complete);
+        if (!complete)
+            continue;
+        plain.beginFile();
+        plain.feed(text);
+        plain.endFile(true);
+        WordTally alone(*finder);
+        alone.feed(text);
+        alone.finish();
+        QSet<QString> keys;
+        for (const WordCount &row : alone.counts())
+            keys.insert(finder->groupKey(row.word));
+        for (const QString &key : std::as_const(keys))
+            ++expected[key];
+    }
+    ranged.finish();
+    plain.finish();
+    const std::vector<WordCount> rows = ranged.ordered();
+    const std::vector<WordCount> counts = plain.ordered();
+    QCOMPARE(rows.size(), counts.size());
+    QCOMPARE(qsizetype(rows.size()), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows[i].word, counts[i].word);
+        QCOMPARE(rows[i].count, counts[i].count);
+        const qint64 files = expected.value(finder->groupKey(rows[i].word));
+        if (rows[i].files != files)
+            QFAIL(qPrintable(u"%1 occurs in %2 files, not %3"_qs.arg(rows[i].word).arg(files).arg(rows[i].files)));
+    }
 }
 
 void TestEngine::fileNameFromPath_data()
