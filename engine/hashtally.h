@@ -172,8 +172,7 @@ struct FileMark
 // frequent words come first in a text, so their entries sit together at the start of that
 // array and stay in the cache.
 //
-// With file marks on, an array beside the entries counts the files of each word (touch()); it
-// stays empty, and costs nothing, in a count without them.
+// With file marks on, each entry also counts the files of its word (touch()).
 class HashTally
 {
 public:
@@ -187,7 +186,6 @@ public:
         m_arena.clear();
         m_sequences.clear();
         m_sequenceCount = 0;
-        m_marks.clear();
         m_pairs.clear();
         m_total = 0;
     }
@@ -204,7 +202,6 @@ public:
             m_arena.clear();
         m_sequences.clear();
         m_sequenceCount = 0;
-        m_marks.clear();
         m_pairs.clear();
         m_total = 0;
     }
@@ -314,7 +311,8 @@ public:
     {
         m_fileMarks = on;
         m_fileLists = on && lists;
-        m_marks.clear();
+        for (Entry &e : m_entries)
+            e.mark = FileMark();
         m_pairs.clear();
     }
     bool hasFileMarks() const { return m_fileMarks; }
@@ -323,9 +321,7 @@ public:
     // The entry's word occurs in file.
     void touch(size_t entry, quint32 file)
     {
-        if (entry >= m_marks.size())
-            m_marks.resize(m_entries.size());
-        FileMark &m = m_marks[entry];
+        FileMark &m = m_entries[entry].mark;
         if (m.lastFile != file) {
             m.lastFile = file;
             ++m.files;
@@ -333,18 +329,13 @@ public:
                 m_pairs.push_back(filePair(entry, file));
         }
     }
-    void prefetchMark(quint32 h) const
-    {
-        const Bucket &b = m_buckets[h & m_mask];
-        if (b.index && b.hash == h && b.index <= m_marks.size())
-            __builtin_prefetch(&m_marks[b.index - 1]);
-    }
-    FileMark mark(size_t entry) const { return entry < m_marks.size() ? m_marks[entry] : FileMark(); }
+    FileMark mark(size_t entry) const { return m_entries[entry].mark; }
     // Every word counted so far occurs in file, and only there (a tally that counted one file).
     void markAll(quint32 file, bool lists)
     {
         setFileMarks(true, lists);
-        m_marks.assign(m_entries.size(), FileMark{file, 1});
+        for (Entry &e : m_entries)
+            e.mark = FileMark{file, 1};
         if (m_fileLists) {
             m_pairs.reserve(m_entries.size());
             for (size_t k = 0; k < m_entries.size(); ++k)
@@ -354,9 +345,8 @@ public:
     // Corrects the number of files of an entry.
     void addFiles(size_t entry, qint64 files)
     {
-        if (entry >= m_marks.size())
-            m_marks.resize(m_entries.size());
-        m_marks[entry].files = quint32(qint64(m_marks[entry].files) + files);
+        FileMark &m = m_entries[entry].mark;
+        m.files = quint32(qint64(m.files) + files);
     }
     // With lists: each (entry, file) as entry << 32 | file, in no particular order; once each
     // after settleFileLists().
@@ -366,9 +356,8 @@ public:
     {
         std::vector<quint32> files(m_entries.size());
         countFilePairs(m_pairs, files);
-        m_marks.resize(m_entries.size());
         for (size_t k = 0; k < files.size(); ++k)
-            m_marks[k].files = files[k];
+            m_entries[k].mark.files = files[k];
     }
     static quint64 filePair(size_t entry, quint32 file) { return quint64(entry) << 32 | file; }
 
@@ -488,6 +477,8 @@ private:
         qint64 count = 0;
         quint32 length = 0;
         quint32 hash = 0;
+        // Beside the count, so that counting a word's file costs no memory access of its own.
+        FileMark mark;
     };
 
     std::u16string_view word(const Entry &e) const
@@ -523,7 +514,6 @@ private:
     size_t m_mask = 0;
     TableVector<Entry> m_entries;
     TableVector<char16_t> m_arena;
-    TableVector<FileMark> m_marks; // by entry, with file marks on; may be shorter than m_entries
     TableVector<quint64> m_pairs; // with file lists
     bool m_fileMarks = false;
     bool m_fileLists = false;
@@ -614,8 +604,6 @@ public:
         if (inFlight >= kEntryStage) {
             const quint32 h = m_ring[(m_in - kEntryStage) & (kDepth - 1)].hash;
             m_tally.prefetchEntry(h);
-            if constexpr (kFiles)
-                m_tally.prefetchMark(h);
         }
         if (inFlight >= kTextStage)
             m_tally.prefetchText(m_ring[(m_in - kTextStage) & (kDepth - 1)]);
