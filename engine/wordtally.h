@@ -67,7 +67,10 @@ public:
     /// Also counts in how many files each word occurs (the rows' files), before the first text.
     /// A file is what lies between beginFile() and endFile(); text fed outside them is a file of
     /// its own until the next beginFile() or finish(). A word joined across the end of a file
-    /// occurs in the file where it ends. Costs some speed: off unless asked for.
+    /// occurs in the file where it ends; a file that ends badly (endFile(false)) counts for
+    /// nothing. Under word rules a row made of several counted words (forms grouped by stem,
+    /// words that one form stands for) occurs in the files of any of them; a phrase in the files
+    /// where it occurs. Costs a little speed, so a count asks for it.
     void setFileRange(bool on);
     bool countsFileRange() const;
 
