@@ -31,6 +31,7 @@ public:
     AnalysisRunner &runner() { return *m_runner; }
     ResultsExports &exports() { return *m_exports; }
     HelpCommands &helpCommands() { return *m_help; }
+    Prompter &prompter() { return m_prompter; }
     /// "Explore Word List...": a new explorer on the results shown now.
     ExplorerWindow *openExplorer();
     /// The explorers still open.

@@ -1,6 +1,7 @@
 #include "app/screenshots.h"
 
 #include "app/programwindows.h"
+#include "context/contextwindow.h"
 #include "explorer/explorerwindow.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
@@ -9,6 +10,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QHeaderView>
+#include <QTableView>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -75,9 +78,26 @@ void scheduleScreenshots(ProgramWindows &windows, const QString &folder)
             fillExampleResults(*results->model());
             ExplorerWindow *explorer = windows.openExplorer();
             explorer->resize(1100, 640);
-            QTimer::singleShot(1500, explorer, [explorer, folder] {
+            QTimer::singleShot(1500, explorer, [&windows, explorer, folder] {
                 explorer->grab().save(QDir(folder).filePath(QStringLiteral("explorer.png")));
-                QCoreApplication::quit();
+                explorer->hide();
+                // The context view of "the" in the sample documents beside the program.
+                const QDir samples(QCoreApplication::applicationDirPath() + QStringLiteral("/Samples"));
+                OccurrenceQuery query;
+                for (const QString &name : samples.entryList(QDir::Files, QDir::Name))
+                    query.files << samples.filePath(name);
+                query.word = QStringLiteral("the");
+                auto *context = new ContextWindow(query, windows.prompter());
+                context->resize(1100, 560);
+                context->show();
+                QObject::connect(context, &ContextWindow::searchFinished, context, [context, folder] {
+                    context->view()->resizeColumnsToContents();
+                    context->view()->selectRow(3);
+                    QTimer::singleShot(1000, context, [context, folder] {
+                        context->grab().save(QDir(folder).filePath(QStringLiteral("context.png")));
+                        QCoreApplication::quit();
+                    });
+                });
             });
         });
     });

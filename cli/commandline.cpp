@@ -6,6 +6,7 @@
 #include "cli/rowspill.h"
 #include "cli/wordruleoptions.h"
 #include "documents/documentengine.h"
+#include "documents/occurrencefinder.h"
 #include "engine/analysisrun.h"
 #include "filelist/folderscan.h"
 #include "results/resultlayouts.h"
@@ -63,12 +64,15 @@ QString generalHelp()
 {
     return tr("Usage: corvalen [PATH...]\n"
               "       corvalen count [OPTIONS] PATH...\n"
+              "       corvalen context [OPTIONS] WORD PATH...\n"
               "\n"
               "Counts the words of documents and shows how often each distinct word occurs.\n"
               "\n"
               "  corvalen [PATH...]              open the windows, with the paths in the file list\n"
-              "                                  (a file named count: ./count)\n"
+              "                                  (a file named count or context: ./count)\n"
               "  corvalen count [OPTIONS] PATH   count and write the results (corvalen count --help)\n"
+              "  corvalen context WORD PATH      every occurrence of WORD in its context\n"
+              "                                  (corvalen context --help)\n"
               "  -h, --help                      show this help\n"
               "  -v, --version                   show the version\n");
 }
@@ -440,13 +444,156 @@ int runCount(const QStringList &arguments)
     return written && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 
+// "corvalen context": every occurrence of one counted word, in its context, as lines.
+int contextUsageError(const QString &message)
+{
+    writeErr(u"corvalen context: "_qs + message + u'\n' + tr("Try 'corvalen context --help'.") + u'\n');
+    return UsageError;
+}
+
+int runContext(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+            tr("Writes every occurrence of WORD in the files and folders given (\"-\" reads paths "
+               "from standard input, one per line) as one line: the file, the text to the left, "
+               "the occurrence as it stands in the text and the text to the right, separated by "
+               "tabs; control characters show as spaces. Files come in the order given, then "
+               "occurrences in text order. WORD is a word as \"corvalen count\" shows it with the "
+               "same options (typed in any letter case when case is ignored); there are as many "
+               "lines as its count. The number of occurrences goes to standard error."));
+    const QCommandLineOption width(u"width"_qs,
+                                   tr("Characters of context on each side, %1 to %2 (default %3).")
+                                           .arg(OccurrenceQuery::kMinWidth)
+                                           .arg(OccurrenceQuery::kMaxWidth)
+                                           .arg(OccurrenceQuery::kDefaultWidth),
+                                   u"N"_qs);
+    const QCommandLineOption combined(u"combined"_qs, tr("One count for all files (the same lines)."));
+    const QCommandLineOption perFile(u"per-file"_qs, tr("A separate count for each file (default)."));
+    const QCommandLineOption ignoreCase(u"ignore-case"_qs, tr("Ignore letter case (default)."));
+    const QCommandLineOption keepCase(u"keep-case"_qs, tr("Words that differ in case are different words."));
+    const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
+    parser.addOptions({width, combined, perFile, ignoreCase, keepCase});
+    addWordRuleOptions(parser);
+    parser.addOption(help);
+    parser.addPositionalArgument(u"WORD"_qs, tr("The word (or phrase, with --ngrams) to show."));
+    parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders to search; - reads paths from standard input."),
+                                 u"PATH..."_qs);
+
+    if (!parser.parse(QStringList{u"corvalen context"_qs} + arguments))
+        return contextUsageError(parser.errorText());
+    if (parser.isSet(help)) {
+        QString text = parser.helpText();
+        text = text.mid(text.indexOf(u'\n') + 1); // Qt's usage line names the executable's path
+        writeOut(tr("Usage: corvalen context [OPTIONS] WORD PATH...") + u"\n\n"_qs + text);
+        return Success;
+    }
+    if (parser.isSet(combined) && parser.isSet(perFile))
+        return contextUsageError(tr("--combined and --per-file cannot be used together."));
+    if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
+        return contextUsageError(tr("--ignore-case and --keep-case cannot be used together."));
+    if (parser.values(width).size() > 1)
+        return contextUsageError(tr("--width may be given once."));
+    OccurrenceQuery query;
+    if (parser.isSet(width)) {
+        const std::optional<qint64> n = countValue(parser.value(width));
+        if (!n || *n < OccurrenceQuery::kMinWidth || *n > OccurrenceQuery::kMaxWidth)
+            return contextUsageError(tr("--width needs a whole number from %1 to %2.")
+                                             .arg(OccurrenceQuery::kMinWidth)
+                                             .arg(OccurrenceQuery::kMaxWidth));
+        query.width = int(*n);
+    }
+    QString rulesError;
+    const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError);
+    if (!rules)
+        return contextUsageError(rulesError);
+    QStringList given = parser.positionalArguments();
+    if (given.isEmpty())
+        return contextUsageError(tr("no WORD given."));
+    const QString word = given.takeFirst();
+    if (given.isEmpty())
+        return contextUsageError(tr("no PATH given."));
+    query.rules = *rules;
+    query.ignoreCase = !parser.isSet(keepCase);
+    // Stop-word lists are read before anything is searched: one that cannot be read is named.
+    const std::unique_ptr<WordFinder> finder = WordFinder::create(query.rules, query.ignoreCase, &rulesError);
+    if (!finder) {
+        writeErr(u"corvalen context: "_qs + rulesError + u'\n');
+        return UsageError;
+    }
+    query.word = OccurrenceFinder::countedForm(*finder, word);
+
+    QStringList listed;
+    bool stdinUsed = false;
+    for (const QString &path : std::as_const(given)) {
+        if (path == u"-") {
+            if (!stdinUsed)
+                listed += pathsFromStandardInput();
+            stdinUsed = true;
+        } else {
+            listed.append(path);
+        }
+    }
+    DropScanNotes scanNotes;
+    query.files = pathsAsDropped(listed, {}, &scanNotes);
+    for (const UnreadableFolder &folder : std::as_const(scanNotes.unreadable))
+        writeErr(tr("The folder %1 could not be read: %2.").arg(folder.path, folder.reason) + u'\n');
+    for (const QString &folder : std::as_const(scanNotes.withoutFiles))
+        writeErr(tr("The folder %1 holds no files to count.").arg(folder) + u'\n');
+
+    const std::unique_ptr<OccurrenceFinder> search = OccurrenceFinder::create(query, &rulesError);
+    QStringList names;
+    for (const QString &path : std::as_const(query.files)) {
+        QString name = QDir::toNativeSeparators(path);
+        for (QChar &c : name) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F) // keeps one occurrence one line
+                c = u' ';
+        }
+        names.append(name);
+    }
+    qint64 occurrences = 0;
+    bool unreadable = false;
+    std::atomic<bool> stop{false};
+    QString error;
+    const bool written = writeToStandardOutput(
+            [&](QIODevice &device, QString *) {
+                QByteArray block;
+                bool ok = true;
+                search->run(
+                        [&](Occurrence &&o) {
+                            if (o.failed) {
+                                unreadable = true;
+                                writeErr(o.text + u'\n');
+                                return;
+                            }
+                            ++occurrences;
+                            block += (names.at(o.file) + u'\t' + o.left + u'\t' + o.text + u'\t' + o.right + u'\n')
+                                             .toUtf8();
+                            if (block.size() >= (1 << 16)) {
+                                ok = writeAll(device, block);
+                                block.clear();
+                                if (!ok)
+                                    stop = true;
+                            }
+                        },
+                        &stop);
+                return ok && writeAll(device, block);
+            },
+            &error);
+    if (!written)
+        writeErr(tr("Could not write the occurrences to standard output: %1.").arg(error) + u'\n');
+    writeErr(u" Occurrences: "_qs + QString::number(occurrences) + u'\n');
+    return written && !unreadable && scanNotes.unreadable.isEmpty() ? Success : Failed;
+}
+
 } // namespace
 
 bool isCommandLine(int argc, char *argv[])
 {
     if (argc < 2)
         return false;
-    for (const char *word : {"count", "-h", "--help", "-help", "-v", "--version", "-version"}) {
+    for (const char *word : {"count", "context", "-h", "--help", "-help", "-v", "--version", "-version"}) {
         if (std::strcmp(argv[1], word) == 0)
             return true;
     }
@@ -463,6 +610,8 @@ int runCommandLine(int argc, char *argv[])
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     if (command == u"count")
         return runCount(arguments);
+    if (command == u"context")
+        return runContext(arguments);
     if (command == u"-v" || command.endsWith(u"version")) {
         writeOut(versionText());
         return Success;

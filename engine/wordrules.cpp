@@ -569,6 +569,16 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
         return true;
     };
     const auto isWordClass = [](quint8 k) { return k == kLetter || k == kDigit; };
+    // A word of a token that needs cleaning often needs none itself ("word," gives "word"): it
+    // is then counted where it stands, without a copy.
+    const quint8 *cleaning = m_ignoreCase ? counting::kAscii.ignoreCase : counting::kAscii.keepCase;
+    const auto needsCleaning = [&](const char16_t *p, const char16_t *q) {
+        for (; p < q; ++p) {
+            if (*p < 128 ? cleaning[*p] != counting::Plain : m_ignoreCase)
+                return true;
+        }
+        return false;
+    };
     const auto quickWords = [&](const char16_t *p, const char16_t *q, bool dirty) {
         while (p < q) {
             if (!isWordClass(classOf(*p) & kClassMask)) {
@@ -590,7 +600,7 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
                     break;
                 ++p;
             }
-            offer(start, p, dirty);
+            offer(start, p, dirty && needsCleaning(start, p));
         }
     };
     for (const char16_t *segment = begin; segment < end;) {

@@ -2,6 +2,7 @@
 
 #include "base/prompter.h"
 #include "base/safefile.h"
+#include "context/contextwindow.h"
 #include "explorer/wordlistcharts.h"
 #include "explorer/wordlistmodel.h"
 #include "results/resultlayouts.h"
@@ -201,6 +202,13 @@ void ExplorerWindow::buildControls()
     copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(copyAction, &QAction::triggered, this, &ExplorerWindow::copySelectedRows);
     m_table->addAction(copyAction);
+    // Enter and a double click activate a row: its word in context.
+    auto *contextAction = new QAction(tr("Show in Context"), m_table);
+    contextAction->setObjectName(u"showInContext"_qs);
+    connect(contextAction, &QAction::triggered, this, [this] { showInContext(); });
+    m_table->insertAction(copyAction, contextAction);
+    m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(m_table, &QTableView::activated, this, [this](const QModelIndex &index) { showInContext(index.row()); });
 
     connect(m_find, &QLineEdit::textChanged, this, &ExplorerWindow::findChanged);
     for (QCheckBox *box : {m_matchCase, m_wholeWord, m_regex})
@@ -473,6 +481,29 @@ void ExplorerWindow::copyStatistics()
 {
     if (m_ready)
         QGuiApplication::clipboard()->setText(statisticsText());
+}
+
+ContextWindow *ExplorerWindow::showInContext(int shownRow)
+{
+    if (shownRow < 0)
+        shownRow = m_table->currentIndex().row();
+    const ResultTable *table = m_model->table();
+    if (!m_ready || !table || shownRow < 0 || shownRow >= m_model->rowCount())
+        return nullptr;
+    const qint32 row = m_model->shownRows()[size_t(shownRow)];
+    const WordListSnapshot &snapshot = m_index->snapshot();
+    OccurrenceQuery query;
+    query.rules = snapshot.options.rules;
+    query.ignoreCase = snapshot.options.ignoreCase;
+    query.word = table->word(row);
+    query.files = snapshot.files;
+    // A per-file run hands over one block per listed file, in list order (a stopped run the first
+    // ones): a row is of its file only.
+    if (table == &snapshot.table && m_index->perFile() && table->fileIndex(row) < snapshot.files.size())
+        query.files = QStringList{snapshot.files.at(table->fileIndex(row))};
+    auto *window = new ContextWindow(query, m_prompter, this);
+    window->show();
+    return window;
 }
 
 void ExplorerWindow::copySelectedRows()

@@ -20,6 +20,7 @@ class QTableWidget;
 
 namespace corvalen {
 
+class ContextWindow;
 class Prompter;
 class WordListChart;
 class WordListModel;
@@ -53,6 +54,10 @@ public:
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
     /// The "All files together" switch (per-file results only).
     void setAllFilesTogether(bool on);
+
+    /// "Show in Context": opens a context view on the word of a shown row (the current row when
+    /// -1); in a per-file list, of that row's file only. Null when there is no such row.
+    ContextWindow *showInContext(int shownRow = -1);
 
     /// "Copy": the selected rows, in the order shown, in the clipboard layout.
     void copySelectedRows();

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "documents/occurrencefinder.h"
+
+#include <QAbstractTableModel>
+#include <QWidget>
+
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTableView;
+
+namespace corvalen {
+
+class Prompter;
+
+/// How the lines of a context view are ordered.
+enum class ContextOrder { Text, Left, Right };
+
+/// The lines of a context view: file, text to the left (right-aligned), the occurrence
+/// (highlighted) and the text to the right, in the order chosen.
+class ContextModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column { FileColumn, LeftColumn, WordColumn, RightColumn };
+
+    ContextModel(QStringList fileLabels, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    void clear();
+    void append(const QList<Occurrence> &lines);
+    /// Orders the lines: as found, by the text to the left read from the word outwards, or by
+    /// the text to the right (both by the locale's collation, ties in text order).
+    void setOrder(ContextOrder order);
+    ContextOrder order() const { return m_order; }
+
+    /// Lines found (a file that could not be read is one line, and no occurrence).
+    qint64 occurrenceCount() const { return m_occurrences; }
+    /// A line as copied and saved: file, left, occurrence, right, tab-separated.
+    QString lineText(int row) const;
+
+private:
+    // One line as kept: its three parts in one string, for a million lines in half the memory
+    // of three strings each.
+    struct Line
+    {
+        QString text; // left, occurrence and right, one after the other
+        qint32 file = 0;
+        qint32 leftLength = 0;
+        qint32 wordLength = 0;
+        bool failed = false;
+
+        QStringView left() const { return QStringView(text).first(leftLength); }
+        QStringView word() const { return QStringView(text).sliced(leftLength, wordLength); }
+        QStringView right() const { return QStringView(text).sliced(leftLength + wordLength); }
+    };
+    const Line &lineAt(int row) const { return m_lines[size_t(m_shown[size_t(row)])]; }
+
+    QStringList m_fileLabels;
+    std::vector<Line> m_lines; // as found
+    std::vector<qint32> m_shown;     // the lines in the order shown
+    ContextOrder m_order = ContextOrder::Text;
+    qint64 m_occurrences = 0;
+};
+
+/// Every occurrence of one counted word in the files of a run, in its context: a window of its
+/// own that lists the lines as they are found, off its thread, and can stop the search, change
+/// the width of the context, order, copy and save the lines.
+class ContextWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    ContextWindow(const OccurrenceQuery &query, Prompter &prompter, QWidget *parent = nullptr);
+    ~ContextWindow() override;
+
+    bool isSearching() const { return m_search->isRunning(); }
+    /// Ends the search; the lines found so far stay.
+    void stop();
+    /// Searches again with another width (20 to 200 characters).
+    void setContextWidth(int width);
+    void setOrder(ContextOrder order);
+    /// "Copy": the selected lines, in the order shown, tab-separated.
+    void copySelectedLines();
+    /// "Save...": asks for a file and writes every line to it.
+    void save();
+    /// Writes every line, in the order shown, as UTF-8 text to path; false with error set.
+    bool saveTo(const QString &path, QString *error);
+
+    ContextModel *model() const { return m_model; }
+    QTableView *view() const { return m_view; }
+    const OccurrenceQuery &query() const { return m_query; }
+
+signals:
+    /// The search ended (all found, or stopped).
+    void searchFinished();
+
+private:
+    void startSearch();
+    void searchEnded(bool stopped);
+    void updateTitle();
+
+    OccurrenceQuery m_query;
+    Prompter &m_prompter;
+    OccurrenceSearch *m_search;
+    ContextModel *m_model;
+    QTableView *m_view;
+    QLabel *m_status;
+    QPushButton *m_stop;
+    QSpinBox *m_width;
+    QComboBox *m_order;
+    bool m_stopped = false;
+};
+
+} // namespace corvalen

@@ -1,0 +1,485 @@
+#include "documents/occurrencefinder.h"
+
+#include "base/errorreport.h"
+#include "documents/documentengine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHash>
+#include <QThread>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace corvalen {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("corvalen::OccurrenceFinder", text);
+}
+
+// A paragraph longer than this is searched in parts cut at a space, when no word can run across
+// one (single words, not phrases), so that a file without line ends is not held whole.
+constexpr qsizetype kLongestSegment = qsizetype(1) << 20;
+// Text before the place being searched is dropped once it is this long and most of what is held.
+constexpr qsizetype kTrimAt = qsizetype(1) << 16;
+// Files this big (on disk) are read ahead, on a thread of their own, while they are searched.
+constexpr qint64 kReadAheadFrom = qint64(4) << 20;
+// Occurrences handed to the window's thread in one call, at most.
+constexpr qsizetype kLargestHandOver = 20000;
+// Distinct words whose group is remembered; beyond it the memory starts again.
+constexpr qsizetype kMaxRememberedWords = 1 << 20;
+
+bool shownAsSpace(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+QString shown(QStringView text)
+{
+    QString s = text.toString();
+    for (QChar &c : s) {
+        if (shownAsSpace(c.unicode()))
+            c = u' ';
+    }
+    return s;
+}
+
+// Keeps the first failure the document engine reports about a file.
+class FirstFailure : public ErrorReporter
+{
+public:
+    QString description;
+
+protected:
+    void show(const QString &, const QString &text, const QString &, int) override
+    {
+        if (description.isEmpty())
+            description = text;
+    }
+};
+
+// A file's text read and decoded on a thread of its own while the calling thread searches what
+// came before: a big file is searched in about the time it takes to read. At most kAheadUnits of
+// text wait between the two. Returns what the engine returned; a failure of search ends the
+// reading and is thrown again here.
+template<typename Stopped>
+bool readAhead(DocumentEngine &engine, const QString &path, const std::function<void(QStringView)> &search,
+               const Stopped &stopped)
+{
+    constexpr qsizetype kAheadUnits = qsizetype(4) << 20;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<QString> chunks;
+    qsizetype waiting = 0;
+    bool done = false;
+    bool abandoned = false;
+    bool complete = false;
+    std::thread reader([&] {
+        complete = engine.readText(path, [&](QStringView chunk) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return waiting < kAheadUnits || abandoned; });
+            if (abandoned)
+                return;
+            chunks.push_back(chunk.toString());
+            waiting += chunk.size();
+            changed.notify_all();
+        });
+        std::lock_guard lock(mutex);
+        done = true;
+        changed.notify_all();
+    });
+    const auto abandon = [&] {
+        {
+            std::lock_guard lock(mutex);
+            abandoned = true;
+            changed.notify_all();
+        }
+        reader.join();
+    };
+    try {
+        for (;;) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !chunks.empty() || done; });
+            if (chunks.empty())
+                break;
+            const QString chunk = std::move(chunks.front());
+            chunks.pop_front();
+            waiting -= chunk.size();
+            changed.notify_all();
+            lock.unlock();
+            if (stopped()) {
+                abandon();
+                return complete;
+            }
+            search(chunk);
+        }
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    reader.join();
+    return complete;
+}
+
+} // namespace
+
+// The search of one file's text as it streams in: words are looked for in whole paragraphs (or
+// parts of a long one that no word crosses), and an occurrence waits until the text after it is
+// there for its right-hand context.
+struct OccurrenceFinder::FileSearch
+{
+    struct Waiting
+    {
+        QString left;
+        QString text;
+        qsizetype end; // in buffer
+    };
+
+    OccurrenceFinder &owner;
+    const Found &found;
+    qint32 file;
+    int width;
+    QString buffer;
+    qsizetype searched = 0; // words are found up to here
+    std::deque<Waiting> waiting;
+
+    void feed(QStringView chunk)
+    {
+        buffer.append(chunk);
+        search(false);
+    }
+
+    void finish() { search(true); }
+
+    // Where the text can be cut with no word (or phrase) across the cut, or searched when none.
+    qsizetype cutPoint() const
+    {
+        const qsizetype paragraphEnd = buffer.lastIndexOf(u'\r');
+        if (paragraphEnd >= searched)
+            return paragraphEnd + 1;
+        if (buffer.size() - searched < kLongestSegment || owner.m_finder->rules().phraseLength > 1)
+            return searched;
+        const bool unicode = owner.m_finder->rules().words == WordRules::Words::Unicode;
+        // Unicode words: a space before printable ASCII is a boundary that depends on nothing
+        // before it.
+        for (qsizetype i = buffer.size() - 1; i > searched; --i) {
+            const char16_t c = buffer.at(i).unicode();
+            if (buffer.at(i - 1) == u' ' && (!unicode || (c > 32 && c < 127)))
+                return i;
+        }
+        return searched;
+    }
+
+    void search(bool atEnd)
+    {
+        const qsizetype cut = atEnd ? buffer.size() : cutPoint();
+        if (cut > searched) {
+            const qsizetype from = searched;
+            owner.m_finder->findWords(QStringView(buffer).sliced(from, cut - from), [&](const FoundWord &w) {
+                if (!owner.matches(w.word))
+                    return;
+                const qsizetype start = from + w.rawStart;
+                const qsizetype end = from + w.rawEnd;
+                waiting.push_back({leftOf(start), shown(QStringView(buffer).sliced(start, end - start)), end});
+            });
+            searched = cut;
+        }
+        // The engine ends the last paragraph with a paragraph end of its own: not the file's text.
+        const qsizetype textEnd = atEnd && buffer.endsWith(u'\r') ? buffer.size() - 1 : buffer.size();
+        while (!waiting.empty()) {
+            Waiting &w = waiting.front();
+            // 2 units a character at most: enough is there when that many units are.
+            if (!atEnd && buffer.size() - w.end < 2 * qsizetype(width))
+                break;
+            Occurrence o;
+            o.file = file;
+            o.left = std::move(w.left);
+            o.text = std::move(w.text);
+            o.right = rightOf(w.end, std::max(w.end, textEnd));
+            waiting.pop_front();
+            found(std::move(o));
+        }
+        if (atEnd)
+            return;
+        qsizetype keep = searched - 2 * qsizetype(width);
+        if (!waiting.empty())
+            keep = std::min(keep, waiting.front().end);
+        if (keep >= kTrimAt && keep > buffer.size() / 2) {
+            buffer.remove(0, keep);
+            searched -= keep;
+            for (Waiting &w : waiting)
+                w.end -= keep;
+        }
+    }
+
+    QString leftOf(qsizetype start) const
+    {
+        qsizetype i = start;
+        for (int n = 0; i > 0 && n < width; ++n) {
+            if (i >= 2 && buffer.at(i - 1).isLowSurrogate() && buffer.at(i - 2).isHighSurrogate())
+                i -= 2;
+            else
+                --i;
+        }
+        return shown(QStringView(buffer).sliced(i, start - i));
+    }
+
+    QString rightOf(qsizetype end, qsizetype limit) const
+    {
+        qsizetype i = end;
+        for (int n = 0; i < limit && n < width; ++n) {
+            if (i + 1 < limit && buffer.at(i).isHighSurrogate() && buffer.at(i + 1).isLowSurrogate())
+                i += 2;
+            else
+                ++i;
+        }
+        return shown(QStringView(buffer).sliced(end, i - end));
+    }
+};
+
+OccurrenceFinder::OccurrenceFinder(const OccurrenceQuery &query, std::unique_ptr<WordFinder> finder)
+    : m_query(query), m_finder(std::move(finder))
+{
+    m_query.width = std::clamp(m_query.width, OccurrenceQuery::kMinWidth, OccurrenceQuery::kMaxWidth);
+    m_target = m_finder->groupsWords() ? m_finder->groupKey(m_query.word) : m_query.word;
+}
+
+OccurrenceFinder::~OccurrenceFinder() = default;
+
+std::unique_ptr<OccurrenceFinder> OccurrenceFinder::create(const OccurrenceQuery &query, QString *error)
+{
+    std::unique_ptr<WordFinder> finder = WordFinder::create(query.rules, query.ignoreCase, error);
+    if (!finder)
+        return nullptr;
+    return std::unique_ptr<OccurrenceFinder>(new OccurrenceFinder(query, std::move(finder)));
+}
+
+QString OccurrenceFinder::countedForm(const WordFinder &finder, const QString &word)
+{
+    std::unique_ptr<WordFinder> own = finder.clone();
+    QStringList words;
+    own->findWords(word, [&words](const FoundWord &w) { words.append(w.word.toString()); });
+    return words.size() == 1 ? words.constFirst() : word;
+}
+
+bool OccurrenceFinder::matches(QStringView word)
+{
+    if (!m_finder->groupsWords())
+        return word == m_target;
+    const auto known = m_inGroup.constFind(word.toString());
+    if (known != m_inGroup.cend())
+        return *known;
+    if (m_inGroup.size() >= kMaxRememberedWords)
+        m_inGroup.clear();
+    const bool in = m_finder->groupKey(word) == m_target;
+    m_inGroup.insert(word.toString(), in);
+    return in;
+}
+
+bool OccurrenceFinder::run(const Found &found, const std::atomic<bool> *stop)
+{
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+    const Found guarded = [&](Occurrence &&o) {
+        if (!stopped())
+            found(std::move(o));
+    };
+    for (qsizetype i = 0; i < m_query.files.size(); ++i) {
+        if (stopped())
+            return false;
+        const QString &path = m_query.files.at(i);
+        FirstFailure failure;
+        DocumentEngine engine(&failure);
+        FileSearch search{*this, guarded, qint32(i), m_query.width, {}, 0, {}};
+        bool complete = false;
+        // A failure of the search itself (out of memory, no word boundaries) ends this file as a
+        // failure to read it does.
+        bool searched = true;
+        try {
+            complete = QFileInfo(path).size() < kReadAheadFrom
+                    ? engine.readText(path, [&](QStringView chunk) {
+                          if (!stopped())
+                              search.feed(chunk);
+                      })
+                    : readAhead(engine, path, [&](QStringView chunk) { search.feed(chunk); }, stopped);
+            if (stopped())
+                return false;
+            search.finish();
+        } catch (const std::exception &e) {
+            searched = false;
+            if (failure.description.isEmpty())
+                failure.description = tr("%1 could not be searched: %2.")
+                                              .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(e.what()));
+        }
+        if (!complete || !searched) {
+            Occurrence o;
+            o.file = qint32(i);
+            o.failed = true;
+            o.text = failure.description.isEmpty()
+                    ? tr("%1 could not be read.").arg(QDir::toNativeSeparators(path))
+                    : failure.description;
+            found(std::move(o));
+        }
+    }
+    return !stopped();
+}
+
+// What the search's thread and the object that hands its batches over share.
+struct OccurrenceSearch::Shared
+{
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    QList<Occurrence> batch; // found, not yet handed over
+    bool handOverAsked = false;
+    bool done = false;
+    bool complete = false;
+    std::unique_ptr<QThread> thread;
+};
+
+OccurrenceSearch::OccurrenceSearch(QObject *parent) : QObject(parent) { }
+
+OccurrenceSearch::~OccurrenceSearch()
+{
+    // The threads call on this object: none may outlive it.
+    if (m_shared)
+        m_retired.push_back(std::move(m_shared));
+    for (const std::shared_ptr<Shared> &shared : m_retired) {
+        shared->stop = true;
+        if (shared->thread)
+            shared->thread->wait();
+    }
+}
+
+void OccurrenceSearch::retire()
+{
+    if (!m_shared)
+        return;
+    m_shared->stop = true;
+    // A stopped search may still read the rest of a file's text: it ends on its own, and is
+    // forgotten then, without keeping the window's thread waiting.
+    if (QThread *thread = m_shared->thread.get(); thread && !thread->isFinished()) {
+        m_retired.push_back(m_shared);
+        connect(thread, &QThread::finished, this, [this, thread] {
+            thread->wait();
+            std::erase_if(m_retired, [thread](const std::shared_ptr<Shared> &s) { return s->thread.get() == thread; });
+        }, Qt::QueuedConnection);
+    }
+    m_shared.reset();
+}
+
+bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
+{
+    std::shared_ptr<OccurrenceFinder> finder = OccurrenceFinder::create(query, error);
+    if (!finder)
+        return false;
+    retire();
+    auto shared = std::make_shared<Shared>();
+    m_shared = shared;
+    m_running = true;
+    // Batches go over through one queued call at a time: the window's thread takes what has
+    // gathered when it gets to it (a bounded part at a time), so a fast search never floods its
+    // event queue nor holds its event loop for long.
+    // The thread holds no reference of its own to what it shares (which holds the thread): this
+    // object keeps it until the thread is done.
+    Shared *own = shared.get();
+    const std::weak_ptr<Shared> weak = shared;
+    const auto ask = [this, own, weak] {
+        // Under the mutex.
+        if (!own->handOverAsked) {
+            own->handOverAsked = true;
+            QMetaObject::invokeMethod(
+                    this,
+                    [this, weak] {
+                        if (const std::shared_ptr<Shared> s = weak.lock())
+                            handOver(s);
+                    },
+                    Qt::QueuedConnection);
+        }
+    };
+    shared->thread.reset(QThread::create([shared = own, finder, ask] {
+        QElapsedTimer sinceHandOver;
+        sinceHandOver.start();
+        QList<Occurrence> local;
+        bool first = true;
+        const auto pass = [&] {
+            std::lock_guard lock(shared->mutex);
+            shared->batch.append(std::move(local));
+            local.clear();
+            ask();
+            sinceHandOver.restart();
+        };
+        const bool complete = finder->run(
+                [&](Occurrence &&o) {
+                    local.append(std::move(o));
+                    if (first || local.size() >= 4096 || sinceHandOver.elapsed() >= 50) {
+                        first = false;
+                        pass();
+                    }
+                },
+                &shared->stop);
+        std::lock_guard lock(shared->mutex);
+        shared->batch.append(std::move(local));
+        shared->complete = complete;
+        shared->done = true;
+        ask();
+    }));
+    shared->thread->start();
+    return true;
+}
+
+void OccurrenceSearch::handOver(const std::shared_ptr<Shared> &shared)
+{
+    std::unique_lock lock(shared->mutex);
+    QList<Occurrence> batch;
+    if (shared->batch.size() <= kLargestHandOver) {
+        batch = std::move(shared->batch);
+        shared->batch.clear();
+        shared->handOverAsked = false;
+    } else {
+        batch = shared->batch.first(kLargestHandOver);
+        shared->batch.remove(0, kLargestHandOver);
+        QMetaObject::invokeMethod(
+                this,
+                [this, weak = std::weak_ptr<Shared>(shared)] {
+                    if (const std::shared_ptr<Shared> s = weak.lock())
+                        handOver(s);
+                },
+                Qt::QueuedConnection);
+    }
+    const bool done = shared->done && shared->batch.isEmpty();
+    lock.unlock();
+    if (shared != m_shared || shared->stop)
+        return;
+    if (!batch.isEmpty())
+        emit found(batch);
+    if (done) {
+        m_running = false;
+        emit finished(!shared->complete);
+    }
+}
+
+void OccurrenceSearch::stop()
+{
+    if (!m_shared || !m_running)
+        return;
+    m_shared->stop = true;
+    m_running = false;
+    // The thread may still read the rest of a file's text; nothing of it is shown. A search
+    // started meanwhile is not the one that ended.
+    QMetaObject::invokeMethod(
+            this,
+            [this, stopped = std::weak_ptr<Shared>(m_shared)] {
+                if (stopped.lock() == m_shared)
+                    emit finished(true);
+            },
+            Qt::QueuedConnection);
+}
+
+} // namespace corvalen

@@ -1,0 +1,558 @@
+// Every occurrence of a word in its context: the search against the run's own counts (plain text
+// and .docx, with the word rules), the contexts at a file's ends, the command line against
+// "corvalen count", and the context view opened from the explorer.
+#include "support/scriptedprompter.h"
+
+#include "../documents/packagebuilder.h"
+
+#include "context/contextwindow.h"
+#include "documents/documentengine.h"
+#include "documents/occurrencefinder.h"
+#include "engine/analysisrun.h"
+#include "explorer/explorerwindow.h"
+#include "explorer/wordlistmodel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corvalen;
+
+Q_DECLARE_METATYPE(corvalen::WordRules)
+
+namespace {
+
+QByteArray xmlEscaped(const QString &text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+// The text as a file: plain UTF-8, or a .docx with one paragraph per line.
+QString writeText(const QString &folder, const QString &name, const QString &text, bool docx)
+{
+    const QString path = folder + u'/' + name + (docx ? u".docx"_qs : u".txt"_qs);
+    if (docx) {
+        QByteArray body;
+        for (const QString &line : text.split(u'\n'))
+            body += "<w:p><w:r><w:t xml:space=\"preserve\">" + xmlEscaped(line) + "</w:t></w:r></w:p>";
+        if (!writeDocx(path, body))
+            return {};
+    } else if (!writeFile(path, text.toUtf8())) {
+        return {};
+    }
+    return path;
+}
+
+// The run's own rows, counted combined through the document engine.
+ResultTable countOf(const QStringList &files, const WordRules &rules, bool ignoreCase)
+{
+    DocumentEngine engine;
+    return runAnalysis(files, CountOptions(CountMode::Combined, false, ignoreCase, rules), engine);
+}
+
+QList<Occurrence> occurrencesOf(const QStringList &files, const WordRules &rules, bool ignoreCase,
+                                const QString &word, int width = OccurrenceQuery::kDefaultWidth)
+{
+    OccurrenceQuery query;
+    query.files = files;
+    query.rules = rules;
+    query.ignoreCase = ignoreCase;
+    query.word = word;
+    query.width = width;
+    QList<Occurrence> found;
+    const std::unique_ptr<OccurrenceFinder> finder = OccurrenceFinder::create(query);
+    if (finder)
+        finder->run([&found](Occurrence &&o) { found.append(std::move(o)); });
+    return found;
+}
+
+QStringList textsOf(const QList<Occurrence> &found)
+{
+    QStringList texts;
+    for (const Occurrence &o : found)
+        texts << o.text;
+    return texts;
+}
+
+WordRules withWords(WordRules::Words words, WordRules::Punctuation punctuation = WordRules::Punctuation::Ascii)
+{
+    WordRules r;
+    r.words = words;
+    r.punctuation = punctuation;
+    return r;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Run runProgram(const QStringList &arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), arguments);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000))
+        return {};
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+} // namespace
+
+class TestContext : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void occurrencesEqualCounts_data();
+    void occurrencesEqualCounts();
+    void contexts_data();
+    void contexts();
+    void longParagraphs_data();
+    void longParagraphs();
+    void filesInOrderAndFailures();
+    void stops();
+
+    void commandLineEqualsCount_data();
+    void commandLineEqualsCount();
+    void commandLineLinesAndStatuses();
+
+    void viewOpensFromExplorerRow_data();
+    void viewOpensFromExplorerRow();
+    void viewStopsLongSearch();
+    void viewChangesWidthWhileSearching();
+    void viewOrdersCopiesAndSaves();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestContext::occurrencesEqualCounts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("docx");
+    QTest::addColumn<WordRules>("rules");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QStringList>("expected"); // the raw pieces, in text order
+
+    WordRules stop;
+    stop.stopWordLists = {u"en"_qs};
+    stop.minLength = 3;
+    WordRules stems;
+    stems.stemLanguage = u"english"_qs;
+    WordRules pairs;
+    pairs.phraseLength = 2;
+
+    for (const bool docx : {false, true}) {
+        const auto row = [docx](const char *name) -> QTestData & {
+            return QTest::newRow(qPrintable(QString::fromUtf8(name) + (docx ? u" (docx)"_qs : u""_qs)));
+        };
+        row("punctuation") << u"Don't dont DON'T\n(dont), don't. d-o-n-t"_qs << docx << WordRules() << true
+                           << u"dont"_qs
+                           << QStringList{u"Don't"_qs, u"dont"_qs, u"DON'T"_qs, u"(dont),"_qs, u"don't."_qs, u"d-o-n-t"_qs};
+        row("mixed case kept") << u"The the THE tHe The."_qs << docx << WordRules() << false << u"The"_qs
+                               << QStringList{u"The"_qs, u"The."_qs};
+        row("letters beyond ASCII") << u"Stra\u00dfe stra\u00dfe STRASSE \u00c4pfel \u00e4pfel"_qs << docx
+                                    << WordRules() << true << u"stra\u00dfe"_qs
+                                    << QStringList{u"Stra\u00dfe"_qs, u"stra\u00dfe"_qs};
+        row("beyond U+FFFF") << u"\U0001D49Cbc \U0001D49Cbc, x\U0001D49Cbc \U0001F600 \U0001F600!"_qs << docx
+                             << WordRules() << true << u"\U0001D49Cbc"_qs
+                             << QStringList{u"\U0001D49Cbc"_qs, u"\U0001D49Cbc,"_qs};
+        row("start and end of a file") << u"alpha beta\ngamma alpha"_qs << docx << WordRules() << true
+                                       << u"alpha"_qs << QStringList{u"alpha"_qs, u"alpha"_qs};
+        row("unicode words") << u"e-mail, co-op: E-Mail! mail\u2019s"_qs << docx
+                             << withWords(WordRules::Words::Unicode) << true << u"mail"_qs
+                             << QStringList{u"mail"_qs, u"Mail"_qs};
+        row("all punctuation") << u"\u00abword\u00bb \u201cword\u201d word\u2026 word"_qs << docx
+                               << withWords(WordRules::Words::Basic, WordRules::Punctuation::All) << true
+                               << u"word"_qs
+                               << QStringList{u"\u00abword\u00bb"_qs, u"\u201cword\u201d"_qs, u"word\u2026"_qs, u"word"_qs};
+        row("stop words and short words") << u"The cat and the hat sat on a cat."_qs << docx << stop << true
+                                          << u"cat"_qs << QStringList{u"cat"_qs, u"cat."_qs};
+        row("a stop word has none") << u"The cat and the hat"_qs << docx << stop << true << u"the"_qs
+                                    << QStringList();
+        row("forms of a stem") << u"Running runs, run; the runner ran. RUN"_qs << docx << stems << true
+                               << u"run"_qs << QStringList{u"Running"_qs, u"runs,"_qs, u"run;"_qs, u"RUN"_qs};
+        row("phrases") << u"of the people, of  the PEOPLE\nof\nthe end"_qs << docx << pairs << true
+                       << u"of the"_qs << QStringList{u"of the"_qs, u"of  the"_qs};
+    }
+}
+
+void TestContext::occurrencesEqualCounts()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, docx);
+    QFETCH(WordRules, rules);
+    QFETCH(bool, ignoreCase);
+    QFETCH(QString, word);
+    QFETCH(QStringList, expected);
+
+    QTemporaryDir dir;
+    const QString path = writeText(dir.path(), u"t"_qs, text, docx);
+    QVERIFY(!path.isEmpty());
+    const QList<Occurrence> found = occurrencesOf({path}, rules, ignoreCase, word);
+    QCOMPARE(textsOf(found), expected);
+
+    // Every row of the run's own count has as many occurrences as its count, and no more.
+    const ResultTable table = countOf({path}, rules, ignoreCase);
+    qint64 sum = 0;
+    for (qsizetype r = 0; r < table.rowCount(); ++r) {
+        const qsizetype n = occurrencesOf({path}, rules, ignoreCase, table.word(r)).size();
+        QVERIFY2(n == table.count(r), qPrintable(table.word(r) + u": "_qs + QString::number(n)));
+        sum += n;
+    }
+    QCOMPARE(sum, table.total());
+}
+
+void TestContext::contexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QStringList>("expected"); // left|occurrence|right, each
+
+    const QString twenty = u"abcdefghijklmnopqrst"_qs;
+    QTest::newRow("cut at both ends of a file")
+            << u"alpha beta\ngamma alpha"_qs << u"alpha"_qs << 40
+            << QStringList{u"|alpha| beta gamma alpha"_qs, u"alpha beta gamma |alpha|"_qs};
+    QTest::newRow("width in characters")
+            << twenty + u"xy target " + twenty + u"zz"_qs << u"target"_qs << 20
+            << QStringList{u"defghijklmnopqrstxy |target| abcdefghijklmnopqrs"_qs};
+    QTest::newRow("control characters as spaces")
+            << u"one\ttwo word\r\nnext\vpage"_qs << u"word"_qs << 20
+            << QStringList{u"one two |word| next page"_qs};
+    QTest::newRow("characters beyond U+FFFF stay whole")
+            << QString(u"\U0001F600"_qs).repeated(25) + u" hit "_qs + QString(u"\U0001D49C"_qs).repeated(25)
+            << u"hit"_qs << 20
+            << QStringList{QString(u"\U0001F600"_qs).repeated(19) + u" |hit| "_qs + QString(u"\U0001D49C"_qs).repeated(19)};
+    QTest::newRow("across paragraphs")
+            << u"one\ntwo\n\nthree\nfour"_qs << u"three"_qs << 20 << QStringList{u"one two  |three| four"_qs};
+}
+
+void TestContext::contexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, word);
+    QFETCH(int, width);
+    QFETCH(QStringList, expected);
+    for (const bool docx : {false, true}) {
+        if (docx && text.contains(u'\v'))
+            continue; // not a character XML can hold
+        QTemporaryDir dir;
+        const QString path = writeText(dir.path(), u"c"_qs, text, docx);
+        QStringList lines;
+        for (const Occurrence &o : occurrencesOf({path}, WordRules(), true, word, width))
+            lines << o.left + u'|' + o.text + u'|' + o.right;
+        if (docx) // a .docx holds no form feed or control character: its lines are paragraphs
+            QCOMPARE(lines.size(), expected.size());
+        else
+            QCOMPARE(lines, expected);
+    }
+}
+
+void TestContext::longParagraphs_data()
+{
+    QTest::addColumn<WordRules>("rules");
+    QTest::newRow("basic words") << WordRules();
+    QTest::newRow("unicode words") << withWords(WordRules::Words::Unicode);
+    WordRules pairs;
+    pairs.phraseLength = 2;
+    QTest::newRow("phrases") << pairs;
+}
+
+// A file of several megabytes without a single line end (read ahead, as big files are) is searched
+// in parts; no occurrence is lost or counted twice at the cuts.
+void TestContext::longParagraphs()
+{
+    QFETCH(WordRules, rules);
+    QString text;
+    for (int i = 0; i < 700000; ++i)
+        text += (i % 7 == 0 ? u"Needle hay "_qs : i % 5 == 0 ? u"needle, "_qs : u"straw "_qs);
+    const QString path = writeText(m_dir.path(), u"long"_qs, text, false);
+    const ResultTable table = countOf({path}, rules, true);
+    for (qsizetype r = 0; r < table.rowCount(); ++r) {
+        const QList<Occurrence> found = occurrencesOf({path}, rules, true, table.word(r));
+        QCOMPARE(found.size(), table.count(r));
+    }
+}
+
+void TestContext::filesInOrderAndFailures()
+{
+    QTemporaryDir dir;
+    const QString a = writeText(dir.path(), u"a"_qs, u"x one x"_qs, false);
+    const QString b = writeText(dir.path(), u"b"_qs, u"two x"_qs, true);
+    const QString gone = dir.filePath(u"gone.txt"_qs);
+    const QList<Occurrence> found = occurrencesOf({b, gone, a}, WordRules(), true, u"x"_qs);
+    QCOMPARE(found.size(), 4);
+    QCOMPARE(found[0].file, 0);
+    QCOMPARE(found[0].left, u"two "_qs);
+    QVERIFY(found[1].failed);
+    QCOMPARE(found[1].file, 1);
+    QVERIFY2(found[1].text.contains(u"gone.txt"_qs), qPrintable(found[1].text));
+    QCOMPARE(found[2].file, 2);
+    QCOMPARE(found[2].right, u" one x"_qs);
+    QCOMPARE(found[3].left, u"x one "_qs);
+}
+
+void TestContext::stops()
+{
+    QTemporaryDir dir;
+    const QString a = writeText(dir.path(), u"a"_qs, u"x x x"_qs, false);
+    const QString b = writeText(dir.path(), u"b"_qs, u"x x"_qs, false);
+    OccurrenceQuery query;
+    query.files = {a, b};
+    query.word = u"x"_qs;
+    std::atomic<bool> stop{false};
+    int seen = 0;
+    const std::unique_ptr<OccurrenceFinder> finder = OccurrenceFinder::create(query);
+    QVERIFY(!finder->run(
+            [&](Occurrence &&) {
+                if (++seen == 1)
+                    stop = true;
+            },
+            &stop));
+    QCOMPARE(seen, 1);
+}
+
+void TestContext::commandLineEqualsCount_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("docx");
+    for (const bool docx : {false, true}) {
+        const QString suffix = docx ? u" (docx)"_qs : QString();
+        QTest::newRow(qPrintable(u"plain"_qs + suffix)) << QStringList() << docx;
+        QTest::newRow(qPrintable(u"keep case"_qs + suffix)) << QStringList{u"--keep-case"_qs} << docx;
+        QTest::newRow(qPrintable(u"unicode, all punctuation"_qs + suffix))
+                << QStringList{u"--words"_qs, u"unicode"_qs, u"--punctuation"_qs, u"all"_qs} << docx;
+        QTest::newRow(qPrintable(u"stop words, min length"_qs + suffix))
+                << QStringList{u"--stop-words"_qs, u"en"_qs, u"--min-length"_qs, u"3"_qs} << docx;
+        QTest::newRow(qPrintable(u"stems"_qs + suffix)) << QStringList{u"--stem"_qs, u"en"_qs} << docx;
+        QTest::newRow(qPrintable(u"phrases"_qs + suffix)) << QStringList{u"--ngrams"_qs, u"2"_qs} << docx;
+    }
+}
+
+// For every word that "corvalen count" shows, "corvalen context" gives as many lines.
+void TestContext::commandLineEqualsCount()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, docx);
+    QTemporaryDir dir;
+    const QString text = u"The cat's hat, THE CAT'S \u00e9t\u00e9 \u00c9t\u00e9!\n"
+                         u"running runs \u201cran\u201d \U0001D49Cb \U0001D49Cb. the end\nof the cat"_qs;
+    const QStringList files = {writeText(dir.path(), u"one"_qs, text, docx),
+                               writeText(dir.path(), u"two"_qs, text.toUpper() + u" runner"_qs, docx)};
+    const Run count = runProgram(QStringList{u"count"_qs, u"--combined"_qs} + options + files);
+    QCOMPARE(count.exitCode, 0);
+    const QList<QByteArray> rows = count.out.split('\n');
+    int checked = 0;
+    for (const QByteArray &row : rows) {
+        if (row.isEmpty())
+            continue;
+        const QList<QByteArray> cells = row.split('\t');
+        QCOMPARE(cells.size(), 2);
+        const QString word = QString::fromUtf8(cells[0]);
+        const Run context = runProgram(QStringList{u"context"_qs} + options + QStringList{word} + files);
+        QCOMPARE(context.exitCode, 0);
+        const qsizetype lines = context.out.count('\n');
+        QVERIFY2(QByteArray::number(lines) == cells[1].trimmed(), qPrintable(word + u' ' + QString::number(lines)));
+        QVERIFY(context.err.contains(QByteArray(QByteArray(" Occurrences: ") + cells[1].trimmed())));
+        ++checked;
+    }
+    QVERIFY(checked > 3);
+}
+
+void TestContext::commandLineLinesAndStatuses()
+{
+    QTemporaryDir dir;
+    const QString a = writeText(dir.path(), u"a"_qs, u"Don't stop.\nNow dont"_qs, false);
+    Run run = runProgram({u"context"_qs, u"--width"_qs, u"20"_qs, u"DONT"_qs, a});
+    QCOMPARE(run.exitCode, 0);
+    const QByteArray name = a.toUtf8();
+    QCOMPARE(run.out, name + "\t\tDon't\t stop. Now dont\n" + name + "\tDon't stop. Now \tdont\t\n");
+    QVERIFY(run.err.contains(" Occurrences: 2\n"));
+
+    run = runProgram({u"context"_qs, u"dont"_qs, a, dir.filePath(u"gone.txt"_qs)});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out.count('\n'), 2);
+    QVERIFY(run.err.contains("gone.txt"));
+
+    for (const QStringList &bad : {QStringList{u"--width"_qs, u"19"_qs, u"x"_qs, a},
+                                   QStringList{u"--width"_qs, u"201"_qs, u"x"_qs, a},
+                                   QStringList{u"x"_qs}, QStringList{u"--stem"_qs, u"klingon"_qs, u"x"_qs, a},
+                                   QStringList{u"--combined"_qs, u"--per-file"_qs, u"x"_qs, a}}) {
+        run = runProgram(QStringList{u"context"_qs} + bad);
+        QVERIFY2(run.exitCode == 2, qPrintable(bad.join(u' ')));
+        QVERIFY(run.out.isEmpty());
+    }
+}
+
+void TestContext::viewOpensFromExplorerRow_data()
+{
+    QTest::addColumn<bool>("perFile");
+    QTest::addColumn<bool>("byDoubleClick");
+    QTest::newRow("combined, Enter") << false << false;
+    QTest::newRow("per file, double click") << true << true;
+}
+
+// Enter or a double click on a row opens the context view of its word: as many lines as its
+// count, from the row's file only in a per-file list.
+void TestContext::viewOpensFromExplorerRow()
+{
+    QFETCH(bool, perFile);
+    QFETCH(bool, byDoubleClick);
+    QTemporaryDir dir;
+    const QStringList files = {writeText(dir.path(), u"a"_qs, u"Cat cat dog"_qs, false),
+                               writeText(dir.path(), u"b"_qs, u"cat. bird"_qs, true)};
+    CountOptions options(perFile ? CountMode::PerFile : CountMode::Combined, true, true);
+    DocumentEngine engine;
+    const ResultTable table = runAnalysis(files, options, engine);
+    ScriptedPrompter prompter;
+    ExplorerWindow explorer(std::make_shared<const WordListSnapshot>(makeSnapshot(table, options, files)), prompter);
+    explorer.show();
+    QTRY_VERIFY(explorer.isReady());
+    QTableView *view = explorer.tableView();
+    const WordListModel *model = explorer.model();
+    const int wordColumn = model->columnOf(SortKey::Word);
+    int row = -1;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        if (model->index(r, wordColumn).data().toString() == u"cat")
+            row = r; // the last: in a per-file list, b's
+    }
+    QVERIFY(row >= 0);
+    const qint64 count = model->index(row, model->columnOf(SortKey::Count)).data().toLongLong();
+    QCOMPARE(count, perFile ? 1 : 3);
+    const QModelIndex index = model->index(row, wordColumn);
+    view->setCurrentIndex(index);
+    if (byDoubleClick) {
+        const QRect cell = view->visualRect(index);
+        // A double click: press and release, then the second press that the view sees as double.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    } else {
+        QTest::keyClick(view, Qt::Key_Return);
+    }
+    ContextWindow *context = explorer.findChild<ContextWindow *>();
+    QVERIFY(context);
+    QTRY_VERIFY(!context->isSearching());
+    QCOMPARE(context->model()->occurrenceCount(), count);
+    QCOMPARE(context->model()->rowCount(), int(count));
+    QVERIFY(context->windowTitle().contains(u"cat"_qs));
+    QVERIFY(context->windowTitle().contains(QString::number(count)));
+    QCOMPARE(context->model()->index(int(count) - 1, ContextModel::WordColumn).data().toString(), u"cat."_qs);
+    QVERIFY(prompter.problems().isEmpty());
+}
+
+void TestContext::viewStopsLongSearch()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"big.txt"_qs);
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const QByteArray line = QByteArray("the quick brown fox jumps over the lazy dog\n").repeated(1000);
+        for (int i = 0; i < 800; ++i) // about 35 MB
+            QVERIFY(f.write(line) == line.size());
+    }
+    OccurrenceQuery query;
+    query.files = {path};
+    query.word = u"the"_qs;
+    ScriptedPrompter prompter;
+    ContextWindow window(query, prompter);
+    window.show();
+    QSignalSpy finished(&window, &ContextWindow::searchFinished);
+    QTRY_VERIFY(window.model()->rowCount() > 0);
+    window.findChild<QPushButton *>(u"stopContext"_qs)->click();
+    QVERIFY(!window.isSearching());
+    QTRY_COMPARE(finished.count(), 1);
+    const int lines = window.model()->rowCount();
+    QVERIFY(lines < 1600000);
+    QTest::qWait(100);
+    QCOMPARE(window.model()->rowCount(), lines); // nothing comes after the stop
+    QVERIFY(window.windowTitle().contains(QString::number(lines)));
+}
+
+// Another width while a search runs: the lines are those of the new search only, all of them.
+void TestContext::viewChangesWidthWhileSearching()
+{
+    QTemporaryDir dir;
+    const QString path = writeText(dir.path(), u"mid"_qs,
+                                   u"the quick brown fox jumps over the lazy dog\n"_qs.repeated(100000), false);
+    OccurrenceQuery query;
+    query.files = {path};
+    query.word = u"the"_qs;
+    ScriptedPrompter prompter;
+    ContextWindow window(query, prompter);
+    window.show();
+    QTRY_VERIFY(window.model()->rowCount() > 0);
+    window.setContextWidth(25);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 60000);
+    QCOMPARE(window.model()->rowCount(), 200000);
+    QCOMPARE(window.model()->index(1, ContextModel::LeftColumn).data().toString(), u"the quick brown fox jumps over "_qs.right(25));
+    QCOMPARE(window.model()->index(199999, ContextModel::RightColumn).data().toString(), u" lazy dog"_qs);
+}
+
+void TestContext::viewOrdersCopiesAndSaves()
+{
+    QTemporaryDir dir;
+    const QString path = writeText(dir.path(), u"o"_qs, u"b key z\nc key y\na key x"_qs, false);
+    OccurrenceQuery query;
+    query.files = {path};
+    query.word = u"key"_qs;
+    query.width = 20;
+    ScriptedPrompter prompter;
+    ContextWindow window(query, prompter);
+    window.show();
+    QTRY_VERIFY(!window.isSearching());
+    const auto rightColumn = [&] {
+        QStringList cells;
+        for (int r = 0; r < window.model()->rowCount(); ++r)
+            cells << window.model()->index(r, ContextModel::RightColumn).data().toString().trimmed();
+        return cells;
+    };
+    QCOMPARE(rightColumn(), (QStringList{u"z c key y a key x"_qs, u"y a key x"_qs, u"x"_qs}));
+    window.setOrder(ContextOrder::Left);
+    QCOMPARE(rightColumn(), (QStringList{u"x"_qs, u"z c key y a key x"_qs, u"y a key x"_qs}));
+    window.setOrder(ContextOrder::Right);
+    QCOMPARE(rightColumn(), (QStringList{u"x"_qs, u"y a key x"_qs, u"z c key y a key x"_qs}));
+
+    // Ctrl+C: the selected lines, in the order shown.
+    window.view()->selectRow(0);
+    window.view()->selectionModel()->select(window.model()->index(2, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    window.view()->setFocus();
+    QTest::keySequence(window.view(), QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(),
+             u"o.txt\tb key z c key y a \tkey\t x\no.txt\tb \tkey\t z c key y a key x\n"_qs);
+
+    // Save...: every line, UTF-8; a folder that does not exist is named in the message.
+    const QStringList kFilters = {u"Text files (*.txt)"_qs, u"All files (*)"_qs};
+    const QString saved = dir.filePath(u"lines.txt"_qs);
+    prompter.expectSaveFile(u"Save Lines"_qs, kFilters, saved);
+    window.findChild<QPushButton *>(u"saveContext"_qs)->click();
+    QFile f(saved);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll().count('\n'), 3);
+    const QString nowhere = dir.filePath(u"missing/lines.txt"_qs);
+    prompter.expectSaveFile(u"Save Lines"_qs, kFilters, nowhere);
+    prompter.expectMessage(QString(), Prompter::Icon::Warning);
+    window.save();
+    QVERIFY2(prompter.problems().isEmpty(), qPrintable(prompter.problems()));
+    QVERIFY(prompter.calls().constLast().text.contains(u"missing"_qs));
+
+    // Another width searches again.
+    window.setContextWidth(500);
+    QTRY_VERIFY(!window.isSearching());
+    QCOMPARE(window.query().width, OccurrenceQuery::kMaxWidth);
+    QCOMPARE(window.model()->rowCount(), 3);
+}
+
+QTEST_MAIN(TestContext)
+#include "tst_context.moc"
