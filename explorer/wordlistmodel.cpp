@@ -35,8 +35,10 @@ bool WordListModel::hasFilesColumn() const
 {
     if (!m_list || !m_index)
         return false;
+    // Rows put in without a run carry no files, whatever the last run's options were.
     const CountOptions &options = m_index->snapshot().options;
-    return options.mode == CountMode::Combined && options.fileRange;
+    const ResultTable &table = *m_list->table;
+    return options.mode == CountMode::Combined && options.fileRange && (table.hasFiles() || table.isEmpty());
 }
 
 QVariant WordListModel::data(const QModelIndex &index, int role) const
