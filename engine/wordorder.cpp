@@ -212,6 +212,47 @@ void countKeys(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &
     }
 }
 
+// As countKeys(), for phrases whose words' ranks fill a key by themselves (millions of distinct
+// words): each file is kept beside its key instead of in it, and the pairs are compared whole.
+void countKeysBesideFiles(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &textRank,
+                          const std::vector<quint32> &spaceRank, bool filePairs)
+{
+    const int length = out.length;
+    const size_t stride = size_t(length) + 1;
+    TableVector<std::pair<Key128, quint32>> keys;
+    keys.reserve(size_t(tally.total()));
+    for (const TableVector<quint32> &block : tally.sequences()) {
+        for (size_t at = 0; at + stride <= block.size(); at += stride) {
+            Key128 key = 0;
+            for (int i = 0; i < length; ++i) {
+                const quint32 id = block[at + size_t(i)];
+                key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
+            }
+            keys.emplace_back(key, block[at + size_t(length)]);
+        }
+    }
+    tally.reset();
+    inTwoHalves(keys.size(), [&keys](size_t from, size_t to) {
+        std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
+    });
+    std::inplace_merge(keys.begin(), keys.begin() + qsizetype(keys.size() / 2), keys.end());
+    for (size_t i = 0; i < keys.size();) {
+        size_t j = i;
+        quint32 files = 0;
+        for (; j < keys.size() && keys[j].first == keys[i].first; ++j) {
+            if (j == i || keys[j].second != keys[j - 1].second) {
+                ++files;
+                if (filePairs)
+                    out.filePairs.push_back(quint64(out.items.size()) << 32 | keys[j].second);
+            }
+        }
+        const Key128 p = keys[i].first;
+        out.items.push_back({qint64(j - i), quint64(p >> 64), quint64(p), files});
+        out.total += qint64(j - i);
+        i = j;
+    }
+}
+
 } // namespace
 
 PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length, quint32 lastFile,
@@ -245,9 +286,11 @@ PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length, quin
             ++out.fileBits;
     }
     const int width = out.bits * length + out.fileBits;
-    if (width > 128)
+    if (out.bits * length > 128)
         throw std::length_error("Too many distinct words to order their phrases.");
-    if (width <= 64)
+    if (width > 128)
+        countKeysBesideFiles(tally, out, textRank, spaceRank, filePairs);
+    else if (width <= 64)
         countKeys<quint64>(tally, out, textRank, spaceRank, filePairs);
     else
         countKeys<Key128>(tally, out, textRank, spaceRank, filePairs);

@@ -38,7 +38,8 @@ bool WordListModel::hasFilesColumn() const
     // Rows put in without a run carry no files, whatever the last run's options were.
     const CountOptions &options = m_index->snapshot().options;
     const ResultTable &table = *m_list->table;
-    return options.mode == CountMode::Combined && options.fileRange && (table.hasFiles() || table.isEmpty());
+    return options.mode == CountMode::Combined && options.fileRange
+            && (table.hasFiles() || table.isEmpty());
 }
 
 QVariant WordListModel::data(const QModelIndex &index, int role) const
