@@ -248,6 +248,9 @@ int runCount(const QStringList &arguments)
     const QCommandLineOption keepCase(u"keep-case"_qs, tr("Count words that differ in case apart."));
     const QCommandLineOption fileName(u"filename"_qs, tr("Per-file counts: start each row with the file name (default)."));
     const QCommandLineOption noFileName(u"no-filename"_qs, tr("Per-file counts: rows without the file name."));
+    const QCommandLineOption range(u"range"_qs,
+                                   tr("With --combined: add a Files column, the number of files "
+                                      "each word occurs in."));
     const QCommandLineOption format(u"format"_qs,
                                     tr("tsv: tab-separated rows as copied to the clipboard (default); "
                                        "text: the column-aligned \"Save Results\" file; "
@@ -275,7 +278,7 @@ int runCount(const QStringList &arguments)
                                     u"FILE"_qs);
     const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
     const QCommandLineOption version(QStringList{u"v"_qs, u"version"_qs}, tr("Show the version."));
-    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName});
+    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName, range});
     addWordRuleOptions(parser);
     parser.addOptions({format, sort, minCount, top, stats, output, help, version});
     parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders to count; - reads paths from standard input."),
@@ -295,6 +298,8 @@ int runCount(const QStringList &arguments)
     }
     if (parser.isSet(combined) && parser.isSet(perFile))
         return usageError(tr("--combined and --per-file cannot be used together."));
+    if (parser.isSet(range) && !parser.isSet(combined))
+        return usageError(tr("--range needs --combined: a per-file count has no range."));
     if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
         return usageError(tr("--ignore-case and --keep-case cannot be used together."));
     if (parser.isSet(fileName) && parser.isSet(noFileName))
@@ -339,6 +344,7 @@ int runCount(const QStringList &arguments)
     options.ignoreCase = !parser.isSet(keepCase);
     options.withFileName = !parser.isSet(noFileName);
     options.rules = *rules;
+    options.fileRange = parser.isSet(range);
     // Stop-word lists are read before anything is counted: one that cannot be read is named.
     if (!WordFinder::create(options.rules, options.ignoreCase, &rulesError)) {
         writeErr(u"corvalen count: "_qs + rulesError + u'\n');
@@ -378,7 +384,7 @@ int runCount(const QStringList &arguments)
     }
     // The rows wait in a temporary file until the widths of their columns are known: beside the
     // output, where its own space will be needed anyway, or in the temporary folder.
-    RowSpill spill(options.fileNameColumn(), !options.rules.stemLanguage.isEmpty());
+    RowSpill spill(options.fileNameColumn(), !options.rules.stemLanguage.isEmpty(), options.fileRange);
     spill.open(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
     std::unique_ptr<RunStatistics> statistics;
     if (parser.isSet(stats))
@@ -405,7 +411,9 @@ int runCount(const QStringList &arguments)
     if (terminal)
         terminal->clear();
 
-    const QStringList headers = resultHeaders(options);
+    QStringList headers = resultHeaders(options);
+    if (options.fileRange)
+        headers << tr("Files");
     const auto writeText = [&](QIODevice &device, QString *reason) {
         if (layout == u"csv")
             return writeResultsCsv(spill, device, reason);

@@ -117,8 +117,11 @@ public:
     bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
 };
 
-RowSpill::RowSpill(bool fileNameColumn, bool withForms)
-    : m_fileNameColumn(fileNameColumn), m_withForms(withForms), m_widths(fileNameColumn)
+RowSpill::RowSpill(bool fileNameColumn, bool withForms, bool withFiles)
+    : m_fileNameColumn(fileNameColumn),
+      m_withForms(withForms),
+      m_withFiles(withFiles),
+      m_widths(fileNameColumn, withFiles)
 {
 }
 
@@ -146,11 +149,13 @@ void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileNam
             putText(fileName);
     }
     for (const WordCount &wc : rows) {
-        m_widths.add({fileName, wc.word, wc.count, nullptr});
+        m_widths.add({fileName, wc.word, wc.count, nullptr, wc.files});
         m_total += wc.count;
         if (keep) {
             putText(wc.word);
             putNumber(quint64(wc.count));
+            if (m_withFiles)
+                putNumber(quint64(wc.files));
             if (m_withForms) {
                 const size_t forms = wc.forms ? wc.forms->size() : 0;
                 putNumber(quint64(forms));
@@ -200,7 +205,8 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
             break;
         for (quint64 i = 0; i < rows; ++i) {
             quint64 count = 0;
-            if (!in.text(word) || !in.number(count))
+            quint64 files = 0;
+            if (!in.text(word) || !in.number(count) || (m_withFiles && !in.number(files)))
                 return readFailure(in.failed() ? m_file->errorString() : tr("it ended early"));
             quint64 formCount = 0;
             if (m_withForms && !in.number(formCount))
@@ -215,7 +221,7 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
                 forms.emplace_back(std::move(form), qint64(n));
             }
             ++read;
-            if (!visit({fileName, word, qint64(count), formCount ? &forms : nullptr}))
+            if (!visit({fileName, word, qint64(count), formCount ? &forms : nullptr, qint64(files)}))
                 return true;
         }
     }

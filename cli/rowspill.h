@@ -20,8 +20,9 @@ namespace corvalen {
 class RowSpill : public ResultRows
 {
 public:
-    /// withForms keeps the forms of rows that stand for groups of word forms as well.
-    explicit RowSpill(bool fileNameColumn, bool withForms = false);
+    /// withForms keeps the forms of rows that stand for groups of word forms as well; withFiles
+    /// the number of files of each row, written as a column of its own.
+    explicit RowSpill(bool fileNameColumn, bool withForms = false, bool withFiles = false);
     ~RowSpill() override;
 
     /// Creates the temporary file in folder. On failure the rows are still counted and
@@ -33,6 +34,7 @@ public:
     bool finishWriting(QString *reason);
 
     bool hasFileNameColumn() const override { return m_fileNameColumn; }
+    bool hasFilesColumn() const override { return m_withFiles; }
     bool forEachRow(const Visit &visit, QString *error) const override;
 
     const CellWidths &widths() const { return m_widths; }
@@ -48,6 +50,7 @@ private:
 
     bool m_fileNameColumn;
     bool m_withForms;
+    bool m_withFiles;
     class SpillFile;
     std::unique_ptr<SpillFile> m_file;
     QByteArray m_buffer;

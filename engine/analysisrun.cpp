@@ -124,6 +124,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
 
     if (options.mode == CountMode::Combined) {
         auto tally = std::make_unique<WordTally>(*rules);
+        tally->setFileRange(options.fileRange);
         for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i)
             guarded(reporter, RunStep::ReadCombined,
                     [&] { readFileInto(source, paths.at(i), *tally, rp, sizes.at(i)); });

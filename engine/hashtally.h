@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -155,9 +156,23 @@ struct TableAllocator
 template<typename T>
 using TableVector = std::vector<T, TableAllocator<T>>;
 
+/// Sorts (index << 32 | file) pairs and drops repeated ones; files[index] becomes the number of
+/// files of each index (files is sized by the caller).
+void countFilePairs(TableVector<quint64> &pairs, std::vector<quint32> &files);
+
+// How many files a word occurs in, counted beside its entry when a count asks for it: the last
+// file that brought the word and the number of files so far. Files are numbered from 1.
+struct FileMark
+{
+    quint32 lastFile = 0;
+    quint32 files = 0;
+};
+
 // Open-addressing hash tally. Buckets hold only a hash and an index into a dense entry array;
 // frequent words come first in a text, so their entries sit together at the start of that
 // array and stay in the cache.
+//
+// With file marks on, each entry also counts the files of its word (touch()).
 class HashTally
 {
 public:
@@ -171,6 +186,7 @@ public:
         m_arena.clear();
         m_sequences.clear();
         m_sequenceCount = 0;
+        m_pairs.clear();
         m_total = 0;
     }
 
@@ -186,10 +202,12 @@ public:
             m_arena.clear();
         m_sequences.clear();
         m_sequenceCount = 0;
+        m_pairs.clear();
         m_total = 0;
     }
 
-    void add(const WordRef &w, qint64 count)
+    // Adds count to a word; returns the index of its entry.
+    size_t add(const WordRef &w, qint64 count)
     {
         m_total += count;
         const bool inlined = w.length <= kInline;
@@ -211,7 +229,7 @@ public:
                 }
                 if (m_entries.size() * 2 > m_buckets.size())
                     rehash(m_buckets.size() * 2);
-                return;
+                return m_entries.size() - 1;
             }
             if (b.hash == w.hash) {
                 Entry &e = m_entries[b.index - 1];
@@ -219,7 +237,7 @@ public:
                     && (inlined ? e.key == w.key
                                 : equalLong(m_arena.data() + e.key.part[0], w.text, w.length))) {
                     e.count += count;
-                    return;
+                    return b.index - 1;
                 }
             }
             i = (i + 1) & m_mask;
@@ -267,19 +285,102 @@ public:
 
     // Phrases are not looked up one by one: each is kept as the numbers of its words, and they
     // are sorted and counted once the text has been read (see TallyRules). They follow the
-    // tally's words wherever those go: merged, swapped, cleared.
-    void addSequence(const quint32 *ids, int length)
+    // tally's words wherever those go: merged, swapped, cleared. With file marks on, each is
+    // followed by the number of its file.
+    void addSequence(const quint32 *ids, int length, quint32 file = 0)
     {
-        if (m_sequences.empty() || m_sequences.back().size() + size_t(length) > kSequenceBlock) {
+        const size_t stride = size_t(length) + (m_fileMarks ? 1 : 0);
+        if (m_sequences.empty() || m_sequences.back().size() + stride > kSequenceBlock) {
             m_sequences.emplace_back();
             m_sequences.back().reserve(kSequenceBlock);
         }
         m_sequences.back().insert(m_sequences.back().end(), ids, ids + length);
+        if (m_fileMarks)
+            m_sequences.back().push_back(file);
         ++m_sequenceCount;
         ++m_total;
     }
     // The blocks of word numbers, each a whole number of sequences.
     const std::vector<TableVector<quint32>> &sequences() const { return m_sequences; }
+    bool hasSequences() const { return m_sequenceCount != 0; }
+
+    // File marks: on for every tally of a count that wants them. With lists, the tally also
+    // keeps each word's files themselves (fileLists()), for rules that join several words into
+    // one row after counting: a row's files are then those of any of its words.
+    void setFileMarks(bool on, bool lists = false)
+    {
+        m_fileMarks = on;
+        m_fileLists = on && lists;
+        for (Entry &e : m_entries)
+            e.mark = FileMark();
+        m_pairs.clear();
+    }
+    bool hasFileMarks() const { return m_fileMarks; }
+    bool hasFileLists() const { return m_fileLists; }
+
+    // The entry's word occurs in file.
+    void touch(size_t entry, quint32 file)
+    {
+        FileMark &m = m_entries[entry].mark;
+        if (m.lastFile != file) {
+            m.lastFile = file;
+            ++m.files;
+            if (m_fileLists)
+                m_pairs.push_back(filePair(entry, file));
+        }
+    }
+    FileMark mark(size_t entry) const { return m_entries[entry].mark; }
+    // Every word counted so far occurs in file, and only there (a tally that counted one file).
+    void markAll(quint32 file, bool lists)
+    {
+        setFileMarks(true, lists);
+        for (Entry &e : m_entries)
+            e.mark = FileMark{file, 1};
+        if (m_fileLists) {
+            m_pairs.reserve(m_entries.size());
+            for (size_t k = 0; k < m_entries.size(); ++k)
+                m_pairs.push_back(filePair(k, file));
+        }
+    }
+    // Corrects the number of files of an entry.
+    void addFiles(size_t entry, qint64 files)
+    {
+        FileMark &m = m_entries[entry].mark;
+        m.files = quint32(qint64(m.files) + files);
+    }
+    // With lists: each (entry, file) as entry << 32 | file, in no particular order; once each
+    // after settleFileLists().
+    TableVector<quint64> &fileLists() { return m_pairs; }
+    // Drops repeated pairs and takes each entry's number of files from them.
+    void settleFileLists()
+    {
+        std::vector<quint32> files(m_entries.size());
+        countFilePairs(m_pairs, files);
+        for (size_t k = 0; k < files.size(); ++k)
+            m_entries[k].mark.files = files[k];
+    }
+    static quint64 filePair(size_t entry, quint32 file) { return quint64(entry) << 32 | file; }
+
+    // The entry of a word, or -1.
+    qsizetype find(std::u16string_view text) const
+    {
+        // Hashing reads whole blocks past a short word: look it up from a padded copy.
+        char16_t padded[kInline + kSlack] = {};
+        const char16_t *p = text.data();
+        if (text.size() <= kInline) {
+            std::copy(text.begin(), text.end(), padded);
+            p = padded;
+        }
+        const WordRef w = makeWordRef(p, text.size());
+        for (size_t i = w.hash & m_mask;; i = (i + 1) & m_mask) {
+            const Bucket &b = m_buckets[i];
+            if (b.index == 0)
+                return -1;
+            const Entry &e = m_entries[b.index - 1];
+            if (b.hash == w.hash && e.length == w.length && word(e) == text)
+                return qsizetype(b.index - 1);
+        }
+    }
 
     // Merging a tally that is dropped afterwards takes its sequences rather than a copy of them.
     void mergeFrom(HashTally &other)
@@ -290,25 +391,40 @@ public:
         mergeFrom(std::as_const(other));
     }
 
+    // Adds other's words and counts. With file marks on both, the files add up: the two tallies
+    // counted different files.
     void mergeFrom(const HashTally &other)
     {
         for (const TableVector<quint32> &block : other.m_sequences)
             m_sequences.push_back(block);
         m_sequenceCount += other.m_sequenceCount;
         m_total += other.m_sequenceCount;
-        reserve(m_entries.size() + other.m_entries.size());
-        const size_t n = other.m_entries.size();
-        constexpr size_t kAhead = 16;
-        for (size_t k = 0; k < n; ++k) {
-            if (k + kAhead < n)
-                prefetchBucket(other.m_entries[k + kAhead].hash);
-            if (k + kAhead / 2 < n)
-                prefetchEntry(other.m_entries[k + kAhead / 2].hash);
-            const Entry &e = other.m_entries[k];
-            const char16_t *text = e.length <= kInline ? nullptr : other.m_arena.data() + e.key.part[0];
-            const WordRef w{text, e.key, e.length, e.hash};
-            add(w, e.count);
+        if (m_fileMarks && other.m_fileMarks) {
+            std::vector<quint32> moved(m_fileLists ? other.m_entries.size() : 0);
+            mergeEntries(other, [this, &other, &moved](size_t to, size_t from) {
+                addFiles(to, other.mark(from).files);
+                if (m_fileLists)
+                    moved[from] = quint32(to);
+            });
+            if (m_fileLists) {
+                m_pairs.reserve(m_pairs.size() + other.m_pairs.size());
+                for (const quint64 pair : other.m_pairs)
+                    m_pairs.push_back(filePair(moved[size_t(pair >> 32)], quint32(pair)));
+            }
+            return;
         }
+        mergeEntries(other, [](size_t, size_t) { });
+    }
+
+    // Adds other's words and counts, all of them from one file (a tally that counted that file
+    // apart): each word gains the file unless it had it already.
+    void mergeFromFile(const HashTally &other, quint32 file, int sequenceLength)
+    {
+        for (const TableVector<quint32> &block : other.m_sequences) {
+            for (size_t at = 0; at + size_t(sequenceLength) <= block.size(); at += size_t(sequenceLength))
+                addSequence(block.data() + at, sequenceLength, file);
+        }
+        mergeEntries(other, [this, file](size_t to, size_t) { touch(to, file); });
     }
 
     // Distinct words, and the sequences kept (so that a tally of phrases is not taken for empty).
@@ -322,7 +438,33 @@ public:
             f(word(e), e.count);
     }
 
+    // forEach() with the number of files of each word (0 without file marks).
+    template<typename F>
+    void forEachWithFiles(F &&f) const
+    {
+        for (size_t k = 0; k < m_entries.size(); ++k)
+            f(word(m_entries[k]), m_entries[k].count, qint64(mark(k).files));
+    }
+
 private:
+    template<typename Merged>
+    void mergeEntries(const HashTally &other, Merged &&merged)
+    {
+        reserve(m_entries.size() + other.m_entries.size());
+        const size_t n = other.m_entries.size();
+        constexpr size_t kAhead = 16;
+        for (size_t k = 0; k < n; ++k) {
+            if (k + kAhead < n)
+                prefetchBucket(other.m_entries[k + kAhead].hash);
+            if (k + kAhead / 2 < n)
+                prefetchEntry(other.m_entries[k + kAhead / 2].hash);
+            const Entry &e = other.m_entries[k];
+            const char16_t *text = e.length <= kInline ? nullptr : other.m_arena.data() + e.key.part[0];
+            const WordRef w{text, e.key, e.length, e.hash};
+            merged(add(w, e.count), k);
+        }
+    }
+
     struct Bucket
     {
         quint32 hash = 0;
@@ -335,6 +477,8 @@ private:
         qint64 count = 0;
         quint32 length = 0;
         quint32 hash = 0;
+        // Beside the count, so that counting a word's file costs no memory access of its own.
+        FileMark mark;
     };
 
     std::u16string_view word(const Entry &e) const
@@ -370,6 +514,9 @@ private:
     size_t m_mask = 0;
     TableVector<Entry> m_entries;
     TableVector<char16_t> m_arena;
+    TableVector<quint64> m_pairs; // with file lists
+    bool m_fileMarks = false;
+    bool m_fileLists = false;
     qint64 m_total = 0;
     static constexpr size_t kSequenceBlock = size_t(1) << 20;
     std::vector<TableVector<quint32>> m_sequences;
@@ -384,29 +531,80 @@ struct WordBuffer
     size_t capacity = 0;
 };
 
-// Feeds words to a tally through a short pipeline, so that the memory accesses of several words
-// overlap. Plain words point into the text, cleaned ones into the
-// buffer; both must stay put until the pipeline is drained.
-class Counter
+// Where each file's text begins in a text to be counted, and the file it begins with.
+struct Boundary
+{
+    size_t at;
+    quint32 file;
+};
+
+struct SliceFiles
+{
+    quint32 first = 0;
+    std::vector<Boundary> boundaries; // in order; at from 0 within the slice
+};
+
+// The file each word of a text occurs in: the one its last unit belongs to.
+class FileCursor
 {
 public:
-    Counter(HashTally &tally, WordBuffer &buffer) : m_tally(tally), m_buffer(buffer)
+    FileCursor(const SliceFiles &files, const char16_t *base)
+        : m_next(files.boundaries.data()),
+          m_end(m_next + files.boundaries.size()),
+          m_base(base),
+          m_file(files.first)
+    {
+    }
+
+    quint32 fileOf(const char16_t *wordEnd) { return fileAt(size_t(wordEnd - m_base)); }
+    // The file of a word that ends before the unit at end (end > 0).
+    quint32 fileAt(size_t end)
+    {
+        const size_t last = end - 1;
+        while (m_next != m_end && m_next->at <= last) {
+            m_file = m_next->file;
+            ++m_next;
+        }
+        return m_file;
+    }
+
+private:
+    const Boundary *m_next;
+    const Boundary *m_end;
+    const char16_t *m_base;
+    quint32 m_file;
+};
+
+// Feeds words to a tally through a short pipeline, so that the memory accesses of several words
+// overlap. Plain words point into the text, cleaned ones into the
+// buffer; both must stay put until the pipeline is drained. With kFiles, each word comes with the
+// file it occurs in, and its file mark is fetched and kept too.
+template<bool kFiles>
+class BasicCounter
+{
+public:
+    BasicCounter(HashTally &tally, WordBuffer &buffer) : m_tally(tally), m_buffer(buffer)
     {
         if (!m_buffer.data)
             allocate(size_t(1) << 16);
     }
-    ~Counter() { drain(); }
+    ~BasicCounter() { drain(); }
 
-    void arrive(const char16_t *w, size_t n)
+    void arrive(const char16_t *w, size_t n, quint32 file = 0)
     {
         if (m_in - m_out == kDepth)
             addOldest();
-        WordRef &r = m_ring[m_in & (kDepth - 1)];
+        const quint64 slot = m_in & (kDepth - 1);
+        WordRef &r = m_ring[slot];
         r = makeWordRef(w, n);
+        if constexpr (kFiles)
+            m_files[slot] = file;
         m_tally.prefetchBucket(r.hash);
         const quint64 inFlight = m_in - m_out;
-        if (inFlight >= kEntryStage)
-            m_tally.prefetchEntry(m_ring[(m_in - kEntryStage) & (kDepth - 1)].hash);
+        if (inFlight >= kEntryStage) {
+            const quint32 h = m_ring[(m_in - kEntryStage) & (kDepth - 1)].hash;
+            m_tally.prefetchEntry(h);
+        }
         if (inFlight >= kTextStage)
             m_tally.prefetchText(m_ring[(m_in - kTextStage) & (kDepth - 1)]);
         ++m_in;
@@ -438,7 +636,13 @@ private:
     static constexpr quint64 kEntryStage = 16;
     static constexpr quint64 kTextStage = 26;
 
-    void addOldest() { m_tally.add(m_ring[m_out++ & (kDepth - 1)], 1); }
+    void addOldest()
+    {
+        const quint64 slot = m_out++ & (kDepth - 1);
+        const size_t entry = m_tally.add(m_ring[slot], 1);
+        if constexpr (kFiles)
+            m_tally.touch(entry, m_files[slot]);
+    }
 
     void allocate(size_t units)
     {
@@ -446,13 +650,20 @@ private:
         m_buffer.capacity = units;
     }
 
+    struct NoFiles
+    {
+    };
+
     HashTally &m_tally;
     WordBuffer &m_buffer;
     size_t m_used = 0;
     WordRef m_ring[kDepth];
+    [[no_unique_address]] std::conditional_t<kFiles, quint32[kDepth], NoFiles> m_files{};
     quint64 m_in = 0;
     quint64 m_out = 0;
 };
+
+using Counter = BasicCounter<false>;
 
 /// The tally's rows ordered by count ascending, ties by UTF-16 code units.
 std::vector<WordCount> orderedRows(const HashTally &tally);

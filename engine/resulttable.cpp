@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -155,6 +156,11 @@ void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &
     m_fileNames.append(m_fileNameColumn ? fileName : QString());
     const qint32 file = qint32(m_fileNames.size() - 1);
     reserveMore(m_rows, rows.size());
+    const bool withFiles = hasFiles() || std::any_of(rows.begin(), rows.end(), [](const WordCount &wc) { return wc.files != 0; });
+    if (withFiles) {
+        m_files.resize(m_rows.size());
+        reserveMore(m_files, rows.size());
+    }
     for (const WordCount &wc : rows) {
         Row r = storeWord(wc.word, &wc.word);
         r.count = wc.count;
@@ -166,6 +172,8 @@ void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &
         m_rows.push_back(r);
         if (m_withForms)
             m_forms.push_back(wc.forms);
+        if (withFiles)
+            m_files.push_back(wc.files);
         m_total += wc.count;
     }
 }
@@ -186,11 +194,16 @@ void ResultTable::appendTable(const ResultTable &other)
         for (qsizetype i = 0; i < n; ++i)
             m_forms.push_back(other.forms(i));
     }
+    const bool withFiles = hasFiles() || other.hasFiles();
+    if (withFiles)
+        m_files.resize(m_rows.size());
     for (qsizetype i = 0; i < n; ++i) {
         const Row &theirs = other.m_rows[size_t(i)];
         Row r = storeWord(other.wordView(i), &other.m_words.at(theirs.block));
         r.count = theirs.count;
         r.file = theirs.file + fileOffset;
+        if (withFiles)
+            m_files.push_back(other.files(i));
         m_rows.push_back(r);
     }
     m_total += other.m_total;
@@ -203,6 +216,7 @@ void ResultTable::clear()
     m_withForms = false;
     m_words.clear();
     m_fileNames.clear();
+    m_files.clear();
     m_total = 0;
 }
 

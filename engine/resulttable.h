@@ -28,6 +28,7 @@ struct CountOptions
     bool withFileName = true; // per-file mode only
     bool ignoreCase = true;
     WordRules rules; // beyond letter case: Unicode words, punctuation, stop words, ...
+    bool fileRange = false; // combined mode only: also count in how many files each word occurs
 
     bool fileNameColumn() const { return mode == CountMode::PerFile && withFileName; }
 };
@@ -87,6 +88,11 @@ public:
     }
     /// Whether any row stands for a group of forms.
     bool hasForms() const { return m_withForms; }
+    /// Whether the rows carry the number of files their word occurs in (a combined count with
+    /// the range). It is no column: the results list shows none.
+    bool hasFiles() const { return !m_files.empty(); }
+    /// The number of files a row's word occurs in; 0 without them.
+    qint64 files(qsizetype row) const { return m_files.empty() ? 0 : m_files[size_t(row)]; }
     QString fileName(qsizetype row) const;
 
     /// The files (blocks of appendRows()) of the table, in the order appended.
@@ -126,6 +132,7 @@ private:
     std::vector<std::shared_ptr<const std::vector<WordCount>>> m_forms;
     bool m_withForms = false;
     QStringList m_fileNames; // one per appendRows()
+    std::vector<qint64> m_files; // by row, once any row came with its files; else empty
     qint64 m_total = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -13,31 +14,41 @@ namespace corvalen::counting {
 namespace {
 
 // Words found by the finder go to the counter through its buffer, where they stay put until it
-// has added them.
+// has added them. With kFiles, each with the file it ends in.
+template<bool kFiles>
 class CountingSink : public WordSink
 {
 public:
-    CountingSink(Counter &counter, QStringView text) : m_counter(counter), m_text(text) { }
-    void word(QStringView w, qsizetype, qsizetype) override
+    CountingSink(BasicCounter<kFiles> &counter, QStringView text, const SliceFiles *files)
+        : m_counter(counter), m_text(text)
     {
+        if constexpr (kFiles)
+            m_cursor.emplace(*files, reinterpret_cast<const char16_t *>(text.utf16()));
+    }
+    void word(QStringView w, qsizetype, qsizetype rawEnd) override
+    {
+        quint32 file = 0;
+        if constexpr (kFiles)
+            file = m_cursor->fileAt(size_t(rawEnd));
         const size_t n = size_t(w.size());
         // A word that stands in the text as it is counted stays there; the text has room after
         // its end for the block-wise loads.
         const auto *at = reinterpret_cast<const char16_t *>(w.utf16());
         const auto *text = reinterpret_cast<const char16_t *>(m_text.utf16());
         if (at >= text && at + n <= text + m_text.size()) {
-            m_counter.arrive(at, n);
+            m_counter.arrive(at, n, file);
             return;
         }
         char16_t *out = m_counter.reserve(n);
         std::copy_n(reinterpret_cast<const char16_t *>(w.utf16()), n, out);
         m_counter.commit(n);
-        m_counter.arrive(out, n);
+        m_counter.arrive(out, n, file);
     }
 
 private:
-    Counter &m_counter;
+    BasicCounter<kFiles> &m_counter;
     QStringView m_text;
+    [[maybe_unused]] std::optional<FileCursor> m_cursor;
 };
 
 // Phrases as the numbers of their words, kept in the tally to be sorted and counted at the end.
@@ -46,21 +57,25 @@ private:
 class PhraseSink : public WordSink
 {
 public:
-    PhraseSink(HashTally &tally, TallyRules::Lane &lane, WordIds &ids, int length, QStringView text)
+    PhraseSink(HashTally &tally, TallyRules::Lane &lane, WordIds &ids, int length, QStringView text,
+               const SliceFiles *files)
         : m_tally(tally), m_lane(lane), m_ids(ids), m_length(length), m_text(text)
     {
+        if (files)
+            m_cursor.emplace(*files, reinterpret_cast<const char16_t *>(text.utf16()));
     }
     ~PhraseSink() override { drain(); }
 
-    void word(QStringView w, qsizetype, qsizetype) override
+    void word(QStringView w, qsizetype, qsizetype rawEnd) override
     {
         const auto *at = reinterpret_cast<const char16_t *>(w.utf16());
         const size_t n = size_t(w.size());
         const auto *text = reinterpret_cast<const char16_t *>(m_text.utf16());
         const bool stays = at >= text && at + n <= text + m_text.size(); // with room after it
+        const quint32 file = m_cursor ? m_cursor->fileAt(size_t(rawEnd)) : 0;
         if (!stays && n > kCopied) {
             drain();
-            number(at, n, makeWordRef(at, n)); // the finder's buffer has room after the word
+            number(at, n, makeWordRef(at, n), file); // the finder's buffer has room after the word
             return;
         }
         if (m_in - m_out == kDepth)
@@ -71,6 +86,7 @@ public:
             at = slot.copy;
         }
         slot.gap = false;
+        slot.file = file;
         slot.text = at;
         slot.ref = makeWordRef(at, n);
         m_lane.ids.prefetchBucket(slot.ref.hash);
@@ -96,6 +112,7 @@ private:
     {
         WordRef ref;
         const char16_t *text;
+        quint32 file;
         bool gap;
         char16_t copy[kCopied + kSlack];
     };
@@ -112,11 +129,12 @@ private:
         if (slot.gap)
             m_filled = 0;
         else
-            number(slot.text, slot.ref.length, slot.ref);
+            number(slot.text, slot.ref.length, slot.ref, slot.file);
     }
 
-    // The word's number joins the last m_length words, oldest first; a full window is a phrase.
-    void number(const char16_t *text, size_t n, const WordRef &ref)
+    // The word's number joins the last m_length words, oldest first; a full window is a phrase,
+    // of the file of its last word (no phrase runs across the end of a file).
+    void number(const char16_t *text, size_t n, const WordRef &ref, quint32 file)
     {
         qint64 id = m_lane.ids.countOf(ref);
         if (id == 0) {
@@ -129,7 +147,7 @@ private:
             ++m_filled;
         m_words[m_filled - 1] = quint32(id - 1);
         if (m_filled == m_length)
-            m_tally.addSequence(m_words, m_length);
+            m_tally.addSequence(m_words, m_length, file);
     }
 
     HashTally &m_tally;
@@ -142,6 +160,7 @@ private:
     quint64 m_out = 0;
     quint32 m_words[WordRules::kMaxPhraseLength] = {};
     int m_filled = 0;
+    std::optional<FileCursor> m_cursor;
 };
 
 } // namespace
@@ -184,34 +203,62 @@ TallyRules::TallyRules(const WordFinder &finder) : m_prototype(finder.clone())
         m_kind = Kind::Words;
 }
 
-void TallyRules::count(Lane &lane, HashTally &tally, WordBuffer &buffer, QStringView text)
+void TallyRules::count(Lane &lane, HashTally &tally, WordBuffer &buffer, QStringView text,
+                       const SliceFiles *files)
 {
     if (!lane.finder)
         lane.finder = m_prototype->clone();
     if (m_kind == Kind::Phrases) {
-        PhraseSink sink(tally, lane, m_ids, phraseLength(), text);
+        PhraseSink sink(tally, lane, m_ids, phraseLength(), text, files);
+        lane.finder->findSingleWords(text, sink);
+        return;
+    }
+    if (files) {
+        BasicCounter<true> counter(tally, buffer);
+        CountingSink<true> sink(counter, text, files);
         lane.finder->findSingleWords(text, sink);
         return;
     }
     Counter counter(tally, buffer);
-    CountingSink sink(counter, text);
+    CountingSink<false> sink(counter, text, nullptr);
     lane.finder->findSingleWords(text, sink);
 }
 
 void TallyRules::applyForms(HashTally &tally) const
 {
     HashTally formed;
+    formed.setFileMarks(tally.hasFileMarks(), tally.hasFileLists());
+    constexpr quint32 kDropped = std::numeric_limits<quint32>::max();
+    std::vector<quint32> formOfEntry;
+    if (tally.hasFileLists())
+        formOfEntry.reserve(tally.distinct());
     QString form;
     std::vector<char16_t> key;
     tally.forEach([&](std::u16string_view w, qint64 n) {
-        if (!m_prototype->formOf(QStringView(w.data(), qsizetype(w.size())), form))
+        if (!m_prototype->formOf(QStringView(w.data(), qsizetype(w.size())), form)) {
+            if (tally.hasFileLists())
+                formOfEntry.push_back(kDropped);
             return;
+        }
         const size_t k = size_t(form.size());
         if (key.size() < k + kSlack)
             key.resize(k + kSlack);
         std::copy_n(reinterpret_cast<const char16_t *>(form.utf16()), k, key.data());
-        formed.add(makeWordRef(key.data(), k), n);
+        const size_t entry = formed.add(makeWordRef(key.data(), k), n);
+        if (tally.hasFileLists())
+            formOfEntry.push_back(quint32(entry));
     });
+    if (tally.hasFileLists()) {
+        // Words that became one form occur in the files of any of them.
+        TableVector<quint64> &pairs = formed.fileLists();
+        pairs.reserve(tally.fileLists().size());
+        for (const quint64 pair : tally.fileLists()) {
+            const quint32 to = formOfEntry[size_t(pair >> 32)];
+            if (to != kDropped)
+                pairs.push_back(HashTally::filePair(to, quint32(pair)));
+        }
+        formed.settleFileLists();
+    }
     std::swap(tally, formed);
 }
 
@@ -219,15 +266,16 @@ std::vector<WordCount> TallyRules::rows(const HashTally &tally) const
 {
     std::vector<WordCount> rows;
     rows.reserve(tally.distinct());
-    tally.forEach([&](std::u16string_view w, qint64 n) {
+    tally.forEachWithFiles([&](std::u16string_view w, qint64 n, qint64 files) {
         rows.emplace_back(QString(reinterpret_cast<const QChar *>(w.data()), qsizetype(w.size())), n);
+        rows.back().files = files;
     });
     return rows;
 }
 
-PhraseCounts TallyRules::countPhrases(HashTally &tally) const
+PhraseCounts TallyRules::countPhrases(HashTally &tally, quint32 lastFile, bool filePairs) const
 {
-    return counting::countPhrases(tally, m_ids, phraseLength());
+    return counting::countPhrases(tally, m_ids, phraseLength(), lastFile, filePairs);
 }
 
 std::vector<WordCount> TallyRules::phraseRows(const PhraseCounts &phrases, bool ordered) const
@@ -235,7 +283,8 @@ std::vector<WordCount> TallyRules::phraseRows(const PhraseCounts &phrases, bool 
     return counting::phraseRows(phrases, m_ids, ordered);
 }
 
-std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms) const
+std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms,
+                                          TableVector<quint64> *filePairs) const
 {
     // Keys are worked out on both cores when there are many: a stemmer per thread.
     std::vector<QString> keys(forms.size());
@@ -280,6 +329,14 @@ std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms) const
         }
     }
     keys = {};
+    std::vector<quint32> groupFiles;
+    if (filePairs) {
+        for (quint64 &pair : *filePairs)
+            pair = quint64(groupOf[size_t(pair >> 32)]) << 32 | quint32(pair);
+        groupFiles.resize(groupCount);
+        countFilePairs(*filePairs, groupFiles);
+        *filePairs = {};
+    }
     std::vector<size_t> start(size_t(groupCount) + 1);
     for (const quint32 g : groupOf)
         ++start[g + 1];
@@ -308,10 +365,13 @@ std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms) const
         for (auto it = first; it != last; ++it) {
             sum += forms[*it].count;
             members.emplace_back(forms[*it].word, forms[*it].count);
+            members.back().files = forms[*it].files;
         }
         // Every group's forms share one block of memory, and one count of its users.
         groups.emplace_back(members.front().word, sum,
                             std::shared_ptr<const std::vector<WordCount>>(all, &members));
+        if (filePairs)
+            groups.back().files = groupFiles[g];
     }
     return groups;
 }

@@ -43,6 +43,7 @@ struct PhraseItem
     qint64 count;
     quint64 high;
     quint64 low;
+    quint32 files; // with the range, else 0
 };
 struct PhraseCounts
 {
@@ -52,6 +53,8 @@ struct PhraseCounts
     std::vector<quint32> bySpace;  // ... of their text followed by a space
     TableVector<PhraseItem> items;
     qint64 total = 0;
+    int fileBits = 0;              // of the file number ending each key, with the range
+    TableVector<quint64> filePairs; // (item << 32 | file), when asked for
 };
 class TallyRules
 {
@@ -82,19 +85,32 @@ public:
         std::unique_ptr<WordFinder> finder;
         HashTally ids; // word -> number + 1: asks the shared numbers once per word
     };
-    // Counts the words (or phrases) of text, which begins and ends where a slice may be cut.
-    void count(Lane &lane, HashTally &tally, WordBuffer &buffer, QStringView text);
+    // Counts the words (or phrases) of text, which begins and ends where a slice may be cut;
+    // with files, each also in the file it ends in (the tally has file marks on).
+    void count(Lane &lane, HashTally &tally, WordBuffer &buffer, QStringView text,
+               const SliceFiles *files = nullptr);
+    // Whether a tally with the range must keep each word's files themselves: rows made of
+    // several counted words occur in the files of any of them.
+    bool needsFileLists() const
+    {
+        return m_kind != Kind::Phrases
+                && (finder().groupsWords() || (m_kind == Kind::Plain && finder().changesPlainWords()));
+    }
 
     // After counting, the plain words as the rules make them (Kind::Plain, when they change them).
     void applyForms(HashTally &tally) const;
-    // The distinct words of a merged tally (Kind::Plain and Kind::Words), in no particular order.
+    // The distinct words of a merged tally (Kind::Plain and Kind::Words), in the order of its
+    // entries.
     std::vector<WordCount> rows(const HashTally &tally) const;
-    // The phrases of a merged tally (Kind::Phrases), sorted and counted; empties the tally.
-    PhraseCounts countPhrases(HashTally &tally) const;
+    // The phrases of a merged tally (Kind::Phrases), sorted and counted; empties the tally. With
+    // the range, lastFile is the highest file number, and filePairs keeps the files of each.
+    PhraseCounts countPhrases(HashTally &tally, quint32 lastFile = 0, bool filePairs = false) const;
     std::vector<WordCount> phraseRows(const PhraseCounts &phrases, bool ordered) const;
     // The rows grouped by stem: one per group, the most frequent form shown (ties by UTF-16
-    // code units), its count the sum of its forms'.
-    std::vector<WordCount> groups(std::vector<WordCount> &&forms) const;
+    // code units), its count the sum of its forms'. With filePairs (form << 32 | file), a group
+    // occurs in the files of any of its forms.
+    std::vector<WordCount> groups(std::vector<WordCount> &&forms,
+                                  TableVector<quint64> *filePairs = nullptr) const;
 
     void clear() { m_ids.clear(); }
 
@@ -105,7 +121,8 @@ private:
 };
 
 // Sorts and counts the phrases kept in tally (emptying it).
-PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length);
+PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length, quint32 lastFile = 0,
+                          bool filePairs = false);
 // Their rows, ordered by count (ties in the order of their text) or in the order of their text.
 std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &ids, bool ordered);
 

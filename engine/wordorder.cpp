@@ -22,7 +22,8 @@ struct SortItem
     qint64 count;
     quint64 prefix;
     const char16_t *text;
-    size_t length;
+    quint32 length;
+    quint32 files; // with file marks, else 0
 
     friend bool operator<(const SortItem &a, const SortItem &b)
     {
@@ -34,12 +35,12 @@ struct SortItem
     }
 };
 
-SortItem sortItem(std::u16string_view w, qint64 count)
+SortItem sortItem(std::u16string_view w, qint64 count, qint64 files = 0)
 {
     quint64 prefix = 0;
     for (size_t i = 0; i < 4; ++i)
         prefix = prefix << 16 | (i < w.size() ? w[i] : 0);
-    return {count, prefix, w.data(), w.size()};
+    return {count, prefix, w.data(), quint32(w.size()), quint32(files)};
 }
 
 // Runs first(begin, middle) on a second thread and second(middle, end) here, for large inputs.
@@ -75,8 +76,9 @@ std::vector<WordCount> orderedRows(const HashTally &tally)
 {
     std::vector<SortItem> items;
     items.reserve(tally.distinct());
-    tally.forEach(
-            [&items](std::u16string_view w, qint64 n) { items.push_back(sortItem(w, n)); });
+    tally.forEachWithFiles([&items](std::u16string_view w, qint64 n, qint64 files) {
+        items.push_back(sortItem(w, n, files));
+    });
     inTwoHalves(items.size(), [&items](size_t from, size_t to) {
         std::sort(items.begin() + qsizetype(from), items.begin() + qsizetype(to));
     });
@@ -88,8 +90,9 @@ std::vector<WordCount> orderedRows(const HashTally &tally)
             if (i + kAhead < to)
                 __builtin_prefetch(items[i + kAhead].text);
             const SortItem &item = items[i];
-            rows[i] = {QString(reinterpret_cast<const QChar *>(item.text), qsizetype(item.length)),
-                       item.count};
+            rows[i] = WordCount(QString(reinterpret_cast<const QChar *>(item.text), qsizetype(item.length)),
+                                item.count);
+            rows[i].files = item.files;
         }
     });
     return rows;
@@ -159,34 +162,92 @@ void sortKeys(TableVector<Key128> &keys, int)
 }
 
 // The phrases of tally as keys of the ranks of their words, sorted and counted.
+// With files, each key ends with its phrase's file: a phrase's keys then lie side by side, one
+// run of equal keys per file.
 template<typename Key>
 void countKeys(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &textRank,
-               const std::vector<quint32> &spaceRank)
+               const std::vector<quint32> &spaceRank, bool filePairs)
 {
     const int length = out.length;
+    const int fileBits = out.fileBits;
+    const size_t stride = size_t(length) + (fileBits ? 1 : 0);
     TableVector<Key> keys;
     keys.reserve(size_t(tally.total()));
     for (const TableVector<quint32> &block : tally.sequences()) {
-        for (size_t at = 0; at + size_t(length) <= block.size(); at += size_t(length)) {
+        for (size_t at = 0; at + stride <= block.size(); at += stride) {
             Key key = 0;
             for (int i = 0; i < length; ++i) {
                 const quint32 id = block[at + size_t(i)];
                 key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
             }
+            if (fileBits)
+                key = key << fileBits | block[at + size_t(length)];
             keys.push_back(key);
         }
     }
     tally.reset(); // the phrases are in keys now
-    sortKeys(keys, out.bits * length);
+    sortKeys(keys, out.bits * length + fileBits);
+    const auto phrase = [fileBits](Key key) { return key >> fileBits; };
     size_t distinct = 0;
     for (size_t i = 0; i < keys.size(); ++i)
-        distinct += i == 0 || keys[i] != keys[i - 1];
+        distinct += i == 0 || phrase(keys[i]) != phrase(keys[i - 1]);
     out.items.reserve(distinct);
+    const Key fileMask = (Key(1) << fileBits) - 1;
     for (size_t i = 0; i < keys.size();) {
         size_t j = i + 1;
-        while (j < keys.size() && keys[j] == keys[i])
-            ++j;
-        out.items.push_back({qint64(j - i), quint64(Key128(keys[i]) >> 64), quint64(keys[i])});
+        quint32 files = 1;
+        if (filePairs)
+            out.filePairs.push_back(quint64(out.items.size()) << 32 | quint32(keys[i] & fileMask));
+        for (; j < keys.size() && phrase(keys[j]) == phrase(keys[i]); ++j) {
+            if (keys[j] != keys[j - 1]) {
+                ++files;
+                if (filePairs)
+                    out.filePairs.push_back(quint64(out.items.size()) << 32 | quint32(keys[j] & fileMask));
+            }
+        }
+        const Key128 p = Key128(phrase(keys[i]));
+        out.items.push_back({qint64(j - i), quint64(p >> 64), quint64(p), fileBits ? files : 0});
+        out.total += qint64(j - i);
+        i = j;
+    }
+}
+
+// As countKeys(), for phrases whose words' ranks fill a key by themselves (millions of distinct
+// words): each file is kept beside its key instead of in it, and the pairs are compared whole.
+void countKeysBesideFiles(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &textRank,
+                          const std::vector<quint32> &spaceRank, bool filePairs)
+{
+    const int length = out.length;
+    const size_t stride = size_t(length) + 1;
+    TableVector<std::pair<Key128, quint32>> keys;
+    keys.reserve(size_t(tally.total()));
+    for (const TableVector<quint32> &block : tally.sequences()) {
+        for (size_t at = 0; at + stride <= block.size(); at += stride) {
+            Key128 key = 0;
+            for (int i = 0; i < length; ++i) {
+                const quint32 id = block[at + size_t(i)];
+                key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
+            }
+            keys.emplace_back(key, block[at + size_t(length)]);
+        }
+    }
+    tally.reset();
+    inTwoHalves(keys.size(), [&keys](size_t from, size_t to) {
+        std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
+    });
+    std::inplace_merge(keys.begin(), keys.begin() + qsizetype(keys.size() / 2), keys.end());
+    for (size_t i = 0; i < keys.size();) {
+        size_t j = i;
+        quint32 files = 0;
+        for (; j < keys.size() && keys[j].first == keys[i].first; ++j) {
+            if (j == i || keys[j].second != keys[j - 1].second) {
+                ++files;
+                if (filePairs)
+                    out.filePairs.push_back(quint64(out.items.size()) << 32 | keys[j].second);
+            }
+        }
+        const Key128 p = keys[i].first;
+        out.items.push_back({qint64(j - i), quint64(p >> 64), quint64(p), files});
         out.total += qint64(j - i);
         i = j;
     }
@@ -194,7 +255,8 @@ void countKeys(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &
 
 } // namespace
 
-PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length)
+PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length, quint32 lastFile,
+                          bool filePairs)
 {
     // A phrase's text is its words, each but the last followed by a space, and no word holds a
     // space: phrases are ordered as the tuples of their words, the words but the last ordered as
@@ -218,12 +280,20 @@ PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length)
     out.bits = 1;
     while (out.bits < 32 && (quint64(1) << out.bits) < words)
         ++out.bits;
+    if (tally.hasFileMarks()) {
+        out.fileBits = 1;
+        while (out.fileBits < 32 && (quint64(1) << out.fileBits) <= lastFile)
+            ++out.fileBits;
+    }
+    const int width = out.bits * length + out.fileBits;
     if (out.bits * length > 128)
         throw std::length_error("Too many distinct words to order their phrases.");
-    if (out.bits * length <= 64)
-        countKeys<quint64>(tally, out, textRank, spaceRank);
+    if (width > 128)
+        countKeysBesideFiles(tally, out, textRank, spaceRank, filePairs);
+    else if (width <= 64)
+        countKeys<quint64>(tally, out, textRank, spaceRank, filePairs);
     else
-        countKeys<Key128>(tally, out, textRank, spaceRank);
+        countKeys<Key128>(tally, out, textRank, spaceRank, filePairs);
     return out;
 }
 
@@ -278,9 +348,21 @@ std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &id
                 out = std::copy(words[w].begin(), words[w].end(), out);
             }
             rows[i] = WordCount(std::move(text), item.count);
+            rows[i].files = item.files;
         }
     });
     return rows;
+}
+
+void countFilePairs(TableVector<quint64> &pairs, std::vector<quint32> &files)
+{
+    int width = 33;
+    while (width < 64 && (quint64(1) << (width - 32)) < files.size())
+        ++width;
+    radixSort(pairs, width);
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    for (const quint64 pair : pairs)
+        ++files[size_t(pair >> 32)];
 }
 
 // Sorted as the tally's rows are (count, then the first code units packed into a number, then the

@@ -17,6 +17,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace corvalen {
@@ -31,11 +32,16 @@ constexpr size_t kCleanInPlace = size_t(1) << 16;
 
 // Counts every word of a text that begins and ends at word boundaries; kSlack readable units
 // follow end. Long words needing cleaning are cleaned in the text itself, which is spent after.
+// With kFiles, each word also counts the file it occurs in (files).
+template<bool kFiles>
 void countText(HashTally &tally, char16_t *p, const char16_t *end, bool ignoreCase,
-               WordBuffer &buffer)
+               WordBuffer &buffer, const SliceFiles *files = nullptr)
 {
     const WordScanner scanner(ignoreCase);
-    Counter counter(tally, buffer);
+    BasicCounter<kFiles> counter(tally, buffer);
+    [[maybe_unused]] std::optional<FileCursor> cursor;
+    if constexpr (kFiles)
+        cursor.emplace(*files, p);
     while (p < end) {
         if (*p == 32 || *p == 13) {
             ++p;
@@ -45,8 +51,11 @@ void countText(HashTally &tally, char16_t *p, const char16_t *end, bool ignoreCa
         bool dirty = false;
         const size_t n = size_t(scanner.wordEnd(start, end, dirty) - start);
         p = start + n;
+        quint32 file = 0;
+        if constexpr (kFiles)
+            file = cursor->fileOf(p);
         if (!dirty) {
-            counter.arrive(start, n);
+            counter.arrive(start, n, file);
             continue;
         }
         char16_t *out = n > kCleanInPlace ? start : counter.reserve(n);
@@ -55,7 +64,7 @@ void countText(HashTally &tally, char16_t *p, const char16_t *end, bool ignoreCa
             continue; // only punctuation
         if (out != start)
             counter.commit(k);
-        counter.arrive(out, k);
+        counter.arrive(out, k, file);
     }
 }
 
@@ -159,6 +168,28 @@ QThreadPool &mergingPool()
     return pool;
 }
 
+// The last word of a file when it is counted apart from the file's other words: the file's text
+// was cut after its last separator (a slice ended there, or the file was counted apart as a large
+// one) and the rest went on with the text after it. Whether that rest is a word of the file, or
+// the start of one that the next text continues, is known only when the text after it is; if it
+// is, and the file's other words hold it too, the file was counted twice for it.
+struct SplitWord
+{
+    quint32 file = 0;
+    QString word; // what the rest gives as a word of its own
+    size_t start = 0; // where the rest begins in pending, while it waits there
+    std::atomic<bool> inRest{false}; // the file's other words hold it
+    bool endsInFile = false; // known when the slice holding the rest is made
+};
+
+QString cleanedWord(const char16_t *text, size_t n, bool ignoreCase)
+{
+    QString word(qsizetype(n), Qt::Uninitialized);
+    const size_t k = cleanWord(reinterpret_cast<char16_t *>(word.data()), text, n, ignoreCase);
+    word.truncate(qsizetype(k));
+    return word;
+}
+
 } // namespace
 
 struct WordTally::Private
@@ -171,9 +202,12 @@ struct WordTally::Private
         WordBuffer buffer;
         TextBuffer slice; // the text being counted on the pool
         TallyRules::Lane rules;
+        SliceFiles files; // the files of the slice, with the range
+        std::shared_ptr<SplitWord> check; // looked up in the tally after the slice is counted
     };
 
     bool ignoreCase;
+
     // Word rules beyond the plain ones, shared with the tallies of large files; null for the
     // plain rules.
     std::shared_ptr<TallyRules> rules;
@@ -183,6 +217,17 @@ struct WordTally::Private
     qint64 groupedTotal = 0;
     bool counted = false;      // the phrases are counted, held in phrases
     PhraseCounts phrases;
+
+    // The range: files are numbered from 1 in the order they begin; pending's text begins in
+    // pendingFirstFile and the others begin at pendingFiles. A split word waits in openSplits
+    // while its text is in pending.
+    bool fileRange = false;
+    quint32 lastFile = 0;
+    quint32 openFile = 0; // the number of the file begun last
+    quint32 pendingFirstFile = 0;
+    std::vector<Boundary> pendingFiles;
+    std::vector<std::shared_ptr<SplitWord>> splits;
+    std::vector<std::shared_ptr<SplitWord>> openSplits;
     TextBuffer pending;      // text not yet counted: at most one unfinished word, or whole files
     size_t pendingWithoutSeparator = 0; // how much of pending is known to hold no separator
     bool inFile = false;     // between beginFile() and endFile()
@@ -193,7 +238,11 @@ struct WordTally::Private
     // come back to be used again. Both guarded by mutex while a merge may run.
     HashTally large;
     std::vector<std::unique_ptr<WordTally>> spareStaged;
-    QFuture<void> merging; // the last merge handed over
+    // The merges handed over and not yet seen to end. They are waited for one by one, in order:
+    // waiting for a merge that has not started runs it on the waiting thread (QFuture takes it
+    // from the pool), and it must not run beside an earlier one, nor be the only one waited for.
+    std::vector<QFuture<void>> mergings;
+    std::mutex mergeOrder; // one merge at a time, wherever it runs
     std::exception_ptr mergeFailure;
     Lane own;                // counted on the caller's thread
     std::vector<std::unique_ptr<Lane>> lanes; // counted on the pool
@@ -209,7 +258,8 @@ struct WordTally::Private
 
     // Counts a slice that ends at a word boundary on the pool. One lane per pool thread: more
     // tallies than cores would only compete for the cache.
-    void countSlice(TextBuffer &&text)
+    void countSlice(TextBuffer &&text, SliceFiles &&files = {},
+                    std::shared_ptr<SplitWord> check = nullptr)
     {
         merged = false;
         Lane *lane = nullptr;
@@ -218,6 +268,7 @@ struct WordTally::Private
             laneFreed.wait(lock, [this] { return inFlight < maxInFlight(); });
             if (freeLanes.empty()) {
                 lanes.push_back(std::make_unique<Lane>());
+                lanes.back()->tally.setFileMarks(fileRange, fileLists());
                 freeLanes.push_back(lanes.back().get());
             }
             lane = freeLanes.back();
@@ -225,9 +276,15 @@ struct WordTally::Private
             ++inFlight;
         }
         lane->slice = std::move(text);
+        lane->files = std::move(files);
+        lane->check = std::move(check);
         auto job = [this, lane] {
             TextBuffer &slice = lane->slice;
-            countIn(*lane, slice);
+            countIn(*lane, slice, fileRange ? &lane->files : nullptr);
+            if (fileRange) {
+                lookUpSplit(lane->tally, lane->check);
+                lane->check.reset();
+            }
             slice.clear();
             std::lock_guard lock(mutex);
             if (spare.size() < 4 && slice.capacity() <= kReusedUnits)
@@ -273,14 +330,48 @@ struct WordTally::Private
 
     // Counts a text that begins and ends at word boundaries (and, for phrases, at paragraph
     // ends) into the lane's tally.
-    void countIn(Lane &lane, TextBuffer &text)
+    // With files, each word also counts the file it occurs in.
+    void countIn(Lane &lane, TextBuffer &text, const SliceFiles *files)
     {
         const char16_t *end = text.withSlack();
-        if (!rules || rules->kind() == TallyRules::Kind::Plain)
-            countText(lane.tally, text.data(), end, ignoreCase, lane.buffer);
-        else
+        if (rules && rules->kind() != TallyRules::Kind::Plain)
             rules->count(lane.rules, lane.tally, lane.buffer,
-                         QStringView(text.data(), qsizetype(text.size())));
+                         QStringView(text.data(), qsizetype(text.size())), files);
+        else if (files)
+            countText<true>(lane.tally, text.data(), end, ignoreCase, lane.buffer, files);
+        else
+            countText<false>(lane.tally, text.data(), end, ignoreCase, lane.buffer);
+    }
+
+    // Whether the tallies keep each word's files, not only their number (see TallyRules).
+    bool fileLists() const { return fileRange && rules && rules->needsFileLists(); }
+
+    // What is left of the word rules once everything is counted and merged into own.
+    void applyRules()
+    {
+        rulesApplied = true;
+        const TallyRules &r = *rules;
+        const bool lists = fileLists();
+        if (r.kind() == TallyRules::Kind::Plain && r.finder().changesPlainWords())
+            r.applyForms(own.tally);
+        else if (lists)
+            own.tally.settleFileLists();
+        if (r.kind() == TallyRules::Kind::Phrases) {
+            phrases = r.countPhrases(own.tally, lastFile, fileRange && r.finder().groupsWords());
+            counted = true;
+        }
+        if (r.finder().groupsWords()) {
+            std::vector<WordCount> forms = counted ? r.phraseRows(phrases, false) : r.rows(own.tally);
+            TableVector<quint64> filePairs;
+            if (fileRange)
+                filePairs = counted ? std::move(phrases.filePairs) : std::move(own.tally.fileLists());
+            groupedTotal = counted ? phrases.total : own.tally.total();
+            own.tally.reset();
+            phrases = PhraseCounts();
+            counted = false;
+            groups = r.groups(std::move(forms), fileRange ? &filePairs : nullptr);
+            grouped = true;
+        }
     }
 
     bool canCut(size_t at) const
@@ -303,18 +394,110 @@ struct WordTally::Private
             pendingWithoutSeparator = pending.size() - (rules ? 1 : 0);
             return;
         }
+        SliceFiles files;
+        std::shared_ptr<SplitWord> check;
+        if (fileRange)
+            files = takeFiles(cut, &check);
         TextBuffer slice = takeBuffer();
         slice.assign(pending.data() + cut, pending.size() - cut);
         pending.truncate(cut);
         slice.swap(pending);
         pendingWithoutSeparator = pending.size();
-        countSlice(std::move(slice));
+        countSlice(std::move(slice), std::move(files), std::move(check));
     }
 
     void truncatePending(size_t size)
     {
         pending.truncate(size);
         pendingWithoutSeparator = std::min(pendingWithoutSeparator, size);
+        if (fileRange) {
+            std::erase_if(pendingFiles, [size](const Boundary &b) { return b.at >= size; });
+            std::erase_if(openSplits, [size](const auto &split) { return split->start >= size; });
+        }
+    }
+
+    // The range's bookkeeping, apart from the words' path: which file each part of pending
+    // belongs to, and the words of files cut in two.
+
+    // Where the text of the file that holds pending's unit at `at` goes on until: the next file's
+    // start, or the end of pending.
+    size_t fileEnd(size_t at) const
+    {
+        const auto next = std::upper_bound(pendingFiles.begin(), pendingFiles.end(), at,
+                                           [](size_t a, const Boundary &b) { return a < b.at; });
+        return next == pendingFiles.end() ? pending.size() : next->at;
+    }
+
+    // pending[0, cut) becomes a slice: its files, and pending's from then on. A split word whose
+    // text lies in the slice learns whether it ended in its file: the text after it is known. The
+    // file cut in two at `cut` gives a split word of its own; the slice looks it up (check).
+    SliceFiles takeFiles(size_t cut, std::shared_ptr<SplitWord> *check)
+    {
+        for (auto it = openSplits.begin(); it != openSplits.end();) {
+            SplitWord &split = **it;
+            if (split.start >= cut) {
+                ++it;
+                continue;
+            }
+            const size_t end = fileEnd(split.start);
+            split.endsInFile = end == pending.size() || isSeparator(pending[end]);
+            it = openSplits.erase(it);
+        }
+        SliceFiles files;
+        files.first = pendingFirstFile;
+        const auto kept = std::lower_bound(pendingFiles.begin(), pendingFiles.end(), cut,
+                                           [](const Boundary &b, size_t at) { return b.at < at; });
+        files.boundaries.assign(pendingFiles.begin(), kept);
+        pendingFirstFile = files.boundaries.empty() ? files.first : files.boundaries.back().file;
+        const bool fileBeginsAtCut = kept != pendingFiles.end() && kept->at == cut;
+        if (check && !fileBeginsAtCut && cut < pending.size()) {
+            const size_t end = fileEnd(cut);
+            auto split = std::make_shared<SplitWord>();
+            split->file = pendingFirstFile;
+            split->start = cut;
+            split->word = cleanedWord(pending.data() + cut, end - cut, ignoreCase);
+            if (!split->word.isEmpty()) {
+                splits.push_back(split);
+                openSplits.push_back(split);
+                *check = std::move(split);
+                // The rest counts under a number of its own: a lane that counts both parts
+                // must not take it for the same file, so that every such word is corrected alike.
+                pendingFirstFile = ++lastFile;
+            }
+        }
+        pendingFiles.erase(pendingFiles.begin(), kept);
+        for (Boundary &b : pendingFiles)
+            b.at -= cut;
+        for (auto &split : openSplits)
+            split->start -= cut;
+        return files;
+    }
+
+    // After a slice is counted: does the rest of the split word's file hold it? The file's other
+    // words were the last the slice counted, so they alone left it as the word's last file.
+    static void lookUpSplit(const HashTally &tally, const std::shared_ptr<SplitWord> &split)
+    {
+        if (!split)
+            return;
+        const qsizetype entry = tally.find(std::u16string_view(
+                reinterpret_cast<const char16_t *>(split->word.utf16()), size_t(split->word.size())));
+        if (entry >= 0 && tally.mark(size_t(entry)).lastFile == split->file)
+            split->inRest = true;
+    }
+
+    // At the end: a split word that ended in its file, and that the file's other words held too,
+    // gave the file twice.
+    void correctSplits()
+    {
+        for (const auto &split : splits) {
+            if (!split->endsInFile || !split->inRest)
+                continue;
+            const qsizetype entry = own.tally.find(std::u16string_view(
+                    reinterpret_cast<const char16_t *>(split->word.utf16()), size_t(split->word.size())));
+            if (entry >= 0)
+                own.tally.addFiles(size_t(entry), -1);
+        }
+        splits.clear();
     }
 
     // The open file has grown large: its text so far moves to a tally of its own, which counts
@@ -335,7 +518,10 @@ struct WordTally::Private
             staged->d->rules = rules;
         }
         glueStart = fileStart;
-        while (glueStart > 0 && !isSeparator(pending[glueStart - 1]))
+        // With the range, a word that the file does not continue stays with its own file: it is
+        // counted in the run's slices, not with this file (see takeTail()).
+        const bool continued = !fileRange || !isSeparator(pending[fileStart]);
+        while (continued && glueStart > 0 && !isSeparator(pending[glueStart - 1]))
             --glueStart;
         const QStringView text(reinterpret_cast<const QChar *>(pending.data()) + glueStart,
                                qsizetype(pending.size() - glueStart));
@@ -347,7 +533,11 @@ struct WordTally::Private
     // A staged file ended well: its unfinished last word, when it ended inside one, goes back to
     // pending, where the next file's text continues it; the word that began before the file is
     // in its count.
-    void takeTail(Private &f)
+    // With the range, the file's place in pending is marked again: from fileStart when all of
+    // it came back, else the unfinished word alone, a split word of the file. A word before the
+    // file that it did not continue (one left in pending by stage()) is ended by a separator,
+    // standing in for the file's text between them.
+    std::shared_ptr<SplitWord> takeTail(Private &f, quint32 file)
     {
         size_t tail = f.pending.size();
         while (tail > f.pendingWithoutSeparator && !isSeparator(f.pending[tail - 1]))
@@ -355,15 +545,41 @@ struct WordTally::Private
         if (tail == f.pendingWithoutSeparator)
             tail = 0; // no separator at all: the whole of it is one unfinished word
         truncatePending(glueStart);
+        std::shared_ptr<SplitWord> split;
+        if (fileRange) {
+            if (tail == 0) {
+                pendingFiles.push_back({fileStart, file});
+            } else {
+                pendingFiles.push_back({pending.size(), file});
+                if (!pending.empty() && !isSeparator(pending[pending.size() - 1]))
+                    pending.append(u"\r", 1);
+                split = std::make_shared<SplitWord>();
+                split->file = file;
+                split->start = pending.size();
+                split->word = cleanedWord(f.pending.data() + tail, f.pending.size() - tail, ignoreCase);
+                if (split->word.isEmpty()) {
+                    split.reset();
+                } else {
+                    splits.push_back(split);
+                    openSplits.push_back(split);
+                }
+            }
+        }
         pending.append(f.pending.data() + tail, f.pending.size() - tail);
         f.truncatePending(tail);
+        return split;
     }
 
     // Hands a staged file over to the merging thread: its count is completed and, when it ended
     // well, merged into `large` once; then its tallies wait, emptied, for the next large file.
-    void handOver(std::unique_ptr<WordTally> file, bool keep)
+    // With the range, the file's words gain the file once however many of its tallies hold
+    // them; split is the file's unfinished last word, which the file's words may hold.
+    void handOver(std::unique_ptr<WordTally> file, bool keep, quint32 fileNumber = 0,
+                  std::shared_ptr<SplitWord> split = nullptr)
     {
-        merging = QtConcurrent::run(&mergingPool(), [this, f = file.release(), keep] {
+        std::erase_if(mergings, [](const QFuture<void> &m) { return m.isFinished(); });
+        mergings.push_back(QtConcurrent::run(&mergingPool(), [this, f = file.release(), keep, fileNumber, split] {
+            std::lock_guard order(mergeOrder);
             std::unique_ptr<WordTally> owned(f);
             Private &p = *owned->d;
             try {
@@ -373,11 +589,18 @@ struct WordTally::Private
                     Lane &rest = p.lanes.empty() ? p.own : *p.lanes.front();
                     p.countPending(rest);
                     for (HashTally *t : p.tallies()) {
-                        if (large.distinct() == 0)
+                        if (large.distinct() == 0 && !(fileRange && t->hasSequences())) {
                             std::swap(large, *t); // the first large file is just taken
-                        else
+                            if (fileRange)
+                                large.markAll(fileNumber, fileLists());
+                            t->setFileMarks(false);
+                        } else if (fileRange) {
+                            large.mergeFromFile(*t, fileNumber, rules ? rules->phraseLength() : 1);
+                        } else {
                             large.mergeFrom(*t);
+                        }
                     }
+                    lookUpSplit(large, split);
                 }
             } catch (...) {
                 std::lock_guard lock(mutex);
@@ -387,13 +610,20 @@ struct WordTally::Private
             p.recycle();
             std::lock_guard lock(mutex);
             spareStaged.push_back(std::move(owned));
-        });
+        }));
+    }
+
+    void waitForMerges()
+    {
+        for (QFuture<void> &m : mergings)
+            m.waitForFinished();
+        mergings.clear();
     }
 
     // Waits for the merges handed over; a merge that failed fails here.
     void waitMerging()
     {
-        merging.waitForFinished();
+        waitForMerges();
         std::exception_ptr failure;
         {
             std::lock_guard lock(mutex);
@@ -413,8 +643,11 @@ struct WordTally::Private
 
     void countPending(Lane &lane)
     {
+        SliceFiles files;
+        if (fileRange)
+            files = takeFiles(pending.size(), nullptr);
         if (!pending.empty()) {
-            countIn(lane, pending);
+            countIn(lane, pending, fileRange ? &files : nullptr);
             pending.clear();
             pendingWithoutSeparator = 0;
         }
@@ -474,7 +707,7 @@ WordTally::WordTally(const WordFinder &rules) : d(std::make_unique<Private>(rule
 WordTally::~WordTally()
 {
     d->staged.reset();
-    d->merging.waitForFinished();
+    d->waitForMerges();
     d->waitIdle();
 }
 
@@ -483,10 +716,27 @@ bool WordTally::ignoresCase() const
     return d->ignoreCase;
 }
 
+void WordTally::setFileRange(bool on)
+{
+    d->fileRange = on;
+    const bool lists = d->fileLists();
+    d->own.tally.setFileMarks(on, lists);
+    d->large.setFileMarks(on, lists);
+    for (auto &lane : d->lanes)
+        lane->tally.setFileMarks(on, lists);
+}
+
+bool WordTally::countsFileRange() const
+{
+    return d->fileRange;
+}
+
 void WordTally::feed(QStringView chunk)
 {
     if (chunk.isEmpty())
         return;
+    if (d->fileRange && !d->inFile)
+        beginFile();
     if (d->staged) {
         d->staged->feed(chunk);
         return;
@@ -510,6 +760,8 @@ void WordTally::beginFile()
         endFile(true);
     d->inFile = true;
     d->fileStart = d->pending.size();
+    if (d->fileRange)
+        d->pendingFiles.push_back({d->fileStart, d->openFile = ++d->lastFile});
 }
 
 void WordTally::endFile(bool complete)
@@ -521,9 +773,10 @@ void WordTally::endFile(bool complete)
         feed(u"\r");
     d->inFile = false;
     if (d->staged) {
+        std::shared_ptr<SplitWord> split;
         if (complete)
-            d->takeTail(*d->staged->d);
-        d->handOver(std::move(d->staged), complete);
+            split = d->takeTail(*d->staged->d, d->openFile);
+        d->handOver(std::move(d->staged), complete, d->openFile, std::move(split));
     } else if (!complete) {
         d->truncatePending(d->fileStart);
     }
@@ -538,26 +791,10 @@ void WordTally::finish()
     d->spareStaged.clear();
     d->countPending(d->own);
     d->mergeLanes();
-    if (d->rules && !d->rulesApplied) {
-        d->rulesApplied = true;
-        const TallyRules &rules = *d->rules;
-        if (rules.kind() == TallyRules::Kind::Plain && rules.finder().changesPlainWords())
-            rules.applyForms(d->own.tally);
-        if (rules.kind() == TallyRules::Kind::Phrases) {
-            d->phrases = rules.countPhrases(d->own.tally);
-            d->counted = true;
-        }
-        if (rules.finder().groupsWords()) {
-            std::vector<WordCount> forms = d->counted ? rules.phraseRows(d->phrases, false)
-                                                      : rules.rows(d->own.tally);
-            d->groupedTotal = d->counted ? d->phrases.total : d->own.tally.total();
-            d->own.tally.reset();
-            d->phrases = PhraseCounts();
-            d->counted = false;
-            d->groups = rules.groups(std::move(forms));
-            d->grouped = true;
-        }
-    }
+    if (d->fileRange)
+        d->correctSplits();
+    if (d->rules && !d->rulesApplied)
+        d->applyRules();
 }
 
 std::vector<WordCount> WordTally::ordered() const
@@ -598,8 +835,9 @@ std::vector<WordCount> WordTally::counts() const
         return d->rules->phraseRows(d->phrases, false);
     std::vector<WordCount> rows;
     rows.reserve(d->own.tally.distinct());
-    d->own.tally.forEach([&rows](std::u16string_view w, qint64 n) {
-        rows.push_back({QString(reinterpret_cast<const QChar *>(w.data()), qsizetype(w.size())), n});
+    d->own.tally.forEachWithFiles([&rows](std::u16string_view w, qint64 n, qint64 files) {
+        rows.emplace_back(QString(reinterpret_cast<const QChar *>(w.data()), qsizetype(w.size())), n);
+        rows.back().files = files;
     });
     return rows;
 }
@@ -622,7 +860,7 @@ void WordTally::clear()
 {
     d->staged.reset();
     d->inFile = false;
-    d->merging.waitForFinished();
+    d->waitForMerges();
     d->large.reset();
     d->mergeFailure = nullptr;
     d->waitIdle();
@@ -640,6 +878,11 @@ void WordTally::clear()
     d->groupedTotal = 0;
     d->counted = false;
     d->phrases = PhraseCounts();
+    d->lastFile = 0;
+    d->pendingFirstFile = 0;
+    d->pendingFiles.clear();
+    d->splits.clear();
+    d->openSplits.clear();
 }
 
 QString fileNameFromPath(const QString &path)

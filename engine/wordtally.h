@@ -11,7 +11,8 @@ namespace corvalen {
 
 class WordFinder;
 
-/// One row of a count: a distinct cleaned word and how often it occurs.
+/// One row of a count: a distinct cleaned word and how often it occurs; with the range, also in
+/// how many files.
 struct WordCount
 {
     WordCount() = default;
@@ -25,10 +26,11 @@ struct WordCount
     /// With words grouped by their stems: the forms the row stands for, each with its count, most
     /// frequent first (ties by UTF-16 code units); null otherwise.
     std::shared_ptr<const std::vector<WordCount>> forms;
+    qint64 files = 0; ///< files the word occurs in: counted with the range only, else 0
 
     friend bool operator==(const WordCount &a, const WordCount &b)
     {
-        return a.word == b.word && a.count == b.count
+        return a.word == b.word && a.count == b.count && a.files == b.files
                 && (a.forms == b.forms || (a.forms && b.forms && *a.forms == *b.forms));
     }
 };
@@ -61,6 +63,16 @@ public:
     WordTally &operator=(const WordTally &) = delete;
 
     bool ignoresCase() const;
+
+    /// Also counts in how many files each word occurs (the rows' files), before the first text.
+    /// A file is what lies between beginFile() and endFile(); text fed outside them is a file of
+    /// its own until the next beginFile() or finish(). A word joined across the end of a file
+    /// occurs in the file where it ends; a file that ends badly (endFile(false)) counts for
+    /// nothing. Under word rules a row made of several counted words (forms grouped by stem,
+    /// words that one form stands for) occurs in the files of any of them; a phrase in the files
+    /// where it occurs. Costs a little speed, so a count asks for it.
+    void setFileRange(bool on);
+    bool countsFileRange() const;
 
     /// Adds a piece of text.
     void feed(QStringView chunk);

@@ -295,7 +295,9 @@ void ExplorerWindow::sortBy(SortKey key, Qt::SortOrder order)
     m_sortOrder = order;
     if (!m_ready)
         return;
-    if (key != SortKey::Count && !m_index->hasCollation()) {
+    if (key == SortKey::Files && m_model->columnOf(key) < 0)
+        return;
+    if (!WordListModel::isNumber(key) && !m_index->hasCollation()) {
         // The alphabetical ranks are still being made: the order follows as soon as they are.
         m_orderPending = true;
         setCursor(Qt::BusyCursor);
@@ -348,17 +350,17 @@ void ExplorerWindow::showRows()
 
     QHeaderView *header = m_table->horizontalHeader();
     QList<int> widths;
-    const bool sameColumns = m_model->list() && m_model->columnCount() == list.table->columnCount();
-    for (int c = 0; sameColumns && c < m_model->columnCount(); ++c)
+    const int columnsBefore = m_model->list() ? m_model->columnCount() : -1;
+    for (int c = 0; c < columnsBefore; ++c)
         widths << header->sectionSize(c);
     m_model->setRows(m_index, &list, std::move(rows));
-    if (sameColumns) {
+    if (columnsBefore == m_model->columnCount()) {
         for (int c = 0; c < widths.size(); ++c)
             header->resizeSection(c, widths.at(c));
     } else {
         // The word column takes the room left by the file name and the count.
         for (int c = 0; c < m_model->columnCount(); ++c)
-            header->resizeSection(c, m_model->sortKey(c) == SortKey::Count ? 70 : m_model->sortKey(c) == SortKey::File ? 150 : 170);
+            header->resizeSection(c, WordListModel::isNumber(m_model->sortKey(c)) ? 70 : m_model->sortKey(c) == SortKey::File ? 150 : 170);
     }
     {
         const QSignalBlocker block(header);
@@ -522,14 +524,15 @@ void ExplorerWindow::copySelectedRows()
     rows.reserve(positions.size());
     for (qint32 p : positions)
         rows.push_back(shown[size_t(p)]);
-    QGuiApplication::clipboard()->setText(clipboardText(TableRowSelection(*m_model->table(), std::move(rows))));
+    QGuiApplication::clipboard()->setText(
+            clipboardText(TableRowSelection(*m_model->table(), std::move(rows), m_model->hasFilesColumn())));
 }
 
 bool ExplorerWindow::exportTo(const QString &path, QString *error)
 {
     // The rows as shown now; the index (and with it the table) stays alive while they are written.
     const std::shared_ptr<const WordListIndex> index = m_index;
-    const TableRowSelection rows(*m_model->table(), m_model->shownRows());
+    const TableRowSelection rows(*m_model->table(), m_model->shownRows(), m_model->hasFilesColumn());
     const QStringList headers = m_model->headers();
     const QString suffix = QFileInfo(path).suffix().toLower();
     return runWhileBusy(*this, [&] {

@@ -11,6 +11,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QCursor>
 #include <QFileInfo>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSvgGenerator>
+#include <QToolTip>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
@@ -64,6 +66,14 @@ QString axisLabel(const QString &word, QStringList &taken)
 
 } // namespace
 
+QString barToolTip(const WordBar &bar)
+{
+    QString tip = WordListChart::tr("%1: %2").arg(bar.word, QLocale().toString(bar.count));
+    if (bar.files > 0)
+        tip += u'\n' + WordListChart::tr("Files: %1").arg(QLocale().toString(bar.files));
+    return tip;
+}
+
 std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype n,
                               const std::vector<char> *matches)
 {
@@ -85,7 +95,7 @@ std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype
     std::partial_sort(candidates.begin(), end, candidates.end(), first);
     std::vector<WordBar> bars;
     for (auto c = candidates.begin(); c != end; ++c)
-        bars.push_back({index.wordText(c->word).toString(), c->count});
+        bars.push_back({index.wordText(c->word).toString(), c->count, index.wordFiles(c->word)});
     return bars;
 }
 
@@ -251,6 +261,15 @@ void WordListChart::refresh()
             *set << double(bar.count);
             axisLabel(bar.word, labels);
         }
+        QStringList tips;
+        for (const WordBar &bar : bars)
+            tips << barToolTip(bar);
+        connect(set, &QBarSet::hovered, this, [tips](bool on, int at) {
+            if (on && at >= 0 && at < tips.size())
+                QToolTip::showText(QCursor::pos(), tips.at(at));
+            else
+                QToolTip::hideText();
+        });
         auto *series = new QBarSeries;
         series->append(set);
         chart->addSeries(series);

@@ -24,6 +24,7 @@ struct WordBar
 {
     QString word;
     qint64 count = 0;
+    qint64 files = 0; ///< the files the word occurs in, in combined mode with the range; else 0
 };
 
 /// The n most frequent words of one file (file >= 0) or of all files together (file < 0),
@@ -31,6 +32,8 @@ struct WordBar
 /// matches is given.
 std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype n,
                               const std::vector<char> *matches);
+/// The tooltip of a bar: the word and its count, and the number of its files when known.
+QString barToolTip(const WordBar &bar);
 
 /// The rank/frequency plot of one file or of all files: points on logarithmic axes and the
 /// least-squares line through log10(frequency) against log10(rank), over every rank.

@@ -55,6 +55,11 @@ public:
     qint32 wordCount() const { return qint32(m_wordRow.size()); }
     QStringView wordText(qint32 word) const { return m_snapshot->table.wordView(m_wordRow[size_t(word)]); }
     qint64 wordTotal(qint32 word) const { return m_wordTotal[size_t(word)]; }
+    /// The number of files a word occurs in: combined mode only, with the range (else 0).
+    qint64 wordFiles(qint32 word) const
+    {
+        return perFile() ? 0 : m_snapshot->table.files(m_wordRow[size_t(word)]);
+    }
     qint32 codeUnitRank(qint32 word) const { return m_codeUnitRank[size_t(word)]; }
 
     const QStringList &fileLabels() const { return m_fileLabels; }

@@ -6,6 +6,11 @@ namespace corvalen {
 
 WordListModel::WordListModel(QObject *parent) : QAbstractTableModel(parent) { }
 
+bool WordListModel::isNumber(SortKey key)
+{
+    return key == SortKey::Count || key == SortKey::Files;
+}
+
 void WordListModel::setRows(std::shared_ptr<const WordListIndex> index, const WordListRows *list,
                             std::vector<qint32> rows)
 {
@@ -23,20 +28,35 @@ int WordListModel::rowCount(const QModelIndex &parent) const
 
 int WordListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_list ? 0 : m_list->table->columnCount();
+    return parent.isValid() || !m_list ? 0 : m_list->table->columnCount() + (hasFilesColumn() ? 1 : 0);
+}
+
+bool WordListModel::hasFilesColumn() const
+{
+    if (!m_list || !m_index)
+        return false;
+    // Rows put in without a run carry no files, whatever the last run's options were.
+    const CountOptions &options = m_index->snapshot().options;
+    const ResultTable &table = *m_list->table;
+    return options.mode == CountMode::Combined && options.fileRange
+            && (table.hasFiles() || table.isEmpty());
 }
 
 QVariant WordListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || size_t(index.row()) >= m_rows.size() || !m_list)
         return {};
-    if (role == Qt::DisplayRole)
-        return m_list->table->cell(m_rows[size_t(index.row())], index.column());
+    if (role == Qt::DisplayRole) {
+        const qint32 row = m_rows[size_t(index.row())];
+        if (sortKey(index.column()) == SortKey::Files)
+            return QString::number(m_list->table->files(row));
+        return m_list->table->cell(row, index.column());
+    }
     if (role == Qt::ToolTipRole) {
         const QString tip = ResultsModel::formsToolTip(*m_list->table, m_rows[size_t(index.row())]);
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
-    if (role == Qt::TextAlignmentRole && sortKey(index.column()) == SortKey::Count)
+    if (role == Qt::TextAlignmentRole && isNumber(sortKey(index.column())))
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};
 }
@@ -49,8 +69,8 @@ QVariant WordListModel::headerData(int section, Qt::Orientation orientation, int
         return headers().value(section);
     // Counts are wanted most frequent first; texts from A.
     if (role == Qt::InitialSortOrderRole)
-        return int(sortKey(section) == SortKey::Count ? Qt::DescendingOrder : Qt::AscendingOrder);
-    if (role == Qt::TextAlignmentRole && sortKey(section) == SortKey::Count)
+        return int(isNumber(sortKey(section)) ? Qt::DescendingOrder : Qt::AscendingOrder);
+    if (role == Qt::TextAlignmentRole && isNumber(sortKey(section)))
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};
 }
@@ -69,7 +89,7 @@ SortKey WordListModel::sortKey(int column) const
             return SortKey::File;
         --column;
     }
-    return column == 0 ? SortKey::Word : SortKey::Count;
+    return column == 0 ? SortKey::Word : column == 1 ? SortKey::Count : SortKey::Files;
 }
 
 int WordListModel::columnOf(SortKey key) const
@@ -82,6 +102,8 @@ int WordListModel::columnOf(SortKey key) const
         return shift;
     case SortKey::Count:
         return shift + 1;
+    case SortKey::Files:
+        return hasFilesColumn() ? shift + 2 : -1;
     }
     return -1;
 }
@@ -92,7 +114,10 @@ QStringList WordListModel::headers() const
         return {};
     CountOptions shape;
     shape.mode = hasFileNameColumn() ? CountMode::PerFile : CountMode::Combined;
-    return resultHeaders(shape);
+    QStringList headers = resultHeaders(shape);
+    if (hasFilesColumn())
+        headers << tr("Files");
+    return headers;
 }
 
 } // namespace corvalen

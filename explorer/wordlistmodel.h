@@ -33,9 +33,13 @@ public:
 
     /// What a column orders by.
     SortKey sortKey(int column) const;
+    /// Whether a key's column holds numbers (right-aligned, most first when ordered).
+    static bool isNumber(SortKey key);
     int columnOf(SortKey key) const;
     QStringList headers() const;
     bool hasFileNameColumn() const { return m_list && m_list->table->hasFileNameColumn(); }
+    /// Whether the rows show the number of files of each word (combined mode).
+    bool hasFilesColumn() const;
 
     const WordListRows *list() const { return m_list; }
     const std::vector<qint32> &shownRows() const { return m_rows; }

@@ -50,6 +50,15 @@ std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &
         }
         return rows;
     }
+    case SortKey::Files: {
+        // The number of files is at most the run's: few enough buckets.
+        const ResultTable &t = *list.table;
+        qint64 most = 0;
+        for (qint32 r : list.usual)
+            most = std::max(most, t.files(r));
+        return bucketed(list.usual, qint32(most + 1), descending,
+                        [&](qint32 r) { return qint32(t.files(r)); });
+    }
     case SortKey::Word:
         return bucketed(list.usual, std::max(index.collationRankCount(), 1), descending,
                         [&](qint32 r) { return index.wordCollation(list.word[size_t(r)]); });

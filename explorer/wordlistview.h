@@ -13,7 +13,7 @@
 namespace corvalen {
 
 /// What a list can be ordered by.
-enum class SortKey { File, Word, Count };
+enum class SortKey { File, Word, Count, Files };
 
 /// The rows of list in the order asked for; ties always in the usual order. Linear in the rows:
 /// the index has ranked the words already. Word and File need the index's collation.

@@ -17,12 +17,14 @@ constexpr qsizetype kFlushUnits = 1 << 18; // encode and write in blocks of this
 class RowCells
 {
 public:
-    RowCells(const ResultRow &row, bool fileNameColumn)
+    RowCells(const ResultRow &row, bool fileNameColumn, bool filesColumn)
     {
         if (fileNameColumn)
             m_cells[m_size++] = row.fileName;
         m_cells[m_size++] = row.word;
-        m_cells[m_size++] = decimal(row.count);
+        m_cells[m_size++] = decimal(row.count, m_digits);
+        if (filesColumn)
+            m_cells[m_size++] = decimal(row.files, m_fileDigits);
         m_forms = row.forms;
     }
     RowCells(const RowCells &) = delete; // m_cells points into m_digits
@@ -33,9 +35,9 @@ public:
     const std::vector<WordCount> *forms() const { return m_forms; }
 
 private:
-    QStringView decimal(qint64 n)
+    static QStringView decimal(qint64 n, char16_t (&digits)[24])
     {
-        char16_t *end = m_digits + std::size(m_digits);
+        char16_t *end = digits + std::size(digits);
         char16_t *p = end;
         // The magnitude without overflow, the smallest qint64 included.
         quint64 v = n < 0 ? quint64(-(n + 1)) + 1 : quint64(n);
@@ -49,7 +51,8 @@ private:
     }
 
     char16_t m_digits[24];
-    QStringView m_cells[3];
+    char16_t m_fileDigits[24];
+    QStringView m_cells[4];
     int m_size = 0;
     const std::vector<WordCount> *m_forms = nullptr;
 };
@@ -106,10 +109,11 @@ template<typename AppendRow>
 bool writeRows(const ResultRows &rows, Utf8Writer &writer, QString *error, AppendRow &&appendRow)
 {
     const bool fileNameColumn = rows.hasFileNameColumn();
+    const bool filesColumn = rows.hasFilesColumn();
     QString readError;
     const bool read = rows.forEachRow(
             [&](const ResultRow &row) {
-                appendRow(writer.buffer(), RowCells(row, fileNameColumn));
+                appendRow(writer.buffer(), RowCells(row, fileNameColumn, filesColumn));
                 writer.maybeFlush();
                 return writer.ok();
             },
@@ -203,7 +207,7 @@ bool TableRowSelection::forEachRow(const Visit &visit, QString *) const
     for (const qint32 r : m_rows) {
         const QString fileName = m_table.fileName(r);
         const auto forms = m_table.forms(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get()}))
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r)}))
             break;
     }
     return true;
@@ -214,20 +218,22 @@ bool TableRows::forEachRow(const Visit &visit, QString *) const
     for (qsizetype r = 0; r < m_table.rowCount(); ++r) {
         const QString fileName = m_table.fileName(r);
         const auto forms = m_table.forms(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get()}))
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r)}))
             break;
     }
     return true;
 }
 
-CellWidths::CellWidths(bool fileNameColumn)
-    : m_fileNameColumn(fileNameColumn), m_widths(fileNameColumn ? 3 : 2, 0)
+CellWidths::CellWidths(bool fileNameColumn, bool filesColumn)
+    : m_fileNameColumn(fileNameColumn),
+      m_filesColumn(filesColumn),
+      m_widths((fileNameColumn ? 3 : 2) + (filesColumn ? 1 : 0), 0)
 {
 }
 
 CellWidths CellWidths::of(const ResultRows &rows)
 {
-    CellWidths widths(rows.hasFileNameColumn());
+    CellWidths widths(rows.hasFileNameColumn(), rows.hasFilesColumn());
     rows.forEachRow(
             [&widths](const ResultRow &row) {
                 widths.add(row);
@@ -239,7 +245,7 @@ CellWidths CellWidths::of(const ResultRows &rows)
 
 void CellWidths::add(const ResultRow &row)
 {
-    const RowCells cells(row, m_fileNameColumn);
+    const RowCells cells(row, m_fileNameColumn, m_filesColumn);
     for (int c = 0; c < cells.size(); ++c)
         m_widths[c] = std::max(m_widths.at(c), cells.at(c).size());
 }
@@ -301,7 +307,7 @@ QString clipboardText(const ResultTable &table)
     QString out;
     TableRows(table).forEachRow(
             [&](const ResultRow &row) {
-                appendClipboardRow(out, RowCells(row, fileNameColumn), widths);
+                appendClipboardRow(out, RowCells(row, fileNameColumn, false), widths);
                 return true;
             },
             nullptr);
@@ -312,10 +318,11 @@ QString clipboardText(const ResultRows &rows)
 {
     const QList<qsizetype> widths = CellWidths::of(rows).widths();
     const bool fileNameColumn = rows.hasFileNameColumn();
+    const bool filesColumn = rows.hasFilesColumn();
     QString out;
     rows.forEachRow(
             [&](const ResultRow &row) {
-                appendClipboardRow(out, RowCells(row, fileNameColumn), widths);
+                appendClipboardRow(out, RowCells(row, fileNameColumn, filesColumn), widths);
                 return true;
             },
             nullptr);
@@ -347,7 +354,8 @@ bool saveClipboardText(const ResultTable &table, const QString &path, QString *e
 bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error)
 {
     Utf8Writer writer(device);
-    writer.buffer() += rows.hasFileNameColumn() ? u"file,word,count\r\n" : u"word,count\r\n";
+    writer.buffer() += rows.hasFileNameColumn() ? u"file,word,count" : u"word,count";
+    writer.buffer() += rows.hasFilesColumn() ? u",files\r\n" : u"\r\n";
     const bool read = writeRows(rows, writer, error, [](QString &line, const RowCells &cells) {
         for (int c = 0; c < cells.size(); ++c) {
             if (c > 0)
@@ -364,12 +372,13 @@ bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error)
     Utf8Writer writer(device);
     writer.buffer() += u'[';
     bool first = true;
-    const bool read = writeRows(rows, writer, error, [&first](QString &line, const RowCells &cells) {
+    const bool fileNameColumn = rows.hasFileNameColumn();
+    const bool read = writeRows(rows, writer, error, [&](QString &line, const RowCells &cells) {
         line += first ? u"\n" : u",\n";
         first = false;
         int c = 0;
         line += u"  {";
-        if (cells.size() == 3) {
+        if (fileNameColumn) {
             line += u"\"file\": ";
             appendJsonString(line, cells.at(c++));
             line += u", ";
@@ -377,7 +386,11 @@ bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error)
         line += u"\"word\": ";
         appendJsonString(line, cells.at(c++));
         line += u", \"count\": ";
-        line += cells.at(c);
+        line += cells.at(c++);
+        if (c < cells.size()) {
+            line += u", \"files\": ";
+            line += cells.at(c);
+        }
         if (const std::vector<WordCount> *forms = cells.forms()) {
             line += u", \"forms\": {";
             for (size_t f = 0; f < forms->size(); ++f) {

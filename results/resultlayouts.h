@@ -22,6 +22,8 @@ struct ResultRow
     qint64 count = 0;
     /// The forms the row stands for (words grouped by their stems), or null.
     const std::vector<WordCount> *forms = nullptr;
+    /// The number of files the word occurs in; written only by rows with a files column.
+    qint64 files = 0;
 };
 
 /// Rows in list order as the layouts read them: a results table, or rows kept elsewhere (the
@@ -34,7 +36,9 @@ public:
 
     virtual ~ResultRows() = default;
     virtual bool hasFileNameColumn() const = 0;
-    int columnCount() const { return hasFileNameColumn() ? 3 : 2; }
+    /// Whether a "Files" column follows the counts (the range of a combined count).
+    virtual bool hasFilesColumn() const { return false; }
+    int columnCount() const { return (hasFileNameColumn() ? 3 : 2) + (hasFilesColumn() ? 1 : 0); }
     /// Hands every row to visit, in order, until visit returns false. Returns false with error
     /// set only when the rows could not be read.
     virtual bool forEachRow(const Visit &visit, QString *error) const = 0;
@@ -44,35 +48,43 @@ public:
 class TableRows : public ResultRows
 {
 public:
-    explicit TableRows(const ResultTable &table) : m_table(table) { }
+    /// With files, the rows' range is a column of its own (the table must carry it).
+    explicit TableRows(const ResultTable &table, bool withFiles = false)
+        : m_table(table), m_withFiles(withFiles)
+    {
+    }
     bool hasFileNameColumn() const override { return m_table.hasFileNameColumn(); }
+    bool hasFilesColumn() const override { return m_withFiles; }
     bool forEachRow(const Visit &visit, QString *error) const override;
 
 private:
     const ResultTable &m_table;
+    bool m_withFiles;
 };
 
 /// Chosen rows of a table, in the order given (a selection, or a view's order and filter).
 class TableRowSelection : public ResultRows
 {
 public:
-    TableRowSelection(const ResultTable &table, std::vector<qint32> rows)
-        : m_table(table), m_rows(std::move(rows))
+    TableRowSelection(const ResultTable &table, std::vector<qint32> rows, bool withFiles = false)
+        : m_table(table), m_rows(std::move(rows)), m_withFiles(withFiles)
     {
     }
     bool hasFileNameColumn() const override { return m_table.hasFileNameColumn(); }
+    bool hasFilesColumn() const override { return m_withFiles; }
     bool forEachRow(const Visit &visit, QString *error) const override;
 
 private:
     const ResultTable &m_table;
     std::vector<qint32> m_rows;
+    bool m_withFiles;
 };
 
 /// Each column's longest cell in UTF-16 code units, gathered one row at a time.
 class CellWidths
 {
 public:
-    explicit CellWidths(bool fileNameColumn);
+    explicit CellWidths(bool fileNameColumn, bool filesColumn = false);
     /// The widths of all the rows (read once).
     static CellWidths of(const ResultRows &rows);
     void add(const ResultRow &row);
@@ -83,6 +95,7 @@ public:
 
 private:
     bool m_fileNameColumn;
+    bool m_filesColumn;
     QList<qsizetype> m_widths;
 };
 
@@ -117,11 +130,11 @@ bool writeClipboardText(const ResultTable &table, QIODevice &device, QString *er
 bool saveClipboardText(const ResultTable &table, const QString &path, QString *error = nullptr);
 
 /// CSV (RFC 4180): UTF-8 without byte order mark, the header "file,word,count" (or
-/// "word,count" without a file name column), CR LF after every record, no padding; a field is
+/// "word,count" without a file name column; ",files" after it with a files column), CR LF after every record, no padding; a field is
 /// put in double quotes, its own doubled, exactly when it holds a comma, a double quote, CR or LF.
 bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 /// JSON: one array of objects in row order, {"file": ..., "word": ..., "count": N}, "file" only
-/// with a file name column; counts are numbers. A row that stands for a group of forms adds
+/// with a file name column; counts are numbers; "files": N after the count with a files column. A row that stands for a group of forms adds
 /// "forms": {"form": N, ...}, most frequent first. A lone surrogate in a word is kept as a \u
 /// escape rather than replaced.
 bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);

@@ -310,8 +310,9 @@ bool buildWorkbook(const QString &path, const ResultRows &rows, const QStringLis
         return false;
     }
     const int columns = rows.columnCount();
-    const int countColumn = columns - 1;
     const bool fileNameColumn = rows.hasFileNameColumn();
+    const int countColumn = fileNameColumn ? 2 : 1;
+    const bool filesColumn = rows.hasFilesColumn();
     rowsPerSheet = std::max<qsizetype>(1, rowsPerSheet);
     lxw_error failure = LXW_NO_ERROR;
     const auto check = [&failure](lxw_error e) {
@@ -356,6 +357,10 @@ bool buildWorkbook(const QString &path, const ResultRows &rows, const QStringLis
                 }
                 widths.add(countColumn, decimalLength(row.count));
                 check(worksheet_write_number(sheet, sheetRow, lxw_col_t(countColumn), double(row.count), nullptr));
+                if (filesColumn) {
+                    widths.add(countColumn + 1, decimalLength(row.files));
+                    check(worksheet_write_number(sheet, sheetRow, lxw_col_t(countColumn + 1), double(row.files), nullptr));
+                }
                 return failure == LXW_NO_ERROR;
             },
             &readError);

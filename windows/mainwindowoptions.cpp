@@ -80,6 +80,8 @@ CountOptions MainWindow::countOptions() const
     o.withFileName = m_ui->Check1->isChecked();
     o.ignoreCase = m_ui->Check3->isChecked();
     o.rules = wordRulesFromStored(m_settings->readWordRules());
+    // The range costs little and only the explorer shows it.
+    o.fileRange = o.mode == CountMode::Combined;
     return o;
 }
 

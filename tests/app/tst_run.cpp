@@ -5,6 +5,8 @@
 #include "app/programwindows.h"
 #include "base/designernames.h"
 #include "engine/analysisjob.h"
+#include "explorer/explorerwindow.h"
+#include "explorer/wordlistmodel.h"
 #include "results/resultlayouts.h"
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
@@ -78,6 +80,7 @@ private slots:
     void runsMatchTheReferenceCounter_data();
     void runsMatchTheReferenceCounter();
     void unreadableFileIsReportedAndTheRunGoesOn();
+    void combinedRunGivesTheExplorerTheRange();
     void optionsAreTakenWhenTheRunStarts();
     void backAndRunAgainShowsOnlyTheNewRows();
     void saveResultsWritesTheFileLayout();
@@ -227,6 +230,39 @@ void TestRun::unreadableFileIsReportedAndTheRunGoesOn()
     const ResultTable &t = m_windows->mainWindow().resultsWindow()->model()->table();
     QCOMPARE(t.rowCount(), 4); // two blocks of two rows: the missing file adds none
     QCOMPARE(t.total(), 4);
+}
+
+// A combined run counts in how many files each word occurs; the explorer shows it, the results
+// list does not; a file that cannot be read adds none.
+void TestRun::combinedRunGivesTheExplorerTheRange()
+{
+    const QString a = write(u"a.txt"_qs, "alpha Beta beta\r\n");
+    const QString missing = m_dir.filePath(u"missing.docx"_qs);
+    const QString c = write(u"c.txt"_qs, "beta gamma\r\n");
+    addFiles({a, missing, c});
+    MainWindow &main = m_windows->mainWindow();
+    main.findChild<QRadioButton *>(u"Option2"_qs)->click();
+    const QString tag = u"\r\nin Pellago5/20/2014.Word1.ReturnDocumentString at line "_qs;
+    const QString tail = u"\r\rPlease email screenshot of this message to support@quillmark.example"_qs;
+    m_prompter.expectMessage(u"The file "_qs + missing + u" does not exist."_qs + tag + u"106"_qs + tail,
+                             Icon::Warning, u"Application Error"_qs);
+    for (const char *line : {"110", "114", "118"})
+        m_prompter.expectMessage(u"No document is open."_qs + tag + QLatin1String(line) + tail,
+                                 Icon::Warning, u"Application Error"_qs);
+    QVERIFY(runToEnd());
+    ResultsModel *results = main.resultsWindow()->model();
+    QCOMPARE(results->columnCount(), 2);
+    QCOMPARE(clipboardText(results->table()), u"alpha\t1\r\ngamma\t1\r\nbeta \t3\r\n"_qs);
+
+    ExplorerWindow *explorer = m_windows->openExplorer();
+    const WordListModel *m = explorer->model();
+    QTRY_COMPARE(m->rowCount(), 3);
+    QCOMPARE(m->headers(), (QStringList{u" Word"_qs, u"Count"_qs, u"Files"_qs}));
+    QStringList rows;
+    for (int r = 0; r < m->rowCount(); ++r)
+        rows << m->index(r, 0).data().toString() + u'|' + m->index(r, 2).data().toString();
+    QCOMPARE(rows, (QStringList{u"beta|2"_qs, u"alpha|1"_qs, u"gamma|1"_qs}));
+    main.findChild<QRadioButton *>(u"Option1"_qs)->click();
 }
 
 void TestRun::optionsAreTakenWhenTheRunStarts()

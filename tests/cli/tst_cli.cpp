@@ -253,6 +253,10 @@ private slots:
     void stopWordListsThatCannotBeRead_data();
     void stopWordListsThatCannotBeRead();
     void jsonGivesTheFormsOfAGroup();
+    void rangeMatchesTheReferenceCounter_data();
+    void rangeMatchesTheReferenceCounter();
+    void rangeInEveryFormat_data();
+    void rangeInEveryFormat();
 
 private:
     // corvalen count ARGS...
@@ -500,6 +504,10 @@ void TestCli::usageErrors_data()
                                     << QByteArray("frobnicate");
     QTest::newRow("both modes") << QStringList{u"count"_qs, u"--combined"_qs, u"--per-file"_qs, u"x"_qs}
                                 << QByteArray("--combined and --per-file");
+    QTest::newRow("range per file") << QStringList{u"count"_qs, u"--range"_qs, u"x"_qs}
+                                    << QByteArray("--range needs --combined");
+    QTest::newRow("range with --per-file")
+            << QStringList{u"count"_qs, u"--per-file"_qs, u"--range"_qs, u"x"_qs} << QByteArray("--range needs --combined");
     QTest::newRow("both cases") << QStringList{u"count"_qs, u"--ignore-case"_qs, u"--keep-case"_qs, u"x"_qs}
                                 << QByteArray("--ignore-case and --keep-case");
     QTest::newRow("unknown format") << QStringList{u"count"_qs, u"--format"_qs, u"yaml"_qs, u"x"_qs}
@@ -1340,6 +1348,114 @@ void TestCli::jsonGivesTheFormsOfAGroup()
                  r.out.constData());
         QVERIFY(r.out.contains("\"word\": \"cat\", \"count\": 1, \"forms\": {\"cat\": 1}}"));
     }
+}
+
+void TestCli::rangeMatchesTheReferenceCounter_data()
+{
+    QTest::addColumn<bool>("docx");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::newRow("text files, case ignored") << false << true;
+    QTest::newRow("text files, case kept") << false << false;
+    QTest::newRow("docx files, case ignored") << true << true;
+}
+
+// Each word's number of files is that of the files whose own count, by the reference counter,
+// has it; a file that cannot be read adds nothing and fails the run.
+void TestCli::rangeMatchesTheReferenceCounter()
+{
+    QFETCH(bool, docx);
+    QFETCH(bool, ignoreCase);
+    if (m_python.isEmpty())
+        QSKIP("python3 or the reference counter is missing");
+    QStringList files = m_corpusFiles;
+    if (docx) {
+        const QString folder = m_tmp.filePath(u"docx-range"_qs);
+        if (!QDir(folder).exists()) {
+            QProcess make;
+            make.start(m_python, {QStringLiteral(CORVALEN_SHARED_DIR "/bench/make_corpus.py"), u"--docx"_qs,
+                                  u"--size"_qs, u"0.2"_qs, u"--files"_qs, u"4"_qs, u"--out"_qs, folder});
+            QVERIFY(make.waitForFinished(300000));
+            QCOMPARE(make.exitCode(), 0);
+        }
+        files.clear();
+        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        QCOMPARE(files.size(), 4);
+    }
+    const QStringList caseOption{ignoreCase ? u"--ignore-case"_qs : u"--keep-case"_qs};
+    QStringList oracleCase;
+    if (ignoreCase)
+        oracleCase << u"--ignore-case"_qs;
+    const Run o = oracle(QStringList{u"--per-file"_qs, u"--with-filename"_qs} + oracleCase + files);
+    QCOMPARE(o.exitCode, 0);
+    QHash<QString, qint64> expected;
+    for (const QString &line : QString::fromUtf8(o.out).split(u"\r\n"_qs, Qt::SkipEmptyParts)) {
+        // file, word, count: a word may hold tabs, a file name does not.
+        const qsizetype first = line.indexOf(u'\t'), last = line.lastIndexOf(u'\t');
+        QString word = line.mid(first + 1, last - first - 1);
+        while (word.endsWith(u' ')) // padding; words hold no plain spaces
+            word.chop(1);
+        ++expected[word]; // one row per file and word
+    }
+    QVERIFY(expected.size() > 1000);
+
+    QStringList listed = files;
+    listed.insert(1, m_tmp.filePath(u"missing.txt"_qs));
+    const Run r = run(QStringList{u"--combined"_qs, u"--range"_qs, u"--format"_qs, u"json"_qs} + caseOption + listed);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("missing.txt"), r.err.constData());
+    const QJsonArray rows = QJsonDocument::fromJson(r.out).array();
+    QCOMPARE(rows.size(), expected.size());
+    qint64 several = 0;
+    for (const QJsonValue &row : rows) {
+        const QString word = row[u"word"_qs].toString();
+        const qint64 files = row[u"files"_qs].toInteger();
+        several += files > 1;
+        if (files != expected.value(word))
+            QFAIL(qPrintable(u"%1 occurs in %2 files, not %3"_qs.arg(word).arg(expected.value(word)).arg(files)));
+    }
+    QVERIFY(several > 0 && several < rows.size());
+}
+
+void TestCli::rangeInEveryFormat_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("tsv") << u"tsv"_qs << QByteArray("three\t1\t1\r\none  \t2\t2\r\ntwo  \t4\t3\r\n");
+    QTest::newRow("text") << u"text"_qs
+                          << QByteArray(" Word\tCount\tFiles\t\r\nthree\t1    \t1    \t\r\none  \t2    \t2    \t\r\n"
+                                        "two  \t4    \t3    \t\r\n\r\n");
+    QTest::newRow("csv") << u"csv"_qs << QByteArray("word,count,files\r\nthree,1,1\r\none,2,2\r\ntwo,4,3\r\n");
+    QTest::newRow("json") << u"json"_qs
+                          << QByteArray("[\n  {\"word\": \"three\", \"count\": 1, \"files\": 1},\n"
+                                        "  {\"word\": \"one\", \"count\": 2, \"files\": 2},\n"
+                                        "  {\"word\": \"two\", \"count\": 4, \"files\": 3}\n]\n");
+    QTest::newRow("xlsx") << u"xlsx"_qs << QByteArray();
+}
+
+void TestCli::rangeInEveryFormat()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(u"a.txt"_qs), "one two two\n");
+    writeFile(tmp.filePath(u"b.txt"_qs), "Two three\n");
+    writeFile(tmp.filePath(u"c.txt"_qs), "two one\n");
+    const QString out = tmp.filePath(u"out."_qs + format);
+    const Run r = run({u"--combined"_qs, u"--range"_qs, u"--format"_qs, format, u"-o"_qs, out,
+                       tmp.filePath(u"a.txt"_qs), tmp.filePath(u"b.txt"_qs), tmp.filePath(u"c.txt"_qs)});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QByteArray(" Word Count: 7\n"));
+    if (!expected.isEmpty()) {
+        QCOMPARE(readFile(out), expected);
+        return;
+    }
+    const QByteArray xml = unzip(out, "xl/worksheets/sheet1.xml");
+    QVERIFY(xml.contains("<t>Files</t>"));
+    QVERIFY2(xml.contains("<c r=\"C4\"><v>3</v></c>"), xml.constData()); // two: in 3 files, a number
+    QVERIFY(xml.contains("<c r=\"B4\"><v>4</v></c>"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -16,6 +16,8 @@
 
 #include <map>
 
+Q_DECLARE_METATYPE(corvalen::WordRules)
+
 using namespace corvalen;
 
 namespace {
@@ -171,6 +173,11 @@ private slots:
     void enormousWord();
     void filesTakenBack_data();
     void filesTakenBack();
+    void fileRange_data() { filesTakenBack_data(); }
+    void fileRange();
+    void fileRangeInRuns();
+    void fileRangeUnderRules_data();
+    void fileRangeUnderRules();
     void fileNameFromPath_data();
     void fileNameFromPath();
     void resultTableCells();
@@ -392,10 +399,10 @@ void TestEngine::filesTakenBack_data()
             << QString(u"s+ s- sg+ s+ s! s+ "_qs).repeated(12);
 }
 
-// Whatever is taken back, the count is that of the complete files' texts fed one after the other.
-void TestEngine::filesTakenBack()
+// The texts of the files a spec of filesTakenBack_data() makes, and which of them end well; fed
+// to tally in chunks of random sizes.
+QStringList feedFiles(WordTally &tally, const QString &files, QList<bool> *complete = nullptr)
 {
-    QFETCH(QString, files);
     static const QString pool = [] {
         QRandomGenerator rng(5);
         QString text;
@@ -404,34 +411,258 @@ void TestEngine::filesTakenBack()
         return text;
     }();
     QRandomGenerator rng(uint(qHash(files)));
+    QStringList texts;
+    for (const QString &spec : files.split(u' ', Qt::SkipEmptyParts)) {
+        QString text = pool;
+        if (spec.startsWith(u's')) {
+            const qsizetype n = rng.bounded(1000, 400000);
+            text = pool.mid(rng.bounded(int(pool.size() - n)), n);
+        }
+        // Some files begin with a separator, some inside a word.
+        while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\r'))
+            text.remove(0, 1);
+        if (rng.bounded(2))
+            text.prepend(u' ');
+        while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\r'))
+            text.chop(1);
+        if (!spec.contains(u'g'))
+            text += u'\r'; // else it ends inside a word, one that also occurs before it
+        const QChar end = spec.back();
+        const qsizetype fed = end == u'-' ? text.size() * 3 / 5 : text.size();
+        tally.beginFile();
+        for (qsizetype at = 0; at < fed;) {
+            const qsizetype n = std::min<qsizetype>(rng.bounded(1, 1 << 20), fed - at);
+            tally.feed(QStringView(text).sliced(at, n));
+            at += n;
+        }
+        tally.endFile(end == u'+');
+        texts << text;
+        if (complete)
+            complete->append(end == u'+');
+    }
+    return texts;
+}
+
+// Whatever is taken back, the count is that of the complete files' texts fed one after the other.
+void TestEngine::filesTakenBack()
+{
+    QFETCH(QString, files);
     for (bool ignoreCase : {false, true}) {
         WordTally tally(ignoreCase);
         WordTally expected(ignoreCase);
-        for (const QString &spec : files.split(u' ', Qt::SkipEmptyParts)) {
-            QString text = pool;
-            if (spec.startsWith(u's')) {
-                const qsizetype n = rng.bounded(1000, 400000);
-                text = pool.mid(rng.bounded(int(pool.size() - n)), n);
-            }
-            while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\r'))
-                text.chop(1);
-            text += spec.contains(u'g') ? u"x"_qs : u"\r"_qs;
-            const QChar end = spec.back();
-            const qsizetype fed = end == u'-' ? text.size() * 3 / 5 : text.size();
-            tally.beginFile();
-            for (qsizetype at = 0; at < fed;) {
-                const qsizetype n = std::min<qsizetype>(rng.bounded(1, 1 << 20), fed - at);
-                tally.feed(QStringView(text).sliced(at, n));
-                at += n;
-            }
-            tally.endFile(end == u'+');
-            if (end == u'+')
-                expected.feed(text);
+        QList<bool> complete;
+        const QStringList texts = feedFiles(tally, files, &complete);
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            if (complete.at(i))
+                expected.feed(texts.at(i));
         }
         tally.finish();
         expected.finish();
         QCOMPARE(tally.total(), expected.total());
         QVERIFY(tally.ordered() == expected.ordered());
+    }
+}
+
+// In how many files each word occurs, computed apart: the complete files' texts joined, cut at
+// separators, each word given to the file its last unit came from.
+QHash<QString, qint64> referenceRange(const QStringList &texts, bool ignoreCase)
+{
+    QHash<QString, QPair<qsizetype, qint64>> seen; // word -> (last file, files)
+    QString raw;
+    qsizetype rawFile = -1;
+    const auto flush = [&] {
+        const QString word = reference::cleanWord(raw, ignoreCase);
+        raw.clear();
+        if (word.isEmpty())
+            return;
+        auto &s = seen[word];
+        if (s.second == 0 || s.first != rawFile) {
+            s.first = rawFile;
+            ++s.second;
+        }
+    };
+    for (qsizetype f = 0; f < texts.size(); ++f) {
+        for (QChar c : texts.at(f)) {
+            if (c == u' ' || c == u'\r') {
+                if (!raw.isEmpty())
+                    flush();
+            } else {
+                raw += c;
+                rawFile = f;
+            }
+        }
+    }
+    if (!raw.isEmpty())
+        flush();
+    QHash<QString, qint64> files;
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it)
+        files.insert(it.key(), it.value().second);
+    return files;
+}
+
+// Sliced between files, counted apart when large, joined across file ends, taken back: the range
+// is the files each word occurs in, and the counts are those of the count without it.
+void TestEngine::fileRange()
+{
+    QFETCH(QString, files);
+    WordTally ranged(true);
+    ranged.setFileRange(true);
+    QList<bool> complete;
+    const QStringList texts = feedFiles(ranged, files, &complete);
+    ranged.finish();
+    WordTally plain(true);
+    QStringList kept;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (complete.at(i)) {
+            plain.feed(texts.at(i));
+            kept << texts.at(i);
+        }
+    }
+    plain.finish();
+    const std::vector<WordCount> rows = ranged.ordered();
+    const std::vector<WordCount> counts = plain.ordered();
+    QCOMPARE(rows.size(), counts.size());
+    const QHash<QString, qint64> expected = referenceRange(kept, true);
+    QCOMPARE(qsizetype(rows.size()), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows[i].word, counts[i].word);
+        QCOMPARE(rows[i].count, counts[i].count);
+        if (rows[i].files != expected.value(rows[i].word))
+            QFAIL(qPrintable(u"%1 occurs in %2 files, not %3"_qs.arg(rows[i].word).arg(expected.value(rows[i].word)).arg(rows[i].files)));
+    }
+    QVERIFY(std::all_of(counts.begin(), counts.end(), [](const WordCount &w) { return w.files == 0; }));
+}
+
+// A combined run counts the range when asked; the table carries it beside the rows, not as a
+// column; a per-file run has none.
+void TestEngine::fileRangeInRuns()
+{
+    ListSource src;
+    src.texts[u"/d/a"_qs] = u"one two two\r"_qs;
+    src.texts[u"/d/b"_qs] = u"Two three\r"_qs;
+    src.texts[u"/d/c"_qs] = u"two one\r"_qs;
+    const QStringList paths{u"/d/a"_qs, u"/d/b"_qs, u"/d/c"_qs};
+    CountOptions options{CountMode::Combined, false, true};
+    options.fileRange = true;
+    const ResultTable t = runAnalysis(paths, options, src);
+    QVERIFY(t.hasFiles());
+    QCOMPARE(t.columnCount(), 2);
+    QStringList rows;
+    for (qsizetype r = 0; r < t.rowCount(); ++r)
+        rows << u"%1 %2 %3"_qs.arg(t.word(r)).arg(t.count(r)).arg(t.files(r));
+    QCOMPARE(rows, (QStringList{u"three 1 1"_qs, u"one 2 2"_qs, u"two 4 3"_qs}));
+    ResultTable copy;
+    copy.appendTable(t);
+    QCOMPARE(copy.files(2), 3);
+
+    QVERIFY(!runAnalysis(paths, {CountMode::Combined, false, true}, src).hasFiles());
+    options.mode = CountMode::PerFile;
+    QVERIFY(!runAnalysis(paths, options, src).hasFiles());
+}
+
+// Forms that stems group, case and punctuation to fold, letters beyond ASCII and above U+FFFF,
+// words that stop lists and a minimum length leave out.
+QString ruleText(QRandomGenerator &rng, qsizetype units)
+{
+    static const QStringList vocabulary{
+            u"walk"_qs, u"walks"_qs, u"Walked"_qs, u"walking,"_qs, u"talk"_qs, u"talked"_qs,
+            u"the"_qs, u"The"_qs, u"a"_qs, u"of"_qs, u"run"_qs, u"running"_qs, u"runs."_qs,
+            u"caf\u00e9"_qs, u"Caf\u00e9s"_qs, u"na\u00efve"_qs, u"\U0001D4B3yz"_qs, u"don't"_qs,
+            u"DON'T"_qs, u"\u00abquoted\u00bb"_qs, u"x"_qs, u"to"_qs, u"be"_qs};
+    QString text;
+    while (text.size() < units) {
+        // Rare words make files differ: a word of the vocabulary with a number of few values.
+        const QString &w = vocabulary.at(int(rng.bounded(vocabulary.size())));
+        text += rng.bounded(8) == 0 ? w + QString::number(rng.bounded(40)) : w;
+        text += rng.bounded(9) == 0 ? u'\r' : u' ';
+    }
+    return text;
+}
+
+void TestEngine::fileRangeUnderRules_data()
+{
+    QTest::addColumn<WordRules>("rules");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::addColumn<QString>("sizes"); // of the files in thousands of units; - taken back
+    WordRules stems;
+    stems.stemLanguage = u"english"_qs;
+    WordRules phrases;
+    phrases.phraseLength = 2;
+    WordRules groupedPhrases = phrases;
+    groupedPhrases.stemLanguage = u"english"_qs;
+    WordRules cleaned;
+    cleaned.punctuation = WordRules::Punctuation::All;
+    cleaned.minLength = 2;
+    cleaned.stopWordLists = {u"en"_qs};
+    WordRules unicode;
+    unicode.words = WordRules::Words::Unicode;
+    WordRules unicodeStems = unicode;
+    unicodeStems.stemLanguage = u"english"_qs;
+    // Many small files fill several slices counted on the pool; a file beyond 4M units is
+    // counted apart and merged.
+    const QString many = QStringList(60, u"40"_qs).join(u' ') + u" 30- 40"_qs;
+    QTest::newRow("stems, many files") << stems << true << many;
+    QTest::newRow("stems, case kept, a large file") << stems << false << u"40 5000 40- 30 6000- 20"_qs;
+    QTest::newRow("phrases, many files") << phrases << true << many;
+    QTest::newRow("phrases, a large file") << phrases << true << u"30 5000 30-"_qs;
+    QTest::newRow("phrases grouped by stems") << groupedPhrases << true << many;
+    QTest::newRow("punctuation, minimum length, stop words") << cleaned << false << many;
+    QTest::newRow("cleaned, a large file") << cleaned << true << u"20 5000 20"_qs;
+    QTest::newRow("Unicode words") << unicode << true << many;
+    QTest::newRow("Unicode words and stems, a large file") << unicodeStems << true << u"30 5000- 30 5000"_qs;
+}
+
+// Under every rule a row occurs in the files whose own count has it (its group, under stems), and
+// the counts are those of the count without the range; files taken back give nothing.
+void TestEngine::fileRangeUnderRules()
+{
+    QFETCH(WordRules, rules);
+    QFETCH(bool, ignoreCase);
+    QFETCH(QString, sizes);
+    QString error;
+    const std::unique_ptr<WordFinder> finder = WordFinder::create(rules, ignoreCase, &error);
+    QVERIFY2(finder, qPrintable(error));
+    WordTally ranged(*finder);
+    ranged.setFileRange(true);
+    WordTally plain(*finder);
+    QHash<QString, qint64> expected; // row key -> files
+    QRandomGenerator rng(uint(qHash(sizes)));
+    for (const QString &size : sizes.split(u' ')) {
+        const bool complete = !size.endsWith(u'-');
+        const QString text = ruleText(rng, qsizetype(QString(size).remove(u'-').toInt()) * 1000);
+        ranged.beginFile();
+        for (qsizetype at = 0; at < text.size();) {
+            const qsizetype n = std::min<qsizetype>(rng.bounded(1, 1 << 18), text.size() - at);
+            ranged.feed(QStringView(text).sliced(at, n));
+            at += n;
+        }
+        ranged.endFile(complete);
+        if (!complete)
+            continue;
+        plain.beginFile();
+        plain.feed(text);
+        plain.endFile(true);
+        WordTally alone(*finder);
+        alone.feed(text);
+        alone.finish();
+        QSet<QString> keys;
+        for (const WordCount &row : alone.counts())
+            keys.insert(finder->groupKey(row.word));
+        for (const QString &key : std::as_const(keys))
+            ++expected[key];
+    }
+    ranged.finish();
+    plain.finish();
+    const std::vector<WordCount> rows = ranged.ordered();
+    const std::vector<WordCount> counts = plain.ordered();
+    QCOMPARE(rows.size(), counts.size());
+    QCOMPARE(qsizetype(rows.size()), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows[i].word, counts[i].word);
+        QCOMPARE(rows[i].count, counts[i].count);
+        const qint64 files = expected.value(finder->groupKey(rows[i].word));
+        if (rows[i].files != files)
+            QFAIL(qPrintable(u"%1 occurs in %2 files, not %3"_qs.arg(rows[i].word).arg(files).arg(rows[i].files)));
     }
 }
 

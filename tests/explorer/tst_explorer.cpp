@@ -1,6 +1,7 @@
 // The word-list explorer: opened from the results list, ordered, searched, summed, summarised,
 // plotted and exported; and the results window around it unchanged.
 #include "support/scriptedprompter.h"
+#include "support/zipentries.h"
 
 #include "app/programwindows.h"
 #include "explorer/explorerwindow.h"
@@ -55,12 +56,13 @@ ResultTable twoFiles(bool fileNameColumn = true)
 }
 
 std::shared_ptr<const WordListSnapshot> snapshotOf(const ResultTable &table, CountMode mode,
-                                                   bool withFileName = true)
+                                                   bool withFileName = true, bool fileRange = false)
 {
     CountOptions options;
     options.mode = mode;
     options.withFileName = withFileName;
     options.ignoreCase = false;
+    options.fileRange = fileRange;
     return std::make_shared<const WordListSnapshot>(
             makeSnapshot(table, options, {u"/data/b.txt"_qs, u"/data/a.txt"_qs}));
 }
@@ -130,9 +132,12 @@ private slots:
     void viewExports_data();
     void viewExports();
     void copySelectedRowsInViewOrder();
+    void filesColumn_data();
+    void filesColumn();
 
 private:
-    std::unique_ptr<ExplorerWindow> open(const ResultTable &table, CountMode mode, bool withFileName = true);
+    std::unique_ptr<ExplorerWindow> open(const ResultTable &table, CountMode mode, bool withFileName = true,
+                                         bool fileRange = false);
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
@@ -157,9 +162,10 @@ void TestExplorer::cleanup()
     QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
 }
 
-std::unique_ptr<ExplorerWindow> TestExplorer::open(const ResultTable &table, CountMode mode, bool withFileName)
+std::unique_ptr<ExplorerWindow> TestExplorer::open(const ResultTable &table, CountMode mode, bool withFileName,
+                                                   bool fileRange)
 {
-    auto w = std::make_unique<ExplorerWindow>(snapshotOf(table, mode, withFileName), m_prompter);
+    auto w = std::make_unique<ExplorerWindow>(snapshotOf(table, mode, withFileName, fileRange), m_prompter);
     w->show();
     if (!QTest::qWaitFor([&] { return w->canOrderAlphabetically(); }, 20000))
         return nullptr;
@@ -633,6 +639,85 @@ void TestExplorer::copySelectedRowsInViewOrder()
     view->selectionModel()->select(w->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), u"b.txt\t\u00e4pfel\t2\r\na.txt\tApple\t1\r\n"_qs);
+}
+
+
+// A combined count with its range, in the usual order.
+ResultTable rangedTable()
+{
+    std::vector<WordCount> rows{{u"zebra"_qs, 1}, {u"apple"_qs, 2}, {u"cherry"_qs, 2}, {u"banana"_qs, 4}};
+    const qint64 files[] = {1, 2, 1, 3};
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i].files = files[i];
+    ResultTable t(false);
+    t.appendRows(rows, QString());
+    return t;
+}
+
+void TestExplorer::filesColumn_data()
+{
+    QTest::addColumn<int>("clicks"); // on the Files header
+    QTest::addColumn<QString>("exportName");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QByteArray>("exported"); // empty: a workbook
+    // Numbers: most first at the first click, ties in the usual order (count, code units).
+    QTest::newRow("most files first, csv")
+            << 1 << u"range.csv"_qs
+            << QStringList{u"banana|4|3"_qs, u"apple|2|2"_qs, u"zebra|1|1"_qs, u"cherry|2|1"_qs}
+            << QByteArray("word,count,files\r\nbanana,4,3\r\napple,2,2\r\nzebra,1,1\r\ncherry,2,1\r\n");
+    QTest::newRow("fewest files first, tab-separated")
+            << 2 << u"range.tsv"_qs
+            << QStringList{u"zebra|1|1"_qs, u"cherry|2|1"_qs, u"apple|2|2"_qs, u"banana|4|3"_qs}
+            << QByteArray("zebra \t1\t1\r\ncherry\t2\t1\r\napple \t2\t2\r\nbanana\t4\t3\r\n");
+    QTest::newRow("workbook") << 1 << u"range.xlsx"_qs
+                              << QStringList{u"banana|4|3"_qs, u"apple|2|2"_qs, u"zebra|1|1"_qs, u"cherry|2|1"_qs}
+                              << QByteArray();
+}
+
+void TestExplorer::filesColumn()
+{
+    QFETCH(int, clicks);
+    QFETCH(QString, exportName);
+    QFETCH(QStringList, expected);
+    QFETCH(QByteArray, exported);
+    auto w = open(rangedTable(), CountMode::Combined, false, true);
+    QVERIFY(w);
+    const WordListModel *m = w->model();
+    QCOMPARE(m->headers(), (QStringList{u" Word"_qs, u"Count"_qs, u"Files"_qs}));
+    QCOMPARE(m->columnOf(SortKey::Files), 2);
+    QCOMPARE(m->index(0, 2).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+    for (int i = 0; i < clicks; ++i)
+        clickHeader(*w, 2);
+    QCOMPARE(shown(*w), expected);
+
+    const QString path = m_dir.filePath(exportName);
+    QFile::remove(path);
+    m_prompter.expectSaveFile(u"Export"_qs,
+                              {u"CSV (*.csv)"_qs, u"Tab-separated text (*.txt *.tsv)"_qs,
+                               u"Excel Workbook (*.xlsx)"_qs},
+                              path);
+    w->findChild<QPushButton *>(u"exportView"_qs)->click();
+    if (exported.isEmpty()) {
+        const QList<QByteArray> sheets = corvalen::testing::sheetsOf(path);
+        QCOMPARE(sheets.size(), 1);
+        QVERIFY2(sheets.at(0).contains("<v>3</v>"), sheets.at(0).constData()); // banana's files, a number
+        QVERIFY(sheets.at(0).contains("Files"));
+    } else {
+        QCOMPARE(readAll(path), exported);
+    }
+
+    // The chart's tooltip names the files of a bar's word.
+    const std::vector<WordBar> bars = topWords(*w->index(), -1, 2, nullptr);
+    QCOMPARE(bars.size(), size_t(2));
+    QCOMPARE(bars.at(0).files, 3);
+    QVERIFY2(barToolTip(bars.at(0)).contains(u"Files: 3"), qPrintable(barToolTip(bars.at(0))));
+
+    // Per file, and in a combined count without its range, there is no such column.
+    auto perFile = open(twoFiles(), CountMode::PerFile, true, true);
+    QVERIFY(perFile);
+    QCOMPARE(perFile->model()->columnCount(), 3);
+    QCOMPARE(perFile->model()->columnOf(SortKey::Files), -1);
+    QVERIFY(!barToolTip(topWords(*perFile->index(), -1, 1, nullptr).at(0)).contains(u"Files"));
 }
 
 QTEST_MAIN(TestExplorer)
