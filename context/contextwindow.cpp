@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFontDatabase>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -20,15 +21,100 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QThreadPool>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <numeric>
+#include <optional>
 
 namespace corvalen {
 
-ContextModel::ContextModel(QStringList fileLabels, QObject *parent)
-    : QAbstractTableModel(parent), m_fileLabels(std::move(fileLabels))
+namespace {
+
+constexpr qint32 kBlockLines = 4096;
+
+// Left context is read from the word outwards, as a concordance orders it: the nearest word
+// first.
+QString outwards(QStringView left)
 {
+    QList<QStringView> words = left.split(u' ', Qt::SkipEmptyParts);
+    std::reverse(words.begin(), words.end());
+    QString reversed;
+    for (QStringView w : std::as_const(words))
+        reversed += (reversed.isEmpty() ? QString() : u" "_qs) + w;
+    return reversed;
+}
+
+// The first count lines in the order chosen, ties in text order; nothing when cancelled first.
+template<typename LineAt, typename Cancelled>
+std::optional<std::vector<qint32>> orderOf(const LineAt &lineAt, qint32 count, ContextOrder order,
+                                           const QLocale &locale, const Cancelled &cancelled)
+{
+    std::vector<qint32> ordered(static_cast<size_t>(count));
+    std::iota(ordered.begin(), ordered.end(), 0);
+    if (order == ContextOrder::Text)
+        return ordered;
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(count));
+    for (qint32 i = 0; i < count; ++i) {
+        if (i % 1024 == 0 && cancelled())
+            return {};
+        const ContextLine &line = lineAt(i);
+        keys.push_back(collator.sortKey(order == ContextOrder::Right ? line.right().trimmed().toString()
+                                                                     : outwards(line.left())));
+    }
+    const auto less = [&keys](qint32 a, qint32 b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; };
+    // Stable, in runs merged in pairs, so that a cancel is seen between the steps.
+    constexpr size_t kRun = 1 << 14;
+    const auto at = [&ordered](size_t i) { return ordered.begin() + qsizetype(std::min(i, ordered.size())); };
+    for (size_t from = 0; from < ordered.size(); from += kRun) {
+        if (cancelled())
+            return {};
+        std::stable_sort(at(from), at(from + kRun), less);
+    }
+    for (size_t run = kRun; run < ordered.size(); run *= 2) {
+        for (size_t from = 0; from + run < ordered.size(); from += 2 * run) {
+            if (cancelled())
+                return {};
+            std::inplace_merge(at(from), at(from + run), at(from + 2 * run), less);
+        }
+    }
+    return ordered;
+}
+
+// Freeing a million lines takes tens of milliseconds: another thread does it.
+template<typename Lines>
+void releaseElsewhere(Lines &lines)
+{
+    if (lines.empty())
+        return;
+    auto held = std::make_shared<Lines>(std::move(lines));
+    lines.clear();
+    QThreadPool::globalInstance()->start([held]() mutable { held.reset(); });
+}
+
+} // namespace
+
+ContextModel::ContextModel(QStringList fileLabels, QObject *parent)
+    : QAbstractTableModel(parent),
+      m_fileLabels(std::move(fileLabels)),
+      m_orderGeneration(std::make_shared<std::atomic<quint64>>(0))
+{
+}
+
+ContextModel::~ContextModel()
+{
+    ++*m_orderGeneration; // an ordering under way ends soon, unseen
+    releaseElsewhere(m_blocks);
+}
+
+const ContextLine &ContextModel::line(qint32 i) const
+{
+    return (*m_blocks[size_t(i / kBlockLines)])[size_t(i % kBlockLines)];
 }
 
 int ContextModel::rowCount(const QModelIndex &parent) const
@@ -45,7 +131,7 @@ QVariant ContextModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const Line &o = lineAt(index.row());
+    const ContextLine &o = lineAt(index.row());
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
@@ -100,22 +186,29 @@ QVariant ContextModel::headerData(int section, Qt::Orientation orientation, int 
 void ContextModel::clear()
 {
     beginResetModel();
-    m_lines.clear();
+    ++*m_orderGeneration;
+    m_ordering = false;
+    releaseElsewhere(m_blocks);
+    m_lineCount = 0;
     m_shown.clear();
     m_occurrences = 0;
     endResetModel();
 }
 
-void ContextModel::append(const QList<Occurrence> &lines)
+void ContextModel::append(const QList<ContextLine> &lines)
 {
     if (lines.isEmpty())
         return;
     const int first = rowCount();
     beginInsertRows({}, first, first + int(lines.size()) - 1);
-    for (const Occurrence &o : lines) {
-        m_shown.push_back(qint32(m_lines.size()));
-        m_lines.push_back({o.left + o.text + o.right, o.file, qint32(o.left.size()), qint32(o.text.size()), o.failed});
-        m_occurrences += o.failed ? 0 : 1;
+    for (const ContextLine &l : lines) {
+        if (m_lineCount % kBlockLines == 0) {
+            m_blocks.push_back(std::make_shared<Block>());
+            m_blocks.back()->reserve(size_t(kBlockLines));
+        }
+        m_blocks.back()->push_back(l);
+        m_shown.push_back(m_lineCount++);
+        m_occurrences += l.failed ? 0 : 1;
     }
     endInsertRows();
 }
@@ -123,39 +216,56 @@ void ContextModel::append(const QList<Occurrence> &lines)
 void ContextModel::setOrder(ContextOrder order)
 {
     m_order = order;
-    beginResetModel();
-    m_shown.resize(m_lines.size());
-    for (size_t i = 0; i < m_shown.size(); ++i)
-        m_shown[i] = qint32(i);
-    if (order != ContextOrder::Text) {
-        QCollator collator;
-        collator.setNumericMode(true);
-        // Left context is read from the word outwards, as a concordance orders it: the nearest
-        // word first.
-        const auto key = [&](const Line &o) {
-            if (order == ContextOrder::Right)
-                return collator.sortKey(o.right().trimmed().toString());
-            QList<QStringView> words = o.left().split(u' ', Qt::SkipEmptyParts);
-            std::reverse(words.begin(), words.end());
-            QString reversed;
-            for (QStringView w : std::as_const(words))
-                reversed += (reversed.isEmpty() ? QString() : u" "_qs) + w;
-            return collator.sortKey(reversed);
-        };
-        std::vector<QCollatorSortKey> keys;
-        keys.reserve(m_lines.size());
-        for (const Line &o : m_lines)
-            keys.push_back(key(o));
-        std::stable_sort(m_shown.begin(), m_shown.end(), [&](qint32 a, qint32 b) {
-            return keys[size_t(a)].compare(keys[size_t(b)]) < 0;
-        });
+    const quint64 generation = ++*m_orderGeneration;
+    const QLocale locale;
+    if (order == ContextOrder::Text || m_lineCount <= kOrderedAtOnce) {
+        m_ordering = false;
+        showOrder(*orderOf([this](qint32 i) -> const ContextLine & { return line(i); }, m_lineCount, order, locale,
+                           [] { return false; }));
+        return;
     }
+    // The thread gets the blocks as they are; the last, which still grows, as a copy.
+    std::vector<std::shared_ptr<const Block>> blocks(m_blocks.begin(), m_blocks.end());
+    if (blocks.back()->size() < size_t(kBlockLines))
+        blocks.back() = std::make_shared<const Block>(*blocks.back());
+    m_ordering = true;
+    emit orderingStarted();
+    using Result = std::optional<std::vector<qint32>>;
+    auto *watcher = new QFutureWatcher<Result>(this);
+    connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        if (generation != m_orderGeneration->load())
+            return; // other lines, or another order, since
+        Result ordered = watcher->future().takeResult();
+        m_ordering = false;
+        if (ordered)
+            showOrder(std::move(*ordered));
+    });
+    watcher->setFuture(QtConcurrent::run(
+            [blocks = std::move(blocks), count = m_lineCount, order, locale, counter = m_orderGeneration, generation] {
+                return orderOf(
+                        [&blocks](qint32 i) -> const ContextLine & {
+                            return (*blocks[size_t(i / kBlockLines)])[size_t(i % kBlockLines)];
+                        },
+                        count, order, locale,
+                        [&] { return counter->load(std::memory_order_relaxed) != generation; });
+            }));
+}
+
+void ContextModel::showOrder(std::vector<qint32> ordered)
+{
+    beginResetModel();
+    // Lines found since the ordering began follow the ordered ones, in text order.
+    for (auto i = qint32(ordered.size()); i < m_lineCount; ++i)
+        ordered.push_back(i);
+    m_shown = std::move(ordered);
     endResetModel();
+    emit orderShown();
 }
 
 QString ContextModel::lineText(int row) const
 {
-    const Line &o = lineAt(row);
+    const ContextLine &o = lineAt(row);
     return m_fileLabels.value(o.file) + u'\t' + o.left() + u'\t' + o.word() + u'\t' + o.right();
 }
 
@@ -242,7 +352,12 @@ ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, Q
     connect(m_width, &QSpinBox::valueChanged, this, &ContextWindow::setContextWidth);
     connect(m_order, &QComboBox::currentIndexChanged, this,
             [this](int i) { setOrder(ContextOrder(m_order->itemData(i).toInt())); });
-    connect(m_search, &OccurrenceSearch::found, this, [this](const QList<Occurrence> &batch) {
+    connect(m_model, &ContextModel::orderingStarted, this, &ContextWindow::updateTitle);
+    connect(m_model, &ContextModel::orderShown, this, [this] {
+        updateTitle();
+        emit orderShown();
+    });
+    connect(m_search, &OccurrenceSearch::found, this, [this](const QList<ContextLine> &batch) {
         const bool first = m_model->rowCount() == 0;
         m_model->append(batch);
         if (first)
@@ -297,12 +412,19 @@ void ContextWindow::updateTitle()
     const qint64 n = m_model->occurrenceCount();
     const QString occurrences = n == 1 ? tr("1 occurrence") : tr("%1 occurrences").arg(n);
     setWindowTitle(tr("\u201C%1\u201D in Context: %2 - %3").arg(m_query.word, occurrences, Prompter::applicationTitle()));
-    if (m_search->isRunning())
-        m_status->setText(tr("Searching... %1 found so far").arg(n));
-    else if (m_stopped)
-        m_status->setText(tr("Stopped: %1 occurrences found").arg(n));
+    QString status = m_search->isRunning() ? tr("Searching... %1 found so far").arg(n)
+            : m_stopped                       ? tr("Stopped: %1 occurrences found").arg(n)
+                                              : tr("%1 occurrences").arg(n);
+    // The view can be used while its lines are ordered: busy, not waiting.
+    if (m_model->isOrdering())
+        m_view->viewport()->setCursor(Qt::BusyCursor);
     else
-        m_status->setText(tr("%1 occurrences").arg(n));
+        m_view->viewport()->unsetCursor();
+    if (m_model->isOrdering())
+        status += u"  "_qs
+                + (m_model->order() == ContextOrder::Left ? tr("(ordering the lines by the left context...)")
+                                                          : tr("(ordering the lines by the right context...)"));
+    m_status->setText(status);
 }
 
 void ContextWindow::setContextWidth(int width)
@@ -323,9 +445,7 @@ void ContextWindow::setOrder(ContextOrder order)
         m_order->setCurrentIndex(i); // comes back here
         return;
     }
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_model->setOrder(order);
-    QGuiApplication::restoreOverrideCursor();
 }
 
 void ContextWindow::copySelectedLines()

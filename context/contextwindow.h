@@ -5,6 +5,8 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 
+#include <atomic>
+#include <memory>
 #include <vector>
 
 class QComboBox;
@@ -30,6 +32,7 @@ public:
     enum Column { FileColumn, LeftColumn, WordColumn, RightColumn };
 
     ContextModel(QStringList fileLabels, QObject *parent = nullptr);
+    ~ContextModel() override;
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -37,39 +40,47 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     void clear();
-    void append(const QList<Occurrence> &lines);
+    void append(const QList<ContextLine> &lines);
     /// Orders the lines: as found, by the text to the left read from the word outwards, or by
-    /// the text to the right (both by the locale's collation, ties in text order).
+    /// the text to the right (both by the locale's collation, ties in text order). A long list
+    /// is ordered on another thread: the lines stay as they are shown until orderShown(); lines
+    /// that come meanwhile follow the ordered ones.
     void setOrder(ContextOrder order);
+    /// The order chosen (shown, or being prepared).
     ContextOrder order() const { return m_order; }
+    bool isOrdering() const { return m_ordering; }
 
     /// Lines found (a file that could not be read is one line, and no occurrence).
     qint64 occurrenceCount() const { return m_occurrences; }
     /// A line as copied and saved: file, left, occurrence, right, tab-separated.
     QString lineText(int row) const;
 
-private:
-    // One line as kept: its three parts in one string, for a million lines in half the memory
-    // of three strings each.
-    struct Line
-    {
-        QString text; // left, occurrence and right, one after the other
-        qint32 file = 0;
-        qint32 leftLength = 0;
-        qint32 wordLength = 0;
-        bool failed = false;
+    /// Lines ordered at once, on the calling thread; more are ordered on another.
+    static constexpr int kOrderedAtOnce = 2000;
 
-        QStringView left() const { return QStringView(text).first(leftLength); }
-        QStringView word() const { return QStringView(text).sliced(leftLength, wordLength); }
-        QStringView right() const { return QStringView(text).sliced(leftLength + wordLength); }
-    };
-    const Line &lineAt(int row) const { return m_lines[size_t(m_shown[size_t(row)])]; }
+signals:
+    /// A long list is being ordered (the lines shown keep their places meanwhile).
+    void orderingStarted();
+    /// The order chosen is shown.
+    void orderShown();
+
+private:
+    // The lines as found, in blocks that a thread ordering them shares: only the last, not yet
+    // full, is ever changed (and copied for such a thread).
+    using Block = std::vector<ContextLine>;
+    const ContextLine &line(qint32 i) const;
+    const ContextLine &lineAt(int row) const { return line(m_shown[size_t(row)]); }
+    void showOrder(std::vector<qint32> ordered);
 
     QStringList m_fileLabels;
-    std::vector<Line> m_lines; // as found
-    std::vector<qint32> m_shown;     // the lines in the order shown
+    std::vector<std::shared_ptr<Block>> m_blocks;
+    qint32 m_lineCount = 0;
+    std::vector<qint32> m_shown; // the lines in the order shown
     ContextOrder m_order = ContextOrder::Text;
+    bool m_ordering = false;
     qint64 m_occurrences = 0;
+    // Changes whenever an ordering under way is no longer wanted (other lines, another order).
+    std::shared_ptr<std::atomic<quint64>> m_orderGeneration;
 };
 
 /// Every occurrence of one counted word in the files of a run, in its context: a window of its
@@ -100,9 +111,14 @@ public:
     QTableView *view() const { return m_view; }
     const OccurrenceQuery &query() const { return m_query; }
 
+    /// A long list is being ordered (on another thread).
+    bool isOrdering() const { return m_model->isOrdering(); }
+
 signals:
     /// The search ended (all found, or stopped).
     void searchFinished();
+    /// The order chosen is shown.
+    void orderShown();
 
 private:
     void startSearch();

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QThread>
+#include <QTimer>
 
 #include <condition_variable>
 #include <deque>
@@ -32,8 +33,13 @@ constexpr qsizetype kLongestSegment = qsizetype(1) << 20;
 constexpr qsizetype kTrimAt = qsizetype(1) << 16;
 // Files this big (on disk) are read ahead, on a thread of their own, while they are searched.
 constexpr qint64 kReadAheadFrom = qint64(4) << 20;
-// Occurrences handed to the window's thread in one call, at most.
-constexpr qsizetype kLargestHandOver = 20000;
+// Occurrences handed to the window's thread in one batch, at most, and how long it goes on taking
+// batches before it handles its other events: each batch is inserted into a view.
+constexpr qsizetype kBatchLines = 2048;
+constexpr qint64 kHandOverMs = 20;
+// Batches are taken at most ten times a second: each taking repaints the view, and more repaints
+// only take the processor from the search (40 ms made the 100 MB corpus's fill a quarter slower).
+constexpr qint64 kHandOverEveryMs = 100;
 // Distinct words whose group is remembered; beyond it the memory starts again.
 constexpr qsizetype kMaxRememberedWords = 1 << 20;
 
@@ -245,6 +251,11 @@ struct OccurrenceFinder::FileSearch
     }
 };
 
+ContextLine ContextLine::from(const Occurrence &o)
+{
+    return {o.left + o.text + o.right, o.file, qint32(o.left.size()), qint32(o.text.size()), o.failed};
+}
+
 OccurrenceFinder::OccurrenceFinder(const OccurrenceQuery &query, std::unique_ptr<WordFinder> finder)
     : m_query(query), m_finder(std::move(finder))
 {
@@ -336,7 +347,7 @@ struct OccurrenceSearch::Shared
 {
     std::atomic<bool> stop{false};
     std::mutex mutex;
-    QList<Occurrence> batch; // found, not yet handed over
+    std::deque<QList<ContextLine>> batches; // found, not yet handed over
     bool handOverAsked = false;
     bool done = false;
     bool complete = false;
@@ -383,9 +394,10 @@ bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
     auto shared = std::make_shared<Shared>();
     m_shared = shared;
     m_running = true;
+    m_lastHandOver.invalidate(); // the first line goes over at once
     // Batches go over through one queued call at a time: the window's thread takes what has
-    // gathered when it gets to it (a bounded part at a time), so a fast search never floods its
-    // event queue nor holds its event loop for long.
+    // gathered when it gets to it (for a bounded time), so a fast search never floods its event
+    // queue nor holds its event loop for long.
     // The thread holds no reference of its own to what it shares (which holds the thread): this
     // object keeps it until the thread is done.
     Shared *own = shared.get();
@@ -406,26 +418,27 @@ bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
     shared->thread.reset(QThread::create([shared = own, finder, ask] {
         QElapsedTimer sinceHandOver;
         sinceHandOver.start();
-        QList<Occurrence> local;
+        QList<ContextLine> local;
         bool first = true;
         const auto pass = [&] {
             std::lock_guard lock(shared->mutex);
-            shared->batch.append(std::move(local));
-            local.clear();
+            shared->batches.push_back(std::move(local));
+            local = {};
             ask();
             sinceHandOver.restart();
         };
         const bool complete = finder->run(
                 [&](Occurrence &&o) {
-                    local.append(std::move(o));
-                    if (first || local.size() >= 4096 || sinceHandOver.elapsed() >= 50) {
+                    local.append(ContextLine::from(o));
+                    if (first || local.size() >= kBatchLines || sinceHandOver.elapsed() >= 50) {
                         first = false;
                         pass();
                     }
                 },
                 &shared->stop);
         std::lock_guard lock(shared->mutex);
-        shared->batch.append(std::move(local));
+        if (!local.isEmpty())
+            shared->batches.push_back(std::move(local));
         shared->complete = complete;
         shared->done = true;
         ask();
@@ -436,32 +449,48 @@ bool OccurrenceSearch::start(const OccurrenceQuery &query, QString *error)
 
 void OccurrenceSearch::handOver(const std::shared_ptr<Shared> &shared)
 {
-    std::unique_lock lock(shared->mutex);
-    QList<Occurrence> batch;
-    if (shared->batch.size() <= kLargestHandOver) {
-        batch = std::move(shared->batch);
-        shared->batch.clear();
-        shared->handOverAsked = false;
-    } else {
-        batch = shared->batch.first(kLargestHandOver);
-        shared->batch.remove(0, kLargestHandOver);
-        QMetaObject::invokeMethod(
-                this,
-                [this, weak = std::weak_ptr<Shared>(shared)] {
-                    if (const std::shared_ptr<Shared> s = weak.lock())
-                        handOver(s);
-                },
-                Qt::QueuedConnection);
-    }
-    const bool done = shared->done && shared->batch.isEmpty();
-    lock.unlock();
-    if (shared != m_shared || shared->stop)
+    const auto again = [this, weak = std::weak_ptr<Shared>(shared)] {
+        if (const std::shared_ptr<Shared> s = weak.lock())
+            handOver(s);
+    };
+    if (shared == m_shared && m_lastHandOver.isValid() && m_lastHandOver.elapsed() < kHandOverEveryMs) {
+        QTimer::singleShot(kHandOverEveryMs - m_lastHandOver.elapsed(), this, again);
         return;
-    if (!batch.isEmpty())
-        emit found(batch);
-    if (done) {
-        m_running = false;
-        emit finished(!shared->complete);
+    }
+    m_lastHandOver.start();
+    QElapsedTimer spent;
+    spent.start();
+    for (;;) {
+        std::unique_lock lock(shared->mutex);
+        QList<ContextLine> batch;
+        if (!shared->batches.empty()) {
+            batch = std::move(shared->batches.front());
+            shared->batches.pop_front();
+        }
+        const bool more = !shared->batches.empty();
+        if (!more)
+            shared->handOverAsked = false; // what the thread finds next asks again
+        const bool done = shared->done && !more;
+        lock.unlock();
+        const auto current = [&] { return shared == m_shared && !shared->stop; };
+        if (!current())
+            return;
+        if (!batch.isEmpty())
+            emit found(batch);
+        if (!current())
+            return; // stopped or replaced by whoever took the batch
+        if (done) {
+            m_running = false;
+            emit finished(!shared->complete);
+            return;
+        }
+        if (!more)
+            return;
+        if (spent.elapsed() >= kHandOverMs) {
+            // The rest after the events that came meanwhile (input, painting, timers).
+            QMetaObject::invokeMethod(this, again, Qt::QueuedConnection);
+            return;
+        }
     }
 }
 

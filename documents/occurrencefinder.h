@@ -2,6 +2,7 @@
 
 #include "engine/wordrules.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -24,6 +25,23 @@ struct Occurrence
     QString right;   ///< up to the width's characters after it
     /// The file could not be read; text holds the reason (left and right are empty).
     bool failed = false;
+};
+
+/// An occurrence as a list of a million of them keeps it: its three parts in one string, in half
+/// the memory of three strings each. Made on the search's thread, so that the window's thread
+/// only stores it.
+struct ContextLine
+{
+    QString text; ///< left, occurrence and right, one after the other (a failed file: the reason)
+    qint32 file = 0;
+    qint32 leftLength = 0;
+    qint32 wordLength = 0;
+    bool failed = false;
+
+    static ContextLine from(const Occurrence &o);
+    QStringView left() const { return QStringView(text).first(leftLength); }
+    QStringView word() const { return QStringView(text).sliced(leftLength, wordLength); }
+    QStringView right() const { return QStringView(text).sliced(leftLength + wordLength); }
 };
 
 /// What to look for: a word as a count of these files with these rules shows it.
@@ -78,8 +96,8 @@ private:
     QHash<QString, bool> m_inGroup; // words met, and whether they are forms of the target's group
 };
 
-/// Runs an OccurrenceFinder off the calling thread and hands its occurrences over in batches on
-/// this object's thread, the first as soon as it is found.
+/// Runs an OccurrenceFinder off the calling thread and hands its occurrences over in small
+/// batches on this object's thread, the first as soon as it is found, never for long at a time.
 class OccurrenceSearch : public QObject
 {
     Q_OBJECT
@@ -97,7 +115,7 @@ public:
     bool isRunning() const { return m_running; }
 
 signals:
-    void found(const QList<corvalen::Occurrence> &batch);
+    void found(const QList<corvalen::ContextLine> &batch);
     /// The search ended: every occurrence was found, or it was stopped.
     void finished(bool stopped);
 
@@ -109,6 +127,7 @@ private:
     std::shared_ptr<Shared> m_shared;
     std::vector<std::shared_ptr<Shared>> m_retired; // stopped, their threads not yet done
     bool m_running = false;
+    QElapsedTimer m_lastHandOver;
 };
 
 } // namespace corvalen

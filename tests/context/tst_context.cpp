@@ -14,17 +14,20 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCollator>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTest>
 
 using namespace corvalen;
 
 Q_DECLARE_METATYPE(corvalen::WordRules)
+Q_DECLARE_METATYPE(corvalen::ContextOrder)
 
 namespace {
 
@@ -129,6 +132,8 @@ private slots:
     void viewStopsLongSearch();
     void viewChangesWidthWhileSearching();
     void viewOrdersCopiesAndSaves();
+    void viewOrdersLongListOffItsThread_data();
+    void viewOrdersLongListOffItsThread();
 
 private:
     QTemporaryDir m_dir;
@@ -552,6 +557,103 @@ void TestContext::viewOrdersCopiesAndSaves()
     QTRY_VERIFY(!window.isSearching());
     QCOMPARE(window.query().width, OccurrenceQuery::kMaxWidth);
     QCOMPARE(window.model()->rowCount(), 3);
+}
+
+void TestContext::viewOrdersLongListOffItsThread_data()
+{
+    QTest::addColumn<QList<ContextOrder>>("orders"); // chosen one after the other
+    QTest::addColumn<int>("newWidth");               // then the width changed to this, 0: not
+    QTest::addColumn<bool>("closed");                // or the window closed
+
+    QTest::newRow("by left context") << QList<ContextOrder>{ContextOrder::Left} << 0 << false;
+    QTest::newRow("by right context") << QList<ContextOrder>{ContextOrder::Right} << 0 << false;
+    QTest::newRow("another order meanwhile")
+            << QList<ContextOrder>{ContextOrder::Right, ContextOrder::Left} << 0 << false;
+    QTest::newRow("back to text order meanwhile")
+            << QList<ContextOrder>{ContextOrder::Left, ContextOrder::Text} << 0 << false;
+    QTest::newRow("another width meanwhile") << QList<ContextOrder>{ContextOrder::Left} << 24 << false;
+    QTest::newRow("closed meanwhile") << QList<ContextOrder>{ContextOrder::Right} << 0 << true;
+}
+
+// A long list is ordered on another thread: the view shows and copies the lines in their old
+// order meanwhile, and shows the new one when it is there, unless other lines or another order
+// came first. Ties keep text order.
+void TestContext::viewOrdersLongListOffItsThread()
+{
+    QFETCH(QList<ContextOrder>, orders);
+    QFETCH(int, newWidth);
+    QFETCH(bool, closed);
+
+    // Each line: a context to the left from few words (many ties), one to the right from few
+    // words and the line's number.
+    const QStringList words = {u"été"_qs, u"apple"_qs, u"Zebra"_qs, u"eta"_qs, u"Ärger"_qs, u"b"_qs};
+    const int lines = ContextModel::kOrderedAtOnce * 10;
+    QString text;
+    for (int i = 0; i < lines; ++i)
+        text += u"................................ "_qs + words[i % 5] + u' ' + words[(i / 5) % 6] + u" key "_qs
+              + words[(i / 3) % 6] + u' ' + words[i % 4] + u' ' + QString::number(i) + u'\n';
+    QTemporaryDir dir;
+    const QString path = writeText(dir.path(), u"long"_qs, text, false);
+    OccurrenceQuery query;
+    query.files = {path};
+    query.word = u"key"_qs;
+    query.width = 20;
+    ScriptedPrompter prompter;
+    auto window = std::make_unique<ContextWindow>(query, prompter);
+    window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isSearching(), 60000);
+    ContextModel *model = window->model();
+    QCOMPARE(model->rowCount(), lines);
+    QStringList asFound;
+    for (int r = 0; r < lines; ++r)
+        asFound << model->lineText(r);
+
+    QSignalSpy shown(window.get(), &ContextWindow::orderShown);
+    for (const ContextOrder order : std::as_const(orders))
+        window->setOrder(order);
+    if (orders.constLast() != ContextOrder::Text) {
+        QVERIFY(window->isOrdering());
+        QCOMPARE(shown.count(), 0);
+        // The view answers meanwhile, with the lines as they were.
+        window->view()->selectRow(1);
+        window->view()->setFocus();
+        QTest::keySequence(window->view(), QKeySequence::Copy);
+        QCOMPARE(QApplication::clipboard()->text(), asFound[1] + u'\n');
+        QCOMPARE(model->lineText(lines - 1), asFound[lines - 1]);
+    }
+    if (closed) {
+        window.reset();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000)); // the ordering ends, unseen
+        return;
+    }
+    if (newWidth > 0)
+        window->setContextWidth(newWidth);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isSearching() && !window->isOrdering(), 60000);
+    QCOMPARE(model->rowCount(), lines);
+    QCOMPARE(shown.count(), 1); // no order that was no longer wanted came meanwhile
+
+    const ContextOrder order = orders.constLast();
+    QCOMPARE(model->order(), order);
+    QCollator collator;
+    collator.setNumericMode(true);
+    const auto keyOf = [&](int row) {
+        if (order == ContextOrder::Right)
+            return model->index(row, ContextModel::RightColumn).data().toString().trimmed();
+        QStringList left = model->index(row, ContextModel::LeftColumn).data().toString().split(u' ', Qt::SkipEmptyParts);
+        std::reverse(left.begin(), left.end());
+        return left.join(u' ');
+    };
+    const auto numberOf = [&](int row) {
+        // The line's number follows the occurrence and two words.
+        return model->index(row, ContextModel::RightColumn).data().toString().split(u' ', Qt::SkipEmptyParts).value(2).toInt();
+    };
+    for (int r = 1; r < lines; ++r) {
+        const int c = order == ContextOrder::Text ? 0 : collator.compare(keyOf(r - 1), keyOf(r));
+        QVERIFY2(c < 0 || (c == 0 && numberOf(r - 1) < numberOf(r)),
+                 qPrintable(model->lineText(r - 1) + u" / "_qs + model->lineText(r)));
+    }
+    if (newWidth > 0)
+        QCOMPARE(model->index(0, ContextModel::LeftColumn).data().toString().size(), newWidth);
 }
 
 QTEST_MAIN(TestContext)
