@@ -361,7 +361,7 @@ ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, Q
         const bool first = m_model->rowCount() == 0;
         m_model->append(batch);
         if (first)
-            m_view->resizeColumnsToContents();
+            fitColumns();
         updateTitle();
     });
     connect(m_search, &OccurrenceSearch::finished, this, &ContextWindow::searchEnded);
@@ -402,9 +402,23 @@ void ContextWindow::searchEnded(bool stopped)
     if (m_model->order() != ContextOrder::Text)
         m_model->setOrder(m_model->order()); // lines that came after ordering take their places
     if (m_model->rowCount() > 0 && m_model->rowCount() < 5000)
-        m_view->resizeColumnsToContents();
+        fitColumns();
     updateTitle();
     emit searchFinished();
+}
+
+void ContextWindow::fitColumns()
+{
+    m_view->resizeColumnsToContents();
+    // The lines sized the columns from what has arrived so far; a file whose lines come later
+    // may have a longer name, and every name is known from the start.
+    const QFontMetrics metrics(m_view->font());
+    int widest = 0;
+    for (const QString &label : m_model->fileLabels())
+        widest = std::max(widest, metrics.horizontalAdvance(label));
+    const int fileWidth = std::min(widest + 2 * metrics.averageCharWidth(), m_view->viewport()->width() / 3);
+    if (fileWidth > m_view->columnWidth(ContextModel::FileColumn))
+        m_view->setColumnWidth(ContextModel::FileColumn, fileWidth);
 }
 
 void ContextWindow::updateTitle()

@@ -39,6 +39,8 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+    const QStringList &fileLabels() const { return m_fileLabels; }
+
     void clear();
     void append(const QList<ContextLine> &lines);
     /// Orders the lines: as found, by the text to the left read from the word outwards, or by
@@ -123,6 +125,7 @@ signals:
 private:
     void startSearch();
     void searchEnded(bool stopped);
+    void fitColumns();
     void updateTitle();
 
     OccurrenceQuery m_query;

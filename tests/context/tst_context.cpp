@@ -132,6 +132,7 @@ private slots:
     void viewStopsLongSearch();
     void viewChangesWidthWhileSearching();
     void viewOrdersCopiesAndSaves();
+    void viewFitsLaterFileNames();
     void viewOrdersLongListOffItsThread_data();
     void viewOrdersLongListOffItsThread();
 
@@ -502,6 +503,27 @@ void TestContext::viewChangesWidthWhileSearching()
     QCOMPARE(window.model()->rowCount(), 200000);
     QCOMPARE(window.model()->index(1, ContextModel::LeftColumn).data().toString(), u"the quick brown fox jumps over "_qs.right(25));
     QCOMPARE(window.model()->index(199999, ContextModel::RightColumn).data().toString(), u" lazy dog"_qs);
+}
+
+// A file whose lines come after the first screenful still shows its whole name.
+void TestContext::viewFitsLaterFileNames()
+{
+    QTemporaryDir dir;
+    const QString first = writeText(dir.path(), u"a"_qs, u"the end\n"_qs.repeated(3000), false);
+    const QString longName = u"a-file-whose-name-is-much-longer-than-the-first"_qs;
+    const QString second = writeText(dir.path(), longName, u"the end"_qs, false);
+    OccurrenceQuery query;
+    query.files = {first, second};
+    query.word = u"the"_qs;
+    ScriptedPrompter prompter;
+    ContextWindow window(query, prompter);
+    window.resize(1400, 500);
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 30000);
+    QCOMPARE(window.model()->rowCount(), 3001);
+    const QString label = window.model()->index(3000, ContextModel::FileColumn).data().toString();
+    QVERIFY(label.startsWith(longName));
+    QVERIFY(window.view()->columnWidth(ContextModel::FileColumn) >= window.view()->fontMetrics().horizontalAdvance(label));
 }
 
 void TestContext::viewOrdersCopiesAndSaves()
