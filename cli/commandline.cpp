@@ -405,7 +405,11 @@ int runCount(const QStringList &arguments)
                 orderBlock(rows, rowOrder);
                 if (*topRows >= 0 && qint64(rows.size()) > *topRows)
                     rows.resize(size_t(*topRows));
-                spill.append(rows, name);
+                // A combined count is one block, in memory already.
+                if (options.mode == CountMode::Combined && spill.rowCount() == 0)
+                    spill.hold(std::move(rows), name);
+                else
+                    spill.append(rows, name);
             },
             progress.get(), &reporter);
     if (terminal)

@@ -92,7 +92,7 @@ public:
             m_ok = writeAll(m_device, bytes);
             at += n;
         }
-        m_buffer.clear();
+        m_buffer.resize(0); // keeps its capacity: clear() would free it, to be grown again
         return m_ok;
     }
     bool ok() const { return m_ok; }
