@@ -240,8 +240,9 @@ int runCount(const QStringList &arguments)
                "input, one per line) and writes one row per distinct word, least frequent first. "
                "Folders are scanned like a folder dropped on the file list; a folder that cannot be "
                "read is named on standard error, and the exit status is then 1. The total goes to "
-               "standard error. The rows wait in a temporary file until all are counted: beside "
-               "FILE with -o, otherwise in the temporary folder ($TMPDIR)."));
+               "standard error. The rows of a per-file count wait in a temporary file until all are "
+               "counted: beside FILE with -o, otherwise in the temporary folder ($TMPDIR). A "
+               "combined count's rows stay in memory, where they were counted."));
     const QCommandLineOption combined(u"combined"_qs, tr("One count for all files."));
     const QCommandLineOption perFile(u"per-file"_qs, tr("A separate count for each file (default)."));
     const QCommandLineOption ignoreCase(u"ignore-case"_qs, tr("Ignore letter case (default)."));
@@ -382,8 +383,8 @@ int runCount(const QStringList &arguments)
                 200);
         reporter.beforeWriting = [t = terminal.get()] { t->clear(); };
     }
-    // The rows wait in a temporary file until the widths of their columns are known: beside the
-    // output, where its own space will be needed anyway, or in the temporary folder.
+    // Per file, the rows wait in a temporary file until the widths of their columns are known:
+    // beside the output, where its own space will be needed anyway, or in the temporary folder.
     RowSpill spill(options.fileNameColumn(), !options.rules.stemLanguage.isEmpty(), options.fileRange);
     spill.open(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
     std::unique_ptr<RunStatistics> statistics;
@@ -405,7 +406,11 @@ int runCount(const QStringList &arguments)
                 orderBlock(rows, rowOrder);
                 if (*topRows >= 0 && qint64(rows.size()) > *topRows)
                     rows.resize(size_t(*topRows));
-                spill.append(rows, name);
+                // A combined count is one block, in memory already.
+                if (options.mode == CountMode::Combined && spill.rowCount() == 0)
+                    spill.hold(std::move(rows), name);
+                else
+                    spill.append(rows, name);
             },
             progress.get(), &reporter);
     if (terminal)

@@ -148,9 +148,8 @@ void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileNam
         if (m_fileNameColumn)
             putText(fileName);
     }
+    addWidths(rows, fileName);
     for (const WordCount &wc : rows) {
-        m_widths.add({fileName, wc.word, wc.count, nullptr, wc.files});
-        m_total += wc.count;
         if (keep) {
             putText(wc.word);
             putNumber(quint64(wc.count));
@@ -169,6 +168,26 @@ void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileNam
         }
     }
     m_rows += qint64(rows.size());
+}
+
+void RowSpill::hold(std::vector<WordCount> &&rows, const QString &fileName)
+{
+    Q_ASSERT(m_held.empty() && m_rows == 0);
+    if (rows.empty())
+        return;
+    addWidths(rows, fileName);
+    m_rows += qint64(rows.size());
+    m_held = std::move(rows);
+    if (m_fileNameColumn)
+        m_heldName = fileName;
+}
+
+void RowSpill::addWidths(const std::vector<WordCount> &rows, const QString &fileName)
+{
+    for (const WordCount &wc : rows) {
+        m_widths.add({fileName, wc.word, wc.count, nullptr, wc.files});
+        m_total += wc.count;
+    }
 }
 
 bool RowSpill::finishWriting(QString *reason)
@@ -193,12 +212,19 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
                              .arg(QDir::toNativeSeparators(m_file->fileName()), why);
         return false;
     };
+    // The held rows as the file would give them back: only what it keeps of each.
+    for (const WordCount &wc : m_held) {
+        const bool withForms = m_withForms && wc.forms && !wc.forms->empty();
+        if (!visit({m_heldName, wc.word, wc.count, withForms ? wc.forms.get() : nullptr,
+                    m_withFiles ? wc.files : 0}))
+            return true;
+    }
     if (!m_file->seek(0))
         return readFailure(m_file->errorString());
     SpillReader in(*m_file);
     QString fileName, word;
     std::vector<WordCount> forms;
-    qint64 read = 0;
+    qint64 read = qint64(m_held.size());
     while (!in.atEnd()) {
         quint64 rows = 0;
         if (!in.number(rows) || (m_fileNameColumn && !in.text(fileName)))

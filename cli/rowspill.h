@@ -30,6 +30,12 @@ public:
     void open(const QString &folder);
     /// Appends one block of rows, all of the file fileName (used with a file name column only).
     void append(const std::vector<WordCount> &rows, const QString &fileName);
+    /// As append(), but keeps the block in memory, read before the blocks appended after it: a
+    /// run of one block (a combined count) holds its rows already, and writing millions of them
+    /// out only to read them back costs more than the rest of the writing. Once per spill, before
+    /// any append().
+    void hold(std::vector<WordCount> &&rows, const QString &fileName);
+    bool holdsRows() const { return !m_held.empty(); }
     /// Ends the writing. Returns false with reason set when any row could not be kept.
     bool finishWriting(QString *reason);
 
@@ -48,6 +54,8 @@ private:
     void flushBuffer();
     void fail(const QString &reason);
 
+    void addWidths(const std::vector<WordCount> &rows, const QString &fileName);
+
     bool m_fileNameColumn;
     bool m_withForms;
     bool m_withFiles;
@@ -57,6 +65,8 @@ private:
     QString m_failure;
     QString m_folder;
     CellWidths m_widths;
+    std::vector<WordCount> m_held;
+    QString m_heldName;
     qint64 m_rows = 0;
     qint64 m_total = 0;
 };

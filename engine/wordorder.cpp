@@ -331,7 +331,10 @@ std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &id
     std::vector<WordCount> rows(items.size());
     inTwoHalves(items.size(), [&](size_t from, size_t to) {
         std::u16string_view words[WordRules::kMaxPhraseLength];
+        constexpr size_t kAhead = 16; // ordered by count, the items are read all over: fetch them early
         for (size_t i = from; i < to; ++i) {
+            if (ordered && i + kAhead < to)
+                __builtin_prefetch(&items[order[i + kAhead]]);
             const PhraseItem &item = items[ordered ? order[i] : i];
             const Key128 packed = Key128(item.high) << 64 | item.low;
             qsizetype size = length - 1;

@@ -92,7 +92,7 @@ public:
             m_ok = writeAll(m_device, bytes);
             at += n;
         }
-        m_buffer.clear();
+        m_buffer.resize(0); // keeps its capacity: clear() would free it, to be grown again
         return m_ok;
     }
     bool ok() const { return m_ok; }
@@ -137,13 +137,17 @@ bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
 
 void appendClipboardRow(QString &out, const RowCells &cells, const QList<qsizetype> &widths)
 {
-    for (int c = 0; c < cells.size(); ++c) {
+    // The last cell is not padded: a row's trailing spaces are dropped, and rows are millions.
+    const int last = cells.size() - 1;
+    for (int c = 0; c < last; ++c) {
         appendPadded(out, cells.at(c), widths.at(c));
         out += u'\t';
     }
-    out.chop(1); // the row's last tab
-    while (out.endsWith(u' '))
-        out.chop(1);
+    out += cells.at(last);
+    qsizetype end = out.size();
+    while (end > 0 && out.at(end - 1) == u' ')
+        --end;
+    out.truncate(end);
     out += u"\r\n";
 }
 

@@ -226,6 +226,8 @@ private slots:
     void helpAndVersion();
     void spillGivesTheTableLayouts_data();
     void spillGivesTheTableLayouts();
+    void heldRowsReadAsKept_data();
+    void heldRowsReadAsKept();
     void spillThatCannotBeWritten();
     void perFileOutputMatchesTheTableLayouts_data();
     void perFileOutputMatchesTheTableLayouts();
@@ -618,12 +620,22 @@ void TestCli::spillGivesTheTableLayouts()
     ResultTable table(fileNameColumn);
     RowSpill spill(fileNameColumn);
     spill.open(tmp.path());
+    // A combined count's one block is held in memory: the first block here, the rest in the file.
+    RowSpill held(fileNameColumn);
+    held.open(tmp.path());
     for (const QStringList &b : std::as_const(blocks)) {
         table.appendRows(rowsOf(b), b.at(0));
         spill.append(rowsOf(b), b.at(0));
+        if (held.rowCount() == 0)
+            held.hold(rowsOf(b), b.at(0));
+        else
+            held.append(rowsOf(b), b.at(0));
     }
     QString error;
     QVERIFY2(spill.finishWriting(&error), qPrintable(error));
+    QVERIFY2(held.finishWriting(&error), qPrintable(error));
+    QCOMPARE(held.rowCount(), table.rowCount());
+    QCOMPARE(held.total(), table.total());
     QCOMPARE(spill.rowCount(), table.rowCount());
     QCOMPARE(spill.total(), table.total());
     const QStringList headers = resultHeaders({CountMode::PerFile, fileNameColumn, true});
@@ -637,13 +649,72 @@ void TestCli::spillGivesTheTableLayouts()
     QVERIFY(tsv == clipboardText(table).toUtf8());
     // Read twice: the output may be written again after a failed attempt.
     QVERIFY(tsv == clipboardLayout(spill, spill.widths().widths()));
+    QVERIFY(text == textLayout(held, headers, held.widths().withHeaders(headers)));
+    QVERIFY(tsv == clipboardLayout(held, held.widths().widths()));
+    QVERIFY(tsv == clipboardLayout(held, held.widths().widths()));
 
     const QString fromTable = tmp.filePath(u"table.xlsx"_qs), fromSpill = tmp.filePath(u"spill.xlsx"_qs);
     QVERIFY2(saveResultsSpreadsheet(table, headers, fromTable, &error, 2), qPrintable(error));
     QVERIFY2(saveResultsSpreadsheet(spill, headers, fromSpill, &error, 2), qPrintable(error));
+    const QString fromHeld = tmp.filePath(u"held.xlsx"_qs);
+    QVERIFY2(saveResultsSpreadsheet(held, headers, fromHeld, &error, 2), qPrintable(error));
     const QList<QByteArray> sheets = sheetsOf(fromTable);
     QCOMPARE(sheets.size(), std::max<qsizetype>(1, (table.rowCount() + 1) / 2));
     QVERIFY(sheets == sheetsOf(fromSpill));
+    QVERIFY(sheets == sheetsOf(fromHeld));
+}
+
+// Held rows come back as the file gives them back: forms and files only when the spill keeps
+// them, no forms for a row whose list is empty.
+void TestCli::heldRowsReadAsKept_data()
+{
+    QTest::addColumn<bool>("withForms");
+    QTest::addColumn<bool>("withFiles");
+    QTest::newRow("words alone") << false << false;
+    QTest::newRow("forms") << true << false;
+    QTest::newRow("files") << false << true;
+    QTest::newRow("forms and files") << true << true;
+}
+
+void TestCli::heldRowsReadAsKept()
+{
+    QFETCH(bool, withForms);
+    QFETCH(bool, withFiles);
+    using Forms = std::vector<WordCount>;
+    std::vector<WordCount> rows = {{u"run"_qs, 5, std::make_shared<Forms>(Forms{{u"running"_qs, 3}, {u"runs"_qs, 2}})},
+                                   {u"a"_qs, 7, std::make_shared<Forms>()},
+                                   {u"\u4e2d"_qs, 9}};
+    rows[0].files = 2;
+    rows[2].files = 4;
+    const auto visited = [](const RowSpill &spill) {
+        QStringList out;
+        QString error;
+        const bool read = spill.forEachRow(
+                [&](const ResultRow &r) {
+                    QString line = r.fileName + u'|' + r.word + u'|' + QString::number(r.count) + u'|'
+                            + QString::number(r.files) + u'|' + (r.forms ? u"forms"_qs : u"none"_qs);
+                    for (const WordCount &f : r.forms ? *r.forms : Forms())
+                        line += u'|' + f.word + u'=' + QString::number(f.count);
+                    out << line;
+                    return true;
+                },
+                &error);
+        return read ? out : QStringList{error};
+    };
+    QTemporaryDir tmp;
+    RowSpill kept(false, withForms, withFiles), held(false, withForms, withFiles);
+    kept.open(tmp.path());
+    held.open(tmp.path());
+    kept.append(rows, u"f"_qs);
+    held.hold(std::vector<WordCount>(rows), u"f"_qs);
+    QString error;
+    QVERIFY2(kept.finishWriting(&error), qPrintable(error));
+    QVERIFY2(held.finishWriting(&error), qPrintable(error));
+    const QStringList expected = visited(kept);
+    QCOMPARE(expected.size(), 3);
+    QCOMPARE(visited(held), expected);
+    QCOMPARE(held.total(), kept.total());
+    QVERIFY(held.widths().widths() == kept.widths().widths());
 }
 
 void TestCli::spillThatCannotBeWritten()
