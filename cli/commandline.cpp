@@ -225,6 +225,30 @@ std::optional<qint64> countValue(const QString &text)
     return ok && n >= 0 ? std::optional<qint64>(n) : std::nullopt;
 }
 
+// The files of the paths given on the command line ("-" reads more paths from standard input,
+// once), folders scanned as a drop scans them; but nothing they hold is left out unsaid: each
+// folder that could not be read, or holds no files, is named on standard error.
+QStringList filesOfPaths(const QStringList &given, DropScanNotes *notes)
+{
+    QStringList listed;
+    bool stdinUsed = false;
+    for (const QString &path : given) {
+        if (path == u"-") {
+            if (!stdinUsed)
+                listed += pathsFromStandardInput();
+            stdinUsed = true;
+        } else {
+            listed.append(path);
+        }
+    }
+    const QStringList files = pathsAsDropped(listed, {}, notes);
+    for (const UnreadableFolder &folder : std::as_const(notes->unreadable))
+        writeErr(tr("The folder %1 could not be read: %2.").arg(folder.path, folder.reason) + u'\n');
+    for (const QString &folder : std::as_const(notes->withoutFiles))
+        writeErr(tr("The folder %1 holds no files to count.").arg(folder) + u'\n');
+    return files;
+}
+
 int usageError(const QString &message)
 {
     writeErr(u"corvalen count: "_qs + message + u'\n' + tr("Try 'corvalen count --help'.") + u'\n');
@@ -352,24 +376,8 @@ int runCount(const QStringList &arguments)
         return UsageError;
     }
 
-    QStringList listed;
-    bool stdinUsed = false;
-    for (const QString &path : given) {
-        if (path == u"-") {
-            if (!stdinUsed)
-                listed += pathsFromStandardInput();
-            stdinUsed = true;
-        } else {
-            listed.append(path);
-        }
-    }
-    // Folders are scanned as a drop scans them, but nothing they hold is left out unsaid.
     DropScanNotes scanNotes;
-    const QStringList paths = pathsAsDropped(listed, {}, &scanNotes);
-    for (const UnreadableFolder &folder : std::as_const(scanNotes.unreadable))
-        writeErr(tr("The folder %1 could not be read: %2.").arg(folder.path, folder.reason) + u'\n');
-    for (const QString &folder : std::as_const(scanNotes.withoutFiles))
-        writeErr(tr("The folder %1 holds no files to count.").arg(folder) + u'\n');
+    const QStringList paths = filesOfPaths(given, &scanNotes);
 
     StderrReporter reporter;
     PrefetchingSource source(
@@ -529,23 +537,8 @@ int runContext(const QStringList &arguments)
     }
     query.word = OccurrenceFinder::countedForm(*finder, word);
 
-    QStringList listed;
-    bool stdinUsed = false;
-    for (const QString &path : std::as_const(given)) {
-        if (path == u"-") {
-            if (!stdinUsed)
-                listed += pathsFromStandardInput();
-            stdinUsed = true;
-        } else {
-            listed.append(path);
-        }
-    }
     DropScanNotes scanNotes;
-    query.files = pathsAsDropped(listed, {}, &scanNotes);
-    for (const UnreadableFolder &folder : std::as_const(scanNotes.unreadable))
-        writeErr(tr("The folder %1 could not be read: %2.").arg(folder.path, folder.reason) + u'\n');
-    for (const QString &folder : std::as_const(scanNotes.withoutFiles))
-        writeErr(tr("The folder %1 holds no files to count.").arg(folder) + u'\n');
+    query.files = filesOfPaths(given, &scanNotes);
 
     const std::unique_ptr<OccurrenceFinder> search = OccurrenceFinder::create(query, &rulesError);
     QStringList names;
