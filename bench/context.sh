@@ -4,22 +4,12 @@
 #
 #   bench/context.sh            (also run by bench/run.sh context; RUNS runs each, median wall time)
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
-build=${BENCH_BUILD:-$root/build-bench}
-corpus=${BENCH_CORPUS:-$here/corpus}
+source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-3}
 WORD=${WORD:-the}
-bin=$build/bin/corvalen
 
-if [ ! -x "$bin" ] || [ ! -x "$build/bin/bench_context" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target corvalen bench_context >/dev/null
-fi
-mkdir -p "$corpus"
-file=${CORPUS_FILE:-$corpus/c100.txt}
-[ -s "$file" ] || python3 "$shared/make_corpus.py" --size 100 --out "$file" >/dev/null
+build_targets corvalen bench_context
+file=${CORPUS_FILE:-$(corpus_file 100)}
 
 # median wall seconds, user + system seconds and peak RSS MiB of RUNS runs of the command
 run() {

@@ -10,19 +10,11 @@
 # Each figure is the median of the runs, wall time and CPU time (user + system: less moved by
 # the load of a shared machine); the ratios are of the medians. Output goes to /dev/null.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
-build=${BENCH_BUILD:-$root/build-bench}
-corpus=${BENCH_CORPUS:-$here/corpus}
+source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-5}
 SIZE=${SIZE:-200}
-bin=$build/bin/corvalen
 
-if [ ! -x "$bin" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target corvalen >/dev/null
-fi
+build_targets corvalen
 mkdir -p "$corpus"
 tree=$corpus/range$SIZE
 [ -d "$tree" ] || python3 "$shared/make_corpus.py" --size "$SIZE" --files 1000 --out "$tree" >/dev/null

@@ -12,21 +12,11 @@
 # within each round (a command's wall time over the default rules', the peer's over the Unicode
 # rule's) and their median is shown. Output goes to /dev/null.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
-build=${BENCH_BUILD:-$root/build-bench}
-corpus=${BENCH_CORPUS:-$here/corpus}
+source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-5}
-bin=$build/bin/corvalen
 
-if [ ! -x "$bin" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target corvalen >/dev/null
-fi
-mkdir -p "$corpus"
-file=$corpus/c100.txt
-[ -s "$file" ] || python3 "$shared/make_corpus.py" --size 100 --out "$file" >/dev/null
+build_targets corvalen
+file=$(corpus_file 100)
 
 # label | target | command; the first is the baseline of the ratios.
 commands=(

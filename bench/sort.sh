@@ -4,21 +4,11 @@
 #
 #   bench/sort.sh            (also run by bench/run.sh sort; RUNS runs per order, median wall time)
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
-build=${BENCH_BUILD:-$root/build-bench}
-corpus=${BENCH_CORPUS:-$here/corpus}
+source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-3}
-bin=$build/bin/corvalen
 
-if [ ! -x "$bin" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target corvalen >/dev/null
-fi
-mkdir -p "$corpus"
-file=$corpus/c100.txt
-[ -s "$file" ] || python3 "$shared/make_corpus.py" --size 100 --out "$file" >/dev/null
+build_targets corvalen
+file=$(corpus_file 100)
 
 # median wall seconds and user + system seconds of RUNS runs of the command
 run() {

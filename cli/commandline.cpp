@@ -249,9 +249,11 @@ QStringList filesOfPaths(const QStringList &given, DropScanNotes *notes)
     return files;
 }
 
-int usageError(const QString &message)
+// command is the command word, "count" or "context".
+int usageError(const QString &command, const QString &message)
 {
-    writeErr(u"corvalen count: "_qs + message + u'\n' + tr("Try 'corvalen count --help'.") + u'\n');
+    writeErr(u"corvalen "_qs + command + u": "_qs + message + u'\n'
+             + tr("Try 'corvalen %1 --help'.").arg(command) + u'\n');
     return UsageError;
 }
 
@@ -310,7 +312,7 @@ int runCount(const QStringList &arguments)
                                  u"PATH..."_qs);
 
     if (!parser.parse(QStringList{u"corvalen count"_qs} + arguments))
-        return usageError(parser.errorText());
+        return usageError(u"count"_qs, parser.errorText());
     if (parser.isSet(help)) {
         QString text = parser.helpText();
         text = text.mid(text.indexOf(u'\n') + 1); // Qt's usage line names the executable's path
@@ -322,20 +324,20 @@ int runCount(const QStringList &arguments)
         return Success;
     }
     if (parser.isSet(combined) && parser.isSet(perFile))
-        return usageError(tr("--combined and --per-file cannot be used together."));
+        return usageError(u"count"_qs, tr("--combined and --per-file cannot be used together."));
     if (parser.isSet(range) && !parser.isSet(combined))
-        return usageError(tr("--range needs --combined: a per-file count has no range."));
+        return usageError(u"count"_qs, tr("--range needs --combined: a per-file count has no range."));
     if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
-        return usageError(tr("--ignore-case and --keep-case cannot be used together."));
+        return usageError(u"count"_qs, tr("--ignore-case and --keep-case cannot be used together."));
     if (parser.isSet(fileName) && parser.isSet(noFileName))
-        return usageError(tr("--filename and --no-filename cannot be used together."));
+        return usageError(u"count"_qs, tr("--filename and --no-filename cannot be used together."));
     for (const QCommandLineOption *once : {&format, &output, &sort, &minCount, &top}) {
         if (parser.values(*once).size() > 1)
-            return usageError(tr("--format, --sort, --min-count, --top and -o may be given once."));
+            return usageError(u"count"_qs, tr("--format, --sort, --min-count, --top and -o may be given once."));
     }
     const QString layout = parser.value(format);
     if (!QStringList{u"tsv"_qs, u"text"_qs, u"csv"_qs, u"json"_qs, u"xlsx"_qs}.contains(layout))
-        return usageError(tr("unknown format \"%1\" (tsv, text, csv, json or xlsx).").arg(layout));
+        return usageError(u"count"_qs, tr("unknown format \"%1\" (tsv, text, csv, json or xlsx).").arg(layout));
     const QString sortName = parser.value(sort);
     const QList<QPair<QString, RowOrder>> orders = {{u"count"_qs, RowOrder::Count},
                                                      {u"count-desc"_qs, RowOrder::CountDescending},
@@ -343,26 +345,26 @@ int runCount(const QStringList &arguments)
                                                      {u"word-desc"_qs, RowOrder::WordDescending}};
     const auto chosen = std::find_if(orders.begin(), orders.end(), [&](const auto &o) { return o.first == sortName; });
     if (chosen == orders.end())
-        return usageError(tr("unknown order \"%1\" (count, count-desc, word or word-desc).").arg(sortName));
+        return usageError(u"count"_qs, tr("unknown order \"%1\" (count, count-desc, word or word-desc).").arg(sortName));
     const RowOrder rowOrder = chosen->second;
     const std::optional<qint64> leastCount = parser.isSet(minCount) ? countValue(parser.value(minCount)) : qint64(0);
     if (!leastCount)
-        return usageError(tr("--min-count needs a whole number of 0 or more."));
+        return usageError(u"count"_qs, tr("--min-count needs a whole number of 0 or more."));
     const std::optional<qint64> topRows = parser.isSet(top) ? countValue(parser.value(top)) : std::optional<qint64>(-1);
     if (parser.isSet(top) && !topRows)
-        return usageError(tr("--top needs a whole number of 0 or more."));
+        return usageError(u"count"_qs, tr("--top needs a whole number of 0 or more."));
     const QString outputPath = parser.value(output);
     if (parser.isSet(output) && outputPath.isEmpty())
-        return usageError(tr("-o needs a file name."));
+        return usageError(u"count"_qs, tr("-o needs a file name."));
     if (layout == u"xlsx" && outputPath.isEmpty())
-        return usageError(tr("the xlsx format needs -o FILE."));
+        return usageError(u"count"_qs, tr("the xlsx format needs -o FILE."));
     QString rulesError;
     const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError);
     if (!rules)
-        return usageError(rulesError);
+        return usageError(u"count"_qs, rulesError);
     const QStringList given = parser.positionalArguments();
     if (given.isEmpty())
-        return usageError(tr("no PATH given."));
+        return usageError(u"count"_qs, tr("no PATH given."));
 
     CountOptions options;
     options.mode = parser.isSet(combined) ? CountMode::Combined : CountMode::PerFile;
@@ -458,12 +460,6 @@ int runCount(const QStringList &arguments)
 }
 
 // "corvalen context": every occurrence of one counted word, in its context, as lines.
-int contextUsageError(const QString &message)
-{
-    writeErr(u"corvalen context: "_qs + message + u'\n' + tr("Try 'corvalen context --help'.") + u'\n');
-    return UsageError;
-}
-
 int runContext(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -495,7 +491,7 @@ int runContext(const QStringList &arguments)
                                  u"PATH..."_qs);
 
     if (!parser.parse(QStringList{u"corvalen context"_qs} + arguments))
-        return contextUsageError(parser.errorText());
+        return usageError(u"context"_qs, parser.errorText());
     if (parser.isSet(help)) {
         QString text = parser.helpText();
         text = text.mid(text.indexOf(u'\n') + 1); // Qt's usage line names the executable's path
@@ -503,16 +499,16 @@ int runContext(const QStringList &arguments)
         return Success;
     }
     if (parser.isSet(combined) && parser.isSet(perFile))
-        return contextUsageError(tr("--combined and --per-file cannot be used together."));
+        return usageError(u"context"_qs, tr("--combined and --per-file cannot be used together."));
     if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
-        return contextUsageError(tr("--ignore-case and --keep-case cannot be used together."));
+        return usageError(u"context"_qs, tr("--ignore-case and --keep-case cannot be used together."));
     if (parser.values(width).size() > 1)
-        return contextUsageError(tr("--width may be given once."));
+        return usageError(u"context"_qs, tr("--width may be given once."));
     OccurrenceQuery query;
     if (parser.isSet(width)) {
         const std::optional<qint64> n = countValue(parser.value(width));
         if (!n || *n < OccurrenceQuery::kMinWidth || *n > OccurrenceQuery::kMaxWidth)
-            return contextUsageError(tr("--width needs a whole number from %1 to %2.")
+            return usageError(u"context"_qs, tr("--width needs a whole number from %1 to %2.")
                                              .arg(OccurrenceQuery::kMinWidth)
                                              .arg(OccurrenceQuery::kMaxWidth));
         query.width = int(*n);
@@ -520,13 +516,13 @@ int runContext(const QStringList &arguments)
     QString rulesError;
     const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError);
     if (!rules)
-        return contextUsageError(rulesError);
+        return usageError(u"context"_qs, rulesError);
     QStringList given = parser.positionalArguments();
     if (given.isEmpty())
-        return contextUsageError(tr("no WORD given."));
+        return usageError(u"context"_qs, tr("no WORD given."));
     const QString word = given.takeFirst();
     if (given.isEmpty())
-        return contextUsageError(tr("no PATH given."));
+        return usageError(u"context"_qs, tr("no PATH given."));
     query.rules = *rules;
     query.ignoreCase = !parser.isSet(keepCase);
     // Stop-word lists are read before anything is searched: one that cannot be read is named.

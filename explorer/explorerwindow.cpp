@@ -372,15 +372,15 @@ void ExplorerWindow::showRows()
 
 void ExplorerWindow::findChanged()
 {
-    FindSpec spec;
-    spec.text = m_find->text();
-    spec.matchCase = m_matchCase->isChecked();
-    spec.wholeWord = m_wholeWord->isChecked();
-    spec.regularExpression = m_regex->isChecked();
+    FindQuery findQuery;
+    findQuery.text = m_find->text();
+    findQuery.matchCase = m_matchCase->isChecked();
+    findQuery.wholeWord = m_wholeWord->isChecked();
+    findQuery.regularExpression = m_regex->isChecked();
     const quint64 generation = ++*m_searchGeneration;
 
     QString error;
-    if (!spec.isEmpty() && !WordMatcher::make(spec, &error)) {
+    if (!findQuery.isEmpty() && !WordMatcher::make(findQuery, &error)) {
         // The table stays as it was until the expression is valid again.
         m_find->setProperty("invalid", true);
         m_find->setStyleSheet(u"QLineEdit { background: #ffd6d6; }"_qs);
@@ -393,9 +393,9 @@ void ExplorerWindow::findChanged()
     m_find->setToolTip(QString());
     if (!m_ready)
         return;
-    if (spec.isEmpty()) {
+    if (findQuery.isEmpty()) {
         m_searching = false;
-        m_spec = spec;
+        m_findQuery = findQuery;
         m_matches.reset();
         m_chart->setMatches(nullptr);
         showRows();
@@ -404,19 +404,19 @@ void ExplorerWindow::findChanged()
     m_searching = true;
     using Result = std::optional<std::vector<char>>;
     auto *watcher = new QFutureWatcher<Result>(this);
-    connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, generation, spec] {
+    connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, generation, findQuery] {
         watcher->deleteLater();
         Result flags = watcher->result();
         if (generation != m_searchGeneration->load() || !flags)
             return; // a later search replaces this one
         m_searching = false;
-        m_spec = spec;
+        m_findQuery = findQuery;
         m_matches = std::make_shared<const std::vector<char>>(std::move(*flags));
         m_chart->setMatches(m_matches);
         showRows();
     });
-    watcher->setFuture(QtConcurrent::run([index = m_index, spec, counter = m_searchGeneration, generation] {
-        return matchWords(*index, spec, [&] { return counter->load() != generation; });
+    watcher->setFuture(QtConcurrent::run([index = m_index, findQuery, counter = m_searchGeneration, generation] {
+        return matchWords(*index, findQuery, [&] { return counter->load() != generation; });
     }));
 }
 

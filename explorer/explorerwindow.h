@@ -133,7 +133,7 @@ private:
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     bool m_orderPending = false; // an alphabetical order waits for the ranks
     std::vector<qint32> m_order; // the list's rows in the current order
-    FindSpec m_spec; // the search whose result m_matches is
+    FindQuery m_findQuery; // the search whose result m_matches is
     std::shared_ptr<const std::vector<char>> m_matches; // null: every word
     std::shared_ptr<std::atomic<quint64>> m_searchGeneration;
 };

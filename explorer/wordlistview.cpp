@@ -71,16 +71,16 @@ std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &
     return list.usual;
 }
 
-std::optional<WordMatcher> WordMatcher::make(const FindSpec &spec, QString *error)
+std::optional<WordMatcher> WordMatcher::make(const FindQuery &findQuery, QString *error)
 {
     WordMatcher m;
-    m.m_spec = spec;
-    if (spec.regularExpression) {
+    m.m_findQuery = findQuery;
+    if (findQuery.regularExpression) {
         QRegularExpression::PatternOptions options = QRegularExpression::UseUnicodePropertiesOption;
-        if (!spec.matchCase)
+        if (!findQuery.matchCase)
             options |= QRegularExpression::CaseInsensitiveOption;
         m.m_expression = QRegularExpression(
-                spec.wholeWord ? QRegularExpression::anchoredPattern(spec.text) : spec.text, options);
+                findQuery.wholeWord ? QRegularExpression::anchoredPattern(findQuery.text) : findQuery.text, options);
         if (!m.m_expression.isValid()) {
             if (error)
                 *error = m.m_expression.errorString();
@@ -93,27 +93,27 @@ std::optional<WordMatcher> WordMatcher::make(const FindSpec &spec, QString *erro
 
 bool WordMatcher::matches(QStringView word) const
 {
-    if (m_spec.text.isEmpty())
+    if (m_findQuery.text.isEmpty())
         return true;
-    if (m_spec.regularExpression)
+    if (m_findQuery.regularExpression)
         return m_expression.match(word).hasMatch();
-    const Qt::CaseSensitivity cs = m_spec.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    if (m_spec.wholeWord)
-        return word.compare(m_spec.text, cs) == 0;
-    return word.contains(m_spec.text, cs);
+    const Qt::CaseSensitivity cs = m_findQuery.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    if (m_findQuery.wholeWord)
+        return word.compare(m_findQuery.text, cs) == 0;
+    return word.contains(m_findQuery.text, cs);
 }
 
-std::optional<std::vector<char>> matchWords(const WordListIndex &index, const FindSpec &spec,
+std::optional<std::vector<char>> matchWords(const WordListIndex &index, const FindQuery &findQuery,
                                             const std::function<bool()> &cancelled)
 {
-    if (!WordMatcher::make(spec))
+    if (!WordMatcher::make(findQuery))
         return std::nullopt;
     const qint32 words = index.wordCount();
     std::vector<char> flags(size_t(words), 0);
     std::atomic<bool> stopped{false};
     const auto work = [&](qint32 from, qint32 to) {
         // A matcher of its own: the expression is compiled for this thread.
-        const std::optional<WordMatcher> matcher = WordMatcher::make(spec);
+        const std::optional<WordMatcher> matcher = WordMatcher::make(findQuery);
         for (qint32 w = from; w < to; ++w) {
             if ((w & 0x3fff) == 0 && (stopped.load(std::memory_order_relaxed) || (cancelled && cancelled()))) {
                 stopped = true;
@@ -122,7 +122,7 @@ std::optional<std::vector<char>> matchWords(const WordListIndex &index, const Fi
             flags[size_t(w)] = matcher->matches(index.wordText(w));
         }
     };
-    if (words < 20000 || spec.isEmpty()) {
+    if (words < 20000 || findQuery.isEmpty()) {
         work(0, words);
     } else {
         std::thread other([&] { work(words / 2, words); });

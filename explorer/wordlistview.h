@@ -21,7 +21,7 @@ std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &
                                 Qt::SortOrder order);
 
 /// The find field's text and options.
-struct FindSpec
+struct FindQuery
 {
     QString text;
     bool matchCase = false;
@@ -29,25 +29,25 @@ struct FindSpec
     bool regularExpression = false;
 
     bool isEmpty() const { return text.isEmpty(); }
-    friend bool operator==(const FindSpec &, const FindSpec &) = default;
+    friend bool operator==(const FindQuery &, const FindQuery &) = default;
 };
 
-/// Tells whether a word matches a FindSpec.
+/// Tells whether a word matches a FindQuery.
 class WordMatcher
 {
 public:
     /// std::nullopt, with error set, for an invalid regular expression.
-    static std::optional<WordMatcher> make(const FindSpec &spec, QString *error = nullptr);
+    static std::optional<WordMatcher> make(const FindQuery &findQuery, QString *error = nullptr);
     bool matches(QStringView word) const;
 
 private:
-    FindSpec m_spec;
+    FindQuery m_findQuery;
     QRegularExpression m_expression;
 };
 
-/// Which distinct words of the index match spec (one flag per word), on two threads. Returns
-/// std::nullopt when cancelled (checked now and then) or when spec is invalid.
-std::optional<std::vector<char>> matchWords(const WordListIndex &index, const FindSpec &spec,
+/// Which distinct words of the index match findQuery (one flag per word), on two threads. Returns
+/// std::nullopt when cancelled (checked now and then) or when findQuery is invalid.
+std::optional<std::vector<char>> matchWords(const WordListIndex &index, const FindQuery &findQuery,
                                             const std::function<bool()> &cancelled = {});
 
 /// The rows of order whose word matches.

@@ -399,7 +399,7 @@ void TestEngine::filesTakenBack_data()
             << QString(u"s+ s- sg+ s+ s! s+ "_qs).repeated(12);
 }
 
-// The texts of the files a spec of filesTakenBack_data() makes, and which of them end well; fed
+// The texts of the files a recipe of filesTakenBack_data() makes, and which of them end well; fed
 // to tally in chunks of random sizes.
 QStringList feedFiles(WordTally &tally, const QString &files, QList<bool> *complete = nullptr)
 {
@@ -412,9 +412,9 @@ QStringList feedFiles(WordTally &tally, const QString &files, QList<bool> *compl
     }();
     QRandomGenerator rng(uint(qHash(files)));
     QStringList texts;
-    for (const QString &spec : files.split(u' ', Qt::SkipEmptyParts)) {
+    for (const QString &recipe : files.split(u' ', Qt::SkipEmptyParts)) {
         QString text = pool;
-        if (spec.startsWith(u's')) {
+        if (recipe.startsWith(u's')) {
             const qsizetype n = rng.bounded(1000, 400000);
             text = pool.mid(rng.bounded(int(pool.size() - n)), n);
         }
@@ -425,9 +425,9 @@ QStringList feedFiles(WordTally &tally, const QString &files, QList<bool> *compl
             text.prepend(u' ');
         while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\r'))
             text.chop(1);
-        if (!spec.contains(u'g'))
+        if (!recipe.contains(u'g'))
             text += u'\r'; // else it ends inside a word, one that also occurs before it
-        const QChar end = spec.back();
+        const QChar end = recipe.back();
         const qsizetype fed = end == u'-' ? text.size() * 3 / 5 : text.size();
         tally.beginFile();
         for (qsizetype at = 0; at < fed;) {
