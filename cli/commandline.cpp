@@ -174,13 +174,15 @@ class RunStatistics
 public:
     explicit RunStatistics(bool perFile) : m_perFile(perFile) { }
 
-    void addBlock(const std::vector<WordCount> &rows, const QString &fileName)
+    void addBlock(const CountedRows &rows, const QString &fileName)
     {
         StatisticsCollector file;
-        for (const WordCount &w : rows) {
-            file.add(w.word, w.count);
+        QString scratch;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const QStringView word = rows.word(i, scratch);
+            file.add(word, rows.count(i));
             if (m_perFile)
-                m_summed[w.word] += w.count; // a word of several files is one type of all
+                m_summed[word.toString()] += rows.count(i); // a word of several files is one type of all
         }
         if (m_perFile)
             m_files.append({fileName, file.statistics()});
@@ -404,18 +406,17 @@ int runCount(const QStringList &arguments)
     qsizetype block = 0;
     runAnalysisRows(
             paths, options, source,
-            [&](std::vector<WordCount> &&rows, const QString &name) {
-                for (const WordCount &w : rows)
-                    counted += w.count;
+            [&](CountedRows &&rows, const QString &name) {
+                counted += rows.total();
                 // Per file, one block per listed file in list order: its path heads its figures.
                 if (statistics)
                     statistics->addBlock(rows, QDir::toNativeSeparators(paths.value(block)));
                 ++block;
                 if (*leastCount > 1)
-                    std::erase_if(rows, [&](const WordCount &w) { return w.count < *leastCount; });
+                    rows.keepCountsFrom(*leastCount);
                 orderBlock(rows, rowOrder);
-                if (*topRows >= 0 && qint64(rows.size()) > *topRows)
-                    rows.resize(size_t(*topRows));
+                if (*topRows >= 0)
+                    rows.truncate(size_t(*topRows));
                 // A combined count is one block, in memory already.
                 if (options.mode == CountMode::Combined && spill.rowCount() == 0)
                     spill.hold(std::move(rows), name);

@@ -138,7 +138,7 @@ void RowSpill::open(const QString &folder)
     m_buffer.reserve(kBlockBytes + 4096);
 }
 
-void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileName)
+void RowSpill::append(const CountedRows &rows, const QString &fileName)
 {
     if (rows.empty())
         return; // a file without words has no rows, so its name widens nothing
@@ -149,28 +149,28 @@ void RowSpill::append(const std::vector<WordCount> &rows, const QString &fileNam
             putText(fileName);
     }
     addWidths(rows, fileName);
-    for (const WordCount &wc : rows) {
-        if (keep) {
-            putText(wc.word);
-            putNumber(quint64(wc.count));
-            if (m_withFiles)
-                putNumber(quint64(wc.files));
-            if (m_withForms) {
-                const size_t forms = wc.forms ? wc.forms->size() : 0;
-                putNumber(quint64(forms));
-                for (size_t f = 0; f < forms; ++f) {
-                    putText((*wc.forms)[f].word);
-                    putNumber(quint64((*wc.forms)[f].count));
-                }
+    QString scratch;
+    for (size_t i = 0; i < rows.size() && keep; ++i) {
+        putText(rows.word(i, scratch));
+        putNumber(quint64(rows.count(i)));
+        if (m_withFiles)
+            putNumber(quint64(rows.files(i)));
+        if (m_withForms) {
+            const std::vector<WordCount> *forms = rows.forms(i).get();
+            const size_t n = forms ? forms->size() : 0;
+            putNumber(quint64(n));
+            for (size_t f = 0; f < n; ++f) {
+                putText((*forms)[f].word);
+                putNumber(quint64((*forms)[f].count));
             }
-            if (m_buffer.size() >= kBlockBytes)
-                flushBuffer();
         }
+        if (m_buffer.size() >= kBlockBytes)
+            flushBuffer();
     }
     m_rows += qint64(rows.size());
 }
 
-void RowSpill::hold(std::vector<WordCount> &&rows, const QString &fileName)
+void RowSpill::hold(CountedRows &&rows, const QString &fileName)
 {
     Q_ASSERT(m_held.empty() && m_rows == 0);
     if (rows.empty())
@@ -182,11 +182,11 @@ void RowSpill::hold(std::vector<WordCount> &&rows, const QString &fileName)
         m_heldName = fileName;
 }
 
-void RowSpill::addWidths(const std::vector<WordCount> &rows, const QString &fileName)
+void RowSpill::addWidths(const CountedRows &rows, const QString &fileName)
 {
-    for (const WordCount &wc : rows) {
-        m_widths.add({fileName, wc.word, wc.count, nullptr, wc.files});
-        m_total += wc.count;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        m_widths.add(fileName.size(), rows.wordLength(i), rows.count(i), rows.files(i));
+        m_total += rows.count(i);
     }
 }
 
@@ -197,6 +197,23 @@ bool RowSpill::finishWriting(QString *reason)
     if (!m_failure.isEmpty() && reason)
         *reason = m_failure;
     return m_failure.isEmpty();
+}
+
+qint64 RowSpill::rowsReadApart() const
+{
+    const bool held = m_failure.isEmpty() && m_file && m_rows == qint64(m_held.size());
+    return held ? m_rows : -1;
+}
+
+void RowSpill::forEachRowIn(qint64 from, qint64 to, const Visit &visit) const
+{
+    QString scratch;
+    for (size_t i = size_t(from); i < size_t(to); ++i) {
+        const std::vector<WordCount> *forms = m_withForms ? m_held.forms(i).get() : nullptr;
+        if (!visit({m_heldName, m_held.word(i, scratch), m_held.count(i),
+                    forms && !forms->empty() ? forms : nullptr, m_withFiles ? m_held.files(i) : 0}))
+            return;
+    }
 }
 
 bool RowSpill::forEachRow(const Visit &visit, QString *error) const
@@ -213,12 +230,13 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
         return false;
     };
     // The held rows as the file would give them back: only what it keeps of each.
-    for (const WordCount &wc : m_held) {
-        const bool withForms = m_withForms && wc.forms && !wc.forms->empty();
-        if (!visit({m_heldName, wc.word, wc.count, withForms ? wc.forms.get() : nullptr,
-                    m_withFiles ? wc.files : 0}))
-            return true;
-    }
+    bool stopped = false;
+    forEachRowIn(0, qint64(m_held.size()), [&](const ResultRow &row) {
+        stopped = !visit(row);
+        return !stopped;
+    });
+    if (stopped)
+        return true;
     if (!m_file->seek(0))
         return readFailure(m_file->errorString());
     SpillReader in(*m_file);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/wordtally.h"
+#include "engine/countedrows.h"
 #include "results/resultlayouts.h"
 
 #include <QString>
@@ -29,12 +29,12 @@ public:
     /// finishWriting() gives the reason.
     void open(const QString &folder);
     /// Appends one block of rows, all of the file fileName (used with a file name column only).
-    void append(const std::vector<WordCount> &rows, const QString &fileName);
+    void append(const CountedRows &rows, const QString &fileName);
     /// As append(), but keeps the block in memory, read before the blocks appended after it: a
     /// run of one block (a combined count) holds its rows already, and writing millions of them
     /// out only to read them back costs more than the rest of the writing. Once per spill, before
     /// any append().
-    void hold(std::vector<WordCount> &&rows, const QString &fileName);
+    void hold(CountedRows &&rows, const QString &fileName);
     bool holdsRows() const { return !m_held.empty(); }
     /// Ends the writing. Returns false with reason set when any row could not be kept.
     bool finishWriting(QString *reason);
@@ -42,6 +42,9 @@ public:
     bool hasFileNameColumn() const override { return m_fileNameColumn; }
     bool hasFilesColumn() const override { return m_withFiles; }
     bool forEachRow(const Visit &visit, QString *error) const override;
+    /// Held rows alone can be read apart.
+    qint64 rowsReadApart() const override;
+    void forEachRowIn(qint64 from, qint64 to, const Visit &visit) const override;
 
     const CellWidths &widths() const { return m_widths; }
     qint64 rowCount() const { return m_rows; }
@@ -54,7 +57,7 @@ private:
     void flushBuffer();
     void fail(const QString &reason);
 
-    void addWidths(const std::vector<WordCount> &rows, const QString &fileName);
+    void addWidths(const CountedRows &rows, const QString &fileName);
 
     bool m_fileNameColumn;
     bool m_withForms;
@@ -65,7 +68,7 @@ private:
     QString m_failure;
     QString m_folder;
     CellWidths m_widths;
-    std::vector<WordCount> m_held;
+    CountedRows m_held;
     QString m_heldName;
     qint64 m_rows = 0;
     qint64 m_total = 0;

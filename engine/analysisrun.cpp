@@ -95,7 +95,7 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
     ResultTable table(options.fileNameColumn());
     runAnalysisRows(
             paths, options, source,
-            [&table](std::vector<WordCount> &&rows, const QString &fileName) { table.appendRows(rows, fileName); },
+            [&table](CountedRows &&rows, const QString &fileName) { table.appendCountedRows(rows, fileName); },
             progress, reporter);
     return table;
 }
@@ -129,10 +129,10 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
             guarded(reporter, RunStep::ReadCombined,
                     [&] { readFileInto(source, paths.at(i), *tally, rp, sizes.at(i)); });
         guarded(reporter, RunStep::TallyCombined, [&] { tally->finish(); });
-        std::vector<WordCount> rows;
+        CountedRows rows;
         if (progress)
             progress->report(Phase::Ordering, 0, 1);
-        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally->takeOrdered(); });
+        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally->takeOrderedRows(); });
         tally.reset(); // its words are in rows now: free it before the sink copies them
         guarded(reporter, RunStep::WriteCombined, [&] { sink(std::move(rows), QString()); });
         return;
@@ -142,7 +142,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
     // rows are still handed over, and failures reported, in list order.
     struct Ordered
     {
-        std::vector<WordCount> rows;
+        CountedRows rows;
         QString failure;
         int step = 0;
     };
@@ -183,7 +183,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
             try {
                 fileTally->finish();
                 o.step = RunStep::OrderPerFile;
-                o.rows = fileTally->takeOrdered();
+                o.rows = fileTally->takeOrderedRows();
             } catch (const std::exception &e) {
                 o.failure = failureText(e);
             }

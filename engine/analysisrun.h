@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/countedrows.h"
 #include "engine/progress.h"
 #include "engine/resulttable.h"
 
@@ -36,7 +37,7 @@ inline constexpr int WriteCombined = 250, WritePerFile = 396;
 /// Receives a run's ordered rows one block at a time: one block per file in list order (per-file
 /// mode), or a single block (combined mode). fileName is the file's name when the rows carry a
 /// file name column, empty otherwise. A file without words gives an empty block.
-using RowsSink = std::function<void(std::vector<WordCount> &&rows, const QString &fileName)>;
+using RowsSink = std::function<void(CountedRows &&rows, const QString &fileName)>;
 
 /// Counts the words of the files in order, per file or combined, and hands each finished block
 /// of rows to sink as soon as it is ordered, so that a caller need not hold them all.

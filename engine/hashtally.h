@@ -131,30 +131,6 @@ inline WordRef makeWordRef(const char16_t *p, size_t n)
     return w;
 }
 
-// The tally's tables are looked up at random: they take large memory (see allocateLarge()).
-template<typename T>
-struct TableAllocator
-{
-    using value_type = T;
-
-    TableAllocator() = default;
-    template<typename U>
-    TableAllocator(const TableAllocator<U> &) { }
-
-    T *allocate(size_t n)
-    {
-        if (n > std::numeric_limits<size_t>::max() / sizeof(T))
-            throw std::bad_alloc();
-        return static_cast<T *>(allocateLarge(n * sizeof(T)));
-    }
-    void deallocate(T *p, size_t) { freeLarge(p); }
-
-    template<typename U>
-    bool operator==(const TableAllocator<U> &) const { return true; }
-};
-
-template<typename T>
-using TableVector = std::vector<T, TableAllocator<T>>;
 
 /// Sorts (index << 32 | file) pairs and drops repeated ones; files[index] becomes the number of
 /// files of each index (files is sized by the caller).

@@ -178,6 +178,39 @@ void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &
     }
 }
 
+void ResultTable::appendCountedRows(const CountedRows &rows, const QString &fileName)
+{
+    if (rows.holdsWords()) {
+        appendRows(rows.heldRows(), fileName);
+        return;
+    }
+    // Spelled one at a time straight into the word blocks.
+    if (m_fileNames.size() >= std::numeric_limits<qint32>::max())
+        throw std::length_error("Too many files for the results list.");
+    m_fileNames.append(m_fileNameColumn ? fileName : QString());
+    const qint32 file = qint32(m_fileNames.size() - 1);
+    reserveMore(m_rows, rows.size());
+    bool withFiles = hasFiles();
+    for (size_t i = 0; i < rows.size() && !withFiles; ++i)
+        withFiles = rows.files(i) != 0;
+    if (withFiles) {
+        m_files.resize(m_rows.size());
+        reserveMore(m_files, rows.size());
+    }
+    if (m_withForms)
+        m_forms.resize(m_rows.size() + rows.size());
+    QString word;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        Row r = storeWord(rows.word(i, word));
+        r.count = rows.count(i);
+        r.file = file;
+        m_rows.push_back(r);
+        if (withFiles)
+            m_files.push_back(rows.files(i));
+        m_total += r.count;
+    }
+}
+
 void ResultTable::appendTable(const ResultTable &other)
 {
     reserveMore(m_rows, other.m_rows.size());

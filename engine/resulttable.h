@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/countedrows.h"
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
@@ -105,6 +106,7 @@ public:
     /// Appends one file's (or the combined) ordered rows. fileName is shown only with a file name
     /// column.
     void appendRows(const std::vector<WordCount> &rows, const QString &fileName = QString());
+    void appendCountedRows(const CountedRows &rows, const QString &fileName = QString());
     /// Appends every row of another table with the same columns.
     void appendTable(const ResultTable &other);
     void clear();

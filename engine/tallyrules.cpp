@@ -273,14 +273,10 @@ std::vector<WordCount> TallyRules::rows(const HashTally &tally) const
     return rows;
 }
 
-PhraseCounts TallyRules::countPhrases(HashTally &tally, quint32 lastFile, bool filePairs) const
+std::shared_ptr<PhraseList> TallyRules::countPhrases(HashTally &tally, quint32 lastFile,
+                                                     bool filePairs) const
 {
     return counting::countPhrases(tally, m_ids, phraseLength(), lastFile, filePairs);
-}
-
-std::vector<WordCount> TallyRules::phraseRows(const PhraseCounts &phrases, bool ordered) const
-{
-    return counting::phraseRows(phrases, m_ids, ordered);
 }
 
 std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms,

@@ -6,6 +6,7 @@
 // each slice; phrases are counted as the numbers of their words, a key short enough to live in a
 // tally entry. Stems group the distinct words (or phrases) after counting.
 
+#include "engine/countedrows.h"
 #include "engine/hashtally.h"
 #include "engine/wordrules.h"
 
@@ -27,6 +28,8 @@ public:
         return {m_text.data() + m_starts[id], m_starts[id + 1] - m_starts[id]};
     }
     size_t size() const { return m_starts.size() - 1; }
+    const std::vector<char16_t> &text() const { return m_text; }
+    const std::vector<size_t> &starts() const { return m_starts; }
     void clear();
 
 private:
@@ -36,26 +39,6 @@ private:
     std::vector<size_t> m_starts;
 };
 
-// Phrases counted: the distinct ones in the order of their text, each with its count, as the ranks
-// of their words packed into a number (wordorder.cpp).
-struct PhraseItem
-{
-    qint64 count;
-    quint64 high;
-    quint64 low;
-    quint32 files; // with the range, else 0
-};
-struct PhraseCounts
-{
-    int length = 0;
-    int bits = 0;                  // of each word's rank in a key
-    std::vector<quint32> byText;   // word numbers in the order of their text
-    std::vector<quint32> bySpace;  // ... of their text followed by a space
-    TableVector<PhraseItem> items;
-    qint64 total = 0;
-    int fileBits = 0;              // of the file number ending each key, with the range
-    TableVector<quint64> filePairs; // (item << 32 | file), when asked for
-};
 class TallyRules
 {
 public:
@@ -104,8 +87,8 @@ public:
     std::vector<WordCount> rows(const HashTally &tally) const;
     // The phrases of a merged tally (Kind::Phrases), sorted and counted; empties the tally. With
     // the range, lastFile is the highest file number, and filePairs keeps the files of each.
-    PhraseCounts countPhrases(HashTally &tally, quint32 lastFile = 0, bool filePairs = false) const;
-    std::vector<WordCount> phraseRows(const PhraseCounts &phrases, bool ordered) const;
+    std::shared_ptr<PhraseList> countPhrases(HashTally &tally, quint32 lastFile = 0,
+                                             bool filePairs = false) const;
     // The rows grouped by stem: one per group, the most frequent form shown (ties by UTF-16
     // code units), its count the sum of its forms'. With filePairs (form << 32 | file), a group
     // occurs in the files of any of its forms.
@@ -121,9 +104,11 @@ private:
 };
 
 // Sorts and counts the phrases kept in tally (emptying it).
-PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length, quint32 lastFile = 0,
-                          bool filePairs = false);
-// Their rows, ordered by count (ties in the order of their text) or in the order of their text.
-std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &ids, bool ordered);
+std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, int length,
+                                         quint32 lastFile = 0, bool filePairs = false);
+// The phrases of list ordered by count, ties in the order of their text (their order in it).
+std::vector<quint32> phraseOrder(const PhraseList &list);
+// The phrases of list in the order of their text.
+std::vector<quint32> listOrder(const PhraseList &list);
 
 } // namespace corvalen::counting

@@ -3,6 +3,7 @@
 #include "engine/wordrules.h"
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 #include <stdexcept>
 #include <utility>
@@ -100,7 +101,7 @@ std::vector<WordCount> orderedRows(const HashTally &tally)
 
 namespace {
 
-__extension__ typedef unsigned __int128 Key128;
+using Key128 = PhraseKey128;
 
 // Whether word a followed by a space comes before word b followed by a space.
 bool lessWithSpace(std::u16string_view a, std::u16string_view b)
@@ -148,9 +149,75 @@ void radixSort(TableVector<quint64> &keys, int width)
     }
 }
 
+// Sorts [from, to) of keys on their low width bits, scratch as large beside it, least significant
+// digit first; the keys end in keys.
+void sortBucket(quint64 *keys, quint64 *scratch, size_t n, int width, std::vector<size_t> &at)
+{
+    if (n < 256) {
+        std::sort(keys, keys + n);
+        return;
+    }
+    const int passes = (width + 10) / 11;
+    const int digit = (width + passes - 1) / passes;
+    const quint64 mask = (quint64(1) << digit) - 1;
+    at.assign(size_t(1) << digit, 0);
+    quint64 *from = keys, *to = scratch;
+    for (int shift = 0; shift < width; shift += digit) {
+        std::fill(at.begin(), at.end(), 0);
+        for (size_t i = 0; i < n; ++i)
+            ++at[(from[i] >> shift) & mask];
+        size_t sum = 0;
+        for (size_t &place : at)
+            sum += std::exchange(place, sum);
+        for (size_t i = 0; i < n; ++i)
+            to[at[(from[i] >> shift) & mask]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != keys)
+        std::copy_n(from, n, keys);
+}
+
+// Sorts keys of up to width bits: one pass over them all puts each key in the bucket of its top
+// 11 bits, then the buckets, most of them small enough to stay in the cache, are sorted one by
+// one on both cores. Passes over all the keys are what takes the time.
 void sortKeys(TableVector<quint64> &keys, int width)
 {
-    radixSort(keys, width);
+    constexpr int kDigit = 11;
+    constexpr size_t kPlaces = size_t(1) << kDigit;
+    if (keys.size() < 65536 || width <= 2 * kDigit) {
+        radixSort(keys, width);
+        return;
+    }
+    const int shift = width - kDigit;
+    TableVector<quint64> bucketed(keys.size());
+    const size_t middle = keys.size() / 2;
+    std::vector<size_t> at[2] = {std::vector<size_t>(kPlaces), std::vector<size_t>(kPlaces)};
+    eachHalf(keys.size(), [&](size_t half) {
+        const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
+        for (size_t i = from; i < to; ++i)
+            ++at[half][keys[i] >> shift];
+    });
+    std::vector<size_t> start(kPlaces + 1);
+    size_t sum = 0;
+    for (size_t d = 0; d < kPlaces; ++d) {
+        start[d] = sum;
+        for (std::vector<size_t> &h : at)
+            sum += std::exchange(h[d], sum);
+    }
+    start[kPlaces] = sum;
+    eachHalf(keys.size(), [&](size_t half) {
+        std::vector<size_t> &h = at[half];
+        const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
+        for (size_t i = from; i < to; ++i)
+            bucketed[h[keys[i] >> shift]++] = keys[i];
+    });
+    keys.swap(bucketed); // the old keys' room is each bucket's scratch
+    std::atomic<size_t> next{0};
+    eachHalf(keys.size(), [&](size_t) {
+        std::vector<size_t> places;
+        for (size_t b; (b = next.fetch_add(1)) < kPlaces;)
+            sortBucket(keys.data() + start[b], bucketed.data() + start[b], start[b + 1] - start[b], shift, places);
+    });
 }
 
 void sortKeys(TableVector<Key128> &keys, int)
@@ -161,15 +228,27 @@ void sortKeys(TableVector<Key128> &keys, int)
     std::inplace_merge(keys.begin(), keys.begin() + qsizetype(keys.size() / 2), keys.end());
 }
 
+// Moves the keys into the list, in its own kind of key.
+void keepKeys(PhraseList &out, TableVector<quint64> &&keys)
+{
+    out.keys = std::move(keys);
+}
+
+void keepKeys(PhraseList &out, TableVector<Key128> &&keys)
+{
+    out.wide = true;
+    out.wideKeys = std::move(keys);
+}
+
 // The phrases of tally as keys of the ranks of their words, sorted and counted.
 // With files, each key ends with its phrase's file: a phrase's keys then lie side by side, one
-// run of equal keys per file.
+// run of equal keys per file. The distinct phrases' keys are gathered at the front of the sorted
+// keys, which become the list's: no second table of millions of entries.
 template<typename Key>
-void countKeys(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &textRank,
-               const std::vector<quint32> &spaceRank, bool filePairs)
+void countKeys(HashTally &tally, PhraseList &out, const std::vector<quint32> &textRank,
+               const std::vector<quint32> &spaceRank, int fileBits, bool filePairs)
 {
     const int length = out.length;
-    const int fileBits = out.fileBits;
     const size_t stride = size_t(length) + (fileBits ? 1 : 0);
     TableVector<Key> keys;
     keys.reserve(size_t(tally.total()));
@@ -191,30 +270,37 @@ void countKeys(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &
     size_t distinct = 0;
     for (size_t i = 0; i < keys.size(); ++i)
         distinct += i == 0 || phrase(keys[i]) != phrase(keys[i - 1]);
-    out.items.reserve(distinct);
+    out.counts.reserve(distinct);
+    if (fileBits)
+        out.files.reserve(distinct);
     const Key fileMask = (Key(1) << fileBits) - 1;
+    size_t kept = 0;
     for (size_t i = 0; i < keys.size();) {
         size_t j = i + 1;
         quint32 files = 1;
         if (filePairs)
-            out.filePairs.push_back(quint64(out.items.size()) << 32 | quint32(keys[i] & fileMask));
+            out.filePairs.push_back(quint64(kept) << 32 | quint32(keys[i] & fileMask));
         for (; j < keys.size() && phrase(keys[j]) == phrase(keys[i]); ++j) {
             if (keys[j] != keys[j - 1]) {
                 ++files;
                 if (filePairs)
-                    out.filePairs.push_back(quint64(out.items.size()) << 32 | quint32(keys[j] & fileMask));
+                    out.filePairs.push_back(quint64(kept) << 32 | quint32(keys[j] & fileMask));
             }
         }
-        const Key128 p = Key128(phrase(keys[i]));
-        out.items.push_back({qint64(j - i), quint64(p >> 64), quint64(p), fileBits ? files : 0});
+        out.counts.push_back(qint64(j - i));
+        if (fileBits)
+            out.files.push_back(files);
         out.total += qint64(j - i);
+        keys[kept++] = phrase(keys[i]); // kept <= i: nothing still to be read is overwritten
         i = j;
     }
+    keys.resize(kept);
+    keepKeys(out, std::move(keys));
 }
 
 // As countKeys(), for phrases whose words' ranks fill a key by themselves (millions of distinct
 // words): each file is kept beside its key instead of in it, and the pairs are compared whole.
-void countKeysBesideFiles(HashTally &tally, PhraseCounts &out, const std::vector<quint32> &textRank,
+void countKeysBesideFiles(HashTally &tally, PhraseList &out, const std::vector<quint32> &textRank,
                           const std::vector<quint32> &spaceRank, bool filePairs)
 {
     const int length = out.length;
@@ -236,6 +322,7 @@ void countKeysBesideFiles(HashTally &tally, PhraseCounts &out, const std::vector
         std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
     });
     std::inplace_merge(keys.begin(), keys.begin() + qsizetype(keys.size() / 2), keys.end());
+    TableVector<Key128> phrases;
     for (size_t i = 0; i < keys.size();) {
         size_t j = i;
         quint32 files = 0;
@@ -243,118 +330,111 @@ void countKeysBesideFiles(HashTally &tally, PhraseCounts &out, const std::vector
             if (j == i || keys[j].second != keys[j - 1].second) {
                 ++files;
                 if (filePairs)
-                    out.filePairs.push_back(quint64(out.items.size()) << 32 | keys[j].second);
+                    out.filePairs.push_back(quint64(phrases.size()) << 32 | keys[j].second);
             }
         }
-        const Key128 p = keys[i].first;
-        out.items.push_back({qint64(j - i), quint64(p >> 64), quint64(p), files});
+        phrases.push_back(keys[i].first);
+        out.counts.push_back(qint64(j - i));
+        out.files.push_back(files);
         out.total += qint64(j - i);
         i = j;
     }
+    keepKeys(out, std::move(phrases));
 }
 
 } // namespace
 
-PhraseCounts countPhrases(HashTally &tally, const WordIds &ids, int length, quint32 lastFile,
-                          bool filePairs)
+std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, int length,
+                                         quint32 lastFile, bool filePairs)
 {
     // A phrase's text is its words, each but the last followed by a space, and no word holds a
     // space: phrases are ordered as the tuples of their words, the words but the last ordered as
     // if followed by a space. Each word gets its two ranks once, and phrases compare as numbers.
-    PhraseCounts out;
+    auto list = std::make_shared<PhraseList>();
+    PhraseList &out = *list;
     out.length = length;
+    out.text.assign(ids.text().begin(), ids.text().end());
     const size_t words = ids.size();
+    std::vector<quint32> byText(words), bySpace(words);
+    std::iota(byText.begin(), byText.end(), 0u);
+    std::iota(bySpace.begin(), bySpace.end(), 0u);
+    std::sort(byText.begin(), byText.end(), [&](quint32 a, quint32 b) { return ids.word(a) < ids.word(b); });
+    std::sort(bySpace.begin(), bySpace.end(),
+              [&](quint32 a, quint32 b) { return lessWithSpace(ids.word(a), ids.word(b)); });
+    out.text.insert(out.text.end(), PhraseList::kSlack, 0);
+    std::vector<quint32> textRank(words), spaceRank(words);
     out.byText.resize(words);
     out.bySpace.resize(words);
-    std::iota(out.byText.begin(), out.byText.end(), 0u);
-    std::iota(out.bySpace.begin(), out.bySpace.end(), 0u);
-    std::sort(out.byText.begin(), out.byText.end(),
-              [&](quint32 a, quint32 b) { return ids.word(a) < ids.word(b); });
-    std::sort(out.bySpace.begin(), out.bySpace.end(),
-              [&](quint32 a, quint32 b) { return lessWithSpace(ids.word(a), ids.word(b)); });
-    std::vector<quint32> textRank(words), spaceRank(words);
+    out.byTextLength.resize(words);
+    out.bySpaceLength.resize(words);
+    const auto shortLength = [](std::u16string_view w) {
+        return quint16(std::min<size_t>(w.size(), PhraseList::kLongWord));
+    };
+    const std::vector<size_t> &starts = ids.starts();
+    const auto view = [&](quint32 id) {
+        return std::u16string_view(out.text.data() + starts[id], starts[id + 1] - starts[id]);
+    };
     for (size_t r = 0; r < words; ++r) {
-        textRank[out.byText[r]] = quint32(r);
-        spaceRank[out.bySpace[r]] = quint32(r);
+        textRank[byText[r]] = quint32(r);
+        spaceRank[bySpace[r]] = quint32(r);
+        out.byText[r] = view(byText[r]);
+        out.bySpace[r] = view(bySpace[r]);
+        out.byTextLength[r] = shortLength(out.byText[r]);
+        out.bySpaceLength[r] = shortLength(out.bySpace[r]);
     }
     out.bits = 1;
     while (out.bits < 32 && (quint64(1) << out.bits) < words)
         ++out.bits;
+    int fileBits = 0;
     if (tally.hasFileMarks()) {
-        out.fileBits = 1;
-        while (out.fileBits < 32 && (quint64(1) << out.fileBits) <= lastFile)
-            ++out.fileBits;
+        fileBits = 1;
+        while (fileBits < 32 && (quint64(1) << fileBits) <= lastFile)
+            ++fileBits;
     }
-    const int width = out.bits * length + out.fileBits;
+    const int width = out.bits * length + fileBits;
     if (out.bits * length > 128)
         throw std::length_error("Too many distinct words to order their phrases.");
     if (width > 128)
         countKeysBesideFiles(tally, out, textRank, spaceRank, filePairs);
     else if (width <= 64)
-        countKeys<quint64>(tally, out, textRank, spaceRank, filePairs);
+        countKeys<quint64>(tally, out, textRank, spaceRank, fileBits, filePairs);
     else
-        countKeys<Key128>(tally, out, textRank, spaceRank, filePairs);
-    return out;
+        countKeys<Key128>(tally, out, textRank, spaceRank, fileBits, filePairs);
+    return list;
 }
 
-std::vector<WordCount> phraseRows(const PhraseCounts &phrases, const WordIds &ids, bool ordered)
+std::vector<quint32> phraseOrder(const PhraseList &list)
 {
     // The phrases are in the order of their text: ordered by count, ties keep it. Counts are
     // mostly small; the few large ones are sorted apart.
-    const TableVector<PhraseItem> &items = phrases.items;
-    TableVector<quint32> order;
-    if (ordered) {
-        constexpr qint64 kSmall = 1 << 16;
-        std::vector<size_t> at(size_t(kSmall) + 1);
-        std::vector<quint32> large;
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i].count < kSmall)
-                ++at[size_t(items[i].count)];
-            else
-                large.push_back(quint32(i));
-        }
-        size_t sum = 0;
-        for (size_t &n : at)
-            sum += std::exchange(n, sum);
-        order.resize(items.size());
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i].count < kSmall)
-                order[at[size_t(items[i].count)]++] = quint32(i);
-        }
-        std::stable_sort(large.begin(), large.end(),
-                         [&](quint32 a, quint32 b) { return items[a].count < items[b].count; });
-        std::copy(large.begin(), large.end(), order.begin() + qsizetype(sum));
+    const TableVector<qint64> &counts = list.counts;
+    constexpr qint64 kSmall = 1 << 16;
+    std::vector<size_t> at(size_t(kSmall) + 1);
+    std::vector<quint32> large;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i] < kSmall)
+            ++at[size_t(counts[i])];
+        else
+            large.push_back(quint32(i));
     }
-    const int length = phrases.length;
-    const int bits = phrases.bits;
-    const Key128 mask = (Key128(1) << bits) - 1;
-    std::vector<WordCount> rows(items.size());
-    inTwoHalves(items.size(), [&](size_t from, size_t to) {
-        std::u16string_view words[WordRules::kMaxPhraseLength];
-        constexpr size_t kAhead = 16; // ordered by count, the items are read all over: fetch them early
-        for (size_t i = from; i < to; ++i) {
-            if (ordered && i + kAhead < to)
-                __builtin_prefetch(&items[order[i + kAhead]]);
-            const PhraseItem &item = items[ordered ? order[i] : i];
-            const Key128 packed = Key128(item.high) << 64 | item.low;
-            qsizetype size = length - 1;
-            for (int w = 0; w < length; ++w) {
-                const quint32 rank = quint32((packed >> (bits * (length - 1 - w))) & mask);
-                words[w] = ids.word(w + 1 < length ? phrases.bySpace[rank] : phrases.byText[rank]);
-                size += qsizetype(words[w].size());
-            }
-            QString text(size, Qt::Uninitialized);
-            auto *out = reinterpret_cast<char16_t *>(text.data());
-            for (int w = 0; w < length; ++w) {
-                if (w > 0)
-                    *out++ = u' ';
-                out = std::copy(words[w].begin(), words[w].end(), out);
-            }
-            rows[i] = WordCount(std::move(text), item.count);
-            rows[i].files = item.files;
-        }
-    });
-    return rows;
+    size_t sum = 0;
+    for (size_t &n : at)
+        sum += std::exchange(n, sum);
+    std::vector<quint32> order(counts.size());
+    for (size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i] < kSmall)
+            order[at[size_t(counts[i])]++] = quint32(i);
+    }
+    std::stable_sort(large.begin(), large.end(), [&](quint32 a, quint32 b) { return counts[a] < counts[b]; });
+    std::copy(large.begin(), large.end(), order.begin() + qsizetype(sum));
+    return order;
+}
+
+std::vector<quint32> listOrder(const PhraseList &list)
+{
+    std::vector<quint32> order(list.size());
+    std::iota(order.begin(), order.end(), 0u);
+    return order;
 }
 
 void countFilePairs(TableVector<quint64> &pairs, std::vector<quint32> &files)

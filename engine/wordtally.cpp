@@ -215,8 +215,7 @@ struct WordTally::Private
     bool grouped = false;      // the rows are groups of forms, held in groups
     std::vector<WordCount> groups;
     qint64 groupedTotal = 0;
-    bool counted = false;      // the phrases are counted, held in phrases
-    PhraseCounts phrases;
+    std::shared_ptr<PhraseList> phrases; // the phrases once counted
 
     // The range: files are numbered from 1 in the order they begin; pending's text begins in
     // pendingFirstFile and the others begin at pendingFiles. A split word waits in openSplits
@@ -358,17 +357,17 @@ struct WordTally::Private
             own.tally.settleFileLists();
         if (r.kind() == TallyRules::Kind::Phrases) {
             phrases = r.countPhrases(own.tally, lastFile, fileRange && r.finder().groupsWords());
-            counted = true;
         }
         if (r.finder().groupsWords()) {
-            std::vector<WordCount> forms = counted ? r.phraseRows(phrases, false) : r.rows(own.tally);
+            const bool counted = phrases != nullptr;
             TableVector<quint64> filePairs;
             if (fileRange)
-                filePairs = counted ? std::move(phrases.filePairs) : std::move(own.tally.fileLists());
-            groupedTotal = counted ? phrases.total : own.tally.total();
+                filePairs = counted ? std::move(phrases->filePairs) : std::move(own.tally.fileLists());
+            groupedTotal = counted ? phrases->total : own.tally.total();
+            std::vector<WordCount> forms = counted ? CountedRows(phrases, listOrder(*phrases)).takeRows()
+                                                   : r.rows(own.tally);
             own.tally.reset();
-            phrases = PhraseCounts();
-            counted = false;
+            phrases.reset();
             groups = r.groups(std::move(forms), fileRange ? &filePairs : nullptr);
             grouped = true;
         }
@@ -804,35 +803,40 @@ std::vector<WordCount> WordTally::ordered() const
         orderByItems(rows);
         return rows;
     }
-    if (d->counted)
-        return d->rules->phraseRows(d->phrases, true);
+    if (d->phrases)
+        return CountedRows(d->phrases, phraseOrder(*d->phrases)).takeRows();
     return orderedRows(d->own.tally);
 }
 
 std::vector<WordCount> WordTally::takeOrdered()
+{
+    return takeOrderedRows().takeRows();
+}
+
+CountedRows WordTally::takeOrderedRows()
 {
     if (d->grouped) {
         std::vector<WordCount> rows = std::exchange(d->groups, {});
         orderByItems(rows);
         d->grouped = false;
         d->groupedTotal = 0;
-        return rows;
+        return CountedRows(std::move(rows));
     }
-    if (d->counted) {
-        std::vector<WordCount> rows = d->rules->phraseRows(d->phrases, true);
-        d->phrases = PhraseCounts();
-        d->counted = false;
-        return rows;
+    if (d->phrases) {
+        // Laid out in the order of the rows, the phrases are read one after the other.
+        d->phrases->reorder(phraseOrder(*d->phrases));
+        std::vector<quint32> rows = listOrder(*d->phrases);
+        return CountedRows(std::exchange(d->phrases, nullptr), std::move(rows));
     }
-    return ordered();
+    return CountedRows(ordered());
 }
 
 std::vector<WordCount> WordTally::counts() const
 {
     if (d->grouped)
         return d->groups;
-    if (d->counted)
-        return d->rules->phraseRows(d->phrases, false);
+    if (d->phrases)
+        return CountedRows(d->phrases, listOrder(*d->phrases)).takeRows();
     std::vector<WordCount> rows;
     rows.reserve(d->own.tally.distinct());
     d->own.tally.forEachWithFiles([&rows](std::u16string_view w, qint64 n, qint64 files) {
@@ -844,15 +848,15 @@ std::vector<WordCount> WordTally::counts() const
 
 qint64 WordTally::total() const
 {
-    if (d->counted)
-        return d->phrases.total;
+    if (d->phrases)
+        return d->phrases->total;
     return d->grouped ? d->groupedTotal : d->own.tally.total();
 }
 
 qsizetype WordTally::distinctWords() const
 {
-    if (d->counted)
-        return qsizetype(d->phrases.items.size());
+    if (d->phrases)
+        return qsizetype(d->phrases->size());
     return d->grouped ? qsizetype(d->groups.size()) : qsizetype(d->own.tally.distinct());
 }
 
@@ -876,8 +880,7 @@ void WordTally::clear()
     d->grouped = false;
     d->groups.clear();
     d->groupedTotal = 0;
-    d->counted = false;
-    d->phrases = PhraseCounts();
+    d->phrases.reset();
     d->lastFile = 0;
     d->pendingFirstFile = 0;
     d->pendingFiles.clear();

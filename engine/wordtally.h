@@ -9,6 +9,7 @@
 
 namespace corvalen {
 
+class CountedRows;
 class WordFinder;
 
 /// One row of a count: a distinct cleaned word and how often it occurs; with the range, also in
@@ -91,6 +92,9 @@ public:
     /// The same, after which the tally holds nothing to order any more: under word rules the
     /// count gives its memory back before the rows are made (call clear() to count again).
     std::vector<WordCount> takeOrdered();
+    /// As takeOrdered(); the rows of a count of phrases stay the numbers of their words, spelled
+    /// out only as they are read (see CountedRows).
+    CountedRows takeOrderedRows();
     /// Sum of all counts. Call after finish().
     qint64 total() const;
     qsizetype distinctWords() const;

@@ -5,6 +5,8 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
 namespace corvalen {
 
@@ -96,6 +98,12 @@ public:
         return m_ok;
     }
     bool ok() const { return m_ok; }
+    // Writes bytes after what the buffer held.
+    void write(const QByteArray &bytes)
+    {
+        if (flush() && !bytes.isEmpty())
+            m_ok = writeAll(m_device, bytes);
+    }
 
 private:
     QIODevice &m_device;
@@ -103,11 +111,74 @@ private:
     bool m_ok = true;
 };
 
-// Streams the rows through appendRow into the device; the first failure, of the rows or of the
-// device, ends the writing and is reported.
+// Rows [from, to) through appendRow, in UTF-8.
 template<typename AppendRow>
-bool writeRows(const ResultRows &rows, Utf8Writer &writer, QString *error, AppendRow &&appendRow)
+QByteArray formatRows(const ResultRows &rows, qint64 from, qint64 to, const AppendRow &appendRow)
 {
+    const bool fileNameColumn = rows.hasFileNameColumn();
+    const bool filesColumn = rows.hasFilesColumn();
+    QString text;
+    rows.forEachRowIn(from, to, [&](const ResultRow &row) {
+        appendRow(text, RowCells(row, fileNameColumn, filesColumn));
+        return true;
+    });
+    return text.toUtf8(); // whole rows: no surrogate pair is cut
+}
+
+// Rows that can be read apart are made into text in stretches, two at a time on two threads,
+// and written in order: the same bytes as one after the other. appendRow must not depend on the
+// rows before.
+template<typename AppendRow>
+bool writeRowsApart(const ResultRows &rows, qint64 count, Utf8Writer &writer, const AppendRow &appendRow)
+{
+    constexpr qint64 kStretch = 1 << 15;
+    if (!writer.flush())
+        return false;
+    for (qint64 at = 0; at < count && writer.ok(); at += 2 * kStretch) {
+        const qint64 middle = std::min(count, at + kStretch);
+        const qint64 end = std::min(count, middle + kStretch);
+        QByteArray second;
+        std::exception_ptr failure;
+        std::thread other;
+        if (middle < end) {
+            other = std::thread([&] {
+                try {
+                    second = formatRows(rows, middle, end, appendRow);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        }
+        QByteArray first;
+        try {
+            first = formatRows(rows, at, middle, appendRow);
+        } catch (...) {
+            if (other.joinable())
+                other.join();
+            throw;
+        }
+        if (other.joinable())
+            other.join();
+        if (failure)
+            std::rethrow_exception(failure);
+        writer.write(first);
+        writer.write(second);
+    }
+    return writer.ok();
+}
+
+// Streams the rows through appendRow into the device; the first failure, of the rows or of the
+// device, ends the writing and is reported. With apart, a long list that can be read apart is
+// written on both cores (appendRow must then not depend on the rows before).
+template<typename AppendRow>
+bool writeRows(const ResultRows &rows, Utf8Writer &writer, QString *error, AppendRow &&appendRow,
+               bool apart = false)
+{
+    constexpr qint64 kLongList = 1 << 17;
+    if (const qint64 count = rows.rowsReadApart(); apart && count >= kLongList) {
+        writeRowsApart(rows, count, writer, appendRow);
+        return true; // a failing device is reported by finish()
+    }
     const bool fileNameColumn = rows.hasFileNameColumn();
     const bool filesColumn = rows.hasFilesColumn();
     QString readError;
@@ -206,6 +277,10 @@ void appendJsonString(QString &out, QStringView text)
 
 } // namespace
 
+void ResultRows::forEachRowIn(qint64, qint64, const Visit &) const
+{
+}
+
 bool TableRowSelection::forEachRow(const Visit &visit, QString *) const
 {
     for (const qint32 r : m_rows) {
@@ -219,13 +294,18 @@ bool TableRowSelection::forEachRow(const Visit &visit, QString *) const
 
 bool TableRows::forEachRow(const Visit &visit, QString *) const
 {
-    for (qsizetype r = 0; r < m_table.rowCount(); ++r) {
+    forEachRowIn(0, m_table.rowCount(), visit);
+    return true;
+}
+
+void TableRows::forEachRowIn(qint64 from, qint64 to, const Visit &visit) const
+{
+    for (qsizetype r = from; r < to; ++r) {
         const QString fileName = m_table.fileName(r);
         const auto forms = m_table.forms(r);
         if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r)}))
             break;
     }
-    return true;
 }
 
 CellWidths::CellWidths(bool fileNameColumn, bool filesColumn)
@@ -254,6 +334,21 @@ void CellWidths::add(const ResultRow &row)
         m_widths[c] = std::max(m_widths.at(c), cells.at(c).size());
 }
 
+void CellWidths::add(qsizetype fileNameLength, qsizetype wordLength, qint64 count, qint64 files)
+{
+    int c = 0;
+    const auto widen = [&](qsizetype n) {
+        m_widths[c] = std::max(m_widths.at(c), n);
+        ++c;
+    };
+    if (m_fileNameColumn)
+        widen(fileNameLength);
+    widen(wordLength);
+    widen(decimalLength(count));
+    if (m_filesColumn)
+        widen(decimalLength(files));
+}
+
 QList<qsizetype> CellWidths::withHeaders(const QStringList &headers) const
 {
     QList<qsizetype> widths = m_widths;
@@ -277,13 +372,16 @@ bool writeResultsText(const ResultRows &rows, const QStringList &headers,
         out += u'\t';
     }
     out += u"\r\n";
-    const bool read = writeRows(rows, writer, error, [&widths](QString &line, const RowCells &cells) {
-        for (int c = 0; c < cells.size(); ++c) {
-            appendPadded(line, cells.at(c), widths.at(c));
-            line += u'\t';
-        }
-        line += u"\r\n";
-    });
+    const bool read = writeRows(
+            rows, writer, error,
+            [&widths](QString &line, const RowCells &cells) {
+                for (int c = 0; c < cells.size(); ++c) {
+                    appendPadded(line, cells.at(c), widths.at(c));
+                    line += u'\t';
+                }
+                line += u"\r\n";
+            },
+            true);
     if (!read)
         return false;
     out += u"\r\n";
@@ -337,9 +435,9 @@ bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, 
                         QString *error)
 {
     Utf8Writer writer(device);
-    const bool read = writeRows(rows, writer, error, [&widths](QString &line, const RowCells &cells) {
-        appendClipboardRow(line, cells, widths);
-    });
+    const bool read = writeRows(
+            rows, writer, error,
+            [&widths](QString &line, const RowCells &cells) { appendClipboardRow(line, cells, widths); }, true);
     return read && finish(writer, device, error);
 }
 
@@ -360,14 +458,17 @@ bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error)
     Utf8Writer writer(device);
     writer.buffer() += rows.hasFileNameColumn() ? u"file,word,count" : u"word,count";
     writer.buffer() += rows.hasFilesColumn() ? u",files\r\n" : u"\r\n";
-    const bool read = writeRows(rows, writer, error, [](QString &line, const RowCells &cells) {
-        for (int c = 0; c < cells.size(); ++c) {
-            if (c > 0)
-                line += u',';
-            appendCsvField(line, cells.at(c));
-        }
-        line += u"\r\n";
-    });
+    const bool read = writeRows(
+            rows, writer, error,
+            [](QString &line, const RowCells &cells) {
+                for (int c = 0; c < cells.size(); ++c) {
+                    if (c > 0)
+                        line += u',';
+                    appendCsvField(line, cells.at(c));
+                }
+                line += u"\r\n";
+            },
+            true);
     return read && finish(writer, device, error);
 }
 

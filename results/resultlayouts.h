@@ -42,6 +42,11 @@ public:
     /// Hands every row to visit, in order, until visit returns false. Returns false with error
     /// set only when the rows could not be read.
     virtual bool forEachRow(const Visit &visit, QString *error) const = 0;
+    /// The number of rows, when any stretch of them can be read apart (forEachRowIn()), several
+    /// at once; else -1. Long lists are then written on both cores.
+    virtual qint64 rowsReadApart() const { return -1; }
+    /// Hands rows [from, to) to visit, in order, until it returns false; from any thread.
+    virtual void forEachRowIn(qint64 from, qint64 to, const Visit &visit) const;
 };
 
 /// The rows of a table.
@@ -56,6 +61,8 @@ public:
     bool hasFileNameColumn() const override { return m_table.hasFileNameColumn(); }
     bool hasFilesColumn() const override { return m_withFiles; }
     bool forEachRow(const Visit &visit, QString *error) const override;
+    qint64 rowsReadApart() const override { return m_table.rowCount(); }
+    void forEachRowIn(qint64 from, qint64 to, const Visit &visit) const override;
 
 private:
     const ResultTable &m_table;
@@ -88,6 +95,8 @@ public:
     /// The widths of all the rows (read once).
     static CellWidths of(const ResultRows &rows);
     void add(const ResultRow &row);
+    /// As add(), from the lengths of the texts (a word need not be spelled out to be measured).
+    void add(qsizetype fileNameLength, qsizetype wordLength, qint64 count, qint64 files);
     /// The widths of the cells alone: the clipboard layout's.
     QList<qsizetype> widths() const { return m_widths; }
     /// The widths widened to the header texts: the "Save Results" file's.

@@ -35,14 +35,15 @@ struct Keyed
 };
 
 // Sort keys of rows [from, to), side by side in one buffer; keys compare as bytes.
-void makeKeys(const std::vector<WordCount> &rows, size_t from, size_t to, std::vector<Keyed> &keyed,
+void makeKeys(const CountedRows &rows, size_t from, size_t to, std::vector<Keyed> &keyed,
               std::string &bytes)
 {
     const auto collator = rootCollator();
     bytes.reserve((to - from) * 16);
+    QString scratch;
     for (size_t i = from; i < to; ++i) {
-        const QString &w = rows[i].word;
-        const auto *text = reinterpret_cast<const UChar *>(w.constData());
+        const QStringView w = rows.word(i, scratch);
+        const auto *text = reinterpret_cast<const UChar *>(w.utf16());
         const int32_t units = int32_t(std::min<qsizetype>(w.size(), INT32_MAX));
         const size_t at = bytes.size();
         size_t room = size_t(units) * 4 + 16;
@@ -65,27 +66,25 @@ void makeKeys(const std::vector<WordCount> &rows, size_t from, size_t to, std::v
 
 } // namespace
 
-void orderBlock(std::vector<WordCount> &rows, RowOrder order)
+void orderBlock(CountedRows &rows, RowOrder order)
 {
-    switch (order) {
-    case RowOrder::Count:
+    if (order == RowOrder::Count || rows.size() < 2)
         return;
-    case RowOrder::CountDescending: {
-        // Reverse the runs of equal counts as a whole: each run keeps its words' order.
-        std::reverse(rows.begin(), rows.end());
-        for (auto run = rows.begin(); run != rows.end();) {
-            const auto end = std::find_if(run, rows.end(), [&](const WordCount &w) { return w.count != run->count; });
-            std::reverse(run, end);
-            run = end;
+    std::vector<size_t> reordered(rows.size());
+    if (order == RowOrder::CountDescending) {
+        // The runs of equal counts are taken last to first, each keeping its words' order.
+        size_t out = 0;
+        for (size_t end = rows.size(); end > 0;) {
+            size_t start = end - 1;
+            while (start > 0 && rows.count(start - 1) == rows.count(end - 1))
+                --start;
+            for (size_t i = start; i < end; ++i)
+                reordered[out++] = i;
+            end = start;
         }
+        rows.reorder(reordered);
         return;
     }
-    case RowOrder::Word:
-    case RowOrder::WordDescending:
-        break;
-    }
-    if (rows.size() < 2)
-        return;
     // Sort keys are made once per word, on two threads for large blocks, then compared as bytes.
     const size_t half = rows.size() >= 20000 ? rows.size() / 2 : rows.size();
     std::vector<Keyed> first, second;
@@ -103,7 +102,13 @@ void orderBlock(std::vector<WordCount> &rows, RowOrder order)
             }
         });
     }
-    makeKeys(rows, 0, half, first, firstBytes);
+    try {
+        makeKeys(rows, 0, half, first, firstBytes);
+    } catch (...) {
+        if (other.joinable())
+            other.join();
+        throw;
+    }
     if (other.joinable())
         other.join();
     if (failure)
@@ -116,17 +121,23 @@ void orderBlock(std::vector<WordCount> &rows, RowOrder order)
     first.insert(first.end(), second.begin(), second.end());
     const std::string_view all(firstBytes);
     const bool descending = order == RowOrder::WordDescending;
-    std::sort(first.begin(), first.end(), [&](const Keyed &a, const Keyed &b) {
-        const int c = all.substr(a.offset, a.length).compare(all.substr(b.offset, b.length));
+    QString a, b;
+    std::sort(first.begin(), first.end(), [&](const Keyed &x, const Keyed &y) {
+        const int c = all.substr(x.offset, x.length).compare(all.substr(y.offset, y.length));
         if (c != 0)
             return descending ? c > 0 : c < 0;
-        return rows[a.row].word < rows[b.row].word;
+        return rows.word(x.row, a) < rows.word(y.row, b);
     });
-    std::vector<WordCount> ordered;
-    ordered.reserve(rows.size());
-    for (const Keyed &k : first)
-        ordered.push_back(std::move(rows[k.row]));
-    rows = std::move(ordered);
+    for (size_t i = 0; i < first.size(); ++i)
+        reordered[i] = first[i].row;
+    rows.reorder(reordered);
+}
+
+void orderBlock(std::vector<WordCount> &rows, RowOrder order)
+{
+    CountedRows held(std::move(rows));
+    orderBlock(held, order);
+    rows = held.takeRows();
 }
 
 } // namespace corvalen

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/wordtally.h"
+#include "engine/countedrows.h"
 
 #include <vector>
 
@@ -16,6 +16,7 @@ enum class RowOrder {
 
 /// Reorders a block that is in the usual order, as a run hands it over. The alphabetical orders
 /// use ICU's root locale, so that they are the same on every machine whatever its language.
+void orderBlock(CountedRows &rows, RowOrder order);
 void orderBlock(std::vector<WordCount> &rows, RowOrder order);
 
 } // namespace corvalen

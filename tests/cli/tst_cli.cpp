@@ -625,11 +625,11 @@ void TestCli::spillGivesTheTableLayouts()
     held.open(tmp.path());
     for (const QStringList &b : std::as_const(blocks)) {
         table.appendRows(rowsOf(b), b.at(0));
-        spill.append(rowsOf(b), b.at(0));
+        spill.append(CountedRows(rowsOf(b)), b.at(0));
         if (held.rowCount() == 0)
-            held.hold(rowsOf(b), b.at(0));
+            held.hold(CountedRows(rowsOf(b)), b.at(0));
         else
-            held.append(rowsOf(b), b.at(0));
+            held.append(CountedRows(rowsOf(b)), b.at(0));
     }
     QString error;
     QVERIFY2(spill.finishWriting(&error), qPrintable(error));
@@ -705,8 +705,8 @@ void TestCli::heldRowsReadAsKept()
     RowSpill kept(false, withForms, withFiles), held(false, withForms, withFiles);
     kept.open(tmp.path());
     held.open(tmp.path());
-    kept.append(rows, u"f"_qs);
-    held.hold(std::vector<WordCount>(rows), u"f"_qs);
+    kept.append(CountedRows(rows), u"f"_qs);
+    held.hold(CountedRows(rows), u"f"_qs);
     QString error;
     QVERIFY2(kept.finishWriting(&error), qPrintable(error));
     QVERIFY2(held.finishWriting(&error), qPrintable(error));
@@ -723,7 +723,7 @@ void TestCli::spillThatCannotBeWritten()
     const QString folder = tmp.filePath(u"no-such-folder"_qs);
     RowSpill spill(true);
     spill.open(folder);
-    spill.append({{u"a"_qs, 2}, {u"b"_qs, 3}}, u"f"_qs);
+    spill.append(CountedRows({{u"a"_qs, 2}, {u"b"_qs, 3}}), u"f"_qs);
     QString reason;
     QVERIFY(!spill.finishWriting(&reason));
     QVERIFY2(reason.contains(QDir::toNativeSeparators(folder)), qPrintable(reason));

@@ -824,7 +824,7 @@ void TestEngine::incompleteFilesContributeNothing()
     const ResultTable perFile =
             runAnalysis(paths, {CountMode::PerFile, true, true}, src, nullptr, &reporter);
     runAnalysisRows(paths, {CountMode::PerFile, true, true}, src,
-                    [&](std::vector<WordCount> &&rows, const QString &name) {
+                    [&](CountedRows &&rows, const QString &name) {
                         names << name + u'=' + QString::number(rows.size());
                     });
     QCOMPARE(clipboardText(perFile), u"a\tone\t1\r\na\ttwo\t2\r\nc\tone\t1\r\n"_qs);
@@ -857,9 +857,9 @@ void TestEngine::rowsReachTheSinkFileByFile()
     FunctionErrorReporter reporter([&](const QString &m) { messages << m; });
     runAnalysisRows(
             paths, {CountMode::PerFile, true, true}, src,
-            [&](std::vector<WordCount> &&rows, const QString &name) {
+            [&](CountedRows &&rows, const QString &name) {
                 names << name;
-                counts << (rows.empty() ? 0 : rows.back().count);
+                counts << (rows.empty() ? 0 : rows.count(rows.size() - 1));
                 if (name == u"f6")
                     throw std::bad_alloc();
             },
@@ -873,11 +873,11 @@ void TestEngine::rowsReachTheSinkFileByFile()
     // Without the file name column the name is not handed on; combined is one block.
     names.clear();
     runAnalysisRows(paths, {CountMode::PerFile, false, true}, src,
-                    [&](std::vector<WordCount> &&, const QString &name) { names << name; });
+                    [&](CountedRows &&, const QString &name) { names << name; });
     QCOMPARE(names, QStringList(9, QString()));
     int blocks = 0;
     runAnalysisRows(paths, {CountMode::Combined, true, true}, src,
-                    [&](std::vector<WordCount> &&rows, const QString &name) {
+                    [&](CountedRows &&rows, const QString &name) {
                         ++blocks;
                         QVERIFY(name.isEmpty());
                         QVERIFY(!rows.empty());

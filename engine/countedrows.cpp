@@ -1,0 +1,177 @@
+#include "engine/countedrows.h"
+
+#include "engine/wordrules.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+namespace corvalen {
+
+qsizetype PhraseList::textLength(size_t i) const
+{
+    size_t r[kMaxLength];
+    ranks(i, r);
+    qsizetype n = length - 1;
+    for (int w = 0; w < length; ++w) {
+        const quint16 k = w + 1 < length ? bySpaceLength[r[w]] : byTextLength[r[w]];
+        n += k != kLongWord ? k : qsizetype((w + 1 < length ? bySpace[r[w]] : byText[r[w]]).size());
+    }
+    return n;
+}
+
+void PhraseList::spell(size_t i, QString &out) const
+{
+    std::u16string_view w[kMaxLength];
+    words(i, w);
+    qsizetype n = length - 1;
+    for (int k = 0; k < length; ++k)
+        n += qsizetype(w[k].size());
+    // Copied in blocks of 8 units, the last of a word running into what follows (the text's
+    // slack, the room at the end of out): most words are short, and a call to copy each costs
+    // more than the copy.
+    constexpr size_t kBlock = 8;
+    out.resize(n + qsizetype(kBlock));
+    auto *at = reinterpret_cast<char16_t *>(out.data());
+    for (int k = 0; k < length; ++k) {
+        if (k > 0)
+            *at++ = u' ';
+        const char16_t *from = w[k].data();
+        for (size_t done = 0; done < w[k].size(); done += kBlock)
+            std::memcpy(at + done, from + done, kBlock * sizeof(char16_t));
+        at += w[k].size();
+    }
+    out.truncate(n);
+}
+
+namespace {
+
+// Runs work(from, to) over [0, size), in two halves on two threads when size is large.
+template<typename Work>
+void inTwoHalves(size_t size, const Work &work)
+{
+    if (size < 65536) {
+        work(size_t(0), size);
+        return;
+    }
+    std::exception_ptr failure;
+    std::thread other([&] {
+        try {
+            work(size_t(0), size / 2);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    try {
+        work(size / 2, size);
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+template<typename T>
+void permute(TableVector<T> &items, const std::vector<quint32> &order)
+{
+    if (items.empty())
+        return;
+    TableVector<T> out(order.size());
+    inTwoHalves(order.size(), [&](size_t from, size_t to) {
+        constexpr size_t kAhead = 16; // read all over the table: fetched early
+        for (size_t i = from; i < to; ++i) {
+            if (i + kAhead < to)
+                __builtin_prefetch(&items[order[i + kAhead]]);
+            out[i] = items[order[i]];
+        }
+    });
+    items.swap(out);
+}
+
+} // namespace
+
+void PhraseList::reorder(const std::vector<quint32> &order)
+{
+    permute(keys, order);
+    permute(wideKeys, order);
+    permute(counts, order);
+    permute(files, order);
+}
+
+const std::shared_ptr<const std::vector<WordCount>> &CountedRows::forms(size_t row) const
+{
+    static const std::shared_ptr<const std::vector<WordCount>> none;
+    return m_phrases ? none : m_rows[row].forms;
+}
+
+qint64 CountedRows::total() const
+{
+    qint64 sum = 0;
+    if (!m_phrases) {
+        for (const WordCount &w : m_rows)
+            sum += w.count;
+        return sum;
+    }
+    if (m_order.size() == m_phrases->size())
+        return m_phrases->total;
+    for (const quint32 i : m_order)
+        sum += m_phrases->counts[i];
+    return sum;
+}
+
+void CountedRows::keepCountsFrom(qint64 least)
+{
+    if (m_phrases)
+        std::erase_if(m_order, [&](quint32 i) { return m_phrases->counts[i] < least; });
+    else
+        std::erase_if(m_rows, [&](const WordCount &w) { return w.count < least; });
+}
+
+void CountedRows::truncate(size_t rows)
+{
+    if (rows >= size())
+        return;
+    if (m_phrases)
+        m_order.resize(rows);
+    else
+        m_rows.resize(rows);
+}
+
+void CountedRows::reorder(const std::vector<size_t> &order)
+{
+    if (m_phrases) {
+        std::vector<quint32> reordered(order.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            reordered[i] = m_order[order[i]];
+        m_order.swap(reordered);
+        return;
+    }
+    std::vector<WordCount> reordered(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        reordered[i] = std::move(m_rows[order[i]]);
+    m_rows.swap(reordered);
+}
+
+std::vector<WordCount> CountedRows::takeRows()
+{
+    if (!m_phrases)
+        return std::exchange(m_rows, {});
+    std::vector<WordCount> rows(m_order.size());
+    const auto spell = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            const quint32 p = m_order[i];
+            m_phrases->spell(p, rows[i].word);
+            rows[i].count = m_phrases->counts[p];
+            rows[i].files = m_phrases->files.empty() ? 0 : m_phrases->files[p];
+        }
+    };
+    inTwoHalves(rows.size(), spell); // millions of strings: made on both cores
+    m_phrases.reset();
+    m_order = {};
+    return rows;
+}
+
+} // namespace corvalen

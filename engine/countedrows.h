@@ -1,0 +1,165 @@
+#pragma once
+
+#include "engine/largememory.h"
+#include "engine/wordrules.h"
+#include "engine/wordtally.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace corvalen {
+
+__extension__ typedef unsigned __int128 PhraseKey128;
+
+/// Phrases counted (a phrase length above 1): each distinct phrase as the ranks of its words
+/// packed into a number, with its count. Millions of phrases take a few bytes each this way, not
+/// a string each; a phrase's text is spelled out when it is read.
+struct PhraseList
+{
+    PhraseList() = default;
+    PhraseList(const PhraseList &) = delete; // the words' views point into text
+    PhraseList &operator=(const PhraseList &) = delete;
+
+    static constexpr int kMaxLength = WordRules::kMaxPhraseLength;
+    int length = 0; // words in a phrase
+    int bits = 0;   // of each word's rank in a key
+    bool wide = false; // the keys are wideKeys (more than 64 bits)
+    TableVector<char16_t> text; // the words side by side
+    // By rank: the words in the order of their text (a phrase's last word), and in the order of
+    // their text followed by a space (the others).
+    // Looked up at random for every phrase read: in large pages, as the tally's tables are.
+    TableVector<std::u16string_view> byText;
+    TableVector<std::u16string_view> bySpace;
+    // Their lengths (kLongWord: see the view), small enough to stay in the cache.
+    TableVector<quint16> byTextLength;
+    TableVector<quint16> bySpaceLength;
+    static constexpr quint16 kLongWord = 0xffff;
+    // The text has this many units after its last word: words are copied in blocks.
+    static constexpr size_t kSlack = 16;
+    TableVector<quint64> keys;
+    TableVector<PhraseKey128> wideKeys;
+    TableVector<qint64> counts;
+    TableVector<quint32> files;       // with the range: the number of files each occurs in
+    TableVector<quint64> filePairs;   // (phrase << 32 | file), when asked for
+    qint64 total = 0;
+
+    size_t size() const { return counts.size(); }
+    /// The ranks of phrase i's words, in order: length of them.
+    void ranks(size_t i, size_t *out) const
+    {
+        const PhraseKey128 packed = wide ? wideKeys[i] : keys[i];
+        const PhraseKey128 mask = (PhraseKey128(1) << bits) - 1;
+        for (int w = 0; w < length; ++w)
+            out[w] = size_t((packed >> (bits * (length - 1 - w))) & mask);
+    }
+    /// The words of phrase i, in order: length of them.
+    void words(size_t i, std::u16string_view *out) const
+    {
+        size_t r[kMaxLength] = {};
+        ranks(i, r);
+        for (int w = 0; w < length; ++w)
+            out[w] = w + 1 < length ? bySpace[r[w]] : byText[r[w]];
+    }
+    /// Fetches into the cache what reading phrase i needs: a reader going through the phrases in
+    /// order asks a few phrases ahead, for the words (near) and where to find them (further).
+    // Always inlined: a function of nothing but prefetches is taken for one without effects,
+    // and its calls are dropped.
+    Q_ALWAYS_INLINE void prefetchWords(size_t i) const
+    {
+        size_t r[kMaxLength] = {};
+        ranks(i, r);
+        __builtin_prefetch(&byText[r[length - 1]]);
+        for (int w = 0; w + 1 < length; ++w)
+            __builtin_prefetch(&bySpace[r[w]]);
+    }
+    Q_ALWAYS_INLINE void prefetchText(size_t i) const
+    {
+        std::u16string_view w[kMaxLength];
+        words(i, w);
+        for (int k = 0; k < length; ++k)
+            __builtin_prefetch(w[k].data());
+    }
+    /// The length of phrase i's text in UTF-16 code units: its words joined by single spaces.
+    qsizetype textLength(size_t i) const;
+    /// Phrase i's text, written over out (which keeps its capacity).
+    void spell(size_t i, QString &out) const;
+    /// Phrase i becomes the one that was at order[i] (order holds each once; the file pairs are
+    /// left as they are).
+    void reorder(const std::vector<quint32> &order);
+};
+
+/// One block of counted rows in their order, as a run hands it over: rows held one by one, or
+/// the rows of a phrase count kept as a PhraseList and spelled out one at a time as they are
+/// read.
+class CountedRows
+{
+public:
+    CountedRows() = default;
+    explicit CountedRows(std::vector<WordCount> rows) : m_rows(std::move(rows)) { }
+    /// The phrases of list in the order given (their indices in it).
+    CountedRows(std::shared_ptr<const PhraseList> list, std::vector<quint32> order)
+        : m_phrases(std::move(list)), m_order(std::move(order))
+    {
+    }
+
+    size_t size() const { return m_phrases ? m_order.size() : m_rows.size(); }
+    bool empty() const { return size() == 0; }
+    qint64 count(size_t row) const { return m_phrases ? m_phrases->counts[m_order[row]] : m_rows[row].count; }
+    /// The number of files of a row's word; 0 without the range.
+    qint64 files(size_t row) const
+    {
+        if (!m_phrases)
+            return m_rows[row].files;
+        return m_phrases->files.empty() ? 0 : m_phrases->files[m_order[row]];
+    }
+    /// The forms a row stands for (words grouped by their stems), or null.
+    const std::shared_ptr<const std::vector<WordCount>> &forms(size_t row) const;
+    /// A row's word: held, or spelled into scratch.
+    /// Rows are read fastest in order.
+    QStringView word(size_t row, QString &scratch) const
+    {
+        if (!m_phrases)
+            return m_rows[row].word;
+        prefetch(row);
+        m_phrases->spell(m_order[row], scratch);
+        return scratch;
+    }
+    /// The length of a row's word in UTF-16 code units, without spelling it.
+    qsizetype wordLength(size_t row) const
+    {
+        return m_phrases ? m_phrases->textLength(m_order[row]) : m_rows[row].word.size();
+    }
+    /// Whether the rows are held one by one (heldRows()), not spelled when read.
+    bool holdsWords() const { return !m_phrases; }
+    const std::vector<WordCount> &heldRows() const { return m_rows; }
+    /// The sum of the rows' counts.
+    qint64 total() const;
+
+    /// Keeps the rows counted at least least times, in their order.
+    void keepCountsFrom(qint64 least);
+    void truncate(size_t rows);
+    /// Row i becomes the row that was at order[i]; order holds each row at most once.
+    void reorder(const std::vector<size_t> &order);
+    /// The rows one by one (phrases spelled out); leaves this empty.
+    std::vector<WordCount> takeRows();
+
+private:
+    Q_ALWAYS_INLINE void prefetch(size_t row) const
+    {
+        constexpr size_t kNear = 8, kFar = 16;
+        if (row + kFar < m_order.size())
+            m_phrases->prefetchWords(m_order[row + kFar]);
+        if (row + kNear < m_order.size())
+            m_phrases->prefetchText(m_order[row + kNear]);
+    }
+
+    std::vector<WordCount> m_rows;
+    std::shared_ptr<const PhraseList> m_phrases;
+    std::vector<quint32> m_order;
+};
+
+} // namespace corvalen
