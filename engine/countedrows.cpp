@@ -1,10 +1,11 @@
 #include "engine/countedrows.h"
 
-#include "engine/wordrules.h"
+#include "engine/twohalves.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <numeric>
 #include <thread>
 
 namespace corvalen {
@@ -45,61 +46,6 @@ void PhraseList::spell(size_t i, QString &out) const
     out.truncate(n);
 }
 
-namespace {
-
-// Runs work(from, to) over [0, size), in two halves on two threads when size is large.
-template<typename Work>
-void inTwoHalves(size_t size, const Work &work)
-{
-    if (size < 65536) {
-        work(size_t(0), size);
-        return;
-    }
-    std::exception_ptr failure;
-    std::thread other([&] {
-        try {
-            work(size_t(0), size / 2);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    try {
-        work(size / 2, size);
-    } catch (...) {
-        other.join();
-        throw;
-    }
-    other.join();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-template<typename T>
-void permute(TableVector<T> &items, const std::vector<quint32> &order)
-{
-    if (items.empty())
-        return;
-    TableVector<T> out(order.size());
-    inTwoHalves(order.size(), [&](size_t from, size_t to) {
-        constexpr size_t kAhead = 16; // read all over the table: fetched early
-        for (size_t i = from; i < to; ++i) {
-            if (i + kAhead < to)
-                __builtin_prefetch(&items[order[i + kAhead]]);
-            out[i] = items[order[i]];
-        }
-    });
-    items.swap(out);
-}
-
-} // namespace
-
-void PhraseList::reorder(const std::vector<quint32> &order)
-{
-    permute(keys, order);
-    permute(wideKeys, order);
-    permute(counts, order);
-    permute(files, order);
-}
 
 const std::shared_ptr<const std::vector<WordCount>> &CountedRows::forms(size_t row) const
 {
@@ -115,18 +61,29 @@ qint64 CountedRows::total() const
             sum += w.count;
         return sum;
     }
-    if (m_order.size() == m_phrases->size())
+    if (m_size == m_phrases->size())
         return m_phrases->total;
-    for (const quint32 i : m_order)
-        sum += m_phrases->counts[i];
+    for (size_t row = 0; row < m_size; ++row)
+        sum += m_phrases->counts[phrase(row)];
     return sum;
+}
+
+void CountedRows::spellOutOrder()
+{
+    if (!m_inListOrder)
+        return;
+    m_order.resize(m_size);
+    std::iota(m_order.begin(), m_order.end(), 0u);
+    m_inListOrder = false;
 }
 
 void CountedRows::keepCountsFrom(qint64 least)
 {
-    if (m_phrases)
+    if (m_phrases) {
+        spellOutOrder();
         std::erase_if(m_order, [&](quint32 i) { return m_phrases->counts[i] < least; });
-    else
+        m_size = m_order.size();
+    } else
         std::erase_if(m_rows, [&](const WordCount &w) { return w.count < least; });
 }
 
@@ -134,10 +91,13 @@ void CountedRows::truncate(size_t rows)
 {
     if (rows >= size())
         return;
-    if (m_phrases)
-        m_order.resize(rows);
-    else
+    if (m_phrases) {
+        m_size = rows;
+        if (!m_inListOrder)
+            m_order.resize(rows);
+    } else {
         m_rows.resize(rows);
+    }
 }
 
 void CountedRows::reorder(const std::vector<size_t> &order)
@@ -145,8 +105,10 @@ void CountedRows::reorder(const std::vector<size_t> &order)
     if (m_phrases) {
         std::vector<quint32> reordered(order.size());
         for (size_t i = 0; i < order.size(); ++i)
-            reordered[i] = m_order[order[i]];
+            reordered[i] = quint32(phrase(order[i]));
         m_order.swap(reordered);
+        m_inListOrder = false;
+        m_size = m_order.size();
         return;
     }
     std::vector<WordCount> reordered(order.size());
@@ -159,10 +121,10 @@ std::vector<WordCount> CountedRows::takeRows()
 {
     if (!m_phrases)
         return std::exchange(m_rows, {});
-    std::vector<WordCount> rows(m_order.size());
+    std::vector<WordCount> rows(m_size);
     const auto spell = [&](size_t from, size_t to) {
         for (size_t i = from; i < to; ++i) {
-            const quint32 p = m_order[i];
+            const size_t p = phrase(i);
             m_phrases->spell(p, rows[i].word);
             rows[i].count = m_phrases->counts[p];
             rows[i].files = m_phrases->files.empty() ? 0 : m_phrases->files[p];
@@ -171,6 +133,8 @@ std::vector<WordCount> CountedRows::takeRows()
     inTwoHalves(rows.size(), spell); // millions of strings: made on both cores
     m_phrases.reset();
     m_order = {};
+    m_inListOrder = false;
+    m_size = 0;
     return rows;
 }
 

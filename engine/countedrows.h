@@ -87,9 +87,6 @@ struct PhraseList
     qsizetype textLength(size_t i) const;
     /// Phrase i's text, written over out (which keeps its capacity).
     void spell(size_t i, QString &out) const;
-    /// Phrase i becomes the one that was at order[i] (order holds each once; the file pairs are
-    /// left as they are).
-    void reorder(const std::vector<quint32> &order);
 };
 
 /// One block of counted rows in their order, as a run hands it over: rows held one by one, or
@@ -102,19 +99,24 @@ public:
     explicit CountedRows(std::vector<WordCount> rows) : m_rows(std::move(rows)) { }
     /// The phrases of list in the order given (their indices in it).
     CountedRows(std::shared_ptr<const PhraseList> list, std::vector<quint32> order)
-        : m_phrases(std::move(list)), m_order(std::move(order))
+        : m_phrases(std::move(list)), m_order(std::move(order)), m_size(m_order.size())
+    {
+    }
+    /// The phrases of list in its own order.
+    explicit CountedRows(std::shared_ptr<const PhraseList> list)
+        : m_phrases(std::move(list)), m_inListOrder(true), m_size(m_phrases->size())
     {
     }
 
-    size_t size() const { return m_phrases ? m_order.size() : m_rows.size(); }
+    size_t size() const { return m_phrases ? m_size : m_rows.size(); }
     bool empty() const { return size() == 0; }
-    qint64 count(size_t row) const { return m_phrases ? m_phrases->counts[m_order[row]] : m_rows[row].count; }
+    qint64 count(size_t row) const { return m_phrases ? m_phrases->counts[phrase(row)] : m_rows[row].count; }
     /// The number of files of a row's word; 0 without the range.
     qint64 files(size_t row) const
     {
         if (!m_phrases)
             return m_rows[row].files;
-        return m_phrases->files.empty() ? 0 : m_phrases->files[m_order[row]];
+        return m_phrases->files.empty() ? 0 : m_phrases->files[phrase(row)];
     }
     /// The forms a row stands for (words grouped by their stems), or null.
     const std::shared_ptr<const std::vector<WordCount>> &forms(size_t row) const;
@@ -125,13 +127,15 @@ public:
         if (!m_phrases)
             return m_rows[row].word;
         prefetch(row);
-        m_phrases->spell(m_order[row], scratch);
+        m_phrases->spell(phrase(row), scratch);
         return scratch;
     }
     /// The length of a row's word in UTF-16 code units, without spelling it.
     qsizetype wordLength(size_t row) const
     {
-        return m_phrases ? m_phrases->textLength(m_order[row]) : m_rows[row].word.size();
+        if (!m_phrases)
+            return m_rows[row].word.size();
+        return m_phrases->textLength(phrase(row));
     }
     /// Whether the rows are held one by one (heldRows()), not spelled when read.
     bool holdsWords() const { return !m_phrases; }
@@ -148,18 +152,25 @@ public:
     std::vector<WordCount> takeRows();
 
 private:
+    // The words of a phrase lie anywhere in the word table: what a row needs is fetched a few
+    // rows ahead, in two steps.
     Q_ALWAYS_INLINE void prefetch(size_t row) const
     {
         constexpr size_t kNear = 8, kFar = 16;
-        if (row + kFar < m_order.size())
-            m_phrases->prefetchWords(m_order[row + kFar]);
-        if (row + kNear < m_order.size())
-            m_phrases->prefetchText(m_order[row + kNear]);
+        if (row + kFar < m_size)
+            m_phrases->prefetchWords(phrase(row + kFar));
+        if (row + kNear < m_size)
+            m_phrases->prefetchText(phrase(row + kNear));
     }
+    size_t phrase(size_t row) const { return m_inListOrder ? row : m_order[row]; }
+    // Rows in the list's own order as the numbers of their phrases, to be changed.
+    void spellOutOrder();
 
     std::vector<WordCount> m_rows;
     std::shared_ptr<const PhraseList> m_phrases;
-    std::vector<quint32> m_order;
+    std::vector<quint32> m_order; // row -> phrase, unless in the list's own order
+    bool m_inListOrder = false;
+    size_t m_size = 0; // of the phrase rows
 };
 
 } // namespace corvalen

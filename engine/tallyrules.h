@@ -108,7 +108,7 @@ std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, i
                                          quint32 lastFile = 0, bool filePairs = false);
 // The phrases of list ordered by count, ties in the order of their text (their order in it).
 std::vector<quint32> phraseOrder(const PhraseList &list);
-// The phrases of list in the order of their text.
-std::vector<quint32> listOrder(const PhraseList &list);
+// Puts the phrases of list in the order of phraseOrder() (the file pairs are left as they are).
+void orderByCount(PhraseList &list);
 
 } // namespace corvalen::counting

@@ -1,5 +1,6 @@
 #include "engine/hashtally.h"
 #include "engine/tallyrules.h"
+#include "engine/twohalves.h"
 #include "engine/wordrules.h"
 
 #include <algorithm>
@@ -42,33 +43,6 @@ SortItem sortItem(std::u16string_view w, qint64 count, qint64 files = 0)
     for (size_t i = 0; i < 4; ++i)
         prefix = prefix << 16 | (i < w.size() ? w[i] : 0);
     return {count, prefix, w.data(), quint32(w.size()), quint32(files)};
-}
-
-// Runs first(begin, middle) on a second thread and second(middle, end) here, for large inputs.
-template<typename F>
-void inTwoHalves(size_t size, F &&work)
-{
-    if (size < 65536) {
-        work(size_t(0), size);
-        return;
-    }
-    std::thread other([&] { work(size_t(0), size / 2); });
-    work(size / 2, size);
-    other.join();
-}
-
-// Runs work(0) and work(1), on two threads for large inputs.
-template<typename F>
-void eachHalf(size_t size, F &&work)
-{
-    if (size < 65536) {
-        work(size_t(0));
-        work(size_t(1));
-        return;
-    }
-    std::thread other([&] { work(size_t(0)); });
-    work(size_t(1));
-    other.join();
 }
 
 } // namespace
@@ -250,20 +224,29 @@ void countKeys(HashTally &tally, PhraseList &out, const std::vector<quint32> &te
 {
     const int length = out.length;
     const size_t stride = size_t(length) + (fileBits ? 1 : 0);
-    TableVector<Key> keys;
-    keys.reserve(size_t(tally.total()));
-    for (const TableVector<quint32> &block : tally.sequences()) {
-        for (size_t at = 0; at + stride <= block.size(); at += stride) {
-            Key key = 0;
-            for (int i = 0; i < length; ++i) {
-                const quint32 id = block[at + size_t(i)];
-                key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
+    // Each block's keys have their place: the blocks are turned into keys on both cores.
+    const std::vector<TableVector<quint32>> &blocks = tally.sequences();
+    std::vector<size_t> first(blocks.size() + 1);
+    for (size_t b = 0; b < blocks.size(); ++b)
+        first[b + 1] = first[b] + blocks[b].size() / stride;
+    TableVector<Key> keys(first.back());
+    std::atomic<size_t> next{0};
+    eachHalf(keys.size(), [&](size_t) {
+        for (size_t b; (b = next.fetch_add(1)) < blocks.size();) {
+            const TableVector<quint32> &block = blocks[b];
+            Key *to = keys.data() + first[b];
+            for (size_t at = 0; at + stride <= block.size(); at += stride) {
+                Key key = 0;
+                for (int i = 0; i < length; ++i) {
+                    const quint32 id = block[at + size_t(i)];
+                    key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
+                }
+                if (fileBits)
+                    key = key << fileBits | block[at + size_t(length)];
+                *to++ = key;
             }
-            if (fileBits)
-                key = key << fileBits | block[at + size_t(length)];
-            keys.push_back(key);
         }
-    }
+    });
     tally.reset(); // the phrases are in keys now
     sortKeys(keys, out.bits * length + fileBits);
     const auto phrase = [fileBits](Key key) { return key >> fileBits; };
@@ -358,9 +341,19 @@ std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, i
     std::vector<quint32> byText(words), bySpace(words);
     std::iota(byText.begin(), byText.end(), 0u);
     std::iota(bySpace.begin(), bySpace.end(), 0u);
-    std::sort(byText.begin(), byText.end(), [&](quint32 a, quint32 b) { return ids.word(a) < ids.word(b); });
-    std::sort(bySpace.begin(), bySpace.end(),
-              [&](quint32 a, quint32 b) { return lessWithSpace(ids.word(a), ids.word(b)); });
+    const auto sortByText = [&] {
+        std::sort(byText.begin(), byText.end(), [&](quint32 a, quint32 b) { return ids.word(a) < ids.word(b); });
+    };
+    const auto sortBySpace = [&] {
+        std::sort(bySpace.begin(), bySpace.end(),
+                  [&](quint32 a, quint32 b) { return lessWithSpace(ids.word(a), ids.word(b)); });
+    };
+    if (words < 65536) {
+        sortByText();
+        sortBySpace();
+    } else {
+        onTwoThreads(sortByText, sortBySpace);
+    }
     out.text.insert(out.text.end(), PhraseList::kSlack, 0);
     std::vector<quint32> textRank(words), spaceRank(words);
     out.byText.resize(words);
@@ -430,12 +423,63 @@ std::vector<quint32> phraseOrder(const PhraseList &list)
     return order;
 }
 
-std::vector<quint32> listOrder(const PhraseList &list)
+void orderByCount(PhraseList &list)
 {
-    std::vector<quint32> order(list.size());
-    std::iota(order.begin(), order.end(), 0u);
-    return order;
+    // As phraseOrder(), each phrase moved straight to its place: each half of the phrases is read
+    // once, on a thread of its own, and the places of each count are filled one after the other,
+    // the first half's before the second's.
+    const TableVector<qint64> &counts = list.counts;
+    const size_t n = counts.size();
+    const size_t middle = n / 2;
+    constexpr qint64 kSmall = 1 << 16;
+    std::vector<size_t> at[2] = {std::vector<size_t>(size_t(kSmall)), std::vector<size_t>(size_t(kSmall))};
+    eachHalf(n, [&](size_t half) {
+        const size_t from = half ? middle : 0, to = half ? n : middle;
+        for (size_t i = from; i < to; ++i) {
+            if (counts[i] < kSmall)
+                ++at[half][size_t(counts[i])];
+        }
+    });
+    size_t sum = 0;
+    for (size_t c = 0; c < size_t(kSmall); ++c) {
+        for (std::vector<size_t> &places : at)
+            sum += std::exchange(places[c], sum);
+    }
+    std::vector<quint32> large;
+    for (size_t i = 0; i < n; ++i) {
+        if (counts[i] >= kSmall)
+            large.push_back(quint32(i));
+    }
+    std::stable_sort(large.begin(), large.end(), [&](quint32 a, quint32 b) { return counts[a] < counts[b]; });
+    TableVector<quint64> keys(list.wide ? 0 : n);
+    TableVector<PhraseKey128> wideKeys(list.wide ? n : 0);
+    TableVector<qint64> ordered(n);
+    TableVector<quint32> files(list.files.empty() ? 0 : n);
+    const auto put = [&](size_t from, size_t to) {
+        if (list.wide)
+            wideKeys[to] = list.wideKeys[from];
+        else
+            keys[to] = list.keys[from];
+        ordered[to] = counts[from];
+        if (!files.empty())
+            files[to] = list.files[from];
+    };
+    eachHalf(n, [&](size_t half) {
+        std::vector<size_t> &places = at[half];
+        const size_t from = half ? middle : 0, to = half ? n : middle;
+        for (size_t i = from; i < to; ++i) {
+            if (counts[i] < kSmall)
+                put(i, places[size_t(counts[i])]++);
+        }
+    });
+    for (size_t j = 0; j < large.size(); ++j)
+        put(large[j], sum + j);
+    list.keys.swap(keys);
+    list.wideKeys.swap(wideKeys);
+    list.counts.swap(ordered);
+    list.files.swap(files);
 }
+
 
 void countFilePairs(TableVector<quint64> &pairs, std::vector<quint32> &files)
 {

@@ -364,7 +364,7 @@ struct WordTally::Private
             if (fileRange)
                 filePairs = counted ? std::move(phrases->filePairs) : std::move(own.tally.fileLists());
             groupedTotal = counted ? phrases->total : own.tally.total();
-            std::vector<WordCount> forms = counted ? CountedRows(phrases, listOrder(*phrases)).takeRows()
+            std::vector<WordCount> forms = counted ? CountedRows(phrases).takeRows()
                                                    : r.rows(own.tally);
             own.tally.reset();
             phrases.reset();
@@ -823,10 +823,8 @@ CountedRows WordTally::takeOrderedRows()
         return CountedRows(std::move(rows));
     }
     if (d->phrases) {
-        // Laid out in the order of the rows, the phrases are read one after the other.
-        d->phrases->reorder(phraseOrder(*d->phrases));
-        std::vector<quint32> rows = listOrder(*d->phrases);
-        return CountedRows(std::exchange(d->phrases, nullptr), std::move(rows));
+        orderByCount(*d->phrases); // rows read one after the other, not all over the list
+        return CountedRows(std::exchange(d->phrases, nullptr));
     }
     return CountedRows(ordered());
 }
@@ -836,7 +834,7 @@ std::vector<WordCount> WordTally::counts() const
     if (d->grouped)
         return d->groups;
     if (d->phrases)
-        return CountedRows(d->phrases, listOrder(*d->phrases)).takeRows();
+        return CountedRows(d->phrases).takeRows();
     std::vector<WordCount> rows;
     rows.reserve(d->own.tally.distinct());
     d->own.tally.forEachWithFiles([&rows](std::u16string_view w, qint64 n, qint64 files) {

@@ -1,6 +1,7 @@
 #include "results/resultlayouts.h"
 
 #include "base/safefile.h"
+#include "engine/twohalves.h"
 
 #include <QIODevice>
 
@@ -111,74 +112,43 @@ private:
     bool m_ok = true;
 };
 
-// Rows [from, to) through appendRow, in UTF-8.
+// Rows [from, to) through appendRow (which writes UTF-8 after the used bytes) into bytes, which
+// keeps its room from one stretch to the next: fresh memory costs more than the writing into it.
 template<typename AppendRow>
-QByteArray formatRows(const ResultRows &rows, qint64 from, qint64 to, const AppendRow &appendRow)
+void formatRows(const ResultRows &rows, qint64 from, qint64 to, const AppendRow &appendRow, QByteArray &bytes)
 {
     const bool fileNameColumn = rows.hasFileNameColumn();
     const bool filesColumn = rows.hasFilesColumn();
-    QString text;
+    qsizetype used = 0;
     rows.forEachRowIn(from, to, [&](const ResultRow &row) {
-        appendRow(text, RowCells(row, fileNameColumn, filesColumn));
+        appendRow(bytes, used, RowCells(row, fileNameColumn, filesColumn));
         return true;
     });
-    return text.toUtf8(); // whole rows: no surrogate pair is cut
+    bytes.resize(used);
 }
 
 // Rows that can be read apart are made into text in stretches, two at a time on two threads,
-// and written in order: the same bytes as one after the other. appendRow must not depend on the
-// rows before.
+// and written in order.
 template<typename AppendRow>
-bool writeRowsApart(const ResultRows &rows, qint64 count, Utf8Writer &writer, const AppendRow &appendRow)
+void writeRowsApart(const ResultRows &rows, qint64 count, Utf8Writer &writer, const AppendRow &appendRow)
 {
     constexpr qint64 kStretch = 1 << 15;
-    if (!writer.flush())
-        return false;
+    QByteArray first, second;
     for (qint64 at = 0; at < count && writer.ok(); at += 2 * kStretch) {
         const qint64 middle = std::min(count, at + kStretch);
         const qint64 end = std::min(count, middle + kStretch);
-        QByteArray second;
-        std::exception_ptr failure;
-        std::thread other;
-        if (middle < end) {
-            other = std::thread([&] {
-                try {
-                    second = formatRows(rows, middle, end, appendRow);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            });
-        }
-        QByteArray first;
-        try {
-            first = formatRows(rows, at, middle, appendRow);
-        } catch (...) {
-            if (other.joinable())
-                other.join();
-            throw;
-        }
-        if (other.joinable())
-            other.join();
-        if (failure)
-            std::rethrow_exception(failure);
+        onTwoThreads([&] { formatRows(rows, middle, end, appendRow, second); },
+                     [&] { formatRows(rows, at, middle, appendRow, first); });
         writer.write(first);
         writer.write(second);
     }
-    return writer.ok();
 }
 
 // Streams the rows through appendRow into the device; the first failure, of the rows or of the
-// device, ends the writing and is reported. With apart, a long list that can be read apart is
-// written on both cores (appendRow must then not depend on the rows before).
+// device, ends the writing and is reported.
 template<typename AppendRow>
-bool writeRows(const ResultRows &rows, Utf8Writer &writer, QString *error, AppendRow &&appendRow,
-               bool apart = false)
+bool writeRows(const ResultRows &rows, Utf8Writer &writer, QString *error, AppendRow &&appendRow)
 {
-    constexpr qint64 kLongList = 1 << 17;
-    if (const qint64 count = rows.rowsReadApart(); apart && count >= kLongList) {
-        writeRowsApart(rows, count, writer, appendRow);
-        return true; // a failing device is reported by finish()
-    }
     const bool fileNameColumn = rows.hasFileNameColumn();
     const bool filesColumn = rows.hasFilesColumn();
     QString readError;
@@ -206,20 +176,121 @@ bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
     return false;
 }
 
+// One row of cells, each padded with spaces to its column's width and followed by a tab, then CR
+// LF; with lastBare, the last cell is neither padded nor followed by a tab, and the row's trailing
+// spaces are dropped. Written in place: rows are millions, and appending piece by piece costs
+// more than the text.
+void appendPaddedRow(QString &out, const RowCells &cells, const QList<qsizetype> &widths, bool lastBare)
+{
+    qsizetype room = 2;
+    for (int c = 0; c < cells.size(); ++c)
+        room += std::max(widths.at(c), cells.at(c).size()) + 1;
+    const qsizetype start = out.size();
+    out.resize(start + room);
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data()) + start;
+    char16_t *p = begin;
+    const int last = cells.size() - 1;
+    for (int c = 0; c <= last; ++c) {
+        const QStringView cell = cells.at(c);
+        p = std::copy_n(cell.utf16(), cell.size(), p);
+        if (lastBare && c == last)
+            break;
+        if (widths.at(c) > cell.size())
+            p = std::fill_n(p, widths.at(c) - cell.size(), u' ');
+        *p++ = u'\t';
+    }
+    if (lastBare) {
+        while (p > begin && p[-1] == u' ')
+            --p;
+    }
+    *p++ = u'\r';
+    *p++ = u'\n';
+    out.truncate(start + (p - begin));
+}
+
+// The UTF-8 of text at p (room for three bytes a unit), as QString::toUtf8() makes it: a
+// surrogate without its pair becomes '?', the same whether the text ends there or goes on.
+char *putUtf8(char *p, QStringView text)
+{
+    const char16_t *u = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char32_t c = u[i];
+        if (c < 0x80) {
+            *p++ = char(c);
+        } else if (c < 0x800) {
+            *p++ = char(0xc0 | (c >> 6));
+            *p++ = char(0x80 | (c & 0x3f));
+        } else if (!QChar::isSurrogate(c)) {
+            *p++ = char(0xe0 | (c >> 12));
+            *p++ = char(0x80 | ((c >> 6) & 0x3f));
+            *p++ = char(0x80 | (c & 0x3f));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(u[i + 1])) {
+            const char32_t full = QChar::surrogateToUcs4(char16_t(c), u[++i]);
+            *p++ = char(0xf0 | (full >> 18));
+            *p++ = char(0x80 | ((full >> 12) & 0x3f));
+            *p++ = char(0x80 | ((full >> 6) & 0x3f));
+            *p++ = char(0x80 | (full & 0x3f));
+        } else {
+            *p++ = '?';
+        }
+    }
+    return p;
+}
+
+// appendPaddedRow() in UTF-8 at out's first used bytes: padding counts UTF-16 code units, as the
+// widths do. out grows by doubling and is cut to used bytes by the caller.
+void appendPaddedRowUtf8(QByteArray &out, qsizetype &used, const RowCells &cells, const QList<qsizetype> &widths,
+                         bool lastBare)
+{
+    qsizetype room = 2;
+    for (int c = 0; c < cells.size(); ++c)
+        room += std::max(widths.at(c), 3 * cells.at(c).size()) + 1;
+    if (out.size() - used < room)
+        out.resize(std::max(2 * out.size(), used + room));
+    char *const begin = out.data() + used;
+    char *p = begin;
+    const int last = cells.size() - 1;
+    for (int c = 0; c <= last; ++c) {
+        const QStringView cell = cells.at(c);
+        p = putUtf8(p, cell);
+        if (lastBare && c == last)
+            break;
+        if (widths.at(c) > cell.size())
+            p = std::fill_n(p, widths.at(c) - cell.size(), ' ');
+        *p++ = '\t';
+    }
+    if (lastBare) {
+        while (p > begin && p[-1] == ' ')
+            --p;
+    }
+    *p++ = '\r';
+    *p++ = '\n';
+    used += p - begin;
+}
+
+// Rows padded to widths (see appendPaddedRow()); a long list that can be read apart is written on
+// both cores.
+bool writePaddedRows(const ResultRows &rows, Utf8Writer &writer, QString *error, const QList<qsizetype> &widths,
+                     bool lastBare)
+{
+    constexpr qint64 kLongList = 1 << 17;
+    if (const qint64 count = rows.rowsReadApart(); count >= kLongList) {
+        if (writer.flush())
+            writeRowsApart(rows, count, writer, [&](QByteArray &out, qsizetype &used, const RowCells &cells) {
+                appendPaddedRowUtf8(out, used, cells, widths, lastBare);
+            });
+        return true; // a failing device is reported by finish()
+    }
+    return writeRows(rows, writer, error, [&](QString &line, const RowCells &cells) {
+        appendPaddedRow(line, cells, widths, lastBare);
+    });
+}
+
 void appendClipboardRow(QString &out, const RowCells &cells, const QList<qsizetype> &widths)
 {
     // The last cell is not padded: a row's trailing spaces are dropped, and rows are millions.
-    const int last = cells.size() - 1;
-    for (int c = 0; c < last; ++c) {
-        appendPadded(out, cells.at(c), widths.at(c));
-        out += u'\t';
-    }
-    out += cells.at(last);
-    qsizetype end = out.size();
-    while (end > 0 && out.at(end - 1) == u' ')
-        --end;
-    out.truncate(end);
-    out += u"\r\n";
+    appendPaddedRow(out, cells, widths, true);
 }
 
 void appendCsvField(QString &out, QStringView text)
@@ -349,6 +420,12 @@ void CellWidths::add(qsizetype fileNameLength, qsizetype wordLength, qint64 coun
         widen(decimalLength(files));
 }
 
+void CellWidths::add(const CellWidths &other)
+{
+    for (qsizetype c = 0; c < m_widths.size() && c < other.m_widths.size(); ++c)
+        m_widths[c] = std::max(m_widths.at(c), other.m_widths.at(c));
+}
+
 QList<qsizetype> CellWidths::withHeaders(const QStringList &headers) const
 {
     QList<qsizetype> widths = m_widths;
@@ -372,16 +449,7 @@ bool writeResultsText(const ResultRows &rows, const QStringList &headers,
         out += u'\t';
     }
     out += u"\r\n";
-    const bool read = writeRows(
-            rows, writer, error,
-            [&widths](QString &line, const RowCells &cells) {
-                for (int c = 0; c < cells.size(); ++c) {
-                    appendPadded(line, cells.at(c), widths.at(c));
-                    line += u'\t';
-                }
-                line += u"\r\n";
-            },
-            true);
+    const bool read = writePaddedRows(rows, writer, error, widths, false);
     if (!read)
         return false;
     out += u"\r\n";
@@ -435,9 +503,7 @@ bool writeClipboardText(const ResultRows &rows, const QList<qsizetype> &widths, 
                         QString *error)
 {
     Utf8Writer writer(device);
-    const bool read = writeRows(
-            rows, writer, error,
-            [&widths](QString &line, const RowCells &cells) { appendClipboardRow(line, cells, widths); }, true);
+    const bool read = writePaddedRows(rows, writer, error, widths, true);
     return read && finish(writer, device, error);
 }
 
@@ -458,17 +524,14 @@ bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error)
     Utf8Writer writer(device);
     writer.buffer() += rows.hasFileNameColumn() ? u"file,word,count" : u"word,count";
     writer.buffer() += rows.hasFilesColumn() ? u",files\r\n" : u"\r\n";
-    const bool read = writeRows(
-            rows, writer, error,
-            [](QString &line, const RowCells &cells) {
-                for (int c = 0; c < cells.size(); ++c) {
-                    if (c > 0)
-                        line += u',';
-                    appendCsvField(line, cells.at(c));
-                }
-                line += u"\r\n";
-            },
-            true);
+    const bool read = writeRows(rows, writer, error, [](QString &line, const RowCells &cells) {
+        for (int c = 0; c < cells.size(); ++c) {
+            if (c > 0)
+                line += u',';
+            appendCsvField(line, cells.at(c));
+        }
+        line += u"\r\n";
+    });
     return read && finish(writer, device, error);
 }
 

@@ -97,6 +97,8 @@ public:
     void add(const ResultRow &row);
     /// As add(), from the lengths of the texts (a word need not be spelled out to be measured).
     void add(qsizetype fileNameLength, qsizetype wordLength, qint64 count, qint64 files);
+    /// Widens to the widths of other (the same columns).
+    void add(const CellWidths &other);
     /// The widths of the cells alone: the clipboard layout's.
     QList<qsizetype> widths() const { return m_widths; }
     /// The widths widened to the header texts: the "Save Results" file's.
