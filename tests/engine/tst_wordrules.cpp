@@ -5,6 +5,7 @@
 
 #include "base/errorreport.h"
 #include "engine/analysisrun.h"
+#include "engine/countedrows.h"
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
@@ -306,6 +307,7 @@ private slots:
     void failedFilesContributeNothing();
     void describesTheRules();
     void tableKeepsTheForms();
+    void manyPhrasesCountedAndRead();
 };
 
 void TestWordRules::defaultsAreThePlainRules()
@@ -917,4 +919,80 @@ void TestWordRules::tableKeepsTheForms()
 }
 
 QTEST_GUILESS_MAIN(TestWordRules)
+// Tens of thousands of distinct words make keys too wide to sort in one go, and one pair counted
+// over 65536 times takes the way of the large counts: the rows still come in the usual order, with
+// the counts the phrases slid over the words by hand give, however they are read.
+void TestWordRules::manyPhrasesCountedAndRead()
+{
+    QRandomGenerator rng(7);
+    QStringList vocabulary;
+    for (int i = 0; i < 20000; ++i) {
+        QString w;
+        for (int k = 3 + int(rng.bounded(6)); k > 0; --k)
+            w += QChar(u'a' + rng.bounded(26));
+        vocabulary << (i % 97 == 0 ? w + u"\u00e9"_qs : w); // some words not ASCII
+    }
+    QString text;
+    for (int p = 0; p < 400; ++p) {
+        for (int i = 0; i < 400; ++i)
+            text += vocabulary.at(int(rng.bounded(2) ? rng.bounded(40) : rng.bounded(qint64(vocabulary.size())))) + u' ';
+        text += u'\r';
+    }
+    text += QString(u"often seen "_qs).repeated(70000);
+    for (const int length : {2, 3, 4}) { // buckets sorted in two, four and five passes
+        QHash<QString, qint64> counted;
+        qint64 phrases = 0;
+        for (const QString &paragraph : text.split(u'\r')) {
+            const QStringList words = paragraph.split(u' ', Qt::SkipEmptyParts);
+            for (qsizetype i = 0; i + length <= words.size(); ++i, ++phrases)
+                ++counted[words.mid(i, length).join(u' ')];
+        }
+        std::vector<WordCount> expected;
+        for (auto it = counted.cbegin(); it != counted.cend(); ++it)
+            expected.emplace_back(it.key(), it.value());
+        std::sort(expected.begin(), expected.end(), [](const WordCount &a, const WordCount &b) {
+            return a.count != b.count ? a.count < b.count : a.word < b.word;
+        });
+        QVERIFY(expected.back().count > 65536);
+
+        WordRules rules;
+        rules.phraseLength = length;
+        const auto finder = finderFor(rules);
+        WordTally tally(*finder);
+        tally.feed(text);
+        tally.finish();
+        QCOMPARE(tally.total(), phrases);
+        const std::vector<WordCount> ordered = tally.ordered();
+        QVERIFY2(ordered == expected, qPrintable(firstDifference(ordered, expected)));
+        CountedRows rows = tally.takeOrderedRows();
+        QVERIFY(!rows.holdsWords());
+        QCOMPARE(rows.size(), expected.size());
+        QCOMPARE(rows.total(), phrases);
+        QString scratch;
+        for (size_t i = 0; i < rows.size(); i += 997) {
+            QCOMPARE(rows.word(i, scratch), expected[i].word);
+            QCOMPARE(rows.wordLength(i), expected[i].word.size());
+            QCOMPARE(rows.count(i), expected[i].count);
+        }
+        // Dropping and reordering rows works on the numbers; the rows spelled out agree.
+        rows.keepCountsFrom(2);
+        rows.reorder({2, 0, 1});
+        std::vector<WordCount> kept;
+        std::copy_if(expected.begin(), expected.end(), std::back_inserter(kept),
+                     [](const WordCount &w) { return w.count >= 2; });
+        QVERIFY(kept.size() >= 3);
+        QCOMPARE(rows.takeRows(), (std::vector<WordCount>{kept[2], kept[0], kept[1]}));
+        // A results table takes the phrases as they are spelled.
+        ListSource source;
+        source.texts.insert(u"f"_qs, text);
+        const ResultTable table = runAnalysis({u"f"_qs}, CountOptions(CountMode::Combined, false, true, rules), source);
+        QCOMPARE(table.rowCount(), qsizetype(expected.size()));
+        for (qsizetype r = 0; r < table.rowCount(); r += 991) {
+            QCOMPARE(table.word(r), expected[size_t(r)].word);
+            QCOMPARE(table.count(r), expected[size_t(r)].count);
+        }
+        QCOMPARE(table.total(), phrases);
+    }
+}
+
 #include "tst_wordrules.moc"

@@ -196,6 +196,7 @@ private slots:
     void clipboardLayout_data();
     void clipboardLayout();
     void clipboardStreamsTheSameText();
+    void longListsWrittenOnBothCores();
     void clipboardMatchesReferenceCounter_data();
     void clipboardMatchesReferenceCounter();
     void saveTextFile();
@@ -289,6 +290,64 @@ void TestResults::clipboardStreamsTheSameText()
     for (int i = 0; i < 100000; ++i)
         rows.push_back({QString::number(i * 7919 % 100003) + u"\u00e9", i % 37});
     const ResultTable t = table(rows);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(writeClipboardText(t, buffer));
+    QCOMPARE(buffer.data(), clipboardText(t).toUtf8());
+}
+
+namespace {
+
+// The rows of another list, read one after the other only.
+class OneByOne : public ResultRows
+{
+public:
+    explicit OneByOne(const ResultRows &rows) : m_rows(rows) { }
+    bool hasFileNameColumn() const override { return m_rows.hasFileNameColumn(); }
+    bool hasFilesColumn() const override { return m_rows.hasFilesColumn(); }
+    bool forEachRow(const Visit &visit, QString *error) const override { return m_rows.forEachRow(visit, error); }
+
+private:
+    const ResultRows &m_rows;
+};
+
+} // namespace
+
+// A list long enough to be written on both cores, straight to UTF-8, gives the bytes it gives
+// written row by row through UTF-16: words of every kind (accents, CJK, pairs, surrogates without
+// their pair at either end of a word or alone), with file names and the files column.
+void TestResults::longListsWrittenOnBothCores()
+{
+    const QList<QString> kinds = {u"word"_qs, u"caf\u00e9"_qs, u"\u65e5\u672c\u8a9e"_qs,
+                                  QString::fromUcs4(U"\U0001F600x"), QString(QChar(0xD800)) + u"a"_qs,
+                                  u"b"_qs + QChar(0xDC00), u"c"_qs + QChar(0xD83D), QString(QChar(0xDFFF))};
+    ResultTable t(true);
+    for (int file = 0; file < 3; ++file) {
+        std::vector<WordCount> rows;
+        for (int i = 0; i < 50000; ++i) {
+            rows.push_back({kinds.at((i + file) % kinds.size()) + QString::number(i * 7919 % 100003), i % 37 + 1});
+            rows.back().files = i % 5 + 1;
+        }
+        t.appendRows(rows, u"f\u00e9%1.txt"_qs.arg(file));
+    }
+    for (const bool withFiles : {false, true}) {
+        const TableRows rows(t, withFiles);
+        QVERIFY(rows.rowsReadApart() > 131072);
+        const CellWidths measured = CellWidths::of(rows);
+        const QStringList headers{u"Filename"_qs, u" Word"_qs, u"Count"_qs, u"Files"_qs};
+        const auto bytes = [&](const ResultRows &r, bool text) {
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            const bool ok = text ? writeResultsText(r, headers, measured.withHeaders(headers), buffer)
+                                 : writeClipboardText(r, measured.widths(), buffer);
+            return ok ? buffer.data() : QByteArray();
+        };
+        for (const bool text : {false, true}) {
+            const QByteArray apart = bytes(rows, text);
+            QVERIFY(!apart.isEmpty());
+            QCOMPARE(apart, bytes(OneByOne(rows), text));
+        }
+    }
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QVERIFY(writeClipboardText(t, buffer));
