@@ -1,5 +1,7 @@
 #include "base/safefile.h"
 #include "engine/analysisrun.h"
+#include "engine/countedrows.h"
+#include "engine/wordrules.h"
 #include "results/resultlayouts.h"
 #include "results/roworder.h"
 #include "results/spreadsheetlayout.h"
@@ -22,6 +24,7 @@
 #include <unicode/ucol.h>
 
 #include <cmath>
+#include <numeric>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -215,6 +218,7 @@ private slots:
     void statistics();
     void alphabeticalOrders_data();
     void alphabeticalOrders();
+    void phraseRowsOrderedAsHeldRows();
     void interruptedWriteKeepsTheOldFile_data();
     void interruptedWriteKeepsTheOldFile();
     void failedWriteIsNeverSuccess();
@@ -611,6 +615,37 @@ void TestResults::spreadsheetOpensInLibreOffice()
     QCOMPARE(lines.at(2).trimmed(), QByteArray("doc 1.txt,ab,2"));
     QCOMPARE(lines.at(3).trimmed(), QByteArray("doc 1.txt,\xc3\xa9t\xc3\xa9,3"));
     QCOMPARE(lines.at(5).trimmed(), QByteArray("doc 1.txt,x_x0041_y,5"));
+}
+
+// Phrases kept as the numbers of their words are ordered, dropped and cut as rows held one by one.
+void TestResults::phraseRowsOrderedAsHeldRows()
+{
+    WordRules rules;
+    rules.phraseLength = 2;
+    const std::unique_ptr<WordFinder> finder = WordFinder::create(rules, true);
+    QVERIFY(finder);
+    QString text;
+    QRandomGenerator rng(5);
+    const QStringList words = {u"\u00e9t\u00e9"_qs, u"Ete"_qs, u"apple"_qs, u"zebra"_qs, u"\u00c5ngstr\u00f6m"_qs, u"b"_qs};
+    for (int i = 0; i < 3000; ++i)
+        text += words.at(int(rng.bounded(qint64(words.size())))) + (i % 50 == 49 ? u'\r' : u' ');
+    for (const RowOrder order : {RowOrder::Count, RowOrder::CountDescending, RowOrder::Word, RowOrder::WordDescending}) {
+        WordTally tally(*finder);
+        tally.feed(text);
+        tally.finish();
+        std::vector<WordCount> held = tally.ordered();
+        CountedRows phrases = tally.takeOrderedRows();
+        QVERIFY(!phrases.holdsWords());
+        orderBlock(held, order);
+        orderBlock(phrases, order);
+        std::erase_if(held, [](const WordCount &w) { return w.count < 3; });
+        phrases.keepCountsFrom(3);
+        held.resize(std::min<size_t>(held.size(), 20));
+        phrases.truncate(20);
+        QCOMPARE(phrases.total(), std::accumulate(held.begin(), held.end(), qint64(0),
+                                                  [](qint64 n, const WordCount &w) { return n + w.count; }));
+        QCOMPARE(phrases.takeRows(), held);
+    }
 }
 
 void TestResults::interruptedWriteKeepsTheOldFile_data()
