@@ -64,7 +64,7 @@ qint64 CountedRows::total() const
     if (m_size == m_phrases->size())
         return m_phrases->total;
     for (size_t row = 0; row < m_size; ++row)
-        sum += m_phrases->counts[phrase(row)];
+        sum += qint64(m_phrases->counts[phrase(row)]);
     return sum;
 }
 
@@ -81,7 +81,7 @@ void CountedRows::keepCountsFrom(qint64 least)
 {
     if (m_phrases) {
         spellOutOrder();
-        std::erase_if(m_order, [&](quint32 i) { return m_phrases->counts[i] < least; });
+        std::erase_if(m_order, [&](quint32 i) { return qint64(m_phrases->counts[i]) < least; });
         m_size = m_order.size();
     } else
         std::erase_if(m_rows, [&](const WordCount &w) { return w.count < least; });
@@ -126,7 +126,7 @@ std::vector<WordCount> CountedRows::takeRows()
         for (size_t i = from; i < to; ++i) {
             const size_t p = phrase(i);
             m_phrases->spell(p, rows[i].word);
-            rows[i].count = m_phrases->counts[p];
+            rows[i].count = qint64(m_phrases->counts[p]);
             rows[i].files = m_phrases->files.empty() ? 0 : m_phrases->files[p];
         }
     };

@@ -42,7 +42,7 @@ struct PhraseList
     static constexpr size_t kSlack = 16;
     TableVector<quint64> keys;
     TableVector<PhraseKey128> wideKeys;
-    TableVector<qint64> counts;
+    TableVector<quint64> counts; // (the keys' type: the table of one can become the other's)
     TableVector<quint32> files;       // with the range: the number of files each occurs in
     TableVector<quint64> filePairs;   // (phrase << 32 | file), when asked for
     qint64 total = 0;
@@ -110,7 +110,7 @@ public:
 
     size_t size() const { return m_phrases ? m_size : m_rows.size(); }
     bool empty() const { return size() == 0; }
-    qint64 count(size_t row) const { return m_phrases ? m_phrases->counts[phrase(row)] : m_rows[row].count; }
+    qint64 count(size_t row) const { return m_phrases ? qint64(m_phrases->counts[phrase(row)]) : m_rows[row].count; }
     /// The number of files of a row's word; 0 without the range.
     qint64 files(size_t row) const
     {

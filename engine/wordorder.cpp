@@ -154,7 +154,7 @@ void sortBucket(quint64 *keys, quint64 *scratch, size_t n, int width, std::vecto
 // Sorts keys of up to width bits: one pass over them all puts each key in the bucket of its top
 // 11 bits, then the buckets, most of them small enough to stay in the cache, are sorted one by
 // one on both cores. Passes over all the keys are what takes the time.
-void sortKeys(TableVector<quint64> &keys, int width)
+void sortKeys(TableVector<quint64> &keys, int width, TableVector<quint64> &spare)
 {
     constexpr int kDigit = 11;
     constexpr size_t kPlaces = size_t(1) << kDigit;
@@ -192,9 +192,10 @@ void sortKeys(TableVector<quint64> &keys, int width)
         for (size_t b; (b = next.fetch_add(1)) < kPlaces;)
             sortBucket(keys.data() + start[b], bucketed.data() + start[b], start[b + 1] - start[b], shift, places);
     });
+    spare = std::move(bucketed); // a table as large as the keys, already in memory
 }
 
-void sortKeys(TableVector<Key128> &keys, int)
+void sortKeys(TableVector<Key128> &keys, int, TableVector<quint64> &)
 {
     inTwoHalves(keys.size(), [&keys](size_t from, size_t to) {
         std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
@@ -248,7 +249,12 @@ void countKeys(HashTally &tally, PhraseList &out, const std::vector<quint32> &te
         }
     });
     tally.reset(); // the phrases are in keys now
-    sortKeys(keys, out.bits * length + fileBits);
+    TableVector<quint64> spare;
+    sortKeys(keys, out.bits * length + fileBits, spare);
+    if (spare.capacity() >= keys.size()) { // the counts, fewer than the keys, fit in the spare
+        spare.clear();
+        out.counts.swap(spare);
+    }
     const auto phrase = [fileBits](Key key) { return key >> fileBits; };
     size_t distinct = 0;
     for (size_t i = 0; i < keys.size(); ++i)
@@ -270,7 +276,7 @@ void countKeys(HashTally &tally, PhraseList &out, const std::vector<quint32> &te
                     out.filePairs.push_back(quint64(kept) << 32 | quint32(keys[j] & fileMask));
             }
         }
-        out.counts.push_back(qint64(j - i));
+        out.counts.push_back(j - i);
         if (fileBits)
             out.files.push_back(files);
         out.total += qint64(j - i);
@@ -317,7 +323,7 @@ void countKeysBesideFiles(HashTally &tally, PhraseList &out, const std::vector<q
             }
         }
         phrases.push_back(keys[i].first);
-        out.counts.push_back(qint64(j - i));
+        out.counts.push_back(j - i);
         out.files.push_back(files);
         out.total += qint64(j - i);
         i = j;
@@ -400,8 +406,8 @@ std::vector<quint32> phraseOrder(const PhraseList &list)
 {
     // The phrases are in the order of their text: ordered by count, ties keep it. Counts are
     // mostly small; the few large ones are sorted apart.
-    const TableVector<qint64> &counts = list.counts;
-    constexpr qint64 kSmall = 1 << 16;
+    const TableVector<quint64> &counts = list.counts;
+    constexpr quint64 kSmall = 1 << 16;
     std::vector<size_t> at(size_t(kSmall) + 1);
     std::vector<quint32> large;
     for (size_t i = 0; i < counts.size(); ++i) {
@@ -427,59 +433,66 @@ void orderByCount(PhraseList &list)
 {
     // As phraseOrder(), each phrase moved straight to its place: each half of the phrases is read
     // once, on a thread of its own, and the places of each count are filled one after the other,
-    // the first half's before the second's.
-    const TableVector<qint64> &counts = list.counts;
-    const size_t n = counts.size();
+    // the first half's before the second's. The keys move first; the counts then move into the
+    // table the keys left.
+    const size_t n = list.size();
     const size_t middle = n / 2;
-    constexpr qint64 kSmall = 1 << 16;
-    std::vector<size_t> at[2] = {std::vector<size_t>(size_t(kSmall)), std::vector<size_t>(size_t(kSmall))};
+    constexpr quint64 kSmall = 1 << 16;
+    std::vector<size_t> first[2] = {std::vector<size_t>(size_t(kSmall)), std::vector<size_t>(size_t(kSmall))};
     eachHalf(n, [&](size_t half) {
         const size_t from = half ? middle : 0, to = half ? n : middle;
         for (size_t i = from; i < to; ++i) {
-            if (counts[i] < kSmall)
-                ++at[half][size_t(counts[i])];
+            if (list.counts[i] < kSmall)
+                ++first[half][size_t(list.counts[i])];
         }
     });
     size_t sum = 0;
     for (size_t c = 0; c < size_t(kSmall); ++c) {
-        for (std::vector<size_t> &places : at)
+        for (std::vector<size_t> &places : first)
             sum += std::exchange(places[c], sum);
     }
     std::vector<quint32> large;
     for (size_t i = 0; i < n; ++i) {
-        if (counts[i] >= kSmall)
+        if (list.counts[i] >= kSmall)
             large.push_back(quint32(i));
     }
-    std::stable_sort(large.begin(), large.end(), [&](quint32 a, quint32 b) { return counts[a] < counts[b]; });
-    TableVector<quint64> keys(list.wide ? 0 : n);
-    TableVector<PhraseKey128> wideKeys(list.wide ? n : 0);
-    TableVector<qint64> ordered(n);
-    TableVector<quint32> files(list.files.empty() ? 0 : n);
-    const auto put = [&](size_t from, size_t to) {
-        if (list.wide)
-            wideKeys[to] = list.wideKeys[from];
-        else
-            keys[to] = list.keys[from];
-        ordered[to] = counts[from];
-        if (!files.empty())
-            files[to] = list.files[from];
+    std::stable_sort(large.begin(), large.end(),
+                     [&](quint32 a, quint32 b) { return list.counts[a] < list.counts[b]; });
+    // Moves items[i] to its place in moved, for every phrase.
+    const auto move = [&](const auto &items, auto &moved) {
+        std::vector<size_t> at[2] = {first[0], first[1]};
+        eachHalf(n, [&](size_t half) {
+            std::vector<size_t> &places = at[half];
+            const size_t from = half ? middle : 0, to = half ? n : middle;
+            for (size_t i = from; i < to; ++i) {
+                if (list.counts[i] < kSmall)
+                    moved[places[size_t(list.counts[i])]++] = items[i];
+            }
+        });
+        for (size_t j = 0; j < large.size(); ++j)
+            moved[sum + j] = items[large[j]];
     };
-    eachHalf(n, [&](size_t half) {
-        std::vector<size_t> &places = at[half];
-        const size_t from = half ? middle : 0, to = half ? n : middle;
-        for (size_t i = from; i < to; ++i) {
-            if (counts[i] < kSmall)
-                put(i, places[size_t(counts[i])]++);
-        }
-    });
-    for (size_t j = 0; j < large.size(); ++j)
-        put(large[j], sum + j);
-    list.keys.swap(keys);
-    list.wideKeys.swap(wideKeys);
-    list.counts.swap(ordered);
-    list.files.swap(files);
+    if (!list.files.empty()) {
+        TableVector<quint32> files(n);
+        move(list.files, files);
+        list.files.swap(files);
+    }
+    TableVector<quint64> counts;
+    if (list.wide) {
+        TableVector<PhraseKey128> keys(n);
+        move(list.wideKeys, keys);
+        list.wideKeys.swap(keys);
+        counts.resize(n);
+    } else {
+        TableVector<quint64> keys(n);
+        move(list.keys, keys);
+        list.keys.swap(keys);
+        counts.swap(keys); // the keys' old table, as large
+        counts.resize(n);
+    }
+    move(list.counts, counts);
+    list.counts.swap(counts);
 }
-
 
 void countFilePairs(TableVector<quint64> &pairs, std::vector<quint32> &files)
 {
