@@ -1,5 +1,7 @@
 #include "engine/tallyrules.h"
 
+#include "engine/twohalves.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -289,27 +291,10 @@ std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms,
         for (size_t i = from; i < to; ++i)
             keys[i] = finder->groupKey(forms[i].word);
     };
-    if (forms.size() < 20000) {
+    if (forms.size() < 20000)
         stem(0, forms.size());
-    } else {
-        std::exception_ptr failure;
-        std::thread other([&] {
-            try {
-                stem(0, forms.size() / 2);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-        try {
-            stem(forms.size() / 2, forms.size());
-        } catch (...) {
-            other.join();
-            throw;
-        }
-        other.join();
-        if (failure)
-            std::rethrow_exception(failure);
-    }
+    else
+        onTwoThreads([&] { stem(0, forms.size() / 2); }, [&] { stem(forms.size() / 2, forms.size()); });
     // Each form's group, numbered as first met; then a group's forms side by side, the most
     // frequent first, ties by UTF-16 code units.
     std::vector<quint32> groupOf(forms.size());

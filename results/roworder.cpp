@@ -1,5 +1,7 @@
 #include "results/roworder.h"
 
+#include "engine/twohalves.h"
+
 #include <unicode/ucol.h>
 
 #include <algorithm>
@@ -91,28 +93,11 @@ void orderBlock(CountedRows &rows, RowOrder order)
     std::string firstBytes, secondBytes;
     first.reserve(half);
     second.reserve(rows.size() - half);
-    std::exception_ptr failure;
-    std::thread other;
-    if (half < rows.size()) {
-        other = std::thread([&] {
-            try {
-                makeKeys(rows, half, rows.size(), second, secondBytes);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-    }
-    try {
+    if (half < rows.size())
+        onTwoThreads([&] { makeKeys(rows, half, rows.size(), second, secondBytes); },
+                     [&] { makeKeys(rows, 0, half, first, firstBytes); });
+    else
         makeKeys(rows, 0, half, first, firstBytes);
-    } catch (...) {
-        if (other.joinable())
-            other.join();
-        throw;
-    }
-    if (other.joinable())
-        other.join();
-    if (failure)
-        std::rethrow_exception(failure);
     // Offsets of the second half point into their own buffer: join the buffers.
     const size_t shift = firstBytes.size();
     firstBytes += secondBytes;
