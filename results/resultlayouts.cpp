@@ -6,6 +6,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <thread>
 
@@ -214,7 +215,16 @@ char *putUtf8(char *p, QStringView text)
 {
     const char16_t *u = text.utf16();
     const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
+    qsizetype i = 0;
+    for (; i + 4 <= n; i += 4, p += 4) { // four ASCII units at a time, while they are
+        quint64 units;
+        std::memcpy(&units, u + i, sizeof units);
+        if (units & 0xff80ff80ff80ff80ULL)
+            break;
+        for (int k = 0; k < 4; ++k)
+            p[k] = char(u[i + k]);
+    }
+    for (; i < n; ++i) {
         const char32_t c = u[i];
         if (c < 0x80) {
             *p++ = char(c);
