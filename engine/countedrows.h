@@ -27,7 +27,7 @@ struct PhraseList
     static constexpr int kMaxLength = WordRules::kMaxPhraseLength;
     int length = 0; // words in a phrase
     int bits = 0;   // of each word's rank in a key
-    bool wide = false; // the keys are wideKeys (more than 64 bits)
+    bool wide = false; // the keys are wideKeys (128 bits), not keys
     TableVector<char16_t> text; // the words side by side
     // By rank: the words in the order of their text (a phrase's last word), and in the order of
     // their text followed by a space (the others).
@@ -65,9 +65,9 @@ struct PhraseList
             out[w] = w + 1 < length ? bySpace[r[w]] : byText[r[w]];
     }
     /// Fetches into the cache what reading phrase i needs: a reader going through the phrases in
-    /// order asks a few phrases ahead, for the words (near) and where to find them (further).
-    // Always inlined: a function of nothing but prefetches is taken for one without effects,
-    // and its calls are dropped.
+    /// order asks a few phrases ahead, for where its words are (further) and the words (nearer).
+    /// Always inlined: a function of nothing but prefetches is taken for one without effects, and
+    /// its calls are dropped.
     Q_ALWAYS_INLINE void prefetchWords(size_t i) const
     {
         size_t r[kMaxLength] = {};
@@ -120,8 +120,7 @@ public:
     }
     /// The forms a row stands for (words grouped by their stems), or null.
     const std::shared_ptr<const std::vector<WordCount>> &forms(size_t row) const;
-    /// A row's word: held, or spelled into scratch.
-    /// Rows are read fastest in order.
+    /// A row's word: held, or spelled into scratch. Rows are read fastest in order.
     QStringView word(size_t row, QString &scratch) const
     {
         if (!m_phrases)

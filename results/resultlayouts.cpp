@@ -253,9 +253,9 @@ char *putUtf8(char *p, QStringView text)
 void appendPaddedRowUtf8(QByteArray &out, qsizetype &used, const RowCells &cells, const QList<qsizetype> &widths,
                          bool lastBare)
 {
-    qsizetype room = 2;
+    qsizetype room = 2; // at most three bytes a unit, the padding and a tab each cell, CR LF
     for (int c = 0; c < cells.size(); ++c)
-        room += std::max(widths.at(c), 3 * cells.at(c).size()) + 1;
+        room += 3 * cells.at(c).size() + std::max<qsizetype>(widths.at(c) - cells.at(c).size(), 0) + 1;
     if (out.size() - used < room)
         out.resize(std::max(2 * out.size(), used + room));
     char *const begin = out.data() + used;

@@ -45,7 +45,8 @@ public:
     /// The number of rows, when any stretch of them can be read apart (forEachRowIn()), several
     /// at once; else -1. Long lists are then written on both cores.
     virtual qint64 rowsReadApart() const { return -1; }
-    /// Hands rows [from, to) to visit, in order, until it returns false; from any thread.
+    /// Hands rows [from, to) to visit, in order, until it returns false; from any thread. Only
+    /// for rows that rowsReadApart() counts.
     virtual void forEachRowIn(qint64 from, qint64 to, const Visit &visit) const;
 };
 
