@@ -4,8 +4,10 @@
 #include "engine/wordrules.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <numeric>
+#include <type_traits>
 #include <stdexcept>
 #include <utility>
 #include <string_view>
@@ -88,37 +90,47 @@ bool lessWithSpace(std::u16string_view a, std::u16string_view b)
     return a.size() < b.size() ? 32 < b[common] : a[common] < 32;
 }
 
+// A stable counting sort of n items by bucket, the items counted and moved in two halves on two
+// threads: where each bucket's items begin, for the first half and for the second (whose items of
+// a bucket come after the first half's). bucketOf(i) < buckets.
+template<typename BucketOf>
+std::array<std::vector<size_t>, 2> bucketPlaces(size_t n, size_t buckets, const BucketOf &bucketOf)
+{
+    std::array<std::vector<size_t>, 2> at{std::vector<size_t>(buckets), std::vector<size_t>(buckets)};
+    eachHalf(n, [&](size_t half) {
+        for (size_t i = half ? n / 2 : 0, end = half ? n : n / 2; i < end; ++i)
+            ++at[half][bucketOf(i)];
+    });
+    size_t sum = 0;
+    for (size_t b = 0; b < buckets; ++b) {
+        for (std::vector<size_t> &places : at)
+            sum += std::exchange(places[b], sum);
+    }
+    return at;
+}
+
+// Hands each item its place of at (bucketPlaces()): move(i, place).
+template<typename BucketOf, typename Move>
+void moveToPlaces(size_t n, std::array<std::vector<size_t>, 2> at, const BucketOf &bucketOf, const Move &move)
+{
+    eachHalf(n, [&](size_t half) {
+        std::vector<size_t> &places = at[half];
+        for (size_t i = half ? n / 2 : 0, end = half ? n : n / 2; i < end; ++i)
+            move(i, places[bucketOf(i)]++);
+    });
+}
+
 // Sorts keys of up to width bits, 11 bits a pass (few enough places to scatter to that they all
-// stay in the cache), each half of the keys counted and scattered on a thread of its own.
+// stay in the cache).
 void radixSort(TableVector<quint64> &keys, int width)
 {
     constexpr int kDigit = 11;
-    constexpr size_t kPlaces = size_t(1) << kDigit;
-    constexpr quint64 kMask = kPlaces - 1;
+    constexpr quint64 kMask = (quint64(1) << kDigit) - 1;
     TableVector<quint64> sorted(keys.size());
-    const size_t middle = keys.size() / 2;
-    std::vector<size_t> at[2] = {std::vector<size_t>(kPlaces), std::vector<size_t>(kPlaces)};
     for (int shift = 0; shift < width; shift += kDigit) {
-        const auto histogram = [&](size_t half) {
-            std::vector<size_t> &h = at[half];
-            std::fill(h.begin(), h.end(), 0);
-            const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
-            for (size_t i = from; i < to; ++i)
-                ++h[(keys[i] >> shift) & kMask];
-        };
-        eachHalf(keys.size(), histogram);
-        size_t sum = 0;
-        for (size_t d = 0; d < kPlaces; ++d) {
-            for (std::vector<size_t> &h : at)
-                sum += std::exchange(h[d], sum);
-        }
-        const auto scatter = [&](size_t half) {
-            std::vector<size_t> &h = at[half];
-            const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
-            for (size_t i = from; i < to; ++i)
-                sorted[h[(keys[i] >> shift) & kMask]++] = keys[i];
-        };
-        eachHalf(keys.size(), scatter);
+        const auto digit = [&](size_t i) { return size_t((keys[i] >> shift) & kMask); };
+        moveToPlaces(keys.size(), bucketPlaces(keys.size(), kMask + 1, digit), digit,
+                     [&](size_t i, size_t to) { sorted[to] = keys[i]; });
         keys.swap(sorted);
     }
 }
@@ -164,27 +176,11 @@ void sortKeys(TableVector<quint64> &keys, int width, TableVector<quint64> &spare
     }
     const int shift = width - kDigit;
     TableVector<quint64> bucketed(keys.size());
-    const size_t middle = keys.size() / 2;
-    std::vector<size_t> at[2] = {std::vector<size_t>(kPlaces), std::vector<size_t>(kPlaces)};
-    eachHalf(keys.size(), [&](size_t half) {
-        const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
-        for (size_t i = from; i < to; ++i)
-            ++at[half][keys[i] >> shift];
-    });
-    std::vector<size_t> start(kPlaces + 1);
-    size_t sum = 0;
-    for (size_t d = 0; d < kPlaces; ++d) {
-        start[d] = sum;
-        for (std::vector<size_t> &h : at)
-            sum += std::exchange(h[d], sum);
-    }
-    start[kPlaces] = sum;
-    eachHalf(keys.size(), [&](size_t half) {
-        std::vector<size_t> &h = at[half];
-        const size_t from = half ? middle : 0, to = half ? keys.size() : middle;
-        for (size_t i = from; i < to; ++i)
-            bucketed[h[keys[i] >> shift]++] = keys[i];
-    });
+    const auto top = [&](size_t i) { return size_t(keys[i] >> shift); };
+    const auto places = bucketPlaces(keys.size(), kPlaces, top);
+    std::vector<size_t> start = places[0]; // the first half's first place is its bucket's
+    start.push_back(keys.size());
+    moveToPlaces(keys.size(), places, top, [&](size_t i, size_t to) { bucketed[to] = keys[i]; });
     keys.swap(bucketed); // the old keys' room is each bucket's scratch
     std::atomic<size_t> next{0};
     eachHalf(keys.size(), [&](size_t) {
@@ -402,75 +398,64 @@ std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, i
     return list;
 }
 
+namespace {
+
+// Phrases are ordered by count, ties in the order they are in. Counts are mostly small: a bucket
+// each; the few large ones share the last bucket and are then sorted apart (sortLargeCounts()).
+constexpr quint64 kSmallCount = 1 << 16;
+
+size_t countBucket(quint64 count)
+{
+    return size_t(std::min(count, kSmallCount));
+}
+
+// Sorts the last bucket's items, [from, end) of items, by the counts countOf gives them (stably).
+template<typename Items, typename CountOf>
+void sortLargeCounts(Items &items, size_t from, const CountOf &countOf)
+{
+    std::stable_sort(items.begin() + qsizetype(from), items.end(),
+                     [&](const auto &a, const auto &b) { return countOf(a) < countOf(b); });
+}
+
+} // namespace
+
 std::vector<quint32> phraseOrder(const PhraseList &list)
 {
-    // The phrases are in the order of their text: ordered by count, ties keep it. Counts are
-    // mostly small; the few large ones are sorted apart.
-    const TableVector<quint64> &counts = list.counts;
-    constexpr quint64 kSmall = 1 << 16;
-    std::vector<size_t> at(size_t(kSmall) + 1);
-    std::vector<quint32> large;
-    for (size_t i = 0; i < counts.size(); ++i) {
-        if (counts[i] < kSmall)
-            ++at[size_t(counts[i])];
-        else
-            large.push_back(quint32(i));
-    }
-    size_t sum = 0;
-    for (size_t &n : at)
-        sum += std::exchange(n, sum);
-    std::vector<quint32> order(counts.size());
-    for (size_t i = 0; i < counts.size(); ++i) {
-        if (counts[i] < kSmall)
-            order[at[size_t(counts[i])]++] = quint32(i);
-    }
-    std::stable_sort(large.begin(), large.end(), [&](quint32 a, quint32 b) { return counts[a] < counts[b]; });
-    std::copy(large.begin(), large.end(), order.begin() + qsizetype(sum));
+    const size_t n = list.size();
+    const auto bucket = [&](size_t i) { return countBucket(list.counts[i]); };
+    const auto places = bucketPlaces(n, size_t(kSmallCount) + 1, bucket);
+    const size_t large = places[0][size_t(kSmallCount)];
+    std::vector<quint32> order(n);
+    moveToPlaces(n, places, bucket, [&](size_t i, size_t to) { order[to] = quint32(i); });
+    sortLargeCounts(order, large, [&](quint32 i) { return list.counts[i]; });
     return order;
 }
 
 void orderByCount(PhraseList &list)
 {
-    // As phraseOrder(), each phrase moved straight to its place: each half of the phrases is read
-    // once, on a thread of its own, and the places of each count are filled one after the other,
-    // the first half's before the second's. The keys move first; the counts then move into the
-    // table the keys left.
+    // As phraseOrder(), each phrase moved straight to its place: every table is read once in the
+    // order it is in, and the places of each count are filled one after the other. The keys move
+    // first; the counts then move into the table the keys left.
     const size_t n = list.size();
-    const size_t middle = n / 2;
-    constexpr quint64 kSmall = 1 << 16;
-    std::vector<size_t> first[2] = {std::vector<size_t>(size_t(kSmall)), std::vector<size_t>(size_t(kSmall))};
-    eachHalf(n, [&](size_t half) {
-        const size_t from = half ? middle : 0, to = half ? n : middle;
-        for (size_t i = from; i < to; ++i) {
-            if (list.counts[i] < kSmall)
-                ++first[half][size_t(list.counts[i])];
+    const auto bucket = [&](size_t i) { return countBucket(list.counts[i]); };
+    const auto places = bucketPlaces(n, size_t(kSmallCount) + 1, bucket);
+    const size_t large = places[0][size_t(kSmallCount)];
+    // The large counts in the order they arrive in their bucket, and in the order they go.
+    std::vector<quint32> largeOrder(n - large);
+    std::iota(largeOrder.begin(), largeOrder.end(), 0u);
+    {
+        std::vector<quint64> largeCounts;
+        for (size_t i = 0; i < n; ++i) {
+            if (list.counts[i] >= kSmallCount)
+                largeCounts.push_back(list.counts[i]);
         }
-    });
-    size_t sum = 0;
-    for (size_t c = 0; c < size_t(kSmall); ++c) {
-        for (std::vector<size_t> &places : first)
-            sum += std::exchange(places[c], sum);
+        sortLargeCounts(largeOrder, 0, [&](quint32 j) { return largeCounts[j]; });
     }
-    std::vector<quint32> large;
-    for (size_t i = 0; i < n; ++i) {
-        if (list.counts[i] >= kSmall)
-            large.push_back(quint32(i));
-    }
-    std::stable_sort(large.begin(), large.end(),
-                     [&](quint32 a, quint32 b) { return list.counts[a] < list.counts[b]; });
-    // Moves items[i] to its place in moved, for every phrase.
     const auto move = [&](const auto &items, auto &moved) {
-        std::vector<size_t> at[2] = {first[0], first[1]};
-        eachHalf(n, [&](size_t half) {
-            std::vector<size_t> &places = at[half];
-            const size_t from = half ? middle : 0, to = half ? n : middle;
-            for (size_t i = from; i < to; ++i) {
-                if (list.counts[i] < kSmall)
-                    moved[places[size_t(list.counts[i])]++] = items[i];
-            }
-        });
-        for (size_t j = 0; j < large.size(); ++j)
-            moved[sum + j] = items[large[j]];
+        moveToPlaces(n, places, bucket, [&](size_t i, size_t to) { moved[to] = items[i]; });
+        const std::vector<std::decay_t<decltype(moved[0])>> arrived(moved.begin() + qsizetype(large), moved.end());
+        for (size_t j = 0; j < largeOrder.size(); ++j)
+            moved[large + j] = arrived[largeOrder[j]];
     };
     if (!list.files.empty()) {
         TableVector<quint32> files(n);
