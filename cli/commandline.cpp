@@ -251,6 +251,15 @@ QStringList filesOfPaths(const QStringList &given, DropScanNotes *notes)
     return files;
 }
 
+// A command's --help: its usage line, then Qt's text of its options.
+int writeCommandHelp(const QCommandLineParser &parser, const QString &usage)
+{
+    QString text = parser.helpText();
+    text = text.mid(text.indexOf(u'\n') + 1); // Qt's usage line names the executable's path
+    writeOut(usage + u"\n\n"_qs + text);
+    return Success;
+}
+
 // command is the command word, "count" or "context".
 int usageError(const QString &command, const QString &message)
 {
@@ -315,12 +324,8 @@ int runCount(const QStringList &arguments)
 
     if (!parser.parse(QStringList{u"corvalen count"_qs} + arguments))
         return usageError(u"count"_qs, parser.errorText());
-    if (parser.isSet(help)) {
-        QString text = parser.helpText();
-        text = text.mid(text.indexOf(u'\n') + 1); // Qt's usage line names the executable's path
-        writeOut(tr("Usage: corvalen count [OPTIONS] PATH...") + u"\n\n"_qs + text);
-        return Success;
-    }
+    if (parser.isSet(help))
+        return writeCommandHelp(parser, tr("Usage: corvalen count [OPTIONS] PATH..."));
     if (parser.isSet(version)) {
         writeOut(versionText());
         return Success;
@@ -493,12 +498,8 @@ int runContext(const QStringList &arguments)
 
     if (!parser.parse(QStringList{u"corvalen context"_qs} + arguments))
         return usageError(u"context"_qs, parser.errorText());
-    if (parser.isSet(help)) {
-        QString text = parser.helpText();
-        text = text.mid(text.indexOf(u'\n') + 1); // Qt's usage line names the executable's path
-        writeOut(tr("Usage: corvalen context [OPTIONS] WORD PATH...") + u"\n\n"_qs + text);
-        return Success;
-    }
+    if (parser.isSet(help))
+        return writeCommandHelp(parser, tr("Usage: corvalen context [OPTIONS] WORD PATH..."));
     if (parser.isSet(combined) && parser.isSet(perFile))
         return usageError(u"context"_qs, tr("--combined and --per-file cannot be used together."));
     if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
@@ -538,6 +539,10 @@ int runContext(const QStringList &arguments)
     query.files = filesOfPaths(given, &scanNotes);
 
     const std::unique_ptr<OccurrenceFinder> search = OccurrenceFinder::create(query, &rulesError);
+    if (!search) { // a list that became unreadable since
+        writeErr(u"corvalen context: "_qs + rulesError + u'\n');
+        return UsageError;
+    }
     QStringList names;
     for (const QString &path : std::as_const(query.files)) {
         QString name = QDir::toNativeSeparators(path);

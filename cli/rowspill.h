@@ -35,7 +35,6 @@ public:
     /// out only to read them back costs more than the rest of the writing. Once per spill, before
     /// any append().
     void hold(CountedRows &&rows, const QString &fileName);
-    bool holdsRows() const { return !m_held.empty(); }
     /// Ends the writing. Returns false with reason set when any row could not be kept.
     bool finishWriting(QString *reason);
 

@@ -725,11 +725,6 @@ void WordTally::setFileRange(bool on)
         lane->tally.setFileMarks(on, lists);
 }
 
-bool WordTally::countsFileRange() const
-{
-    return d->fileRange;
-}
-
 void WordTally::feed(QStringView chunk)
 {
     if (chunk.isEmpty())

@@ -73,7 +73,6 @@ public:
     /// words that one form stands for) occurs in the files of any of them; a phrase in the files
     /// where it occurs. Costs a little speed, so a count asks for it.
     void setFileRange(bool on);
-    bool countsFileRange() const;
 
     /// Adds a piece of text.
     void feed(QStringView chunk);
