@@ -177,38 +177,6 @@ bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
     return false;
 }
 
-// One row of cells, each padded with spaces to its column's width and followed by a tab, then CR
-// LF; with lastBare, the last cell is neither padded nor followed by a tab, and the row's trailing
-// spaces are dropped. Written in place: rows are millions, and appending piece by piece costs
-// more than the text.
-void appendPaddedRow(QString &out, const RowCells &cells, const QList<qsizetype> &widths, bool lastBare)
-{
-    qsizetype room = 2;
-    for (int c = 0; c < cells.size(); ++c)
-        room += std::max(widths.at(c), cells.at(c).size()) + 1;
-    const qsizetype start = out.size();
-    out.resize(start + room);
-    char16_t *const begin = reinterpret_cast<char16_t *>(out.data()) + start;
-    char16_t *p = begin;
-    const int last = cells.size() - 1;
-    for (int c = 0; c <= last; ++c) {
-        const QStringView cell = cells.at(c);
-        p = std::copy_n(cell.utf16(), cell.size(), p);
-        if (lastBare && c == last)
-            break;
-        if (widths.at(c) > cell.size())
-            p = std::fill_n(p, widths.at(c) - cell.size(), u' ');
-        *p++ = u'\t';
-    }
-    if (lastBare) {
-        while (p > begin && p[-1] == u' ')
-            --p;
-    }
-    *p++ = u'\r';
-    *p++ = u'\n';
-    out.truncate(start + (p - begin));
-}
-
 // The UTF-8 of text at p (room for three bytes a unit), as QString::toUtf8() makes it: a
 // surrogate without its pair becomes '?', the same whether the text ends there or goes on.
 char *putUtf8(char *p, QStringView text)
@@ -248,35 +216,74 @@ char *putUtf8(char *p, QStringView text)
     return p;
 }
 
-// appendPaddedRow() in UTF-8 at out's first used bytes: padding counts UTF-16 code units, as the
-// widths do. out grows by doubling and is cut to used bytes by the caller.
-void appendPaddedRowUtf8(QByteArray &out, qsizetype &used, const RowCells &cells, const QList<qsizetype> &widths,
-                         bool lastBare)
+// A cell's text at p: as it is, or in UTF-8.
+char16_t *putCell(char16_t *p, QStringView text)
 {
-    qsizetype room = 2; // at most three bytes a unit, the padding and a tab each cell, CR LF
+    return std::copy_n(text.utf16(), text.size(), p);
+}
+
+char *putCell(char *p, QStringView text)
+{
+    return putUtf8(p, text);
+}
+
+// The most units of Unit (UTF-16 or UTF-8) a padded row takes: up to three bytes a UTF-16 unit,
+// the padding and a tab each cell, CR LF.
+template<typename Unit>
+qsizetype paddedRowRoom(const RowCells &cells, const QList<qsizetype> &widths)
+{
+    constexpr qsizetype kUnits = sizeof(Unit) == 1 ? 3 : 1;
+    qsizetype room = 2;
     for (int c = 0; c < cells.size(); ++c)
-        room += 3 * cells.at(c).size() + std::max<qsizetype>(widths.at(c) - cells.at(c).size(), 0) + 1;
-    if (out.size() - used < room)
-        out.resize(std::max(2 * out.size(), used + room));
-    char *const begin = out.data() + used;
-    char *p = begin;
+        room += kUnits * cells.at(c).size() + std::max<qsizetype>(widths.at(c) - cells.at(c).size(), 0) + 1;
+    return room;
+}
+
+// One row of cells at begin, each padded with spaces to its column's width (in UTF-16 code units)
+// and followed by a tab, then CR LF; with lastBare, the last cell is neither padded nor followed by
+// a tab, and the row's trailing spaces are dropped. Returns its end. Written in place: rows are
+// millions, and appending piece by piece costs more than the text.
+template<typename Unit>
+Unit *putPaddedRow(Unit *const begin, const RowCells &cells, const QList<qsizetype> &widths, bool lastBare)
+{
+    Unit *p = begin;
     const int last = cells.size() - 1;
     for (int c = 0; c <= last; ++c) {
         const QStringView cell = cells.at(c);
-        p = putUtf8(p, cell);
+        p = putCell(p, cell);
         if (lastBare && c == last)
             break;
         if (widths.at(c) > cell.size())
-            p = std::fill_n(p, widths.at(c) - cell.size(), ' ');
-        *p++ = '\t';
+            p = std::fill_n(p, widths.at(c) - cell.size(), Unit(' '));
+        *p++ = Unit('\t');
     }
     if (lastBare) {
-        while (p > begin && p[-1] == ' ')
+        while (p > begin && p[-1] == Unit(' '))
             --p;
     }
-    *p++ = '\r';
-    *p++ = '\n';
-    used += p - begin;
+    *p++ = Unit('\r');
+    *p++ = Unit('\n');
+    return p;
+}
+
+void appendPaddedRow(QString &out, const RowCells &cells, const QList<qsizetype> &widths, bool lastBare)
+{
+    const qsizetype start = out.size();
+    out.resize(start + paddedRowRoom<char16_t>(cells, widths));
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data()) + start;
+    out.truncate(start + (putPaddedRow(begin, cells, widths, lastBare) - begin));
+}
+
+// appendPaddedRow() in UTF-8 after out's first used bytes; out grows by doubling and is cut to
+// used bytes by the caller.
+void appendPaddedRowUtf8(QByteArray &out, qsizetype &used, const RowCells &cells, const QList<qsizetype> &widths,
+                         bool lastBare)
+{
+    const qsizetype room = paddedRowRoom<char>(cells, widths);
+    if (out.size() - used < room)
+        out.resize(std::max(2 * out.size(), used + room));
+    char *const begin = out.data() + used;
+    used += putPaddedRow(begin, cells, widths, lastBare) - begin;
 }
 
 // Rows padded to widths (see appendPaddedRow()); a long list that can be read apart is written on
