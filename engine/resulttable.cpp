@@ -149,33 +149,45 @@ QString ResultTable::fileName(qsizetype row) const
     return m_fileNames.at(m_rows[size_t(row)].file);
 }
 
-void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &fileName)
+template<typename RowAt>
+void ResultTable::appendFile(size_t n, const QString &fileName, bool withFiles, const RowAt &rowAt)
 {
     if (m_fileNames.size() >= std::numeric_limits<qint32>::max())
         throw std::length_error("Too many files for the results list.");
     m_fileNames.append(m_fileNameColumn ? fileName : QString());
     const qint32 file = qint32(m_fileNames.size() - 1);
-    reserveMore(m_rows, rows.size());
-    const bool withFiles = hasFiles() || std::any_of(rows.begin(), rows.end(), [](const WordCount &wc) { return wc.files != 0; });
+    reserveMore(m_rows, n);
+    withFiles = withFiles || hasFiles();
     if (withFiles) {
         m_files.resize(m_rows.size());
-        reserveMore(m_files, rows.size());
+        reserveMore(m_files, n);
     }
-    for (const WordCount &wc : rows) {
-        Row r = storeWord(wc.word, &wc.word);
-        r.count = wc.count;
+    QString scratch;
+    for (size_t i = 0; i < n; ++i) {
+        const Arriving row = rowAt(i, scratch);
+        Row r = storeWord(row.word, row.whole);
+        r.count = row.count;
         r.file = file;
-        if (wc.forms && !m_withForms) {
+        if (row.forms && *row.forms && !m_withForms) {
             m_forms.resize(m_rows.size());
             m_withForms = true;
         }
         m_rows.push_back(r);
         if (m_withForms)
-            m_forms.push_back(wc.forms);
+            m_forms.push_back(row.forms ? *row.forms : nullptr);
         if (withFiles)
-            m_files.push_back(wc.files);
-        m_total += wc.count;
+            m_files.push_back(row.files);
+        m_total += row.count;
     }
+}
+
+void ResultTable::appendRows(const std::vector<WordCount> &rows, const QString &fileName)
+{
+    const bool withFiles = std::any_of(rows.begin(), rows.end(), [](const WordCount &wc) { return wc.files != 0; });
+    appendFile(rows.size(), fileName, withFiles, [&](size_t i, QString &) {
+        const WordCount &wc = rows[i];
+        return Arriving{wc.word, &wc.word, wc.count, wc.files, &wc.forms};
+    });
 }
 
 void ResultTable::appendCountedRows(const CountedRows &rows, const QString &fileName)
@@ -184,31 +196,13 @@ void ResultTable::appendCountedRows(const CountedRows &rows, const QString &file
         appendRows(rows.heldRows(), fileName);
         return;
     }
-    // Spelled one at a time straight into the word blocks.
-    if (m_fileNames.size() >= std::numeric_limits<qint32>::max())
-        throw std::length_error("Too many files for the results list.");
-    m_fileNames.append(m_fileNameColumn ? fileName : QString());
-    const qint32 file = qint32(m_fileNames.size() - 1);
-    reserveMore(m_rows, rows.size());
-    bool withFiles = hasFiles();
+    // Phrases are spelled one at a time straight into the word blocks.
+    bool withFiles = false;
     for (size_t i = 0; i < rows.size() && !withFiles; ++i)
         withFiles = rows.files(i) != 0;
-    if (withFiles) {
-        m_files.resize(m_rows.size());
-        reserveMore(m_files, rows.size());
-    }
-    if (m_withForms)
-        m_forms.resize(m_rows.size() + rows.size());
-    QString word;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        Row r = storeWord(rows.word(i, word));
-        r.count = rows.count(i);
-        r.file = file;
-        m_rows.push_back(r);
-        if (withFiles)
-            m_files.push_back(rows.files(i));
-        m_total += r.count;
-    }
+    appendFile(rows.size(), fileName, withFiles, [&](size_t i, QString &scratch) {
+        return Arriving{rows.word(i, scratch), nullptr, rows.count(i), rows.files(i), nullptr};
+    });
 }
 
 void ResultTable::appendTable(const ResultTable &other)

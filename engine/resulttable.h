@@ -126,6 +126,18 @@ private:
 
     // whole: a string that may hold the word, to share rather than copy an enormous one.
     Row storeWord(QStringView word, const QString *whole = nullptr);
+    // A row as it arrives: whole and forms may be null.
+    struct Arriving
+    {
+        QStringView word;
+        const QString *whole;
+        qint64 count;
+        qint64 files;
+        const std::shared_ptr<const std::vector<WordCount>> *forms;
+    };
+    // Appends one file of n rows, rowAt(i, scratch) giving each (the word may be in scratch).
+    template<typename RowAt>
+    void appendFile(size_t n, const QString &fileName, bool withFiles, const RowAt &rowAt);
 
     bool m_fileNameColumn;
     std::vector<Row> m_rows;
