@@ -96,6 +96,8 @@ private:
     // Starts a run and waits until the results window shows it.
     bool runToEnd();
     void addFiles(const QStringList &paths);
+    // The four reports of a listed file that does not exist.
+    void expectMissingFileReports(const QString &missing);
     QString write(const QString &name, const QByteArray &bytes);
 
     QTemporaryDir m_settingsDir;
@@ -123,6 +125,17 @@ void TestRun::cleanup()
     const QString problems = m_prompter.problems();
     m_windows.reset();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestRun::expectMissingFileReports(const QString &missing)
+{
+    const QString tag = u"\r\nin Pellago5/20/2014.Word1.ReturnDocumentString at line "_qs;
+    const QString tail = u"\r\rPlease email screenshot of this message to support@quillmark.example"_qs;
+    m_prompter.expectMessage(u"The file "_qs + missing + u" does not exist."_qs + tag + u"106"_qs + tail,
+                             Icon::Warning, u"Application Error"_qs);
+    for (const char *line : {"110", "114", "118"})
+        m_prompter.expectMessage(u"No document is open."_qs + tag + QLatin1String(line) + tail,
+                                 Icon::Warning, u"Application Error"_qs);
 }
 
 bool TestRun::runToEnd()
@@ -219,13 +232,7 @@ void TestRun::unreadableFileIsReportedAndTheRunGoesOn()
     const QString missing = m_dir.filePath(u"missing.docx"_qs);
     const QString c = write(u"c.txt"_qs, "beta gamma\r\n");
     addFiles({a, missing, c});
-    const QString tag = u"\r\nin Pellago5/20/2014.Word1.ReturnDocumentString at line "_qs;
-    const QString tail = u"\r\rPlease email screenshot of this message to support@quillmark.example"_qs;
-    m_prompter.expectMessage(u"The file "_qs + missing + u" does not exist."_qs + tag + u"106"_qs + tail,
-                             Icon::Warning, u"Application Error"_qs);
-    for (const char *line : {"110", "114", "118"})
-        m_prompter.expectMessage(u"No document is open."_qs + tag + QLatin1String(line) + tail,
-                                 Icon::Warning, u"Application Error"_qs);
+    expectMissingFileReports(missing);
     QVERIFY(runToEnd());
     const ResultTable &t = m_windows->mainWindow().resultsWindow()->model()->table();
     QCOMPARE(t.rowCount(), 4); // two blocks of two rows: the missing file adds none
@@ -242,13 +249,7 @@ void TestRun::combinedRunGivesTheExplorerTheRange()
     addFiles({a, missing, c});
     MainWindow &main = m_windows->mainWindow();
     main.findChild<QRadioButton *>(u"Option2"_qs)->click();
-    const QString tag = u"\r\nin Pellago5/20/2014.Word1.ReturnDocumentString at line "_qs;
-    const QString tail = u"\r\rPlease email screenshot of this message to support@quillmark.example"_qs;
-    m_prompter.expectMessage(u"The file "_qs + missing + u" does not exist."_qs + tag + u"106"_qs + tail,
-                             Icon::Warning, u"Application Error"_qs);
-    for (const char *line : {"110", "114", "118"})
-        m_prompter.expectMessage(u"No document is open."_qs + tag + QLatin1String(line) + tail,
-                                 Icon::Warning, u"Application Error"_qs);
+    expectMissingFileReports(missing);
     QVERIFY(runToEnd());
     ResultsModel *results = main.resultsWindow()->model();
     QCOMPARE(results->columnCount(), 2);
