@@ -1,15 +1,19 @@
 #include "engine/analysisrun.h"
 
 #include "base/errorreport.h"
+#include "base/filenames.h"
 #include "engine/textdecoder.h"
 #include "engine/wordrules.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <climits>
 #include <deque>
 #include <memory>
 
@@ -19,23 +23,50 @@ namespace corvalen {
 
 namespace {
 
-QString failureText(const std::exception &e)
+QString tr(const char *text, int n = -1)
+{
+    return QCoreApplication::translate("corvalen::AnalysisRun", text, nullptr, n);
+}
+
+// What a failure while counting `what` (a file's name, or a few files) says.
+QString failureText(const std::exception &e, const QString &what)
 {
     if (dynamic_cast<const std::bad_alloc *>(&e))
-        return QStringLiteral("Out of memory.");
+        return tr("Out of memory while counting %1.").arg(what);
     return QString::fromLocal8Bit(e.what());
 }
 
-// Runs one step; a failure is reported and the run goes on.
+QString shownName(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The files a combined count lost as a whole.
+QString filesTogether(const QStringList &paths)
+{
+    if (paths.size() == 1)
+        return shownName(paths.constFirst());
+    return tr("the %n files together", int(std::min<qsizetype>(paths.size(), INT_MAX)));
+}
+
+// Runs one step; a failure is reported and the run goes on. Returns whether the step succeeded.
 template<typename F>
-void guarded(ErrorReporter *reporter, int step, F &&f)
+bool guarded(ErrorReporter *reporter, int step, const QString &what, F &&f)
 {
     try {
         f();
+        return true;
     } catch (const std::exception &e) {
         if (reporter)
-            reporter->reportError(failureText(e), QString::fromUtf16(kStartTag), step);
+            reporter->reportError(failureText(e, what), QString::fromUtf16(kStartTag), step);
     }
+    return false;
+}
+
+void reportOutOfMemory(ErrorReporter *reporter, int step, const QString &path)
+{
+    if (reporter)
+        reporter->reportError(failureText(std::bad_alloc(), shownName(path)), QString::fromUtf16(kStartTag), step);
 }
 
 struct ReadProgress
@@ -73,7 +104,7 @@ bool readInto(TextSource &source, const QString &path, WordTally &tally, ReadPro
 }
 
 // The same into a combined tally, which forgets the file's text unless it is complete.
-void readFileInto(TextSource &source, const QString &path, WordTally &tally, ReadProgress &rp,
+bool readFileInto(TextSource &source, const QString &path, WordTally &tally, ReadProgress &rp,
                   qint64 fileSize)
 {
     tally.beginFile();
@@ -85,6 +116,7 @@ void readFileInto(TextSource &source, const QString &path, WordTally &tally, Rea
         throw;
     }
     tally.endFile(complete);
+    return complete;
 }
 
 } // namespace
@@ -100,42 +132,76 @@ ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, T
     return table;
 }
 
-void runAnalysisRows(const QStringList &paths, const CountOptions &options, TextSource &source,
-                     const RowsSink &sink, Progress *progress, ErrorReporter *reporter)
+qsizetype RunOutcome::filesCounted() const
 {
+    return std::count(counted.begin(), counted.end(), true);
+}
+
+RunOutcome runAnalysisRows(const QStringList &paths, const CountOptions &options, TextSource &source,
+                           const RowsSink &sink, Progress *progress, ErrorReporter *reporter)
+{
+    RunOutcome outcome;
+    outcome.counted.assign(size_t(paths.size()), false);
     ReadProgress rp{progress};
     QList<qint64> sizes;
     sizes.reserve(paths.size());
     for (const QString &p : paths) {
-        sizes.append(std::max<qint64>(1, QFileInfo(p).size()));
+        sizes.append(std::max<qint64>(1, fileStatus(p).size));
         rp.totalBytes += sizes.constLast();
     }
     const auto cancelled = [progress] { return progress && progress->isCancelled(); };
     // The rules are checked before the first file is read: a list that cannot be read stops the
     // run with nothing counted.
     QString rulesError;
-    const std::unique_ptr<WordFinder> rules =
-            WordFinder::create(options.rules, options.ignoreCase, &rulesError);
+    const std::unique_ptr<WordFinder> rules = options.finder
+            ? options.finder->clone()
+            : WordFinder::create(options.rules, options.ignoreCase, &rulesError);
     if (!rules) {
         if (reporter)
             reporter->reportError(rulesError, QString::fromUtf16(kStartTag), RunStep::ReadCombined);
-        return;
+        return outcome;
     }
 
     if (options.mode == CountMode::Combined) {
         auto tally = std::make_unique<WordTally>(*rules);
         tally->setFileRange(options.fileRange);
-        for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i)
-            guarded(reporter, RunStep::ReadCombined,
-                    [&] { readFileInto(source, paths.at(i), *tally, rp, sizes.at(i)); });
-        guarded(reporter, RunStep::TallyCombined, [&] { tally->finish(); });
+        // The tally numbers the files it is fed; those the run left out take no number.
+        std::vector<qsizetype> fed;
+        for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i) {
+            fed.push_back(i);
+            guarded(reporter, RunStep::ReadCombined, shownName(paths.at(i)),
+                    [&] { outcome.counted[size_t(i)] = readFileInto(source, paths.at(i), *tally, rp, sizes.at(i)); });
+        }
+        QStringList counted;
+        for (qsizetype i : fed) {
+            if (outcome.counted[size_t(i)])
+                counted.append(paths.at(i));
+        }
+        bool whole = guarded(reporter, RunStep::TallyCombined, filesTogether(counted), [&] { tally->finish(); });
+        // A large file that could not be counted on its own is left out, as a file that could not
+        // be read; when the count as a whole is lost, no file counted.
+        for (quint32 number : tally->failedFiles()) {
+            const qsizetype i = number < fed.size() ? fed[number] : -1;
+            if (i < 0 || !outcome.counted[size_t(i)])
+                continue;
+            if (whole)
+                reportOutOfMemory(reporter, RunStep::TallyCombined, paths.at(i));
+            outcome.counted[size_t(i)] = false;
+        }
         CountedRows rows;
         if (progress)
             progress->report(Phase::Ordering, 0, 1);
-        guarded(reporter, RunStep::OrderCombined, [&] { rows = tally->takeOrderedRows(); });
+        if (whole) {
+            whole = guarded(reporter, RunStep::OrderCombined, filesTogether(counted),
+                            [&] { rows = tally->takeOrderedRows(); });
+        }
+        if (!whole) {
+            outcome.counted.assign(outcome.counted.size(), false);
+            rows = CountedRows();
+        }
         tally.reset(); // its words are in rows now: free it before the sink copies them
-        guarded(reporter, RunStep::WriteCombined, [&] { sink(std::move(rows), QString()); });
-        return;
+        guarded(reporter, RunStep::WriteCombined, QString(), [&] { sink(std::move(rows), QString()); });
+        return outcome;
     }
 
     // While one file's words are finished and ordered on a worker, the next file is read here;
@@ -151,6 +217,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
         std::shared_ptr<WordTally> tally;
         QFuture<Ordered> result;
         QString fileName;
+        qsizetype index = 0;
     };
     static QThreadPool finishers; // not the global pool: its threads count the slices we wait on
     const qsizetype window = std::max(2, QThread::idealThreadCount());
@@ -160,22 +227,29 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
         inFlight.pop_front();
         Ordered o = f.result.takeResult();
         f.tally.reset(); // its words are in o.rows now: free the tally before the next file's
-        if (!o.failure.isEmpty() && reporter)
-            reporter->reportError(o.failure, QString::fromUtf16(kStartTag), o.step);
-        guarded(reporter, RunStep::WritePerFile, [&] { sink(std::move(o.rows), f.fileName); });
+        if (!o.failure.isEmpty()) {
+            outcome.counted[size_t(f.index)] = false;
+            o.rows = CountedRows(); // a file that failed gives no rows, as one that could not be read
+            if (reporter)
+                reporter->reportError(o.failure, QString::fromUtf16(kStartTag), o.step);
+        }
+        guarded(reporter, RunStep::WritePerFile, QString(), [&] { sink(std::move(o.rows), f.fileName); });
     };
     for (qsizetype i = 0; i < paths.size() && !cancelled(); ++i) {
         const QString &path = paths.at(i);
-        auto fileTally = std::make_shared<WordTally>(*rules);
         bool complete = false;
-        guarded(reporter, RunStep::ReadPerFile,
-                [&] { complete = readInto(source, path, *fileTally, rp, sizes.at(i)); });
-        InFlight f{fileTally, {}, options.withFileName ? fileNameFromPath(path) : QString()};
+        std::shared_ptr<WordTally> fileTally;
+        guarded(reporter, RunStep::ReadPerFile, shownName(path), [&] {
+            fileTally = std::make_shared<WordTally>(*rules);
+            complete = readInto(source, path, *fileTally, rp, sizes.at(i));
+        });
+        InFlight f{fileTally, {}, options.withFileName ? fileNameFromPath(path) : QString(), i};
         if (!complete) {
             fileTally.reset(); // an incomplete file gives no rows: its block stays empty
             f.tally.reset();
         }
-        f.result = QtConcurrent::run(&finishers, [fileTally] {
+        outcome.counted[size_t(i)] = complete;
+        f.result = QtConcurrent::run(&finishers, [fileTally, name = shownName(path)] {
             Ordered o;
             if (!fileTally)
                 return o;
@@ -185,7 +259,7 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
                 o.step = RunStep::OrderPerFile;
                 o.rows = fileTally->takeOrderedRows();
             } catch (const std::exception &e) {
-                o.failure = failureText(e);
+                o.failure = failureText(e, name);
             }
             return o;
         });
@@ -195,12 +269,13 @@ void runAnalysisRows(const QStringList &paths, const CountOptions &options, Text
     }
     while (!inFlight.empty())
         collect();
+    return outcome;
 }
 
 bool Utf8FileSource::readText(const QString &path, const Sink &sink)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openForReading(file, path))
         return false;
     QByteArray block(1 << 20, Qt::Uninitialized);
     return TextDecoder().decodeAll(file, block, file.read(block.data(), block.size()), sink);

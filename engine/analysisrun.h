@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <vector>
 
 namespace corvalen {
 
@@ -39,6 +40,14 @@ inline constexpr int WriteCombined = 250, WritePerFile = 396;
 /// file name column, empty otherwise. A file without words gives an empty block.
 using RowsSink = std::function<void(CountedRows &&rows, const QString &fileName)>;
 
+/// Which files a run counted: counted[i] for paths[i] is false for a file that could not be read
+/// or counted (its failure reported), or that a cancel left out; its words are in no row.
+struct RunOutcome
+{
+    std::vector<bool> counted;
+    qsizetype filesCounted() const;
+};
+
 /// Counts the words of the files in order, per file or combined, and hands each finished block
 /// of rows to sink as soon as it is ordered, so that a caller need not hold them all.
 ///
@@ -46,11 +55,14 @@ using RowsSink = std::function<void(CountedRows &&rows, const QString &fileName)
 /// never holds them all. A file whose text is incomplete (the source failed, or the run failed
 /// while taking it) contributes nothing: no words to the combined tally, an empty block in
 /// per-file mode. A failure inside the run, the sink's included, is reported to reporter with
-/// the step it failed in, and the run goes on with the next step. A cancelled run stops after
-/// the blocks it has handed over; the file it was reading is left out.
-void runAnalysisRows(const QStringList &paths, const CountOptions &options, TextSource &source,
-                     const RowsSink &sink, Progress *progress = nullptr,
-                     ErrorReporter *reporter = nullptr);
+/// the step it failed in, and the run goes on with the next step. A file that runs out of memory
+/// while it is counted ("Out of memory while counting FILE") is left out as one that could not
+/// be read; when a combined count cannot leave it out, the count as a whole is lost and its block
+/// is empty. A cancelled run stops after the blocks it has handed over; the file it was reading
+/// is left out. Returns which files were counted.
+RunOutcome runAnalysisRows(const QStringList &paths, const CountOptions &options, TextSource &source,
+                           const RowsSink &sink, Progress *progress = nullptr,
+                           ErrorReporter *reporter = nullptr);
 
 /// runAnalysisRows() collected into a table: the rows and total.
 ResultTable runAnalysis(const QStringList &paths, const CountOptions &options, TextSource &source,

@@ -553,7 +553,8 @@ private:
 
 // Feeds words to a tally through a short pipeline, so that the memory accesses of several words
 // overlap. Plain words point into the text, cleaned ones into the
-// buffer; both must stay put until the pipeline is drained. With kFiles, each word comes with the
+// buffer; both must stay put until the pipeline is drained. The caller drains it at the end: adding
+// can fail (out of memory), which a destructor could not pass on. With kFiles, each word comes with the
 // file it occurs in, and its file mark is fetched and kept too.
 template<bool kFiles>
 class BasicCounter
@@ -564,7 +565,6 @@ public:
         if (!m_buffer.data)
             allocate(size_t(1) << 16);
     }
-    ~BasicCounter() { drain(); }
 
     void arrive(const char16_t *w, size_t n, quint32 file = 0)
     {

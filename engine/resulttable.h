@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <memory>
 #include <vector>
 
 namespace corvalen {
@@ -30,6 +31,9 @@ struct CountOptions
     bool ignoreCase = true;
     WordRules rules; // beyond letter case: Unicode words, punctuation, stop words, ...
     bool fileRange = false; // combined mode only: also count in how many files each word occurs
+    /// The rules made ready once, when the options were taken (a stop-word list is read once:
+    /// it may be a pipe); null: a run makes them itself.
+    std::shared_ptr<const WordFinder> finder;
 
     bool fileNameColumn() const { return mode == CountMode::PerFile && withFileName; }
 };

@@ -66,7 +66,6 @@ public:
         if (files)
             m_cursor.emplace(*files, reinterpret_cast<const char16_t *>(text.utf16()));
     }
-    ~PhraseSink() override { drain(); }
 
     void word(QStringView w, qsizetype, qsizetype rawEnd) override
     {
@@ -107,6 +106,13 @@ public:
         m_ring[m_in++ % kDepth].gap = true;
     }
 
+    // Called at the end: numbering can fail (out of memory), which a destructor could not pass on.
+    void drain()
+    {
+        while (m_out != m_in)
+            resolveOldest();
+    }
+
 private:
     static constexpr quint64 kDepth = 16;
     static constexpr size_t kCopied = 48;
@@ -118,12 +124,6 @@ private:
         bool gap;
         char16_t copy[kCopied + kSlack];
     };
-
-    void drain()
-    {
-        while (m_out != m_in)
-            resolveOldest();
-    }
 
     void resolveOldest()
     {
@@ -213,17 +213,20 @@ void TallyRules::count(Lane &lane, HashTally &tally, WordBuffer &buffer, QString
     if (m_kind == Kind::Phrases) {
         PhraseSink sink(tally, lane, m_ids, phraseLength(), text, files);
         lane.finder->findSingleWords(text, sink);
+        sink.drain();
         return;
     }
     if (files) {
         BasicCounter<true> counter(tally, buffer);
         CountingSink<true> sink(counter, text, files);
         lane.finder->findSingleWords(text, sink);
+        counter.drain();
         return;
     }
     Counter counter(tally, buffer);
     CountingSink<false> sink(counter, text, nullptr);
     lane.finder->findSingleWords(text, sink);
+    counter.drain();
 }
 
 void TallyRules::applyForms(HashTally &tally) const

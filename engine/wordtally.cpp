@@ -66,6 +66,7 @@ void countText(HashTally &tally, char16_t *p, const char16_t *end, bool ignoreCa
             counter.commit(k);
         counter.arrive(out, k, file);
     }
+    counter.drain();
 }
 
 // Text waiting to be counted, always with room for kSlack units after it. It grows by realloc():
@@ -242,7 +243,15 @@ struct WordTally::Private
     // from the pool), and it must not run beside an earlier one, nor be the only one waited for.
     std::vector<QFuture<void>> mergings;
     std::mutex mergeOrder; // one merge at a time, wherever it runs
-    std::exception_ptr mergeFailure;
+    // What the counting threads could not count (out of memory), guarded by mutex. The files
+    // concerned are named in failedFiles, by their numbers from beginFile(). A large file counted
+    // apart is then simply left out; a slice counted into the shared tallies leaves part of its
+    // words there, so the count as a whole is lost (textFailure, thrown by finish()).
+    quint32 filesBegun = 0;
+    quint32 openNumber = 0;
+    std::vector<quint32> pendingFileNumbers; // the files whose text is in pending
+    std::vector<quint32> failedFiles;
+    std::exception_ptr textFailure;
     Lane own;                // counted on the caller's thread
     std::vector<std::unique_ptr<Lane>> lanes; // counted on the pool
     std::vector<Lane *> freeLanes;
@@ -258,7 +267,7 @@ struct WordTally::Private
     // Counts a slice that ends at a word boundary on the pool. One lane per pool thread: more
     // tallies than cores would only compete for the cache.
     void countSlice(TextBuffer &&text, SliceFiles &&files = {},
-                    std::shared_ptr<SplitWord> check = nullptr)
+                    std::shared_ptr<SplitWord> check = nullptr, std::vector<quint32> fileNumbers = {})
     {
         merged = false;
         Lane *lane = nullptr;
@@ -277,15 +286,22 @@ struct WordTally::Private
         lane->slice = std::move(text);
         lane->files = std::move(files);
         lane->check = std::move(check);
-        auto job = [this, lane] {
+        auto job = [this, lane, fileNumbers = std::move(fileNumbers)] {
             TextBuffer &slice = lane->slice;
-            countIn(*lane, slice, fileRange ? &lane->files : nullptr);
-            if (fileRange) {
-                lookUpSplit(lane->tally, lane->check);
-                lane->check.reset();
+            // Nothing may escape a pool thread: a failure is handed on to finish() and the run.
+            std::exception_ptr failure;
+            try {
+                countIn(*lane, slice, fileRange ? &lane->files : nullptr);
+                if (fileRange)
+                    lookUpSplit(lane->tally, lane->check);
+            } catch (...) {
+                failure = std::current_exception();
             }
+            lane->check.reset();
             slice.clear();
             std::lock_guard lock(mutex);
+            if (failure)
+                recordFailure(fileNumbers, failure);
             if (spare.size() < 4 && slice.capacity() <= kReusedUnits)
                 spare.push_back(std::move(slice));
             else
@@ -297,6 +313,23 @@ struct WordTally::Private
                 idle.notify_all();
         };
         QThreadPool::globalInstance()->start(std::move(job));
+    }
+
+    // Under mutex.
+    void recordFailure(const std::vector<quint32> &fileNumbers, std::exception_ptr failure)
+    {
+        if (failure && !textFailure)
+            textFailure = std::move(failure);
+        for (quint32 n : fileNumbers) {
+            if (std::find(failedFiles.begin(), failedFiles.end(), n) == failedFiles.end())
+                failedFiles.push_back(n);
+        }
+    }
+
+    bool anyFailure()
+    {
+        std::lock_guard lock(mutex);
+        return textFailure || !failedFiles.empty();
     }
 
     // Slice buffers are used again: fresh memory of this size costs a page fault per page.
@@ -402,7 +435,13 @@ struct WordTally::Private
         pending.truncate(cut);
         slice.swap(pending);
         pendingWithoutSeparator = pending.size();
-        countSlice(std::move(slice), std::move(files), std::move(check));
+        // What stays pending is the last file's unfinished word.
+        std::vector<quint32> numbers = pendingFileNumbers;
+        if (pending.empty())
+            pendingFileNumbers.clear();
+        else if (pendingFileNumbers.size() > 1)
+            pendingFileNumbers.erase(pendingFileNumbers.begin(), pendingFileNumbers.end() - 1);
+        countSlice(std::move(slice), std::move(files), std::move(check), std::move(numbers));
     }
 
     void truncatePending(size_t size)
@@ -573,20 +612,26 @@ struct WordTally::Private
     // well, merged into `large` once; then its tallies wait, emptied, for the next large file.
     // With the range, the file's words gain the file once however many of its tallies hold
     // them; split is the file's unfinished last word, which the file's words may hold.
-    void handOver(std::unique_ptr<WordTally> file, bool keep, quint32 fileNumber = 0,
+    void handOver(std::unique_ptr<WordTally> file, bool keep, quint32 number, quint32 fileNumber = 0,
                   std::shared_ptr<SplitWord> split = nullptr)
     {
         std::erase_if(mergings, [](const QFuture<void> &m) { return m.isFinished(); });
-        mergings.push_back(QtConcurrent::run(&mergingPool(), [this, f = file.release(), keep, fileNumber, split] {
+        mergings.push_back(QtConcurrent::run(&mergingPool(), [this, f = file.release(), keep, number, fileNumber, split] {
             std::lock_guard order(mergeOrder);
             std::unique_ptr<WordTally> owned(f);
             Private &p = *owned->d;
+            bool touched = false; // large holds part of the file
             try {
                 p.waitIdle();
-                if (keep) {
+                // A file whose words could not all be counted is left out whole.
+                if (keep && p.anyFailure()) {
+                    std::lock_guard lock(mutex);
+                    recordFailure({number}, nullptr);
+                } else if (keep) {
                     // The rest goes into a tally that is merged anyway: one merge less.
                     Lane &rest = p.lanes.empty() ? p.own : *p.lanes.front();
                     p.countPending(rest);
+                    touched = true;
                     for (HashTally *t : p.tallies()) {
                         if (large.distinct() == 0 && !(fileRange && t->hasSequences())) {
                             std::swap(large, *t); // the first large file is just taken
@@ -602,9 +647,9 @@ struct WordTally::Private
                     lookUpSplit(large, split);
                 }
             } catch (...) {
+                // Before the merge began only the file is lost; after, the count as a whole.
                 std::lock_guard lock(mutex);
-                if (!mergeFailure)
-                    mergeFailure = std::current_exception();
+                recordFailure({number}, touched ? std::current_exception() : nullptr);
             }
             p.recycle();
             std::lock_guard lock(mutex);
@@ -617,19 +662,6 @@ struct WordTally::Private
         for (QFuture<void> &m : mergings)
             m.waitForFinished();
         mergings.clear();
-    }
-
-    // Waits for the merges handed over; a merge that failed fails here.
-    void waitMerging()
-    {
-        waitForMerges();
-        std::exception_ptr failure;
-        {
-            std::lock_guard lock(mutex);
-            failure = std::exchange(mergeFailure, nullptr);
-        }
-        if (failure)
-            std::rethrow_exception(failure);
     }
 
     std::vector<HashTally *> tallies()
@@ -666,6 +698,9 @@ struct WordTally::Private
         pendingWithoutSeparator = 0;
         inFile = false;
         merged = true;
+        std::lock_guard lock(mutex);
+        textFailure = nullptr;
+        failedFiles.clear();
     }
 
     void waitIdle()
@@ -754,6 +789,8 @@ void WordTally::beginFile()
         endFile(true);
     d->inFile = true;
     d->fileStart = d->pending.size();
+    d->openNumber = d->filesBegun++;
+    d->pendingFileNumbers.push_back(d->openNumber);
     if (d->fileRange)
         d->pendingFiles.push_back({d->fileStart, d->openFile = ++d->lastFile});
 }
@@ -766,14 +803,20 @@ void WordTally::endFile(bool complete)
     if (complete && d->rules)
         feed(u"\r");
     d->inFile = false;
+    bool textLeft = complete; // the file's text, or its unfinished last word, is in pending
     if (d->staged) {
         std::shared_ptr<SplitWord> split;
-        if (complete)
+        if (complete) {
+            const size_t before = d->glueStart;
             split = d->takeTail(*d->staged->d, d->openFile);
-        d->handOver(std::move(d->staged), complete, d->openFile, std::move(split));
+            textLeft = d->pending.size() > before;
+        }
+        d->handOver(std::move(d->staged), complete, d->openNumber, d->openFile, std::move(split));
     } else if (!complete) {
         d->truncatePending(d->fileStart);
     }
+    if (!textLeft && !d->pendingFileNumbers.empty() && d->pendingFileNumbers.back() == d->openNumber)
+        d->pendingFileNumbers.pop_back();
     if (complete && qsizetype(d->pending.size()) >= kSliceUnits)
         d->cutSlice();
 }
@@ -781,8 +824,16 @@ void WordTally::endFile(bool complete)
 void WordTally::finish()
 {
     endFile(true);
-    d->waitMerging();
+    d->waitForMerges();
     d->spareStaged.clear();
+    d->waitIdle();
+    std::exception_ptr failure;
+    {
+        std::lock_guard lock(d->mutex);
+        failure = std::exchange(d->textFailure, nullptr);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
     d->countPending(d->own);
     d->mergeLanes();
     if (d->fileRange)
@@ -839,6 +890,14 @@ std::vector<WordCount> WordTally::counts() const
     return rows;
 }
 
+std::vector<quint32> WordTally::failedFiles() const
+{
+    std::lock_guard lock(d->mutex);
+    std::vector<quint32> files = d->failedFiles;
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 qint64 WordTally::total() const
 {
     if (d->phrases)
@@ -859,7 +918,10 @@ void WordTally::clear()
     d->inFile = false;
     d->waitForMerges();
     d->large.reset();
-    d->mergeFailure = nullptr;
+    d->textFailure = nullptr;
+    d->failedFiles.clear();
+    d->pendingFileNumbers.clear();
+    d->filesBegun = 0;
     d->waitIdle();
     for (auto &lane : d->lanes)
         lane->tally.reset();

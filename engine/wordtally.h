@@ -94,6 +94,11 @@ public:
     /// As takeOrdered(); the rows of a count of phrases stay the numbers of their words, spelled
     /// out only as they are read (see CountedRows).
     CountedRows takeOrderedRows();
+    /// The files, numbered from 0 in the order beginFile() began them, that a counting thread
+    /// could not count for want of memory. A large file (counted apart) is left out of the
+    /// count; when the words of a failed file cannot be taken out again, or text fed outside
+    /// files failed, finish() throws instead. Call after finish(), also after it threw.
+    std::vector<quint32> failedFiles() const;
     /// Sum of all counts. Call after finish().
     qint64 total() const;
     qsizetype distinctWords() const;

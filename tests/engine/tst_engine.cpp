@@ -797,7 +797,7 @@ void TestEngine::runReportsFailuresAndGoesOn()
                                       nullptr, &reporter);
     QVERIFY(t.isEmpty());
     QCOMPARE(messages.size(), 2);
-    QCOMPARE(messages.at(0), u"Out of memory.\r\nin Pellago5/20/2014.Form1.Start at line 274\r\r"
+    QCOMPARE(messages.at(0), u"Out of memory while counting x.\r\nin Pellago5/20/2014.Form1.Start at line 274\r\r"
                              "Please email screenshot of this message to support@quillmark.example"_qs);
     messages.clear();
     runAnalysis({u"x"_qs}, {CountMode::Combined, true, true}, src, nullptr, &reporter);
