@@ -7,11 +7,17 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
 #include <utility>
 
-#ifdef Q_OS_UNIX
 #include <QRandomGenerator>
+#ifdef Q_OS_UNIX
 
 #include <cerrno>
 #include <fcntl.h>
@@ -29,6 +35,40 @@ QString tr(const char *text)
 {
     return QCoreApplication::translate("corvalen::SafeFile", text);
 }
+
+// The names RemovedOnSignal holds, for the signal handler: a fixed table, read without locks.
+constexpr int kRemovedSlots = 64;
+std::atomic<char *> removedNames[kRemovedSlots];
+
+#ifdef Q_OS_UNIX
+void removeAndEnd(int signal)
+{
+    for (std::atomic<char *> &slot : removedNames) {
+        if (const char *name = slot.load())
+            ::unlink(name);
+    }
+    // The handler was reset on entry: the signal, raised again, ends the process as it would have.
+    ::raise(signal);
+}
+
+// Looked at each time a name is kept: a signal whose handling is the default may have been set
+// back to it since (and ours, once it ran, is gone).
+void installRemovalHandlers()
+{
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old = {};
+        if (::sigaction(signal, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+            continue; // ours already, ignored (nohup) or handled by someone else
+        struct sigaction act = {};
+        act.sa_handler = removeAndEnd;
+        sigemptyset(&act.sa_mask);
+        act.sa_flags = SA_RESETHAND;
+        ::sigaction(signal, &act, nullptr);
+    }
+}
+#endif
 
 // Where a path leads once symbolic links are followed; a link to nothing leads to the file it
 // names, which is then created there and the link kept.
@@ -224,32 +264,52 @@ bool writeSpecial(const QString &path, const FileWriter &write, QString *reason)
     return ok;
 }
 
-// A new file beside the target, removed again unless it took the target's place.
+// A file without a name in folder (Linux's O_TMPFILE), or -1 where the system or the file system
+// has none. It can be given a name later through /proc/self/fd.
+int openUnnamedFile(const QByteArray &folder, int access)
+{
+#ifdef O_TMPFILE
+    if (::access("/proc/self/fd", X_OK) != 0)
+        return -1;
+    return ::open(folder.constData(), O_TMPFILE | access | O_CLOEXEC, 0666);
+#else
+    Q_UNUSED(folder);
+    Q_UNUSED(access);
+    return -1;
+#endif
+}
+
+// A new file beside the target, removed again unless it took the target's place. Where the system
+// allows it the file has no name until it is complete, so that nothing is left behind when the
+// process ends in the middle (a signal, a crash); otherwise its name is removed on the signals
+// that end a process.
 class Replacement
 {
 public:
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
 
-    // A new empty file in folder with a name of its own, created as the process creates files
-    // (the umask applies).
-    explicit Replacement(const QString &folder)
+    // A new empty file in folder, created as the process creates files (the umask applies).
+    explicit Replacement(const QString &folder) : m_folder(QFile::encodeName(folder))
     {
+        m_fd = openUnnamedFile(m_folder, O_WRONLY);
+        if (m_fd >= 0)
+            return;
         for (int attempt = 0; attempt < 100; ++attempt) {
-            m_name = QFile::encodeName(folder + u"/.corvalen-"_qs
-                                       + QString::number(QRandomGenerator::global()->generate(), 36)
-                                       + u".tmp"_qs);
+            m_name = temporaryName();
             m_fd = ::open(m_name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd >= 0 || errno != EEXIST)
                 break;
         }
         m_error = m_fd < 0 ? errno : 0;
+        if (m_fd >= 0)
+            m_cleanup = RemovedOnSignal(m_name);
     }
     ~Replacement()
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        if (!m_placed)
+        if (!m_placed && !m_name.isEmpty())
             ::unlink(m_name.constData());
     }
 
@@ -268,9 +328,14 @@ public:
         ::fchmod(m_fd, old.st_mode & 0777);
     }
 
-    // Closes the file and renames it over target; the errno of the first failure, or 0.
+    // Closes the file and renames it over target; the errno of the first failure, or 0. An
+    // unnamed file is given a name of its own first: a link cannot replace a file.
     int place(const QString &target)
     {
+        if (m_name.isEmpty()) {
+            if (const int e = nameUnnamed())
+                return e;
+        }
         const int fd = std::exchange(m_fd, -1);
         if (::close(fd) != 0 && errno != EINTR)
             return errno; // a file system that writes late (NFS) reports here
@@ -281,7 +346,32 @@ public:
     }
 
 private:
-    QByteArray m_name;
+    QByteArray temporaryName() const
+    {
+        return m_folder + "/.corvalen-"
+                + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+    }
+
+    int nameUnnamed()
+    {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            QByteArray name = temporaryName();
+            RemovedOnSignal cleanup(name); // for the moment between the link and the rename
+            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
+                m_name = std::move(name);
+                m_cleanup = std::move(cleanup);
+                return 0;
+            }
+            if (errno != EEXIST)
+                return errno;
+        }
+        return EEXIST;
+    }
+
+    QByteArray m_folder;
+    QByteArray m_name; // empty while the file has no name
+    RemovedOnSignal m_cleanup;
     int m_fd = -1;
     int m_error = 0;
     bool m_placed = false;
@@ -298,18 +388,34 @@ void syncFolder(const QString &folder)
     }
 }
 
-bool replaceFile(const Target &target, const FileWriter &write, QString *reason)
+// The checks before a file is replaced or created: the target may be written, and a new file
+// made in its folder, which is made in file.
+bool prepareReplacement(const Target &target, std::optional<Replacement> &file, QString *reason)
 {
     if (target.kind == Kind::Regular && ::access(QFile::encodeName(target.path).constData(), W_OK) != 0) {
         *reason = systemErrorText(errno); // a write-protected file stays so
         return false;
     }
     const QString folder = QFileInfo(target.path).absolutePath();
-    Replacement file(folder);
-    if (file.fd() < 0) {
-        *reason = systemErrorText(file.error());
+    file.emplace(folder);
+    if (file->fd() < 0) {
+        // A file that may be written can still not be replaced: its folder takes no new file.
+        *reason = target.kind == Kind::Regular
+                ? tr("no new file can be made in its folder \"%1\" to take its place: %2")
+                          .arg(QDir::toNativeSeparators(folder), systemErrorText(file->error()))
+                : systemErrorText(file->error());
         return false;
     }
+    return true;
+}
+
+bool replaceFile(const Target &target, const FileWriter &write, QString *reason)
+{
+    std::optional<Replacement> made;
+    if (!prepareReplacement(target, made, reason))
+        return false;
+    Replacement &file = *made;
+    const QString folder = QFileInfo(target.path).absolutePath();
     if (target.kind == Kind::Regular)
         file.takeOver(target.status);
     CheckedOutput out(file.fd());
@@ -344,7 +450,44 @@ bool writePath(const QString &path, const FileWriter &write, QString *reason)
     return false;
 }
 
+bool checkPath(const QString &path, QString *reason)
+{
+    const Target target = inspect(path);
+    switch (target.kind) {
+    case Kind::Descriptor:
+        return true;
+    case Kind::Special:
+        if (::access(QFile::encodeName(target.path).constData(), W_OK) == 0)
+            return true;
+        *reason = systemErrorText(errno);
+        return false;
+    case Kind::Regular:
+    case Kind::Missing: {
+        std::optional<Replacement> file;
+        return prepareReplacement(target, file, reason);
+    }
+    case Kind::Unusable:
+        break;
+    }
+    *reason = systemErrorText(target.error);
+    return false;
+}
+
 #else // not Q_OS_UNIX: Qt's own replacement, with every write checked here
+
+bool checkPath(const QString &path, QString *reason)
+{
+    const QFileInfo info(followLinks(path));
+    if (info.isDir()) {
+        *reason = tr("it is a folder");
+        return false;
+    }
+    if (info.exists() && !info.isWritable()) {
+        *reason = tr("Permission denied");
+        return false;
+    }
+    return true;
+}
 
 bool writePath(const QString &path, const FileWriter &write, QString *reason)
 {
@@ -377,6 +520,108 @@ bool writeFileSafely(const QString &path, const FileWriter &write, QString *erro
     if (error)
         *error = writeErrorText(path, reason);
     return false;
+}
+
+bool canWriteFileSafely(const QString &path, QString *error)
+{
+    QString reason;
+    if (checkPath(path, &reason))
+        return true;
+    if (error)
+        *error = writeErrorText(path, reason);
+    return false;
+}
+
+RemovedOnSignal::RemovedOnSignal(const QByteArray &path)
+{
+    char *name = ::strdup(path.constData());
+    if (!name)
+        return;
+    for (int i = 0; i < kRemovedSlots; ++i) {
+        char *expected = nullptr;
+        if (removedNames[i].compare_exchange_strong(expected, name)) {
+            m_slot = i;
+#ifdef Q_OS_UNIX
+            installRemovalHandlers();
+#endif
+            return;
+        }
+    }
+    std::free(name); // a full table: this file is removed by its owner alone
+}
+
+RemovedOnSignal::RemovedOnSignal(RemovedOnSignal &&other) noexcept : m_slot(std::exchange(other.m_slot, -1)) { }
+
+RemovedOnSignal &RemovedOnSignal::operator=(RemovedOnSignal &&other) noexcept
+{
+    if (this != &other) {
+        RemovedOnSignal gone(std::move(*this));
+        m_slot = std::exchange(other.m_slot, -1);
+    }
+    return *this;
+}
+
+RemovedOnSignal::~RemovedOnSignal()
+{
+    if (m_slot >= 0)
+        std::free(removedNames[m_slot].exchange(nullptr));
+}
+
+ScratchFile::ScratchFile(const QString &folder, const QString &suffix)
+{
+    const QByteArray where = QFile::encodeName(folder);
+#ifdef Q_OS_UNIX
+    m_fd = openUnnamedFile(where, O_RDWR);
+    if (m_fd >= 0) {
+        m_path = u"/proc/self/fd/"_qs + QString::number(m_fd);
+        return;
+    }
+    int error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_name = where + "/.corvalen-" + QByteArray::number(QRandomGenerator::global()->generate(), 36)
+                + QFile::encodeName(suffix);
+        m_fd = ::open(m_name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        error = errno;
+        if (m_fd >= 0 || error != EEXIST)
+            break;
+    }
+    if (m_fd < 0) {
+        m_name.clear();
+        m_error = systemErrorText(error);
+        return;
+    }
+    m_cleanup = RemovedOnSignal(m_name);
+    m_path = QFile::decodeName(m_name);
+#else
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        const QString name = folder + u"/.corvalen-"_qs
+                + QString::number(QRandomGenerator::global()->generate(), 36) + suffix;
+        QFile file(name);
+        if (file.open(QIODevice::NewOnly | QIODevice::ReadWrite)) {
+            m_fd = 0;
+            m_path = name;
+            m_name = QFile::encodeName(name);
+        } else if (file.exists()) {
+            continue;
+        } else {
+            m_error = file.errorString();
+            break;
+        }
+    }
+#endif
+}
+
+ScratchFile::~ScratchFile()
+{
+#ifdef Q_OS_UNIX
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_name.isEmpty())
+        ::unlink(m_name.constData());
+#else
+    if (!m_name.isEmpty())
+        QFile::remove(m_path);
+#endif
 }
 
 bool writeToStandardOutput(const FileWriter &write, QString *reason)

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QLoggingCategory>
-#include <QTemporaryFile>
 
 #include <cerrno>
 
@@ -403,16 +402,14 @@ bool copyInto(const QString &from, QIODevice &to, QString *reason)
     }
 }
 
-// A name for libxlsxwriter to write to, reserved in folder.
-bool reserveTemporary(QTemporaryFile &temp, const QString &folder, QString *reason)
+// A file for libxlsxwriter to write to by name: it goes with the process, even one ended by a
+// signal while a large workbook is written.
+bool reserveTemporary(const ScratchFile &temp, QString *reason)
 {
-    temp.setFileTemplate(QDir(folder).filePath(QStringLiteral(".corvalen-XXXXXX.xlsx")));
-    if (!temp.open()) {
-        *reason = temp.errorString();
-        return false;
-    }
-    temp.close(); // the name stays reserved until temp is destroyed
-    return true;
+    if (temp.isOpen())
+        return true;
+    *reason = temp.errorString();
+    return false;
 }
 
 } // namespace
@@ -423,15 +420,14 @@ bool saveResultsSpreadsheet(const ResultRows &rows, const QStringList &headers,
     // libxlsxwriter writes its files unchecked and by name: the workbook is built and checked
     // first, then copied into place by the routine that replaces a file only when complete.
     QString reason;
-    QTemporaryFile temp;
-    if (!reserveTemporary(temp, scratchFolderFor(path), &reason)
-        || !buildWorkbook(temp.fileName(), rows, headers, rowsPerSheet, &reason)) {
+    const ScratchFile temp(scratchFolderFor(path), u".xlsx"_qs);
+    if (!reserveTemporary(temp, &reason) || !buildWorkbook(temp.path(), rows, headers, rowsPerSheet, &reason)) {
         if (error)
             *error = writeErrorText(path, reason);
         return false;
     }
     return writeFileSafely(
-            path, [&temp](QIODevice &device, QString *why) { return copyInto(temp.fileName(), device, why); },
+            path, [&temp](QIODevice &device, QString *why) { return copyInto(temp.path(), device, why); },
             error);
 }
 
@@ -445,10 +441,10 @@ bool writeResultsSpreadsheet(const ResultTable &table, const QStringList &header
                              QIODevice &device, QString *error, qsizetype rowsPerSheet)
 {
     QString reason;
-    QTemporaryFile temp;
-    const bool ok = reserveTemporary(temp, QDir::tempPath(), &reason)
-            && buildWorkbook(temp.fileName(), TableRows(table), headers, rowsPerSheet, &reason)
-            && copyInto(temp.fileName(), device, &reason);
+    const ScratchFile temp(QDir::tempPath(), u".xlsx"_qs);
+    const bool ok = reserveTemporary(temp, &reason)
+            && buildWorkbook(temp.path(), TableRows(table), headers, rowsPerSheet, &reason)
+            && copyInto(temp.path(), device, &reason);
     if (!ok && error)
         *error = reason;
     return ok;
