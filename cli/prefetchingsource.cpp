@@ -1,6 +1,6 @@
 #include "cli/prefetchingsource.h"
 
-#include <QFileInfo>
+#include "base/filenames.h"
 
 namespace corvalen {
 
@@ -78,8 +78,8 @@ void PrefetchingSource::readAhead()
 
     for (const QString &path : std::as_const(m_paths)) {
         auto item = std::make_unique<Item>();
-        const QFileInfo info(path);
-        item->inPlace = info.isFile() && info.size() > m_maxAheadBytes;
+        const FileStatus info = fileStatus(path);
+        item->inPlace = info.isRegularFile && info.size > m_maxAheadBytes;
         if (!item->inPlace) {
             current = &item->reports;
             // A small file can hold a huge text (a packed document): past the budget the text is

@@ -1,6 +1,8 @@
 #include "documents/documentengine.h"
 
 #include "base/errorreport.h"
+#include "base/filenames.h"
+#include "base/safefile.h"
 #include "documents/availability.h"
 #include "documents/formatreader.h"
 
@@ -10,6 +12,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <cerrno>
 #include <exception>
 #include <new>
 #include <optional>
@@ -57,21 +60,27 @@ void handOn(QStringView text, const TextSource::Sink &sink)
 
 ReadOutcome openDocument(const QString &path, Call &call, const TextSource::Sink &sink)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
-        return ReadOutcome::fail(ReadError::NotFound);
-    if (info.isDir())
+    // The system's own answer: a file in a folder that may not be entered is no missing file.
+    const auto failure = [](int error, const QString &otherwise) {
+        if (error == ENOENT || error == ENOTDIR)
+            return ReadOutcome::fail(ReadError::NotFound);
+        if (error == EACCES || error == EPERM)
+            return ReadOutcome::fail(ReadError::PermissionDenied);
+        return ReadOutcome::fail(ReadError::OpenFailed, error ? systemErrorText(error) : otherwise);
+    };
+    const FileStatus status = fileStatus(path);
+    if (!status.exists)
+        return failure(status.error, QString());
+    if (status.isFolder)
         return ReadOutcome::fail(ReadError::IsFolder);
     // Pipes and devices could block or never end; documents are regular files.
-    if (!info.isFile())
+    if (!status.isRegularFile)
         return ReadOutcome::fail(ReadError::Unsupported);
-    call.file.emplace(path);
+    call.file.emplace();
     QFile &file = *call.file;
-    if (!file.open(QIODevice::ReadOnly)) {
-        const ReadOutcome outcome = !QFileInfo::exists(path) ? ReadOutcome::fail(ReadError::NotFound)
-                : !info.isReadable() || file.error() == QFileDevice::PermissionsError
-                ? ReadOutcome::fail(ReadError::PermissionDenied)
-                : ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
+    int error = 0;
+    if (!openForReading(file, path, &error)) {
+        const ReadOutcome outcome = failure(error, file.errorString());
         call.file.reset();
         return outcome;
     }

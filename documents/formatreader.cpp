@@ -1,6 +1,10 @@
 #include "documents/formatreader.h"
 
+#include "base/safefile.h"
+
 #include <QCoreApplication>
+
+#include <cerrno>
 
 namespace corvalen {
 
@@ -15,7 +19,7 @@ QString describeReadError(const ReadOutcome &outcome, const QString &fileName)
     case ReadError::IsFolder:
         return tr("%1 is a folder, not a document.").arg(fileName);
     case ReadError::PermissionDenied:
-        return tr("%1 could not be opened: permission denied.").arg(fileName);
+        return tr("%1 could not be opened: %2.").arg(fileName, systemErrorText(EACCES));
     case ReadError::Unsupported:
         return tr("%1 is not a document that Corvalen can read.").arg(fileName);
     case ReadError::Damaged:

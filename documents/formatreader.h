@@ -17,7 +17,7 @@ enum class ReadError {
     None,
     NotFound,         ///< "The file ... does not exist."
     IsFolder,         ///< "... is a folder, not a document."
-    PermissionDenied, ///< "... could not be opened: permission denied."
+    PermissionDenied, ///< "... could not be opened: Permission denied." (the system's text)
     Unsupported,      ///< "... is not a document that Corvalen can read."
     Damaged,          ///< "... is damaged: <detail>."
     Password,         ///< "... is protected by a password."

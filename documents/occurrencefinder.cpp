@@ -1,12 +1,12 @@
 #include "documents/occurrencefinder.h"
 
 #include "base/errorreport.h"
+#include "base/filenames.h"
 #include "documents/documentengine.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QHash>
 #include <QThread>
 #include <QTimer>
@@ -267,7 +267,8 @@ OccurrenceFinder::~OccurrenceFinder() = default;
 
 std::unique_ptr<OccurrenceFinder> OccurrenceFinder::create(const OccurrenceQuery &query, QString *error)
 {
-    std::unique_ptr<WordFinder> finder = WordFinder::create(query.rules, query.ignoreCase, error);
+    std::unique_ptr<WordFinder> finder =
+            query.finder ? query.finder->clone() : WordFinder::create(query.rules, query.ignoreCase, error);
     if (!finder)
         return nullptr;
     return std::unique_ptr<OccurrenceFinder>(new OccurrenceFinder(query, std::move(finder)));
@@ -314,7 +315,7 @@ bool OccurrenceFinder::run(const Found &found, const std::atomic<bool> *stop)
         // failure to read it does.
         bool searched = true;
         try {
-            complete = QFileInfo(path).size() < kReadAheadFrom
+            complete = fileStatus(path).size < kReadAheadFrom
                     ? engine.readText(path, [&](QStringView chunk) {
                           if (!stopped())
                               search.feed(chunk);

@@ -56,6 +56,8 @@ struct OccurrenceQuery
     bool ignoreCase = true;
     QString word;  ///< as counted; with grouped forms, any form of the group
     int width = kDefaultWidth; ///< characters of context on each side (code points)
+    /// The rules made ready once (see CountOptions::finder); null: the search makes them.
+    std::shared_ptr<const WordFinder> finder;
 };
 
 /// Finds the occurrences of one counted word in files, reading them again through the document

@@ -1,5 +1,6 @@
 #include "documents/pdfreader.h"
 
+#include "base/filenames.h"
 #include "documents/legacysupport.h"
 
 #include <QCoreApplication>
@@ -79,7 +80,7 @@ ReadOutcome PdfReader::read(QFile &file, const TextSink &sink) const
     silencePoppler();
     // Poppler reads the file itself, a piece at a time as it needs it (never through a map, so a
     // file cut short meanwhile only ends early); given in memory it would need the whole file.
-    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(QFile::encodeName(file.fileName()).toStdString()));
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(reopenName(file).toStdString()));
     if (!doc)
         return ReadOutcome::damaged(tr("its structure cannot be read"));
     if (doc->is_locked())

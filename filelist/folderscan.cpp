@@ -1,5 +1,7 @@
 #include "filelist/folderscan.h"
 
+#include "base/filenames.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -10,7 +12,10 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
+#include <sys/stat.h>
+#include <vector>
 #endif
 
 namespace corvalen {
@@ -63,24 +68,57 @@ QString withoutTrailingSeparator(QString path)
     return path;
 }
 
+#ifdef Q_OS_UNIX
+// The entries of a folder by the system's bytes, so that a name that is not valid UTF-8 is listed
+// too (decodeFileName() keeps its bytes). Folders or files (regular ones, as Qt lists them: no
+// pipes, sockets or devices), links followed; hidden folders left out. Folders come with their
+// device and inode, which tell a folder reached twice.
+struct Entry
+{
+    QString name;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+std::vector<Entry> folderEntries(const QString &folder, bool folders, int *error)
+{
+    std::vector<Entry> entries;
+    DIR *dir = ::opendir(encodeFileName(folder).constData());
+    if (!dir) {
+        *error = errno;
+        return entries;
+    }
+    *error = 0;
+    const int at = ::dirfd(dir);
+    while (const dirent *e = ::readdir(dir)) {
+        const char *name = e->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        if (folders && name[0] == '.')
+            continue;
+        struct stat st = {};
+        if (::fstatat(at, name, &st, 0) != 0)
+            continue; // a link to nothing, or gone meanwhile
+        if (folders ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))
+            continue;
+        entries.push_back({decodeFileName(QByteArrayView(name, qsizetype(std::strlen(name)))), st.st_dev, st.st_ino});
+    }
+    ::closedir(dir);
+    return entries;
+}
+#endif
+
+#ifndef Q_OS_UNIX
 // Whether folder can be listed, and if not why: listing an unreadable folder gives nothing, as an
 // empty one does.
 bool canList(const QString &folder, QString *reason)
 {
-#ifdef Q_OS_UNIX
-    if (DIR *dir = ::opendir(QFile::encodeName(folder).constData())) {
-        ::closedir(dir);
-        return true;
-    }
-    *reason = qt_error_string(errno);
-    return false;
-#else
     if (QFileInfo(folder).isReadable())
         return true;
     *reason = qt_error_string(-1);
     return false;
-#endif
 }
+#endif
 
 } // namespace
 
@@ -93,6 +131,51 @@ QString joinPath(const QString &folder, const QString &name)
     return QDir::toNativeSeparators(folder + QDir::separator() + name);
 }
 
+#ifdef Q_OS_UNIX
+QStringList collectSubFolders(const QString &root, const std::function<bool()> &cancelled,
+                              QList<UnreadableFolder> *unreadable)
+{
+    QStringList folders{QDir::toNativeSeparators(withoutTrailingSeparator(root))};
+    QSet<QPair<quint64, quint64>> seen;
+    struct stat st = {};
+    if (::stat(encodeFileName(root).constData(), &st) == 0)
+        seen.insert({quint64(st.st_dev), quint64(st.st_ino)});
+    // folders grows while it is walked: that is the breadth-first queue.
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        if (cancelled && cancelled())
+            break;
+        const QString folder = folders.at(i);
+        int error = 0;
+        std::vector<Entry> entries = folderEntries(folder, true, &error);
+        if (error && unreadable)
+            unreadable->append({folder, qt_error_string(error)});
+        std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+            const int c = a.name.compare(b.name, Qt::CaseInsensitive);
+            return c != 0 ? c < 0 : a.name < b.name;
+        });
+        for (const Entry &e : entries) {
+            if (seen.contains({quint64(e.device), quint64(e.inode)}))
+                continue;
+            seen.insert({quint64(e.device), quint64(e.inode)});
+            folders.append(joinPath(folder, e.name));
+        }
+    }
+    return folders;
+}
+
+QStringList listFolderFiles(const QString &folder, const QString &pattern)
+{
+    const bool everything = pattern == u"*.*" || pattern == u"*";
+    int error = 0;
+    QStringList names;
+    for (Entry &e : folderEntries(folder, false, &error)) {
+        if (everything || wildcardMatch(pattern, e.name))
+            names.append(std::move(e.name));
+    }
+    sortNames(names);
+    return names;
+}
+#else
 QStringList collectSubFolders(const QString &root, const std::function<bool()> &cancelled,
                               QList<UnreadableFolder> *unreadable)
 {
@@ -146,6 +229,7 @@ QStringList listFolderFiles(const QString &folder, const QString &pattern)
     sortNames(names);
     return names;
 }
+#endif
 
 bool isSkippedByFolderScan(const QString &name)
 {
@@ -175,7 +259,7 @@ QStringList pathsAsDropped(const QStringList &paths, const std::function<bool()>
     for (const QString &path : paths) {
         if (cancelled && cancelled())
             break;
-        if (!QFileInfo(path).isDir()) {
+        if (!fileStatus(path).isFolder) {
             out.append(path);
             continue;
         }

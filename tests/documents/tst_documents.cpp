@@ -735,7 +735,7 @@ void TestDocuments::openFailures_data()
         const QString locked = path(QStringLiteral("locked.txt"));
         writeFile(locked, "secret");
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
-        QTest::newRow("permission denied") << locked << u"%1 could not be opened: permission denied."_qs.arg(locked);
+        QTest::newRow("permission denied") << locked << u"%1 could not be opened: Permission denied."_qs.arg(locked);
     }
 }
 
