@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "base/errorreport.h"
+#include "base/filenames.h"
 #include "base/safefile.h"
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
@@ -162,7 +163,7 @@ QStringList pathsFromStandardInput()
         if (line.endsWith('\r'))
             line.chop(1);
         if (!line.isEmpty())
-            paths.append(QFile::decodeName(line));
+            paths.append(decodeFileName(line));
     }
     return paths;
 }
@@ -190,11 +191,15 @@ public:
             m_all = file.statistics();
     }
 
-    QString text() const
+    // A file that could not be read or counted has no figures: it is marked, not shown as empty.
+    QString text(const RunOutcome &outcome) const
     {
         QString out;
-        for (const auto &[name, stats] : m_files)
-            out += name + u'\n' + lines(stats);
+        for (qsizetype i = 0; i < m_files.size(); ++i) {
+            const auto &[name, stats] = m_files.at(i);
+            const bool read = size_t(i) < outcome.counted.size() && outcome.counted[size_t(i)];
+            out += name + u'\n' + (read ? lines(stats) : tr("Not read: the file could not be counted.\n"));
+        }
         if (!m_perFile)
             return out + lines(m_all);
         StatisticsCollector all;
@@ -366,9 +371,12 @@ int runCount(const QStringList &arguments)
     if (layout == u"xlsx" && outputPath.isEmpty())
         return usageError(u"count"_qs, tr("the xlsx format needs -o FILE."));
     QString rulesError;
-    const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError);
+    QStringList notes;
+    const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError, &notes);
     if (!rules)
         return usageError(u"count"_qs, rulesError);
+    for (const QString &note : std::as_const(notes))
+        writeErr(u"corvalen count: "_qs + note + u'\n');
     const QStringList given = parser.positionalArguments();
     if (given.isEmpty())
         return usageError(u"count"_qs, tr("no PATH given."));
@@ -379,10 +387,18 @@ int runCount(const QStringList &arguments)
     options.withFileName = !parser.isSet(noFileName);
     options.rules = *rules;
     options.fileRange = parser.isSet(range);
-    // Stop-word lists are read before anything is counted: one that cannot be read is named.
-    if (!WordFinder::create(options.rules, options.ignoreCase, &rulesError)) {
+    // Stop-word lists are read once, before anything is counted: one that cannot be read is named.
+    options.finder = WordFinder::create(options.rules, options.ignoreCase, &rulesError);
+    if (!options.finder) {
         writeErr(u"corvalen count: "_qs + rulesError + u'\n');
         return UsageError;
+    }
+
+    // A target that cannot be written is named before anything is counted.
+    QString error;
+    if (!outputPath.isEmpty() && !canWriteFileSafely(outputPath, &error)) {
+        writeErr(error + u'\n');
+        return Failed;
     }
 
     DropScanNotes scanNotes;
@@ -403,13 +419,13 @@ int runCount(const QStringList &arguments)
     // Per file, the rows wait in a temporary file until the widths of their columns are known:
     // beside the output, where its own space will be needed anyway, or in the temporary folder.
     RowSpill spill(options.fileNameColumn(), !options.rules.stemLanguage.isEmpty(), options.fileRange);
-    spill.open(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
+    spill.setFolder(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
     std::unique_ptr<RunStatistics> statistics;
     if (parser.isSet(stats))
         statistics = std::make_unique<RunStatistics>(options.mode == CountMode::PerFile);
     qint64 counted = 0; // the total: --min-count and --top drop rows, not words counted
     qsizetype block = 0;
-    runAnalysisRows(
+    const RunOutcome outcome = runAnalysisRows(
             paths, options, source,
             [&](CountedRows &&rows, const QString &name) {
                 counted += rows.total();
@@ -444,11 +460,12 @@ int runCount(const QStringList &arguments)
                 ? writeResultsText(spill, headers, spill.widths().withHeaders(headers), device, reason)
                 : writeClipboardText(spill, spill.widths().widths(), device, reason);
     };
-    QString error;
     bool written = spill.finishWriting(&error);
     if (!written) {
         error = outputPath.isEmpty() ? tr("Could not write the results to standard output: %1.").arg(error)
                                      : writeErrorText(outputPath, error);
+    } else if (!outputPath.isEmpty() && outcome.filesCounted() == 0) {
+        // Nothing was counted: an existing file keeps what it holds.
     } else if (!outputPath.isEmpty()) {
         written = layout == u"xlsx" ? saveResultsSpreadsheet(spill, headers, outputPath, &error)
                                     : writeFileSafely(outputPath, writeText, &error);
@@ -461,7 +478,7 @@ int runCount(const QStringList &arguments)
         writeErr(error + u'\n');
     writeErr(u" Word Count: "_qs + QString::number(counted) + u'\n');
     if (statistics)
-        writeErr(statistics->text());
+        writeErr(statistics->text(outcome));
     return written && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 
@@ -516,9 +533,12 @@ int runContext(const QStringList &arguments)
         query.width = int(*n);
     }
     QString rulesError;
-    const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError);
+    QStringList notes;
+    const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError, &notes);
     if (!rules)
         return usageError(u"context"_qs, rulesError);
+    for (const QString &note : std::as_const(notes))
+        writeErr(u"corvalen context: "_qs + note + u'\n');
     QStringList given = parser.positionalArguments();
     if (given.isEmpty())
         return usageError(u"context"_qs, tr("no WORD given."));
@@ -528,12 +548,17 @@ int runContext(const QStringList &arguments)
     query.rules = *rules;
     query.ignoreCase = !parser.isSet(keepCase);
     // Stop-word lists are read before anything is searched: one that cannot be read is named.
-    const std::unique_ptr<WordFinder> finder = WordFinder::create(query.rules, query.ignoreCase, &rulesError);
+    query.finder = WordFinder::create(query.rules, query.ignoreCase, &rulesError);
+    const std::shared_ptr<const WordFinder> &finder = query.finder;
     if (!finder) {
         writeErr(u"corvalen context: "_qs + rulesError + u'\n');
         return UsageError;
     }
     query.word = OccurrenceFinder::countedForm(*finder, word);
+    // Nothing is wrong with a word that occurs nowhere, but one that can never occur is a mistake.
+    const QString never = whyNeverCounted(*finder, word);
+    if (!never.isEmpty())
+        writeErr(u"corvalen context: "_qs + never + u'\n');
 
     DropScanNotes scanNotes;
     query.files = filesOfPaths(given, &scanNotes);
@@ -605,8 +630,11 @@ int runCommandLine(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Corvalen"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVALEN_VERSION));
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    // The arguments exactly as given: Qt's decoding drops a leading U+FEFF and turns bytes that
+    // are not UTF-8 (a file name of another system) into U+FFFD, after which no such file exists.
+    QStringList arguments;
+    for (int i = 2; i <= argc; ++i)
+        arguments.append(decodeFileName(QByteArrayView(argv[i - 1], qsizetype(std::strlen(argv[i - 1])))));
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     if (command == u"count")
         return runCount(arguments);

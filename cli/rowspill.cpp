@@ -128,22 +128,29 @@ RowSpill::RowSpill(bool fileNameColumn, bool withForms, bool withFiles)
 
 RowSpill::~RowSpill() = default;
 
-void RowSpill::open(const QString &folder)
+void RowSpill::setFolder(const QString &folder)
 {
     m_folder = folder;
-    m_file = std::make_unique<SpillFile>(QDir(folder).filePath(u".corvalen-rows-XXXXXX"_qs));
+}
+
+bool RowSpill::open()
+{
+    if (m_file || !m_failure.isEmpty())
+        return m_failure.isEmpty();
+    m_file = std::make_unique<SpillFile>(QDir(m_folder).filePath(u".corvalen-rows-XXXXXX"_qs));
     if (!m_file->openUnbuffered()) {
         fail(m_file->errorString());
-        return;
+        return false;
     }
     m_buffer.reserve(kBlockBytes + 4096);
+    return true;
 }
 
 void RowSpill::append(const CountedRows &rows, const QString &fileName)
 {
     if (rows.empty())
         return; // a file without words has no rows, so its name widens nothing
-    const bool keep = m_failure.isEmpty() && m_file;
+    const bool keep = open();
     if (keep) {
         putNumber(quint64(rows.size()));
         if (m_fileNameColumn)
@@ -211,7 +218,7 @@ bool RowSpill::finishWriting(QString *reason)
 
 qint64 RowSpill::rowsReadApart() const
 {
-    const bool held = m_failure.isEmpty() && m_file && m_rows == qint64(m_held.size());
+    const bool held = m_failure.isEmpty() && m_rows == qint64(m_held.size());
     return held ? m_rows : -1;
 }
 
@@ -228,7 +235,7 @@ void RowSpill::forEachRowIn(qint64 from, qint64 to, const Visit &visit) const
 
 bool RowSpill::forEachRow(const Visit &visit, QString *error) const
 {
-    if (!m_failure.isEmpty() || !m_file) {
+    if (!m_failure.isEmpty()) {
         if (error)
             *error = m_failure;
         return false;
@@ -245,7 +252,7 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
         stopped = !visit(row);
         return !stopped;
     });
-    if (stopped)
+    if (stopped || !m_file) // no block needed the file
         return true;
     if (!m_file->seek(0))
         return readFailure(m_file->errorString());

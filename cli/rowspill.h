@@ -25,9 +25,10 @@ public:
     explicit RowSpill(bool fileNameColumn, bool withForms = false, bool withFiles = false);
     ~RowSpill() override;
 
-    /// Creates the temporary file in folder. On failure the rows are still counted and
-    /// finishWriting() gives the reason.
-    void open(const QString &folder);
+    /// Where the temporary file is made, once a block is appended (rows held in memory need
+    /// none). When it cannot be made the rows are still counted and finishWriting() gives the
+    /// reason.
+    void setFolder(const QString &folder);
     /// Appends one block of rows, all of the file fileName (used with a file name column only).
     void append(const CountedRows &rows, const QString &fileName);
     /// As append(), but keeps the block in memory, read before the blocks appended after it: a
@@ -55,6 +56,7 @@ private:
     void putText(QStringView text);
     void flushBuffer();
     void fail(const QString &reason);
+    bool open();
 
     void addWidths(const CountedRows &rows, const QString &fileName);
 

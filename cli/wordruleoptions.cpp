@@ -1,5 +1,7 @@
 #include "cli/wordruleoptions.h"
 
+#include "base/filenames.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -11,6 +13,9 @@ QString tr(const char *text)
 {
     return QCoreApplication::translate("corvalen::WordRuleOptions", text);
 }
+
+// The longest minimum length: longer words exist only in damaged text.
+constexpr int kMaxMinLength = 1000000;
 
 // A whole number from lowest to highest, or nullopt.
 std::optional<int> numberIn(const QString &text, int lowest, int highest)
@@ -37,14 +42,19 @@ void addWordRuleOptions(QCommandLineParser &parser)
                                u"ascii|all"_qs, u"ascii"_qs),
             QCommandLineOption(u"stop-words"_qs,
                                tr("Leave out the words of LIST: a language (da, de, en, es, fi, fr, "
-                                  "hu, id, it, nl, no, pt, ro, ru, sv) or a UTF-8 file with one word "
-                                  "per line (# starts a comment). May be given several times."),
+                                  "hu, id, it, nl, no, pt, ro, ru, sv; in any letter case) or a UTF-8 "
+                                  "file with one word per line (# starts a comment). A file named like "
+                                  "a language is given with its folder: ./en. May be given several "
+                                  "times."),
                                u"LIST"_qs),
             QCommandLineOption(u"min-length"_qs,
-                               tr("Leave out words of fewer than N characters (default 1)."), u"N"_qs),
+                               tr("Leave out words of fewer than N characters, 1 to %1 (default 1).")
+                                       .arg(kMaxMinLength),
+                               u"N"_qs),
             QCommandLineOption(u"stem"_qs,
                                tr("Group the forms of a word by their stem in LANG (english or en, "
-                                  "german or de, ...); each row shows the group's most frequent form."),
+                                  "german or de, ...; in any letter case); each row shows the group's "
+                                  "most frequent form."),
                                u"LANG"_qs),
             QCommandLineOption(u"ngrams"_qs,
                                tr("Count phrases of N consecutive words of one paragraph, 1 to 5 "
@@ -53,7 +63,8 @@ void addWordRuleOptions(QCommandLineParser &parser)
     });
 }
 
-std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, QString *error)
+std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, QString *error,
+                                             QStringList *notes)
 {
     const auto fail = [error](const QString &message) {
         if (error)
@@ -76,17 +87,21 @@ std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, Q
     else if (punctuation != u"ascii")
         return fail(tr("unknown punctuation \"%1\" for --punctuation (ascii or all).").arg(punctuation));
     rules.stopWordLists = parser.values(u"stop-words"_qs);
+    const QStringList builtIn = builtInStopWordLists();
     for (const QString &list : std::as_const(rules.stopWordLists)) {
         if (list.isEmpty())
             return fail(tr("--stop-words needs a language or a file name."));
+        // A language's name wins over a file of that name, which is then easily missed.
+        if (notes && builtIn.contains(list.toLower()) && fileStatus(list).exists)
+            notes->append(tr("--stop-words %1 is the built-in list; the file %1 in this folder is ./%1.").arg(list));
     }
     if (parser.isSet(u"min-length"_qs)) {
-        const std::optional<int> n = numberIn(parser.value(u"min-length"_qs), 1, 1000000);
+        const std::optional<int> n = numberIn(parser.value(u"min-length"_qs), 1, kMaxMinLength);
         if (!n)
-            return fail(tr("--min-length needs a whole number of 1 or more."));
+            return fail(tr("--min-length needs a whole number from 1 to %1.").arg(kMaxMinLength));
         rules.minLength = *n;
     }
-    const QString stem = parser.value(u"stem"_qs);
+    const QString stem = parser.value(u"stem"_qs).toLower();
     if (!stem.isEmpty() && stem != u"none") {
         if (!isStemmingLanguage(stem))
             return fail(tr("unknown language \"%1\" for --stem (%2, or their ISO 639 codes such as en).")
@@ -100,6 +115,44 @@ std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, Q
         rules.phraseLength = *n;
     }
     return rules;
+}
+
+QString whyNeverCounted(const WordFinder &finder, const QString &word)
+{
+    // The word cut and cleaned as the rules do, before any of them leaves a word out.
+    WordRules bare = finder.rules();
+    bare.stopWordLists.clear();
+    bare.minLength = 1;
+    bare.stemLanguage.clear();
+    bare.phraseLength = 1;
+    const std::unique_ptr<WordFinder> splitter = WordFinder::create(bare, finder.ignoresCase());
+    QStringList words;
+    if (splitter)
+        splitter->findWords(word, [&words](const FoundWord &w) { words.append(w.word.toString()); });
+    if (words.isEmpty()) {
+        return word.trimmed().isEmpty() ? tr("the word is empty: nothing is counted.")
+                                        : tr("\"%1\" holds no word: only punctuation and spaces, which are never counted.").arg(word);
+    }
+    const int length = finder.rules().phraseLength;
+    if (words.size() != length) {
+        if (length == 1)
+            return tr("\"%1\" is %2 words: phrases are counted with --ngrams %2.").arg(word).arg(words.size());
+        if (words.size() == 1)
+            return tr("\"%1\" is one word: with --ngrams %2 every counted phrase is %2 words.").arg(word).arg(length);
+        return tr("\"%1\" is %2 words: with --ngrams %3 every counted phrase is %3 words.")
+                .arg(word)
+                .arg(words.size())
+                .arg(length);
+    }
+    for (const QString &w : std::as_const(words)) {
+        QString form;
+        if (finder.formOf(w, form))
+            continue;
+        if (w.toUcs4().size() < finder.rules().minLength)
+            return tr("\"%1\" is shorter than --min-length %2: it is never counted.").arg(w).arg(finder.rules().minLength);
+        return tr("\"%1\" is a stop word of the lists given (--stop-words): it is never counted.").arg(w);
+    }
+    return QString();
 }
 
 } // namespace corvalen

@@ -14,7 +14,13 @@ void addWordRuleOptions(QCommandLineParser &parser);
 
 /// The rules the parsed options give; nullopt with error set to a usage message for a value that
 /// is out of range, unknown or given twice. Stop-word lists are not read here: WordFinder::create()
-/// reads them, and names the one that cannot be read.
-std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, QString *error);
+/// reads them, and names the one that cannot be read. notes, when given, receives what the user
+/// should know of the options taken (a file hidden by a built-in list's name).
+std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, QString *error,
+                                             QStringList *notes = nullptr);
+
+/// Why word can never be a counted word (or phrase) under finder's rules, as a sentence that names
+/// the option concerned; empty when it can be.
+QString whyNeverCounted(const WordFinder &finder, const QString &word);
 
 } // namespace corvalen

@@ -354,7 +354,7 @@ void appendJsonString(QString &out, QStringView text)
                 out += text[i];
                 out += text[++i];
             } else if (QChar::isSurrogate(u)) {
-                escape(u); // UTF-8 cannot carry it; the escape keeps the word as it was
+                out += u'?'; // as in every other layout: parsers refuse an escaped lone surrogate
             } else {
                 out += QChar(u);
             }
@@ -418,8 +418,11 @@ CellWidths CellWidths::of(const ResultRows &rows)
 void CellWidths::add(const ResultRow &row)
 {
     const RowCells cells(row, m_fileNameColumn, m_filesColumn);
-    for (int c = 0; c < cells.size(); ++c)
-        m_widths[c] = std::max(m_widths.at(c), cells.at(c).size());
+    const int wordColumn = m_fileNameColumn ? 1 : 0;
+    for (int c = 0; c < cells.size(); ++c) {
+        if (c != wordColumn || cells.at(c).size() <= kMaxPaddedWordWidth)
+            m_widths[c] = std::max(m_widths.at(c), cells.at(c).size());
+    }
 }
 
 void CellWidths::add(qsizetype fileNameLength, qsizetype wordLength, qint64 count, qint64 files)
@@ -431,7 +434,7 @@ void CellWidths::add(qsizetype fileNameLength, qsizetype wordLength, qint64 coun
     };
     if (m_fileNameColumn)
         widen(fileNameLength);
-    widen(wordLength);
+    widen(wordLength <= kMaxPaddedWordWidth ? wordLength : 0);
     widen(decimalLength(count));
     if (m_filesColumn)
         widen(decimalLength(files));

@@ -88,10 +88,14 @@ private:
     bool m_withFiles;
 };
 
-/// Each column's longest cell in UTF-16 code units, gathered one row at a time.
+/// Each column's longest cell in UTF-16 code units, gathered one row at a time. A word longer than
+/// kMaxPaddedWordWidth does not set its column's width (it stands unpadded): one enormous word in
+/// damaged text would otherwise pad every row of millions to its length.
 class CellWidths
 {
 public:
+    static constexpr qsizetype kMaxPaddedWordWidth = 100;
+
     explicit CellWidths(bool fileNameColumn, bool filesColumn = false);
     /// The widths of all the rows (read once).
     static CellWidths of(const ResultRows &rows);
@@ -147,8 +151,8 @@ bool saveClipboardText(const ResultTable &table, const QString &path, QString *e
 bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 /// JSON: one array of objects in row order, {"file": ..., "word": ..., "count": N}, "file" only
 /// with a file name column; counts are numbers; "files": N after the count with a files column. A row that stands for a group of forms adds
-/// "forms": {"form": N, ...}, most frequent first. A lone surrogate in a word is kept as a \u
-/// escape rather than replaced.
+/// "forms": {"form": N, ...}, most frequent first. A lone surrogate in a word becomes "?", as in
+/// the other layouts.
 bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 
 } // namespace corvalen

@@ -1,4 +1,5 @@
 #include "base/errorreport.h"
+#include "base/safefile.h"
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "engine/analysisrun.h"
@@ -30,6 +31,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <thread>
 #include <sys/wait.h>
 
 using namespace corvalen;
@@ -259,6 +262,19 @@ private slots:
     void rangeMatchesTheReferenceCounter();
     void rangeInEveryFormat_data();
     void rangeInEveryFormat();
+    void outOfMemoryNamesTheFileAndKeepsTheOthers_data();
+    void outOfMemoryNamesTheFileAndKeepsTheOthers();
+    void outputKeptWhenNothingWasCounted();
+    void outputFolderCheckedBeforeCounting();
+    void temporaryFilesGoWithTheProcess();
+    void namesThatAreNotUtf8AreCounted();
+    void stopWordListsAreReadOnce_data();
+    void stopWordListsAreReadOnce();
+    void argumentsAreTakenByteForByte();
+    void wordsThatCanNeverBeCountedAreExplained_data();
+    void wordsThatCanNeverBeCountedAreExplained();
+    void languageNamesInAnyCase();
+    void enormousWordPadsNoOtherRow();
 
 private:
     // corvalen count ARGS...
@@ -270,6 +286,9 @@ private:
                 const std::function<void()> &childSetup = {},
                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) const;
     Run oracle(const QStringList &args) const;
+    // A text of 8 million distinct words (60 MB), made once: counting it takes more memory than
+    // the tests' limit gives.
+    QString manyDistinctWords();
 
     QString m_bin;
     QString m_python;
@@ -531,7 +550,9 @@ void TestCli::usageErrors_data()
     QTest::newRow("unknown punctuation") << QStringList{u"count"_qs, u"--punctuation"_qs, u"some"_qs, u"x"_qs}
                                          << QByteArray("\"some\" for --punctuation (ascii or all)");
     QTest::newRow("minimum length 0") << QStringList{u"count"_qs, u"--min-length"_qs, u"0"_qs, u"x"_qs}
-                                      << QByteArray("--min-length needs a whole number of 1 or more");
+                                      << QByteArray("--min-length needs a whole number from 1 to 1000000");
+    QTest::newRow("minimum length too large") << QStringList{u"count"_qs, u"--min-length"_qs, u"2000000"_qs, u"x"_qs}
+                                              << QByteArray("--min-length needs a whole number from 1 to 1000000");
     QTest::newRow("minimum length not a number") << QStringList{u"count"_qs, u"--min-length"_qs, u"3x"_qs, u"x"_qs}
                                                  << QByteArray("--min-length");
     QTest::newRow("unknown stemming language") << QStringList{u"count"_qs, u"--stem"_qs, u"klingon"_qs, u"x"_qs}
@@ -619,10 +640,10 @@ void TestCli::spillGivesTheTableLayouts()
     QTemporaryDir tmp;
     ResultTable table(fileNameColumn);
     RowSpill spill(fileNameColumn);
-    spill.open(tmp.path());
+    spill.setFolder(tmp.path());
     // A combined count's one block is held in memory: the first block here, the rest in the file.
     RowSpill held(fileNameColumn);
-    held.open(tmp.path());
+    held.setFolder(tmp.path());
     for (const QStringList &b : std::as_const(blocks)) {
         table.appendRows(rowsOf(b), b.at(0));
         spill.append(CountedRows(rowsOf(b)), b.at(0));
@@ -703,8 +724,8 @@ void TestCli::heldRowsReadAsKept()
     };
     QTemporaryDir tmp;
     RowSpill kept(false, withForms, withFiles), held(false, withForms, withFiles);
-    kept.open(tmp.path());
-    held.open(tmp.path());
+    kept.setFolder(tmp.path());
+    held.setFolder(tmp.path());
     kept.append(CountedRows(rows), u"f"_qs);
     held.hold(CountedRows(rows), u"f"_qs);
     QString error;
@@ -722,7 +743,7 @@ void TestCli::spillThatCannotBeWritten()
     QTemporaryDir tmp;
     const QString folder = tmp.filePath(u"no-such-folder"_qs);
     RowSpill spill(true);
-    spill.open(folder);
+    spill.setFolder(folder);
     spill.append(CountedRows({{u"a"_qs, 2}, {u"b"_qs, 3}}), u"f"_qs);
     QString reason;
     QVERIFY(!spill.finishWriting(&reason));
@@ -1527,6 +1548,364 @@ void TestCli::rangeInEveryFormat()
     QVERIFY(xml.contains("<t>Files</t>"));
     QVERIFY2(xml.contains("<c r=\"C4\"><v>3</v></c>"), xml.constData()); // two: in 3 files, a number
     QVERIFY(xml.contains("<c r=\"B4\"><v>4</v></c>"));
+}
+
+QString TestCli::manyDistinctWords()
+{
+    const QString path = m_tmp.filePath(u"distinct.txt"_qs);
+    if (QFileInfo::exists(path))
+        return path;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    QByteArray block;
+    for (int i = 0; i < 8000000; ++i) {
+        block += 'w' + QByteArray::number(i, 16) + ' ';
+        if (block.size() > (1 << 20)) {
+            f.write(block);
+            block.clear();
+        }
+    }
+    f.write(block + '\n');
+    return path;
+}
+
+// The limit of the child's address space: counting 8 million distinct words needs more.
+void limitMemory()
+{
+    rlimit r{};
+    r.rlim_cur = r.rlim_max = 600000000;
+    setrlimit(RLIMIT_AS, &r);
+}
+
+void TestCli::outOfMemoryNamesTheFileAndKeepsTheOthers_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("withSmallFile");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("combined, that file alone") << QStringList{u"--combined"_qs} << false << QByteArray("old\n");
+    QTest::newRow("combined, with a small file")
+            << QStringList{u"--combined"_qs} << true << QByteArray("hello\t1\r\nworld\t1\r\n");
+    QTest::newRow("per file, with a small file")
+            << QStringList{u"--no-filename"_qs} << true << QByteArray("hello\t1\r\nworld\t1\r\n");
+}
+
+// Memory running out on a counting thread must not end the program: the file is named, the
+// others are counted, the output holds their rows (or stays as it was when there are none).
+void TestCli::outOfMemoryNamesTheFileAndKeepsTheOthers()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, withSmallFile);
+    QFETCH(QByteArray, expected);
+    const QString big = manyDistinctWords();
+    QVERIFY(!big.isEmpty());
+    QTemporaryDir tmp;
+    const QString small = tmp.filePath(u"small.txt"_qs);
+    const QString out = tmp.filePath(u"out.tsv"_qs);
+    writeFile(small, "hello world\n");
+    writeFile(out, "old\n");
+    QStringList args = options + QStringList{u"-o"_qs, out};
+    if (withSmallFile)
+        args << small;
+    args << big;
+    const Run r = run(args, {}, limitMemory);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QByteArray("Out of memory while counting " + QDir::toNativeSeparators(big).toUtf8() + '.')),
+             r.err.constData());
+    QCOMPARE(readFile(out), expected);
+    QVERIFY(r.err.endsWith(withSmallFile ? " Word Count: 2\n" : " Word Count: 0\n"));
+}
+
+// A run that counted no file leaves an existing output as it was; --stats marks a file that was
+// not read instead of showing it as empty.
+void TestCli::outputKeptWhenNothingWasCounted()
+{
+    QTemporaryDir tmp;
+    const QString out = tmp.filePath(u"o.tsv"_qs);
+    const QString missing = tmp.filePath(u"missing.txt"_qs);
+    const QString a = tmp.filePath(u"a.txt"_qs);
+    writeFile(out, "old\n");
+    writeFile(a, "one two two\n");
+    for (const QString &format : {u"tsv"_qs, u"text"_qs, u"csv"_qs, u"json"_qs, u"xlsx"_qs}) {
+        Run r = run({u"--format"_qs, format, u"-o"_qs, out, missing});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(readFile(out), QByteArray("old\n"));
+    }
+    const Run r = run({u"--stats"_qs, u"-o"_qs, out, a, missing});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(readFile(out), QByteArray("a.txt\tone\t1\r\na.txt\ttwo\t2\r\n"));
+    const QByteArray notRead = QDir::toNativeSeparators(missing).toUtf8() + "\nNot read: the file could not be counted.\n";
+    QVERIFY2(r.err.contains(notRead), r.err.constData());
+    QVERIFY(r.err.contains(QByteArray(QDir::toNativeSeparators(a).toUtf8() + "\nTokens: 3\n")));
+}
+
+// A file that may be written in a folder that takes no new file cannot be replaced: that is said,
+// with the system's reason, before anything is counted; also for a combined count, whose rows
+// need no temporary file.
+void TestCli::outputFolderCheckedBeforeCounting()
+{
+    if (!canBindPermissionsInChild())
+        QSKIP("permission bits cannot be made to bind the program here");
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath(u"ro"_qs);
+    const QString out = folder + u"/o.tsv";
+    writeFile(out, "old\n");
+    writeFile(tmp.filePath(u"a.txt"_qs), "one\n");
+    QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const auto unlock = qScopeGuard([&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    for (const QString &mode : {u"--combined"_qs, u"--per-file"_qs}) {
+        const Run r = run({mode, u"-o"_qs, out, tmp.filePath(u"a.txt"_qs)}, {}, bindPermissionsInChild);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(r.err),
+                 u"Could not write \"%1\": no new file can be made in its folder \"%2\" to take its place: "
+                 "Permission denied.\n"_qs.arg(QDir::toNativeSeparators(out), QDir::toNativeSeparators(folder)));
+        QCOMPARE(readFile(out), QByteArray("old\n"));
+    }
+}
+
+// A process ended by a signal while it writes leaves nothing beside the target: the temporary
+// files have no name, or lose it on the signal.
+void TestCli::temporaryFilesGoWithTheProcess()
+{
+    QTemporaryDir tmp;
+    const QString big = manyDistinctWords();
+    QVERIFY(!big.isEmpty());
+    for (const QString &format : {u"xlsx"_qs, u"text"_qs}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            QProcess p;
+            p.start(m_bin, {u"count"_qs, u"--format"_qs, format, u"-o"_qs, tmp.filePath(u"out."_qs + format), big});
+            QVERIFY(p.waitForStarted());
+            // Counting takes about a second; the rows then take several to write.
+            QTest::qWait(2500);
+            ::kill(pid_t(p.processId()), signal);
+            QVERIFY(p.waitForFinished(60000));
+            const QStringList left = QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden);
+            QVERIFY2(left.isEmpty() || left == QStringList{u"out."_qs + format}, qPrintable(left.join(u' ')));
+        }
+    }
+
+    // Where the system has no unnamed files, the name is removed on the signal.
+    const QByteArray named = QFile::encodeName(tmp.filePath(u".corvalen-test.tmp"_qs));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        writeFile(QFile::decodeName(named), "partial");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(signal, SIG_DFL); // as in a program of its own, not under the test's handlers
+            const RemovedOnSignal removed(named);
+            ::raise(signal);
+            ::_exit(0); // not reached
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), signal);
+        QVERIFY(!QFile::exists(QFile::decodeName(named)));
+    }
+    // Gone with its owner too, and the signal then ends the process without touching the file.
+    writeFile(QFile::decodeName(named), "kept");
+    {
+        const RemovedOnSignal removed(named);
+    }
+    QVERIFY(QFile::exists(QFile::decodeName(named)));
+}
+
+// A name that is not valid UTF-8 is counted like any other, in a folder and given itself; a file
+// that may not be read is named with the system's reason.
+void TestCli::namesThatAreNotUtf8AreCounted()
+{
+    QTemporaryDir tmp;
+    const QByteArray root = QFile::encodeName(tmp.path());
+    QVERIFY(::mkdir(QByteArray(root + "/t").constData(), 0755) == 0);
+    QVERIFY(::mkdir(QByteArray(root + "/t/sub\xe9").constData(), 0755) == 0);
+    const auto put = [](const QByteArray &path, const QByteArray &text) {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, text.constData(), size_t(text.size())), ssize_t(text.size()));
+        ::close(fd);
+    };
+    put(root + "/t/caf\xe9.txt", "hello\n");
+    put(root + "/t/sub\xe9/x.txt", "there\n");
+    Run r = run({u"--no-filename"_qs, tmp.filePath(u"t"_qs)});
+    QCOMPARE(r.err, QByteArray(" Word Count: 2\n"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray("hello\t1\r\nthere\t1\r\n"));
+
+    // Given on the command line, by its bytes.
+    QProcess p;
+    p.setProgram(m_bin);
+    p.setArguments({u"count"_qs});
+    p.setChildProcessModifier([path = QByteArray(root + "/t/caf\xe9.txt"), bin = QFile::encodeName(m_bin)] {
+        const char *argv[] = {bin.constData(), "count", "--combined", path.constData(), nullptr};
+        ::execv(bin.constData(), const_cast<char **>(argv));
+        ::_exit(127);
+    });
+    p.start();
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.readAllStandardOutput(), QByteArray("hello\t1\r\n"));
+    QCOMPARE(p.exitCode(), 0);
+
+    if (!canBindPermissionsInChild())
+        QSKIP("permission bits cannot be made to bind the program here");
+    const QString locked = tmp.filePath(u"locked"_qs);
+    writeFile(locked + u"/f.txt", "secret\n");
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner));
+    const auto unlock = qScopeGuard([&] {
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    r = run({locked + u"/f.txt"}, {}, bindPermissionsInChild);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.startsWith(QByteArray(QDir::toNativeSeparators(locked + u"/f.txt").toUtf8()
+                                         + " could not be opened: Permission denied.\n")),
+             r.err.constData());
+}
+
+void TestCli::stopWordListsAreReadOnce_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("count") << u"count"_qs;
+    QTest::newRow("context") << u"context"_qs;
+}
+
+// A list from a pipe can be read once only: a second reading would find it empty (or, for a
+// named pipe, wait for ever).
+void TestCli::stopWordListsAreReadOnce()
+{
+    QFETCH(QString, command);
+    QTemporaryDir tmp;
+    const QString text = tmp.filePath(u"t.txt"_qs);
+    writeFile(text, "the cat and the hat\n");
+    const QStringList word = command == u"context" ? QStringList{u"the"_qs} : QStringList{u"--combined"_qs};
+    // Standard input.
+    Run r = execute(QStringList{command, u"--stop-words"_qs, u"/dev/stdin"_qs} + word + QStringList{text}, "the\n");
+    QCOMPARE(r.exitCode, 0);
+    if (command == u"count")
+        QCOMPARE(r.out, QByteArray("and\t1\r\ncat\t1\r\nhat\t1\r\n"));
+    else
+        QVERIFY2(r.err.endsWith(" Occurrences: 0\n") && r.err.contains("stop word"), r.err.constData());
+
+    // A named pipe, written once.
+    const QByteArray fifo = QFile::encodeName(tmp.filePath(u"list"_qs));
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+    std::thread writer([fifo] {
+        const int fd = ::open(fifo.constData(), O_WRONLY);
+        if (fd >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(fd, "the\n", 4);
+            ::close(fd);
+        }
+    });
+    QProcess p;
+    p.start(m_bin, QStringList{command, u"--stop-words"_qs, QFile::decodeName(fifo)} + word + QStringList{text});
+    const bool finished = p.waitForFinished(30000);
+    if (!finished) {
+        p.kill();
+        p.waitForFinished();
+        // Free the writer, should the program never have opened the pipe.
+        const int fd = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    writer.join();
+    QVERIFY2(finished, "the program waits for a named pipe read already");
+    QCOMPARE(p.exitCode(), 0);
+    if (command == u"count")
+        QCOMPARE(p.readAllStandardOutput(), QByteArray("and\t1\r\ncat\t1\r\nhat\t1\r\n"));
+}
+
+// What the shell hands over is what counts: a leading U+FEFF (which Qt's own decoding drops)
+// stays in a word and in a path.
+void TestCli::argumentsAreTakenByteForByte()
+{
+    QTemporaryDir tmp;
+    const QString text = tmp.filePath(u"\ufeffa.txt"_qs);
+    writeFile(text, "x \xef\xbb\xbfword y word\n");
+    Run r = run({u"--combined"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray("word \t1\r\nx    \t1\r\ny    \t1\r\n\xef\xbb\xbfword\t1\r\n"));
+    r = execute({u"context"_qs, u"\ufeffword"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QByteArray(" Occurrences: 1\n"));
+    QVERIFY(r.out.contains("\t\xef\xbb\xbfword\t"));
+}
+
+void TestCli::wordsThatCanNeverBeCountedAreExplained_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QByteArray>("why");
+    QTest::newRow("empty") << QStringList{} << QString() << QByteArray("the word is empty");
+    QTest::newRow("punctuation") << QStringList{} << u"...!"_qs << QByteArray("only punctuation");
+    QTest::newRow("phrase without --ngrams") << QStringList{} << u"the cat"_qs
+                                             << QByteArray("\"the cat\" is 2 words: phrases are counted with --ngrams 2");
+    QTest::newRow("one word with --ngrams") << QStringList{u"--ngrams"_qs, u"3"_qs} << u"cat"_qs
+                                            << QByteArray("\"cat\" is one word: with --ngrams 3");
+    QTest::newRow("stop word") << QStringList{u"--stop-words"_qs, u"en"_qs} << u"The"_qs
+                               << QByteArray("\"the\" is a stop word");
+    QTest::newRow("stop word in a phrase") << QStringList{u"--stop-words"_qs, u"en"_qs, u"--ngrams"_qs, u"2"_qs}
+                                           << u"cat and"_qs << QByteArray("\"and\" is a stop word");
+    QTest::newRow("too short") << QStringList{u"--min-length"_qs, u"4"_qs} << u"cat"_qs
+                               << QByteArray("\"cat\" is shorter than --min-length 4");
+    QTest::newRow("countable, absent") << QStringList{} << u"zebra"_qs << QByteArray();
+}
+
+void TestCli::wordsThatCanNeverBeCountedAreExplained()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, word);
+    QFETCH(QByteArray, why);
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(u"t.txt"_qs), "the cat and the hat\n");
+    const Run r = execute(QStringList{u"context"_qs} + options + QStringList{word, tmp.filePath(u"t.txt"_qs)});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(r.err.endsWith(" Occurrences: 0\n"));
+    if (why.isEmpty())
+        QCOMPARE(r.err, QByteArray(" Occurrences: 0\n"));
+    else
+        QVERIFY2(r.err.startsWith("corvalen context: ") && r.err.contains(why), r.err.constData());
+}
+
+// Language names are taken in any letter case; a file named like a language is ./NAME, and one in
+// the working folder is pointed out.
+void TestCli::languageNamesInAnyCase()
+{
+    QTemporaryDir tmp;
+    const QString text = tmp.filePath(u"t.txt"_qs);
+    writeFile(text, "run runs The running\n");
+    writeFile(tmp.filePath(u"en"_qs), "run\nruns\n");
+    Run r = run({u"--combined"_qs, u"--stem"_qs, u"English"_qs, u"--stop-words"_qs, u"EN"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray("run\t3\r\n"));
+    const auto inFolder = [folder = QFile::encodeName(tmp.path())] { [[maybe_unused]] int e = ::chdir(folder.constData()); };
+    r = run({u"--combined"_qs, u"--stop-words"_qs, u"en"_qs, text}, {}, inFolder);
+    QCOMPARE(r.out, QByteArray("run    \t1\r\nrunning\t1\r\nruns   \t1\r\n"));
+    QVERIFY2(r.err.startsWith("corvalen count: --stop-words en is the built-in list; the file en in this folder is ./en.\n"),
+             r.err.constData());
+    r = run({u"--combined"_qs, u"--stop-words"_qs, u"./en"_qs, text}, {}, inFolder);
+    QCOMPARE(r.out, QByteArray("running\t1\r\nthe    \t1\r\n"));
+    QCOMPARE(r.err, QByteArray(" Word Count: 2\n"));
+}
+
+// The padded layouts: one word of 100,000 characters among a thousand short ones gives a file
+// about the size of its words, not a thousand times its length.
+void TestCli::enormousWordPadsNoOtherRow()
+{
+    QTemporaryDir tmp;
+    QByteArray text;
+    for (int i = 0; i < 1000; ++i)
+        text += "w" + QByteArray::number(i) + ' ';
+    text += QByteArray(100000, 'x') + '\n';
+    writeFile(tmp.filePath(u"in.txt"_qs), text);
+    for (const char *format : {"tsv", "text"}) {
+        for (const QString &mode : {u"--combined"_qs, u"--per-file"_qs}) {
+            const Run r = run({mode, u"--format"_qs, QString::fromLatin1(format), tmp.filePath(u"in.txt"_qs)});
+            QCOMPARE(r.exitCode, 0);
+            QVERIFY2(r.out.size() < 150000, QByteArray::number(r.out.size()).constData());
+            QVERIFY(r.out.contains(QByteArray(QByteArray(100000, 'x') + '\t')));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
