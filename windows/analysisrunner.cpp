@@ -52,9 +52,10 @@ void AnalysisRunner::start()
     // The run counts with the options as they are now: a change while it runs must not mix
     // lower-cased and unchanged words in one result. A stop-word list that cannot be read is
     // named before anything is counted.
-    const CountOptions options = m_main.countOptions();
+    CountOptions options = m_main.countOptions();
     QString rulesError;
-    if (!WordFinder::create(options.rules, options.ignoreCase, &rulesError)) {
+    options.finder = WordFinder::create(options.rules, options.ignoreCase, &rulesError);
+    if (!options.finder) {
         m_prompter.message(rulesError, Prompter::applicationTitle(), Prompter::Icon::Warning);
         return;
     }
