@@ -6,8 +6,10 @@
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "cli/wordruleoptions.h"
+#include "corpus/concordance.h"
+#include "corpus/dispersion.h"
+#include "corpus/tableoutput.h"
 #include "documents/documentengine.h"
-#include "documents/occurrencefinder.h"
 #include "engine/analysisrun.h"
 #include "filelist/folderscan.h"
 #include "results/resultlayouts.h"
@@ -66,14 +68,17 @@ QString generalHelp()
     return tr("Usage: corvalen [PATH...]\n"
               "       corvalen count [OPTIONS] PATH...\n"
               "       corvalen context [OPTIONS] WORD PATH...\n"
+              "       corvalen dispersion [OPTIONS] QUERY PATH...\n"
               "\n"
               "Counts the words of documents and shows how often each distinct word occurs.\n"
               "\n"
               "  corvalen [PATH...]              open the windows, with the paths in the file list\n"
-              "                                  (a file named count or context: ./count)\n"
+              "                                  (a file named like a command: ./count)\n"
               "  corvalen count [OPTIONS] PATH   count and write the results (corvalen count --help)\n"
               "  corvalen context WORD PATH      every occurrence of WORD in its context\n"
               "                                  (corvalen context --help)\n"
+              "  corvalen dispersion QUERY PATH  where QUERY occurs in each file\n"
+              "                                  (corvalen dispersion --help)\n"
               "  -h, --help                      show this help\n"
               "  -v, --version                   show the version\n");
 }
@@ -482,134 +487,311 @@ int runCount(const QStringList &arguments)
     return written && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 
-// "corvalen context": every occurrence of one counted word, in its context, as lines.
+// Why a query can match nothing under the rules, as a sentence naming the option concerned;
+// empty when it can match.
+QString whyNothingMatches(const CorpusQuery &query, const WordFinder &finder)
+{
+    const int length = finder.rules().phraseLength;
+    if (length > 1 && query.length() != length) {
+        if (query.length() == 1)
+            return tr("\"%1\" is one word: with --ngrams %2 every counted phrase is %2 words.")
+                    .arg(query.text())
+                    .arg(length);
+        return tr("\"%1\" is %2 words: with --ngrams %3 every counted phrase is %3 words.")
+                .arg(query.text())
+                .arg(query.length())
+                .arg(length);
+    }
+    for (qsizetype k = 0; k < query.length(); ++k) {
+        if (query.word(k).never)
+            return whyNeverCounted(finder, query.word(k).literal);
+    }
+    return QString();
+}
+
+// Names of files as lines show them: one line a line.
+QStringList shownFileNames(const QStringList &files)
+{
+    QStringList names;
+    for (const QString &path : files) {
+        QString name = QDir::toNativeSeparators(path);
+        for (QChar &c : name) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                c = u' ';
+        }
+        names.append(name);
+    }
+    return names;
+}
+
+// What the corpus commands share: a query of the workbench's language over files.
+struct QueryCommand
+{
+    QString command;
+    QCommandLineParser parser;
+    QCommandLineOption ignoreCase{u"ignore-case"_qs, tr("Ignore letter case (default).")};
+    QCommandLineOption keepCase{u"keep-case"_qs, tr("Words that differ in case are different words.")};
+    QCommandLineOption regex{u"regex"_qs,
+                             tr("Each word of the query is a regular expression that must match the "
+                                "whole counted word.")};
+    QCommandLineOption help{QStringList{u"h"_qs, u"help"_qs}, tr("Show this help.")};
+    std::shared_ptr<const WordFinder> finder;
+    std::optional<CorpusQuery> query;
+    QStringList files;
+    DropScanNotes scanNotes;
+
+    explicit QueryCommand(const QString &name) : command(name)
+    {
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    }
+
+    // After the command's own options are added: parses, reads the rules and the query, finds the
+    // files. Returns -1 to go on, or the exit status.
+    int prepare(const QStringList &arguments, const QString &usage, const QString &queryName)
+    {
+        parser.addOptions({ignoreCase, keepCase, regex});
+        addWordRuleOptions(parser);
+        parser.addOption(help);
+        parser.addPositionalArgument(queryName,
+                                     tr("A word as the count shows it: * stands for any run of characters, ? for "
+                                        "one; several words are a phrase of consecutive counted words."));
+        parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders; - reads paths from standard input."),
+                                     u"PATH..."_qs);
+        if (!parser.parse(QStringList{u"corvalen "_qs + command} + arguments))
+            return usageError(command, parser.errorText());
+        if (parser.isSet(help))
+            return writeCommandHelp(parser, usage);
+        if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
+            return usageError(command, tr("--ignore-case and --keep-case cannot be used together."));
+        QString error;
+        QStringList notes;
+        const std::optional<WordRules> rules = wordRulesFromParser(parser, &error, &notes);
+        if (!rules)
+            return usageError(command, error);
+        for (const QString &note : std::as_const(notes))
+            writeErr(u"corvalen "_qs + command + u": "_qs + note + u'\n');
+        QStringList given = parser.positionalArguments();
+        if (given.isEmpty())
+            return usageError(command, tr("no %1 given.").arg(queryName));
+        const QString text = given.takeFirst();
+        if (given.isEmpty())
+            return usageError(command, tr("no PATH given."));
+        // Stop-word lists are read once, before anything is searched: one that cannot be read is named.
+        finder = WordFinder::create(*rules, !parser.isSet(keepCase), &error);
+        if (!finder) {
+            writeErr(u"corvalen "_qs + command + u": "_qs + error + u'\n');
+            return UsageError;
+        }
+        // Words are found as counted, so case is matched exactly as the count keeps it.
+        query = CorpusQuery::parse(text, parser.isSet(regex) ? QueryMode::RegularExpression : QueryMode::Words,
+                                   true, *finder, &error);
+        if (!query && parser.isSet(regex))
+            return usageError(command, error);
+        // Nothing is wrong with a word that occurs nowhere, but one that can never occur is a mistake.
+        const QString never = query ? whyNothingMatches(*query, *finder) : whyNeverCounted(*finder, text);
+        if (!never.isEmpty())
+            writeErr(u"corvalen "_qs + command + u": "_qs + never + u'\n');
+        files = filesOfPaths(given, &scanNotes);
+        return -1;
+    }
+};
+
+// "corvalen context": every occurrence of a query, in its context, as lines.
 int runContext(const QStringList &arguments)
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QueryCommand c(u"context"_qs);
+    QCommandLineParser &parser = c.parser;
     parser.setApplicationDescription(
             tr("Writes every occurrence of WORD in the files and folders given (\"-\" reads paths "
                "from standard input, one per line) as one line: the file, the text to the left, "
                "the occurrence as it stands in the text and the text to the right, separated by "
                "tabs; control characters show as spaces. Files come in the order given, then "
-               "occurrences in text order. WORD is a word as \"corvalen count\" shows it with the "
-               "same options (typed in any letter case when case is ignored); there are as many "
-               "lines as its count. The number of occurrences goes to standard error."));
+               "occurrences in text order, unless --sort orders them. WORD is a word as \"corvalen "
+               "count\" shows it with the same options (typed in any letter case when case is "
+               "ignored), where * stands for any run of characters and ? for one; several words are "
+               "a phrase of consecutive counted words of one paragraph. There are as many lines as "
+               "the count gives the words WORD matches. The number of occurrences goes to standard "
+               "error."));
     const QCommandLineOption width(u"width"_qs,
                                    tr("Characters of context on each side, %1 to %2 (default %3).")
-                                           .arg(OccurrenceQuery::kMinWidth)
-                                           .arg(OccurrenceQuery::kMaxWidth)
-                                           .arg(OccurrenceQuery::kDefaultWidth),
+                                           .arg(ConcordanceRequest::kMinWidth)
+                                           .arg(ConcordanceRequest::kMaxWidth)
+                                           .arg(ConcordanceRequest::kDefaultWidth),
                                    u"N"_qs);
+    const QCommandLineOption sort(u"sort"_qs,
+                                  tr("Order the lines by up to three comma-separated keys: 5L ... 1L (the "
+                                     "counted words before the occurrence, nearest 1L), hit, 1R ... 5R (the "
+                                     "words after it), file, position (text order, the default). Words "
+                                     "compare in the Unicode root collation; a missing word sorts first; "
+                                     "ties by the next key, then text order."),
+                                  u"KEYS"_qs, u"position"_qs);
     const QCommandLineOption combined(u"combined"_qs, tr("One count for all files (the same lines)."));
     const QCommandLineOption perFile(u"per-file"_qs, tr("A separate count for each file (default)."));
-    const QCommandLineOption ignoreCase(u"ignore-case"_qs, tr("Ignore letter case (default)."));
-    const QCommandLineOption keepCase(u"keep-case"_qs, tr("Words that differ in case are different words."));
-    const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
-    parser.addOptions({width, combined, perFile, ignoreCase, keepCase});
-    addWordRuleOptions(parser);
-    parser.addOption(help);
-    parser.addPositionalArgument(u"WORD"_qs, tr("The word (or phrase, with --ngrams) to show."));
-    parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders to search; - reads paths from standard input."),
-                                 u"PATH..."_qs);
-
-    if (!parser.parse(QStringList{u"corvalen context"_qs} + arguments))
-        return usageError(u"context"_qs, parser.errorText());
-    if (parser.isSet(help))
-        return writeCommandHelp(parser, tr("Usage: corvalen context [OPTIONS] WORD PATH..."));
+    parser.addOptions({width, sort, combined, perFile});
+    const int prepared = c.prepare(arguments, tr("Usage: corvalen context [OPTIONS] WORD PATH..."), u"WORD"_qs);
+    if (prepared >= 0)
+        return prepared;
     if (parser.isSet(combined) && parser.isSet(perFile))
         return usageError(u"context"_qs, tr("--combined and --per-file cannot be used together."));
-    if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
-        return usageError(u"context"_qs, tr("--ignore-case and --keep-case cannot be used together."));
-    if (parser.values(width).size() > 1)
-        return usageError(u"context"_qs, tr("--width may be given once."));
-    OccurrenceQuery query;
+    for (const QCommandLineOption *once : {&width, &sort}) {
+        if (parser.values(*once).size() > 1)
+            return usageError(u"context"_qs, tr("--width and --sort may be given once."));
+    }
+    ConcordanceRequest request;
     if (parser.isSet(width)) {
         const std::optional<qint64> n = countValue(parser.value(width));
-        if (!n || *n < OccurrenceQuery::kMinWidth || *n > OccurrenceQuery::kMaxWidth)
+        if (!n || *n < ConcordanceRequest::kMinWidth || *n > ConcordanceRequest::kMaxWidth)
             return usageError(u"context"_qs, tr("--width needs a whole number from %1 to %2.")
-                                             .arg(OccurrenceQuery::kMinWidth)
-                                             .arg(OccurrenceQuery::kMaxWidth));
-        query.width = int(*n);
+                                             .arg(ConcordanceRequest::kMinWidth)
+                                             .arg(ConcordanceRequest::kMaxWidth));
+        request.width = int(*n);
     }
-    QString rulesError;
-    QStringList notes;
-    const std::optional<WordRules> rules = wordRulesFromParser(parser, &rulesError, &notes);
-    if (!rules)
-        return usageError(u"context"_qs, rulesError);
-    for (const QString &note : std::as_const(notes))
-        writeErr(u"corvalen context: "_qs + note + u'\n');
-    QStringList given = parser.positionalArguments();
-    if (given.isEmpty())
-        return usageError(u"context"_qs, tr("no WORD given."));
-    const QString word = given.takeFirst();
-    if (given.isEmpty())
-        return usageError(u"context"_qs, tr("no PATH given."));
-    query.rules = *rules;
-    query.ignoreCase = !parser.isSet(keepCase);
-    // Stop-word lists are read before anything is searched: one that cannot be read is named.
-    query.finder = WordFinder::create(query.rules, query.ignoreCase, &rulesError);
-    const std::shared_ptr<const WordFinder> &finder = query.finder;
-    if (!finder) {
-        writeErr(u"corvalen context: "_qs + rulesError + u'\n');
-        return UsageError;
-    }
-    query.word = OccurrenceFinder::countedForm(*finder, word);
-    // Nothing is wrong with a word that occurs nowhere, but one that can never occur is a mistake.
-    const QString never = whyNeverCounted(*finder, word);
-    if (!never.isEmpty())
-        writeErr(u"corvalen context: "_qs + never + u'\n');
+    QString error;
+    const std::optional<QList<SortKey>> keys = parseSortKeys(parser.value(sort), &error);
+    if (!keys)
+        return usageError(u"context"_qs, error);
+    const bool textOrder = std::all_of(keys->begin(), keys->end(), [](SortKey k) { return k == SortKey::Position; });
 
-    DropScanNotes scanNotes;
-    query.files = filesOfPaths(given, &scanNotes);
-
-    const std::unique_ptr<OccurrenceFinder> search = OccurrenceFinder::create(query, &rulesError);
-    if (!search) { // a list that became unreadable since
-        writeErr(u"corvalen context: "_qs + rulesError + u'\n');
-        return UsageError;
-    }
-    QStringList names;
-    for (const QString &path : std::as_const(query.files)) {
-        QString name = QDir::toNativeSeparators(path);
-        for (QChar &c : name) {
-            if (c.unicode() < 0x20 || c.unicode() == 0x7F) // keeps one occurrence one line
-                c = u' ';
-        }
-        names.append(name);
-    }
     qint64 occurrences = 0;
     bool unreadable = false;
-    std::atomic<bool> stop{false};
-    QString error;
-    const bool written = writeToStandardOutput(
-            [&](QIODevice &device, QString *) {
-                QByteArray block;
-                bool ok = true;
-                search->run(
-                        [&](Occurrence &&o) {
-                            if (o.failed) {
-                                unreadable = true;
-                                writeErr(o.text + u'\n');
-                                return;
-                            }
-                            ++occurrences;
-                            block += (names.at(o.file) + u'\t' + o.left + u'\t' + o.text + u'\t' + o.right + u'\n')
-                                             .toUtf8();
-                            if (block.size() >= (1 << 16)) {
-                                ok = writeAll(device, block);
-                                block.clear();
-                                if (!ok)
-                                    stop = true;
-                            }
-                        },
-                        &stop);
-                return ok && writeAll(device, block);
-            },
-            &error);
+    bool written = true;
+    if (c.query) {
+        request.files = c.files;
+        request.finder = c.finder;
+        request.query = *c.query;
+        request.neighbours = !textOrder;
+        ConcordanceSearch search(request);
+        const QStringList names = shownFileNames(request.files);
+        const auto lineBytes = [&names](const ConcordanceLine &l) {
+            return (names.at(l.file) + u'\t' + l.left() + u'\t' + l.hit() + u'\t' + l.right() + u'\n').toUtf8();
+        };
+        std::vector<ConcordanceLine> held;
+        written = writeToStandardOutput(
+                [&](QIODevice &device, QString *) {
+                    QByteArray block;
+                    bool ok = true;
+                    std::atomic<bool> stop{false};
+                    const auto put = [&](const ConcordanceLine &l) {
+                        block += lineBytes(l);
+                        if (block.size() >= (1 << 16)) {
+                            ok = writeAll(device, block);
+                            block.clear();
+                            if (!ok)
+                                stop = true;
+                        }
+                    };
+                    search.run(
+                            [&](std::vector<ConcordanceLine> &&lines) {
+                                for (ConcordanceLine &l : lines) {
+                                    if (l.failed) {
+                                        unreadable = true;
+                                        writeErr(l.text + u'\n');
+                                        continue;
+                                    }
+                                    ++occurrences;
+                                    if (textOrder)
+                                        put(l);
+                                    else
+                                        held.push_back(std::move(l));
+                                }
+                            },
+                            &stop);
+                    if (!textOrder && ok) {
+                        const WordRanks ranks = WordRanks::of(held, *search.vocabulary());
+                        const std::vector<quint32> fileRanks = WordRanks::ofNames(names);
+                        for (const qint32 i : concordanceOrder(held, *keys, ranks, fileRanks)) {
+                            put(held[size_t(i)]);
+                            if (!ok)
+                                break;
+                        }
+                    }
+                    return ok && writeAll(device, block);
+                },
+                &error);
+    }
     if (!written)
         writeErr(tr("Could not write the occurrences to standard output: %1.").arg(error) + u'\n');
     writeErr(u" Occurrences: "_qs + QString::number(occurrences) + u'\n');
-    return written && !unreadable && scanNotes.unreadable.isEmpty() ? Success : Failed;
+    return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
+}
+
+// "corvalen dispersion": where a query occurs in each file.
+int runDispersion(const QStringList &arguments)
+{
+    QueryCommand c(u"dispersion"_qs);
+    QCommandLineParser &parser = c.parser;
+    parser.setApplicationDescription(
+            tr("Writes one row per file, in the order given: the file, its counted words, the hits of "
+               "QUERY in it, hits per 1,000 words, Juilland's D over ten equal parts of the file's "
+               "words (empty without hits) and the places of the hits (the 0-based numbers of their "
+               "first words among the file's counted words). QUERY is a word as \"corvalen context\" "
+               "takes it."));
+    const QCommandLineOption format(u"format"_qs,
+                                    tr("tsv: tab-separated rows without a header (default); csv: with the "
+                                       "header file,words,hits,per_1000,juilland_d,positions; json: an array "
+                                       "of objects."),
+                                    u"tsv|csv|json"_qs, u"tsv"_qs);
+    const QCommandLineOption output(QStringList{u"o"_qs, u"output"_qs},
+                                    tr("Write the rows to FILE (replaced only when complete) instead of "
+                                       "standard output."),
+                                    u"FILE"_qs);
+    parser.addOptions({format, output});
+    const int prepared = c.prepare(arguments, tr("Usage: corvalen dispersion [OPTIONS] QUERY PATH..."), u"QUERY"_qs);
+    if (prepared >= 0)
+        return prepared;
+    for (const QCommandLineOption *once : {&format, &output}) {
+        if (parser.values(*once).size() > 1)
+            return usageError(u"dispersion"_qs, tr("--format and -o may be given once."));
+    }
+    TableFormat tableFormat;
+    if (!tableFormatFromName(parser.value(format), &tableFormat))
+        return usageError(u"dispersion"_qs, tr("unknown format \"%1\" (tsv, csv or json).").arg(parser.value(format)));
+    const QString outputPath = parser.value(output);
+    if (parser.isSet(output) && outputPath.isEmpty())
+        return usageError(u"dispersion"_qs, tr("-o needs a file name."));
+    QString error;
+    if (!outputPath.isEmpty() && !canWriteFileSafely(outputPath, &error)) {
+        writeErr(error + u'\n');
+        return Failed;
+    }
+
+    // Nothing can match a query that fails to parse: the files are still counted for their words.
+    ConcordanceRequest request;
+    request.files = c.files;
+    request.finder = c.finder;
+    request.query = c.query ? *c.query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *c.finder);
+    request.positionsOnly = true;
+    ConcordanceSearch search(request);
+    DispersionCollector collector(c.files.size());
+    search.run([&](std::vector<ConcordanceLine> &&found) { collector.add(found); });
+    const std::vector<FileDispersion> files = collector.take(search.fileWords());
+    bool unreadable = false;
+    for (const FileDispersion &f : files) {
+        if (f.failed) {
+            unreadable = true;
+            writeErr((f.failure.isEmpty() ? tr("%1 could not be read.").arg(QDir::toNativeSeparators(c.files.at(f.file)))
+                                          : f.failure)
+                     + u'\n');
+        }
+    }
+    const auto writeRows = [&](QIODevice &device, QString *) {
+        TableWriter table(device, tableFormat,
+                          {u"file"_qs, u"words"_qs, u"hits"_qs, u"per_1000"_qs, u"juilland_d"_qs, u"positions"_qs});
+        for (const FileDispersion &f : files) {
+            const std::optional<double> d = f.juillandD();
+            if (!table.row({TableCell::textCell(QDir::toNativeSeparators(c.files.at(f.file))),
+                            TableCell::number(f.words), TableCell::number(f.hits()),
+                            TableCell::fixed(f.perThousand(), 3),
+                            d ? TableCell::fixed(*d, 4) : TableCell::none(), TableCell::numbers(f.positions)}))
+                return false;
+        }
+        return table.finish();
+    };
+    const bool written = outputPath.isEmpty() ? writeToStandardOutput(writeRows, &error)
+                                              : writeFileSafely(outputPath, writeRows, &error);
+    if (!written)
+        writeErr((outputPath.isEmpty() ? tr("Could not write the rows to standard output: %1.").arg(error) : error) + u'\n');
+    return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 
 } // namespace
@@ -618,7 +800,7 @@ bool isCommandLine(int argc, char *argv[])
 {
     if (argc < 2)
         return false;
-    for (const char *word : {"count", "context", "-h", "--help", "-help", "-v", "--version", "-version"}) {
+    for (const char *word : {"count", "context", "dispersion", "-h", "--help", "-help", "-v", "--version", "-version"}) {
         if (std::strcmp(argv[1], word) == 0)
             return true;
     }
@@ -640,6 +822,8 @@ int runCommandLine(int argc, char *argv[])
         return runCount(arguments);
     if (command == u"context")
         return runContext(arguments);
+    if (command == u"dispersion")
+        return runDispersion(arguments);
     if (command == u"-v" || command.endsWith(u"version")) {
         writeOut(versionText());
         return Success;

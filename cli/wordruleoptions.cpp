@@ -133,17 +133,6 @@ QString whyNeverCounted(const WordFinder &finder, const QString &word)
         return word.trimmed().isEmpty() ? tr("the word is empty: nothing is counted.")
                                         : tr("\"%1\" holds no word: only punctuation and spaces, which are never counted.").arg(word);
     }
-    const int length = finder.rules().phraseLength;
-    if (words.size() != length) {
-        if (length == 1)
-            return tr("\"%1\" is %2 words: phrases are counted with --ngrams %2.").arg(word).arg(words.size());
-        if (words.size() == 1)
-            return tr("\"%1\" is one word: with --ngrams %2 every counted phrase is %2 words.").arg(word).arg(length);
-        return tr("\"%1\" is %2 words: with --ngrams %3 every counted phrase is %3 words.")
-                .arg(word)
-                .arg(words.size())
-                .arg(length);
-    }
     for (const QString &w : std::as_const(words)) {
         QString form;
         if (finder.formOf(w, form))

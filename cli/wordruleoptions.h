@@ -19,8 +19,8 @@ void addWordRuleOptions(QCommandLineParser &parser);
 std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, QString *error,
                                              QStringList *notes = nullptr);
 
-/// Why word can never be a counted word (or phrase) under finder's rules, as a sentence that names
-/// the option concerned; empty when it can be.
+/// Why a word can never be counted under finder's rules (nothing left once cleaned, too short, a
+/// stop word), as a sentence that names the option concerned; empty when it can be.
 QString whyNeverCounted(const WordFinder &finder, const QString &word);
 
 } // namespace corvalen

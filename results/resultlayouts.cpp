@@ -310,6 +310,8 @@ void appendClipboardRow(QString &out, const RowCells &cells, const QList<qsizety
     appendPaddedRow(out, cells, widths, true);
 }
 
+} // namespace
+
 void appendCsvField(QString &out, QStringView text)
 {
     const bool quoted = std::any_of(text.begin(), text.end(), [](QChar c) {
@@ -362,8 +364,6 @@ void appendJsonString(QString &out, QStringView text)
     }
     out += u'"';
 }
-
-} // namespace
 
 void ResultRows::forEachRowIn(qint64, qint64, const Visit &) const
 {

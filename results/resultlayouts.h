@@ -155,4 +155,10 @@ bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error =
 /// the other layouts.
 bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 
+/// A CSV field (RFC 4180): in double quotes, its own doubled, exactly when it holds a comma, a
+/// double quote, CR or LF.
+void appendCsvField(QString &out, QStringView text);
+/// A JSON string in double quotes; a lone surrogate becomes "?", as in the other layouts.
+void appendJsonString(QString &out, QStringView text);
+
 } // namespace corvalen

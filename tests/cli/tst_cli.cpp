@@ -1837,8 +1837,8 @@ void TestCli::wordsThatCanNeverBeCountedAreExplained_data()
     QTest::addColumn<QByteArray>("why");
     QTest::newRow("empty") << QStringList{} << QString() << QByteArray("the word is empty");
     QTest::newRow("punctuation") << QStringList{} << u"...!"_qs << QByteArray("only punctuation");
-    QTest::newRow("phrase without --ngrams") << QStringList{} << u"the cat"_qs
-                                             << QByteArray("\"the cat\" is 2 words: phrases are counted with --ngrams 2");
+    QTest::newRow("phrase shorter than --ngrams") << QStringList{u"--ngrams"_qs, u"3"_qs} << u"the cat"_qs
+                                                  << QByteArray("\"the cat\" is 2 words: with --ngrams 3");
     QTest::newRow("one word with --ngrams") << QStringList{u"--ngrams"_qs, u"3"_qs} << u"cat"_qs
                                             << QByteArray("\"cat\" is one word: with --ngrams 3");
     QTest::newRow("stop word") << QStringList{u"--stop-words"_qs, u"en"_qs} << u"The"_qs

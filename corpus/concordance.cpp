@@ -1,0 +1,390 @@
+#include "corpus/concordance.h"
+
+#include "corpus/collation.h"
+#include "engine/hashtally.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <deque>
+#include <numeric>
+#include <thread>
+
+namespace corvalen {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("corvalen::Concordance", text);
+}
+
+bool shownAsSpace(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+// Text as a line shows it: tabs, line ends and other control characters as spaces.
+void appendShown(QString &out, QStringView text)
+{
+    const qsizetype at = out.size();
+    out.append(text);
+    for (qsizetype i = at; i < out.size(); ++i) {
+        if (shownAsSpace(out.at(i).unicode()))
+            out[i] = u' ';
+    }
+}
+
+// Where the context of up to width characters (code points) before start begins; never inside a
+// surrogate pair.
+qsizetype leftStart(QStringView text, qsizetype start, int width)
+{
+    qsizetype i = start;
+    for (int n = 0; i > 0 && n < width; ++n) {
+        if (i >= 2 && text.at(i - 1).isLowSurrogate() && text.at(i - 2).isHighSurrogate())
+            i -= 2;
+        else
+            --i;
+    }
+    return i;
+}
+
+qsizetype rightEnd(QStringView text, qsizetype end, qsizetype limit, int width)
+{
+    qsizetype i = end;
+    for (int n = 0; i < limit && n < width; ++n) {
+        if (i + 1 < limit && text.at(i).isHighSurrogate() && text.at(i + 1).isLowSurrogate())
+            i += 2;
+        else
+            ++i;
+    }
+    return i;
+}
+
+// What a worker makes of a slice: its lines, and how many neighbours each found in the slice.
+struct SliceLines
+{
+    std::vector<ConcordanceLine> lines;
+    std::vector<quint8> haveLeft;
+    std::vector<quint8> haveRight;
+};
+
+// A line waiting for the words after it, which the next slices of its file hold.
+struct Waiting
+{
+    ConcordanceLine line;
+    int haveRight = kNeighbourWords;
+};
+
+} // namespace
+
+ConcordanceSearch::ConcordanceSearch(ConcordanceRequest request) : m_request(std::move(request))
+{
+    m_request.width = std::clamp(m_request.width, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+    CorpusScanOptions options;
+    options.files = m_request.files;
+    options.finder = m_request.finder;
+    options.margin = 2 * ConcordanceRequest::kMaxWidth + 16;
+    // A phrase never runs across a paragraph end, a single word never across a space.
+    options.cutAtSpaces = m_request.query.length() == 1;
+    // Words are numbered only for what needs it: the words around each hit (orders by them), and
+    // patterns and word forms, whose verdicts are remembered by number.
+    m_numbered = (!m_request.positionsOnly && m_request.neighbours) || m_request.query.wantsNumbers();
+    options.numberWords = m_numbered;
+    options.makeMarker = [this] { return std::make_unique<QueryMatcher>(m_request.query, *m_request.finder); };
+    m_scan = std::make_unique<CorpusScan>(options);
+}
+
+ConcordanceSearch::~ConcordanceSearch() = default;
+
+std::shared_ptr<const CorpusVocabulary> ConcordanceSearch::vocabulary() const
+{
+    return m_scan->sharedVocabulary();
+}
+
+bool ConcordanceSearch::run(const Found &found, const std::atomic<bool> *stop, Progress *progress)
+{
+    const CorpusQuery &query = m_request.query;
+    const qsizetype length = query.length();
+    const int width = m_request.width;
+    const bool positionsOnly = m_request.positionsOnly;
+    CorpusVocabulary &vocabulary = *m_scan->sharedVocabulary();
+    m_fileWords.assign(size_t(m_request.files.size()), 0);
+
+    const bool neighbours = m_numbered && m_request.neighbours && !positionsOnly;
+    const CorpusScan::Work work = [&](CorpusSlice &slice) {
+        SliceLines out;
+        if (query.matchesNothing() || slice.tokens.empty()) {
+            slice.result = std::move(out);
+            return;
+        }
+        std::vector<qsizetype> hits;
+        findQueryHits(slice.tokens, length, hits);
+        const QStringView text = slice.view();
+        const qsizetype n = qsizetype(slice.tokens.size());
+        std::vector<char16_t> joined;
+        out.lines.reserve(hits.size());
+        for (const qsizetype i : hits) {
+            const CorpusToken &first = slice.tokens[size_t(i)];
+            const CorpusToken &last = slice.tokens[size_t(i + length - 1)];
+            ConcordanceLine line;
+            line.file = slice.file;
+            line.position = i; // within the slice: made whole in order
+            line.hitStart = slice.inFile(first.start);
+            line.hitEnd = slice.inFile(last.end);
+            if (!positionsOnly) {
+                const qsizetype from = leftStart(text, first.start, width);
+                const qsizetype to = rightEnd(text, last.end, std::max<qsizetype>(last.end, slice.textEnd), width);
+                line.text.reserve(to - from);
+                appendShown(line.text, text.sliced(from, first.start - from));
+                line.leftLength = qint32(first.start - from);
+                appendShown(line.text, text.sliced(first.start, last.end - first.start));
+                line.hitLength = qint32(last.end - first.start);
+                appendShown(line.text, text.sliced(last.end, to - last.end));
+                if (!neighbours) {
+                    // Nothing orders by the words: they were not numbered.
+                } else if (length == 1) {
+                    line.hitWord = first.id;
+                } else {
+                    // A phrase's counted form is its words joined by spaces, numbered as a word.
+                    joined.clear();
+                    for (qsizetype k = 0; k < length; ++k) {
+                        if (k > 0)
+                            joined.push_back(u' ');
+                        const QString w = vocabulary.word(slice.tokens[size_t(i + k)].id);
+                        joined.insert(joined.end(), w.utf16(), w.utf16() + w.size());
+                    }
+                    const size_t units = joined.size();
+                    joined.resize(units + counting::kSlack, 0);
+                    line.hitWord = vocabulary.idOf(joined.data(), units);
+                }
+                int left = 0;
+                for (; neighbours && left < kNeighbourWords && i - 1 - left >= 0; ++left)
+                    line.neighbours[size_t(kNeighbourWords - 1 - left)] = slice.tokens[size_t(i - 1 - left)].id + 1;
+                int right = 0;
+                for (; neighbours && right < kNeighbourWords && i + length + right < n; ++right)
+                    line.neighbours[size_t(kNeighbourWords + right)] = slice.tokens[size_t(i + length + right)].id + 1;
+                out.haveLeft.push_back(quint8(left));
+                out.haveRight.push_back(quint8(right));
+            }
+            out.lines.push_back(std::move(line));
+        }
+        slice.result = std::move(out);
+    };
+
+    // In order: positions made whole, neighbours across slices filled in, lines handed on.
+    std::deque<Waiting> waiting;
+    qint32 file = -1;
+    qint64 wordsBefore = 0; // the file's words in the slices before
+    std::deque<quint32> lastWords; // the file's last words so far, most recent last
+    const auto handOnReady = [&](bool all) {
+        std::vector<ConcordanceLine> ready;
+        while (!waiting.empty() && (all || waiting.front().haveRight >= kNeighbourWords)) {
+            ready.push_back(std::move(waiting.front().line));
+            waiting.pop_front();
+        }
+        if (!ready.empty())
+            found(std::move(ready));
+    };
+    const CorpusScan::InOrder inOrder = [&](CorpusSlice &slice) {
+        if (slice.file != file) {
+            handOnReady(true); // the file before ended: nothing follows its last lines
+            file = slice.file;
+            wordsBefore = 0;
+            lastWords.clear();
+        }
+        if (slice.failed) {
+            handOnReady(true);
+            m_fileWords[size_t(file)] = -1;
+            ConcordanceLine line;
+            line.file = file;
+            line.failed = true;
+            line.text = slice.failure.isEmpty() ? tr("The file could not be read.") : slice.failure;
+            line.text.replace(u"\r\n"_qs, u" "_qs).replace(u'\r', u' ').replace(u'\n', u' ');
+            found({std::move(line)});
+            return;
+        }
+        const std::vector<CorpusToken> &tokens = slice.tokens;
+        if (neighbours) {
+            // The words at the start of this slice follow the lines still waiting.
+            for (Waiting &w : waiting) {
+                const int had = w.haveRight;
+                for (int k = 0; had + k < kNeighbourWords && size_t(k) < tokens.size(); ++k) {
+                    w.line.neighbours[size_t(kNeighbourWords + had + k)] = tokens[size_t(k)].id + 1;
+                    ++w.haveRight;
+                }
+            }
+        }
+        if (slice.result.has_value()) {
+            SliceLines &lines = *std::any_cast<SliceLines>(&slice.result);
+            for (size_t j = 0; j < lines.lines.size(); ++j) {
+                ConcordanceLine &line = lines.lines[j];
+                line.position += wordsBefore;
+                Waiting w{std::move(line), kNeighbourWords};
+                if (neighbours) {
+                    const int haveLeft = lines.haveLeft[j];
+                    for (int d = haveLeft; d < kNeighbourWords && size_t(d - haveLeft) < lastWords.size(); ++d)
+                        w.line.neighbours[size_t(kNeighbourWords - 1 - d)] =
+                                lastWords[lastWords.size() - 1 - size_t(d - haveLeft)] + 1;
+                    w.haveRight = lines.haveRight[j];
+                }
+                waiting.push_back(std::move(w));
+            }
+        }
+        wordsBefore += qint64(tokens.size());
+        for (size_t k = tokens.size() > size_t(kNeighbourWords) ? tokens.size() - kNeighbourWords : 0;
+             neighbours && k < tokens.size(); ++k) {
+            lastWords.push_back(tokens[k].id);
+            if (lastWords.size() > size_t(kNeighbourWords))
+                lastWords.pop_front();
+        }
+        if (slice.lastOfFile)
+            m_fileWords[size_t(file)] = wordsBefore;
+        handOnReady(slice.lastOfFile);
+    };
+    const bool complete = m_scan->run(work, inOrder, stop, progress);
+    handOnReady(true);
+    return complete;
+}
+
+QStringList sortKeyNames()
+{
+    return {u"5L"_qs, u"4L"_qs, u"3L"_qs, u"2L"_qs, u"1L"_qs, u"hit"_qs, u"1R"_qs,
+            u"2R"_qs, u"3R"_qs, u"4R"_qs, u"5R"_qs, u"file"_qs, u"position"_qs};
+}
+
+std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error)
+{
+    const QStringList names = sortKeyNames();
+    QList<SortKey> keys;
+    for (const QString &part : text.split(u',')) {
+        const qsizetype k = names.indexOf(part.trimmed(), 0);
+        qsizetype found = k;
+        if (found < 0) {
+            // The side letters in either case: 1r is 1R.
+            for (qsizetype i = 0; i < names.size() && found < 0; ++i) {
+                if (names.at(i).compare(part.trimmed(), Qt::CaseInsensitive) == 0)
+                    found = i;
+            }
+        }
+        if (found < 0) {
+            if (error)
+                *error = tr("unknown sort key \"%1\" (%2).").arg(part.trimmed(), names.join(u", "));
+            return std::nullopt;
+        }
+        keys.append(SortKey(found));
+    }
+    if (keys.size() > 3) {
+        if (error)
+            *error = tr("at most three sort keys, not %1.").arg(keys.size());
+        return std::nullopt;
+    }
+    return keys;
+}
+
+WordRanks WordRanks::of(const std::vector<ConcordanceLine> &lines, const CorpusVocabulary &vocabulary)
+{
+    WordRanks ranks;
+    const quint32 size = vocabulary.size();
+    std::vector<quint8> named(size, 0);
+    for (const ConcordanceLine &line : lines) {
+        if (line.failed)
+            continue;
+        if (line.hitWord < size)
+            named[line.hitWord] = 1;
+        for (const quint32 n : line.neighbours) {
+            if (n > 0 && n - 1 < size)
+                named[n - 1] = 1;
+        }
+    }
+    QStringList words;
+    std::vector<quint32> ids;
+    for (quint32 id = 0; id < size; ++id) {
+        if (named[id]) {
+            words.append(vocabulary.word(id));
+            ids.push_back(id);
+        }
+    }
+    const std::vector<quint32> collated = collationRanks(words);
+    ranks.m_ranks.assign(size, 0);
+    for (size_t i = 0; i < ids.size(); ++i)
+        ranks.m_ranks[ids[i]] = collated[i] + 1;
+    return ranks;
+}
+
+std::vector<quint32> WordRanks::ofNames(const QStringList &names)
+{
+    return collationRanks(names);
+}
+
+std::vector<qint32> concordanceOrder(const std::vector<ConcordanceLine> &lines, const QList<SortKey> &keys,
+                                     const WordRanks &ranks, const std::vector<quint32> &fileRanks)
+{
+    struct Keyed
+    {
+        quint32 key[3];
+        qint32 file;
+        qint64 at;
+        qint32 index;
+    };
+    const auto valueOf = [&](const ConcordanceLine &line, SortKey key) -> quint32 {
+        switch (key) {
+        case SortKey::Hit:
+            return ranks.rank(line.hitWord + 1);
+        case SortKey::File:
+            return size_t(line.file) < fileRanks.size() ? fileRanks[size_t(line.file)] : 0;
+        case SortKey::Position:
+            return 0; // text order: the last key of every order
+        default: // 5L .. 1L lie before Hit in the order of the keys, 1R .. 5R after it
+            return ranks.rank(line.neighbour(int(key) - int(SortKey::Hit)));
+        }
+    };
+    std::vector<Keyed> keyed(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const ConcordanceLine &line = lines[i];
+        Keyed &k = keyed[i];
+        for (int level = 0; level < 3; ++level)
+            k.key[level] = level < keys.size() && !line.failed ? valueOf(line, keys.at(level)) : 0;
+        k.file = line.file;
+        k.at = line.hitStart;
+        k.index = qint32(i);
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        for (int level = 0; level < 3; ++level) {
+            if (a.key[level] != b.key[level])
+                return a.key[level] < b.key[level];
+        }
+        if (a.file != b.file)
+            return a.file < b.file;
+        if (a.at != b.at)
+            return a.at < b.at;
+        return a.index < b.index;
+    });
+    std::vector<qint32> order(lines.size());
+    for (size_t i = 0; i < keyed.size(); ++i)
+        order[i] = keyed[i].index;
+    return order;
+}
+
+TextSpan neighbourSpan(const ConcordanceLine &line, int distance, WordFinder &finder)
+{
+    if (distance == 0 || line.failed || std::abs(distance) > kNeighbourWords)
+        return {};
+    struct Spans : WordSink
+    {
+        std::vector<std::pair<qsizetype, qsizetype>> found;
+        void word(QStringView, qsizetype start, qsizetype end) override { found.emplace_back(start, end); }
+    } spans;
+    const qsizetype offset = distance < 0 ? 0 : line.leftLength + line.hitLength;
+    finder.findSingleWords(distance < 0 ? line.left() : line.right(), spans);
+    const size_t k = size_t(std::abs(distance)) - 1;
+    if (k >= spans.found.size())
+        return {};
+    const auto &[start, end] = distance < 0 ? spans.found[spans.found.size() - 1 - k] : spans.found[k];
+    // The farthest word of the left context may be cut by its edge: then it is not the word.
+    if (distance < 0 && start == 0 && line.leftLength > 0)
+        return {};
+    return {offset + start, end - start};
+}
+
+} // namespace corvalen

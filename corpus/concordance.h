@@ -1,0 +1,144 @@
+#pragma once
+
+#include "corpus/corpusquery.h"
+#include "corpus/corpusscan.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvalen {
+
+/// Words kept on each side of a hit, for ordering by them.
+inline constexpr int kNeighbourWords = 5;
+
+/// One occurrence of a query in its context, as a concordance lists it; or a file that could not
+/// be read.
+struct ConcordanceLine
+{
+    /// Left context, the hit as it stands in the text and right context, one after the other,
+    /// control characters shown as spaces (a failed file: the reason).
+    QString text;
+    qint64 hitStart = 0; ///< the hit's raw piece of text in the file's text (UTF-16 units)
+    qint64 hitEnd = 0;
+    qint64 position = 0; ///< the hit's first word among the file's counted words, from 0
+    qint32 file = 0;
+    qint32 leftLength = 0;
+    qint32 hitLength = 0;
+    /// The hit's counted form (its words joined by spaces), as a word number of the search.
+    quint32 hitWord = 0;
+    /// The counted words around the hit, 5L .. 1L then 1R .. 5R, as word numbers + 1; 0 where the
+    /// file begins or ends first.
+    std::array<quint32, 2 * kNeighbourWords> neighbours{};
+    bool failed = false;
+
+    QStringView left() const { return QStringView(text).first(leftLength); }
+    QStringView hit() const { return QStringView(text).sliced(leftLength, hitLength); }
+    QStringView right() const { return QStringView(text).sliced(leftLength + hitLength); }
+    /// The neighbour at a distance: -1 .. -5 to the left, 1 .. 5 to the right (0 when none).
+    quint32 neighbour(int distance) const
+    {
+        return neighbours[size_t(distance < 0 ? kNeighbourWords + distance : kNeighbourWords - 1 + distance)];
+    }
+};
+
+/// What a concordance search looks for.
+struct ConcordanceRequest
+{
+    static constexpr int kMinWidth = 20;
+    static constexpr int kMaxWidth = 200;
+    static constexpr int kDefaultWidth = 40;
+
+    QStringList files;
+    std::shared_ptr<const WordFinder> finder; ///< the count's rules, made ready
+    CorpusQuery query;
+    int width = kDefaultWidth; ///< characters of context on each side (code points)
+    /// Lines without their text and neighbours: where each hit is, for a plot of them.
+    bool positionsOnly = false;
+    /// Lines with the words around each hit and the hit's counted form (hitWord), to order them
+    /// by: every word of the corpus is then numbered, which costs time.
+    bool neighbours = true;
+};
+
+/// Finds every occurrence of a query in the files of a corpus, in the order of the files and of
+/// their text: exactly the occurrences the count gives the words the query matches (the number of
+/// lines of a word is its count; of a pattern, the sum of the counts of the words it matches).
+/// The files are read again through the document engine, on both cores.
+class ConcordanceSearch
+{
+public:
+    /// Takes lines in text order, a batch at a time, on the thread that runs the search.
+    using Found = std::function<void(std::vector<ConcordanceLine> &&lines)>;
+
+    explicit ConcordanceSearch(ConcordanceRequest request);
+    ~ConcordanceSearch();
+
+    /// Runs the search; false when stop ended it early (the lines handed on are kept).
+    bool run(const Found &found, const std::atomic<bool> *stop = nullptr, Progress *progress = nullptr);
+
+    const ConcordanceRequest &request() const { return m_request; }
+    /// The words that the lines' numbers stand for.
+    std::shared_ptr<const CorpusVocabulary> vocabulary() const;
+    /// After run(): each file's counted words (its tokens); -1 for a file that could not be read.
+    const std::vector<qint64> &fileWords() const { return m_fileWords; }
+
+private:
+    ConcordanceRequest m_request;
+    std::unique_ptr<CorpusScan> m_scan;
+    std::vector<qint64> m_fileWords;
+    bool m_numbered = false;
+};
+
+/// One level of a concordance's order.
+enum class SortKey {
+    Left5, Left4, Left3, Left2, Left1, Hit, Right1, Right2, Right3, Right4, Right5, File, Position,
+};
+
+/// The names of the sort keys as the command line takes them ("5L" ... "1L", "hit", "1R" ...
+/// "5R", "file", "position"), in the order of SortKey.
+QStringList sortKeyNames();
+/// The keys of a comma-separated list of up to three names; nullopt, with error set, for an
+/// unknown name or more than three.
+std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error = nullptr);
+
+/// The ranks of words in the Unicode root collation (ICU's root locale), ties by UTF-16 code units:
+/// what a concordance is ordered by. rank(0) is 0 (no word: sorts first).
+class WordRanks
+{
+public:
+    /// The ranks of the words that lines name (their hits and neighbours), looked up in vocabulary.
+    static WordRanks of(const std::vector<ConcordanceLine> &lines, const CorpusVocabulary &vocabulary);
+    /// The ranks of names (file names), numbered from 0.
+    static std::vector<quint32> ofNames(const QStringList &names);
+    quint32 rank(quint32 wordPlusOne) const
+    {
+        return wordPlusOne == 0 || wordPlusOne > m_ranks.size() ? 0 : m_ranks[wordPlusOne - 1];
+    }
+
+private:
+    std::vector<quint32> m_ranks; // by word number; 1 and up for the words named
+};
+
+/// The order of lines by up to three keys, ties by the next key and then text order: indexes into
+/// lines. ranks from WordRanks::of() of the same lines; fileRanks from WordRanks::ofNames() of the
+/// files' names.
+std::vector<qint32> concordanceOrder(const std::vector<ConcordanceLine> &lines, const QList<SortKey> &keys,
+                                     const WordRanks &ranks, const std::vector<quint32> &fileRanks);
+
+/// Where in a line's text the counted word at a neighbour distance (-5 .. -1, 1 .. 5) stands, as
+/// the rules find it again in the line's left or right context; {-1, 0} when it is not shown.
+struct TextSpan
+{
+    qsizetype start = -1;
+    qsizetype length = 0;
+};
+TextSpan neighbourSpan(const ConcordanceLine &line, int distance, WordFinder &finder);
+
+} // namespace corvalen

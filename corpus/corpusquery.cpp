@@ -1,0 +1,199 @@
+#include "corpus/corpusquery.h"
+
+#include "corpus/corpusscan.h"
+#include "engine/wordscanner.h"
+
+#include <QCoreApplication>
+
+#include <unicode/uchar.h>
+
+namespace corvalen {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("corvalen::CorpusQuery", text);
+}
+
+// A piece of a wildcard word cleaned as the count cleans words: ASCII punctuation deleted (and
+// every punctuation character under that rule), lower-cased when case is ignored.
+QString cleanedPiece(QStringView piece, const WordFinder &finder)
+{
+    QString out(piece.size(), Qt::Uninitialized);
+    auto *o = reinterpret_cast<char16_t *>(out.data());
+    size_t k = counting::cleanWord(o, reinterpret_cast<const char16_t *>(piece.utf16()), size_t(piece.size()),
+                                   finder.ignoresCase());
+    out.truncate(qsizetype(k));
+    if (finder.rules().punctuation != WordRules::Punctuation::All)
+        return out;
+    QString kept;
+    for (const char32_t c : out.toUcs4()) {
+        if (!u_ispunct(UChar32(c)))
+            kept += QString::fromUcs4(&c, 1);
+    }
+    return kept;
+}
+
+// The rules without what leaves words out or groups them: how a typed word is cut and cleaned.
+std::unique_ptr<WordFinder> bareFinder(const WordFinder &finder)
+{
+    WordRules bare = finder.rules();
+    bare.stopWordLists.clear();
+    bare.minLength = 1;
+    bare.stemLanguage.clear();
+    bare.phraseLength = 1;
+    return WordFinder::create(bare, finder.ignoresCase());
+}
+
+} // namespace
+
+std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mode, bool matchCase,
+                                              const WordFinder &finder, QString *error)
+{
+    const auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return std::optional<CorpusQuery>();
+    };
+    CorpusQuery query;
+    query.m_text = text;
+    query.m_mode = mode;
+    // Counted words are lower-case already when case is ignored: matching without regard to case
+    // then changes nothing and lets "The" find "the".
+    query.m_caseInsensitive = !matchCase || finder.ignoresCase();
+    const QRegularExpression::PatternOptions options = QRegularExpression::UseUnicodePropertiesOption
+            | (query.m_caseInsensitive ? QRegularExpression::CaseInsensitiveOption
+                                       : QRegularExpression::NoPatternOption);
+    const QStringList parts = text.split(u' ', Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return fail(tr("The query has no word."));
+    const std::unique_ptr<WordFinder> splitter = bareFinder(finder);
+    std::unique_ptr<WordFinder> own = finder.clone();
+    for (const QString &part : parts) {
+        if (mode == QueryMode::RegularExpression) {
+            Word w;
+            w.pattern = QRegularExpression(QRegularExpression::anchoredPattern(part), options);
+            if (!w.pattern.isValid())
+                return fail(tr("\"%1\" is not a valid regular expression: %2.").arg(part, w.pattern.errorString()));
+            query.m_words.push_back(std::move(w));
+            continue;
+        }
+        if (part.contains(u'*') || part.contains(u'?')) {
+            QString pattern;
+            QString piece;
+            const auto flush = [&] {
+                pattern += QRegularExpression::escape(cleanedPiece(piece, finder));
+                piece.clear();
+            };
+            for (const QChar c : part) {
+                if (c == u'*' || c == u'?') {
+                    flush();
+                    pattern += c == u'*' ? u".*"_qs : u"."_qs;
+                } else {
+                    piece += c;
+                }
+            }
+            flush();
+            Word w;
+            w.pattern = QRegularExpression(QRegularExpression::anchoredPattern(pattern), options);
+            query.m_words.push_back(std::move(w));
+            continue;
+        }
+        // A literal word is cut and cleaned by the rules, as the text's words are: it may give
+        // several words (Unicode words), or none at all.
+        QStringList pieces;
+        if (splitter)
+            splitter->findWords(part, [&pieces](const FoundWord &f) { pieces.append(f.word.toString()); });
+        if (pieces.isEmpty()) {
+            Word w;
+            w.literal = part;
+            w.never = true;
+            query.m_words.push_back(std::move(w));
+            continue;
+        }
+        for (const QString &piece : std::as_const(pieces)) {
+            Word w;
+            w.literal = piece;
+            QString form;
+            w.never = !own->formOf(piece, form);
+            query.m_words.push_back(std::move(w));
+        }
+    }
+    if (query.length() > kMaxWords)
+        return fail(tr("The query has %1 words; it may have %2.").arg(query.length()).arg(kMaxWords));
+    query.m_groups = finder.groupsWords();
+    const int phraseLength = finder.rules().phraseLength;
+    query.m_matchesNothing = (phraseLength > 1 && query.length() != phraseLength)
+            || std::any_of(query.m_words.begin(), query.m_words.end(), [](const Word &w) { return w.never; });
+    return query;
+}
+
+bool CorpusQuery::wantsNumbers() const
+{
+    return m_groups || std::any_of(m_words.begin(), m_words.end(), [](const Word &w) { return w.literal.isEmpty(); });
+}
+
+QueryMatcher::QueryMatcher(const CorpusQuery &query, const WordFinder &finder)
+    : m_query(query), m_finder(finder.clone())
+{
+    for (qsizetype k = 0; k < query.length(); ++k) {
+        const CorpusQuery::Word &w = query.word(k);
+        QString key = w.literal;
+        if (!w.literal.isEmpty() && m_finder->groupsWords())
+            key = m_finder->groupKey(w.literal);
+        m_literalKeys.push_back(key);
+    }
+}
+
+QueryMatcher::~QueryMatcher() = default;
+
+bool QueryMatcher::matches(qsizetype k, QStringView word)
+{
+    const CorpusQuery::Word &w = m_query.word(k);
+    if (w.never || m_query.matchesNothing())
+        return false;
+    if (w.literal.isEmpty())
+        return w.pattern.match(word).hasMatch();
+    if (m_finder->groupsWords())
+        return m_finder->groupKey(word) == m_literalKeys[size_t(k)];
+    if (m_query.m_caseInsensitive && !m_finder->ignoresCase())
+        return word.compare(w.literal, Qt::CaseInsensitive) == 0;
+    return word == w.literal;
+}
+
+quint32 QueryMatcher::mark(QStringView word, quint32 id)
+{
+    const bool numbered = id != CorpusToken::kNoNumber;
+    if (numbered && id < m_marks.size() && m_marks[id] != 0)
+        return m_marks[id] - 1;
+    quint32 bits = 0;
+    for (qsizetype k = 0; k < m_query.length(); ++k) {
+        if (matches(k, word))
+            bits |= quint32(1) << k;
+    }
+    if (numbered) {
+        if (id >= m_marks.size())
+            m_marks.resize(std::max<size_t>(size_t(id) + 1, m_marks.size() * 2), 0);
+        m_marks[id] = bits + 1;
+    }
+    return bits;
+}
+
+void findQueryHits(const std::vector<CorpusToken> &tokens, qsizetype length, std::vector<qsizetype> &hits)
+{
+    const qsizetype n = qsizetype(tokens.size());
+    for (qsizetype i = 0; i + length <= n; ++i) {
+        if (!(tokens[size_t(i)].mark & 1))
+            continue;
+        bool all = true;
+        for (qsizetype k = 1; k < length && all; ++k) {
+            const CorpusToken &t = tokens[size_t(i + k)];
+            all = !t.gapBefore && (t.mark >> k) & 1;
+        }
+        if (all)
+            hits.push_back(i);
+    }
+}
+
+} // namespace corvalen
