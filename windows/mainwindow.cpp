@@ -65,8 +65,11 @@ MainWindow::MainWindow(Prompter &prompter, Hooks hooks, const QString &skinFolde
 {
     initResources();
     m_ui->setupUi(this);
-    for (QAction *separator : {m_ui->m4, m_ui->m7, m_ui->m12, m_ui->m20})
+    // The form marks its separators with the caption "-", which a style would draw beside the line.
+    for (QAction *separator : {m_ui->m4, m_ui->m7, m_ui->m12, m_ui->m20}) {
         separator->setSeparator(true);
+        separator->setText(QString());
+    }
 
     m_fileList = new FileListModel(this);
     m_ui->ListView1->setModel(m_fileList);

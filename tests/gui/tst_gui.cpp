@@ -533,6 +533,13 @@ void TestGui::menusDispatch()
                           QStringLiteral("Watch Old Demo Video"), QStringLiteral("-"),
                           QStringLiteral("FAQ"), QStringLiteral("Visit Quillmark Main Page")}));
 
+    // Separators are plain lines: a caption would be drawn beside the line.
+    for (QLatin1StringView separator : {designer::m4, designer::m7, designer::m12, designer::m20}) {
+        QAction *line = child<QAction>(w.get(), separator);
+        QVERIFY(line->isSeparator());
+        QVERIFY2(line->text().isEmpty(), qPrintable(line->text()));
+    }
+
     for (QLatin1StringView item : {designer::m17, designer::m18, designer::m19, designer::m21,
                                    designer::m22})
         child<QAction>(w.get(), item)->trigger();
