@@ -147,6 +147,8 @@ private slots:
     void skin();
     void optionsFrameTakesTheWindowColour_data();
     void optionsFrameTakesTheWindowColour();
+    void optionsFrameLineStaysWhole_data();
+    void optionsFrameLineStaysWhole();
     void wordRulesDialogStoresAtOnce();
     void wordRulesFromTheStore_data();
     void wordRulesFromTheStore();
@@ -1081,12 +1083,12 @@ void TestGui::optionsFrameTakesTheWindowColour()
     // The frame's inside right of the captions, and below the last one, away from its lines.
     QWidget *widest = child<QWidget>(&w, designer::Option1);
     QWidget *lowest = child<QWidget>(&w, designer::Check3);
-    const QRect inside = frame->contentsRect().adjusted(4, 4, -4, -4);
+    const QRect inside = frame->contentsRect().adjusted(4, 2, -4, -2);
     const QList<QRect> areas = {
         QRect(QPoint(widest->geometry().right() + 4, inside.top()), inside.bottomRight()),
         QRect(QPoint(inside.left(), lowest->geometry().bottom() + 2), inside.bottomRight())};
     for (const QRect &area : areas) {
-        QVERIFY(area.width() > 10 && area.height() > 2);
+        QVERIFY(area.width() > 10 && area.height() >= 2);
         for (int y = area.top(); y <= area.bottom(); ++y) {
             for (int x = area.left(); x <= area.right(); ++x) {
                 const QColor seen(image.pixel(x * image.width() / frame->width(),
@@ -1104,6 +1106,66 @@ void TestGui::optionsFrameTakesTheWindowColour()
          {designer::Option1, designer::Option2, designer::Check1, designer::Check3}) {
         QWidget *caption = child<QWidget>(&w, name);
         QCOMPARE(caption->palette().color(caption->backgroundRole()), window);
+    }
+}
+
+void TestGui::optionsFrameLineStaysWhole_data()
+{
+    QTest::addColumn<QByteArray>("skin"); // empty: no skin file
+    QTest::newRow("no skin") << QByteArray();
+    QTest::newRow("skin") << QByteArray("QTabWidget { background: #d4d0c8; }");
+    QTest::newRow("skin with a frame of its own")
+            << QByteArray("QGroupBox { border: 1px solid #808080; margin-top: 14px; padding-top: 2px; }"
+                          "QGroupBox::title { subcontrol-origin: margin; left: 8px; }");
+}
+
+// The option buttons and check boxes lie below the "Count Options" frame's top line, which runs
+// whole above them.
+void TestGui::optionsFrameLineStaysWhole()
+{
+    QFETCH(QByteArray, skin);
+    QTemporaryDir folder;
+    if (!skin.isEmpty()) {
+        touch(folder.path() + u"/x/o.cjs");
+        QFile file(folder.path() + u"/x/o.cjs");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(skin);
+    }
+    MainWindow w(m_prompter, {}, folder.path());
+    w.selectTab(1);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *frame = child<QGroupBox>(&w, designer::Frame1);
+    const QRect inside = frame->contentsRect();
+    int previousBottom = -1;
+    for (QLatin1StringView name : {designer::Option2, designer::Option1, designer::Check1, designer::Check3}) {
+        const QRect control = child<QWidget>(&w, name)->geometry();
+        QVERIFY2(inside.contains(control), qPrintable(u"%1 at %2,%3 %4x%5 outside %6,%7 %8x%9"_qs.arg(name)
+                                                              .arg(control.x()).arg(control.y())
+                                                              .arg(control.width()).arg(control.height())
+                                                              .arg(inside.x()).arg(inside.y())
+                                                              .arg(inside.width()).arg(inside.height())));
+        QVERIFY(control.top() > previousBottom);
+        previousBottom = control.bottom();
+    }
+
+    // The line, found right of the captions, has its colour all along above the first one (past
+    // the frame's title, which a skin may lay across it).
+    const QImage image = frame->grab().toImage().scaled(frame->size());
+    const QRgb background = image.pixel(frame->width() - 20, inside.center().y());
+    const int probe = frame->width() - 20;
+    int line = -1;
+    for (int y = 0; y < inside.top() && line < 0; ++y) {
+        if (image.pixel(probe, y) != background)
+            line = y;
+    }
+    QVERIFY(line >= 0);
+    const QRect first = child<QWidget>(&w, designer::Option2)->geometry();
+    const int pastTitle = frame->fontMetrics().horizontalAdvance(frame->title()) + 24;
+    QVERIFY(pastTitle < first.right() - 100);
+    for (int x = std::max(first.left(), pastTitle); x <= first.right(); ++x) {
+        if (image.pixel(x, line) != image.pixel(probe, line))
+            QFAIL(qPrintable(u"the frame's line is broken at %1,%2"_qs.arg(x).arg(line)));
     }
 }
 
