@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QToolBar>
 #include <QToolButton>
@@ -63,6 +64,13 @@ QToolBar *createStandardBar(QWidget *host, const QList<ToolButtonSpec> &buttons,
     if (auto *layout = qobject_cast<QBoxLayout *>(host->layout()))
         layout->addWidget(bar);
     bar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Qt's button for the commands that do not fit has no text: screen readers would announce a
+    // nameless button.
+    if (auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
+        const QString name = QCoreApplication::translate("corvalen::CommandBars", "More commands");
+        more->setAccessibleName(name);
+        more->setToolTip(name);
+    }
     return bar;
 }
 

@@ -8,6 +8,7 @@
 #include "windows/resultswindow.h"
 #include "windows/wordrulesdialog.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -127,6 +128,8 @@ private slots:
     void tabPersistence();
     void mainToolbarAndDispatch();
     void menusDispatch();
+    void toolbarsNameEveryButton_data();
+    void toolbarsNameEveryButton();
     void removals();
     void removalsOnEmptyList();
     void addFiles_data();
@@ -556,6 +559,43 @@ void TestGui::menusDispatch()
     child<QAction>(w.get(), designer::m3)->trigger();
     child<QAction>(w.get(), designer::m6)->trigger();
     QCOMPARE(w->fileList()->rowCount(), 0);
+}
+
+void TestGui::toolbarsNameEveryButton_data()
+{
+    QTest::addColumn<bool>("results"); // the results window's toolbar, else the main window's
+    QTest::addColumn<int>("width"); // of the window; 0: as it opens
+    QTest::newRow("main window") << false << 0;
+    QTest::newRow("main window, too narrow for its buttons") << false << 250;
+    QTest::newRow("results window") << true << 0;
+}
+
+// What a screen reader finds on the toolbars: every button has a name, the overflow button too.
+void TestGui::toolbarsNameEveryButton()
+{
+    QFETCH(bool, results);
+    QFETCH(int, width);
+    auto w = makeWindow();
+    QWidget *window = results ? static_cast<QWidget *>(w->resultsWindow()) : w.get();
+    QToolBar *bar = results ? w->resultsWindow()->toolBar() : w->toolBar();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    if (width > 0)
+        window->resize(width, window->height());
+    QTest::qWait(50);
+    QAccessibleInterface *toolbar = QAccessible::queryAccessibleInterface(bar);
+    QVERIFY(toolbar);
+    int buttons = 0;
+    for (int i = 0; i < toolbar->childCount(); ++i) {
+        QAccessibleInterface *button = toolbar->child(i);
+        if (!button || (button->role() != QAccessible::PushButton && button->role() != QAccessible::ButtonMenu
+                        && button->role() != QAccessible::ButtonDropDown))
+            continue;
+        ++buttons;
+        QVERIFY2(!button->text(QAccessible::Name).isEmpty(),
+                 qPrintable(u"an unnamed button: "_qs + button->object()->objectName()));
+    }
+    QCOMPARE(buttons, 5); // four commands and the overflow button
 }
 
 void TestGui::removals()
