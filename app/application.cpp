@@ -8,8 +8,10 @@
 #include "windows/commandbars.h"
 #include "windows/mainwindow.h"
 #include "windows/qtprompter.h"
+#include "windows/resultsexports.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -96,6 +98,7 @@ int runApplication(int argc, char *argv[])
     // the program and lose the results.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    removeOldExportFolders(QDir::tempPath(), QDateTime::currentDateTimeUtc());
     initResources();
     app.setWindowIcon(QIcon(applicationIconPath()));
 

@@ -18,6 +18,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using namespace corvalen;
 
 namespace {
@@ -53,6 +56,7 @@ private slots:
     void display();
     void refusedWithoutAnAbort_data();
     void refusedWithoutAnAbort();
+    void startRemovesOldExportFolders();
 };
 
 void TestStartup::pathsJoinTheListAsDropped()
@@ -235,6 +239,36 @@ void TestStartup::refusedWithoutAnAbort()
     QCOMPARE(corvalen.exitCode(), 2);
     QVERIFY2(err.contains(says), qPrintable(err));
     QVERIFY2(err.contains(u"corvalen count"_qs), qPrintable(err));
+}
+
+// The program run to its end (it takes its pictures and quits): the export folder a day old is
+// gone, today's stays.
+void TestStartup::startRemovesOldExportFolders()
+{
+    QTemporaryDir temp;
+    for (const char *name : {"corvalen-old123", "corvalen-new123"}) {
+        QDir().mkpath(temp.filePath(QString::fromLatin1(name)));
+        QFile book(temp.filePath(QString::fromLatin1(name) + u"/Corvalen Results.xlsx"_qs));
+        QVERIFY(book.open(QIODevice::WriteOnly));
+    }
+    const QString old = temp.filePath(u"corvalen-old123"_qs);
+    const timespec twoDaysAgo{time_t(QDateTime::currentSecsSinceEpoch() - 2 * 86400), 0};
+    const timespec times[2] = {twoDaysAgo, twoDaysAgo};
+    for (const QString &path : {QString(old + u"/Corvalen Results.xlsx"_qs), old})
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"TMPDIR"_qs, temp.path());
+    environment.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+    environment.insert(u"XDG_CONFIG_HOME"_qs, temp.filePath(u"config"_qs));
+    environment.insert(u"CORVALEN_SCREENSHOTS"_qs, temp.filePath(u"pictures"_qs));
+    QProcess corvalen;
+    corvalen.setProcessEnvironment(environment);
+    corvalen.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), QStringList());
+    QVERIFY(corvalen.waitForFinished(120000));
+    QCOMPARE(corvalen.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(old));
+    QVERIFY(QFileInfo::exists(temp.filePath(u"corvalen-new123/Corvalen Results.xlsx"_qs)));
 }
 
 int main(int argc, char *argv[])

@@ -4,6 +4,7 @@
 #include "support/scriptedprompter.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
+#include "windows/resultsexports.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
 #include "windows/wordrulesdialog.h"
@@ -36,6 +37,9 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace corvalen;
 
@@ -157,6 +161,7 @@ private slots:
     void wordRulesFromTheStore();
     void stopWordListFromAFile();
     void groupTooltipNamesTheForms();
+    void oldExportFoldersRemoved();
 
 private:
     std::unique_ptr<MainWindow> makeWindow(MainWindow::Hooks hooks = {});
@@ -1354,6 +1359,67 @@ void TestGui::groupTooltipNamesTheForms()
              QStringLiteral("runs: 2\nrun: 1\nrunning: 1"));
     QCOMPARE(model.data(model.index(1, 1), Qt::ToolTipRole).toString(),
              model.data(model.index(1, 0), Qt::ToolTipRole).toString());
+}
+
+// The folders that spreadsheet exports leave in the temporary folder go at a later start once a
+// day old; nothing else is touched.
+void TestGui::oldExportFoldersRemoved()
+{
+    QTemporaryDir temp;
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    auto w = makeWindow();
+    ResultsWindow *results = w->resultsWindow();
+    results->model()->appendRows(someRows(), QStringLiteral("a.txt"));
+    ResultsExports exports(*results, m_prompter);
+    m_prompter.expectOpenUrl(QUrl(), true);
+    exports.saveExcel();
+    qputenv("TMPDIR", tmpdir);
+    const QString exported = QFileInfo(exports.lastWorkbook()).path();
+    QCOMPARE(QFileInfo(exported).path(), temp.path());
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime twoDaysAgo = now.addDays(-2);
+    const auto touchAt = [](const QString &path, const QDateTime &time) {
+        const timespec at{time_t(time.toSecsSinceEpoch()), 0};
+        const timespec both[2] = {at, at};
+        return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), both, 0) == 0;
+    };
+    const auto make = [&](const QString &folder, const QStringList &files, const QDateTime &time) {
+        QDir().mkpath(temp.filePath(folder));
+        for (const QString &name : files) {
+            QFile f(temp.filePath(folder + u'/' + name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.close();
+            QVERIFY(touchAt(f.fileName(), time));
+        }
+        QVERIFY(touchAt(temp.filePath(folder), time));
+    };
+    make(u"corvalen-Ab12cD"_qs, {u"Corvalen Results.xlsx"_qs}, twoDaysAgo);
+    make(u"corvalen-unfini"_qs, {u".corvalen-Q1w2E3.xlsx"_qs}, twoDaysAgo);
+    make(u"corvalen-empty1"_qs, {}, twoDaysAgo);
+    make(u"corvalen-recent"_qs, {u"Corvalen Results.xlsx"_qs}, now.addSecs(-3600));
+    make(u"corvalen-mine12"_qs, {u"Corvalen Results.xlsx"_qs, u"my notes.txt"_qs}, twoDaysAgo);
+    make(u"corvalen-longer-name"_qs, {u"Corvalen Results.xlsx"_qs}, twoDaysAgo);
+    make(u"other-Ab12cD"_qs, {u"Corvalen Results.xlsx"_qs}, twoDaysAgo);
+    QVERIFY(QFile::link(temp.filePath(u"corvalen-Ab12cD"_qs), temp.filePath(u"corvalen-link12"_qs)));
+    // A workbook saved over a day ago, but changed since, is still in use.
+    make(u"corvalen-edited"_qs, {u"Corvalen Results.xlsx"_qs}, now);
+    QVERIFY(touchAt(temp.filePath(u"corvalen-edited"_qs), twoDaysAgo));
+
+    QCOMPARE(removeOldExportFolders(temp.path(), now), 3);
+    QStringList left = QDir(temp.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    left.sort();
+    QStringList expected{u"corvalen-edited"_qs, u"corvalen-link12"_qs, u"corvalen-longer-name"_qs,
+                         u"corvalen-mine12"_qs, u"corvalen-recent"_qs, u"other-Ab12cD"_qs,
+                         QFileInfo(exported).fileName()};
+    expected.sort();
+    QCOMPARE(left, expected);
+    QVERIFY(QFile::exists(exports.lastWorkbook()));
+
+    // The export's own folder goes as well once it is a day old, with "recent" and "edited".
+    QCOMPARE(removeOldExportFolders(temp.path(), now.addSecs(25 * 3600)), 3);
+    QVERIFY(!QFile::exists(exported));
 }
 
 QTEST_MAIN(TestGui)
