@@ -3,6 +3,7 @@
 #include "app/programwindows.h"
 #include "app/screenshots.h"
 #include "app/windowsstart.h"
+#include "base/plurals.h"
 #include "windows/analysisrunner.h"
 #include "windows/appearance.h"
 #include "windows/commandbars.h"
@@ -99,6 +100,7 @@ int runApplication(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     removeOldExportFolders(QDir::tempPath(), QDateTime::currentDateTimeUtc());
+    installEnglishPlurals();
     initResources();
     app.setWindowIcon(QIcon(applicationIconPath()));
 

@@ -1,4 +1,5 @@
 #include "base/designernames.h"
+#include "base/plurals.h"
 #include "filelist/scanqueue.h"
 #include "filelist/settingsstore.h"
 #include "support/scriptedprompter.h"
@@ -157,6 +158,10 @@ private slots:
     void optionsFrameLineStaysWhole_data();
     void optionsFrameLineStaysWhole();
     void wordRulesDialogStoresAtOnce();
+    void englishPlurals_data();
+    void englishPlurals();
+    void wordRulesUnitsAgreeWithTheNumber_data();
+    void wordRulesUnitsAgreeWithTheNumber();
     void wordRulesFromTheStore_data();
     void wordRulesFromTheStore();
     void stopWordListFromAFile();
@@ -173,6 +178,7 @@ private:
 
 void TestGui::initTestCase()
 {
+    installEnglishPlurals(); // as the program does
     QVERIFY(m_settingsDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
@@ -1212,6 +1218,62 @@ void TestGui::optionsFrameLineStaysWhole()
         if (image.pixel(x, line) != image.pixel(probe, line))
             QFAIL(qPrintable(u"the frame's line is broken at %1,%2"_qs.arg(x).arg(line)));
     }
+}
+
+void TestGui::englishPlurals_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("one") << u"%n row(s) written to %1."_qs << 1 << u"1 row written to %1."_qs;
+    QTest::newRow("two") << u"%n row(s) written to %1."_qs << 2 << u"2 rows written to %1."_qs;
+    QTest::newRow("none") << u"%n word(s)"_qs << 0 << u"0 words"_qs;
+    QTest::newRow("-es") << u"%n match(es)"_qs << 1 << u"1 match"_qs;
+    QTest::newRow("-es, plural") << u"%n match(es)"_qs << 12 << u"12 matches"_qs;
+    QTest::newRow("no count given") << u"Add File(s)"_qs << -1 << u"Add File(s)"_qs;
+    QTest::newRow("no plural in the text") << u"The %n most frequent"_qs << 1 << u"The 1 most frequent"_qs;
+}
+
+void TestGui::englishPlurals()
+{
+    QFETCH(QString, source);
+    QFETCH(int, n);
+    QFETCH(QString, shown);
+    const QByteArray text = source.toUtf8();
+    QCOMPARE(QCoreApplication::translate("Test", text.constData(), nullptr, n), shown);
+}
+
+void TestGui::wordRulesUnitsAgreeWithTheNumber_data()
+{
+    QTest::addColumn<int>("stored"); // the minimum length and the phrase length kept
+    QTest::addColumn<int>("typed"); // then set in both boxes
+    QTest::addColumn<QString>("characters");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("one, as it opens") << 1 << 0 << u"1 character"_qs << u"1 word"_qs;
+    QTest::newRow("two, as it opens") << 2 << 0 << u"2 characters"_qs << u"2 words"_qs;
+    QTest::newRow("one, then three") << 1 << 3 << u"3 characters"_qs << u"3 words"_qs;
+    QTest::newRow("three, then one") << 3 << 1 << u"1 character"_qs << u"1 word"_qs;
+}
+
+void TestGui::wordRulesUnitsAgreeWithTheNumber()
+{
+    QFETCH(int, stored);
+    QFETCH(int, typed);
+    QFETCH(QString, characters);
+    QFETCH(QString, words);
+    writeStore({{QString(designer::UpDown1), QString::number(stored)},
+                {QString(designer::UpDown2), QString::number(stored)}});
+    SettingsStore settings;
+    WordRulesDialog dialog(settings, m_prompter);
+    auto *minLength = child<QSpinBox>(&dialog, designer::UpDown1);
+    auto *phrases = child<QSpinBox>(&dialog, designer::UpDown2);
+    QCOMPARE(minLength->value(), stored);
+    if (typed > 0) {
+        minLength->setValue(typed);
+        phrases->setValue(typed);
+    }
+    QCOMPARE(minLength->text(), characters);
+    QCOMPARE(phrases->text(), words);
 }
 
 void TestGui::wordRulesDialogStoresAtOnce()
