@@ -74,4 +74,18 @@ QToolBar *createStandardBar(QWidget *host, const QList<ToolButtonSpec> &buttons,
     return bar;
 }
 
+void addCloseShortcut(QWidget *window)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Close);
+    const QKeySequence ctrlW(Qt::CTRL | Qt::Key_W);
+    if (!keys.contains(ctrlW))
+        keys.prepend(ctrlW);
+    auto *close = new QAction(QCoreApplication::translate("corvalen::CommandBars", "Close"), window);
+    close->setObjectName(QStringLiteral("closeWindow"));
+    close->setShortcuts(keys);
+    close->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(close, &QAction::triggered, window, &QWidget::close);
+    window->addAction(close);
+}
+
 } // namespace corvalen
