@@ -66,8 +66,8 @@ QString axisLabel(const QString &word, QStringList &taken)
     return label;
 }
 
-} // namespace
-
+// Every how many bars a label fits: labels turned upright take lineHeight pixels across, and
+// bars bars share plotWidth pixels.
 int labelStep(qsizetype bars, double plotWidth, int lineHeight)
 {
     if (bars <= 0)
@@ -78,6 +78,8 @@ int labelStep(qsizetype bars, double plotWidth, int lineHeight)
         return int(std::min<qsizetype>(bars, std::numeric_limits<int>::max()));
     return std::max(1, int(std::ceil(needed / room - 1e-9)));
 }
+
+} // namespace
 
 QString barToolTip(const WordBar &bar)
 {

@@ -37,10 +37,6 @@ std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype
 /// The tooltip of a bar: the word and its count, and the number of its files when known.
 QString barToolTip(const WordBar &bar);
 
-/// Every how many bars a label fits: labels turned upright take lineHeight pixels across, and
-/// bars bars share plotWidth pixels.
-int labelStep(qsizetype bars, double plotWidth, int lineHeight);
-
 /// The rank/frequency plot of one file or of all files: points on logarithmic axes and the
 /// least-squares line through log10(frequency) against log10(rank), over every rank.
 struct RankFrequency

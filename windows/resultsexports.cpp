@@ -53,7 +53,7 @@ bool isOwnedByUser(const QFileInfo &info)
 // of a write that never ended. Returns the newest time anything in it changed.
 std::optional<QDateTime> exportFolderContent(const QString &folder)
 {
-    static const QRegularExpression unfinished(u"^\\.corvalen-[A-Za-z0-9]{6}\\.xlsx$"_qs);
+    static const QRegularExpression unfinished(u"^\\.corvalen-[A-Za-z0-9]+\\.(xlsx|tmp)$"_qs);
     QDateTime newest = QFileInfo(folder).lastModified();
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (it.hasNext()) {

@@ -141,8 +141,6 @@ private slots:
     void filesColumn();
     void columnsFitTheWindow_data();
     void columnsFitTheWindow();
-    void labelSteps_data();
-    void labelSteps();
     void topWordsLabelsDoNotOverlap_data();
     void topWordsLabelsDoNotOverlap();
     void findWithoutMatchShowsNoChart();
@@ -785,30 +783,6 @@ void TestExplorer::columnsFitTheWindow()
         }
     }
     QVERIFY(w->statisticsText().startsWith(u"File\tTokens\tTypes\tType/token ratio\tHapax legomena\t"_qs));
-}
-
-void TestExplorer::labelSteps_data()
-{
-    QTest::addColumn<int>("bars");
-    QTest::addColumn<double>("plotWidth");
-    QTest::addColumn<int>("lineHeight");
-    QTest::addColumn<int>("step");
-    QTest::newRow("room for all") << 25 << 600.0 << 15 << 1;
-    QTest::newRow("just room for all") << 10 << 170.0 << 15 << 1;
-    QTest::newRow("a pixel short") << 10 << 169.0 << 15 << 2;
-    QTest::newRow("100 in 435 pixels") << 100 << 435.0 << 14 << 4;
-    QTest::newRow("100 in 1000 pixels") << 100 << 1000.0 << 14 << 2;
-    QTest::newRow("no room yet") << 100 << 0.0 << 14 << 100;
-    QTest::newRow("no bars") << 0 << 400.0 << 14 << 1;
-}
-
-void TestExplorer::labelSteps()
-{
-    QFETCH(int, bars);
-    QFETCH(double, plotWidth);
-    QFETCH(int, lineHeight);
-    QFETCH(int, step);
-    QCOMPARE(labelStep(bars, plotWidth, lineHeight), step);
 }
 
 void TestExplorer::topWordsLabelsDoNotOverlap_data()

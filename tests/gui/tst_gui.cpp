@@ -1458,7 +1458,7 @@ void TestGui::oldExportFoldersRemoved()
         QVERIFY(touchAt(temp.filePath(folder), time));
     };
     make(u"corvalen-Ab12cD"_qs, {u"Corvalen Results.xlsx"_qs}, twoDaysAgo);
-    make(u"corvalen-unfini"_qs, {u".corvalen-Q1w2E3.xlsx"_qs}, twoDaysAgo);
+    make(u"corvalen-unfini"_qs, {u".corvalen-Q1w2E3.xlsx"_qs, u".corvalen-1k3z9qa.tmp"_qs}, twoDaysAgo);
     make(u"corvalen-empty1"_qs, {}, twoDaysAgo);
     make(u"corvalen-recent"_qs, {u"Corvalen Results.xlsx"_qs}, now.addSecs(-3600));
     make(u"corvalen-mine12"_qs, {u"Corvalen Results.xlsx"_qs, u"my notes.txt"_qs}, twoDaysAgo);
