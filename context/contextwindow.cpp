@@ -3,6 +3,7 @@
 #include "base/prompter.h"
 #include "base/safefile.h"
 #include "engine/wordtally.h"
+#include "windows/commandbars.h"
 #include "windows/resultsexports.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableView>
 #include <QThreadPool>
@@ -47,9 +49,28 @@ QString outwards(QStringView left)
     return reversed;
 }
 
+// What a line is ordered by.
+QString orderKey(const ContextLine &line, ContextOrder order, const QStringList &fileLabels)
+{
+    switch (order) {
+    case ContextOrder::File:
+        return fileLabels.value(line.file);
+    case ContextOrder::Left:
+        return outwards(line.left());
+    case ContextOrder::Occurrence:
+        return line.word().toString();
+    case ContextOrder::Right:
+        return line.right().trimmed().toString();
+    case ContextOrder::Text:
+        break;
+    }
+    return {};
+}
+
 // The first count lines in the order chosen, ties in text order; nothing when cancelled first.
 template<typename LineAt, typename Cancelled>
 std::optional<std::vector<qint32>> orderOf(const LineAt &lineAt, qint32 count, ContextOrder order,
+                                           Qt::SortOrder direction, const QStringList &fileLabels,
                                            const QLocale &locale, const Cancelled &cancelled)
 {
     std::vector<qint32> ordered(static_cast<size_t>(count));
@@ -63,11 +84,13 @@ std::optional<std::vector<qint32>> orderOf(const LineAt &lineAt, qint32 count, C
     for (qint32 i = 0; i < count; ++i) {
         if (i % 1024 == 0 && cancelled())
             return {};
-        const ContextLine &line = lineAt(i);
-        keys.push_back(collator.sortKey(order == ContextOrder::Right ? line.right().trimmed().toString()
-                                                                     : outwards(line.left())));
+        keys.push_back(collator.sortKey(orderKey(lineAt(i), order, fileLabels)));
     }
-    const auto less = [&keys](qint32 a, qint32 b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; };
+    // Reversed, ties still keep text order, as the explorer's columns do.
+    const int sign = direction == Qt::AscendingOrder ? 1 : -1;
+    const auto less = [&keys, sign](qint32 a, qint32 b) {
+        return sign * keys[size_t(a)].compare(keys[size_t(b)]) < 0;
+    };
     // Stable, in runs merged in pairs, so that a cancel is seen between the steps.
     constexpr size_t kRun = 1 << 14;
     const auto at = [&ordered](size_t i) { return ordered.begin() + qsizetype(std::min(i, ordered.size())); };
@@ -168,6 +191,9 @@ QVariant ContextModel::data(const QModelIndex &index, int role) const
 
 QVariant ContextModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    // A first click on a header orders A first.
+    if (orientation == Qt::Horizontal && role == Qt::InitialSortOrderRole)
+        return int(Qt::AscendingOrder);
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
@@ -213,15 +239,33 @@ void ContextModel::append(const QList<ContextLine> &lines)
     endInsertRows();
 }
 
-void ContextModel::setOrder(ContextOrder order)
+int ContextModel::columnOf(ContextOrder order)
+{
+    switch (order) {
+    case ContextOrder::File:
+        return FileColumn;
+    case ContextOrder::Left:
+        return LeftColumn;
+    case ContextOrder::Occurrence:
+        return WordColumn;
+    case ContextOrder::Right:
+        return RightColumn;
+    case ContextOrder::Text:
+        break;
+    }
+    return -1;
+}
+
+void ContextModel::setOrder(ContextOrder order, Qt::SortOrder direction)
 {
     m_order = order;
+    m_direction = direction;
     const quint64 generation = ++*m_orderGeneration;
     const QLocale locale;
     if (order == ContextOrder::Text || m_lineCount <= kOrderedAtOnce) {
         m_ordering = false;
-        showOrder(*orderOf([this](qint32 i) -> const ContextLine & { return line(i); }, m_lineCount, order, locale,
-                           [] { return false; }));
+        showOrder(*orderOf([this](qint32 i) -> const ContextLine & { return line(i); }, m_lineCount, order,
+                           direction, m_fileLabels, locale, [] { return false; }));
         return;
     }
     // The thread gets the blocks as they are; the last, which still grows, as a copy.
@@ -242,12 +286,13 @@ void ContextModel::setOrder(ContextOrder order)
             showOrder(std::move(*ordered));
     });
     watcher->setFuture(QtConcurrent::run(
-            [blocks = std::move(blocks), count = m_lineCount, order, locale, counter = m_orderGeneration, generation] {
+            [blocks = std::move(blocks), count = m_lineCount, order, direction, labels = m_fileLabels, locale,
+             counter = m_orderGeneration, generation] {
                 return orderOf(
                         [&blocks](qint32 i) -> const ContextLine & {
                             return (*blocks[size_t(i / kBlockLines)])[size_t(i % kBlockLines)];
                         },
-                        count, order, locale,
+                        count, order, direction, labels, locale,
                         [&] { return counter->load(std::memory_order_relaxed) != generation; });
             }));
 }
@@ -294,6 +339,9 @@ ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, Q
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
     m_view->horizontalHeader()->setStretchLastSection(true);
+    m_view->horizontalHeader()->setSectionsClickable(true);
+    m_view->horizontalHeader()->setSortIndicatorShown(true);
+    m_view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder); // text order
     m_view->setTextElideMode(Qt::ElideNone);
 
     m_status = new QLabel(this);
@@ -309,7 +357,9 @@ ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, Q
     m_order = new QComboBox(this);
     m_order->setObjectName(u"contextOrder"_qs);
     m_order->addItem(tr("Text order"), int(ContextOrder::Text));
+    m_order->addItem(tr("By file"), int(ContextOrder::File));
     m_order->addItem(tr("By left context"), int(ContextOrder::Left));
+    m_order->addItem(tr("By occurrence"), int(ContextOrder::Occurrence));
     m_order->addItem(tr("By right context"), int(ContextOrder::Right));
     auto *copy = new QPushButton(tr("Copy"), this);
     copy->setObjectName(u"copyContext"_qs);
@@ -344,6 +394,7 @@ ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, Q
     copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     m_view->addAction(copyAction);
     m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    addCloseShortcut(this);
 
     connect(copyAction, &QAction::triggered, this, &ContextWindow::copySelectedLines);
     connect(copy, &QPushButton::clicked, this, &ContextWindow::copySelectedLines);
@@ -352,6 +403,13 @@ ContextWindow::ContextWindow(const OccurrenceQuery &query, Prompter &prompter, Q
     connect(m_width, &QSpinBox::valueChanged, this, &ContextWindow::setContextWidth);
     connect(m_order, &QComboBox::currentIndexChanged, this,
             [this](int i) { setOrder(ContextOrder(m_order->itemData(i).toInt())); });
+    // Headers order as the explorer's do: a click orders by the column, a second reverses.
+    connect(m_view->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, [this](int section, Qt::SortOrder direction) {
+        for (const ContextOrder order : {ContextOrder::File, ContextOrder::Left, ContextOrder::Occurrence, ContextOrder::Right}) {
+            if (ContextModel::columnOf(order) == section)
+                setOrder(order, direction);
+        }
+    });
     connect(m_model, &ContextModel::orderingStarted, this, &ContextWindow::updateTitle);
     connect(m_model, &ContextModel::orderShown, this, [this] {
         updateTitle();
@@ -400,7 +458,7 @@ void ContextWindow::searchEnded(bool stopped)
     m_stopped = m_stopped || stopped;
     m_stop->setEnabled(false);
     if (m_model->order() != ContextOrder::Text)
-        m_model->setOrder(m_model->order()); // lines that came after ordering take their places
+        m_model->setOrder(m_model->order(), m_model->direction()); // lines that came after ordering take their places
     if (m_model->rowCount() > 0 && m_model->rowCount() < 5000)
         fitColumns();
     updateTitle();
@@ -424,20 +482,35 @@ void ContextWindow::fitColumns()
 void ContextWindow::updateTitle()
 {
     const qint64 n = m_model->occurrenceCount();
-    const QString occurrences = n == 1 ? tr("1 occurrence") : tr("%1 occurrences").arg(n);
+    const QString number = QLocale().toString(n);
+    const QString occurrences = n == 1 ? tr("1 occurrence") : tr("%1 occurrences").arg(number);
     setWindowTitle(tr("\u201C%1\u201D in Context: %2 - %3").arg(m_query.word, occurrences, Prompter::applicationTitle()));
-    QString status = m_search->isRunning() ? tr("Searching... %1 found so far").arg(n)
-            : m_stopped                       ? tr("Stopped: %1 occurrences found").arg(n)
-                                              : tr("%1 occurrences").arg(n);
+    QString status = m_search->isRunning() ? tr("Searching... %1 found so far").arg(number)
+            : m_stopped                       ? tr("Stopped: %1 found").arg(occurrences)
+                                              : occurrences;
     // The view can be used while its lines are ordered: busy, not waiting.
     if (m_model->isOrdering())
         m_view->viewport()->setCursor(Qt::BusyCursor);
     else
         m_view->viewport()->unsetCursor();
-    if (m_model->isOrdering())
-        status += u"  "_qs
-                + (m_model->order() == ContextOrder::Left ? tr("(ordering the lines by the left context...)")
-                                                          : tr("(ordering the lines by the right context...)"));
+    if (m_model->isOrdering()) {
+        switch (m_model->order()) {
+        case ContextOrder::File:
+            status += u"  "_qs + tr("(ordering the lines by file...)");
+            break;
+        case ContextOrder::Left:
+            status += u"  "_qs + tr("(ordering the lines by the left context...)");
+            break;
+        case ContextOrder::Occurrence:
+            status += u"  "_qs + tr("(ordering the lines by the occurrence...)");
+            break;
+        case ContextOrder::Right:
+            status += u"  "_qs + tr("(ordering the lines by the right context...)");
+            break;
+        case ContextOrder::Text:
+            break;
+        }
+    }
     m_status->setText(status);
 }
 
@@ -452,14 +525,16 @@ void ContextWindow::setContextWidth(int width)
     startSearch();
 }
 
-void ContextWindow::setOrder(ContextOrder order)
+void ContextWindow::setOrder(ContextOrder order, Qt::SortOrder direction)
 {
-    const int i = m_order->findData(int(order));
-    if (m_order->currentIndex() != i) {
-        m_order->setCurrentIndex(i); // comes back here
-        return;
+    {
+        // The list and the header show the order chosen either way.
+        const QSignalBlocker list(m_order);
+        const QSignalBlocker header(m_view->horizontalHeader());
+        m_order->setCurrentIndex(m_order->findData(int(order)));
+        m_view->horizontalHeader()->setSortIndicator(ContextModel::columnOf(order), direction);
     }
-    m_model->setOrder(order);
+    m_model->setOrder(order, direction);
 }
 
 void ContextWindow::copySelectedLines()

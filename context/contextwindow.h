@@ -19,8 +19,8 @@ namespace corvalen {
 
 class Prompter;
 
-/// How the lines of a context view are ordered.
-enum class ContextOrder { Text, Left, Right };
+/// How the lines of a context view are ordered: as found, or by one of its columns.
+enum class ContextOrder { Text, File, Left, Occurrence, Right };
 
 /// The lines of a context view: file, text to the left (right-aligned), the occurrence
 /// (highlighted) and the text to the right, in the order chosen.
@@ -43,13 +43,16 @@ public:
 
     void clear();
     void append(const QList<ContextLine> &lines);
-    /// Orders the lines: as found, by the text to the left read from the word outwards, or by
-    /// the text to the right (both by the locale's collation, ties in text order). A long list
+    /// Orders the lines: as found, or by a column (the text to the left read from the word
+    /// outwards), by the locale's collation, A first or reversed, ties in text order. A long list
     /// is ordered on another thread: the lines stay as they are shown until orderShown(); lines
     /// that come meanwhile follow the ordered ones.
-    void setOrder(ContextOrder order);
+    void setOrder(ContextOrder order, Qt::SortOrder direction = Qt::AscendingOrder);
     /// The order chosen (shown, or being prepared).
     ContextOrder order() const { return m_order; }
+    Qt::SortOrder direction() const { return m_direction; }
+    /// The column an order goes by; -1 for text order.
+    static int columnOf(ContextOrder order);
     bool isOrdering() const { return m_ordering; }
 
     /// Lines found (a file that could not be read is one line, and no occurrence).
@@ -79,6 +82,7 @@ private:
     qint32 m_lineCount = 0;
     std::vector<qint32> m_shown; // the lines in the order shown
     ContextOrder m_order = ContextOrder::Text;
+    Qt::SortOrder m_direction = Qt::AscendingOrder;
     bool m_ordering = false;
     qint64 m_occurrences = 0;
     // Changes whenever an ordering under way is no longer wanted (other lines, another order).
@@ -101,7 +105,9 @@ public:
     void stop();
     /// Searches again with another width (20 to 200 characters).
     void setContextWidth(int width);
-    void setOrder(ContextOrder order);
+    /// Orders the lines as the Order list or a click on a column's header does (a second click
+    /// reverses the order).
+    void setOrder(ContextOrder order, Qt::SortOrder direction = Qt::AscendingOrder);
     /// "Copy": the selected lines, in the order shown, tab-separated.
     void copySelectedLines();
     /// "Save...": asks for a file and writes every line to it.

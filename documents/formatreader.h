@@ -69,7 +69,7 @@ public:
 const std::vector<std::unique_ptr<FormatReader>> &formatReaders();
 
 /// The reader for the file at path whose content starts with head: the first that recognises the
-/// content, except that a name promising a document format (.docx, .odt, .pdf, .doc, ...) is
+/// content, except that a name promising a document format (.docx, .odt, .pdf, ...) is
 /// never read as plain text. Null, with *refusal set, when no reader fits.
 const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal);
 

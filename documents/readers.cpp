@@ -35,9 +35,9 @@ constexpr Promise kPromises[] = {
     {{"odt", "ott", "odm", "otm", "oth"},
      QT_TRANSLATE_NOOP("Documents", "not a valid OpenDocument text: it is not a document package")},
     {{"pdf"}, QT_TRANSLATE_NOOP("Documents", "not a valid PDF document: it has no PDF header")},
-    {{"doc", "dot"},
-     QT_TRANSLATE_NOOP("Documents", "not a valid Word document: it is neither a Word 97-2003 file nor another "
-                                    "document format that Corvalen can read")},
+    // No promise for .doc and .dot: word processors open such a file that holds only text as
+    // text, and so do we. A damaged Word 97-2003 file still fails, since its signature sends it
+    // to the Word reader.
 };
 
 const Promise *promiseOf(const QString &path)

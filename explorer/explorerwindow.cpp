@@ -7,6 +7,7 @@
 #include "explorer/wordlistmodel.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
+#include "windows/commandbars.h"
 #include "windows/resultsexports.h"
 
 #include <QAction>
@@ -29,6 +30,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace corvalen {
 
@@ -40,6 +42,23 @@ QString ratioText(double value)
 {
     return QString::number(value, 'f', 4);
 }
+
+// A header on two lines, broken at the space nearest its middle: the statistics' eight columns
+// then fit beside the word table.
+QString onTwoLines(QString header)
+{
+    qsizetype best = -1;
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        if (header.at(i) == u' ' && (best < 0 || std::abs(i - header.size() / 2) < std::abs(best - header.size() / 2)))
+            best = i;
+    }
+    if (best >= 0)
+        header[best] = u'\n';
+    return header;
+}
+
+constexpr int kFileColumn = 0;
+constexpr int kLongestColumn = 7;
 
 } // namespace
 
@@ -85,8 +104,9 @@ void ExplorerWindow::buildControls()
 {
     m_find = new QLineEdit(this);
     m_find->setObjectName(u"findWords"_qs);
-    m_find->setAccessibleName(tr("Find words"));
-    m_find->setPlaceholderText(tr("Find words"));
+    const bool phrases = m_snapshot->countsPhrases();
+    m_find->setAccessibleName(phrases ? tr("Find phrases") : tr("Find words"));
+    m_find->setPlaceholderText(m_find->accessibleName());
     m_find->setClearButtonEnabled(true);
     m_matchCase = new QCheckBox(tr("Match case"), this);
     m_matchCase->setObjectName(u"matchCase"_qs);
@@ -143,6 +163,8 @@ void ExplorerWindow::buildControls()
     m_statsTable->setObjectName(u"statisticsTable"_qs);
     m_statsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_statsTable->verticalHeader()->hide();
+    m_statsTable->setWordWrap(false);
+    m_statsTable->viewport()->installEventFilter(this);
     auto *copyStats = new QPushButton(tr("Copy"), this);
     copyStats->setObjectName(u"copyStatistics"_qs);
     connect(copyStats, &QPushButton::clicked, this, &ExplorerWindow::copyStatistics);
@@ -208,6 +230,7 @@ void ExplorerWindow::buildControls()
     connect(contextAction, &QAction::triggered, this, [this] { showInContext(); });
     m_table->insertAction(copyAction, contextAction);
     m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
+    addCloseShortcut(this);
     connect(m_table, &QTableView::activated, this, [this](const QModelIndex &index) { showInContext(index.row()); });
 
     connect(m_find, &QLineEdit::textChanged, this, &ExplorerWindow::findChanged);
@@ -354,11 +377,13 @@ void ExplorerWindow::showRows()
     for (int c = 0; c < columnsBefore; ++c)
         widths << header->sectionSize(c);
     m_model->setRows(m_index, &list, std::move(rows));
+    // The word column takes the room left by the file name and the numbers, whatever the width.
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        header->setSectionResizeMode(c, m_model->sortKey(c) == SortKey::Word ? QHeaderView::Stretch : QHeaderView::Interactive);
     if (columnsBefore == m_model->columnCount()) {
         for (int c = 0; c < widths.size(); ++c)
             header->resizeSection(c, widths.at(c));
     } else {
-        // The word column takes the room left by the file name and the count.
         for (int c = 0; c < m_model->columnCount(); ++c)
             header->resizeSection(c, WordListModel::isNumber(m_model->sortKey(c)) ? 70 : m_model->sortKey(c) == SortKey::File ? 150 : 170);
     }
@@ -366,7 +391,8 @@ void ExplorerWindow::showRows()
         const QSignalBlocker block(header);
         header->setSortIndicator(m_model->columnOf(m_sortKey), m_sortOrder);
     }
-    m_countLabel->setText(tr("%1 of %2 words").arg(QLocale().toString(shown), QLocale().toString(list.size())));
+    const QString of = m_snapshot->countsPhrases() ? tr("%1 of %2 phrases") : tr("%1 of %2 words");
+    m_countLabel->setText(of.arg(QLocale().toString(shown), QLocale().toString(list.size())));
     emit rowsShown();
 }
 
@@ -422,9 +448,11 @@ void ExplorerWindow::findChanged()
 
 void ExplorerWindow::fillStatistics()
 {
+    const bool phrases = m_snapshot->countsPhrases();
     const QStringList columns = {tr("File"), tr("Tokens"), tr("Types"), tr("Type/token ratio"),
-                                 tr("Hapax legomena"), tr("Hapax share"), tr("Mean word length"),
-                                 tr("Longest word")};
+                                 tr("Hapax legomena"), tr("Hapax share"),
+                                 phrases ? tr("Mean phrase length") : tr("Mean word length"),
+                                 phrases ? tr("Longest phrase") : tr("Longest word")};
     QList<QPair<QString, WordListStatistics>> rows;
     if (m_index->perFile()) {
         const QList<WordListStatistics> &files = m_index->fileStatistics();
@@ -434,10 +462,16 @@ void ExplorerWindow::fillStatistics()
     rows.append({tr("All files"), m_index->allStatistics()});
     m_statsTable->clear();
     m_statsTable->setColumnCount(int(columns.size()));
-    m_statsTable->setHorizontalHeaderLabels(columns);
+    for (int c = 0; c < columns.size(); ++c) {
+        auto *header = new QTableWidgetItem(onTwoLines(columns.at(c)));
+        header->setData(Qt::UserRole, columns.at(c)); // what Copy writes
+        m_statsTable->setHorizontalHeaderItem(c, header);
+    }
     m_statsTable->setRowCount(int(rows.size()));
+    const QLocale locale;
     for (int r = 0; r < rows.size(); ++r) {
         const WordListStatistics &s = rows.at(r).second;
+        // What Copy writes, plain; the cells show the numbers as the user's locale writes them.
         const QStringList cells = {rows.at(r).first,
                                    QString::number(s.tokens),
                                    QString::number(s.types),
@@ -446,28 +480,69 @@ void ExplorerWindow::fillStatistics()
                                    QString::number(100.0 * s.hapaxShare(), 'f', 1) + u'%',
                                    QString::number(s.meanWordLength(), 'f', 2),
                                    s.longestWord};
+        const QStringList shown = {rows.at(r).first,
+                                   locale.toString(s.tokens),
+                                   locale.toString(s.types),
+                                   locale.toString(s.typeTokenRatio(), 'f', 4),
+                                   locale.toString(s.hapaxLegomena),
+                                   locale.toString(100.0 * s.hapaxShare(), 'f', 1) + locale.percent(),
+                                   locale.toString(s.meanWordLength(), 'f', 2),
+                                   s.longestWord};
         for (int c = 0; c < cells.size(); ++c) {
-            QString text = cells.at(c);
+            QString text = shown.at(c);
             auto *item = new QTableWidgetItem;
-            if (text.size() > kShownTextLength) {
-                item->setToolTip(text.left(4 * kShownTextLength));
+            if (c == kFileColumn || c == kLongestColumn)
+                item->setToolTip(text.left(4 * kShownTextLength)); // the cell may be cut to fit
+            if (text.size() > kShownTextLength)
                 text = text.left(kShownTextLength - 1) + u'\u2026';
-            }
             item->setText(text);
             item->setData(Qt::UserRole, cells.at(c));
-            if (c > 0 && c < 7)
+            if (c > kFileColumn && c < kLongestColumn)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             m_statsTable->setItem(r, c, item);
         }
     }
+    fitStatisticsColumns();
+}
+
+void ExplorerWindow::fitStatisticsColumns()
+{
+    QHeaderView *header = m_statsTable->horizontalHeader();
+    if (header->count() == 0)
+        return;
     m_statsTable->resizeColumnsToContents();
+    const int available = m_statsTable->viewport()->width();
+    int excess = header->length() - available;
+    if (excess <= 0) {
+        header->resizeSection(kLongestColumn, header->sectionSize(kLongestColumn) - excess);
+        return;
+    }
+    // The numbers keep their width; the file names and the longest words give up what is
+    // missing, down to a few characters (their cells' tooltips hold them whole).
+    const int least = m_statsTable->fontMetrics().averageCharWidth() * 8;
+    const int spare = std::max(0, header->sectionSize(kFileColumn) - least)
+            + std::max(0, header->sectionSize(kLongestColumn) - least);
+    if (spare == 0)
+        return;
+    for (const int c : {kFileColumn, kLongestColumn}) {
+        const int own = std::max(0, header->sectionSize(c) - least);
+        const int cut = std::min(own, int((qint64(excess) * own + spare - 1) / spare));
+        header->resizeSection(c, header->sectionSize(c) - cut);
+    }
+}
+
+bool ExplorerWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_statsTable->viewport() && event->type() == QEvent::Resize)
+        fitStatisticsColumns();
+    return QWidget::eventFilter(watched, event);
 }
 
 QString ExplorerWindow::statisticsText() const
 {
     QString text;
     for (int c = 0; c < m_statsTable->columnCount(); ++c)
-        text += (c ? u"\t" : u"") + m_statsTable->horizontalHeaderItem(c)->text();
+        text += (c ? u"\t" : u"") + m_statsTable->horizontalHeaderItem(c)->data(Qt::UserRole).toString();
     text += u"\r\n";
     for (int r = 0; r < m_statsTable->rowCount(); ++r) {
         for (int c = 0; c < m_statsTable->columnCount(); ++c)
@@ -561,7 +636,7 @@ void ExplorerWindow::exportView()
     const bool saved = exportTo(name, &error);
     m_busy = false;
     if (saved)
-        setStatus(tr("%n row(s) written to %1.", nullptr, int(m_model->rowCount())).arg(QFileInfo(name).fileName()));
+        setStatus(tr("%Ln row(s) written to %1.", nullptr, int(m_model->rowCount())).arg(QFileInfo(name).fileName()));
     else
         m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
 }

@@ -92,6 +92,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -104,6 +105,7 @@ private:
     void reorder();
     void showRows();
     void fillStatistics();
+    void fitStatisticsColumns();
     void setStatus(const QString &text);
 
     std::shared_ptr<const WordListSnapshot> m_snapshot;

@@ -8,6 +8,7 @@
 #include <QBarSeries>
 #include <QBarSet>
 #include <QBuffer>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
@@ -29,6 +30,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace corvalen {
 
@@ -62,6 +64,19 @@ QString axisLabel(const QString &word, QStringList &taken)
         label = base + u" (" + QString::number(n) + u')';
     taken << label;
     return label;
+}
+
+// Every how many bars a label fits: labels turned upright take lineHeight pixels across, and
+// bars bars share plotWidth pixels.
+int labelStep(qsizetype bars, double plotWidth, int lineHeight)
+{
+    if (bars <= 0)
+        return 1;
+    const double room = plotWidth / double(bars); // each bar's share of the axis
+    const double needed = lineHeight + 2; // an upright label and a little space
+    if (room <= 0)
+        return int(std::min<qsizetype>(bars, std::numeric_limits<int>::max()));
+    return std::max(1, int(std::ceil(needed / room - 1e-9)));
 }
 
 } // namespace
@@ -143,7 +158,6 @@ WordListChart::WordListChart(Prompter &prompter, QWidget *parent)
     m_top->setObjectName(u"chartTopCount"_qs);
     m_top->setRange(10, 100);
     m_top->setValue(25);
-    m_top->setAccessibleName(tr("Number of words"));
     m_file = new QComboBox(this);
     m_file->setObjectName(u"chartFile"_qs);
     m_file->setAccessibleName(tr("File"));
@@ -153,12 +167,18 @@ WordListChart::WordListChart(Prompter &prompter, QWidget *parent)
     m_view->setObjectName(u"chartView"_qs);
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setMinimumSize(360, 260);
+    m_empty = new QLabel(this);
+    m_empty->setObjectName(u"chartEmpty"_qs);
+    m_empty->setAlignment(Qt::AlignCenter);
+    m_empty->setWordWrap(true);
+    m_empty->setMinimumSize(360, 260);
+    m_empty->hide();
 
     auto *controls = new QHBoxLayout;
     controls->addWidget(m_kind);
-    auto *topLabel = new QLabel(tr("Words:"), this);
-    topLabel->setBuddy(m_top);
-    controls->addWidget(topLabel);
+    m_topLabel = new QLabel(tr("Words:"), this);
+    m_topLabel->setBuddy(m_top);
+    controls->addWidget(m_topLabel);
     controls->addWidget(m_top);
     controls->addWidget(m_file, 1);
     controls->addStretch();
@@ -166,6 +186,7 @@ WordListChart::WordListChart(Prompter &prompter, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(m_view, 1);
+    layout->addWidget(m_empty, 1);
 
     connect(m_kind, &QComboBox::currentIndexChanged, this, &WordListChart::changed);
     connect(m_top, &QSpinBox::valueChanged, this, &WordListChart::changed);
@@ -174,9 +195,18 @@ WordListChart::WordListChart(Prompter &prompter, QWidget *parent)
     m_file->hide();
 }
 
+bool WordListChart::countsPhrases() const
+{
+    return m_index && m_index->snapshot().countsPhrases();
+}
+
 void WordListChart::setIndex(std::shared_ptr<const WordListIndex> index)
 {
     m_index = std::move(index);
+    const bool phrases = countsPhrases();
+    m_kind->setItemText(0, phrases ? tr("Top phrases") : tr("Top words"));
+    m_topLabel->setText(phrases ? tr("Phrases:") : tr("Words:"));
+    m_top->setAccessibleName(phrases ? tr("Number of phrases") : tr("Number of words"));
     const QSignalBlocker block(m_file);
     m_file->clear();
     if (m_index && m_index->perFile()) {
@@ -243,18 +273,49 @@ void WordListChart::showEvent(QShowEvent *event)
         refresh();
 }
 
+void WordListChart::showEmpty(const QString &text)
+{
+    m_empty->setText(text);
+    m_view->hide();
+    m_empty->show();
+    m_save->setEnabled(false);
+}
+
 void WordListChart::refresh()
 {
     m_stale = false;
+    m_wordAxis = nullptr;
+    m_barLabels.clear();
     auto *chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
-    if (!m_index) {
+    // Axis labels write their numbers as the rest of the window does.
+    chart->setLocalizeNumbers(true);
+    chart->setLocale(QLocale());
+    const auto show = [this, chart] {
+        QChart *old = m_view->chart();
         m_view->setChart(chart);
+        delete old;
+    };
+    m_empty->hide();
+    m_view->show();
+    m_save->setEnabled(true);
+    if (!m_index) {
+        show();
         return;
     }
+    const bool phrases = countsPhrases();
+    const QString nothing = phrases ? tr("There are no phrases to show.") : tr("There are no words to show.");
     const QString where = file() >= 0 ? m_file->currentText() : QString();
     if (kind() == Kind::TopWords) {
         const std::vector<WordBar> bars = topWords(*m_index, file(), m_top->value(), m_matches.get());
+        if (bars.empty()) {
+            // An axis with nothing on it reads as a chart of zeros.
+            show();
+            showEmpty(!m_matches ? nothing
+                              : phrases ? tr("No phrase matches the find.")
+                                        : tr("No word matches the find."));
+            return;
+        }
         auto *set = new QBarSet(tr("Count"));
         QStringList labels;
         for (const WordBar &bar : bars) {
@@ -273,10 +334,15 @@ void WordListChart::refresh()
         auto *series = new QBarSeries;
         series->append(set);
         chart->addSeries(series);
-        auto *x = new QBarCategoryAxis;
-        x->append(labels);
+        // The bars stand at 0, 1, 2 ... of a value axis, whose labels can be left out where
+        // they would overlap: every bar keeps its word in its tooltip.
+        auto *x = new QCategoryAxis;
+        x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+        x->setStartValue(-0.5);
+        x->setRange(-0.5, double(bars.size()) - 0.5);
         x->setLabelsAngle(-90);
         x->setTruncateLabels(false);
+        x->setGridLineVisible(false);
         auto *y = new QValueAxis;
         y->setLabelFormat(u"%.0f"_qs);
         y->setMin(0);
@@ -284,54 +350,89 @@ void WordListChart::refresh()
         chart->addAxis(y, Qt::AlignLeft);
         series->attachAxis(x);
         series->attachAxis(y);
-        if (bars.empty())
-            y->setRange(0, 1);
-        else
-            y->applyNiceNumbers();
+        y->applyNiceNumbers();
         chart->legend()->hide();
-        chart->setTitle(where.isEmpty() ? tr("The %n most frequent words", nullptr, int(bars.size()))
-                                        : tr("The %n most frequent words of %1", nullptr, int(bars.size())).arg(where));
-    } else {
-        const RankFrequency plot = rankFrequency(*m_index, file());
-        auto *words = new QLineSeries;
-        words->setName(tr("Words"));
-        for (const QPointF &p : plot.points)
-            words->append(p);
-        auto *fit = new QLineSeries;
-        fit->setName(tr("Zipf fit, slope %1").arg(plot.slope, 0, 'f', 3));
-        if (plot.ranks > 0) {
-            const double last = double(plot.ranks);
-            fit->append(1, std::pow(10.0, plot.intercept));
-            fit->append(last, std::pow(10.0, plot.intercept + plot.slope * std::log10(last)));
-        }
-        QPen dashed = fit->pen();
-        dashed.setStyle(Qt::DashLine);
-        dashed.setWidth(2);
-        fit->setPen(dashed);
-        chart->addSeries(words);
-        chart->addSeries(fit);
-        auto *x = new QLogValueAxis;
-        x->setTitleText(tr("Rank"));
-        x->setLabelFormat(u"%g"_qs);
-        x->setBase(10);
-        auto *y = new QLogValueAxis;
-        y->setTitleText(tr("Frequency"));
-        y->setLabelFormat(u"%g"_qs);
-        y->setBase(10);
-        chart->addAxis(x, Qt::AlignBottom);
-        chart->addAxis(y, Qt::AlignLeft);
-        for (QLineSeries *s : {words, fit}) {
-            s->attachAxis(x);
-            s->attachAxis(y);
-        }
-        x->setRange(1, std::max(10.0, double(plot.ranks)));
-        const double top = plot.points.empty() ? 10.0 : plot.points.front().y();
-        y->setRange(1, std::max(10.0, top * 1.5));
-        chart->setTitle(where.isEmpty() ? tr("Rank and frequency") : tr("Rank and frequency of %1").arg(where));
+        const int n = int(bars.size());
+        if (phrases)
+            chart->setTitle(where.isEmpty() ? tr("The %Ln most frequent phrases", nullptr, n)
+                                            : tr("The %Ln most frequent phrases of %1", nullptr, n).arg(where));
+        else
+            chart->setTitle(where.isEmpty() ? tr("The %Ln most frequent words", nullptr, n)
+                                            : tr("The %Ln most frequent words of %1", nullptr, n).arg(where));
+        m_wordAxis = x;
+        m_barLabels = labels;
+        m_labelStep = 0;
+        connect(chart, &QChart::plotAreaChanged, this, &WordListChart::labelBars);
+        show();
+        labelBars();
+        return;
     }
-    QChart *old = m_view->chart();
-    m_view->setChart(chart);
-    delete old;
+    const RankFrequency plot = rankFrequency(*m_index, file());
+    if (plot.ranks == 0) {
+        show();
+        showEmpty(nothing);
+        return;
+    }
+    auto *words = new QLineSeries;
+    words->setName(phrases ? tr("Phrases") : tr("Words"));
+    for (const QPointF &p : plot.points)
+        words->append(p);
+    auto *fit = new QLineSeries;
+    fit->setName(tr("Zipf fit, slope %1").arg(QLocale().toString(plot.slope, 'f', 3)));
+    const double last = double(plot.ranks);
+    fit->append(1, std::pow(10.0, plot.intercept));
+    fit->append(last, std::pow(10.0, plot.intercept + plot.slope * std::log10(last)));
+    QPen dashed = fit->pen();
+    dashed.setStyle(Qt::DashLine);
+    dashed.setWidth(2);
+    fit->setPen(dashed);
+    chart->addSeries(words);
+    chart->addSeries(fit);
+    // Ranks and frequencies from 1 up: the powers of ten are whole numbers.
+    auto *x = new QLogValueAxis;
+    x->setTitleText(tr("Rank"));
+    x->setLabelFormat(u"%.0f"_qs);
+    x->setBase(10);
+    auto *y = new QLogValueAxis;
+    y->setTitleText(tr("Frequency"));
+    y->setLabelFormat(u"%.0f"_qs);
+    y->setBase(10);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    for (QLineSeries *s : {words, fit}) {
+        s->attachAxis(x);
+        s->attachAxis(y);
+    }
+    x->setRange(1, std::max(10.0, double(plot.ranks)));
+    const double top = plot.points.empty() ? 10.0 : plot.points.front().y();
+    y->setRange(1, std::max(10.0, top * 1.5));
+    chart->setTitle(where.isEmpty() ? tr("Rank and frequency") : tr("Rank and frequency of %1").arg(where));
+    show();
+}
+
+void WordListChart::labelBars()
+{
+    if (!m_wordAxis)
+        return;
+    const int step = labelStep(m_barLabels.size(), chart()->plotArea().width(),
+                               QFontMetrics(m_wordAxis->labelsFont()).height());
+    if (step == m_labelStep)
+        return;
+    m_labelStep = step;
+    for (const QString &label : m_wordAxis->categoriesLabels())
+        m_wordAxis->remove(label);
+    for (int i = 0; i < m_barLabels.size(); i += step)
+        m_wordAxis->append(m_barLabels.at(i), i);
+}
+
+QList<int> WordListChart::labelledBars() const
+{
+    QList<int> bars;
+    if (!m_wordAxis || m_view->isHidden())
+        return bars;
+    for (const QString &label : m_wordAxis->categoriesLabels())
+        bars << int(std::lround(m_wordAxis->endValue(label)));
+    return bars;
 }
 
 void WordListChart::saveImage()

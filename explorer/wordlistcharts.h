@@ -9,9 +9,11 @@
 #include <memory>
 #include <vector>
 
+class QCategoryAxis;
 class QChart;
 class QChartView;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 
@@ -71,6 +73,10 @@ public:
     void refresh();
     QChart *chart() const;
     QChartView *chartView() const { return m_view; }
+    /// Shown instead of the chart when it has nothing to draw (a find without a match).
+    QLabel *emptyLabel() const { return m_empty; }
+    /// The bars whose words are written under them (every one when they fit), as indexes.
+    QList<int> labelledBars() const;
 
     /// Asks for a file and writes the chart there: SVG for a name ending in .svg, else PNG.
     void saveImage();
@@ -83,6 +89,10 @@ protected:
 private:
     void changed();
     qint32 file() const;
+    bool countsPhrases() const;
+    void showEmpty(const QString &text);
+    /// Writes the words under as many bars as have room for them.
+    void labelBars();
 
     Prompter &m_prompter;
     std::shared_ptr<const WordListIndex> m_index;
@@ -92,7 +102,13 @@ private:
     QComboBox *m_file = nullptr;
     QPushButton *m_save = nullptr;
     QChartView *m_view = nullptr;
+    QLabel *m_empty = nullptr;
+    QLabel *m_topLabel = nullptr;
     bool m_stale = true;
+    // The top words chart: its axis of words, their labels, and every how many bars they stand.
+    QCategoryAxis *m_wordAxis = nullptr;
+    QStringList m_barLabels;
+    int m_labelStep = 0;
 };
 
 } // namespace corvalen

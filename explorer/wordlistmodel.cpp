@@ -2,6 +2,8 @@
 
 #include "windows/resultsmodel.h"
 
+#include <QLocale>
+
 namespace corvalen {
 
 WordListModel::WordListModel(QObject *parent) : QAbstractTableModel(parent) { }
@@ -48,12 +50,17 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
         return {};
     if (role == Qt::DisplayRole) {
         const qint32 row = m_rows[size_t(index.row())];
-        if (sortKey(index.column()) == SortKey::Files)
-            return QString::number(m_list->table->files(row));
-        return m_list->table->cell(row, index.column());
+        switch (sortKey(index.column())) {
+        case SortKey::Files:
+            return QLocale().toString(m_list->table->files(row));
+        case SortKey::Count:
+            return QLocale().toString(m_list->table->count(row));
+        default:
+            return m_list->table->cell(row, index.column());
+        }
     }
     if (role == Qt::ToolTipRole) {
-        const QString tip = ResultsModel::formsToolTip(*m_list->table, m_rows[size_t(index.row())]);
+        const QString tip = ResultsModel::formsToolTip(*m_list->table, m_rows[size_t(index.row())], QLocale());
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
     if (role == Qt::TextAlignmentRole && isNumber(sortKey(index.column())))
@@ -65,8 +72,12 @@ QVariant WordListModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
-    if (role == Qt::DisplayRole)
+    if (role == Qt::DisplayRole) {
+        // Exports keep the results' headers; the table names what a phrase count's rows are.
+        if (sortKey(section) == SortKey::Word && m_index && m_index->snapshot().countsPhrases())
+            return tr(" Phrase");
         return headers().value(section);
+    }
     // Counts are wanted most frequent first; texts from A.
     if (role == Qt::InitialSortOrderRole)
         return int(isNumber(sortKey(section)) ? Qt::DescendingOrder : Qt::AscendingOrder);

@@ -19,6 +19,8 @@ struct WordListSnapshot
     /// The files of the table, one label each: its name in the results, else its name in the
     /// run's list, else a number.
     QStringList fileLabels() const;
+    /// Whether the rows are phrases of several words rather than words.
+    bool countsPhrases() const { return options.rules.phraseLength > 1; }
 };
 
 WordListSnapshot makeSnapshot(const ResultTable &table, const CountOptions &options,

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QToolBar>
 #include <QToolButton>
@@ -63,7 +64,28 @@ QToolBar *createStandardBar(QWidget *host, const QList<ToolButtonSpec> &buttons,
     if (auto *layout = qobject_cast<QBoxLayout *>(host->layout()))
         layout->addWidget(bar);
     bar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Qt's button for the commands that do not fit has no text: screen readers would announce a
+    // nameless button.
+    if (auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"))) {
+        const QString name = QCoreApplication::translate("corvalen::CommandBars", "More commands");
+        more->setAccessibleName(name);
+        more->setToolTip(name);
+    }
     return bar;
+}
+
+void addCloseShortcut(QWidget *window)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Close);
+    const QKeySequence ctrlW(Qt::CTRL | Qt::Key_W);
+    if (!keys.contains(ctrlW))
+        keys.prepend(ctrlW);
+    auto *close = new QAction(QCoreApplication::translate("corvalen::CommandBars", "Close"), window);
+    close->setObjectName(QStringLiteral("closeWindow"));
+    close->setShortcuts(keys);
+    close->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(close, &QAction::triggered, window, &QWidget::close);
+    window->addAction(close);
 }
 
 } // namespace corvalen

@@ -28,6 +28,9 @@ QToolBar *createStandardBar(QWidget *host, const QList<ToolButtonSpec> &buttons,
 /// The property of each toolbar action that holds its command id.
 inline constexpr char commandIdProperty[] = "commandId";
 
+/// Ctrl+W (and the platform's other keys for closing a document) closes window, a window of its own.
+void addCloseShortcut(QWidget *window);
+
 /// The application icon.
 QString applicationIconPath();
 

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -30,6 +31,8 @@ namespace {
 constexpr int fileColumnTwips = 5970;
 constexpr int pageLeftTwips = 240; // ListView1 and Frame1, from the tab control's corner
 constexpr int pageTopTwips = 480;
+// Option2, Option1, Check1 and Check3, from the top of Frame1.
+constexpr int frameControlTopsTwips[] = {300, 650, 1000, 1350};
 
 QFont calibri(double points, bool bold)
 {
@@ -65,8 +68,11 @@ MainWindow::MainWindow(Prompter &prompter, Hooks hooks, const QString &skinFolde
 {
     initResources();
     m_ui->setupUi(this);
-    for (QAction *separator : {m_ui->m4, m_ui->m7, m_ui->m12, m_ui->m20})
+    // The form marks its separators with the caption "-", which a style would draw beside the line.
+    for (QAction *separator : {m_ui->m4, m_ui->m7, m_ui->m12, m_ui->m20}) {
         separator->setSeparator(true);
+        separator->setText(QString());
+    }
 
     m_fileList = new FileListModel(this);
     m_ui->ListView1->setModel(m_fileList);
@@ -88,6 +94,8 @@ MainWindow::MainWindow(Prompter &prompter, Hooks hooks, const QString &skinFolde
 
     setUpFonts();
     setUpDesignColours();
+    m_ui->Frame1->installEventFilter(this);
+    placeFrameControls();
 
     // Start-up
     m_skinned = applySkin(this, skinFolder);
@@ -194,6 +202,18 @@ void MainWindow::placeOnPage(QWidget *widget, int leftTwips, int topTwips)
                  qMax(0, twipsToPixels(topTwips) - offset.y()));
 }
 
+void MainWindow::placeFrameControls()
+{
+    // The design measures from the frame's top edge, its caption lying across the top line; Qt
+    // draws the caption above the line, which would then run under the first option button and
+    // be painted over. The controls move down below the line together, keeping their spacing.
+    QGroupBox *frame = m_ui->Frame1;
+    const int shift = std::max(0, frame->contentsRect().top() - twipsToPixels(frameControlTopsTwips[0]));
+    QWidget *const controls[] = {m_ui->Option2, m_ui->Option1, m_ui->Check1, m_ui->Check3};
+    for (size_t i = 0; i < std::size(controls); ++i)
+        controls[i]->move(controls[i]->x(), twipsToPixels(frameControlTopsTwips[i]) + shift);
+}
+
 void MainWindow::layoutControls(const QSize &client)
 {
     const int scaleWidth = pixelsToTwips(client.width());
@@ -238,6 +258,7 @@ void MainWindow::showEvent(QShowEvent *event)
     // The tab pages have their geometry now.
     placeOnPage(m_ui->ListView1, pageLeftTwips, pageTopTwips);
     placeOnPage(m_ui->Frame1, pageLeftTwips, pageTopTwips);
+    placeFrameControls();
 }
 
 void MainWindow::changeEvent(QEvent *event)
@@ -255,6 +276,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // The frame's line moves with its font and style (a skin).
+    if (watched == m_ui->Frame1) {
+        if (event->type() == QEvent::ContentsRectChange)
+            placeFrameControls();
+        return QWidget::eventFilter(watched, event);
+    }
     QTreeView *list = m_ui->ListView1;
     if (watched == list && event->type() == QEvent::KeyPress) {
         // The Delete key with any modifiers.

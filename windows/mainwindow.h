@@ -112,6 +112,7 @@ private:
     void onCheck3Changed(bool ticked);
     void ensureResultsWindow();
     void placeOnPage(QWidget *widget, int leftTwips, int topTwips);
+    void placeFrameControls();
     void fitCommandBars();
 
     std::unique_ptr<Ui::MainWindow> m_ui;

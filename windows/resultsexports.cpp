@@ -8,14 +8,23 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <optional>
+
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
 
 namespace corvalen {
 
@@ -26,7 +35,58 @@ QString tr(const char *text)
     return QCoreApplication::translate("ResultsExports", text);
 }
 
+// Each spreadsheet export writes its workbook into a folder of its own in the temporary folder.
+const QString exportFolderTemplate = u"corvalen-XXXXXX"_qs;
+const QString workbookName = u"Corvalen Results.xlsx"_qs;
+
+bool isOwnedByUser(const QFileInfo &info)
+{
+#if defined(Q_OS_UNIX)
+    return info.ownerId() == ::getuid();
+#else
+    Q_UNUSED(info);
+    return true;
+#endif
+}
+
+// The folder holds only what an export writes: its workbook, or the workbook's temporary file
+// of a write that never ended. Returns the newest time anything in it changed.
+std::optional<QDateTime> exportFolderContent(const QString &folder)
+{
+    static const QRegularExpression unfinished(u"^\\.corvalen-[A-Za-z0-9]+\\.(xlsx|tmp)$"_qs);
+    QDateTime newest = QFileInfo(folder).lastModified();
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo entry = it.fileInfo();
+        if (entry.isSymLink() || !entry.isFile() || !isOwnedByUser(entry)
+            || (entry.fileName() != workbookName && !unfinished.match(entry.fileName()).hasMatch()))
+            return std::nullopt;
+        newest = std::max(newest, entry.lastModified());
+    }
+    return newest;
+}
+
 } // namespace
+
+int removeOldExportFolders(const QString &tempFolder, const QDateTime &now, std::chrono::seconds maxAge)
+{
+    static const QRegularExpression name(
+            u"^"_qs + QString(exportFolderTemplate).replace(u"XXXXXX"_qs, u"[A-Za-z0-9]{6}"_qs) + u'$');
+    const QDateTime oldest = now.addSecs(-maxAge.count());
+    int removed = 0;
+    QDirIterator it(tempFolder, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo folder = it.fileInfo();
+        if (!name.match(folder.fileName()).hasMatch() || folder.isSymLink() || !isOwnedByUser(folder))
+            continue;
+        const std::optional<QDateTime> changed = exportFolderContent(folder.filePath());
+        if (changed && *changed < oldest && QDir(folder.filePath()).removeRecursively())
+            ++removed;
+    }
+    return removed;
+}
 
 ResultsExports::ResultsExports(ResultsWindow &window, Prompter &prompter)
     : m_window(window), m_prompter(prompter)
@@ -105,15 +165,16 @@ void ResultsExports::saveExcel()
 {
     if (m_busy || m_window.model()->table().isEmpty())
         return;
-    // Each export is a new workbook of its own, left for the user to keep or discard.
-    QTemporaryDir dir(QDir::tempPath() + u"/corvalen-XXXXXX"_qs);
+    // Each export is a new workbook of its own, left for the user to keep or discard; a later
+    // start removes it once it is a day old.
+    QTemporaryDir dir(QDir(QDir::tempPath()).filePath(exportFolderTemplate));
     if (!dir.isValid()) {
         m_prompter.message(tr("Could not make a folder for the workbook: ") + dir.errorString(),
                            Prompter::applicationTitle(), Prompter::Icon::Warning);
         return;
     }
     dir.setAutoRemove(false);
-    const QString path = dir.filePath(u"Corvalen Results.xlsx"_qs);
+    const QString path = dir.filePath(workbookName);
     QString error;
     const bool saved = runBusy(
             [&path](const ResultTable &table, const QStringList &headers, QString *e) {

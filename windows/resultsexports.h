@@ -3,8 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 
+class QDateTime;
 class QWidget;
 
 namespace corvalen {
@@ -20,6 +22,13 @@ QString askSaveName(Prompter &prompter, const QString &title, const QStringList 
 /// Runs work off the window's thread with the busy pointer over window, which keeps painting
 /// meanwhile (user input waits); returns what work returned.
 bool runWhileBusy(QWidget &window, const std::function<bool()> &work);
+
+/// Removes from tempFolder the folders that earlier spreadsheet exports made there and left for
+/// the user, once nothing in them has changed for maxAge: only folders named as this program
+/// names them, owned by this user, holding nothing but what an export writes. Returns how many
+/// were removed.
+int removeOldExportFolders(const QString &tempFolder, const QDateTime &now,
+                           std::chrono::seconds maxAge = std::chrono::hours(24));
 
 /// The results window's three exports: "Save Results", "Save Results To Clipboard" and "Save
 /// Results As Excel File". The layouts are the UI-free ones the command line uses; this adds

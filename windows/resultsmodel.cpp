@@ -27,7 +27,7 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
     return m_table.cell(index.row(), index.column());
 }
 
-QString ResultsModel::formsToolTip(const ResultTable &table, qsizetype row)
+QString ResultsModel::formsToolTip(const ResultTable &table, qsizetype row, const QLocale &numbers)
 {
     const auto forms = table.forms(row);
     if (!forms)
@@ -36,7 +36,7 @@ QString ResultsModel::formsToolTip(const ResultTable &table, qsizetype row)
     constexpr size_t kShown = 20;
     QStringList lines;
     for (size_t i = 0; i < std::min(forms->size(), kShown); ++i)
-        lines << tr("%1: %2").arg((*forms)[i].word).arg((*forms)[i].count);
+        lines << tr("%1: %2").arg((*forms)[i].word, numbers.toString((*forms)[i].count));
     if (forms->size() > kShown)
         lines << tr("... and %n more form(s)", nullptr, int(forms->size() - kShown));
     return lines.join(u'\n');

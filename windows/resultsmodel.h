@@ -3,6 +3,7 @@
 #include "engine/resulttable.h"
 
 #include <QAbstractTableModel>
+#include <QLocale>
 
 namespace corvalen {
 
@@ -27,8 +28,8 @@ public:
     QStringList headers() const;
     const ResultTable &table() const { return m_table; }
     /// The tooltip of a row that stands for a group of word forms: each form with its count,
-    /// most frequent first; empty for other rows.
-    static QString formsToolTip(const ResultTable &table, qsizetype row);
+    /// most frequent first, the counts written as numbers writes them; empty for other rows.
+    static QString formsToolTip(const ResultTable &table, qsizetype row, const QLocale &numbers = QLocale::c());
 
     /// Replaces the columns (and empties the rows, whose layout follows the columns).
     void setColumns(const QList<ResultColumn> &columns);

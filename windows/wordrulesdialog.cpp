@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 
 namespace corvalen {
 
@@ -21,6 +22,14 @@ QString languageLabel(const QString &code)
     const QLocale locale(code);
     const QString name = locale.language() == QLocale::C ? code : QLocale::languageToString(locale.language());
     return name + u" (" + code + u')';
+}
+
+// The unit after a spin box's number, in the form the number wants: counted is the text with the
+// number ("1 character"), which the box shows itself.
+QString unitAfter(const QString &counted, int n)
+{
+    const QString number = QString::number(n);
+    return counted.startsWith(number) ? counted.mid(number.size()) : u' ' + counted;
 }
 
 } // namespace
@@ -43,15 +52,22 @@ WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QW
 {
     m_ui->setupUi(this);
     m_ui->UpDown1->setRange(1, StoredWordRules::kMaxMinLength);
-    m_ui->UpDown1->setSuffix(tr(" characters"));
     m_ui->UpDown2->setRange(1, WordRules::kMaxPhraseLength);
-    m_ui->UpDown2->setSuffix(tr(" words"));
+    const auto showUnits = [this] {
+        m_ui->UpDown1->setSuffix(unitAfter(tr("%n character(s)", nullptr, m_ui->UpDown1->value()),
+                                           m_ui->UpDown1->value()));
+        m_ui->UpDown2->setSuffix(unitAfter(tr("%n word(s)", nullptr, m_ui->UpDown2->value()),
+                                           m_ui->UpDown2->value()));
+    };
+    connect(m_ui->UpDown1, &QSpinBox::valueChanged, this, showUnits);
+    connect(m_ui->UpDown2, &QSpinBox::valueChanged, this, showUnits);
     m_ui->Combo1->addItem(tr("none"), QString());
     for (const QString &language : stemmingLanguages())
         m_ui->Combo1->addItem(language, language);
     for (const QString &code : builtInStopWordLists())
         addListItem(code, false);
     showStored();
+    showUnits();
 
     connect(m_ui->Check4, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeUnicodeWords(on); });
     connect(m_ui->Check5, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeAllPunctuation(on); });

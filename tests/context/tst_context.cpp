@@ -15,7 +15,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCollator>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -135,6 +139,11 @@ private slots:
     void viewFitsLaterFileNames();
     void viewOrdersLongListOffItsThread_data();
     void viewOrdersLongListOffItsThread();
+    void viewHeadersOrder_data();
+    void viewHeadersOrder();
+    void viewNumbersFollowTheLocale_data();
+    void viewNumbersFollowTheLocale();
+    void viewClosesWithCtrlW();
 
 private:
     QTemporaryDir m_dir;
@@ -482,7 +491,7 @@ void TestContext::viewStopsLongSearch()
     QVERIFY(lines < 1600000);
     QTest::qWait(100);
     QCOMPARE(window.model()->rowCount(), lines); // nothing comes after the stop
-    QVERIFY(window.windowTitle().contains(QString::number(lines)));
+    QVERIFY(window.windowTitle().contains(QLocale().toString(lines)));
 }
 
 // Another width while a search runs: the lines are those of the new search only, all of them.
@@ -676,6 +685,124 @@ void TestContext::viewOrdersLongListOffItsThread()
     }
     if (newWidth > 0)
         QCOMPARE(model->index(0, ContextModel::LeftColumn).data().toString().size(), newWidth);
+}
+
+void TestContext::viewHeadersOrder_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("clicks"); // on its header
+    QTest::addColumn<QStringList>("occurrences"); // in the order shown
+    QTest::addColumn<QString>("listed"); // what the Order list shows
+
+    // The files listed b.txt then a.txt: "c key x" and "Key y" in b, "a KEY b" in a.
+    QTest::newRow("text order") << -1 << 0 << QStringList{u"key"_qs, u"Key"_qs, u"KEY"_qs} << u"Text order"_qs;
+    QTest::newRow("file") << int(ContextModel::FileColumn) << 1 << QStringList{u"KEY"_qs, u"key"_qs, u"Key"_qs}
+                          << u"By file"_qs;
+    // Reversed, ties keep text order.
+    QTest::newRow("file reversed") << int(ContextModel::FileColumn) << 2
+                                   << QStringList{u"key"_qs, u"Key"_qs, u"KEY"_qs} << u"By file"_qs;
+    QTest::newRow("left") << int(ContextModel::LeftColumn) << 1 << QStringList{u"KEY"_qs, u"key"_qs, u"Key"_qs}
+                          << u"By left context"_qs;
+    QTest::newRow("left reversed") << int(ContextModel::LeftColumn) << 2
+                                   << QStringList{u"Key"_qs, u"key"_qs, u"KEY"_qs} << u"By left context"_qs;
+    QTest::newRow("occurrence") << int(ContextModel::WordColumn) << 1
+                                << QStringList{u"key"_qs, u"Key"_qs, u"KEY"_qs} << u"By occurrence"_qs;
+    QTest::newRow("occurrence reversed") << int(ContextModel::WordColumn) << 2
+                                         << QStringList{u"KEY"_qs, u"Key"_qs, u"key"_qs} << u"By occurrence"_qs;
+    QTest::newRow("right") << int(ContextModel::RightColumn) << 1 << QStringList{u"KEY"_qs, u"key"_qs, u"Key"_qs}
+                           << u"By right context"_qs;
+    QTest::newRow("right reversed") << int(ContextModel::RightColumn) << 2
+                                    << QStringList{u"Key"_qs, u"key"_qs, u"KEY"_qs} << u"By right context"_qs;
+    QTest::newRow("right, then back to the word") << int(ContextModel::RightColumn) << 3
+                                                  << QStringList{u"KEY"_qs, u"key"_qs, u"Key"_qs}
+                                                  << u"By right context"_qs;
+}
+
+// A click on a header orders the lines by its column, a second click reverses them, as in the
+// explorer; the Order list and the header's indicator show the order.
+void TestContext::viewHeadersOrder()
+{
+    QFETCH(int, column);
+    QFETCH(int, clicks);
+    QFETCH(QStringList, occurrences);
+    QFETCH(QString, listed);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QTemporaryDir dir;
+    OccurrenceQuery query;
+    query.files = {writeText(dir.path(), u"b"_qs, u"c key x\nKey y"_qs, false),
+                   writeText(dir.path(), u"a"_qs, u"a KEY b"_qs, false)};
+    query.word = u"key"_qs;
+    query.ignoreCase = true;
+    query.width = 20;
+    ScriptedPrompter prompter;
+    ContextWindow window(query, prompter);
+    window.show();
+    QTRY_VERIFY(!window.isSearching());
+    QHeaderView *header = window.view()->horizontalHeader();
+    for (int i = 0; i < clicks; ++i) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 4, header->height() / 2));
+    }
+    QTRY_VERIFY(!window.isOrdering());
+    QStringList shown;
+    for (int r = 0; r < window.model()->rowCount(); ++r)
+        shown << window.model()->index(r, ContextModel::WordColumn).data().toString();
+    QCOMPARE(shown, occurrences);
+    QCOMPARE(window.findChild<QComboBox *>(u"contextOrder"_qs)->currentText(), listed);
+    QCOMPARE(header->sortIndicatorSection(), column);
+    if (clicks > 0)
+        QCOMPARE(header->sortIndicatorOrder(), clicks % 2 ? Qt::AscendingOrder : Qt::DescendingOrder);
+
+    // Choosing from the list orders A first, and text order takes the indicator away.
+    window.findChild<QComboBox *>(u"contextOrder"_qs)->setCurrentIndex(0);
+    QCOMPARE(header->sortIndicatorSection(), -1);
+    QCOMPARE(window.model()->index(0, ContextModel::WordColumn).data().toString(), u"key"_qs);
+    window.setOrder(ContextOrder::Occurrence);
+    QCOMPARE(header->sortIndicatorSection(), int(ContextModel::WordColumn));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+}
+
+void TestContext::viewNumbersFollowTheLocale_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("number");
+    QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << u"1,200"_qs;
+    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << u"1.200"_qs;
+}
+
+void TestContext::viewNumbersFollowTheLocale()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QString, number);
+    QLocale::setDefault(locale);
+    QTemporaryDir dir;
+    OccurrenceQuery query;
+    query.files = {writeText(dir.path(), u"many"_qs, u"key\n"_qs.repeated(1200), false)};
+    query.word = u"key"_qs;
+    ScriptedPrompter prompter;
+    ContextWindow window(query, prompter);
+    window.show();
+    QTRY_VERIFY(!window.isSearching());
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QVERIFY2(window.windowTitle().contains(number + u" occurrences"_qs), qPrintable(window.windowTitle()));
+    QCOMPARE(window.findChild<QLabel *>(u"contextStatus"_qs)->text(), number + u" occurrences"_qs);
+}
+
+// Ctrl+W closes the context view, as it closes a document.
+void TestContext::viewClosesWithCtrlW()
+{
+    QTemporaryDir dir;
+    OccurrenceQuery query;
+    query.files = {writeText(dir.path(), u"w"_qs, u"a key b"_qs, false)};
+    query.word = u"key"_qs;
+    ScriptedPrompter prompter;
+    QPointer<ContextWindow> window = new ContextWindow(query, prompter); // deletes itself when closed
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTRY_VERIFY(!window->isSearching());
+    QTest::keyClick(window->view(), Qt::Key_W, Qt::ControlModifier);
+    QTRY_VERIFY(window.isNull());
 }
 
 QTEST_MAIN(TestContext)

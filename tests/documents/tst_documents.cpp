@@ -615,13 +615,19 @@ void TestDocuments::nameAndContentDisagree_data()
     QTest::newRow("pdf with text") << u"file.pdf"_qs << text << pdf << QString();
     QTest::newRow("PDF empty") << u"file.PDF"_qs << QByteArray() << pdf << QString();
     QTest::newRow("pdf with RTF") << u"file.pdf"_qs << rtf << QString() << u"rtf inside\r"_qs;
-    const QString doc = u"not a valid Word document: it is neither a Word 97-2003 file nor another document "
-                        "format that Corvalen can read"_qs;
-    QTest::newRow("doc with text") << u"file.doc"_qs << text << doc << QString();
-    QTest::newRow("dot with text") << u"file.Dot"_qs << text << doc << QString();
-    QTest::newRow("doc empty") << u"file.doc"_qs << QByteArray() << doc << QString();
-    QTest::newRow("doc with binary data") << u"file.doc"_qs << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11) << doc
-                                         << QString();
+    // Word processors open a .doc or .dot that holds text as text; only damaged Word 97-2003
+    // data (it starts with the compound-file signature) fails.
+    QTest::newRow("doc with text") << u"notes.doc"_qs << QByteArray("plain words") << QString()
+                                   << u"plain words\r"_qs;
+    QTest::newRow("dot with text") << u"file.Dot"_qs << text << QString() << u"not a zip\r"_qs;
+    QTest::newRow("doc with UTF-16 text") << u"file.doc"_qs << QByteArray("\xFF\xFEw\0o\0r\0d\0", 10)
+                                          << QString() << u"word\r"_qs;
+    QTest::newRow("doc empty") << u"file.doc"_qs << QByteArray() << QString() << u"\r"_qs; // as any empty file
+    QTest::newRow("doc with binary data") << u"file.doc"_qs << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11)
+                                         << u"not a document that Corvalen can read"_qs << QString();
+    QTest::newRow("doc with damaged Word data")
+            << u"file.doc"_qs << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1plain words", 19)
+            << u"damaged: it is not a complete Word 97-2003 file"_qs << QString();
     QTest::newRow("doc with RTF") << u"file.doc"_qs << rtf << QString() << u"rtf inside\r"_qs;
     QTest::newRow("doc with HTML") << u"file.doc"_qs << html << QString() << u"web inside\r"_qs;
 

@@ -17,8 +17,10 @@
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QHeaderView>
@@ -28,7 +30,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QSettings>
+#include <QSplitter>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
@@ -134,6 +139,15 @@ private slots:
     void copySelectedRowsInViewOrder();
     void filesColumn_data();
     void filesColumn();
+    void columnsFitTheWindow_data();
+    void columnsFitTheWindow();
+    void topWordsLabelsDoNotOverlap_data();
+    void topWordsLabelsDoNotOverlap();
+    void findWithoutMatchShowsNoChart();
+    void numbersFollowTheLocale_data();
+    void numbersFollowTheLocale();
+    void phraseCountsSayPhrases();
+    void closesWithCtrlW();
 
 private:
     std::unique_ptr<ExplorerWindow> open(const ResultTable &table, CountMode mode, bool withFileName = true,
@@ -718,6 +732,214 @@ void TestExplorer::filesColumn()
     QCOMPARE(perFile->model()->columnCount(), 3);
     QCOMPARE(perFile->model()->columnOf(SortKey::Files), -1);
     QVERIFY(!barToolTip(topWords(*perFile->index(), -1, 1, nullptr).at(0)).contains(u"Files"));
+}
+
+// Three files with real-looking names, 300 words each, some long, counts in the millions.
+ResultTable bigCounts()
+{
+    ResultTable t(true);
+    const QStringList files = {u"Harbour Letter.docx"_qs, u"Garden Newsletter.html"_qs, u"Museum Report.pdf"_qs};
+    for (int f = 0; f < files.size(); ++f) {
+        Rows rows;
+        for (int i = 1; i <= 300; ++i)
+            rows.push_back({(i % 7 == 0 ? u"exhibitionary"_qs : u"word"_qs) + QString::number(i), qint64(1000000 / i) + f});
+        orderRows(rows);
+        t.appendRows(rows, files.at(f));
+    }
+    return t;
+}
+
+void TestExplorer::columnsFitTheWindow_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("as it opens") << QSize(1040, 660);
+    QTest::newRow("narrower") << QSize(860, 560);
+    QTest::newRow("wider") << QSize(1400, 700);
+}
+
+// The word table has no empty space beside its columns, and the statistics need no scrolling
+// sideways; Copy still writes each header on one line.
+void TestExplorer::columnsFitTheWindow()
+{
+    QFETCH(QSize, size);
+    auto w = open(bigCounts(), CountMode::PerFile);
+    QVERIFY(w);
+    w->resize(size);
+    QTRY_VERIFY(w->hasStatistics());
+    w->panels()->setCurrentIndex(1);
+    QTest::qWait(50);
+    const QTableView *words = w->tableView();
+    QCOMPARE(words->horizontalHeader()->length(), words->viewport()->width());
+    const QTableWidget *stats = w->statisticsTable();
+    QVERIFY(stats->isVisible());
+    QVERIFY2(stats->horizontalHeader()->length() <= stats->viewport()->width(),
+             qPrintable(u"%1 > %2"_qs.arg(stats->horizontalHeader()->length()).arg(stats->viewport()->width())));
+    QVERIFY(!stats->horizontalScrollBar()->isVisible());
+    // The numbers are never cut: each column is as wide as its widest number.
+    for (int c = 1; c < 7; ++c) {
+        for (int r = 0; r < stats->rowCount(); ++r) {
+            const QString text = stats->item(r, c)->text();
+            QVERIFY2(stats->columnWidth(c) > stats->fontMetrics().horizontalAdvance(text), qPrintable(text));
+        }
+    }
+    QVERIFY(w->statisticsText().startsWith(u"File\tTokens\tTypes\tType/token ratio\tHapax legomena\t"_qs));
+}
+
+void TestExplorer::topWordsLabelsDoNotOverlap_data()
+{
+    QTest::addColumn<int>("bars");
+    QTest::addColumn<bool>("all"); // every bar labelled at the window's first size
+    QTest::newRow("25 bars") << 25 << true;
+    QTest::newRow("100 bars") << 100 << false;
+}
+
+// Labels stand upright under their bars, never closer than a line's height: as many as fit, the
+// first bar's always; a wider chart has room for more.
+void TestExplorer::topWordsLabelsDoNotOverlap()
+{
+    QFETCH(int, bars);
+    QFETCH(bool, all);
+    auto w = open(bigCounts(), CountMode::PerFile);
+    QVERIFY(w);
+    WordListChart *chart = w->chart();
+    w->panels()->setCurrentWidget(chart);
+    chart->setTopCount(bars);
+    auto *series = qobject_cast<QBarSeries *>(chart->chart()->series().value(0));
+    QVERIFY(series);
+    QCOMPARE(series->barSets().at(0)->count(), bars); // every bar is drawn
+    const int line = QFontMetrics(chart->chart()->axes(Qt::Horizontal).value(0)->labelsFont()).height();
+    const auto checkLabels = [&] {
+        const QList<int> labelled = chart->labelledBars();
+        QVERIFY(labelled.size() >= 2);
+        QCOMPARE(labelled.first(), 0);
+        for (int i = 1; i < labelled.size(); ++i) {
+            const double from = chart->chart()->mapToPosition(QPointF(labelled.at(i - 1), 0), series).x();
+            const double to = chart->chart()->mapToPosition(QPointF(labelled.at(i), 0), series).x();
+            QVERIFY2(to - from >= line, qPrintable(u"bars %1 and %2: %3 px apart"_qs.arg(labelled.at(i - 1))
+                                                           .arg(labelled.at(i))
+                                                           .arg(to - from)));
+        }
+    };
+    QTest::qWait(50);
+    checkLabels();
+    const qsizetype first = chart->labelledBars().size();
+    QCOMPARE(first == bars, all);
+    if (all)
+        return;
+    // The chart's side of the window widened: more labels, still apart.
+    const double plot = chart->chart()->plotArea().width();
+    auto *splitter = w->findChild<QSplitter *>();
+    QVERIFY(splitter);
+    splitter->setSizes({120, splitter->width() - 120});
+    QTRY_VERIFY(chart->chart()->plotArea().width() > plot + 200);
+    QTRY_VERIFY(chart->labelledBars().size() > first);
+    checkLabels();
+}
+
+// A find without a match says so instead of drawing an empty chart.
+void TestExplorer::findWithoutMatchShowsNoChart()
+{
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    WordListChart *chart = w->chart();
+    w->panels()->setCurrentWidget(chart);
+    QVERIFY(chart->chartView()->isVisible());
+    QVERIFY(!chart->emptyLabel()->isVisible());
+    QTest::keyClicks(w->findField(), u"qqq"_qs);
+    QTRY_VERIFY(!w->isSearching());
+    QVERIFY(chart->emptyLabel()->isVisible());
+    QCOMPARE(chart->emptyLabel()->text(), u"No word matches the find."_qs);
+    QVERIFY(!chart->chartView()->isVisible());
+    QVERIFY(!w->findChild<QPushButton *>(u"saveImage"_qs)->isEnabled());
+    // Rank and frequency do not follow the find.
+    chart->setKind(WordListChart::Kind::RankFrequency);
+    QVERIFY(chart->chartView()->isVisible());
+    chart->setKind(WordListChart::Kind::TopWords);
+    QVERIFY(chart->emptyLabel()->isVisible());
+    w->findField()->clear();
+    QTRY_VERIFY(chart->chartView()->isVisible());
+    QVERIFY(!chart->emptyLabel()->isVisible());
+    QVERIFY(w->findChild<QPushButton *>(u"saveImage"_qs)->isEnabled());
+}
+
+void TestExplorer::numbersFollowTheLocale_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("million"); // 1000002 as the locale writes it
+    QTest::addColumn<QString>("words"); // the count of words
+    QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << u"1,000,002"_qs
+                             << u"900 of 900 words"_qs;
+    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << u"1.000.002"_qs
+                            << u"900 of 900 words"_qs;
+}
+
+// Counts, statistics and axes write their numbers one way: as the user's locale does.
+void TestExplorer::numbersFollowTheLocale()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QString, million);
+    QFETCH(QString, words);
+    QLocale::setDefault(locale);
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); });
+    auto w = open(bigCounts(), CountMode::PerFile);
+    QVERIFY(w);
+    QTRY_VERIFY(w->hasStatistics());
+    QCOMPARE(w->model()->index(0, w->model()->columnOf(SortKey::Count)).data().toString(), million);
+    QCOMPARE(w->countLabel()->text(), words);
+    const QTableWidget *stats = w->statisticsTable();
+    const int all = stats->rowCount() - 1;
+    QCOMPARE(stats->item(all, 1)->text(), locale.toString(qint64(18848505)));
+    QCOMPARE(stats->item(all, 3)->text(), locale.toString(300.0 / 18848505, 'f', 4));
+    // Copy keeps plain numbers, as the other copies and exports do.
+    QVERIFY(w->statisticsText().contains(u"\t18848505\t300\t"_qs));
+    w->panels()->setCurrentWidget(w->chart());
+    QVERIFY(w->chart()->chart()->localizeNumbers());
+    QCOMPARE(w->chart()->chart()->locale(), locale);
+}
+
+// In a phrase count the labels name phrases; exports keep the results' headers.
+void TestExplorer::phraseCountsSayPhrases()
+{
+    ResultTable t(false);
+    t.appendRows({{u"sat on"_qs, 1}, {u"the cat"_qs, 2}});
+    CountOptions options(CountMode::Combined, false, true);
+    options.rules.phraseLength = 2;
+    auto w = std::make_unique<ExplorerWindow>(std::make_shared<const WordListSnapshot>(makeSnapshot(t, options, {})),
+                                              m_prompter);
+    w->show();
+    QTRY_VERIFY(w->canOrderAlphabetically()); // the statistics are shown before
+    QCOMPARE(w->findField()->placeholderText(), u"Find phrases"_qs);
+    QCOMPARE(w->findField()->accessibleName(), u"Find phrases"_qs);
+    QCOMPARE(w->countLabel()->text(), u"2 of 2 phrases"_qs);
+    QCOMPARE(w->model()->headerData(0, Qt::Horizontal).toString(), u" Phrase"_qs);
+    QCOMPARE(w->model()->headers(), (QStringList{u" Word"_qs, u"Count"_qs}));
+    QVERIFY2(w->statisticsText().contains(u"\tMean phrase length\tLongest phrase\r\n"_qs), qPrintable(w->statisticsText()));
+    w->panels()->setCurrentWidget(w->chart());
+    QCOMPARE(w->chart()->chart()->title(), u"The 2 most frequent phrases"_qs);
+    QCOMPARE(w->chart()->findChild<QComboBox *>(u"chartKind"_qs)->itemText(0), u"Top phrases"_qs);
+    w->chart()->setKind(WordListChart::Kind::RankFrequency);
+    QCOMPARE(w->chart()->chart()->legend()->markers().value(0)->label(), u"Phrases"_qs);
+    w->chart()->setKind(WordListChart::Kind::TopWords);
+    QTest::keyClicks(w->findField(), u"dog"_qs);
+    QTRY_VERIFY(!w->isSearching());
+    QCOMPARE(w->chart()->emptyLabel()->text(), u"No phrase matches the find."_qs);
+
+    // A word count keeps its words.
+    auto words = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(words);
+    QCOMPARE(words->countLabel()->text(), u"8 of 8 words"_qs);
+    QCOMPARE(words->model()->headerData(1, Qt::Horizontal).toString(), u" Word"_qs);
+}
+
+// Ctrl+W closes the explorer, as it closes a document.
+void TestExplorer::closesWithCtrlW()
+{
+    auto w = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(w);
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(w->tableView(), Qt::Key_W, Qt::ControlModifier);
+    QTRY_VERIFY(!w->isVisible());
 }
 
 QTEST_MAIN(TestExplorer)

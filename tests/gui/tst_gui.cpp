@@ -1,13 +1,16 @@
 #include "base/designernames.h"
+#include "base/plurals.h"
 #include "filelist/scanqueue.h"
 #include "filelist/settingsstore.h"
 #include "support/scriptedprompter.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
+#include "windows/resultsexports.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
 #include "windows/wordrulesdialog.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,6 +38,9 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace corvalen;
 
@@ -127,6 +133,8 @@ private slots:
     void tabPersistence();
     void mainToolbarAndDispatch();
     void menusDispatch();
+    void toolbarsNameEveryButton_data();
+    void toolbarsNameEveryButton();
     void removals();
     void removalsOnEmptyList();
     void addFiles_data();
@@ -147,11 +155,18 @@ private slots:
     void skin();
     void optionsFrameTakesTheWindowColour_data();
     void optionsFrameTakesTheWindowColour();
+    void optionsFrameLineStaysWhole_data();
+    void optionsFrameLineStaysWhole();
     void wordRulesDialogStoresAtOnce();
+    void englishPlurals_data();
+    void englishPlurals();
+    void wordRulesUnitsAgreeWithTheNumber_data();
+    void wordRulesUnitsAgreeWithTheNumber();
     void wordRulesFromTheStore_data();
     void wordRulesFromTheStore();
     void stopWordListFromAFile();
     void groupTooltipNamesTheForms();
+    void oldExportFoldersRemoved();
 
 private:
     std::unique_ptr<MainWindow> makeWindow(MainWindow::Hooks hooks = {});
@@ -163,6 +178,7 @@ private:
 
 void TestGui::initTestCase()
 {
+    installEnglishPlurals(); // as the program does
     QVERIFY(m_settingsDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
@@ -533,6 +549,13 @@ void TestGui::menusDispatch()
                           QStringLiteral("Watch Old Demo Video"), QStringLiteral("-"),
                           QStringLiteral("FAQ"), QStringLiteral("Visit Quillmark Main Page")}));
 
+    // Separators are plain lines: a caption would be drawn beside the line.
+    for (QLatin1StringView separator : {designer::m4, designer::m7, designer::m12, designer::m20}) {
+        QAction *line = child<QAction>(w.get(), separator);
+        QVERIFY(line->isSeparator());
+        QVERIFY2(line->text().isEmpty(), qPrintable(line->text()));
+    }
+
     for (QLatin1StringView item : {designer::m17, designer::m18, designer::m19, designer::m21,
                                    designer::m22})
         child<QAction>(w.get(), item)->trigger();
@@ -547,6 +570,43 @@ void TestGui::menusDispatch()
     child<QAction>(w.get(), designer::m3)->trigger();
     child<QAction>(w.get(), designer::m6)->trigger();
     QCOMPARE(w->fileList()->rowCount(), 0);
+}
+
+void TestGui::toolbarsNameEveryButton_data()
+{
+    QTest::addColumn<bool>("results"); // the results window's toolbar, else the main window's
+    QTest::addColumn<int>("width"); // of the window; 0: as it opens
+    QTest::newRow("main window") << false << 0;
+    QTest::newRow("main window, too narrow for its buttons") << false << 250;
+    QTest::newRow("results window") << true << 0;
+}
+
+// What a screen reader finds on the toolbars: every button has a name, the overflow button too.
+void TestGui::toolbarsNameEveryButton()
+{
+    QFETCH(bool, results);
+    QFETCH(int, width);
+    auto w = makeWindow();
+    QWidget *window = results ? static_cast<QWidget *>(w->resultsWindow()) : w.get();
+    QToolBar *bar = results ? w->resultsWindow()->toolBar() : w->toolBar();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    if (width > 0)
+        window->resize(width, window->height());
+    QTest::qWait(50);
+    QAccessibleInterface *toolbar = QAccessible::queryAccessibleInterface(bar);
+    QVERIFY(toolbar);
+    int buttons = 0;
+    for (int i = 0; i < toolbar->childCount(); ++i) {
+        QAccessibleInterface *button = toolbar->child(i);
+        if (!button || (button->role() != QAccessible::PushButton && button->role() != QAccessible::ButtonMenu
+                        && button->role() != QAccessible::ButtonDropDown))
+            continue;
+        ++buttons;
+        QVERIFY2(!button->text(QAccessible::Name).isEmpty(),
+                 qPrintable(u"an unnamed button: "_qs + button->object()->objectName()));
+    }
+    QCOMPARE(buttons, 5); // four commands and the overflow button
 }
 
 void TestGui::removals()
@@ -1074,12 +1134,12 @@ void TestGui::optionsFrameTakesTheWindowColour()
     // The frame's inside right of the captions, and below the last one, away from its lines.
     QWidget *widest = child<QWidget>(&w, designer::Option1);
     QWidget *lowest = child<QWidget>(&w, designer::Check3);
-    const QRect inside = frame->contentsRect().adjusted(4, 4, -4, -4);
+    const QRect inside = frame->contentsRect().adjusted(4, 2, -4, -2);
     const QList<QRect> areas = {
         QRect(QPoint(widest->geometry().right() + 4, inside.top()), inside.bottomRight()),
         QRect(QPoint(inside.left(), lowest->geometry().bottom() + 2), inside.bottomRight())};
     for (const QRect &area : areas) {
-        QVERIFY(area.width() > 10 && area.height() > 2);
+        QVERIFY(area.width() > 10 && area.height() >= 2);
         for (int y = area.top(); y <= area.bottom(); ++y) {
             for (int x = area.left(); x <= area.right(); ++x) {
                 const QColor seen(image.pixel(x * image.width() / frame->width(),
@@ -1098,6 +1158,122 @@ void TestGui::optionsFrameTakesTheWindowColour()
         QWidget *caption = child<QWidget>(&w, name);
         QCOMPARE(caption->palette().color(caption->backgroundRole()), window);
     }
+}
+
+void TestGui::optionsFrameLineStaysWhole_data()
+{
+    QTest::addColumn<QByteArray>("skin"); // empty: no skin file
+    QTest::newRow("no skin") << QByteArray();
+    QTest::newRow("skin") << QByteArray("QTabWidget { background: #d4d0c8; }");
+    QTest::newRow("skin with a frame of its own")
+            << QByteArray("QGroupBox { border: 1px solid #808080; margin-top: 14px; padding-top: 2px; }"
+                          "QGroupBox::title { subcontrol-origin: margin; left: 8px; }");
+}
+
+// The option buttons and check boxes lie below the "Count Options" frame's top line, which runs
+// whole above them.
+void TestGui::optionsFrameLineStaysWhole()
+{
+    QFETCH(QByteArray, skin);
+    QTemporaryDir folder;
+    if (!skin.isEmpty()) {
+        touch(folder.path() + u"/x/o.cjs");
+        QFile file(folder.path() + u"/x/o.cjs");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(skin);
+    }
+    MainWindow w(m_prompter, {}, folder.path());
+    w.selectTab(1);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *frame = child<QGroupBox>(&w, designer::Frame1);
+    const QRect inside = frame->contentsRect();
+    int previousBottom = -1;
+    for (QLatin1StringView name : {designer::Option2, designer::Option1, designer::Check1, designer::Check3}) {
+        const QRect control = child<QWidget>(&w, name)->geometry();
+        QVERIFY2(inside.contains(control), qPrintable(u"%1 at %2,%3 %4x%5 outside %6,%7 %8x%9"_qs.arg(name)
+                                                              .arg(control.x()).arg(control.y())
+                                                              .arg(control.width()).arg(control.height())
+                                                              .arg(inside.x()).arg(inside.y())
+                                                              .arg(inside.width()).arg(inside.height())));
+        QVERIFY(control.top() > previousBottom);
+        previousBottom = control.bottom();
+    }
+
+    // The line, found right of the captions, has its colour all along above the first one (past
+    // the frame's title, which a skin may lay across it).
+    const QImage image = frame->grab().toImage().scaled(frame->size());
+    const QRgb background = image.pixel(frame->width() - 20, inside.center().y());
+    const int probe = frame->width() - 20;
+    int line = -1;
+    for (int y = 0; y < inside.top() && line < 0; ++y) {
+        if (image.pixel(probe, y) != background)
+            line = y;
+    }
+    QVERIFY(line >= 0);
+    const QRect first = child<QWidget>(&w, designer::Option2)->geometry();
+    const int pastTitle = frame->fontMetrics().horizontalAdvance(frame->title()) + 24;
+    QVERIFY(pastTitle < first.right() - 100);
+    for (int x = std::max(first.left(), pastTitle); x <= first.right(); ++x) {
+        if (image.pixel(x, line) != image.pixel(probe, line))
+            QFAIL(qPrintable(u"the frame's line is broken at %1,%2"_qs.arg(x).arg(line)));
+    }
+}
+
+void TestGui::englishPlurals_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("one") << u"%n row(s) written to %1."_qs << 1 << u"1 row written to %1."_qs;
+    QTest::newRow("two") << u"%n row(s) written to %1."_qs << 2 << u"2 rows written to %1."_qs;
+    QTest::newRow("none") << u"%n word(s)"_qs << 0 << u"0 words"_qs;
+    QTest::newRow("-es") << u"%n match(es)"_qs << 1 << u"1 match"_qs;
+    QTest::newRow("-es, plural") << u"%n match(es)"_qs << 12 << u"12 matches"_qs;
+    QTest::newRow("no count given") << u"Add File(s)"_qs << -1 << u"Add File(s)"_qs;
+    QTest::newRow("no plural in the text") << u"The %n most frequent"_qs << 1 << u"The 1 most frequent"_qs;
+}
+
+void TestGui::englishPlurals()
+{
+    QFETCH(QString, source);
+    QFETCH(int, n);
+    QFETCH(QString, shown);
+    const QByteArray text = source.toUtf8();
+    QCOMPARE(QCoreApplication::translate("Test", text.constData(), nullptr, n), shown);
+}
+
+void TestGui::wordRulesUnitsAgreeWithTheNumber_data()
+{
+    QTest::addColumn<int>("stored"); // the minimum length and the phrase length kept
+    QTest::addColumn<int>("typed"); // then set in both boxes
+    QTest::addColumn<QString>("characters");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("one, as it opens") << 1 << 0 << u"1 character"_qs << u"1 word"_qs;
+    QTest::newRow("two, as it opens") << 2 << 0 << u"2 characters"_qs << u"2 words"_qs;
+    QTest::newRow("one, then three") << 1 << 3 << u"3 characters"_qs << u"3 words"_qs;
+    QTest::newRow("three, then one") << 3 << 1 << u"1 character"_qs << u"1 word"_qs;
+}
+
+void TestGui::wordRulesUnitsAgreeWithTheNumber()
+{
+    QFETCH(int, stored);
+    QFETCH(int, typed);
+    QFETCH(QString, characters);
+    QFETCH(QString, words);
+    writeStore({{QString(designer::UpDown1), QString::number(stored)},
+                {QString(designer::UpDown2), QString::number(stored)}});
+    SettingsStore settings;
+    WordRulesDialog dialog(settings, m_prompter);
+    auto *minLength = child<QSpinBox>(&dialog, designer::UpDown1);
+    auto *phrases = child<QSpinBox>(&dialog, designer::UpDown2);
+    QCOMPARE(minLength->value(), stored);
+    if (typed > 0) {
+        minLength->setValue(typed);
+        phrases->setValue(typed);
+    }
+    QCOMPARE(minLength->text(), characters);
+    QCOMPARE(phrases->text(), words);
 }
 
 void TestGui::wordRulesDialogStoresAtOnce()
@@ -1245,6 +1421,67 @@ void TestGui::groupTooltipNamesTheForms()
              QStringLiteral("runs: 2\nrun: 1\nrunning: 1"));
     QCOMPARE(model.data(model.index(1, 1), Qt::ToolTipRole).toString(),
              model.data(model.index(1, 0), Qt::ToolTipRole).toString());
+}
+
+// The folders that spreadsheet exports leave in the temporary folder go at a later start once a
+// day old; nothing else is touched.
+void TestGui::oldExportFoldersRemoved()
+{
+    QTemporaryDir temp;
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    auto w = makeWindow();
+    ResultsWindow *results = w->resultsWindow();
+    results->model()->appendRows(someRows(), QStringLiteral("a.txt"));
+    ResultsExports exports(*results, m_prompter);
+    m_prompter.expectOpenUrl(QUrl(), true);
+    exports.saveExcel();
+    qputenv("TMPDIR", tmpdir);
+    const QString exported = QFileInfo(exports.lastWorkbook()).path();
+    QCOMPARE(QFileInfo(exported).path(), temp.path());
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime twoDaysAgo = now.addDays(-2);
+    const auto touchAt = [](const QString &path, const QDateTime &time) {
+        const timespec at{time_t(time.toSecsSinceEpoch()), 0};
+        const timespec both[2] = {at, at};
+        return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), both, 0) == 0;
+    };
+    const auto make = [&](const QString &folder, const QStringList &files, const QDateTime &time) {
+        QDir().mkpath(temp.filePath(folder));
+        for (const QString &name : files) {
+            QFile f(temp.filePath(folder + u'/' + name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.close();
+            QVERIFY(touchAt(f.fileName(), time));
+        }
+        QVERIFY(touchAt(temp.filePath(folder), time));
+    };
+    make(u"corvalen-Ab12cD"_qs, {u"Corvalen Results.xlsx"_qs}, twoDaysAgo);
+    make(u"corvalen-unfini"_qs, {u".corvalen-Q1w2E3.xlsx"_qs, u".corvalen-1k3z9qa.tmp"_qs}, twoDaysAgo);
+    make(u"corvalen-empty1"_qs, {}, twoDaysAgo);
+    make(u"corvalen-recent"_qs, {u"Corvalen Results.xlsx"_qs}, now.addSecs(-3600));
+    make(u"corvalen-mine12"_qs, {u"Corvalen Results.xlsx"_qs, u"my notes.txt"_qs}, twoDaysAgo);
+    make(u"corvalen-longer-name"_qs, {u"Corvalen Results.xlsx"_qs}, twoDaysAgo);
+    make(u"other-Ab12cD"_qs, {u"Corvalen Results.xlsx"_qs}, twoDaysAgo);
+    QVERIFY(QFile::link(temp.filePath(u"corvalen-Ab12cD"_qs), temp.filePath(u"corvalen-link12"_qs)));
+    // A workbook saved over a day ago, but changed since, is still in use.
+    make(u"corvalen-edited"_qs, {u"Corvalen Results.xlsx"_qs}, now);
+    QVERIFY(touchAt(temp.filePath(u"corvalen-edited"_qs), twoDaysAgo));
+
+    QCOMPARE(removeOldExportFolders(temp.path(), now), 3);
+    QStringList left = QDir(temp.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    left.sort();
+    QStringList expected{u"corvalen-edited"_qs, u"corvalen-link12"_qs, u"corvalen-longer-name"_qs,
+                         u"corvalen-mine12"_qs, u"corvalen-recent"_qs, u"other-Ab12cD"_qs,
+                         QFileInfo(exported).fileName()};
+    expected.sort();
+    QCOMPARE(left, expected);
+    QVERIFY(QFile::exists(exports.lastWorkbook()));
+
+    // The export's own folder goes as well once it is a day old, with "recent" and "edited".
+    QCOMPARE(removeOldExportFolders(temp.path(), now.addSecs(25 * 3600)), 3);
+    QVERIFY(!QFile::exists(exported));
 }
 
 QTEST_MAIN(TestGui)
