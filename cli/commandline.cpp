@@ -11,6 +11,7 @@
 #include "corpus/tableoutput.h"
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
+#include "engine/twohalves.h"
 #include "filelist/folderscan.h"
 #include "results/resultlayouts.h"
 #include "results/roworder.h"
@@ -662,50 +663,109 @@ int runContext(const QStringList &arguments)
         request.neighbours = !textOrder;
         ConcordanceSearch search(request);
         const QStringList names = shownFileNames(request.files);
-        const auto lineBytes = [&names](const ConcordanceLine &l) {
-            return (names.at(l.file) + u'\t' + l.left() + u'\t' + l.hit() + u'\t' + l.right() + u'\n').toUtf8();
-        };
-        std::vector<ConcordanceLine> held;
+        ConcordanceLines held;
         written = writeToStandardOutput(
                 [&](QIODevice &device, QString *) {
-                    QByteArray block;
+                    constexpr qsizetype kBlock = 1 << 16;
+                    QByteArray block(2 * kBlock, Qt::Uninitialized);
+                    qsizetype used = 0;
                     bool ok = true;
                     std::atomic<bool> stop{false};
+                    // Each line straight into the block as UTF-8: a million of them.
                     const auto put = [&](const ConcordanceLine &l) {
-                        block += lineBytes(l);
-                        if (block.size() >= (1 << 16)) {
-                            ok = writeAll(device, block);
-                            block.clear();
+                        const QString &name = names.at(l.file);
+                        const qsizetype room = 3 * (name.size() + l.text.size()) + 3;
+                        if (used + room > block.size())
+                            block.resize(used + room);
+                        char *p = putUtf8(block.data() + used, name);
+                        *p++ = '\t';
+                        p = putUtf8(p, l.left());
+                        *p++ = '\t';
+                        p = putUtf8(p, l.hit());
+                        *p++ = '\t';
+                        p = putUtf8(p, l.right());
+                        *p++ = '\n';
+                        used = p - block.constData();
+                        if (used >= kBlock) {
+                            ok = writeAll(device, QByteArrayView(block.constData(), used));
+                            used = 0;
                             if (!ok)
                                 stop = true;
                         }
                     };
                     search.run(
-                            [&](std::vector<ConcordanceLine> &&lines) {
-                                for (ConcordanceLine &l : lines) {
+                            [&](ConcordanceBatch &&batch) {
+                                for (const ConcordanceLine &l : batch.lines) {
                                     if (l.failed) {
                                         unreadable = true;
-                                        writeErr(l.text + u'\n');
+                                        writeErr(l.text.toString() + u'\n');
                                         continue;
                                     }
                                     ++occurrences;
                                     if (textOrder)
                                         put(l);
-                                    else
-                                        held.push_back(std::move(l));
+                                }
+                                if (!textOrder) {
+                                    std::erase_if(batch.lines, [](const ConcordanceLine &l) { return l.failed; });
+                                    held.append(std::move(batch));
                                 }
                             },
                             &stop);
                     if (!textOrder && ok) {
-                        const WordRanks ranks = WordRanks::of(held, *search.vocabulary());
+                        const WordRanks ranks = WordRanks::of(held, *search.vocabulary(), *keys);
                         const std::vector<quint32> fileRanks = WordRanks::ofNames(names);
-                        for (const qint32 i : concordanceOrder(held, *keys, ranks, fileRanks)) {
-                            put(held[size_t(i)]);
-                            if (!ok)
-                                break;
+                        const std::vector<qint32> order = concordanceOrder(held, *keys, ranks, fileRanks);
+                        std::vector<const ConcordanceLine *> at(size_t(held.size()));
+                        for (qsizetype i = 0; i < held.size(); ++i)
+                            at[size_t(i)] = &held[i];
+                        // Stretches of lines made into UTF-8 two at a time, on two threads, and
+                        // written in order: reading lines all over memory is the slow part.
+                        constexpr size_t kStretch = 32768;
+                        QByteArray made[2];
+                        const auto render = [&](size_t from, QByteArray &out) {
+                            const size_t to = std::min(order.size(), from + kStretch);
+                            if (out.size() < 1 << 20)
+                                out.resize(1 << 20);
+                            qsizetype used = 0;
+                            for (size_t k = from; k < to; ++k) {
+                                // The lines lie all over memory: each is asked for well before
+                                // it is read, its text a little later.
+                                if (k + 16 < to)
+                                    __builtin_prefetch(at[size_t(order[k + 16])]);
+                                if (k + 8 < to) {
+                                    const QStringView ahead = at[size_t(order[k + 8])]->text;
+                                    __builtin_prefetch(ahead.utf16());
+                                    __builtin_prefetch(ahead.utf16() + 32);
+                                    __builtin_prefetch(ahead.utf16() + 64);
+                                }
+                                const ConcordanceLine &l = *at[size_t(order[k])];
+                                const qsizetype room = 3 * (names.at(l.file).size() + l.text.size()) + 3;
+                                if (used + room > out.size())
+                                    out.resize(std::max(2 * out.size(), used + room));
+                                char *p = out.data() + used;
+                                p = putUtf8(p, names.at(l.file));
+                                *p++ = '\t';
+                                p = putUtf8(p, l.left());
+                                *p++ = '\t';
+                                p = putUtf8(p, l.hit());
+                                *p++ = '\t';
+                                p = putUtf8(p, l.right());
+                                *p++ = '\n';
+                                used = p - out.constData();
+                            }
+                            return used;
+                        };
+                        ok = writeAll(device, QByteArrayView(block.constData(), used));
+                        used = 0;
+                        for (size_t from = 0; from < order.size() && ok; from += 2 * kStretch) {
+                            qsizetype made0 = 0, made1 = 0;
+                            onTwoThreads([&] { made1 = render(from + kStretch, made[1]); },
+                                         [&] { made0 = render(from, made[0]); });
+                            ok = writeAll(device, QByteArrayView(made[0].constData(), made0))
+                                    && writeAll(device, QByteArrayView(made[1].constData(), made1));
                         }
                     }
-                    return ok && writeAll(device, block);
+                    return ok && writeAll(device, QByteArrayView(block.constData(), used));
                 },
                 &error);
     }
@@ -762,9 +822,19 @@ int runDispersion(const QStringList &arguments)
     request.query = c.query ? *c.query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *c.finder);
     request.positionsOnly = true;
     ConcordanceSearch search(request);
-    DispersionCollector collector(c.files.size());
-    search.run([&](std::vector<ConcordanceLine> &&found) { collector.add(found); });
-    const std::vector<FileDispersion> files = collector.take(search.fileWords());
+    std::vector<FileDispersion> files(size_t(c.files.size()));
+    search.runPlaces([&](qint32 file, const std::vector<qint64> &positions) {
+        files[size_t(file)].positions.insert(files[size_t(file)].positions.end(), positions.begin(), positions.end());
+    });
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileDispersion &f = files[i];
+        f.file = qint32(i);
+        f.failed = search.fileWords()[i] < 0;
+        f.words = f.failed ? 0 : search.fileWords()[i];
+        f.failure = search.failure(qint32(i));
+        if (f.failed)
+            f.positions.clear();
+    }
     bool unreadable = false;
     for (const FileDispersion &f : files) {
         if (f.failed) {

@@ -64,17 +64,29 @@ qsizetype rightEnd(QStringView text, qsizetype end, qsizetype limit, int width)
 // What a worker makes of a slice: its lines, and how many neighbours each found in the slice.
 struct SliceLines
 {
-    std::vector<ConcordanceLine> lines;
+    ConcordanceBatch batch;
+    std::vector<qint64> places; // instead of lines, when the places alone are asked for
     std::vector<quint8> haveLeft;
     std::vector<quint8> haveRight;
 };
 
-// A line waiting for the words after it, which the next slices of its file hold.
-struct Waiting
+// A batch waiting for the words after its last lines, which the next slices of its file hold.
+struct WaitingBatch
 {
-    ConcordanceLine line;
-    int haveRight = kNeighbourWords;
+    ConcordanceBatch batch;
+    std::vector<quint8> haveRight;
+    size_t incomplete = 0; // lines still short of words on their right
 };
+
+// Points the lines at their places in the batch's text, now that it no longer grows.
+void settleTexts(ConcordanceBatch &batch, const std::vector<qsizetype> &starts)
+{
+    const QStringView all(batch.text);
+    for (size_t i = 0; i < batch.lines.size(); ++i) {
+        const qsizetype end = i + 1 < starts.size() ? starts[i + 1] : all.size();
+        batch.lines[i].text = all.sliced(starts[i], end - starts[i]);
+    }
+}
 
 } // namespace
 
@@ -104,12 +116,34 @@ std::shared_ptr<const CorpusVocabulary> ConcordanceSearch::vocabulary() const
 
 bool ConcordanceSearch::run(const Found &found, const std::atomic<bool> *stop, Progress *progress)
 {
+    return runSearch(&found, nullptr, stop, progress);
+}
+
+bool ConcordanceSearch::runPlaces(const FoundPlaces &places, const std::atomic<bool> *stop, Progress *progress)
+{
+    m_request.positionsOnly = true;
+    return runSearch(nullptr, &places, stop, progress);
+}
+
+QString ConcordanceSearch::failure(qint32 file) const
+{
+    return size_t(file) < m_failures.size() ? m_failures[size_t(file)] : QString();
+}
+
+bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *places, const std::atomic<bool> *stop,
+                                  Progress *progress)
+{
+    const auto found = [foundLines](ConcordanceBatch &&batch) {
+        if (foundLines)
+            (*foundLines)(std::move(batch));
+    };
     const CorpusQuery &query = m_request.query;
     const qsizetype length = query.length();
     const int width = m_request.width;
     const bool positionsOnly = m_request.positionsOnly;
     CorpusVocabulary &vocabulary = *m_scan->sharedVocabulary();
     m_fileWords.assign(size_t(m_request.files.size()), 0);
+    m_failures.assign(size_t(m_request.files.size()), QString());
 
     const bool neighbours = m_numbered && m_request.neighbours && !positionsOnly;
     const CorpusScan::Work work = [&](CorpusSlice &slice) {
@@ -120,10 +154,21 @@ bool ConcordanceSearch::run(const Found &found, const std::atomic<bool> *stop, P
         }
         std::vector<qsizetype> hits;
         findQueryHits(slice.tokens, length, hits);
+        if (places) {
+            out.places.assign(hits.begin(), hits.end());
+            slice.result = std::move(out);
+            return;
+        }
         const QStringView text = slice.view();
         const qsizetype n = qsizetype(slice.tokens.size());
         std::vector<char16_t> joined;
-        out.lines.reserve(hits.size());
+        std::vector<qsizetype> starts;
+        ConcordanceBatch &batch = out.batch;
+        batch.lines.reserve(hits.size());
+        if (!positionsOnly) {
+            batch.text.reserve(qsizetype(hits.size()) * (2 * width + 8));
+            starts.reserve(hits.size());
+        }
         for (const qsizetype i : hits) {
             const CorpusToken &first = slice.tokens[size_t(i)];
             const CorpusToken &last = slice.tokens[size_t(i + length - 1)];
@@ -135,12 +180,12 @@ bool ConcordanceSearch::run(const Found &found, const std::atomic<bool> *stop, P
             if (!positionsOnly) {
                 const qsizetype from = leftStart(text, first.start, width);
                 const qsizetype to = rightEnd(text, last.end, std::max<qsizetype>(last.end, slice.textEnd), width);
-                line.text.reserve(to - from);
-                appendShown(line.text, text.sliced(from, first.start - from));
+                starts.push_back(batch.text.size());
+                appendShown(batch.text, text.sliced(from, first.start - from));
                 line.leftLength = qint32(first.start - from);
-                appendShown(line.text, text.sliced(first.start, last.end - first.start));
+                appendShown(batch.text, text.sliced(first.start, last.end - first.start));
                 line.hitLength = qint32(last.end - first.start);
-                appendShown(line.text, text.sliced(last.end, to - last.end));
+                appendShown(batch.text, text.sliced(last.end, to - last.end));
                 if (!neighbours) {
                     // Nothing orders by the words: they were not numbered.
                 } else if (length == 1) {
@@ -165,26 +210,27 @@ bool ConcordanceSearch::run(const Found &found, const std::atomic<bool> *stop, P
                 for (; neighbours && right < kNeighbourWords && i + length + right < n; ++right)
                     line.neighbours[size_t(kNeighbourWords + right)] = slice.tokens[size_t(i + length + right)].id + 1;
                 out.haveLeft.push_back(quint8(left));
-                out.haveRight.push_back(quint8(right));
+                out.haveRight.push_back(quint8(neighbours ? right : kNeighbourWords));
             }
-            out.lines.push_back(std::move(line));
+            batch.lines.push_back(line);
         }
+        if (!positionsOnly)
+            settleTexts(batch, starts);
         slice.result = std::move(out);
     };
 
-    // In order: positions made whole, neighbours across slices filled in, lines handed on.
-    std::deque<Waiting> waiting;
+    // In order: positions made whole, neighbours across slices filled in, batches handed on.
+    std::deque<WaitingBatch> waiting;
     qint32 file = -1;
     qint64 wordsBefore = 0; // the file's words in the slices before
     std::deque<quint32> lastWords; // the file's last words so far, most recent last
     const auto handOnReady = [&](bool all) {
-        std::vector<ConcordanceLine> ready;
-        while (!waiting.empty() && (all || waiting.front().haveRight >= kNeighbourWords)) {
-            ready.push_back(std::move(waiting.front().line));
+        while (!waiting.empty() && (all || waiting.front().incomplete == 0)) {
+            ConcordanceBatch batch = std::move(waiting.front().batch);
             waiting.pop_front();
+            if (!batch.lines.empty())
+                found(std::move(batch));
         }
-        if (!ready.empty())
-            found(std::move(ready));
     };
     const CorpusScan::InOrder inOrder = [&](CorpusSlice &slice) {
         if (slice.file != file) {
@@ -196,40 +242,60 @@ bool ConcordanceSearch::run(const Found &found, const std::atomic<bool> *stop, P
         if (slice.failed) {
             handOnReady(true);
             m_fileWords[size_t(file)] = -1;
+            m_failures[size_t(file)] = slice.failure;
+            ConcordanceBatch batch;
+            batch.text = slice.failure.isEmpty() ? tr("The file could not be read.") : slice.failure;
+            batch.text.replace(u"\r\n"_qs, u" "_qs).replace(u'\r', u' ').replace(u'\n', u' ');
             ConcordanceLine line;
             line.file = file;
             line.failed = true;
-            line.text = slice.failure.isEmpty() ? tr("The file could not be read.") : slice.failure;
-            line.text.replace(u"\r\n"_qs, u" "_qs).replace(u'\r', u' ').replace(u'\n', u' ');
-            found({std::move(line)});
+            line.text = batch.text;
+            batch.lines.push_back(line);
+            found(std::move(batch));
             return;
         }
         const std::vector<CorpusToken> &tokens = slice.tokens;
         if (neighbours) {
-            // The words at the start of this slice follow the lines still waiting.
-            for (Waiting &w : waiting) {
-                const int had = w.haveRight;
-                for (int k = 0; had + k < kNeighbourWords && size_t(k) < tokens.size(); ++k) {
-                    w.line.neighbours[size_t(kNeighbourWords + had + k)] = tokens[size_t(k)].id + 1;
-                    ++w.haveRight;
+            // The words at the start of this slice follow the lines still waiting for them.
+            for (WaitingBatch &w : waiting) {
+                for (size_t j = 0; j < w.batch.lines.size() && w.incomplete > 0; ++j) {
+                    const int had = w.haveRight[j];
+                    if (had >= kNeighbourWords)
+                        continue;
+                    int k = 0;
+                    for (; had + k < kNeighbourWords && size_t(k) < tokens.size(); ++k)
+                        w.batch.lines[j].neighbours[size_t(kNeighbourWords + had + k)] = tokens[size_t(k)].id + 1;
+                    w.haveRight[j] = quint8(had + k);
+                    if (had + k >= kNeighbourWords)
+                        --w.incomplete;
                 }
             }
         }
-        if (slice.result.has_value()) {
+        if (places && slice.result.has_value()) {
+            std::vector<qint64> &at = std::any_cast<SliceLines>(&slice.result)->places;
+            for (qint64 &p : at)
+                p += wordsBefore;
+            if (!at.empty())
+                (*places)(file, at);
+        } else if (slice.result.has_value()) {
             SliceLines &lines = *std::any_cast<SliceLines>(&slice.result);
-            for (size_t j = 0; j < lines.lines.size(); ++j) {
-                ConcordanceLine &line = lines.lines[j];
+            WaitingBatch w;
+            w.batch = std::move(lines.batch);
+            for (size_t j = 0; j < w.batch.lines.size(); ++j) {
+                ConcordanceLine &line = w.batch.lines[j];
                 line.position += wordsBefore;
-                Waiting w{std::move(line), kNeighbourWords};
-                if (neighbours) {
-                    const int haveLeft = lines.haveLeft[j];
-                    for (int d = haveLeft; d < kNeighbourWords && size_t(d - haveLeft) < lastWords.size(); ++d)
-                        w.line.neighbours[size_t(kNeighbourWords - 1 - d)] =
-                                lastWords[lastWords.size() - 1 - size_t(d - haveLeft)] + 1;
-                    w.haveRight = lines.haveRight[j];
-                }
-                waiting.push_back(std::move(w));
+                if (!neighbours)
+                    continue;
+                const int haveLeft = lines.haveLeft[j];
+                for (int d = haveLeft; d < kNeighbourWords && size_t(d - haveLeft) < lastWords.size(); ++d)
+                    line.neighbours[size_t(kNeighbourWords - 1 - d)] = lastWords[lastWords.size() - 1 - size_t(d - haveLeft)] + 1;
             }
+            if (neighbours) {
+                w.haveRight = std::move(lines.haveRight);
+                w.incomplete = size_t(std::count_if(w.haveRight.begin(), w.haveRight.end(),
+                                                    [](quint8 h) { return h < kNeighbourWords; }));
+            }
+            waiting.push_back(std::move(w));
         }
         wordsBefore += qint64(tokens.size());
         for (size_t k = tokens.size() > size_t(kNeighbourWords) ? tokens.size() - kNeighbourWords : 0;
@@ -245,6 +311,40 @@ bool ConcordanceSearch::run(const Found &found, const std::atomic<bool> *stop, P
     const bool complete = m_scan->run(work, inOrder, stop, progress);
     handOnReady(true);
     return complete;
+}
+
+void ConcordanceLines::append(ConcordanceBatch &&batch)
+{
+    if (batch.lines.empty())
+        return;
+    m_starts.push_back(m_size);
+    m_size += qsizetype(batch.lines.size());
+    m_batches.push_back(std::move(batch));
+}
+
+const ConcordanceLine &ConcordanceLines::operator[](qsizetype i) const
+{
+    if (m_last >= m_batches.size() || i < m_starts[m_last] || i >= m_starts[m_last] + qsizetype(m_batches[m_last].lines.size())) {
+        if (m_last + 1 < m_batches.size() && i >= m_starts[m_last + 1]
+            && i < m_starts[m_last + 1] + qsizetype(m_batches[m_last + 1].lines.size()))
+            ++m_last;
+        else
+            m_last = size_t(std::upper_bound(m_starts.begin(), m_starts.end(), i) - m_starts.begin() - 1);
+    }
+    return m_batches[m_last].lines[size_t(i - m_starts[m_last])];
+}
+
+ConcordanceLine &ConcordanceLines::operator[](qsizetype i)
+{
+    return const_cast<ConcordanceLine &>(std::as_const(*this)[i]);
+}
+
+void ConcordanceLines::clear()
+{
+    m_batches.clear();
+    m_starts.clear();
+    m_size = 0;
+    m_last = 0;
 }
 
 QStringList sortKeyNames()
@@ -282,18 +382,34 @@ std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error)
     return keys;
 }
 
-WordRanks WordRanks::of(const std::vector<ConcordanceLine> &lines, const CorpusVocabulary &vocabulary)
+WordRanks WordRanks::of(const ConcordanceLines &lines, const CorpusVocabulary &vocabulary,
+                        const QList<SortKey> &keys)
 {
     WordRanks ranks;
     const quint32 size = vocabulary.size();
+    // Only the words an order looks at are collated: the rest may be many.
+    bool hit = keys.isEmpty();
+    std::array<bool, 2 * kNeighbourWords> at{};
+    for (const SortKey key : keys) {
+        if (key == SortKey::Hit)
+            hit = true;
+        else if (key < SortKey::Hit)
+            at[size_t(key)] = true;
+        else if (key <= SortKey::Right5)
+            at[size_t(key) - 1] = true;
+    }
+    if (keys.isEmpty())
+        at.fill(true);
     std::vector<quint8> named(size, 0);
-    for (const ConcordanceLine &line : lines) {
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const ConcordanceLine &line = lines[i];
         if (line.failed)
             continue;
-        if (line.hitWord < size)
+        if (hit && line.hitWord < size)
             named[line.hitWord] = 1;
-        for (const quint32 n : line.neighbours) {
-            if (n > 0 && n - 1 < size)
+        for (size_t k = 0; k < at.size(); ++k) {
+            const quint32 n = line.neighbours[k];
+            if (at[k] && n > 0 && n - 1 < size)
                 named[n - 1] = 1;
         }
     }
@@ -317,16 +433,9 @@ std::vector<quint32> WordRanks::ofNames(const QStringList &names)
     return collationRanks(names);
 }
 
-std::vector<qint32> concordanceOrder(const std::vector<ConcordanceLine> &lines, const QList<SortKey> &keys,
+std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<SortKey> &keys,
                                      const WordRanks &ranks, const std::vector<quint32> &fileRanks)
 {
-    struct Keyed
-    {
-        quint32 key[3];
-        qint32 file;
-        qint64 at;
-        qint32 index;
-    };
     const auto valueOf = [&](const ConcordanceLine &line, SortKey key) -> quint32 {
         switch (key) {
         case SortKey::Hit:
@@ -339,30 +448,43 @@ std::vector<qint32> concordanceOrder(const std::vector<ConcordanceLine> &lines, 
             return ranks.rank(line.neighbour(int(key) - int(SortKey::Hit)));
         }
     };
-    std::vector<Keyed> keyed(lines.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
+    // Lines come in text order, so a stable order by the keys leaves ties in text order: the keys
+    // of three levels packed into one number, the line's place breaking ties.
+    struct Keyed
+    {
+        quint64 key;
+        qint32 index;
+    };
+    const qsizetype n = lines.size();
+    std::vector<Keyed> keyed(static_cast<size_t>(n));
+    quint32 largest = 0;
+    std::vector<std::array<quint32, 3>> values(static_cast<size_t>(n));
+    for (qsizetype i = 0; i < n; ++i) {
         const ConcordanceLine &line = lines[i];
-        Keyed &k = keyed[i];
-        for (int level = 0; level < 3; ++level)
-            k.key[level] = level < keys.size() && !line.failed ? valueOf(line, keys.at(level)) : 0;
-        k.file = line.file;
-        k.at = line.hitStart;
-        k.index = qint32(i);
-    }
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
         for (int level = 0; level < 3; ++level) {
-            if (a.key[level] != b.key[level])
-                return a.key[level] < b.key[level];
+            const quint32 v = level < keys.size() && !line.failed ? valueOf(line, keys.at(level)) : 0;
+            values[size_t(i)][size_t(level)] = v;
+            largest = std::max(largest, v);
         }
-        if (a.file != b.file)
-            return a.file < b.file;
-        if (a.at != b.at)
-            return a.at < b.at;
-        return a.index < b.index;
-    });
-    std::vector<qint32> order(lines.size());
-    for (size_t i = 0; i < keyed.size(); ++i)
-        order[i] = keyed[i].index;
+    }
+    int bits = 1;
+    while (bits < 32 && (quint64(1) << bits) <= largest)
+        ++bits;
+    std::vector<qint32> order(static_cast<size_t>(n));
+    if (3 * bits <= 64) {
+        for (qsizetype i = 0; i < n; ++i) {
+            const auto &v = values[size_t(i)];
+            keyed[size_t(i)] = {(quint64(v[0]) << (2 * bits)) | (quint64(v[1]) << bits) | quint64(v[2]), qint32(i)};
+        }
+        values = {};
+        std::sort(keyed.begin(), keyed.end(),
+                  [](const Keyed &a, const Keyed &b) { return a.key != b.key ? a.key < b.key : a.index < b.index; });
+        for (qsizetype i = 0; i < n; ++i)
+            order[size_t(i)] = keyed[size_t(i)].index;
+        return order;
+    }
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qint32 a, qint32 b) { return values[size_t(a)] < values[size_t(b)]; });
     return order;
 }
 

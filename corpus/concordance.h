@@ -20,12 +20,12 @@ namespace corvalen {
 inline constexpr int kNeighbourWords = 5;
 
 /// One occurrence of a query in its context, as a concordance lists it; or a file that could not
-/// be read.
+/// be read. Its text lies in the batch it came in (ConcordanceBatch), which must outlive it.
 struct ConcordanceLine
 {
     /// Left context, the hit as it stands in the text and right context, one after the other,
     /// control characters shown as spaces (a failed file: the reason).
-    QString text;
+    QStringView text;
     qint64 hitStart = 0; ///< the hit's raw piece of text in the file's text (UTF-16 units)
     qint64 hitEnd = 0;
     qint64 position = 0; ///< the hit's first word among the file's counted words, from 0
@@ -47,6 +47,33 @@ struct ConcordanceLine
     {
         return neighbours[size_t(distance < 0 ? kNeighbourWords + distance : kNeighbourWords - 1 + distance)];
     }
+};
+
+/// Lines as a search hands them over: their texts side by side in one string, so that a million
+/// lines are not a million strings.
+struct ConcordanceBatch
+{
+    QString text;
+    std::vector<ConcordanceLine> lines;
+};
+
+/// Lines as a search hands them over, batch by batch, kept without moving them again: a million
+/// lines are held in their batches and read by their place.
+class ConcordanceLines
+{
+public:
+    void append(ConcordanceBatch &&batch);
+    qsizetype size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const ConcordanceLine &operator[](qsizetype i) const;
+    ConcordanceLine &operator[](qsizetype i);
+    void clear();
+
+private:
+    std::vector<ConcordanceBatch> m_batches;
+    std::vector<qsizetype> m_starts; // of each batch
+    qsizetype m_size = 0;
+    mutable size_t m_last = 0; // the batch read last: reading in order finds the next at once
 };
 
 /// What a concordance search looks for.
@@ -75,13 +102,21 @@ class ConcordanceSearch
 {
 public:
     /// Takes lines in text order, a batch at a time, on the thread that runs the search.
-    using Found = std::function<void(std::vector<ConcordanceLine> &&lines)>;
+    using Found = std::function<void(ConcordanceBatch &&batch)>;
 
     explicit ConcordanceSearch(ConcordanceRequest request);
     ~ConcordanceSearch();
 
     /// Runs the search; false when stop ended it early (the lines handed on are kept).
     bool run(const Found &found, const std::atomic<bool> *stop = nullptr, Progress *progress = nullptr);
+
+    /// Takes the places of hits (their first words among the file's counted words), in order.
+    using FoundPlaces = std::function<void(qint32 file, const std::vector<qint64> &positions)>;
+    /// Runs a search made with positionsOnly without making lines: the places alone. A file that
+    /// could not be read has fileWords() -1 and its reason in failure().
+    bool runPlaces(const FoundPlaces &found, const std::atomic<bool> *stop = nullptr, Progress *progress = nullptr);
+    /// Why a file could not be read, after a run; empty when it could.
+    QString failure(qint32 file) const;
 
     const ConcordanceRequest &request() const { return m_request; }
     /// The words that the lines' numbers stand for.
@@ -92,7 +127,10 @@ public:
 private:
     ConcordanceRequest m_request;
     std::unique_ptr<CorpusScan> m_scan;
+    bool runSearch(const Found *found, const FoundPlaces *places, const std::atomic<bool> *stop, Progress *progress);
+
     std::vector<qint64> m_fileWords;
+    std::vector<QString> m_failures;
     bool m_numbered = false;
 };
 
@@ -113,8 +151,10 @@ std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error 
 class WordRanks
 {
 public:
-    /// The ranks of the words that lines name (their hits and neighbours), looked up in vocabulary.
-    static WordRanks of(const std::vector<ConcordanceLine> &lines, const CorpusVocabulary &vocabulary);
+    /// The ranks of the words that lines name at the places keys look at (their hits and
+    /// neighbours; all of them without keys), looked up in vocabulary.
+    static WordRanks of(const ConcordanceLines &lines, const CorpusVocabulary &vocabulary,
+                        const QList<SortKey> &keys = {});
     /// The ranks of names (file names), numbered from 0.
     static std::vector<quint32> ofNames(const QStringList &names);
     quint32 rank(quint32 wordPlusOne) const
@@ -129,7 +169,7 @@ private:
 /// The order of lines by up to three keys, ties by the next key and then text order: indexes into
 /// lines. ranks from WordRanks::of() of the same lines; fileRanks from WordRanks::ofNames() of the
 /// files' names.
-std::vector<qint32> concordanceOrder(const std::vector<ConcordanceLine> &lines, const QList<SortKey> &keys,
+std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<SortKey> &keys,
                                      const WordRanks &ranks, const std::vector<quint32> &fileRanks);
 
 /// Where in a line's text the counted word at a neighbour distance (-5 .. -1, 1 .. 5) stands, as

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <cstring>
+
 #include <unicode/uchar.h>
 
 namespace corvalen {
@@ -137,12 +139,15 @@ bool CorpusQuery::wantsNumbers() const
 QueryMatcher::QueryMatcher(const CorpusQuery &query, const WordFinder &finder)
     : m_query(query), m_finder(finder.clone())
 {
+    m_exact = !query.matchesNothing() && !m_finder->groupsWords()
+            && !(query.m_caseInsensitive && !m_finder->ignoresCase());
     for (qsizetype k = 0; k < query.length(); ++k) {
         const CorpusQuery::Word &w = query.word(k);
         QString key = w.literal;
         if (!w.literal.isEmpty() && m_finder->groupsWords())
             key = m_finder->groupKey(w.literal);
         m_literalKeys.push_back(key);
+        m_exact = m_exact && !w.literal.isEmpty() && !w.never;
     }
 }
 
@@ -162,20 +167,22 @@ bool QueryMatcher::matches(qsizetype k, QStringView word)
     return word == w.literal;
 }
 
-quint32 QueryMatcher::mark(QStringView word, quint32 id)
+quint32 QueryMatcher::mark(QStringView word, quint32)
 {
-    const bool numbered = id != CorpusToken::kNoNumber;
-    if (numbered && id < m_marks.size() && m_marks[id] != 0)
-        return m_marks[id] - 1;
     quint32 bits = 0;
+    if (m_exact) {
+        // Literal words compared as they are: asked of every word of a corpus not numbered.
+        for (size_t k = 0; k < m_literalKeys.size(); ++k) {
+            const QString &literal = m_literalKeys[k];
+            if (literal.size() == word.size()
+                && std::memcmp(literal.utf16(), word.utf16(), size_t(word.size()) * sizeof(char16_t)) == 0)
+                bits |= quint32(1) << k;
+        }
+        return bits;
+    }
     for (qsizetype k = 0; k < m_query.length(); ++k) {
         if (matches(k, word))
             bits |= quint32(1) << k;
-    }
-    if (numbered) {
-        if (id >= m_marks.size())
-            m_marks.resize(std::max<size_t>(size_t(id) + 1, m_marks.size() * 2), 0);
-        m_marks[id] = bits + 1;
     }
     return bits;
 }

@@ -70,7 +70,7 @@ private:
 };
 
 /// Marks the counted words that match each word of a query (bit k for word k), as the scan finds
-/// them; remembers the mark of every word number met. One per worker.
+/// them (a numbering scan asks once for each distinct word). One per worker.
 class QueryMatcher : public TokenMarker
 {
 public:
@@ -85,7 +85,7 @@ private:
     const CorpusQuery &m_query;
     std::unique_ptr<WordFinder> m_finder; // for the group keys of word forms
     std::vector<QString> m_literalKeys;   // per query word: the key a literal matches by
-    std::vector<quint32> m_marks;         // by word number, + 1; 0: not known yet
+    bool m_exact = false;                 // every word a literal, compared exactly
 };
 
 /// Finds the occurrences of a query in a slice's tokens marked by its QueryMatcher: each is the

@@ -118,16 +118,19 @@ private:
         resolve(m_tokens.back(), slot.text, slot.ref.length, slot.ref);
     }
 
+    // The lane's table keeps a word's number + 1 in the low half of its value and its mark in the
+    // high half: the marker looks at each distinct word once.
     void resolve(CorpusToken &token, const char16_t *text, size_t n, const counting::WordRef &ref)
     {
-        qint64 id = m_known.countOf(ref);
-        if (id == 0) {
-            id = qint64(m_vocabulary->idOf(text, n)) + 1;
-            m_known.add(ref, id);
+        quint64 value = quint64(m_known.countOf(ref));
+        if (value == 0) {
+            const quint32 id = m_vocabulary->idOf(text, n);
+            const quint32 mark = m_marker ? m_marker->mark(QStringView(text, qsizetype(n)), id) : 0;
+            value = (quint64(mark) << 32) | (quint64(id) + 1);
+            m_known.add(ref, qint64(value));
         }
-        token.id = quint32(id - 1);
-        if (m_marker)
-            token.mark = m_marker->mark(QStringView(text, qsizetype(n)), token.id);
+        token.id = quint32(value & 0xFFFFFFFF) - 1;
+        token.mark = quint32(value >> 32);
     }
 
     CorpusVocabulary *m_vocabulary;

@@ -47,7 +47,7 @@ void DispersionCollector::add(const std::vector<ConcordanceLine> &lines)
         FileDispersion &f = m_files[size_t(line.file)];
         if (line.failed) {
             f.failed = true;
-            f.failure = line.text;
+            f.failure = line.text.toString();
             f.positions.clear();
         } else if (!f.failed) {
             f.positions.push_back(line.position);

@@ -37,6 +37,7 @@ class DispersionCollector
 public:
     explicit DispersionCollector(qsizetype files);
     void add(const std::vector<ConcordanceLine> &lines);
+    void add(const ConcordanceBatch &batch) { add(batch.lines); }
     /// Every file of the search, in its order, with its hits and its words (the search's
     /// fileWords()). Files without hits are there with none.
     std::vector<FileDispersion> take(const std::vector<qint64> &fileWords);

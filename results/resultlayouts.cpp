@@ -177,8 +177,8 @@ bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
     return false;
 }
 
-// The UTF-8 of text at p (room for three bytes a unit), as QString::toUtf8() makes it: a
-// surrogate without its pair becomes '?', the same whether the text ends there or goes on.
+} // namespace
+
 char *putUtf8(char *p, QStringView text)
 {
     const char16_t *u = text.utf16();
@@ -215,6 +215,8 @@ char *putUtf8(char *p, QStringView text)
     }
     return p;
 }
+
+namespace {
 
 // A cell's text at p: as it is, or in UTF-8.
 char16_t *putCell(char16_t *p, QStringView text)

@@ -155,6 +155,10 @@ bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error =
 /// the other layouts.
 bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
 
+/// Writes the UTF-8 of text at p, which has room for three bytes a UTF-16 unit, as
+/// QString::toUtf8() makes it (a surrogate without its pair becomes '?'); returns the end.
+char *putUtf8(char *p, QStringView text);
+
 /// A CSV field (RFC 4180): in double quotes, its own doubled, exactly when it holds a comma, a
 /// double quote, CR or LF.
 void appendCsvField(QString &out, QStringView text);
