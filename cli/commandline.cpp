@@ -6,8 +6,11 @@
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "cli/wordruleoptions.h"
+#include "corpus/clusters.h"
+#include "corpus/collocates.h"
 #include "corpus/concordance.h"
 #include "corpus/dispersion.h"
+#include "corpus/keywords.h"
 #include "corpus/tableoutput.h"
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
@@ -30,6 +33,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -70,6 +74,9 @@ QString generalHelp()
               "       corvalen count [OPTIONS] PATH...\n"
               "       corvalen context [OPTIONS] WORD PATH...\n"
               "       corvalen dispersion [OPTIONS] QUERY PATH...\n"
+              "       corvalen collocates [OPTIONS] QUERY PATH...\n"
+              "       corvalen clusters [OPTIONS] QUERY PATH...\n"
+              "       corvalen keywords --reference PATH | --reference-list FILE [OPTIONS] PATH...\n"
               "\n"
               "Counts the words of documents and shows how often each distinct word occurs.\n"
               "\n"
@@ -80,6 +87,12 @@ QString generalHelp()
               "                                  (corvalen context --help)\n"
               "  corvalen dispersion QUERY PATH  where QUERY occurs in each file\n"
               "                                  (corvalen dispersion --help)\n"
+              "  corvalen collocates QUERY PATH  the words that keep company with QUERY\n"
+              "                                  (corvalen collocates --help)\n"
+              "  corvalen clusters QUERY PATH    the recurring runs of words around QUERY\n"
+              "                                  (corvalen clusters --help)\n"
+              "  corvalen keywords PATH          the words key in PATH against a reference\n"
+              "                                  (corvalen keywords --help)\n"
               "  -h, --help                      show this help\n"
               "  -v, --version                   show the version\n");
 }
@@ -540,6 +553,7 @@ struct QueryCommand
     std::optional<CorpusQuery> query;
     QStringList files;
     DropScanNotes scanNotes;
+    bool phrasesCounted = true; // whether --ngrams is one of the command's options
 
     explicit QueryCommand(const QString &name) : command(name)
     {
@@ -569,6 +583,8 @@ struct QueryCommand
         const std::optional<WordRules> rules = wordRulesFromParser(parser, &error, &notes);
         if (!rules)
             return usageError(command, error);
+        if (!phrasesCounted && parser.isSet(u"ngrams"_qs))
+            return usageError(command, tr("--ngrams does not combine with %1: it finds runs of words itself.").arg(command));
         for (const QString &note : std::as_const(notes))
             writeErr(u"corvalen "_qs + command + u": "_qs + note + u'\n');
         QStringList given = parser.positionalArguments();
@@ -864,13 +880,401 @@ int runDispersion(const QStringList &arguments)
     return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 
+// Writes a table to -o FILE (through the checked write routine) or standard output; false, the
+// failure named on standard error, when it could not be written.
+bool writeTableOut(const QString &outputPath, TableFormat format, const QStringList &columns,
+                   const std::function<bool(TableWriter &table)> &rows)
+{
+    const auto write = [&](QIODevice &device, QString *) {
+        TableWriter table(device, format, columns);
+        return rows(table) && table.finish();
+    };
+    QString error;
+    const bool written = outputPath.isEmpty() ? writeToStandardOutput(write, &error)
+                                              : writeFileSafely(outputPath, write, &error);
+    if (!written)
+        writeErr((outputPath.isEmpty() ? tr("Could not write the rows to standard output: %1.").arg(error) : error) + u'\n');
+    return written;
+}
+
+// The options of a corpus command's table: --format, --top, -o.
+struct TableOptions
+{
+    QCommandLineOption format{u"format"_qs,
+                              tr("tsv: tab-separated rows without a header (default); csv: with a header "
+                                 "line; json: an array of objects."),
+                              u"tsv|csv|json"_qs, u"tsv"_qs};
+    QCommandLineOption top{u"top"_qs, tr("Keep the first N rows."), u"N"_qs};
+    QCommandLineOption output{QStringList{u"o"_qs, u"output"_qs},
+                              tr("Write the rows to FILE (replaced only when complete) instead of standard "
+                                 "output."),
+                              u"FILE"_qs};
+    TableFormat tableFormat = TableFormat::Tsv;
+    qint64 topRows = -1;
+    QString outputPath;
+
+    void add(QCommandLineParser &parser) { parser.addOptions({format, top, output}); }
+
+    // Reads the values; an error text for a usage error, else empty.
+    QString read(const QCommandLineParser &parser)
+    {
+        for (const QCommandLineOption *once : {&format, &top, &output}) {
+            if (parser.values(*once).size() > 1)
+                return tr("--format, --top and -o may be given once.");
+        }
+        if (!tableFormatFromName(parser.value(format), &tableFormat))
+            return tr("unknown format \"%1\" (tsv, csv or json).").arg(parser.value(format));
+        if (parser.isSet(top)) {
+            const std::optional<qint64> n = countValue(parser.value(top));
+            if (!n)
+                return tr("--top needs a whole number of 0 or more.");
+            topRows = *n;
+        }
+        outputPath = parser.value(output);
+        if (parser.isSet(output) && outputPath.isEmpty())
+            return tr("-o needs a file name.");
+        return QString();
+    }
+};
+
+// A whole number from lowest to highest, or nullopt.
+std::optional<qint64> numberFrom(const QString &text, qint64 lowest, qint64 highest)
+{
+    const std::optional<qint64> n = countValue(text.trimmed());
+    return n && *n >= lowest && *n <= highest ? n : std::nullopt;
+}
+
+// "L,R" of two whole numbers from lowest to highest.
+std::optional<std::pair<int, int>> pairFrom(const QString &text, int lowest, int highest)
+{
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 2)
+        return std::nullopt;
+    const std::optional<qint64> a = numberFrom(parts.at(0), lowest, highest);
+    const std::optional<qint64> b = numberFrom(parts.at(1), lowest, highest);
+    if (!a || !b)
+        return std::nullopt;
+    return std::make_pair(int(*a), int(*b));
+}
+
+// Names the files a corpus command could not read; whether there were any.
+bool reportFailures(const std::vector<std::pair<qint32, QString>> &failures, const QStringList &files)
+{
+    for (const auto &[file, why] : failures)
+        writeErr((why.isEmpty() ? tr("%1 could not be read.").arg(QDir::toNativeSeparators(files.value(file))) : why) + u'\n');
+    return !failures.empty();
+}
+
+// "corvalen collocates": the words that keep company with a word, by an association measure.
+int runCollocates(const QStringList &arguments)
+{
+    QueryCommand c(u"collocates"_qs);
+    c.phrasesCounted = false;
+    QCommandLineParser &parser = c.parser;
+    parser.setApplicationDescription(
+            tr("Writes the collocates of QUERY (the node, one word as \"corvalen context\" takes it): every "
+               "counted word within L words to the left and R to the right of the node's occurrences, in "
+               "the same file, across paragraph ends, with its co-occurrences (left and right), its "
+               "frequency and the measures MI, MI3, T-score, log-likelihood and logDice. Standard error "
+               "ends with the node's occurrences and the corpus's words."));
+    const QCommandLineOption span(u"span"_qs, tr("Words to the left and right of the node, 0 to 10 each, not both 0 (default 5,5)."),
+                                  u"L,R"_qs, u"5,5"_qs);
+    const QCommandLineOption minCooccurrence(u"min-cooccurrence"_qs, tr("Leave out collocates with fewer co-occurrences (default 2)."), u"N"_qs);
+    const QCommandLineOption minFreq(u"min-freq"_qs, tr("Leave out collocates less frequent in the corpus (default 1)."), u"N"_qs);
+    const QCommandLineOption measure(u"measure"_qs,
+                                     tr("Order by ll (log-likelihood, the default), mi, mi3, t, logdice or freq "
+                                        "(co-occurrences), descending; ties by co-occurrences, then the word."),
+                                     u"ll|mi|mi3|t|logdice|freq"_qs, u"ll"_qs);
+    TableOptions table;
+    parser.addOptions({span, minCooccurrence, minFreq, measure});
+    table.add(parser);
+    const int prepared = c.prepare(arguments, tr("Usage: corvalen collocates [OPTIONS] QUERY PATH..."), u"QUERY"_qs);
+    if (prepared >= 0)
+        return prepared;
+    for (const QCommandLineOption *once : {&span, &minCooccurrence, &minFreq, &measure}) {
+        if (parser.values(*once).size() > 1)
+            return usageError(u"collocates"_qs, tr("--span, --min-cooccurrence, --min-freq and --measure may be given once."));
+    }
+    const QString tableError = table.read(parser);
+    if (!tableError.isEmpty())
+        return usageError(u"collocates"_qs, tableError);
+    const std::optional<std::pair<int, int>> lr = pairFrom(parser.value(span), 0, CollocateRequest::kMaxSpan);
+    if (!lr || (lr->first == 0 && lr->second == 0))
+        return usageError(u"collocates"_qs, tr("--span needs L,R: whole numbers from 0 to %1, not both 0.").arg(CollocateRequest::kMaxSpan));
+    const std::optional<qint64> leastCooccurrence = parser.isSet(minCooccurrence) ? countValue(parser.value(minCooccurrence)) : qint64(2);
+    const std::optional<qint64> leastFrequency = parser.isSet(minFreq) ? countValue(parser.value(minFreq)) : qint64(1);
+    if (!leastCooccurrence || !leastFrequency)
+        return usageError(u"collocates"_qs, tr("--min-cooccurrence and --min-freq need a whole number of 0 or more."));
+    const std::optional<CollocateMeasure> order = collocateMeasureFromName(parser.value(measure));
+    if (!order)
+        return usageError(u"collocates"_qs, tr("unknown measure \"%1\" (ll, mi, mi3, t, logdice or freq).").arg(parser.value(measure)));
+    if (c.query && !nodeProblem(*c.query).isEmpty())
+        return usageError(u"collocates"_qs, nodeProblem(*c.query));
+    QString error;
+    if (!table.outputPath.isEmpty() && !canWriteFileSafely(table.outputPath, &error)) {
+        writeErr(error + u'\n');
+        return Failed;
+    }
+    CollocateRequest request;
+    request.files = c.files;
+    request.finder = c.finder;
+    request.node = c.query ? *c.query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *c.finder);
+    request.left = lr->first;
+    request.right = lr->second;
+    CollocateResult found = findCollocates(request);
+    const bool unreadable = reportFailures(found.failures, c.files);
+    const std::vector<CollocateRow> rows =
+            selectCollocates(std::move(found.rows), *order, *leastCooccurrence, *leastFrequency, table.topRows);
+    const bool written = writeTableOut(
+            table.outputPath, table.tableFormat,
+            {u"word"_qs, u"cooccurrence"_qs, u"left"_qs, u"right"_qs, u"frequency"_qs, u"mi"_qs, u"mi3"_qs, u"t"_qs,
+             u"ll"_qs, u"logdice"_qs},
+            [&](TableWriter &out) {
+                for (const CollocateRow &r : rows) {
+                    if (!out.row({TableCell::textCell(r.word), TableCell::number(r.cooccurrence), TableCell::number(r.left),
+                                  TableCell::number(r.right), TableCell::number(r.frequency),
+                                  TableCell::fixed(r.measures.mi, 6), TableCell::fixed(r.measures.mi3, 6),
+                                  TableCell::fixed(r.measures.tScore, 6), TableCell::fixed(r.measures.logLikelihood, 6),
+                                  TableCell::fixed(r.measures.logDice, 6)}))
+                        return false;
+                }
+                return true;
+            });
+    writeErr(u" Node occurrences: "_qs + QString::number(found.nodeOccurrences) + u"\n Corpus words: "_qs
+             + QString::number(found.corpusWords) + u'\n');
+    return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
+}
+
+// "corvalen clusters": the recurring runs of words around a query.
+int runClusters(const QStringList &arguments)
+{
+    QueryCommand c(u"clusters"_qs);
+    c.phrasesCounted = false;
+    QCommandLineParser &parser = c.parser;
+    parser.setApplicationDescription(
+            tr("Writes the clusters of QUERY: runs of consecutive counted words of one paragraph (never "
+               "across a paragraph end or a word the rules leave out) that hold an occurrence of QUERY, "
+               "each with its count and the number of files it occurs in, most frequent first."));
+    const QCommandLineOption size(u"size"_qs, tr("Words of the shortest and the longest cluster, 2 to 5 (default 2,4)."),
+                                  u"MIN,MAX"_qs, u"2,4"_qs);
+    const QCommandLineOption position(u"position"_qs,
+                                      tr("Where a cluster holds QUERY: left (it starts with it), right (ends with "
+                                         "it) or any (default)."),
+                                      u"left|right|any"_qs, u"any"_qs);
+    const QCommandLineOption minCount(u"min-count"_qs, tr("Leave out clusters counted fewer times (default 2)."), u"N"_qs);
+    TableOptions table;
+    parser.addOptions({size, position, minCount});
+    table.add(parser);
+    const int prepared = c.prepare(arguments, tr("Usage: corvalen clusters [OPTIONS] QUERY PATH..."), u"QUERY"_qs);
+    if (prepared >= 0)
+        return prepared;
+    for (const QCommandLineOption *once : {&size, &position, &minCount}) {
+        if (parser.values(*once).size() > 1)
+            return usageError(u"clusters"_qs, tr("--size, --position and --min-count may be given once."));
+    }
+    const QString tableError = table.read(parser);
+    if (!tableError.isEmpty())
+        return usageError(u"clusters"_qs, tableError);
+    const std::optional<std::pair<int, int>> sizes = pairFrom(parser.value(size), ClusterRequest::kMinSize, ClusterRequest::kMaxSize);
+    if (!sizes || sizes->first > sizes->second)
+        return usageError(u"clusters"_qs, tr("--size needs MIN,MAX: whole numbers from %1 to %2, MIN not above MAX.")
+                                              .arg(ClusterRequest::kMinSize)
+                                              .arg(ClusterRequest::kMaxSize));
+    const std::optional<ClusterPlace> place = clusterPlaceFromName(parser.value(position));
+    if (!place)
+        return usageError(u"clusters"_qs, tr("unknown position \"%1\" (left, right or any).").arg(parser.value(position)));
+    const std::optional<qint64> leastCount = parser.isSet(minCount) ? countValue(parser.value(minCount)) : qint64(2);
+    if (!leastCount)
+        return usageError(u"clusters"_qs, tr("--min-count needs a whole number of 0 or more."));
+    if (c.query && c.query->length() > sizes->second)
+        return usageError(u"clusters"_qs, tr("the query is %1 words: longer than the longest cluster.").arg(c.query->length()));
+    QString error;
+    if (!table.outputPath.isEmpty() && !canWriteFileSafely(table.outputPath, &error)) {
+        writeErr(error + u'\n');
+        return Failed;
+    }
+    ClusterRequest request;
+    request.files = c.files;
+    request.finder = c.finder;
+    request.query = c.query ? *c.query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *c.finder);
+    request.minSize = sizes->first;
+    request.maxSize = sizes->second;
+    request.place = *place;
+    request.minCount = *leastCount;
+    ClusterResult found = findClusters(request);
+    const bool unreadable = reportFailures(found.failures, c.files);
+    const std::vector<ClusterRow> rows = selectClusters(std::move(found.rows), *leastCount, table.topRows);
+    const bool written = writeTableOut(table.outputPath, table.tableFormat, {u"cluster"_qs, u"count"_qs, u"files"_qs},
+                                       [&](TableWriter &out) {
+                                           for (const ClusterRow &r : rows) {
+                                               if (!out.row({TableCell::textCell(r.cluster), TableCell::number(r.count),
+                                                             TableCell::number(r.files)}))
+                                                   return false;
+                                           }
+                                           return true;
+                                       });
+    return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
+}
+
+// A combined count of files as a frequency list.
+FrequencyList countedFrequencies(const QStringList &files, const CountOptions &options, ErrorReporter *reporter,
+                                 bool *failed)
+{
+    FrequencyList list;
+    PrefetchingSource source(
+            files, [](ErrorReporter *r) { return std::make_unique<DocumentEngine>(r); }, reporter);
+    const RunOutcome outcome = runAnalysisRows(
+            files, options, source,
+            [&list](CountedRows &&rows, const QString &) {
+                QString scratch;
+                list.words.reserve(rows.size());
+                list.counts.reserve(rows.size());
+                for (size_t i = 0; i < rows.size(); ++i)
+                    list.add(rows.word(i, scratch).toString(), rows.count(i));
+            },
+            nullptr, reporter);
+    list.files = outcome.filesCounted();
+    if (failed)
+        *failed = outcome.filesCounted() < files.size();
+    return list;
+}
+
+// "corvalen keywords": the words key in a corpus against a reference.
+int runKeywords(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+            tr("Compares the words of the files and folders given (the target) with a reference: other "
+               "files and folders counted with the same options and word rules (--reference), or a word "
+               "list as \"corvalen count --combined\" writes it in tsv, csv or json (--reference-list). "
+               "Writes the keywords: word, frequency, reference frequency, both per million words, "
+               "log-likelihood, log ratio, BIC and p."));
+    const QCommandLineOption reference(u"reference"_qs, tr("Files and folders of the reference corpus; may be given several times."),
+                                       u"PATH"_qs);
+    const QCommandLineOption referenceList(u"reference-list"_qs, tr("A word list as the reference."), u"FILE"_qs);
+    const QCommandLineOption ignoreCase(u"ignore-case"_qs, tr("Ignore letter case (default)."));
+    const QCommandLineOption keepCase(u"keep-case"_qs, tr("Count words that differ in case apart."));
+    const QCommandLineOption cutoff(u"p"_qs,
+                                    tr("Keep words whose p is below this: 0.05 (default), 0.01, 0.001, 0.0001, or 1 "
+                                       "to keep every word."),
+                                    u"P"_qs, u"0.05"_qs);
+    const QCommandLineOption bonferroni(u"bonferroni"_qs, tr("Divide the cut-off by the number of distinct words compared."));
+    const QCommandLineOption negative(u"negative"_qs, tr("Negative keywords too: words less frequent in the target."));
+    const QCommandLineOption minFreq(u"min-freq"_qs, tr("The least frequency of a keyword in the target (default 1)."), u"N"_qs);
+    const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
+    TableOptions table;
+    parser.addOptions({reference, referenceList, ignoreCase, keepCase});
+    addWordRuleOptions(parser);
+    parser.addOptions({cutoff, bonferroni, negative, minFreq});
+    table.add(parser);
+    parser.addOption(help);
+    parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders of the target; - reads paths from standard input."),
+                                 u"PATH..."_qs);
+    const QString command = u"keywords"_qs;
+    if (!parser.parse(QStringList{u"corvalen keywords"_qs} + arguments))
+        return usageError(command, parser.errorText());
+    if (parser.isSet(help))
+        return writeCommandHelp(parser, tr("Usage: corvalen keywords --reference PATH | --reference-list FILE [OPTIONS] PATH..."));
+    if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
+        return usageError(command, tr("--ignore-case and --keep-case cannot be used together."));
+    if (parser.isSet(reference) == parser.isSet(referenceList) || parser.values(referenceList).size() > 1)
+        return usageError(command, tr("give the reference as --reference PATH (several allowed) or as one --reference-list FILE."));
+    for (const QCommandLineOption *once : {&cutoff, &minFreq}) {
+        if (parser.values(*once).size() > 1)
+            return usageError(command, tr("--p and --min-freq may be given once."));
+    }
+    const QString tableError = table.read(parser);
+    if (!tableError.isEmpty())
+        return usageError(command, tableError);
+    KeywordFilter filter;
+    bool ok = false;
+    filter.cutoff = parser.value(cutoff).toDouble(&ok);
+    if (!ok || !keywordCutoffs().contains(filter.cutoff))
+        return usageError(command, tr("--p needs 0.05, 0.01, 0.001, 0.0001 or 1."));
+    filter.bonferroni = parser.isSet(bonferroni);
+    filter.negative = parser.isSet(negative);
+    if (parser.isSet(minFreq)) {
+        const std::optional<qint64> n = countValue(parser.value(minFreq));
+        if (!n)
+            return usageError(command, tr("--min-freq needs a whole number of 0 or more."));
+        filter.minFrequency = *n;
+    }
+    QString error;
+    QStringList notes;
+    const std::optional<WordRules> rules = wordRulesFromParser(parser, &error, &notes);
+    if (!rules)
+        return usageError(command, error);
+    for (const QString &note : std::as_const(notes))
+        writeErr(u"corvalen keywords: "_qs + note + u'\n');
+    const QStringList given = parser.positionalArguments();
+    if (given.isEmpty())
+        return usageError(command, tr("no PATH given."));
+    CountOptions options(CountMode::Combined, false, !parser.isSet(keepCase), *rules);
+    options.finder = WordFinder::create(options.rules, options.ignoreCase, &error);
+    if (!options.finder) {
+        writeErr(u"corvalen keywords: "_qs + error + u'\n');
+        return UsageError;
+    }
+    if (!table.outputPath.isEmpty() && !canWriteFileSafely(table.outputPath, &error)) {
+        writeErr(error + u'\n');
+        return Failed;
+    }
+    DropScanNotes scanNotes;
+    const QStringList targetFiles = filesOfPaths(given, &scanNotes);
+    StderrReporter reporter;
+    bool failed = false;
+    FrequencyList target, referenceCounts;
+    std::optional<FrequencyList> listed;
+    QString listError;
+    if (parser.isSet(referenceList)) {
+        // The list is read while the target is counted.
+        std::thread reader([&] { listed = readFrequencyList(parser.value(referenceList), &listError); });
+        target = countedFrequencies(targetFiles, options, &reporter, &failed);
+        reader.join();
+        if (!listed) {
+            writeErr(listError + u'\n');
+            return Failed;
+        }
+        referenceCounts = std::move(*listed);
+    } else {
+        target = countedFrequencies(targetFiles, options, &reporter, &failed);
+        DropScanNotes referenceNotes;
+        const QStringList referenceFiles = filesOfPaths(parser.values(reference), &referenceNotes);
+        bool referenceFailed = false;
+        referenceCounts = countedFrequencies(referenceFiles, options, &reporter, &referenceFailed);
+        failed = failed || referenceFailed || !referenceNotes.unreadable.isEmpty();
+    }
+    const std::vector<KeywordRow> all = compareFrequencies(target, referenceCounts, filter);
+    const qsizetype kept = table.topRows >= 0 ? qsizetype(std::min<qint64>(table.topRows, qint64(all.size()))) : qsizetype(all.size());
+    const bool written = writeTableOut(
+            table.outputPath, table.tableFormat,
+            {u"word"_qs, u"freq"_qs, u"ref_freq"_qs, u"per_million"_qs, u"ref_per_million"_qs, u"ll"_qs,
+             u"log_ratio"_qs, u"bic"_qs, u"p"_qs},
+            [&](TableWriter &out) {
+                for (qsizetype i = 0; i < kept; ++i) {
+                    const KeywordRow &r = all[size_t(i)];
+                    if (!out.row({TableCell::textCell(r.word), TableCell::number(r.frequency),
+                                  TableCell::number(r.referenceFrequency), TableCell::fixed(r.perMillion, 3),
+                                  TableCell::fixed(r.referencePerMillion, 3), TableCell::fixed(r.keyness.logLikelihood, 6),
+                                  TableCell::fixed(r.keyness.logRatio, 6), TableCell::fixed(r.keyness.bic, 6),
+                                  TableCell::number(QString::asprintf("%.5e", r.keyness.p))}))
+                        return false;
+                }
+                return true;
+            });
+    writeErr(u" Target words: "_qs + QString::number(target.total) + u"\n Reference words: "_qs
+             + QString::number(referenceCounts.total) + u"\n Keywords: "_qs + QString::number(kept) + u'\n');
+    return written && !failed && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;
+}
+
 } // namespace
 
 bool isCommandLine(int argc, char *argv[])
 {
     if (argc < 2)
         return false;
-    for (const char *word : {"count", "context", "dispersion", "-h", "--help", "-help", "-v", "--version", "-version"}) {
+    for (const char *word : {"count", "context", "dispersion", "collocates", "clusters", "keywords", "-h", "--help", "-help", "-v", "--version", "-version"}) {
         if (std::strcmp(argv[1], word) == 0)
             return true;
     }
@@ -894,6 +1298,12 @@ int runCommandLine(int argc, char *argv[])
         return runContext(arguments);
     if (command == u"dispersion")
         return runDispersion(arguments);
+    if (command == u"collocates")
+        return runCollocates(arguments);
+    if (command == u"clusters")
+        return runClusters(arguments);
+    if (command == u"keywords")
+        return runKeywords(arguments);
     if (command == u"-v" || command.endsWith(u"version")) {
         writeOut(versionText());
         return Success;

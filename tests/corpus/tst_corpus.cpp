@@ -2,10 +2,13 @@
 // the test (the plain rules: words between spaces and line ends, ASCII punctuation deleted,
 // lower-cased), the order by ICU's root collation asked here, Juilland's D worked out by hand.
 
+#include "corpus/clusters.h"
 #include "corpus/collation.h"
+#include "corpus/collocates.h"
 #include "corpus/concordance.h"
 #include "corpus/corpusquery.h"
 #include "corpus/dispersion.h"
+#include "corpus/keywords.h"
 #include "corpus/tableoutput.h"
 #include "engine/analysisrun.h"
 #include "documents/documentengine.h"
@@ -152,6 +155,18 @@ private slots:
     void juillandD();
     void tables();
     void commandLine();
+    void collocatesByBruteForce_data();
+    void collocatesByBruteForce();
+    void associationMeasuresByHand();
+    void clustersByBruteForce_data();
+    void clustersByBruteForce();
+    void keynessByHand_data();
+    void keynessByHand();
+    void keywordFilters();
+    void wordListsReadBack();
+    void damagedWordListsAreNamed_data();
+    void damagedWordListsAreNamed();
+    void corpusCommands();
 
 private:
     QTemporaryDir m_tmp;
@@ -490,6 +505,443 @@ void TestCorpus::commandLine()
     std::tie(code, out, err) = run({u"dispersion"_qs, u"the"_qs, tmp.filePath(u"missing.txt"_qs), a});
     QCOMPARE(code, 1);
     QVERIFY(err.contains("missing.txt"));
+}
+
+// A corpus with a planted collocation: "strong" is followed by "tea" far more often than chance,
+// the node sits at the very start and end of files, and stop words fall inside windows.
+QStringList plantedCorpus(const QString &folder)
+{
+    static const QStringList filler = {u"tea"_qs, u"coffee"_qs, u"the"_qs, u"and"_qs, u"cup"_qs, u"hot"_qs,
+                                       u"water"_qs, u"milk"_qs, u"sugar"_qs, u"Strong"_qs};
+    QRandomGenerator random(42);
+    QStringList paths;
+    for (int f = 0; f < 4; ++f) {
+        QString text = u"strong "_qs; // a node at the start of the file
+        for (int i = 0; i < 1500; ++i) {
+            if (random.bounded(12) == 0)
+                text += u"strong tea "_qs;
+            text += filler.at(int(random.bounded(filler.size())));
+            text += random.bounded(10) == 0 ? u'\n' : u' ';
+        }
+        text += u"strong"_qs; // and at its end
+        const QString path = QDir(folder).filePath(u"t%1.txt"_qs.arg(f));
+        writeFile(path, text.toUtf8());
+        paths << path;
+    }
+    return paths;
+}
+
+void TestCorpus::collocatesByBruteForce_data()
+{
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("right");
+    QTest::addColumn<bool>("stopWords");
+    QTest::newRow("5,5") << 5 << 5 << false;
+    QTest::newRow("2,3 with stop words") << 2 << 3 << true;
+    QTest::newRow("0,4") << 0 << 4 << false;
+    QTest::newRow("3,0 with stop words") << 3 << 0 << true;
+    QTest::newRow("10,10") << 10 << 10 << false;
+}
+
+// Co-occurrences counted by brute force over the tokens (windows overlap, a word in two windows
+// counts twice, the node itself never, another node inside a window always), and every measure
+// against the formulas evaluated here.
+void TestCorpus::collocatesByBruteForce()
+{
+    QFETCH(int, left);
+    QFETCH(int, right);
+    QFETCH(bool, stopWords);
+    const QStringList files = plantedCorpus(m_tmp.filePath(u"planted"_qs));
+    WordRules rules;
+    if (stopWords)
+        rules.stopWordLists = {u"en"_qs};
+    const std::shared_ptr<const WordFinder> finder = plainFinder(rules);
+    QMap<QString, qint64> frequency, coLeft, coRight;
+    qint64 nodes = 0, corpus = 0;
+    for (const QString &path : files) {
+        QList<Token> tokens = tokensOf(readText(path));
+        if (stopWords)
+            tokens.removeIf([](const Token &t) { return t.word == u"the" || t.word == u"and"; });
+        corpus += tokens.size();
+        for (qsizetype i = 0; i < tokens.size(); ++i) {
+            ++frequency[tokens.at(i).word];
+            if (tokens.at(i).word != u"strong")
+                continue;
+            ++nodes;
+            for (int d = 1; d <= left && i - d >= 0; ++d)
+                ++coLeft[tokens.at(i - d).word];
+            for (int d = 1; d <= right && i + d < tokens.size(); ++d)
+                ++coRight[tokens.at(i + d).word];
+        }
+    }
+    CollocateRequest request;
+    request.files = files;
+    request.finder = finder;
+    request.node = *CorpusQuery::parse(u"strong"_qs, QueryMode::Words, true, *finder);
+    request.left = left;
+    request.right = right;
+    const CollocateResult result = findCollocates(request);
+    QCOMPARE(result.nodeOccurrences, nodes);
+    QCOMPARE(result.corpusWords, corpus);
+    QMap<QString, CollocateRow> found;
+    for (const CollocateRow &r : result.rows)
+        found.insert(r.word, r);
+    QSet<QString> expectedWords;
+    for (auto it = coLeft.cbegin(); it != coLeft.cend(); ++it)
+        expectedWords.insert(it.key());
+    for (auto it = coRight.cbegin(); it != coRight.cend(); ++it)
+        expectedWords.insert(it.key());
+    QCOMPARE(qsizetype(found.size()), expectedWords.size());
+    for (const QString &w : expectedWords) {
+        QVERIFY2(found.contains(w), qPrintable(w));
+        const CollocateRow &r = found.value(w);
+        QCOMPARE(r.left, coLeft.value(w));
+        QCOMPARE(r.right, coRight.value(w));
+        QCOMPARE(r.cooccurrence, coLeft.value(w) + coRight.value(w));
+        QCOMPARE(r.frequency, frequency.value(w));
+        const double O = double(r.cooccurrence), fc = double(r.frequency), fn = double(nodes), N = double(corpus);
+        const double K = left + right;
+        const double E = fn * fc * K / N;
+        QVERIFY(qFuzzyCompare(r.measures.mi, std::log2(O / E)));
+        QVERIFY(qFuzzyCompare(r.measures.mi3, std::log2(O * O * O / E)));
+        QVERIFY(std::abs(r.measures.tScore - (O - E) / std::sqrt(O)) < 1e-9);
+        QVERIFY(qFuzzyCompare(r.measures.logDice, 14 + std::log2(2 * O / (fn + fc))));
+    }
+    // The planted pair comes first by log-likelihood when the span reaches it.
+    const std::vector<CollocateRow> ordered = selectCollocates(result.rows, CollocateMeasure::LogLikelihood);
+    if (right > 0)
+        QCOMPARE(ordered.front().word, u"tea"_qs);
+    for (size_t i = 1; i < ordered.size(); ++i) {
+        QVERIFY(ordered[i - 1].measures.logLikelihood >= ordered[i].measures.logLikelihood);
+        QVERIFY(ordered[i].cooccurrence >= 2);
+    }
+}
+
+// Log-likelihood of the 2x2 table by hand, with a cell clamped at 0, and its sign below
+// expectation.
+void TestCorpus::associationMeasuresByHand()
+{
+    // O = 10, f_n = 20, f_c = 30, N = 1000, K = 4: E = 2.4.
+    // Cells 10, 70, 20, 900; rows 80, 920; columns 30, 970; total 1000.
+    // E cells 2.4, 77.6, 27.6, 892.4.
+    const Association a = associationOf(10, 30, 20, 1000, 4);
+    const double ll = 2 * (10 * std::log(10 / 2.4) + 70 * std::log(70 / 77.6) + 20 * std::log(20 / 27.6)
+                           + 900 * std::log(900 / 892.4));
+    QVERIFY(std::abs(a.logLikelihood - ll) < 1e-9);
+    QVERIFY(std::abs(a.logLikelihood - 16.493423) < 1e-5); // worked out with a calculator
+    QVERIFY(std::abs(a.mi - std::log2(10 / 2.4)) < 1e-12);
+    QVERIFY(std::abs(a.logDice - (14 + std::log2(20.0 / 50.0))) < 1e-12);
+    // Fewer co-occurrences than expected: negative.
+    QVERIFY(associationOf(1, 300, 50, 1000, 10).logLikelihood < 0);
+    // f_n * K above N: O12 = 5 * 10 - 3 = 47 and O22 = 40 - 50 - 8 + 3 < 0 taken as 0.
+    // Cells 3, 47, 5, 0; rows 50, 5; columns 8, 47; total 55.
+    const Association c = associationOf(3, 8, 5, 40, 10);
+    const double e11 = 50.0 * 8 / 55, e12 = 50.0 * 47 / 55, e21 = 5.0 * 8 / 55;
+    const double expected = 2 * (3 * std::log(3 / e11) + 47 * std::log(47 / e12) + 5 * std::log(5 / e21));
+    QVERIFY(std::abs(std::abs(c.logLikelihood) - expected) < 1e-9);
+}
+
+void TestCorpus::clustersByBruteForce_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("minSize");
+    QTest::addColumn<int>("maxSize");
+    QTest::addColumn<int>("place");
+    QTest::addColumn<qint64>("minCount");
+    QTest::newRow("any 2-4") << u"strong"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2);
+    QTest::newRow("left 2-5") << u"strong"_qs << 2 << 5 << int(ClusterPlace::Left) << qint64(2);
+    QTest::newRow("right 3-3") << u"tea"_qs << 3 << 3 << int(ClusterPlace::Right) << qint64(1);
+    QTest::newRow("phrase, any") << u"strong tea"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(3);
+    QTest::newRow("pattern, any 2-5") << u"*ee"_qs << 2 << 5 << int(ClusterPlace::Anywhere) << qint64(4);
+}
+
+// Clusters counted by brute force: every run of n consecutive words of one paragraph that holds
+// the query at the place asked, once however many times it holds it.
+void TestCorpus::clustersByBruteForce()
+{
+    QFETCH(QString, query);
+    QFETCH(int, minSize);
+    QFETCH(int, maxSize);
+    QFETCH(int, place);
+    QFETCH(qint64, minCount);
+    const QStringList files = plantedCorpus(m_tmp.filePath(u"planted"_qs));
+    const QStringList queryWords = query.split(u' ');
+    const QRegularExpression first(QRegularExpression::anchoredPattern(QString(queryWords.first()).replace(u"*"_qs, u".*"_qs)));
+    const auto holdsAt = [&](const QList<Token> &t, qsizetype at) {
+        if (at + queryWords.size() > t.size())
+            return false;
+        for (qsizetype k = 0; k < queryWords.size(); ++k) {
+            if (k > 0 && t.at(at + k).gapBefore)
+                return false;
+            const bool match = k == 0 ? first.match(t.at(at).word).hasMatch() : t.at(at + k).word == queryWords.at(k);
+            if (!match)
+                return false;
+        }
+        return true;
+    };
+    QMap<QString, qint64> counts;
+    QMap<QString, QSet<int>> filesOf;
+    const qsizetype k = queryWords.size();
+    for (int f = 0; f < files.size(); ++f) {
+        const QList<Token> t = tokensOf(readText(files.at(f)));
+        for (int n = minSize; n <= maxSize; ++n) {
+            for (qsizetype s = 0; s + n <= t.size(); ++s) {
+                bool gap = false;
+                for (qsizetype j = s + 1; j < s + n; ++j)
+                    gap = gap || t.at(j).gapBefore;
+                if (gap)
+                    continue;
+                bool holds = false;
+                if (place == int(ClusterPlace::Left))
+                    holds = holdsAt(t, s);
+                else if (place == int(ClusterPlace::Right))
+                    holds = n >= k && holdsAt(t, s + n - k);
+                else
+                    for (qsizetype h = s; h + k <= s + n && !holds; ++h)
+                        holds = holdsAt(t, h);
+                if (!holds)
+                    continue;
+                QStringList words;
+                for (qsizetype j = s; j < s + n; ++j)
+                    words << t.at(j).word;
+                ++counts[words.join(u' ')];
+                filesOf[words.join(u' ')].insert(f);
+            }
+        }
+    }
+    ClusterRequest request;
+    request.files = files;
+    request.finder = plainFinder();
+    request.query = *CorpusQuery::parse(query, QueryMode::Words, true, *request.finder);
+    request.minSize = minSize;
+    request.maxSize = maxSize;
+    request.place = ClusterPlace(place);
+    request.minCount = minCount;
+    const std::vector<ClusterRow> rows = selectClusters(findClusters(request).rows, minCount);
+    QMap<QString, ClusterRow> found;
+    for (const ClusterRow &r : rows)
+        found.insert(r.cluster, r);
+    qsizetype expected = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() < minCount)
+            continue;
+        ++expected;
+        QVERIFY2(found.contains(it.key()), qPrintable(it.key()));
+        QCOMPARE(found.value(it.key()).count, it.value());
+        QCOMPARE(found.value(it.key()).files, filesOf.value(it.key()).size());
+    }
+    QCOMPARE(qsizetype(rows.size()), expected);
+    for (size_t i = 1; i < rows.size(); ++i) {
+        QVERIFY(rows[i - 1].count > rows[i].count
+                || (rows[i - 1].count == rows[i].count && collate(rows[i - 1].cluster, rows[i].cluster) <= 0));
+    }
+}
+
+void TestCorpus::keynessByHand_data()
+{
+    QTest::addColumn<qint64>("a");
+    QTest::addColumn<qint64>("b");
+    QTest::addColumn<qint64>("c");
+    QTest::addColumn<qint64>("d");
+    QTest::newRow("key in the target") << qint64(30) << qint64(10) << qint64(1000) << qint64(2000);
+    QTest::newRow("key in the reference") << qint64(5) << qint64(40) << qint64(1000) << qint64(1000);
+    QTest::newRow("absent from the reference") << qint64(12) << qint64(0) << qint64(5000) << qint64(9000);
+    QTest::newRow("absent from the target") << qint64(0) << qint64(7) << qint64(5000) << qint64(9000);
+    QTest::newRow("even") << qint64(10) << qint64(20) << qint64(1000) << qint64(2000);
+}
+
+// LL, log ratio, BIC and p evaluated here from their formulas.
+void TestCorpus::keynessByHand()
+{
+    QFETCH(qint64, a);
+    QFETCH(qint64, b);
+    QFETCH(qint64, c);
+    QFETCH(qint64, d);
+    const double A = a, B = b, C = c, D = d;
+    const double e1 = C * (A + B) / (C + D), e2 = D * (A + B) / (C + D);
+    double ll = 2 * ((A > 0 ? A * std::log(A / e1) : 0) + (B > 0 ? B * std::log(B / e2) : 0));
+    if (!(A / C > B / D))
+        ll = -ll;
+    const double ratio = std::log2(((A > 0 ? A : 0.5) / C) / ((B > 0 ? B : 0.5) / D));
+    const Keyness k = keynessOf(a, b, c, d);
+    QVERIFY2(std::abs(k.logLikelihood - ll) < 1e-9, qPrintable(QString::number(k.logLikelihood)));
+    QVERIFY(std::abs(k.logRatio - ratio) < 1e-12);
+    QVERIFY(std::abs(k.bic - (ll - std::log(C + D))) < 1e-9);
+    // The upper tail of chi-square with one degree of freedom: 2 * (1 - Phi(sqrt(|LL|))).
+    const double p = std::erfc(std::sqrt(std::abs(ll) / 2));
+    QVERIFY(std::abs(k.p - p) < 1e-15);
+    // Known values of the distribution: 3.841459 is the 0.05 point, 6.634897 the 0.01 point.
+    QVERIFY(std::abs(chiSquareUpperTail(3.841459) - 0.05) < 1e-6);
+    QVERIFY(std::abs(chiSquareUpperTail(6.634897) - 0.01) < 1e-6);
+}
+
+// The cut-offs, Bonferroni, negatives and the least frequency, against lists made by hand.
+void TestCorpus::keywordFilters()
+{
+    FrequencyList target, reference;
+    // c = 1000, d = 1000.
+    const QList<std::tuple<QString, qint64, qint64>> words = {
+            {u"alpha"_qs, 60, 20}, {u"beta"_qs, 25, 15}, {u"gamma"_qs, 10, 40}, {u"delta"_qs, 5, 5},
+            {u"only"_qs, 4, 0}, {u"missing"_qs, 0, 9}, {u"rest"_qs, 896, 911}};
+    for (const auto &[w, a, b] : words) {
+        if (a > 0)
+            target.add(w, a);
+        if (b > 0)
+            reference.add(w, b);
+    }
+    QCOMPARE(target.total, 1000);
+    QCOMPARE(reference.total, 1000);
+    const auto kept = [&](const KeywordFilter &f) {
+        QStringList names;
+        qint64 compared = 0;
+        for (const KeywordRow &r : compareFrequencies(target, reference, f, &compared))
+            names << r.word;
+        return names;
+    };
+    KeywordFilter f;
+    // alpha LL 20.9, beta 2.5 (p 0.11), only 5.5 (p 0.019): kept at 0.05 in LL order.
+    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs}));
+    f.cutoff = 0.01;
+    QCOMPARE(kept(f), QStringList{u"alpha"_qs});
+    f.cutoff = 1;
+    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs}));
+    f.negative = true;
+    // Negative ones after, the most negative last; "missing" is not in the target (min 1).
+    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs, u"delta"_qs, u"rest"_qs, u"gamma"_qs}));
+    f.minFrequency = 0;
+    QVERIFY(kept(f).contains(u"missing"));
+    f = KeywordFilter();
+    f.bonferroni = true; // 7 words compared: 0.05 / 7 = 0.0071
+    QCOMPARE(kept(f), QStringList{u"alpha"_qs});
+    f.minFrequency = 61;
+    QVERIFY(kept(f).isEmpty());
+}
+
+// A word list that corvalen count writes reads back to the same counts, in each format; padding
+// and thousands separators are read.
+void TestCorpus::wordListsReadBack()
+{
+    const QString bin = QStringLiteral(CORVALEN_BIN_DIR "/corvalen");
+    const QStringList files = makeCorpus(m_tmp.filePath(u"lists"_qs), 2, 3000, 9);
+    Utf8FileSource source;
+    const ResultTable table = runAnalysis(files, CountOptions(CountMode::Combined, false, true), source);
+    QMap<QString, qint64> expected;
+    for (qsizetype r = 0; r < table.rowCount(); ++r)
+        expected.insert(table.word(r), table.count(r));
+    QTemporaryDir tmp;
+    for (const QString &format : {u"tsv"_qs, u"csv"_qs, u"json"_qs, u"text"_qs}) {
+        const QString out = tmp.filePath(u"list."_qs + format);
+        QProcess p;
+        p.start(bin, QStringList{u"count"_qs, u"--combined"_qs, u"--format"_qs, format, u"-o"_qs, out} + files);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        if (format == u"text")
+            continue; // not a word list: the header line is no row
+        QString error;
+        const std::optional<FrequencyList> list = readFrequencyList(out, &error);
+        QVERIFY2(list, qPrintable(error));
+        QMap<QString, qint64> read;
+        for (size_t i = 0; i < list->size(); ++i)
+            read.insert(list->words[i], list->counts[i]);
+        QCOMPARE(read, expected);
+        QCOMPARE(list->total, table.total());
+    }
+    QString error;
+    const auto parsed = parseFrequencyList("the   \t1,234\r\nof\t 1 000\r\n\r\nhöhe\t7\n", u"x"_qs, &error);
+    QVERIFY2(parsed, qPrintable(error));
+    QCOMPARE(parsed->words, (std::vector<QString>{u"the"_qs, u"of"_qs, u"h\u00f6he"_qs}));
+    QCOMPARE(parsed->counts, (std::vector<qint64>{1234, 1000, 7}));
+    const auto csv = parseFrequencyList("word,count\r\n\"a,b\",\"12,345\"\r\nc,3\r\n", u"x"_qs, &error);
+    QVERIFY2(csv, qPrintable(error));
+    QCOMPARE(csv->words, (std::vector<QString>{u"a,b"_qs, u"c"_qs}));
+    QCOMPARE(csv->total, 12348);
+}
+
+void TestCorpus::damagedWordListsAreNamed_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("no tab") << QByteArray("the\t3\nof 2\n") << u"line 2"_qs;
+    QTest::newRow("not a count") << QByteArray("the\t3\nof\tmany\n") << u"line 2"_qs;
+    QTest::newRow("csv without a count") << QByteArray("word,count\nthe,3\nof\n") << u"line 3"_qs;
+    QTest::newRow("csv quote not closed") << QByteArray("word,count\n\"the,3\n") << u"line 2"_qs;
+    QTest::newRow("json cut short") << QByteArray("[\n {\"word\": \"a\", \"count\": 1},\n {\"word\": \"b\", ") << u"line 3"_qs;
+    QTest::newRow("json without counts") << QByteArray("[{\"word\": \"a\"}]") << u"line"_qs;
+    QTest::newRow("not UTF-8") << QByteArray("caf\xe9\t3\n") << u"UTF-8"_qs;
+}
+
+void TestCorpus::damagedWordListsAreNamed()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, line);
+    QString error;
+    QVERIFY(!parseFrequencyList(bytes, u"/lists/ref.tsv"_qs, &error));
+    QVERIFY2(error.contains(QDir::toNativeSeparators(u"/lists/ref.tsv"_qs)) && error.contains(line), qPrintable(error));
+}
+
+// The three commands: their output against the library's rows, their usage errors.
+void TestCorpus::corpusCommands()
+{
+    const QString bin = QStringLiteral(CORVALEN_BIN_DIR "/corvalen");
+    const QStringList files = plantedCorpus(m_tmp.filePath(u"planted"_qs));
+    const auto run = [&](const QStringList &args) {
+        QProcess p;
+        p.start(bin, args);
+        p.waitForFinished(60000);
+        return std::make_tuple(p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError());
+    };
+    auto [code, out, err] = run(QStringList{u"collocates"_qs, u"--format"_qs, u"csv"_qs, u"--top"_qs, u"3"_qs, u"strong"_qs} + files);
+    QCOMPARE(code, 0);
+    QList<QByteArray> lines = out.split('\n');
+    QCOMPARE(lines.first(), QByteArray("word,cooccurrence,left,right,frequency,mi,mi3,t,ll,logdice\r"));
+    QVERIFY(lines.at(1).startsWith("tea,"));
+    qint64 corpusWords = 0;
+    for (const QString &f : files)
+        corpusWords += tokensOf(readText(f)).size();
+    QVERIFY(err.contains(" Node occurrences: "));
+    QVERIFY(err.endsWith(QByteArray(" Corpus words: " + QByteArray::number(corpusWords) + "\n")));
+    std::tie(code, out, err) = run(QStringList{u"collocates"_qs, u"--format"_qs, u"json"_qs, u"--measure"_qs, u"freq"_qs, u"strong"_qs} + files);
+    const QJsonArray rows = QJsonDocument::fromJson(out).array();
+    QVERIFY(rows.size() > 3);
+    for (qsizetype i = 1; i < rows.size(); ++i)
+        QVERIFY(rows.at(i - 1).toObject().value(u"cooccurrence").toInt() >= rows.at(i).toObject().value(u"cooccurrence").toInt());
+    for (const QStringList &bad : {QStringList{u"collocates"_qs, u"--ngrams"_qs, u"2"_qs, u"x"_qs, files.first()},
+                                   QStringList{u"collocates"_qs, u"--span"_qs, u"0,0"_qs, u"x"_qs, files.first()},
+                                   QStringList{u"collocates"_qs, u"--span"_qs, u"11,2"_qs, u"x"_qs, files.first()},
+                                   QStringList{u"collocates"_qs, u"strong tea"_qs, files.first()},
+                                   QStringList{u"clusters"_qs, u"--ngrams"_qs, u"2"_qs, u"x"_qs, files.first()},
+                                   QStringList{u"clusters"_qs, u"--size"_qs, u"1,3"_qs, u"x"_qs, files.first()},
+                                   QStringList{u"clusters"_qs, u"--size"_qs, u"4,3"_qs, u"x"_qs, files.first()},
+                                   QStringList{u"keywords"_qs, files.first()},
+                                   QStringList{u"keywords"_qs, u"--p"_qs, u"0.2"_qs, u"--reference"_qs, files.first(), files.first()}}) {
+        std::tie(code, out, err) = run(bad);
+        QVERIFY2(code == 2, qPrintable(bad.join(u' ') + u": "_qs + QString::fromUtf8(err)));
+    }
+    std::tie(code, out, err) = run(QStringList{u"clusters"_qs, u"--size"_qs, u"2,3"_qs, u"--position"_qs, u"left"_qs, u"strong"_qs} + files);
+    QCOMPARE(code, 0);
+    QVERIFY(out.startsWith("strong tea\t"));
+    // Keywords of two files against the other two, and against a list written by count.
+    const QString list = m_tmp.filePath(u"reference.tsv"_qs);
+    std::tie(code, out, err) = run(QStringList{u"count"_qs, u"--combined"_qs, u"-o"_qs, list, files.at(2), files.at(3)});
+    QCOMPARE(code, 0);
+    QByteArray fromFiles, fromList;
+    std::tie(code, fromFiles, err) = run({u"keywords"_qs, u"--p"_qs, u"1"_qs, u"--negative"_qs, u"--reference"_qs, files.at(2),
+                                          u"--reference"_qs, files.at(3), files.at(0), files.at(1)});
+    QCOMPARE(code, 0);
+    QVERIFY(err.contains(" Target words: ") && err.contains(" Keywords: "));
+    std::tie(code, fromList, err) = run({u"keywords"_qs, u"--p"_qs, u"1"_qs, u"--negative"_qs, u"--reference-list"_qs, list,
+                                         files.at(0), files.at(1)});
+    QCOMPARE(code, 0);
+    QCOMPARE(fromList, fromFiles);
+    QVERIFY(!fromList.isEmpty());
+    const QList<QByteArray> cells = fromList.split('\n').first().split('\t');
+    QCOMPARE(cells.size(), 9);
+    QVERIFY2(QRegularExpression(u"^\\d\\.\\d{5}e[-+]\\d\\d$"_qs).match(QString::fromUtf8(cells.at(8))).hasMatch(), cells.at(8).constData());
+    writeFile(list, "the\t3\nbroken line\n");
+    std::tie(code, out, err) = run({u"keywords"_qs, u"--reference-list"_qs, list, files.at(0)});
+    QCOMPARE(code, 1);
+    QVERIFY(out.isEmpty());
+    QVERIFY(err.contains("line 2"));
 }
 
 QTEST_GUILESS_MAIN(TestCorpus)

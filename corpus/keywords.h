@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace corvalen {
+
+/// Words with their frequencies: a count of a corpus, or a published frequency list.
+struct FrequencyList
+{
+    std::vector<QString> words;
+    std::vector<qint64> counts;
+    qint64 total = 0; ///< the corpus's words: the sum of the counts
+    qint64 files = 0; ///< the files counted (0 for a list read from a file)
+
+    void add(QString word, qint64 count)
+    {
+        words.push_back(std::move(word));
+        counts.push_back(count);
+        total += count;
+    }
+    size_t size() const { return words.size(); }
+};
+
+/// Reads a word list as `corvalen count --combined` writes it: tab-separated rows (the clipboard's
+/// layout: the word padded, a tab, the count), CSV with the header word,count, or JSON (an array of
+/// objects with "word" and "count"). A count may be padded or carry thousands separators ("1,234").
+/// nullopt, with error naming the file and the line that cannot be read, for a damaged list.
+std::optional<FrequencyList> readFrequencyList(const QString &path, QString *error = nullptr);
+/// The same from bytes already read (name is the file's, for messages).
+std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const QString &name, QString *error = nullptr);
+
+/// The keyness of a word with frequency a in the target corpus of c words and b in the reference
+/// of d words (Rayson and Garside 2000; Hardie 2014; Wilson 2013):
+///   E1 = c * (a + b) / (c + d), E2 = d * (a + b) / (c + d),
+///   LL = 2 * (a * ln(a / E1) + b * ln(b / E2)) with 0 * ln 0 = 0, negative unless a/c > b/d;
+///   log ratio = log2((a' / c) / (b' / d)), a zero frequency taken as 0.5;
+///   BIC = LL - ln(c + d); p = the chi-square (1 degree of freedom) upper-tail probability of |LL|.
+struct Keyness
+{
+    double logLikelihood = 0;
+    double logRatio = 0;
+    double bic = 0;
+    double p = 1;
+};
+Keyness keynessOf(qint64 a, qint64 b, qint64 c, qint64 d);
+
+/// The chi-square upper-tail probability with one degree of freedom: erfc(sqrt(x / 2)).
+double chiSquareUpperTail(double x);
+
+struct KeywordRow
+{
+    QString word;
+    qint64 frequency = 0;          ///< a
+    qint64 referenceFrequency = 0; ///< b
+    double perMillion = 0;         ///< a / c * 1,000,000
+    double referencePerMillion = 0;
+    Keyness keyness;
+};
+
+/// Which keywords are kept.
+struct KeywordFilter
+{
+    /// Keep a word when its p is below this (0.05, 0.01, 0.001, 0.0001); 1 or more keeps every word.
+    double cutoff = 0.05;
+    /// The cut-off divided by the number of distinct words compared.
+    bool bonferroni = false;
+    /// Negative keywords (less frequent in the target than in the reference) too.
+    bool negative = false;
+    /// The least target frequency of a keyword.
+    qint64 minFrequency = 1;
+};
+
+/// The cut-offs a keyword list offers.
+QList<double> keywordCutoffs();
+
+/// Compares every word of either list: the keywords the filter keeps, ordered by LL descending
+/// (negative ones after the positive, the most negative last), ties by the Unicode root collation
+/// of the word. compared, when given, receives the number of distinct words compared.
+std::vector<KeywordRow> compareFrequencies(const FrequencyList &target, const FrequencyList &reference,
+                                           const KeywordFilter &filter, qint64 *compared = nullptr);
+
+} // namespace corvalen
