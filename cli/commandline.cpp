@@ -11,6 +11,7 @@
 #include "corpus/concordance.h"
 #include "corpus/dispersion.h"
 #include "corpus/keywords.h"
+#include "corpus/lexicalvariety.h"
 #include "corpus/tableoutput.h"
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
@@ -211,20 +212,23 @@ public:
     }
 
     // A file that could not be read or counted has no figures: it is marked, not shown as empty.
-    QString text(const RunOutcome &outcome) const
+    // variety holds the ratios that do not depend on length, of each file and of all.
+    QString text(const RunOutcome &outcome, const LexicalVarietyResult &variety) const
     {
         QString out;
         for (qsizetype i = 0; i < m_files.size(); ++i) {
             const auto &[name, stats] = m_files.at(i);
             const bool read = size_t(i) < outcome.counted.size() && outcome.counted[size_t(i)];
-            out += name + u'\n' + (read ? lines(stats) : tr("Not read: the file could not be counted.\n"));
+            out += name + u'\n'
+                    + (read ? lines(stats) + varietyLines(variety.files.at(size_t(i)))
+                            : tr("Not read: the file could not be counted.\n"));
         }
         if (!m_perFile)
-            return out + lines(m_all);
+            return out + lines(m_all) + varietyLines(variety.all);
         StatisticsCollector all;
         for (auto it = m_summed.cbegin(); it != m_summed.cend(); ++it)
             all.add(it.key(), it.value());
-        return out + lines(all.statistics());
+        return out + lines(all.statistics()) + varietyLines(variety.all);
     }
 
 private:
@@ -235,6 +239,12 @@ private:
                 .arg(s.types)
                 .arg(s.typeTokenRatio(), 0, 'f', 4)
                 .arg(s.hapaxLegomena);
+    }
+    static QString varietyLines(const LexicalVariety &v)
+    {
+        return u"Standardised type/token ratio (1,000 words): %1\nMoving-average type/token ratio (500 words): %2\n"_qs
+                .arg(v.standardised, 0, 'f', 4)
+                .arg(v.movingAverage, 0, 'f', 4);
     }
 
     bool m_perFile;
@@ -332,8 +342,10 @@ int runCount(const QStringList &arguments)
                                     "and --min-count. The total stays the number of words counted."),
                                  u"N"_qs);
     const QCommandLineOption stats(u"stats"_qs,
-                                   tr("After the total, write tokens, types, type/token ratio and "
-                                      "hapax legomena to standard error (per file, each file's first)."));
+                                   tr("After the total, write tokens, types, type/token ratio, hapax "
+                                      "legomena and the standardised (1,000-word parts) and moving-average "
+                                      "(500-word windows) type/token ratios to standard error (per file, "
+                                      "each file's first)."));
     const QCommandLineOption output(QStringList{u"o"_qs, u"output"_qs},
                                     tr("Write the results to FILE (replaced only when complete) "
                                        "instead of standard output."),
@@ -444,6 +456,12 @@ int runCount(const QStringList &arguments)
         statistics = std::make_unique<RunStatistics>(options.mode == CountMode::PerFile);
     qint64 counted = 0; // the total: --min-count and --top drop rows, not words counted
     qsizetype block = 0;
+    // The ratios of parts and windows need the words in their order, which a count does not keep:
+    // the files are read for them beside the count.
+    LexicalVarietyResult variety;
+    std::thread varietyScan;
+    if (statistics)
+        varietyScan = std::thread([&] { variety = measureLexicalVariety(paths, options.finder); });
     const RunOutcome outcome = runAnalysisRows(
             paths, options, source,
             [&](CountedRows &&rows, const QString &name) {
@@ -464,6 +482,8 @@ int runCount(const QStringList &arguments)
                     spill.append(rows, name);
             },
             progress.get(), &reporter);
+    if (varietyScan.joinable())
+        varietyScan.join();
     if (terminal)
         terminal->clear();
 
@@ -497,7 +517,7 @@ int runCount(const QStringList &arguments)
         writeErr(error + u'\n');
     writeErr(u" Word Count: "_qs + QString::number(counted) + u'\n');
     if (statistics)
-        writeErr(statistics->text(outcome));
+        writeErr(statistics->text(outcome, variety));
     return written && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 

@@ -7,6 +7,8 @@
 
 #include <QThread>
 
+#include <cstring>
+
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -47,9 +49,9 @@ protected:
 class TokenCollector : public WordSink
 {
 public:
-    TokenCollector(CorpusVocabulary *vocabulary, HashTally &known, TokenMarker *marker,
+    TokenCollector(CorpusVocabulary *vocabulary, HashTally &known, TokenMarker *marker, bool hash,
                    std::vector<CorpusToken> &tokens, QStringView text, qsizetype offset, bool gapFirst)
-        : m_vocabulary(vocabulary), m_known(known), m_marker(marker), m_tokens(tokens),
+        : m_vocabulary(vocabulary), m_known(known), m_marker(marker), m_hash(hash), m_tokens(tokens),
           m_text(reinterpret_cast<const char16_t *>(text.utf16())), m_textEnd(m_text + text.size()),
           m_offset(offset), m_gap(gapFirst)
     {
@@ -61,6 +63,8 @@ public:
         const size_t n = size_t(w.size());
         CorpusToken token{CorpusToken::kNoNumber, quint32(m_offset + rawStart), quint32(m_offset + rawEnd), 0, m_gap};
         m_gap = false;
+        if (m_hash)
+            token.hash = wordHash(w);
         if (!m_vocabulary) {
             if (m_marker)
                 token.mark = m_marker->mark(w, CorpusToken::kNoNumber);
@@ -136,6 +140,7 @@ private:
     CorpusVocabulary *m_vocabulary;
     HashTally &m_known;
     TokenMarker *m_marker;
+    bool m_hash;
     std::vector<CorpusToken> &m_tokens;
     const char16_t *m_text;
     const char16_t *m_textEnd;
@@ -147,6 +152,25 @@ private:
 };
 
 } // namespace
+
+quint64 wordHash(QStringView word)
+{
+    // Four units at a time, each block mixed in: words are short, and two words of a text must
+    // practically never share a hash.
+    const auto *p = reinterpret_cast<const char16_t *>(word.utf16());
+    const size_t n = size_t(word.size());
+    quint64 h = 0x9E3779B97F4A7C15ULL ^ (quint64(n) * 0xC2B2AE3D27D4EB4FULL);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        quint64 block;
+        std::memcpy(&block, p + i, sizeof block);
+        h = counting::mix(h ^ block) * 0xFF51AFD7ED558CCDULL;
+    }
+    quint64 tail = 0;
+    for (size_t k = 0; i < n; ++i, ++k)
+        tail |= quint64(p[i]) << (16 * k);
+    return counting::mix(h ^ tail ^ 0x5851F42D4C957F2DULL);
+}
 
 CorpusVocabulary::CorpusVocabulary() : m_index(std::make_unique<HashTally>())
 {
@@ -437,7 +461,7 @@ struct CorpusScan::Pipeline
                     // A slice cut at a paragraph end begins after a gap; one cut at a space does not.
                     const bool gapFirst = slice.from == 0 || slice.text[size_t(slice.from - 1)] == u'\r';
                     TokenCollector collector(options.numberWords ? &vocabulary : nullptr, known, marker.get(),
-                                             slice.tokens, slice.view(), slice.from, gapFirst);
+                                             options.hashWords, slice.tokens, slice.view(), slice.from, gapFirst);
                     finder->findSingleWords(slice.view().sliced(slice.from, slice.to - slice.from), collector);
                     collector.drain();
                 }

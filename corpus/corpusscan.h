@@ -58,7 +58,13 @@ struct CorpusToken
     quint32 end = 0;
     quint32 mark = 0;       ///< what the scan's marker made of the word (see TokenMarker)
     bool gapBefore = false;
+    /// A 64-bit hash of the word as counted, when the scan is asked for it (hashWords): words told
+    /// apart without a table of them.
+    quint64 hash = 0;
 };
+
+/// The 64-bit hash of a word as CorpusToken::hash gives it.
+quint64 wordHash(QStringView word);
 
 /// Looks at every counted word as a worker finds it, while its text is at hand: a scan's work
 /// that needs to know only some words (those a query matches) marks them here, and the words need
@@ -111,6 +117,8 @@ struct CorpusScanOptions
     bool cutAtSpaces = false;
     /// Whether every word is numbered in the vocabulary (a hash lookup a word: the work must need it).
     bool numberWords = true;
+    /// Whether every token carries wordHash() of its word.
+    bool hashWords = false;
     /// Makes each worker's marker; none: marks stay 0.
     std::function<std::unique_ptr<TokenMarker>()> makeMarker;
 };

@@ -1156,18 +1156,30 @@ void TestCli::statistics()
                 .arg(tokens ? double(types) / double(tokens) : 0.0, 0, 'f', 4)
                 .arg(hapax);
     };
+    // Files of 250 words, shorter than a part and a window: each gives its plain ratio, and all
+    // files the mean of theirs.
+    const auto variety = [](double ratio) {
+        return u"Standardised type/token ratio (1,000 words): %1\nMoving-average type/token ratio (500 words): %1\n"_qs
+                .arg(ratio, 0, 'f', 4);
+    };
     QMap<QString, qint64> all;
     qint64 total = 0;
+    double ratios = 0;
     QString expected;
     for (qsizetype f = 0; f < corpus.files.size(); ++f) {
+        qint64 tokens = 0;
         for (auto it = corpus.counts.at(f).cbegin(); it != corpus.counts.at(f).cend(); ++it) {
             all[it.key()] += it.value();
             total += it.value();
+            tokens += it.value();
         }
+        const double ratio = double(corpus.counts.at(f).size()) / double(tokens);
+        ratios += ratio;
         if (!combined)
-            expected += QDir::toNativeSeparators(corpus.files.at(f)) + u'\n' + lines(corpus.counts.at(f));
+            expected += QDir::toNativeSeparators(corpus.files.at(f)) + u'\n' + lines(corpus.counts.at(f)) + variety(ratio);
     }
-    expected = u" Word Count: "_qs + QString::number(total) + u'\n' + expected + lines(all);
+    expected = u" Word Count: "_qs + QString::number(total) + u'\n' + expected + lines(all)
+            + variety(ratios / double(corpus.files.size()));
     // Leaving rows out changes neither the total nor the figures.
     const Run r = run({combined ? u"--combined"_qs : u"--per-file"_qs, u"--keep-case"_qs, u"--stats"_qs,
                        u"--top"_qs, u"2"_qs, u"--min-count"_qs, u"3"_qs, corpus.files.at(0),

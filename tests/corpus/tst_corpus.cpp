@@ -9,6 +9,7 @@
 #include "corpus/corpusquery.h"
 #include "corpus/dispersion.h"
 #include "corpus/keywords.h"
+#include "corpus/lexicalvariety.h"
 #include "corpus/tableoutput.h"
 #include "engine/analysisrun.h"
 #include "documents/documentengine.h"
@@ -167,6 +168,8 @@ private slots:
     void damagedWordListsAreNamed_data();
     void damagedWordListsAreNamed();
     void corpusCommands();
+    void lexicalVarietyByHand_data();
+    void lexicalVarietyByHand();
 
 private:
     QTemporaryDir m_tmp;
@@ -942,6 +945,81 @@ void TestCorpus::corpusCommands()
     QCOMPARE(code, 1);
     QVERIFY(out.isEmpty());
     QVERIFY(err.contains("line 2"));
+}
+
+void TestCorpus::lexicalVarietyByHand_data()
+{
+    QTest::addColumn<QList<int>>("lengths"); // words of each file
+    QTest::newRow("around 500") << QList<int>{499, 500, 501};
+    QTest::newRow("around 1,000") << QList<int>{999, 1000, 1001};
+    QTest::newRow("long and short") << QList<int>{2500, 7, 1999};
+    QTest::newRow("empty file among others") << QList<int>{0, 1200};
+}
+
+// The standardised and moving-average ratios worked out here over the same words, file by file
+// and over all files, around the 500- and 1,000-word edges.
+void TestCorpus::lexicalVarietyByHand()
+{
+    QFETCH(QList<int>, lengths);
+    QTemporaryDir tmp;
+    QRandomGenerator random(17);
+    QStringList files;
+    QList<QStringList> words;
+    for (int f = 0; f < lengths.size(); ++f) {
+        QStringList w;
+        QString text;
+        for (int i = 0; i < lengths.at(f); ++i) {
+            // Zipf-like: some words come back often, others rarely.
+            const int pick = int(std::pow(random.generateDouble(), 3) * 1500);
+            w << u"w%1"_qs.arg(pick);
+            text += w.constLast() + (i % 13 == 12 ? u"\n"_qs : u" "_qs);
+        }
+        words << w;
+        files << tmp.filePath(u"v%1.txt"_qs.arg(f));
+        writeFile(files.constLast(), text.toUtf8());
+    }
+    const auto ratio = [](const QStringList &w, qsizetype from, qsizetype n) {
+        return double(QSet<QString>(w.begin() + from, w.begin() + from + n).size()) / double(n);
+    };
+    const LexicalVarietyResult result = measureLexicalVariety(files, plainFinder());
+    double partsSum = 0, windowsSum = 0;
+    qint64 parts = 0, windows = 0;
+    for (int f = 0; f < files.size(); ++f) {
+        const QStringList &w = words.at(f);
+        const qsizetype n = w.size();
+        const LexicalVariety &v = result.files[size_t(f)];
+        QCOMPARE(v.tokens, n);
+        if (n == 0)
+            continue;
+        double sttr = 0, mattr = 0;
+        qint64 p = 0, k = 0;
+        for (qsizetype at = 0; at + 1000 <= n; at += 1000, ++p)
+            sttr += ratio(w, at, 1000);
+        for (qsizetype at = 0; at + 500 <= n; ++at, ++k)
+            mattr += ratio(w, at, 500);
+        if (p == 0) {
+            sttr = ratio(w, 0, n);
+            p = 1;
+        } else {
+            sttr /= double(p);
+        }
+        if (k == 0) {
+            mattr = ratio(w, 0, n);
+            k = 1;
+        } else {
+            mattr /= double(k);
+        }
+        QVERIFY2(std::abs(v.standardised - sttr) < 1e-9, qPrintable(u"file %1: %2 against %3"_qs.arg(f).arg(v.standardised).arg(sttr)));
+        QVERIFY2(std::abs(v.movingAverage - mattr) < 1e-9, qPrintable(u"file %1: %2 against %3"_qs.arg(f).arg(v.movingAverage).arg(mattr)));
+        QCOMPARE(v.parts, p);
+        QCOMPARE(v.windows, k);
+        partsSum += sttr * double(p);
+        windowsSum += mattr * double(k);
+        parts += p;
+        windows += k;
+    }
+    QVERIFY(std::abs(result.all.standardised - partsSum / double(parts)) < 1e-9);
+    QVERIFY(std::abs(result.all.movingAverage - windowsSum / double(windows)) < 1e-9);
 }
 
 QTEST_GUILESS_MAIN(TestCorpus)
