@@ -12,6 +12,7 @@
 #include "corpus/dispersion.h"
 #include "corpus/keywords.h"
 #include "corpus/lexicalvariety.h"
+#include "corpus/worddispersion.h"
 #include "corpus/tableoutput.h"
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
@@ -33,6 +34,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <array>
 #include <optional>
 #include <thread>
 
@@ -302,6 +304,89 @@ int usageError(const QString &command, const QString &message)
     return UsageError;
 }
 
+// A combined count's rows with how each spreads over the files: the layouts of count with three
+// columns more (per million, Juilland's D, DP).
+bool writeDispersionRows(const ResultRows &rows, const FileWordCounts &counts, qint64 total, const QString &layout,
+                         QStringList headers, QIODevice &device, QString *reason)
+{
+    struct Row
+    {
+        QString word;
+        qint64 count;
+        qint64 files;
+        WordDispersion d;
+    };
+    std::vector<Row> all;
+    QString error;
+    const bool read = rows.forEachRow(
+            [&](const ResultRow &r) {
+                all.push_back({r.word.toString(), r.count, r.files, counts.of(r.word, r.count, total)});
+                return true;
+            },
+            &error);
+    if (!read) {
+        *reason = error;
+        return false;
+    }
+    const auto fixed = [](const std::optional<double> &v, int places) {
+        return v ? TableCell::fixed(*v, places) : TableCell::none();
+    };
+    if (layout == u"csv" || layout == u"json") {
+        TableWriter table(device, layout == u"csv" ? TableFormat::Csv : TableFormat::Json,
+                          {u"word"_qs, u"count"_qs, u"files"_qs, u"per_million"_qs, u"juilland_d"_qs, u"dp"_qs});
+        for (const Row &r : all) {
+            if (!table.row({TableCell::textCell(r.word), TableCell::number(r.count), TableCell::number(r.files),
+                            TableCell::fixed(r.d.perMillion, 3), fixed(r.d.juillandD, 4), fixed(r.d.dp, 4)}))
+                return false;
+        }
+        return table.finish();
+    }
+    // The padded layouts: every cell padded to its column's width, the last bare on the clipboard's.
+    headers << tr("Per million") << tr("Juilland's D") << tr("DP");
+    const bool text = layout == u"text";
+    std::vector<std::array<QString, 6>> cells;
+    cells.reserve(all.size());
+    std::array<qsizetype, 6> widths{};
+    for (int c = 0; c < 6 && text; ++c)
+        widths[size_t(c)] = headers.value(c).size();
+    for (const Row &r : all) {
+        std::array<QString, 6> row{r.word, QString::number(r.count), QString::number(r.files),
+                                   fixed(r.d.perMillion, 3).text, fixed(r.d.juillandD, 4).text, fixed(r.d.dp, 4).text};
+        for (size_t c = 0; c < 6; ++c) {
+            if (c != 0 || row[c].size() <= CellWidths::kMaxPaddedWordWidth)
+                widths[c] = std::max(widths[c], row[c].size());
+        }
+        cells.push_back(std::move(row));
+    }
+    QString out;
+    const auto line = [&](const std::array<QString, 6> &row) {
+        for (size_t c = 0; c < 6; ++c) {
+            out += row[c];
+            const bool last = c == 5;
+            if (text || !last)
+                out += QString(std::max<qsizetype>(0, widths[c] - row[c].size()), u' ');
+            if (text || !last)
+                out += u'\t';
+        }
+        out += u"\r\n";
+        if (out.size() > (1 << 16)) {
+            const bool ok = writeAll(device, out.toUtf8());
+            out.clear();
+            return ok;
+        }
+        return true;
+    };
+    if (text && !line({headers.value(0), headers.value(1), headers.value(2), headers.value(3), headers.value(4), headers.value(5)}))
+        return false;
+    for (const auto &row : cells) {
+        if (!line(row))
+            return false;
+    }
+    if (text)
+        out += u"\r\n";
+    return writeAll(device, out.toUtf8());
+}
+
 int runCount(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -352,7 +437,11 @@ int runCount(const QStringList &arguments)
                                     u"FILE"_qs);
     const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
     const QCommandLineOption version(QStringList{u"v"_qs, u"version"_qs}, tr("Show the version."));
-    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName, range});
+    const QCommandLineOption dispersion(u"dispersion"_qs,
+                                        tr("With --combined: how each word spreads over the files (implies "
+                                           "--range): columns per million words, Juilland's D and Gries' DP "
+                                           "over the files as parts (empty with one file)."));
+    parser.addOptions({combined, perFile, ignoreCase, keepCase, fileName, noFileName, range, dispersion});
     addWordRuleOptions(parser);
     parser.addOptions({format, sort, minCount, top, stats, output, help, version});
     parser.addPositionalArgument(u"PATH"_qs, tr("Files and folders to count; - reads paths from standard input."),
@@ -370,6 +459,8 @@ int runCount(const QStringList &arguments)
         return usageError(u"count"_qs, tr("--combined and --per-file cannot be used together."));
     if (parser.isSet(range) && !parser.isSet(combined))
         return usageError(u"count"_qs, tr("--range needs --combined: a per-file count has no range."));
+    if (parser.isSet(dispersion) && !parser.isSet(combined))
+        return usageError(u"count"_qs, tr("--dispersion needs --combined: it is how a combined count spreads over its files."));
     if (parser.isSet(ignoreCase) && parser.isSet(keepCase))
         return usageError(u"count"_qs, tr("--ignore-case and --keep-case cannot be used together."));
     if (parser.isSet(fileName) && parser.isSet(noFileName))
@@ -417,7 +508,10 @@ int runCount(const QStringList &arguments)
     options.ignoreCase = !parser.isSet(keepCase);
     options.withFileName = !parser.isSet(noFileName);
     options.rules = *rules;
-    options.fileRange = parser.isSet(range);
+    options.fileRange = parser.isSet(range) || parser.isSet(dispersion);
+    const bool withDispersion = parser.isSet(dispersion);
+    if (withDispersion && layout == u"xlsx")
+        return usageError(u"count"_qs, tr("--dispersion writes tsv, text, csv or json."));
     // Stop-word lists are read once, before anything is counted: one that cannot be read is named.
     options.finder = WordFinder::create(options.rules, options.ignoreCase, &rulesError);
     if (!options.finder) {
@@ -462,6 +556,11 @@ int runCount(const QStringList &arguments)
     std::thread varietyScan;
     if (statistics)
         varietyScan = std::thread([&] { variety = measureLexicalVariety(paths, options.finder); });
+    // So do the words of each file that tell how each word spreads over them.
+    std::optional<FileWordCounts> fileCounts;
+    std::thread dispersionScan;
+    if (withDispersion)
+        dispersionScan = std::thread([&] { fileCounts = FileWordCounts::measure(paths, options.finder); });
     const RunOutcome outcome = runAnalysisRows(
             paths, options, source,
             [&](CountedRows &&rows, const QString &name) {
@@ -484,6 +583,8 @@ int runCount(const QStringList &arguments)
             progress.get(), &reporter);
     if (varietyScan.joinable())
         varietyScan.join();
+    if (dispersionScan.joinable())
+        dispersionScan.join();
     if (terminal)
         terminal->clear();
 
@@ -491,6 +592,8 @@ int runCount(const QStringList &arguments)
     if (options.fileRange)
         headers << tr("Files");
     const auto writeText = [&](QIODevice &device, QString *reason) {
+        if (withDispersion)
+            return writeDispersionRows(spill, *fileCounts, counted, layout, headers, device, reason);
         if (layout == u"csv")
             return writeResultsCsv(spill, device, reason);
         if (layout == u"json")

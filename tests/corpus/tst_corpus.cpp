@@ -10,6 +10,7 @@
 #include "corpus/dispersion.h"
 #include "corpus/keywords.h"
 #include "corpus/lexicalvariety.h"
+#include "corpus/worddispersion.h"
 #include "corpus/tableoutput.h"
 #include "engine/analysisrun.h"
 #include "documents/documentengine.h"
@@ -170,6 +171,7 @@ private slots:
     void corpusCommands();
     void lexicalVarietyByHand_data();
     void lexicalVarietyByHand();
+    void wordDispersionByHand();
 
 private:
     QTemporaryDir m_tmp;
@@ -1020,6 +1022,67 @@ void TestCorpus::lexicalVarietyByHand()
     }
     QVERIFY(std::abs(result.all.standardised - partsSum / double(parts)) < 1e-9);
     QVERIFY(std::abs(result.all.movingAverage - windowsSum / double(windows)) < 1e-9);
+}
+
+// DP and Juilland's D of the words of a combined count over hand-made files: a word in one file
+// only, one spread evenly, and one in between; with one file both are empty.
+void TestCorpus::wordDispersionByHand()
+{
+    QTemporaryDir tmp;
+    // Files of 10, 20 and 10 words: shares 0.25, 0.5, 0.25.
+    const QStringList files = {tmp.filePath(u"a.txt"_qs), tmp.filePath(u"b.txt"_qs), tmp.filePath(u"c.txt"_qs)};
+    writeFile(files.at(0), "only only even x x x x x x x\n");
+    writeFile(files.at(1), "even even some some some x x x x x x x x x x x x x x x\n");
+    writeFile(files.at(2), "even some x x x x x x x x\n");
+    const FileWordCounts counts = FileWordCounts::measure(files, plainFinder());
+    QCOMPARE(counts.parts(), 3);
+    // only: f = (2, 0, 0), F = 2. DP = (|1 - .25| + .5 + .25) / 2 = 0.75.
+    // x = (0.2, 0, 0): mean 1/15, deviation sqrt(0.04/3 - 1/225) = 0.0942809;
+    // D = 1 - (0.0942809 / 0.0666667) / sqrt(2) = 0.
+    WordDispersion d = counts.of(u"only", 2, 40);
+    QCOMPARE(d.perMillion, 50000.0);
+    QVERIFY(std::abs(*d.dp - 0.75) < 1e-12);
+    QVERIFY(std::abs(*d.juillandD - 0.0) < 1e-9);
+    // even: f = (1, 2, 1), F = 4: exactly the files' shares, DP 0; x = (0.1, 0.1, 0.1): D 1.
+    d = counts.of(u"even", 4, 40);
+    QVERIFY(std::abs(*d.dp) < 1e-12);
+    QVERIFY(std::abs(*d.juillandD - 1.0) < 1e-12);
+    // some: f = (0, 3, 1), F = 4: DP = (.25 + |.75 - .5| + 0) / 2 = 0.25.
+    // x = (0, 0.15, 0.1): mean 0.0833333, squares (0.0225 + 0.01) / 3 = 0.0108333,
+    // deviation sqrt(0.0108333 - 0.0069444) = 0.0623610, D = 1 - (0.748331 / 1.414214) = 0.470849.
+    d = counts.of(u"some", 4, 40);
+    QVERIFY(std::abs(*d.dp - 0.25) < 1e-12);
+    QVERIFY2(std::abs(*d.juillandD - 0.4708497) < 1e-6, qPrintable(QString::number(*d.juillandD, 'f', 8)));
+    const FileWordCounts one = FileWordCounts::measure({files.at(0)}, plainFinder());
+    d = one.of(u"only", 2, 10);
+    QVERIFY(!d.dp && !d.juillandD);
+    QCOMPARE(d.perMillion, 200000.0);
+
+    // The command: the count's rows with the three columns more, each format.
+    const QString bin = QStringLiteral(CORVALEN_BIN_DIR "/corvalen");
+    QProcess p;
+    p.start(bin, QStringList{u"count"_qs, u"--combined"_qs, u"--dispersion"_qs, u"--format"_qs, u"json"_qs} + files);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    const QJsonArray rows = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    QCOMPARE(rows.size(), 4);
+    for (const QJsonValue &v : rows) {
+        const QJsonObject o = v.toObject();
+        QCOMPARE(o.keys(), (QStringList{u"count"_qs, u"dp"_qs, u"files"_qs, u"juilland_d"_qs, u"per_million"_qs, u"word"_qs}));
+        if (o.value(u"word").toString() == u"only") {
+            QCOMPARE(o.value(u"files").toInt(), 1);
+            QCOMPARE(o.value(u"dp").toDouble(), 0.75);
+            QCOMPARE(o.value(u"per_million").toDouble(), 50000.0);
+        }
+    }
+    p.start(bin, {u"count"_qs, u"--combined"_qs, u"--dispersion"_qs, u"--format"_qs, u"csv"_qs, files.at(0)});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.readAllStandardOutput(),
+             QByteArray("word,count,files,per_million,juilland_d,dp\r\neven,1,1,100000.000,,\r\nonly,2,1,200000.000,,\r\n"
+                        "x,7,1,700000.000,,\r\n"));
+    p.start(bin, {u"count"_qs, u"--dispersion"_qs, files.at(0)});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestCorpus)
