@@ -1250,10 +1250,9 @@ FrequencyList countedFrequencies(const QStringList &files, const CountOptions &o
             files, options, source,
             [&list](CountedRows &&rows, const QString &) {
                 QString scratch;
-                list.words.reserve(rows.size());
-                list.counts.reserve(rows.size());
+                list.reserve(rows.size(), rows.size() * 8);
                 for (size_t i = 0; i < rows.size(); ++i)
-                    list.add(rows.word(i, scratch).toString(), rows.count(i));
+                    list.add(rows.word(i, scratch), rows.count(i));
             },
             nullptr, reporter);
     list.files = outcome.filesCounted();

@@ -2,6 +2,7 @@
 
 #include "base/filenames.h"
 #include "corpus/collation.h"
+#include "corpus/corpusscan.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,7 +14,6 @@
 
 #include <cmath>
 #include <numeric>
-#include <unordered_map>
 
 namespace corvalen {
 
@@ -171,7 +171,7 @@ std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const Q
         const std::optional<qint64> count = countOf(countText);
         if (word.isEmpty() || !count)
             return fail(line, word.isEmpty() ? tr("it has no word") : tr("\"%1\" is no count").arg(countText.toString()));
-        list.add(word.toString(), *count);
+        list.add(word, *count);
     }
     return list;
 }
@@ -234,44 +234,89 @@ QList<double> keywordCutoffs()
 std::vector<KeywordRow> compareFrequencies(const FrequencyList &target, const FrequencyList &reference,
                                            const KeywordFilter &filter, qint64 *compared)
 {
-    struct ViewHash
-    {
-        size_t operator()(std::u16string_view v) const { return std::hash<std::u16string_view>()(v); }
+    // The target's words by their hashes, open addressing, the words compared where hashes meet:
+    // a reference list of a million words is looked up a word at a time.
+    std::vector<std::pair<quint64, quint32>> table(64);
+    size_t used = 0;
+    const auto findOrAdd = [&](const FrequencyList &list, size_t i, quint64 h, bool add) -> qint64 {
+        if (add && (used + 1) * 2 > table.size()) {
+            std::vector<std::pair<quint64, quint32>> old(table.size() * 2);
+            old.swap(table);
+            for (const auto &slot : old) {
+                if (slot.second == 0)
+                    continue;
+                size_t k = slot.first & (table.size() - 1);
+                while (table[k].second != 0)
+                    k = (k + 1) & (table.size() - 1);
+                table[k] = slot;
+            }
+        }
+        for (size_t k = h & (table.size() - 1);; k = (k + 1) & (table.size() - 1)) {
+            if (table[k].second == 0) {
+                if (!add)
+                    return -1;
+                table[k] = {h, quint32(i + 1)};
+                ++used;
+                return qint64(i);
+            }
+            if (table[k].first == h && target.word(table[k].second - 1) == list.word(i))
+                return table[k].second - 1;
+        }
     };
-    const auto view = [](const QString &s) {
-        return std::u16string_view(reinterpret_cast<const char16_t *>(s.utf16()), size_t(s.size()));
-    };
-    std::unordered_map<std::u16string_view, size_t, ViewHash> inTarget;
-    inTarget.reserve(target.size());
-    std::vector<qint64> a(target.size(), 0);
+    std::vector<qint64> a(target.size(), 0), b(target.size(), 0);
+    std::vector<size_t> targetRows;
     for (size_t i = 0; i < target.size(); ++i) {
-        const auto [it, fresh] = inTarget.emplace(view(target.words[i]), i);
-        a[it->second] += target.counts[i]; // a list may name a word twice: its counts add up
+        const qint64 at = findOrAdd(target, i, wordHash(target.word(i)), true);
+        if (size_t(at) == i)
+            targetRows.push_back(i);
+        a[size_t(at)] += target.count(i); // a list may name a word twice: its counts add up
     }
-    std::vector<qint64> b(target.size(), 0);
-    std::unordered_map<std::u16string_view, size_t, ViewHash> onlyReference;
+    // The reference's words not in the target, by hash too, for their number and, when the least
+    // target frequency is 0, their rows.
+    std::vector<std::pair<quint64, size_t>> onlyReference;
+    for (size_t j = 0; j < reference.size(); ++j) {
+        const quint64 h = wordHash(reference.word(j));
+        const qint64 at = findOrAdd(reference, j, h, false);
+        if (at >= 0)
+            b[size_t(at)] += reference.count(j);
+        else
+            onlyReference.push_back({h, j});
+    }
     std::vector<size_t> onlyReferenceRows;
     std::vector<qint64> onlyReferenceCounts;
-    for (size_t j = 0; j < reference.size(); ++j) {
-        const auto it = inTarget.find(view(reference.words[j]));
-        if (it != inTarget.end()) {
-            b[it->second] += reference.counts[j];
-            continue;
-        }
-        const auto [r, fresh] = onlyReference.emplace(view(reference.words[j]), onlyReferenceRows.size());
-        if (fresh) {
+    qint64 distinct = qint64(targetRows.size());
+    if (filter.minFrequency > 0) {
+        // None of them can be kept: only their number counts (for Bonferroni), as distinct hashes.
+        std::vector<quint64> hashes(onlyReference.size());
+        for (size_t k = 0; k < onlyReference.size(); ++k)
+            hashes[k] = onlyReference[k].first;
+        std::sort(hashes.begin(), hashes.end());
+        distinct += std::unique(hashes.begin(), hashes.end()) - hashes.begin();
+    } else {
+        // Ties of hash are put side by side and told apart by their words.
+        std::sort(onlyReference.begin(), onlyReference.end(), [&](const auto &x, const auto &y) {
+            if (x.first != y.first)
+                return x.first < y.first;
+            return reference.word(x.second) < reference.word(y.second);
+        });
+        for (size_t k = 0; k < onlyReference.size(); ++k) {
+            const size_t j = onlyReference[k].second;
+            if (k > 0 && onlyReference[k - 1].first == onlyReference[k].first
+                && reference.word(onlyReference[k - 1].second) == reference.word(j)) {
+                onlyReferenceCounts.back() += reference.count(j);
+                continue;
+            }
             onlyReferenceRows.push_back(j);
-            onlyReferenceCounts.push_back(0);
+            onlyReferenceCounts.push_back(reference.count(j));
         }
-        onlyReferenceCounts[r->second] += reference.counts[j];
+        distinct += qint64(onlyReferenceRows.size());
     }
-    const qint64 distinct = qint64(inTarget.size() + onlyReferenceRows.size());
     if (compared)
         *compared = distinct;
     const double threshold = filter.bonferroni && distinct > 0 ? filter.cutoff / double(distinct) : filter.cutoff;
     const qint64 c = target.total, d = reference.total;
     std::vector<KeywordRow> rows;
-    const auto consider = [&](const QString &word, qint64 fa, qint64 fb) {
+    const auto consider = [&](QStringView word, qint64 fa, qint64 fb) {
         if (fa < filter.minFrequency)
             return;
         const Keyness k = keynessOf(fa, fb, c, d);
@@ -280,7 +325,7 @@ std::vector<KeywordRow> compareFrequencies(const FrequencyList &target, const Fr
         if (!(k.logLikelihood > 0) && !filter.negative)
             return;
         KeywordRow row;
-        row.word = word;
+        row.word = word.toString();
         row.frequency = fa;
         row.referenceFrequency = fb;
         row.perMillion = c > 0 ? double(fa) / double(c) * 1e6 : 0.0;
@@ -288,10 +333,10 @@ std::vector<KeywordRow> compareFrequencies(const FrequencyList &target, const Fr
         row.keyness = k;
         rows.push_back(std::move(row));
     };
-    for (const auto &[word, i] : inTarget)
-        consider(target.words[i], a[i], b[i]);
+    for (const size_t i : targetRows)
+        consider(target.word(i), a[i], b[i]);
     for (size_t r = 0; r < onlyReferenceRows.size(); ++r)
-        consider(reference.words[onlyReferenceRows[r]], 0, onlyReferenceCounts[r]);
+        consider(reference.word(onlyReferenceRows[r]), 0, onlyReferenceCounts[r]);
     sortThenCollate(
             rows,
             [](const KeywordRow &x, const KeywordRow &y) { return x.keyness.logLikelihood > y.keyness.logLikelihood; },

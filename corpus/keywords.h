@@ -9,21 +9,39 @@
 
 namespace corvalen {
 
-/// Words with their frequencies: a count of a corpus, or a published frequency list.
-struct FrequencyList
+/// Words with their frequencies: a count of a corpus, or a published frequency list. The words
+/// lie side by side in one buffer: a list of a million words is not a million strings.
+class FrequencyList
 {
-    std::vector<QString> words;
-    std::vector<qint64> counts;
+public:
+    void add(QStringView word, qint64 count)
+    {
+        m_text.insert(m_text.end(), word.utf16(), word.utf16() + word.size());
+        m_ends.push_back(m_text.size());
+        m_counts.push_back(count);
+        total += count;
+    }
+    void reserve(size_t words, size_t units)
+    {
+        m_ends.reserve(words);
+        m_counts.reserve(words);
+        m_text.reserve(units);
+    }
+    size_t size() const { return m_counts.size(); }
+    QStringView word(size_t i) const
+    {
+        const size_t start = i == 0 ? 0 : m_ends[i - 1];
+        return QStringView(m_text.data() + start, qsizetype(m_ends[i] - start));
+    }
+    qint64 count(size_t i) const { return m_counts[i]; }
+
     qint64 total = 0; ///< the corpus's words: the sum of the counts
     qint64 files = 0; ///< the files counted (0 for a list read from a file)
 
-    void add(QString word, qint64 count)
-    {
-        words.push_back(std::move(word));
-        counts.push_back(count);
-        total += count;
-    }
-    size_t size() const { return words.size(); }
+private:
+    std::vector<char16_t> m_text;
+    std::vector<size_t> m_ends;
+    std::vector<qint64> m_counts;
 };
 
 /// Reads a word list as `corvalen count --combined` writes it: tab-separated rows (the clipboard's

@@ -31,9 +31,15 @@ TableWriter::TableWriter(QIODevice &device, TableFormat format, QStringList colu
 {
 }
 
+// Rows are gathered into blocks: the device may write through to the system row by row.
 bool TableWriter::write(const QString &text)
 {
-    return writeAll(m_device, text.toUtf8());
+    m_buffer += text.toUtf8();
+    if (m_buffer.size() < (1 << 16))
+        return true;
+    const bool ok = writeAll(m_device, m_buffer);
+    m_buffer.clear();
+    return ok;
 }
 
 QString TableWriter::start()
@@ -112,7 +118,10 @@ bool TableWriter::finish()
     QString rest = start(); // a table without rows: its header (csv), an empty array (json)
     if (m_format == TableFormat::Json)
         rest += m_any ? u"\n]\n"_qs : u"]\n"_qs;
-    return rest.isEmpty() || write(rest);
+    m_buffer += rest.toUtf8();
+    const bool ok = writeAll(m_device, m_buffer);
+    m_buffer.clear();
+    return ok;
 }
 
 bool tableFormatFromName(const QString &name, TableFormat *format)

@@ -31,7 +31,8 @@ struct TableCell
 
 /// Writes a table row by row as UTF-8: tab-separated without a header (tsv), comma-separated with
 /// a header line and CR LF (csv, RFC 4180), or one JSON array of objects keyed by the column names.
-/// Every write goes to the device as it is made; finish() ends the JSON array.
+/// Rows go to the device in blocks; finish() writes the rest (and ends the JSON array): a table is
+/// complete only once it returned true.
 class TableWriter
 {
 public:
@@ -47,6 +48,7 @@ private:
     QIODevice &m_device;
     TableFormat m_format;
     QStringList m_columns;
+    QByteArray m_buffer;
     bool m_started = false;
     bool m_any = false;
 };
