@@ -800,38 +800,15 @@ int runContext(const QStringList &arguments)
         request.finder = c.finder;
         request.query = *c.query;
         request.neighbours = !textOrder;
-        ConcordanceSearch search(request);
         const QStringList names = shownFileNames(request.files);
+        if (textOrder)
+            request.lineNames = names;
+        ConcordanceSearch search(request);
         ConcordanceLines held;
         written = writeToStandardOutput(
                 [&](QIODevice &device, QString *) {
-                    constexpr qsizetype kBlock = 1 << 16;
-                    QByteArray block(2 * kBlock, Qt::Uninitialized);
-                    qsizetype used = 0;
                     bool ok = true;
                     std::atomic<bool> stop{false};
-                    // Each line straight into the block as UTF-8: a million of them.
-                    const auto put = [&](const ConcordanceLine &l) {
-                        const QString &name = names.at(l.file);
-                        const qsizetype room = 3 * (name.size() + l.text.size()) + 3;
-                        if (used + room > block.size())
-                            block.resize(used + room);
-                        char *p = putUtf8(block.data() + used, name);
-                        *p++ = '\t';
-                        p = putUtf8(p, l.left());
-                        *p++ = '\t';
-                        p = putUtf8(p, l.hit());
-                        *p++ = '\t';
-                        p = putUtf8(p, l.right());
-                        *p++ = '\n';
-                        used = p - block.constData();
-                        if (used >= kBlock) {
-                            ok = writeAll(device, QByteArrayView(block.constData(), used));
-                            used = 0;
-                            if (!ok)
-                                stop = true;
-                        }
-                    };
                     search.run(
                             [&](ConcordanceBatch &&batch) {
                                 for (const ConcordanceLine &l : batch.lines) {
@@ -841,8 +818,12 @@ int runContext(const QStringList &arguments)
                                         continue;
                                     }
                                     ++occurrences;
-                                    if (textOrder)
-                                        put(l);
+                                }
+                                if (textOrder && ok && !batch.utf8.isEmpty()) {
+                                    // The lines come encoded, batch by batch.
+                                    ok = writeAll(device, batch.utf8);
+                                    if (!ok)
+                                        stop = true;
                                 }
                                 if (!textOrder) {
                                     std::erase_if(batch.lines, [](const ConcordanceLine &l) { return l.failed; });
@@ -894,8 +875,6 @@ int runContext(const QStringList &arguments)
                             }
                             return used;
                         };
-                        ok = writeAll(device, QByteArrayView(block.constData(), used));
-                        used = 0;
                         for (size_t from = 0; from < order.size() && ok; from += 2 * kStretch) {
                             qsizetype made0 = 0, made1 = 0;
                             onTwoThreads([&] { made1 = render(from + kStretch, made[1]); },
@@ -904,7 +883,7 @@ int runContext(const QStringList &arguments)
                                     && writeAll(device, QByteArrayView(made[1].constData(), made1));
                         }
                     }
-                    return ok && writeAll(device, QByteArrayView(block.constData(), used));
+                    return ok;
                 },
                 &error);
     }

@@ -2,6 +2,7 @@
 
 #include "corpus/collation.h"
 #include "engine/hashtally.h"
+#include "results/resultlayouts.h"
 
 #include <QCoreApplication>
 
@@ -216,6 +217,26 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
         }
         if (!positionsOnly)
             settleTexts(batch, starts);
+        if (!positionsOnly && !m_request.lineNames.isEmpty() && !batch.lines.empty()) {
+            // Encoded here, on the worker: a million lines are the writing's work.
+            const QString &name = m_request.lineNames.at(slice.file);
+            qsizetype room = 0;
+            for (const ConcordanceLine &line : batch.lines)
+                room += 3 * (name.size() + line.text.size()) + 4;
+            batch.utf8.resize(room);
+            char *p = batch.utf8.data();
+            for (const ConcordanceLine &line : batch.lines) {
+                p = putUtf8(p, name);
+                *p++ = '\t';
+                p = putUtf8(p, line.left());
+                *p++ = '\t';
+                p = putUtf8(p, line.hit());
+                *p++ = '\t';
+                p = putUtf8(p, line.right());
+                *p++ = '\n';
+            }
+            batch.utf8.truncate(p - batch.utf8.constData());
+        }
         slice.result = std::move(out);
     };
 

@@ -55,6 +55,9 @@ struct ConcordanceBatch
 {
     QString text;
     std::vector<ConcordanceLine> lines;
+    /// The lines as the command line writes them, when the request names the files for it
+    /// (lineNames): file TAB left TAB hit TAB right LF each, in UTF-8, made on the worker.
+    QByteArray utf8;
 };
 
 /// Lines as a search hands them over, batch by batch, kept without moving them again: a million
@@ -92,6 +95,9 @@ struct ConcordanceRequest
     /// Lines with the words around each hit and the hit's counted form (hitWord), to order them
     /// by: every word of the corpus is then numbered, which costs time.
     bool neighbours = true;
+    /// The files' names as written lines show them; when given, batches carry their lines in
+    /// UTF-8 (ConcordanceBatch::utf8).
+    QStringList lineNames;
 };
 
 /// Finds every occurrence of a query in the files of a corpus, in the order of the files and of
