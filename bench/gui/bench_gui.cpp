@@ -5,9 +5,9 @@
 //   bench_gui FILE...        (bench/gui.sh makes a 500 MB file and runs this offscreen)
 #include "app/programwindows.h"
 #include "base/prompter.h"
-#include "explorer/explorerwindow.h"
-#include "explorer/wordlistcharts.h"
-#include "explorer/wordlistmodel.h"
+#include "workbench/wordlistpanel.h"
+#include "workbench/wordlistcharts.h"
+#include "workbench/wordlistmodel.h"
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
@@ -153,7 +153,7 @@ void benchExplorer(QTextStream &out, Prompter &prompter)
     Stopwatch clock;
     gaps.start();
     clock.start();
-    ExplorerWindow window(snapshot, prompter);
+    WordListPanel window(snapshot, prompter);
     window.show();
     while (!window.isReady())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -167,10 +167,10 @@ void benchExplorer(QTextStream &out, Prompter &prompter)
     out << "  alphabetical ranks ready (in the background): " << clock.text() << "\n";
     out << "  longest event-loop gap while opening: " << gaps.stop() << " ms\n";
 
-    const struct { const char *name; SortKey key; Qt::SortOrder order; } orders[] = {
-        {"word", SortKey::Word, Qt::AscendingOrder},   {"word, reversed", SortKey::Word, Qt::DescendingOrder},
-        {"file", SortKey::File, Qt::AscendingOrder},   {"count, ascending", SortKey::Count, Qt::AscendingOrder},
-        {"count", SortKey::Count, Qt::DescendingOrder},
+    const struct { const char *name; WordListKey key; Qt::SortOrder order; } orders[] = {
+        {"word", WordListKey::Word, Qt::AscendingOrder},   {"word, reversed", WordListKey::Word, Qt::DescendingOrder},
+        {"file", WordListKey::File, Qt::AscendingOrder},   {"count, ascending", WordListKey::Count, Qt::AscendingOrder},
+        {"count", WordListKey::Count, Qt::DescendingOrder},
     };
     for (const auto &o : orders) {
         clock.start();

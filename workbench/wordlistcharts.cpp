@@ -1,4 +1,4 @@
-#include "explorer/wordlistcharts.h"
+#include "workbench/wordlistcharts.h"
 
 #include "base/prompter.h"
 #include "base/safefile.h"

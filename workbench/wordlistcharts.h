@@ -1,6 +1,6 @@
 #pragma once
 
-#include "explorer/wordlistindex.h"
+#include "workbench/wordlistindex.h"
 
 #include <QPointF>
 #include <QWidget>

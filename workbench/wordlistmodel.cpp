@@ -1,4 +1,4 @@
-#include "explorer/wordlistmodel.h"
+#include "workbench/wordlistmodel.h"
 
 #include "windows/resultsmodel.h"
 
@@ -8,9 +8,9 @@ namespace corvalen {
 
 WordListModel::WordListModel(QObject *parent) : QAbstractTableModel(parent) { }
 
-bool WordListModel::isNumber(SortKey key)
+bool WordListModel::isNumber(WordListKey key)
 {
-    return key == SortKey::Count || key == SortKey::Files;
+    return key == WordListKey::Count || key == WordListKey::Files;
 }
 
 void WordListModel::setRows(std::shared_ptr<const WordListIndex> index, const WordListRows *list,
@@ -51,9 +51,9 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole) {
         const qint32 row = m_rows[size_t(index.row())];
         switch (sortKey(index.column())) {
-        case SortKey::Files:
+        case WordListKey::Files:
             return QLocale().toString(m_list->table->files(row));
-        case SortKey::Count:
+        case WordListKey::Count:
             return QLocale().toString(m_list->table->count(row));
         default:
             return m_list->table->cell(row, index.column());
@@ -74,7 +74,7 @@ QVariant WordListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     if (role == Qt::DisplayRole) {
         // Exports keep the results' headers; the table names what a phrase count's rows are.
-        if (sortKey(section) == SortKey::Word && m_index && m_index->snapshot().countsPhrases())
+        if (sortKey(section) == WordListKey::Word && m_index && m_index->snapshot().countsPhrases())
             return tr(" Phrase");
         return headers().value(section);
     }
@@ -93,27 +93,27 @@ Qt::ItemFlags WordListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
 }
 
-SortKey WordListModel::sortKey(int column) const
+WordListKey WordListModel::sortKey(int column) const
 {
     if (hasFileNameColumn()) {
         if (column == 0)
-            return SortKey::File;
+            return WordListKey::File;
         --column;
     }
-    return column == 0 ? SortKey::Word : column == 1 ? SortKey::Count : SortKey::Files;
+    return column == 0 ? WordListKey::Word : column == 1 ? WordListKey::Count : WordListKey::Files;
 }
 
-int WordListModel::columnOf(SortKey key) const
+int WordListModel::columnOf(WordListKey key) const
 {
     const int shift = hasFileNameColumn() ? 1 : 0;
     switch (key) {
-    case SortKey::File:
+    case WordListKey::File:
         return shift ? 0 : -1;
-    case SortKey::Word:
+    case WordListKey::Word:
         return shift;
-    case SortKey::Count:
+    case WordListKey::Count:
         return shift + 1;
-    case SortKey::Files:
+    case WordListKey::Files:
         return hasFilesColumn() ? shift + 2 : -1;
     }
     return -1;

@@ -1,4 +1,4 @@
-#include "explorer/wordlistsnapshot.h"
+#include "workbench/wordlistsnapshot.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "explorer/wordlistindex.h"
+#include "workbench/wordlistindex.h"
 
 #include <QRegularExpression>
 #include <QString>
@@ -13,11 +13,11 @@
 namespace corvalen {
 
 /// What a list can be ordered by.
-enum class SortKey { File, Word, Count, Files };
+enum class WordListKey { File, Word, Count, Files };
 
 /// The rows of list in the order asked for; ties always in the usual order. Linear in the rows:
 /// the index has ranked the words already. Word and File need the index's collation.
-std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &list, SortKey key,
+std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &list, WordListKey key,
                                 Qt::SortOrder order);
 
 /// The find field's text and options.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "explorer/wordlistsnapshot.h"
+#include "workbench/wordlistsnapshot.h"
 #include "results/wordliststatistics.h"
 
 #include <QList>

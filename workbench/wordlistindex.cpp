@@ -1,4 +1,4 @@
-#include "explorer/wordlistindex.h"
+#include "workbench/wordlistindex.h"
 
 #include <QCollator>
 #include <QCollatorSortKey>

@@ -1,12 +1,15 @@
-// The word-list explorer: opened from the results list, ordered, searched, summed, summarised,
-// plotted and exported; and the results window around it unchanged.
+// The workbench's word list (the former explorer): opened from the results list, ordered,
+// searched, summed, summarised, plotted and exported; and the results window around it unchanged.
 #include "support/scriptedprompter.h"
 #include "support/zipentries.h"
 
 #include "app/programwindows.h"
-#include "explorer/explorerwindow.h"
-#include "explorer/wordlistcharts.h"
-#include "explorer/wordlistmodel.h"
+#include "workbench/wordlistpanel.h"
+#include "workbench/wordlisttab.h"
+#include "workbench/workbench.h"
+#include "workbench/workbenchwindow.h"
+#include "workbench/wordlistcharts.h"
+#include "workbench/wordlistmodel.h"
 #include "results/resultlayouts.h"
 #include "windows/mainwindow.h"
 #include "windows/resultsmodel.h"
@@ -73,7 +76,7 @@ std::shared_ptr<const WordListSnapshot> snapshotOf(const ResultTable &table, Cou
 }
 
 // The rows shown, as "file|word|count" (or "word|count").
-QStringList shown(const ExplorerWindow &w)
+QStringList shown(const WordListPanel &w)
 {
     QStringList rows;
     const WordListModel *m = w.model();
@@ -86,17 +89,22 @@ QStringList shown(const ExplorerWindow &w)
     return rows;
 }
 
-QStringList shownWords(const ExplorerWindow &w)
+QStringList shownWords(const WordListPanel &w)
 {
     QStringList words;
     const WordListModel *m = w.model();
-    const int column = m->columnOf(SortKey::Word);
+    const int column = m->columnOf(WordListKey::Word);
     for (int r = 0; r < m->rowCount(); ++r)
         words << m->index(r, column).data().toString();
     return words;
 }
 
-void clickHeader(ExplorerWindow &w, int section)
+WordListPanel *panelOf(const WorkbenchWindow &window)
+{
+    return window.tab<WordListTab>()->panel();
+}
+
+void clickHeader(WordListPanel &w, int section)
 {
     QHeaderView *h = w.tableView()->horizontalHeader();
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
@@ -111,7 +119,7 @@ QByteArray readAll(const QString &path)
 
 } // namespace
 
-class TestExplorer : public QObject
+class TestWordList : public QObject
 {
     Q_OBJECT
 
@@ -150,7 +158,7 @@ private slots:
     void closesWithCtrlW();
 
 private:
-    std::unique_ptr<ExplorerWindow> open(const ResultTable &table, CountMode mode, bool withFileName = true,
+    std::unique_ptr<WorkbenchWindow> open(const ResultTable &table, CountMode mode, bool withFileName = true,
                                          bool fileRange = false);
 
     QTemporaryDir m_settingsDir;
@@ -158,7 +166,7 @@ private:
     ScriptedPrompter m_prompter;
 };
 
-void TestExplorer::initTestCase()
+void TestWordList::initTestCase()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
@@ -166,27 +174,31 @@ void TestExplorer::initTestCase()
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
-void TestExplorer::init()
+void TestWordList::init()
 {
     m_prompter.reset();
 }
 
-void TestExplorer::cleanup()
+void TestWordList::cleanup()
 {
     QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
 }
 
-std::unique_ptr<ExplorerWindow> TestExplorer::open(const ResultTable &table, CountMode mode, bool withFileName,
-                                                   bool fileRange)
+std::unique_ptr<WorkbenchWindow> TestWordList::open(const ResultTable &table, CountMode mode, bool withFileName,
+                                                     bool fileRange)
 {
-    auto w = std::make_unique<ExplorerWindow>(snapshotOf(table, mode, withFileName, fileRange), m_prompter);
+    const std::shared_ptr<const WordListSnapshot> snapshot = snapshotOf(table, mode, withFileName, fileRange);
+    auto w = std::make_unique<WorkbenchWindow>(snapshot->files, snapshot->options, m_prompter);
+    w->workbench().setWordList(snapshot);
+    w->resize(1040, 660);
     w->show();
-    if (!QTest::qWaitFor([&] { return w->canOrderAlphabetically(); }, 20000))
+    WordListPanel *panel = panelOf(*w);
+    if (!panel || !QTest::qWaitFor([&] { return panel->canOrderAlphabetically(); }, 20000))
         return nullptr;
     return w;
 }
 
-void TestExplorer::contextMenuCopiesAndOpensExplorers()
+void TestWordList::contextMenuCopiesAndOpensExplorers()
 {
     ProgramWindows windows(m_prompter, m_dir.path());
     ResultsWindow *results = windows.mainWindow().resultsWindow();
@@ -218,10 +230,13 @@ void TestExplorer::contextMenuCopiesAndOpensExplorers()
     QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), u"b.txt\tapple\t1\r\na.txt\tapple\t2\r\n"_qs);
 
-    // Ctrl+E opens an explorer on a snapshot: Back and new rows leave it as it was.
+    // Ctrl+E opens a workbench at its Word List on a snapshot: Back and new rows leave it as it was.
     QTest::keyClick(list, Qt::Key_E, Qt::ControlModifier);
-    QCOMPARE(windows.explorers().size(), 1);
-    ExplorerWindow *first = windows.explorers().constFirst();
+    QCOMPARE(windows.workbenches().size(), 1);
+    WorkbenchWindow *firstWindow = windows.workbenches().constFirst();
+    QVERIFY(firstWindow->isVisible());
+    QCOMPARE(firstWindow->tabs()->currentWidget(), firstWindow->tab<WordListTab>());
+    WordListPanel *first = panelOf(*firstWindow);
     QVERIFY(first->isVisible());
     QTRY_VERIFY(first->isReady());
     const QStringList before = shown(*first);
@@ -231,28 +246,28 @@ void TestExplorer::contextMenuCopiesAndOpensExplorers()
     results->show();
     QCOMPARE(shown(*first), before);
     results->contextMenu()->actions().at(1)->trigger();
-    QCOMPARE(windows.explorers().size(), 2);
-    ExplorerWindow *second = windows.explorers().at(1);
+    QCOMPARE(windows.workbenches().size(), 2);
+    WordListPanel *second = panelOf(*windows.workbenches().at(1));
     QTRY_VERIFY(second->isReady());
     QCOMPARE(shown(*second), QStringList{u"c.txt|other|9"_qs});
 
-    // Closing the results window ends the program, and the explorers close with it.
+    // Closing the results window ends the program, and the workbenches close with it.
     QSignalSpy ended(&windows.mainWindow(), &MainWindow::programEndRequested);
     results->close();
     QCOMPARE(ended.size(), 1);
-    QTRY_VERIFY(windows.explorers().isEmpty());
+    QTRY_VERIFY(windows.workbenches().isEmpty());
 }
 
-void TestExplorer::resultsWindowStaysAsItWas()
+void TestWordList::resultsWindowStaysAsItWas()
 {
     ProgramWindows windows(m_prompter, m_dir.path());
     ResultsWindow *results = windows.mainWindow().resultsWindow();
     results->setColumns(resultColumns({CountMode::PerFile, true, true}));
     results->model()->appendTable(twoFiles());
     results->show();
-    ExplorerWindow *explorer = windows.openExplorer();
+    WordListPanel *explorer = panelOf(*windows.exploreResults());
     QTRY_VERIFY(explorer->canOrderAlphabetically());
-    explorer->sortBy(SortKey::Word, Qt::AscendingOrder);
+    explorer->sortBy(WordListKey::Word, Qt::AscendingOrder);
     explorer->findField()->setText(u"a"_qs);
     QTRY_VERIFY(!explorer->isSearching());
 
@@ -268,18 +283,21 @@ void TestExplorer::resultsWindowStaysAsItWas()
     QVERIFY(results->findChildren<QMenuBar *>().isEmpty());
 }
 
-void TestExplorer::titleAndSummaryNameTheOptions()
+void TestWordList::titleAndSummaryNameTheOptions()
 {
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    const QString line = wWindow->corpusLine()->text();
     for (const QString &phrase : describeCountOptions({CountMode::PerFile, true, false})) {
-        QVERIFY2(w->windowTitle().contains(phrase), qPrintable(w->windowTitle()));
+        QVERIFY2(line.contains(phrase), qPrintable(line));
         QVERIFY(w->statisticsSummary()->text().contains(phrase));
     }
-    QVERIFY(w->windowTitle().contains(u"letter case kept"_qs));
+    QVERIFY(line.contains(u"letter case kept"_qs));
+    QCOMPARE(wWindow->windowTitle(), u"Corpus Workbench - Corvalen"_qs);
 }
 
-void TestExplorer::headerClicksOrder_data()
+void TestWordList::headerClicksOrder_data()
 {
     QTest::addColumn<QString>("column"); // File, Word or Count
     QTest::addColumn<int>("clicks");
@@ -313,39 +331,41 @@ void TestExplorer::headerClicksOrder_data()
                            u"b.txt|\u00e4pfel|2"_qs, u"b.txt|banana|3"_qs};
 }
 
-void TestExplorer::headerClicksOrder()
+void TestWordList::headerClicksOrder()
 {
     QFETCH(QString, column);
     QFETCH(int, clicks);
     QFETCH(QStringList, expected);
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     const WordListModel *m = w->model();
-    const SortKey key = column == u"File" ? SortKey::File : column == u"Word" ? SortKey::Word : SortKey::Count;
+    const WordListKey key = column == u"File" ? WordListKey::File : column == u"Word" ? WordListKey::Word : WordListKey::Count;
     for (int i = 0; i < clicks; ++i)
         clickHeader(*w, m->columnOf(key));
     QCOMPARE(shown(*w), expected);
     QHeaderView *h = w->tableView()->horizontalHeader();
     QVERIFY(h->isSortIndicatorShown());
-    QCOMPARE(h->sortIndicatorSection(), m->columnOf(clicks ? key : SortKey::Count));
+    QCOMPARE(h->sortIndicatorSection(), m->columnOf(clicks ? key : WordListKey::Count));
     // Opened descending by count; a first click on another column orders ascending.
     const bool descending = clicks % 2 == 0;
     QCOMPARE(h->sortIndicatorOrder(), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     if (clicks == 0) {
-        clickHeader(*w, m->columnOf(SortKey::Count));
+        clickHeader(*w, m->columnOf(WordListKey::Count));
         QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
-        clickHeader(*w, m->columnOf(SortKey::Word));
+        clickHeader(*w, m->columnOf(WordListKey::Word));
         QCOMPARE(h->sortIndicatorOrder(), Qt::AscendingOrder);
-        clickHeader(*w, m->columnOf(SortKey::Count));
+        clickHeader(*w, m->columnOf(WordListKey::Count));
         QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder); // counts: descending first
         QCOMPARE(shown(*w), expected);
     }
 }
 
-void TestExplorer::allFilesTogether()
+void TestWordList::allFilesTogether()
 {
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     QVERIFY(w->allFilesBox()->isVisible());
     w->allFilesBox()->click();
     QCOMPARE(w->model()->columnCount(), 2);
@@ -360,18 +380,20 @@ void TestExplorer::allFilesTogether()
     QCOMPARE(w->model()->rowCount(), 8);
 
     // A per-file run without file names is still per file; a combined run has no switch.
-    auto unnamed = open(twoFiles(false), CountMode::PerFile, false);
-    QVERIFY(unnamed);
+    auto unnamedWindow = open(twoFiles(false), CountMode::PerFile, false);
+    QVERIFY(unnamedWindow);
+    WordListPanel *unnamed = panelOf(*unnamedWindow);
     unnamed->setAllFilesTogether(true);
     QCOMPARE(unnamed->model()->rowCount(), 6);
     ResultTable combined(false);
     combined.appendRows({{u"x"_qs, 1}, {u"y"_qs, 4}});
-    auto one = open(combined, CountMode::Combined);
-    QVERIFY(one);
+    auto oneWindow = open(combined, CountMode::Combined);
+    QVERIFY(oneWindow);
+    WordListPanel *one = panelOf(*oneWindow);
     QVERIFY(!one->allFilesBox()->isVisible());
 }
 
-void TestExplorer::find_data()
+void TestWordList::find_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("matchCase");
@@ -397,18 +419,19 @@ void TestExplorer::find_data()
     QTest::newRow("nothing found") << u"q"_qs << false << false << false << QStringList{};
 }
 
-void TestExplorer::find()
+void TestWordList::find()
 {
     QFETCH(QString, text);
     QFETCH(bool, matchCase);
     QFETCH(bool, wholeWord);
     QFETCH(bool, regex);
     QFETCH(QStringList, words);
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     // Ctrl+F puts the focus in the find field.
-    w->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    wWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(wWindow.get()));
     QTest::keyClick(w->tableView(), Qt::Key_F, Qt::ControlModifier);
     QTRY_VERIFY(w->findField()->hasFocus());
     QCOMPARE(w->findField()->accessibleName(), u"Find words"_qs);
@@ -420,16 +443,17 @@ void TestExplorer::find()
     QCOMPARE(shownWords(*w), words);
     QCOMPARE(w->countLabel()->text(), u"%1 of 8 words"_qs.arg(words.size()));
     // Ordering keeps the filter.
-    clickHeader(*w, w->model()->columnOf(SortKey::Count));
+    clickHeader(*w, w->model()->columnOf(WordListKey::Count));
     QCOMPARE(w->model()->rowCount(), words.size());
     w->findField()->clear();
     QTRY_COMPARE(w->model()->rowCount(), 8);
 }
 
-void TestExplorer::badExpressionLeavesTheTable()
+void TestWordList::badExpressionLeavesTheTable()
 {
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     w->regularExpressionBox()->setChecked(true);
     QTest::keyClicks(w->findField(), u"ban"_qs);
     QTRY_VERIFY(!w->isSearching());
@@ -446,15 +470,16 @@ void TestExplorer::badExpressionLeavesTheTable()
     QCOMPARE(w->model()->rowCount(), 2);
 }
 
-void TestExplorer::statistics()
+void TestWordList::statistics()
 {
     // A word with a character outside the Basic Multilingual Plane counts it once.
     ResultTable t(true);
     t.appendRows({{u"b"_qs, 1}, {u"\U0001F600x"_qs, 1}, {u"ccc"_qs, 2}}, u"one.txt"_qs);
     t.appendRows({}, u"empty.txt"_qs);
     t.appendRows({{u"b"_qs, 1}, {u"dd"_qs, 4}}, u"two.txt"_qs);
-    auto w = open(t, CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(t, CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     const QTableWidget *table = w->statisticsTable();
     QCOMPARE(table->rowCount(), 4);
     // Computed by hand: one.txt has 4 tokens (1 + 1 + 2), 3 types, 2 hapax, 1 + 2 + 2*3 = 9
@@ -471,7 +496,7 @@ void TestExplorer::statistics()
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
 }
 
-void TestExplorer::topWordsChart()
+void TestWordList::topWordsChart()
 {
     ResultTable t(true);
     Rows a, b;
@@ -480,8 +505,9 @@ void TestExplorer::topWordsChart()
     b.push_back({u"w001"_qs, 500});
     t.appendRows(a, u"a.txt"_qs);
     t.appendRows(b, u"b.txt"_qs);
-    auto w = open(t, CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(t, CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     WordListChart *chart = w->chart();
     w->panels()->setCurrentWidget(chart);
     QCOMPARE(chart->kind(), WordListChart::Kind::TopWords);
@@ -514,7 +540,7 @@ void TestExplorer::topWordsChart()
     QCOMPARE(top[2].word, u"w119"_qs);
 }
 
-void TestExplorer::rankFrequencyChart()
+void TestWordList::rankFrequencyChart()
 {
     // Frequencies 1000/r exactly: Zipf's law with slope -1.
     ResultTable t(false);
@@ -525,8 +551,9 @@ void TestExplorer::rankFrequencyChart()
     }
     orderRows(rows);
     t.appendRows(rows);
-    auto w = open(t, CountMode::Combined);
-    QVERIFY(w);
+    auto wWindow = open(t, CountMode::Combined);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     const RankFrequency plot = rankFrequency(*w->index(), -1);
     QCOMPARE(plot.ranks, qint64(rows.size()));
     QCOMPARE(plot.points.front(), QPointF(1, 1000));
@@ -564,14 +591,15 @@ void TestExplorer::rankFrequencyChart()
     many.push_back({u"top"_qs, 7});
     orderRows(many);
     flat.appendRows(many);
-    auto f = open(flat, CountMode::Combined);
-    QVERIFY(f);
+    auto fWindow = open(flat, CountMode::Combined);
+    QVERIFY(fWindow);
+    WordListPanel *f = panelOf(*fWindow);
     const RankFrequency flatPlot = rankFrequency(*f->index(), -1);
     QCOMPARE(flatPlot.points.size(), size_t(3));
     QCOMPARE(flatPlot.points.back(), QPointF(1001, 1));
 }
 
-void TestExplorer::saveImage_data()
+void TestWordList::saveImage_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("start");
@@ -579,12 +607,13 @@ void TestExplorer::saveImage_data()
     QTest::newRow("svg") << u"chart.SVG"_qs << QByteArray("<?xml");
 }
 
-void TestExplorer::saveImage()
+void TestWordList::saveImage()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, start);
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     w->panels()->setCurrentWidget(w->chart());
     const QString path = m_dir.filePath(name);
     QFile::remove(path);
@@ -609,7 +638,7 @@ void TestExplorer::saveImage()
     QVERIFY(!QFile::exists(bad));
 }
 
-void TestExplorer::viewExports_data()
+void TestWordList::viewExports_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("expected"); // empty: a workbook
@@ -620,12 +649,13 @@ void TestExplorer::viewExports_data()
     QTest::newRow("workbook") << u"view.xlsx"_qs << QByteArray();
 }
 
-void TestExplorer::viewExports()
+void TestWordList::viewExports()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, expected);
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     QTest::keyClicks(w->findField(), u"an"_qs);
     QTRY_VERIFY(!w->isSearching());
     const QString path = m_dir.filePath(name);
@@ -642,11 +672,12 @@ void TestExplorer::viewExports()
         QCOMPARE(written, expected);
 }
 
-void TestExplorer::copySelectedRowsInViewOrder()
+void TestWordList::copySelectedRowsInViewOrder()
 {
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
-    clickHeader(*w, w->model()->columnOf(SortKey::Word));
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    clickHeader(*w, w->model()->columnOf(WordListKey::Word));
     QTableView *view = w->tableView();
     view->setFocus();
     view->selectionModel()->select(w->model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -668,7 +699,7 @@ ResultTable rangedTable()
     return t;
 }
 
-void TestExplorer::filesColumn_data()
+void TestWordList::filesColumn_data()
 {
     QTest::addColumn<int>("clicks"); // on the Files header
     QTest::addColumn<QString>("exportName");
@@ -688,17 +719,18 @@ void TestExplorer::filesColumn_data()
                               << QByteArray();
 }
 
-void TestExplorer::filesColumn()
+void TestWordList::filesColumn()
 {
     QFETCH(int, clicks);
     QFETCH(QString, exportName);
     QFETCH(QStringList, expected);
     QFETCH(QByteArray, exported);
-    auto w = open(rangedTable(), CountMode::Combined, false, true);
-    QVERIFY(w);
+    auto wWindow = open(rangedTable(), CountMode::Combined, false, true);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     const WordListModel *m = w->model();
     QCOMPARE(m->headers(), (QStringList{u" Word"_qs, u"Count"_qs, u"Files"_qs}));
-    QCOMPARE(m->columnOf(SortKey::Files), 2);
+    QCOMPARE(m->columnOf(WordListKey::Files), 2);
     QCOMPARE(m->index(0, 2).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
     for (int i = 0; i < clicks; ++i)
         clickHeader(*w, 2);
@@ -727,10 +759,11 @@ void TestExplorer::filesColumn()
     QVERIFY2(barToolTip(bars.at(0)).contains(u"Files: 3"), qPrintable(barToolTip(bars.at(0))));
 
     // Per file, and in a combined count without its range, there is no such column.
-    auto perFile = open(twoFiles(), CountMode::PerFile, true, true);
-    QVERIFY(perFile);
+    auto perFileWindow = open(twoFiles(), CountMode::PerFile, true, true);
+    QVERIFY(perFileWindow);
+    WordListPanel *perFile = panelOf(*perFileWindow);
     QCOMPARE(perFile->model()->columnCount(), 3);
-    QCOMPARE(perFile->model()->columnOf(SortKey::Files), -1);
+    QCOMPARE(perFile->model()->columnOf(WordListKey::Files), -1);
     QVERIFY(!barToolTip(topWords(*perFile->index(), -1, 1, nullptr).at(0)).contains(u"Files"));
 }
 
@@ -749,7 +782,7 @@ ResultTable bigCounts()
     return t;
 }
 
-void TestExplorer::columnsFitTheWindow_data()
+void TestWordList::columnsFitTheWindow_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::newRow("as it opens") << QSize(1040, 660);
@@ -759,12 +792,13 @@ void TestExplorer::columnsFitTheWindow_data()
 
 // The word table has no empty space beside its columns, and the statistics need no scrolling
 // sideways; Copy still writes each header on one line.
-void TestExplorer::columnsFitTheWindow()
+void TestWordList::columnsFitTheWindow()
 {
     QFETCH(QSize, size);
-    auto w = open(bigCounts(), CountMode::PerFile);
-    QVERIFY(w);
-    w->resize(size);
+    auto wWindow = open(bigCounts(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    wWindow->resize(size);
     QTRY_VERIFY(w->hasStatistics());
     w->panels()->setCurrentIndex(1);
     QTest::qWait(50);
@@ -785,7 +819,7 @@ void TestExplorer::columnsFitTheWindow()
     QVERIFY(w->statisticsText().startsWith(u"File\tTokens\tTypes\tType/token ratio\tHapax legomena\t"_qs));
 }
 
-void TestExplorer::topWordsLabelsDoNotOverlap_data()
+void TestWordList::topWordsLabelsDoNotOverlap_data()
 {
     QTest::addColumn<int>("bars");
     QTest::addColumn<bool>("all"); // every bar labelled at the window's first size
@@ -795,12 +829,13 @@ void TestExplorer::topWordsLabelsDoNotOverlap_data()
 
 // Labels stand upright under their bars, never closer than a line's height: as many as fit, the
 // first bar's always; a wider chart has room for more.
-void TestExplorer::topWordsLabelsDoNotOverlap()
+void TestWordList::topWordsLabelsDoNotOverlap()
 {
     QFETCH(int, bars);
     QFETCH(bool, all);
-    auto w = open(bigCounts(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(bigCounts(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     WordListChart *chart = w->chart();
     w->panels()->setCurrentWidget(chart);
     chart->setTopCount(bars);
@@ -837,10 +872,11 @@ void TestExplorer::topWordsLabelsDoNotOverlap()
 }
 
 // A find without a match says so instead of drawing an empty chart.
-void TestExplorer::findWithoutMatchShowsNoChart()
+void TestWordList::findWithoutMatchShowsNoChart()
 {
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     WordListChart *chart = w->chart();
     w->panels()->setCurrentWidget(chart);
     QVERIFY(chart->chartView()->isVisible());
@@ -862,7 +898,7 @@ void TestExplorer::findWithoutMatchShowsNoChart()
     QVERIFY(w->findChild<QPushButton *>(u"saveImage"_qs)->isEnabled());
 }
 
-void TestExplorer::numbersFollowTheLocale_data()
+void TestWordList::numbersFollowTheLocale_data()
 {
     QTest::addColumn<QLocale>("locale");
     QTest::addColumn<QString>("million"); // 1000002 as the locale writes it
@@ -874,17 +910,18 @@ void TestExplorer::numbersFollowTheLocale_data()
 }
 
 // Counts, statistics and axes write their numbers one way: as the user's locale does.
-void TestExplorer::numbersFollowTheLocale()
+void TestWordList::numbersFollowTheLocale()
 {
     QFETCH(QLocale, locale);
     QFETCH(QString, million);
     QFETCH(QString, words);
     QLocale::setDefault(locale);
     const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); });
-    auto w = open(bigCounts(), CountMode::PerFile);
-    QVERIFY(w);
+    auto wWindow = open(bigCounts(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
     QTRY_VERIFY(w->hasStatistics());
-    QCOMPARE(w->model()->index(0, w->model()->columnOf(SortKey::Count)).data().toString(), million);
+    QCOMPARE(w->model()->index(0, w->model()->columnOf(WordListKey::Count)).data().toString(), million);
     QCOMPARE(w->countLabel()->text(), words);
     const QTableWidget *stats = w->statisticsTable();
     const int all = stats->rowCount() - 1;
@@ -898,13 +935,13 @@ void TestExplorer::numbersFollowTheLocale()
 }
 
 // In a phrase count the labels name phrases; exports keep the results' headers.
-void TestExplorer::phraseCountsSayPhrases()
+void TestWordList::phraseCountsSayPhrases()
 {
     ResultTable t(false);
     t.appendRows({{u"sat on"_qs, 1}, {u"the cat"_qs, 2}});
     CountOptions options(CountMode::Combined, false, true);
     options.rules.phraseLength = 2;
-    auto w = std::make_unique<ExplorerWindow>(std::make_shared<const WordListSnapshot>(makeSnapshot(t, options, {})),
+    auto w = std::make_unique<WordListPanel>(std::make_shared<const WordListSnapshot>(makeSnapshot(t, options, {})),
                                               m_prompter);
     w->show();
     QTRY_VERIFY(w->canOrderAlphabetically()); // the statistics are shown before
@@ -925,22 +962,27 @@ void TestExplorer::phraseCountsSayPhrases()
     QCOMPARE(w->chart()->emptyLabel()->text(), u"No phrase matches the find."_qs);
 
     // A word count keeps its words.
-    auto words = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(words);
+    auto wordsWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wordsWindow);
+    WordListPanel *words = panelOf(*wordsWindow);
     QCOMPARE(words->countLabel()->text(), u"8 of 8 words"_qs);
     QCOMPARE(words->model()->headerData(1, Qt::Horizontal).toString(), u" Word"_qs);
 }
 
-// Ctrl+W closes the explorer, as it closes a document.
-void TestExplorer::closesWithCtrlW()
+// Ctrl+W closes the workbench, as it closes a document; Esc does not.
+void TestWordList::closesWithCtrlW()
 {
-    auto w = open(twoFiles(), CountMode::PerFile);
-    QVERIFY(w);
-    w->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    auto wWindow = open(twoFiles(), CountMode::PerFile);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    wWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(wWindow.get()));
+    QTest::keyClick(w->tableView(), Qt::Key_Escape);
+    QTest::qWait(50);
+    QVERIFY(wWindow->isVisible());
     QTest::keyClick(w->tableView(), Qt::Key_W, Qt::ControlModifier);
-    QTRY_VERIFY(!w->isVisible());
+    QTRY_VERIFY(!wWindow->isVisible());
 }
 
-QTEST_MAIN(TestExplorer)
-#include "tst_explorer.moc"
+QTEST_MAIN(TestWordList)
+#include "tst_wordlist.moc"

@@ -1,19 +1,16 @@
-#include "explorer/explorerwindow.h"
+#include "workbench/wordlistpanel.h"
 
 #include "base/prompter.h"
 #include "base/safefile.h"
-#include "context/contextwindow.h"
-#include "explorer/wordlistcharts.h"
-#include "explorer/wordlistmodel.h"
+#include "workbench/wordlistcharts.h"
+#include "workbench/wordlistmodel.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
-#include "windows/commandbars.h"
 #include "windows/resultsexports.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QCloseEvent>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -62,7 +59,7 @@ constexpr int kLongestColumn = 7;
 
 } // namespace
 
-ExplorerWindow::ExplorerWindow(std::shared_ptr<const WordListSnapshot> snapshot, Prompter &prompter,
+WordListPanel::WordListPanel(std::shared_ptr<const WordListSnapshot> snapshot, Prompter &prompter,
                                QWidget *parent)
     : QWidget(parent),
       m_snapshot(std::move(snapshot)),
@@ -70,12 +67,8 @@ ExplorerWindow::ExplorerWindow(std::shared_ptr<const WordListSnapshot> snapshot,
       m_prompter(prompter),
       m_searchGeneration(std::make_shared<std::atomic<quint64>>(0))
 {
-    setObjectName(u"explorerWindow"_qs);
-    setWindowFlag(Qt::Window);
-    setWindowTitle(tr("Word List Explorer (%1) - %2")
-                           .arg(m_snapshot->rules.join(u", "), Prompter::applicationTitle()));
+    setObjectName(u"wordListPanel"_qs);
     buildControls();
-    resize(1040, 660);
     setStatus(tr("Preparing the word list..."));
 
     auto *watcher = new QFutureWatcher<void>(this);
@@ -86,21 +79,12 @@ ExplorerWindow::ExplorerWindow(std::shared_ptr<const WordListSnapshot> snapshot,
     watcher->setFuture(QtConcurrent::run([index = m_index] { index->build(); }));
 }
 
-ExplorerWindow::~ExplorerWindow()
+WordListPanel::~WordListPanel()
 {
     ++*m_searchGeneration; // a search still running stops at its next check
 }
 
-void ExplorerWindow::closeEvent(QCloseEvent *event)
-{
-    // An export waits for its writer in a local event loop: the window must outlive it.
-    if (m_busy)
-        event->ignore();
-    else
-        QWidget::closeEvent(event);
-}
-
-void ExplorerWindow::buildControls()
+void WordListPanel::buildControls()
 {
     m_find = new QLineEdit(this);
     m_find->setObjectName(u"findWords"_qs);
@@ -153,7 +137,7 @@ void ExplorerWindow::buildControls()
     header->setSortIndicatorShown(true);
     header->setStretchLastSection(false);
     header->setDefaultSectionSize(160);
-    connect(header, &QHeaderView::sortIndicatorChanged, this, &ExplorerWindow::headerClicked);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &WordListPanel::headerClicked);
 
     m_statsSummary = new QLabel(this);
     m_statsSummary->setObjectName(u"statisticsSummary"_qs);
@@ -167,7 +151,7 @@ void ExplorerWindow::buildControls()
     m_statsTable->viewport()->installEventFilter(this);
     auto *copyStats = new QPushButton(tr("Copy"), this);
     copyStats->setObjectName(u"copyStatistics"_qs);
-    connect(copyStats, &QPushButton::clicked, this, &ExplorerWindow::copyStatistics);
+    connect(copyStats, &QPushButton::clicked, this, &WordListPanel::copyStatistics);
     auto *statsPage = new QWidget(this);
     auto *statsLayout = new QVBoxLayout(statsPage);
     statsLayout->addWidget(m_statsSummary);
@@ -198,8 +182,8 @@ void ExplorerWindow::buildControls()
     m_export = new QPushButton(tr("Export..."), this);
     m_export->setObjectName(u"exportView"_qs);
     m_export->setToolTip(tr("Writes the rows as shown to a CSV file, tab-separated text or a workbook."));
-    connect(m_copy, &QPushButton::clicked, this, &ExplorerWindow::copySelectedRows);
-    connect(m_export, &QPushButton::clicked, this, &ExplorerWindow::exportView);
+    connect(m_copy, &QPushButton::clicked, this, &WordListPanel::copySelectedRows);
+    connect(m_export, &QPushButton::clicked, this, &WordListPanel::exportView);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_status, 1);
     bottom->addWidget(m_copy);
@@ -210,19 +194,11 @@ void ExplorerWindow::buildControls()
     layout->addWidget(splitter, 1);
     layout->addLayout(bottom);
 
-    auto *findAction = new QAction(tr("Find"), this);
-    findAction->setShortcut(QKeySequence::Find);
-    findAction->setShortcutContext(Qt::WindowShortcut);
-    connect(findAction, &QAction::triggered, this, [this] {
-        m_find->setFocus(Qt::ShortcutFocusReason);
-        m_find->selectAll();
-    });
-    addAction(findAction);
     // Ctrl+C copies rows from the table; in the find field it copies its text as usual.
     auto *copyAction = new QAction(tr("Copy"), m_table);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(copyAction, &QAction::triggered, this, &ExplorerWindow::copySelectedRows);
+    connect(copyAction, &QAction::triggered, this, &WordListPanel::copySelectedRows);
     m_table->addAction(copyAction);
     // Enter and a double click activate a row: its word in context.
     auto *contextAction = new QAction(tr("Show in Context"), m_table);
@@ -230,35 +206,34 @@ void ExplorerWindow::buildControls()
     connect(contextAction, &QAction::triggered, this, [this] { showInContext(); });
     m_table->insertAction(copyAction, contextAction);
     m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
-    addCloseShortcut(this);
     connect(m_table, &QTableView::activated, this, [this](const QModelIndex &index) { showInContext(index.row()); });
 
-    connect(m_find, &QLineEdit::textChanged, this, &ExplorerWindow::findChanged);
+    connect(m_find, &QLineEdit::textChanged, this, &WordListPanel::findChanged);
     for (QCheckBox *box : {m_matchCase, m_wholeWord, m_regex})
-        connect(box, &QCheckBox::toggled, this, &ExplorerWindow::findChanged);
-    connect(m_allFiles, &QCheckBox::toggled, this, &ExplorerWindow::setAllFilesTogether);
+        connect(box, &QCheckBox::toggled, this, &WordListPanel::findChanged);
+    connect(m_allFiles, &QCheckBox::toggled, this, &WordListPanel::setAllFilesTogether);
 
     m_table->setEnabled(false);
     m_copy->setEnabled(false);
     m_export->setEnabled(false);
 }
 
-void ExplorerWindow::setStatus(const QString &text)
+void WordListPanel::setStatus(const QString &text)
 {
     m_status->setText(text);
 }
 
-bool ExplorerWindow::canOrderAlphabetically() const
+bool WordListPanel::canOrderAlphabetically() const
 {
     return m_ready && m_index->hasCollation();
 }
 
-bool ExplorerWindow::hasStatistics() const
+bool WordListPanel::hasStatistics() const
 {
     return m_ready && m_index->hasSummaries();
 }
 
-void ExplorerWindow::indexBuilt()
+void WordListPanel::indexBuilt()
 {
     m_ready = true;
     m_table->setEnabled(true);
@@ -281,7 +256,7 @@ void ExplorerWindow::indexBuilt()
     watcher->setFuture(QtConcurrent::run([index = m_index] { index->buildSummaries(); }));
 }
 
-void ExplorerWindow::summariesBuilt()
+void WordListPanel::summariesBuilt()
 {
     fillStatistics();
     if (m_allFilesTogether)
@@ -294,13 +269,13 @@ void ExplorerWindow::summariesBuilt()
     watcher->setFuture(QtConcurrent::run([index = m_index, locale = QLocale()] { index->buildCollation(locale); }));
 }
 
-bool ExplorerWindow::showsAllFilesTogether() const
+bool WordListPanel::showsAllFilesTogether() const
 {
     // The summed list is there shortly after the rows; until then the switch waits.
     return m_allFilesTogether && m_index->hasSummaries();
 }
 
-void ExplorerWindow::collationBuilt()
+void WordListPanel::collationBuilt()
 {
     if (m_orderPending) {
         m_orderPending = false;
@@ -310,15 +285,15 @@ void ExplorerWindow::collationBuilt()
     }
 }
 
-void ExplorerWindow::sortBy(SortKey key, Qt::SortOrder order)
+void WordListPanel::sortBy(WordListKey key, Qt::SortOrder order)
 {
-    if (key == SortKey::File && !m_model->hasFileNameColumn())
+    if (key == WordListKey::File && !m_model->hasFileNameColumn())
         return;
     m_sortKey = key;
     m_sortOrder = order;
     if (!m_ready)
         return;
-    if (key == SortKey::Files && m_model->columnOf(key) < 0)
+    if (key == WordListKey::Files && m_model->columnOf(key) < 0)
         return;
     if (!WordListModel::isNumber(key) && !m_index->hasCollation()) {
         // The alphabetical ranks are still being made: the order follows as soon as they are.
@@ -332,12 +307,12 @@ void ExplorerWindow::sortBy(SortKey key, Qt::SortOrder order)
     reorder();
 }
 
-void ExplorerWindow::headerClicked(int section, Qt::SortOrder order)
+void WordListPanel::headerClicked(int section, Qt::SortOrder order)
 {
     sortBy(m_model->sortKey(section), order);
 }
 
-void ExplorerWindow::setAllFilesTogether(bool on)
+void WordListPanel::setAllFilesTogether(bool on)
 {
     if (m_snapshot->options.mode != CountMode::PerFile)
         on = false;
@@ -348,15 +323,15 @@ void ExplorerWindow::setAllFilesTogether(bool on)
     if (on == m_allFilesTogether)
         return;
     m_allFilesTogether = on;
-    if (on && m_sortKey == SortKey::File) {
-        m_sortKey = SortKey::Count;
+    if (on && m_sortKey == WordListKey::File) {
+        m_sortKey = WordListKey::Count;
         m_sortOrder = Qt::DescendingOrder;
     }
     if (m_ready && m_index->hasSummaries())
         reorder();
 }
 
-void ExplorerWindow::reorder()
+void WordListPanel::reorder()
 {
     if (m_orderPending)
         return;
@@ -365,7 +340,7 @@ void ExplorerWindow::reorder()
     showRows();
 }
 
-void ExplorerWindow::showRows()
+void WordListPanel::showRows()
 {
     const WordListRows &list = m_index->rows(showsAllFilesTogether());
     std::vector<qint32> rows = m_matches ? filterRows(m_order, list, *m_matches) : m_order;
@@ -379,13 +354,13 @@ void ExplorerWindow::showRows()
     m_model->setRows(m_index, &list, std::move(rows));
     // The word column takes the room left by the file name and the numbers, whatever the width.
     for (int c = 0; c < m_model->columnCount(); ++c)
-        header->setSectionResizeMode(c, m_model->sortKey(c) == SortKey::Word ? QHeaderView::Stretch : QHeaderView::Interactive);
+        header->setSectionResizeMode(c, m_model->sortKey(c) == WordListKey::Word ? QHeaderView::Stretch : QHeaderView::Interactive);
     if (columnsBefore == m_model->columnCount()) {
         for (int c = 0; c < widths.size(); ++c)
             header->resizeSection(c, widths.at(c));
     } else {
         for (int c = 0; c < m_model->columnCount(); ++c)
-            header->resizeSection(c, WordListModel::isNumber(m_model->sortKey(c)) ? 70 : m_model->sortKey(c) == SortKey::File ? 150 : 170);
+            header->resizeSection(c, WordListModel::isNumber(m_model->sortKey(c)) ? 70 : m_model->sortKey(c) == WordListKey::File ? 150 : 170);
     }
     {
         const QSignalBlocker block(header);
@@ -396,7 +371,7 @@ void ExplorerWindow::showRows()
     emit rowsShown();
 }
 
-void ExplorerWindow::findChanged()
+void WordListPanel::findChanged()
 {
     FindQuery findQuery;
     findQuery.text = m_find->text();
@@ -446,7 +421,7 @@ void ExplorerWindow::findChanged()
     }));
 }
 
-void ExplorerWindow::fillStatistics()
+void WordListPanel::fillStatistics()
 {
     const bool phrases = m_snapshot->countsPhrases();
     const QStringList columns = {tr("File"), tr("Tokens"), tr("Types"), tr("Type/token ratio"),
@@ -505,7 +480,7 @@ void ExplorerWindow::fillStatistics()
     fitStatisticsColumns();
 }
 
-void ExplorerWindow::fitStatisticsColumns()
+void WordListPanel::fitStatisticsColumns()
 {
     QHeaderView *header = m_statsTable->horizontalHeader();
     if (header->count() == 0)
@@ -531,14 +506,14 @@ void ExplorerWindow::fitStatisticsColumns()
     }
 }
 
-bool ExplorerWindow::eventFilter(QObject *watched, QEvent *event)
+bool WordListPanel::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_statsTable->viewport() && event->type() == QEvent::Resize)
         fitStatisticsColumns();
     return QWidget::eventFilter(watched, event);
 }
 
-QString ExplorerWindow::statisticsText() const
+QString WordListPanel::statisticsText() const
 {
     QString text;
     for (int c = 0; c < m_statsTable->columnCount(); ++c)
@@ -552,36 +527,25 @@ QString ExplorerWindow::statisticsText() const
     return text;
 }
 
-void ExplorerWindow::copyStatistics()
+void WordListPanel::copyStatistics()
 {
     if (m_ready)
         QGuiApplication::clipboard()->setText(statisticsText());
 }
 
-ContextWindow *ExplorerWindow::showInContext(int shownRow)
+bool WordListPanel::showInContext(int shownRow)
 {
     if (shownRow < 0)
         shownRow = m_table->currentIndex().row();
     const ResultTable *table = m_model->table();
     if (!m_ready || !table || shownRow < 0 || shownRow >= m_model->rowCount())
-        return nullptr;
+        return false;
     const qint32 row = m_model->shownRows()[size_t(shownRow)];
-    const WordListSnapshot &snapshot = m_index->snapshot();
-    OccurrenceQuery query;
-    query.rules = snapshot.options.rules;
-    query.ignoreCase = snapshot.options.ignoreCase;
-    query.word = table->word(row);
-    query.files = snapshot.files;
-    // A per-file run hands over one block per listed file, in list order (a stopped run the first
-    // ones): a row is of its file only.
-    if (table == &snapshot.table && m_index->perFile() && table->fileIndex(row) < snapshot.files.size())
-        query.files = QStringList{snapshot.files.at(table->fileIndex(row))};
-    auto *window = new ContextWindow(query, m_prompter, this);
-    window->show();
-    return window;
+    emit contextRequested(table->word(row));
+    return true;
 }
 
-void ExplorerWindow::copySelectedRows()
+void WordListPanel::copySelectedRows()
 {
     if (!m_ready || !m_model->table())
         return;
@@ -603,7 +567,7 @@ void ExplorerWindow::copySelectedRows()
             clipboardText(TableRowSelection(*m_model->table(), std::move(rows), m_model->hasFilesColumn())));
 }
 
-bool ExplorerWindow::exportTo(const QString &path, QString *error)
+bool WordListPanel::exportTo(const QString &path, QString *error)
 {
     // The rows as shown now; the index (and with it the table) stays alive while they are written.
     const std::shared_ptr<const WordListIndex> index = m_index;
@@ -622,7 +586,7 @@ bool ExplorerWindow::exportTo(const QString &path, QString *error)
     });
 }
 
-void ExplorerWindow::exportView()
+void WordListPanel::exportView()
 {
     if (!m_ready || m_busy)
         return;

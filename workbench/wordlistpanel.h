@@ -1,7 +1,7 @@
 #pragma once
 
-#include "explorer/wordlistindex.h"
-#include "explorer/wordlistview.h"
+#include "workbench/wordlistindex.h"
+#include "workbench/wordlistview.h"
 
 #include <QWidget>
 
@@ -20,23 +20,22 @@ class QTableWidget;
 
 namespace corvalen {
 
-class ContextWindow;
 class Prompter;
 class WordListChart;
 class WordListModel;
 
-/// The word-list explorer: one run's results (a snapshot) to order by any column, search, sum
-/// over the files, summarise and plot, and to export as shown. Everything slow happens off the
-/// window's thread: the index of the words when it opens, their alphabetical ranks after that,
-/// and each search.
-class ExplorerWindow : public QWidget
+/// The word list of a workbench: one run's results (a snapshot) to order by any column, search,
+/// sum over the files, summarise and plot, and to export as shown. Everything slow happens off
+/// the window's thread: the index of the words when it opens, their alphabetical ranks after
+/// that, and each search.
+class WordListPanel : public QWidget
 {
     Q_OBJECT
 
 public:
-    ExplorerWindow(std::shared_ptr<const WordListSnapshot> snapshot, Prompter &prompter,
+    WordListPanel(std::shared_ptr<const WordListSnapshot> snapshot, Prompter &prompter,
                    QWidget *parent = nullptr);
-    ~ExplorerWindow() override;
+    ~WordListPanel() override;
 
     /// True once the rows are shown (the index is built).
     bool isReady() const { return m_ready; }
@@ -49,15 +48,17 @@ public:
     bool isSearching() const { return m_searching; }
 
     /// Orders by a column as a click on its header does; the list follows when it can.
-    void sortBy(SortKey key, Qt::SortOrder order);
-    SortKey sortKey() const { return m_sortKey; }
+    void sortBy(WordListKey key, Qt::SortOrder order);
+    WordListKey sortKey() const { return m_sortKey; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
     /// The "All files together" switch (per-file results only).
     void setAllFilesTogether(bool on);
 
-    /// "Show in Context": opens a context view on the word of a shown row (the current row when
-    /// -1); in a per-file list, of that row's file only. Null when there is no such row.
-    ContextWindow *showInContext(int shownRow = -1);
+    /// "Show in Context": asks for the concordance of the word of a shown row (the current row
+    /// when -1) through contextRequested(); false when there is no such row.
+    bool showInContext(int shownRow = -1);
+    /// While an export writes, the panel must stay.
+    bool isBusy() const { return m_busy; }
 
     /// "Copy": the selected rows, in the order shown, in the clipboard layout.
     void copySelectedRows();
@@ -89,9 +90,10 @@ signals:
     void ready();
     /// The shown rows changed: order, search or switch.
     void rowsShown();
+    /// "Show in Context" on a row: its word, as counted.
+    void contextRequested(const QString &word);
 
 protected:
-    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -131,7 +133,7 @@ private:
     bool m_searching = false;
     bool m_busy = false;
     bool m_allFilesTogether = false;
-    SortKey m_sortKey = SortKey::Count;
+    WordListKey m_sortKey = WordListKey::Count;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     bool m_orderPending = false; // an alphabetical order waits for the ranks
     std::vector<qint32> m_order; // the list's rows in the current order

@@ -1,4 +1,4 @@
-#include "explorer/wordlistview.h"
+#include "workbench/wordlistview.h"
 
 #include <algorithm>
 #include <thread>
@@ -30,12 +30,12 @@ std::vector<qint32> bucketed(const std::vector<qint32> &usual, qint32 buckets, b
 
 } // namespace
 
-std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &list, SortKey key,
+std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &list, WordListKey key,
                                 Qt::SortOrder order)
 {
     const bool descending = order == Qt::DescendingOrder;
     switch (key) {
-    case SortKey::Count: {
+    case WordListKey::Count: {
         std::vector<qint32> rows = list.usual;
         if (!descending)
             return rows;
@@ -50,7 +50,7 @@ std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &
         }
         return rows;
     }
-    case SortKey::Files: {
+    case WordListKey::Files: {
         // The number of files is at most the run's: few enough buckets.
         const ResultTable &t = *list.table;
         qint64 most = 0;
@@ -59,10 +59,10 @@ std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &
         return bucketed(list.usual, qint32(most + 1), descending,
                         [&](qint32 r) { return qint32(t.files(r)); });
     }
-    case SortKey::Word:
+    case WordListKey::Word:
         return bucketed(list.usual, std::max(index.collationRankCount(), 1), descending,
                         [&](qint32 r) { return index.wordCollation(list.word[size_t(r)]); });
-    case SortKey::File: {
+    case WordListKey::File: {
         const ResultTable &t = *list.table;
         return bucketed(list.usual, qint32(std::max<qsizetype>(t.fileCount(), 1)), descending,
                         [&](qint32 r) { return index.fileCollation(t.fileIndex(r)); });

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "explorer/wordlistindex.h"
-#include "explorer/wordlistview.h"
+#include "workbench/wordlistindex.h"
+#include "workbench/wordlistview.h"
 
 #include <QAbstractTableModel>
 
@@ -32,10 +32,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     /// What a column orders by.
-    SortKey sortKey(int column) const;
+    WordListKey sortKey(int column) const;
     /// Whether a key's column holds numbers (right-aligned, most first when ordered).
-    static bool isNumber(SortKey key);
-    int columnOf(SortKey key) const;
+    static bool isNumber(WordListKey key);
+    int columnOf(WordListKey key) const;
     QStringList headers() const;
     bool hasFileNameColumn() const { return m_list && m_list->table->hasFileNameColumn(); }
     /// Whether the rows show the number of files of each word (combined mode).
