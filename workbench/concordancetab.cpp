@@ -183,7 +183,10 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
     connect(m_matchCase, &QCheckBox::toggled, this, &ConcordanceTab::settingsChanged);
     connect(m_width, &QSpinBox::valueChanged, this, &ConcordanceTab::settingsChanged);
     for (QComboBox *box : m_sort)
-        connect(box, &QComboBox::currentIndexChanged, this, [this] { m_model->setSortKeys(sortKeys()); });
+        connect(box, &QComboBox::currentIndexChanged, this, [this] {
+            m_model->setSortKeys(sortKeys());
+            updateStatus();
+        });
     connect(copyAction, &QAction::triggered, this, &ConcordanceTab::copySelectedLines);
     connect(m_copy, &QPushButton::clicked, this, &ConcordanceTab::copySelectedLines);
     connect(m_save, &QPushButton::clicked, this, &ConcordanceTab::save);
@@ -240,6 +243,7 @@ void ConcordanceTab::setSortKeys(const QList<SortKey> &keys)
             m_sort[level]->setCurrentIndex(int(level < keys.size() ? keys.at(level) : SortKey::Position));
     }
     m_model->setSortKeys(sortKeys());
+    updateStatus();
 }
 
 bool ConcordanceTab::search()

@@ -263,12 +263,9 @@ PlotTab::PlotTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(workbench
 
     connect(m_save, &QPushButton::clicked, this, &PlotTab::saveImage);
     // The hits come from the concordance's search; the plot follows when it is seen.
-    connect(&m_workbench, &Workbench::searchStarted, this, [this] {
-        // The rows of the query before go at once: their marks no longer name its lines.
-        m_stale = true;
-        if (isVisible())
-            refresh();
-    });
+    // The rows of the query before go at once (there are no lines yet: it costs nothing), their
+    // marks no longer naming its lines.
+    connect(&m_workbench, &Workbench::searchStarted, this, &PlotTab::refresh);
     connect(&m_workbench, &Workbench::linesAdded, this, &PlotTab::refreshSoon);
     connect(&m_workbench, &Workbench::filesRead, this, &PlotTab::refreshSoon);
     connect(&m_workbench, &Workbench::searchFinished, this, [this] {
