@@ -39,15 +39,29 @@ public:
 
     void feed(QStringView chunk)
     {
+        // In pieces: a page hands its unfinished end to the next, which must stay short.
+        constexpr qsizetype kPiece = qsizetype(1) << 16;
+        for (qsizetype at = 0; at < chunk.size(); at += kPiece)
+            feedPiece(chunk.sliced(at, std::min(kPiece, chunk.size() - at)));
+    }
+
+    void feedPiece(QStringView chunk)
+    {
         QString &text = m_page.text;
         const qsizetype at = text.size();
         text.append(chunk);
+        char16_t *units = reinterpret_cast<char16_t *>(text.data());
         for (qsizetype i = at; i < text.size(); ++i) {
-            if (shownAsSpace(text.at(i).unicode()))
-                text[i] = u' ';
+            if (units[i] < 0x20 || units[i] >= 0x7F) [[unlikely]] {
+                if (shownAsSpace(units[i]))
+                    units[i] = u' ';
+            }
         }
+        const char16_t *d = units;
         for (qsizetype i = m_scanned; i < text.size(); ++i) {
-            const char16_t c = text.at(i).unicode();
+            const char16_t c = d[i];
+            if (c >= 0x20 && c != 0x2029 && i + 1 - m_blockStart < TextLoader::kBlockUnits) [[likely]]
+                continue;
             if (c == u'\n' && m_afterCarriageReturn && i == m_blockStart) {
                 // The LF of a CR LF: one paragraph end.
                 m_blockStart = i + 1;
@@ -60,20 +74,22 @@ public:
                 m_blockStart = i + 1;
                 m_afterCarriageReturn = c == u'\r';
                 maybeHandOver(i + 1);
+                d = reinterpret_cast<const char16_t *>(text.utf16());
                 i = m_scanned - 1;
             } else if (i + 1 - m_blockStart >= TextLoader::kBlockUnits) {
                 qsizetype cut = i + 1;
                 for (qsizetype j = i; j > std::max(m_blockStart, i - kSpaceSearch); --j) {
-                    if (text.at(j) == u' ') {
+                    if (d[j] == u' ') {
                         cut = j + 1;
                         break;
                     }
                 }
-                if (cut == i + 1 && text.at(i).isHighSurrogate())
+                if (cut == i + 1 && QChar::isHighSurrogate(d[i]))
                     cut = i; // never between the halves of a character
                 addBlock(cut);
                 m_blockStart = cut;
                 maybeHandOver(i + 1);
+                d = reinterpret_cast<const char16_t *>(text.utf16());
                 i = m_scanned - 1;
             }
         }

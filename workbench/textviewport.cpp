@@ -53,7 +53,6 @@ void TextViewport::clear()
 void TextViewport::appendPage(TextPage &page)
 {
     const auto pageIndex = qint32(m_pages.size());
-    m_blocks.reserve(m_blocks.size() + page.blocks.size());
     for (const auto &[from, length] : page.blocks)
         m_blocks.push_back({page.start + from, pageIndex, from, length});
     m_pageStarts.push_back(page.start);
