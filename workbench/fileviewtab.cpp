@@ -148,15 +148,20 @@ void FileViewTab::updateHits()
     const Workbench::Range lines = m_workbench.fileLines(m_file);
     if (lines.count == m_hitsShown)
         return;
+    // While the search goes on, a file's lines only grow at its end: only those are added.
+    const qsizetype from = m_hitsShown >= 0 && m_hitsShown < lines.count ? m_hitsShown : 0;
     m_hitsShown = lines.count;
     std::vector<std::pair<qint64, qint64>> hits;
-    hits.reserve(size_t(lines.count));
-    for (qsizetype i = lines.first; i < lines.first + lines.count; ++i) {
+    hits.reserve(size_t(lines.count - from));
+    for (qsizetype i = lines.first + from; i < lines.first + lines.count; ++i) {
         const ConcordanceLine &line = m_workbench.line(i);
         if (!line.failed)
             hits.emplace_back(line.hitStart, line.hitEnd);
     }
-    m_text->setHits(std::move(hits));
+    if (from > 0)
+        m_text->addHits(hits);
+    else
+        m_text->setHits(std::move(hits));
 }
 
 qsizetype FileViewTab::neighbourHit(int direction) const

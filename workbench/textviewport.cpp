@@ -103,6 +103,12 @@ void TextViewport::setHits(std::vector<std::pair<qint64, qint64>> hits)
     viewport()->update();
 }
 
+void TextViewport::addHits(const std::vector<std::pair<qint64, qint64>> &hits)
+{
+    m_hits.insert(m_hits.end(), hits.begin(), hits.end());
+    viewport()->update();
+}
+
 void TextViewport::setSelection(qint64 start, qint64 end)
 {
     m_selectionStart = std::min(start, end);

@@ -37,6 +37,8 @@ public:
 
     /// The places of the hits to highlight, [start, end) each, in text order.
     void setHits(std::vector<std::pair<qint64, qint64>> hits);
+    /// More hits, after those held.
+    void addHits(const std::vector<std::pair<qint64, qint64>> &hits);
     const std::vector<std::pair<qint64, qint64>> &hits() const { return m_hits; }
     void setSelection(qint64 start, qint64 end);
     std::pair<qint64, qint64> selection() const { return {m_selectionStart, m_selectionEnd}; }

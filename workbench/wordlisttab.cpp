@@ -28,7 +28,16 @@ WordListTab::WordListTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(w
     waitingLayout->addWidget(m_waiting);
     waitingLayout->addWidget(m_progress);
     waitingLayout->addStretch();
-    m_pages = new QStackedLayout(this);
+    m_failures = new QLabel(this);
+    m_failures->setObjectName(u"wordListFailures"_qs);
+    m_failures->setTextFormat(Qt::PlainText);
+    m_failures->setWordWrap(true);
+    m_failures->hide();
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_failures);
+    m_pages = new QStackedLayout;
+    layout->addLayout(m_pages, 1);
     m_pages->addWidget(waitingPage);
 
     connect(&m_workbench, &Workbench::countProgress, m_progress, &QProgressBar::setValue);
@@ -41,6 +50,13 @@ void WordListTab::showWordList()
 {
     if (m_panel || !m_workbench.wordList())
         return;
+    // Files the count could not read add no words: the list says so above its rows (the
+    // concordance names them again, each on its line).
+    const QStringList failures = m_workbench.countFailures();
+    if (!failures.isEmpty()) {
+        m_failures->setText(tr("Not counted: %1").arg(failures.join(u" ")));
+        m_failures->show();
+    }
     m_panel = new WordListPanel(m_workbench.wordList(), m_workbench.prompter(), this);
     m_pages->addWidget(m_panel);
     m_pages->setCurrentWidget(m_panel);

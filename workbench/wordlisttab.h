@@ -26,6 +26,8 @@ public:
 
     /// Null until the words are there.
     WordListPanel *panel() const { return m_panel; }
+    /// What the workbench's own count could not read (hidden when it read everything).
+    QLabel *failuresLabel() const { return m_failures; }
 
 signals:
     /// The words are shown (the panel is there and ready).
@@ -37,6 +39,7 @@ private:
     QStackedLayout *m_pages = nullptr;
     QLabel *m_waiting = nullptr;
     QProgressBar *m_progress = nullptr;
+    QLabel *m_failures = nullptr;
     WordListPanel *m_panel = nullptr;
 };
 

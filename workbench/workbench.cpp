@@ -153,7 +153,8 @@ QString Workbench::corpusLine() const
     if (m_corpusWords >= 0)
         size += u", "_qs + (m_corpusWords == 1 ? tr("1 word") : tr("%1 words").arg(locale.toString(m_corpusWords)));
     else
-        size += u", "_qs + (isCounting() ? tr("counting the words...") : tr("words not counted yet"));
+        size += u", "_qs + (isCounting() || (m_wordScan && m_wordScan->isRunning()) ? tr("counting the words...")
+                                                                                   : tr("words not counted yet"));
     // The mode and the letter case, then the word rules together.
     const QStringList described = describeCountOptions(m_options);
     QStringList parts{size};

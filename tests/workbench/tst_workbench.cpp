@@ -159,6 +159,7 @@ private slots:
 
     void toolsMenuOpensWorkbenches();
     void exploreTakesTheRunsRows();
+    void unreadableFileIsNamed();
     void showInContextSearchesTheConcordance_data();
     void showInContextSearchesTheConcordance();
     void searchModes_data();
@@ -372,6 +373,44 @@ void TestWorkbench::exploreTakesTheRunsRows()
         ignoreCase->click();
     if (!wasCombined)
         main.findChild<QRadioButton *>(QString(designer::Option1))->click();
+}
+
+// A file that cannot be read: the count names it above the word list, the concordance gives it
+// one line naming it, the plot says it was not read; the others are there as ever.
+void TestWorkbench::unreadableFileIsNamed()
+{
+    const QString missing = m_dir.filePath(u"missing.docx"_qs);
+    WorkbenchWindow w({m_files[0].path, missing, m_files[1].path}, CountOptions(CountMode::Combined, false, true), m_prompter);
+    w.show();
+    w.workbench().countWordList();
+    WordListTab *words = w.tab<WordListTab>();
+    QTRY_VERIFY_WITH_TIMEOUT(words->panel() && words->panel()->isReady(), 20000);
+    QVERIFY(words->failuresLabel()->isVisible());
+    QVERIFY2(words->failuresLabel()->text().contains(u"missing.docx"_qs), qPrintable(words->failuresLabel()->text()));
+    QVERIFY(search(w, u"the"_qs));
+    const qint64 theHits = qint64(handHits([](const std::vector<Token> &t, size_t i) { return t[i].word == u"the" ? 1 : 0; }).size());
+    QCOMPARE(w.workbench().hitCount(), theHits);
+    QCOMPARE(w.workbench().lineCount(), theHits + 1);
+    const Workbench::Range failed = w.workbench().fileLines(1);
+    QCOMPARE(failed.count, 1);
+    const ConcordanceLine &line = w.workbench().line(failed.first);
+    QVERIFY(line.failed);
+    const ConcordanceModel *model = w.tab<ConcordanceTab>()->model();
+    QVERIFY(model->index(int(failed.first), ConcordanceModel::RightColumn).data().toString().contains(u"missing.docx"_qs));
+    QVERIFY2(w.tab<ConcordanceTab>()->statusLabel()->text().contains(u"1 file could not be read"_qs),
+             qPrintable(w.tab<ConcordanceTab>()->statusLabel()->text()));
+    PlotTab *plot = w.tab<PlotTab>();
+    w.showTab(plot);
+    QCOMPARE(plot->model()->index(1, DispersionModel::WordsColumn).data().toString(), u"unread"_qs);
+    QCOMPARE(plot->model()->index(1, DispersionModel::HitsColumn).data().toString(), u"0"_qs);
+    QCOMPARE(plot->model()->index(2, DispersionModel::FileColumn).data().toString(), u"two.docx"_qs);
+    // Its line leads nowhere; the file view says why it shows nothing.
+    w.workbench().showHit(failed.first);
+    FileViewTab *view = w.tab<FileViewTab>();
+    QSignalSpy loaded(view, &FileViewTab::fileLoaded);
+    QVERIFY(loaded.wait(20000));
+    QCOMPARE(view->textView()->length(), 0);
+    QVERIFY2(view->statusLabel()->text().contains(u"missing.docx"_qs), qPrintable(view->statusLabel()->text()));
 }
 
 void TestWorkbench::showInContextSearchesTheConcordance_data()
