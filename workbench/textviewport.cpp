@@ -37,8 +37,8 @@ void TextViewport::clear()
 {
     m_pages.clear();
     m_pageStarts.clear();
-    m_blocks.clear();
-    m_blocks.shrink_to_fit();
+    m_pageFirstBlocks.clear();
+    m_blockCount = 0;
     m_length = 0;
     m_hits.clear();
     m_selectionStart = m_selectionEnd = m_anchor = 0;
@@ -52,12 +52,11 @@ void TextViewport::clear()
 
 void TextViewport::appendPage(TextPage &page)
 {
-    const auto pageIndex = qint32(m_pages.size());
-    for (const auto &[from, length] : page.blocks)
-        m_blocks.push_back({page.start + from, pageIndex, from, length});
     m_pageStarts.push_back(page.start);
+    m_pageFirstBlocks.push_back(m_blockCount);
+    m_blockCount += qsizetype(page.blocks.size());
     m_length = page.start + page.text.size();
-    m_pages.push_back(std::move(page.text));
+    m_pages.push_back(std::move(page));
     updateScrollBar();
     if (m_pendingScroll >= 0 && m_pendingScroll < m_length) {
         const qint64 target = m_pendingScroll;
@@ -91,8 +90,8 @@ QString TextViewport::text(qint64 start, qint64 end) const
     auto page = size_t(std::upper_bound(m_pageStarts.begin(), m_pageStarts.end(), start) - m_pageStarts.begin() - 1);
     for (; page < m_pages.size() && m_pageStarts[page] < end; ++page) {
         const qint64 from = std::max(start, m_pageStarts[page]) - m_pageStarts[page];
-        const qint64 to = std::min<qint64>(end - m_pageStarts[page], m_pages[page].size());
-        out += QStringView(m_pages[page]).sliced(from, to - from);
+        const qint64 to = std::min<qint64>(end - m_pageStarts[page], m_pages[page].text.size());
+        out += QStringView(m_pages[page].text).sliced(from, to - from);
     }
     return out;
 }
@@ -148,8 +147,8 @@ QTextLayout &TextViewport::layoutOf(qsizetype block) const
         return *found->second;
     if (m_layouts.size() >= kKeptLayouts)
         m_layouts.clear();
-    const Block &b = m_blocks[size_t(block)];
-    auto layout = std::make_unique<QTextLayout>(QStringView(m_pages[size_t(b.page)]).sliced(b.from, b.length).toString(), font());
+    const Block b = blockOf(block);
+    auto layout = std::make_unique<QTextLayout>(QStringView(m_pages[size_t(b.page)].text).sliced(b.from, b.length).toString(), font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout->setTextOption(option);
@@ -172,11 +171,27 @@ int TextViewport::heightOf(qsizetype block) const
     return std::max(lineHeight, int(std::ceil(layout.boundingRect().height())));
 }
 
+TextViewport::Block TextViewport::blockOf(qsizetype block) const
+{
+    const auto page = size_t(std::upper_bound(m_pageFirstBlocks.begin(), m_pageFirstBlocks.end(), block)
+                             - m_pageFirstBlocks.begin() - 1);
+    const auto [from, length] = m_pages[page].blocks[size_t(block - m_pageFirstBlocks[page])];
+    return {m_pageStarts[page] + from, qint32(page), from, length};
+}
+
 qsizetype TextViewport::blockAt(qint64 offset) const
 {
-    const auto after = std::upper_bound(m_blocks.begin(), m_blocks.end(), offset,
-                                        [](qint64 o, const Block &b) { return o < b.start; });
-    return std::max<qsizetype>(0, after - m_blocks.begin() - 1);
+    if (m_blockCount == 0)
+        return 0;
+    auto page = size_t(std::max<qsizetype>(
+            0, std::upper_bound(m_pageStarts.begin(), m_pageStarts.end(), offset) - m_pageStarts.begin() - 1));
+    while (page > 0 && m_pages[page].blocks.empty())
+        --page;
+    const auto &blocks = m_pages[page].blocks;
+    const qint64 within = offset - m_pageStarts[page];
+    const auto after = std::upper_bound(blocks.begin(), blocks.end(), within,
+                                        [](qint64 o, const std::pair<qint32, qint32> &b) { return o < b.first; });
+    return m_pageFirstBlocks[page] + std::max<qsizetype>(0, after - blocks.begin() - 1);
 }
 
 void TextViewport::updateScrollBar()
@@ -244,10 +259,10 @@ void TextViewport::scrollTo(qint64 offset)
         m_pendingScroll = offset;
         return;
     }
-    if (m_blocks.empty())
+    if (m_blockCount == 0)
         return;
     const qsizetype block = blockAt(offset);
-    const Block &b = m_blocks[size_t(block)];
+    const Block b = blockOf(block);
     const QTextLayout &layout = layoutOf(block);
     const QTextLine line = layout.lineForTextPosition(int(std::clamp<qint64>(offset - b.start, 0, b.length)));
     m_topBlock = block;
@@ -258,9 +273,9 @@ void TextViewport::scrollTo(qint64 offset)
 
 qint64 TextViewport::topOffset() const
 {
-    if (m_blocks.empty())
+    if (m_blockCount == 0)
         return 0;
-    const Block &b = m_blocks[size_t(m_topBlock)];
+    const Block b = blockOf(m_topBlock);
     const QTextLayout &layout = layoutOf(m_topBlock);
     for (int i = 0; i < layout.lineCount(); ++i) {
         const QTextLine line = layout.lineAt(i);
@@ -275,7 +290,7 @@ bool TextViewport::isOnScreen(qint64 offset) const
     const int height = viewport()->height();
     int y = -m_topPixels;
     for (qsizetype block = m_topBlock; block < blockCount() && y < height; ++block) {
-        const Block &b = m_blocks[size_t(block)];
+        const Block b = blockOf(block);
         const QTextLayout &layout = layoutOf(block);
         if (offset >= b.start && offset <= b.start + b.length) {
             const QTextLine line = layout.lineForTextPosition(int(offset - b.start));
@@ -290,7 +305,7 @@ bool TextViewport::isOnScreen(qint64 offset) const
 
 qint64 TextViewport::offsetAt(const QPoint &point) const
 {
-    if (m_blocks.empty())
+    if (m_blockCount == 0)
         return 0;
     const int height = viewport()->height();
     int y = -m_topPixels;
@@ -301,7 +316,7 @@ qint64 TextViewport::offsetAt(const QPoint &point) const
             break;
         y += h;
     }
-    const Block &b = m_blocks[size_t(block)];
+    const Block b = blockOf(block);
     const QTextLayout &layout = layoutOf(block);
     for (int i = 0; i < layout.lineCount(); ++i) {
         const QTextLine line = layout.lineAt(i);
@@ -323,7 +338,7 @@ void TextViewport::paintEvent(QPaintEvent *)
     painter.setPen(palette().color(QPalette::Text));
     int y = -m_topPixels;
     for (qsizetype block = m_topBlock; block < blockCount() && y < height; ++block) {
-        const Block &b = m_blocks[size_t(block)];
+        const Block b = blockOf(block);
         const qint64 end = b.start + b.length;
         QList<QTextLayout::FormatRange> formats;
         const auto overlap = [&](qint64 from, qint64 to, const QTextCharFormat &format) {
@@ -348,12 +363,12 @@ void TextViewport::resizeEvent(QResizeEvent *event)
     // Keep the place at the top where it was, whatever the new wrapping.
     const qint64 top = topOffset();
     QAbstractScrollArea::resizeEvent(event);
-    if (m_blocks.empty()) {
+    if (m_blockCount == 0) {
         updateScrollBar();
         return;
     }
     const qsizetype block = blockAt(top);
-    const QTextLine line = layoutOf(block).lineForTextPosition(int(top - m_blocks[size_t(block)].start));
+    const QTextLine line = layoutOf(block).lineForTextPosition(int(top - blockOf(block).start));
     m_topBlock = block;
     m_topPixels = line.isValid() ? int(line.y()) : 0;
     settle();

@@ -31,7 +31,7 @@ public:
     void finishPages();
     /// The text held so far ends here (a place in the file's text).
     qint64 length() const { return m_length; }
-    qsizetype blockCount() const { return qsizetype(m_blocks.size()); }
+    qsizetype blockCount() const { return m_blockCount; }
     /// The text of [start, end), paragraph ends as they are in the file.
     QString text(qint64 start, qint64 end) const;
 
@@ -70,6 +70,7 @@ private:
         qint32 from = 0; // in its page
         qint32 length = 0;
     };
+    Block blockOf(qsizetype block) const;
     QTextLayout &layoutOf(qsizetype block) const;
     int heightOf(qsizetype block) const;
     qsizetype blockAt(qint64 offset) const;
@@ -79,9 +80,12 @@ private:
     void updateScrollBar();
     qint64 offsetAt(const QPoint &point) const;
 
-    std::vector<QString> m_pages;
+    // The pages as they came, each with its blocks: no vector of a million blocks that must grow
+    // by copying itself while the text comes.
+    std::vector<TextPage> m_pages;
     std::vector<qint64> m_pageStarts;
-    std::vector<Block> m_blocks;
+    std::vector<qsizetype> m_pageFirstBlocks;
+    qsizetype m_blockCount = 0;
     qint64 m_length = 0;
     std::vector<std::pair<qint64, qint64>> m_hits;
     qint64 m_selectionStart = 0;
