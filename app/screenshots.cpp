@@ -60,35 +60,36 @@ void fillExampleResults(ResultsModel &model)
     }
 }
 
-// Three chapters of a harbour town's year, for the workbench's pictures: enough text for a
-// concordance and a plot worth looking at.
+// Three chapters of a harbour town's year, for the workbench's pictures: sentences put together
+// from a few parts, the same every time, enough for a concordance and a plot worth looking at.
 QStringList writeExampleCorpus(const QString &folder)
 {
-    const QStringList chapters = {
-        u"Spring on the Quay"_qs,
-        u"The Summer Fair"_qs,
-        u"Winter Lights"_qs,
-    };
-    const QStringList sentences = {
-        u"The harbour wakes before the town does, and the gulls know it first."_qs,
-        u"Boats come in on the morning tide with the light still grey over the water."_qs,
-        u"The keeper of the old lantern climbs the stairs at dusk, as his father did."_qs,
-        u"In the garden behind the museum the roses are cut back for the winter."_qs,
-        u"The committee meets on Thursdays in the back room of the harbour caf\u00e9."_qs,
-        u"Visitors ask about the lantern, and the keeper tells them the story of the storm."_qs,
-        u"Ropes are coiled on the quay, and the oars of the rowing club dry in the sun."_qs,
-        u"The river brings the rain down from the hills, brown and fast after the thaw."_qs,
-        u"A letter from the mayor asks the committee to think again about the budget."_qs,
-        u"The exhibition of old photographs draws more visitors than the museum expected."_qs,
-        u"At the end of the evening the harbour lights come on one by one."_qs,
-        u"Children count the boats from the bench by the path to the lighthouse."_qs,
+    const QStringList chapters = {u"Spring on the Quay"_qs, u"The Summer Fair"_qs, u"Winter Lights"_qs};
+    const QStringList who = {u"The keeper"_qs, u"A fisherman"_qs, u"The committee"_qs, u"Two children"_qs,
+                             u"The harbour master"_qs, u"Our neighbour"_qs, u"The mayor"_qs, u"A visitor"_qs,
+                             u"The gardener"_qs, u"Everyone in town"_qs};
+    const QStringList did = {u"walked along"_qs, u"looked out at"_qs, u"wrote a letter about"_qs, u"painted"_qs,
+                             u"talked for hours about"_qs, u"repaired"_qs, u"counted the boats by"_qs,
+                             u"waited beside"_qs, u"remembered"_qs, u"sang about"_qs};
+    const QStringList what = {u"the lantern"_qs, u"the old quay"_qs, u"the roses in the garden"_qs,
+                              u"the river after the rain"_qs, u"the museum"_qs, u"the harbour lights"_qs,
+                              u"the ropes and the oars"_qs, u"the caf\u00e9 on the corner"_qs,
+                              u"the tide"_qs, u"the budget"_qs};
+    const QStringList when = {u"at dusk"_qs, u"before the storm"_qs, u"in the morning"_qs, u"all through the winter"_qs,
+                              u"after the fair"_qs, u"on Thursday"_qs, u"when the gulls came back"_qs,
+                              u"while the boats were out"_qs};
+    quint32 seed = 20140520;
+    const auto next = [&seed](qsizetype n) {
+        seed = seed * 1664525u + 1013904223u; // the same pictures every time
+        return int((seed >> 8) % quint32(n));
     };
     QStringList paths;
     for (int c = 0; c < chapters.size(); ++c) {
         QString text = chapters.at(c) + u"\n\n"_qs;
-        for (int p = 0; p < 9 + 3 * c; ++p) {
-            for (int s = 0; s < 5; ++s)
-                text += sentences.at((p * 5 + s * (c + 2) + c) % sentences.size()) + u' ';
+        for (int p = 0; p < 12 + 4 * c; ++p) {
+            for (int s = 0; s < 4 + next(3); ++s)
+                text += who.at(next(who.size())) + u' ' + did.at(next(did.size())) + u' ' + what.at(next(what.size()))
+                        + u' ' + when.at(next(when.size())) + u". "_qs;
             text += u"\n\n"_qs;
         }
         const QString path = QDir(folder).filePath(u"%1. %2.txt"_qs.arg(c + 1).arg(chapters.at(c)));

@@ -168,13 +168,6 @@ QList<ColouredSpan> ConcordanceModel::spans(int row, int column) const
     return m_spans[size_t(column)];
 }
 
-QString ConcordanceModel::rowText(int row) const
-{
-    const ConcordanceLine &line = m_workbench.line(lineOf(row));
-    return QString::number(row + 1) + u'\t' + m_workbench.fileLabels().value(line.file) + u'\t' + line.left()
-            + u'\t' + line.hit() + u'\t' + line.right();
-}
-
 void ConcordanceModel::clearLines()
 {
     beginResetModel();

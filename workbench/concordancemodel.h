@@ -61,8 +61,6 @@ public:
     qsizetype lineOf(int row) const;
     /// The row that shows a workbench line; -1 when none does.
     int rowOf(qsizetype line) const;
-    /// A row as Copy and Save write it: number, file, left, hit, right, tab-separated.
-    QString rowText(int row) const;
     /// The coloured pieces of a cell.
     QList<ColouredSpan> spans(int row, int column) const;
 

@@ -371,6 +371,17 @@ void ConcordanceTab::updateStatus()
         m_view->viewport()->unsetCursor();
 }
 
+namespace {
+
+// A line as Copy and Save write it: its number as shown, file, left, hit, right.
+void appendRow(QString &out, int number, const ConcordanceLine &line, const QStringList &labels)
+{
+    out += QString::number(number) + u'\t' + labels.value(line.file) + u'\t' + line.left() + u'\t' + line.hit()
+            + u'\t' + line.right() + u'\n';
+}
+
+} // namespace
+
 void ConcordanceTab::copySelectedLines()
 {
     // By ranges, not one index per line: a selection may hold a million lines.
@@ -379,13 +390,31 @@ void ConcordanceTab::copySelectedLines()
         for (int r = range.top(); r <= range.bottom(); ++r)
             rows.push_back(r);
     }
-    if (rows.empty())
+    if (rows.empty() || m_busy)
         return;
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    QString text;
+    // The lines themselves stay where they are while a search adds others: a long selection is
+    // written out on another thread.
+    std::vector<const ConcordanceLine *> lines;
+    lines.reserve(rows.size());
     for (const int row : rows)
-        text += m_model->rowText(row) + u'\n';
+        lines.push_back(&m_workbench.line(m_model->lineOf(row)));
+    const std::shared_ptr<const ConcordanceLines> held = m_workbench.sharedLines();
+    const QStringList labels = m_workbench.fileLabels();
+    QString text;
+    const auto write = [&] {
+        for (size_t i = 0; i < lines.size(); ++i)
+            appendRow(text, rows[i] + 1, *lines[i], labels);
+        return true;
+    };
+    if (lines.size() < 20000) {
+        write();
+    } else {
+        m_busy = true;
+        runWhileBusy(*window(), write);
+        m_busy = false;
+    }
     QGuiApplication::clipboard()->setText(text);
 }
 
@@ -403,10 +432,8 @@ bool ConcordanceTab::saveTo(const QString &path, QString *error)
         QByteArray block;
         QString text;
         for (size_t i = 0; i < lines.size(); ++i) {
-            const ConcordanceLine &line = *lines[i];
             text.clear();
-            text += QString::number(i + 1) + u'\t' + labels.value(line.file) + u'\t' + line.left() + u'\t'
-                    + line.hit() + u'\t' + line.right() + u'\n';
+            appendRow(text, int(i + 1), *lines[i], labels);
             block += text.toUtf8();
             if (block.size() >= (1 << 16)) {
                 if (!writeAll(device, block))

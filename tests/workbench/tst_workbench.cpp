@@ -781,6 +781,16 @@ void TestWorkbench::stopEndsTheSearch()
     QTest::qWait(300); // nothing comes after Stop
     QCOMPARE(w.workbench().hitCount(), kept);
     QCOMPARE(tab->model()->rowCount(), int(kept));
+
+    // Copying that many lines is written out off the window's thread, in the order shown.
+    QVERIFY(kept > 20000);
+    tab->view()->selectAll();
+    tab->copySelectedLines();
+    const QString copied = QGuiApplication::clipboard()->text();
+    QCOMPARE(copied.count(u'\n'), kept);
+    const QString last = copied.section(u'\n', -2, -2);
+    QCOMPARE(last.section(u'\t', 0, 0), QString::number(kept));
+    QCOMPARE(last.section(u'\t', 3, 3), tab->model()->index(int(kept) - 1, ConcordanceModel::HitColumn).data().toString());
 }
 
 // The plot: each file's words, hits, rate and Juilland's D worked out by hand; a click on a mark
