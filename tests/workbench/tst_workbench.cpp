@@ -1017,6 +1017,7 @@ void TestWorkbench::pagesKeepEveryPlace_data()
     QTest::newRow("a long paragraph without a space") << noSpace;
     QTest::newRow("a character beyond U+FFFF at the cut") << surrogates;
     QTest::newRow("control characters") << u"a\u0001b\tc\u0085d\r"_qs;
+    QTest::newRow("paragraph separators and tabs, everywhere in eight") << QString(u"one\u2029two\tthree\u2029\u2029four\rfive\n\t"_qs).repeated(300);
     QString many;
     for (int i = 0; i < 150000; ++i)
         many += u"line %1\r"_qs.arg(i);
@@ -1042,7 +1043,7 @@ void TestWorkbench::pagesKeepEveryPlace()
             QVERIFY(from + length <= page.text.size());
             const QStringView between = QStringView(page.text).sliced(last, from - last);
             for (const QChar c : between)
-                QVERIFY2(c == u'\r' || c == u'\n', qPrintable(u"%1 at %2"_qs.arg(c.unicode()).arg(page.start + last)));
+                QVERIFY2(c == u'\r' || c == u'\n' || c == u'\u2029', qPrintable(u"%1 at %2"_qs.arg(c.unicode()).arg(page.start + last)));
             QVERIFY(length == 0 || !page.text.at(from).isLowSurrogate());
             covered += QStringView(page.text).sliced(from, length);
             last = from + length;
@@ -1057,7 +1058,7 @@ void TestWorkbench::pagesKeepEveryPlace()
     }
     QCOMPARE(joined, shown);
     QString withoutEnds = shown;
-    withoutEnds.remove(u'\r').remove(u'\n');
+    withoutEnds.remove(u'\r').remove(u'\n').remove(u'\u2029');
     QCOMPARE(covered, withoutEnds);
     if (text.size() > 1000000)
         QVERIFY(pages.size() > 1);
