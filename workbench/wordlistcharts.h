@@ -48,7 +48,7 @@ struct RankFrequency
 };
 RankFrequency rankFrequency(const WordListIndex &index, qint32 file);
 
-/// The explorer's chart: the top words as bars, or the rank/frequency plot with its Zipf line;
+/// The word list's chart: the top words as bars, or the rank/frequency plot with its Zipf line;
 /// in per-file mode for one file or all files. "Save Image..." writes PNG or SVG.
 class WordListChart : public QWidget
 {

@@ -13,7 +13,7 @@
 
 namespace corvalen {
 
-/// One list the explorer can show: the run's rows, or one row per distinct word with its count
+/// One list the word list can show: the run's rows, or one row per distinct word with its count
 /// summed over the files ("All files together").
 struct WordListRows
 {

@@ -10,7 +10,7 @@
 
 namespace corvalen {
 
-/// The explorer's table: the rows of one list of the index, in the order and filter given, as
+/// The word list's table: the rows of one list of the index, in the order and filter given, as
 /// a vector of row numbers (no proxy model: a million rows are reordered by swapping vectors).
 /// Columns as in the results; counts right-aligned.
 class WordListModel : public QAbstractTableModel

@@ -163,7 +163,7 @@ void WordListPanel::buildControls()
 
     m_chart = new WordListChart(m_prompter, this);
     m_panels = new QTabWidget(this);
-    m_panels->setObjectName(u"explorerPanels"_qs);
+    m_panels->setObjectName(u"wordListPanels"_qs);
     m_panels->addTab(m_chart, tr("Chart"));
     m_panels->addTab(statsPage, tr("Statistics"));
 
@@ -175,7 +175,7 @@ void WordListPanel::buildControls()
     splitter->setSizes({440, 600});
 
     m_status = new QLabel(this);
-    m_status->setObjectName(u"explorerStatus"_qs);
+    m_status->setObjectName(u"wordListStatus"_qs);
     m_copy = new QPushButton(tr("Copy"), this);
     m_copy->setObjectName(u"copyRows"_qs);
     m_copy->setToolTip(tr("Copies the selected rows (Ctrl+C)."));

@@ -15,7 +15,7 @@ QStringList WordListSnapshot::fileLabels() const
         if (label.isEmpty() && listMatches)
             label = fileNameFromPath(files.at(i));
         if (label.isEmpty())
-            label = QCoreApplication::translate("corvalen::Explorer", "File %1").arg(i + 1);
+            label = QCoreApplication::translate("corvalen::WordList", "File %1").arg(i + 1);
         labels << label;
     }
     return labels;

@@ -7,7 +7,7 @@
 
 namespace corvalen {
 
-/// What an explorer shows: a copy of one run's results, taken when it opens, so that going back
+/// What a word list shows: a copy of one run's results, taken when it opens, so that going back
 /// or a new run leaves it as it was.
 struct WordListSnapshot
 {

@@ -1,5 +1,5 @@
 // How responsive the windows stay: the longest time the event loop goes without handling events
-// during a run over the given files, the time to show a million rows, and the word-list explorer
+// during a run over the given files, the time to show a million rows, and the workbench's word list
 // on a per-file result of a million rows (open, order, find, statistics, charts).
 //
 //   bench_gui FILE...        (bench/gui.sh makes a 500 MB file and runs this offscreen)
@@ -143,11 +143,11 @@ ResultTable perFileMillion()
     return table;
 }
 
-void benchExplorer(QTextStream &out, Prompter &prompter)
+void benchWordList(QTextStream &out, Prompter &prompter)
 {
     const auto snapshot = std::make_shared<const WordListSnapshot>(
             makeSnapshot(perFileMillion(), CountOptions{}, {}));
-    out << "explorer on " << snapshot->table.rowCount() << " rows of "
+    out << "word list on " << snapshot->table.rowCount() << " rows of "
         << snapshot->table.fileCount() << " files:\n";
     GapMeter gaps;
     Stopwatch clock;
@@ -301,6 +301,6 @@ int main(int argc, char *argv[])
     out << "a million rows shown in " << show.elapsed() << " ms\n";
     results->back();
 
-    benchExplorer(out, prompter);
+    benchWordList(out, prompter);
     return 0;
 }

@@ -128,7 +128,7 @@ private slots:
     void init();
     void cleanup();
 
-    void contextMenuCopiesAndOpensExplorers();
+    void contextMenuCopiesAndOpensWorkbenches();
     void resultsWindowStaysAsItWas();
     void titleAndSummaryNameTheOptions();
     void headerClicksOrder_data();
@@ -198,7 +198,7 @@ std::unique_ptr<WorkbenchWindow> TestWordList::open(const ResultTable &table, Co
     return w;
 }
 
-void TestWordList::contextMenuCopiesAndOpensExplorers()
+void TestWordList::contextMenuCopiesAndOpensWorkbenches()
 {
     ProgramWindows windows(m_prompter, m_dir.path());
     ResultsWindow *results = windows.mainWindow().resultsWindow();
