@@ -160,6 +160,7 @@ private slots:
     void toolsMenuOpensWorkbenches();
     void exploreTakesTheRunsRows();
     void unreadableFileIsNamed();
+    void phraseCountsStillTellTheirWords();
     void showInContextSearchesTheConcordance_data();
     void showInContextSearchesTheConcordance();
     void searchModes_data();
@@ -411,6 +412,33 @@ void TestWorkbench::unreadableFileIsNamed()
     QVERIFY(loaded.wait(20000));
     QCOMPARE(view->textView()->length(), 0);
     QVERIFY2(view->statusLabel()->text().contains(u"missing.docx"_qs), qPrintable(view->statusLabel()->text()));
+}
+
+// A count of phrases does not add up to the corpus's words: they are counted for the line, and a
+// query of one word matches none of its phrases.
+void TestWorkbench::phraseCountsStillTellTheirWords()
+{
+    QStringList paths;
+    for (const FileText &f : m_files)
+        paths << f.path;
+    CountOptions options(CountMode::Combined, false, true);
+    options.rules.phraseLength = 2;
+    WorkbenchWindow w(paths, options, m_prompter);
+    w.show();
+    w.workbench().countWordList();
+    qint64 words = 0;
+    for (const FileText &f : m_files)
+        words += qint64(tokensOf(f.text, true).size());
+    QTRY_VERIFY_WITH_TIMEOUT(w.corpusLine()->text().startsWith(u"2 files, %1 words"_qs.arg(words)), 20000);
+    QVERIFY(w.corpusLine()->text().endsWith(u"phrases of 2 words"_qs));
+    QVERIFY(search(w, u"the"_qs));
+    QCOMPARE(w.workbench().hitCount(), 0);
+    QVERIFY(search(w, u"the cat"_qs));
+    const auto phrase = [](const std::vector<Token> &t, size_t i) -> qsizetype {
+        return i + 1 < t.size() && t[i].word == u"the" && t[i + 1].word == u"cat" && !t[i + 1].paragraphBefore ? 2 : 0;
+    };
+    QCOMPARE(texts(shownHits(w)), texts(handHits(phrase)));
+    QCOMPARE(w.workbench().hitCount(), 4);
 }
 
 void TestWorkbench::showInContextSearchesTheConcordance_data()
