@@ -1,13 +1,19 @@
 #include "app/programwindows.h"
 
-#include "explorer/explorerwindow.h"
-#include "explorer/wordlistsnapshot.h"
+#include "base/prompter.h"
 #include "windows/analysisrunner.h"
+#include "windows/filelistmodel.h"
 #include "windows/helpcommands.h"
 #include "windows/mainwindow.h"
 #include "windows/resultsexports.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
+#include "workbench/wordlistsnapshot.h"
+#include "workbench/workbench.h"
+#include "workbench/workbenchwindow.h"
+
+#include <QCoreApplication>
+#include <QTabWidget>
 
 namespace corvalen {
 
@@ -34,6 +40,7 @@ ProgramWindows::ProgramWindows(Prompter &prompter, const QString &programFolder,
     hooks.watchDemoVideo = helpCommand(&HelpCommands::watchDemoVideo);
     hooks.openFaq = helpCommand(&HelpCommands::openFaq);
     hooks.openMainPage = helpCommand(&HelpCommands::openMainPage);
+    hooks.corpusWorkbench = [this] { openWorkbench(); };
 
     m_main = std::make_unique<MainWindow>(prompter, hooks, programFolder);
     m_runner = std::make_unique<AnalysisRunner>(*m_main, prompter, m_status);
@@ -42,12 +49,34 @@ ProgramWindows::ProgramWindows(Prompter &prompter, const QString &programFolder,
     m_exports = std::make_unique<ResultsExports>(*results, prompter);
     results->setExports({[this] { m_exports->saveResults(); }, [this] { m_exports->saveExcel(); },
                          [this] { m_exports->saveClipboard(); }});
-    results->setExplore([this] { openExplorer(); });
-    // Explorers belong to the results: when the program ends they close with it.
-    QObject::connect(m_main.get(), &MainWindow::programEndRequested, m_main.get(), [this] { closeExplorers(); });
+    results->setExplore([this] { exploreResults(); });
+    // Workbenches belong to the program's windows: when the program ends they close with it.
+    QObject::connect(m_main.get(), &MainWindow::programEndRequested, m_main.get(), [this] { closeWorkbenches(); });
 }
 
-ExplorerWindow *ProgramWindows::openExplorer()
+WorkbenchWindow *ProgramWindows::openWorkbench()
+{
+    const QStringList files = m_main->fileList()->paths();
+    if (files.isEmpty()) {
+        m_prompter.message(QCoreApplication::translate("corvalen::ProgramWindows", "No files added."),
+                           Prompter::applicationTitle());
+        return nullptr;
+    }
+    // The options as they are now, as a run takes them; a stop-word list that cannot be read is
+    // named before anything opens.
+    CountOptions options = m_main->countOptions();
+    QString rulesError;
+    options.finder = WordFinder::create(options.rules, options.ignoreCase, &rulesError);
+    if (!options.finder) {
+        m_prompter.message(rulesError, Prompter::applicationTitle(), Prompter::Icon::Warning);
+        return nullptr;
+    }
+    auto *window = new WorkbenchWindow(files, options, m_prompter);
+    window->workbench().countWordList();
+    return showWorkbench(window);
+}
+
+WorkbenchWindow *ProgramWindows::exploreResults()
 {
     const ResultTable &table = m_main->resultsWindow()->model()->table();
     CountOptions options = m_runner->lastOptions();
@@ -56,37 +85,44 @@ ExplorerWindow *ProgramWindows::openExplorer()
         options.mode = table.hasFileNameColumn() ? CountMode::PerFile : options.mode;
         options.withFileName = table.hasFileNameColumn();
     }
-    auto snapshot = std::make_shared<const WordListSnapshot>(makeSnapshot(table, options, m_runner->lastPaths()));
-    auto *explorer = new ExplorerWindow(snapshot, m_prompter);
-    explorer->setAttribute(Qt::WA_DeleteOnClose);
-    m_explorers.append(explorer);
-    explorer->show();
-    return explorer;
+    const QStringList files = m_runner->lastPaths();
+    auto *window = new WorkbenchWindow(files, options, m_prompter);
+    window->workbench().setWordList(std::make_shared<const WordListSnapshot>(makeSnapshot(table, options, files)));
+    return showWorkbench(window);
 }
 
-QList<ExplorerWindow *> ProgramWindows::explorers() const
+WorkbenchWindow *ProgramWindows::showWorkbench(WorkbenchWindow *window)
 {
-    QList<ExplorerWindow *> open;
-    for (const QPointer<ExplorerWindow> &e : m_explorers) {
-        if (e)
-            open.append(e.data());
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->tabs()->setCurrentIndex(0); // the Word List
+    m_workbenches.append(window);
+    window->show();
+    return window;
+}
+
+QList<WorkbenchWindow *> ProgramWindows::workbenches() const
+{
+    QList<WorkbenchWindow *> open;
+    for (const QPointer<WorkbenchWindow> &w : m_workbenches) {
+        if (w)
+            open.append(w.data());
     }
     return open;
 }
 
-void ProgramWindows::closeExplorers()
+void ProgramWindows::closeWorkbenches()
 {
-    for (ExplorerWindow *e : explorers())
-        e->close();
-    m_explorers.clear();
+    for (WorkbenchWindow *w : workbenches())
+        w->close();
+    m_workbenches.clear();
 }
 
 ProgramWindows::~ProgramWindows()
 {
     // The run reports into the windows: stop it before they go.
     m_runner.reset();
-    for (ExplorerWindow *e : explorers())
-        delete e;
+    for (WorkbenchWindow *w : workbenches())
+        delete w;
 }
 
 } // namespace corvalen

@@ -11,14 +11,15 @@
 namespace corvalen {
 
 class AnalysisRunner;
-class ExplorerWindow;
 class HelpCommands;
 class MainWindow;
 class Prompter;
 class ResultsExports;
+class WorkbenchWindow;
 
-/// The two windows with every command wired: the start-up check, the analysis run, the exports
-/// and the Help menu. The program makes one; tests make their own with a scripted prompter.
+/// The two windows with every command wired: the start-up check, the analysis run, the exports,
+/// the Help menu and the workbenches. The program makes one; tests make their own with a scripted
+/// prompter.
 class ProgramWindows
 {
 public:
@@ -32,13 +33,18 @@ public:
     ResultsExports &exports() { return *m_exports; }
     HelpCommands &helpCommands() { return *m_help; }
     Prompter &prompter() { return m_prompter; }
-    /// "Explore Word List...": a new explorer on the results shown now.
-    ExplorerWindow *openExplorer();
-    /// The explorers still open.
-    QList<ExplorerWindow *> explorers() const;
+    /// Tools > Corpus Workbench...: a workbench on the files in the list with the options in
+    /// force, which counts them itself. Null, after saying why, when the list is empty or the
+    /// word rules cannot be made ready.
+    WorkbenchWindow *openWorkbench();
+    /// "Explore Word List...": a workbench on the run shown, its rows in the Word List tab.
+    WorkbenchWindow *exploreResults();
+    /// The workbenches still open.
+    QList<WorkbenchWindow *> workbenches() const;
 
 private:
-    void closeExplorers();
+    WorkbenchWindow *showWorkbench(WorkbenchWindow *window);
+    void closeWorkbenches();
 
     Prompter &m_prompter;
     BuiltInEngineStatus m_builtIn;
@@ -47,7 +53,7 @@ private:
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<AnalysisRunner> m_runner;
     std::unique_ptr<ResultsExports> m_exports;
-    QList<QPointer<ExplorerWindow>> m_explorers;
+    QList<QPointer<WorkbenchWindow>> m_workbenches;
 };
 
 } // namespace corvalen

@@ -1,18 +1,26 @@
 #include "app/screenshots.h"
 
 #include "app/programwindows.h"
-#include "context/contextwindow.h"
-#include "explorer/explorerwindow.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
+#include "workbench/concordancemodel.h"
+#include "workbench/concordancetab.h"
+#include "workbench/fileviewtab.h"
+#include "workbench/plottab.h"
+#include "workbench/wordlistpanel.h"
+#include "workbench/wordlisttab.h"
+#include "workbench/workbench.h"
+#include "workbench/workbenchwindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QHeaderView>
+#include <QFile>
+#include <QLineEdit>
 #include <QTableView>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cmath>
@@ -52,6 +60,90 @@ void fillExampleResults(ResultsModel &model)
     }
 }
 
+// Three chapters of a harbour town's year, for the workbench's pictures: sentences put together
+// from a few parts, the same every time, enough for a concordance and a plot worth looking at.
+QStringList writeExampleCorpus(const QString &folder)
+{
+    const QStringList chapters = {u"Spring on the Quay"_qs, u"The Summer Fair"_qs, u"Winter Lights"_qs};
+    const QStringList who = {u"The keeper"_qs, u"A fisherman"_qs, u"The committee"_qs, u"Two children"_qs,
+                             u"The harbour master"_qs, u"Our neighbour"_qs, u"The mayor"_qs, u"A visitor"_qs,
+                             u"The gardener"_qs, u"Everyone in town"_qs};
+    const QStringList did = {u"walked along"_qs, u"looked out at"_qs, u"wrote a letter about"_qs, u"painted"_qs,
+                             u"talked for hours about"_qs, u"repaired"_qs, u"counted the boats by"_qs,
+                             u"waited beside"_qs, u"remembered"_qs, u"sang about"_qs};
+    const QStringList what = {u"the lantern"_qs, u"the old quay"_qs, u"the roses in the garden"_qs,
+                              u"the river after the rain"_qs, u"the museum"_qs, u"the harbour lights"_qs,
+                              u"the ropes and the oars"_qs, u"the caf\u00e9 on the corner"_qs,
+                              u"the tide"_qs, u"the budget"_qs};
+    const QStringList when = {u"at dusk"_qs, u"before the storm"_qs, u"in the morning"_qs, u"all through the winter"_qs,
+                              u"after the fair"_qs, u"on Thursday"_qs, u"when the gulls came back"_qs,
+                              u"while the boats were out"_qs};
+    quint32 seed = 20140520;
+    const auto next = [&seed](qsizetype n) {
+        seed = seed * 1664525u + 1013904223u; // the same pictures every time
+        return int((seed >> 8) % quint32(n));
+    };
+    QStringList paths;
+    for (int c = 0; c < chapters.size(); ++c) {
+        QString text = chapters.at(c) + u"\n\n"_qs;
+        for (int p = 0; p < 12 + 4 * c; ++p) {
+            for (int s = 0; s < 4 + next(3); ++s)
+                text += who.at(next(who.size())) + u' ' + did.at(next(did.size())) + u' ' + what.at(next(what.size()))
+                        + u' ' + when.at(next(when.size())) + u". "_qs;
+            text += u"\n\n"_qs;
+        }
+        const QString path = QDir(folder).filePath(u"%1. %2.txt"_qs.arg(c + 1).arg(chapters.at(c)));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text.toUtf8());
+        paths << path;
+    }
+    return paths;
+}
+
+void saveGrab(QWidget *window, const QString &folder, const QString &name)
+{
+    window->grab().save(QDir(folder).filePath(name));
+}
+
+// The workbench's tabs one after another: the word list, "the" ordered by the words after it,
+// its plot, and one of its hits in its file.
+void grabWorkbench(WorkbenchWindow *window, const QString &folder)
+{
+    window->resize(1100, 640);
+    WordListTab *words = window->tab<WordListTab>();
+    const auto afterWords = [window, folder] {
+        QTimer::singleShot(1000, window, [window, folder] {
+            saveGrab(window, folder, u"workbench-wordlist.png"_qs);
+            ConcordanceTab *concordance = window->tab<ConcordanceTab>();
+            QObject::connect(concordance, &ConcordanceTab::linesShown, window, [window, folder, concordance] {
+                concordance->view()->selectRow(2);
+                QTimer::singleShot(800, window, [window, folder] {
+                    saveGrab(window, folder, u"workbench-concordance.png"_qs);
+                    window->showTab(window->tab<PlotTab>());
+                    QTimer::singleShot(800, window, [window, folder] {
+                        saveGrab(window, folder, u"workbench-plot.png"_qs);
+                        FileViewTab *fileView = window->tab<FileViewTab>();
+                        QObject::connect(fileView, &FileViewTab::fileLoaded, window, [window, folder] {
+                            QTimer::singleShot(800, window, [window, folder] {
+                                saveGrab(window, folder, u"workbench-fileview.png"_qs);
+                                QCoreApplication::quit();
+                            });
+                        });
+                        window->workbench().showHit(window->workbench().fileLines(1).first + 3);
+                    });
+                });
+            }, Qt::SingleShotConnection);
+            concordance->setSortKeys({SortKey::Right1, SortKey::Right2, SortKey::Left1});
+            concordance->searchFor({u"the"_qs, QueryMode::Words, false, 50});
+        });
+    };
+    if (words->panel())
+        afterWords();
+    else
+        QObject::connect(words, &WordListTab::ready, window, afterWords);
+}
+
 } // namespace
 
 void scheduleScreenshots(ProgramWindows &windows, const QString &folder)
@@ -63,7 +155,7 @@ void scheduleScreenshots(ProgramWindows &windows, const QString &folder)
                                           QStringLiteral("/home/user/Notes/ideas.txt")});
     // Let the windows settle (fonts, icons, first layout) before grabbing them.
     QTimer::singleShot(1000, &window, [&windows, &window, folder] {
-        window.grab().save(QDir(folder).filePath(QStringLiteral("main.png")));
+        saveGrab(&window, folder, u"main.png"_qs);
         ResultsWindow *results = window.resultsWindow();
         results->model()->appendRows({{QStringLiteral("ideas"), 1},
                                       {QStringLiteral("report"), 3},
@@ -72,33 +164,16 @@ void scheduleScreenshots(ProgramWindows &windows, const QString &folder)
         results->setWordCount(16);
         results->show();
         window.hide();
-        QTimer::singleShot(1000, results, [&windows, results, folder] {
-            results->grab().save(QDir(folder).filePath(QStringLiteral("results.png")));
+        QTimer::singleShot(1000, results, [&windows, &window, results, folder] {
+            saveGrab(results, folder, u"results.png"_qs);
             results->model()->clearRows();
             fillExampleResults(*results->model());
-            ExplorerWindow *explorer = windows.openExplorer();
-            explorer->resize(1100, 640);
-            QTimer::singleShot(1500, explorer, [&windows, explorer, folder] {
-                explorer->grab().save(QDir(folder).filePath(QStringLiteral("explorer.png")));
-                explorer->hide();
-                // The context view of "the" in the sample documents beside the program.
-                const QDir samples(QCoreApplication::applicationDirPath() + QStringLiteral("/Samples"));
-                OccurrenceQuery query;
-                for (const QString &name : samples.entryList(QDir::Files, QDir::Name))
-                    query.files << samples.filePath(name);
-                query.word = QStringLiteral("the");
-                auto *context = new ContextWindow(query, windows.prompter());
-                context->resize(1100, 560);
-                context->show();
-                QObject::connect(context, &ContextWindow::searchFinished, context, [context, folder] {
-                    context->view()->resizeColumnsToContents();
-                    context->view()->selectRow(3);
-                    QTimer::singleShot(1000, context, [context, folder] {
-                        context->grab().save(QDir(folder).filePath(QStringLiteral("context.png")));
-                        QCoreApplication::quit();
-                    });
-                });
-            });
+            // The workbench as Tools > Corpus Workbench... opens it, on a corpus of its own.
+            static QTemporaryDir corpus;
+            window.fileList()->clear();
+            window.fileList()->append(writeExampleCorpus(corpus.path()));
+            if (WorkbenchWindow *workbench = windows.openWorkbench())
+                grabWorkbench(workbench, folder);
         });
     });
 }

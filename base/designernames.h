@@ -24,10 +24,12 @@ inline constexpr QLatin1StringView Check1{"Check1"};
 inline constexpr QLatin1StringView Check3{"Check3"};
 
 // Main window menus (QMenu) and menu items (QAction; m4, m7, m12 and m20 are separators)
-inline constexpr QLatin1StringView m1{"m1"}, m9{"m9"}, m16{"m16"};
+inline constexpr QLatin1StringView m1{"m1"}, m9{"m9"}, m14{"m14"}, m16{"m16"};
 inline constexpr QLatin1StringView m2{"m2"}, m3{"m3"}, m4{"m4"}, m5{"m5"}, m6{"m6"}, m7{"m7"},
         m8{"m8"};
 inline constexpr QLatin1StringView m10{"m10"}, m11{"m11"}, m12{"m12"}, m13{"m13"};
+// Tools > Corpus Workbench... (m14 the menu, m15 its item), the one addition to the menu bar.
+inline constexpr QLatin1StringView m15{"m15"};
 inline constexpr QLatin1StringView m17{"m17"}, m18{"m18"}, m19{"m19"}, m20{"m20"}, m21{"m21"},
         m22{"m22"};
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# corvalen context against corvalen count on the 100 MB corpus, and how soon the context view
-# shows its first line.
+# corvalen context against corvalen count on the 100 MB corpus. The workbench's concordance of the
+# same word has its own benchmark (bench/workbench.sh).
 #
 #   bench/context.sh            (also run by bench/run.sh context; RUNS runs each, median wall time)
 set -euo pipefail
@@ -8,7 +8,7 @@ source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-3}
 WORD=${WORD:-the}
 
-build_targets corvalen bench_context
+build_targets corvalen
 file=${CORPUS_FILE:-$(corpus_file 100)}
 
 # median wall seconds, user + system seconds and peak RSS MiB of RUNS runs of the command
@@ -33,6 +33,4 @@ read -r xw xc xr <<<"$(run "$bin" context "$WORD" "$file")"
 printf '| `corvalen context %s` | %s | %s | %s | %.2f |\n' "$WORD" "$xw" "$xc" "$xr" "$(echo "$xw / $cw" | bc -l)"
 echo
 echo "Occurrences: $("$bin" context "$WORD" "$file" 2>&1 >/dev/null | sed -n 's/ Occurrences: //p')"
-echo
-echo "Context view (offscreen): $(QT_QPA_PLATFORM=offscreen "$build/bin/bench_context" "$file" "$WORD")"
 echo

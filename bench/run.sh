@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks Corvalen against the peers on the same files, side by side in one run.
 #
-#   bench/run.sh [engine] [docx] [formats] [cli] [sort] [rules] [gui] [context] [range] [corpus]   (default: all that exist)
+#   bench/run.sh [engine] [docx] [formats] [cli] [sort] [rules] [gui] [context] [workbench] [range] [corpus]   (default: all that exist)
 #   SIZES="100 1000" RUNS=3 bench/run.sh engine      (corpus sizes in MB; runs per tool)
 #
 # Corpora are made once under bench/corpus/ by the shared generator (same seed, same bytes).
@@ -71,7 +71,7 @@ engine() {
 }
 
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(engine docx formats cli sort rules gui context range corpus)
+[ ${#sections[@]} -eq 0 ] && sections=(engine docx formats cli sort rules gui context workbench range corpus)
 for s in "${sections[@]}"; do
     if [ "$s" = engine ]; then
         engine

@@ -524,8 +524,10 @@ TextSpan neighbourSpan(const ConcordanceLine &line, int distance, WordFinder &fi
     if (k >= spans.found.size())
         return {};
     const auto &[start, end] = distance < 0 ? spans.found[spans.found.size() - 1 - k] : spans.found[k];
-    // The farthest word of the left context may be cut by its edge: then it is not the word.
-    if (distance < 0 && start == 0 && line.leftLength > 0)
+    // The farthest word of the left context may be cut by its edge: then it is not the word. A
+    // context that begins where the file does cuts nothing (the text before the hit holds no more
+    // than the context: the line's text keeps the file's places, one unit for one).
+    if (distance < 0 && start == 0 && line.leftLength > 0 && line.hitStart > line.leftLength)
         return {};
     return {offset + start, end - start};
 }

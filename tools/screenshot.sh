@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts Corvalen under a virtual X server and saves PNGs of both windows
-# (main.png, results.png), of the word-list explorer (explorer.png) and of the context view
-# (context.png) so that anyone can look at the layout.
+# (main.png, results.png) and of each tab of a corpus workbench (workbench-wordlist.png,
+# workbench-concordance.png, workbench-plot.png, workbench-fileview.png) so that anyone can look
+# at the layout.
 # Usage: tools/screenshot.sh [output folder]   (BUILD_DIR selects the build, default build/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,13 +13,14 @@ out=$(mkdir -p "${1:-$root/screenshots}" && cd "${1:-$root/screenshots}" && pwd)
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target corvalen -j2
 
-rm -f "$out/main.png" "$out/results.png" "$out/explorer.png" "$out/context.png"
+pictures=(main.png results.png workbench-wordlist.png workbench-concordance.png workbench-plot.png workbench-fileview.png)
+for f in "${pictures[@]}"; do rm -f "$out/$f"; done
 # A settings folder of its own, so that the pictures show the default options.
 settings=$(mktemp -d)
 trap 'rm -rf "$settings"' EXIT
 XDG_CONFIG_HOME="$settings" CORVALEN_SCREENSHOTS="$out" QT_QPA_PLATFORM=xcb \
     timeout 60 xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/corvalen"
-for f in main.png results.png explorer.png context.png; do
+for f in "${pictures[@]}"; do
     [ -s "$out/$f" ] || { echo "screenshot: $f was not written" >&2; exit 1; }
 done
-echo "Saved $out/main.png, $out/results.png, $out/explorer.png and $out/context.png"
+echo "Saved ${pictures[*]} in $out"

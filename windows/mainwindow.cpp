@@ -184,6 +184,7 @@ void MainWindow::connectControls()
     connect(m_ui->m19, &QAction::triggered, this, hook(&Hooks::watchDemoVideo));
     connect(m_ui->m21, &QAction::triggered, this, hook(&Hooks::openFaq));
     connect(m_ui->m22, &QAction::triggered, this, hook(&Hooks::openMainPage));
+    connect(m_ui->m15, &QAction::triggered, this, hook(&Hooks::corpusWorkbench));
 }
 
 // Layout

@@ -43,6 +43,7 @@ public:
         std::function<void()> watchDemoVideo;
         std::function<void()> openFaq;
         std::function<void()> openMainPage;
+        std::function<void()> corpusWorkbench; // Tools > Corpus Workbench...
     };
 
     /// Runs the start-up: skin, centring, caption, icon, file-list column, count options (which

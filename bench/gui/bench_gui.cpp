@@ -1,13 +1,13 @@
 // How responsive the windows stay: the longest time the event loop goes without handling events
-// during a run over the given files, the time to show a million rows, and the word-list explorer
+// during a run over the given files, the time to show a million rows, and the workbench's word list
 // on a per-file result of a million rows (open, order, find, statistics, charts).
 //
 //   bench_gui FILE...        (bench/gui.sh makes a 500 MB file and runs this offscreen)
 #include "app/programwindows.h"
 #include "base/prompter.h"
-#include "explorer/explorerwindow.h"
-#include "explorer/wordlistcharts.h"
-#include "explorer/wordlistmodel.h"
+#include "workbench/wordlistpanel.h"
+#include "workbench/wordlistcharts.h"
+#include "workbench/wordlistmodel.h"
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
@@ -143,17 +143,17 @@ ResultTable perFileMillion()
     return table;
 }
 
-void benchExplorer(QTextStream &out, Prompter &prompter)
+void benchWordList(QTextStream &out, Prompter &prompter)
 {
     const auto snapshot = std::make_shared<const WordListSnapshot>(
             makeSnapshot(perFileMillion(), CountOptions{}, {}));
-    out << "explorer on " << snapshot->table.rowCount() << " rows of "
+    out << "word list on " << snapshot->table.rowCount() << " rows of "
         << snapshot->table.fileCount() << " files:\n";
     GapMeter gaps;
     Stopwatch clock;
     gaps.start();
     clock.start();
-    ExplorerWindow window(snapshot, prompter);
+    WordListPanel window(snapshot, prompter);
     window.show();
     while (!window.isReady())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -167,10 +167,10 @@ void benchExplorer(QTextStream &out, Prompter &prompter)
     out << "  alphabetical ranks ready (in the background): " << clock.text() << "\n";
     out << "  longest event-loop gap while opening: " << gaps.stop() << " ms\n";
 
-    const struct { const char *name; SortKey key; Qt::SortOrder order; } orders[] = {
-        {"word", SortKey::Word, Qt::AscendingOrder},   {"word, reversed", SortKey::Word, Qt::DescendingOrder},
-        {"file", SortKey::File, Qt::AscendingOrder},   {"count, ascending", SortKey::Count, Qt::AscendingOrder},
-        {"count", SortKey::Count, Qt::DescendingOrder},
+    const struct { const char *name; WordListKey key; Qt::SortOrder order; } orders[] = {
+        {"word", WordListKey::Word, Qt::AscendingOrder},   {"word, reversed", WordListKey::Word, Qt::DescendingOrder},
+        {"file", WordListKey::File, Qt::AscendingOrder},   {"count, ascending", WordListKey::Count, Qt::AscendingOrder},
+        {"count", WordListKey::Count, Qt::DescendingOrder},
     };
     for (const auto &o : orders) {
         clock.start();
@@ -301,6 +301,6 @@ int main(int argc, char *argv[])
     out << "a million rows shown in " << show.elapsed() << " ms\n";
     results->back();
 
-    benchExplorer(out, prompter);
+    benchWordList(out, prompter);
     return 0;
 }

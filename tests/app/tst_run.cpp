@@ -5,8 +5,10 @@
 #include "app/programwindows.h"
 #include "base/designernames.h"
 #include "engine/analysisjob.h"
-#include "explorer/explorerwindow.h"
-#include "explorer/wordlistmodel.h"
+#include "workbench/wordlistmodel.h"
+#include "workbench/wordlistpanel.h"
+#include "workbench/wordlisttab.h"
+#include "workbench/workbenchwindow.h"
 #include "results/resultlayouts.h"
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
@@ -80,7 +82,7 @@ private slots:
     void runsMatchTheReferenceCounter_data();
     void runsMatchTheReferenceCounter();
     void unreadableFileIsReportedAndTheRunGoesOn();
-    void combinedRunGivesTheExplorerTheRange();
+    void combinedRunGivesTheWordListTheRange();
     void optionsAreTakenWhenTheRunStarts();
     void backAndRunAgainShowsOnlyTheNewRows();
     void saveResultsWritesTheFileLayout();
@@ -239,9 +241,9 @@ void TestRun::unreadableFileIsReportedAndTheRunGoesOn()
     QCOMPARE(t.total(), 4);
 }
 
-// A combined run counts in how many files each word occurs; the explorer shows it, the results
+// A combined run counts in how many files each word occurs; the word list shows it, the results
 // list does not; a file that cannot be read adds none.
-void TestRun::combinedRunGivesTheExplorerTheRange()
+void TestRun::combinedRunGivesTheWordListTheRange()
 {
     const QString a = write(u"a.txt"_qs, "alpha Beta beta\r\n");
     const QString missing = m_dir.filePath(u"missing.docx"_qs);
@@ -255,8 +257,8 @@ void TestRun::combinedRunGivesTheExplorerTheRange()
     QCOMPARE(results->columnCount(), 2);
     QCOMPARE(clipboardText(results->table()), u"alpha\t1\r\ngamma\t1\r\nbeta \t3\r\n"_qs);
 
-    ExplorerWindow *explorer = m_windows->openExplorer();
-    const WordListModel *m = explorer->model();
+    WorkbenchWindow *workbench = m_windows->exploreResults();
+    const WordListModel *m = workbench->tab<WordListTab>()->panel()->model();
     QTRY_COMPARE(m->rowCount(), 3);
     QCOMPARE(m->headers(), (QStringList{u" Word"_qs, u"Count"_qs, u"Files"_qs}));
     QStringList rows;

@@ -1,0 +1,465 @@
+#include "workbench/concordancetab.h"
+
+#include "base/prompter.h"
+#include "base/safefile.h"
+#include "windows/resultsexports.h"
+#include "workbench/concordancemodel.h"
+#include "workbench/workbench.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace corvalen {
+
+namespace {
+
+// The sort levels' names, in the order of SortKey.
+QStringList sortKeyLabels()
+{
+    return {u"5L"_qs, u"4L"_qs, u"3L"_qs, u"2L"_qs, u"1L"_qs, QCoreApplication::translate("corvalen::ConcordanceTab", "Hit"),
+            u"1R"_qs, u"2R"_qs, u"3R"_qs, u"4R"_qs, u"5R"_qs,
+            QCoreApplication::translate("corvalen::ConcordanceTab", "File"),
+            QCoreApplication::translate("corvalen::ConcordanceTab", "Position")};
+}
+
+} // namespace
+
+ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(workbench, parent)
+{
+    setObjectName(u"concordanceTab"_qs);
+    m_search = new QLineEdit(this);
+    m_search->setObjectName(u"concordanceSearch"_qs);
+    m_search->setAccessibleName(tr("Search"));
+    m_search->setPlaceholderText(tr("A word, th*, colo?r, a phrase ..."));
+    m_search->setClearButtonEnabled(true);
+    m_mode = new QComboBox(this);
+    m_mode->setObjectName(u"searchMode"_qs);
+    m_mode->setAccessibleName(tr("Search mode"));
+    m_mode->addItem(tr("Words"), int(QueryMode::Words));
+    m_mode->addItem(tr("Regular expression"), int(QueryMode::RegularExpression));
+    m_mode->setToolTip(tr("Words: * stands for any run of characters, ? for one; several words are a phrase.\n"
+                          "Regular expression: each word is an expression that matches a whole counted word."));
+    m_matchCase = new QCheckBox(tr("Match case"), this);
+    m_matchCase->setObjectName(u"concordanceMatchCase"_qs);
+    const bool caseKept = !m_workbench.options().ignoreCase;
+    m_matchCase->setEnabled(caseKept);
+    if (!caseKept)
+        m_matchCase->setToolTip(tr("The count ignores letter case: its words are all lower case."));
+    m_width = new QSpinBox(this);
+    m_width->setObjectName(u"concordanceWidth"_qs);
+    m_width->setAccessibleName(tr("Width"));
+    m_width->setRange(ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+    m_width->setValue(ConcordanceRequest::kDefaultWidth);
+    m_width->setSuffix(tr(" characters"));
+    m_width->setKeyboardTracking(false);
+    m_start = new QPushButton(tr("Search"), this);
+    m_start->setObjectName(u"startSearch"_qs);
+    m_stop = new QPushButton(tr("Stop"), this);
+    m_stop->setObjectName(u"stopSearch"_qs);
+    m_stop->setEnabled(false);
+
+    const QStringList keyLabels = sortKeyLabels();
+    for (int level = 0; level < 3; ++level) {
+        QComboBox *box = new QComboBox(this);
+        box->setObjectName(u"sortLevel%1"_qs.arg(level + 1));
+        box->setAccessibleName(tr("Sort level %1").arg(level + 1));
+        for (int k = 0; k < keyLabels.size(); ++k)
+            box->addItem(keyLabels.at(k), k);
+        box->setCurrentIndex(int(SortKey::Position));
+        // Each level in the colour its words take in the lines.
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::ButtonText, ConcordanceModel::levelColour(level));
+        palette.setColor(QPalette::Text, ConcordanceModel::levelColour(level));
+        box->setPalette(palette);
+        m_sort[level] = box;
+    }
+
+    m_model = new ConcordanceModel(m_workbench, this);
+    m_view = new QTableView(this);
+    m_view->setObjectName(u"concordanceLines"_qs);
+    m_view->setModel(m_model);
+    m_view->setItemDelegate(new ConcordanceDelegate(m_view));
+    m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setWordWrap(false);
+    m_view->setShowGrid(false);
+    m_view->setAlternatingRowColors(true);
+    m_view->verticalHeader()->hide();
+    // Fixed row heights: a million lines cost nothing to lay out.
+    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
+    m_view->horizontalHeader()->setStretchLastSection(true);
+    m_view->setTextElideMode(Qt::ElideNone);
+    const QFontMetrics metrics(m_view->font());
+    m_view->setColumnWidth(ConcordanceModel::NumberColumn, metrics.horizontalAdvance(u"0000000"_qs));
+    m_view->setColumnWidth(ConcordanceModel::FileColumn, metrics.horizontalAdvance(u'x') * 16);
+    m_view->setColumnWidth(ConcordanceModel::LeftColumn, metrics.horizontalAdvance(u'x') * (ConcordanceRequest::kDefaultWidth + 1));
+    m_view->setColumnWidth(ConcordanceModel::HitColumn, metrics.horizontalAdvance(u'x') * 12);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(u"searchProgress"_qs);
+    m_progress->setAccessibleName(tr("Search progress"));
+    m_progress->setRange(0, 100);
+    m_progress->setMaximumWidth(160);
+    m_progress->setTextVisible(false);
+    m_status = new QLabel(this);
+    m_status->setObjectName(u"concordanceStatus"_qs);
+    m_status->setTextFormat(Qt::PlainText);
+    m_copy = new QPushButton(tr("Copy"), this);
+    m_copy->setObjectName(u"copyLines"_qs);
+    m_copy->setToolTip(tr("Copies the selected lines (Ctrl+C)."));
+    m_save = new QPushButton(tr("Save..."), this);
+    m_save->setObjectName(u"saveLines"_qs);
+    m_save->setToolTip(tr("Writes every line, as shown, to a UTF-8 text file, tab-separated."));
+
+    auto *searchLabel = new QLabel(tr("&Search:"), this);
+    searchLabel->setBuddy(m_search);
+    auto *widthLabel = new QLabel(tr("&Width:"), this);
+    widthLabel->setBuddy(m_width);
+    auto *top = new QHBoxLayout;
+    top->addWidget(searchLabel);
+    top->addWidget(m_search, 1);
+    top->addWidget(m_mode);
+    top->addWidget(m_matchCase);
+    top->addSpacing(8);
+    top->addWidget(widthLabel);
+    top->addWidget(m_width);
+    top->addWidget(m_start);
+    top->addWidget(m_stop);
+    auto *sortBar = new QHBoxLayout;
+    auto *sortLabel = new QLabel(tr("S&ort by:"), this);
+    sortLabel->setBuddy(m_sort[0]);
+    sortBar->addWidget(sortLabel);
+    for (QComboBox *box : m_sort)
+        sortBar->addWidget(box);
+    sortBar->addStretch();
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_progress);
+    bottom->addWidget(m_status, 1);
+    bottom->addWidget(m_copy);
+    bottom->addWidget(m_save);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(sortBar);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(bottom);
+
+    // Ctrl+C copies lines from the list; in the search field it copies its text as usual.
+    auto *copyAction = new QAction(tr("Copy"), m_view);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_view->addAction(copyAction);
+    auto *showAction = new QAction(tr("Show in File"), m_view);
+    showAction->setObjectName(u"showInFile"_qs);
+    m_view->insertAction(copyAction, showAction);
+    m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    connect(m_search, &QLineEdit::returnPressed, this, &ConcordanceTab::search);
+    connect(m_start, &QPushButton::clicked, this, &ConcordanceTab::search);
+    connect(m_stop, &QPushButton::clicked, this, &ConcordanceTab::stop);
+    connect(m_search, &QLineEdit::textEdited, this, [this] {
+        m_search->setStyleSheet(QString());
+        m_search->setToolTip(QString());
+    });
+    connect(m_mode, &QComboBox::currentIndexChanged, this, &ConcordanceTab::settingsChanged);
+    connect(m_matchCase, &QCheckBox::toggled, this, &ConcordanceTab::settingsChanged);
+    connect(m_width, &QSpinBox::valueChanged, this, &ConcordanceTab::settingsChanged);
+    for (QComboBox *box : m_sort)
+        connect(box, &QComboBox::currentIndexChanged, this, [this] {
+            m_model->setSortKeys(sortKeys());
+            updateStatus();
+        });
+    connect(copyAction, &QAction::triggered, this, &ConcordanceTab::copySelectedLines);
+    connect(m_copy, &QPushButton::clicked, this, &ConcordanceTab::copySelectedLines);
+    connect(m_save, &QPushButton::clicked, this, &ConcordanceTab::save);
+    const auto showCurrent = [this] {
+        const QModelIndex current = m_view->currentIndex();
+        if (current.isValid() && !m_workbench.line(m_model->lineOf(current.row())).failed)
+            m_workbench.showHit(m_model->lineOf(current.row()));
+    };
+    connect(m_view, &QTableView::activated, this, showCurrent);
+    connect(showAction, &QAction::triggered, this, showCurrent);
+
+    connect(m_model, &ConcordanceModel::orderingStarted, this, &ConcordanceTab::updateStatus);
+    connect(m_model, &ConcordanceModel::orderShown, this, [this] {
+        updateStatus();
+        if (!m_workbench.isSearching())
+            emit linesShown();
+    });
+    connect(&m_workbench, &Workbench::searchStarted, this, [this] {
+        m_stopped = false;
+        m_fitted = false;
+        m_stop->setEnabled(true);
+        m_progress->setValue(0);
+        updateStatus();
+    });
+    connect(&m_workbench, &Workbench::linesAdded, this, [this] {
+        if (!m_fitted)
+            fitColumns();
+        updateStatus();
+    });
+    connect(&m_workbench, &Workbench::searchProgress, m_progress, &QProgressBar::setValue);
+    connect(&m_workbench, &Workbench::searchFinished, this, &ConcordanceTab::searchEnded);
+    connect(&m_workbench, &Workbench::concordanceRequested, this, &ConcordanceTab::searchFor);
+    updateStatus();
+}
+
+QWidget *ConcordanceTab::searchField() const
+{
+    return m_search;
+}
+
+QList<SortKey> ConcordanceTab::sortKeys() const
+{
+    QList<SortKey> keys;
+    for (QComboBox *box : m_sort)
+        keys.append(SortKey(box->currentData().toInt()));
+    return keys;
+}
+
+void ConcordanceTab::setSortKeys(const QList<SortKey> &keys)
+{
+    {
+        const QSignalBlocker blocks[] = {QSignalBlocker(m_sort[0]), QSignalBlocker(m_sort[1]), QSignalBlocker(m_sort[2])};
+        for (int level = 0; level < 3; ++level)
+            m_sort[level]->setCurrentIndex(int(level < keys.size() ? keys.at(level) : SortKey::Position));
+    }
+    m_model->setSortKeys(sortKeys());
+    updateStatus();
+}
+
+bool ConcordanceTab::search()
+{
+    WorkbenchQuery query;
+    query.text = m_search->text();
+    query.mode = QueryMode(m_mode->currentData().toInt());
+    query.matchCase = m_matchCase->isEnabled() && m_matchCase->isChecked();
+    query.width = m_width->value();
+    QString error;
+    if (!m_workbench.search(query, &error)) {
+        showQueryError(error);
+        return false;
+    }
+    m_search->setStyleSheet(QString());
+    m_search->setToolTip(QString());
+    return true;
+}
+
+void ConcordanceTab::searchFor(const WorkbenchQuery &query)
+{
+    {
+        const QSignalBlocker blocks[] = {QSignalBlocker(m_search), QSignalBlocker(m_mode), QSignalBlocker(m_matchCase),
+                                         QSignalBlocker(m_width)};
+        m_search->setText(query.text);
+        m_mode->setCurrentIndex(m_mode->findData(int(query.mode)));
+        m_matchCase->setChecked(query.matchCase && m_matchCase->isEnabled());
+        m_width->setValue(query.width);
+    }
+    m_workbench.showTab(this);
+    search();
+}
+
+void ConcordanceTab::settingsChanged()
+{
+    // Mode, case and width apply at once to the query searched for.
+    if (m_workbench.hasQuery() && !m_search->text().trimmed().isEmpty())
+        search();
+}
+
+void ConcordanceTab::showQueryError(const QString &error)
+{
+    // The lines found before stay: the query is for the user to mend.
+    m_search->setStyleSheet(u"QLineEdit { background: #ffd6d6; }"_qs);
+    m_search->setToolTip(error);
+    m_status->setText(error);
+}
+
+void ConcordanceTab::stop()
+{
+    if (!m_workbench.isSearching())
+        return;
+    m_stopped = true;
+    m_workbench.stopSearch();
+}
+
+void ConcordanceTab::searchEnded(bool stopped)
+{
+    m_stopped = m_stopped || stopped;
+    m_stop->setEnabled(false);
+    if (!stopped)
+        m_progress->setValue(100);
+    if (m_model->rowCount() > 0 && m_model->rowCount() < 5000)
+        fitColumns();
+    updateStatus();
+    if (!m_model->isOrdering())
+        emit linesShown();
+}
+
+void ConcordanceTab::fitColumns()
+{
+    if (m_model->rowCount() == 0)
+        return;
+    m_fitted = true;
+    // The left context and the hit as wide as the first lines need; the right one takes the rest.
+    const QFontMetrics metrics(m_view->font());
+    int widest = 0;
+    for (const QString &label : m_workbench.fileLabels())
+        widest = std::max(widest, metrics.horizontalAdvance(label));
+    m_view->setColumnWidth(ConcordanceModel::FileColumn,
+                           std::min(widest + 2 * metrics.averageCharWidth(), std::max(80, m_view->viewport()->width() / 4)));
+    m_view->resizeColumnToContents(ConcordanceModel::NumberColumn);
+    const int width = m_workbench.query().width;
+    m_view->setColumnWidth(ConcordanceModel::LeftColumn, metrics.horizontalAdvance(u'x') * (width + 1));
+    int hit = metrics.horizontalAdvance(tr("Hit")) + 16;
+    for (int row = 0; row < std::min(m_model->rowCount(), 200); ++row) {
+        QFont bold = m_view->font();
+        bold.setBold(true);
+        hit = std::max(hit, QFontMetrics(bold).horizontalAdvance(m_model->index(row, ConcordanceModel::HitColumn).data().toString()) + 12);
+    }
+    m_view->setColumnWidth(ConcordanceModel::HitColumn, std::min(hit, metrics.horizontalAdvance(u'x') * 40));
+}
+
+void ConcordanceTab::updateStatus()
+{
+    const QLocale locale;
+    const qint64 hits = m_workbench.hitCount();
+    const QString number = locale.toString(hits);
+    QString status;
+    if (!m_workbench.hasQuery()) {
+        status = tr("Type a word, a pattern or a phrase, and press Enter.");
+    } else if (m_workbench.isSearching()) {
+        status = tr("Searching... %1 found so far").arg(number);
+    } else {
+        const QString found = hits == 1 ? tr("1 hit") : tr("%1 hits").arg(number);
+        status = m_stopped ? tr("Stopped: %1").arg(found) : found;
+        qint32 failed = 0;
+        for (qint32 f = 0; f < m_workbench.fileCount(); ++f)
+            failed += m_workbench.fileWords(f) < 0 ? 1 : 0;
+        if (failed > 0)
+            status += u"; "_qs + tr("%Ln file(s) could not be read", nullptr, failed);
+        const CorpusQuery *query = m_workbench.parsedQuery();
+        if (hits == 0 && query && query->matchesNothing())
+            status += u" \u2014 "_qs + tr("the count's rules never give such a word (a stop word, punctuation, "
+                                         "a short word, or another number of words than its phrases)");
+    }
+    if (m_model->isOrdering())
+        status += u"  "_qs + tr("(sorting the lines...)");
+    else if (m_workbench.isSearching() && !m_model->sortKeys().isEmpty() && m_model->sortKeys().constFirst() != SortKey::Position)
+        status += u"  "_qs + tr("(sorted when the search ends)");
+    m_status->setText(status);
+    if (m_model->isOrdering())
+        m_view->viewport()->setCursor(Qt::BusyCursor);
+    else
+        m_view->viewport()->unsetCursor();
+}
+
+namespace {
+
+// A line as Copy and Save write it: its number as shown, file, left, hit, right.
+void appendRow(QString &out, int number, const ConcordanceLine &line, const QStringList &labels)
+{
+    out += QString::number(number) + u'\t' + labels.value(line.file) + u'\t' + line.left() + u'\t' + line.hit()
+            + u'\t' + line.right() + u'\n';
+}
+
+} // namespace
+
+void ConcordanceTab::copySelectedLines()
+{
+    // By ranges, not one index per line: a selection may hold a million lines.
+    std::vector<int> rows;
+    for (const QItemSelectionRange &range : m_view->selectionModel()->selection()) {
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(r);
+    }
+    if (rows.empty() || m_busy)
+        return;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    // The lines themselves stay where they are while a search adds others: a long selection is
+    // written out on another thread.
+    std::vector<const ConcordanceLine *> lines;
+    lines.reserve(rows.size());
+    for (const int row : rows)
+        lines.push_back(&m_workbench.line(m_model->lineOf(row)));
+    const std::shared_ptr<const ConcordanceLines> held = m_workbench.sharedLines();
+    const QStringList labels = m_workbench.fileLabels();
+    QString text;
+    const auto write = [&] {
+        for (size_t i = 0; i < lines.size(); ++i)
+            appendRow(text, rows[i] + 1, *lines[i], labels);
+        return true;
+    };
+    if (lines.size() < 20000) {
+        write();
+    } else {
+        m_busy = true;
+        runWhileBusy(*window(), write);
+        m_busy = false;
+    }
+    QGuiApplication::clipboard()->setText(text);
+}
+
+bool ConcordanceTab::saveTo(const QString &path, QString *error)
+{
+    // The lines as shown now, held while they are written on another thread: a search started
+    // meanwhile puts its lines elsewhere.
+    const std::shared_ptr<const ConcordanceLines> held = m_workbench.sharedLines();
+    std::vector<const ConcordanceLine *> lines;
+    lines.reserve(size_t(m_model->rowCount()));
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        lines.push_back(&m_workbench.line(m_model->lineOf(row)));
+    const QStringList labels = m_workbench.fileLabels();
+    const auto write = [&](QIODevice &device, QString *) {
+        QByteArray block;
+        QString text;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            text.clear();
+            appendRow(text, int(i + 1), *lines[i], labels);
+            block += text.toUtf8();
+            if (block.size() >= (1 << 16)) {
+                if (!writeAll(device, block))
+                    return false;
+                block.clear();
+            }
+        }
+        return writeAll(device, block);
+    };
+    return runWhileBusy(*window(), [&] { return writeFileSafely(path, write, error); });
+}
+
+void ConcordanceTab::save()
+{
+    if (m_busy)
+        return;
+    const QString path = askSaveName(m_workbench.prompter(), tr("Save Lines"),
+                                     {tr("Text files (*.txt)"), tr("All files (*)")});
+    if (path.isEmpty())
+        return;
+    m_busy = true;
+    QString error;
+    const bool saved = saveTo(path, &error);
+    m_busy = false;
+    if (!saved)
+        m_workbench.prompter().message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+}
+
+} // namespace corvalen
