@@ -130,7 +130,10 @@ void Workbench::learnWords()
     std::optional<CorpusQuery> never = CorpusQuery::parse(u"x"_qs, QueryMode::Words, false, *m_options.finder);
     if (!never || m_wordScan)
         return;
-    ConcordanceRequest request{m_files, m_options.finder, *never};
+    ConcordanceRequest request;
+    request.files = m_files;
+    request.finder = m_options.finder;
+    request.query = *never;
     request.positionsOnly = true;
     request.neighbours = false;
     m_wordScan = new ConcordanceRunner(this);
@@ -182,7 +185,10 @@ bool Workbench::search(const WorkbenchQuery &query, QString *error)
     m_fileFirst.assign(m_files.size(), 0);
     m_fileCount.assign(m_files.size(), 0);
     m_hits = 0;
-    ConcordanceRequest request{m_files, m_options.finder, std::move(*parsed)};
+    ConcordanceRequest request;
+    request.files = m_files;
+    request.finder = m_options.finder;
+    request.query = std::move(*parsed);
     request.width = m_query.width;
     m_runner->start(std::move(request));
     emit searchStarted();
