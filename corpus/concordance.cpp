@@ -69,6 +69,11 @@ struct SliceLines
     std::vector<qint64> places; // instead of lines, when the places alone are asked for
     std::vector<quint8> haveLeft;
     std::vector<quint8> haveRight;
+    // With a companion: whether each line's window holds it, and how many words of the window lie
+    // before the slice and after it (the slices next to it hold them).
+    std::vector<quint8> companionFound;
+    std::vector<quint8> companionBefore;
+    std::vector<quint8> companionAfter;
 };
 
 // A batch waiting for the words after its last lines, which the next slices of its file hold.
@@ -77,6 +82,9 @@ struct WaitingBatch
     ConcordanceBatch batch;
     std::vector<quint8> haveRight;
     size_t incomplete = 0; // lines still short of words on their right
+    std::vector<quint8> companionFound;
+    std::vector<quint8> companionAfter; // words of the window still to come
+    size_t companionsWaiting = 0;
 };
 
 // Points the lines at their places in the batch's text, now that it no longer grows.
@@ -104,7 +112,29 @@ ConcordanceSearch::ConcordanceSearch(ConcordanceRequest request) : m_request(std
     // patterns and word forms, whose verdicts are remembered by number.
     m_numbered = (!m_request.positionsOnly && m_request.neighbours) || m_request.query.wantsNumbers();
     options.numberWords = m_numbered;
-    options.makeMarker = [this] { return std::make_unique<QueryMatcher>(m_request.query, *m_request.finder); };
+    if (m_request.companion) {
+        // The companion's mark is the top bit: a query of 31 words at most leaves it free.
+        m_numbered = m_numbered || m_request.companion->wantsNumbers();
+        options.numberWords = m_numbered;
+        options.cutAtSpaces = false; // the edges' windows are filled in order, as the neighbours are
+        options.makeMarker = [this] {
+            struct Both : TokenMarker
+            {
+                QueryMatcher query, companion;
+                Both(const ConcordanceRequest &r)
+                    : query(r.query, *r.finder), companion(*r.companion, *r.finder)
+                {
+                }
+                quint32 mark(QStringView word, quint32 id) override
+                {
+                    return (query.mark(word, id) & 0x7FFFFFFF) | ((companion.mark(word, id) & 1) << 31);
+                }
+            };
+            return std::unique_ptr<TokenMarker>(new Both(m_request));
+        };
+    } else {
+        options.makeMarker = [this] { return std::make_unique<QueryMatcher>(m_request.query, *m_request.finder); };
+    }
     m_scan = std::make_unique<CorpusScan>(options);
 }
 
@@ -147,6 +177,7 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
     m_failures.assign(size_t(m_request.files.size()), QString());
 
     const bool neighbours = m_numbered && m_request.neighbours && !positionsOnly;
+    const bool companion = m_request.companion.has_value() && !positionsOnly;
     const CorpusScan::Work work = [&](CorpusSlice &slice) {
         SliceLines out;
         if (query.matchesNothing() || slice.tokens.empty()) {
@@ -213,6 +244,17 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                 out.haveLeft.push_back(quint8(left));
                 out.haveRight.push_back(quint8(neighbours ? right : kNeighbourWords));
             }
+            if (companion) {
+                bool with = false;
+                for (int d = 1; d <= m_request.companionLeft && i - d >= 0 && !with; ++d)
+                    with = slice.tokens[size_t(i - d)].mark >> 31;
+                for (int d = 1; d <= m_request.companionRight && i + length - 1 + d < n && !with; ++d)
+                    with = slice.tokens[size_t(i + length - 1 + d)].mark >> 31;
+                out.companionFound.push_back(with);
+                out.companionBefore.push_back(quint8(std::max<qsizetype>(0, m_request.companionLeft - i)));
+                out.companionAfter.push_back(
+                        quint8(std::max<qsizetype>(0, i + length - 1 + m_request.companionRight - (n - 1))));
+            }
             batch.lines.push_back(line);
         }
         if (!positionsOnly)
@@ -245,9 +287,20 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
     qint32 file = -1;
     qint64 wordsBefore = 0; // the file's words in the slices before
     std::deque<quint32> lastWords; // the file's last words so far, most recent last
+    std::deque<bool> lastCompanions; // whether each of the file's last words is the companion
     const auto handOnReady = [&](bool all) {
-        while (!waiting.empty() && (all || waiting.front().incomplete == 0)) {
-            ConcordanceBatch batch = std::move(waiting.front().batch);
+        while (!waiting.empty() && (all || (waiting.front().incomplete == 0 && waiting.front().companionsWaiting == 0))) {
+            WaitingBatch &w = waiting.front();
+            ConcordanceBatch batch = std::move(w.batch);
+            if (companion) {
+                // The lines whose window holds no companion go.
+                size_t kept = 0;
+                for (size_t j = 0; j < batch.lines.size(); ++j) {
+                    if (w.companionFound[j])
+                        batch.lines[kept++] = batch.lines[j];
+                }
+                batch.lines.resize(kept);
+            }
             waiting.pop_front();
             if (!batch.lines.empty())
                 found(std::move(batch));
@@ -259,6 +312,7 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
             file = slice.file;
             wordsBefore = 0;
             lastWords.clear();
+            lastCompanions.clear();
         }
         if (slice.failed) {
             handOnReady(true);
@@ -276,6 +330,22 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
             return;
         }
         const std::vector<CorpusToken> &tokens = slice.tokens;
+        if (companion) {
+            // The first words of this slice end the windows of the lines still waiting for them.
+            for (WaitingBatch &w : waiting) {
+                for (size_t j = 0; j < w.batch.lines.size() && w.companionsWaiting > 0; ++j) {
+                    const int need = w.companionAfter[j];
+                    if (need == 0)
+                        continue;
+                    const int taken = int(std::min<size_t>(size_t(need), tokens.size()));
+                    for (int k = 0; k < taken && !w.companionFound[j]; ++k)
+                        w.companionFound[j] = tokens[size_t(k)].mark >> 31;
+                    w.companionAfter[j] = quint8(w.companionFound[j] ? 0 : need - taken);
+                    if (w.companionAfter[j] == 0)
+                        --w.companionsWaiting;
+                }
+            }
+        }
         if (neighbours) {
             // The words at the start of this slice follow the lines still waiting for them.
             for (WaitingBatch &w : waiting) {
@@ -316,9 +386,30 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                 w.incomplete = size_t(std::count_if(w.haveRight.begin(), w.haveRight.end(),
                                                     [](quint8 h) { return h < kNeighbourWords; }));
             }
+            if (companion) {
+                w.companionFound = std::move(lines.companionFound);
+                w.companionAfter = std::move(lines.companionAfter);
+                for (size_t j = 0; j < w.companionFound.size(); ++j) {
+                    // The window's words before this slice are the file's last words so far.
+                    const int need = lines.companionBefore[j];
+                    for (int k = 0; k < need && size_t(k) < lastCompanions.size() && !w.companionFound[j]; ++k)
+                        w.companionFound[j] = lastCompanions[lastCompanions.size() - 1 - size_t(k)];
+                    if (w.companionFound[j])
+                        w.companionAfter[j] = 0;
+                    w.companionsWaiting += w.companionAfter[j] > 0;
+                }
+            }
             waiting.push_back(std::move(w));
         }
         wordsBefore += qint64(tokens.size());
+        if (companion) {
+            const size_t keep = size_t(std::max(m_request.companionLeft, 1));
+            for (size_t k = tokens.size() > keep ? tokens.size() - keep : 0; k < tokens.size(); ++k) {
+                lastCompanions.push_back(tokens[k].mark >> 31);
+                if (lastCompanions.size() > keep)
+                    lastCompanions.pop_front();
+            }
+        }
         for (size_t k = tokens.size() > size_t(kNeighbourWords) ? tokens.size() - kNeighbourWords : 0;
              neighbours && k < tokens.size(); ++k) {
             lastWords.push_back(tokens[k].id);

@@ -98,6 +98,12 @@ struct ConcordanceRequest
     /// The files' names as written lines show them; when given, batches carry their lines in
     /// UTF-8 (ConcordanceBatch::utf8).
     QStringList lineNames;
+    /// Only the lines with a word companion matches within companionLeft words before the hit
+    /// or companionRight after it (in the same file, across paragraph ends): the lines where a
+    /// collocate keeps the node company. The query then has at most 31 words.
+    std::optional<CorpusQuery> companion;
+    int companionLeft = 0;
+    int companionRight = 0;
 };
 
 /// Finds every occurrence of a query in the files of a corpus, in the order of the files and of

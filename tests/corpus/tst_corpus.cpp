@@ -150,6 +150,7 @@ private slots:
     void linesMatchTheCount();
     void neighboursAcrossSlicesAndParagraphs();
     void ordersByNeighbours();
+    void linesWithACompanion();
     void phrasesStopAtGaps();
     void wordFormsAndCase();
     void unreadableFileGivesALine();
@@ -1087,6 +1088,57 @@ void TestCorpus::wordDispersionByHand()
     p.start(bin, {u"count"_qs, u"--dispersion"_qs, files.at(0)});
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 2);
+}
+
+// The lines of a node that a collocate keeps company with: any word within the window, across
+// paragraph ends and the edges of the slices a big file is cut into, never beyond the file.
+void TestCorpus::linesWithACompanion()
+{
+    QTemporaryDir tmp;
+    QRandomGenerator random(5);
+    static const QStringList words = {u"alpha"_qs, u"beta"_qs, u"gamma"_qs, u"delta"_qs, u"epsilon"_qs, u"key"_qs};
+    QStringList files;
+    QList<QList<Token>> tokens;
+    for (int f = 0; f < 2; ++f) {
+        QString text;
+        for (int i = 0; i < (f == 0 ? 400000 : 3000); ++i)
+            text += words.at(int(random.bounded(words.size()))) + (random.bounded(7) == 0 ? u"\n"_qs : u" "_qs);
+        files << tmp.filePath(u"c%1.txt"_qs.arg(f));
+        writeFile(files.constLast(), text.toUtf8());
+        tokens << tokensOf(text);
+    }
+    const std::shared_ptr<const WordFinder> finder = plainFinder();
+    for (const auto &[left, right] : {std::pair{3, 2}, std::pair{0, 1}, std::pair{10, 0}}) {
+        QList<QPair<qint32, qint64>> expected;
+        for (qint32 f = 0; f < files.size(); ++f) {
+            const QList<Token> &t = tokens.at(f);
+            for (qint64 i = 0; i < t.size(); ++i) {
+                if (t.at(i).word != u"key")
+                    continue;
+                bool with = false;
+                for (int d = 1; d <= left && i - d >= 0; ++d)
+                    with = with || t.at(i - d).word == u"alpha";
+                for (int d = 1; d <= right && i + d < t.size(); ++d)
+                    with = with || t.at(i + d).word == u"alpha";
+                if (with)
+                    expected.append({f, i});
+            }
+        }
+        ConcordanceRequest request;
+        request.files = files;
+        request.finder = finder;
+        request.query = *CorpusQuery::parse(u"key"_qs, QueryMode::Words, true, *finder);
+        request.companion = CorpusQuery::parse(u"alpha"_qs, QueryMode::Words, true, *finder);
+        request.companionLeft = left;
+        request.companionRight = right;
+        QList<QPair<qint32, qint64>> found;
+        ConcordanceSearch(request).run([&](ConcordanceBatch &&b) {
+            for (const ConcordanceLine &l : b.lines)
+                found.append({l.file, l.position});
+        });
+        QCOMPARE(found.size(), expected.size());
+        QCOMPARE(found, expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCorpus)
