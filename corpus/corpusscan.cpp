@@ -247,6 +247,12 @@ struct CorpusScan::Pipeline
 
     bool stopped() const { return (stop && stop->load(std::memory_order_relaxed)) || abandoned; }
 
+    // 64K units for the first slice cut from a file's text, four times more for each next one, up
+    // to kSliceUnits. The reader's alone.
+    int cutSoFar = 0;
+    qsizetype sliceUnits() const { return std::min(kSliceUnits, qsizetype(1) << std::min(16 + 2 * cutSoFar, 30)); }
+    void sliceMade() { ++cutSoFar; }
+
     // Buffers of slices handed back, used again: fresh memory of this size costs a page fault a
     // page, more than the scan of it.
     std::vector<std::vector<char16_t>> spareTexts;
@@ -304,7 +310,9 @@ struct CorpusScan::Pipeline
         {
             pending.append(chunk);
             const qsizetype margin = pipeline.options.margin;
-            while (pending.size() - (sliceStart - pendingBase) >= kSliceUnits + margin) {
+            // The scan's first slices are small, so that its first findings come at once (a window
+            // shows lines as they are found); then they grow to their full size.
+            while (pending.size() - (sliceStart - pendingBase) >= pipeline.sliceUnits() + margin) {
                 if (!cut())
                     break;
             }
@@ -339,6 +347,7 @@ struct CorpusScan::Pipeline
                 return false;
             }
             handOver(from, at, pending.size(), false);
+            pipeline.sliceMade();
             sliceStart = pendingBase + at;
             searchedFrom = 0;
             const qsizetype drop = std::max<qsizetype>(0, at - margin);
