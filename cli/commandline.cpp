@@ -9,6 +9,7 @@
 #include "documents/documentengine.h"
 #include "documents/occurrencefinder.h"
 #include "engine/analysisrun.h"
+#include "engine/utf8.h"
 #include "filelist/folderscan.h"
 #include "results/resultlayouts.h"
 #include "results/roworder.h"
@@ -584,6 +585,7 @@ int runContext(const QStringList &arguments)
     const bool written = writeToStandardOutput(
             [&](QIODevice &device, QString *) {
                 QByteArray block;
+                block.reserve(1 << 17);
                 bool ok = true;
                 search->run(
                         [&](Occurrence &&o) {
@@ -593,11 +595,23 @@ int runContext(const QStringList &arguments)
                                 return;
                             }
                             ++occurrences;
-                            block += (names.at(o.file) + u'\t' + o.left + u'\t' + o.text + u'\t' + o.right + u'\n')
-                                             .toUtf8();
+                            // Encoded straight into the block: a string and a byte array for each of
+                            // a million lines cost more than the encoding.
+                            const QStringView parts[] = {names.at(o.file), o.left, o.text, o.right};
+                            qsizetype room = 4;
+                            for (const QStringView part : parts)
+                                room += 3 * part.size();
+                            const qsizetype used = block.size();
+                            block.resize(used + room);
+                            char *p = block.data() + used;
+                            for (int k = 0; k < 4; ++k) {
+                                p = putUtf8(p, parts[k]);
+                                *p++ = k < 3 ? '\t' : '\n';
+                            }
+                            block.resize(p - block.constData());
                             if (block.size() >= (1 << 16)) {
                                 ok = writeAll(device, block);
-                                block.clear();
+                                block.resize(0); // keeps its room
                                 if (!ok)
                                     stop = true;
                             }

@@ -2,6 +2,7 @@
 
 #include "base/safefile.h"
 #include "engine/twohalves.h"
+#include "engine/utf8.h"
 
 #include <QIODevice>
 
@@ -175,45 +176,6 @@ bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
     if (error)
         *error = device.errorString();
     return false;
-}
-
-// The UTF-8 of text at p (room for three bytes a unit), as QString::toUtf8() makes it: a
-// surrogate without its pair becomes '?', the same whether the text ends there or goes on.
-char *putUtf8(char *p, QStringView text)
-{
-    const char16_t *u = text.utf16();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    for (; i + 4 <= n; i += 4, p += 4) { // four ASCII units at a time, while they are
-        quint64 units;
-        std::memcpy(&units, u + i, sizeof units);
-        if (units & 0xff80ff80ff80ff80ULL)
-            break;
-        for (int k = 0; k < 4; ++k)
-            p[k] = char(u[i + k]);
-    }
-    for (; i < n; ++i) {
-        const char32_t c = u[i];
-        if (c < 0x80) {
-            *p++ = char(c);
-        } else if (c < 0x800) {
-            *p++ = char(0xc0 | (c >> 6));
-            *p++ = char(0x80 | (c & 0x3f));
-        } else if (!QChar::isSurrogate(c)) {
-            *p++ = char(0xe0 | (c >> 12));
-            *p++ = char(0x80 | ((c >> 6) & 0x3f));
-            *p++ = char(0x80 | (c & 0x3f));
-        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(u[i + 1])) {
-            const char32_t full = QChar::surrogateToUcs4(char16_t(c), u[++i]);
-            *p++ = char(0xf0 | (full >> 18));
-            *p++ = char(0x80 | ((full >> 12) & 0x3f));
-            *p++ = char(0x80 | ((full >> 6) & 0x3f));
-            *p++ = char(0x80 | (full & 0x3f));
-        } else {
-            *p++ = '?';
-        }
-    }
-    return p;
 }
 
 // A cell's text at p: as it is, or in UTF-8.
