@@ -4,6 +4,8 @@
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -40,6 +42,21 @@ struct PhraseList
     static constexpr quint16 kLongWord = 0xffff;
     // The text has this many units after its last word: words are copied in blocks.
     static constexpr size_t kSlack = 16;
+    // The words again in UTF-8, for the text files, which then need not spell a phrase in UTF-16
+    // and encode it: by rank, where a word begins in text8 (kSlack bytes follow the last), its
+    // bytes and its UTF-16 units. Empty when a word is too long for them (the words are then
+    // spelled in UTF-16 only). The words followed by a space take the same records when they
+    // order alike (spaceOrdersAlike), as they nearly always do.
+    struct Utf8Word
+    {
+        quint32 at;
+        quint16 bytes;
+        quint16 units;
+    };
+    TableVector<char> text8;
+    TableVector<Utf8Word> byText8;
+    TableVector<Utf8Word> bySpace8;
+    bool spaceOrdersAlike = false;
     TableVector<quint64> keys;
     TableVector<PhraseKey128> wideKeys;
     TableVector<quint64> counts; // (the keys' type: the table of one can become the other's)
@@ -83,8 +100,32 @@ struct PhraseList
         for (int k = 0; k < length; ++k)
             __builtin_prefetch(w[k].data());
     }
+    const Utf8Word &utf8Word(size_t rank, bool beforeSpace) const
+    {
+        return beforeSpace && !spaceOrdersAlike ? bySpace8[rank] : byText8[rank];
+    }
+    /// Fetches into the cache what spelling phrase i in UTF-8 needs (as prefetchWords() and
+    /// prefetchText() do for UTF-16).
+    Q_ALWAYS_INLINE void prefetchUtf8Words(size_t i) const
+    {
+        size_t r[kMaxLength] = {};
+        ranks(i, r);
+        for (int w = 0; w < length; ++w)
+            __builtin_prefetch(&utf8Word(r[w], w + 1 < length));
+    }
+    Q_ALWAYS_INLINE void prefetchUtf8Text(size_t i) const
+    {
+        size_t r[kMaxLength] = {};
+        ranks(i, r);
+        for (int w = 0; w < length; ++w)
+            __builtin_prefetch(text8.data() + utf8Word(r[w], w + 1 < length).at);
+    }
+    bool hasUtf8() const { return !byText8.empty(); }
     /// The length of phrase i's text in UTF-16 code units: its words joined by single spaces.
     qsizetype textLength(size_t i) const;
+    /// Phrase i's text in UTF-8, written over out (which keeps its room); its length in UTF-16
+    /// units in units. Only with hasUtf8().
+    QByteArrayView spellUtf8(size_t i, QByteArray &out, qsizetype &units) const;
     /// Phrase i's text, written over out (which keeps its capacity).
     void spell(size_t i, QString &out) const;
 };
@@ -128,6 +169,19 @@ public:
         prefetch(row);
         m_phrases->spell(phrase(row), scratch);
         return scratch;
+    }
+    /// Whether word() has a UTF-8 twin, wordUtf8(), which the text files take rather than encode.
+    bool spellsUtf8() const { return m_phrases && m_phrases->hasUtf8(); }
+    /// A row's word in UTF-8, spelled into scratch, and its length in UTF-16 code units; only
+    /// with spellsUtf8(). Rows are read fastest in order.
+    QByteArrayView wordUtf8(size_t row, QByteArray &scratch, qsizetype &units) const
+    {
+        constexpr size_t kNear = 8, kFar = 16;
+        if (row + kFar < m_size)
+            m_phrases->prefetchUtf8Words(phrase(row + kFar));
+        if (row + kNear < m_size)
+            m_phrases->prefetchUtf8Text(phrase(row + kNear));
+        return m_phrases->spellUtf8(phrase(row), scratch, units);
     }
     /// The length of a row's word in UTF-16 code units, without spelling it.
     qsizetype wordLength(size_t row) const

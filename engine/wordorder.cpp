@@ -1,11 +1,14 @@
 #include "engine/hashtally.h"
 #include "engine/tallyrules.h"
 #include "engine/twohalves.h"
+#include "engine/utf8.h"
 #include "engine/wordrules.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstring>
+#include <limits>
 #include <numeric>
 #include <type_traits>
 #include <stdexcept>
@@ -367,33 +370,52 @@ void countKeys(HashTally &tally, PhraseList &out, const std::vector<WordRanks> &
     const PhraseKeys<Key> how{ranks, out.length, out.bits, fileBits};
     TableVector<Key> keys = sortedKeys(tally, how, out.bits * out.length + fileBits);
     const auto phrase = [fileBits](Key key) { return key >> fileBits; };
-    size_t distinct = 0;
-    for (size_t i = 0; i < keys.size(); ++i)
-        distinct += i == 0 || phrase(keys[i]) != phrase(keys[i - 1]);
-    out.counts.reserve(distinct);
-    if (fileBits)
-        out.files.reserve(distinct);
     const Key fileMask = (Key(1) << fileBits) - 1;
-    size_t kept = 0;
-    for (size_t i = 0; i < keys.size();) {
-        size_t j = i + 1;
-        quint32 files = 1;
-        if (filePairs)
-            out.filePairs.push_back(quint64(kept) << 32 | quint32(keys[i] & fileMask));
-        for (; j < keys.size() && phrase(keys[j]) == phrase(keys[i]); ++j) {
-            if (keys[j] != keys[j - 1]) {
-                ++files;
-                if (filePairs)
-                    out.filePairs.push_back(quint64(kept) << 32 | quint32(keys[j] & fileMask));
+    // Each half of the keys (cut between two phrases) is counted on a thread of its own, its
+    // distinct phrases gathered at its own front; the second half's then move next to the first's.
+    // The file pairs, asked for with stems only, come one after the other: in one half.
+    const size_t n = keys.size();
+    size_t middle = filePairs || n < 65536 ? n : n / 2;
+    while (middle < n && phrase(keys[middle]) == phrase(keys[middle - 1]))
+        ++middle;
+    const size_t bounds[3] = {0, middle, n};
+    size_t distinct[2] = {0, 0};
+    eachHalf(n, [&](size_t half) {
+        for (size_t i = bounds[half]; i < bounds[half + 1]; ++i)
+            distinct[half] += i == bounds[half] || phrase(keys[i]) != phrase(keys[i - 1]);
+    });
+    out.counts.resize(distinct[0] + distinct[1]);
+    if (fileBits)
+        out.files.resize(out.counts.size());
+    qint64 totals[2] = {0, 0};
+    eachHalf(n, [&](size_t half) {
+        const size_t end = bounds[half + 1];
+        size_t kept = bounds[half];
+        size_t row = half ? distinct[0] : 0;
+        for (size_t i = bounds[half]; i < end;) {
+            size_t j = i + 1;
+            quint32 files = 1;
+            if (filePairs)
+                out.filePairs.push_back(quint64(row) << 32 | quint32(keys[i] & fileMask));
+            for (; j < end && phrase(keys[j]) == phrase(keys[i]); ++j) {
+                if (keys[j] != keys[j - 1]) {
+                    ++files;
+                    if (filePairs)
+                        out.filePairs.push_back(quint64(row) << 32 | quint32(keys[j] & fileMask));
+                }
             }
+            out.counts[row] = j - i;
+            if (fileBits)
+                out.files[row] = files;
+            ++row;
+            totals[half] += qint64(j - i);
+            keys[kept++] = phrase(keys[i]); // kept <= i: nothing still to be read is overwritten
+            i = j;
         }
-        out.counts.push_back(j - i);
-        if (fileBits)
-            out.files.push_back(files);
-        out.total += qint64(j - i);
-        keys[kept++] = phrase(keys[i]); // kept <= i: nothing still to be read is overwritten
-        i = j;
-    }
+    });
+    out.total = totals[0] + totals[1];
+    std::memmove(keys.data() + distinct[0], keys.data() + middle, distinct[1] * sizeof(Key));
+    const size_t kept = distinct[0] + distinct[1];
     keys.resize(kept);
     keepKeys(out, std::move(keys));
 }
@@ -431,6 +453,41 @@ void countKeysBesideFiles(HashTally &tally, PhraseList &out, const std::vector<W
         i = j;
     }
     keepKeys(out, std::move(phrases));
+}
+
+// The words of out in UTF-8, in the order of their text (PhraseList::text8), unless one is too
+// long for the records.
+void keepUtf8(PhraseList &out, bool spaceOrdersAlike, const std::vector<quint32> &bySpace,
+              const std::vector<WordRanks> &ranks)
+{
+    const size_t words = out.byText.size();
+    constexpr size_t kMaxBytes = 0xffff;
+    std::vector<quint32> at(words + 1); // of each word by text, in text8
+    for (size_t r = 0; r < words; ++r) {
+        if (out.byText[r].size() > kMaxBytes / 3)
+            return;
+        at[r + 1] = at[r] + quint32(3 * out.byText[r].size());
+        if (at[r + 1] > std::numeric_limits<quint32>::max() - 4 * kMaxBytes)
+            return;
+    }
+    out.text8.resize(at[words] + PhraseList::kSlack);
+    out.byText8.resize(words);
+    char *const text8 = out.text8.data();
+    char *p = text8;
+    for (size_t r = 0; r < words; ++r) {
+        const std::u16string_view w = out.byText[r];
+        char *const start = p;
+        p = putUtf8(p, QStringView(w.data(), qsizetype(w.size())));
+        out.byText8[r] = {quint32(start - text8), quint16(p - start), quint16(w.size())};
+    }
+    std::fill(p, text8 + out.text8.size(), '\0');
+    out.text8.resize(size_t(p - text8) + PhraseList::kSlack);
+    out.spaceOrdersAlike = spaceOrdersAlike;
+    if (spaceOrdersAlike)
+        return;
+    out.bySpace8.resize(words);
+    for (size_t r = 0; r < words; ++r)
+        out.bySpace8[r] = out.byText8[ranks[bySpace[r]].text];
 }
 
 } // namespace
@@ -472,6 +529,7 @@ std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, i
         out.byTextLength[r] = shortLength(out.byText[r]);
         out.bySpaceLength[r] = shortLength(out.bySpace[r]);
     }
+    keepUtf8(out, spaceOrdersAlike, bySpace, ranks);
     out.bits = 1;
     while (out.bits < 32 && (quint64(1) << out.bits) < words)
         ++out.bits;

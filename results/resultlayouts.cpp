@@ -26,6 +26,11 @@ public:
     {
         if (fileNameColumn)
             m_cells[m_size++] = row.fileName;
+        if (row.wordUtf8.data()) {
+            m_utf8Column = m_size;
+            m_utf8 = row.wordUtf8;
+            m_utf8Units = row.wordUnits;
+        }
         m_cells[m_size++] = row.word;
         m_cells[m_size++] = decimal(row.count, m_digits);
         if (filesColumn)
@@ -37,6 +42,11 @@ public:
 
     int size() const { return m_size; }
     QStringView at(int column) const { return m_cells[column]; }
+    // The column whose text is given in UTF-8 instead (utf8()), or -1.
+    int utf8Column() const { return m_utf8Column; }
+    QByteArrayView utf8() const { return m_utf8; }
+    // The length of a cell in UTF-16 code units.
+    qsizetype units(int column) const { return column == m_utf8Column ? m_utf8Units : m_cells[column].size(); }
     const std::vector<WordCount> *forms() const { return m_forms; }
 
 private:
@@ -59,6 +69,9 @@ private:
     char16_t m_fileDigits[24];
     QStringView m_cells[4];
     int m_size = 0;
+    int m_utf8Column = -1;
+    QByteArrayView m_utf8;
+    qsizetype m_utf8Units = 0;
     const std::vector<WordCount> *m_forms = nullptr;
 };
 
@@ -122,7 +135,7 @@ void formatRows(const ResultRows &rows, qint64 from, qint64 to, const AppendRow 
     const bool fileNameColumn = rows.hasFileNameColumn();
     const bool filesColumn = rows.hasFilesColumn();
     qsizetype used = 0;
-    rows.forEachRowIn(from, to, [&](const ResultRow &row) {
+    rows.forEachRowInUtf8(from, to, [&](const ResultRow &row) {
         appendRow(bytes, used, RowCells(row, fileNameColumn, filesColumn));
         return true;
     });
@@ -196,8 +209,10 @@ qsizetype paddedRowRoom(const RowCells &cells, const QList<qsizetype> &widths)
 {
     constexpr qsizetype kUnits = sizeof(Unit) == 1 ? 3 : 1;
     qsizetype room = 2;
-    for (int c = 0; c < cells.size(); ++c)
-        room += kUnits * cells.at(c).size() + std::max<qsizetype>(widths.at(c) - cells.at(c).size(), 0) + 1;
+    for (int c = 0; c < cells.size(); ++c) {
+        const qsizetype text = c == cells.utf8Column() ? cells.utf8().size() : kUnits * cells.at(c).size();
+        room += text + std::max<qsizetype>(widths.at(c) - cells.units(c), 0) + 1;
+    }
     return room;
 }
 
@@ -211,12 +226,18 @@ Unit *putPaddedRow(Unit *const begin, const RowCells &cells, const QList<qsizety
     Unit *p = begin;
     const int last = cells.size() - 1;
     for (int c = 0; c <= last; ++c) {
-        const QStringView cell = cells.at(c);
-        p = putCell(p, cell);
+        if constexpr (sizeof(Unit) == 1) {
+            if (c == cells.utf8Column())
+                p = std::copy_n(cells.utf8().data(), cells.utf8().size(), p);
+            else
+                p = putCell(p, cells.at(c));
+        } else {
+            p = putCell(p, cells.at(c));
+        }
         if (lastBare && c == last)
             break;
-        if (widths.at(c) > cell.size())
-            p = std::fill_n(p, widths.at(c) - cell.size(), Unit(' '));
+        if (widths.at(c) > cells.units(c))
+            p = std::fill_n(p, widths.at(c) - cells.units(c), Unit(' '));
         *p++ = Unit('\t');
     }
     if (lastBare) {
@@ -336,7 +357,7 @@ bool TableRowSelection::forEachRow(const Visit &visit, QString *) const
     for (const qint32 r : m_rows) {
         const QString fileName = m_table.fileName(r);
         const auto forms = m_table.forms(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r)}))
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r), {}, 0}))
             break;
     }
     return true;
@@ -353,7 +374,7 @@ void TableRows::forEachRowIn(qint64 from, qint64 to, const Visit &visit) const
     for (qsizetype r = from; r < to; ++r) {
         const QString fileName = m_table.fileName(r);
         const auto forms = m_table.forms(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r)}))
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r), {}, 0}))
             break;
     }
 }
