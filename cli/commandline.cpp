@@ -24,10 +24,14 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -483,6 +487,132 @@ int runCount(const QStringList &arguments)
     return written && !reporter.anyReported() && scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
 
+// Writes occurrences as lines, file<TAB>left<TAB>occurrence<TAB>right, on a thread of its own: they
+// are handed over in batches, at most a few waiting, and written in the order they came.
+class LineWriter
+{
+public:
+    LineWriter(QIODevice &device, const QStringList &names)
+        : m_device(device), m_names(names), m_thread([this] { write(); })
+    {
+        m_batch.reserve(kBatch);
+    }
+    ~LineWriter() { finish(); }
+
+    // False once the device failed: nothing more is written.
+    bool add(Occurrence &&o)
+    {
+        m_batch.push_back(std::move(o));
+        if (m_batch.size() < kBatch)
+            return true;
+        return pass();
+    }
+
+    // Writes what is left and waits for the thread; false when the device failed.
+    bool finish()
+    {
+        if (m_thread.joinable()) {
+            pass();
+            {
+                std::lock_guard lock(m_mutex);
+                m_done = true;
+            }
+            m_changed.notify_all();
+            m_thread.join();
+        }
+        return m_ok;
+    }
+
+private:
+    static constexpr size_t kBatch = 4096;
+    static constexpr size_t kWaiting = 8;
+
+    bool pass()
+    {
+        std::vector<std::vector<Occurrence>> spent;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_batches.size() < kWaiting || !m_ok; });
+            if (!m_ok)
+                return false;
+            m_batches.push_back(std::exchange(m_batch, {}));
+            m_changed.notify_all();
+            spent.swap(m_spent);
+        }
+        // Written batches are emptied here, where their strings were made: memory freed by the
+        // thread that takes it again is handed back far more cheaply.
+        for (std::vector<Occurrence> &batch : spent)
+            batch.clear();
+        if (!spent.empty())
+            m_batch = std::move(spent.back());
+        m_batch.reserve(kBatch);
+        return true;
+    }
+
+    void write()
+    {
+        QByteArray block;
+        block.reserve(1 << 17);
+        for (;;) {
+            std::vector<Occurrence> batch;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return !m_batches.empty() || m_done; });
+                if (m_batches.empty())
+                    break;
+                batch = std::move(m_batches.front());
+                m_batches.pop_front();
+                m_changed.notify_all();
+            }
+            bool ok = true;
+            for (const Occurrence &o : batch) {
+                // Encoded straight into the block: a string and a byte array for each of a
+                // million lines cost more than the encoding.
+                const QStringView parts[] = {m_names.at(o.file), o.left, o.text, o.right};
+                qsizetype room = 4;
+                for (const QStringView part : parts)
+                    room += 3 * part.size();
+                const qsizetype used = block.size();
+                block.resize(used + room);
+                char *p = block.data() + used;
+                for (int k = 0; k < 4; ++k) {
+                    p = putUtf8(p, parts[k]);
+                    *p++ = k < 3 ? '\t' : '\n';
+                }
+                block.resize(p - block.constData());
+                if (block.size() >= (1 << 16)) {
+                    ok = writeAll(m_device, block);
+                    block.resize(0); // keeps its room
+                    if (!ok)
+                        break;
+                }
+            }
+            std::lock_guard lock(m_mutex);
+            m_spent.push_back(std::move(batch));
+            if (!ok) {
+                m_ok = false;
+                m_changed.notify_all();
+                return;
+            }
+        }
+        if (!writeAll(m_device, block)) {
+            std::lock_guard lock(m_mutex);
+            m_ok = false;
+        }
+    }
+
+    QIODevice &m_device;
+    const QStringList &m_names;
+    std::vector<Occurrence> m_batch; // being filled, on the search's thread
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<Occurrence>> m_batches;
+    std::vector<std::vector<Occurrence>> m_spent; // written, to be emptied on the search's thread
+    bool m_done = false;
+    bool m_ok = true;
+    std::thread m_thread; // last: starts once the rest is there
+};
+
 // "corvalen context": every occurrence of one counted word, in its context, as lines.
 int runContext(const QStringList &arguments)
 {
@@ -584,9 +714,10 @@ int runContext(const QStringList &arguments)
     QString error;
     const bool written = writeToStandardOutput(
             [&](QIODevice &device, QString *) {
-                QByteArray block;
-                block.reserve(1 << 17);
-                bool ok = true;
+                // The lines are encoded and written on a thread of their own, batch by batch in
+                // the order found: the search, on this one, takes the most time, and encoding a
+                // million lines beside it keeps the second core busy.
+                LineWriter writer(device, names);
                 search->run(
                         [&](Occurrence &&o) {
                             if (o.failed) {
@@ -595,29 +726,11 @@ int runContext(const QStringList &arguments)
                                 return;
                             }
                             ++occurrences;
-                            // Encoded straight into the block: a string and a byte array for each of
-                            // a million lines cost more than the encoding.
-                            const QStringView parts[] = {names.at(o.file), o.left, o.text, o.right};
-                            qsizetype room = 4;
-                            for (const QStringView part : parts)
-                                room += 3 * part.size();
-                            const qsizetype used = block.size();
-                            block.resize(used + room);
-                            char *p = block.data() + used;
-                            for (int k = 0; k < 4; ++k) {
-                                p = putUtf8(p, parts[k]);
-                                *p++ = k < 3 ? '\t' : '\n';
-                            }
-                            block.resize(p - block.constData());
-                            if (block.size() >= (1 << 16)) {
-                                ok = writeAll(device, block);
-                                block.resize(0); // keeps its room
-                                if (!ok)
-                                    stop = true;
-                            }
+                            if (!writer.add(std::move(o)))
+                                stop = true;
                         },
                         &stop);
-                return ok && writeAll(device, block);
+                return writer.finish();
             },
             &error);
     if (!written)
