@@ -192,6 +192,16 @@ void RowSpill::hold(CountedRows &&rows, const QString &fileName)
 
 void RowSpill::addWidths(const CountedRows &rows, const QString &fileName)
 {
+    if (const PhraseList::Measures *measured = rows.measures()) {
+        qsizetype word = 0;
+        for (qsizetype length = 0; length <= CellWidths::kMaxPaddedWordWidth; ++length) {
+            if (size_t(length) <= PhraseList::kLongestMeasured && measured->lengths[size_t(length)] > 0)
+                word = length;
+        }
+        m_widths.add(fileName.size(), word, qint64(measured->largestCount), qint64(measured->largestFiles));
+        m_total += rows.total();
+        return;
+    }
     // Millions of rows are measured on both cores; the longest word that sets a width and the
     // largest numbers are found first, and their cells measured once: a number's width grows
     // with it.

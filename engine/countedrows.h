@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -60,6 +62,27 @@ struct PhraseList
     TableVector<quint64> keys;
     TableVector<PhraseKey128> wideKeys;
     TableVector<quint64> counts; // (the keys' type: the table of one can become the other's)
+    // What the layouts' widths need, measured as the phrases were counted: how many phrases'
+    // texts are of each length in UTF-16 units (kLongestMeasured and more together), and the
+    // largest count and number of files. Measuring millions of phrases again costs a pass over
+    // them all.
+    static constexpr size_t kLongestMeasured = 255;
+    struct Measures
+    {
+        std::array<qint64, kLongestMeasured + 1> lengths{};
+        quint64 largestCount = 0;
+        quint32 largestFiles = 0;
+
+        void add(const Measures &other)
+        {
+            for (size_t k = 0; k <= kLongestMeasured; ++k)
+                lengths[k] += other.lengths[k];
+            largestCount = std::max(largestCount, other.largestCount);
+            largestFiles = std::max(largestFiles, other.largestFiles);
+        }
+    };
+    Measures measures;
+    bool measured = false;
     TableVector<quint32> files;       // with the range: the number of files each occurs in
     TableVector<quint64> filePairs;   // (phrase << 32 | file), when asked for
     qint64 total = 0;
@@ -182,6 +205,14 @@ public:
         if (row + kNear < m_size)
             m_phrases->prefetchUtf8Text(phrase(row + kNear));
         return m_phrases->spellUtf8(phrase(row), scratch, units);
+    }
+    /// What the layouts' widths need of all the rows, when they are a phrase list's measured
+    /// phrases, all of them (any order); else null.
+    const PhraseList::Measures *measures() const
+    {
+        // Rows are never repeated: as many as the list's are all of them.
+        const bool all = m_phrases && m_phrases->measured && m_size == m_phrases->size();
+        return all ? &m_phrases->measures : nullptr;
     }
     /// The length of a row's word in UTF-16 code units, without spelling it.
     qsizetype wordLength(size_t row) const

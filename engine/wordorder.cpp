@@ -388,10 +388,21 @@ void countKeys(HashTally &tally, PhraseList &out, const std::vector<WordRanks> &
     if (fileBits)
         out.files.resize(out.counts.size());
     qint64 totals[2] = {0, 0};
+    // Measured as they go by, for the layouts' widths: the lengths of the phrases' texts and the
+    // largest numbers (see PhraseList::lengths).
+    PhraseList::Measures measures[2];
+    const Key rankMask = (Key(1) << out.bits) - 1;
+    const auto textLength = [&](Key key) {
+        size_t units = size_t(out.length - 1) + out.byTextLength[size_t(key & rankMask)];
+        for (int w = 1; w < out.length; ++w)
+            units += out.bySpaceLength[size_t((key >> (out.bits * w)) & rankMask)];
+        return std::min<size_t>(units, PhraseList::kLongestMeasured);
+    };
     eachHalf(n, [&](size_t half) {
         const size_t end = bounds[half + 1];
         size_t kept = bounds[half];
         size_t row = half ? distinct[0] : 0;
+        PhraseList::Measures &measured = measures[half];
         for (size_t i = bounds[half]; i < end;) {
             size_t j = i + 1;
             quint32 files = 1;
@@ -409,11 +420,17 @@ void countKeys(HashTally &tally, PhraseList &out, const std::vector<WordRanks> &
                 out.files[row] = files;
             ++row;
             totals[half] += qint64(j - i);
+            ++measured.lengths[textLength(phrase(keys[i]))];
+            measured.largestCount = std::max<quint64>(measured.largestCount, j - i);
+            measured.largestFiles = std::max(measured.largestFiles, fileBits ? files : 0);
             keys[kept++] = phrase(keys[i]); // kept <= i: nothing still to be read is overwritten
             i = j;
         }
     });
     out.total = totals[0] + totals[1];
+    out.measures = measures[0];
+    out.measures.add(measures[1]);
+    out.measured = true;
     std::memmove(keys.data() + distinct[0], keys.data() + middle, distinct[1] * sizeof(Key));
     const size_t kept = distinct[0] + distinct[1];
     keys.resize(kept);
