@@ -605,6 +605,9 @@ void TestEngine::fileRangeUnderRules_data()
     QTest::newRow("stems, case kept, a large file") << stems << false << u"40 5000 40- 30 6000- 20"_qs;
     QTest::newRow("phrases, many files") << phrases << true << many;
     QTest::newRow("phrases, a large file") << phrases << true << u"30 5000 30-"_qs;
+    // Over a million words in a tally: its numbers fill more than one block, each read apart.
+    QTest::newRow("phrases, blocks of word numbers filled")
+            << phrases << true << QStringList(20, u"900"_qs).join(u' ') + u" 5000"_qs;
     QTest::newRow("phrases grouped by stems") << groupedPhrases << true << many;
     QTest::newRow("punctuation, minimum length, stop words") << cleaned << false << many;
     QTest::newRow("cleaned, a large file") << cleaned << true << u"20 5000 20"_qs;
