@@ -235,6 +235,11 @@ void TestContext::contexts_data()
     QTest::newRow("control characters as spaces")
             << u"one\ttwo word\r\nnext\vpage"_qs << u"word"_qs << 20
             << QStringList{u"one two |word| next page"_qs};
+    // DEL, the C1 controls and the line and paragraph separators show as spaces too; the
+    // characters beside those ranges stay (long contexts are copied eight units at a time).
+    QTest::newRow("other control characters as spaces")
+            << u"x hit a\u007f\u0080\u009f\u00a0~\u2027\u2028\u2029\u202ab\tc\u0085d"_qs << u"hit"_qs << 20
+            << QStringList{u"x |hit| a   \u00a0~\u2027  \u202ab c d"_qs};
     QTest::newRow("characters beyond U+FFFF stay whole")
             << QString(u"\U0001F600"_qs).repeated(25) + u" hit "_qs + QString(u"\U0001D49C"_qs).repeated(25)
             << u"hit"_qs << 20
