@@ -4,6 +4,7 @@
 #
 #   bench/context.sh            (also run by bench/run.sh context)
 #   RUNS=7 bench/context.sh     (rounds; default 5)
+#   VIEW=0 bench/context.sh     (without the context view's figures)
 #
 # The two commands take turns: each round runs the count, then the context, so that a burst of
 # load on the shared machine falls on both. Per command: the median wall time, the median CPU time
@@ -15,7 +16,7 @@ source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-5}
 WORD=${WORD:-the}
 
-build_targets corvalen bench_context
+if [ "${VIEW:-1}" != 0 ]; then build_targets corvalen bench_context; else build_targets corvalen; fi
 file=${CORPUS_FILE:-$(corpus_file 100)}
 
 results=$(mktemp)
@@ -56,5 +57,7 @@ done
 echo
 echo "Occurrences: $("$bin" context --combined "$WORD" "$file" 2>&1 >/dev/null | sed -n 's/ Occurrences: //p')"
 echo
-echo "Context view (offscreen): $(QT_QPA_PLATFORM=offscreen "$build/bin/bench_context" "$file" "$WORD")"
-echo
+if [ "${VIEW:-1}" != 0 ]; then
+    echo "Context view (offscreen): $(QT_QPA_PLATFORM=offscreen "$build/bin/bench_context" "$file" "$WORD")"
+    echo
+fi

@@ -60,7 +60,7 @@ QByteArrayView PhraseList::spellUtf8(size_t i, QByteArray &out, qsizetype &units
         units += w[k]->units;
     }
     // Copied in blocks of 16 bytes, as spell() copies: the last of a word runs into the text's
-    // slack and the room at the end of out.
+    // slack (or the rest of its record) and the room at the end of out.
     constexpr qsizetype kBlock = 16;
     if (out.size() < bytes + kBlock)
         out.resize(std::max(bytes + kBlock, 2 * out.size()));
@@ -68,9 +68,15 @@ QByteArrayView PhraseList::spellUtf8(size_t i, QByteArray &out, qsizetype &units
     for (int k = 0; k < length; ++k) {
         if (k > 0)
             *at++ = ' ';
-        const char *from = text8.data() + w[k]->at;
-        for (qsizetype done = 0; done < w[k]->bytes; done += kBlock)
-            std::memcpy(at + done, from + done, kBlock);
+        if (w[k]->bytes <= Utf8Word::kInline) {
+            std::memcpy(at, w[k], kBlock); // the record whole: what follows the word is written over
+        } else {
+            quint32 offset;
+            std::memcpy(&offset, w[k]->text, sizeof offset);
+            const char *from = text8.data() + offset;
+            for (qsizetype done = 0; done < w[k]->bytes; done += kBlock)
+                std::memcpy(at + done, from + done, kBlock);
+        }
         at += w[k]->bytes;
     }
     return QByteArrayView(out.constData(), bytes);

@@ -45,16 +45,19 @@ struct PhraseList
     // The text has this many units after its last word: words are copied in blocks.
     static constexpr size_t kSlack = 16;
     // The words again in UTF-8, for the text files, which then need not spell a phrase in UTF-16
-    // and encode it: by rank, where a word begins in text8 (kSlack bytes follow the last), its
-    // bytes and its UTF-16 units. Empty when a word is too long for them (the words are then
-    // spelled in UTF-16 only). The words followed by a space take the same records when they
-    // order alike (spaceOrdersAlike), as they nearly always do.
+    // and encode it: by rank, each word's UTF-8 in its record when it is short (as nearly all
+    // are: one fetch from memory a word), else where it begins in text8 (kSlack bytes follow the
+    // last); its bytes and UTF-16 units beside. Empty when a word is too long for them (the
+    // words are then spelled in UTF-16 only). The words followed by a space take the same
+    // records when they order alike (spaceOrdersAlike), as they nearly always do.
     struct Utf8Word
     {
-        quint32 at;
+        static constexpr quint16 kInline = 12;
+        char text[kInline]; // the bytes, or (bytes > kInline) a quint32: where they are in text8
         quint16 bytes;
         quint16 units;
     };
+    static_assert(sizeof(Utf8Word) == 16);
     TableVector<char> text8;
     TableVector<Utf8Word> byText8;
     TableVector<Utf8Word> bySpace8;
@@ -127,21 +130,14 @@ struct PhraseList
     {
         return beforeSpace && !spaceOrdersAlike ? bySpace8[rank] : byText8[rank];
     }
-    /// Fetches into the cache what spelling phrase i in UTF-8 needs (as prefetchWords() and
-    /// prefetchText() do for UTF-16).
+    /// Fetches into the cache what spelling phrase i in UTF-8 needs (as prefetchWords() does for
+    /// UTF-16): the words' records, which hold all but long words.
     Q_ALWAYS_INLINE void prefetchUtf8Words(size_t i) const
     {
         size_t r[kMaxLength] = {};
         ranks(i, r);
         for (int w = 0; w < length; ++w)
             __builtin_prefetch(&utf8Word(r[w], w + 1 < length));
-    }
-    Q_ALWAYS_INLINE void prefetchUtf8Text(size_t i) const
-    {
-        size_t r[kMaxLength] = {};
-        ranks(i, r);
-        for (int w = 0; w < length; ++w)
-            __builtin_prefetch(text8.data() + utf8Word(r[w], w + 1 < length).at);
     }
     bool hasUtf8() const { return !byText8.empty(); }
     /// The length of phrase i's text in UTF-16 code units: its words joined by single spaces.
@@ -199,11 +195,9 @@ public:
     /// with spellsUtf8(). Rows are read fastest in order.
     QByteArrayView wordUtf8(size_t row, QByteArray &scratch, qsizetype &units) const
     {
-        constexpr size_t kNear = 8, kFar = 16;
-        if (row + kFar < m_size)
-            m_phrases->prefetchUtf8Words(phrase(row + kFar));
-        if (row + kNear < m_size)
-            m_phrases->prefetchUtf8Text(phrase(row + kNear));
+        constexpr size_t kAhead = 12;
+        if (row + kAhead < m_size)
+            m_phrases->prefetchUtf8Words(phrase(row + kAhead));
         return m_phrases->spellUtf8(phrase(row), scratch, units);
     }
     /// What the layouts' widths need of all the rows, when they are a phrase list's measured

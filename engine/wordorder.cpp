@@ -472,30 +472,40 @@ void countKeysBesideFiles(HashTally &tally, PhraseList &out, const std::vector<W
     keepKeys(out, std::move(phrases));
 }
 
-// The words of out in UTF-8, in the order of their text (PhraseList::text8), unless one is too
-// long for the records.
+// The words of out in UTF-8 (PhraseList::byText8), unless one is too long for the records.
 void keepUtf8(PhraseList &out, bool spaceOrdersAlike, const std::vector<quint32> &bySpace,
               const std::vector<WordRanks> &ranks)
 {
+    using Utf8Word = PhraseList::Utf8Word;
     const size_t words = out.byText.size();
-    constexpr size_t kMaxBytes = 0xffff;
-    std::vector<quint32> at(words + 1); // of each word by text, in text8
+    constexpr size_t kMaxUnits = 0xffff / 3;
+    size_t longBytes = 0; // room for the long words in text8
     for (size_t r = 0; r < words; ++r) {
-        if (out.byText[r].size() > kMaxBytes / 3)
+        if (out.byText[r].size() > kMaxUnits)
             return;
-        at[r + 1] = at[r] + quint32(3 * out.byText[r].size());
-        if (at[r + 1] > std::numeric_limits<quint32>::max() - 4 * kMaxBytes)
-            return;
+        if (out.byText[r].size() > Utf8Word::kInline / 3)
+            longBytes += 3 * out.byText[r].size();
     }
-    out.text8.resize(at[words] + PhraseList::kSlack);
+    if (longBytes > std::numeric_limits<quint32>::max() - PhraseList::kSlack)
+        return;
+    out.text8.resize(longBytes + PhraseList::kSlack);
     out.byText8.resize(words);
     char *const text8 = out.text8.data();
     char *p = text8;
+    std::vector<char> encoded(3 * kMaxUnits);
+    char *const word = encoded.data();
     for (size_t r = 0; r < words; ++r) {
         const std::u16string_view w = out.byText[r];
-        char *const start = p;
-        p = putUtf8(p, QStringView(w.data(), qsizetype(w.size())));
-        out.byText8[r] = {quint32(start - text8), quint16(p - start), quint16(w.size())};
+        const size_t bytes = size_t(putUtf8(word, QStringView(w.data(), qsizetype(w.size()))) - word);
+        Utf8Word &record = out.byText8[r];
+        record = {{}, quint16(bytes), quint16(w.size())};
+        if (bytes <= Utf8Word::kInline) {
+            std::memcpy(record.text, word, bytes);
+        } else {
+            const quint32 at = quint32(p - text8);
+            std::memcpy(record.text, &at, sizeof at);
+            p = std::copy_n(word, bytes, p);
+        }
     }
     std::fill(p, text8 + out.text8.size(), '\0');
     out.text8.resize(size_t(p - text8) + PhraseList::kSlack);
