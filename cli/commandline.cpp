@@ -9,7 +9,6 @@
 #include "documents/documentengine.h"
 #include "documents/occurrencefinder.h"
 #include "engine/analysisrun.h"
-#include "engine/utf8.h"
 #include "filelist/folderscan.h"
 #include "results/resultlayouts.h"
 #include "results/roworder.h"
@@ -23,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringEncoder>
 
 #include <condition_variable>
 #include <cstdio>
@@ -529,22 +529,13 @@ private:
 
     bool pass()
     {
-        std::vector<std::vector<Occurrence>> spent;
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_batches.size() < kWaiting || !m_ok; });
-            if (!m_ok)
-                return false;
-            m_batches.push_back(std::exchange(m_batch, {}));
-            m_changed.notify_all();
-            spent.swap(m_spent);
-        }
-        // Written batches are emptied here, where their strings were made: memory freed by the
-        // thread that takes it again is handed back far more cheaply.
-        for (std::vector<Occurrence> &batch : spent)
-            batch.clear();
-        if (!spent.empty())
-            m_batch = std::move(spent.back());
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_batches.size() < kWaiting || !m_ok; });
+        if (!m_ok)
+            return false;
+        m_batches.push_back(std::exchange(m_batch, {}));
+        m_changed.notify_all();
+        lock.unlock();
         m_batch.reserve(kBatch);
         return true;
     }
@@ -571,12 +562,12 @@ private:
                 const QStringView parts[] = {m_names.at(o.file), o.left, o.text, o.right};
                 qsizetype room = 4;
                 for (const QStringView part : parts)
-                    room += 3 * part.size();
+                    room += m_encoder.requiredSpace(part.size());
                 const qsizetype used = block.size();
                 block.resize(used + room);
                 char *p = block.data() + used;
                 for (int k = 0; k < 4; ++k) {
-                    p = putUtf8(p, parts[k]);
+                    p = m_encoder.appendToBuffer(p, parts[k]);
                     *p++ = k < 3 ? '\t' : '\n';
                 }
                 block.resize(p - block.constData());
@@ -587,9 +578,8 @@ private:
                         break;
                 }
             }
-            std::lock_guard lock(m_mutex);
-            m_spent.push_back(std::move(batch));
             if (!ok) {
+                std::lock_guard lock(m_mutex);
                 m_ok = false;
                 m_changed.notify_all();
                 return;
@@ -603,11 +593,12 @@ private:
 
     QIODevice &m_device;
     const QStringList &m_names;
+    // As QString::toUtf8(): a surrogate without its pair is '?', wherever it stands.
+    QStringEncoder m_encoder{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     std::vector<Occurrence> m_batch; // being filled, on the search's thread
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::vector<Occurrence>> m_batches;
-    std::vector<std::vector<Occurrence>> m_spent; // written, to be emptied on the search's thread
     bool m_done = false;
     bool m_ok = true;
     std::thread m_thread; // last: starts once the rest is there
