@@ -126,6 +126,7 @@ private slots:
     void commandLineEqualsCount_data();
     void commandLineEqualsCount();
     void commandLineLinesAndStatuses();
+    void commandLineWritesLongListsInOrder();
 
     void viewOpensFromExplorerRow_data();
     void viewOpensFromExplorerRow();
@@ -403,6 +404,36 @@ void TestContext::commandLineLinesAndStatuses()
         QVERIFY2(run.exitCode == 2, qPrintable(bad.join(u' ')));
         QVERIFY(run.out.isEmpty());
     }
+}
+
+// Tens of thousands of lines go from the search to the thread that writes them in batches: they
+// come out in the order found, each the UTF-8 of the search's own occurrence (accents, CJK, pairs
+// beyond U+FFFF, in both files); a full device ends the run with status 1, never a hang.
+void TestContext::commandLineWritesLongListsInOrder()
+{
+    QTemporaryDir dir;
+    QString text;
+    const QStringList others = {u"caf\u00e9"_qs, u"\u65e5\u672c"_qs, u"\U0001F600x"_qs, u"plain"_qs};
+    for (int i = 0; i < 60000; ++i)
+        text += others.at(i % others.size()) + QString::number(i % 97) + (i % 3 ? u" the "_qs : u" The\n"_qs);
+    const QStringList files = {writeText(dir.path(), u"f\u00e9"_qs, text, false),
+                               writeText(dir.path(), u"g"_qs, text.right(5000), false)};
+    QByteArray expected;
+    const QList<Occurrence> found = occurrencesOf(files, WordRules(), true, u"the"_qs);
+    QVERIFY(found.size() > 8 * 4096);
+    for (const Occurrence &o : found)
+        expected += (files.at(o.file) + u'\t' + o.left + u'\t' + o.text + u'\t' + o.right + u'\n').toUtf8();
+    const Run run = runProgram(QStringList{u"context"_qs, u"the"_qs} + files);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out == expected);
+    QVERIFY(run.err.endsWith(QByteArray(" Occurrences: " + QByteArray::number(found.size()) + '\n')));
+
+    QProcess full;
+    full.setStandardOutputFile(u"/dev/full"_qs);
+    full.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), QStringList{u"context"_qs, u"the"_qs} + files);
+    QVERIFY(full.waitForFinished(120000));
+    QCOMPARE(full.exitCode(), 1);
+    QVERIFY(full.readAllStandardError().contains("Could not write the occurrences"));
 }
 
 void TestContext::viewOpensFromExplorerRow_data()
