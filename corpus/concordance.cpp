@@ -2,6 +2,7 @@
 
 #include "corpus/collation.h"
 #include "engine/hashtally.h"
+#include "engine/utf8.h"
 #include "results/resultlayouts.h"
 
 #include <QCoreApplication>
