@@ -1363,7 +1363,7 @@ int runKeywords(const QStringList &arguments)
                                   TableCell::number(r.referenceFrequency), TableCell::fixed(r.perMillion, 3),
                                   TableCell::fixed(r.referencePerMillion, 3), TableCell::fixed(r.keyness.logLikelihood, 6),
                                   TableCell::fixed(r.keyness.logRatio, 6), TableCell::fixed(r.keyness.bic, 6),
-                                  TableCell::number(QString::asprintf("%.5e", r.keyness.p))}))
+                                  TableCell::scientific(r.keyness.p, 5)}))
                         return false;
                 }
                 return true;

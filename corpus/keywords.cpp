@@ -285,7 +285,9 @@ std::vector<KeywordRow> compareFrequencies(const FrequencyList &target, const Fr
     std::vector<size_t> onlyReferenceRows;
     std::vector<qint64> onlyReferenceCounts;
     qint64 distinct = qint64(targetRows.size());
-    if (filter.minFrequency > 0) {
+    if (filter.minFrequency > 0 && !filter.bonferroni && !compared) {
+        // None of them can be kept, and their number is not asked for.
+    } else if (filter.minFrequency > 0) {
         // None of them can be kept: only their number counts (for Bonferroni), as distinct hashes.
         std::vector<quint64> hashes(onlyReference.size());
         for (size_t k = 0; k < onlyReference.size(); ++k)

@@ -25,6 +25,8 @@ struct TableCell
     static TableCell number(qint64 n) { return {Kind::Number, QString::number(n)}; }
     /// A number with a fixed number of decimals.
     static TableCell fixed(double value, int decimals);
+    /// A number in scientific notation with that many decimals ("1.23457e-05", as printf's %e).
+    static TableCell scientific(double value, int decimals);
     static TableCell none() { return {Kind::None, {}}; }
     static TableCell numbers(const std::vector<qint64> &list);
 };
@@ -42,13 +44,14 @@ public:
     bool finish();
 
 private:
-    bool write(const QString &text);
-    QString start();
+    bool flushIfFull();
+    void start();
 
     QIODevice &m_device;
     TableFormat m_format;
     QStringList m_columns;
-    QByteArray m_buffer;
+    QString m_line;     // the rows since the last block was encoded
+    QByteArray m_buffer; // encoded, not yet written
     bool m_started = false;
     bool m_any = false;
 };
