@@ -9,17 +9,13 @@
 # text as one file (c1000.txt) and the same text cut at line ends into 1,000 files in ten folders
 # (split1000/), and 300 small .docx (docx300/). Corvalen and the peers all count the files together with case ignored; Corvalen
 # also runs per file. Wall time is the median of the runs; peak RSS the largest (/usr/bin/time -v);
-# CPU = user + system of the median run. Output goes to /dev/null.
+# CPU = user + system of the median run. Output goes to /dev/null. Each run's load average goes to
+# standard error before it, and the heading gives their range.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
-build=${BENCH_BUILD:-$root/build-bench}
-corpus=${BENCH_CORPUS:-$here/corpus}
+source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-3}
 BIG_RUNS=${BIG_RUNS:-1}
 peers=$shared/peers
-bin=$build/bin/corvalen
 
 if [ ! -x "$bin" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVALEN_BUILD_TESTS=OFF >/dev/null
@@ -43,9 +39,10 @@ mapfile -t docx_files < <(find "$docx" -type f -name '*.docx' | sort)
 # run RUNS COMMAND... -> "median_wall_s peak_rss_mib cpu_s"
 run() {
     local runs=$1; shift
-    local tmp rows=()
+    local tmp i rows=()
     tmp=$(mktemp)
-    for _ in $(seq "$runs"); do
+    for i in $(seq "$runs"); do
+        note_load "$i ($(basename "$1"))"
         /usr/bin/time -v -o "$tmp" "$@" >/dev/null 2>&1 || true
         rows+=("$(awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, t, ":"); s = 0;
                                  for (i = 1; i <= n; i++) s = s * 60 + t[i]; w = s}
@@ -75,10 +72,9 @@ text_peers() { # label runs mb FILE...
     row "$label" "wc -w, no tally (wc_scan.sh)" "$mb" "$(run "$runs" "$peers/wc_scan.sh" "$@")"
 }
 
-echo "## corvalen count, end to end (RUNS=$RUNS, BIG_RUNS=$BIG_RUNS, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
-echo
-echo "| input | tool | wall s | CPU s | peak RSS MiB | MB/s | x Corvalen's wall time |"
-echo "|---|---|---:|---:|---:|---:|---:|"
+table=$(mktemp)
+cleanup_files+=("$table")
+exec 3>&1 >"$table" # the rows first: the heading gives the load of their runs
 mb=$(mb_of "$big")
 row "1 GB, one file" "corvalen count --combined" "$mb" "$(run "$BIG_RUNS" "$bin" count --combined "$big")" ours
 row "1 GB, one file" "corvalen count --combined --format xlsx" "$mb" \
@@ -98,6 +94,12 @@ if command -v docx2txt >/dev/null; then
         "$(run "$RUNS" "$peers/docx_count.sh" docx2txt "${docx_files[@]}")"
 fi
 rm -f "$corpus/.cli-bench.xlsx"
+exec >&3 3>&-
+echo "## corvalen count, end to end (RUNS=$RUNS, BIG_RUNS=$BIG_RUNS, $(nproc) cores, $(load_range) before the runs)"
+echo
+echo "| input | tool | wall s | CPU s | peak RSS MiB | MB/s | x Corvalen's wall time |"
+echo "|---|---|---:|---:|---:|---:|---:|"
+cat "$table"
 echo
 echo "MB/s: MB (10^6 bytes) of text per wall second. bench/docx.sh has the slower .docx peers."
 echo

@@ -65,11 +65,11 @@ commands=(
 
 results=$(mktemp)
 tmp=$(mktemp)
-trap 'rm -f "$results" "$tmp"' EXIT
+cleanup_files+=("$results" "$tmp")
 "$bin" count --combined "$file" >/dev/null 2>&1 # the files into the page cache
 "$bin" count --combined "$tree" >/dev/null 2>&1
 for round in $(seq "$RUNS"); do
-    echo "round $round: load average $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+    note_load "$round"
     for i in "${!commands[@]}"; do
         IFS='|' read -r _ _ _ cmd <<<"${commands[$i]}"
         # shellcheck disable=SC2086 # the command is split into its words on purpose
@@ -90,7 +90,7 @@ index_of() {
 }
 # wall time of command i in a round; a "+" in a baseline's name adds two commands' times
 wall_of() { awk -v i="$1" -v r="$2" '$1 == i && $2 == r {print $3}' "$results"; }
-echo "## Corpus commands on the 100 MB corpus (RUNS=$RUNS rounds taking turns, $(nproc) cores, load at the end $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "## Corpus commands on the 100 MB corpus (RUNS=$RUNS rounds taking turns, $(nproc) cores, $(load_range))"
 echo
 echo "| command | wall s, median | CPU s, median | peak RSS MiB | x base's wall | base | aim |"
 echo "|---|---:|---:|---:|---:|---|---|"

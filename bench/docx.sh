@@ -7,13 +7,10 @@
 # Corpora (made once, same seed, same bytes): 300 small .docx of about 20 KB of text each and one
 # .docx of 20 MB of text. LibreOffice costs about 0.8 s per start, so it runs on the first
 # LO_FILES small files only and its figures are per file. Wall times are medians of RUNS runs;
-# "CPU s" is user + system time of the median run, which stays meaningful on a busy machine.
+# "CPU s" is user + system time of the median run, which stays meaningful on a busy machine. Each
+# run's load average goes to standard error before it, and the heading gives their range.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
-build=${BENCH_BUILD:-$root/build-bench}
-corpus=${BENCH_CORPUS:-$here/corpus}
+source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-3}
 LO_FILES=${LO_FILES:-10}
 peers=$shared/peers
@@ -51,9 +48,10 @@ big_mb=$(python3 -c "print(20000024 / 1e6)")
 # run RUNS COMMAND... -> "median_wall_s peak_rss_mib cpu_s words" (words: from the last run's output)
 run() {
     local runs=$1; shift
-    local tmp out rows=()
+    local tmp out i rows=()
     tmp=$(mktemp)
-    for _ in $(seq "$runs"); do
+    for i in $(seq "$runs"); do
+        note_load "$i ($(basename "$1"))"
         /usr/bin/time -o "$tmp.t" -f "%e %M %U %S" "$@" >"$tmp" 2>/dev/null || true
         rows+=("$(tail -n 1 "$tmp.t")")
     done
@@ -76,10 +74,9 @@ row() { # input tool files result extra-columns
         "$(echo "$wall * 1000 / $n" | bc -l)" "$mbps" "$rss" "$cpu" "$words" "$ratio"
 }
 
-echo "## .docx: the document engine against the peers (RUNS=$RUNS, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
-echo
-echo "| input | tool | files | wall s | ms per file | MB/s of text | peak RSS MiB | CPU s | words | Corvalen is x times faster (wall, CPU) |"
-echo "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+table=$(mktemp)
+cleanup_files+=("$table")
+exec 3>&1 >"$table" # the rows first: the heading gives the load of their runs
 
 ours=$(run "$RUNS" "$build/bin/bench_docs" "${files[@]}")
 read -r ours_wall _ ours_cpu _ <<<"$ours"
@@ -122,6 +119,12 @@ if command -v soffice >/dev/null && [ "${LO_BIG:-1}" = 1 ]; then
     r=$(run 1 bash -c 'lo_count all "$@"' _ "$big")
     row "20 MB of text" "LibreOffice" 1 "$r" "$(mbps "${r%% *}")" "$(ratio "$r" 1)"
 fi
+exec >&3 3>&-
+echo "## .docx: the document engine against the peers (RUNS=$RUNS, $(nproc) cores, $(load_range) before the runs)"
+echo
+echo "| input | tool | files | wall s | ms per file | MB/s of text | peak RSS MiB | CPU s | words | Corvalen is x times faster (wall, CPU) |"
+echo "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+cat "$table"
 echo
 echo "Text size: $big_mb MB of UTF-8 text in the large file ($(stat -L -c %s "$big") bytes of .docx)."
 echo "Peak memory target for the large file: under 4 x its UTF-16 text (see 'chars' of bench_docs)."

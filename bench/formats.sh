@@ -9,11 +9,8 @@
 # (best of RUNS; CPU time stays meaningful on a busy machine). pdftotext reads the same PDF for
 # comparison. Targets: at least 50 MB/s of text for .doc and .rtf; PDF within 2x pdftotext.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-shared=${BENCH_SHARED:-${CORVALEN_SHARED_BENCH:-$root/../shared/bench}}
-build=${BENCH_BUILD:-$root/build-bench}
-corpus=${BENCH_CORPUS:-$here/corpus}/formats
+source "$(dirname "$0")/common.sh"
+corpus=$corpus/formats
 RUNS=${RUNS:-3}
 
 "$here/../tools/install-deps.sh" --bench
@@ -34,7 +31,7 @@ for target in "doc:MS Word 97" "rtf:Rich Text Format" "odt" "pdf:writer_pdf_Expo
 done
 rm -rf "$profile"
 
-echo "## .doc, RTF, OpenDocument and PDF readers on 20 MB of text (best of RUNS=$RUNS, load $(cut -d' ' -f1 /proc/loadavg))"
+echo "## .doc, RTF, OpenDocument and PDF readers on 20 MB of text (best of RUNS=$RUNS, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start)"
 echo
 echo "| input | file MB | reader | text MB | wall s | CPU s | MB/s of text (wall) | MB/s (CPU) |"
 echo "|---|---:|---|---:|---:|---:|---:|---:|"
@@ -49,7 +46,9 @@ done
 
 if [ -s "$corpus/big20.pdf" ] && command -v pdftotext >/dev/null; then
     tmp=$(mktemp)
-    for _ in $(seq "$RUNS"); do
+    cleanup_files+=("$tmp")
+    for i in $(seq "$RUNS"); do
+        note_load "$i (pdftotext)"
         /usr/bin/time -a -o "$tmp" -f "%e %U %S" pdftotext "$corpus/big20.pdf" /dev/null 2>/dev/null
     done
     awk '!/^Command/ {w = $1; c = $2 + $3; if (NR == 1 || w < bw) bw = w; if (NR == 1 || c < bc) bc = c}

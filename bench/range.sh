@@ -8,7 +8,8 @@
 #
 # The files are made once under bench/corpus/ by the shared generator (same seed, same bytes).
 # Each figure is the median of the runs, wall time and CPU time (user + system: less moved by
-# the load of a shared machine); the ratios are of the medians. Output goes to /dev/null.
+# the load of a shared machine); the ratios are of the medians. Output goes to /dev/null. Each
+# round's load average goes to standard error before it, and the heading gives their range.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-5}
@@ -33,6 +34,7 @@ median() { printf '%s\n' "$@" | sort -g | awk '{a[NR] = $1} END {print a[int((NR
 plain=() ranged=() plain_cpu=() ranged_cpu=()
 "$bin" count --combined "$tree" >/dev/null 2>&1 # the files into the page cache
 for i in $(seq "$RUNS"); do
+    note_load "$i"
     # Which goes first changes every run.
     for which in $( [ $((i % 2)) -eq 1 ] && echo "plain ranged" || echo "ranged plain"); do
         if [ "$which" = plain ]; then
@@ -47,7 +49,7 @@ done
 p=$(median "${plain[@]}") pc=$(median "${plain_cpu[@]}")
 r=$(median "${ranged[@]}") rc=$(median "${ranged_cpu[@]}")
 
-echo "## The range: corvalen count --combined with and without --range (RUNS=$RUNS, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
+echo "## The range: corvalen count --combined with and without --range (RUNS=$RUNS, $(nproc) cores, $(load_range) before the rounds)"
 echo
 echo "| input | command | wall s | CPU s | wall s of each run | x the time without: wall / CPU |"
 echo "|---|---|---:|---:|---|---:|"

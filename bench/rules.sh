@@ -10,7 +10,8 @@
 # median and minimum wall time over the rounds, the median CPU time (user + system; more than the
 # wall time means both cores worked), and the largest peak RSS (/usr/bin/time). Ratios are taken
 # within each round (a command's wall time over the default rules', the peer's over the Unicode
-# rule's) and their median is shown. Output goes to /dev/null.
+# rule's) and their median is shown. Output goes to /dev/null. Each round's load average goes to
+# standard error before it, and the heading gives their range (1-minute figures).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 RUNS=${RUNS:-5}
@@ -33,8 +34,9 @@ commands=(
 
 results=$(mktemp)
 tmp=$(mktemp)
-trap 'rm -f "$results" "$tmp"' EXIT
+cleanup_files+=("$results" "$tmp")
 for round in $(seq "$RUNS"); do
+    note_load "$round"
     for i in "${!commands[@]}"; do
         IFS='|' read -r _ _ cmd <<<"${commands[$i]}"
         # shellcheck disable=SC2086 # the command is split into its words on purpose
@@ -64,7 +66,7 @@ ratio() {
 }
 
 echo "## corvalen count --combined, word rules, on the 100 MB corpus"
-echo "(RUNS=$RUNS rounds taking turns, $(nproc) cores, load at the end $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "(RUNS=$RUNS rounds taking turns, $(nproc) cores, $(load_range) before the rounds)"
 echo
 echo "| command | wall s, median | wall s, min | CPU s, median | peak RSS MiB | x default's wall | target |"
 echo "|---|---:|---:|---:|---:|---:|---|"

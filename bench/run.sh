@@ -5,7 +5,9 @@
 #   SIZES="100 1000" RUNS=3 bench/run.sh engine      (corpus sizes in MB; runs per tool)
 #
 # Corpora are made once under bench/corpus/ by the shared generator (same seed, same bytes).
-# Each figure is the median wall time of RUNS runs; peak RSS is the largest of those runs.
+# Each figure is the median wall time of RUNS runs; peak RSS is the largest of those runs. Every
+# script says each round's load average on standard error before it, and gives their range in its
+# table's heading: a figure of a shared machine means little without it.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -13,6 +15,7 @@ shared=${CORVALEN_SHARED_BENCH:-$root/../shared/bench}
 export BENCH_BUILD=$root/build-bench
 export BENCH_CORPUS=$here/corpus
 export BENCH_SHARED=$shared
+source "$here/common.sh"
 RUNS=${RUNS:-3}
 SIZES=${SIZES:-"100 1000"}
 
@@ -23,9 +26,10 @@ mkdir -p "$BENCH_CORPUS"
 
 # measure LABEL COMMAND... -> prints "median_wall_s max_rss_mib"
 measure() {
-    local walls=() rss=0 out tmp
+    local walls=() rss=0 out tmp i
     tmp=$(mktemp)
-    for _ in $(seq "$RUNS"); do
+    for i in $(seq "$RUNS"); do
+        note_load "$i ($(basename "$1"))"
         /usr/bin/time -o "$tmp" -f "%e %M" "$@" >/dev/null 2>&1
         out=$(tail -n 1 "$tmp")
         walls+=("${out% *}")
@@ -37,13 +41,19 @@ measure() {
     median=$(printf '%s\n' "${walls[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
     echo "$median $((rss / 1024))"
 }
-export -f measure
 
 engine() {
-    echo "## Engine: combined mode, ignore case, UTF-8 text (RUNS=$RUNS, $(nproc) cores)"
+    local rows
+    rows=$(engine_rows)
+    echo "## Engine: combined mode, ignore case, UTF-8 text (RUNS=$RUNS, $(nproc) cores, $(load_range) before the runs)"
     echo
     echo "| input | tool | wall s | MB/s | peak RSS MiB | Corvalen is x times faster |"
     echo "|---|---|---:|---:|---:|---:|"
+    echo "$rows"
+    echo
+}
+
+engine_rows() {
     local peers=$shared/peers
     for size in $SIZES; do
         local file=$BENCH_CORPUS/c$size.txt
@@ -67,7 +77,6 @@ engine() {
                 "$(echo "$mb / $w" | bc -l)" "${r#* }" "$(echo "$w / $ow" | bc -l)"
         done
     done
-    echo
 }
 
 sections=("$@")

@@ -17,6 +17,7 @@
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
 #include "engine/twohalves.h"
+#include "engine/utf8.h"
 #include "filelist/folderscan.h"
 #include "results/resultlayouts.h"
 #include "results/roworder.h"
@@ -30,9 +31,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringEncoder>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <array>
 #include <optional>

@@ -192,19 +192,42 @@ void RowSpill::hold(CountedRows &&rows, const QString &fileName)
 
 void RowSpill::addWidths(const CountedRows &rows, const QString &fileName)
 {
-    // Millions of rows are measured on both cores.
-    CellWidths halves[2] = {CellWidths(m_fileNameColumn, m_withFiles), CellWidths(m_fileNameColumn, m_withFiles)};
-    qint64 totals[2] = {0, 0};
+    if (const PhraseList::Measures *measured = rows.measures()) {
+        qsizetype word = 0;
+        for (qsizetype length = 0; length <= CellWidths::kMaxPaddedWordWidth; ++length) {
+            if (size_t(length) <= PhraseList::kLongestMeasured && measured->lengths[size_t(length)] > 0)
+                word = length;
+        }
+        m_widths.add(fileName.size(), word, qint64(measured->largestCount), qint64(measured->largestFiles));
+        m_total += rows.total();
+        return;
+    }
+    // Millions of rows are measured on both cores; the longest word that sets a width and the
+    // largest numbers are found first, and their cells measured once: a number's width grows
+    // with it.
+    struct Largest
+    {
+        qsizetype word = 0;
+        qint64 count = 0;
+        qint64 files = 0;
+        qint64 total = 0;
+    } halves[2];
     eachHalf(rows.size(), [&](size_t half) {
         const size_t from = half ? rows.size() / 2 : 0, to = half ? rows.size() : rows.size() / 2;
+        Largest &largest = halves[half];
         for (size_t i = from; i < to; ++i) {
-            halves[half].add(fileName.size(), rows.wordLength(i), rows.count(i), rows.files(i));
-            totals[half] += rows.count(i);
+            const qsizetype length = rows.wordLength(i);
+            if (length <= CellWidths::kMaxPaddedWordWidth)
+                largest.word = std::max(largest.word, length);
+            largest.count = std::max(largest.count, rows.count(i));
+            largest.files = std::max(largest.files, rows.files(i));
+            largest.total += rows.count(i);
         }
     });
-    m_widths.add(halves[0]);
-    m_widths.add(halves[1]);
-    m_total += totals[0] + totals[1];
+    for (const Largest &largest : halves) {
+        m_widths.add(fileName.size(), largest.word, largest.count, largest.files);
+        m_total += largest.total;
+    }
 }
 
 bool RowSpill::finishWriting(QString *reason)
@@ -228,7 +251,25 @@ void RowSpill::forEachRowIn(qint64 from, qint64 to, const Visit &visit) const
     for (size_t i = size_t(from); i < size_t(to); ++i) {
         const std::vector<WordCount> *forms = m_withForms ? m_held.forms(i).get() : nullptr;
         if (!visit({m_heldName, m_held.word(i, scratch), m_held.count(i),
-                    forms && !forms->empty() ? forms : nullptr, m_withFiles ? m_held.files(i) : 0}))
+                    forms && !forms->empty() ? forms : nullptr, m_withFiles ? m_held.files(i) : 0, {}, 0}))
+            return;
+    }
+}
+
+void RowSpill::forEachRowInUtf8(qint64 from, qint64 to, const Visit &visit) const
+{
+    if (!m_held.spellsUtf8() || m_withForms) {
+        forEachRowIn(from, to, visit);
+        return;
+    }
+    QByteArray scratch;
+    ResultRow row;
+    row.fileName = m_heldName;
+    for (size_t i = size_t(from); i < size_t(to); ++i) {
+        row.wordUtf8 = m_held.wordUtf8(i, scratch, row.wordUnits);
+        row.count = m_held.count(i);
+        row.files = m_withFiles ? m_held.files(i) : 0;
+        if (!visit(row))
             return;
     }
 }
@@ -282,7 +323,7 @@ bool RowSpill::forEachRow(const Visit &visit, QString *error) const
                 forms.emplace_back(std::move(form), qint64(n));
             }
             ++read;
-            if (!visit({fileName, word, qint64(count), formCount ? &forms : nullptr, qint64(files)}))
+            if (!visit({fileName, word, qint64(count), formCount ? &forms : nullptr, qint64(files), {}, 0}))
                 return true;
         }
     }

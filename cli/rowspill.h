@@ -45,6 +45,7 @@ public:
     /// Held rows alone can be read apart.
     qint64 rowsReadApart() const override;
     void forEachRowIn(qint64 from, qint64 to, const Visit &visit) const override;
+    void forEachRowInUtf8(qint64 from, qint64 to, const Visit &visit) const override;
 
     const CellWidths &widths() const { return m_widths; }
     qint64 rowCount() const { return m_rows; }

@@ -2,6 +2,7 @@
 
 #include "corpus/collation.h"
 #include "engine/hashtally.h"
+#include "engine/utf8.h"
 #include "results/resultlayouts.h"
 
 #include <QCoreApplication>
@@ -108,13 +109,11 @@ ConcordanceSearch::ConcordanceSearch(ConcordanceRequest request) : m_request(std
     options.margin = 2 * ConcordanceRequest::kMaxWidth + 16;
     // A phrase never runs across a paragraph end, a single word never across a space.
     options.cutAtSpaces = m_request.query.length() == 1;
-    // Words are numbered only for what needs it: the words around each hit (orders by them), and
-    // patterns and word forms, whose verdicts are remembered by number.
-    m_numbered = (!m_request.positionsOnly && m_request.neighbours) || m_request.query.wantsNumbers();
+    // Words are numbered only for what needs it: the words around each hit, which orders go by.
+    m_numbered = !m_request.positionsOnly && m_request.neighbours;
     options.numberWords = m_numbered;
     if (m_request.companion) {
         // The companion's mark is the top bit: a query of 31 words at most leaves it free.
-        m_numbered = m_numbered || m_request.companion->wantsNumbers();
         options.numberWords = m_numbered;
         options.cutAtSpaces = false; // the edges' windows are filled in order, as the neighbours are
         options.makeMarker = [this] {

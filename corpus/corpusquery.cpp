@@ -1,6 +1,7 @@
 #include "corpus/corpusquery.h"
 
 #include "corpus/corpusscan.h"
+#include "engine/hashtally.h"
 #include "engine/wordscanner.h"
 
 #include <QCoreApplication>
@@ -84,20 +85,28 @@ std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mod
         if (part.contains(u'*') || part.contains(u'?')) {
             QString pattern;
             QString piece;
+            Word w;
+            bool wildcardMet = false;
             const auto flush = [&] {
-                pattern += QRegularExpression::escape(cleanedPiece(piece, finder));
+                const QString cleaned = cleanedPiece(piece, finder);
+                pattern += QRegularExpression::escape(cleaned);
+                if (!wildcardMet)
+                    w.prefix = cleaned;
+                w.suffix = cleaned;
+                w.leastLength += cleaned.size();
                 piece.clear();
             };
             for (const QChar c : part) {
                 if (c == u'*' || c == u'?') {
                     flush();
+                    wildcardMet = true;
                     pattern += c == u'*' ? u".*"_qs : u"."_qs;
+                    w.leastLength += c == u'?';
                 } else {
                     piece += c;
                 }
             }
             flush();
-            Word w;
             w.pattern = QRegularExpression(QRegularExpression::anchoredPattern(pattern), options);
             query.m_words.push_back(std::move(w));
             continue;
@@ -131,16 +140,14 @@ std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mod
     return query;
 }
 
-bool CorpusQuery::wantsNumbers() const
-{
-    return m_groups || std::any_of(m_words.begin(), m_words.end(), [](const Word &w) { return w.literal.isEmpty(); });
-}
-
 QueryMatcher::QueryMatcher(const CorpusQuery &query, const WordFinder &finder)
     : m_query(query), m_finder(finder.clone())
 {
+    m_decided = std::make_unique<counting::HashTally>();
     m_exact = !query.matchesNothing() && !m_finder->groupsWords()
             && !(query.m_caseInsensitive && !m_finder->ignoresCase());
+    // A wildcard's literal pieces are compared as they are only where case counts exactly.
+    m_refuses = query.m_mode == QueryMode::Words && !(query.m_caseInsensitive && !m_finder->ignoresCase());
     for (qsizetype k = 0; k < query.length(); ++k) {
         const CorpusQuery::Word &w = query.word(k);
         QString key = w.literal;
@@ -148,6 +155,7 @@ QueryMatcher::QueryMatcher(const CorpusQuery &query, const WordFinder &finder)
             key = m_finder->groupKey(w.literal);
         m_literalKeys.push_back(key);
         m_exact = m_exact && !w.literal.isEmpty() && !w.never;
+        m_refuses = m_refuses && w.literal.isEmpty() && !(w.prefix.isEmpty() && w.suffix.isEmpty());
     }
 }
 
@@ -180,10 +188,25 @@ quint32 QueryMatcher::mark(QStringView word, quint32)
         }
         return bits;
     }
+    if (m_refuses) {
+        // Most words lack what every wildcard asks for: they are refused at once.
+        bool may = false;
+        for (qsizetype k = 0; k < m_query.length() && !may; ++k) {
+            const CorpusQuery::Word &w = m_query.word(k);
+            may = word.size() >= w.leastLength && word.startsWith(w.prefix) && word.endsWith(w.suffix);
+        }
+        if (!may)
+            return 0;
+    }
+    // The word's text has the slack a lookup reads past it (the scan's text, or the finder's room).
+    const counting::WordRef ref = counting::makeWordRef(reinterpret_cast<const char16_t *>(word.utf16()), size_t(word.size()));
+    if (const qint64 known = m_decided->countOf(ref))
+        return quint32(known - 1);
     for (qsizetype k = 0; k < m_query.length(); ++k) {
         if (matches(k, word))
             bits |= quint32(1) << k;
     }
+    m_decided->add(ref, qint64(bits) + 1);
     return bits;
 }
 

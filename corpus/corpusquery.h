@@ -13,6 +13,10 @@
 
 namespace corvalen {
 
+namespace counting {
+class HashTally;
+}
+
 /// How the words of a query are read.
 enum class QueryMode {
     /// A word as the count shows it; "*" stands for any run of characters and "?" for one (the
@@ -39,6 +43,11 @@ public:
         QString literal;            ///< a literal word, as counted; empty for a pattern
         QRegularExpression pattern; ///< a wildcard or a regular expression, anchored
         bool never = false;         ///< the rules never count it (a stop word, punctuation ...)
+        /// What every word a wildcard matches begins and ends with, and its least length: a word
+        /// without them is refused before the expression is asked.
+        QString prefix;
+        QString suffix;
+        qsizetype leastLength = 0;
     };
 
     /// The query that text gives under finder's rules. matchCase counts only where the rules keep
@@ -53,9 +62,6 @@ public:
     /// Whether no counted word (or phrase) can ever match: a word the rules never count, or a
     /// phrase of another length than the counted phrases.
     bool matchesNothing() const { return m_matchesNothing; }
-    /// Whether matching is worth remembering by word number (patterns, word forms): then a scan
-    /// should number its words.
-    bool wantsNumbers() const;
     /// The most words a query may have.
     static constexpr qsizetype kMaxWords = 32;
 
@@ -70,7 +76,9 @@ private:
 };
 
 /// Marks the counted words that match each word of a query (bit k for word k), as the scan finds
-/// them (a numbering scan asks once for each distinct word). One per worker.
+/// them (a numbering scan asks once for each distinct word). Patterns and word forms are decided
+/// once a distinct word and remembered by its text; a word that lacks a wildcard's literal
+/// beginning or end is refused at once. One per worker.
 class QueryMatcher : public TokenMarker
 {
 public:
@@ -86,6 +94,8 @@ private:
     std::unique_ptr<WordFinder> m_finder; // for the group keys of word forms
     std::vector<QString> m_literalKeys;   // per query word: the key a literal matches by
     bool m_exact = false;                 // every word a literal, compared exactly
+    bool m_refuses = false;               // every word a wildcard with a literal beginning or end
+    std::unique_ptr<counting::HashTally> m_decided; // word -> its mark + 1
 };
 
 /// Finds the occurrences of a query in a slice's tokens marked by its QueryMatcher: each is the

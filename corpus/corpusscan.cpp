@@ -105,7 +105,7 @@ public:
     }
 
 private:
-    static constexpr quint64 kDepth = 16;
+    static constexpr quint64 kDepth = 32;
     static constexpr size_t kCopied = 48;
     struct Slot
     {
@@ -247,6 +247,12 @@ struct CorpusScan::Pipeline
 
     bool stopped() const { return (stop && stop->load(std::memory_order_relaxed)) || abandoned; }
 
+    // 64K units for the first slice cut from a file's text, four times more for each next one, up
+    // to kSliceUnits. The reader's alone.
+    int cutSoFar = 0;
+    qsizetype sliceUnits() const { return std::min(kSliceUnits, qsizetype(1) << std::min(16 + 2 * cutSoFar, 30)); }
+    void sliceMade() { ++cutSoFar; }
+
     // Buffers of slices handed back, used again: fresh memory of this size costs a page fault a
     // page, more than the scan of it.
     std::vector<std::vector<char16_t>> spareTexts;
@@ -297,50 +303,61 @@ struct CorpusScan::Pipeline
         QString pending;        // the file's text from pendingBase on
         qint64 pendingBase = 0;
         qint64 sliceStart = 0;  // where the next slice's words begin
-        qsizetype searchedFrom = 0; // no cut point before this in pending
+        qsizetype searchedTo = 0; // no cut point from the slice's start to this in pending
         bool first = true;
 
         void feed(QStringView chunk)
         {
             pending.append(chunk);
             const qsizetype margin = pipeline.options.margin;
-            while (pending.size() - (sliceStart - pendingBase) >= kSliceUnits + margin) {
+            // The scan's first slices are small, so that its first findings come at once (a window
+            // shows lines as they are found); then they grow to their full size.
+            while (pending.size() - (sliceStart - pendingBase) >= pipeline.sliceUnits() + margin) {
                 if (!cut())
                     break;
             }
         }
 
         // Cuts a slice before the last margin of pending; false when no cut point was found.
+        // Whether a slice may end before pending[i] (from < i): after a paragraph end, or, when
+        // the scan allows it, after a space before printable ASCII (a word boundary under either
+        // splitting).
+        bool cutsBefore(qsizetype i, bool unicode) const
+        {
+            if (pending.at(i - 1) == u'\r')
+                return true;
+            if (!pipeline.options.cutAtSpaces || pending.at(i - 1) != u' ' || i >= pending.size())
+                return false;
+            const char16_t c = pending.at(i).unicode();
+            return !unicode || (c > 32 && c < 127);
+        }
+
         bool cut()
         {
             const qsizetype margin = pipeline.options.margin;
             const qsizetype from = qsizetype(sliceStart - pendingBase);
-            const qsizetype limit = pending.size() - margin;
+            const qsizetype end = pending.size() - margin;
+            const qsizetype target = std::min(end, from + pipeline.sliceUnits());
+            const bool unicode = pipeline.options.finder->rules().words == WordRules::Words::Unicode;
+            // The last cut point before the slice's size; else, in one long paragraph, the first
+            // one after it (the slice is longer), searched once however the text comes.
             qsizetype at = -1;
-            for (qsizetype i = limit; i > std::max(from, searchedFrom); --i) {
-                if (pending.at(i - 1) == u'\r') {
+            for (qsizetype i = target; searchedTo == 0 && i > from && at < 0; --i) {
+                if (cutsBefore(i, unicode))
                     at = i;
-                    break;
-                }
             }
-            if (at < 0 && pipeline.options.cutAtSpaces) {
-                // A space before printable ASCII is a word boundary under either splitting.
-                const bool unicode = pipeline.options.finder->rules().words == WordRules::Words::Unicode;
-                for (qsizetype i = limit; i > std::max(from, searchedFrom) + 1; --i) {
-                    const char16_t c = pending.at(i).unicode();
-                    if (pending.at(i - 1) == u' ' && (!unicode || (c > 32 && c < 127))) {
-                        at = i;
-                        break;
-                    }
-                }
+            for (qsizetype i = std::max(target, searchedTo) + 1; i <= end && at < 0; ++i) {
+                if (cutsBefore(i, unicode))
+                    at = i;
             }
             if (at < 0) {
-                searchedFrom = limit; // one long paragraph so far: it waits for its end
+                searchedTo = end; // one long paragraph so far: it waits for its end
                 return false;
             }
-            handOver(from, at, pending.size(), false);
+            handOver(from, at, std::min(pending.size(), at + margin), false);
+            pipeline.sliceMade();
             sliceStart = pendingBase + at;
-            searchedFrom = 0;
+            searchedTo = 0;
             const qsizetype drop = std::max<qsizetype>(0, at - margin);
             pending.remove(0, drop);
             pendingBase += drop;
@@ -356,9 +373,10 @@ struct CorpusScan::Pipeline
             slice.file = file;
             slice.fileOffset = pendingBase + begin;
             slice.size = end - begin;
-            slice.text.resize(size_t(slice.size) + kSlack);
-            std::copy_n(reinterpret_cast<const char16_t *>(pending.utf16()) + begin, slice.size, slice.text.data());
-            std::fill_n(slice.text.data() + slice.size, kSlack, u'\0');
+            // Copied in, not zeroed first and then copied: a buffer used again has its room.
+            const auto *from16 = reinterpret_cast<const char16_t *>(pending.utf16()) + begin;
+            slice.text.assign(from16, from16 + slice.size);
+            slice.text.insert(slice.text.end(), kSlack, u'\0');
             slice.from = from - begin;
             slice.to = to - begin;
             slice.textEnd = slice.size;
@@ -458,6 +476,8 @@ struct CorpusScan::Pipeline
             }
             try {
                 if (!slice.failed && slice.to > slice.from) {
+                    // A word takes five units or more with its space: the tokens' room made once.
+                    slice.tokens.reserve(size_t(slice.to - slice.from) / 5 + 16);
                     // A slice cut at a paragraph end begins after a gap; one cut at a space does not.
                     const bool gapFirst = slice.from == 0 || slice.text[size_t(slice.from - 1)] == u'\r';
                     TokenCollector collector(options.numberWords ? &vocabulary : nullptr, known, marker.get(),
@@ -531,12 +551,16 @@ bool CorpusScan::run(const Work &work, const InOrder &inOrder, const std::atomic
                 }
                 slice = std::move(it->second);
                 p.done.erase(it);
-                --p.inFlight;
-                p.changed.notify_all();
             }
             ++next;
             inOrder(slice);
+            // Its buffers go back before its place does: the reader, woken by the place, takes them.
             p.giveBack(slice);
+            {
+                std::lock_guard lock(p.mutex);
+                --p.inFlight;
+                p.changed.notify_all();
+            }
             if (stop && stop->load(std::memory_order_relaxed))
                 break;
         }

@@ -47,6 +47,41 @@ void PhraseList::spell(size_t i, QString &out) const
 }
 
 
+QByteArrayView PhraseList::spellUtf8(size_t i, QByteArray &out, qsizetype &units) const
+{
+    size_t r[kMaxLength];
+    ranks(i, r);
+    const Utf8Word *w[kMaxLength];
+    qsizetype bytes = length - 1;
+    units = length - 1;
+    for (int k = 0; k < length; ++k) {
+        w[k] = &utf8Word(r[k], k + 1 < length);
+        bytes += w[k]->bytes;
+        units += w[k]->units;
+    }
+    // Copied in blocks of 16 bytes, as spell() copies: the last of a word runs into the text's
+    // slack (or the rest of its record) and the room at the end of out.
+    constexpr qsizetype kBlock = 16;
+    if (out.size() < bytes + kBlock)
+        out.resize(std::max(bytes + kBlock, 2 * out.size()));
+    char *at = out.data();
+    for (int k = 0; k < length; ++k) {
+        if (k > 0)
+            *at++ = ' ';
+        if (w[k]->bytes <= Utf8Word::kInline) {
+            std::memcpy(at, w[k], kBlock); // the record whole: what follows the word is written over
+        } else {
+            quint32 offset;
+            std::memcpy(&offset, w[k]->text, sizeof offset);
+            const char *from = text8.data() + offset;
+            for (qsizetype done = 0; done < w[k]->bytes; done += kBlock)
+                std::memcpy(at + done, from + done, kBlock);
+        }
+        at += w[k]->bytes;
+    }
+    return QByteArrayView(out.constData(), bytes);
+}
+
 const std::shared_ptr<const std::vector<WordCount>> &CountedRows::forms(size_t row) const
 {
     static const std::shared_ptr<const std::vector<WordCount>> none;

@@ -4,9 +4,13 @@
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -40,9 +44,48 @@ struct PhraseList
     static constexpr quint16 kLongWord = 0xffff;
     // The text has this many units after its last word: words are copied in blocks.
     static constexpr size_t kSlack = 16;
+    // The words again in UTF-8, for the text files, which then need not spell a phrase in UTF-16
+    // and encode it: by rank, each word's UTF-8 in its record when it is short (as nearly all
+    // are: one fetch from memory a word), else where it begins in text8 (kSlack bytes follow the
+    // last); its bytes and UTF-16 units beside. Empty when a word is too long for them (the
+    // words are then spelled in UTF-16 only). The words followed by a space take the same
+    // records when they order alike (spaceOrdersAlike), as they nearly always do.
+    struct Utf8Word
+    {
+        static constexpr quint16 kInline = 12;
+        char text[kInline]; // the bytes, or (bytes > kInline) a quint32: where they are in text8
+        quint16 bytes;
+        quint16 units;
+    };
+    static_assert(sizeof(Utf8Word) == 16);
+    TableVector<char> text8;
+    TableVector<Utf8Word> byText8;
+    TableVector<Utf8Word> bySpace8;
+    bool spaceOrdersAlike = false;
     TableVector<quint64> keys;
     TableVector<PhraseKey128> wideKeys;
     TableVector<quint64> counts; // (the keys' type: the table of one can become the other's)
+    // What the layouts' widths need, measured as the phrases were counted: how many phrases'
+    // texts are of each length in UTF-16 units (kLongestMeasured and more together), and the
+    // largest count and number of files. Measuring millions of phrases again costs a pass over
+    // them all.
+    static constexpr size_t kLongestMeasured = 255;
+    struct Measures
+    {
+        std::array<qint64, kLongestMeasured + 1> lengths{};
+        quint64 largestCount = 0;
+        quint32 largestFiles = 0;
+
+        void add(const Measures &other)
+        {
+            for (size_t k = 0; k <= kLongestMeasured; ++k)
+                lengths[k] += other.lengths[k];
+            largestCount = std::max(largestCount, other.largestCount);
+            largestFiles = std::max(largestFiles, other.largestFiles);
+        }
+    };
+    Measures measures;
+    bool measured = false;
     TableVector<quint32> files;       // with the range: the number of files each occurs in
     TableVector<quint64> filePairs;   // (phrase << 32 | file), when asked for
     qint64 total = 0;
@@ -83,8 +126,25 @@ struct PhraseList
         for (int k = 0; k < length; ++k)
             __builtin_prefetch(w[k].data());
     }
+    const Utf8Word &utf8Word(size_t rank, bool beforeSpace) const
+    {
+        return beforeSpace && !spaceOrdersAlike ? bySpace8[rank] : byText8[rank];
+    }
+    /// Fetches into the cache what spelling phrase i in UTF-8 needs (as prefetchWords() does for
+    /// UTF-16): the words' records, which hold all but long words.
+    Q_ALWAYS_INLINE void prefetchUtf8Words(size_t i) const
+    {
+        size_t r[kMaxLength] = {};
+        ranks(i, r);
+        for (int w = 0; w < length; ++w)
+            __builtin_prefetch(&utf8Word(r[w], w + 1 < length));
+    }
+    bool hasUtf8() const { return !byText8.empty(); }
     /// The length of phrase i's text in UTF-16 code units: its words joined by single spaces.
     qsizetype textLength(size_t i) const;
+    /// Phrase i's text in UTF-8, written over out (which keeps its room); its length in UTF-16
+    /// units in units. Only with hasUtf8().
+    QByteArrayView spellUtf8(size_t i, QByteArray &out, qsizetype &units) const;
     /// Phrase i's text, written over out (which keeps its capacity).
     void spell(size_t i, QString &out) const;
 };
@@ -128,6 +188,25 @@ public:
         prefetch(row);
         m_phrases->spell(phrase(row), scratch);
         return scratch;
+    }
+    /// Whether word() has a UTF-8 twin, wordUtf8(), which the text files take rather than encode.
+    bool spellsUtf8() const { return m_phrases && m_phrases->hasUtf8(); }
+    /// A row's word in UTF-8, spelled into scratch, and its length in UTF-16 code units; only
+    /// with spellsUtf8(). Rows are read fastest in order.
+    QByteArrayView wordUtf8(size_t row, QByteArray &scratch, qsizetype &units) const
+    {
+        constexpr size_t kAhead = 12;
+        if (row + kAhead < m_size)
+            m_phrases->prefetchUtf8Words(phrase(row + kAhead));
+        return m_phrases->spellUtf8(phrase(row), scratch, units);
+    }
+    /// What the layouts' widths need of all the rows, when they are a phrase list's measured
+    /// phrases, all of them (any order); else null.
+    const PhraseList::Measures *measures() const
+    {
+        // Rows are never repeated: as many as the list's are all of them.
+        const bool all = m_phrases && m_phrases->measured && m_size == m_phrases->size();
+        return all ? &m_phrases->measures : nullptr;
     }
     /// The length of a row's word in UTF-16 code units, without spelling it.
     qsizetype wordLength(size_t row) const

@@ -162,6 +162,7 @@ public:
         m_arena.clear();
         m_sequences.clear();
         m_sequenceCount = 0;
+        m_blockOpen = false;
         m_pairs.clear();
         m_total = 0;
     }
@@ -178,6 +179,7 @@ public:
             m_arena.clear();
         m_sequences.clear();
         m_sequenceCount = 0;
+        m_blockOpen = false;
         m_pairs.clear();
         m_total = 0;
     }
@@ -259,26 +261,50 @@ public:
             __builtin_prefetch(m_arena.data() + m_entries[b.index - 1].key.part[0]);
     }
 
-    // Phrases are not looked up one by one: each is kept as the numbers of its words, and they
-    // are sorted and counted once the text has been read (see TallyRules). They follow the
-    // tally's words wherever those go: merged, swapped, cleared. With file marks on, each is
-    // followed by the number of its file.
-    void addSequence(const quint32 *ids, int length, quint32 file = 0)
+    // Phrases are not looked up one by one: the numbers of the text's words are kept in order,
+    // four bytes a word however long the phrases, with a mark where no phrase runs across; the
+    // phrases are made of them, sorted and counted once the text has been read (see TallyRules).
+    // They follow the tally's words wherever those go: merged, swapped, cleared. Each block can
+    // be read apart from the others: it begins with its file (with file marks on) and the words
+    // before its first, as far as a phrase reaches back.
+    static constexpr quint32 kPhraseGap = 0xffffffff;
+    static constexpr quint32 kPhraseFile = 0xfffffffe; // the next entry is the number of a file
+    static constexpr quint32 kMaxWordNumber = kPhraseFile - 1;
+
+    // The word words[filled - 1] follows words[0, filled - 1) (at most length of them since the
+    // last gap) in file; with filled == length they are a phrase.
+    void addPhraseWord(const quint32 *words, int filled, int length, quint32 file = 0)
     {
-        const size_t stride = size_t(length) + (m_fileMarks ? 1 : 0);
-        if (m_sequences.empty() || m_sequences.back().size() + stride > kSequenceBlock) {
+        // Room for a file mark, the word and a gap after it.
+        if (!m_blockOpen || m_sequences.back().size() + 4 > kSequenceBlock) {
             m_sequences.emplace_back();
-            m_sequences.back().reserve(kSequenceBlock);
+            TableVector<quint32> &block = m_sequences.back();
+            block.reserve(kSequenceBlock);
+            if (m_fileMarks)
+                block.insert(block.end(), {kPhraseFile, file});
+            block.insert(block.end(), words, words + filled - 1);
+            m_blockFile = file;
+            m_blockOpen = true;
+        } else if (m_fileMarks && file != m_blockFile) {
+            m_sequences.back().insert(m_sequences.back().end(), {kPhraseFile, file});
+            m_blockFile = file;
         }
-        m_sequences.back().insert(m_sequences.back().end(), ids, ids + length);
-        if (m_fileMarks)
-            m_sequences.back().push_back(file);
-        ++m_sequenceCount;
-        ++m_total;
+        m_sequences.back().push_back(words[filled - 1]);
+        if (filled == length) {
+            ++m_sequenceCount;
+            ++m_total;
+        }
     }
-    // The blocks of word numbers, each a whole number of sequences.
+    // No phrase runs across this place. (A block begins with none running into it.)
+    void addPhraseGap()
+    {
+        if (m_blockOpen && !m_sequences.back().empty() && m_sequences.back().back() != kPhraseGap)
+            m_sequences.back().push_back(kPhraseGap);
+    }
+    // The blocks of word numbers.
     const std::vector<TableVector<quint32>> &sequences() const { return m_sequences; }
     bool hasSequences() const { return m_sequenceCount != 0; }
+    qint64 sequenceCount() const { return m_sequenceCount; }
 
     // File marks: on for every tally of a count that wants them. With lists, the tally also
     // keeps each word's files themselves (fileLists()), for rules that join several words into
@@ -364,6 +390,7 @@ public:
         for (TableVector<quint32> &block : other.m_sequences)
             m_sequences.push_back(std::move(block));
         other.m_sequences.clear();
+        other.m_blockOpen = false;
         mergeFrom(std::as_const(other));
     }
 
@@ -373,6 +400,8 @@ public:
     {
         for (const TableVector<quint32> &block : other.m_sequences)
             m_sequences.push_back(block);
+        if (!other.m_sequences.empty())
+            m_blockOpen = false; // the last block is another's: words go on in one of this tally's
         m_sequenceCount += other.m_sequenceCount;
         m_total += other.m_sequenceCount;
         if (m_fileMarks && other.m_fileMarks) {
@@ -394,12 +423,17 @@ public:
 
     // Adds other's words and counts, all of them from one file (a tally that counted that file
     // apart): each word gains the file unless it had it already.
-    void mergeFromFile(const HashTally &other, quint32 file, int sequenceLength)
+    void mergeFromFile(const HashTally &other, quint32 file)
     {
         for (const TableVector<quint32> &block : other.m_sequences) {
-            for (size_t at = 0; at + size_t(sequenceLength) <= block.size(); at += size_t(sequenceLength))
-                addSequence(block.data() + at, sequenceLength, file);
+            TableVector<quint32> &marked = m_sequences.emplace_back();
+            marked.reserve(block.size() + 2);
+            marked.insert(marked.end(), {kPhraseFile, file});
+            marked.insert(marked.end(), block.begin(), block.end());
+            m_blockOpen = false;
         }
+        m_sequenceCount += other.m_sequenceCount;
+        m_total += other.m_sequenceCount;
         mergeEntries(other, [this, file](size_t to, size_t) { touch(to, file); });
     }
 
@@ -497,6 +531,8 @@ private:
     static constexpr size_t kSequenceBlock = size_t(1) << 20;
     std::vector<TableVector<quint32>> m_sequences;
     qint64 m_sequenceCount = 0;
+    bool m_blockOpen = false; // the last block is this tally's own, with room: words go on in it
+    quint32 m_blockFile = 0;  // the file its words are of, so far
 };
 
 

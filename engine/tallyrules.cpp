@@ -65,6 +65,7 @@ public:
     {
         if (files)
             m_cursor.emplace(*files, reinterpret_cast<const char16_t *>(text.utf16()));
+        m_tally.addPhraseGap(); // the text before this one was another's
     }
 
     void word(QStringView w, qsizetype, qsizetype rawEnd) override
@@ -98,7 +99,7 @@ public:
     void gap() override
     {
         if (m_in == m_out) {
-            m_filled = 0;
+            endPhrases();
             return;
         }
         if (m_in - m_out == kDepth)
@@ -114,7 +115,9 @@ public:
     }
 
 private:
-    static constexpr quint64 kDepth = 16;
+    // As deep as the plain counter's pipeline: an entry fetched only half as far ahead is still
+    // on its way when the word is numbered.
+    static constexpr quint64 kDepth = 32;
     static constexpr size_t kCopied = 48;
     struct Slot
     {
@@ -129,9 +132,15 @@ private:
     {
         const Slot &slot = m_ring[m_out++ % kDepth];
         if (slot.gap)
-            m_filled = 0;
+            endPhrases();
         else
             number(slot.text, slot.ref.length, slot.ref, slot.file);
+    }
+
+    void endPhrases()
+    {
+        m_filled = 0;
+        m_tally.addPhraseGap();
     }
 
     // The word's number joins the last m_length words, oldest first; a full window is a phrase,
@@ -148,8 +157,7 @@ private:
         else
             ++m_filled;
         m_words[m_filled - 1] = quint32(id - 1);
-        if (m_filled == m_length)
-            m_tally.addSequence(m_words, m_length, file);
+        m_tally.addPhraseWord(m_words, m_filled, m_length, file);
     }
 
     HashTally &m_tally;
@@ -179,7 +187,7 @@ quint32 WordIds::idOf(const char16_t *w, size_t n)
     if (const qint64 known = m_index.countOf(ref))
         return quint32(known - 1);
     const size_t id = size();
-    if (id >= std::numeric_limits<quint32>::max())
+    if (id > HashTally::kMaxWordNumber) // the numbers above mark gaps and files
         throw std::length_error("Too many distinct words for phrases.");
     m_text.insert(m_text.end(), w, w + n);
     m_starts.push_back(m_text.size());

@@ -1,11 +1,14 @@
 #include "engine/hashtally.h"
 #include "engine/tallyrules.h"
 #include "engine/twohalves.h"
+#include "engine/utf8.h"
 #include "engine/wordrules.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstring>
+#include <limits>
 #include <numeric>
 #include <type_traits>
 #include <stdexcept>
@@ -90,6 +93,43 @@ bool lessWithSpace(std::u16string_view a, std::u16string_view b)
     return a.size() < b.size() ? 32 < b[common] : a[common] < 32;
 }
 
+// A word while the words are ranked: its first four units (with the space after it, when
+// followed by one) packed so that comparing them as numbers orders them as text; only words
+// that begin alike are read whole. Hundreds of thousands of words lie all over their table.
+struct RankItem
+{
+    quint64 prefix;
+    quint32 id;
+};
+
+// The numbers of the words in the order of their text, or of their text followed by a space;
+// sorted in two halves on two threads when there are many.
+std::vector<quint32> wordOrder(const WordIds &ids, bool withSpace)
+{
+    const size_t words = ids.size();
+    std::vector<RankItem> items(words);
+    for (quint32 id = 0; id < words; ++id) {
+        const std::u16string_view w = ids.word(id);
+        quint64 prefix = 0;
+        for (size_t i = 0; i < 4; ++i)
+            prefix = prefix << 16 | (i < w.size() ? w[i] : i == w.size() && withSpace ? u' ' : 0);
+        items[id] = {prefix, id};
+    }
+    const auto less = [&](const RankItem &a, const RankItem &b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        return withSpace ? lessWithSpace(ids.word(a.id), ids.word(b.id)) : ids.word(a.id) < ids.word(b.id);
+    };
+    inTwoHalves(words, [&](size_t from, size_t to) {
+        std::sort(items.begin() + qsizetype(from), items.begin() + qsizetype(to), less);
+    });
+    std::inplace_merge(items.begin(), items.begin() + qsizetype(words / 2), items.end(), less);
+    std::vector<quint32> order(words);
+    for (size_t r = 0; r < words; ++r)
+        order[r] = items[r].id;
+    return order;
+}
+
 // A stable counting sort of n items by bucket, the items counted and moved in two halves on two
 // threads: where each bucket's items begin, for the first half and for the second (whose items of
 // a bucket come after the first half's). bucketOf(i) < buckets.
@@ -163,40 +203,148 @@ void sortBucket(quint64 *keys, quint64 *scratch, size_t n, int width, std::vecto
         std::copy_n(from, n, keys);
 }
 
-// Sorts keys of up to width bits: one pass over them all puts each key in the bucket of its top
-// 11 bits, then the buckets, most of them small enough to stay in the cache, are sorted one by
-// one on both cores. Passes over all the keys are what takes the time.
-void sortKeys(TableVector<quint64> &keys, int width, TableVector<quint64> &spare)
+// How a phrase's key is made: the ranks of its words, the last by its text and the others by
+// their text followed by a space, then its file with file marks.
+struct WordRanks
+{
+    quint32 text;
+    quint32 space;
+};
+
+template<typename Key>
+struct PhraseKeys
+{
+    const std::vector<WordRanks> &ranks; // a word's two side by side: one fetch from memory
+    int length;
+    int bits;
+    int fileBits;
+};
+
+// Reads the phrases of a block of word numbers (HashTally::addPhraseWord()): key(phrase's key,
+// its file) for each, in order. The key is made as the words come, each word's ranks looked up
+// once: the ranks of the words before the last, shifted along, and the last word's.
+template<typename Key, typename Take>
+void forEachKey(const TableVector<quint32> &block, const PhraseKeys<Key> &keys, const Take &take)
+{
+    const int before = keys.length - 1;
+    const Key beforeMask = (Key(1) << (keys.bits * before)) - 1;
+    Key words = 0; // the ranks of the last words, as those before a phrase's last
+    int filled = 0; // how many of them there are (at most before)
+    quint32 file = 0;
+    for (size_t at = 0; at < block.size(); ++at) {
+        const quint32 word = block[at];
+        if (word >= HashTally::kPhraseFile) [[unlikely]] {
+            if (word == HashTally::kPhraseGap)
+                filled = 0;
+            else
+                file = block[++at];
+            continue;
+        }
+        if (filled == before) {
+            const Key key = words << keys.bits | keys.ranks[word].text;
+            take(keys.fileBits ? key << keys.fileBits | file : key, file);
+        } else {
+            ++filled;
+        }
+        words = (words << keys.bits | keys.ranks[word].space) & beforeMask;
+    }
+}
+
+// Runs work(block) for every block of tally on both cores.
+template<typename Work>
+void forEachBlock(const HashTally &tally, const Work &work)
+{
+    std::atomic<size_t> next{0};
+    eachHalf(size_t(tally.sequenceCount()), [&](size_t) {
+        for (size_t b; (b = next.fetch_add(1)) < tally.sequences().size();)
+            work(b);
+    });
+}
+
+// The keys of the phrases of tally, block after block; the blocks are read on both cores.
+template<typename Key>
+TableVector<Key> phraseKeys(const HashTally &tally, const PhraseKeys<Key> &how)
+{
+    const std::vector<TableVector<quint32>> &blocks = tally.sequences();
+    std::vector<size_t> first(blocks.size() + 1);
+    forEachBlock(tally, [&](size_t b) {
+        size_t n = 0;
+        forEachKey(blocks[b], how, [&n](Key, quint32) { ++n; });
+        first[b + 1] = n;
+    });
+    std::partial_sum(first.begin(), first.end(), first.begin());
+    TableVector<Key> keys(first.back());
+    forEachBlock(tally, [&](size_t b) {
+        Key *to = keys.data() + first[b];
+        forEachKey(blocks[b], how, [&to](Key key, quint32) { *to++ = key; });
+    });
+    return keys;
+}
+
+// The keys of the phrases of tally (emptied), sorted. Keys of up to 64 bits are made straight
+// into the buckets of their top 11 bits, the word numbers read twice (once to count each
+// bucket's keys): no table of the keys in their first order, whose fresh memory would cost more
+// than making them again. The buckets, most of them small enough to stay in the cache, are then
+// sorted one by one on both cores.
+TableVector<quint64> sortedKeys(HashTally &tally, const PhraseKeys<quint64> &how, int width)
 {
     constexpr int kDigit = 11;
     constexpr size_t kPlaces = size_t(1) << kDigit;
-    if (keys.size() < 65536 || width <= 2 * kDigit) {
+    if (tally.sequenceCount() < 65536 || width <= 2 * kDigit) {
+        TableVector<quint64> keys = phraseKeys(tally, how);
+        tally.reset();
         radixSort(keys, width);
-        return;
+        return keys;
     }
     const int shift = width - kDigit;
-    TableVector<quint64> bucketed(keys.size());
-    const auto top = [&](size_t i) { return size_t(keys[i] >> shift); };
-    const auto places = bucketPlaces(keys.size(), kPlaces, top);
-    std::vector<size_t> start = places[0]; // the first half's first place is its bucket's
-    start.push_back(keys.size());
-    moveToPlaces(keys.size(), places, top, [&](size_t i, size_t to) { bucketed[to] = keys[i]; });
-    keys.swap(bucketed); // the old keys' room is each bucket's scratch
+    // The first half of the blocks counted and moved on one thread, the second on the other.
+    const std::vector<TableVector<quint32>> &blocks = tally.sequences();
+    const auto inHalf = [&](size_t half, const auto &work) {
+        for (size_t b = half ? blocks.size() / 2 : 0, end = half ? blocks.size() : blocks.size() / 2; b < end; ++b)
+            forEachKey(blocks[b], how, work);
+    };
+    std::array<std::vector<size_t>, 2> at{std::vector<size_t>(kPlaces), std::vector<size_t>(kPlaces)};
+    eachHalf(size_t(tally.sequenceCount()), [&](size_t half) {
+        std::vector<size_t> &count = at[half];
+        inHalf(half, [&](quint64 key, quint32) { ++count[size_t(key >> shift)]; });
+    });
+    std::vector<size_t> start(kPlaces + 1);
+    size_t sum = 0;
+    for (size_t b = 0; b < kPlaces; ++b) {
+        start[b] = sum;
+        for (std::vector<size_t> &places : at)
+            sum += std::exchange(places[b], sum);
+    }
+    start[kPlaces] = sum;
+    TableVector<quint64> keys(sum);
+    eachHalf(keys.size(), [&](size_t half) {
+        std::vector<size_t> &places = at[half];
+        inHalf(half, [&](quint64 key, quint32) { keys[places[size_t(key >> shift)]++] = key; });
+    });
+    tally.reset(); // the phrases are in keys now
     std::atomic<size_t> next{0};
     eachHalf(keys.size(), [&](size_t) {
         std::vector<size_t> places;
-        for (size_t b; (b = next.fetch_add(1)) < kPlaces;)
-            sortBucket(keys.data() + start[b], bucketed.data() + start[b], start[b + 1] - start[b], shift, places);
+        std::vector<quint64> scratch; // as large as the largest bucket sorted here
+        for (size_t b; (b = next.fetch_add(1)) < kPlaces;) {
+            const size_t n = start[b + 1] - start[b];
+            if (n >= 256 && scratch.size() < n)
+                scratch.resize(n);
+            sortBucket(keys.data() + start[b], scratch.data(), n, shift, places);
+        }
     });
-    spare = std::move(bucketed); // a table as large as the keys, already in memory
+    return keys;
 }
 
-void sortKeys(TableVector<Key128> &keys, int, TableVector<quint64> &)
+TableVector<Key128> sortedKeys(HashTally &tally, const PhraseKeys<Key128> &how, int)
 {
+    TableVector<Key128> keys = phraseKeys(tally, how);
+    tally.reset();
     inTwoHalves(keys.size(), [&keys](size_t from, size_t to) {
         std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
     });
     std::inplace_merge(keys.begin(), keys.begin() + qsizetype(keys.size() / 2), keys.end());
+    return keys;
 }
 
 // Moves the keys into the list, in its own kind of key.
@@ -216,92 +364,89 @@ void keepKeys(PhraseList &out, TableVector<Key128> &&keys)
 // run of equal keys per file. The distinct phrases' keys are gathered at the front of the sorted
 // keys, which become the list's: no second table of millions of entries.
 template<typename Key>
-void countKeys(HashTally &tally, PhraseList &out, const std::vector<quint32> &textRank,
-               const std::vector<quint32> &spaceRank, int fileBits, bool filePairs)
+void countKeys(HashTally &tally, PhraseList &out, const std::vector<WordRanks> &ranks, int fileBits,
+               bool filePairs)
 {
-    const int length = out.length;
-    const size_t stride = size_t(length) + (fileBits ? 1 : 0);
-    // Each block's keys have their place: the blocks are turned into keys on both cores.
-    const std::vector<TableVector<quint32>> &blocks = tally.sequences();
-    std::vector<size_t> first(blocks.size() + 1);
-    for (size_t b = 0; b < blocks.size(); ++b)
-        first[b + 1] = first[b] + blocks[b].size() / stride;
-    TableVector<Key> keys(first.back());
-    std::atomic<size_t> next{0};
-    eachHalf(keys.size(), [&](size_t) {
-        for (size_t b; (b = next.fetch_add(1)) < blocks.size();) {
-            const TableVector<quint32> &block = blocks[b];
-            Key *to = keys.data() + first[b];
-            for (size_t at = 0; at + stride <= block.size(); at += stride) {
-                Key key = 0;
-                for (int i = 0; i < length; ++i) {
-                    const quint32 id = block[at + size_t(i)];
-                    key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
+    const PhraseKeys<Key> how{ranks, out.length, out.bits, fileBits};
+    TableVector<Key> keys = sortedKeys(tally, how, out.bits * out.length + fileBits);
+    const auto phrase = [fileBits](Key key) { return key >> fileBits; };
+    const Key fileMask = (Key(1) << fileBits) - 1;
+    // Each half of the keys (cut between two phrases) is counted on a thread of its own, its
+    // distinct phrases gathered at its own front; the second half's then move next to the first's.
+    // The file pairs, asked for with stems only, come one after the other: in one half.
+    const size_t n = keys.size();
+    size_t middle = filePairs || n < 65536 ? n : n / 2;
+    while (middle < n && phrase(keys[middle]) == phrase(keys[middle - 1]))
+        ++middle;
+    const size_t bounds[3] = {0, middle, n};
+    size_t distinct[2] = {0, 0};
+    eachHalf(n, [&](size_t half) {
+        for (size_t i = bounds[half]; i < bounds[half + 1]; ++i)
+            distinct[half] += i == bounds[half] || phrase(keys[i]) != phrase(keys[i - 1]);
+    });
+    out.counts.resize(distinct[0] + distinct[1]);
+    if (fileBits)
+        out.files.resize(out.counts.size());
+    qint64 totals[2] = {0, 0};
+    // Measured as they go by, for the layouts' widths: the lengths of the phrases' texts and the
+    // largest numbers (see PhraseList::lengths).
+    PhraseList::Measures measures[2];
+    const Key rankMask = (Key(1) << out.bits) - 1;
+    const auto textLength = [&](Key key) {
+        size_t units = size_t(out.length - 1) + out.byTextLength[size_t(key & rankMask)];
+        for (int w = 1; w < out.length; ++w)
+            units += out.bySpaceLength[size_t((key >> (out.bits * w)) & rankMask)];
+        return std::min<size_t>(units, PhraseList::kLongestMeasured);
+    };
+    eachHalf(n, [&](size_t half) {
+        const size_t end = bounds[half + 1];
+        size_t kept = bounds[half];
+        size_t row = half ? distinct[0] : 0;
+        PhraseList::Measures &measured = measures[half];
+        for (size_t i = bounds[half]; i < end;) {
+            size_t j = i + 1;
+            quint32 files = 1;
+            if (filePairs)
+                out.filePairs.push_back(quint64(row) << 32 | quint32(keys[i] & fileMask));
+            for (; j < end && phrase(keys[j]) == phrase(keys[i]); ++j) {
+                if (keys[j] != keys[j - 1]) {
+                    ++files;
+                    if (filePairs)
+                        out.filePairs.push_back(quint64(row) << 32 | quint32(keys[j] & fileMask));
                 }
-                if (fileBits)
-                    key = key << fileBits | block[at + size_t(length)];
-                *to++ = key;
             }
+            out.counts[row] = j - i;
+            if (fileBits)
+                out.files[row] = files;
+            ++row;
+            totals[half] += qint64(j - i);
+            ++measured.lengths[textLength(phrase(keys[i]))];
+            measured.largestCount = std::max<quint64>(measured.largestCount, j - i);
+            measured.largestFiles = std::max(measured.largestFiles, fileBits ? files : 0);
+            keys[kept++] = phrase(keys[i]); // kept <= i: nothing still to be read is overwritten
+            i = j;
         }
     });
-    tally.reset(); // the phrases are in keys now
-    TableVector<quint64> spare;
-    sortKeys(keys, out.bits * length + fileBits, spare);
-    if (spare.capacity() >= keys.size()) { // the counts, fewer than the keys, fit in the spare
-        spare.clear();
-        out.counts.swap(spare);
-    }
-    const auto phrase = [fileBits](Key key) { return key >> fileBits; };
-    size_t distinct = 0;
-    for (size_t i = 0; i < keys.size(); ++i)
-        distinct += i == 0 || phrase(keys[i]) != phrase(keys[i - 1]);
-    out.counts.reserve(distinct);
-    if (fileBits)
-        out.files.reserve(distinct);
-    const Key fileMask = (Key(1) << fileBits) - 1;
-    size_t kept = 0;
-    for (size_t i = 0; i < keys.size();) {
-        size_t j = i + 1;
-        quint32 files = 1;
-        if (filePairs)
-            out.filePairs.push_back(quint64(kept) << 32 | quint32(keys[i] & fileMask));
-        for (; j < keys.size() && phrase(keys[j]) == phrase(keys[i]); ++j) {
-            if (keys[j] != keys[j - 1]) {
-                ++files;
-                if (filePairs)
-                    out.filePairs.push_back(quint64(kept) << 32 | quint32(keys[j] & fileMask));
-            }
-        }
-        out.counts.push_back(j - i);
-        if (fileBits)
-            out.files.push_back(files);
-        out.total += qint64(j - i);
-        keys[kept++] = phrase(keys[i]); // kept <= i: nothing still to be read is overwritten
-        i = j;
-    }
+    out.total = totals[0] + totals[1];
+    out.measures = measures[0];
+    out.measures.add(measures[1]);
+    out.measured = true;
+    std::memmove(keys.data() + distinct[0], keys.data() + middle, distinct[1] * sizeof(Key));
+    const size_t kept = distinct[0] + distinct[1];
     keys.resize(kept);
     keepKeys(out, std::move(keys));
 }
 
 // As countKeys(), for phrases whose words' ranks fill a key by themselves (millions of distinct
 // words): each file is kept beside its key instead of in it, and the pairs are compared whole.
-void countKeysBesideFiles(HashTally &tally, PhraseList &out, const std::vector<quint32> &textRank,
-                          const std::vector<quint32> &spaceRank, bool filePairs)
+void countKeysBesideFiles(HashTally &tally, PhraseList &out, const std::vector<WordRanks> &ranks,
+                          bool filePairs)
 {
-    const int length = out.length;
-    const size_t stride = size_t(length) + 1;
+    const PhraseKeys<Key128> how{ranks, out.length, out.bits, 0};
     TableVector<std::pair<Key128, quint32>> keys;
-    keys.reserve(size_t(tally.total()));
-    for (const TableVector<quint32> &block : tally.sequences()) {
-        for (size_t at = 0; at + stride <= block.size(); at += stride) {
-            Key128 key = 0;
-            for (int i = 0; i < length; ++i) {
-                const quint32 id = block[at + size_t(i)];
-                key = key << out.bits | (i + 1 < length ? spaceRank[id] : textRank[id]);
-            }
-            keys.emplace_back(key, block[at + size_t(length)]);
-        }
-    }
+    keys.reserve(size_t(tally.sequenceCount()));
+    for (const TableVector<quint32> &block : tally.sequences())
+        forEachKey(block, how, [&keys](Key128 key, quint32 file) { keys.emplace_back(key, file); });
     tally.reset();
     inTwoHalves(keys.size(), [&keys](size_t from, size_t to) {
         std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to));
@@ -327,6 +472,51 @@ void countKeysBesideFiles(HashTally &tally, PhraseList &out, const std::vector<q
     keepKeys(out, std::move(phrases));
 }
 
+// The words of out in UTF-8 (PhraseList::byText8), unless one is too long for the records.
+void keepUtf8(PhraseList &out, bool spaceOrdersAlike, const std::vector<quint32> &bySpace,
+              const std::vector<WordRanks> &ranks)
+{
+    using Utf8Word = PhraseList::Utf8Word;
+    const size_t words = out.byText.size();
+    constexpr size_t kMaxUnits = 0xffff / 3;
+    size_t longBytes = 0; // room for the long words in text8
+    for (size_t r = 0; r < words; ++r) {
+        if (out.byText[r].size() > kMaxUnits)
+            return;
+        if (out.byText[r].size() > Utf8Word::kInline / 3)
+            longBytes += 3 * out.byText[r].size();
+    }
+    if (longBytes > std::numeric_limits<quint32>::max() - PhraseList::kSlack)
+        return;
+    out.text8.resize(longBytes + PhraseList::kSlack);
+    out.byText8.resize(words);
+    char *const text8 = out.text8.data();
+    char *p = text8;
+    std::vector<char> encoded(3 * kMaxUnits);
+    char *const word = encoded.data();
+    for (size_t r = 0; r < words; ++r) {
+        const std::u16string_view w = out.byText[r];
+        const size_t bytes = size_t(putUtf8(word, QStringView(w.data(), qsizetype(w.size()))) - word);
+        Utf8Word &record = out.byText8[r];
+        record = {{}, quint16(bytes), quint16(w.size())};
+        if (bytes <= Utf8Word::kInline) {
+            std::memcpy(record.text, word, bytes);
+        } else {
+            const quint32 at = quint32(p - text8);
+            std::memcpy(record.text, &at, sizeof at);
+            p = std::copy_n(word, bytes, p);
+        }
+    }
+    std::fill(p, text8 + out.text8.size(), '\0');
+    out.text8.resize(size_t(p - text8) + PhraseList::kSlack);
+    out.spaceOrdersAlike = spaceOrdersAlike;
+    if (spaceOrdersAlike)
+        return;
+    out.bySpace8.resize(words);
+    for (size_t r = 0; r < words; ++r)
+        out.bySpace8[r] = out.byText8[ranks[bySpace[r]].text];
+}
+
 } // namespace
 
 std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, int length,
@@ -340,24 +530,13 @@ std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, i
     out.length = length;
     out.text.assign(ids.text().begin(), ids.text().end());
     const size_t words = ids.size();
-    std::vector<quint32> byText(words), bySpace(words);
-    std::iota(byText.begin(), byText.end(), 0u);
-    std::iota(bySpace.begin(), bySpace.end(), 0u);
-    const auto sortByText = [&] {
-        std::sort(byText.begin(), byText.end(), [&](quint32 a, quint32 b) { return ids.word(a) < ids.word(b); });
-    };
-    const auto sortBySpace = [&] {
-        std::sort(bySpace.begin(), bySpace.end(),
-                  [&](quint32 a, quint32 b) { return lessWithSpace(ids.word(a), ids.word(b)); });
-    };
-    if (words < 65536) {
-        sortByText();
-        sortBySpace();
-    } else {
-        onTwoThreads(sortByText, sortBySpace);
-    }
+    std::vector<quint32> byText = wordOrder(ids, false), bySpace;
+    // A word before a space orders as the word alone unless some word goes on, past another
+    // word's length, with a unit below the space (a tab, a control character): rare.
+    const bool spaceOrdersAlike = std::none_of(ids.text().begin(), ids.text().end(), [](char16_t c) { return c < 32; });
+    bySpace = spaceOrdersAlike ? byText : wordOrder(ids, true);
     out.text.insert(out.text.end(), PhraseList::kSlack, 0);
-    std::vector<quint32> textRank(words), spaceRank(words);
+    std::vector<WordRanks> ranks(words);
     out.byText.resize(words);
     out.bySpace.resize(words);
     out.byTextLength.resize(words);
@@ -370,13 +549,14 @@ std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, i
         return std::u16string_view(out.text.data() + starts[id], starts[id + 1] - starts[id]);
     };
     for (size_t r = 0; r < words; ++r) {
-        textRank[byText[r]] = quint32(r);
-        spaceRank[bySpace[r]] = quint32(r);
+        ranks[byText[r]].text = quint32(r);
+        ranks[bySpace[r]].space = quint32(r);
         out.byText[r] = view(byText[r]);
         out.bySpace[r] = view(bySpace[r]);
         out.byTextLength[r] = shortLength(out.byText[r]);
         out.bySpaceLength[r] = shortLength(out.bySpace[r]);
     }
+    keepUtf8(out, spaceOrdersAlike, bySpace, ranks);
     out.bits = 1;
     while (out.bits < 32 && (quint64(1) << out.bits) < words)
         ++out.bits;
@@ -390,11 +570,11 @@ std::shared_ptr<PhraseList> countPhrases(HashTally &tally, const WordIds &ids, i
     if (out.bits * length > 128)
         throw std::length_error("Too many distinct words to order their phrases.");
     if (width > 128)
-        countKeysBesideFiles(tally, out, textRank, spaceRank, filePairs);
+        countKeysBesideFiles(tally, out, ranks, filePairs);
     else if (width <= 64)
-        countKeys<quint64>(tally, out, textRank, spaceRank, fileBits, filePairs);
+        countKeys<quint64>(tally, out, ranks, fileBits, filePairs);
     else
-        countKeys<Key128>(tally, out, textRank, spaceRank, fileBits, filePairs);
+        countKeys<Key128>(tally, out, ranks, fileBits, filePairs);
     return list;
 }
 

@@ -639,7 +639,7 @@ struct WordTally::Private
                                 large.markAll(fileNumber, fileLists());
                             t->setFileMarks(false);
                         } else if (fileRange) {
-                            large.mergeFromFile(*t, fileNumber, rules ? rules->phraseLength() : 1);
+                            large.mergeFromFile(*t, fileNumber);
                         } else {
                             large.mergeFrom(*t);
                         }

@@ -2,6 +2,7 @@
 
 #include "base/safefile.h"
 #include "engine/twohalves.h"
+#include "engine/utf8.h"
 
 #include <QIODevice>
 
@@ -25,6 +26,11 @@ public:
     {
         if (fileNameColumn)
             m_cells[m_size++] = row.fileName;
+        if (row.wordUtf8.data()) {
+            m_utf8Column = m_size;
+            m_utf8 = row.wordUtf8;
+            m_utf8Units = row.wordUnits;
+        }
         m_cells[m_size++] = row.word;
         m_cells[m_size++] = decimal(row.count, m_digits);
         if (filesColumn)
@@ -36,6 +42,11 @@ public:
 
     int size() const { return m_size; }
     QStringView at(int column) const { return m_cells[column]; }
+    // The column whose text is given in UTF-8 instead (utf8()), or -1.
+    int utf8Column() const { return m_utf8Column; }
+    QByteArrayView utf8() const { return m_utf8; }
+    // The length of a cell in UTF-16 code units.
+    qsizetype units(int column) const { return column == m_utf8Column ? m_utf8Units : m_cells[column].size(); }
     const std::vector<WordCount> *forms() const { return m_forms; }
 
 private:
@@ -58,6 +69,9 @@ private:
     char16_t m_fileDigits[24];
     QStringView m_cells[4];
     int m_size = 0;
+    int m_utf8Column = -1;
+    QByteArrayView m_utf8;
+    qsizetype m_utf8Units = 0;
     const std::vector<WordCount> *m_forms = nullptr;
 };
 
@@ -121,7 +135,7 @@ void formatRows(const ResultRows &rows, qint64 from, qint64 to, const AppendRow 
     const bool fileNameColumn = rows.hasFileNameColumn();
     const bool filesColumn = rows.hasFilesColumn();
     qsizetype used = 0;
-    rows.forEachRowIn(from, to, [&](const ResultRow &row) {
+    rows.forEachRowInUtf8(from, to, [&](const ResultRow &row) {
         appendRow(bytes, used, RowCells(row, fileNameColumn, filesColumn));
         return true;
     });
@@ -177,47 +191,6 @@ bool finish(Utf8Writer &writer, QIODevice &device, QString *error)
     return false;
 }
 
-} // namespace
-
-char *putUtf8(char *p, QStringView text)
-{
-    const char16_t *u = text.utf16();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    for (; i + 4 <= n; i += 4, p += 4) { // four ASCII units at a time, while they are
-        quint64 units;
-        std::memcpy(&units, u + i, sizeof units);
-        if (units & 0xff80ff80ff80ff80ULL)
-            break;
-        for (int k = 0; k < 4; ++k)
-            p[k] = char(u[i + k]);
-    }
-    for (; i < n; ++i) {
-        const char32_t c = u[i];
-        if (c < 0x80) {
-            *p++ = char(c);
-        } else if (c < 0x800) {
-            *p++ = char(0xc0 | (c >> 6));
-            *p++ = char(0x80 | (c & 0x3f));
-        } else if (!QChar::isSurrogate(c)) {
-            *p++ = char(0xe0 | (c >> 12));
-            *p++ = char(0x80 | ((c >> 6) & 0x3f));
-            *p++ = char(0x80 | (c & 0x3f));
-        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(u[i + 1])) {
-            const char32_t full = QChar::surrogateToUcs4(char16_t(c), u[++i]);
-            *p++ = char(0xf0 | (full >> 18));
-            *p++ = char(0x80 | ((full >> 12) & 0x3f));
-            *p++ = char(0x80 | ((full >> 6) & 0x3f));
-            *p++ = char(0x80 | (full & 0x3f));
-        } else {
-            *p++ = '?';
-        }
-    }
-    return p;
-}
-
-namespace {
-
 // A cell's text at p: as it is, or in UTF-8.
 char16_t *putCell(char16_t *p, QStringView text)
 {
@@ -236,8 +209,10 @@ qsizetype paddedRowRoom(const RowCells &cells, const QList<qsizetype> &widths)
 {
     constexpr qsizetype kUnits = sizeof(Unit) == 1 ? 3 : 1;
     qsizetype room = 2;
-    for (int c = 0; c < cells.size(); ++c)
-        room += kUnits * cells.at(c).size() + std::max<qsizetype>(widths.at(c) - cells.at(c).size(), 0) + 1;
+    for (int c = 0; c < cells.size(); ++c) {
+        const qsizetype text = c == cells.utf8Column() ? cells.utf8().size() : kUnits * cells.at(c).size();
+        room += text + std::max<qsizetype>(widths.at(c) - cells.units(c), 0) + 1;
+    }
     return room;
 }
 
@@ -251,12 +226,18 @@ Unit *putPaddedRow(Unit *const begin, const RowCells &cells, const QList<qsizety
     Unit *p = begin;
     const int last = cells.size() - 1;
     for (int c = 0; c <= last; ++c) {
-        const QStringView cell = cells.at(c);
-        p = putCell(p, cell);
+        if constexpr (sizeof(Unit) == 1) {
+            if (c == cells.utf8Column())
+                p = std::copy_n(cells.utf8().data(), cells.utf8().size(), p);
+            else
+                p = putCell(p, cells.at(c));
+        } else {
+            p = putCell(p, cells.at(c));
+        }
         if (lastBare && c == last)
             break;
-        if (widths.at(c) > cell.size())
-            p = std::fill_n(p, widths.at(c) - cell.size(), Unit(' '));
+        if (widths.at(c) > cells.units(c))
+            p = std::fill_n(p, widths.at(c) - cells.units(c), Unit(' '));
         *p++ = Unit('\t');
     }
     if (lastBare) {
@@ -376,7 +357,7 @@ bool TableRowSelection::forEachRow(const Visit &visit, QString *) const
     for (const qint32 r : m_rows) {
         const QString fileName = m_table.fileName(r);
         const auto forms = m_table.forms(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r)}))
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r), {}, 0}))
             break;
     }
     return true;
@@ -393,7 +374,7 @@ void TableRows::forEachRowIn(qint64 from, qint64 to, const Visit &visit) const
     for (qsizetype r = from; r < to; ++r) {
         const QString fileName = m_table.fileName(r);
         const auto forms = m_table.forms(r);
-        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r)}))
+        if (!visit({fileName, m_table.wordView(r), m_table.count(r), forms.get(), m_table.files(r), {}, 0}))
             break;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "engine/resulttable.h"
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -24,6 +25,10 @@ struct ResultRow
     const std::vector<WordCount> *forms = nullptr;
     /// The number of files the word occurs in; written only by rows with a files column.
     qint64 files = 0;
+    /// Given by forEachRowInUtf8() instead of word, when the rows spell their words as they are
+    /// read: the word in UTF-8, and its length in UTF-16 code units.
+    QByteArrayView wordUtf8;
+    qsizetype wordUnits = 0;
 };
 
 /// Rows in list order as the layouts read them: a results table, or rows kept elsewhere (the
@@ -48,6 +53,13 @@ public:
     /// Hands rows [from, to) to visit, in order, until it returns false; from any thread. Only
     /// for rows that rowsReadApart() counts.
     virtual void forEachRowIn(qint64 from, qint64 to, const Visit &visit) const;
+    /// As forEachRowIn(), for the UTF-8 text files: rows that spell their words as they are read
+    /// may give them in UTF-8 (ResultRow::wordUtf8) rather than spell them in UTF-16 to be
+    /// encoded.
+    virtual void forEachRowInUtf8(qint64 from, qint64 to, const Visit &visit) const
+    {
+        forEachRowIn(from, to, visit);
+    }
 };
 
 /// The rows of a table.
@@ -154,10 +166,6 @@ bool writeResultsCsv(const ResultRows &rows, QIODevice &device, QString *error =
 /// "forms": {"form": N, ...}, most frequent first. A lone surrogate in a word becomes "?", as in
 /// the other layouts.
 bool writeResultsJson(const ResultRows &rows, QIODevice &device, QString *error = nullptr);
-
-/// Writes the UTF-8 of text at p, which has room for three bytes a UTF-16 unit, as
-/// QString::toUtf8() makes it (a surrogate without its pair becomes '?'); returns the end.
-char *putUtf8(char *p, QStringView text);
 
 /// A CSV field (RFC 4180): in double quotes, its own doubled, exactly when it holds a comma, a
 /// double quote, CR or LF.

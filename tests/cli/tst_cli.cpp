@@ -3,6 +3,7 @@
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "engine/analysisrun.h"
+#include "engine/wordtally.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
 #include "support/smallfilesystem.h"
@@ -231,6 +232,8 @@ private slots:
     void spillGivesTheTableLayouts();
     void heldRowsReadAsKept_data();
     void heldRowsReadAsKept();
+    void heldPhrasesWrittenAsSpelled_data();
+    void heldPhrasesWrittenAsSpelled();
     void spillThatCannotBeWritten();
     void perFileOutputMatchesTheTableLayouts_data();
     void perFileOutputMatchesTheTableLayouts();
@@ -736,6 +739,76 @@ void TestCli::heldRowsReadAsKept()
     QCOMPARE(visited(held), expected);
     QCOMPARE(held.total(), kept.total());
     QVERIFY(held.widths().widths() == kept.widths().widths());
+}
+
+// A combined count of phrases is held as numbers and written on both cores, each phrase's UTF-8
+// put together from its words' encoded once; the widths come from what was measured as they were
+// counted. The bytes must be those of the same rows spelled out and written one by one: words of
+// every kind (accents, CJK, pairs, surrogates without their pair, tabs), a phrase longer than
+// the padded width, a word too long to be encoded apart, rows dropped or cut.
+void TestCli::heldPhrasesWrittenAsSpelled_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("extra"); // a word put in now and then
+    QTest::addColumn<int>("leastCount");
+    QTest::addColumn<int>("top");
+    QTest::newRow("pairs") << 2 << u"x"_qs << 0 << -1;
+    QTest::newRow("threes, a phrase past the padded width") << 3 << QString(95, u'w') << 0 << -1;
+    QTest::newRow("pairs, a word too long to encode apart") << 2 << QString(30000, u'v') << 0 << -1;
+    QTest::newRow("pairs counted twice or more") << 2 << u"x"_qs << 2 << -1;
+    QTest::newRow("threes, the first rows") << 3 << u"x"_qs << 0 << 1000;
+}
+
+void TestCli::heldPhrasesWrittenAsSpelled()
+{
+    QFETCH(int, length);
+    QFETCH(QString, extra);
+    QFETCH(int, leastCount);
+    QFETCH(int, top);
+    const QStringList kinds = {u"word"_qs, u"caf\u00e9"_qs, u"\u65e5\u672c"_qs, QString::fromUcs4(U"\U0001F600x"),
+                               QString(QChar(0xD800)) + u"a"_qs, u"b"_qs + QChar(0xDC00), u"t\tab"_qs, u"t"_qs};
+    QRandomGenerator rng(11);
+    QString text;
+    for (int i = 0; i < 240000; ++i) {
+        text += i % 5000 == 0 ? extra : kinds.at(int(rng.bounded(qint64(kinds.size())))) + QString::number(rng.bounded(300));
+        text += i % 40 == 39 ? u'\r' : u' ';
+    }
+    WordRules rules;
+    rules.phraseLength = length;
+    const std::unique_ptr<WordFinder> finder = WordFinder::create(rules, true);
+    QVERIFY(finder);
+    const auto counted = [&] {
+        WordTally tally(*finder);
+        tally.feed(text);
+        tally.finish();
+        CountedRows rows = tally.takeOrderedRows();
+        if (leastCount > 0)
+            rows.keepCountsFrom(leastCount);
+        if (top >= 0)
+            rows.truncate(size_t(top));
+        return rows;
+    };
+    CountedRows phrases = counted();
+    QVERIFY(!phrases.holdsWords());
+    if (leastCount == 0 && top < 0)
+        QVERIFY(phrases.size() > 131072); // written on both cores
+    std::vector<WordCount> spelled = counted().takeRows();
+    ResultTable table(false);
+    table.appendRows(spelled, u"f"_qs);
+    RowSpill held(false), kept(false);
+    QTemporaryDir tmp;
+    kept.setFolder(tmp.path());
+    held.hold(std::move(phrases), u"f"_qs);
+    kept.append(CountedRows(std::move(spelled)), u"f"_qs);
+    QString error;
+    QVERIFY2(held.finishWriting(&error) && kept.finishWriting(&error), qPrintable(error));
+    QCOMPARE(held.total(), table.total());
+    const QStringList headers = resultHeaders({CountMode::Combined, false, true});
+    QCOMPARE(held.widths().widths(), columnWidths(table));
+    QCOMPARE(held.widths().widths(), kept.widths().widths());
+    QVERIFY(clipboardLayout(held, held.widths().widths()) == clipboardText(table).toUtf8());
+    QVERIFY(textLayout(held, headers, held.widths().withHeaders(headers))
+            == textLayout(TableRows(table), headers, columnWidths(table, headers)));
 }
 
 void TestCli::spillThatCannotBeWritten()

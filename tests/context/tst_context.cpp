@@ -117,6 +117,7 @@ private slots:
     void commandLineEqualsCount_data();
     void commandLineEqualsCount();
     void commandLineLinesAndStatuses();
+    void commandLineWritesLongListsInOrder();
 
 private:
     QTemporaryDir m_dir;
@@ -217,6 +218,11 @@ void TestContext::contexts_data()
     QTest::newRow("control characters as spaces")
             << u"one\ttwo word\r\nnext\vpage"_qs << u"word"_qs << 20
             << QStringList{u"one two |word| next page"_qs};
+    // DEL, the C1 controls and the line and paragraph separators show as spaces too; the
+    // characters beside those ranges stay (long contexts are copied eight units at a time).
+    QTest::newRow("other control characters as spaces")
+            << u"x hit a\u007f\u0080\u009f\u00a0~\u2027\u2028\u2029\u202ab\tc\u0085d"_qs << u"hit"_qs << 20
+            << QStringList{u"x |hit| a   \u00a0~\u2027  \u202ab c d"_qs};
     QTest::newRow("characters beyond U+FFFF stay whole")
             << QString(u"\U0001F600"_qs).repeated(25) + u" hit "_qs + QString(u"\U0001D49C"_qs).repeated(25)
             << u"hit"_qs << 20
@@ -380,6 +386,36 @@ void TestContext::commandLineLinesAndStatuses()
         QVERIFY2(run.exitCode == 2, qPrintable(bad.join(u' ')));
         QVERIFY(run.out.isEmpty());
     }
+}
+
+// Tens of thousands of lines go from the search to the thread that writes them in batches: they
+// come out in the order found, each the UTF-8 of the search's own occurrence (accents, CJK, pairs
+// beyond U+FFFF, in both files); a full device ends the run with status 1, never a hang.
+void TestContext::commandLineWritesLongListsInOrder()
+{
+    QTemporaryDir dir;
+    QString text;
+    const QStringList others = {u"caf\u00e9"_qs, u"\u65e5\u672c"_qs, u"\U0001F600x"_qs, u"plain"_qs};
+    for (int i = 0; i < 60000; ++i)
+        text += others.at(i % others.size()) + QString::number(i % 97) + (i % 3 ? u" the "_qs : u" The\n"_qs);
+    const QStringList files = {writeText(dir.path(), u"f\u00e9"_qs, text, false),
+                               writeText(dir.path(), u"g"_qs, text.right(5000), false)};
+    QByteArray expected;
+    const QList<Occurrence> found = occurrencesOf(files, WordRules(), true, u"the"_qs);
+    QVERIFY(found.size() > 8 * 4096);
+    for (const Occurrence &o : found)
+        expected += (files.at(o.file) + u'\t' + o.left + u'\t' + o.text + u'\t' + o.right + u'\n').toUtf8();
+    const Run run = runProgram(QStringList{u"context"_qs, u"the"_qs} + files);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out == expected);
+    QVERIFY(run.err.endsWith(QByteArray(" Occurrences: " + QByteArray::number(found.size()) + '\n')));
+
+    QProcess full;
+    full.setStandardOutputFile(u"/dev/full"_qs);
+    full.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), QStringList{u"context"_qs, u"the"_qs} + files);
+    QVERIFY(full.waitForFinished(120000));
+    QCOMPARE(full.exitCode(), 1);
+    QVERIFY(full.readAllStandardError().contains("Could not write the occurrences"));
 }
 
 QTEST_MAIN(TestContext)

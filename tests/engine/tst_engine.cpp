@@ -4,6 +4,7 @@
 #include "engine/analysisjob.h"
 #include "engine/analysisrun.h"
 #include "engine/textdecoder.h"
+#include "engine/utf8.h"
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
@@ -192,6 +193,7 @@ private slots:
     void progressIsRateLimitedAndCancels();
     void utf8FileLineEndsAcrossBlocks();
     void textDecoderMatchesQt();
+    void utf8WriterMatchesQt();
 };
 
 void TestEngine::cleaning_data()
@@ -605,6 +607,9 @@ void TestEngine::fileRangeUnderRules_data()
     QTest::newRow("stems, case kept, a large file") << stems << false << u"40 5000 40- 30 6000- 20"_qs;
     QTest::newRow("phrases, many files") << phrases << true << many;
     QTest::newRow("phrases, a large file") << phrases << true << u"30 5000 30-"_qs;
+    // Over a million words in a tally: its numbers fill more than one block, each read apart.
+    QTest::newRow("phrases, blocks of word numbers filled")
+            << phrases << true << QStringList(20, u"900"_qs).join(u' ') + u" 5000"_qs;
     QTest::newRow("phrases grouped by stems") << groupedPhrases << true << many;
     QTest::newRow("punctuation, minimum length, stop words") << cleaned << false << many;
     QTest::newRow("cleaned, a large file") << cleaned << true << u"20 5000 20"_qs;
@@ -1088,4 +1093,25 @@ void TestEngine::textDecoderMatchesQt()
 }
 
 QTEST_GUILESS_MAIN(TestEngine)
+// The UTF-8 written in place, eight ASCII units at a time and the rest one by one, is Qt's: every
+// kind of character at every place around a block of eight, pairs across a block's end, and
+// surrogates without their pair ('?') at either end, whatever follows.
+void TestEngine::utf8WriterMatchesQt()
+{
+    const QList<QString> kinds = {u"\u00e9"_qs, u"\u65e5"_qs, u"\U0001F600"_qs, QString(QChar(0xD800)),
+                                  QString(QChar(0xDC00)), u"\u007f"_qs, u"\u0080"_qs, u"\u07ff"_qs, u"\u0800"_qs};
+    QList<QString> texts = {QString(), u"a"_qs, u"abcdefgh"_qs, u"abcdefghijklmnopq"_qs};
+    for (const QString &kind : kinds) {
+        for (int at = 0; at <= 18; ++at) {
+            const QString ascii = u"abcdefghijklmnopqrstu"_qs;
+            texts << ascii.left(at) + kind + ascii.mid(at) << ascii.left(at) + kind << kind + kind + ascii.left(at);
+        }
+    }
+    for (const QString &text : std::as_const(texts)) {
+        QByteArray out(3 * text.size(), '\0');
+        out.truncate(putUtf8(out.data(), text) - out.constData());
+        QCOMPARE(out, text.toUtf8());
+    }
+}
+
 #include "tst_engine.moc"

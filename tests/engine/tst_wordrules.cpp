@@ -307,6 +307,7 @@ private slots:
     void failedFilesContributeNothing();
     void describesTheRules();
     void tableKeepsTheForms();
+    void manyPhrasesCountedAndRead_data();
     void manyPhrasesCountedAndRead();
 };
 
@@ -922,8 +923,19 @@ QTEST_GUILESS_MAIN(TestWordRules)
 // Tens of thousands of distinct words make keys too wide to sort in one go, and one pair counted
 // over 65536 times takes the way of the large counts: the rows still come in the usual order, with
 // the counts the phrases slid over the words by hand give, however they are read.
+void TestWordRules::manyPhrasesCountedAndRead_data()
+{
+    QTest::addColumn<bool>("controls");
+    QTest::newRow("letters") << false;
+    // A word that goes on past another's end with a tab or a control character orders before it
+    // when followed by a space ("ab\tc " before "ab "), after it alone: the words before a
+    // phrase's last then have an order of their own.
+    QTest::newRow("words with tabs and controls") << true;
+}
+
 void TestWordRules::manyPhrasesCountedAndRead()
 {
+    QFETCH(bool, controls);
     QRandomGenerator rng(7);
     QStringList vocabulary;
     for (int i = 0; i < 20000; ++i) {
@@ -931,6 +943,8 @@ void TestWordRules::manyPhrasesCountedAndRead()
         for (int k = 3 + int(rng.bounded(6)); k > 0; --k)
             w += QChar(u'a' + rng.bounded(26));
         vocabulary << (i % 97 == 0 ? w + u"\u00e9"_qs : w); // some words not ASCII
+        if (controls && i % 7 == 0)
+            vocabulary << w + (i % 2 ? u'\t' : QChar(1)) + u"z"_qs;
     }
     QString text;
     for (int p = 0; p < 400; ++p) {

@@ -796,6 +796,8 @@ void TestWorkbench::stopEndsTheSearch()
     tab->setSortKeys({SortKey::Right1, SortKey::Right2});
     QVERIFY(tab->model()->shownKeys().isEmpty()); // text order while the lines come
     QVERIFY2(tab->statusLabel()->text().contains(u"sorted when the search ends"_qs), qPrintable(tab->statusLabel()->text()));
+    // Enough lines for the copy below to go off the window's thread, however slow the machine.
+    QTRY_VERIFY_WITH_TIMEOUT(w.workbench().hitCount() > 20000, 20000);
     QTest::mouseClick(tab->stopButton(), Qt::LeftButton);
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished.constLast().at(0).toBool(), true);
