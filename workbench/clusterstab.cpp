@@ -1,10 +1,13 @@
 #include "workbench/clusterstab.h"
 
+#include "workbench/corpustablemodel.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableView>
 
 namespace corvalen {
 
@@ -41,9 +44,11 @@ ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     m_place = new QComboBox(this);
     m_place->setObjectName(u"clusterPlace"_qs);
     m_place->setAccessibleName(tr("Where the query stands"));
+    m_place->addItem(tr("Left"), int(ClusterPlace::Left));
+    m_place->addItem(tr("Right"), int(ClusterPlace::Right));
     m_place->addItem(tr("Anywhere"), int(ClusterPlace::Anywhere));
-    m_place->addItem(tr("Left (at the start)"), int(ClusterPlace::Left));
-    m_place->addItem(tr("Right (at the end)"), int(ClusterPlace::Right));
+    m_place->setCurrentIndex(m_place->findData(int(ClusterPlace::Anywhere)));
+    m_place->setToolTip(tr("Left: clusters that start with the query; Right: that end with it; Anywhere: that hold it."));
     m_minCount = new QSpinBox(this);
     m_minCount->setObjectName(u"minClusterCount"_qs);
     m_minCount->setAccessibleName(tr("Least count"));

@@ -2,6 +2,8 @@
 
 #include "workbench/corpusjob.h"
 
+#include "workbench/corpustablemodel.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTableView>
 
 namespace corvalen {
 

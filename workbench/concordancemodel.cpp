@@ -188,7 +188,7 @@ void ConcordanceModel::takeCompanion()
     m_companionRight = query.companionRight;
 }
 
-void ConcordanceModel::addCompanionSpans(const ConcordanceLine &line)
+void ConcordanceModel::addCompanionSpans(const ConcordanceLine &line) const
 {
     struct Words : WordSink
     {

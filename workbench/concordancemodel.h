@@ -80,7 +80,7 @@ private:
     void searchEnded();
     void order();
     void takeCompanion();
-    void addCompanionSpans(const ConcordanceLine &line);
+    void addCompanionSpans(const ConcordanceLine &line) const;
 
     Workbench &m_workbench;
     // The collocate of a companion search, found again in the lines' contexts within its span.

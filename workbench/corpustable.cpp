@@ -110,7 +110,7 @@ QString CorpusTable::shownText(qsizetype row, int column) const
 
 std::vector<qint32> CorpusTable::order(int column, bool descending) const
 {
-    std::vector<qint32> rows(size_t(m_rows));
+    std::vector<qint32> rows(static_cast<size_t>(m_rows));
     for (qint32 r = 0; r < qint32(m_rows); ++r)
         rows[size_t(r)] = r;
     if (column < 0 || column >= columnCount())

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "engine/progress.h"
 #include "workbench/corpustable.h"
 #include "workbench/workbenchtab.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class QBoxLayout;

@@ -5,6 +5,7 @@
 #include "documents/documentengine.h"
 #include "engine/analysisrun.h"
 #include "filelist/folderscan.h"
+#include "workbench/corpustablemodel.h"
 #include "workbench/wordlistsnapshot.h"
 #include "workbench/workbench.h"
 
@@ -16,6 +17,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <mutex>
@@ -97,7 +99,7 @@ QList<CorpusTableColumn> KeywordsTab::columns()
             {tr("Log-likelihood"), Kind::Decimal},
             {tr("Log ratio"), Kind::Decimal},
             {tr("BIC"), Kind::Decimal},
-            {tr("p"), Kind::Scientific}};
+            {tr("p"), Kind::Scientific, 5}}; // as the command line writes it
 }
 
 KeywordsTab::KeywordsTab(Workbench &workbench, QWidget *parent) : CorpusTableTab(workbench, parent)
