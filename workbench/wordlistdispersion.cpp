@@ -39,21 +39,18 @@ qint32 rankValues(const std::vector<double> &values, std::vector<qint32> &ranks)
 
 } // namespace
 
-double perMillion(qint64 count, qint64 total)
-{
-    return total > 0 ? double(count) / double(total) * 1e6 : 0.0;
-}
-
 WordListDispersion WordListDispersion::of(const ResultTable &table, const FileWordCounts &counts)
 {
     WordListDispersion d;
     const auto rows = size_t(table.rowCount());
     const double none = std::numeric_limits<double>::quiet_NaN();
+    d.perMillion.assign(rows, 0.0);
     d.juillandD.assign(rows, none);
     d.dp.assign(rows, none);
     d.parts = counts.parts();
     for (size_t r = 0; r < rows; ++r) {
         const WordDispersion w = counts.of(table.wordView(qsizetype(r)), table.count(qsizetype(r)), table.total());
+        d.perMillion[r] = w.perMillion;
         if (w.juillandD)
             d.juillandD[r] = *w.juillandD;
         if (w.dp)

@@ -13,7 +13,9 @@ class FileWordCounts;
 /// been read again, with the ranks that order the rows by them in linear time.
 struct WordListDispersion
 {
-    /// By row of the table; NaN where a figure is empty (one file, or a word no file gave).
+    /// By row of the table: per million words of the count's total; Juilland's D and DP, NaN
+    /// where a figure is empty (one file, or a word no file gave).
+    std::vector<double> perMillion;
     std::vector<double> juillandD;
     std::vector<double> dp;
     /// By row: 0 for an empty figure, then 1, 2, ... from the least value up (equal values share
@@ -26,8 +28,5 @@ struct WordListDispersion
 
     static WordListDispersion of(const ResultTable &table, const FileWordCounts &counts);
 };
-
-/// Per million words of a count in a total (0 for an empty total).
-double perMillion(qint64 count, qint64 total);
 
 } // namespace corvalen
