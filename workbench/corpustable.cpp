@@ -39,10 +39,11 @@ void CorpusTable::addRow(const QStringList &texts, const std::vector<double> &nu
         else
             m_cells[size_t(c)].texts.push_back(texts.value(t++));
     }
-    if (tone != 0 && m_tones.empty())
-        m_tones.assign(size_t(m_rows), 0);
-    if (!m_tones.empty())
+    // The tones are kept from the first row that has one, the rows before it at 0.
+    if (tone != 0 || !m_tones.empty()) {
+        m_tones.resize(size_t(m_rows), 0);
         m_tones.push_back(qint8(tone));
+    }
     ++m_rows;
 }
 

@@ -307,8 +307,8 @@ void KeywordsTab::prepareReference()
                 m_referenceList.clear();
                 describeReference();
                 setStatus(tr("Nothing compared: the word list could not be read."));
-                emit tableShown();
                 m_workbench.prompter().message(reason, Prompter::applicationTitle(), Prompter::Icon::Warning);
+                emit tableShown();
                 return;
             }
             m_reference = std::make_shared<const FrequencyList>(std::move(**list));

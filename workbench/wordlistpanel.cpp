@@ -301,6 +301,7 @@ void WordListPanel::measureDispersion()
     // Only a combined count that keeps its range has the files a spread is over.
     const CountOptions &options = m_snapshot->options;
     if (options.mode != CountMode::Combined || !options.fileRange || !m_model->hasFilesColumn()) {
+        m_measured = true;
         emit corpusMeasured();
         return;
     }
@@ -318,6 +319,7 @@ void WordListPanel::measureDispersion()
                     m_model->setDispersion(std::make_shared<const WordListDispersion>(std::move(**dispersion)));
                     reorder();
                 }
+                m_measured = true;
                 emit corpusMeasured();
             });
 }

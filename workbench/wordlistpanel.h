@@ -58,8 +58,9 @@ public:
     void measureCorpus(const QStringList &files, std::shared_ptr<const WordFinder> finder);
     /// The ratios, once measured (null before, or when no file could be read).
     const LexicalVarietyResult *variety() const { return m_variety.get(); }
-    /// Whether the measures asked for have all been made (or could not be).
     bool isMeasuring() const;
+    /// Whether the measures asked for have all been made (or could not be): corpusMeasured() came.
+    bool hasMeasured() const { return m_measured; }
 
     /// Orders by a column as a click on its header does; the list follows when it can.
     void sortBy(WordListKey key, Qt::SortOrder order);
@@ -166,6 +167,7 @@ private:
     CorpusJob *m_varietyJob = nullptr;
     CorpusJob *m_dispersionJob = nullptr;
     std::shared_ptr<const LexicalVarietyResult> m_variety;
+    bool m_measured = false;
 };
 
 } // namespace corvalen
