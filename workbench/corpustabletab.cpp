@@ -170,7 +170,17 @@ void CorpusTableTab::copySelectedRows()
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     for (qint32 &r : rows)
         r = m_model->rowAt(r);
-    QGuiApplication::clipboard()->setText(tableText(*m_model->table(), rows));
+    // Tens of thousands of rows take longer to write out than the window may wait.
+    QString text;
+    const std::shared_ptr<const CorpusTable> table = m_model->table();
+    if (rows.size() > 20000)
+        runWhileBusy(*window(), [&] {
+            text = tableText(*table, rows);
+            return true;
+        });
+    else
+        text = tableText(*table, rows);
+    QGuiApplication::clipboard()->setText(text);
 }
 
 bool CorpusTableTab::exportTo(const QString &path, QString *error)
