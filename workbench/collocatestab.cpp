@@ -89,7 +89,7 @@ CollocatesTab::CollocatesTab(Workbench &workbench, QWidget *parent) : CorpusTabl
     m_measure->addItem(tr("MI3"), int(CollocateMeasure::MI3));
     m_measure->addItem(tr("T-score"), int(CollocateMeasure::TScore));
     m_measure->addItem(tr("logDice"), int(CollocateMeasure::LogDice));
-    m_measure->addItem(tr("Co-occurrences"), int(CollocateMeasure::Frequency));
+    m_measure->addItem(tr("Frequency (co-occurrences)"), int(CollocateMeasure::Frequency));
     m_minCooccurrence = countBox(this, u"minCooccurrence"_qs, 2);
     m_minCooccurrence->setAccessibleName(tr("Least co-occurrences"));
     m_minFrequency = countBox(this, u"minFrequency"_qs, 1);

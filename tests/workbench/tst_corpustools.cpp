@@ -10,6 +10,7 @@
 #include "workbench/collocatestab.h"
 #include "workbench/concordancemodel.h"
 #include "workbench/concordancetab.h"
+#include "workbench/corpusjob.h"
 #include "workbench/corpustablemodel.h"
 #include "workbench/keywordstab.h"
 #include "workbench/wordlistmodel.h"
@@ -34,6 +35,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <cmath>
 
@@ -110,6 +112,8 @@ private slots:
     void init();
     void cleanup();
 
+    void tableOrdersAndTexts();
+    void replacedWorkIsNeverShown();
     void collocatesMeasuresAndOrder();
     void collocateShowsItsLines();
     void clustersCountsAndPlaces();
@@ -174,6 +178,69 @@ bool TestCorpusTools::search(WorkbenchWindow &w, const QString &text)
     QSignalSpy finished(&w.workbench(), &Workbench::searchFinished);
     QTest::keyClick(tab->searchEdit(), Qt::Key_Return);
     return finished.wait(20000) && !w.workbench().isSearching();
+}
+
+// A table orders its words in the root collation (not by code units), its numbers as numbers (not
+// as texts), ties in the tool's order whichever way; what rounds to nothing has no sign.
+void TestCorpusTools::tableOrdersAndTexts()
+{
+    using Kind = CorpusTableColumn::Kind;
+    CorpusTable table({{u"Word"_qs, Kind::Text}, {u"Count"_qs, Kind::Count}, {u"Score"_qs, Kind::Decimal, 3},
+                       {u"p"_qs, Kind::Scientific, 2}});
+    table.addRow({u"Zebra"_qs}, {10, -0.0004, 0.00012});
+    table.addRow({u"\u00e4pfel"_qs}, {9, 2.5, 1});
+    table.addRow({u"apple"_qs}, {10, -1.25, 0.5}, -1);
+    table.addRow({u"banana"_qs}, {100, 2.5, 0.5});
+    table.rankTexts();
+    const auto words = [&](const std::vector<qint32> &rows) {
+        QStringList out;
+        for (const qint32 r : rows)
+            out << table.text(r, 0);
+        return out;
+    };
+    // The accent and the capital weigh less than the letters: äpfel (a p f) before apple (a p p).
+    QCOMPARE(words(table.order(0, false)), (QStringList{u"\u00e4pfel"_qs, u"apple"_qs, u"banana"_qs, u"Zebra"_qs}));
+    QCOMPARE(words(table.order(0, true)), (QStringList{u"Zebra"_qs, u"banana"_qs, u"apple"_qs, u"\u00e4pfel"_qs}));
+    // 100 before 10 and 9 (as numbers); Zebra and apple tie at 10: the tool's order both ways.
+    QCOMPARE(words(table.order(1, true)), (QStringList{u"banana"_qs, u"Zebra"_qs, u"apple"_qs, u"\u00e4pfel"_qs}));
+    QCOMPARE(words(table.order(1, false)), (QStringList{u"\u00e4pfel"_qs, u"Zebra"_qs, u"apple"_qs, u"banana"_qs}));
+    QCOMPARE(words(table.order(2, true)), (QStringList{u"\u00e4pfel"_qs, u"banana"_qs, u"Zebra"_qs, u"apple"_qs}));
+
+    QCOMPARE(table.plainText(0, 2), u"0.000"_qs);
+    QCOMPARE(table.shownText(0, 2), u"0.000"_qs);
+    QCOMPARE(table.plainText(2, 2), u"-1.250"_qs);
+    QCOMPARE(table.plainText(0, 3), u"1.20e-04"_qs);
+    QCOMPARE(table.plainText(3, 1), u"100"_qs);
+    QCOMPARE(table.shownText(3, 1), u"100"_qs);
+    // The tone of a row after rows without one, and of those after it.
+    QCOMPARE(table.tone(0), 0);
+    QCOMPARE(table.tone(2), -1);
+    QCOMPARE(table.tone(3), 0);
+    QCOMPARE(tableText(table, {3, 2}), u"Word\tCount\tScore\tp\r\nbanana\t100\t2.500\t5.00e-01\r\napple\t10\t-1.250\t5.00e-01\r\n"_qs);
+}
+
+// A work started while another runs replaces it: the first one's result is never taken, and only
+// the second one's finished() comes.
+void TestCorpusTools::replacedWorkIsNeverShown()
+{
+    CorpusJob job;
+    QSignalSpy finished(&job, &CorpusJob::finished);
+    std::atomic<bool> release{false};
+    QStringList done;
+    job.start(
+            [&release](const std::atomic<bool> &stop, Progress &) {
+                while (!release && !stop)
+                    QThread::msleep(1);
+            },
+            [&done] { done << u"first"_qs; });
+    job.start([](const std::atomic<bool> &, Progress &) { }, [&done] { done << u"second"_qs; });
+    release = true;
+    QVERIFY(finished.wait(20000));
+    QTest::qWait(100);
+    QCOMPARE(done, QStringList{u"second"_qs});
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(!job.isRunning());
 }
 
 // Node "cat", span 1 left and 1 right (K = 2): its three occurrences have sat to the right each
