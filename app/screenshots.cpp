@@ -135,7 +135,10 @@ void grabWorkbench(WorkbenchWindow *window, const QString &folder)
                 });
             }, Qt::SingleShotConnection);
             concordance->setSortKeys({SortKey::Right1, SortKey::Right2, SortKey::Left1});
-            concordance->searchFor({u"the"_qs, QueryMode::Words, false, 50});
+            WorkbenchQuery query;
+            query.text = u"the"_qs;
+            query.width = 50;
+            concordance->searchFor(query);
         });
     };
     if (words->panel())

@@ -379,6 +379,89 @@ bool buildWorkbook(const QString &path, const ResultRows &rows, const QStringLis
     return true;
 }
 
+// Builds the workbook of a table of any columns at path, as buildWorkbook() builds the results'.
+bool buildSheetWorkbook(const QString &path, const QList<SheetColumn> &columns, const SheetRows &rows,
+                        qsizetype rowsPerSheet, QString *reason)
+{
+    const LibraryMessages messages;
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    const QByteArray file = QFile::encodeName(path);
+    errno = 0;
+    lxw_workbook *book = workbook_new_opt(file.constData(), &options);
+    if (!book) {
+        *reason = workbookFailure(errno, LXW_ERROR_CREATING_XLSX_FILE);
+        return false;
+    }
+    const int count = int(columns.size());
+    QStringList headers;
+    std::vector<lxw_format *> formats(size_t(count), nullptr);
+    for (int c = 0; c < count; ++c) {
+        headers << columns.at(c).header;
+        if (columns.at(c).number && !columns.at(c).format.isEmpty()) {
+            formats[size_t(c)] = workbook_add_format(book);
+            if (formats[size_t(c)])
+                format_set_num_format(formats[size_t(c)], columns.at(c).format.toUtf8().constData());
+        }
+    }
+    rowsPerSheet = std::max<qsizetype>(1, rowsPerSheet);
+    lxw_error failure = LXW_NO_ERROR;
+    const auto check = [&failure](lxw_error e) {
+        if (e != LXW_NO_ERROR && failure == LXW_NO_ERROR)
+            failure = e;
+    };
+    lxw_worksheet *sheet = nullptr;
+    int sheets = 0;
+    qsizetype rowsInSheet = 0;
+    SheetWidths widths(headers, count);
+    const auto endSheet = [&] {
+        for (int c = 0; c < count; ++c)
+            check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), widths.width(c), nullptr));
+    };
+    const auto startSheet = [&] {
+        if (sheet)
+            endSheet();
+        sheet = workbook_add_worksheet(book, nullptr);
+        if (!sheet) {
+            check(LXW_ERROR_MEMORY_MALLOC_FAILED);
+            return false;
+        }
+        ++sheets;
+        rowsInSheet = 0;
+        widths.reset();
+        for (int c = 0; c < count; ++c)
+            check(worksheet_write_string(sheet, 0, lxw_col_t(c), sheetUtf8(headers.at(c)).constData(), nullptr));
+        return true;
+    };
+    bool written = startSheet();
+    for (qsizetype r = 0; written && r < rows.rowCount() && failure == LXW_NO_ERROR; ++r) {
+        if (rowsInSheet == rowsPerSheet && !startSheet()) {
+            written = false;
+            break;
+        }
+        const lxw_row_t sheetRow = lxw_row_t(++rowsInSheet);
+        for (int c = 0; c < count; ++c) {
+            const QString text = sheetText(rows.text(r, c), 0);
+            widths.add(c, displayWidth(text));
+            if (!columns.at(c).number) {
+                check(worksheet_write_string(sheet, sheetRow, lxw_col_t(c), sheetUtf8(text).constData(), nullptr));
+            } else if (const std::optional<double> value = rows.number(r, c)) {
+                check(worksheet_write_number(sheet, sheetRow, lxw_col_t(c), *value, formats[size_t(c)]));
+            }
+        }
+    }
+    if (sheet)
+        endSheet();
+    const lxw_error closed = workbook_close(book);
+    const int systemError = errno;
+    check(closed);
+    if (!written || failure != LXW_NO_ERROR || !verifyWorkbook(path, sheets)) {
+        *reason = workbookFailure(systemError, failure);
+        return false;
+    }
+    return true;
+}
+
 bool copyInto(const QString &from, QIODevice &to, QString *reason)
 {
     QFile in(from);
@@ -435,6 +518,21 @@ bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers
                             const QString &path, QString *error, qsizetype rowsPerSheet)
 {
     return saveResultsSpreadsheet(TableRows(table), headers, path, error, rowsPerSheet);
+}
+
+bool saveSheetSpreadsheet(const QList<SheetColumn> &columns, const SheetRows &rows, const QString &path,
+                          QString *error, qsizetype rowsPerSheet)
+{
+    QString reason;
+    const ScratchFile temp(scratchFolderFor(path), u".xlsx"_qs);
+    if (!reserveTemporary(temp, &reason) || !buildSheetWorkbook(temp.path(), columns, rows, rowsPerSheet, &reason)) {
+        if (error)
+            *error = writeErrorText(path, reason);
+        return false;
+    }
+    return writeFileSafely(
+            path, [&temp](QIODevice &device, QString *why) { return copyInto(temp.path(), device, why); },
+            error);
 }
 
 bool writeResultsSpreadsheet(const ResultTable &table, const QStringList &headers,

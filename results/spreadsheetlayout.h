@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QIODevice;
 
 namespace corvalen {
@@ -34,5 +36,33 @@ bool saveResultsSpreadsheet(const ResultTable &table, const QStringList &headers
 bool writeResultsSpreadsheet(const ResultTable &table, const QStringList &headers,
                              QIODevice &device, QString *error = nullptr,
                              qsizetype rowsPerSheet = kSheetDataRows);
+
+/// A column of a table of any shape for a workbook (the corpus tools' tables).
+struct SheetColumn
+{
+    QString header;
+    bool number = false; ///< numbers, written as numbers; otherwise text
+    /// Excel's number format of a number column ("0.000", "0.000E+00"); empty: General.
+    QString format;
+};
+
+/// The rows of such a table, read by place.
+class SheetRows
+{
+public:
+    virtual ~SheetRows() = default;
+    virtual qsizetype rowCount() const = 0;
+    /// A text cell, or a number cell as it shows (what its column's width is fitted to).
+    virtual QString text(qsizetype row, int column) const = 0;
+    /// A number cell's value; nullopt leaves the cell empty.
+    virtual std::optional<double> number(qsizetype row, int column) const = 0;
+};
+
+/// Writes a table of any columns as an .xlsx workbook, as saveResultsSpreadsheet() writes the
+/// results: the headers in row 1, one sheet row per row, columns as wide as their contents,
+/// further sheets beyond rowsPerSheet, built beside path and put in place only when complete and
+/// read back intact. Text cells are written as they are (longer than a cell holds: cut).
+bool saveSheetSpreadsheet(const QList<SheetColumn> &columns, const SheetRows &rows, const QString &path,
+                          QString *error = nullptr, qsizetype rowsPerSheet = kSheetDataRows);
 
 } // namespace corvalen

@@ -41,6 +41,7 @@ ConcordanceModel::ConcordanceModel(Workbench &workbench, QObject *parent)
     connect(&m_workbench, &Workbench::linesAboutToBeCleared, this, &ConcordanceModel::clearLines);
     connect(&m_workbench, &Workbench::linesAdded, this, &ConcordanceModel::linesAdded);
     connect(&m_workbench, &Workbench::searchFinished, this, &ConcordanceModel::searchEnded);
+    connect(&m_workbench, &Workbench::searchStarted, this, &ConcordanceModel::takeCompanion);
     m_rows = m_workbench.lineCount();
 }
 
@@ -133,8 +134,10 @@ QVariant ConcordanceModel::headerData(int section, Qt::Orientation orientation, 
 QColor ConcordanceModel::levelColour(int level)
 {
     // As concordancers colour their sort levels: red, green, blue.
-    static const QColor colours[] = {QColor(0xd0, 0x10, 0x10), QColor(0x00, 0x88, 0x00), QColor(0x10, 0x30, 0xe0)};
-    return colours[std::clamp(level, 0, 2)];
+    // A collocate in a fourth colour of its own.
+    static const QColor colours[] = {QColor(0xd0, 0x10, 0x10), QColor(0x00, 0x88, 0x00), QColor(0x10, 0x30, 0xe0),
+                                     QColor(0x8e, 0x24, 0xaa)};
+    return colours[std::clamp(level, 0, kCompanionLevel)];
 }
 
 QList<ColouredSpan> ConcordanceModel::spans(int row, int column) const
@@ -164,8 +167,63 @@ QList<ColouredSpan> ConcordanceModel::spans(int row, int column) const
                     m_spans[RightColumn].append({span.start - line.leftLength - line.hitLength, span.length, level});
             }
         }
+        if (m_companionMatcher && !line.failed)
+            addCompanionSpans(line);
     }
     return m_spans[size_t(column)];
+}
+
+void ConcordanceModel::takeCompanion()
+{
+    m_companionMatcher.reset();
+    m_companion.reset();
+    const WorkbenchQuery &query = m_workbench.query();
+    if (query.companion.isEmpty())
+        return;
+    m_companion = CorpusQuery::parse(query.companion, QueryMode::Words, true, *m_finder);
+    if (!m_companion)
+        return;
+    m_companionMatcher = std::make_unique<QueryMatcher>(*m_companion, *m_finder);
+    m_companionLeft = query.companionLeft;
+    m_companionRight = query.companionRight;
+}
+
+void ConcordanceModel::addCompanionSpans(const ConcordanceLine &line) const
+{
+    struct Words : WordSink
+    {
+        struct Word
+        {
+            QString text;
+            qsizetype start;
+            qsizetype end;
+        };
+        std::vector<Word> found;
+        void word(QStringView word, qsizetype start, qsizetype end) override { found.push_back({word.toString(), start, end}); }
+    };
+    // The counted words nearest the hit, as many as the span takes on each side.
+    Words left;
+    m_finder->findSingleWords(line.left(), left);
+    // The farthest word of a left context may be cut by its edge (unless the file begins there).
+    const bool cut = line.hitStart > line.leftLength;
+    for (size_t k = 0; k < left.found.size() && k < size_t(m_companionLeft); ++k) {
+        const Words::Word &w = left.found[left.found.size() - 1 - k];
+        if (w.start == 0 && cut)
+            break;
+        if (m_companionMatcher->matches(0, w.text))
+            m_spans[LeftColumn].append({w.start, w.end - w.start, kCompanionLevel});
+    }
+    Words right;
+    m_finder->findSingleWords(line.right(), right);
+    // Likewise its last one, when the context is as wide as it may be (the file goes on).
+    const bool rightCut = line.right().size() >= m_workbench.query().width;
+    for (size_t k = 0; k < right.found.size() && k < size_t(m_companionRight); ++k) {
+        const Words::Word &w = right.found[k];
+        if (rightCut && w.end == line.right().size())
+            break;
+        if (m_companionMatcher->matches(0, w.text))
+            m_spans[RightColumn].append({w.start, w.end - w.start, kCompanionLevel});
+    }
 }
 
 void ConcordanceModel::clearLines()
@@ -290,6 +348,8 @@ void ConcordanceDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
         range.length = int(span.length);
         range.format.setForeground(ConcordanceModel::levelColour(span.level));
         range.format.setFontWeight(QFont::Bold);
+        if (span.level == ConcordanceModel::kCompanionLevel)
+            range.format.setBackground(QColor(0xf3, 0xe5, 0xf5));
         formats.append(range);
     }
     QTextLayout layout(text, font);

@@ -15,7 +15,8 @@ namespace corvalen {
 
 class Workbench;
 
-/// A piece of a cell's text coloured for the sort level whose word it is (0 red, 1 green, 2 blue).
+/// A piece of a cell's text coloured for the sort level whose word it is (0 red, 1 green, 2 blue),
+/// or highlighted as the collocate the lines keep company with (kCompanionLevel).
 struct ColouredSpan
 {
     qsizetype start = 0;
@@ -38,6 +39,8 @@ public:
     static constexpr int SpansRole = Qt::UserRole + 1;
     /// The line's place in text order (the workbench's numbering).
     static constexpr int LineRole = Qt::UserRole + 2;
+    /// The level of a collocate's spans, after the three sort levels.
+    static constexpr int kCompanionLevel = 3;
 
     explicit ConcordanceModel(Workbench &workbench, QObject *parent = nullptr);
     ~ConcordanceModel() override;
@@ -76,8 +79,15 @@ private:
     void linesAdded(qsizetype from, qsizetype to);
     void searchEnded();
     void order();
+    void takeCompanion();
+    void addCompanionSpans(const ConcordanceLine &line) const;
 
     Workbench &m_workbench;
+    // The collocate of a companion search, found again in the lines' contexts within its span.
+    std::optional<CorpusQuery> m_companion;
+    std::unique_ptr<QueryMatcher> m_companionMatcher;
+    int m_companionLeft = 0;
+    int m_companionRight = 0;
     std::unique_ptr<WordFinder> m_finder; // finds the neighbours again in the lines' texts
     QList<SortKey> m_keys;
     QList<SortKey> m_shownKeys;

@@ -130,6 +130,15 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
     m_save->setObjectName(u"saveLines"_qs);
     m_save->setToolTip(tr("Writes every line, as shown, to a UTF-8 text file, tab-separated."));
 
+    m_companionLabel = new QLabel(this);
+    m_companionLabel->setObjectName(u"companionLabel"_qs);
+    m_companionLabel->setTextFormat(Qt::PlainText);
+    m_allLines = new QPushButton(tr("All Lines"), this);
+    m_allLines->setObjectName(u"allLines"_qs);
+    m_allLines->setToolTip(tr("Every hit of the query, whatever words are near it."));
+    m_companionLabel->hide();
+    m_allLines->hide();
+
     auto *searchLabel = new QLabel(tr("&Search:"), this);
     searchLabel->setBuddy(m_search);
     auto *widthLabel = new QLabel(tr("&Width:"), this);
@@ -151,6 +160,8 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
     for (QComboBox *box : m_sort)
         sortBar->addWidget(box);
     sortBar->addStretch();
+    sortBar->addWidget(m_companionLabel);
+    sortBar->addWidget(m_allLines);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_progress);
     bottom->addWidget(m_status, 1);
@@ -178,6 +189,11 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
     connect(m_search, &QLineEdit::textEdited, this, [this] {
         m_search->setStyleSheet(QString());
         m_search->setToolTip(QString());
+        setCompanion(QString(), 0, 0); // another query: every hit of it
+    });
+    connect(m_allLines, &QPushButton::clicked, this, [this] {
+        setCompanion(QString(), 0, 0);
+        search();
     });
     connect(m_mode, &QComboBox::currentIndexChanged, this, &ConcordanceTab::settingsChanged);
     connect(m_matchCase, &QCheckBox::toggled, this, &ConcordanceTab::settingsChanged);
@@ -253,6 +269,9 @@ bool ConcordanceTab::search()
     query.mode = QueryMode(m_mode->currentData().toInt());
     query.matchCase = m_matchCase->isEnabled() && m_matchCase->isChecked();
     query.width = m_width->value();
+    query.companion = m_companion;
+    query.companionLeft = m_companionLeft;
+    query.companionRight = m_companionRight;
     QString error;
     if (!m_workbench.search(query, &error)) {
         showQueryError(error);
@@ -273,6 +292,7 @@ void ConcordanceTab::searchFor(const WorkbenchQuery &query)
         m_matchCase->setChecked(query.matchCase && m_matchCase->isEnabled());
         m_width->setValue(query.width);
     }
+    setCompanion(query.companion, query.companionLeft, query.companionRight);
     m_workbench.showTab(this);
     search();
 }
@@ -282,6 +302,22 @@ void ConcordanceTab::settingsChanged()
     // Mode, case and width apply at once to the query searched for.
     if (m_workbench.hasQuery() && !m_search->text().trimmed().isEmpty())
         search();
+}
+
+void ConcordanceTab::setCompanion(const QString &word, int left, int right)
+{
+    m_companion = word;
+    m_companionLeft = left;
+    m_companionRight = right;
+    if (word.isEmpty()) {
+        m_companionLabel->hide();
+        m_allLines->hide();
+        return;
+    }
+    m_companionLabel->setText(tr("Only the lines with \u201c%1\u201d within %2 to the left and %3 to the right")
+                                      .arg(word, tr("%Ln word(s)", nullptr, left), tr("%Ln word(s)", nullptr, right)));
+    m_companionLabel->show();
+    m_allLines->show();
 }
 
 void ConcordanceTab::showQueryError(const QString &error)

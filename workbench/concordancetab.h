@@ -61,6 +61,9 @@ public:
     QPushButton *stopButton() const { return m_stop; }
     QProgressBar *progressBar() const { return m_progress; }
     QLabel *statusLabel() const { return m_status; }
+    /// Says which collocate the lines keep company with (hidden without one), and ends that.
+    QLabel *companionLabel() const { return m_companionLabel; }
+    QPushButton *allLinesButton() const { return m_allLines; }
 
 signals:
     /// The search ended and its lines are shown in the order chosen.
@@ -72,6 +75,7 @@ private:
     void showQueryError(const QString &error);
     void fitColumns();
     void settingsChanged();
+    void setCompanion(const QString &word, int left, int right);
 
     ConcordanceModel *m_model = nullptr;
     QTableView *m_view = nullptr;
@@ -86,6 +90,12 @@ private:
     QLabel *m_status = nullptr;
     QPushButton *m_copy = nullptr;
     QPushButton *m_save = nullptr;
+    QLabel *m_companionLabel = nullptr;
+    QPushButton *m_allLines = nullptr;
+    // A collocate's lines: the word and the span, kept while the query stays.
+    QString m_companion;
+    int m_companionLeft = 0;
+    int m_companionRight = 0;
     bool m_stopped = false;
     bool m_busy = false;
     bool m_fitted = false;

@@ -1,8 +1,11 @@
 #include "workbench/wordlistmodel.h"
 
 #include "windows/resultsmodel.h"
+#include "workbench/wordlistdispersion.h"
 
 #include <QLocale>
+
+#include <cmath>
 
 namespace corvalen {
 
@@ -10,7 +13,7 @@ WordListModel::WordListModel(QObject *parent) : QAbstractTableModel(parent) { }
 
 bool WordListModel::isNumber(WordListKey key)
 {
-    return key == WordListKey::Count || key == WordListKey::Files;
+    return key != WordListKey::Word && key != WordListKey::File;
 }
 
 void WordListModel::setRows(std::shared_ptr<const WordListIndex> index, const WordListRows *list,
@@ -30,7 +33,9 @@ int WordListModel::rowCount(const QModelIndex &parent) const
 
 int WordListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_list ? 0 : m_list->table->columnCount() + (hasFilesColumn() ? 1 : 0);
+    if (parent.isValid() || !m_list)
+        return 0;
+    return m_list->table->columnCount() + (hasFilesColumn() ? 1 : 0) + (hasDispersionColumns() ? 3 : 0);
 }
 
 bool WordListModel::hasFilesColumn() const
@@ -55,6 +60,15 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
             return QLocale().toString(m_list->table->files(row));
         case WordListKey::Count:
             return QLocale().toString(m_list->table->count(row));
+        case WordListKey::PerMillion:
+            return QLocale().toString(m_dispersion->perMillion[size_t(row)], 'f', 3);
+        case WordListKey::JuillandD:
+        case WordListKey::DP: {
+            // Empty with one file: a spread needs parts.
+            const double value = (sortKey(index.column()) == WordListKey::DP ? m_dispersion->dp
+                                                                             : m_dispersion->juillandD)[size_t(row)];
+            return std::isnan(value) ? QString() : QLocale().toString(value, 'f', 4);
+        }
         default:
             return m_list->table->cell(row, index.column());
         }
@@ -74,8 +88,20 @@ QVariant WordListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     if (role == Qt::DisplayRole) {
         // Exports keep the results' headers; the table names what a phrase count's rows are.
-        if (sortKey(section) == WordListKey::Word && m_index && m_index->snapshot().countsPhrases())
-            return tr(" Phrase");
+        switch (sortKey(section)) {
+        case WordListKey::Word:
+            if (m_index && m_index->snapshot().countsPhrases())
+                return tr(" Phrase");
+            break;
+        case WordListKey::PerMillion:
+            return tr("Per million");
+        case WordListKey::JuillandD:
+            return tr("Juilland's D");
+        case WordListKey::DP:
+            return tr("DP");
+        default:
+            break;
+        }
         return headers().value(section);
     }
     // Counts are wanted most frequent first; texts from A.
@@ -100,7 +126,9 @@ WordListKey WordListModel::sortKey(int column) const
             return WordListKey::File;
         --column;
     }
-    return column == 0 ? WordListKey::Word : column == 1 ? WordListKey::Count : WordListKey::Files;
+    static constexpr WordListKey keys[] = {WordListKey::Word,       WordListKey::Count,     WordListKey::Files,
+                                           WordListKey::PerMillion, WordListKey::JuillandD, WordListKey::DP};
+    return keys[std::clamp(column, 0, int(std::size(keys)) - 1)];
 }
 
 int WordListModel::columnOf(WordListKey key) const
@@ -115,6 +143,12 @@ int WordListModel::columnOf(WordListKey key) const
         return shift + 1;
     case WordListKey::Files:
         return hasFilesColumn() ? shift + 2 : -1;
+    case WordListKey::PerMillion:
+        return hasDispersionColumns() ? shift + 3 : -1;
+    case WordListKey::JuillandD:
+        return hasDispersionColumns() ? shift + 4 : -1;
+    case WordListKey::DP:
+        return hasDispersionColumns() ? shift + 5 : -1;
     }
     return -1;
 }

@@ -10,6 +10,8 @@
 
 namespace corvalen {
 
+struct WordListDispersion;
+
 /// The word list's table: the rows of one list of the index, in the order and filter given, as
 /// a vector of row numbers (no proxy model: a million rows are reordered by swapping vectors).
 /// Columns as in the results; counts right-aligned.
@@ -23,6 +25,11 @@ public:
     /// Shows list (of index) with its rows in the order given; resets the view.
     void setRows(std::shared_ptr<const WordListIndex> index, const WordListRows *list,
                  std::vector<qint32> rows);
+    /// How a combined count's rows spread over its files: with it, a list with the files column
+    /// shows three columns more (per million, Juilland's D, DP) after it. Takes effect with the
+    /// next setRows().
+    void setDispersion(std::shared_ptr<const WordListDispersion> dispersion) { m_dispersion = std::move(dispersion); }
+    const WordListDispersion *dispersion() const { return m_dispersion.get(); }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -36,10 +43,13 @@ public:
     /// Whether a key's column holds numbers (right-aligned, most first when ordered).
     static bool isNumber(WordListKey key);
     int columnOf(WordListKey key) const;
+    /// The headers the exports write: the results' own (the dispersion's columns are the view's).
     QStringList headers() const;
     bool hasFileNameColumn() const { return m_list && m_list->table->hasFileNameColumn(); }
     /// Whether the rows show the number of files of each word (combined mode).
     bool hasFilesColumn() const;
+    /// Whether the dispersion's columns are shown.
+    bool hasDispersionColumns() const { return m_dispersion && hasFilesColumn(); }
 
     const WordListRows *list() const { return m_list; }
     const std::vector<qint32> &shownRows() const { return m_rows; }
@@ -50,6 +60,7 @@ private:
     std::shared_ptr<const WordListIndex> m_index;
     const WordListRows *m_list = nullptr;
     std::vector<qint32> m_rows;
+    std::shared_ptr<const WordListDispersion> m_dispersion;
 };
 
 } // namespace corvalen

@@ -2,7 +2,10 @@
 
 #include "base/prompter.h"
 #include "base/safefile.h"
+#include "corpus/worddispersion.h"
+#include "workbench/corpusjob.h"
 #include "workbench/wordlistcharts.h"
+#include "workbench/wordlistdispersion.h"
 #include "workbench/wordlistmodel.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
@@ -68,6 +71,8 @@ WordListPanel::WordListPanel(std::shared_ptr<const WordListSnapshot> snapshot, P
       m_searchGeneration(std::make_shared<std::atomic<quint64>>(0))
 {
     setObjectName(u"wordListPanel"_qs);
+    m_varietyJob = new CorpusJob(this);
+    m_dispersionJob = new CorpusJob(this);
     buildControls();
     setStatus(tr("Preparing the word list..."));
 
@@ -254,6 +259,69 @@ void WordListPanel::indexBuilt()
         summariesBuilt();
     });
     watcher->setFuture(QtConcurrent::run([index = m_index] { index->buildSummaries(); }));
+    startMeasures();
+}
+
+void WordListPanel::measureCorpus(const QStringList &files, std::shared_ptr<const WordFinder> finder)
+{
+    m_corpusFiles = files;
+    m_corpusFinder = std::move(finder);
+    if (m_ready)
+        startMeasures();
+}
+
+bool WordListPanel::isMeasuring() const
+{
+    return m_varietyJob->isRunning() || m_dispersionJob->isRunning();
+}
+
+void WordListPanel::startMeasures()
+{
+    if (!m_corpusFinder || m_corpusFiles.isEmpty() || isMeasuring() || m_variety)
+        return;
+    // The ratios first (the statistics are in front sooner), then the dispersion: one reading of
+    // the files at a time, on both cores.
+    auto result = std::make_shared<LexicalVarietyResult>();
+    m_varietyJob->start(
+            [result, files = m_corpusFiles, finder = m_corpusFinder](const std::atomic<bool> &stop, Progress &progress) {
+                *result = measureLexicalVariety(files, finder, &stop, &progress);
+            },
+            [this, result] {
+                if (result->complete && result->failures.size() < size_t(m_corpusFiles.size())) {
+                    m_variety = result;
+                    if (hasStatistics())
+                        fillStatistics();
+                }
+                measureDispersion();
+            });
+}
+
+void WordListPanel::measureDispersion()
+{
+    // Only a combined count that keeps its range has the files a spread is over.
+    const CountOptions &options = m_snapshot->options;
+    if (options.mode != CountMode::Combined || !options.fileRange || !m_model->hasFilesColumn()) {
+        m_measured = true;
+        emit corpusMeasured();
+        return;
+    }
+    auto dispersion = std::make_shared<std::optional<WordListDispersion>>();
+    m_dispersionJob->start(
+            [dispersion, snapshot = m_snapshot, files = m_corpusFiles,
+             finder = m_corpusFinder](const std::atomic<bool> &stop, Progress &progress) {
+                const FileWordCounts counts = FileWordCounts::measure(files, finder, &stop, &progress);
+                // A file missing from the parts would make every figure wrong: none then.
+                if (!stop && counts.failures().empty())
+                    *dispersion = WordListDispersion::of(snapshot->table, counts);
+            },
+            [this, dispersion] {
+                if (*dispersion) {
+                    m_model->setDispersion(std::make_shared<const WordListDispersion>(std::move(**dispersion)));
+                    reorder();
+                }
+                m_measured = true;
+                emit corpusMeasured();
+            });
 }
 
 void WordListPanel::summariesBuilt()
@@ -293,8 +361,8 @@ void WordListPanel::sortBy(WordListKey key, Qt::SortOrder order)
     m_sortOrder = order;
     if (!m_ready)
         return;
-    if (key == WordListKey::Files && m_model->columnOf(key) < 0)
-        return;
+    if (WordListModel::isNumber(key) && key != WordListKey::Count && m_model->columnOf(key) < 0)
+        return; // a column this list does not show
     if (!WordListModel::isNumber(key) && !m_index->hasCollation()) {
         // The alphabetical ranks are still being made: the order follows as soon as they are.
         m_orderPending = true;
@@ -336,7 +404,7 @@ void WordListPanel::reorder()
     if (m_orderPending)
         return;
     const WordListRows &list = m_index->rows(showsAllFilesTogether());
-    m_order = orderedRows(*m_index, list, m_sortKey, m_sortOrder);
+    m_order = orderedRows(*m_index, list, m_sortKey, m_sortOrder, m_model->dispersion());
     showRows();
 }
 
@@ -424,17 +492,32 @@ void WordListPanel::findChanged()
 void WordListPanel::fillStatistics()
 {
     const bool phrases = m_snapshot->countsPhrases();
-    const QStringList columns = {tr("File"), tr("Tokens"), tr("Types"), tr("Type/token ratio"),
+    const QStringList fixedColumns = {tr("File"), tr("Tokens"), tr("Types"), tr("Type/token ratio"),
                                  tr("Hapax legomena"), tr("Hapax share"),
                                  phrases ? tr("Mean phrase length") : tr("Mean word length"),
                                  phrases ? tr("Longest phrase") : tr("Longest word")};
+    // The ratios that do not fall with a text's length, once the files have been read again.
+    QStringList columns = fixedColumns;
+    if (m_variety)
+        columns << tr("Standardised type/token ratio (1,000 words)") << tr("Moving-average type/token ratio (500 words)");
     QList<QPair<QString, WordListStatistics>> rows;
+    // The ratios of each row: a per-file count has one block per listed file, in list order.
+    QList<std::optional<LexicalVariety>> varieties;
+    std::vector<bool> unread(size_t(m_corpusFiles.size()), false);
+    if (m_variety) {
+        for (const auto &failure : m_variety->failures)
+            unread[size_t(failure.first)] = true;
+    }
     if (m_index->perFile()) {
         const QList<WordListStatistics> &files = m_index->fileStatistics();
-        for (int i = 0; i < files.size(); ++i)
+        const bool matches = m_variety && m_variety->files.size() == size_t(files.size());
+        for (int i = 0; i < files.size(); ++i) {
             rows.append({m_index->fileLabels().value(i), files.at(i)});
+            varieties.append(matches && !unread[size_t(i)] ? std::optional(m_variety->files[size_t(i)]) : std::nullopt);
+        }
     }
     rows.append({tr("All files"), m_index->allStatistics()});
+    varieties.append(m_variety ? std::optional(m_variety->all) : std::nullopt);
     m_statsTable->clear();
     m_statsTable->setColumnCount(int(columns.size()));
     for (int c = 0; c < columns.size(); ++c) {
@@ -447,7 +530,7 @@ void WordListPanel::fillStatistics()
     for (int r = 0; r < rows.size(); ++r) {
         const WordListStatistics &s = rows.at(r).second;
         // What Copy writes, plain; the cells show the numbers as the user's locale writes them.
-        const QStringList cells = {rows.at(r).first,
+        QStringList cells = {rows.at(r).first,
                                    QString::number(s.tokens),
                                    QString::number(s.types),
                                    ratioText(s.typeTokenRatio()),
@@ -455,7 +538,7 @@ void WordListPanel::fillStatistics()
                                    QString::number(100.0 * s.hapaxShare(), 'f', 1) + u'%',
                                    QString::number(s.meanWordLength(), 'f', 2),
                                    s.longestWord};
-        const QStringList shown = {rows.at(r).first,
+        QStringList shown = {rows.at(r).first,
                                    locale.toString(s.tokens),
                                    locale.toString(s.types),
                                    locale.toString(s.typeTokenRatio(), 'f', 4),
@@ -463,6 +546,13 @@ void WordListPanel::fillStatistics()
                                    locale.toString(100.0 * s.hapaxShare(), 'f', 1) + locale.percent(),
                                    locale.toString(s.meanWordLength(), 'f', 2),
                                    s.longestWord};
+        if (m_variety) {
+            // A file that could not be read again has none.
+            const std::optional<LexicalVariety> &v = varieties.at(r);
+            cells << (v ? ratioText(v->standardised) : QString()) << (v ? ratioText(v->movingAverage) : QString());
+            shown << (v ? locale.toString(v->standardised, 'f', 4) : QString())
+                  << (v ? locale.toString(v->movingAverage, 'f', 4) : QString());
+        }
         for (int c = 0; c < cells.size(); ++c) {
             QString text = shown.at(c);
             auto *item = new QTableWidgetItem;
@@ -472,7 +562,7 @@ void WordListPanel::fillStatistics()
                 text = text.left(kShownTextLength - 1) + u'\u2026';
             item->setText(text);
             item->setData(Qt::UserRole, cells.at(c));
-            if (c > kFileColumn && c < kLongestColumn)
+            if (c != kFileColumn && c != kLongestColumn)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             m_statsTable->setItem(r, c, item);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "corpus/lexicalvariety.h"
 #include "workbench/wordlistindex.h"
 #include "workbench/wordlistview.h"
 
@@ -20,7 +21,9 @@ class QTableWidget;
 
 namespace corvalen {
 
+class CorpusJob;
 class Prompter;
+class WordFinder;
 class WordListChart;
 class WordListModel;
 
@@ -46,6 +49,18 @@ public:
     bool canOrderAlphabetically() const;
     /// True while a search runs.
     bool isSearching() const { return m_searching; }
+
+    /// Reads the files of the list again, off the window's thread once the rows are shown, with
+    /// the count's rules: for the standardised and moving-average type/token ratios of the
+    /// statistics and, for a combined count with its range, how each word spreads over the files
+    /// (per million, Juilland's D, DP: columns after Files). Files that cannot be read give no
+    /// figures; when none can, nothing is added.
+    void measureCorpus(const QStringList &files, std::shared_ptr<const WordFinder> finder);
+    /// The ratios, once measured (null before, or when no file could be read).
+    const LexicalVarietyResult *variety() const { return m_variety.get(); }
+    bool isMeasuring() const;
+    /// Whether the measures asked for have all been made (or could not be): corpusMeasured() came.
+    bool hasMeasured() const { return m_measured; }
 
     /// Orders by a column as a click on its header does; the list follows when it can.
     void sortBy(WordListKey key, Qt::SortOrder order);
@@ -92,6 +107,9 @@ signals:
     void rowsShown();
     /// "Show in Context" on a row: its word, as counted.
     void contextRequested(const QString &word);
+    /// The files have been read again: the ratios and the dispersion are shown (as far as there
+    /// are any).
+    void corpusMeasured();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -109,6 +127,8 @@ private:
     void fillStatistics();
     void fitStatisticsColumns();
     void setStatus(const QString &text);
+    void startMeasures();
+    void measureDispersion();
 
     std::shared_ptr<const WordListSnapshot> m_snapshot;
     std::shared_ptr<WordListIndex> m_index;
@@ -140,6 +160,14 @@ private:
     FindQuery m_findQuery; // the search whose result m_matches is
     std::shared_ptr<const std::vector<char>> m_matches; // null: every word
     std::shared_ptr<std::atomic<quint64>> m_searchGeneration;
+
+    // The files read again for the ratios and the dispersion.
+    QStringList m_corpusFiles;
+    std::shared_ptr<const WordFinder> m_corpusFinder;
+    CorpusJob *m_varietyJob = nullptr;
+    CorpusJob *m_dispersionJob = nullptr;
+    std::shared_ptr<const LexicalVarietyResult> m_variety;
+    bool m_measured = false;
 };
 
 } // namespace corvalen

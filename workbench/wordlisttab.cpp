@@ -62,6 +62,9 @@ void WordListTab::showWordList()
     m_pages->setCurrentWidget(m_panel);
     connect(m_panel, &WordListPanel::contextRequested, &m_workbench, &Workbench::showInConcordance);
     connect(m_panel, &WordListPanel::ready, this, &WordListTab::ready);
+    // The ratios of the statistics and the words' spread over the files need the files read
+    // again, in their words' order: after the rows are shown.
+    m_panel->measureCorpus(m_workbench.files(), m_workbench.finder());
 }
 
 QWidget *WordListTab::searchField() const

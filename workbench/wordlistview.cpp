@@ -1,5 +1,7 @@
 #include "workbench/wordlistview.h"
 
+#include "workbench/wordlistdispersion.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -31,10 +33,20 @@ std::vector<qint32> bucketed(const std::vector<qint32> &usual, qint32 buckets, b
 } // namespace
 
 std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &list, WordListKey key,
-                                Qt::SortOrder order)
+                                Qt::SortOrder order, const WordListDispersion *dispersion)
 {
     const bool descending = order == Qt::DescendingOrder;
     switch (key) {
+    case WordListKey::JuillandD:
+    case WordListKey::DP: {
+        if (!dispersion)
+            return list.usual;
+        const bool d = key == WordListKey::JuillandD;
+        const std::vector<qint32> &ranks = d ? dispersion->dRank : dispersion->dpRank;
+        return bucketed(list.usual, d ? dispersion->dRanks : dispersion->dpRanks, descending,
+                        [&](qint32 r) { return ranks[size_t(r)]; });
+    }
+    case WordListKey::PerMillion: // the counts over one total
     case WordListKey::Count: {
         std::vector<qint32> rows = list.usual;
         if (!descending)

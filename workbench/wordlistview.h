@@ -12,13 +12,16 @@
 
 namespace corvalen {
 
+struct WordListDispersion;
+
 /// What a list can be ordered by.
-enum class WordListKey { File, Word, Count, Files };
+enum class WordListKey { File, Word, Count, Files, PerMillion, JuillandD, DP };
 
 /// The rows of list in the order asked for; ties always in the usual order. Linear in the rows:
-/// the index has ranked the words already. Word and File need the index's collation.
+/// the index has ranked the words already. Word and File need the index's collation; Juilland's D
+/// and DP the dispersion of a combined list's rows (without it: the usual order).
 std::vector<qint32> orderedRows(const WordListIndex &index, const WordListRows &list, WordListKey key,
-                                Qt::SortOrder order);
+                                Qt::SortOrder order, const WordListDispersion *dispersion = nullptr);
 
 /// The find field's text and options.
 struct FindQuery

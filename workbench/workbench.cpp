@@ -2,6 +2,7 @@
 
 #include "base/errorreport.h"
 #include "base/prompter.h"
+#include "corpus/collocates.h"
 #include "engine/wordtally.h"
 #include "workbench/concordancerunner.h"
 #include "workbench/wordlistsnapshot.h"
@@ -174,6 +175,13 @@ bool Workbench::search(const WorkbenchQuery &query, QString *error)
                                                            *m_options.finder, error);
     if (!parsed)
         return false;
+    std::optional<CorpusQuery> companion;
+    if (!query.companion.isEmpty()) {
+        // The word as counted: its letter case is the count's.
+        companion = CorpusQuery::parse(query.companion, QueryMode::Words, true, *m_options.finder, error);
+        if (!companion)
+            return false;
+    }
     m_runner->stop();
     emit linesAboutToBeCleared();
     m_query = query;
@@ -190,6 +198,11 @@ bool Workbench::search(const WorkbenchQuery &query, QString *error)
     request.finder = m_options.finder;
     request.query = std::move(*parsed);
     request.width = m_query.width;
+    if (companion) {
+        request.companion = std::move(companion);
+        request.companionLeft = std::clamp(query.companionLeft, 0, CollocateRequest::kMaxSpan);
+        request.companionRight = std::clamp(query.companionRight, 0, CollocateRequest::kMaxSpan);
+    }
     m_runner->start(std::move(request));
     emit searchStarted();
     return true;
@@ -258,6 +271,7 @@ void Workbench::showInConcordance(const QString &word)
     // lines are as many as its count.
     query.mode = QueryMode::Words;
     query.matchCase = !m_options.ignoreCase;
+    query.companion.clear();
     emit concordanceRequested(query);
 }
 

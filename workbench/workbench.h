@@ -25,6 +25,11 @@ struct WorkbenchQuery
     QueryMode mode = QueryMode::Words;
     bool matchCase = false; ///< only where the count keeps letter case
     int width = ConcordanceRequest::kDefaultWidth;
+    /// Only the hits with this word (as counted) within companionLeft words before them or
+    /// companionRight after: a collocate's lines. Empty: every hit.
+    QString companion;
+    int companionLeft = 0;
+    int companionRight = 0;
 
     friend bool operator==(const WorkbenchQuery &, const WorkbenchQuery &) = default;
 };
@@ -102,6 +107,8 @@ public:
 
     /// The concordance of a word, as "Show in Context" asks for it.
     void showInConcordance(const QString &word);
+    /// The concordance of a query, on its tab.
+    void showConcordance(const WorkbenchQuery &query) { emit concordanceRequested(query); }
     /// A line's hit in its file (File View).
     void showHit(qsizetype line);
     /// Brings a tab to the front.

@@ -2,8 +2,11 @@
 
 #include "base/prompter.h"
 #include "windows/commandbars.h"
+#include "workbench/clusterstab.h"
+#include "workbench/collocatestab.h"
 #include "workbench/concordancetab.h"
 #include "workbench/fileviewtab.h"
+#include "workbench/keywordstab.h"
 #include "workbench/plottab.h"
 #include "workbench/wordlisttab.h"
 #include "workbench/workbench.h"
@@ -23,8 +26,10 @@ namespace {
 // The tools, in the order of their tabs: a new tool is its class, added here.
 QList<WorkbenchTab *> createTabs(Workbench &workbench, QWidget *parent)
 {
-    return {new WordListTab(workbench, parent), new ConcordanceTab(workbench, parent), new PlotTab(workbench, parent),
-            new FileViewTab(workbench, parent)};
+    return {new WordListTab(workbench, parent),    new ConcordanceTab(workbench, parent),
+            new PlotTab(workbench, parent),        new FileViewTab(workbench, parent),
+            new CollocatesTab(workbench, parent),  new ClustersTab(workbench, parent),
+            new KeywordsTab(workbench, parent)};
 }
 
 } // namespace

@@ -15,7 +15,7 @@ class Workbench;
 class WorkbenchTab;
 
 /// "Corpus Workbench": one window of tools over one corpus, a tab each (Word List, Concordance,
-/// Plot, File View), under a line that names the corpus, its words and the count's options. A
+/// Plot, File View, Collocates, Clusters, Keywords), under a line that names the corpus, its words and the count's options. A
 /// query typed in one tool is the query of the others.
 class WorkbenchWindow : public QWidget
 {

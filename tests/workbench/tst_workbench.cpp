@@ -319,7 +319,8 @@ void TestWorkbench::toolsMenuOpensWorkbenches()
     QStringList tabs;
     for (int i = 0; i < w->tabs()->count(); ++i)
         tabs << w->tabs()->tabText(i);
-    QCOMPARE(tabs, (QStringList{u"Word List"_qs, u"Concordance"_qs, u"Plot"_qs, u"File View"_qs}));
+    QCOMPARE(tabs, (QStringList{u"Word List"_qs, u"Concordance"_qs, u"Plot"_qs, u"File View"_qs, u"Collocates"_qs,
+                                u"Clusters"_qs, u"Keywords"_qs}));
     QCOMPARE(w->tabs()->currentIndex(), 0);
 
     // It counts as a run would, off the window's thread: the same rows and total.

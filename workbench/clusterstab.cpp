@@ -1,0 +1,227 @@
+#include "workbench/clusterstab.h"
+
+#include "workbench/corpustablemodel.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+
+namespace corvalen {
+
+QList<CorpusTableColumn> ClustersTab::columns()
+{
+    using Kind = CorpusTableColumn::Kind;
+    return {{tr("Cluster"), Kind::Text}, {tr("Count"), Kind::Count}, {tr("Files"), Kind::Count}};
+}
+
+ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab(workbench, parent)
+{
+    setObjectName(u"clustersTab"_qs);
+    startButton()->setObjectName(u"startClusters"_qs);
+    startButton()->setToolTip(tr("Finds the clusters of the query searched for last."));
+    stopButton()->setObjectName(u"stopClusters"_qs);
+    statusLabel()->setObjectName(u"clustersStatus"_qs);
+    view()->setObjectName(u"clustersTable"_qs);
+
+    m_query = new QLabel(this);
+    m_query->setObjectName(u"clustersQuery"_qs);
+    m_query->setTextFormat(Qt::PlainText);
+    m_minSize = new QSpinBox(this);
+    m_minSize->setObjectName(u"minClusterSize"_qs);
+    m_minSize->setAccessibleName(tr("Fewest words"));
+    m_maxSize = new QSpinBox(this);
+    m_maxSize->setObjectName(u"maxClusterSize"_qs);
+    m_maxSize->setAccessibleName(tr("Most words"));
+    for (QSpinBox *box : {m_minSize, m_maxSize}) {
+        box->setRange(ClusterRequest::kMinSize, ClusterRequest::kMaxSize);
+        box->setKeyboardTracking(false);
+    }
+    m_minSize->setValue(2);
+    m_maxSize->setValue(4);
+    m_place = new QComboBox(this);
+    m_place->setObjectName(u"clusterPlace"_qs);
+    m_place->setAccessibleName(tr("Where the query stands"));
+    m_place->addItem(tr("Left"), int(ClusterPlace::Left));
+    m_place->addItem(tr("Right"), int(ClusterPlace::Right));
+    m_place->addItem(tr("Anywhere"), int(ClusterPlace::Anywhere));
+    m_place->setCurrentIndex(m_place->findData(int(ClusterPlace::Anywhere)));
+    m_place->setToolTip(tr("Left: clusters that start with the query; Right: that end with it; Anywhere: that hold it."));
+    m_minCount = new QSpinBox(this);
+    m_minCount->setObjectName(u"minClusterCount"_qs);
+    m_minCount->setAccessibleName(tr("Least count"));
+    m_minCount->setRange(0, 1000000000);
+    m_minCount->setValue(2);
+    m_minCount->setKeyboardTracking(false);
+    m_minCount->setGroupSeparatorShown(true);
+
+    auto *sizeLabel = new QLabel(tr("&Words:"), this);
+    sizeLabel->setBuddy(m_minSize);
+    auto *placeLabel = new QLabel(tr("&Query at:"), this);
+    placeLabel->setBuddy(m_place);
+    auto *countLabel = new QLabel(tr("At &least:"), this);
+    countLabel->setBuddy(m_minCount);
+    auto *settings = new QHBoxLayout;
+    settings->addWidget(m_query);
+    settings->addSpacing(12);
+    settings->addWidget(sizeLabel);
+    settings->addWidget(m_minSize);
+    settings->addWidget(new QLabel(tr("to"), this));
+    settings->addWidget(m_maxSize);
+    settings->addSpacing(12);
+    settings->addWidget(placeLabel);
+    settings->addWidget(m_place);
+    settings->addSpacing(12);
+    settings->addWidget(countLabel);
+    settings->addWidget(m_minCount);
+    settings->addWidget(new QLabel(tr("times"), this));
+    settings->addStretch();
+    settings->addWidget(startButton());
+    settings->addWidget(stopButton());
+    finishLayout(settings, columns());
+
+    // The shortest cluster is never longer than the longest.
+    connect(m_minSize, &QSpinBox::valueChanged, this, [this](int n) {
+        if (m_maxSize->value() < n)
+            m_maxSize->setValue(n);
+        settingsChanged();
+    });
+    connect(m_maxSize, &QSpinBox::valueChanged, this, [this](int n) {
+        if (m_minSize->value() > n)
+            m_minSize->setValue(n);
+        settingsChanged();
+    });
+    connect(m_place, &QComboBox::currentIndexChanged, this, &ClustersTab::settingsChanged);
+    connect(m_minCount, &QSpinBox::valueChanged, this, &ClustersTab::minCountChanged);
+    connect(&m_workbench, &Workbench::searchStarted, this, &ClustersTab::describeQuery);
+    describeQuery();
+    if (m_workbench.options().rules.phraseLength > 1) {
+        startButton()->setEnabled(false);
+        setStatus(tr("Clusters are runs of single words: a count of phrases (Phrases of %1 words) has none. Count "
+                     "single words to find them.").arg(m_workbench.options().rules.phraseLength));
+    } else {
+        setStatus(tr("Search for a word or a phrase in the Concordance: the runs of words around its hits are "
+                     "counted here."));
+    }
+}
+
+void ClustersTab::describeQuery()
+{
+    m_query->setText(m_workbench.hasQuery() ? tr("Query: %1").arg(m_workbench.query().text.trimmed()) : tr("Query: none"));
+}
+
+void ClustersTab::shown()
+{
+    if (!m_workbench.hasQuery() || isRunning() || !startButton()->isEnabled())
+        return;
+    if (m_considered && sameQueryWords(*m_considered, m_workbench.query()))
+        return;
+    start();
+}
+
+void ClustersTab::start()
+{
+    if (!startButton()->isEnabled())
+        return;
+    if (!m_workbench.hasQuery()) {
+        setStatus(tr("Search for a word or a phrase in the Concordance first: the runs of words around its hits "
+                     "are counted here."));
+        emit tableShown();
+        return;
+    }
+    m_considered = m_workbench.query();
+    scan(m_workbench.query(), *m_workbench.parsedQuery());
+}
+
+void ClustersTab::settingsChanged()
+{
+    if (m_ranQuery && m_ranParsed)
+        scan(*m_ranQuery, *m_ranParsed);
+}
+
+void ClustersTab::minCountChanged()
+{
+    // Fewer counts than were looked for need the corpus read again; more are a choice among them.
+    if (m_raw && m_minCount->value() >= m_ranMinCount)
+        select();
+    else
+        settingsChanged();
+}
+
+void ClustersTab::scan(const WorkbenchQuery &query, const CorpusQuery &parsed)
+{
+    m_ranQuery = query;
+    m_ranParsed = parsed;
+    m_raw.reset();
+    clearTable();
+    if (parsed.length() > m_maxSize->value()) {
+        stop();
+        setStatus(tr("The query is %1 words: longer than the longest cluster.").arg(parsed.length()));
+        emit tableShown();
+        return;
+    }
+    setStatus(tr("Finding the clusters of \u201c%1\u201d...").arg(query.text.trimmed()));
+    ClusterRequest request;
+    request.files = m_workbench.files();
+    request.finder = m_workbench.finder();
+    request.query = parsed;
+    request.minSize = m_minSize->value();
+    request.maxSize = m_maxSize->value();
+    request.place = ClusterPlace(m_place->currentData().toInt());
+    request.minCount = m_minCount->value();
+    m_ranMinCount = request.minCount;
+    auto found = std::make_shared<ClusterResult>();
+    run([request, found](const std::atomic<bool> &stop, Progress &progress) {
+            *found = findClusters(request, &stop, &progress);
+        },
+        [this, found] {
+            if (!found->complete)
+                return;
+            m_raw = found;
+            select();
+        });
+}
+
+void ClustersTab::select()
+{
+    if (!m_raw)
+        return;
+    const std::shared_ptr<const ClusterResult> raw = m_raw;
+    const qint64 least = m_minCount->value();
+    auto table = std::make_shared<CorpusTable>(columns());
+    const QString query = m_ranQuery ? m_ranQuery->text.trimmed() : QString();
+    run([raw, least, table](const std::atomic<bool> &, Progress &) {
+            const std::vector<ClusterRow> rows = selectClusters(raw->rows, least);
+            table->reserve(qsizetype(rows.size()));
+            for (const ClusterRow &r : rows)
+                table->addRow({r.cluster}, {double(r.count), double(r.files)});
+            table->rankTexts();
+        },
+        [this, raw, table, query] {
+            showTable(table, CountColumn);
+            QString status = tr("%Ln cluster(s) of \u201c%1\u201d", nullptr, int(table->rowCount())).arg(query);
+            if (!raw->failures.empty())
+                status += u"; "_qs + tr("%Ln file(s) could not be read", nullptr, int(raw->failures.size()));
+            setStatus(status + u'.');
+            emit tableShown();
+        });
+}
+
+void ClustersTab::activateRow(qint32 row)
+{
+    const std::shared_ptr<const CorpusTable> &table = model()->table();
+    if (!table)
+        return;
+    // The cluster as a phrase of the words as counted.
+    WorkbenchQuery query = m_ranQuery.value_or(m_workbench.query());
+    query.text = table->text(row, ClusterColumn);
+    query.mode = QueryMode::Words;
+    query.matchCase = !m_workbench.options().ignoreCase;
+    query.companion.clear();
+    m_workbench.showConcordance(query);
+    m_considered = m_workbench.query();
+}
+
+} // namespace corvalen

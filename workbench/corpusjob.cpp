@@ -1,0 +1,108 @@
+#include "workbench/corpusjob.h"
+
+#include <QThread>
+
+namespace corvalen {
+
+struct CorpusJob::Run
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> percent{0};
+    std::unique_ptr<QThread> thread;
+};
+
+CorpusJob::CorpusJob(QObject *parent) : QObject(parent)
+{
+    // Progress is read, not pushed: the work reports as often as it likes.
+    m_progressTimer.setInterval(100);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        if (m_run)
+            emit progressChanged(m_run->percent.load());
+    });
+}
+
+CorpusJob::~CorpusJob()
+{
+    // The threads call on this object: none may outlive it.
+    if (m_run)
+        m_retired.push_back(std::move(m_run));
+    for (const std::shared_ptr<Run> &run : m_retired) {
+        run->stop = true;
+        if (run->thread)
+            run->thread->wait();
+    }
+}
+
+void CorpusJob::retire()
+{
+    if (!m_run)
+        return;
+    m_run->stop = true;
+    // A stopped work may take a moment to notice: it ends on its own and is forgotten then,
+    // without the window's thread waiting for it.
+    if (QThread *thread = m_run->thread.get(); thread && !thread->isFinished()) {
+        m_retired.push_back(m_run);
+        connect(thread, &QThread::finished, this, [this, thread] {
+            thread->wait();
+            std::erase_if(m_retired, [thread](const std::shared_ptr<Run> &r) { return r->thread.get() == thread; });
+        }, Qt::QueuedConnection);
+    }
+    m_run.reset();
+}
+
+void CorpusJob::start(Work work, std::function<void()> done)
+{
+    retire();
+    auto run = std::make_shared<Run>();
+    m_run = run;
+    m_running = true;
+    const std::weak_ptr<Run> weak = run;
+    Run *own = run.get(); // the thread holds no reference to what holds it
+    run->thread.reset(QThread::create([this, own, weak, work = std::move(work), done = std::move(done)]() mutable {
+        // Work that stops by its Progress (a count) is cancelled through it as well.
+        Progress *self = nullptr;
+        Progress progress([own, &self](Phase, qint64 doneBytes, qint64 total) {
+            own->percent = total > 0 ? int(std::min<qint64>(100, doneBytes * 100 / total)) : 0;
+            if (own->stop && self)
+                self->cancel();
+        });
+        self = &progress;
+        work(own->stop, progress);
+        QMetaObject::invokeMethod(
+                this,
+                [this, weak, done = std::move(done)] {
+                    const std::shared_ptr<Run> r = weak.lock();
+                    if (!r || r != m_run || r->stop)
+                        return; // stopped or replaced meanwhile
+                    m_running = false;
+                    m_progressTimer.stop();
+                    done();
+                    if (m_run == r) { // done may have started another work
+                        emit progressChanged(100);
+                        emit finished(false);
+                    }
+                },
+                Qt::QueuedConnection);
+    }));
+    run->thread->start();
+    m_progressTimer.start();
+    emit progressChanged(0);
+}
+
+void CorpusJob::stop()
+{
+    if (!m_run || !m_running)
+        return;
+    m_run->stop = true;
+    m_running = false;
+    m_progressTimer.stop();
+    QMetaObject::invokeMethod(
+            this,
+            [this, stopped = std::weak_ptr<Run>(m_run)] {
+                if (stopped.lock() == m_run)
+                    emit finished(true);
+            },
+            Qt::QueuedConnection);
+}
+
+} // namespace corvalen

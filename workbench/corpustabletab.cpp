@@ -1,0 +1,213 @@
+#include "workbench/corpustabletab.h"
+
+#include "base/prompter.h"
+#include "windows/resultsexports.h"
+#include "workbench/corpusjob.h"
+#include "workbench/corpustablemodel.h"
+#include "workbench/workbench.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTableView>
+
+namespace corvalen {
+
+bool sameQueryWords(const WorkbenchQuery &a, const WorkbenchQuery &b)
+{
+    return a.text.trimmed() == b.text.trimmed() && a.mode == b.mode && a.matchCase == b.matchCase;
+}
+
+CorpusTableTab::CorpusTableTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(workbench, parent)
+{
+    m_job = new CorpusJob(this);
+    m_model = new CorpusTableModel(this);
+    m_start = new QPushButton(tr("Start"), this);
+    m_stop = new QPushButton(tr("Stop"), this);
+    m_stop->setEnabled(false);
+    m_view = new QTableView(this);
+    m_view->setModel(m_model);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setWordWrap(false);
+    m_view->setAlternatingRowColors(true);
+    m_view->verticalHeader()->hide();
+    // Fixed row heights: a hundred thousand rows cost nothing to lay out.
+    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 6);
+    QHeaderView *header = m_view->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::DescendingOrder);
+    header->setDefaultSectionSize(100);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &CorpusTableTab::sortBy);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setRange(0, 100);
+    m_progress->setMaximumWidth(160);
+    m_progress->setTextVisible(false);
+    m_status = new QLabel(this);
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setWordWrap(true);
+    m_copy = new QPushButton(tr("Copy"), this);
+    m_copy->setObjectName(u"copyRows"_qs);
+    m_copy->setToolTip(tr("Copies the selected rows with the header line, tab-separated (Ctrl+C)."));
+    m_export = new QPushButton(tr("Export..."), this);
+    m_export->setObjectName(u"exportTable"_qs);
+    m_export->setToolTip(tr("Writes the rows as shown to a CSV file, tab-separated text or a workbook."));
+
+    auto *copyAction = new QAction(tr("Copy"), m_view);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_view->addAction(copyAction);
+    m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(copyAction, &QAction::triggered, this, &CorpusTableTab::copySelectedRows);
+    connect(m_copy, &QPushButton::clicked, this, &CorpusTableTab::copySelectedRows);
+    connect(m_export, &QPushButton::clicked, this, &CorpusTableTab::exportTable);
+    connect(m_start, &QPushButton::clicked, this, &CorpusTableTab::start);
+    connect(m_stop, &QPushButton::clicked, this, &CorpusTableTab::stop);
+    connect(m_view, &QTableView::activated, this, [this](const QModelIndex &index) {
+        if (index.isValid() && index.row() < m_model->rowCount())
+            activateRow(m_model->rowAt(index.row()));
+    });
+    connect(m_job, &CorpusJob::progressChanged, m_progress, &QProgressBar::setValue);
+    connect(m_job, &CorpusJob::finished, this, [this](bool stopped) {
+        m_stop->setEnabled(false);
+        if (stopped) {
+            setStatus(tr("Stopped."));
+            emit tableShown();
+        }
+    });
+}
+
+CorpusTableTab::~CorpusTableTab() = default;
+
+void CorpusTableTab::finishLayout(QBoxLayout *settings, const QList<CorpusTableColumn> &columns)
+{
+    m_model->setColumns(columns);
+    for (int c = 0; c < columns.size(); ++c)
+        m_view->horizontalHeader()->setSectionResizeMode(c, columns.at(c).isNumber() ? QHeaderView::Interactive
+                                                                                   : QHeaderView::Stretch);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_progress);
+    bottom->addWidget(m_status, 1);
+    bottom->addWidget(m_copy);
+    bottom->addWidget(m_export);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(settings);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(bottom);
+}
+
+void CorpusTableTab::showEvent(QShowEvent *event)
+{
+    WorkbenchTab::showEvent(event);
+    shown();
+}
+
+bool CorpusTableTab::isRunning() const
+{
+    return m_job->isRunning();
+}
+
+void CorpusTableTab::run(const std::function<void(const std::atomic<bool> &, Progress &)> &work,
+                         const std::function<void()> &done)
+{
+    m_stop->setEnabled(true);
+    m_progress->setValue(0);
+    m_job->start(work, done);
+}
+
+void CorpusTableTab::stop()
+{
+    m_job->stop();
+}
+
+void CorpusTableTab::setStatus(const QString &text)
+{
+    m_status->setText(text);
+}
+
+void CorpusTableTab::clearTable()
+{
+    m_model->setTable(nullptr);
+}
+
+void CorpusTableTab::showTable(std::shared_ptr<const CorpusTable> table, int sortColumn, Qt::SortOrder order)
+{
+    m_model->setTable(std::move(table));
+    const QSignalBlocker block(m_view->horizontalHeader());
+    m_view->horizontalHeader()->setSortIndicator(sortColumn, order);
+}
+
+void CorpusTableTab::sortBy(int column, Qt::SortOrder order)
+{
+    m_model->sort(column, order);
+    const QSignalBlocker block(m_view->horizontalHeader());
+    m_view->horizontalHeader()->setSortIndicator(column, order);
+}
+
+void CorpusTableTab::copySelectedRows()
+{
+    if (!m_model->table())
+        return;
+    std::vector<qint32> rows;
+    for (const QItemSelectionRange &range : m_view->selectionModel()->selection()) {
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(r);
+    }
+    if (rows.empty())
+        return;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (qint32 &r : rows)
+        r = m_model->rowAt(r);
+    // Tens of thousands of rows take longer to write out than the window may wait.
+    QString text;
+    const std::shared_ptr<const CorpusTable> table = m_model->table();
+    if (rows.size() > 20000)
+        runWhileBusy(*window(), [&] {
+            text = tableText(*table, rows);
+            return true;
+        });
+    else
+        text = tableText(*table, rows);
+    QGuiApplication::clipboard()->setText(text);
+}
+
+bool CorpusTableTab::exportTo(const QString &path, QString *error)
+{
+    // The rows as shown now, the table held while they are written off the window's thread.
+    const std::shared_ptr<const CorpusTable> table = m_model->table() ? m_model->table() : std::make_shared<CorpusTable>();
+    const std::vector<qint32> rows = m_model->table() ? m_model->shownRows() : std::vector<qint32>();
+    return runWhileBusy(*window(), [&] { return corvalen::exportTable(*table, rows, path, error); });
+}
+
+void CorpusTableTab::exportTable()
+{
+    if (m_busy)
+        return;
+    const QString name = askSaveName(m_workbench.prompter(), tr("Export"),
+                                     {tr("CSV (*.csv)"), tr("Tab-separated text (*.txt *.tsv)"),
+                                      tr("Excel Workbook (*.xlsx)")});
+    if (name.isEmpty())
+        return;
+    m_busy = true;
+    QString error;
+    const bool saved = exportTo(name, &error);
+    m_busy = false;
+    if (saved)
+        setStatus(tr("%Ln row(s) written to %1.", nullptr, m_model->rowCount()).arg(QFileInfo(name).fileName()));
+    else
+        m_workbench.prompter().message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+}
+
+} // namespace corvalen
