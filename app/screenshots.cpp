@@ -6,8 +6,11 @@
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
 #include "workbench/concordancemodel.h"
+#include "workbench/clusterstab.h"
+#include "workbench/collocatestab.h"
 #include "workbench/concordancetab.h"
 #include "workbench/fileviewtab.h"
+#include "workbench/keywordstab.h"
 #include "workbench/plottab.h"
 #include "workbench/wordlistpanel.h"
 #include "workbench/wordlisttab.h"
@@ -101,9 +104,71 @@ QStringList writeExampleCorpus(const QString &folder)
     return paths;
 }
 
+// A reference for the keywords picture: plain office prose, none of the harbour's words.
+QString writeExampleReference(const QString &folder)
+{
+    const QStringList sentences = {
+        u"The meeting began at nine and the agenda was agreed."_qs,
+        u"The accounts for the year were presented by the treasurer."_qs,
+        u"Members asked about the cost of the new printer."_qs,
+        u"The office will be closed on the first Monday of the month."_qs,
+        u"A report on the training days will follow in the spring."_qs,
+        u"The chair thanked everyone for their work and closed the meeting."_qs};
+    QString text;
+    for (int p = 0; p < 40; ++p) {
+        for (int s = 0; s < 5; ++s)
+            text += sentences.at((p * 5 + s * 7) % sentences.size()) + u' ';
+        text += u"\n\n"_qs;
+    }
+    const QString path = QDir(folder).filePath(u"Office Minutes.txt"_qs);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text.toUtf8());
+    return path;
+}
+
 void saveGrab(QWidget *window, const QString &folder, const QString &name)
 {
     window->grab().save(QDir(folder).filePath(name));
+}
+
+// The corpus tools after the file view: the collocates and clusters of the query, then the
+// keywords against a reference of other prose.
+void grabCorpusTools(WorkbenchWindow *window, const QString &folder)
+{
+    CollocatesTab *collocates = window->tab<CollocatesTab>();
+    ConcordanceTab *concordance = window->tab<ConcordanceTab>();
+    QObject::connect(collocates, &CorpusTableTab::tableShown, window, [window, folder] {
+        QTimer::singleShot(800, window, [window, folder] {
+            saveGrab(window, folder, u"workbench-collocates.png"_qs);
+            ClustersTab *clusters = window->tab<ClustersTab>();
+            QObject::connect(clusters, &CorpusTableTab::tableShown, window, [window, folder] {
+                QTimer::singleShot(800, window, [window, folder] {
+                    saveGrab(window, folder, u"workbench-clusters.png"_qs);
+                    KeywordsTab *keywords = window->tab<KeywordsTab>();
+                    QObject::connect(keywords, &CorpusTableTab::tableShown, window, [window, folder] {
+                        QTimer::singleShot(800, window, [window, folder] {
+                            saveGrab(window, folder, u"workbench-keywords.png"_qs);
+                            QCoreApplication::quit();
+                        });
+                    }, Qt::SingleShotConnection);
+                    window->showTab(keywords);
+                    static QTemporaryDir reference;
+                    keywords->addReferencePaths({writeExampleReference(reference.path())});
+                });
+            }, Qt::SingleShotConnection);
+            window->showTab(clusters); // brought to the front with a new query, it starts
+        });
+    }, Qt::SingleShotConnection);
+    // A word of the harbour rather than "the": a node that fills most windows of so small a
+    // corpus makes every log-likelihood 0.
+    QObject::connect(concordance, &ConcordanceTab::linesShown, window, [window, collocates] {
+        window->showTab(collocates);
+    }, Qt::SingleShotConnection);
+    WorkbenchQuery query;
+    query.text = u"harbour"_qs;
+    query.width = 50;
+    concordance->searchFor(query);
 }
 
 // The workbench's tabs one after another: the word list, "the" ordered by the words after it,
@@ -127,7 +192,7 @@ void grabWorkbench(WorkbenchWindow *window, const QString &folder)
                         QObject::connect(fileView, &FileViewTab::fileLoaded, window, [window, folder] {
                             QTimer::singleShot(800, window, [window, folder] {
                                 saveGrab(window, folder, u"workbench-fileview.png"_qs);
-                                QCoreApplication::quit();
+                                grabCorpusTools(window, folder);
                             });
                         });
                         window->workbench().showHit(window->workbench().fileLines(1).first + 3);

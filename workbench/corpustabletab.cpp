@@ -18,6 +18,8 @@
 #include <QSignalBlocker>
 #include <QTableView>
 
+#include <algorithm>
+
 namespace corvalen {
 
 bool sameQueryWords(const WorkbenchQuery &a, const WorkbenchQuery &b)
@@ -93,9 +95,13 @@ CorpusTableTab::~CorpusTableTab() = default;
 void CorpusTableTab::finishLayout(QBoxLayout *settings, const QList<CorpusTableColumn> &columns)
 {
     m_model->setColumns(columns);
-    for (int c = 0; c < columns.size(); ++c)
-        m_view->horizontalHeader()->setSectionResizeMode(c, columns.at(c).isNumber() ? QHeaderView::Interactive
-                                                                                   : QHeaderView::Stretch);
+    QHeaderView *header = m_view->horizontalHeader();
+    for (int c = 0; c < columns.size(); ++c) {
+        header->setSectionResizeMode(c, columns.at(c).isNumber() ? QHeaderView::Interactive : QHeaderView::Stretch);
+        // A number column is at least as wide as its header ("Reference per million").
+        if (columns.at(c).isNumber())
+            header->resizeSection(c, std::max(header->defaultSectionSize(), header->sectionSizeHint(c)));
+    }
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_progress);
     bottom->addWidget(m_status, 1);
