@@ -294,89 +294,151 @@ bool verifyWorkbook(const QString &path, int sheets)
     return ok;
 }
 
-// Builds the workbook at path (which libxlsxwriter creates itself).
+// A workbook being written at path (libxlsxwriter creates the file itself), rows streamed into
+// sheets of at most rowsPerSheet rows under the headers; the first failure of the library is kept.
+class WorkbookWriter
+{
+public:
+    WorkbookWriter(const QString &path, const QStringList &headers, int columns, qsizetype rowsPerSheet)
+        : m_path(path), m_headers(headers), m_columns(columns), m_rowsPerSheet(std::max<qsizetype>(1, rowsPerSheet)),
+          m_widths(headers, columns)
+    {
+        lxw_workbook_options options{};
+        options.constant_memory = LXW_TRUE; // rows stream to disk: a million rows stay small
+        const QByteArray file = QFile::encodeName(path);
+        errno = 0;
+        m_book = workbook_new_opt(file.constData(), &options);
+        m_openError = errno;
+    }
+    WorkbookWriter(const WorkbookWriter &) = delete;
+    WorkbookWriter &operator=(const WorkbookWriter &) = delete;
+    ~WorkbookWriter()
+    {
+        if (m_book)
+            workbook_close(m_book);
+    }
+
+    // False, with the reason, when the file could not be created.
+    bool opened(QString *reason) const
+    {
+        if (!m_book)
+            *reason = workbookFailure(m_openError, LXW_ERROR_CREATING_XLSX_FILE);
+        return m_book != nullptr;
+    }
+    lxw_workbook *book() const { return m_book; }
+    void check(lxw_error e)
+    {
+        if (e != LXW_NO_ERROR && m_failure == LXW_NO_ERROR)
+            m_failure = e;
+    }
+    bool ok() const { return m_failure == LXW_NO_ERROR; }
+
+    // The sheet row of the next row: in a new sheet when the current one is full (or there is
+    // none yet); 0 when no sheet could be added.
+    lxw_row_t nextRow()
+    {
+        if ((!m_sheet || m_rowsInSheet == m_rowsPerSheet) && !startSheet())
+            return 0;
+        return lxw_row_t(++m_rowsInSheet);
+    }
+    lxw_worksheet *sheet() const { return m_sheet; }
+    SheetWidths &widths() { return m_widths; }
+
+    // The first sheet, so that a workbook without rows still has its headers.
+    bool startSheet()
+    {
+        if (m_sheet)
+            endSheet();
+        m_sheet = workbook_add_worksheet(m_book, nullptr);
+        if (!m_sheet) {
+            check(LXW_ERROR_MEMORY_MALLOC_FAILED);
+            return false;
+        }
+        ++m_sheets;
+        m_rowsInSheet = 0;
+        m_widths.reset();
+        for (int c = 0; c < m_columns; ++c)
+            check(worksheet_write_string(m_sheet, 0, lxw_col_t(c), sheetUtf8(m_headers.value(c)).constData(), nullptr));
+        return true;
+    }
+
+    // Closes the workbook and reads it back; false with the reason when any step failed.
+    bool finish(QString *reason)
+    {
+        if (m_sheet)
+            endSheet();
+        const lxw_error closed = workbook_close(m_book); // frees the workbook in every case
+        m_book = nullptr;
+        const int systemError = errno;
+        check(closed);
+        if (m_failure != LXW_NO_ERROR || !verifyWorkbook(m_path, m_sheets)) {
+            *reason = workbookFailure(systemError, m_failure);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    // Column widths go into the sheet when the workbook is closed, so a sheet is fitted once its
+    // last row is written: the rows are read only once.
+    void endSheet()
+    {
+        for (int c = 0; c < m_columns; ++c)
+            check(worksheet_set_column(m_sheet, lxw_col_t(c), lxw_col_t(c), m_widths.width(c), nullptr));
+    }
+
+    QString m_path;
+    QStringList m_headers;
+    int m_columns;
+    qsizetype m_rowsPerSheet;
+    SheetWidths m_widths;
+    lxw_workbook *m_book = nullptr;
+    int m_openError = 0;
+    lxw_error m_failure = LXW_NO_ERROR;
+    lxw_worksheet *m_sheet = nullptr;
+    int m_sheets = 0;
+    qsizetype m_rowsInSheet = 0;
+};
+
+// Builds the workbook of the results at path.
 bool buildWorkbook(const QString &path, const ResultRows &rows, const QStringList &headers,
                    qsizetype rowsPerSheet, QString *reason)
 {
     const LibraryMessages messages;
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE; // rows stream to disk: a million rows stay small
-    const QByteArray file = QFile::encodeName(path);
-    errno = 0;
-    lxw_workbook *book = workbook_new_opt(file.constData(), &options);
-    if (!book) {
-        *reason = workbookFailure(errno, LXW_ERROR_CREATING_XLSX_FILE);
+    WorkbookWriter out(path, headers, rows.columnCount(), rowsPerSheet);
+    if (!out.opened(reason))
         return false;
-    }
-    const int columns = rows.columnCount();
     const bool fileNameColumn = rows.hasFileNameColumn();
     const int countColumn = fileNameColumn ? 2 : 1;
     const bool filesColumn = rows.hasFilesColumn();
-    rowsPerSheet = std::max<qsizetype>(1, rowsPerSheet);
-    lxw_error failure = LXW_NO_ERROR;
-    const auto check = [&failure](lxw_error e) {
-        if (e != LXW_NO_ERROR && failure == LXW_NO_ERROR)
-            failure = e;
-    };
-    lxw_worksheet *sheet = nullptr;
-    int sheets = 0;
-    qsizetype rowsInSheet = 0;
-    SheetWidths widths(headers, columns);
-    // Column widths go into the sheet when the workbook is closed, so a sheet is fitted once its
-    // last row is written: the rows are read only once.
-    const auto endSheet = [&] {
-        for (int c = 0; c < columns; ++c)
-            check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), widths.width(c), nullptr));
-    };
-    const auto startSheet = [&] {
-        if (sheet)
-            endSheet();
-        sheet = workbook_add_worksheet(book, nullptr);
-        if (!sheet) {
-            check(LXW_ERROR_MEMORY_MALLOC_FAILED);
-            return false;
-        }
-        ++sheets;
-        rowsInSheet = 0;
-        widths.reset();
-        for (int c = 0; c < columns; ++c)
-            check(worksheet_write_string(sheet, 0, lxw_col_t(c), sheetUtf8(headers.value(c)).constData(), nullptr));
-        return true;
-    };
+    SheetWidths &widths = out.widths();
     QString readError;
-    const bool read = startSheet() && rows.forEachRow(
+    const bool read = out.startSheet() && rows.forEachRow(
             [&](const ResultRow &row) {
-                if (rowsInSheet == rowsPerSheet && !startSheet())
+                const lxw_row_t sheetRow = out.nextRow();
+                if (sheetRow == 0)
                     return false;
-                const lxw_row_t sheetRow = lxw_row_t(++rowsInSheet);
+                lxw_worksheet *sheet = out.sheet();
                 for (int c = 0; c < countColumn; ++c) {
                     const QString text = sheetText(c == 0 && fileNameColumn ? row.fileName : row.word, c);
                     widths.add(c, displayWidth(text));
-                    check(worksheet_write_string(sheet, sheetRow, lxw_col_t(c), sheetUtf8(text).constData(), nullptr));
+                    out.check(worksheet_write_string(sheet, sheetRow, lxw_col_t(c), sheetUtf8(text).constData(), nullptr));
                 }
                 widths.add(countColumn, decimalLength(row.count));
-                check(worksheet_write_number(sheet, sheetRow, lxw_col_t(countColumn), double(row.count), nullptr));
+                out.check(worksheet_write_number(sheet, sheetRow, lxw_col_t(countColumn), double(row.count), nullptr));
                 if (filesColumn) {
                     widths.add(countColumn + 1, decimalLength(row.files));
-                    check(worksheet_write_number(sheet, sheetRow, lxw_col_t(countColumn + 1), double(row.files), nullptr));
+                    out.check(worksheet_write_number(sheet, sheetRow, lxw_col_t(countColumn + 1), double(row.files), nullptr));
                 }
-                return failure == LXW_NO_ERROR;
+                return out.ok();
             },
             &readError);
-    if (sheet)
-        endSheet();
-    const lxw_error closed = workbook_close(book); // frees the workbook in every case
-    const int systemError = errno;
-    check(closed);
-    if (!read) {
-        *reason = readError;
+    const bool finished = out.finish(reason);
+    if (!read && !readError.isEmpty()) {
+        *reason = readError; // the rows could not be read: the library is not to blame
         return false;
     }
-    if (failure != LXW_NO_ERROR || !verifyWorkbook(path, sheets)) {
-        *reason = workbookFailure(systemError, failure);
-        return false;
-    }
-    return true;
+    return read && finished;
 }
 
 // Builds the workbook of a table of any columns at path, as buildWorkbook() builds the results'.
@@ -384,82 +446,40 @@ bool buildSheetWorkbook(const QString &path, const QList<SheetColumn> &columns, 
                         qsizetype rowsPerSheet, QString *reason)
 {
     const LibraryMessages messages;
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_TRUE;
-    const QByteArray file = QFile::encodeName(path);
-    errno = 0;
-    lxw_workbook *book = workbook_new_opt(file.constData(), &options);
-    if (!book) {
-        *reason = workbookFailure(errno, LXW_ERROR_CREATING_XLSX_FILE);
-        return false;
-    }
-    const int count = int(columns.size());
     QStringList headers;
+    for (const SheetColumn &column : columns)
+        headers << column.header;
+    WorkbookWriter out(path, headers, int(columns.size()), rowsPerSheet);
+    if (!out.opened(reason))
+        return false;
+    const int count = int(columns.size());
     std::vector<lxw_format *> formats(size_t(count), nullptr);
     for (int c = 0; c < count; ++c) {
-        headers << columns.at(c).header;
         if (columns.at(c).number && !columns.at(c).format.isEmpty()) {
-            formats[size_t(c)] = workbook_add_format(book);
+            formats[size_t(c)] = workbook_add_format(out.book());
             if (formats[size_t(c)])
                 format_set_num_format(formats[size_t(c)], columns.at(c).format.toUtf8().constData());
         }
     }
-    rowsPerSheet = std::max<qsizetype>(1, rowsPerSheet);
-    lxw_error failure = LXW_NO_ERROR;
-    const auto check = [&failure](lxw_error e) {
-        if (e != LXW_NO_ERROR && failure == LXW_NO_ERROR)
-            failure = e;
-    };
-    lxw_worksheet *sheet = nullptr;
-    int sheets = 0;
-    qsizetype rowsInSheet = 0;
-    SheetWidths widths(headers, count);
-    const auto endSheet = [&] {
-        for (int c = 0; c < count; ++c)
-            check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), widths.width(c), nullptr));
-    };
-    const auto startSheet = [&] {
-        if (sheet)
-            endSheet();
-        sheet = workbook_add_worksheet(book, nullptr);
-        if (!sheet) {
-            check(LXW_ERROR_MEMORY_MALLOC_FAILED);
-            return false;
-        }
-        ++sheets;
-        rowsInSheet = 0;
-        widths.reset();
-        for (int c = 0; c < count; ++c)
-            check(worksheet_write_string(sheet, 0, lxw_col_t(c), sheetUtf8(headers.at(c)).constData(), nullptr));
-        return true;
-    };
-    bool written = startSheet();
-    for (qsizetype r = 0; written && r < rows.rowCount() && failure == LXW_NO_ERROR; ++r) {
-        if (rowsInSheet == rowsPerSheet && !startSheet()) {
+    SheetWidths &widths = out.widths();
+    bool written = out.startSheet();
+    for (qsizetype r = 0; written && r < rows.rowCount() && out.ok(); ++r) {
+        const lxw_row_t sheetRow = out.nextRow();
+        if (sheetRow == 0) {
             written = false;
             break;
         }
-        const lxw_row_t sheetRow = lxw_row_t(++rowsInSheet);
         for (int c = 0; c < count; ++c) {
             const QString text = sheetText(rows.text(r, c), 0);
             widths.add(c, displayWidth(text));
             if (!columns.at(c).number) {
-                check(worksheet_write_string(sheet, sheetRow, lxw_col_t(c), sheetUtf8(text).constData(), nullptr));
+                out.check(worksheet_write_string(out.sheet(), sheetRow, lxw_col_t(c), sheetUtf8(text).constData(), nullptr));
             } else if (const std::optional<double> value = rows.number(r, c)) {
-                check(worksheet_write_number(sheet, sheetRow, lxw_col_t(c), *value, formats[size_t(c)]));
+                out.check(worksheet_write_number(out.sheet(), sheetRow, lxw_col_t(c), *value, formats[size_t(c)]));
             }
         }
     }
-    if (sheet)
-        endSheet();
-    const lxw_error closed = workbook_close(book);
-    const int systemError = errno;
-    check(closed);
-    if (!written || failure != LXW_NO_ERROR || !verifyWorkbook(path, sheets)) {
-        *reason = workbookFailure(systemError, failure);
-        return false;
-    }
-    return true;
+    return out.finish(reason) && written;
 }
 
 bool copyInto(const QString &from, QIODevice &to, QString *reason)

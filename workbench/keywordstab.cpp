@@ -6,6 +6,7 @@
 #include "engine/analysisrun.h"
 #include "filelist/folderscan.h"
 #include "workbench/corpustablemodel.h"
+#include "workbench/failurelist.h"
 #include "workbench/wordlistsnapshot.h"
 #include "workbench/workbench.h"
 
@@ -25,31 +26,6 @@
 namespace corvalen {
 
 namespace {
-
-// What the reader reports while a reference is counted: named in the status line, never a box
-// from the worker. Called on the count's thread.
-class FailureList : public ErrorReporter
-{
-public:
-    QStringList descriptions() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_descriptions;
-    }
-
-protected:
-    void show(const QString &, const QString &description, const QString &, int) override
-    {
-        std::lock_guard lock(m_mutex);
-        // The engine reports each failed step of a file; its first says what happened.
-        if (m_descriptions.isEmpty() || m_descriptions.constLast() != description)
-            m_descriptions.append(description);
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_descriptions;
-};
 
 // A combined count of files with the workbench's options and word rules, as the command counts
 // its target and reference.

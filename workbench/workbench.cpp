@@ -5,6 +5,7 @@
 #include "corpus/collocates.h"
 #include "engine/wordtally.h"
 #include "workbench/concordancerunner.h"
+#include "workbench/failurelist.h"
 #include "workbench/wordlistsnapshot.h"
 
 #include <QLocale>
@@ -25,31 +26,6 @@ void releaseElsewhere(std::shared_ptr<T> &held)
 }
 
 } // namespace
-
-// What the reader reports while the workbench counts: kept for the window to say, never a box
-// (the concordance names such a file again, on its line). Called on the count's thread.
-class Workbench::FailureRecorder : public ErrorReporter
-{
-public:
-    QStringList descriptions() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_descriptions;
-    }
-
-protected:
-    void show(const QString &, const QString &description, const QString &, int) override
-    {
-        std::lock_guard lock(m_mutex);
-        // The engine reports each failed step of a file; its first says what happened.
-        if (m_descriptions.isEmpty() || m_descriptions.constLast() != description)
-            m_descriptions.append(description);
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_descriptions;
-};
 
 Workbench::Workbench(QStringList files, CountOptions options, Prompter &prompter, QObject *parent)
     : QObject(parent), m_files(std::move(files)), m_options(std::move(options)), m_prompter(prompter)
@@ -107,7 +83,7 @@ void Workbench::countWordList()
 {
     if (isCounting())
         return;
-    m_failures = std::make_unique<FailureRecorder>();
+    m_failures = std::make_unique<FailureList>();
     m_engine = std::make_unique<DocumentEngine>(m_failures.get());
     m_job = std::make_unique<AnalysisJob>();
     connect(m_job.get(), &AnalysisJob::progressChanged, this, [this](Phase phase, int percent) {

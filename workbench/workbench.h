@@ -15,6 +15,7 @@
 namespace corvalen {
 
 class ConcordanceRunner;
+class FailureList;
 class Prompter;
 struct WordListSnapshot;
 
@@ -147,8 +148,7 @@ private:
 
     std::shared_ptr<const WordListSnapshot> m_wordList;
     qint64 m_corpusWords = -1;
-    class FailureRecorder;
-    std::unique_ptr<FailureRecorder> m_failures;
+    std::unique_ptr<FailureList> m_failures;
     std::unique_ptr<DocumentEngine> m_engine;
     std::unique_ptr<AnalysisJob> m_job;
     ConcordanceRunner *m_wordScan = nullptr; // the words alone, when the word list cannot tell them
