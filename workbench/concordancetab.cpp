@@ -4,6 +4,7 @@
 #include "base/safefile.h"
 #include "windows/resultsexports.h"
 #include "workbench/concordancemodel.h"
+#include "workbench/rowview.h"
 #include "workbench/workbench.h"
 
 #include <QAction>
@@ -96,16 +97,9 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
     m_view->setModel(m_model);
     m_view->setItemDelegate(new ConcordanceDelegate(m_view));
     m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setWordWrap(false);
+    setUpRowView(m_view, QAbstractItemView::ExtendedSelection, m_view->fontMetrics().height() + 4);
     m_view->setShowGrid(false);
     m_view->setAlternatingRowColors(true);
-    m_view->verticalHeader()->hide();
-    // Fixed row heights: a million lines cost nothing to lay out.
-    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 4);
     m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->setTextElideMode(Qt::ElideNone);
     const QFontMetrics metrics(m_view->font());

@@ -4,6 +4,7 @@
 #include "windows/resultsexports.h"
 #include "workbench/corpusjob.h"
 #include "workbench/corpustablemodel.h"
+#include "workbench/rowview.h"
 #include "workbench/workbench.h"
 
 #include <QAction>
@@ -36,15 +37,8 @@ CorpusTableTab::CorpusTableTab(Workbench &workbench, QWidget *parent) : Workbenc
     m_stop->setEnabled(false);
     m_view = new QTableView(this);
     m_view->setModel(m_model);
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setWordWrap(false);
+    setUpRowView(m_view, QAbstractItemView::ExtendedSelection, m_view->fontMetrics().height() + 6);
     m_view->setAlternatingRowColors(true);
-    m_view->verticalHeader()->hide();
-    // Fixed row heights: a hundred thousand rows cost nothing to lay out.
-    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 6);
     QHeaderView *header = m_view->horizontalHeader();
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);

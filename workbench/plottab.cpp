@@ -4,6 +4,7 @@
 #include "base/safefile.h"
 #include "corpus/dispersion.h"
 #include "windows/resultsexports.h"
+#include "workbench/rowview.h"
 #include "workbench/workbench.h"
 
 #include <QApplication>
@@ -237,14 +238,8 @@ PlotTab::PlotTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(workbench
     m_view->setObjectName(u"plotRows"_qs);
     m_view->setModel(m_model);
     m_view->setItemDelegate(new StripDelegate(*m_model, m_view));
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setWordWrap(false);
+    setUpRowView(m_view, QAbstractItemView::SingleSelection, kRowHeight);
     m_view->setShowGrid(false);
-    m_view->verticalHeader()->hide();
-    m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_view->verticalHeader()->setDefaultSectionSize(kRowHeight);
     m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->horizontalHeader()->setMinimumSectionSize(40);
     m_view->setColumnWidth(DispersionModel::FileColumn, 180);

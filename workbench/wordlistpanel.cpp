@@ -4,6 +4,7 @@
 #include "base/safefile.h"
 #include "corpus/worddispersion.h"
 #include "workbench/corpusjob.h"
+#include "workbench/rowview.h"
 #include "workbench/wordlistcharts.h"
 #include "workbench/wordlistdispersion.h"
 #include "workbench/wordlistmodel.h"
@@ -128,15 +129,8 @@ void WordListPanel::buildControls()
     m_table = new QTableView(this);
     m_table->setObjectName(u"wordTable"_qs);
     m_table->setModel(m_model);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setWordWrap(false);
+    setUpRowView(m_table, QAbstractItemView::ExtendedSelection, m_table->fontMetrics().height() + 6);
     m_table->setAlternatingRowColors(true);
-    m_table->verticalHeader()->hide();
-    // Fixed row heights: a million rows cost nothing to lay out.
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     QHeaderView *header = m_table->horizontalHeader();
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
