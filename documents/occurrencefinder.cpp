@@ -423,13 +423,8 @@ OccurrenceSearch::OccurrenceSearch(QObject *parent) : QObject(parent) { }
 OccurrenceSearch::~OccurrenceSearch()
 {
     // The threads call on this object: none may outlive it.
-    if (m_shared)
-        m_retired.push_back(std::move(m_shared));
-    for (const std::shared_ptr<Shared> &shared : m_retired) {
-        shared->stop = true;
-        if (shared->thread)
-            shared->thread->wait();
-    }
+    retire();
+    m_stopped.waitAll();
 }
 
 void OccurrenceSearch::retire()
@@ -439,13 +434,7 @@ void OccurrenceSearch::retire()
     m_shared->stop = true;
     // A stopped search may still read the rest of a file's text: it ends on its own, and is
     // forgotten then, without keeping the window's thread waiting.
-    if (QThread *thread = m_shared->thread.get(); thread && !thread->isFinished()) {
-        m_retired.push_back(m_shared);
-        connect(thread, &QThread::finished, this, [this, thread] {
-            thread->wait();
-            std::erase_if(m_retired, [thread](const std::shared_ptr<Shared> &s) { return s->thread.get() == thread; });
-        }, Qt::QueuedConnection);
-    }
+    m_stopped.keep(m_shared, m_shared->thread.get());
     m_shared.reset();
 }
 

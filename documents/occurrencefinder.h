@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/stoppedthreads.h"
 #include "engine/wordrules.h"
 
 #include <QElapsedTimer>
@@ -127,7 +128,7 @@ private:
     void retire();
 
     std::shared_ptr<Shared> m_shared;
-    std::vector<std::shared_ptr<Shared>> m_retired; // stopped, their threads not yet done
+    StoppedThreads m_stopped{this}; // stopped, their threads not yet done
     bool m_running = false;
     QElapsedTimer m_lastHandOver;
 };

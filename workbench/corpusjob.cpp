@@ -24,13 +24,8 @@ CorpusJob::CorpusJob(QObject *parent) : QObject(parent)
 CorpusJob::~CorpusJob()
 {
     // The threads call on this object: none may outlive it.
-    if (m_run)
-        m_retired.push_back(std::move(m_run));
-    for (const std::shared_ptr<Run> &run : m_retired) {
-        run->stop = true;
-        if (run->thread)
-            run->thread->wait();
-    }
+    retire();
+    m_stopped.waitAll();
 }
 
 void CorpusJob::retire()
@@ -40,13 +35,7 @@ void CorpusJob::retire()
     m_run->stop = true;
     // A stopped work may take a moment to notice: it ends on its own and is forgotten then,
     // without the window's thread waiting for it.
-    if (QThread *thread = m_run->thread.get(); thread && !thread->isFinished()) {
-        m_retired.push_back(m_run);
-        connect(thread, &QThread::finished, this, [this, thread] {
-            thread->wait();
-            std::erase_if(m_retired, [thread](const std::shared_ptr<Run> &r) { return r->thread.get() == thread; });
-        }, Qt::QueuedConnection);
-    }
+    m_stopped.keep(m_run, m_run->thread.get());
     m_run.reset();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/stoppedthreads.h"
 #include "engine/progress.h"
 
 #include <QObject>
@@ -8,7 +9,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <vector>
 
 namespace corvalen {
 
@@ -44,7 +44,7 @@ private:
     void retire();
 
     std::shared_ptr<Run> m_run;
-    std::vector<std::shared_ptr<Run>> m_retired; // stopped, their threads not yet done
+    StoppedThreads m_stopped{this}; // stopped, their threads not yet done
     bool m_running = false;
     QTimer m_progressTimer;
 };

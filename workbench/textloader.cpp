@@ -210,13 +210,9 @@ TextLoader::TextLoader(QObject *parent) : QObject(parent) { }
 
 TextLoader::~TextLoader()
 {
-    if (m_shared)
-        m_retired.push_back(std::move(m_shared));
-    for (const std::shared_ptr<Shared> &shared : m_retired) {
-        shared->stop = true;
-        if (shared->thread)
-            shared->thread->wait();
-    }
+    // The threads call on this object: none may outlive it.
+    retire();
+    m_stopped.waitAll();
 }
 
 void TextLoader::retire()
@@ -225,13 +221,7 @@ void TextLoader::retire()
         return;
     m_shared->stop = true;
     // The engine reads a file to its end: the thread is forgotten once it is done.
-    if (QThread *thread = m_shared->thread.get(); thread && !thread->isFinished()) {
-        m_retired.push_back(m_shared);
-        connect(thread, &QThread::finished, this, [this, thread] {
-            thread->wait();
-            std::erase_if(m_retired, [thread](const std::shared_ptr<Shared> &s) { return s->thread.get() == thread; });
-        }, Qt::QueuedConnection);
-    }
+    m_stopped.keep(m_shared, m_shared->thread.get());
     m_shared.reset();
     m_loading = false;
 }

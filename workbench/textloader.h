@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/stoppedthreads.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -58,7 +60,7 @@ private:
     void retire();
 
     std::shared_ptr<Shared> m_shared;
-    std::vector<std::shared_ptr<Shared>> m_retired;
+    StoppedThreads m_stopped{this}; // stopped, their threads not yet done
     bool m_loading = false;
     QElapsedTimer m_lastHandOver;
 };
