@@ -1,9 +1,8 @@
 #include "corpus/lexicalvariety.h"
 
 #include "corpus/perthread.h"
+#include "corpus/wordhashes.h"
 #include "engine/hashtally.h"
-
-#include <QHash>
 
 #include <algorithm>
 
@@ -178,18 +177,6 @@ private:
 };
 
 // What a worker keeps: with word forms grouped, the group of each word it met, by hash.
-struct GroupCache
-{
-    std::unique_ptr<WordFinder> finder;
-    std::unique_ptr<WordFinder> cleaner; // the rules that cut and clean, to take a word again
-    QHash<quint64, quint64> groupOf;
-};
-
-quint64 combined(quint64 h, quint64 next)
-{
-    return counting::mix(h * 0x9E3779B97F4A7C15ULL ^ next);
-}
-
 } // namespace
 
 LexicalVarietyResult measureLexicalVariety(const QStringList &files, std::shared_ptr<const WordFinder> finder,
@@ -199,45 +186,16 @@ LexicalVarietyResult measureLexicalVariety(const QStringList &files, std::shared
     result.files.resize(size_t(files.size()));
     const int phrase = std::max(1, finder->rules().phraseLength);
     const bool grouped = finder->groupsWords();
-    CorpusScanOptions options;
-    options.files = files;
-    options.finder = finder;
-    options.margin = 1;
-    options.cutAtSpaces = phrase == 1;
-    options.numberWords = false;
-    options.hashWords = true;
-    CorpusScan scan(options);
+    CorpusScan scan(hashedWordScan(files, finder));
 
-    PerThread<GroupCache> caches([&] {
-        auto cache = std::make_unique<GroupCache>();
-        cache->finder = finder->clone();
-        WordRules bare = finder->rules();
-        bare.stopWordLists.clear();
-        bare.minLength = 1;
-        bare.stemLanguage.clear();
-        bare.phraseLength = 1;
-        cache->cleaner = WordFinder::create(bare, finder->ignoresCase());
-        return cache;
-    });
-    // With word forms grouped, a word's hash becomes its group's: the group of each distinct word
-    // found once a worker, from the word taken again out of its raw piece of text.
+    PerThread<WordGroupHashes> groups([&] { return std::make_unique<WordGroupHashes>(*finder); });
+    // With word forms grouped, a word's hash becomes its group's.
     const CorpusScan::Work work = [&](CorpusSlice &slice) {
         if (!grouped)
             return;
-        GroupCache &cache = caches.local();
-        for (CorpusToken &t : slice.tokens) {
-            const auto known = cache.groupOf.constFind(t.hash);
-            if (known != cache.groupOf.cend()) {
-                t.hash = *known;
-                continue;
-            }
-            QString word;
-            cache.cleaner->findWords(slice.view().sliced(t.start, t.end - t.start),
-                                     [&word](const FoundWord &w) { word += w.word; });
-            const quint64 group = wordHash(cache.finder->groupKey(word));
-            cache.groupOf.insert(t.hash, group);
-            t.hash = group;
-        }
+        WordGroupHashes &g = groups.local();
+        for (CorpusToken &t : slice.tokens)
+            t.hash = g.of(t, slice.view());
     };
 
     qint32 file = -1;
@@ -270,7 +228,7 @@ LexicalVarietyResult measureLexicalVariety(const QStringList &files, std::shared
             if (last.size() == size_t(phrase)) {
                 quint64 h = 0;
                 for (const quint64 w : last)
-                    h = combined(h, w);
+                    h = combinedHash(h, w);
                 counter.add(h);
             }
         }

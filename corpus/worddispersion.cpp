@@ -1,9 +1,8 @@
 #include "corpus/worddispersion.h"
 
 #include "corpus/perthread.h"
+#include "corpus/wordhashes.h"
 #include "engine/hashtally.h"
-
-#include <QHash>
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +10,6 @@
 namespace corvalen {
 
 namespace {
-
-quint64 combined(quint64 h, quint64 next)
-{
-    return counting::mix(h * 0x9E3779B97F4A7C15ULL ^ next);
-}
 
 // Counts by hash, open addressing; the hash 0 stands for an empty slot (a word's hash is made odd).
 class HashCounts
@@ -80,10 +74,9 @@ private:
 // it met, by hash.
 struct Worker
 {
+    explicit Worker(const WordFinder &finder) : groups(finder) { }
     HashCounts counts;
-    std::unique_ptr<WordFinder> finder;
-    std::unique_ptr<WordFinder> cleaner;
-    QHash<quint64, quint64> groupOf;
+    WordGroupHashes groups;
 };
 
 } // namespace
@@ -93,7 +86,7 @@ quint64 FileWordCounts::keyOf(QStringView word) const
     if (m_phrase > 1) {
         quint64 h = 0;
         for (const QStringView part : word.split(u' '))
-            h = combined(h, m_finder->groupsWords() ? wordHash(m_finder->groupKey(part)) : wordHash(part));
+            h = combinedHash(h, m_finder->groupsWords() ? wordHash(m_finder->groupKey(part)) : wordHash(part));
         return h | 1;
     }
     return (m_finder->groupsWords() ? wordHash(m_finder->groupKey(word)) : wordHash(word)) | 1;
@@ -108,26 +101,9 @@ FileWordCounts FileWordCounts::measure(const QStringList &files, std::shared_ptr
     result.m_fileWords.assign(size_t(files.size()), -1);
     const int phrase = result.m_phrase;
     const bool grouped = finder->groupsWords();
-    CorpusScanOptions options;
-    options.files = files;
-    options.finder = finder;
-    options.margin = 1;
-    options.cutAtSpaces = phrase == 1;
-    options.numberWords = false;
-    options.hashWords = true;
-    CorpusScan scan(options);
+    CorpusScan scan(hashedWordScan(files, finder));
 
-    PerThread<Worker> workers([&] {
-        auto w = std::make_unique<Worker>();
-        w->finder = finder->clone();
-        WordRules bare = finder->rules();
-        bare.stopWordLists.clear();
-        bare.minLength = 1;
-        bare.stemLanguage.clear();
-        bare.phraseLength = 1;
-        w->cleaner = WordFinder::create(bare, finder->ignoresCase());
-        return w;
-    });
+    PerThread<Worker> workers([&] { return std::make_unique<Worker>(*finder); });
     // Each slice's words (or phrases) counted by hash; a slice lies in one file.
     const CorpusScan::Work work = [&](CorpusSlice &slice) {
         Worker &w = workers.local();
@@ -135,19 +111,7 @@ FileWordCounts FileWordCounts::measure(const QStringList &files, std::shared_ptr
         quint64 last[8] = {};
         int filled = 0;
         for (CorpusToken &t : slice.tokens) {
-            quint64 h = t.hash;
-            if (grouped) {
-                const auto known = w.groupOf.constFind(t.hash);
-                if (known != w.groupOf.cend()) {
-                    h = *known;
-                } else {
-                    QString word;
-                    w.cleaner->findWords(slice.view().sliced(t.start, t.end - t.start),
-                                         [&word](const FoundWord &f) { word += f.word; });
-                    h = wordHash(w.finder->groupKey(word));
-                    w.groupOf.insert(t.hash, h);
-                }
-            }
+            const quint64 h = grouped ? w.groups.of(t, slice.view()) : t.hash;
             if (phrase == 1) {
                 w.counts.add(h | 1);
                 continue;
@@ -163,7 +127,7 @@ FileWordCounts FileWordCounts::measure(const QStringList &files, std::shared_ptr
             if (filled == phrase) {
                 quint64 p = 0;
                 for (int k = 0; k < phrase; ++k)
-                    p = combined(p, last[k]);
+                    p = combinedHash(p, last[k]);
                 w.counts.add(p | 1);
             }
         }
