@@ -415,15 +415,9 @@ void appendRow(QString &out, int number, const ConcordanceLine &line, const QStr
 void ConcordanceTab::copySelectedLines()
 {
     // By ranges, not one index per line: a selection may hold a million lines.
-    std::vector<int> rows;
-    for (const QItemSelectionRange &range : m_view->selectionModel()->selection()) {
-        for (int r = range.top(); r <= range.bottom(); ++r)
-            rows.push_back(r);
-    }
+    const std::vector<qint32> rows = selectedRows(m_view);
     if (rows.empty() || m_busy)
         return;
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     // The lines themselves stay where they are while a search adds others: a long selection is
     // written out on another thread.
     std::vector<const ConcordanceLine *> lines;

@@ -159,15 +159,9 @@ void CorpusTableTab::copySelectedRows()
 {
     if (!m_model->table())
         return;
-    std::vector<qint32> rows;
-    for (const QItemSelectionRange &range : m_view->selectionModel()->selection()) {
-        for (int r = range.top(); r <= range.bottom(); ++r)
-            rows.push_back(r);
-    }
+    std::vector<qint32> rows = selectedRows(m_view);
     if (rows.empty())
         return;
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     for (qint32 &r : rows)
         r = m_model->rowAt(r);
     // Tens of thousands of rows take longer to write out than the window may wait.

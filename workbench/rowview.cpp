@@ -1,7 +1,10 @@
 #include "workbench/rowview.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QTableView>
+
+#include <algorithm>
 
 namespace corvalen {
 
@@ -14,6 +17,18 @@ void setUpRowView(QTableView *view, QAbstractItemView::SelectionMode selection, 
     view->verticalHeader()->hide();
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->verticalHeader()->setDefaultSectionSize(rowHeight);
+}
+
+std::vector<qint32> selectedRows(const QTableView *view)
+{
+    std::vector<qint32> rows;
+    for (const QItemSelectionRange &range : view->selectionModel()->selection()) {
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(r);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 } // namespace corvalen

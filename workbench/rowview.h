@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 
+#include <vector>
+
 class QTableView;
 
 namespace corvalen {
@@ -10,5 +12,8 @@ namespace corvalen {
 /// no editing, no wrapping, no row numbers, and fixed row heights of rowHeight pixels, so that a
 /// million rows cost nothing to lay out.
 void setUpRowView(QTableView *view, QAbstractItemView::SelectionMode selection, int rowHeight);
+
+/// The rows of a view's selection, as shown, each once and in order.
+std::vector<qint32> selectedRows(const QTableView *view);
 
 } // namespace corvalen

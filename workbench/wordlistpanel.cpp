@@ -633,15 +633,9 @@ void WordListPanel::copySelectedRows()
 {
     if (!m_ready || !m_model->table())
         return;
-    std::vector<qint32> positions;
-    for (const QItemSelectionRange &range : m_table->selectionModel()->selection()) {
-        for (int r = range.top(); r <= range.bottom(); ++r)
-            positions.push_back(r);
-    }
+    const std::vector<qint32> positions = selectedRows(m_table);
     if (positions.empty())
         return;
-    std::sort(positions.begin(), positions.end());
-    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     const std::vector<qint32> &shown = m_model->shownRows();
     std::vector<qint32> rows;
     rows.reserve(positions.size());
