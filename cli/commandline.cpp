@@ -391,6 +391,16 @@ bool writeDispersionRows(const ResultRows &rows, const FileWordCounts &counts, q
     return writeAll(device, out.toUtf8());
 }
 
+// A target that cannot be written is named before anything is read; false then.
+bool outputWritable(const QString &path)
+{
+    QString error;
+    if (path.isEmpty() || canWriteFileSafely(path, &error))
+        return true;
+    writeErr(error + u'\n');
+    return false;
+}
+
 int runCount(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -524,11 +534,8 @@ int runCount(const QStringList &arguments)
     }
 
     // A target that cannot be written is named before anything is counted.
-    QString error;
-    if (!outputPath.isEmpty() && !canWriteFileSafely(outputPath, &error)) {
-        writeErr(error + u'\n');
+    if (!outputWritable(outputPath))
         return Failed;
-    }
 
     DropScanNotes scanNotes;
     const QStringList paths = filesOfPaths(given, &scanNotes);
@@ -606,6 +613,7 @@ int runCount(const QStringList &arguments)
                 ? writeResultsText(spill, headers, spill.widths().withHeaders(headers), device, reason)
                 : writeClipboardText(spill, spill.widths().widths(), device, reason);
     };
+    QString error;
     bool written = spill.finishWriting(&error);
     if (!written) {
         error = outputPath.isEmpty() ? tr("Could not write the results to standard output: %1.").arg(error)
@@ -737,6 +745,13 @@ struct QueryCommand
             writeErr(u"corvalen "_qs + command + u": "_qs + never + u'\n');
         files = filesOfPaths(given, &scanNotes);
         return -1;
+    }
+
+    // The query, or one that never matches where it failed to parse: the files are still read
+    // for their words.
+    CorpusQuery queryOrNothing() const
+    {
+        return query ? *query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *finder);
     }
 };
 
@@ -931,17 +946,14 @@ int runDispersion(const QStringList &arguments)
     const QString outputPath = parser.value(output);
     if (parser.isSet(output) && outputPath.isEmpty())
         return usageError(u"dispersion"_qs, tr("-o needs a file name."));
-    QString error;
-    if (!outputPath.isEmpty() && !canWriteFileSafely(outputPath, &error)) {
-        writeErr(error + u'\n');
+    if (!outputWritable(outputPath))
         return Failed;
-    }
 
     // Nothing can match a query that fails to parse: the files are still counted for their words.
     ConcordanceRequest request;
     request.files = c.files;
     request.finder = c.finder;
-    request.query = c.query ? *c.query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *c.finder);
+    request.query = c.queryOrNothing();
     request.positionsOnly = true;
     ConcordanceSearch search(request);
     std::vector<FileDispersion> files(size_t(c.files.size()));
@@ -979,6 +991,7 @@ int runDispersion(const QStringList &arguments)
         }
         return table.finish();
     };
+    QString error;
     const bool written = outputPath.isEmpty() ? writeToStandardOutput(writeRows, &error)
                                               : writeFileSafely(outputPath, writeRows, &error);
     if (!written)
@@ -1116,15 +1129,12 @@ int runCollocates(const QStringList &arguments)
         return usageError(u"collocates"_qs, tr("unknown measure \"%1\" (ll, mi, mi3, t, logdice or freq).").arg(parser.value(measure)));
     if (c.query && !nodeProblem(*c.query).isEmpty())
         return usageError(u"collocates"_qs, nodeProblem(*c.query));
-    QString error;
-    if (!table.outputPath.isEmpty() && !canWriteFileSafely(table.outputPath, &error)) {
-        writeErr(error + u'\n');
+    if (!outputWritable(table.outputPath))
         return Failed;
-    }
     CollocateRequest request;
     request.files = c.files;
     request.finder = c.finder;
-    request.node = c.query ? *c.query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *c.finder);
+    request.node = c.queryOrNothing();
     request.left = lr->first;
     request.right = lr->second;
     CollocateResult found = findCollocates(request);
@@ -1194,15 +1204,12 @@ int runClusters(const QStringList &arguments)
         return usageError(u"clusters"_qs, tr("--min-count needs a whole number of 0 or more."));
     if (c.query && c.query->length() > sizes->second)
         return usageError(u"clusters"_qs, tr("the query is %1 words: longer than the longest cluster.").arg(c.query->length()));
-    QString error;
-    if (!table.outputPath.isEmpty() && !canWriteFileSafely(table.outputPath, &error)) {
-        writeErr(error + u'\n');
+    if (!outputWritable(table.outputPath))
         return Failed;
-    }
     ClusterRequest request;
     request.files = c.files;
     request.finder = c.finder;
-    request.query = c.query ? *c.query : *CorpusQuery::parse(u"\x01"_qs, QueryMode::Words, true, *c.finder);
+    request.query = c.queryOrNothing();
     request.minSize = sizes->first;
     request.maxSize = sizes->second;
     request.place = *place;
@@ -1321,10 +1328,8 @@ int runKeywords(const QStringList &arguments)
         writeErr(u"corvalen keywords: "_qs + error + u'\n');
         return UsageError;
     }
-    if (!table.outputPath.isEmpty() && !canWriteFileSafely(table.outputPath, &error)) {
-        writeErr(error + u'\n');
+    if (!outputWritable(table.outputPath))
         return Failed;
-    }
     DropScanNotes scanNotes;
     const QStringList targetFiles = filesOfPaths(given, &scanNotes);
     StderrReporter reporter;
