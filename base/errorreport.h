@@ -47,4 +47,19 @@ private:
     Function m_function;
 };
 
+/// A reporter that keeps the description of the first failure reported (about one file: its
+/// first report says what happened), for a caller that names the failure itself.
+class FirstFailure : public ErrorReporter
+{
+public:
+    QString description;
+
+protected:
+    void show(const QString &, const QString &text, const QString &, int) override
+    {
+        if (description.isEmpty())
+            description = text;
+    }
+};
+
 } // namespace corvalen

@@ -28,20 +28,6 @@ constexpr qsizetype kSliceUnits = qsizetype(1) << 20;
 // Slices read but not yet handed back in order, at most: the reader waits beyond it.
 constexpr int kSlicesInFlight = 8;
 
-// Keeps the first failure the document engine reports about a file.
-class FirstFailure : public ErrorReporter
-{
-public:
-    QString description;
-
-protected:
-    void show(const QString &, const QString &text, const QString &, int) override
-    {
-        if (description.isEmpty())
-            description = text;
-    }
-};
-
 // Collects the tokens of a slice, marked, and numbered when the scan asks for it: each word
 // through the lane's own table first, the shared vocabulary only for a word the lane has not met.
 // Numbers are looked up a few words after the word arrives, its place in the table fetched

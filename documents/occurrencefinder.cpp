@@ -85,20 +85,6 @@ QString shown(QStringView text)
     return s;
 }
 
-// Keeps the first failure the document engine reports about a file.
-class FirstFailure : public ErrorReporter
-{
-public:
-    QString description;
-
-protected:
-    void show(const QString &, const QString &text, const QString &, int) override
-    {
-        if (description.isEmpty())
-            description = text;
-    }
-};
-
 // A file's text read and decoded on a thread of its own while the calling thread searches what
 // came before: a big file is searched in about the time it takes to read. At most kAheadUnits of
 // text wait between the two. Returns what the engine returned; a failure of search ends the

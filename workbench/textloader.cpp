@@ -169,20 +169,6 @@ private:
     bool m_handedOver = false;
 };
 
-// Keeps the first failure the document engine reports about the file.
-class FirstFailure : public ErrorReporter
-{
-public:
-    QString description;
-
-protected:
-    void show(const QString &, const QString &text, const QString &, int) override
-    {
-        if (description.isEmpty())
-            description = text;
-    }
-};
-
 } // namespace
 
 struct TextLoader::Shared
