@@ -1233,21 +1233,11 @@ int runClusters(const QStringList &arguments)
 FrequencyList countedFrequencies(const QStringList &files, const CountOptions &options, ErrorReporter *reporter,
                                  bool *failed)
 {
-    FrequencyList list;
     PrefetchingSource source(
             files, [](ErrorReporter *r) { return std::make_unique<DocumentEngine>(r); }, reporter);
-    const RunOutcome outcome = runAnalysisRows(
-            files, options, source,
-            [&list](CountedRows &&rows, const QString &) {
-                QString scratch;
-                list.reserve(rows.size(), rows.size() * 8);
-                for (size_t i = 0; i < rows.size(); ++i)
-                    list.add(rows.word(i, scratch), rows.count(i));
-            },
-            nullptr, reporter);
-    list.files = outcome.filesCounted();
+    FrequencyList list = countFrequencies(files, options, source, nullptr, reporter);
     if (failed)
-        *failed = outcome.filesCounted() < files.size();
+        *failed = list.files < files.size();
     return list;
 }
 

@@ -91,6 +91,27 @@ bool csvRecord(QStringView text, qsizetype &at, QStringList &fields)
 
 } // namespace
 
+FrequencyList countFrequencies(const QStringList &files, const CountOptions &options, TextSource &source,
+                               Progress *progress, ErrorReporter *reporter)
+{
+    CountOptions combined = options; // the same rules and finder; one list of words, no files
+    combined.mode = CountMode::Combined;
+    combined.withFileName = false;
+    combined.fileRange = false;
+    FrequencyList list;
+    const RunOutcome outcome = runAnalysisRows(
+            files, combined, source,
+            [&list](CountedRows &&rows, const QString &) {
+                QString scratch;
+                list.reserve(rows.size(), rows.size() * 8);
+                for (size_t i = 0; i < rows.size(); ++i)
+                    list.add(rows.word(i, scratch), rows.count(i));
+            },
+            progress, reporter);
+    list.files = outcome.filesCounted();
+    return list;
+}
+
 std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const QString &name, QString *error)
 {
     const QString shown = QDir::toNativeSeparators(name);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/analysisrun.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -43,6 +45,12 @@ private:
     std::vector<size_t> m_ends;
     std::vector<qint64> m_counts;
 };
+
+/// A combined count of files with options' rules, read from source, as a frequency list: what a
+/// keyword list compares (the target, a reference of files). Its files are those counted; one that
+/// could not be read is left out and reported to reporter.
+FrequencyList countFrequencies(const QStringList &files, const CountOptions &options, TextSource &source,
+                               Progress *progress = nullptr, ErrorReporter *reporter = nullptr);
 
 /// Reads a word list as `corvalen count --combined` writes it: tab-separated rows (the clipboard's
 /// layout: the word padded, a tab, the count), CSV with the header word,count, or JSON (an array of

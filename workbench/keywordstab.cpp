@@ -32,21 +32,9 @@ namespace {
 FrequencyList countFiles(const QStringList &files, const CountOptions &workbenchOptions, Progress &progress,
                          QStringList *failures)
 {
-    CountOptions options(CountMode::Combined, false, workbenchOptions.ignoreCase, workbenchOptions.rules);
-    options.finder = workbenchOptions.finder;
     FailureList reporter;
     DocumentEngine engine(&reporter);
-    FrequencyList list;
-    const RunOutcome outcome = runAnalysisRows(
-            files, options, engine,
-            [&list](CountedRows &&rows, const QString &) {
-                QString scratch;
-                list.reserve(rows.size(), rows.size() * 8);
-                for (size_t i = 0; i < rows.size(); ++i)
-                    list.add(rows.word(i, scratch), rows.count(i));
-            },
-            &progress, &reporter);
-    list.files = outcome.filesCounted();
+    FrequencyList list = countFrequencies(files, workbenchOptions, engine, &progress, &reporter);
     if (failures)
         *failures = reporter.descriptions();
     return list;
