@@ -1,23 +1,20 @@
 #include "workbench/plottab.h"
 
 #include "base/prompter.h"
-#include "base/safefile.h"
 #include "corpus/dispersion.h"
 #include "windows/resultsexports.h"
+#include "workbench/imagefile.h"
 #include "workbench/rowview.h"
 #include "workbench/workbench.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QSvgGenerator>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -411,36 +408,10 @@ void PlotTab::saveImage()
 
 bool PlotTab::writeImage(const QString &path, QString *error)
 {
-    const bool svg = QFileInfo(path).suffix().compare(u"svg", Qt::CaseInsensitive) == 0;
     QSize size = imageSize();
-    if (!svg)
+    if (!isSvgPath(path))
         size.setHeight(std::min(size.height(), kLargestImage));
-    const FileWriter write = [&](QIODevice &device, QString *reason) {
-        if (svg) {
-            QSvgGenerator generator;
-            generator.setOutputDevice(&device);
-            generator.setSize(size);
-            generator.setViewBox(QRect(QPoint(0, 0), size));
-            generator.setTitle(plotTitle());
-            QPainter painter;
-            if (!painter.begin(&generator)) {
-                *reason = tr("the image could not be drawn");
-                return false;
-            }
-            render(painter, size);
-            return painter.end();
-        }
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
-        QPainter painter(&image);
-        render(painter, size);
-        painter.end();
-        if (!image.save(&device, "PNG")) {
-            *reason = device.errorString().isEmpty() ? tr("the image could not be encoded") : device.errorString();
-            return false;
-        }
-        return true;
-    };
-    return writeFileSafely(path, write, error);
+    return writeImageFile(path, size, plotTitle(), [&](QPainter &painter) { render(painter, size); }, std::nullopt, error);
 }
 
 } // namespace corvalen

@@ -1,8 +1,8 @@
 #include "workbench/wordlistcharts.h"
 
 #include "base/prompter.h"
-#include "base/safefile.h"
 #include "windows/resultsexports.h"
+#include "workbench/imagefile.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -13,7 +13,6 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QCursor>
-#include <QFileInfo>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QHBoxLayout>
@@ -23,7 +22,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QSvgGenerator>
 #include <QToolTip>
 #include <QValueAxis>
 #include <QVBoxLayout>
@@ -448,7 +446,6 @@ void WordListChart::saveImage()
 
 bool WordListChart::writeImage(const QString &path, QString *error)
 {
-    const bool svg = QFileInfo(path).suffix().compare(u"svg", Qt::CaseInsensitive) == 0;
     const QSize viewSize = m_view->viewport()->size();
     const QSize size = viewSize.width() >= 640 && viewSize.height() >= 400 ? viewSize : QSize(800, 600);
     // The chart laid out at the image's size, whatever the window's, and put back afterwards.
@@ -460,33 +457,7 @@ bool WordListChart::writeImage(const QString &path, QString *error)
         painter.setRenderHint(QPainter::Antialiasing);
         c->scene()->render(&painter, QRectF(QPointF(0, 0), size), c->geometry());
     };
-    const FileWriter write = [&](QIODevice &device, QString *reason) {
-        if (svg) {
-            QSvgGenerator generator;
-            generator.setOutputDevice(&device);
-            generator.setSize(size);
-            generator.setViewBox(QRect(QPoint(0, 0), size));
-            generator.setTitle(c->title());
-            QPainter painter;
-            if (!painter.begin(&generator)) {
-                *reason = tr("the image could not be drawn");
-                return false;
-            }
-            draw(painter);
-            return painter.end();
-        }
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        draw(painter);
-        painter.end();
-        if (!image.save(&device, "PNG")) {
-            *reason = device.errorString().isEmpty() ? tr("the image could not be encoded") : device.errorString();
-            return false;
-        }
-        return true;
-    };
-    const bool saved = writeFileSafely(path, write, error);
+    const bool saved = writeImageFile(path, size, c->title(), draw, QColor(Qt::white), error);
     c->setGeometry(before);
     return saved;
 }
