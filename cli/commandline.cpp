@@ -39,6 +39,7 @@
 #include <deque>
 #include <mutex>
 #include <array>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -562,16 +563,10 @@ int runCount(const QStringList &arguments)
     qint64 counted = 0; // the total: --min-count and --top drop rows, not words counted
     qsizetype block = 0;
     // The ratios of parts and windows need the words in their order, which a count does not keep:
-    // the files are read for them beside the count.
+    // the files are read again for them.
     LexicalVarietyResult variety;
-    std::thread varietyScan;
-    if (statistics)
-        varietyScan = std::thread([&] { variety = measureLexicalVariety(paths, options.finder); });
     // So do the words of each file that tell how each word spreads over them.
     std::optional<FileWordCounts> fileCounts;
-    std::thread dispersionScan;
-    if (withDispersion)
-        dispersionScan = std::thread([&] { fileCounts = FileWordCounts::measure(paths, options.finder); });
     const RunOutcome outcome = runAnalysisRows(
             paths, options, source,
             [&](CountedRows &&rows, const QString &name) {
@@ -592,10 +587,12 @@ int runCount(const QStringList &arguments)
                     spill.append(rows, name);
             },
             progress.get(), &reporter);
-    if (varietyScan.joinable())
-        varietyScan.join();
-    if (dispersionScan.joinable())
-        dispersionScan.join();
+    // Then the readings for the ratios and the dispersion: each uses both cores as the count does,
+    // so beside it they would gain nothing but hold memory at the same time.
+    if (statistics)
+        variety = measureLexicalVariety(paths, options.finder);
+    if (withDispersion)
+        fileCounts = FileWordCounts::measure(paths, options.finder);
     if (terminal)
         terminal->clear();
 
@@ -1329,9 +1326,8 @@ int runKeywords(const QStringList &arguments)
     QString listError;
     if (parser.isSet(referenceList)) {
         // The list is read while the target is counted.
-        std::thread reader([&] { listed = readFrequencyList(parser.value(referenceList), &listError); });
-        target = countedFrequencies(targetFiles, options, &reporter, &failed);
-        reader.join();
+        onTwoThreads([&] { listed = readFrequencyList(parser.value(referenceList), &listError); },
+                     [&] { target = countedFrequencies(targetFiles, options, &reporter, &failed); });
         if (!listed) {
             writeErr(listError + u'\n');
             return Failed;
@@ -1392,18 +1388,21 @@ int runCommandLine(int argc, char *argv[])
     for (int i = 2; i <= argc; ++i)
         arguments.append(decodeFileName(QByteArrayView(argv[i - 1], qsizetype(std::strlen(argv[i - 1])))));
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
-    if (command == u"count")
-        return runCount(arguments);
-    if (command == u"context")
-        return runContext(arguments);
-    if (command == u"dispersion")
-        return runDispersion(arguments);
-    if (command == u"collocates")
-        return runCollocates(arguments);
-    if (command == u"clusters")
-        return runClusters(arguments);
-    if (command == u"keywords")
-        return runKeywords(arguments);
+    const std::map<QString, int (*)(const QStringList &)> commands = {
+            {u"count"_qs, runCount},           {u"context"_qs, runContext},   {u"dispersion"_qs, runDispersion},
+            {u"collocates"_qs, runCollocates}, {u"clusters"_qs, runClusters}, {u"keywords"_qs, runKeywords}};
+    if (const auto found = commands.find(command); found != commands.end()) {
+        // The counts name a file that ran out of memory themselves; the corpus commands end here.
+        try {
+            return found->second(arguments);
+        } catch (const CorpusOutOfMemory &e) {
+            writeErr(u"corvalen "_qs + command + u": "_qs
+                     + tr("Out of memory while reading %1.").arg(QDir::toNativeSeparators(e.file())) + u'\n');
+        } catch (const std::bad_alloc &) {
+            writeErr(u"corvalen "_qs + command + u": "_qs + tr("Out of memory.") + u'\n');
+        }
+        return Failed;
+    }
     if (command == u"-v" || command.endsWith(u"version")) {
         writeOut(versionText());
         return Success;

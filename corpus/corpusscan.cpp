@@ -229,7 +229,20 @@ struct CorpusScan::Pipeline
     bool readingDone = false;
     std::atomic<bool> abandoned = false;
     std::exception_ptr failure;
+    qint32 failedFile = -1; // the file being read or searched when the failure came
     qint64 slices = 0;
+
+    // The first failure of any thread ends the scan; it is passed on by run().
+    void fail(qint32 file)
+    {
+        std::lock_guard lock(mutex);
+        if (!failure) {
+            failure = std::current_exception();
+            failedFile = file;
+        }
+        abandoned = true;
+        changed.notify_all();
+    }
 
     bool stopped() const { return (stop && stop->load(std::memory_order_relaxed)) || abandoned; }
 
@@ -384,6 +397,7 @@ struct CorpusScan::Pipeline
 
     void read()
     {
+        qint32 reading = -1;
         try {
             const QStringList &files = options.files;
             qint64 totalBytes = 0;
@@ -394,6 +408,7 @@ struct CorpusScan::Pipeline
             }
             qint64 doneBytes = 0;
             for (qint32 i = 0; i < files.size() && !stopped(); ++i) {
+                reading = i;
                 FirstFailure reports;
                 DocumentEngine engine(&reports);
                 FileCutter cutter{*this, i, {}};
@@ -424,10 +439,7 @@ struct CorpusScan::Pipeline
                     progress->report(Phase::Reading, doneBytes, totalBytes);
             }
         } catch (...) {
-            std::lock_guard lock(mutex);
-            if (!failure)
-                failure = std::current_exception();
-            abandoned = true;
+            fail(reading);
         }
         std::lock_guard lock(mutex);
         readingDone = true;
@@ -443,11 +455,7 @@ struct CorpusScan::Pipeline
             if (options.makeMarker)
                 marker = options.makeMarker();
         } catch (...) {
-            std::lock_guard lock(mutex);
-            if (!failure)
-                failure = std::current_exception();
-            abandoned = true;
-            changed.notify_all();
+            fail(-1);
             return;
         }
         for (;;) {
@@ -474,11 +482,7 @@ struct CorpusScan::Pipeline
                 if (!slice.failed)
                     work(slice);
             } catch (...) {
-                std::lock_guard lock(mutex);
-                if (!failure)
-                    failure = std::current_exception();
-                abandoned = true;
-                changed.notify_all();
+                fail(slice.file);
                 return;
             }
             std::lock_guard lock(mutex);
@@ -501,22 +505,38 @@ bool CorpusScan::run(const Work &work, const InOrder &inOrder, const std::atomic
                      Progress *progress)
 {
     Pipeline p{m_options, *m_vocabulary, work, stop, progress};
-    std::thread reader([&p] { p.read(); });
-    const int workerCount = std::max(2, QThread::idealThreadCount());
+    std::thread reader;
     std::vector<std::thread> workers;
-    for (int i = 0; i < workerCount; ++i)
-        workers.emplace_back([&p] { p.workOn(); });
     const auto abandon = [&] {
         {
             std::lock_guard lock(p.mutex);
             p.abandoned = true;
             p.changed.notify_all();
         }
-        reader.join();
+        if (reader.joinable())
+            reader.join();
         for (std::thread &w : workers)
             w.join();
     };
+    try {
+        // A thread that cannot be started (no memory for its stack) ends the scan like any failure.
+        reader = std::thread([&p] { p.read(); });
+        const int workerCount = std::max(2, QThread::idealThreadCount());
+        workers.reserve(size_t(workerCount));
+        for (int i = 0; i < workerCount; ++i)
+            workers.emplace_back([&p] { p.workOn(); });
+    } catch (...) {
+        abandon();
+        throw;
+    }
     qint64 next = 0;
+    qint32 handing = -1; // the file of the slice handed back in order
+    // Running out of memory names the file it happened on, where one is known.
+    const auto throwNamingFile = [this](qint32 file) {
+        if (file >= 0 && file < m_options.files.size())
+            throw CorpusOutOfMemory(m_options.files.at(file));
+        throw;
+    };
     try {
         for (;;) {
             CorpusSlice slice;
@@ -539,6 +559,7 @@ bool CorpusScan::run(const Work &work, const InOrder &inOrder, const std::atomic
                 p.done.erase(it);
             }
             ++next;
+            handing = slice.file;
             inOrder(slice);
             // Its buffers go back before its place does: the reader, woken by the place, takes them.
             p.giveBack(slice);
@@ -550,13 +571,26 @@ bool CorpusScan::run(const Work &work, const InOrder &inOrder, const std::atomic
             if (stop && stop->load(std::memory_order_relaxed))
                 break;
         }
+    } catch (const CorpusOutOfMemory &) {
+        abandon();
+        throw;
+    } catch (const std::bad_alloc &) {
+        abandon();
+        throwNamingFile(handing);
     } catch (...) {
         abandon();
         throw;
     }
     abandon();
-    if (p.failure)
-        std::rethrow_exception(p.failure);
+    if (p.failure) {
+        try {
+            std::rethrow_exception(p.failure);
+        } catch (const CorpusOutOfMemory &) {
+            throw;
+        } catch (const std::bad_alloc &) {
+            throwNamingFile(p.failedFile);
+        }
+    }
     return !(stop && stop->load(std::memory_order_relaxed));
 }
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <vector>
 
@@ -121,6 +122,19 @@ struct CorpusScanOptions
     bool hashWords = false;
     /// Makes each worker's marker; none: marks stay 0.
     std::function<std::unique_ptr<TokenMarker>()> makeMarker;
+};
+
+/// Memory ran out while a file of a corpus was read or searched: the file is named.
+class CorpusOutOfMemory : public std::bad_alloc
+{
+public:
+    explicit CorpusOutOfMemory(QString file) : m_file(std::move(file)) { }
+    /// The file's path as given.
+    const QString &file() const { return m_file; }
+    const char *what() const noexcept override { return "out of memory while reading a corpus file"; }
+
+private:
+    QString m_file;
 };
 
 /// Reads the files of a corpus and finds their counted words (WordFinder::findSingleWords), on

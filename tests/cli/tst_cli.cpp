@@ -267,6 +267,8 @@ private slots:
     void rangeInEveryFormat();
     void outOfMemoryNamesTheFileAndKeepsTheOthers_data();
     void outOfMemoryNamesTheFileAndKeepsTheOthers();
+    void corpusCommandsOutOfMemoryNameTheFile_data();
+    void corpusCommandsOutOfMemoryNameTheFile();
     void outputKeptWhenNothingWasCounted();
     void outputFolderCheckedBeforeCounting();
     void temporaryFilesGoWithTheProcess();
@@ -1699,6 +1701,36 @@ void TestCli::outOfMemoryNamesTheFileAndKeepsTheOthers()
              r.err.constData());
     QCOMPARE(readFile(out), expected);
     QVERIFY(r.err.endsWith(withSmallFile ? " Word Count: 2\n" : " Word Count: 0\n"));
+}
+
+// The commands that read a corpus again (its words numbered or hashed on worker threads) end with
+// the file named when memory runs out there, exit status 1, and leave -o as it was: no abort.
+void TestCli::corpusCommandsOutOfMemoryNameTheFile_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("output"); // whether the command takes -o
+    QTest::newRow("collocates") << QStringList{u"collocates"_qs, u"w1"_qs} << true;
+    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"w1"_qs} << true;
+    QTest::newRow("context sorted") << QStringList{u"context"_qs, u"--sort"_qs, u"1R"_qs, u"w1"_qs} << false;
+    QTest::newRow("count --dispersion") << QStringList{u"count"_qs, u"--combined"_qs, u"--dispersion"_qs} << true;
+}
+
+void TestCli::corpusCommandsOutOfMemoryNameTheFile()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, output);
+    const QString big = manyDistinctWords();
+    QVERIFY(!big.isEmpty());
+    QTemporaryDir tmp;
+    const QString out = tmp.filePath(u"out.txt"_qs);
+    writeFile(out, "old\n");
+    if (output)
+        arguments << u"-o"_qs << out;
+    const Run r = execute(arguments + QStringList{big}, {}, limitMemory);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QByteArray("Out of memory while reading " + QDir::toNativeSeparators(big).toUtf8() + '.')),
+             r.err.constData());
+    QCOMPARE(readFile(out), QByteArray("old\n"));
 }
 
 // A run that counted no file leaves an existing output as it was; --stats marks a file that was
