@@ -1396,8 +1396,7 @@ int runCommandLine(int argc, char *argv[])
         try {
             return found->second(arguments);
         } catch (const CorpusOutOfMemory &e) {
-            writeErr(u"corvalen "_qs + command + u": "_qs
-                     + tr("Out of memory while reading %1.").arg(QDir::toNativeSeparators(e.file())) + u'\n');
+            writeErr(u"corvalen "_qs + command + u": "_qs + e.message() + u'\n');
         } catch (const std::bad_alloc &) {
             writeErr(u"corvalen "_qs + command + u": "_qs + tr("Out of memory.") + u'\n');
         }

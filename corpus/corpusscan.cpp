@@ -5,6 +5,8 @@
 #include "documents/documentengine.h"
 #include "engine/hashtally.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QThread>
 
 #include <cstring>
@@ -492,6 +494,11 @@ struct CorpusScan::Pipeline
         }
     }
 };
+
+QString CorpusOutOfMemory::message() const
+{
+    return QCoreApplication::translate("CorpusScan", "Out of memory while reading %1.").arg(QDir::toNativeSeparators(m_file));
+}
 
 CorpusScan::CorpusScan(CorpusScanOptions options)
     : m_options(std::move(options)), m_vocabulary(std::make_shared<CorpusVocabulary>())

@@ -131,6 +131,8 @@ public:
     explicit CorpusOutOfMemory(QString file) : m_file(std::move(file)) { }
     /// The file's path as given.
     const QString &file() const { return m_file; }
+    /// "Out of memory while reading FILE." (the file as the system writes paths).
+    QString message() const;
     const char *what() const noexcept override { return "out of memory while reading a corpus file"; }
 
 private:

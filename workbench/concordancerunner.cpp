@@ -1,7 +1,10 @@
 #include "workbench/concordancerunner.h"
 
+#include "corpus/corpusscan.h"
+
 #include "engine/progress.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
 
@@ -122,20 +125,33 @@ void ConcordanceRunner::start(ConcordanceRequest request)
                 ask();
             }
         });
-        const bool complete = search->run(
-                [&](ConcordanceBatch &&batch) {
-                    std::lock_guard lock(shared->mutex);
-                    // A batch of a file means every file before it has been read; a failed file
-                    // comes as one line, once it is known to have failed.
-                    const ConcordanceLine &first = batch.lines.front();
-                    filesUpTo(first.failed ? first.file + 1 : first.file);
-                    shared->batches.push_back(std::move(batch));
-                    ask();
-                },
-                &shared->stop, &progress);
+        bool complete = false;
+        QString failure; // memory ran out: the search ends there, its file named
+        qint32 failedFile = -1;
+        try {
+            complete = search->run(
+                    [&](ConcordanceBatch &&batch) {
+                        std::lock_guard lock(shared->mutex);
+                        // A batch of a file means every file before it has been read; a failed file
+                        // comes as one line, once it is known to have failed.
+                        const ConcordanceLine &first = batch.lines.front();
+                        filesUpTo(first.failed ? first.file + 1 : first.file);
+                        shared->batches.push_back(std::move(batch));
+                        ask();
+                    },
+                    &shared->stop, &progress);
+        } catch (const CorpusOutOfMemory &e) {
+            failure = e.message();
+            failedFile = qint32(search->request().files.indexOf(e.file()));
+        } catch (const std::bad_alloc &) {
+            failure = QCoreApplication::translate("ConcordanceRunner", "Out of memory.");
+        }
         std::lock_guard lock(shared->mutex);
         if (complete)
             filesUpTo(fileCount);
+        // The file it happened on (or the next not yet read) is named as a file that failed.
+        if (const qint32 at = std::max(failedFile, read); !failure.isEmpty() && at < fileCount)
+            shared->filesRead.push_back({at, 0, failure});
         shared->complete = complete;
         shared->done = true;
         ask();

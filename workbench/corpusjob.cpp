@@ -1,5 +1,7 @@
 #include "workbench/corpusjob.h"
 
+#include "corpus/corpusscan.h"
+
 #include <QThread>
 
 namespace corvalen {
@@ -56,15 +58,26 @@ void CorpusJob::start(Work work, std::function<void()> done)
                 self->cancel();
         });
         self = &progress;
-        work(own->stop, progress);
+        QString failure;
+        try {
+            work(own->stop, progress);
+        } catch (const CorpusOutOfMemory &e) {
+            failure = e.message();
+        } catch (const std::bad_alloc &) {
+            failure = tr("Out of memory.");
+        }
         QMetaObject::invokeMethod(
                 this,
-                [this, weak, done = std::move(done)] {
+                [this, weak, failure, done = std::move(done)] {
                     const std::shared_ptr<Run> r = weak.lock();
                     if (!r || r != m_run || r->stop)
                         return; // stopped or replaced meanwhile
                     m_running = false;
                     m_progressTimer.stop();
+                    if (!failure.isEmpty()) {
+                        emit failed(failure);
+                        return;
+                    }
                     done();
                     if (m_run == r) { // done may have started another work
                         emit progressChanged(100);

@@ -38,6 +38,8 @@ public:
 signals:
     void progressChanged(int percent);
     void finished(bool stopped);
+    /// The work ended without a result (memory ran out): reason says why; finished() does not follow.
+    void failed(const QString &reason);
 
 private:
     struct Run;

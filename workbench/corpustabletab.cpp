@@ -75,6 +75,12 @@ CorpusTableTab::CorpusTableTab(Workbench &workbench, QWidget *parent) : Workbenc
             activateRow(m_model->rowAt(index.row()));
     });
     connect(m_job, &CorpusJob::progressChanged, m_progress, &QProgressBar::setValue);
+    connect(m_job, &CorpusJob::failed, this, [this](const QString &reason) {
+        m_stop->setEnabled(false);
+        setStatus(reason);
+        m_workbench.prompter().message(reason, Prompter::applicationTitle(), Prompter::Icon::Warning);
+        emit tableShown();
+    });
     connect(m_job, &CorpusJob::finished, this, [this](bool stopped) {
         m_stop->setEnabled(false);
         if (stopped) {

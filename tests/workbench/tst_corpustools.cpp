@@ -6,6 +6,7 @@
 #include "support/zipentries.h"
 
 #include "base/plurals.h"
+#include "corpus/corpusscan.h"
 #include "workbench/clusterstab.h"
 #include "workbench/collocatestab.h"
 #include "workbench/concordancemodel.h"
@@ -23,6 +24,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -114,6 +116,7 @@ private slots:
 
     void tableOrdersAndTexts();
     void replacedWorkIsNeverShown();
+    void workOutOfMemoryIsReported();
     void collocatesMeasuresAndOrder();
     void collocateShowsItsLines();
     void clustersCountsAndPlaces();
@@ -240,6 +243,25 @@ void TestCorpusTools::replacedWorkIsNeverShown()
     QCOMPARE(done, QStringList{u"second"_qs});
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(!job.isRunning());
+}
+
+// A work that runs out of memory on its thread ends with failed() naming the file, its result
+// never taken and no finished(): the window says so instead of the program aborting.
+void TestCorpusTools::workOutOfMemoryIsReported()
+{
+    CorpusJob job;
+    QSignalSpy failed(&job, &CorpusJob::failed);
+    QSignalSpy finished(&job, &CorpusJob::finished);
+    bool done = false;
+    job.start([](const std::atomic<bool> &, Progress &) { throw CorpusOutOfMemory(u"/corpus/big.txt"_qs); },
+              [&done] { done = true; });
+    QVERIFY(failed.wait(20000));
+    QCOMPARE(failed.at(0).at(0).toString(),
+             u"Out of memory while reading "_qs + QDir::toNativeSeparators(u"/corpus/big.txt"_qs) + u'.');
+    QTest::qWait(50);
+    QVERIFY(!done);
+    QCOMPARE(finished.size(), 0);
     QVERIFY(!job.isRunning());
 }
 
