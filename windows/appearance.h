@@ -37,8 +37,10 @@ void setSystemColors(QWidget *window);
 void setBackground(QWidget *widget, const QColor &colour);
 
 /// Draws the frame's lines as the style draws them, but not the wash some styles (Fusion) lay
-/// over its inside: the inside keeps the frame's own background, like the controls in it.
-void drawFrameWithoutWash(QGroupBox *frame);
+/// over its inside: the inside keeps the frame's own background, like the controls in it. With
+/// firstControlTop (pixels from the frame's top) the top line runs in the caption's margin above
+/// it, where a style would draw it lower, so that controls placed there do not cover it.
+void drawFrameWithoutWash(QGroupBox *frame, int firstControlTop = -1);
 
 /// Centres a window on its screen (the full screen, not the free area), unclamped.
 void centerForm(QWidget *window);

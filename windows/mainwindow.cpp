@@ -94,7 +94,6 @@ MainWindow::MainWindow(Prompter &prompter, Hooks hooks, const QString &skinFolde
 
     setUpFonts();
     setUpDesignColours();
-    m_ui->Frame1->installEventFilter(this);
     placeFrameControls();
 
     // Start-up
@@ -143,7 +142,7 @@ void MainWindow::setUpFonts()
 
 void MainWindow::setUpDesignColours()
 {
-    drawFrameWithoutWash(m_ui->Frame1);
+    drawFrameWithoutWash(m_ui->Frame1, twipsToPixels(frameControlTopsTwips[0]));
     setBackground(this, Qt::white);
     for (QWidget *w : std::initializer_list<QWidget *>{m_ui->Frame1, m_ui->Option2, m_ui->Option1,
                                                       m_ui->Check1, m_ui->Check3})
@@ -205,14 +204,11 @@ void MainWindow::placeOnPage(QWidget *widget, int leftTwips, int topTwips)
 
 void MainWindow::placeFrameControls()
 {
-    // The design measures from the frame's top edge, its caption lying across the top line; Qt
-    // draws the caption above the line, which would then run under the first option button and
-    // be painted over. The controls move down below the line together, keeping their spacing.
-    QGroupBox *frame = m_ui->Frame1;
-    const int shift = std::max(0, frame->contentsRect().top() - twipsToPixels(frameControlTopsTwips[0]));
+    // The design measures from the frame's top edge; the frame's style draws its top line above
+    // the first control (setUpDesignColours), so the controls keep their places.
     QWidget *const controls[] = {m_ui->Option2, m_ui->Option1, m_ui->Check1, m_ui->Check3};
     for (size_t i = 0; i < std::size(controls); ++i)
-        controls[i]->move(controls[i]->x(), twipsToPixels(frameControlTopsTwips[i]) + shift);
+        controls[i]->move(controls[i]->x(), twipsToPixels(frameControlTopsTwips[i]));
 }
 
 void MainWindow::layoutControls(const QSize &client)
@@ -277,12 +273,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    // The frame's line moves with its font and style (a skin).
-    if (watched == m_ui->Frame1) {
-        if (event->type() == QEvent::ContentsRectChange)
-            placeFrameControls();
-        return QWidget::eventFilter(watched, event);
-    }
     QTreeView *list = m_ui->ListView1;
     if (watched == list && event->type() == QEvent::KeyPress) {
         // The Delete key with any modifiers.
