@@ -12,6 +12,8 @@ SettingsStore::SettingsStore()
 {
 }
 
+SettingsStore::SettingsStore(std::unique_ptr<QSettings> settings) : m_settings(std::move(settings)) {}
+
 SettingsStore::~SettingsStore() = default;
 
 std::optional<bool> SettingsStore::parseTruth(const QString &text)
@@ -127,8 +129,9 @@ void SettingsStore::writePhraseLength(int words)
 void SettingsStore::writeModes(bool option1, bool option2)
 {
     const auto text = [](bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); };
-    writeText(designer::Option1, text(option1));
-    writeText(designer::Option2, text(option2));
+    m_settings->setValue(designer::Option1, text(option1));
+    m_settings->setValue(designer::Option2, text(option2));
+    m_settings->sync();
 }
 
 void SettingsStore::writeCheck1(bool ticked)

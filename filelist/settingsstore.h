@@ -43,6 +43,8 @@ class SettingsStore
 {
 public:
     SettingsStore();
+    /// A store kept by the given settings object instead of the user's (tests watch its writes).
+    explicit SettingsStore(std::unique_ptr<QSettings> settings);
     ~SettingsStore();
 
     /// The four count-option states, each falling back to its default when missing or
@@ -53,6 +55,8 @@ public:
     /// The word rules, each falling back to its default when missing or out of range.
     StoredWordRules readWordRules() const;
 
+    /// Both mode keys in one write, so that no reader (nor a crash between two writes) ever sees
+    /// a pair that selects neither mode or both.
     void writeModes(bool option1, bool option2);
     void writeCheck1(bool ticked);
     void writeCheck3(bool ticked);

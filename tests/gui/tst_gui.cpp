@@ -78,6 +78,27 @@ QString stored(QLatin1StringView key)
     return store().value(key).toString();
 }
 
+// Every state of a settings file as written, one map a write.
+QList<QSettings::SettingsMap> recordedWrites;
+
+bool readRecorded(QIODevice &device, QSettings::SettingsMap &map)
+{
+    const QList<QByteArray> lines = device.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (const qsizetype eq = line.indexOf('='); eq > 0)
+            map.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+    }
+    return true;
+}
+
+bool writeRecorded(QIODevice &device, const QSettings::SettingsMap &map)
+{
+    recordedWrites.append(map);
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        device.write(it.key().toUtf8() + '=' + it.value().toString().toUtf8() + '\n');
+    return true;
+}
+
 template<typename T>
 T *child(QWidget *window, QLatin1StringView name)
 {
@@ -130,6 +151,7 @@ private slots:
     void settingsParsing_data();
     void settingsParsing();
     void countOptionsStorageAndColumns();
+    void countModesAreWrittenTogether();
     void tabPersistence();
     void mainToolbarAndDispatch();
     void menusDispatch();
@@ -385,6 +407,27 @@ void TestGui::settingsParsing()
     const std::optional<bool> t = SettingsStore::parseTruth(text);
     QCOMPARE(t.has_value() ? int(*t) : -1, truth);
     QCOMPARE(SettingsStore::parseCheckState(text).value_or(-1), check);
+}
+
+// A reader of the settings file (or a crash between two writes) never finds a pair that selects
+// neither mode or both.
+void TestGui::countModesAreWrittenTogether()
+{
+    static const QSettings::Format recorded = QSettings::registerFormat(u"recorded"_qs, readRecorded, writeRecorded);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"Corvalen.recorded"_qs);
+    recordedWrites.clear();
+    {
+        SettingsStore settings(std::make_unique<QSettings>(path, recorded));
+        settings.writeModes(true, false);
+        settings.writeModes(false, true);
+        settings.writeModes(true, false);
+    }
+    QCOMPARE(recordedWrites.size(), 3);
+    for (const QSettings::SettingsMap &state : std::as_const(recordedWrites))
+        QVERIFY(state.value(designer::Option1).toString() != state.value(designer::Option2).toString());
+    const StoredCountOptions back = SettingsStore(std::make_unique<QSettings>(path, recorded)).readCountOptions();
+    QVERIFY(back.option1 && !back.option2);
 }
 
 void TestGui::countOptionsStorageAndColumns()
@@ -1170,8 +1213,8 @@ void TestGui::optionsFrameLineStaysWhole_data()
                           "QGroupBox::title { subcontrol-origin: margin; left: 8px; }");
 }
 
-// The option buttons and check boxes lie below the "Count Options" frame's top line, which runs
-// whole above them.
+// The option buttons and check boxes keep their design places below the "Count Options" frame's
+// top line, which runs whole above them.
 void TestGui::optionsFrameLineStaysWhole()
 {
     QFETCH(QByteArray, skin);
@@ -1189,8 +1232,11 @@ void TestGui::optionsFrameLineStaysWhole()
     auto *frame = child<QGroupBox>(&w, designer::Frame1);
     const QRect inside = frame->contentsRect();
     int previousBottom = -1;
+    const int designTops[] = {20, 43, 67, 90}; // 300, 650, 1000 and 1350 twips from the frame's top
+    int k = 0;
     for (QLatin1StringView name : {designer::Option2, designer::Option1, designer::Check1, designer::Check3}) {
         const QRect control = child<QWidget>(&w, name)->geometry();
+        QCOMPARE(control.top(), designTops[k++]);
         QVERIFY2(inside.contains(control), qPrintable(u"%1 at %2,%3 %4x%5 outside %6,%7 %8x%9"_qs.arg(name)
                                                               .arg(control.x()).arg(control.y())
                                                               .arg(control.width()).arg(control.height())
