@@ -138,7 +138,16 @@ void MainWindow::removeCurrentFile()
     const QModelIndex current = m_ui->ListView1->currentIndex();
     if (!current.isValid() || !m_ui->ListView1->selectionModel()->isRowSelected(current.row()))
         return;
-    m_fileList->removeAt(current.row());
+    const int row = current.row();
+    m_fileList->removeAt(row);
+    // The entry that takes its place (or the new last one) becomes the current, selected entry, so
+    // that the next Delete goes on without a click.
+    const int rows = m_fileList->rowCount();
+    if (rows == 0)
+        return;
+    const QModelIndex next = m_fileList->index(std::min(row, rows - 1), 0);
+    m_ui->ListView1->selectionModel()->setCurrentIndex(next, QItemSelectionModel::Select
+                                                                     | QItemSelectionModel::Rows);
 }
 
 void MainWindow::selectTab(int index)

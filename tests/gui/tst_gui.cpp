@@ -691,8 +691,31 @@ void TestGui::removals()
                                                       QStringLiteral("/f/5")}));
     }
 
+    // The entry that takes the removed one's place is current and selected: Delete goes on
+    // without a click, up the list once the last entry is gone.
+    w->fileList()->clear();
+    w->fileList()->append(five);
+    select({3}, 3);
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(view->currentIndex().row(), 3);
+    QVERIFY(view->selectionModel()->isRowSelected(3));
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/f/1"), QStringLiteral("/f/2"),
+                                                  QStringLiteral("/f/3")}));
+    QTest::keyClick(view, Qt::Key_Delete);
+    QTest::keyClick(view, Qt::Key_Delete);
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(w->fileList()->rowCount(), 0);
+    QTest::keyClick(view, Qt::Key_Delete); // nothing left: nothing happens
+
     // A duplicate removed leaves its twin.
+    w->fileList()->append(five);
     select({1}, 1);
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/f/1"), QStringLiteral("/f/3"),
+                                                  QStringLiteral("/f/2"), QStringLiteral("/f/5")}));
+    select({2}, 2);
     QTest::keyClick(view, Qt::Key_Delete);
     QCOMPARE(w->fileList()->paths(), (QStringList{QStringLiteral("/f/1"), QStringLiteral("/f/3"),
                                                   QStringLiteral("/f/5")}));
