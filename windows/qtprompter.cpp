@@ -3,7 +3,9 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 
 namespace corvalen {
 
@@ -34,11 +36,32 @@ QString displayText(QString text)
     return text;
 }
 
+// Lines of up to this many characters are never broken by the box.
+constexpr qsizetype kWholeLineCharacters = 100;
+
+// A message box narrows its text to half the screen and breaks longer lines, which splits an
+// address or a path in two: the text gets the width of its longest line (of up to 100
+// characters), as far as the screen allows.
+void keepLinesWhole(QMessageBox &box)
+{
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    int widest = 0;
+    const QStringList lines = box.text().split(u'\n');
+    for (const QString &line : lines)
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line.left(kWholeLineCharacters)));
+    if (const QScreen *screen = box.screen())
+        widest = std::min(widest, screen->availableGeometry().width() * 3 / 4);
+    label->setMinimumWidth(widest + 2 * label->margin() + 1);
+}
+
 } // namespace
 
 void QtPrompter::message(const QString &text, const QString &title, Icon icon)
 {
     QMessageBox box(boxIcon(icon), title, displayText(text), QMessageBox::Ok, m_parent);
+    keepLinesWhole(box);
     box.exec();
 }
 
@@ -46,6 +69,7 @@ bool QtPrompter::askYesNo(const QString &text, const QString &title, bool yesIsD
 {
     QMessageBox box(QMessageBox::NoIcon, title, displayText(text), QMessageBox::Yes | QMessageBox::No, m_parent);
     box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
+    keepLinesWhole(box);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -1,10 +1,12 @@
 #include "base/designernames.h"
+#include "base/errorreport.h"
 #include "base/plurals.h"
 #include "filelist/scanqueue.h"
 #include "filelist/settingsstore.h"
 #include "support/scriptedprompter.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
+#include "windows/qtprompter.h"
 #include "windows/resultsexports.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
@@ -20,6 +22,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -34,6 +37,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -152,6 +156,7 @@ private slots:
     void settingsParsing();
     void countOptionsStorageAndColumns();
     void countModesAreWrittenTogether();
+    void errorReportLinesStayWhole();
     void tabPersistence();
     void mainToolbarAndDispatch();
     void menusDispatch();
@@ -428,6 +433,33 @@ void TestGui::countModesAreWrittenTogether()
         QVERIFY(state.value(designer::Option1).toString() != state.value(designer::Option2).toString());
     const StoredCountOptions back = SettingsStore(std::make_unique<QSettings>(path, recorded)).readCountOptions();
     QVERIFY(back.option1 && !back.option2);
+}
+
+// The "Application Error" box shows each line of its message on one line: the support address
+// is not broken off its sentence.
+void TestGui::errorReportLinesStayWhole()
+{
+    QtPrompter prompter;
+    const QString description = u"Cannot open /home/someone/Documents/Reports/Quarterly/2026/Minutes of the May meeting.docx"_qs;
+    QVERIFY(description.size() > 80 && description.size() <= 100);
+    QStringList seen;
+    bool checked = false;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        auto *label = box->findChild<QLabel *>(u"qt_msgbox_label"_qs);
+        QVERIFY(label);
+        seen = box->text().split(u'\n');
+        for (const QString &line : std::as_const(seen))
+            QVERIFY2(label->contentsRect().width() >= label->fontMetrics().horizontalAdvance(line), qPrintable(line));
+        checked = true;
+        box->accept();
+    });
+    prompter.message(errorReportText(description, QString::fromUtf16(kStartTag), 106), u"Application Error"_qs,
+                     Prompter::Icon::Warning);
+    QVERIFY(checked);
+    QCOMPARE(seen.size(), 4);
+    QVERIFY(seen.last().endsWith(QString::fromUtf16(kSupportAddress)));
 }
 
 void TestGui::countOptionsStorageAndColumns()
