@@ -80,6 +80,9 @@ MainWindow::MainWindow(Prompter &prompter, Hooks hooks, const QString &skinFolde
     m_ui->ListView1->header()->setSectionsMovable(false);
     m_ui->ListView1->header()->setSectionsClickable(false);
     m_ui->ListView1->installEventFilter(this);
+    // Screen readers do not read tooltips: the list says what it is and how it is used.
+    m_ui->ListView1->setAccessibleName(tr("Word Files"));
+    m_ui->ListView1->setAccessibleDescription(m_ui->ListView1->toolTip());
     m_ui->ListView1->viewport()->installEventFilter(this);
 
     m_scans = new ScanQueue(this);

@@ -689,6 +689,12 @@ void TestGui::removals()
     auto w = makeWindow();
     w->show();
     QTreeView *view = w->listView();
+    // What the tooltip says is there for screen readers too.
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(view);
+    QVERIFY(list);
+    QCOMPARE(list->text(QAccessible::Name), u"Word Files"_qs);
+    QCOMPARE(list->text(QAccessible::Description), view->toolTip());
+    QVERIFY(view->toolTip().startsWith(u"Drag and drop files here."));
     const QStringList five = {QStringLiteral("/f/1"), QStringLiteral("/f/2"),
                               QStringLiteral("/f/3"), QStringLiteral("/f/2"),
                               QStringLiteral("/f/5")};
