@@ -734,7 +734,10 @@ struct QueryCommand
         // Words are found as counted, so case is matched exactly as the count keeps it.
         query = CorpusQuery::parse(text, parser.isSet(regex) ? QueryMode::RegularExpression : QueryMode::Words,
                                    true, *finder, &error);
-        if (!query && parser.isSet(regex))
+        // An empty word finds nothing, as the count counts nothing of it; any other query that
+        // cannot be parsed (too many words, an expression or a wildcard the pattern engine
+        // refuses) would find nothing for no reason the user could see.
+        if (!query && (parser.isSet(regex) || !text.split(u' ', Qt::SkipEmptyParts).isEmpty()))
             return usageError(command, error);
         // Nothing is wrong with a word that occurs nowhere, but one that can never occur is a mistake.
         const QString never = query ? whyNothingMatches(*query, *finder) : whyNeverCounted(*finder, text);
@@ -742,6 +745,15 @@ struct QueryCommand
             writeErr(u"corvalen "_qs + command + u": "_qs + never + u'\n');
         files = filesOfPaths(given, &scanNotes);
         return -1;
+    }
+
+    // Names the counted words on which the pattern engine gave up (they were taken as not
+    // matching), after the search.
+    void noteGivenUpWords() const
+    {
+        const QString note = query ? query->givenUpNote() : QString();
+        if (!note.isEmpty())
+            writeErr(u"corvalen "_qs + command + u": "_qs + note + u".\n"_qs);
     }
 
     // The query, or one that never matches where it failed to parse: the files are still read
@@ -905,6 +917,7 @@ int runContext(const QStringList &arguments)
     }
     if (!written)
         writeErr(tr("Could not write the occurrences to standard output: %1.").arg(error) + u'\n');
+    c.noteGivenUpWords();
     writeErr(u" Occurrences: "_qs + QString::number(occurrences) + u'\n');
     return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
@@ -957,6 +970,7 @@ int runDispersion(const QStringList &arguments)
     search.runPlaces([&](qint32 file, const std::vector<qint64> &positions) {
         files[size_t(file)].positions.insert(files[size_t(file)].positions.end(), positions.begin(), positions.end());
     });
+    c.noteGivenUpWords();
     for (size_t i = 0; i < files.size(); ++i) {
         FileDispersion &f = files[i];
         f.file = qint32(i);
@@ -1136,6 +1150,7 @@ int runCollocates(const QStringList &arguments)
     request.right = lr->second;
     CollocateResult found = findCollocates(request);
     const bool unreadable = reportFailures(found.failures, c.files);
+    c.noteGivenUpWords();
     const std::vector<CollocateRow> rows =
             selectCollocates(std::move(found.rows), *order, *leastCooccurrence, *leastFrequency, table.topRows);
     const bool written = writeTableOut(
@@ -1213,6 +1228,7 @@ int runClusters(const QStringList &arguments)
     request.minCount = *leastCount;
     ClusterResult found = findClusters(request);
     const bool unreadable = reportFailures(found.failures, c.files);
+    c.noteGivenUpWords();
     const std::vector<ClusterRow> rows = selectClusters(std::move(found.rows), *leastCount, table.topRows);
     const bool written = writeTableOut(table.outputPath, table.tableFormat, {u"cluster"_qs, u"count"_qs, u"files"_qs},
                                        [&](TableWriter &out) {

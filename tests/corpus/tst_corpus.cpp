@@ -128,6 +128,20 @@ QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+struct Ran
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+Ran runCorvalen(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), args);
+    p.waitForFinished(60000);
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
 int collate(const QString &a, const QString &b)
 {
     UErrorCode status = U_ZERO_ERROR;
@@ -147,6 +161,11 @@ class TestCorpus : public QObject
 private slots:
     void queriesFindExactlyTheCountedWords_data();
     void queriesFindExactlyTheCountedWords();
+    void queryFaults_data();
+    void queryFaults();
+    void queryFaultsOnTheCommandLine_data();
+    void queryFaultsOnTheCommandLine();
+    void patternEngineLimitIsNamed();
     void linesMatchTheCount();
     void neighboursAcrossSlicesAndParagraphs();
     void ordersByNeighbours();
@@ -232,6 +251,102 @@ void TestCorpus::queriesFindExactlyTheCountedWords()
 }
 
 // The number of lines of a word is its count; of a pattern, the sum of its words' counts.
+void TestCorpus::queryFaults_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QueryMode>("mode");
+    QTest::addColumn<QString>("error");
+    const QString words33 = QStringList(33, u"w"_qs).join(u' ');
+    QTest::newRow("33 words") << words33 << QueryMode::Words << u"The query has 33 words; it may have 32."_qs;
+    QTest::newRow("33 expressions") << words33 << QueryMode::RegularExpression << u"The query has 33 words; it may have 32."_qs;
+    // The engine's own message and place, not that of an anchor pasted around the pattern.
+    QTest::newRow("class not closed") << u"happ["_qs << QueryMode::RegularExpression
+                                      << u"\"happ[\" is not a valid regular expression: missing terminating ] for "
+                                         "character class at position 5."_qs;
+    // Pasted between anchors it would have been (?:a)|(b): every word beginning with "a".
+    QTest::newRow("anchor escaped") << u"a)|(b"_qs << QueryMode::RegularExpression
+                                    << u"unmatched closing parenthesis at position 1"_qs;
+    QTest::newRow("wildcard too long") << QString(40000, u'a') + u'*' << QueryMode::Words
+                                       << u"cannot be searched for: regular expression is too large."_qs;
+    QTest::newRow("empty") << u"  "_qs << QueryMode::Words << u"The query has no word."_qs;
+}
+
+// A query that cannot be searched for says why, in the pattern engine's words where it is the one.
+void TestCorpus::queryFaults()
+{
+    QFETCH(QString, text);
+    QFETCH(QueryMode, mode);
+    QFETCH(QString, error);
+    QString why;
+    QVERIFY(!CorpusQuery::parse(text, mode, true, *plainFinder(), &why));
+    QVERIFY2(why.contains(error), qPrintable(why.left(300)));
+    QVERIFY(why.size() < 300); // a long word is cut short
+}
+
+void TestCorpus::queryFaultsOnTheCommandLine_data()
+{
+    QTest::addColumn<QStringList>("args"); // before the file
+    QTest::addColumn<QString>("error");
+    const QString words33 = QStringList(33, u"w"_qs).join(u' ');
+    for (const QString &command : {u"context"_qs, u"dispersion"_qs, u"collocates"_qs, u"clusters"_qs}) {
+        QTest::addRow("%s, 33 words", qPrintable(command)) << QStringList{command, words33}
+                                                           << u"The query has 33 words; it may have 32"_qs;
+        QTest::addRow("%s, wildcard too long", qPrintable(command))
+                << QStringList{command, QString(40000, u'a') + u'*'} << u"regular expression is too large"_qs;
+    }
+    QTest::newRow("context, class not closed") << QStringList{u"context"_qs, u"--regex"_qs, u"happ["_qs}
+                                               << u"missing terminating ] for character class at position 5"_qs;
+    QTest::newRow("context, anchor escaped") << QStringList{u"context"_qs, u"--regex"_qs, u"a)|(b"_qs}
+                                             << u"unmatched closing parenthesis"_qs;
+    // Text order leaves no ties: a key after it would be ignored.
+    QTest::newRow("context, key after position") << QStringList{u"context"_qs, u"--sort"_qs, u"position,1R"_qs, u"the"_qs}
+                                                 << u"position ends an order"_qs;
+}
+
+// Every corpus command refuses such a query as a usage error instead of finding nothing.
+void TestCorpus::queryFaultsOnTheCommandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    const QString file = m_tmp.filePath(u"faults.txt"_qs);
+    writeFile(file, "w w a b ab the cat the dog\n");
+    const Ran ran = runCorvalen(args + QStringList{file});
+    QCOMPARE(ran.code, 2);
+    QVERIFY(ran.out.isEmpty());
+    QVERIFY2(QString::fromUtf8(ran.err).contains(error), ran.err.left(400).constData());
+    QVERIFY(ran.err.size() < 400);
+}
+
+// A pattern that backtracks beyond the engine's limit on a word takes it as not matching, and the
+// word is named (by the library, and by each command on standard error).
+void TestCorpus::patternEngineLimitIsNamed()
+{
+    const QString file = m_tmp.filePath(u"limit.txt"_qs);
+    const QString longWord(40, u'a');
+    writeFile(file, (u"ab "_qs + longWord + u" aab\n"_qs + longWord + u" ac\n"_qs).toUtf8());
+    const std::shared_ptr<const WordFinder> finder = plainFinder();
+    const std::optional<CorpusQuery> query = CorpusQuery::parse(u"(a|a)*(b|c)"_qs, QueryMode::RegularExpression, true, *finder);
+    QVERIFY(query);
+    ConcordanceRequest request;
+    request.files = {file};
+    request.finder = finder;
+    request.query = *query;
+    ConcordanceSearch search(request);
+    qsizetype found = 0;
+    search.run([&](ConcordanceBatch &&batch) { found += qsizetype(batch.lines.size()); });
+    QCOMPARE(found, 3); // ab, aab, ac
+    QCOMPARE(query->givenUpWords(), QStringList{longWord}); // the copies searched share it
+    QCOMPARE(query->givenUpCount(), qsizetype(1));
+    for (const QString &command : {u"context"_qs, u"dispersion"_qs, u"collocates"_qs, u"clusters"_qs}) {
+        const Ran ran = runCorvalen({command, u"--regex"_qs, u"(a|a)*(b|c)"_qs, file});
+        QCOMPARE(ran.code, 0);
+        QVERIFY2(ran.err.contains("match limit") && ran.err.contains(longWord.toUtf8()), ran.err.constData());
+    }
+    // A pattern that does not backtrack so says nothing.
+    const Ran plain = runCorvalen({u"context"_qs, u"--regex"_qs, u"a+(b|c)"_qs, file});
+    QCOMPARE(plain.err, QByteArray(" Occurrences: 3\n"));
+}
+
 void TestCorpus::linesMatchTheCount()
 {
     const QStringList files = makeCorpus(m_tmp.filePath(u"c"_qs), 4, 3000, 5);
@@ -326,6 +441,15 @@ void TestCorpus::ordersByNeighbours()
     QCOMPARE(parseSortKeys(u"1R,2l,hit"_qs).value(), (QList<SortKey>{SortKey::Right1, SortKey::Left2, SortKey::Hit}));
     QString error;
     QVERIFY(!parseSortKeys(u"1R,2R,3R,4R"_qs, &error));
+    // Text order ends an order: nothing may follow it, and whatever follows it is not looked at.
+    QVERIFY(parseSortKeys(u"1R,position"_qs));
+    QVERIFY(!parseSortKeys(u"position,1R"_qs, &error));
+    QVERIFY(error.contains(u"position ends an order"));
+    const QList<SortKey> afterPosition{SortKey::Position, SortKey::Right1};
+    const std::vector<qint32> textOrder = concordanceOrder(lines, afterPosition, WordRanks::of(lines, *vocabulary, afterPosition),
+                                                           WordRanks::ofNames(files));
+    for (size_t k = 0; k < textOrder.size(); ++k)
+        QCOMPARE(textOrder[k], qint32(k));
     QVERIFY(!parseSortKeys(u"6L"_qs, &error));
     QVERIFY(error.contains(u"6L"));
 }
