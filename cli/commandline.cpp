@@ -931,8 +931,9 @@ int runDispersion(const QStringList &arguments)
             tr("Writes one row per file, in the order given: the file, its counted words, the hits of "
                "QUERY in it, hits per 1,000 words, Juilland's D over ten equal parts of the file's "
                "words (empty without hits) and the places of the hits (the 0-based numbers of their "
-               "first words among the file's counted words). QUERY is a word as \"corvalen context\" "
-               "takes it."));
+               "first words among the file's counted words). A file that could not be read has "
+               "\"unread\" for its words and the other fields empty (null in json). QUERY is a word as "
+               "\"corvalen context\" takes it."));
     const QCommandLineOption format(u"format"_qs,
                                     tr("tsv: tab-separated rows without a header (default); csv: with the "
                                        "header file,words,hits,per_1000,juilland_d,positions; json: an array "
@@ -993,6 +994,14 @@ int runDispersion(const QStringList &arguments)
         TableWriter table(device, tableFormat,
                           {u"file"_qs, u"words"_qs, u"hits"_qs, u"per_1000"_qs, u"juilland_d"_qs, u"positions"_qs});
         for (const FileDispersion &f : files) {
+            if (f.failed) {
+                // Not an empty file: its words are not known.
+                if (!table.row({TableCell::textCell(QDir::toNativeSeparators(c.files.at(f.file))),
+                                TableCell::textCell(u"unread"_qs), TableCell::none(), TableCell::none(),
+                                TableCell::none(), TableCell::none()}))
+                    return false;
+                continue;
+            }
             const std::optional<double> d = f.juillandD();
             if (!table.row({TableCell::textCell(QDir::toNativeSeparators(c.files.at(f.file))),
                             TableCell::number(f.words), TableCell::number(f.hits()),

@@ -632,9 +632,19 @@ void TestCorpus::commandLine()
     QCOMPARE(json.at(0).toObject().value(u"positions").toArray(), QJsonArray{8}); // the, cat, sat, on, the, mat, the, cats, hat
     QVERIFY(json.at(1).toObject().value(u"juilland_d").isNull());
     QCOMPARE(json.at(1).toObject().value(u"hits").toInt(), 0);
-    std::tie(code, out, err) = run({u"dispersion"_qs, u"the"_qs, tmp.filePath(u"missing.txt"_qs), a});
+    // A file that cannot be read is no empty file: its row says so, in every format.
+    const QString missing = tmp.filePath(u"missing.txt"_qs);
+    std::tie(code, out, err) = run({u"dispersion"_qs, u"the"_qs, missing, a});
     QCOMPARE(code, 1);
     QVERIFY(err.contains("missing.txt"));
+    QVERIFY2(out.startsWith((QDir::toNativeSeparators(missing) + u"\tunread\t\t\t\t\n"_qs).toUtf8()), out.constData());
+    std::tie(code, out, err) = run({u"dispersion"_qs, u"--format"_qs, u"csv"_qs, u"the"_qs, missing});
+    QCOMPARE(out.split('\n').at(1), (QDir::toNativeSeparators(missing) + u",unread,,,,\r"_qs).toUtf8());
+    std::tie(code, out, err) = run({u"dispersion"_qs, u"--format"_qs, u"json"_qs, u"the"_qs, missing, a});
+    const QJsonObject unread = QJsonDocument::fromJson(out).array().at(0).toObject();
+    QCOMPARE(unread.value(u"words").toString(), u"unread"_qs);
+    for (const QString &key : {u"hits"_qs, u"per_1000"_qs, u"juilland_d"_qs, u"positions"_qs})
+        QVERIFY2(unread.value(key).isNull(), qPrintable(key));
 }
 
 // A corpus with a planted collocation: "strong" is followed by "tea" far more often than chance,
