@@ -1285,7 +1285,11 @@ int runKeywords(const QStringList &arguments)
                                     u"P"_qs, u"0.05"_qs);
     const QCommandLineOption bonferroni(u"bonferroni"_qs, tr("Divide the cut-off by the number of distinct words compared."));
     const QCommandLineOption negative(u"negative"_qs, tr("Negative keywords too: words less frequent in the target."));
-    const QCommandLineOption minFreq(u"min-freq"_qs, tr("The least frequency of a keyword in the target (default 1)."), u"N"_qs);
+    const QCommandLineOption minFreq(u"min-freq"_qs,
+                                     tr("The least frequency of a keyword in the target (default 1); with "
+                                        "--negative, the least of the larger of its frequencies in the target "
+                                        "and the reference, so that words absent from the target show."),
+                                     u"N"_qs);
     const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
     TableOptions table;
     parser.addOptions({reference, referenceList, ignoreCase, keepCase});
@@ -1349,14 +1353,17 @@ int runKeywords(const QStringList &arguments)
     FrequencyList target, referenceCounts;
     std::optional<FrequencyList> listed;
     QString listError;
+    QStringList listNotes;
     if (parser.isSet(referenceList)) {
         // The list is read while the target is counted.
-        onTwoThreads([&] { listed = readFrequencyList(parser.value(referenceList), &listError); },
+        onTwoThreads([&] { listed = readFrequencyList(parser.value(referenceList), &listError, &listNotes); },
                      [&] { target = countedFrequencies(targetFiles, options, &reporter, &failed); });
         if (!listed) {
             writeErr(listError + u'\n');
             return Failed;
         }
+        for (const QString &note : std::as_const(listNotes))
+            writeErr(u"corvalen keywords: "_qs + note + u'\n');
         referenceCounts = std::move(*listed);
     } else {
         target = countedFrequencies(targetFiles, options, &reporter, &failed);

@@ -188,6 +188,8 @@ private slots:
     void wordListsReadBack();
     void damagedWordListsAreNamed_data();
     void damagedWordListsAreNamed();
+    void wordListsOfOtherPrograms_data();
+    void wordListsOfOtherPrograms();
     void corpusCommands();
     void lexicalVarietyByHand_data();
     void lexicalVarietyByHand();
@@ -946,10 +948,17 @@ void TestCorpus::keywordFilters()
     f.cutoff = 1;
     QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs}));
     f.negative = true;
-    // Negative ones after, the most negative last; "missing" is not in the target (min 1).
-    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs, u"delta"_qs, u"rest"_qs, u"gamma"_qs}));
+    // Negative ones after, the most negative last. The least frequency (1) asks for the larger of
+    // the two frequencies: "missing", absent from the target (LL -12.5), is there.
+    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs, u"delta"_qs, u"rest"_qs, u"missing"_qs,
+                                   u"gamma"_qs}));
+    f.minFrequency = 9; // only (4, 0) and delta (5, 5) fall short
+    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"beta"_qs, u"rest"_qs, u"missing"_qs, u"gamma"_qs}));
     f.minFrequency = 0;
     QVERIFY(kept(f).contains(u"missing"));
+    f.negative = false;
+    f.minFrequency = 1;
+    QVERIFY(!kept(f).contains(u"missing"));
     f = KeywordFilter();
     f.bonferroni = true; // 7 words compared: 0.05 / 7 = 0.0071
     QCOMPARE(kept(f), QStringList{u"alpha"_qs});
@@ -1012,6 +1021,26 @@ void TestCorpus::damagedWordListsAreNamed_data()
     QTest::newRow("json cut short") << QByteArray("[\n {\"word\": \"a\", \"count\": 1},\n {\"word\": \"b\", ") << u"line 3"_qs;
     QTest::newRow("json without counts") << QByteArray("[{\"word\": \"a\"}]") << u"line"_qs;
     QTest::newRow("not UTF-8") << QByteArray("caf\xe9\t3\n") << u"UTF-8"_qs;
+    // Decimals are no counts (read digit by digit they were 125 and 15), nor is a separator that
+    // groups no thousands.
+    QTest::newRow("decimal point") << QByteArray("the\t3\nof\t12.5\n") << u"line 2: \"12.5\" is not a whole number"_qs;
+    QTest::newRow("decimal comma") << QByteArray("the\t1,5\n") << u"line 1: \"1,5\" is not a whole number"_qs;
+    QTest::newRow("decimal after a zero") << QByteArray("the\t0.500\n") << u"line 1: \"0.500\" is not"_qs;
+    QTest::newRow("separators mixed") << QByteArray("the\t1,234.5\n") << u"line 1: \"1,234.5\" is not"_qs;
+    QTest::newRow("csv decimal") << QByteArray("word,count\nthe,\"2,5\"\n") << u"line 2: \"2,5\" is not"_qs;
+    QTest::newRow("json decimal") << QByteArray("[\n{\"word\": \"a\", \"count\": 2.5}\n]") << u"line 2: entry 1: 2.5"_qs;
+    // Counts and totals beyond 2^53 are not worked out exactly (beyond 2^63 they wrapped round).
+    QTest::newRow("count beyond 2^53") << QByteArray("the\t9007199254740993\n")
+                                       << u"line 1: 9007199254740993 is more than 9007199254740992"_qs;
+    QTest::newRow("count beyond 2^63") << QByteArray("the\t9223372036854775799\ncat\t9223372036854775799\n")
+                                       << u"line 1: 9223372036854775799 is more than"_qs;
+    QTest::newRow("total beyond 2^53") << QByteArray("the\t4503599627370496\ncat\t4503599627370497\n")
+                                       << u"line 2: the counts add up to more than 9007199254740992"_qs;
+    QTest::newRow("json count beyond 2^53") << QByteArray("[\n{\"word\": \"a\", \"count\": 1e30}\n]")
+                                            << u"line 2: entry 1: its count is more than 9007199254740992"_qs;
+    // A header is a first line; a bad line after one is named.
+    QTest::newRow("header, then a bad line") << QByteArray("word\tfreq\nthe\t3\nof\tmany\n") << u"line 3"_qs;
+    QTest::newRow("header alone") << QByteArray("word\tfreq\n") << u"line 1: \"freq\" is no count"_qs;
 }
 
 void TestCorpus::damagedWordListsAreNamed()
@@ -1021,6 +1050,62 @@ void TestCorpus::damagedWordListsAreNamed()
     QString error;
     QVERIFY(!parseFrequencyList(bytes, u"/lists/ref.tsv"_qs, &error));
     QVERIFY2(error.contains(QDir::toNativeSeparators(u"/lists/ref.tsv"_qs)) && error.contains(line), qPrintable(error));
+}
+
+void TestCorpus::wordListsOfOtherPrograms_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("words"); // word=count, in the list's order
+    QTest::addColumn<QString>("notes");
+    QTest::newRow("tsv header") << QByteArray("word\tfreq\r\nthe\t10\r\nof\t5\r\n") << u"the=10 of=5"_qs << QString();
+    QTest::newRow("tsv quoted") << QByteArray("\"the\"\t\"1,000\"\n\"say \"\"hi\"\"\"  \t2\n\"a\tb\"\t3\n")
+                                << u"the=1000 say \"hi\"=2 a\tb=3"_qs << QString();
+    // As count --combined writes a word that holds a tab: padded, the count in the last column.
+    QTest::newRow("word with a tab") << QByteArray("a\tb  \t1\r\nx\ta\tb\t1\r\nc    \t2\r\n")
+                                     << u"a\tb=1 x\ta\tb=1 c=2"_qs << QString();
+    // With --range, and with --dispersion (D and DP empty for one file): the count stays second
+    // from the start of the columns that end every line.
+    QTest::newRow("range, word with a tab") << QByteArray("a\tb   \t1\t1\r\nthe   \t6\t2\r\n")
+                                            << u"a\tb=1 the=6"_qs << QString();
+    QTest::newRow("dispersion") << QByteArray("a\tb\t3\t1\t52631.579 \t\t\r\nthe\t2\t1\t10.000\t\t\r\n")
+                                << u"a\tb=3 the=2"_qs << QString();
+    QTest::newRow("thousands") << QByteArray("a\t1.234.567\nb\t1 000\nc\t1'000\nd\t007\n") << u"a=1234567 b=1000 c=1000 d=7"_qs
+                               << QString();
+    QTest::newRow("csv header quoted") << QByteArray("\"word\",\"count\"\r\nthe,3\r\n\"a,b\",\"1,234\"\r\n")
+                                       << u"the=3 a,b=1234"_qs << QString();
+    QTest::newRow("csv with freq column") << QByteArray("rank,word,freq\n") + QByteArray("1,the,9\n") << u"the=9"_qs << QString();
+    QTest::newRow("csv without header") << QByteArray("the,3\nof,2\n") << u"the=3 of=2"_qs << QString();
+    // Lines without a word are left out, and said.
+    QTest::newRow("tsv without a word") << QByteArray("\t5\nthe\t3\n  \t7\n") << u"the=3"_qs
+                                        << u"2 lines of the word list list have no word (the first is line 1)"_qs;
+    QTest::newRow("csv without a word") << QByteArray("word,count\nthe,3\n,4\n") << u"the=3"_qs
+                                        << u"Line 3 of the word list list has no word"_qs;
+    QTest::newRow("json without a word") << QByteArray("[\n{\"word\": \"\", \"count\": 3},\n{\"word\": \"of\", \"count\": 2}\n]")
+                                         << u"of=2"_qs << u"Line 2 of the word list list has no word"_qs;
+    // Nothing can be key against a list that counts nothing: said, not silently compared.
+    QTest::newRow("empty") << QByteArray("\n\n") << QString() << u"The word list list holds no words"_qs;
+    QTest::newRow("every count 0") << QByteArray("the\t0\nof\t0\n") << u"the=0 of=0"_qs << u"Every count of the word list list is 0"_qs;
+}
+
+// Lists as other programs and spreadsheets write them read as meant.
+void TestCorpus::wordListsOfOtherPrograms()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, words);
+    QFETCH(QString, notes);
+    QString error;
+    QStringList said;
+    const std::optional<FrequencyList> list = parseFrequencyList(bytes, u"list"_qs, &error, &said);
+    QVERIFY2(list, qPrintable(error));
+    QStringList read;
+    qint64 total = 0;
+    for (size_t i = 0; i < list->size(); ++i) {
+        read << list->word(i).toString() + u'=' + QString::number(list->count(i));
+        total += list->count(i);
+    }
+    QCOMPARE(read.join(u' '), words);
+    QCOMPARE(list->total, total);
+    QCOMPARE(said.join(u' ').contains(notes) && said.isEmpty() == notes.isEmpty(), true);
 }
 
 // The three commands: their output against the library's rows, their usage errors.
@@ -1081,6 +1166,11 @@ void TestCorpus::corpusCommands()
     const QList<QByteArray> cells = fromList.split('\n').first().split('\t');
     QCOMPARE(cells.size(), 9);
     QVERIFY2(QRegularExpression(u"^\\d\\.\\d{5}e[-+]\\d\\d$"_qs).match(QString::fromUtf8(cells.at(8))).hasMatch(), cells.at(8).constData());
+    // What a list leaves out is said on standard error.
+    writeFile(list, "the\t3\n\t4\n");
+    std::tie(code, out, err) = run({u"keywords"_qs, u"--reference-list"_qs, list, files.at(0)});
+    QCOMPARE(code, 0);
+    QVERIFY2(err.startsWith("corvalen keywords: Line 2 of the word list "), err.constData());
     writeFile(list, "the\t3\nbroken line\n");
     std::tie(code, out, err) = run({u"keywords"_qs, u"--reference-list"_qs, list, files.at(0)});
     QCOMPARE(code, 1);
