@@ -1114,8 +1114,11 @@ int runCollocates(const QStringList &arguments)
             tr("Writes the collocates of QUERY (the node, one word as \"corvalen context\" takes it): every "
                "counted word within L words to the left and R to the right of the node's occurrences, in "
                "the same file, across paragraph ends, with its co-occurrences (left and right), its "
-               "frequency and the measures MI, MI3, T-score, log-likelihood and logDice. Standard error "
-               "ends with the node's occurrences and the corpus's words."));
+               "frequency and the measures MI, MI3, T-score, log-likelihood and logDice. A word at one "
+               "place counts once for each node occurrence whose window reaches it: where occurrences of "
+               "the node stand closer than the span their windows overlap, so the co-occurrences can "
+               "exceed the collocate's frequency, and logDice 14. Standard error ends with the node's "
+               "occurrences and the corpus's words."));
     const QCommandLineOption span(u"span"_qs, tr("Words to the left and right of the node, 0 to 10 each, not both 0 (default 5,5)."),
                                   u"L,R"_qs, u"5,5"_qs);
     const QCommandLineOption minCooccurrence(u"min-cooccurrence"_qs, tr("Leave out collocates with fewer co-occurrences (default 2)."), u"N"_qs);

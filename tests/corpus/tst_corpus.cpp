@@ -180,6 +180,8 @@ private slots:
     void collocatesByBruteForce_data();
     void collocatesByBruteForce();
     void associationMeasuresByHand();
+    void overlappingWindowsByHand_data();
+    void overlappingWindowsByHand();
     void clustersByBruteForce_data();
     void clustersByBruteForce();
     void keynessByHand_data();
@@ -781,6 +783,49 @@ void TestCorpus::associationMeasuresByHand()
     const double e11 = 50.0 * 8 / 55, e12 = 50.0 * 47 / 55, e21 = 5.0 * 8 / 55;
     const double expected = 2 * (3 * std::log(3 / e11) + 47 * std::log(47 / e12) + 5 * std::log(5 / e21));
     QVERIFY(std::abs(std::abs(c.logLikelihood) - expected) < 1e-9);
+}
+
+void TestCorpus::overlappingWindowsByHand_data()
+{
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("right");
+    QTest::addColumn<QString>("expected"); // collocate: O, left, right, f_c
+    // "a b a b", node a at words 0 and 2. 5,5: the window of the first takes b (1), a (2), b (3);
+    // that of the second a (0), b (1) to its left and b (3) to its right. b at word 1 and at word 3
+    // lies in both windows and counts for each (once per node occurrence): O = 4 against f_c = 2.
+    QTest::newRow("5,5") << 5 << 5 << u"a:2,1,1,2 b:4,1,3,2"_qs;
+    QTest::newRow("1,1") << 1 << 1 << u"b:3,1,2,2"_qs;
+    QTest::newRow("0,2") << 0 << 2 << u"a:1,0,1,2 b:2,0,2,2"_qs;
+}
+
+// Overlapping windows worked out by hand: a word is counted at most once per node occurrence, so
+// O may exceed its frequency, and logDice its maximum of 14.
+void TestCorpus::overlappingWindowsByHand()
+{
+    QFETCH(int, left);
+    QFETCH(int, right);
+    QFETCH(QString, expected);
+    const QString file = m_tmp.filePath(u"abab.txt"_qs);
+    writeFile(file, "a b a b\n");
+    CollocateRequest request;
+    request.files = {file};
+    request.finder = plainFinder();
+    request.node = *CorpusQuery::parse(u"a"_qs, QueryMode::Words, true, *request.finder);
+    request.left = left;
+    request.right = right;
+    const CollocateResult result = findCollocates(request);
+    QCOMPARE(result.nodeOccurrences, qint64(2));
+    QCOMPARE(result.corpusWords, qint64(4));
+    QStringList rows;
+    for (const CollocateRow &r : selectCollocates(result.rows, CollocateMeasure::Frequency, 1))
+        rows << u"%1:%2,%3,%4,%5"_qs.arg(r.word).arg(r.cooccurrence).arg(r.left).arg(r.right).arg(r.frequency);
+    rows.sort();
+    QCOMPARE(rows.join(u' '), expected);
+    if (left == 5) {
+        // logDice = 14 + log2(2 * 4 / (2 + 2)) = 15, shown as it is.
+        const auto b = std::find_if(result.rows.begin(), result.rows.end(), [](const CollocateRow &r) { return r.word == u"b"; });
+        QCOMPARE(b->measures.logDice, 15.0);
+    }
 }
 
 void TestCorpus::clustersByBruteForce_data()
