@@ -789,7 +789,8 @@ int runContext(const QStringList &arguments)
     const QCommandLineOption sort(u"sort"_qs,
                                   tr("Order the lines by up to three comma-separated keys: 5L ... 1L (the "
                                      "counted words before the occurrence, nearest 1L), hit, 1R ... 5R (the "
-                                     "words after it), file, position (text order, the default). Words "
+                                     "words after it), file, position (text order, the default; it ends an "
+                                     "order, so no key may follow it). Words "
                                      "compare in the Unicode root collation; a missing word sorts first; "
                                      "ties by the next key, then text order."),
                                   u"KEYS"_qs, u"position"_qs);
