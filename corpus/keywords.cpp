@@ -338,16 +338,9 @@ std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const Q
     // Tab-separated: the word, padded (the clipboard's layout), then the count and maybe more
     // columns (the range and dispersion of a count). A word may hold tabs: the count is the column
     // as far from the line's end as in the line that has fewest fields (the last column of a list
-    // of words and counts), and the first line is a header when its count is no number.
-    struct Line
-    {
-        qint64 number;
-        QStringView text;
-    };
-    std::vector<Line> lines;
-    std::vector<TsvField> cells;
-    qsizetype columns = -1;
-    {
+    // of words and counts), and the first line is a header when its count is no number. The
+    // non-blank lines are gone through twice, for the columns and then for the rows.
+    const auto eachLine = [&all](const auto &take) {
         qint64 number = 0;
         for (qsizetype at = 0; at < all.size();) {
             ++number;
@@ -358,30 +351,50 @@ std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const Q
             at = end + 1;
             if (row.endsWith(u'\r'))
                 row.chop(1);
-            if (row.trimmed().isEmpty())
-                continue;
-            tsvFields(row, cells);
-            if (cells.size() < 2)
-                return fail(number, tr("it has no tab between the word and its count"));
-            if (!lines.empty())
-                columns = columns < 0 ? qsizetype(cells.size()) : std::min(columns, qsizetype(cells.size()));
-            lines.push_back({number, row});
+            if (!row.trimmed().isEmpty() && !take(number, row))
+                return false;
         }
-    }
-    list.reserve(lines.size(), size_t(all.size()) / 2);
+        return true;
+    };
+    std::vector<TsvField> cells;
+    qsizetype columns = -1;
+    qint64 lines = 0, shortLine = 0;
+    eachLine([&](qint64 number, QStringView row) {
+        tsvFields(row, cells);
+        if (cells.size() < 2) {
+            shortLine = number;
+            return false;
+        }
+        if (lines++ > 0)
+            columns = columns < 0 ? qsizetype(cells.size()) : std::min(columns, qsizetype(cells.size()));
+        return true;
+    });
+    if (shortLine > 0)
+        return fail(shortLine, tr("it has no tab between the word and its count"));
+    list.reserve(size_t(lines), size_t(all.size()) / 2);
     QString joined;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        tsvFields(lines[i].text, cells);
+    bool first = true;
+    qint64 failedAt = 0;
+    QString why;
+    bool refused = false;
+    eachLine([&](qint64 number, QStringView row) {
+        const bool header = first && lines > 1;
+        first = false;
+        tsvFields(row, cells);
         const qsizetype n = qsizetype(cells.size());
         const qsizetype width = columns < 0 ? n : columns;
         const qsizetype countAt = n >= width ? n - width + 1 : 1;
         qint64 count = 0;
-        const QString countText = cells[size_t(countAt)].unquoted();
+        // Quotes doubled inside a count would make no number either way.
+        const QStringView countText = cells[size_t(countAt)].text;
         const CountFault fault = readCount(countText, count);
-        if (fault == CountFault::NoNumber && i == 0 && lines.size() > 1)
-            continue; // a header ("word<TAB>freq")
-        if (fault != CountFault::None)
-            return fail(lines[i].number, countFaultText(fault, countText));
+        if (fault == CountFault::NoNumber && header)
+            return true; // a header ("word<TAB>freq")
+        if (fault != CountFault::None) {
+            failedAt = number;
+            why = countFaultText(fault, countText);
+            return false;
+        }
         QStringView word;
         if (countAt == 1 && !cells[0].quoted) {
             word = cells[0].text;
@@ -399,12 +412,18 @@ std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const Q
                 word.chop(1);
         }
         if (word.isEmpty()) {
-            skipWordless(lines[i].number);
-            continue;
+            skipWordless(number);
+            return true;
         }
-        if (!add(word, count, lines[i].number))
-            return std::nullopt;
-    }
+        if (add(word, count, number))
+            return true;
+        refused = true; // add() said why
+        return false;
+    });
+    if (failedAt > 0)
+        return fail(failedAt, why);
+    if (refused)
+        return std::nullopt;
     return finish();
 }
 
