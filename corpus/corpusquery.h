@@ -43,7 +43,7 @@ public:
     {
         QString literal;                    ///< a literal word, as counted; empty for a pattern
         std::optional<WordPattern> pattern; ///< a wildcard or a regular expression: the whole word
-        bool never = false;         ///< the rules never count it (a stop word, punctuation ...)
+        bool never = false;                 ///< the rules never count it (a stop word, punctuation ...)
         /// What every word a wildcard matches begins and ends with, and its least length: a word
         /// without them is refused before the expression is asked.
         QString prefix;

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <new>
+
 namespace corvalen {
 
 namespace {
