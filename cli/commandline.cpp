@@ -734,7 +734,10 @@ struct QueryCommand
         // Words are found as counted, so case is matched exactly as the count keeps it.
         query = CorpusQuery::parse(text, parser.isSet(regex) ? QueryMode::RegularExpression : QueryMode::Words,
                                    true, *finder, &error);
-        if (!query && parser.isSet(regex))
+        // An empty word finds nothing, as the count counts nothing of it; any other query that
+        // cannot be parsed (too many words, an expression or a wildcard the pattern engine
+        // refuses) would find nothing for no reason the user could see.
+        if (!query && (parser.isSet(regex) || !text.split(u' ', Qt::SkipEmptyParts).isEmpty()))
             return usageError(command, error);
         // Nothing is wrong with a word that occurs nowhere, but one that can never occur is a mistake.
         const QString never = query ? whyNothingMatches(*query, *finder) : whyNeverCounted(*finder, text);
@@ -742,6 +745,15 @@ struct QueryCommand
             writeErr(u"corvalen "_qs + command + u": "_qs + never + u'\n');
         files = filesOfPaths(given, &scanNotes);
         return -1;
+    }
+
+    // Names the counted words on which the pattern engine gave up (they were taken as not
+    // matching), after the search.
+    void noteGivenUpWords() const
+    {
+        const QString note = query ? query->givenUpNote() : QString();
+        if (!note.isEmpty())
+            writeErr(u"corvalen "_qs + command + u": "_qs + note + u".\n"_qs);
     }
 
     // The query, or one that never matches where it failed to parse: the files are still read
@@ -777,7 +789,8 @@ int runContext(const QStringList &arguments)
     const QCommandLineOption sort(u"sort"_qs,
                                   tr("Order the lines by up to three comma-separated keys: 5L ... 1L (the "
                                      "counted words before the occurrence, nearest 1L), hit, 1R ... 5R (the "
-                                     "words after it), file, position (text order, the default). Words "
+                                     "words after it), file, position (text order, the default; it ends an "
+                                     "order, so no key may follow it). Words "
                                      "compare in the Unicode root collation; a missing word sorts first; "
                                      "ties by the next key, then text order."),
                                   u"KEYS"_qs, u"position"_qs);
@@ -905,6 +918,7 @@ int runContext(const QStringList &arguments)
     }
     if (!written)
         writeErr(tr("Could not write the occurrences to standard output: %1.").arg(error) + u'\n');
+    c.noteGivenUpWords();
     writeErr(u" Occurrences: "_qs + QString::number(occurrences) + u'\n');
     return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
 }
@@ -918,8 +932,9 @@ int runDispersion(const QStringList &arguments)
             tr("Writes one row per file, in the order given: the file, its counted words, the hits of "
                "QUERY in it, hits per 1,000 words, Juilland's D over ten equal parts of the file's "
                "words (empty without hits) and the places of the hits (the 0-based numbers of their "
-               "first words among the file's counted words). QUERY is a word as \"corvalen context\" "
-               "takes it."));
+               "first words among the file's counted words). A file that could not be read has "
+               "\"unread\" for its words and the other fields empty (null in json). QUERY is a word as "
+               "\"corvalen context\" takes it."));
     const QCommandLineOption format(u"format"_qs,
                                     tr("tsv: tab-separated rows without a header (default); csv: with the "
                                        "header file,words,hits,per_1000,juilland_d,positions; json: an array "
@@ -957,6 +972,7 @@ int runDispersion(const QStringList &arguments)
     search.runPlaces([&](qint32 file, const std::vector<qint64> &positions) {
         files[size_t(file)].positions.insert(files[size_t(file)].positions.end(), positions.begin(), positions.end());
     });
+    c.noteGivenUpWords();
     for (size_t i = 0; i < files.size(); ++i) {
         FileDispersion &f = files[i];
         f.file = qint32(i);
@@ -979,6 +995,14 @@ int runDispersion(const QStringList &arguments)
         TableWriter table(device, tableFormat,
                           {u"file"_qs, u"words"_qs, u"hits"_qs, u"per_1000"_qs, u"juilland_d"_qs, u"positions"_qs});
         for (const FileDispersion &f : files) {
+            if (f.failed) {
+                // Not an empty file: its words are not known.
+                if (!table.row({TableCell::textCell(QDir::toNativeSeparators(c.files.at(f.file))),
+                                TableCell::textCell(u"unread"_qs), TableCell::none(), TableCell::none(),
+                                TableCell::none(), TableCell::none()}))
+                    return false;
+                continue;
+            }
             const std::optional<double> d = f.juillandD();
             if (!table.row({TableCell::textCell(QDir::toNativeSeparators(c.files.at(f.file))),
                             TableCell::number(f.words), TableCell::number(f.hits()),
@@ -1091,8 +1115,11 @@ int runCollocates(const QStringList &arguments)
             tr("Writes the collocates of QUERY (the node, one word as \"corvalen context\" takes it): every "
                "counted word within L words to the left and R to the right of the node's occurrences, in "
                "the same file, across paragraph ends, with its co-occurrences (left and right), its "
-               "frequency and the measures MI, MI3, T-score, log-likelihood and logDice. Standard error "
-               "ends with the node's occurrences and the corpus's words."));
+               "frequency and the measures MI, MI3, T-score, log-likelihood and logDice. A word at one "
+               "place counts once for each node occurrence whose window reaches it: where occurrences of "
+               "the node stand closer than the span their windows overlap, so the co-occurrences can "
+               "exceed the collocate's frequency, and logDice 14. Standard error ends with the node's "
+               "occurrences and the corpus's words."));
     const QCommandLineOption span(u"span"_qs, tr("Words to the left and right of the node, 0 to 10 each, not both 0 (default 5,5)."),
                                   u"L,R"_qs, u"5,5"_qs);
     const QCommandLineOption minCooccurrence(u"min-cooccurrence"_qs, tr("Leave out collocates with fewer co-occurrences (default 2)."), u"N"_qs);
@@ -1136,6 +1163,7 @@ int runCollocates(const QStringList &arguments)
     request.right = lr->second;
     CollocateResult found = findCollocates(request);
     const bool unreadable = reportFailures(found.failures, c.files);
+    c.noteGivenUpWords();
     const std::vector<CollocateRow> rows =
             selectCollocates(std::move(found.rows), *order, *leastCooccurrence, *leastFrequency, table.topRows);
     const bool written = writeTableOut(
@@ -1213,6 +1241,7 @@ int runClusters(const QStringList &arguments)
     request.minCount = *leastCount;
     ClusterResult found = findClusters(request);
     const bool unreadable = reportFailures(found.failures, c.files);
+    c.noteGivenUpWords();
     const std::vector<ClusterRow> rows = selectClusters(std::move(found.rows), *leastCount, table.topRows);
     const bool written = writeTableOut(table.outputPath, table.tableFormat, {u"cluster"_qs, u"count"_qs, u"files"_qs},
                                        [&](TableWriter &out) {
@@ -1260,7 +1289,11 @@ int runKeywords(const QStringList &arguments)
                                     u"P"_qs, u"0.05"_qs);
     const QCommandLineOption bonferroni(u"bonferroni"_qs, tr("Divide the cut-off by the number of distinct words compared."));
     const QCommandLineOption negative(u"negative"_qs, tr("Negative keywords too: words less frequent in the target."));
-    const QCommandLineOption minFreq(u"min-freq"_qs, tr("The least frequency of a keyword in the target (default 1)."), u"N"_qs);
+    const QCommandLineOption minFreq(u"min-freq"_qs,
+                                     tr("The least frequency of a keyword in the target (default 1); with "
+                                        "--negative, the least of the larger of its frequencies in the target "
+                                        "and the reference, so that words absent from the target show."),
+                                     u"N"_qs);
     const QCommandLineOption help(QStringList{u"h"_qs, u"help"_qs}, tr("Show this help."));
     TableOptions table;
     parser.addOptions({reference, referenceList, ignoreCase, keepCase});
@@ -1324,14 +1357,17 @@ int runKeywords(const QStringList &arguments)
     FrequencyList target, referenceCounts;
     std::optional<FrequencyList> listed;
     QString listError;
+    QStringList listNotes;
     if (parser.isSet(referenceList)) {
         // The list is read while the target is counted.
-        onTwoThreads([&] { listed = readFrequencyList(parser.value(referenceList), &listError); },
+        onTwoThreads([&] { listed = readFrequencyList(parser.value(referenceList), &listError, &listNotes); },
                      [&] { target = countedFrequencies(targetFiles, options, &reporter, &failed); });
         if (!listed) {
             writeErr(listError + u'\n');
             return Failed;
         }
+        for (const QString &note : std::as_const(listNotes))
+            writeErr(u"corvalen keywords: "_qs + note + u'\n');
         referenceCounts = std::move(*listed);
     } else {
         target = countedFrequencies(targetFiles, options, &reporter, &failed);

@@ -483,6 +483,12 @@ std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error)
                 *error = tr("unknown sort key \"%1\" (%2).").arg(part.trimmed(), names.join(u", "));
             return std::nullopt;
         }
+        if (!keys.isEmpty() && keys.constLast() == SortKey::Position) {
+            // Text order leaves no ties for a later key to break: one there would be ignored.
+            if (error)
+                *error = tr("position ends an order: no key may follow it (\"%1\").").arg(part.trimmed());
+            return std::nullopt;
+        }
         keys.append(SortKey(found));
     }
     if (keys.size() > 3) {
@@ -566,6 +572,13 @@ std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<
         quint64 key;
         qint32 index;
     };
+    // Text order ends an order: the keys after it decide nothing.
+    QList<SortKey> levels;
+    for (const SortKey key : keys) {
+        if (key == SortKey::Position)
+            break;
+        levels.append(key);
+    }
     const qsizetype n = lines.size();
     std::vector<Keyed> keyed(static_cast<size_t>(n));
     quint32 largest = 0;
@@ -573,7 +586,7 @@ std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<
     for (qsizetype i = 0; i < n; ++i) {
         const ConcordanceLine &line = lines[i];
         for (int level = 0; level < 3; ++level) {
-            const quint32 v = level < keys.size() && !line.failed ? valueOf(line, keys.at(level)) : 0;
+            const quint32 v = level < levels.size() && !line.failed ? valueOf(line, levels.at(level)) : 0;
             values[size_t(i)][size_t(level)] = v;
             largest = std::max(largest, v);
         }

@@ -155,7 +155,7 @@ enum class SortKey {
 /// "5R", "file", "position"), in the order of SortKey.
 QStringList sortKeyNames();
 /// The keys of a comma-separated list of up to three names; nullopt, with error set, for an
-/// unknown name or more than three.
+/// unknown name, more than three, or a key after "position" (text order ends an order).
 std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error = nullptr);
 
 /// The ranks of words in the Unicode root collation (ICU's root locale), ties by UTF-16 code units:
@@ -178,8 +178,8 @@ private:
     std::vector<quint32> m_ranks; // by word number; 1 and up for the words named
 };
 
-/// The order of lines by up to three keys, ties by the next key and then text order: indexes into
-/// lines. ranks from WordRanks::of() of the same lines; fileRanks from WordRanks::ofNames() of the
+/// The order of lines by up to three keys, ties by the next key and then text order (Position
+/// ends the order: keys after it are not looked at): indexes into lines. ranks from WordRanks::of() of the same lines; fileRanks from WordRanks::ofNames() of the
 /// files' names.
 std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<SortKey> &keys,
                                      const WordRanks &ranks, const std::vector<quint32> &fileRanks);

@@ -5,8 +5,11 @@
 #include "engine/wordscanner.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <cstring>
+#include <mutex>
 
 #include <unicode/uchar.h>
 
@@ -38,6 +41,13 @@ QString cleanedPiece(QStringView piece, const WordFinder &finder)
     return kept;
 }
 
+// A word of a query as a message shows it: a very long one cut short.
+QString shown(const QString &word)
+{
+    constexpr qsizetype kMost = 40;
+    return word.size() <= kMost ? word : word.first(kMost) + u'\u2026';
+}
+
 // The rules without what leaves words out or groups them: how a typed word is cut and cleaned.
 std::unique_ptr<WordFinder> bareFinder(const WordFinder &finder)
 {
@@ -50,6 +60,13 @@ std::unique_ptr<WordFinder> bareFinder(const WordFinder &finder)
 }
 
 } // namespace
+
+struct CorpusQuery::GivenUp
+{
+    std::mutex mutex;
+    QSet<QString> seen;
+    QStringList words; // the first ones, in the order met
+};
 
 std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mode, bool matchCase,
                                               const WordFinder &finder, QString *error)
@@ -65,9 +82,7 @@ std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mod
     // Counted words are lower-case already when case is ignored: matching without regard to case
     // then changes nothing and lets "The" find "the".
     query.m_caseInsensitive = !matchCase || finder.ignoresCase();
-    const QRegularExpression::PatternOptions options = QRegularExpression::UseUnicodePropertiesOption
-            | (query.m_caseInsensitive ? QRegularExpression::CaseInsensitiveOption
-                                       : QRegularExpression::NoPatternOption);
+    query.m_givenUp = std::make_shared<GivenUp>();
     const QStringList parts = text.split(u' ', Qt::SkipEmptyParts);
     if (parts.isEmpty())
         return fail(tr("The query has no word."));
@@ -76,9 +91,11 @@ std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mod
     for (const QString &part : parts) {
         if (mode == QueryMode::RegularExpression) {
             Word w;
-            w.pattern = QRegularExpression(QRegularExpression::anchoredPattern(part), options);
-            if (!w.pattern.isValid())
-                return fail(tr("\"%1\" is not a valid regular expression: %2.").arg(part, w.pattern.errorString()));
+            QString why;
+            qsizetype at = 0;
+            w.pattern = WordPattern::compile(part, query.m_caseInsensitive, &why, &at);
+            if (!w.pattern)
+                return fail(tr("\"%1\" is not a valid regular expression: %2 at position %3.").arg(shown(part), why).arg(at));
             query.m_words.push_back(std::move(w));
             continue;
         }
@@ -107,7 +124,10 @@ std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mod
                 }
             }
             flush();
-            w.pattern = QRegularExpression(QRegularExpression::anchoredPattern(pattern), options);
+            QString why;
+            w.pattern = WordPattern::compile(pattern, query.m_caseInsensitive, &why);
+            if (!w.pattern)
+                return fail(tr("\"%1\" cannot be searched for: %2.").arg(shown(part), why));
             query.m_words.push_back(std::move(w));
             continue;
         }
@@ -140,6 +160,36 @@ std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mod
     return query;
 }
 
+QStringList CorpusQuery::givenUpWords() const
+{
+    if (!m_givenUp)
+        return {};
+    const std::lock_guard lock(m_givenUp->mutex);
+    return m_givenUp->words;
+}
+
+qsizetype CorpusQuery::givenUpCount() const
+{
+    if (!m_givenUp)
+        return 0;
+    const std::lock_guard lock(m_givenUp->mutex);
+    return m_givenUp->seen.size();
+}
+
+QString CorpusQuery::givenUpNote() const
+{
+    const qsizetype count = givenUpCount();
+    if (count == 0)
+        return QString();
+    QStringList named;
+    for (const QString &word : givenUpWords())
+        named << u'"' + shown(word) + u'"';
+    QString list = named.join(u", "_qs);
+    if (count > named.size())
+        list = tr("%1 and %2 more").arg(list).arg(count - named.size());
+    return tr("the pattern engine reached its match limit on these words, which are taken as not matching: %1").arg(list);
+}
+
 QueryMatcher::QueryMatcher(const CorpusQuery &query, const WordFinder &finder)
     : m_query(query), m_finder(finder.clone())
 {
@@ -166,8 +216,29 @@ bool QueryMatcher::matches(qsizetype k, QStringView word)
     const CorpusQuery::Word &w = m_query.word(k);
     if (w.never || m_query.matchesNothing())
         return false;
-    if (w.literal.isEmpty())
-        return w.pattern.match(word).hasMatch();
+    if (w.literal.isEmpty()) {
+        switch (m_patterns.match(*w.pattern, word)) {
+        case PatternMatcher::Outcome::Match:
+            return true;
+        case PatternMatcher::Outcome::NoMatch:
+            return false;
+        case PatternMatcher::Outcome::GaveUp:
+            break;
+        }
+        // Taken as no match, and said: the word is kept for the note after the search (each try
+        // costs the engine's whole limit, so there are never many).
+        if (m_query.m_givenUp) {
+            CorpusQuery::GivenUp &log = *m_query.m_givenUp;
+            const std::lock_guard lock(log.mutex);
+            const QString text = word.toString();
+            if (!log.seen.contains(text)) {
+                log.seen.insert(text);
+                if (log.words.size() < CorpusQuery::kMaxGivenUpShown)
+                    log.words.append(text);
+            }
+        }
+        return false;
+    }
     if (m_finder->groupsWords())
         return m_finder->groupKey(word) == m_literalKeys[size_t(k)];
     if (m_query.m_caseInsensitive && !m_finder->ignoresCase())

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "corpus/corpusscan.h"
+#include "corpus/wordpattern.h"
 #include "engine/wordrules.h"
 
-#include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <memory>
@@ -40,9 +41,9 @@ class CorpusQuery
 public:
     struct Word
     {
-        QString literal;            ///< a literal word, as counted; empty for a pattern
-        QRegularExpression pattern; ///< a wildcard or a regular expression, anchored
-        bool never = false;         ///< the rules never count it (a stop word, punctuation ...)
+        QString literal;                    ///< a literal word, as counted; empty for a pattern
+        std::optional<WordPattern> pattern; ///< a wildcard or a regular expression: the whole word
+        bool never = false;                 ///< the rules never count it (a stop word, punctuation ...)
         /// What every word a wildcard matches begins and ends with, and its least length: a word
         /// without them is refused before the expression is asked.
         QString prefix;
@@ -51,7 +52,9 @@ public:
     };
 
     /// The query that text gives under finder's rules. matchCase counts only where the rules keep
-    /// letter case. nullopt, with error set, for an empty query or an invalid expression.
+    /// letter case. nullopt, with error set, for an empty query, one of more than kMaxWords words,
+    /// an invalid expression (the pattern engine's message and place) or a wildcard word the
+    /// engine cannot take (too long).
     static std::optional<CorpusQuery> parse(const QString &text, QueryMode mode, bool matchCase,
                                             const WordFinder &finder, QString *error = nullptr);
 
@@ -65,13 +68,24 @@ public:
     /// The most words a query may have.
     static constexpr qsizetype kMaxWords = 32;
 
+    /// The counted words on which the pattern engine gave up (it backtracked beyond its limits)
+    /// while this query, or a copy of it, was searched for: they were taken as not matching. At
+    /// most the first kMaxGivenUpShown of them; givenUpCount() tells how many there were.
+    QStringList givenUpWords() const;
+    qsizetype givenUpCount() const;
+    static constexpr qsizetype kMaxGivenUpShown = 10;
+    /// Those words as a note for the user, without a full stop; empty when there were none.
+    QString givenUpNote() const;
+
 private:
+    struct GivenUp;
     QString m_text;
     QueryMode m_mode = QueryMode::Words;
     bool m_caseInsensitive = false;
     bool m_groups = false;
     std::vector<Word> m_words;
     bool m_matchesNothing = false;
+    std::shared_ptr<GivenUp> m_givenUp; // shared by the copies: every search's matchers write to it
     friend class QueryMatcher;
 };
 
@@ -96,6 +110,7 @@ private:
     bool m_exact = false;                 // every word a literal, compared exactly
     bool m_refuses = false;               // every word a wildcard with a literal beginning or end
     std::unique_ptr<counting::HashTally> m_decided; // word -> its mark + 1
+    PatternMatcher m_patterns;
 };
 
 /// Finds the occurrences of a query in a slice's tokens marked by its QueryMatcher: each is the

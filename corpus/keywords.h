@@ -52,13 +52,20 @@ private:
 FrequencyList countFrequencies(const QStringList &files, const CountOptions &options, TextSource &source,
                                Progress *progress = nullptr, ErrorReporter *reporter = nullptr);
 
-/// Reads a word list as `corvalen count --combined` writes it: tab-separated rows (the clipboard's
-/// layout: the word padded, a tab, the count), CSV with the header word,count, or JSON (an array of
-/// objects with "word" and "count"). A count may be padded or carry thousands separators ("1,234").
-/// nullopt, with error naming the file and the line that cannot be read, for a damaged list.
-std::optional<FrequencyList> readFrequencyList(const QString &path, QString *error = nullptr);
+/// Reads a word list as `corvalen count --combined` writes it, or as another program or a
+/// spreadsheet saves one: tab-separated rows (the word, maybe padded, a tab, the count, maybe more
+/// columns; a first line whose count is no number is a header), CSV (with a header such as
+/// word,count, or without one) or JSON (an array of objects with "word" and "count"). Fields of
+/// tsv and csv may be quoted. A count may be padded or grouped in thousands ("1,234"); one with
+/// decimals ("12.5", "1,5"), or a count or total beyond 2^53 (beyond what the measures work out
+/// exactly), is refused. A word may hold tabs: the count is then read from the column as far from
+/// the line's end as in the other lines. Lines without a word are left out.
+/// nullopt, with error naming the file and the line that cannot be read, for a damaged list;
+/// notes, when given, receive what was left out and whether the list counts no word at all.
+std::optional<FrequencyList> readFrequencyList(const QString &path, QString *error = nullptr, QStringList *notes = nullptr);
 /// The same from bytes already read (name is the file's, for messages).
-std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const QString &name, QString *error = nullptr);
+std::optional<FrequencyList> parseFrequencyList(const QByteArray &bytes, const QString &name, QString *error = nullptr,
+                                                 QStringList *notes = nullptr);
 
 /// The keyness of a word with frequency a in the target corpus of c words and b in the reference
 /// of d words (Rayson and Garside 2000; Hardie 2014; Wilson 2013):
@@ -97,7 +104,8 @@ struct KeywordFilter
     bool bonferroni = false;
     /// Negative keywords (less frequent in the target than in the reference) too.
     bool negative = false;
-    /// The least target frequency of a keyword.
+    /// The least target frequency of a keyword; with negative keywords, the least of the larger
+    /// of its two frequencies (a word absent from the target may be a negative keyword).
     qint64 minFrequency = 1;
 };
 

@@ -23,6 +23,8 @@ packages=(
     libicu-dev
     # word forms: the Snowball stemmers
     libstemmer-dev
+    # the corpus queries' regular expressions (PCRE2, as Qt's own expressions use it)
+    libpcre2-dev
     # inflates big .docx and .odt parts fast (the build falls back to libzip without it)
     libisal-dev
     # the fonts of the windows: the command bars ask for Calibri, the windows for Arial (and

@@ -389,6 +389,8 @@ void ConcordanceTab::updateStatus()
         if (hits == 0 && query && query->matchesNothing())
             status += u" \u2014 "_qs + tr("the count's rules never give such a word (a stop word, punctuation, "
                                          "a short word, or another number of words than its phrases)");
+        if (query && query->givenUpCount() > 0)
+            status += u"; "_qs + query->givenUpNote();
     }
     if (m_model->isOrdering())
         status += u"  "_qs + tr("(sorting the lines...)");

@@ -131,7 +131,9 @@ KeywordsTab::KeywordsTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     filterRow->addSpacing(12);
     filterRow->addWidget(leastLabel);
     filterRow->addWidget(m_minFrequency);
-    filterRow->addWidget(new QLabel(tr("times in the corpus"), this));
+    m_minFrequencyUnit = new QLabel(this);
+    m_minFrequencyUnit->setObjectName(u"keywordMinFrequencyUnit"_qs);
+    filterRow->addWidget(m_minFrequencyUnit);
     filterRow->addStretch();
     filterRow->addWidget(startButton());
     filterRow->addWidget(stopButton());
@@ -152,6 +154,8 @@ KeywordsTab::KeywordsTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     connect(m_cutoff, &QComboBox::currentIndexChanged, this, filterChanged);
     connect(m_bonferroni, &QCheckBox::toggled, this, filterChanged);
     connect(m_negative, &QCheckBox::toggled, this, filterChanged);
+    connect(m_negative, &QCheckBox::toggled, this, &KeywordsTab::describeLeastFrequency);
+    describeLeastFrequency();
     connect(m_minFrequency, &QSpinBox::valueChanged, this, filterChanged);
     // A comparison waiting for the corpus's own count goes on when it is there.
     connect(&m_workbench, &Workbench::wordListReady, this, [this] {
@@ -170,6 +174,16 @@ KeywordFilter KeywordsTab::filter() const
     f.negative = m_negative->isChecked();
     f.minFrequency = m_minFrequency->value();
     return f;
+}
+
+void KeywordsTab::describeLeastFrequency()
+{
+    // A negative keyword may be absent from the corpus: the least frequency is then the larger one's.
+    const bool negative = m_negative->isChecked();
+    m_minFrequencyUnit->setText(negative ? tr("times in the corpus or the reference") : tr("times in the corpus"));
+    m_minFrequency->setToolTip(negative ? tr("The least of the larger of a word's frequencies in the corpus and the "
+                                             "reference.")
+                                        : tr("The least frequency of a keyword in the corpus."));
 }
 
 void KeywordsTab::describeReference()
@@ -234,6 +248,7 @@ void KeywordsTab::clearReference()
     m_referenceList.clear();
     m_reference.reset();
     m_referenceFailures.clear();
+    m_referenceNotes.clear();
     clearTable();
     describeReference();
     setStatus(tr("Choose a reference: files, a folder or a word list to compare the corpus with."));
@@ -243,19 +258,21 @@ void KeywordsTab::prepareReference()
 {
     m_reference.reset();
     m_referenceFailures.clear();
+    m_referenceNotes.clear();
     clearTable();
     describeReference();
     m_preparing = true;
     auto list = std::make_shared<std::optional<FrequencyList>>();
     auto error = std::make_shared<QString>();
     auto failures = std::make_shared<QStringList>();
+    auto notes = std::make_shared<QStringList>();
     const QString listPath = m_referenceList;
     const QStringList paths = m_referencePaths;
     const CountOptions options = m_workbench.options();
     setStatus(listPath.isEmpty() ? tr("Counting the reference...") : tr("Reading the word list..."));
-    run([list, error, failures, listPath, paths, options](const std::atomic<bool> &stop, Progress &progress) {
+    run([list, error, failures, notes, listPath, paths, options](const std::atomic<bool> &stop, Progress &progress) {
             if (!listPath.isEmpty()) {
-                *list = readFrequencyList(listPath, error.get());
+                *list = readFrequencyList(listPath, error.get(), notes.get());
                 return;
             }
             // Folders as a drop on the file list scans them.
@@ -263,7 +280,7 @@ void KeywordsTab::prepareReference()
             if (!stop)
                 *list = countFiles(files, options, progress, failures.get());
         },
-        [this, list, error, failures] {
+        [this, list, error, failures, notes] {
             m_preparing = false;
             if (!*list) {
                 // A damaged list is named with its line; nothing is compared with it.
@@ -277,6 +294,7 @@ void KeywordsTab::prepareReference()
             }
             m_reference = std::make_shared<const FrequencyList>(std::move(**list));
             m_referenceFailures = *failures;
+            m_referenceNotes = *notes;
             describeReference();
             compare();
         });
@@ -339,7 +357,10 @@ void KeywordsTab::compare()
                                    locale.toString(m_compared));
             if (!m_referenceFailures.isEmpty())
                 status += u"; "_qs + tr("not counted in the reference: %1").arg(m_referenceFailures.join(u" "));
-            setStatus(status + u'.');
+            status += u'.';
+            for (const QString &note : std::as_const(m_referenceNotes))
+                status += u' ' + note;
+            setStatus(status);
             emit tableShown();
         });
 }

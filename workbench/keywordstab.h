@@ -63,6 +63,7 @@ private:
     void compare();
     KeywordFilter filter() const;
     void describeReference();
+    void describeLeastFrequency();
 
     QLabel *m_referenceLabel = nullptr;
     QPushButton *m_addFiles = nullptr;
@@ -73,11 +74,13 @@ private:
     QCheckBox *m_bonferroni = nullptr;
     QCheckBox *m_negative = nullptr;
     QSpinBox *m_minFrequency = nullptr;
+    QLabel *m_minFrequencyUnit = nullptr;
 
     QStringList m_referencePaths; // files and folders as chosen
     QString m_referenceList;      // or a word list
     std::shared_ptr<const FrequencyList> m_reference;
     QStringList m_referenceFailures; // reference files that could not be read
+    QStringList m_referenceNotes;    // what a word list left out, or that it counts nothing
     std::shared_ptr<const FrequencyList> m_target;
     qint64 m_compared = 0;
     bool m_preparing = false;

@@ -128,6 +128,20 @@ QString readText(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+struct Ran
+{
+    int code = -1;
+    QByteArray out, err;
+};
+
+Ran runCorvalen(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), args);
+    p.waitForFinished(60000);
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
 int collate(const QString &a, const QString &b)
 {
     UErrorCode status = U_ZERO_ERROR;
@@ -147,6 +161,11 @@ class TestCorpus : public QObject
 private slots:
     void queriesFindExactlyTheCountedWords_data();
     void queriesFindExactlyTheCountedWords();
+    void queryFaults_data();
+    void queryFaults();
+    void queryFaultsOnTheCommandLine_data();
+    void queryFaultsOnTheCommandLine();
+    void patternEngineLimitIsNamed();
     void linesMatchTheCount();
     void neighboursAcrossSlicesAndParagraphs();
     void ordersByNeighbours();
@@ -161,6 +180,8 @@ private slots:
     void collocatesByBruteForce_data();
     void collocatesByBruteForce();
     void associationMeasuresByHand();
+    void overlappingWindowsByHand_data();
+    void overlappingWindowsByHand();
     void clustersByBruteForce_data();
     void clustersByBruteForce();
     void keynessByHand_data();
@@ -169,6 +190,8 @@ private slots:
     void wordListsReadBack();
     void damagedWordListsAreNamed_data();
     void damagedWordListsAreNamed();
+    void wordListsOfOtherPrograms_data();
+    void wordListsOfOtherPrograms();
     void corpusCommands();
     void lexicalVarietyByHand_data();
     void lexicalVarietyByHand();
@@ -232,6 +255,102 @@ void TestCorpus::queriesFindExactlyTheCountedWords()
 }
 
 // The number of lines of a word is its count; of a pattern, the sum of its words' counts.
+void TestCorpus::queryFaults_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QueryMode>("mode");
+    QTest::addColumn<QString>("error");
+    const QString words33 = QStringList(33, u"w"_qs).join(u' ');
+    QTest::newRow("33 words") << words33 << QueryMode::Words << u"The query has 33 words; it may have 32."_qs;
+    QTest::newRow("33 expressions") << words33 << QueryMode::RegularExpression << u"The query has 33 words; it may have 32."_qs;
+    // The engine's own message and place, not that of an anchor pasted around the pattern.
+    QTest::newRow("class not closed") << u"happ["_qs << QueryMode::RegularExpression
+                                      << u"\"happ[\" is not a valid regular expression: missing terminating ] for "
+                                         "character class at position 5."_qs;
+    // Pasted between anchors it would have been (?:a)|(b): every word beginning with "a".
+    QTest::newRow("anchor escaped") << u"a)|(b"_qs << QueryMode::RegularExpression
+                                    << u"unmatched closing parenthesis at position 1"_qs;
+    QTest::newRow("wildcard too long") << QString(40000, u'a') + u'*' << QueryMode::Words
+                                       << u"cannot be searched for: regular expression is too large."_qs;
+    QTest::newRow("empty") << u"  "_qs << QueryMode::Words << u"The query has no word."_qs;
+}
+
+// A query that cannot be searched for says why, in the pattern engine's words where it is the one.
+void TestCorpus::queryFaults()
+{
+    QFETCH(QString, text);
+    QFETCH(QueryMode, mode);
+    QFETCH(QString, error);
+    QString why;
+    QVERIFY(!CorpusQuery::parse(text, mode, true, *plainFinder(), &why));
+    QVERIFY2(why.contains(error), qPrintable(why.left(300)));
+    QVERIFY(why.size() < 300); // a long word is cut short
+}
+
+void TestCorpus::queryFaultsOnTheCommandLine_data()
+{
+    QTest::addColumn<QStringList>("args"); // before the file
+    QTest::addColumn<QString>("error");
+    const QString words33 = QStringList(33, u"w"_qs).join(u' ');
+    for (const QString &command : {u"context"_qs, u"dispersion"_qs, u"collocates"_qs, u"clusters"_qs}) {
+        QTest::addRow("%s, 33 words", qPrintable(command)) << QStringList{command, words33}
+                                                           << u"The query has 33 words; it may have 32"_qs;
+        QTest::addRow("%s, wildcard too long", qPrintable(command))
+                << QStringList{command, QString(40000, u'a') + u'*'} << u"regular expression is too large"_qs;
+    }
+    QTest::newRow("context, class not closed") << QStringList{u"context"_qs, u"--regex"_qs, u"happ["_qs}
+                                               << u"missing terminating ] for character class at position 5"_qs;
+    QTest::newRow("context, anchor escaped") << QStringList{u"context"_qs, u"--regex"_qs, u"a)|(b"_qs}
+                                             << u"unmatched closing parenthesis"_qs;
+    // Text order leaves no ties: a key after it would be ignored.
+    QTest::newRow("context, key after position") << QStringList{u"context"_qs, u"--sort"_qs, u"position,1R"_qs, u"the"_qs}
+                                                 << u"position ends an order"_qs;
+}
+
+// Every corpus command refuses such a query as a usage error instead of finding nothing.
+void TestCorpus::queryFaultsOnTheCommandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    const QString file = m_tmp.filePath(u"faults.txt"_qs);
+    writeFile(file, "w w a b ab the cat the dog\n");
+    const Ran ran = runCorvalen(args + QStringList{file});
+    QCOMPARE(ran.code, 2);
+    QVERIFY(ran.out.isEmpty());
+    QVERIFY2(QString::fromUtf8(ran.err).contains(error), ran.err.left(400).constData());
+    QVERIFY(ran.err.size() < 400);
+}
+
+// A pattern that backtracks beyond the engine's limit on a word takes it as not matching, and the
+// word is named (by the library, and by each command on standard error).
+void TestCorpus::patternEngineLimitIsNamed()
+{
+    const QString file = m_tmp.filePath(u"limit.txt"_qs);
+    const QString longWord(40, u'a');
+    writeFile(file, (u"ab "_qs + longWord + u" aab\n"_qs + longWord + u" ac\n"_qs).toUtf8());
+    const std::shared_ptr<const WordFinder> finder = plainFinder();
+    const std::optional<CorpusQuery> query = CorpusQuery::parse(u"(a|a)*(b|c)"_qs, QueryMode::RegularExpression, true, *finder);
+    QVERIFY(query);
+    ConcordanceRequest request;
+    request.files = {file};
+    request.finder = finder;
+    request.query = *query;
+    ConcordanceSearch search(request);
+    qsizetype found = 0;
+    search.run([&](ConcordanceBatch &&batch) { found += qsizetype(batch.lines.size()); });
+    QCOMPARE(found, 3); // ab, aab, ac
+    QCOMPARE(query->givenUpWords(), QStringList{longWord}); // the copies searched share it
+    QCOMPARE(query->givenUpCount(), qsizetype(1));
+    for (const QString &command : {u"context"_qs, u"dispersion"_qs, u"collocates"_qs, u"clusters"_qs}) {
+        const Ran ran = runCorvalen({command, u"--regex"_qs, u"(a|a)*(b|c)"_qs, file});
+        QCOMPARE(ran.code, 0);
+        QVERIFY2(ran.err.contains("match limit") && ran.err.contains(longWord.toUtf8()), ran.err.constData());
+    }
+    // A pattern that does not backtrack so says nothing.
+    const Ran plain = runCorvalen({u"context"_qs, u"--regex"_qs, u"a+(b|c)"_qs, file});
+    QCOMPARE(plain.err, QByteArray(" Occurrences: 3\n"));
+}
+
 void TestCorpus::linesMatchTheCount()
 {
     const QStringList files = makeCorpus(m_tmp.filePath(u"c"_qs), 4, 3000, 5);
@@ -326,6 +445,15 @@ void TestCorpus::ordersByNeighbours()
     QCOMPARE(parseSortKeys(u"1R,2l,hit"_qs).value(), (QList<SortKey>{SortKey::Right1, SortKey::Left2, SortKey::Hit}));
     QString error;
     QVERIFY(!parseSortKeys(u"1R,2R,3R,4R"_qs, &error));
+    // Text order ends an order: nothing may follow it, and whatever follows it is not looked at.
+    QVERIFY(parseSortKeys(u"1R,position"_qs));
+    QVERIFY(!parseSortKeys(u"position,1R"_qs, &error));
+    QVERIFY(error.contains(u"position ends an order"));
+    const QList<SortKey> afterPosition{SortKey::Position, SortKey::Right1};
+    const std::vector<qint32> textOrder = concordanceOrder(lines, afterPosition, WordRanks::of(lines, *vocabulary, afterPosition),
+                                                           WordRanks::ofNames(files));
+    for (size_t k = 0; k < textOrder.size(); ++k)
+        QCOMPARE(textOrder[k], qint32(k));
     QVERIFY(!parseSortKeys(u"6L"_qs, &error));
     QVERIFY(error.contains(u"6L"));
 }
@@ -508,9 +636,19 @@ void TestCorpus::commandLine()
     QCOMPARE(json.at(0).toObject().value(u"positions").toArray(), QJsonArray{8}); // the, cat, sat, on, the, mat, the, cats, hat
     QVERIFY(json.at(1).toObject().value(u"juilland_d").isNull());
     QCOMPARE(json.at(1).toObject().value(u"hits").toInt(), 0);
-    std::tie(code, out, err) = run({u"dispersion"_qs, u"the"_qs, tmp.filePath(u"missing.txt"_qs), a});
+    // A file that cannot be read is no empty file: its row says so, in every format.
+    const QString missing = tmp.filePath(u"missing.txt"_qs);
+    std::tie(code, out, err) = run({u"dispersion"_qs, u"the"_qs, missing, a});
     QCOMPARE(code, 1);
     QVERIFY(err.contains("missing.txt"));
+    QVERIFY2(out.startsWith((QDir::toNativeSeparators(missing) + u"\tunread\t\t\t\t\n"_qs).toUtf8()), out.constData());
+    std::tie(code, out, err) = run({u"dispersion"_qs, u"--format"_qs, u"csv"_qs, u"the"_qs, missing});
+    QCOMPARE(out.split('\n').at(1), (QDir::toNativeSeparators(missing) + u",unread,,,,\r"_qs).toUtf8());
+    std::tie(code, out, err) = run({u"dispersion"_qs, u"--format"_qs, u"json"_qs, u"the"_qs, missing, a});
+    const QJsonObject unread = QJsonDocument::fromJson(out).array().at(0).toObject();
+    QCOMPARE(unread.value(u"words").toString(), u"unread"_qs);
+    for (const QString &key : {u"hits"_qs, u"per_1000"_qs, u"juilland_d"_qs, u"positions"_qs})
+        QVERIFY2(unread.value(key).isNull(), qPrintable(key));
 }
 
 // A corpus with a planted collocation: "strong" is followed by "tea" far more often than chance,
@@ -645,6 +783,49 @@ void TestCorpus::associationMeasuresByHand()
     const double e11 = 50.0 * 8 / 55, e12 = 50.0 * 47 / 55, e21 = 5.0 * 8 / 55;
     const double expected = 2 * (3 * std::log(3 / e11) + 47 * std::log(47 / e12) + 5 * std::log(5 / e21));
     QVERIFY(std::abs(std::abs(c.logLikelihood) - expected) < 1e-9);
+}
+
+void TestCorpus::overlappingWindowsByHand_data()
+{
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("right");
+    QTest::addColumn<QString>("expected"); // collocate: O, left, right, f_c
+    // "a b a b", node a at words 0 and 2. 5,5: the window of the first takes b (1), a (2), b (3);
+    // that of the second a (0), b (1) to its left and b (3) to its right. b at word 1 and at word 3
+    // lies in both windows and counts for each (once per node occurrence): O = 4 against f_c = 2.
+    QTest::newRow("5,5") << 5 << 5 << u"a:2,1,1,2 b:4,1,3,2"_qs;
+    QTest::newRow("1,1") << 1 << 1 << u"b:3,1,2,2"_qs;
+    QTest::newRow("0,2") << 0 << 2 << u"a:1,0,1,2 b:2,0,2,2"_qs;
+}
+
+// Overlapping windows worked out by hand: a word is counted at most once per node occurrence, so
+// O may exceed its frequency, and logDice its maximum of 14.
+void TestCorpus::overlappingWindowsByHand()
+{
+    QFETCH(int, left);
+    QFETCH(int, right);
+    QFETCH(QString, expected);
+    const QString file = m_tmp.filePath(u"abab.txt"_qs);
+    writeFile(file, "a b a b\n");
+    CollocateRequest request;
+    request.files = {file};
+    request.finder = plainFinder();
+    request.node = *CorpusQuery::parse(u"a"_qs, QueryMode::Words, true, *request.finder);
+    request.left = left;
+    request.right = right;
+    const CollocateResult result = findCollocates(request);
+    QCOMPARE(result.nodeOccurrences, qint64(2));
+    QCOMPARE(result.corpusWords, qint64(4));
+    QStringList rows;
+    for (const CollocateRow &r : selectCollocates(result.rows, CollocateMeasure::Frequency, 1))
+        rows << u"%1:%2,%3,%4,%5"_qs.arg(r.word).arg(r.cooccurrence).arg(r.left).arg(r.right).arg(r.frequency);
+    rows.sort();
+    QCOMPARE(rows.join(u' '), expected);
+    if (left == 5) {
+        // logDice = 14 + log2(2 * 4 / (2 + 2)) = 15, shown as it is.
+        const auto b = std::find_if(result.rows.begin(), result.rows.end(), [](const CollocateRow &r) { return r.word == u"b"; });
+        QCOMPARE(b->measures.logDice, 15.0);
+    }
 }
 
 void TestCorpus::clustersByBruteForce_data()
@@ -812,10 +993,17 @@ void TestCorpus::keywordFilters()
     f.cutoff = 1;
     QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs}));
     f.negative = true;
-    // Negative ones after, the most negative last; "missing" is not in the target (min 1).
-    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs, u"delta"_qs, u"rest"_qs, u"gamma"_qs}));
+    // Negative ones after, the most negative last. The least frequency (1) asks for the larger of
+    // the two frequencies: "missing", absent from the target (LL -12.5), is there.
+    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"only"_qs, u"beta"_qs, u"delta"_qs, u"rest"_qs, u"missing"_qs,
+                                   u"gamma"_qs}));
+    f.minFrequency = 9; // only (4, 0) and delta (5, 5) fall short
+    QCOMPARE(kept(f), (QStringList{u"alpha"_qs, u"beta"_qs, u"rest"_qs, u"missing"_qs, u"gamma"_qs}));
     f.minFrequency = 0;
     QVERIFY(kept(f).contains(u"missing"));
+    f.negative = false;
+    f.minFrequency = 1;
+    QVERIFY(!kept(f).contains(u"missing"));
     f = KeywordFilter();
     f.bonferroni = true; // 7 words compared: 0.05 / 7 = 0.0071
     QCOMPARE(kept(f), QStringList{u"alpha"_qs});
@@ -878,6 +1066,26 @@ void TestCorpus::damagedWordListsAreNamed_data()
     QTest::newRow("json cut short") << QByteArray("[\n {\"word\": \"a\", \"count\": 1},\n {\"word\": \"b\", ") << u"line 3"_qs;
     QTest::newRow("json without counts") << QByteArray("[{\"word\": \"a\"}]") << u"line"_qs;
     QTest::newRow("not UTF-8") << QByteArray("caf\xe9\t3\n") << u"UTF-8"_qs;
+    // Decimals are no counts (read digit by digit they were 125 and 15), nor is a separator that
+    // groups no thousands.
+    QTest::newRow("decimal point") << QByteArray("the\t3\nof\t12.5\n") << u"line 2: \"12.5\" is not a whole number"_qs;
+    QTest::newRow("decimal comma") << QByteArray("the\t1,5\n") << u"line 1: \"1,5\" is not a whole number"_qs;
+    QTest::newRow("decimal after a zero") << QByteArray("the\t0.500\n") << u"line 1: \"0.500\" is not"_qs;
+    QTest::newRow("separators mixed") << QByteArray("the\t1,234.5\n") << u"line 1: \"1,234.5\" is not"_qs;
+    QTest::newRow("csv decimal") << QByteArray("word,count\nthe,\"2,5\"\n") << u"line 2: \"2,5\" is not"_qs;
+    QTest::newRow("json decimal") << QByteArray("[\n{\"word\": \"a\", \"count\": 2.5}\n]") << u"line 2: entry 1: 2.5"_qs;
+    // Counts and totals beyond 2^53 are not worked out exactly (beyond 2^63 they wrapped round).
+    QTest::newRow("count beyond 2^53") << QByteArray("the\t9007199254740993\n")
+                                       << u"line 1: 9007199254740993 is more than 9007199254740992"_qs;
+    QTest::newRow("count beyond 2^63") << QByteArray("the\t9223372036854775799\ncat\t9223372036854775799\n")
+                                       << u"line 1: 9223372036854775799 is more than"_qs;
+    QTest::newRow("total beyond 2^53") << QByteArray("the\t4503599627370496\ncat\t4503599627370497\n")
+                                       << u"line 2: the counts add up to more than 9007199254740992"_qs;
+    QTest::newRow("json count beyond 2^53") << QByteArray("[\n{\"word\": \"a\", \"count\": 1e30}\n]")
+                                            << u"line 2: entry 1: its count is more than 9007199254740992"_qs;
+    // A header is a first line; a bad line after one is named.
+    QTest::newRow("header, then a bad line") << QByteArray("word\tfreq\nthe\t3\nof\tmany\n") << u"line 3"_qs;
+    QTest::newRow("header alone") << QByteArray("word\tfreq\n") << u"line 1: \"freq\" is no count"_qs;
 }
 
 void TestCorpus::damagedWordListsAreNamed()
@@ -887,6 +1095,62 @@ void TestCorpus::damagedWordListsAreNamed()
     QString error;
     QVERIFY(!parseFrequencyList(bytes, u"/lists/ref.tsv"_qs, &error));
     QVERIFY2(error.contains(QDir::toNativeSeparators(u"/lists/ref.tsv"_qs)) && error.contains(line), qPrintable(error));
+}
+
+void TestCorpus::wordListsOfOtherPrograms_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("words"); // word=count, in the list's order
+    QTest::addColumn<QString>("notes");
+    QTest::newRow("tsv header") << QByteArray("word\tfreq\r\nthe\t10\r\nof\t5\r\n") << u"the=10 of=5"_qs << QString();
+    QTest::newRow("tsv quoted") << QByteArray("\"the\"\t\"1,000\"\n\"say \"\"hi\"\"\"  \t2\n\"a\tb\"\t3\n")
+                                << u"the=1000 say \"hi\"=2 a\tb=3"_qs << QString();
+    // As count --combined writes a word that holds a tab: padded, the count in the last column.
+    QTest::newRow("word with a tab") << QByteArray("a\tb  \t1\r\nx\ta\tb\t1\r\nc    \t2\r\n")
+                                     << u"a\tb=1 x\ta\tb=1 c=2"_qs << QString();
+    // With --range, and with --dispersion (D and DP empty for one file): the count stays second
+    // from the start of the columns that end every line.
+    QTest::newRow("range, word with a tab") << QByteArray("a\tb   \t1\t1\r\nthe   \t6\t2\r\n")
+                                            << u"a\tb=1 the=6"_qs << QString();
+    QTest::newRow("dispersion") << QByteArray("a\tb\t3\t1\t52631.579 \t\t\r\nthe\t2\t1\t10.000\t\t\r\n")
+                                << u"a\tb=3 the=2"_qs << QString();
+    QTest::newRow("thousands") << QByteArray("a\t1.234.567\nb\t1 000\nc\t1'000\nd\t007\n") << u"a=1234567 b=1000 c=1000 d=7"_qs
+                               << QString();
+    QTest::newRow("csv header quoted") << QByteArray("\"word\",\"count\"\r\nthe,3\r\n\"a,b\",\"1,234\"\r\n")
+                                       << u"the=3 a,b=1234"_qs << QString();
+    QTest::newRow("csv with freq column") << QByteArray("rank,word,freq\n") + QByteArray("1,the,9\n") << u"the=9"_qs << QString();
+    QTest::newRow("csv without header") << QByteArray("the,3\nof,2\n") << u"the=3 of=2"_qs << QString();
+    // Lines without a word are left out, and said.
+    QTest::newRow("tsv without a word") << QByteArray("\t5\nthe\t3\n  \t7\n") << u"the=3"_qs
+                                        << u"2 lines of the word list list have no word (the first is line 1)"_qs;
+    QTest::newRow("csv without a word") << QByteArray("word,count\nthe,3\n,4\n") << u"the=3"_qs
+                                        << u"Line 3 of the word list list has no word"_qs;
+    QTest::newRow("json without a word") << QByteArray("[\n{\"word\": \"\", \"count\": 3},\n{\"word\": \"of\", \"count\": 2}\n]")
+                                         << u"of=2"_qs << u"Line 2 of the word list list has no word"_qs;
+    // Nothing can be key against a list that counts nothing: said, not silently compared.
+    QTest::newRow("empty") << QByteArray("\n\n") << QString() << u"The word list list holds no words"_qs;
+    QTest::newRow("every count 0") << QByteArray("the\t0\nof\t0\n") << u"the=0 of=0"_qs << u"Every count of the word list list is 0"_qs;
+}
+
+// Lists as other programs and spreadsheets write them read as meant.
+void TestCorpus::wordListsOfOtherPrograms()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, words);
+    QFETCH(QString, notes);
+    QString error;
+    QStringList said;
+    const std::optional<FrequencyList> list = parseFrequencyList(bytes, u"list"_qs, &error, &said);
+    QVERIFY2(list, qPrintable(error));
+    QStringList read;
+    qint64 total = 0;
+    for (size_t i = 0; i < list->size(); ++i) {
+        read << list->word(i).toString() + u'=' + QString::number(list->count(i));
+        total += list->count(i);
+    }
+    QCOMPARE(read.join(u' '), words);
+    QCOMPARE(list->total, total);
+    QCOMPARE(said.join(u' ').contains(notes) && said.isEmpty() == notes.isEmpty(), true);
 }
 
 // The three commands: their output against the library's rows, their usage errors.
@@ -947,6 +1211,11 @@ void TestCorpus::corpusCommands()
     const QList<QByteArray> cells = fromList.split('\n').first().split('\t');
     QCOMPARE(cells.size(), 9);
     QVERIFY2(QRegularExpression(u"^\\d\\.\\d{5}e[-+]\\d\\d$"_qs).match(QString::fromUtf8(cells.at(8))).hasMatch(), cells.at(8).constData());
+    // What a list leaves out is said on standard error.
+    writeFile(list, "the\t3\n\t4\n");
+    std::tie(code, out, err) = run({u"keywords"_qs, u"--reference-list"_qs, list, files.at(0)});
+    QCOMPARE(code, 0);
+    QVERIFY2(err.startsWith("corvalen keywords: Line 2 of the word list "), err.constData());
     writeFile(list, "the\t3\nbroken line\n");
     std::tie(code, out, err) = run({u"keywords"_qs, u"--reference-list"_qs, list, files.at(0)});
     QCOMPARE(code, 1);

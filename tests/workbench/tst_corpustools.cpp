@@ -122,7 +122,10 @@ private slots:
     void clustersCountsAndPlaces();
     void keywordsAgainstAWordList();
     void keywordsAgainstFiles();
+    void damagedWordListIsNamed_data();
     void damagedWordListIsNamed();
+    void negativeKeywordsAbsentFromTheCorpus();
+    void wordListNotesInTheStatus();
     void exportsThroughTheWriteRoutine_data();
     void exportsThroughTheWriteRoutine();
     void exportToAFailingTarget();
@@ -557,12 +560,25 @@ void TestCorpusTools::keywordsAgainstFiles()
              QString::number(3.0 / 17 > 1.0 / 6 ? ll : -ll, 'f', 3));
 }
 
-// A word list with a line that cannot be read: the message names the file and the line, and
+void TestCorpusTools::damagedWordListIsNamed_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("not a count") << QByteArray("the\t50\ncat\tmany\n") << u"\"many\" is no count"_qs;
+    QTest::newRow("decimal") << QByteArray("the\t50\ncat\t12.5\n") << u"\"12.5\" is not a whole number"_qs;
+    QTest::newRow("count beyond 2^63") << QByteArray("the\t50\ncat\t9223372036854775799\n") << u"more than 9007199254740992"_qs;
+    QTest::newRow("total beyond 2^53") << QByteArray("the\t4503599627370496\ncat\t4503599627370497\n")
+                                       << u"the counts add up to more than 9007199254740992"_qs;
+}
+
+// A word list with a line that cannot be read: the message names the file, the line and why, and
 // nothing is compared.
 void TestCorpusTools::damagedWordListIsNamed()
 {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, why);
     const QString list = m_dir.filePath(u"damaged.tsv"_qs);
-    QVERIFY(writeText(list, "the\t50\ncat\tmany\n"));
+    QVERIFY(writeText(list, bytes));
     auto w = openBench();
     KeywordsTab *tab = w->tab<KeywordsTab>();
     QSignalSpy shown(tab, &CorpusTableTab::tableShown);
@@ -573,10 +589,55 @@ void TestCorpusTools::damagedWordListIsNamed()
     QVERIFY(shown.wait(20000));
     QCOMPARE(m_prompter.calls().size(), 2);
     const QString message = m_prompter.calls().at(1).text;
-    QVERIFY2(message.contains(u"damaged.tsv"_qs) && message.contains(u"line 2"_qs), qPrintable(message));
+    QVERIFY2(message.contains(u"damaged.tsv"_qs) && message.contains(u"line 2"_qs) && message.contains(why), qPrintable(message));
     QCOMPARE(tab->model()->rowCount(), 0);
     QVERIFY(!tab->reference());
     QVERIFY2(tab->statusLabel()->text().startsWith(u"Nothing compared"_qs), qPrintable(tab->statusLabel()->text()));
+}
+
+// With negative keywords the least frequency asks for the larger of the two frequencies: a word
+// the corpus never has, the strongest negative keyword, is there; the label says so.
+void TestCorpusTools::negativeKeywordsAbsentFromTheCorpus()
+{
+    const QString list = m_dir.filePath(u"absent.tsv"_qs);
+    QVERIFY(writeText(list, "zebra\t60\nthe\t20\ncat\t20\n"));
+    auto w = openBench();
+    KeywordsTab *tab = w->tab<KeywordsTab>();
+    QLabel *unit = tab->findChild<QLabel *>(u"keywordMinFrequencyUnit"_qs);
+    QVERIFY(unit);
+    QCOMPARE(unit->text(), u"times in the corpus"_qs);
+    QSignalSpy shown(tab, &CorpusTableTab::tableShown);
+    tab->loadWordList(list);
+    QVERIFY(shown.wait(20000));
+    QCOMPARE(rowOf(*tab, u"zebra"_qs), -1);
+    tab->negativeBox()->setChecked(true);
+    QVERIFY(shown.wait(20000));
+    QCOMPARE(unit->text(), u"times in the corpus or the reference"_qs);
+    // 0 of 17 against 60 of 100: the most negative, last.
+    const int zebra = rowOf(*tab, u"zebra"_qs);
+    QCOMPARE(zebra, tab->model()->rowCount() - 1);
+    QCOMPARE(tab->model()->table()->plainText(tab->model()->rowAt(zebra), KeywordsTab::FrequencyColumn), u"0"_qs);
+    // At least 30: only zebra's larger frequency reaches it.
+    tab->minFrequencyBox()->setValue(30);
+    QVERIFY(shown.wait(20000));
+    QCOMPARE(rowsOf(*tab).size(), 1);
+    QCOMPARE(rowOf(*tab, u"zebra"_qs), 0);
+}
+
+// What a word list leaves out, or that it counts nothing, is said beside the comparison.
+void TestCorpusTools::wordListNotesInTheStatus()
+{
+    const QString list = m_dir.filePath(u"gaps.tsv"_qs);
+    QVERIFY(writeText(list, "word\tfreq\nthe\t50\n\t3\n"));
+    auto w = openBench();
+    KeywordsTab *tab = w->tab<KeywordsTab>();
+    QSignalSpy shown(tab, &CorpusTableTab::tableShown);
+    tab->loadWordList(list);
+    QVERIFY(shown.wait(20000));
+    QVERIFY2(tab->referenceLabel()->text().contains(u"gaps.tsv, 50 words"_qs), qPrintable(tab->referenceLabel()->text()));
+    QVERIFY2(tab->statusLabel()->text().endsWith(u"Line 3 of the word list "_qs + QDir::toNativeSeparators(list)
+                                                 + u" has no word: it is left out."_qs),
+             qPrintable(tab->statusLabel()->text()));
 }
 
 void TestCorpusTools::exportsThroughTheWriteRoutine_data()

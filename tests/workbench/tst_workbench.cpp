@@ -166,6 +166,7 @@ private slots:
     void searchModes_data();
     void searchModes();
     void badQueryKeepsTheLines();
+    void regularExpressionFaultsAndLimits();
     void sortLevelsAndColours_data();
     void sortLevelsAndColours();
     void sortColoursArePainted();
@@ -583,6 +584,36 @@ void TestWorkbench::badQueryKeepsTheLines()
     QVERIFY(search(*w, u"--"_qs));
     QCOMPARE(tab->model()->rowCount(), 0);
     QVERIFY2(tab->statusLabel()->text().contains(u"never"_qs), qPrintable(tab->statusLabel()->text()));
+}
+
+// An invalid expression is named with the pattern engine's own message and place, not that of an
+// anchor around it; a word on which the engine reaches its match limit is named in the status.
+void TestWorkbench::regularExpressionFaultsAndLimits()
+{
+    const QString path = m_dir.filePath(u"limit.txt"_qs);
+    const QString longWord(40, u'a');
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write((u"ab "_qs + longWord + u" ac\n"_qs).toUtf8());
+    }
+    WorkbenchWindow w({path}, CountOptions(CountMode::Combined, false, true), m_prompter);
+    w.show();
+    ConcordanceTab *tab = w.tab<ConcordanceTab>();
+    QVERIFY(search(w, u"a.*"_qs, QueryMode::RegularExpression));
+    QCOMPARE(w.workbench().hitCount(), qint64(3));
+    for (const auto &[text, why] : {std::pair{u"happ["_qs, u"missing terminating ] for character class at position 5"_qs},
+                                    std::pair{u"a)|(b"_qs, u"unmatched closing parenthesis at position 1"_qs}}) {
+        tab->searchEdit()->setText(text);
+        QTest::keyClick(tab->searchEdit(), Qt::Key_Return);
+        QVERIFY(!w.workbench().isSearching());
+        QVERIFY2(tab->statusLabel()->text().contains(why), qPrintable(tab->statusLabel()->text()));
+        QCOMPARE(tab->model()->rowCount(), 3); // the lines found before stay
+    }
+    QVERIFY(search(w, u"(a|a)*(b|c)"_qs, QueryMode::RegularExpression));
+    QCOMPARE(w.workbench().hitCount(), qint64(2));
+    QVERIFY2(tab->statusLabel()->text().contains(u"match limit"_qs) && tab->statusLabel()->text().contains(longWord),
+             qPrintable(tab->statusLabel()->text()));
 }
 
 void TestWorkbench::sortLevelsAndColours_data()
