@@ -1,5 +1,6 @@
 #include "workbench/corpustable.h"
 
+#include "base/figures.h"
 #include "base/safefile.h"
 #include "corpus/collation.h"
 #include "corpus/tableoutput.h"
@@ -82,9 +83,9 @@ QString CorpusTable::plainText(qsizetype row, int column) const
     case CorpusTableColumn::Kind::Count:
         return QString::number(qint64(number(row, column)));
     case CorpusTableColumn::Kind::Decimal:
-        return TableCell::fixed(number(row, column), c.decimals).text;
-    case CorpusTableColumn::Kind::Scientific:
-        return QString::number(number(row, column), 'e', c.decimals);
+        return fixedFigure(number(row, column), c.decimals);
+    case CorpusTableColumn::Kind::Probability:
+        return probabilityFigure(number(row, column), c.decimals);
     }
     return {};
 }
@@ -98,13 +99,10 @@ QString CorpusTable::shownText(qsizetype row, int column) const
         return text(row, column);
     case CorpusTableColumn::Kind::Count:
         return locale.toString(qint64(number(row, column)));
-    case CorpusTableColumn::Kind::Decimal: {
-        const double value = number(row, column);
-        // No sign for what rounds to nothing, as the plain text has none.
-        return locale.toString(std::abs(value) < 0.5 * std::pow(10.0, -c.decimals) ? 0.0 : value, 'f', c.decimals);
-    }
-    case CorpusTableColumn::Kind::Scientific:
-        return locale.toString(number(row, column), 'e', c.decimals);
+    case CorpusTableColumn::Kind::Decimal:
+        return fixedFigure(locale, number(row, column), c.decimals);
+    case CorpusTableColumn::Kind::Probability:
+        return probabilityFigure(locale, number(row, column), c.decimals);
     }
     return {};
 }
@@ -205,8 +203,9 @@ bool exportTable(const CorpusTable &table, const std::vector<qint32> &rows, cons
             QString format;
             if (c.kind == CorpusTableColumn::Kind::Decimal)
                 format = u"0."_qs + QString(c.decimals, u'0');
-            else if (c.kind == CorpusTableColumn::Kind::Scientific)
-                format = u"0."_qs + QString(c.decimals, u'0') + u"E+00"_qs;
+            else if (c.kind == CorpusTableColumn::Kind::Probability)
+                // A p written as 0 (below 1e-300) shows as 0, as the other exports write it.
+                format = u"[=0]0;0."_qs + QString(c.decimals, u'0') + u"E+00"_qs;
             columns.append({c.header, c.isNumber(), format});
         }
         return saveSheetSpreadsheet(columns, TableSheetRows(table, rows), path, error);

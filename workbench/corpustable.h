@@ -17,7 +17,7 @@ struct CorpusTableColumn
         Text,       ///< a word, a cluster
         Count,      ///< a whole number
         Decimal,    ///< a measure, with a fixed number of decimals
-        Scientific, ///< a probability, in scientific notation with that many decimals
+        Probability, ///< a p value, in scientific notation with that many decimals; see probabilityFigure()
     };
     QString header;
     Kind kind = Kind::Text;
@@ -50,9 +50,10 @@ public:
     double number(qsizetype row, int column) const;
     int tone(qsizetype row) const { return m_tones.empty() ? 0 : m_tones[size_t(row)]; }
     /// A cell as Copy and Export write it: the text, or the number with its column's decimals
-    /// (C locale, no sign on a zero).
+    /// (C locale, no sign on a zero; a p below 1e-300 as 0).
     QString plainText(qsizetype row, int column) const;
-    /// A cell as the table shows it: numbers as the user's language writes them.
+    /// A cell as the table shows it: numbers as the user's language writes them (a p below 1e-300
+    /// as "< 1e-300").
     QString shownText(qsizetype row, int column) const;
 
     /// The rows ordered by a column, ties in the tool's order (whichever way the column goes).

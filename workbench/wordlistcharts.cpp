@@ -1,5 +1,6 @@
 #include "workbench/wordlistcharts.h"
 
+#include "base/figures.h"
 #include "base/prompter.h"
 #include "windows/resultsexports.h"
 #include "workbench/imagefile.h"
@@ -376,7 +377,7 @@ void WordListChart::refresh()
     for (const QPointF &p : plot.points)
         words->append(p);
     auto *fit = new QLineSeries;
-    fit->setName(tr("Zipf fit, slope %1").arg(QLocale().toString(plot.slope, 'f', 3)));
+    fit->setName(tr("Zipf fit, slope %1").arg(fixedFigure(QLocale(), plot.slope, 3)));
     const double last = double(plot.ranks);
     fit->append(1, std::pow(10.0, plot.intercept));
     fit->append(last, std::pow(10.0, plot.intercept + plot.slope * std::log10(last)));

@@ -1,5 +1,6 @@
 #include "workbench/wordlistmodel.h"
 
+#include "base/figures.h"
 #include "windows/resultsmodel.h"
 #include "workbench/wordlistdispersion.h"
 
@@ -61,13 +62,13 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
         case WordListKey::Count:
             return QLocale().toString(m_list->table->count(row));
         case WordListKey::PerMillion:
-            return QLocale().toString(m_dispersion->perMillion[size_t(row)], 'f', 3);
+            return fixedFigure(QLocale(), m_dispersion->perMillion[size_t(row)], 3);
         case WordListKey::JuillandD:
         case WordListKey::DP: {
             // Empty with one file: a spread needs parts.
             const double value = (sortKey(index.column()) == WordListKey::DP ? m_dispersion->dp
                                                                              : m_dispersion->juillandD)[size_t(row)];
-            return std::isnan(value) ? QString() : QLocale().toString(value, 'f', 4);
+            return std::isnan(value) ? QString() : fixedFigure(QLocale(), value, 4);
         }
         default:
             return m_list->table->cell(row, index.column());

@@ -1,5 +1,6 @@
 #include "workbench/wordlistpanel.h"
 
+#include "base/figures.h"
 #include "base/prompter.h"
 #include "base/safefile.h"
 #include "corpus/worddispersion.h"
@@ -41,7 +42,7 @@ constexpr qsizetype kShownTextLength = 200; // longer words are cut in the stati
 
 QString ratioText(double value)
 {
-    return QString::number(value, 'f', 4);
+    return fixedFigure(value, 4);
 }
 
 // A header on two lines, broken at the space nearest its middle: the statistics' eight columns
@@ -529,23 +530,23 @@ void WordListPanel::fillStatistics()
                                    QString::number(s.types),
                                    ratioText(s.typeTokenRatio()),
                                    QString::number(s.hapaxLegomena),
-                                   QString::number(100.0 * s.hapaxShare(), 'f', 1) + u'%',
-                                   QString::number(s.meanWordLength(), 'f', 2),
+                                   fixedFigure(100.0 * s.hapaxShare(), 1) + u'%',
+                                   fixedFigure(s.meanWordLength(), 2),
                                    s.longestWord};
         QStringList shown = {rows.at(r).first,
                                    locale.toString(s.tokens),
                                    locale.toString(s.types),
-                                   locale.toString(s.typeTokenRatio(), 'f', 4),
+                                   fixedFigure(locale, s.typeTokenRatio(), 4),
                                    locale.toString(s.hapaxLegomena),
-                                   locale.toString(100.0 * s.hapaxShare(), 'f', 1) + locale.percent(),
-                                   locale.toString(s.meanWordLength(), 'f', 2),
+                                   fixedFigure(locale, 100.0 * s.hapaxShare(), 1) + locale.percent(),
+                                   fixedFigure(locale, s.meanWordLength(), 2),
                                    s.longestWord};
         if (m_variety) {
             // A file that could not be read again has none.
             const std::optional<LexicalVariety> &v = varieties.at(r);
             cells << (v ? ratioText(v->standardised) : QString()) << (v ? ratioText(v->movingAverage) : QString());
-            shown << (v ? locale.toString(v->standardised, 'f', 4) : QString())
-                  << (v ? locale.toString(v->movingAverage, 'f', 4) : QString());
+            shown << (v ? fixedFigure(locale, v->standardised, 4) : QString())
+                  << (v ? fixedFigure(locale, v->movingAverage, 4) : QString());
         }
         for (int c = 0; c < cells.size(); ++c) {
             QString text = shown.at(c);

@@ -189,7 +189,7 @@ void TestCorpusTools::tableOrdersAndTexts()
 {
     using Kind = CorpusTableColumn::Kind;
     CorpusTable table({{u"Word"_qs, Kind::Text}, {u"Count"_qs, Kind::Count}, {u"Score"_qs, Kind::Decimal, 3},
-                       {u"p"_qs, Kind::Scientific, 2}});
+                       {u"p"_qs, Kind::Probability, 2}});
     table.addRow({u"Zebra"_qs}, {10, -0.0004, 0.00012});
     table.addRow({u"\u00e4pfel"_qs}, {9, 2.5, 1});
     table.addRow({u"apple"_qs}, {10, -1.25, 0.5}, -1);
@@ -220,6 +220,25 @@ void TestCorpusTools::tableOrdersAndTexts()
     QCOMPARE(table.tone(2), -1);
     QCOMPARE(table.tone(3), 0);
     QCOMPARE(tableText(table, {3, 2}), u"Word\tCount\tScore\tp\r\nbanana\t100\t2.500\t5.00e-01\r\napple\t10\t-1.250\t5.00e-01\r\n"_qs);
+
+    // A p below 1e-300 (a denormal, or a tail that came out as 0): "< 1e-300" on screen, and 0 in
+    // what Copy and every export write, a workbook's cell included.
+    CorpusTable tiny({{u"Word"_qs, Kind::Text}, {u"p"_qs, Kind::Probability, 5}});
+    tiny.addRow({u"red"_qs}, {2.51973e-322});
+    tiny.addRow({u"sat"_qs}, {0.0});
+    tiny.addRow({u"cat"_qs}, {1e-300});
+    QCOMPARE(tiny.shownText(0, 1), u"< 1e-300"_qs);
+    QCOMPARE(tiny.shownText(1, 1), u"< 1e-300"_qs);
+    QCOMPARE(tiny.shownText(2, 1), QLocale().toString(1e-300, 'e', 5));
+    QCOMPARE(tableText(tiny, {0, 1, 2}), u"Word\tp\r\nred\t0\r\nsat\t0\r\ncat\t1.00000e-300\r\n"_qs);
+    QString error;
+    const QString csv = m_dir.filePath(u"tiny.csv"_qs), xlsx = m_dir.filePath(u"tiny.xlsx"_qs);
+    QVERIFY2(exportTable(tiny, {0, 1, 2}, csv, &error), qPrintable(error));
+    QCOMPARE(readAll(csv), QByteArray("Word,p\r\nred,0\r\nsat,0\r\ncat,1.00000e-300\r\n"));
+    QVERIFY2(exportTable(tiny, {0}, xlsx, &error), qPrintable(error));
+    const QList<QByteArray> sheets = corvalen::testing::sheetsOf(xlsx);
+    QCOMPARE(sheets.size(), 1);
+    QVERIFY2(sheets.at(0).contains("<v>0</v>"), sheets.at(0).constData());
 }
 
 // A work started while another runs replaces it: the first one's result is never taken, and only

@@ -9,6 +9,7 @@
 #include "workbench/workbench.h"
 #include "workbench/workbenchwindow.h"
 #include "workbench/wordlistcharts.h"
+#include "workbench/wordlistdispersion.h"
 #include "workbench/wordlistmodel.h"
 #include "results/resultlayouts.h"
 #include "windows/mainwindow.h"
@@ -47,6 +48,7 @@
 #include <QTreeView>
 
 #include <cmath>
+#include <limits>
 
 using namespace corvalen;
 
@@ -147,6 +149,7 @@ private slots:
     void copySelectedRowsInViewOrder();
     void filesColumn_data();
     void filesColumn();
+    void figuresHaveNoNegativeZero();
     void columnsFitTheWindow_data();
     void columnsFitTheWindow();
     void topWordsLabelsDoNotOverlap_data();
@@ -699,6 +702,23 @@ ResultTable rangedTable()
     return t;
 }
 
+// How rangedTable()'s rows (zebra, apple, cherry, banana) spread over three files, as the files
+// read again would give it: a word in one file has D 0 but for the last bit of a double.
+std::shared_ptr<const WordListDispersion> handDispersion()
+{
+    auto d = std::make_shared<WordListDispersion>();
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    d->perMillion = {1e6 / 9, 2e6 / 9, 2e6 / 9, 4e6 / 9};
+    d->juillandD = {-1e-17, 0.5, -0.0, 0.75};
+    d->dp = {0.5, -0.0, none, 0.125};
+    d->dRank = {1, 3, 2, 4};
+    d->dRanks = 5;
+    d->dpRank = {3, 1, 0, 2};
+    d->dpRanks = 4;
+    d->parts = 3;
+    return d;
+}
+
 void TestWordList::filesColumn_data()
 {
     QTest::addColumn<int>("clicks"); // on the Files header
@@ -780,6 +800,18 @@ ResultTable bigCounts()
         t.appendRows(rows, files.at(f));
     }
     return t;
+}
+
+// What rounds to nothing has no sign, as the command line writes it.
+void TestWordList::figuresHaveNoNegativeZero()
+{
+    auto wWindow = open(rangedTable(), CountMode::Combined, false, true);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    w->model()->setDispersion(handDispersion());
+    w->sortBy(WordListKey::Count, Qt::DescendingOrder);
+    QCOMPARE(shown(*w), (QStringList{u"banana|4|3|444,444.444|0.7500|0.1250"_qs, u"apple|2|2|222,222.222|0.5000|0.0000"_qs,
+                                     u"cherry|2|1|222,222.222|0.0000|"_qs, u"zebra|1|1|111,111.111|0.0000|0.5000"_qs}));
 }
 
 void TestWordList::columnsFitTheWindow_data()
