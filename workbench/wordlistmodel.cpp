@@ -88,7 +88,7 @@ QVariant WordListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
     if (role == Qt::DisplayRole) {
-        // Exports keep the results' headers; the table names what a phrase count's rows are.
+        // The results' headers; the table names what a phrase count's rows are.
         switch (sortKey(section)) {
         case WordListKey::Word:
             if (m_index && m_index->snapshot().countsPhrases())

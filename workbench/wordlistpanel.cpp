@@ -2,15 +2,13 @@
 
 #include "base/figures.h"
 #include "base/prompter.h"
-#include "base/safefile.h"
 #include "corpus/worddispersion.h"
 #include "workbench/corpusjob.h"
 #include "workbench/rowview.h"
 #include "workbench/wordlistcharts.h"
 #include "workbench/wordlistdispersion.h"
+#include "workbench/wordlistexport.h"
 #include "workbench/wordlistmodel.h"
-#include "results/resultlayouts.h"
-#include "results/spreadsheetlayout.h"
 #include "windows/resultsexports.h"
 
 #include <QAction>
@@ -642,27 +640,14 @@ void WordListPanel::copySelectedRows()
     rows.reserve(positions.size());
     for (qint32 p : positions)
         rows.push_back(shown[size_t(p)]);
-    QGuiApplication::clipboard()->setText(
-            clipboardText(TableRowSelection(*m_model->table(), std::move(rows), m_model->hasFilesColumn())));
+    QGuiApplication::clipboard()->setText(WordListExport(*m_model, std::move(rows)).text());
 }
 
 bool WordListPanel::exportTo(const QString &path, QString *error)
 {
-    // The rows as shown now; the index (and with it the table) stays alive while they are written.
-    const std::shared_ptr<const WordListIndex> index = m_index;
-    const TableRowSelection rows(*m_model->table(), m_model->shownRows(), m_model->hasFilesColumn());
-    const QStringList headers = m_model->headers();
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return runWhileBusy(*this, [&] {
-        if (suffix == u"xlsx")
-            return saveResultsSpreadsheet(rows, headers, path, error);
-        const FileWriter write = [&](QIODevice &device, QString *reason) {
-            if (suffix == u"txt" || suffix == u"tsv")
-                return writeClipboardText(rows, CellWidths::of(rows).widths(), device, reason);
-            return writeResultsCsv(rows, device, reason);
-        };
-        return writeFileSafely(path, write, error);
-    });
+    // The rows and columns as shown now, held while they are written off the window's thread.
+    const WordListExport rows(*m_model, m_model->shownRows());
+    return runWhileBusy(*this, [&] { return rows.exportTo(path, error); });
 }
 
 void WordListPanel::exportView()

@@ -75,15 +75,16 @@ public:
     /// While an export writes, the panel must stay.
     bool isBusy() const { return m_busy; }
 
-    /// "Copy": the selected rows, in the order shown, in the clipboard layout.
+    /// "Copy": the selected rows, in the order shown, with the columns shown, tab-separated.
     void copySelectedRows();
     /// The statistics as tab-separated text, and "Copy" of them.
     QString statisticsText() const;
     void copyStatistics();
     /// "Export...": asks for a file and writes the rows as shown.
     void exportView();
-    /// Writes the rows as shown to path: a workbook for .xlsx, tab-separated text (the clipboard
-    /// layout) for .txt or .tsv, CSV otherwise. False with error naming the file and the reason.
+    /// Writes the rows and columns as shown to path (see WordListExport): a workbook for .xlsx,
+    /// tab-separated text (as Copy writes it) for .txt or .tsv, CSV otherwise. False with error
+    /// naming the file and the reason.
     bool exportTo(const QString &path, QString *error);
 
     WordListModel *model() const { return m_model; }

@@ -150,6 +150,8 @@ private slots:
     void filesColumn_data();
     void filesColumn();
     void figuresHaveNoNegativeZero();
+    void exportsCarryTheShownColumns_data();
+    void exportsCarryTheShownColumns();
     void columnsFitTheWindow_data();
     void columnsFitTheWindow();
     void topWordsLabelsDoNotOverlap_data();
@@ -733,7 +735,7 @@ void TestWordList::filesColumn_data()
     QTest::newRow("fewest files first, tab-separated")
             << 2 << u"range.tsv"_qs
             << QStringList{u"zebra|1|1"_qs, u"cherry|2|1"_qs, u"apple|2|2"_qs, u"banana|4|3"_qs}
-            << QByteArray("zebra \t1\t1\r\ncherry\t2\t1\r\napple \t2\t2\r\nbanana\t4\t3\r\n");
+            << QByteArray("zebra\t1\t1\r\ncherry\t2\t1\r\napple\t2\t2\r\nbanana\t4\t3\r\n");
     QTest::newRow("workbook") << 1 << u"range.xlsx"_qs
                               << QStringList{u"banana|4|3"_qs, u"apple|2|2"_qs, u"zebra|1|1"_qs, u"cherry|2|1"_qs}
                               << QByteArray();
@@ -812,6 +814,67 @@ void TestWordList::figuresHaveNoNegativeZero()
     w->sortBy(WordListKey::Count, Qt::DescendingOrder);
     QCOMPARE(shown(*w), (QStringList{u"banana|4|3|444,444.444|0.7500|0.1250"_qs, u"apple|2|2|222,222.222|0.5000|0.0000"_qs,
                                      u"cherry|2|1|222,222.222|0.0000|"_qs, u"zebra|1|1|111,111.111|0.0000|0.5000"_qs}));
+}
+
+void TestWordList::exportsCarryTheShownColumns_data()
+{
+    QTest::addColumn<QString>("name"); // empty: Copy
+    QTest::addColumn<QByteArray>("expected"); // empty: a workbook
+    // Plain digits, as the command line writes them; no padding (zebra and cherry are not as long as
+    // banana); an empty figure stays empty.
+    QTest::newRow("copy") << QString()
+                          << QByteArray("banana\t4\t3\t444444.444\t0.7500\t0.1250\r\n"
+                                        "zebra\t1\t1\t111111.111\t0.0000\t0.5000\r\n");
+    QTest::newRow("tab-separated") << u"spread.tsv"_qs
+                                   << QByteArray("banana\t4\t3\t444444.444\t0.7500\t0.1250\r\n"
+                                                 "apple\t2\t2\t222222.222\t0.5000\t0.0000\r\n"
+                                                 "cherry\t2\t1\t222222.222\t0.0000\t\r\n"
+                                                 "zebra\t1\t1\t111111.111\t0.0000\t0.5000\r\n");
+    // As corvalen count --dispersion --format csv writes it.
+    QTest::newRow("csv") << u"spread.csv"_qs
+                         << QByteArray("word,count,files,per_million,juilland_d,dp\r\n"
+                                       "banana,4,3,444444.444,0.7500,0.1250\r\n"
+                                       "apple,2,2,222222.222,0.5000,0.0000\r\n"
+                                       "cherry,2,1,222222.222,0.0000,\r\n"
+                                       "zebra,1,1,111111.111,0.0000,0.5000\r\n");
+    QTest::newRow("workbook") << u"spread.xlsx"_qs << QByteArray();
+}
+
+// Copy and Export... carry every column the table shows, the dispersion's included.
+void TestWordList::exportsCarryTheShownColumns()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, expected);
+    auto wWindow = open(rangedTable(), CountMode::Combined, false, true);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    w->model()->setDispersion(handDispersion());
+    w->sortBy(WordListKey::Count, Qt::DescendingOrder);
+    QCOMPARE(w->model()->columnCount(), 6);
+    if (name.isEmpty()) {
+        QTableView *view = w->tableView();
+        view->selectionModel()->select(w->model()->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view->selectionModel()->select(w->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w->findChild<QPushButton *>(u"copyRows"_qs)->click();
+        QCOMPARE(QGuiApplication::clipboard()->text().toUtf8(), expected);
+        return;
+    }
+    const QString path = m_dir.filePath(name);
+    QFile::remove(path);
+    m_prompter.expectSaveFile(u"Export"_qs,
+                              {u"CSV (*.csv)"_qs, u"Tab-separated text (*.txt *.tsv)"_qs,
+                               u"Excel Workbook (*.xlsx)"_qs},
+                              path);
+    w->findChild<QPushButton *>(u"exportView"_qs)->click();
+    if (!expected.isEmpty()) {
+        QCOMPARE(readAll(path), expected);
+        return;
+    }
+    const QList<QByteArray> sheets = corvalen::testing::sheetsOf(path);
+    QCOMPARE(sheets.size(), 1);
+    const QByteArray &sheet = sheets.at(0);
+    for (const char *text : {"Per million", "DP", "<v>444444.444</v>", "<v>0.125</v>", "<v>0.75</v>"})
+        QVERIFY2(sheet.contains(text), text);
 }
 
 void TestWordList::columnsFitTheWindow_data()
