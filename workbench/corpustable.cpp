@@ -107,6 +107,45 @@ QString CorpusTable::shownText(qsizetype row, int column) const
     return {};
 }
 
+QString CorpusTable::widestShownText(int column) const
+{
+    const CorpusTableColumn &c = m_columns.at(column);
+    const std::vector<double> &numbers = m_cells[size_t(column)].numbers;
+    if (!c.isNumber() || numbers.empty())
+        return {};
+    const QLocale locale;
+    // The least p a row shows as a number has the longest exponent.
+    double most = -HUGE_VAL, least = HUGE_VAL, leastProbability = HUGE_VAL;
+    for (const double v : numbers) {
+        most = std::max(most, v);
+        least = std::min(least, v);
+        if (v >= kLeastProbability)
+            leastProbability = std::min(leastProbability, v);
+    }
+    QStringList candidates;
+    switch (c.kind) {
+    case CorpusTableColumn::Kind::Text:
+        break;
+    case CorpusTableColumn::Kind::Count:
+        candidates << locale.toString(qint64(most)) << locale.toString(qint64(least));
+        break;
+    case CorpusTableColumn::Kind::Decimal:
+        candidates << fixedFigure(locale, most, c.decimals) << fixedFigure(locale, least, c.decimals);
+        break;
+    case CorpusTableColumn::Kind::Probability:
+        candidates << probabilityFigure(locale, least, c.decimals) << probabilityFigure(locale, most, c.decimals);
+        if (leastProbability < HUGE_VAL)
+            candidates << probabilityFigure(locale, leastProbability, c.decimals);
+        break;
+    }
+    QString widest;
+    for (const QString &text : std::as_const(candidates)) {
+        if (text.size() > widest.size())
+            widest = text;
+    }
+    return widest;
+}
+
 std::vector<qint32> CorpusTable::order(int column, bool descending) const
 {
     std::vector<qint32> rows(static_cast<size_t>(m_rows));

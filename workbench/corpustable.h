@@ -56,6 +56,10 @@ public:
     /// as "< 1e-300").
     QString shownText(qsizetype row, int column) const;
 
+    /// The widest text a number column shows (of its largest and its least figure, which have
+    /// the most digits and a sign), so that a view fits it without formatting every row.
+    QString widestShownText(int column) const;
+
     /// The rows ordered by a column, ties in the tool's order (whichever way the column goes).
     std::vector<qint32> order(int column, bool descending) const;
 

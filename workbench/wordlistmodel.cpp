@@ -6,6 +6,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvalen {
@@ -80,6 +81,44 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
     }
     if (role == Qt::TextAlignmentRole && isNumber(sortKey(index.column())))
         return int(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
+}
+
+QString WordListModel::widestText(int column) const
+{
+    if (!m_list || column < 0 || column >= columnCount())
+        return {};
+    const ResultTable &t = *m_list->table;
+    const QLocale locale;
+    switch (sortKey(column)) {
+    case WordListKey::Word:
+        return {};
+    case WordListKey::File: {
+        QString widest;
+        for (qsizetype f = 0; f < t.fileCount(); ++f) {
+            if (t.fileNameAt(f).size() > widest.size())
+                widest = t.fileNameAt(f);
+        }
+        return widest;
+    }
+    case WordListKey::Count:
+    case WordListKey::Files: {
+        const bool files = sortKey(column) == WordListKey::Files;
+        qint64 most = 0;
+        for (qsizetype r = 0; r < t.rowCount(); ++r)
+            most = std::max(most, files ? t.files(r) : t.count(r));
+        return locale.toString(most);
+    }
+    case WordListKey::PerMillion: {
+        double most = 0;
+        for (const double v : m_dispersion->perMillion)
+            most = std::max(most, v);
+        return fixedFigure(locale, most, 3);
+    }
+    case WordListKey::JuillandD:
+    case WordListKey::DP:
+        return fixedFigure(locale, 1.0, 4); // both lie between 0 and 1
+    }
     return {};
 }
 

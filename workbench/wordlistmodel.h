@@ -39,6 +39,10 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+    /// The widest text a column of numbers or file names shows, over every row of the list
+    /// (not only those shown, so that a find does not change the widths); empty for the words.
+    QString widestText(int column) const;
+
     /// What a column orders by.
     WordListKey sortKey(int column) const;
     /// Whether a key's column holds numbers (right-aligned, most first when ordered).

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -37,6 +38,7 @@ namespace corvalen {
 namespace {
 
 constexpr qsizetype kShownTextLength = 200; // longer words are cut in the statistics cells
+constexpr int kFileNameChars = 24; // a wider file name column leaves the words too little room
 
 QString ratioText(double value)
 {
@@ -416,12 +418,16 @@ void WordListPanel::showRows()
     // The word column takes the room left by the file name and the numbers, whatever the width.
     for (int c = 0; c < m_model->columnCount(); ++c)
         header->setSectionResizeMode(c, m_model->sortKey(c) == WordListKey::Word ? QHeaderView::Stretch : QHeaderView::Interactive);
-    if (columnsBefore == m_model->columnCount()) {
+    // Another order or find keeps the widths (the user's too); other rows or columns are fitted.
+    const bool sameColumns = &list == m_fittedList && m_model->dispersion() == m_fittedDispersion
+            && columnsBefore == m_model->columnCount();
+    if (sameColumns) {
         for (int c = 0; c < widths.size(); ++c)
             header->resizeSection(c, widths.at(c));
     } else {
-        for (int c = 0; c < m_model->columnCount(); ++c)
-            header->resizeSection(c, WordListModel::isNumber(m_model->sortKey(c)) ? 70 : m_model->sortKey(c) == WordListKey::File ? 150 : 170);
+        fitColumns();
+        m_fittedList = &list;
+        m_fittedDispersion = m_model->dispersion();
     }
     {
         const QSignalBlocker block(header);
@@ -430,6 +436,25 @@ void WordListPanel::showRows()
     const QString of = m_snapshot->countsPhrases() ? tr("%1 of %2 phrases") : tr("%1 of %2 words");
     m_countLabel->setText(of.arg(QLocale().toString(shown), QLocale().toString(list.size())));
     emit rowsShown();
+}
+
+void WordListPanel::fitColumns()
+{
+    // The figures are never cut: each column of numbers is as wide as its header and its widest
+    // figure, the file names up to a limit; the words take the rest, cut when they must be.
+    QHeaderView *header = m_table->horizontalHeader();
+    const QFontMetrics metrics = m_table->fontMetrics();
+    const int margin = 2 * (m_table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_table) + 1)
+            + metrics.averageCharWidth();
+    for (int c = 0; c < m_model->columnCount(); ++c) {
+        const WordListKey key = m_model->sortKey(c);
+        if (key == WordListKey::Word)
+            continue;
+        int width = metrics.horizontalAdvance(m_model->widestText(c)) + margin;
+        if (key == WordListKey::File)
+            width = std::min(width, metrics.averageCharWidth() * kFileNameChars);
+        header->resizeSection(c, std::max(width, header->sectionSizeHint(c)));
+    }
 }
 
 void WordListPanel::findChanged()

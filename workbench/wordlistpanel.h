@@ -125,6 +125,7 @@ private:
     void headerClicked(int section, Qt::SortOrder order);
     void reorder();
     void showRows();
+    void fitColumns();
     void fillStatistics();
     void fitStatisticsColumns();
     void setStatus(const QString &text);
@@ -158,6 +159,9 @@ private:
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     bool m_orderPending = false; // an alphabetical order waits for the ranks
     std::vector<qint32> m_order; // the list's rows in the current order
+    // What the columns' widths were fitted to: these change the columns' contents.
+    const WordListRows *m_fittedList = nullptr;
+    const WordListDispersion *m_fittedDispersion = nullptr;
     FindQuery m_findQuery; // the search whose result m_matches is
     std::shared_ptr<const std::vector<char>> m_matches; // null: every word
     std::shared_ptr<std::atomic<quint64>> m_searchGeneration;

@@ -26,6 +26,7 @@
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -115,6 +116,7 @@ private slots:
     void cleanup();
 
     void tableOrdersAndTexts();
+    void figuresFitTheirColumns();
     void replacedWorkIsNeverShown();
     void workOutOfMemoryIsReported();
     void collocatesMeasuresAndOrder();
@@ -239,6 +241,55 @@ void TestCorpusTools::tableOrdersAndTexts()
     const QList<QByteArray> sheets = corvalen::testing::sheetsOf(xlsx);
     QCOMPARE(sheets.size(), 1);
     QVERIFY2(sheets.at(0).contains("<v>0</v>"), sheets.at(0).constData());
+}
+
+namespace {
+
+// A tab that shows a table given to it, as the tools' tabs show theirs.
+class GivenTableTab : public CorpusTableTab
+{
+public:
+    GivenTableTab(Workbench &workbench, const QList<CorpusTableColumn> &columns) : CorpusTableTab(workbench)
+    {
+        auto *settings = new QHBoxLayout;
+        settings->addWidget(startButton());
+        settings->addWidget(stopButton());
+        finishLayout(settings, columns);
+    }
+    QString title() const override { return u"Given"_qs; }
+    void start() override { }
+    void showGiven(std::shared_ptr<const CorpusTable> table) { showTable(std::move(table), 1); }
+
+protected:
+    void activateRow(qint32) override { }
+};
+
+} // namespace
+
+// Large and negative figures, and p values with three-digit exponents, show whole: the number
+// columns widen to them, the words give way.
+void TestCorpusTools::figuresFitTheirColumns()
+{
+    using Kind = CorpusTableColumn::Kind;
+    const QList<CorpusTableColumn> columns{{u"Keyword"_qs, Kind::Text}, {u"Frequency"_qs, Kind::Count},
+                                           {u"Per million"_qs, Kind::Decimal, 3}, {u"p"_qs, Kind::Probability, 5}};
+    auto table = std::make_shared<CorpusTable>(columns);
+    table->addRow({u"dreadnought"_qs}, {1234567890, 987654321.123, 1.5e-299});
+    table->addRow({u"ironclad"_qs}, {1, -98765432.5, 0.5});
+    table->addRow({u"frigate"_qs}, {2, 1, 1e-320});
+    Workbench workbench(m_paths, CountOptions(CountMode::Combined, false, true), m_prompter);
+    GivenTableTab tab(workbench, columns);
+    tab.resize(500, 300);
+    tab.show();
+    tab.showGiven(table);
+    QTest::qWait(20);
+    const QTableView *view = tab.view();
+    for (int c = 1; c < columns.size(); ++c) {
+        for (int r = 0; r < tab.model()->rowCount(); ++r) {
+            const QString text = tab.model()->index(r, c).data().toString();
+            QVERIFY2(view->columnWidth(c) > view->fontMetrics().horizontalAdvance(text) + 4, qPrintable(text));
+        }
+    }
 }
 
 // A work started while another runs replaces it: the first one's result is never taken, and only

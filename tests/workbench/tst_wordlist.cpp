@@ -154,6 +154,8 @@ private slots:
     void exportsCarryTheShownColumns();
     void columnsFitTheWindow_data();
     void columnsFitTheWindow();
+    void figureColumnsFitTheirFigures_data();
+    void figureColumnsFitTheirFigures();
     void topWordsLabelsDoNotOverlap_data();
     void topWordsLabelsDoNotOverlap();
     void findWithoutMatchShowsNoChart();
@@ -912,6 +914,67 @@ void TestWordList::columnsFitTheWindow()
         }
     }
     QVERIFY(w->statisticsText().startsWith(u"File\tTokens\tTypes\tType/token ratio\tHapax legomena\t"_qs));
+}
+
+void TestWordList::figureColumnsFitTheirFigures_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("tableWidth"); // the splitter's side of the word table; 0: as it opens
+    QTest::newRow("as it opens") << QSize(1040, 660) << 0;
+    QTest::newRow("maximised") << QSize(1600, 900) << 0;
+    QTest::newRow("splitter dragged to the right") << QSize(1600, 900) << 1200;
+    QTest::newRow("splitter dragged to the left") << QSize(1040, 660) << 300;
+}
+
+// Every figure of the word list shows whole at any size, its header too: the word column gives way.
+void TestWordList::figureColumnsFitTheirFigures()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, tableWidth);
+    std::vector<WordCount> rows;
+    for (int i = 1; i <= 40; ++i) {
+        rows.push_back({u"interdenominational%1"_qs.arg(i), 98765432 / i});
+        rows.back().files = 1 + i % 7;
+    }
+    orderRows(rows);
+    ResultTable t(false);
+    t.appendRows(rows, QString());
+    auto d = std::make_shared<WordListDispersion>();
+    for (qsizetype r = 0; r < t.rowCount(); ++r) {
+        d->perMillion.push_back(double(t.count(r)) / double(t.total()) * 1e6);
+        d->juillandD.push_back(0.123456);
+        d->dp.push_back(1.0);
+    }
+    d->dRank.assign(rows.size(), 1);
+    d->dpRank.assign(rows.size(), 1);
+    d->dRanks = d->dpRanks = 2;
+    auto wWindow = open(t, CountMode::Combined, false, true);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    w->model()->setDispersion(d);
+    w->sortBy(WordListKey::Count, Qt::DescendingOrder);
+    wWindow->resize(size);
+    if (tableWidth > 0) {
+        auto *splitter = w->findChild<QSplitter *>();
+        splitter->setSizes({tableWidth, splitter->width() - tableWidth});
+    }
+    QTest::qWait(50);
+    const QTableView *view = w->tableView();
+    const QHeaderView *header = view->horizontalHeader();
+    QCOMPARE(w->model()->columnCount(), 6);
+    for (int c = 1; c < 6; ++c) {
+        QVERIFY2(header->sectionSize(c) >= header->sectionSizeHint(c),
+                 qPrintable(w->model()->headerData(c, Qt::Horizontal).toString()));
+        for (int r = 0; r < w->model()->rowCount(); ++r) {
+            const QString text = w->model()->index(r, c).data().toString();
+            QVERIFY2(header->sectionSize(c) > view->fontMetrics().horizontalAdvance(text) + 4, qPrintable(text));
+        }
+    }
+    // The words have what is left, the whole width when there is room.
+    if (header->length() > view->viewport()->width())
+        QVERIFY(view->horizontalScrollBar()->isVisible());
+    else
+        QCOMPARE(header->length(), view->viewport()->width());
 }
 
 void TestWordList::topWordsLabelsDoNotOverlap_data()
