@@ -46,6 +46,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTreeView>
+#include <QValueAxis>
 
 #include <cmath>
 #include <limits>
@@ -142,6 +143,8 @@ private slots:
     void statistics();
     void topWordsChart();
     void rankFrequencyChart();
+    void countAxisTicksAreWholeNumbers_data();
+    void countAxisTicksAreWholeNumbers();
     void saveImage_data();
     void saveImage();
     void viewExports_data();
@@ -549,13 +552,12 @@ void TestWordList::topWordsChart()
 
 void TestWordList::rankFrequencyChart()
 {
-    // Frequencies 1000/r exactly: Zipf's law with slope -1.
+    // 10,000 words counted 10,000 / r times at rank r (Zipf's law, slope -1), then 10,000 counted
+    // once: the long tail of rare words of a real list, half the ranks.
     ResultTable t(false);
     Rows rows;
-    for (int r = 1; r <= 50; ++r) {
-        if (1000 % r == 0)
-            rows.push_back({u"w"_qs + QString::number(r), 1000 / r});
-    }
+    for (int r = 1; r <= 20000; ++r)
+        rows.push_back({u"w"_qs + QString::number(r), std::max(1, 10000 / r)});
     orderRows(rows);
     t.appendRows(rows);
     auto wWindow = open(t, CountMode::Combined);
@@ -563,21 +565,31 @@ void TestWordList::rankFrequencyChart()
     WordListPanel *w = panelOf(*wWindow);
     const RankFrequency plot = rankFrequency(*w->index(), -1);
     QCOMPARE(plot.ranks, qint64(rows.size()));
-    QCOMPARE(plot.points.front(), QPointF(1, 1000));
-    // Independent fit over the ranks as the chart numbers them.
-    std::vector<qint64> counts;
-    for (const WordCount &wc : rows)
-        counts.push_back(wc.count);
-    std::sort(counts.rbegin(), counts.rend());
+    QCOMPARE(plot.points.front(), QPointF(1, 10000));
+    // The fit by hand: least squares over ten ranks a decade, the ranks nearest to 10^(k/10).
+    const std::vector<qint64> ranks{1, 2, 3, 4, 5, 6, 8, 10, 13, 16, 20, 25, 32, 40, 50, 63, 79, 100, 126, 158, 200,
+                                    251, 316, 398, 501, 631, 794, 1000, 1259, 1585, 1995, 2512, 3162, 3981, 5012,
+                                    6310, 7943, 10000, 12589, 15849, 19953};
+    QCOMPARE(zipfFitRanks(20000), ranks);
     double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    const double n = double(counts.size());
-    for (size_t i = 0; i < counts.size(); ++i) {
-        const double x = std::log10(double(i + 1)), y = std::log10(double(counts[i]));
+    const double n = double(ranks.size());
+    for (const qint64 r : ranks) {
+        const double x = std::log10(double(r)), y = std::log10(double(std::max<qint64>(1, 10000 / r)));
         sx += x, sy += y, sxx += x * x, sxy += x * y;
     }
     const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-    QVERIFY(std::abs(plot.slope - slope) < 1e-9);
-    QVERIFY(plot.slope < -0.5);
+    QVERIFY2(std::abs(plot.slope - slope) < 1e-9, qPrintable(QString::number(plot.slope, 'f', 12)));
+    QVERIFY(std::abs(plot.intercept - (sy - slope * sx) / n) < 1e-9);
+    // The line lies on the curve over the first thousand ranks (least squares over every rank
+    // gave a slope of -0.81 and missed rank 1 by a factor of five).
+    QVERIFY2(std::abs(plot.slope + 1) < 0.01, qPrintable(QString::number(plot.slope)));
+    for (const qint64 r : {1, 10, 100, 1000}) {
+        const double fitted = plot.intercept + plot.slope * std::log10(double(r));
+        QVERIFY2(std::abs(fitted - std::log10(10000.0 / double(r))) < 0.02, qPrintable(QString::number(r)));
+    }
+    // Fewer ranks than a decade: those of the first decade there are; one rank: a flat line.
+    QCOMPARE(zipfFitRanks(7), (std::vector<qint64>{1, 2, 3, 4, 5, 6}));
+    QCOMPARE(zipfFitRanks(1), std::vector<qint64>{1});
 
     WordListChart *chart = w->chart();
     w->panels()->setCurrentWidget(chart);
@@ -604,6 +616,52 @@ void TestWordList::rankFrequencyChart()
     const RankFrequency flatPlot = rankFrequency(*f->index(), -1);
     QCOMPARE(flatPlot.points.size(), size_t(3));
     QCOMPARE(flatPlot.points.back(), QPointF(1001, 1));
+}
+
+void TestWordList::countAxisTicksAreWholeNumbers_data()
+{
+    QTest::addColumn<int>("largest"); // the count of the most frequent word; the others once
+    QTest::addColumn<QStringList>("labels");
+    QTest::newRow("every count 1") << 1 << QStringList{u"0"_qs, u"1"_qs};
+    QTest::newRow("3") << 3 << QStringList{u"0"_qs, u"1"_qs, u"2"_qs, u"3"_qs};
+    QTest::newRow("7") << 7 << QStringList{u"0"_qs, u"2"_qs, u"4"_qs, u"6"_qs, u"8"_qs};
+    QTest::newRow("12") << 12 << QStringList{u"0"_qs, u"5"_qs, u"10"_qs, u"15"_qs};
+    QTest::newRow("98,765") << 98765
+                            << QStringList{u"0"_qs, u"20000"_qs, u"40000"_qs, u"60000"_qs, u"80000"_qs, u"100000"_qs};
+}
+
+// The top words chart's count axis has ticks at whole numbers only, each label once.
+void TestWordList::countAxisTicksAreWholeNumbers()
+{
+    QFETCH(int, largest);
+    QFETCH(QStringList, labels);
+    Rows rows{{u"top"_qs, largest}};
+    for (int i = 0; i < 12; ++i)
+        rows.push_back({u"once%1"_qs.arg(i), 1});
+    orderRows(rows);
+    ResultTable t(false);
+    t.appendRows(rows);
+    auto wWindow = open(t, CountMode::Combined);
+    QVERIFY(wWindow);
+    WordListPanel *w = panelOf(*wWindow);
+    w->panels()->setCurrentWidget(w->chart());
+    auto *y = qobject_cast<QValueAxis *>(w->chart()->chart()->axes(Qt::Vertical).value(0));
+    QVERIFY(y);
+    // The values the axis writes, as its label format (%.0f) writes them.
+    QList<double> ticks;
+    if (y->tickType() == QValueAxis::TicksDynamic) {
+        for (double v = y->tickAnchor(); v <= y->max() + 1e-9; v += y->tickInterval())
+            ticks << v;
+    } else {
+        for (int i = 0; i < y->tickCount(); ++i)
+            ticks << y->min() + (y->max() - y->min()) * i / (y->tickCount() - 1);
+    }
+    QStringList shown;
+    for (const double v : std::as_const(ticks)) {
+        QCOMPARE(v, std::round(v));
+        shown << QString::asprintf("%.0f", v);
+    }
+    QCOMPARE(shown, labels);
 }
 
 void TestWordList::saveImage_data()
