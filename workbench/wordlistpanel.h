@@ -52,9 +52,9 @@ public:
 
     /// Reads the files of the list again, off the window's thread once the rows are shown, with
     /// the count's rules: for the standardised and moving-average type/token ratios of the
-    /// statistics and, for a combined count with its range, how each word spreads over the files
-    /// (per million, Juilland's D, DP: columns after Files). Files that cannot be read give no
-    /// figures; when none can, nothing is added.
+    /// statistics; for a combined count of several files, each file's own statistics and, with
+    /// its range, how each word spreads over the files (per million, Juilland's D, DP: columns
+    /// after Files). Files that cannot be read give no figures; when none can, nothing is added.
     void measureCorpus(const QStringList &files, std::shared_ptr<const WordFinder> finder);
     /// The ratios, once measured (null before, or when no file could be read).
     const LexicalVarietyResult *variety() const { return m_variety.get(); }
@@ -77,7 +77,8 @@ public:
 
     /// "Copy": the selected rows, in the order shown, with the columns shown, tab-separated.
     void copySelectedRows();
-    /// The statistics as tab-separated text, and "Copy" of them.
+    /// The statistics as tab-separated text (a line per file, a column per measure, however the
+    /// table shows them), and "Copy" of them.
     QString statisticsText() const;
     void copyStatistics();
     /// "Export...": asks for a file and writes the rows as shown.
@@ -112,9 +113,6 @@ signals:
     /// are any).
     void corpusMeasured();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void buildControls();
     void indexBuilt();
@@ -130,7 +128,7 @@ private:
     void fitStatisticsColumns();
     void setStatus(const QString &text);
     void startMeasures();
-    void measureDispersion();
+    void measureFiles();
 
     std::shared_ptr<const WordListSnapshot> m_snapshot;
     std::shared_ptr<WordListIndex> m_index;
@@ -172,6 +170,9 @@ private:
     CorpusJob *m_varietyJob = nullptr;
     CorpusJob *m_dispersionJob = nullptr;
     std::shared_ptr<const LexicalVarietyResult> m_variety;
+    // Of a combined count of several files, each file's own statistics (none for a file not read).
+    std::optional<std::vector<std::optional<WordListStatistics>>> m_fileStatistics;
+    QString m_statisticsText; // what Copy of the statistics writes
     bool m_measured = false;
 };
 

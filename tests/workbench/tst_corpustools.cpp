@@ -31,6 +31,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -836,7 +837,9 @@ void TestCorpusTools::typeTokenRatiosShown_data()
 }
 
 // Texts shorter than a part and a window: each file's ratio is its plain one (one.txt 7 types of 11
-// words, two.txt 6 of 6), and all files' the mean over their parts.
+// words, two.txt 6 of 6), and all files' the mean over their parts. A combined count has each
+// file's statistics as well, from the files read again. At the size the window opens with, every
+// measure and every file is in sight, no cell cut.
 void TestCorpusTools::typeTokenRatiosShown()
 {
     QFETCH(bool, perFile);
@@ -853,18 +856,33 @@ void TestCorpusTools::typeTokenRatiosShown()
              qPrintable(lines.at(0)));
     const QString all = QString::number((7.0 / 11 + 1.0) / 2, 'f', 4);
     QVERIFY2(lines.constLast().endsWith(u"\t"_qs + all + u'\t' + all), qPrintable(lines.constLast()));
-    if (perFile) {
-        QCOMPARE(lines.size(), 4);
-        const QString one = QString::number(7.0 / 11, 'f', 4);
-        QVERIFY2(lines.at(1).contains(u"one.txt\t"_qs) && lines.at(1).endsWith(u"\t"_qs + one + u'\t' + one), qPrintable(lines.at(1)));
-        QVERIFY2(lines.at(2).endsWith(u"\t1.0000\t1.0000"_qs), qPrintable(lines.at(2)));
-    } else {
-        QCOMPARE(lines.size(), 2);
-        // Without the range there are no dispersion columns.
-        QCOMPARE(panel->model()->columnCount(), 2);
-    }
+    // By hand: one.txt has red, cat, sat and the twice, on, mat and down once, 33 letters; two.txt
+    // six words once each, 18 letters, the longest of equal length the first by code units.
+    QCOMPARE(lines.size(), 4);
+    const QString one = QString::number(7.0 / 11, 'f', 4);
+    QCOMPARE(lines.at(1), u"one.txt\t11\t7\t"_qs + one + u"\t3\t42.9%\t3.00\tdown\t"_qs + one + u'\t' + one);
+    QCOMPARE(lines.at(2), u"two.txt\t6\t6\t1.0000\t6\t100.0%\t3.00\tbig\t1.0000\t1.0000"_qs);
+    if (!perFile)
+        QCOMPARE(panel->model()->columnCount(), 2); // without the range there are no dispersion columns
+
+    w->showTab(words);
+    panel->panels()->setCurrentIndex(1);
+    QTest::qWait(50);
     const QTableWidget *table = panel->statisticsTable();
-    QCOMPARE(table->item(table->rowCount() - 1, table->columnCount() - 1)->text(), all);
+    QCOMPARE(table->rowCount(), 9);
+    QCOMPARE(table->columnCount(), 3);
+    QCOMPARE(table->verticalHeaderItem(8)->toolTip(), u"Moving-average type/token ratio (500 words)"_qs);
+    QCOMPARE(table->item(8, 0)->text(), all);
+    QVERIFY(!table->horizontalScrollBar()->isVisible());
+    QVERIFY(!table->verticalScrollBar()->isVisible());
+    for (int c = 0; c < table->columnCount(); ++c) {
+        QVERIFY(table->columnWidth(c) >= table->horizontalHeader()->sectionSizeHint(c));
+        for (int r = 0; r < table->rowCount(); ++r) {
+            const QString cell = table->item(r, c)->text();
+            QVERIFY2(table->columnWidth(c) > table->fontMetrics().horizontalAdvance(cell), qPrintable(cell));
+            QVERIFY(table->viewport()->rect().contains(table->visualItemRect(table->item(r, c))));
+        }
+    }
 }
 
 QTEST_MAIN(TestCorpusTools)
