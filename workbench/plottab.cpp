@@ -241,9 +241,10 @@ PlotTab::PlotTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(workbench
     m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->horizontalHeader()->setMinimumSectionSize(40);
     m_view->setColumnWidth(DispersionModel::FileColumn, 180);
+    // Room for ten-digit figures, and never less than the header ("Per 1,000 words").
     for (const int column : {DispersionModel::WordsColumn, DispersionModel::HitsColumn, DispersionModel::PerThousandColumn,
                              DispersionModel::JuillandColumn})
-        m_view->setColumnWidth(column, 100);
+        m_view->setColumnWidth(column, std::max(100, m_view->horizontalHeader()->sectionSizeHint(column)));
     m_view->viewport()->installEventFilter(this);
     m_view->viewport()->setMouseTracking(true);
 
