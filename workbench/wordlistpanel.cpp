@@ -508,20 +508,17 @@ void WordListPanel::findChanged()
 void WordListPanel::fillStatistics()
 {
     const bool phrases = m_snapshot->countsPhrases();
-    // Each measure by its name in what Copy writes and on the table's side (where the long ones
-    // are shortened, whole in their tooltips).
-    QList<QPair<QString, QString>> measures = {
-            {tr("Tokens"), tr("Tokens")},
-            {tr("Types"), tr("Types")},
-            {tr("Type/token ratio"), tr("Type/token ratio")},
-            {tr("Hapax legomena"), tr("Hapax legomena")},
-            {tr("Hapax share"), tr("Hapax share")},
-            {phrases ? tr("Mean phrase length") : tr("Mean word length"), phrases ? tr("Mean phrase length") : tr("Mean word length")},
-            {phrases ? tr("Longest phrase") : tr("Longest word"), phrases ? tr("Longest phrase") : tr("Longest word")}};
+    // The measures by their names, as Copy writes them; the table's side shortens the long ones
+    // (whole in their tooltips).
+    QStringList measures = {tr("Tokens"), tr("Types"), tr("Type/token ratio"), tr("Hapax legomena"), tr("Hapax share"),
+                            phrases ? tr("Mean phrase length") : tr("Mean word length"),
+                            phrases ? tr("Longest phrase") : tr("Longest word")};
+    QStringList shortNames = measures;
     // The ratios that do not fall with a text's length, once the files have been read again.
-    if (m_variety)
-        measures << qMakePair(tr("Standardised type/token ratio (1,000 words)"), tr("STTR (1,000 words)"))
-                 << qMakePair(tr("Moving-average type/token ratio (500 words)"), tr("MATTR (500 words)"));
+    if (m_variety) {
+        measures << tr("Standardised type/token ratio (1,000 words)") << tr("Moving-average type/token ratio (500 words)");
+        shortNames << tr("STTR (1,000 words)") << tr("MATTR (500 words)");
+    }
     constexpr int kLongestRow = 6;
 
     struct Record
@@ -571,7 +568,7 @@ void WordListPanel::fillStatistics()
                   << figure(100.0 * s->hapaxShare(), 1) + (plain ? QString(u'%') : locale.percent())
                   << figure(s->meanWordLength(), 2) << s->longestWord;
         } else {
-            cells << (plain ? QString() : tr("not read"));
+            cells << (plain ? QString() : tr("unread")); // as the Plot tab says
             while (cells.size() < kLongestRow + 1)
                 cells << QString();
         }
@@ -584,8 +581,8 @@ void WordListPanel::fillStatistics()
         return cells;
     };
     m_statisticsText = tr("File");
-    for (const auto &measure : std::as_const(measures))
-        m_statisticsText += u'\t' + measure.first;
+    for (const QString &measure : std::as_const(measures))
+        m_statisticsText += u'\t' + measure;
     m_statisticsText += u"\r\n";
     for (const Record &record : std::as_const(records))
         m_statisticsText += record.label + u'\t' + cellsOf(record, true).join(u'\t') + u"\r\n";
@@ -596,8 +593,8 @@ void WordListPanel::fillStatistics()
     m_statsTable->setRowCount(int(measures.size()));
     m_statsTable->setColumnCount(int(records.size()));
     for (int m = 0; m < measures.size(); ++m) {
-        auto *item = new QTableWidgetItem(measures.at(m).second);
-        item->setToolTip(measures.at(m).first);
+        auto *item = new QTableWidgetItem(shortNames.at(m));
+        item->setToolTip(measures.at(m));
         m_statsTable->setVerticalHeaderItem(m, item);
     }
     for (int k = 0; k < records.size(); ++k) {
