@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "base/errorreport.h"
+#include "base/figures.h"
 #include "base/filenames.h"
 #include "base/safefile.h"
 #include "cli/prefetchingsource.h"
@@ -244,14 +245,13 @@ private:
         return u"Tokens: %1\nTypes: %2\nType/token ratio: %3\nHapax legomena: %4\n"_qs
                 .arg(s.tokens)
                 .arg(s.types)
-                .arg(s.typeTokenRatio(), 0, 'f', 4)
+                .arg(fixedFigure(s.typeTokenRatio(), 4))
                 .arg(s.hapaxLegomena);
     }
     static QString varietyLines(const LexicalVariety &v)
     {
         return u"Standardised type/token ratio (1,000 words): %1\nMoving-average type/token ratio (500 words): %2\n"_qs
-                .arg(v.standardised, 0, 'f', 4)
-                .arg(v.movingAverage, 0, 'f', 4);
+                .arg(fixedFigure(v.standardised, 4), fixedFigure(v.movingAverage, 4));
     }
 
     bool m_perFile;
@@ -1390,7 +1390,7 @@ int runKeywords(const QStringList &arguments)
                                   TableCell::number(r.referenceFrequency), TableCell::fixed(r.perMillion, 3),
                                   TableCell::fixed(r.referencePerMillion, 3), TableCell::fixed(r.keyness.logLikelihood, 6),
                                   TableCell::fixed(r.keyness.logRatio, 6), TableCell::fixed(r.keyness.bic, 6),
-                                  TableCell::scientific(r.keyness.p, 5)}))
+                                  TableCell::probability(r.keyness.p, 5)}))
                         return false;
                 }
                 return true;

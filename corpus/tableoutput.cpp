@@ -1,41 +1,28 @@
 #include "corpus/tableoutput.h"
 
+#include "base/figures.h"
 #include "base/safefile.h"
 #include "results/resultlayouts.h"
 
 #include <QIODevice>
 
 #include <algorithm>
-#include <charconv>
 
 namespace corvalen {
 
-namespace {
-
-// Numbers are written by std::to_chars: exact as printf, without a locale, and a hundred
-// thousand rows of six measures each do not wait on string formatting.
-QString formatted(double value, std::chars_format format, int decimals)
-{
-    char text[400]; // the longest double in fixed notation with a few decimals
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value, format, decimals);
-    if (error != std::errc())
-        return QString::number(value, format == std::chars_format::fixed ? 'f' : 'e', decimals);
-    const char *begin = text;
-    if (*begin == '-' && std::all_of(begin + 1, static_cast<const char *>(end), [](char c) { return c == '0' || c == '.'; }))
-        ++begin; // "-0.000": no sign for nothing
-    return QString::fromLatin1(begin, qsizetype(end - begin));
-}
-
-} // namespace
-
 TableCell TableCell::fixed(double value, int decimals)
 {
-    return {Kind::Number, formatted(value, std::chars_format::fixed, decimals)};
+    return {Kind::Number, fixedFigure(value, decimals)};
 }
 
 TableCell TableCell::scientific(double value, int decimals)
 {
-    return {Kind::Number, formatted(value, std::chars_format::scientific, decimals)};
+    return {Kind::Number, scientificFigure(value, decimals)};
+}
+
+TableCell TableCell::probability(double p, int decimals)
+{
+    return {Kind::Number, probabilityFigure(p, decimals)};
 }
 
 TableCell TableCell::numbers(const std::vector<qint64> &list)

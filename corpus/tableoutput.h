@@ -23,10 +23,12 @@ struct TableCell
     static TableCell textCell(QString t) { return {Kind::Text, std::move(t)}; }
     static TableCell number(QString decimal) { return {Kind::Number, std::move(decimal)}; }
     static TableCell number(qint64 n) { return {Kind::Number, QString::number(n)}; }
-    /// A number with a fixed number of decimals.
+    /// A number with a fixed number of decimals; no sign when it rounds to zero.
     static TableCell fixed(double value, int decimals);
     /// A number in scientific notation with that many decimals ("1.23457e-05", as printf's %e).
     static TableCell scientific(double value, int decimals);
+    /// A p value: scientific notation, and 0 below kLeastProbability (base/figures.h).
+    static TableCell probability(double p, int decimals);
     static TableCell none() { return {Kind::None, {}}; }
     static TableCell numbers(const std::vector<qint64> &list);
 };

@@ -259,4 +259,21 @@ WordDispersion FileWordCounts::of(QStringView word, qint64 count, qint64 total) 
     return d;
 }
 
+void FileWordCounts::forEachFile(QStringView word, const std::function<void(qint32 file, qint64 count)> &visit) const
+{
+    if (m_slots.empty())
+        return;
+    const quint64 h = keyOf(word);
+    for (size_t i = h & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
+        if (m_slots[i] == 0)
+            return;
+        const size_t index = m_slots[i] - 1;
+        if (m_hashes[index] != h)
+            continue;
+        for (size_t k = m_starts[index]; k < m_starts[index + 1]; ++k)
+            visit(qint32(m_pairs[k].file), qint64(m_pairs[k].count));
+        return;
+    }
+}
+
 } // namespace corvalen

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,6 +41,11 @@ public:
     WordDispersion of(QStringView word, qint64 count, qint64 total) const;
     /// The files with words, the parts of the dispersion.
     qint64 parts() const { return m_parts; }
+    /// The words (or phrases) of a file as counted; -1 for a file that could not be read.
+    qint64 fileWords(qint32 file) const { return m_fileWords[size_t(file)]; }
+    /// Hands visit each file a word (as a row of the combined count shows it) occurs in, with its
+    /// count there: what each file's own statistics are made of.
+    void forEachFile(QStringView word, const std::function<void(qint32 file, qint64 count)> &visit) const;
     /// Files that could not be read (index, reason).
     const std::vector<std::pair<qint32, QString>> &failures() const { return m_failures; }
 

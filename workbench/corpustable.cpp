@@ -1,5 +1,6 @@
 #include "workbench/corpustable.h"
 
+#include "base/figures.h"
 #include "base/safefile.h"
 #include "corpus/collation.h"
 #include "corpus/tableoutput.h"
@@ -82,9 +83,9 @@ QString CorpusTable::plainText(qsizetype row, int column) const
     case CorpusTableColumn::Kind::Count:
         return QString::number(qint64(number(row, column)));
     case CorpusTableColumn::Kind::Decimal:
-        return TableCell::fixed(number(row, column), c.decimals).text;
-    case CorpusTableColumn::Kind::Scientific:
-        return QString::number(number(row, column), 'e', c.decimals);
+        return fixedFigure(number(row, column), c.decimals);
+    case CorpusTableColumn::Kind::Probability:
+        return probabilityFigure(number(row, column), c.decimals);
     }
     return {};
 }
@@ -98,15 +99,51 @@ QString CorpusTable::shownText(qsizetype row, int column) const
         return text(row, column);
     case CorpusTableColumn::Kind::Count:
         return locale.toString(qint64(number(row, column)));
-    case CorpusTableColumn::Kind::Decimal: {
-        const double value = number(row, column);
-        // No sign for what rounds to nothing, as the plain text has none.
-        return locale.toString(std::abs(value) < 0.5 * std::pow(10.0, -c.decimals) ? 0.0 : value, 'f', c.decimals);
-    }
-    case CorpusTableColumn::Kind::Scientific:
-        return locale.toString(number(row, column), 'e', c.decimals);
+    case CorpusTableColumn::Kind::Decimal:
+        return fixedFigure(locale, number(row, column), c.decimals);
+    case CorpusTableColumn::Kind::Probability:
+        return probabilityFigure(locale, number(row, column), c.decimals);
     }
     return {};
+}
+
+QString CorpusTable::widestShownText(int column) const
+{
+    const CorpusTableColumn &c = m_columns.at(column);
+    const std::vector<double> &numbers = m_cells[size_t(column)].numbers;
+    if (!c.isNumber() || numbers.empty())
+        return {};
+    const QLocale locale;
+    // The least p a row shows as a number has the longest exponent.
+    double most = -HUGE_VAL, least = HUGE_VAL, leastProbability = HUGE_VAL;
+    for (const double v : numbers) {
+        most = std::max(most, v);
+        least = std::min(least, v);
+        if (v >= kLeastProbability)
+            leastProbability = std::min(leastProbability, v);
+    }
+    QStringList candidates;
+    switch (c.kind) {
+    case CorpusTableColumn::Kind::Text:
+        break;
+    case CorpusTableColumn::Kind::Count:
+        candidates << locale.toString(qint64(most)) << locale.toString(qint64(least));
+        break;
+    case CorpusTableColumn::Kind::Decimal:
+        candidates << fixedFigure(locale, most, c.decimals) << fixedFigure(locale, least, c.decimals);
+        break;
+    case CorpusTableColumn::Kind::Probability:
+        candidates << probabilityFigure(locale, least, c.decimals) << probabilityFigure(locale, most, c.decimals);
+        if (leastProbability < HUGE_VAL)
+            candidates << probabilityFigure(locale, leastProbability, c.decimals);
+        break;
+    }
+    QString widest;
+    for (const QString &text : std::as_const(candidates)) {
+        if (text.size() > widest.size())
+            widest = text;
+    }
+    return widest;
 }
 
 std::vector<qint32> CorpusTable::order(int column, bool descending) const
@@ -205,8 +242,9 @@ bool exportTable(const CorpusTable &table, const std::vector<qint32> &rows, cons
             QString format;
             if (c.kind == CorpusTableColumn::Kind::Decimal)
                 format = u"0."_qs + QString(c.decimals, u'0');
-            else if (c.kind == CorpusTableColumn::Kind::Scientific)
-                format = u"0."_qs + QString(c.decimals, u'0') + u"E+00"_qs;
+            else if (c.kind == CorpusTableColumn::Kind::Probability)
+                // A p written as 0 (below 1e-300) shows as 0, as the other exports write it.
+                format = u"[=0]0;0."_qs + QString(c.decimals, u'0') + u"E+00"_qs;
             columns.append({c.header, c.isNumber(), format});
         }
         return saveSheetSpreadsheet(columns, TableSheetRows(table, rows), path, error);

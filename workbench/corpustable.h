@@ -17,7 +17,7 @@ struct CorpusTableColumn
         Text,       ///< a word, a cluster
         Count,      ///< a whole number
         Decimal,    ///< a measure, with a fixed number of decimals
-        Scientific, ///< a probability, in scientific notation with that many decimals
+        Probability, ///< a p value, in scientific notation with that many decimals; see probabilityFigure()
     };
     QString header;
     Kind kind = Kind::Text;
@@ -50,10 +50,15 @@ public:
     double number(qsizetype row, int column) const;
     int tone(qsizetype row) const { return m_tones.empty() ? 0 : m_tones[size_t(row)]; }
     /// A cell as Copy and Export write it: the text, or the number with its column's decimals
-    /// (C locale, no sign on a zero).
+    /// (C locale, no sign on a zero; a p below 1e-300 as 0).
     QString plainText(qsizetype row, int column) const;
-    /// A cell as the table shows it: numbers as the user's language writes them.
+    /// A cell as the table shows it: numbers as the user's language writes them (a p below 1e-300
+    /// as "< 1e-300").
     QString shownText(qsizetype row, int column) const;
+
+    /// The widest text a number column shows (of its largest and its least figure, which have
+    /// the most digits and a sign), so that a view fits it without formatting every row.
+    QString widestShownText(int column) const;
 
     /// The rows ordered by a column, ties in the tool's order (whichever way the column goes).
     std::vector<qint32> order(int column, bool descending) const;

@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTableView>
 
 #include <algorithm>
@@ -150,8 +151,28 @@ void CorpusTableTab::clearTable()
 void CorpusTableTab::showTable(std::shared_ptr<const CorpusTable> table, int sortColumn, Qt::SortOrder order)
 {
     m_model->setTable(std::move(table));
+    fitNumberColumns();
     const QSignalBlocker block(m_view->horizontalHeader());
     m_view->horizontalHeader()->setSortIndicator(sortColumn, order);
+}
+
+void CorpusTableTab::fitNumberColumns()
+{
+    // A figure is never cut: a column of numbers widens to its widest (the texts give way).
+    const std::shared_ptr<const CorpusTable> table = m_model->table();
+    if (!table)
+        return;
+    QHeaderView *header = m_view->horizontalHeader();
+    const QFontMetrics metrics = m_view->fontMetrics();
+    const int margin = 2 * (m_view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_view) + 1)
+            + metrics.averageCharWidth();
+    for (int c = 0; c < table->columnCount(); ++c) {
+        if (!table->columns().at(c).isNumber())
+            continue;
+        const int needed = std::max(metrics.horizontalAdvance(table->widestShownText(c)) + margin, header->sectionSizeHint(c));
+        if (header->sectionSize(c) < needed)
+            header->resizeSection(c, needed);
+    }
 }
 
 void CorpusTableTab::sortBy(int column, Qt::SortOrder order)

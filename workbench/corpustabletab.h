@@ -70,6 +70,8 @@ protected:
     /// Shows a table, ordered by a column as the tool orders it (the indicator on it).
     void showTable(std::shared_ptr<const CorpusTable> table, int sortColumn, Qt::SortOrder order = Qt::DescendingOrder);
     void clearTable();
+    /// Widens the number columns that would cut a figure of the table shown.
+    void fitNumberColumns();
     void setStatus(const QString &text);
     /// A double click (or Enter) on a row of the table.
     virtual void activateRow(qint32 row) = 0;

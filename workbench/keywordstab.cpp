@@ -63,7 +63,7 @@ QList<CorpusTableColumn> KeywordsTab::columns()
             {tr("Log-likelihood"), Kind::Decimal},
             {tr("Log ratio"), Kind::Decimal},
             {tr("BIC"), Kind::Decimal},
-            {tr("p"), Kind::Scientific, 5}}; // as the command line writes it
+            {tr("p"), Kind::Probability, 5}}; // as the command line writes it
 }
 
 KeywordsTab::KeywordsTab(Workbench &workbench, QWidget *parent) : CorpusTableTab(workbench, parent)

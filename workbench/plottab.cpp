@@ -1,5 +1,6 @@
 #include "workbench/plottab.h"
 
+#include "base/figures.h"
 #include "base/prompter.h"
 #include "corpus/dispersion.h"
 #include "windows/resultsexports.h"
@@ -72,9 +73,9 @@ QVariant DispersionModel::data(const QModelIndex &index, int role) const
         case HitsColumn:
             return locale.toString(qint64(row.positions.size()));
         case PerThousandColumn:
-            return row.words >= 0 ? locale.toString(perThousand(file), 'f', 3) : QString();
+            return row.words >= 0 ? fixedFigure(locale, perThousand(file), 3) : QString();
         case JuillandColumn:
-            return row.d ? locale.toString(*row.d, 'f', 4) : QString();
+            return row.d ? fixedFigure(locale, *row.d, 4) : QString();
         }
         return {};
     case Qt::ToolTipRole:
@@ -240,9 +241,10 @@ PlotTab::PlotTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(workbench
     m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->horizontalHeader()->setMinimumSectionSize(40);
     m_view->setColumnWidth(DispersionModel::FileColumn, 180);
+    // Room for ten-digit figures, and never less than the header ("Per 1,000 words").
     for (const int column : {DispersionModel::WordsColumn, DispersionModel::HitsColumn, DispersionModel::PerThousandColumn,
                              DispersionModel::JuillandColumn})
-        m_view->setColumnWidth(column, 100);
+        m_view->setColumnWidth(column, std::max(100, m_view->horizontalHeader()->sectionSizeHint(column)));
     m_view->viewport()->installEventFilter(this);
     m_view->viewport()->setMouseTracking(true);
 

@@ -1,5 +1,6 @@
 #include "workbench/wordlistcharts.h"
 
+#include "base/figures.h"
 #include "base/prompter.h"
 #include "windows/resultsexports.h"
 #include "workbench/imagefile.h"
@@ -112,6 +113,35 @@ std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype
     return bars;
 }
 
+CountAxis countAxis(qint64 largest)
+{
+    if (largest <= 1)
+        return {1, 1};
+    // About five steps of 1, 2 or 5 times a power of ten, never less than 1.
+    const double rough = double(largest) / 5.0;
+    qint64 step = 1;
+    for (qint64 power = 1; step < rough; power *= 10) {
+        for (const qint64 m : {1, 2, 5}) {
+            step = m * power;
+            if (step >= rough)
+                break;
+        }
+    }
+    return {(largest + step - 1) / step * step, step};
+}
+
+std::vector<qint64> zipfFitRanks(qint64 ranks)
+{
+    std::vector<qint64> fit;
+    for (int k = 0;; ++k) {
+        const qint64 rank = std::llround(std::pow(10.0, k / double(kFitRanksPerDecade)));
+        if (rank > ranks)
+            return fit;
+        if (fit.empty() || fit.back() != rank)
+            fit.push_back(rank);
+    }
+}
+
 RankFrequency rankFrequency(const WordListIndex &index, qint32 file)
 {
     std::vector<qint64> counts;
@@ -119,26 +149,31 @@ RankFrequency rankFrequency(const WordListIndex &index, qint32 file)
     std::sort(counts.begin(), counts.end(), std::greater<qint64>());
     RankFrequency plot;
     plot.ranks = qint64(counts.size());
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
     for (size_t i = 0; i < counts.size(); ++i) {
-        const double x = std::log10(double(i + 1));
-        const double y = std::log10(double(std::max<qint64>(counts[i], 1)));
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
         // A run of equal frequencies is a flat line: its two ends draw it.
         const bool runStart = i == 0 || counts[i - 1] != counts[i];
         const bool runEnd = i + 1 == counts.size() || counts[i + 1] != counts[i];
         if (runStart || runEnd)
             plot.points.emplace_back(double(i + 1), double(counts[i]));
     }
-    const double n = double(counts.size());
+    // Least squares over every rank would follow the long tail of rare words, nine in ten ranks
+    // of a large list: every decade of ranks weighs the same instead.
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const std::vector<qint64> fitRanks = zipfFitRanks(plot.ranks);
+    for (const qint64 rank : fitRanks) {
+        const double x = std::log10(double(rank));
+        const double y = std::log10(double(std::max<qint64>(counts[size_t(rank - 1)], 1)));
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+    }
+    const double n = double(fitRanks.size());
     const double denominator = n * sxx - sx * sx;
-    if (counts.size() >= 2 && denominator > 0) {
+    if (fitRanks.size() >= 2 && denominator > 0) {
         plot.slope = (n * sxy - sx * sy) / denominator;
         plot.intercept = (sy - plot.slope * sx) / n;
-    } else if (!counts.empty()) {
+    } else if (!fitRanks.empty()) {
         plot.intercept = sy / n;
     }
     return plot;
@@ -341,14 +376,20 @@ void WordListChart::refresh()
         x->setLabelsAngle(-90);
         x->setTruncateLabels(false);
         x->setGridLineVisible(false);
+        // Counts are whole numbers: ticks at whole numbers only, or a list of words counted once
+        // would read 0, 0, 0, 1, 1.
         auto *y = new QValueAxis;
         y->setLabelFormat(u"%.0f"_qs);
-        y->setMin(0);
         chart->addAxis(x, Qt::AlignBottom);
         chart->addAxis(y, Qt::AlignLeft);
         series->attachAxis(x);
         series->attachAxis(y);
-        y->applyNiceNumbers();
+        const CountAxis ticks = countAxis(bars.front().count);
+        y->setRange(0, double(ticks.top));
+        y->setTickType(QValueAxis::TicksDynamic);
+        y->setTickAnchor(0);
+        y->setTickInterval(double(ticks.step));
+        y->setMinorTickCount(0);
         chart->legend()->hide();
         const int n = int(bars.size());
         if (phrases)
@@ -376,7 +417,7 @@ void WordListChart::refresh()
     for (const QPointF &p : plot.points)
         words->append(p);
     auto *fit = new QLineSeries;
-    fit->setName(tr("Zipf fit, slope %1").arg(QLocale().toString(plot.slope, 'f', 3)));
+    fit->setName(tr("Zipf fit, slope %1").arg(fixedFigure(QLocale(), plot.slope, 3)));
     const double last = double(plot.ranks);
     fit->append(1, std::pow(10.0, plot.intercept));
     fit->append(last, std::pow(10.0, plot.intercept + plot.slope * std::log10(last)));

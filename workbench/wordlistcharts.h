@@ -37,8 +37,23 @@ std::vector<WordBar> topWords(const WordListIndex &index, qint32 file, qsizetype
 /// The tooltip of a bar: the word and its count, and the number of its files when known.
 QString barToolTip(const WordBar &bar);
 
+/// The count axis of the top words chart: from 0 to top, a tick every step (1, 2 or 5 times a
+/// power of ten, at least 1), about five of them.
+struct CountAxis
+{
+    qint64 top = 1;
+    qint64 step = 1;
+};
+CountAxis countAxis(qint64 largest);
+
+/// The ranks the Zipf line is fitted over: on logarithmic axes evenly spaced, ten to a decade
+/// (the ranks nearest to 10^(k/10): 1, 2, 3, 4, 5, 6, 8, 10, 13, 16, 20, 25, ...), each once.
+inline constexpr int kFitRanksPerDecade = 10;
+std::vector<qint64> zipfFitRanks(qint64 ranks);
+
 /// The rank/frequency plot of one file or of all files: points on logarithmic axes and the
-/// least-squares line through log10(frequency) against log10(rank), over every rank.
+/// least-squares line through log10(frequency) against log10(rank), over the ranks of
+/// zipfFitRanks().
 struct RankFrequency
 {
     std::vector<QPointF> points; // (rank, frequency); a run of equal frequencies by its ends

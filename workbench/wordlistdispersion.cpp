@@ -61,4 +61,23 @@ WordListDispersion WordListDispersion::of(const ResultTable &table, const FileWo
     return d;
 }
 
+std::vector<std::optional<WordListStatistics>> fileStatistics(const ResultTable &table, const FileWordCounts &counts,
+                                                              qsizetype files)
+{
+    std::vector<StatisticsCollector> collectors(static_cast<size_t>(files));
+    for (qsizetype r = 0; r < table.rowCount(); ++r) {
+        const QStringView word = table.wordView(r);
+        counts.forEachFile(word, [&](qint32 file, qint64 count) {
+            if (file < files)
+                collectors[size_t(file)].add(word, count);
+        });
+    }
+    std::vector<std::optional<WordListStatistics>> statistics(static_cast<size_t>(files));
+    for (qsizetype f = 0; f < files; ++f) {
+        if (counts.fileWords(qint32(f)) >= 0)
+            statistics[size_t(f)] = collectors[size_t(f)].statistics();
+    }
+    return statistics;
+}
+
 } // namespace corvalen

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "engine/resulttable.h"
+#include "results/wordliststatistics.h"
 
+#include <optional>
 #include <vector>
 
 namespace corvalen {
@@ -28,5 +30,10 @@ struct WordListDispersion
 
     static WordListDispersion of(const ResultTable &table, const FileWordCounts &counts);
 };
+
+/// The statistics of each file of a combined count, from its rows and each file's counts of them:
+/// one for each of files files, none for a file that could not be read.
+std::vector<std::optional<WordListStatistics>> fileStatistics(const ResultTable &table, const FileWordCounts &counts,
+                                                              qsizetype files);
 
 } // namespace corvalen

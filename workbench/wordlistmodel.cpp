@@ -1,10 +1,12 @@
 #include "workbench/wordlistmodel.h"
 
+#include "base/figures.h"
 #include "windows/resultsmodel.h"
 #include "workbench/wordlistdispersion.h"
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvalen {
@@ -61,13 +63,13 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
         case WordListKey::Count:
             return QLocale().toString(m_list->table->count(row));
         case WordListKey::PerMillion:
-            return QLocale().toString(m_dispersion->perMillion[size_t(row)], 'f', 3);
+            return fixedFigure(QLocale(), m_dispersion->perMillion[size_t(row)], 3);
         case WordListKey::JuillandD:
         case WordListKey::DP: {
             // Empty with one file: a spread needs parts.
             const double value = (sortKey(index.column()) == WordListKey::DP ? m_dispersion->dp
                                                                              : m_dispersion->juillandD)[size_t(row)];
-            return std::isnan(value) ? QString() : QLocale().toString(value, 'f', 4);
+            return std::isnan(value) ? QString() : fixedFigure(QLocale(), value, 4);
         }
         default:
             return m_list->table->cell(row, index.column());
@@ -82,12 +84,50 @@ QVariant WordListModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
+QString WordListModel::widestText(int column) const
+{
+    if (!m_list || column < 0 || column >= columnCount())
+        return {};
+    const ResultTable &t = *m_list->table;
+    const QLocale locale;
+    switch (sortKey(column)) {
+    case WordListKey::Word:
+        return {};
+    case WordListKey::File: {
+        QString widest;
+        for (qsizetype f = 0; f < t.fileCount(); ++f) {
+            if (t.fileNameAt(f).size() > widest.size())
+                widest = t.fileNameAt(f);
+        }
+        return widest;
+    }
+    case WordListKey::Count:
+    case WordListKey::Files: {
+        const bool files = sortKey(column) == WordListKey::Files;
+        qint64 most = 0;
+        for (qsizetype r = 0; r < t.rowCount(); ++r)
+            most = std::max(most, files ? t.files(r) : t.count(r));
+        return locale.toString(most);
+    }
+    case WordListKey::PerMillion: {
+        double most = 0;
+        for (const double v : m_dispersion->perMillion)
+            most = std::max(most, v);
+        return fixedFigure(locale, most, 3);
+    }
+    case WordListKey::JuillandD:
+    case WordListKey::DP:
+        return fixedFigure(locale, 1.0, 4); // both lie between 0 and 1
+    }
+    return {};
+}
+
 QVariant WordListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
     if (role == Qt::DisplayRole) {
-        // Exports keep the results' headers; the table names what a phrase count's rows are.
+        // The results' headers; the table names what a phrase count's rows are.
         switch (sortKey(section)) {
         case WordListKey::Word:
             if (m_index && m_index->snapshot().countsPhrases())

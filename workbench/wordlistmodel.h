@@ -30,6 +30,7 @@ public:
     /// next setRows().
     void setDispersion(std::shared_ptr<const WordListDispersion> dispersion) { m_dispersion = std::move(dispersion); }
     const WordListDispersion *dispersion() const { return m_dispersion.get(); }
+    std::shared_ptr<const WordListDispersion> sharedDispersion() const { return m_dispersion; }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -38,12 +39,16 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+    /// The widest text a column of numbers or file names shows, over every row of the list
+    /// (not only those shown, so that a find does not change the widths); empty for the words.
+    QString widestText(int column) const;
+
     /// What a column orders by.
     WordListKey sortKey(int column) const;
     /// Whether a key's column holds numbers (right-aligned, most first when ordered).
     static bool isNumber(WordListKey key);
     int columnOf(WordListKey key) const;
-    /// The headers the exports write: the results' own (the dispersion's columns are the view's).
+    /// The results' own headers of the file, word, count and files columns.
     QStringList headers() const;
     bool hasFileNameColumn() const { return m_list && m_list->table->hasFileNameColumn(); }
     /// Whether the rows show the number of files of each word (combined mode).
@@ -55,6 +60,8 @@ public:
     const std::vector<qint32> &shownRows() const { return m_rows; }
     /// The table the shown rows are rows of.
     const ResultTable *table() const { return m_list ? m_list->table : nullptr; }
+    /// The index the table belongs to (it keeps the table alive).
+    std::shared_ptr<const WordListIndex> sharedIndex() const { return m_index; }
 
 private:
     std::shared_ptr<const WordListIndex> m_index;

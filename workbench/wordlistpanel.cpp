@@ -1,20 +1,21 @@
 #include "workbench/wordlistpanel.h"
 
+#include "base/figures.h"
 #include "base/prompter.h"
-#include "base/safefile.h"
 #include "corpus/worddispersion.h"
+#include "engine/wordtally.h"
 #include "workbench/corpusjob.h"
 #include "workbench/rowview.h"
 #include "workbench/wordlistcharts.h"
 #include "workbench/wordlistdispersion.h"
+#include "workbench/wordlistexport.h"
 #include "workbench/wordlistmodel.h"
-#include "results/resultlayouts.h"
-#include "results/spreadsheetlayout.h"
 #include "windows/resultsexports.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -38,28 +40,8 @@ namespace corvalen {
 namespace {
 
 constexpr qsizetype kShownTextLength = 200; // longer words are cut in the statistics cells
-
-QString ratioText(double value)
-{
-    return QString::number(value, 'f', 4);
-}
-
-// A header on two lines, broken at the space nearest its middle: the statistics' eight columns
-// then fit beside the word table.
-QString onTwoLines(QString header)
-{
-    qsizetype best = -1;
-    for (qsizetype i = 0; i < header.size(); ++i) {
-        if (header.at(i) == u' ' && (best < 0 || std::abs(i - header.size() / 2) < std::abs(best - header.size() / 2)))
-            best = i;
-    }
-    if (best >= 0)
-        header[best] = u'\n';
-    return header;
-}
-
-constexpr int kFileColumn = 0;
-constexpr int kLongestColumn = 7;
+constexpr int kFileNameChars = 32; // a wider file name column leaves the words too little room
+constexpr int kStatisticsColumnChars = 32; // wider texts are cut in a column of the statistics
 
 } // namespace
 
@@ -145,9 +127,9 @@ void WordListPanel::buildControls()
     m_statsTable = new QTableWidget(this);
     m_statsTable->setObjectName(u"statisticsTable"_qs);
     m_statsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_statsTable->verticalHeader()->hide();
     m_statsTable->setWordWrap(false);
-    m_statsTable->viewport()->installEventFilter(this);
+    m_statsTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_statsTable->verticalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     auto *copyStats = new QPushButton(tr("Copy"), this);
     copyStats->setObjectName(u"copyStatistics"_qs);
     connect(copyStats, &QPushButton::clicked, this, &WordListPanel::copyStatistics);
@@ -286,32 +268,49 @@ void WordListPanel::startMeasures()
                     if (hasStatistics())
                         fillStatistics();
                 }
-                measureDispersion();
+                measureFiles();
             });
 }
 
-void WordListPanel::measureDispersion()
+void WordListPanel::measureFiles()
 {
-    // Only a combined count that keeps its range has the files a spread is over.
+    // A combined count has no figures of its own files: the files read again give them. Only one
+    // that keeps its range has the files a spread is over.
     const CountOptions &options = m_snapshot->options;
-    if (options.mode != CountMode::Combined || !options.fileRange || !m_model->hasFilesColumn()) {
+    const bool perFile = options.mode == CountMode::Combined && m_corpusFiles.size() > 1;
+    const bool spread = options.mode == CountMode::Combined && options.fileRange && m_model->hasFilesColumn();
+    if (!perFile && !spread) {
         m_measured = true;
         emit corpusMeasured();
         return;
     }
-    auto dispersion = std::make_shared<std::optional<WordListDispersion>>();
+    struct Measured
+    {
+        std::optional<WordListDispersion> dispersion;
+        std::optional<std::vector<std::optional<WordListStatistics>>> files;
+    };
+    auto measured = std::make_shared<Measured>();
     m_dispersionJob->start(
-            [dispersion, snapshot = m_snapshot, files = m_corpusFiles,
-             finder = m_corpusFinder](const std::atomic<bool> &stop, Progress &progress) {
+            [measured, snapshot = m_snapshot, files = m_corpusFiles, finder = m_corpusFinder, perFile,
+             spread](const std::atomic<bool> &stop, Progress &progress) {
                 const FileWordCounts counts = FileWordCounts::measure(files, finder, &stop, &progress);
+                if (stop)
+                    return;
+                if (perFile)
+                    measured->files = fileStatistics(snapshot->table, counts, files.size());
                 // A file missing from the parts would make every figure wrong: none then.
-                if (!stop && counts.failures().empty())
-                    *dispersion = WordListDispersion::of(snapshot->table, counts);
+                if (spread && counts.failures().empty())
+                    measured->dispersion = WordListDispersion::of(snapshot->table, counts);
             },
-            [this, dispersion] {
-                if (*dispersion) {
-                    m_model->setDispersion(std::make_shared<const WordListDispersion>(std::move(**dispersion)));
+            [this, measured] {
+                if (measured->dispersion) {
+                    m_model->setDispersion(std::make_shared<const WordListDispersion>(std::move(*measured->dispersion)));
                     reorder();
+                }
+                if (measured->files) {
+                    m_fileStatistics = std::move(measured->files);
+                    if (hasStatistics())
+                        fillStatistics();
                 }
                 m_measured = true;
                 emit corpusMeasured();
@@ -417,12 +416,16 @@ void WordListPanel::showRows()
     // The word column takes the room left by the file name and the numbers, whatever the width.
     for (int c = 0; c < m_model->columnCount(); ++c)
         header->setSectionResizeMode(c, m_model->sortKey(c) == WordListKey::Word ? QHeaderView::Stretch : QHeaderView::Interactive);
-    if (columnsBefore == m_model->columnCount()) {
+    // Another order or find keeps the widths (the user's too); other rows or columns are fitted.
+    const bool sameColumns = &list == m_fittedList && m_model->dispersion() == m_fittedDispersion
+            && columnsBefore == m_model->columnCount();
+    if (sameColumns) {
         for (int c = 0; c < widths.size(); ++c)
             header->resizeSection(c, widths.at(c));
     } else {
-        for (int c = 0; c < m_model->columnCount(); ++c)
-            header->resizeSection(c, WordListModel::isNumber(m_model->sortKey(c)) ? 70 : m_model->sortKey(c) == WordListKey::File ? 150 : 170);
+        fitColumns();
+        m_fittedList = &list;
+        m_fittedDispersion = m_model->dispersion();
     }
     {
         const QSignalBlocker block(header);
@@ -431,6 +434,25 @@ void WordListPanel::showRows()
     const QString of = m_snapshot->countsPhrases() ? tr("%1 of %2 phrases") : tr("%1 of %2 words");
     m_countLabel->setText(of.arg(QLocale().toString(shown), QLocale().toString(list.size())));
     emit rowsShown();
+}
+
+void WordListPanel::fitColumns()
+{
+    // The figures are never cut: each column of numbers is as wide as its header and its widest
+    // figure, the file names up to a limit; the words take the rest, cut when they must be.
+    QHeaderView *header = m_table->horizontalHeader();
+    const QFontMetrics metrics = m_table->fontMetrics();
+    const int margin = 2 * (m_table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_table) + 1)
+            + metrics.averageCharWidth();
+    for (int c = 0; c < m_model->columnCount(); ++c) {
+        const WordListKey key = m_model->sortKey(c);
+        if (key == WordListKey::Word)
+            continue;
+        int width = metrics.horizontalAdvance(m_model->widestText(c)) + margin;
+        if (key == WordListKey::File)
+            width = std::min(width, metrics.averageCharWidth() * kFileNameChars);
+        header->resizeSection(c, std::max(width, header->sectionSizeHint(c)));
+    }
 }
 
 void WordListPanel::findChanged()
@@ -486,79 +508,112 @@ void WordListPanel::findChanged()
 void WordListPanel::fillStatistics()
 {
     const bool phrases = m_snapshot->countsPhrases();
-    const QStringList fixedColumns = {tr("File"), tr("Tokens"), tr("Types"), tr("Type/token ratio"),
-                                 tr("Hapax legomena"), tr("Hapax share"),
-                                 phrases ? tr("Mean phrase length") : tr("Mean word length"),
-                                 phrases ? tr("Longest phrase") : tr("Longest word")};
+    // The measures by their names, as Copy writes them; the table's side shortens the long ones
+    // (whole in their tooltips).
+    QStringList measures = {tr("Tokens"), tr("Types"), tr("Type/token ratio"), tr("Hapax legomena"), tr("Hapax share"),
+                            phrases ? tr("Mean phrase length") : tr("Mean word length"),
+                            phrases ? tr("Longest phrase") : tr("Longest word")};
+    QStringList shortNames = measures;
     // The ratios that do not fall with a text's length, once the files have been read again.
-    QStringList columns = fixedColumns;
-    if (m_variety)
-        columns << tr("Standardised type/token ratio (1,000 words)") << tr("Moving-average type/token ratio (500 words)");
-    QList<QPair<QString, WordListStatistics>> rows;
-    // The ratios of each row: a per-file count has one block per listed file, in list order.
-    QList<std::optional<LexicalVariety>> varieties;
+    if (m_variety) {
+        measures << tr("Standardised type/token ratio (1,000 words)") << tr("Moving-average type/token ratio (500 words)");
+        shortNames << tr("STTR (1,000 words)") << tr("MATTR (500 words)");
+    }
+    constexpr int kLongestRow = 6;
+
+    struct Record
+    {
+        QString label;
+        QString tip;
+        std::optional<WordListStatistics> statistics; // none: the file could not be read
+        std::optional<LexicalVariety> variety;
+    };
+    // The files in list order, then all files together.
+    QList<Record> records;
     std::vector<bool> unread(size_t(m_corpusFiles.size()), false);
     if (m_variety) {
         for (const auto &failure : m_variety->failures)
             unread[size_t(failure.first)] = true;
     }
+    const auto varietyOf = [&](qsizetype file, qsizetype files) -> std::optional<LexicalVariety> {
+        // A per-file count has one block per listed file, in list order; so have the ratios.
+        if (!m_variety || m_variety->files.size() != size_t(files) || unread[size_t(file)])
+            return std::nullopt;
+        return m_variety->files[size_t(file)];
+    };
     if (m_index->perFile()) {
         const QList<WordListStatistics> &files = m_index->fileStatistics();
-        const bool matches = m_variety && m_variety->files.size() == size_t(files.size());
-        for (int i = 0; i < files.size(); ++i) {
-            rows.append({m_index->fileLabels().value(i), files.at(i)});
-            varieties.append(matches && !unread[size_t(i)] ? std::optional(m_variety->files[size_t(i)]) : std::nullopt);
-        }
+        for (int i = 0; i < files.size(); ++i)
+            records.append({m_index->fileLabels().value(i), m_index->fileLabels().value(i), files.at(i), varietyOf(i, files.size())});
+    } else if (m_fileStatistics && m_fileStatistics->size() == size_t(m_corpusFiles.size())) {
+        // A combined count of several files: each file's own, from the files read again.
+        for (qsizetype i = 0; i < m_corpusFiles.size(); ++i)
+            records.append({fileNameFromPath(m_corpusFiles.at(i)), QDir::toNativeSeparators(m_corpusFiles.at(i)),
+                            (*m_fileStatistics)[size_t(i)], varietyOf(i, m_corpusFiles.size())});
     }
-    rows.append({tr("All files"), m_index->allStatistics()});
-    varieties.append(m_variety ? std::optional(m_variety->all) : std::nullopt);
-    m_statsTable->clear();
-    m_statsTable->setColumnCount(int(columns.size()));
-    for (int c = 0; c < columns.size(); ++c) {
-        auto *header = new QTableWidgetItem(onTwoLines(columns.at(c)));
-        header->setData(Qt::UserRole, columns.at(c)); // what Copy writes
-        m_statsTable->setHorizontalHeaderItem(c, header);
-    }
-    m_statsTable->setRowCount(int(rows.size()));
+    records.append({tr("All files"), QString(), m_index->allStatistics(),
+                    m_variety ? std::optional(m_variety->all) : std::nullopt});
+
+    // What Copy writes, plain: a line per file, a column per measure. The cells show the numbers
+    // as the user's locale writes them.
     const QLocale locale;
-    for (int r = 0; r < rows.size(); ++r) {
-        const WordListStatistics &s = rows.at(r).second;
-        // What Copy writes, plain; the cells show the numbers as the user's locale writes them.
-        QStringList cells = {rows.at(r).first,
-                                   QString::number(s.tokens),
-                                   QString::number(s.types),
-                                   ratioText(s.typeTokenRatio()),
-                                   QString::number(s.hapaxLegomena),
-                                   QString::number(100.0 * s.hapaxShare(), 'f', 1) + u'%',
-                                   QString::number(s.meanWordLength(), 'f', 2),
-                                   s.longestWord};
-        QStringList shown = {rows.at(r).first,
-                                   locale.toString(s.tokens),
-                                   locale.toString(s.types),
-                                   locale.toString(s.typeTokenRatio(), 'f', 4),
-                                   locale.toString(s.hapaxLegomena),
-                                   locale.toString(100.0 * s.hapaxShare(), 'f', 1) + locale.percent(),
-                                   locale.toString(s.meanWordLength(), 'f', 2),
-                                   s.longestWord};
+    const auto cellsOf = [&](const Record &record, bool plain) {
+        QStringList cells;
+        if (const std::optional<WordListStatistics> &s = record.statistics) {
+            const auto whole = [&](qint64 n) { return plain ? QString::number(n) : locale.toString(n); };
+            const auto figure = [&](double v, int decimals) {
+                return plain ? fixedFigure(v, decimals) : fixedFigure(locale, v, decimals);
+            };
+            cells << whole(s->tokens) << whole(s->types) << figure(s->typeTokenRatio(), 4) << whole(s->hapaxLegomena)
+                  << figure(100.0 * s->hapaxShare(), 1) + (plain ? QString(u'%') : locale.percent())
+                  << figure(s->meanWordLength(), 2) << s->longestWord;
+        } else {
+            cells << (plain ? QString() : tr("unread")); // as the Plot tab says
+            while (cells.size() < kLongestRow + 1)
+                cells << QString();
+        }
         if (m_variety) {
             // A file that could not be read again has none.
-            const std::optional<LexicalVariety> &v = varieties.at(r);
-            cells << (v ? ratioText(v->standardised) : QString()) << (v ? ratioText(v->movingAverage) : QString());
-            shown << (v ? locale.toString(v->standardised, 'f', 4) : QString())
-                  << (v ? locale.toString(v->movingAverage, 'f', 4) : QString());
+            const std::optional<LexicalVariety> &v = record.variety;
+            cells << (!v ? QString() : plain ? fixedFigure(v->standardised, 4) : fixedFigure(locale, v->standardised, 4))
+                  << (!v ? QString() : plain ? fixedFigure(v->movingAverage, 4) : fixedFigure(locale, v->movingAverage, 4));
         }
-        for (int c = 0; c < cells.size(); ++c) {
-            QString text = shown.at(c);
+        return cells;
+    };
+    m_statisticsText = tr("File");
+    for (const QString &measure : std::as_const(measures))
+        m_statisticsText += u'\t' + measure;
+    m_statisticsText += u"\r\n";
+    for (const Record &record : std::as_const(records))
+        m_statisticsText += record.label + u'\t' + cellsOf(record, true).join(u'\t') + u"\r\n";
+
+    // The table: a row per measure, every one in sight at once; a column per file, all files
+    // first, the others to scroll to.
+    m_statsTable->clear();
+    m_statsTable->setRowCount(int(measures.size()));
+    m_statsTable->setColumnCount(int(records.size()));
+    for (int m = 0; m < measures.size(); ++m) {
+        auto *item = new QTableWidgetItem(shortNames.at(m));
+        item->setToolTip(measures.at(m));
+        m_statsTable->setVerticalHeaderItem(m, item);
+    }
+    for (int k = 0; k < records.size(); ++k) {
+        const Record &record = records.at(k);
+        const int column = k == records.size() - 1 ? 0 : k + 1;
+        auto *header = new QTableWidgetItem(record.label);
+        header->setToolTip(record.tip);
+        m_statsTable->setHorizontalHeaderItem(column, header);
+        const QStringList cells = cellsOf(record, false);
+        for (int m = 0; m < cells.size(); ++m) {
+            QString text = cells.at(m);
             auto *item = new QTableWidgetItem;
-            if (c == kFileColumn || c == kLongestColumn)
+            if (m == kLongestRow)
                 item->setToolTip(text.left(4 * kShownTextLength)); // the cell may be cut to fit
             if (text.size() > kShownTextLength)
                 text = text.left(kShownTextLength - 1) + u'\u2026';
             item->setText(text);
-            item->setData(Qt::UserRole, cells.at(c));
-            if (c != kFileColumn && c != kLongestColumn)
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            m_statsTable->setItem(r, c, item);
+            item->setTextAlignment(m == kLongestRow ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
+            m_statsTable->setItem(m, column, item);
         }
     }
     fitStatisticsColumns();
@@ -566,49 +621,27 @@ void WordListPanel::fillStatistics()
 
 void WordListPanel::fitStatisticsColumns()
 {
-    QHeaderView *header = m_statsTable->horizontalHeader();
-    if (header->count() == 0)
-        return;
+    // Each column as wide as its file's name and its cells, the figures never cut; a longest word
+    // or a name beyond a few dozen characters is cut (whole in its tooltip).
     m_statsTable->resizeColumnsToContents();
-    const int available = m_statsTable->viewport()->width();
-    int excess = header->length() - available;
-    if (excess <= 0) {
-        header->resizeSection(kLongestColumn, header->sectionSize(kLongestColumn) - excess);
-        return;
+    QHeaderView *header = m_statsTable->horizontalHeader();
+    const QFontMetrics metrics = m_statsTable->fontMetrics();
+    const int widest = metrics.averageCharWidth() * kStatisticsColumnChars;
+    for (int c = 0; c < m_statsTable->columnCount(); ++c) {
+        if (header->sectionSize(c) <= widest)
+            continue;
+        int figures = 0;
+        for (int r = 0; r < m_statsTable->rowCount(); ++r) {
+            if (m_statsTable->item(r, c) && m_statsTable->item(r, c)->textAlignment() & Qt::AlignRight)
+                figures = std::max(figures, metrics.horizontalAdvance(m_statsTable->item(r, c)->text()));
+        }
+        header->resizeSection(c, std::max(widest, figures + 2 * metrics.averageCharWidth()));
     }
-    // The numbers keep their width; the file names and the longest words give up what is
-    // missing, down to a few characters (their cells' tooltips hold them whole).
-    const int least = m_statsTable->fontMetrics().averageCharWidth() * 8;
-    const int spare = std::max(0, header->sectionSize(kFileColumn) - least)
-            + std::max(0, header->sectionSize(kLongestColumn) - least);
-    if (spare == 0)
-        return;
-    for (const int c : {kFileColumn, kLongestColumn}) {
-        const int own = std::max(0, header->sectionSize(c) - least);
-        const int cut = std::min(own, int((qint64(excess) * own + spare - 1) / spare));
-        header->resizeSection(c, header->sectionSize(c) - cut);
-    }
-}
-
-bool WordListPanel::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_statsTable->viewport() && event->type() == QEvent::Resize)
-        fitStatisticsColumns();
-    return QWidget::eventFilter(watched, event);
 }
 
 QString WordListPanel::statisticsText() const
 {
-    QString text;
-    for (int c = 0; c < m_statsTable->columnCount(); ++c)
-        text += (c ? u"\t" : u"") + m_statsTable->horizontalHeaderItem(c)->data(Qt::UserRole).toString();
-    text += u"\r\n";
-    for (int r = 0; r < m_statsTable->rowCount(); ++r) {
-        for (int c = 0; c < m_statsTable->columnCount(); ++c)
-            text += (c ? u"\t" : u"") + m_statsTable->item(r, c)->data(Qt::UserRole).toString();
-        text += u"\r\n";
-    }
-    return text;
+    return m_statisticsText;
 }
 
 void WordListPanel::copyStatistics()
@@ -641,27 +674,14 @@ void WordListPanel::copySelectedRows()
     rows.reserve(positions.size());
     for (qint32 p : positions)
         rows.push_back(shown[size_t(p)]);
-    QGuiApplication::clipboard()->setText(
-            clipboardText(TableRowSelection(*m_model->table(), std::move(rows), m_model->hasFilesColumn())));
+    QGuiApplication::clipboard()->setText(WordListExport(*m_model, std::move(rows)).text());
 }
 
 bool WordListPanel::exportTo(const QString &path, QString *error)
 {
-    // The rows as shown now; the index (and with it the table) stays alive while they are written.
-    const std::shared_ptr<const WordListIndex> index = m_index;
-    const TableRowSelection rows(*m_model->table(), m_model->shownRows(), m_model->hasFilesColumn());
-    const QStringList headers = m_model->headers();
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return runWhileBusy(*this, [&] {
-        if (suffix == u"xlsx")
-            return saveResultsSpreadsheet(rows, headers, path, error);
-        const FileWriter write = [&](QIODevice &device, QString *reason) {
-            if (suffix == u"txt" || suffix == u"tsv")
-                return writeClipboardText(rows, CellWidths::of(rows).widths(), device, reason);
-            return writeResultsCsv(rows, device, reason);
-        };
-        return writeFileSafely(path, write, error);
-    });
+    // The rows and columns as shown now, held while they are written off the window's thread.
+    const WordListExport rows(*m_model, m_model->shownRows());
+    return runWhileBusy(*this, [&] { return rows.exportTo(path, error); });
 }
 
 void WordListPanel::exportView()

@@ -52,9 +52,9 @@ public:
 
     /// Reads the files of the list again, off the window's thread once the rows are shown, with
     /// the count's rules: for the standardised and moving-average type/token ratios of the
-    /// statistics and, for a combined count with its range, how each word spreads over the files
-    /// (per million, Juilland's D, DP: columns after Files). Files that cannot be read give no
-    /// figures; when none can, nothing is added.
+    /// statistics; for a combined count of several files, each file's own statistics and, with
+    /// its range, how each word spreads over the files (per million, Juilland's D, DP: columns
+    /// after Files). Files that cannot be read give no figures; when none can, nothing is added.
     void measureCorpus(const QStringList &files, std::shared_ptr<const WordFinder> finder);
     /// The ratios, once measured (null before, or when no file could be read).
     const LexicalVarietyResult *variety() const { return m_variety.get(); }
@@ -75,15 +75,17 @@ public:
     /// While an export writes, the panel must stay.
     bool isBusy() const { return m_busy; }
 
-    /// "Copy": the selected rows, in the order shown, in the clipboard layout.
+    /// "Copy": the selected rows, in the order shown, with the columns shown, tab-separated.
     void copySelectedRows();
-    /// The statistics as tab-separated text, and "Copy" of them.
+    /// The statistics as tab-separated text (a line per file, a column per measure, however the
+    /// table shows them), and "Copy" of them.
     QString statisticsText() const;
     void copyStatistics();
     /// "Export...": asks for a file and writes the rows as shown.
     void exportView();
-    /// Writes the rows as shown to path: a workbook for .xlsx, tab-separated text (the clipboard
-    /// layout) for .txt or .tsv, CSV otherwise. False with error naming the file and the reason.
+    /// Writes the rows and columns as shown to path (see WordListExport): a workbook for .xlsx,
+    /// tab-separated text (as Copy writes it) for .txt or .tsv, CSV otherwise. False with error
+    /// naming the file and the reason.
     bool exportTo(const QString &path, QString *error);
 
     WordListModel *model() const { return m_model; }
@@ -111,9 +113,6 @@ signals:
     /// are any).
     void corpusMeasured();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void buildControls();
     void indexBuilt();
@@ -124,11 +123,12 @@ private:
     void headerClicked(int section, Qt::SortOrder order);
     void reorder();
     void showRows();
+    void fitColumns();
     void fillStatistics();
     void fitStatisticsColumns();
     void setStatus(const QString &text);
     void startMeasures();
-    void measureDispersion();
+    void measureFiles();
 
     std::shared_ptr<const WordListSnapshot> m_snapshot;
     std::shared_ptr<WordListIndex> m_index;
@@ -157,6 +157,9 @@ private:
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     bool m_orderPending = false; // an alphabetical order waits for the ranks
     std::vector<qint32> m_order; // the list's rows in the current order
+    // What the columns' widths were fitted to: these change the columns' contents.
+    const WordListRows *m_fittedList = nullptr;
+    const WordListDispersion *m_fittedDispersion = nullptr;
     FindQuery m_findQuery; // the search whose result m_matches is
     std::shared_ptr<const std::vector<char>> m_matches; // null: every word
     std::shared_ptr<std::atomic<quint64>> m_searchGeneration;
@@ -167,6 +170,9 @@ private:
     CorpusJob *m_varietyJob = nullptr;
     CorpusJob *m_dispersionJob = nullptr;
     std::shared_ptr<const LexicalVarietyResult> m_variety;
+    // Of a combined count of several files, each file's own statistics (none for a file not read).
+    std::optional<std::vector<std::optional<WordListStatistics>>> m_fileStatistics;
+    QString m_statisticsText; // what Copy of the statistics writes
     bool m_measured = false;
 };
 

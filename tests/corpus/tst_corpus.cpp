@@ -187,6 +187,7 @@ private slots:
     void keynessByHand_data();
     void keynessByHand();
     void keywordFilters();
+    void tinyProbabilitiesWrittenAsZero();
     void wordListsReadBack();
     void damagedWordListsAreNamed_data();
     void damagedWordListsAreNamed();
@@ -567,14 +568,18 @@ void TestCorpus::tables()
         table.row({TableCell::textCell(u"a, \"b\".txt"_qs), TableCell::number(3), TableCell::fixed(-0.00001, 4),
                    TableCell::numbers({1, 2})});
         table.row({TableCell::textCell(u"tab\there"_qs), TableCell::number(0), TableCell::none(), TableCell::numbers({})});
+        // A denormal p is written as 0, a number every parser reads; a scientific zero has no sign.
+        table.row({TableCell::probability(2.51973e-322, 5), TableCell::scientific(-0.0, 2), TableCell::probability(0.5, 2),
+                   TableCell::fixed(-0.0, 1)});
         table.finish();
         return out.data();
     };
-    QCOMPARE(write(TableFormat::Tsv), QByteArray("a, \"b\".txt\t3\t0.0000\t1 2\ntab here\t0\t\t\n"));
+    QCOMPARE(write(TableFormat::Tsv), QByteArray("a, \"b\".txt\t3\t0.0000\t1 2\ntab here\t0\t\t\n0\t0.00e+00\t5.00e-01\t0.0\n"));
     QCOMPARE(write(TableFormat::Csv),
-             QByteArray("file,n,d,at\r\n\"a, \"\"b\"\".txt\",3,0.0000,1 2\r\ntab\there,0,,\r\n"));
+             QByteArray("file,n,d,at\r\n\"a, \"\"b\"\".txt\",3,0.0000,1 2\r\ntab\there,0,,\r\n0,0.00e+00,5.00e-01,0.0\r\n"));
     const QJsonArray rows = QJsonDocument::fromJson(write(TableFormat::Json)).array();
-    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.at(2).toObject().value(u"file").toDouble(-1), 0.0);
     QCOMPARE(rows.at(0).toObject().value(u"at").toArray(), (QJsonArray{1, 2}));
     QVERIFY(rows.at(1).toObject().value(u"d").isNull());
     QCOMPARE(rows.at(0).toObject().value(u"n").toInt(), 3);
@@ -1221,6 +1226,32 @@ void TestCorpus::corpusCommands()
     QCOMPARE(code, 1);
     QVERIFY(out.isEmpty());
     QVERIFY(err.contains("line 2"));
+}
+
+// A keyword whose p is below what a double tells apart from 0 (here 3,000 times against none in
+// a reference of 100,000 words): written as 0 in every format, never 0.00000e+00 or a denormal.
+void TestCorpus::tinyProbabilitiesWrittenAsZero()
+{
+    QTemporaryDir tmp;
+    const QString target = tmp.filePath(u"target.txt"_qs), list = tmp.filePath(u"reference.tsv"_qs);
+    writeFile(target, QByteArray("x ").repeated(3000) + "y\n");
+    writeFile(list, "y\t100000\n");
+    QVERIFY(chiSquareUpperTail(keynessOf(3000, 0, 3001, 100000).logLikelihood) < 1e-300);
+    const auto run = [&](const QString &format) {
+        QProcess p;
+        p.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"),
+                {u"keywords"_qs, u"--format"_qs, format, u"--reference-list"_qs, list, target});
+        p.waitForFinished(60000);
+        return p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray();
+    };
+    QCOMPARE(run(u"tsv"_qs).split('\t').constLast(), QByteArray("0\n"));
+    const QList<QByteArray> csv = run(u"csv"_qs).split('\n');
+    QVERIFY2(csv.value(1).endsWith(",0\r"), csv.value(1).constData());
+    const QJsonArray rows = QJsonDocument::fromJson(run(u"json"_qs)).array();
+    QCOMPARE(rows.size(), 1);
+    const QJsonValue p = rows.at(0).toObject().value(u"p");
+    QVERIFY(p.isDouble());
+    QCOMPARE(p.toDouble(-1), 0.0);
 }
 
 void TestCorpus::lexicalVarietyByHand_data()

@@ -1,3 +1,4 @@
+#include "base/figures.h"
 #include "base/safefile.h"
 #include "engine/analysisrun.h"
 #include "engine/countedrows.h"
@@ -216,6 +217,8 @@ private slots:
     void csvLayout();
     void jsonParsesBack();
     void statistics();
+    void figures_data();
+    void figures();
     void alphabeticalOrders_data();
     void alphabeticalOrders();
     void phraseRowsOrderedAsHeldRows();
@@ -903,6 +906,47 @@ void TestResults::jsonParsesBack()
     empty.open(QIODevice::WriteOnly);
     QVERIFY(writeResultsJson(TableRows(ResultTable(false)), empty));
     QCOMPARE(empty.data(), QByteArray("[]\n"));
+}
+
+void TestResults::figures_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QString>("fixed");
+    QTest::addColumn<QString>("scientific");
+    QTest::addColumn<QString>("probability"); // of the value's magnitude, as files write it
+    QTest::addColumn<QString>("shownProbability"); // in German, as the window shows it
+    QTest::newRow("what rounds to nothing has no sign")
+            << -1e-17 << 4 << u"0.0000"_qs << u"-1.0000e-17"_qs << u"1.0000e-17"_qs << u"1,0000E-17"_qs;
+    QTest::newRow("negative zero") << -0.0 << 4 << u"0.0000"_qs << u"0.0000e+00"_qs << u"0"_qs << u"< 1e-300"_qs;
+    QTest::newRow("just below the last decimal's half")
+            << -0.000049 << 4 << u"0.0000"_qs << u"-4.9000e-05"_qs << u"4.9000e-05"_qs << u"4,9000E-05"_qs;
+    QTest::newRow("a negative figure keeps its sign")
+            << -0.00006 << 4 << u"-0.0001"_qs << u"-6.0000e-05"_qs << u"6.0000e-05"_qs << u"6,0000E-05"_qs;
+    QTest::newRow("a denormal p") << 2.51973e-322 << 5 << u"0.00000"_qs << u"2.51973e-322"_qs << u"0"_qs << u"< 1e-300"_qs;
+    QTest::newRow("a p just at the edge")
+            << 1e-300 << 5 << u"0.00000"_qs << u"1.00000e-300"_qs << u"1.00000e-300"_qs << u"1,00000E-300"_qs;
+    QTest::newRow("an ordinary p")
+            << 7.09274e-08 << 5 << u"0.00000"_qs << u"7.09274e-08"_qs << u"7.09274e-08"_qs << u"7,09274E-08"_qs;
+}
+
+// Every figure the program writes: no sign on what rounds to zero, in files and in the window;
+// p values below 1e-300 as 0 in files and "< 1e-300" in the window.
+void TestResults::figures()
+{
+    QFETCH(double, value);
+    QFETCH(int, decimals);
+    QFETCH(QString, fixed);
+    QFETCH(QString, scientific);
+    QFETCH(QString, probability);
+    QFETCH(QString, shownProbability);
+    QCOMPARE(fixedFigure(value, decimals), fixed);
+    QCOMPARE(scientificFigure(value, decimals), scientific);
+    QCOMPARE(probabilityFigure(std::abs(value), decimals), probability);
+    const QLocale german(QLocale::German, QLocale::Germany);
+    QCOMPARE(fixedFigure(german, value, decimals), QString(fixed).replace(u'.', u','));
+    QCOMPARE(probabilityFigure(german, std::abs(value), decimals), shownProbability);
+    QCOMPARE(fixedFigure(QLocale::c(), value, decimals), fixed);
 }
 
 void TestResults::statistics()

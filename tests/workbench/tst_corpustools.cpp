@@ -26,10 +26,12 @@
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -115,6 +117,7 @@ private slots:
     void cleanup();
 
     void tableOrdersAndTexts();
+    void figuresFitTheirColumns();
     void replacedWorkIsNeverShown();
     void workOutOfMemoryIsReported();
     void collocatesMeasuresAndOrder();
@@ -192,7 +195,7 @@ void TestCorpusTools::tableOrdersAndTexts()
 {
     using Kind = CorpusTableColumn::Kind;
     CorpusTable table({{u"Word"_qs, Kind::Text}, {u"Count"_qs, Kind::Count}, {u"Score"_qs, Kind::Decimal, 3},
-                       {u"p"_qs, Kind::Scientific, 2}});
+                       {u"p"_qs, Kind::Probability, 2}});
     table.addRow({u"Zebra"_qs}, {10, -0.0004, 0.00012});
     table.addRow({u"\u00e4pfel"_qs}, {9, 2.5, 1});
     table.addRow({u"apple"_qs}, {10, -1.25, 0.5}, -1);
@@ -223,6 +226,74 @@ void TestCorpusTools::tableOrdersAndTexts()
     QCOMPARE(table.tone(2), -1);
     QCOMPARE(table.tone(3), 0);
     QCOMPARE(tableText(table, {3, 2}), u"Word\tCount\tScore\tp\r\nbanana\t100\t2.500\t5.00e-01\r\napple\t10\t-1.250\t5.00e-01\r\n"_qs);
+
+    // A p below 1e-300 (a denormal, or a tail that came out as 0): "< 1e-300" on screen, and 0 in
+    // what Copy and every export write, a workbook's cell included.
+    CorpusTable tiny({{u"Word"_qs, Kind::Text}, {u"p"_qs, Kind::Probability, 5}});
+    tiny.addRow({u"red"_qs}, {2.51973e-322});
+    tiny.addRow({u"sat"_qs}, {0.0});
+    tiny.addRow({u"cat"_qs}, {1e-300});
+    QCOMPARE(tiny.shownText(0, 1), u"< 1e-300"_qs);
+    QCOMPARE(tiny.shownText(1, 1), u"< 1e-300"_qs);
+    QCOMPARE(tiny.shownText(2, 1), QLocale().toString(1e-300, 'e', 5));
+    QCOMPARE(tableText(tiny, {0, 1, 2}), u"Word\tp\r\nred\t0\r\nsat\t0\r\ncat\t1.00000e-300\r\n"_qs);
+    QString error;
+    const QString csv = m_dir.filePath(u"tiny.csv"_qs), xlsx = m_dir.filePath(u"tiny.xlsx"_qs);
+    QVERIFY2(exportTable(tiny, {0, 1, 2}, csv, &error), qPrintable(error));
+    QCOMPARE(readAll(csv), QByteArray("Word,p\r\nred,0\r\nsat,0\r\ncat,1.00000e-300\r\n"));
+    QVERIFY2(exportTable(tiny, {0}, xlsx, &error), qPrintable(error));
+    const QList<QByteArray> sheets = corvalen::testing::sheetsOf(xlsx);
+    QCOMPARE(sheets.size(), 1);
+    QVERIFY2(sheets.at(0).contains("<v>0</v>"), sheets.at(0).constData());
+}
+
+namespace {
+
+// A tab that shows a table given to it, as the tools' tabs show theirs.
+class GivenTableTab : public CorpusTableTab
+{
+public:
+    GivenTableTab(Workbench &workbench, const QList<CorpusTableColumn> &columns) : CorpusTableTab(workbench)
+    {
+        auto *settings = new QHBoxLayout;
+        settings->addWidget(startButton());
+        settings->addWidget(stopButton());
+        finishLayout(settings, columns);
+    }
+    QString title() const override { return u"Given"_qs; }
+    void start() override { }
+    void showGiven(std::shared_ptr<const CorpusTable> table) { showTable(std::move(table), 1); }
+
+protected:
+    void activateRow(qint32) override { }
+};
+
+} // namespace
+
+// Large and negative figures, and p values with three-digit exponents, show whole: the number
+// columns widen to them, the words give way.
+void TestCorpusTools::figuresFitTheirColumns()
+{
+    using Kind = CorpusTableColumn::Kind;
+    const QList<CorpusTableColumn> columns{{u"Keyword"_qs, Kind::Text}, {u"Frequency"_qs, Kind::Count},
+                                           {u"Per million"_qs, Kind::Decimal, 3}, {u"p"_qs, Kind::Probability, 5}};
+    auto table = std::make_shared<CorpusTable>(columns);
+    table->addRow({u"dreadnought"_qs}, {1234567890, 987654321.123, 1.5e-299});
+    table->addRow({u"ironclad"_qs}, {1, -98765432.5, 0.5});
+    table->addRow({u"frigate"_qs}, {2, 1, 1e-320});
+    Workbench workbench(m_paths, CountOptions(CountMode::Combined, false, true), m_prompter);
+    GivenTableTab tab(workbench, columns);
+    tab.resize(500, 300);
+    tab.show();
+    tab.showGiven(table);
+    QTest::qWait(20);
+    const QTableView *view = tab.view();
+    for (int c = 1; c < columns.size(); ++c) {
+        for (int r = 0; r < tab.model()->rowCount(); ++r) {
+            const QString text = tab.model()->index(r, c).data().toString();
+            QVERIFY2(view->columnWidth(c) > view->fontMetrics().horizontalAdvance(text) + 4, qPrintable(text));
+        }
+    }
 }
 
 // A work started while another runs replaces it: the first one's result is never taken, and only
@@ -761,8 +832,6 @@ void TestCorpusTools::wordListDispersion()
     for (int c = 0; c < model->columnCount(); ++c)
         headers << model->headerData(c, Qt::Horizontal).toString();
     QCOMPARE(headers, (QStringList{u" Word"_qs, u"Count"_qs, u"Files"_qs, u"Per million"_qs, u"Juilland's D"_qs, u"DP"_qs}));
-    // The exports keep the results' columns.
-    QCOMPARE(model->headers(), (QStringList{u" Word"_qs, u"Count"_qs, u"Files"_qs}));
 
     const auto cellsOf = [&](const QString &word) {
         for (int r = 0; r < model->rowCount(); ++r) {
@@ -829,7 +898,9 @@ void TestCorpusTools::typeTokenRatiosShown_data()
 }
 
 // Texts shorter than a part and a window: each file's ratio is its plain one (one.txt 7 types of 11
-// words, two.txt 6 of 6), and all files' the mean over their parts.
+// words, two.txt 6 of 6), and all files' the mean over their parts. A combined count has each
+// file's statistics as well, from the files read again. At the size the window opens with, every
+// measure and every file is in sight, no cell cut.
 void TestCorpusTools::typeTokenRatiosShown()
 {
     QFETCH(bool, perFile);
@@ -846,18 +917,33 @@ void TestCorpusTools::typeTokenRatiosShown()
              qPrintable(lines.at(0)));
     const QString all = QString::number((7.0 / 11 + 1.0) / 2, 'f', 4);
     QVERIFY2(lines.constLast().endsWith(u"\t"_qs + all + u'\t' + all), qPrintable(lines.constLast()));
-    if (perFile) {
-        QCOMPARE(lines.size(), 4);
-        const QString one = QString::number(7.0 / 11, 'f', 4);
-        QVERIFY2(lines.at(1).contains(u"one.txt\t"_qs) && lines.at(1).endsWith(u"\t"_qs + one + u'\t' + one), qPrintable(lines.at(1)));
-        QVERIFY2(lines.at(2).endsWith(u"\t1.0000\t1.0000"_qs), qPrintable(lines.at(2)));
-    } else {
-        QCOMPARE(lines.size(), 2);
-        // Without the range there are no dispersion columns.
-        QCOMPARE(panel->model()->columnCount(), 2);
-    }
+    // By hand: one.txt has red, cat, sat and the twice, on, mat and down once, 33 letters; two.txt
+    // six words once each, 18 letters, the longest of equal length the first by code units.
+    QCOMPARE(lines.size(), 4);
+    const QString one = QString::number(7.0 / 11, 'f', 4);
+    QCOMPARE(lines.at(1), u"one.txt\t11\t7\t"_qs + one + u"\t3\t42.9%\t3.00\tdown\t"_qs + one + u'\t' + one);
+    QCOMPARE(lines.at(2), u"two.txt\t6\t6\t1.0000\t6\t100.0%\t3.00\tbig\t1.0000\t1.0000"_qs);
+    if (!perFile)
+        QCOMPARE(panel->model()->columnCount(), 2); // without the range there are no dispersion columns
+
+    w->showTab(words);
+    panel->panels()->setCurrentIndex(1);
+    QTest::qWait(50);
     const QTableWidget *table = panel->statisticsTable();
-    QCOMPARE(table->item(table->rowCount() - 1, table->columnCount() - 1)->text(), all);
+    QCOMPARE(table->rowCount(), 9);
+    QCOMPARE(table->columnCount(), 3);
+    QCOMPARE(table->verticalHeaderItem(8)->toolTip(), u"Moving-average type/token ratio (500 words)"_qs);
+    QCOMPARE(table->item(8, 0)->text(), all);
+    QVERIFY(!table->horizontalScrollBar()->isVisible());
+    QVERIFY(!table->verticalScrollBar()->isVisible());
+    for (int c = 0; c < table->columnCount(); ++c) {
+        QVERIFY(table->columnWidth(c) >= table->horizontalHeader()->sectionSizeHint(c));
+        for (int r = 0; r < table->rowCount(); ++r) {
+            const QString cell = table->item(r, c)->text();
+            QVERIFY2(table->columnWidth(c) > table->fontMetrics().horizontalAdvance(cell), qPrintable(cell));
+            QVERIFY(table->viewport()->rect().contains(table->visualItemRect(table->item(r, c))));
+        }
+    }
 }
 
 QTEST_MAIN(TestCorpusTools)

@@ -33,6 +33,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -865,6 +866,15 @@ void TestWorkbench::plotFollowsTheQuery()
     QVERIFY(search(*w, u"the"_qs));
     w->showTab(plot);
     QTRY_COMPARE(plot->model()->rowCount(), 2);
+    // Every header whole ("Per 1,000 words" was cut), each figure too.
+    const QHeaderView *header = plot->view()->horizontalHeader();
+    for (int c = DispersionModel::WordsColumn; c <= DispersionModel::JuillandColumn; ++c) {
+        QVERIFY2(header->sectionSize(c) >= header->sectionSizeHint(c), qPrintable(plot->model()->headerData(c, Qt::Horizontal).toString()));
+        for (int r = 0; r < plot->model()->rowCount(); ++r) {
+            const QString text = plot->model()->index(r, c).data().toString();
+            QVERIFY2(header->sectionSize(c) > plot->view()->fontMetrics().horizontalAdvance(text) + 4, qPrintable(text));
+        }
+    }
     const QLocale locale;
     for (qint32 f = 0; f < 2; ++f) {
         const std::vector<Token> tokens = tokensOf(m_files[size_t(f)].text, true);
