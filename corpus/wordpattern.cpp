@@ -26,10 +26,22 @@ constexpr size_t kStackMost = 1024 * 1024;
 std::optional<WordPattern> WordPattern::compile(const QString &pattern, bool caseInsensitive, QString *error,
                                                 qsizetype *errorOffset)
 {
+    return compileWith(pattern, PCRE2_ANCHORED | PCRE2_ENDANCHORED | (caseInsensitive ? PCRE2_CASELESS : 0), error,
+                       errorOffset);
+}
+
+std::optional<WordPattern> WordPattern::compileUnanchored(const QString &pattern, bool caseInsensitive, QString *error,
+                                                          qsizetype *errorOffset)
+{
+    return compileWith(pattern, caseInsensitive ? PCRE2_CASELESS : 0, error, errorOffset);
+}
+
+std::optional<WordPattern> WordPattern::compileWith(const QString &pattern, uint32_t extent, QString *error,
+                                                    qsizetype *errorOffset)
+{
     // UTF-16 with Unicode properties, as Qt's expressions read it; a word holding a lone
     // surrogate is matched where it is valid rather than refused as a whole.
-    const uint32_t options = PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF | PCRE2_ANCHORED | PCRE2_ENDANCHORED
-            | (caseInsensitive ? PCRE2_CASELESS : 0);
+    const uint32_t options = PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF | extent;
     int code = 0;
     PCRE2_SIZE offset = 0;
     static const char16_t empty = 0;

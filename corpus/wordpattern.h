@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstdint>
+
 #include <memory>
 #include <optional>
 
@@ -26,10 +28,17 @@ public:
     /// and errorOffset to the place in the pattern (UTF-16 code units) where it found the fault.
     static std::optional<WordPattern> compile(const QString &pattern, bool caseInsensitive, QString *error = nullptr,
                                               qsizetype *errorOffset = nullptr);
+    /// A pattern that may match anywhere inside a word (a find over a word list), not only the
+    /// whole of it.
+    static std::optional<WordPattern> compileUnanchored(const QString &pattern, bool caseInsensitive,
+                                                        QString *error = nullptr, qsizetype *errorOffset = nullptr);
 
     const QString &pattern() const { return m_pattern; }
 
 private:
+    static std::optional<WordPattern> compileWith(const QString &pattern, uint32_t options, QString *error,
+                                                  qsizetype *errorOffset);
+
     std::shared_ptr<pcre2_real_code_16> m_code;
     QString m_pattern;
     friend class PatternMatcher;

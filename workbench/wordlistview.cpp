@@ -2,6 +2,8 @@
 
 #include "workbench/wordlistdispersion.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <thread>
 
@@ -88,17 +90,19 @@ std::optional<WordMatcher> WordMatcher::make(const FindQuery &findQuery, QString
     WordMatcher m;
     m.m_findQuery = findQuery;
     if (findQuery.regularExpression) {
-        QRegularExpression::PatternOptions options = QRegularExpression::UseUnicodePropertiesOption;
-        if (!findQuery.matchCase)
-            options |= QRegularExpression::CaseInsensitiveOption;
-        m.m_expression = QRegularExpression(
-                findQuery.wholeWord ? QRegularExpression::anchoredPattern(findQuery.text) : findQuery.text, options);
-        if (!m.m_expression.isValid()) {
+        // Compiled on its own and anchored by the engine for a whole word: nothing in the text can
+        // step outside the anchors.
+        QString why;
+        qsizetype at = 0;
+        m.m_expression = findQuery.wholeWord
+                ? WordPattern::compile(findQuery.text, !findQuery.matchCase, &why, &at)
+                : WordPattern::compileUnanchored(findQuery.text, !findQuery.matchCase, &why, &at);
+        if (!m.m_expression) {
             if (error)
-                *error = m.m_expression.errorString();
+                *error = QCoreApplication::translate("corvalen::WordListPanel", "%1 at position %2").arg(why).arg(at);
             return std::nullopt;
         }
-        m.m_expression.optimize();
+        m.m_matcher = std::make_shared<PatternMatcher>();
     }
     return m;
 }
@@ -108,7 +112,7 @@ bool WordMatcher::matches(QStringView word) const
     if (m_findQuery.text.isEmpty())
         return true;
     if (m_findQuery.regularExpression)
-        return m_expression.match(word).hasMatch();
+        return m_matcher->match(*m_expression, word) == PatternMatcher::Outcome::Match;
     const Qt::CaseSensitivity cs = m_findQuery.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     if (m_findQuery.wholeWord)
         return word.compare(m_findQuery.text, cs) == 0;

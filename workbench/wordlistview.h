@@ -1,12 +1,13 @@
 #pragma once
 
+#include "corpus/wordpattern.h"
 #include "workbench/wordlistindex.h"
 
-#include <QRegularExpression>
 #include <QString>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -35,7 +36,8 @@ struct FindQuery
     friend bool operator==(const FindQuery &, const FindQuery &) = default;
 };
 
-/// Tells whether a word matches a FindQuery.
+/// Tells whether a word matches a FindQuery. One per thread (an expression is matched with the
+/// thread's own state).
 class WordMatcher
 {
 public:
@@ -45,7 +47,8 @@ public:
 
 private:
     FindQuery m_findQuery;
-    QRegularExpression m_expression;
+    std::optional<WordPattern> m_expression;
+    std::shared_ptr<PatternMatcher> m_matcher;
 };
 
 /// Which distinct words of the index match findQuery (one flag per word), on two threads. Returns

@@ -478,6 +478,17 @@ void TestWordList::badExpressionLeavesTheTable()
     QVERIFY(!w->findField()->property("invalid").toBool());
     QTRY_VERIFY(!w->isSearching());
     QCOMPARE(w->model()->rowCount(), 2);
+
+    // A whole-word expression cannot close the anchors around it and match the start of a word.
+    w->wholeWordBox()->setChecked(true);
+    w->findField()->clear();
+    QTest::keyClicks(w->findField(), u"a)|(b"_qs);
+    QVERIFY(w->findField()->property("invalid").toBool());
+    QVERIFY2(w->findField()->toolTip().contains(u"at position 1"), qPrintable(w->findField()->toolTip()));
+    w->findField()->clear();
+    QTest::keyClicks(w->findField(), u"a|zebra"_qs);
+    QTRY_VERIFY(!w->isSearching());
+    QCOMPARE(shownWords(*w), (QStringList{u"zebra"_qs, u"Zebra"_qs}));
 }
 
 void TestWordList::statistics()
