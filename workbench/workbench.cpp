@@ -144,6 +144,15 @@ QString Workbench::corpusLine() const
     return parts.join(u" \u00B7 ");
 }
 
+QString Workbench::corpusName() const
+{
+    if (m_labels.isEmpty())
+        return {};
+    if (m_labels.size() == 1)
+        return m_labels.constFirst();
+    return tr("%1 and %Ln more", nullptr, int(m_labels.size() - 1)).arg(m_labels.constFirst());
+}
+
 bool Workbench::search(const WorkbenchQuery &query, QString *error)
 {
     std::optional<CorpusQuery> parsed = CorpusQuery::parse(query.text.trimmed(), query.mode,

@@ -69,6 +69,9 @@ public:
     qint64 corpusWords() const { return m_corpusWords; }
     /// "12 files, 1,482,330 words · one count for all files · letter case ignored · ...".
     QString corpusLine() const;
+    /// What the corpus is called in a window's title: its first file's name and how many follow
+    /// ("emma.txt and 5 more"); empty without files.
+    QString corpusName() const;
 
     // The query and its hits
 

@@ -1,5 +1,7 @@
 #include "support/scriptedprompter.h"
 
+#include <utility>
+
 namespace {
 
 QString kindName(ScriptedPrompter::Kind kind)
@@ -118,8 +120,10 @@ void ScriptedPrompter::reset()
     m_problems.clear();
 }
 
-std::optional<ScriptedPrompter::Expectation> ScriptedPrompter::take(const Call &call)
+std::optional<ScriptedPrompter::Expectation> ScriptedPrompter::take(const Call &asked)
 {
+    Call call = asked;
+    call.window = m_window;
     m_calls << call;
     if (m_expected.isEmpty()) {
         m_problems << u"unexpected: " + describe(call);
@@ -174,4 +178,65 @@ bool ScriptedPrompter::openUrl(const QUrl &url)
 {
     const auto e = take({Kind::OpenUrl, url.toString(), {}, {}, {}, Icon::None});
     return e && e->yes;
+}
+
+// Each call is the script's, made with the window set for the time of the call.
+class ScriptedPrompter::WindowPrompter : public corvalen::Prompter
+{
+public:
+    WindowPrompter(ScriptedPrompter &script, QObject *window) : m_script(script), m_window(window) { }
+
+    void message(const QString &text, const QString &title, Icon icon) override
+    {
+        const Over over(*this);
+        m_script.message(text, title, icon);
+    }
+    bool askYesNo(const QString &text, const QString &title, bool yesIsDefault) override
+    {
+        const Over over(*this);
+        return m_script.askYesNo(text, title, yesIsDefault);
+    }
+    std::optional<QString> inputText(const QString &prompt, const QString &title, const QString &proposal) override
+    {
+        const Over over(*this);
+        return m_script.inputText(prompt, title, proposal);
+    }
+    QStringList openFiles(const QString &title, const QStringList &filters) override
+    {
+        const Over over(*this);
+        return m_script.openFiles(title, filters);
+    }
+    QString saveFile(const QString &title, const QStringList &filters) override
+    {
+        const Over over(*this);
+        return m_script.saveFile(title, filters);
+    }
+    QString pickFolder(const QString &title) override
+    {
+        const Over over(*this);
+        return m_script.pickFolder(title);
+    }
+    bool openUrl(const QUrl &url) override
+    {
+        const Over over(*this);
+        return m_script.openUrl(url);
+    }
+
+private:
+    // The script's window while a call lasts.
+    struct Over
+    {
+        explicit Over(WindowPrompter &p) : script(p.m_script), before(std::exchange(p.m_script.m_window, p.m_window)) { }
+        ~Over() { script.m_window = before; }
+        ScriptedPrompter &script;
+        const QObject *before;
+    };
+
+    ScriptedPrompter &m_script;
+    QObject *m_window;
+};
+
+std::unique_ptr<corvalen::Prompter> ScriptedPrompter::forWindow(QObject *window)
+{
+    return std::make_unique<WindowPrompter>(*this, window);
 }

@@ -24,6 +24,8 @@ public:
         QStringList filters; // file dialogs
         QString proposal; // input box
         Icon icon = Icon::None;
+        /// The window the prompt was put over: the one given to forWindow(), or null.
+        const QObject *window = nullptr;
     };
 
     // Expectations, answered in the order given. Titles default to the application title; a
@@ -56,8 +58,12 @@ public:
     QString saveFile(const QString &title, const QStringList &filters) override;
     QString pickFolder(const QString &title) override;
     bool openUrl(const QUrl &url) override;
+    /// Asks through this script, each call recording window.
+    std::unique_ptr<Prompter> forWindow(QObject *window) override;
 
 private:
+    class WindowPrompter;
+
     struct Expectation
     {
         Call call;
@@ -71,6 +77,7 @@ private:
     std::optional<Expectation> take(const Call &call);
 
     QList<Expectation> m_expected;
+    const QObject *m_window = nullptr; // of the call being made
     QList<Call> m_calls;
     QStringList m_problems;
 };

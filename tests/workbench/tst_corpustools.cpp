@@ -7,6 +7,7 @@
 
 #include "base/plurals.h"
 #include "corpus/corpusscan.h"
+#include "filelist/folderscan.h"
 #include "workbench/clusterstab.h"
 #include "workbench/collocatestab.h"
 #include "workbench/concordancemodel.h"
@@ -122,6 +123,7 @@ private slots:
     void clustersCountsAndPlaces();
     void keywordsAgainstAWordList();
     void keywordsAgainstFiles();
+    void keywordsFolderTakesEveryDocument();
     void damagedWordListIsNamed();
     void exportsThroughTheWriteRoutine_data();
     void exportsThroughTheWriteRoutine();
@@ -555,6 +557,28 @@ void TestCorpusTools::keywordsAgainstFiles()
     const double ll = 2 * (3 * std::log(3 / e1) + 1 * std::log(1 / e2)); // 3/17 < 1/6: negative
     QCOMPARE(tab->model()->table()->plainText(tab->model()->rowAt(cat), KeywordsTab::LogLikelihoodColumn),
              QString::number(3.0 / 17 > 1.0 / 6 ? ll : -ll, 'f', 3));
+}
+
+// Add Folder... asks for a folder and nothing else (no file type), over the workbench; the
+// reference is every file of its tree that a drop on the file list adds, whatever its ending.
+void TestCorpusTools::keywordsFolderTakesEveryDocument()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(u"sub/deeper"_qs));
+    for (const QString &name : {u"a.txt"_qs, u"b.md"_qs, u"c"_qs, u"D.DOC"_qs, u"sub/deeper/f.TXT"_qs, u"~g.txt"_qs})
+        QVERIFY(writeText(dir.filePath(name), "alpha beta\r\n"));
+    QVERIFY(writeText(dir.filePath(u"sub/e.html"_qs), "<html><body><p>alpha beta</p></body></html>"));
+    QCOMPARE(pathsAsDropped({dir.path()}).size(), 6); // a word processor's temporary file is none
+    auto w = openBench();
+    KeywordsTab *tab = w->tab<KeywordsTab>();
+    w->showTab(tab);
+    QSignalSpy shown(tab, &CorpusTableTab::tableShown);
+    m_prompter.expectPickFolder(u"Add a Folder to the Reference"_qs, dir.path());
+    tab->findChild<QPushButton *>(u"addReferenceFolder"_qs)->click();
+    QVERIFY(shown.wait(20000));
+    QCOMPARE(tab->referenceLabel()->text(), u"Reference: 6 files, 12 words"_qs);
+    QCOMPARE(m_prompter.calls().size(), 1);
+    QCOMPARE(m_prompter.calls().constFirst().window, w.get());
 }
 
 // A word list with a line that cannot be read: the message names the file and the line, and

@@ -14,11 +14,13 @@
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
+#include "windows/qtprompter.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
 #include "workbench/concordancemodel.h"
 #include "workbench/concordancetab.h"
 #include "workbench/fileviewtab.h"
+#include "workbench/keywordstab.h"
 #include "workbench/plottab.h"
 #include "workbench/textloader.h"
 #include "workbench/textviewport.h"
@@ -50,6 +52,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -158,6 +162,9 @@ private slots:
     void cleanup();
 
     void toolsMenuOpensWorkbenches();
+    void dialogsBelongToTheirWindow_data();
+    void dialogsBelongToTheirWindow();
+    void realDialogGivesTheFocusBack();
     void exploreTakesTheRunsRows();
     void unreadableFileIsNamed();
     void phraseCountsStillTellTheirWords();
@@ -191,11 +198,21 @@ private:
     template<typename Matches>
     std::vector<Hit> handHits(const Matches &matches, bool ignoreCase = true) const;
 
+    QStringList paths() const;
+
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
     ScriptedPrompter m_prompter;
     std::vector<FileText> m_files;
 };
+
+QStringList TestWorkbench::paths() const
+{
+    QStringList out;
+    for (const FileText &f : m_files)
+        out << f.path;
+    return out;
+}
 
 void TestWorkbench::initTestCase()
 {
@@ -315,7 +332,21 @@ void TestWorkbench::toolsMenuOpensWorkbenches()
     QCOMPARE(windows.workbenches().size(), 2);
     WorkbenchWindow *w = windows.workbenches().constFirst();
     QVERIFY(w->isVisible());
-    QCOMPARE(w->windowTitle(), u"Corpus Workbench - Corvalen"_qs);
+    // Each names its corpus, another window on the same files with a number; the second opens a
+    // step down and to the right of the first, not over it.
+    WorkbenchWindow *second = windows.workbenches().constLast();
+    QCOMPARE(w->windowTitle(), u"one.txt and 1 more - Corpus Workbench - Corvalen"_qs);
+    QCOMPARE(second->windowTitle(), u"one.txt and 1 more (2) - Corpus Workbench - Corvalen"_qs);
+    QVERIFY2(second->pos().x() > w->pos().x() && second->pos().y() > w->pos().y(),
+             qPrintable(u"%1,%2 after %3,%4"_qs.arg(second->pos().x()).arg(second->pos().y()).arg(w->pos().x()).arg(w->pos().y())));
+    second->close();
+    QTRY_COMPARE(windows.workbenches().size(), 1);
+    main.fileList()->clear();
+    main.fileList()->append({paths.at(1)});
+    item->trigger();
+    QCOMPARE(windows.workbenches().constLast()->windowTitle(), u"two.docx - Corpus Workbench - Corvalen"_qs);
+    windows.workbenches().constLast()->close();
+    QTRY_COMPARE(windows.workbenches().size(), 1);
     QStringList tabs;
     for (int i = 0; i < w->tabs()->count(); ++i)
         tabs << w->tabs()->tabText(i);
@@ -339,6 +370,115 @@ void TestWorkbench::toolsMenuOpensWorkbenches()
     main.close();
     QCOMPARE(ended.size(), 1);
     QTRY_VERIFY(windows.workbenches().isEmpty());
+}
+
+void TestWorkbench::dialogsBelongToTheirWindow_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("kind"); // ScriptedPrompter::Kind
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("filters");
+    using K = ScriptedPrompter::Kind;
+    const QStringList tables{u"CSV (*.csv)"_qs, u"Tab-separated text (*.txt *.tsv)"_qs, u"Excel Workbook (*.xlsx)"_qs};
+    const QStringList images{u"PNG Image (*.png)"_qs, u"SVG Image (*.svg)"_qs};
+    QTest::newRow("word list: Export...") << u"wordListTab"_qs << u"exportView"_qs << int(K::SaveFile) << u"Export"_qs << tables;
+    QTest::newRow("word list: Save Image...") << u"wordListTab"_qs << u"saveImage"_qs << int(K::SaveFile) << u"Save Image"_qs << images;
+    QTest::newRow("concordance: Save...") << u"concordanceTab"_qs << u"saveLines"_qs << int(K::SaveFile) << u"Save Lines"_qs
+                                          << QStringList{u"Text files (*.txt)"_qs, u"All files (*)"_qs};
+    QTest::newRow("plot: Save Image...") << u"plotTab"_qs << u"savePlotImage"_qs << int(K::SaveFile) << u"Save Image"_qs << images;
+    QTest::newRow("collocates: Export...") << u"collocatesTab"_qs << u"exportTable"_qs << int(K::SaveFile) << u"Export"_qs << tables;
+    QTest::newRow("keywords: Add Files...") << u"keywordsTab"_qs << u"addReferenceFiles"_qs << int(K::OpenFiles)
+                                            << u"Add Files to the Reference"_qs << QStringList{u"All files (*)"_qs};
+    QTest::newRow("keywords: Add Folder...") << u"keywordsTab"_qs << u"addReferenceFolder"_qs << int(K::PickFolder)
+                                             << u"Add a Folder to the Reference"_qs << QStringList();
+    QTest::newRow("keywords: Load Word List...") << u"keywordsTab"_qs << u"loadWordList"_qs << int(K::OpenFiles)
+                                                 << u"Load a Word List as the Reference"_qs
+                                                 << QStringList{u"Word lists (*.tsv *.txt *.csv *.json)"_qs, u"All files (*)"_qs};
+}
+
+// With the main window open, every dialog asked from a workbench is put over the workbench (so
+// that closing it gives the focus back there), and the main window's over the main window.
+void TestWorkbench::dialogsBelongToTheirWindow()
+{
+    QFETCH(QString, tab);
+    QFETCH(QString, button);
+    QFETCH(int, kind);
+    QFETCH(QString, title);
+    QFETCH(QStringList, filters);
+    QTemporaryDir programFolder;
+    ProgramWindows windows(m_prompter, programFolder.path());
+    MainWindow &main = windows.mainWindow();
+    main.show();
+    main.fileList()->append(paths());
+    WorkbenchWindow *w = windows.openWorkbench();
+    QVERIFY(w);
+    QTRY_VERIFY_WITH_TIMEOUT(w->tab<WordListTab>()->panel() && w->tab<WordListTab>()->panel()->isReady(), 20000);
+    QVERIFY(search(*w, u"the"_qs)); // the plot saves only with a query
+    QWidget *page = w->findChild<QWidget *>(tab);
+    QVERIFY(page);
+    w->showTab(page);
+    QPushButton *clicked = page->findChild<QPushButton *>(button);
+    QVERIFY(clicked && clicked->isEnabled());
+    switch (ScriptedPrompter::Kind(kind)) {
+    case ScriptedPrompter::Kind::SaveFile:
+        m_prompter.expectSaveFile(title, filters, QString());
+        break;
+    case ScriptedPrompter::Kind::OpenFiles:
+        m_prompter.expectOpenFiles(title, filters, {});
+        break;
+    default:
+        m_prompter.expectPickFolder(title, QString());
+        break;
+    }
+    clicked->click();
+    QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
+    QCOMPARE(m_prompter.calls().constLast().window, w);
+
+    // The main window's own questions stay over the main window.
+    m_prompter.expectInput(QString(), u"doc"_qs, std::nullopt);
+    main.findChild<QAction *>(QString(designer::m3))->trigger();
+    QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
+    QCOMPARE(m_prompter.calls().constLast().window, nullptr);
+}
+
+// The real dialogs: a workbench's is its child and transient for it, so that the window manager
+// gives the focus back to the workbench when it closes, not to the main window.
+void TestWorkbench::realDialogGivesTheFocusBack()
+{
+    QTemporaryDir programFolder;
+    QtPrompter prompter;
+    ProgramWindows windows(prompter, programFolder.path());
+    MainWindow &main = windows.mainWindow();
+    prompter.setParentWidget(&main); // as the program does
+    main.show();
+    main.fileList()->append(paths());
+    WorkbenchWindow *w = windows.openWorkbench();
+    QVERIFY(w);
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    KeywordsTab *keywords = w->tab<KeywordsTab>();
+    w->showTab(keywords);
+    QPointer<QWidget> parent;
+    QPointer<QWindow> transientParent;
+    bool asked = false;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (!dialog || asked)
+            return;
+        asked = true;
+        parent = dialog->parentWidget();
+        transientParent = dialog->windowHandle() ? dialog->windowHandle()->transientParent() : nullptr;
+        dialog->close();
+    });
+    closer.start();
+    keywords->findChild<QPushButton *>(u"addReferenceFolder"_qs)->click();
+    closer.stop();
+    QVERIFY(asked);
+    QCOMPARE(parent.data(), w);
+    QCOMPARE(transientParent.data(), w->windowHandle());
 }
 
 // "Explore Word List..." after a run: that run's rows, no count of its own; the rules in force
