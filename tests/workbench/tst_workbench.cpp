@@ -35,6 +35,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -182,6 +183,7 @@ private slots:
     void plotFollowsTheQuery();
     void plotSavesImages_data();
     void plotSavesImages();
+    void plotImageHoldsItsHeaders();
     void doubleClickShowsTheHitInItsFile();
     void fileViewStepsThroughHits();
     void fileViewHoldsLongTexts();
@@ -1063,6 +1065,37 @@ void TestWorkbench::plotSavesImages()
         }
         QVERIFY(dark);
     }
+}
+
+// The saved plot holds every header whole ("Per 1,000 words" came out cut at its start) and every
+// figure; so do the window's headers.
+void TestWorkbench::plotImageHoldsItsHeaders()
+{
+    auto w = openBench();
+    QVERIFY(search(*w, u"the"_qs));
+    PlotTab *plot = w->tab<PlotTab>();
+    w->showTab(plot);
+    QTRY_COMPARE(plot->model()->rowCount(), 2);
+    QFont bold = plot->font();
+    bold.setBold(true);
+    const QFontMetrics headerMetrics(bold);
+    const QFontMetrics metrics(plot->font());
+    const std::vector<int> widths = plot->imageColumnWidths();
+    QCOMPARE(widths.size(), size_t(DispersionModel::PlotColumn));
+    const QHeaderView *header = plot->view()->horizontalHeader();
+    int sum = 0;
+    for (int c = 0; c < DispersionModel::PlotColumn; ++c) {
+        const QString name = plot->model()->headerData(c, Qt::Horizontal).toString();
+        // With the cell's margins, 6 pixels each side.
+        QVERIFY2(headerMetrics.horizontalAdvance(name) + 12 <= widths[size_t(c)], qPrintable(name));
+        QVERIFY2(header->sectionSize(c) >= header->sectionSizeHint(c), qPrintable(name));
+        for (int row = 0; row < plot->model()->rowCount() && c != DispersionModel::FileColumn; ++row) {
+            const QString cell = plot->model()->index(row, c).data().toString();
+            QVERIFY2(metrics.horizontalAdvance(cell) + 12 <= widths[size_t(c)], qPrintable(cell));
+        }
+        sum += widths[size_t(c)];
+    }
+    QVERIFY(plot->imageSize().width() >= sum + 400);
 }
 
 // A double click (or Enter) on a line: the File View shows its file, the hit selected and in view;
