@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -213,6 +214,10 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
         updateStatus();
         if (!m_workbench.isSearching())
             emit linesShown();
+    });
+    connect(m_model, &ConcordanceModel::orderShown, &m_workbench, &Workbench::numberingChanged);
+    m_workbench.setNumbering([model = QPointer<ConcordanceModel>(m_model)](qsizetype line) -> qsizetype {
+        return model ? model->rowOf(line) + 1 : 0;
     });
     connect(&m_workbench, &Workbench::searchStarted, this, [this] {
         m_stopped = false;

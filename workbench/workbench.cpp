@@ -266,4 +266,16 @@ void Workbench::showHit(qsizetype line)
         emit hitRequested(line);
 }
 
+qsizetype Workbench::shownNumber(qsizetype line) const
+{
+    const qsizetype number = m_numbering ? m_numbering(line) : -1;
+    return number > 0 ? number : line + 1;
+}
+
+void Workbench::setNumbering(std::function<qsizetype(qsizetype)> numbering)
+{
+    m_numbering = std::move(numbering);
+    emit numberingChanged();
+}
+
 } // namespace corvalen

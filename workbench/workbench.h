@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -115,6 +116,10 @@ public:
     void showConcordance(const WorkbenchQuery &query) { emit concordanceRequested(query); }
     /// A line's hit in its file (File View).
     void showHit(qsizetype line);
+    /// The number the concordance shows a line with (from 1), in the order it shows the lines
+    /// now; the concordance tells it through numbering (text order without it).
+    qsizetype shownNumber(qsizetype line) const;
+    void setNumbering(std::function<qsizetype(qsizetype line)> numbering);
     /// Brings a tab to the front.
     void showTab(QWidget *tab) { emit tabRequested(tab); }
 
@@ -134,6 +139,8 @@ signals:
     void filesRead(qint32 from, qint32 to);
     void searchProgress(int percent);
     void searchFinished(bool stopped);
+    /// The concordance shows its lines in another order: their numbers changed.
+    void numberingChanged();
 
     void concordanceRequested(const corvalen::WorkbenchQuery &query);
     void hitRequested(qsizetype line);
@@ -158,6 +165,7 @@ private:
 
     ConcordanceRunner *m_runner = nullptr;
     WorkbenchQuery m_query;
+    std::function<qsizetype(qsizetype)> m_numbering;
     std::shared_ptr<const CorpusQuery> m_parsed;
     std::shared_ptr<ConcordanceLines> m_batches;
     std::vector<const ConcordanceLine *> m_lines;

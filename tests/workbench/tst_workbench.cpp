@@ -186,6 +186,7 @@ private slots:
     void plotImageHoldsItsHeaders();
     void doubleClickShowsTheHitInItsFile();
     void fileViewStepsThroughHits();
+    void fileViewNamesTheLineClicked();
     void fileViewHoldsLongTexts();
     void pagesKeepEveryPlace_data();
     void pagesKeepEveryPlace();
@@ -1119,7 +1120,7 @@ void TestWorkbench::doubleClickShowsTheHitInItsFile()
     QCOMPARE(text->selectedText(), u"color"_qs);
     QVERIFY(text->isOnScreen(text->selection().first));
     QCOMPARE(text->hits().size(), size_t(2));
-    QCOMPARE(view->statusLabel()->text(), u"Hit 2 of 2; 2 of 2 in this file"_qs);
+    QCOMPARE(view->statusLabel()->text(), u"Concordance line 2 of 2; hit 2 of 2 in this file"_qs);
 }
 
 // Previous and Next go from hit to hit across the files in corpus order; the file selector shows
@@ -1152,6 +1153,44 @@ void TestWorkbench::fileViewStepsThroughHits()
     QCOMPARE(view->textView()->topOffset(), 0);
     QTest::mouseClick(view->nextButton(), Qt::LeftButton);
     QCOMPARE(view->currentLine(), 0);
+}
+
+// A line of a sorted concordance: the File View names it by the number the concordance shows it
+// with (the one clicked), and the hit by its place among its file's hits; another order
+// renumbers it.
+void TestWorkbench::fileViewNamesTheLineClicked()
+{
+    auto w = openBench();
+    QVERIFY(search(*w, u"the"_qs));
+    ConcordanceTab *tab = w->tab<ConcordanceTab>();
+    tab->setSortKeys({SortKey::Right1, SortKey::Position, SortKey::Position});
+    QTRY_VERIFY(!tab->model()->isOrdering() && tab->model()->shownKeys().constFirst() == SortKey::Right1);
+    int row = -1; // a line not at its place in text order
+    for (int r = 0; r < tab->model()->rowCount() && row < 0; ++r) {
+        if (tab->model()->lineOf(r) != r && w->workbench().line(tab->model()->lineOf(r)).file == 1)
+            row = r;
+    }
+    QVERIFY(row >= 0);
+    const qsizetype line = tab->model()->lineOf(row);
+    const Workbench::Range inFile = w->workbench().fileLines(1);
+    const QModelIndex index = tab->model()->index(row, ConcordanceModel::HitColumn);
+    tab->view()->scrollTo(index);
+    QTest::mouseClick(tab->view()->viewport(), Qt::LeftButton, {}, tab->view()->visualRect(index).center());
+    QTest::mouseDClick(tab->view()->viewport(), Qt::LeftButton, {}, tab->view()->visualRect(index).center());
+    FileViewTab *view = w->tab<FileViewTab>();
+    QCOMPARE(w->tabs()->currentWidget(), view);
+    QCOMPARE(view->currentLine(), line);
+    QTRY_VERIFY(!view->isLoading());
+    const auto status = [&](qsizetype number) {
+        return u"Concordance line %1 of %2; hit %3 of %4 in this file"_qs.arg(number)
+                .arg(w->workbench().lineCount())
+                .arg(line - inFile.first + 1)
+                .arg(inFile.count);
+    };
+    QCOMPARE(view->statusLabel()->text(), status(row + 1));
+    // In text order the same hit is another line.
+    tab->setSortKeys({SortKey::Position, SortKey::Position, SortKey::Position});
+    QTRY_COMPARE(view->statusLabel()->text(), status(line + 1));
 }
 
 // A long text is shown in blocks, read in pages; every place keeps its place, the end can be
