@@ -170,7 +170,9 @@ bool Workbench::search(const WorkbenchQuery &query, QString *error)
     m_runner->stop();
     emit linesAboutToBeCleared();
     m_query = query;
-    m_query.width = std::clamp(query.width, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+    const bool fit = query.width == WorkbenchQuery::kFitToWindow;
+    m_query.width = fit ? query.width : std::clamp(query.width, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+    m_lineWidth = fit ? fittedWidth() : m_query.width;
     m_parsed = std::make_shared<const CorpusQuery>(*parsed);
     releaseElsewhere(m_batches);
     m_batches = std::make_shared<ConcordanceLines>();
@@ -182,7 +184,7 @@ bool Workbench::search(const WorkbenchQuery &query, QString *error)
     request.files = m_files;
     request.finder = m_options.finder;
     request.query = std::move(*parsed);
-    request.width = m_query.width;
+    request.width = m_lineWidth;
     if (companion) {
         request.companion = std::move(companion);
         request.companionLeft = std::clamp(query.companionLeft, 0, CollocateRequest::kMaxSpan);
@@ -264,6 +266,12 @@ void Workbench::showHit(qsizetype line)
 {
     if (line >= 0 && line < lineCount())
         emit hitRequested(line);
+}
+
+int Workbench::fittedWidth() const
+{
+    const int fitted = m_widthFitter ? m_widthFitter() : ConcordanceRequest::kDefaultWidth;
+    return std::clamp(fitted, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
 }
 
 qsizetype Workbench::shownNumber(qsizetype line) const

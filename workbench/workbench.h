@@ -24,9 +24,12 @@ struct WordListSnapshot;
 struct WorkbenchQuery
 {
     QString text;
+    /// A width that gives each side as many characters as the concordance has room for.
+    static constexpr int kFitToWindow = 0;
+
     QueryMode mode = QueryMode::Words;
     bool matchCase = false; ///< only where the count keeps letter case
-    int width = ConcordanceRequest::kDefaultWidth;
+    int width = kFitToWindow; ///< characters of context on each side, or kFitToWindow
     /// Only the hits with this word (as counted) within companionLeft words before them or
     /// companionRight after: a collocate's lines. Empty: every hit.
     QString companion;
@@ -83,6 +86,12 @@ public:
     bool isSearching() const;
     /// The query of the lines held (valid once a search has started).
     const WorkbenchQuery &query() const { return m_query; }
+    /// The characters on each side that fill the concordance's width now: what a query that fits
+    /// the window takes. The concordance measures it through fitter (without one: the default).
+    int fittedWidth() const;
+    void setWidthFitter(std::function<int()> fitter) { m_widthFitter = std::move(fitter); }
+    /// The characters on each side the lines held were made with.
+    int lineWidth() const { return m_lineWidth; }
     bool hasQuery() const { return m_parsed != nullptr; }
     const CorpusQuery *parsedQuery() const { return m_parsed.get(); }
 
@@ -165,6 +174,8 @@ private:
 
     ConcordanceRunner *m_runner = nullptr;
     WorkbenchQuery m_query;
+    std::function<int()> m_widthFitter;
+    int m_lineWidth = ConcordanceRequest::kDefaultWidth;
     std::function<qsizetype(qsizetype)> m_numbering;
     std::shared_ptr<const CorpusQuery> m_parsed;
     std::shared_ptr<ConcordanceLines> m_batches;

@@ -178,6 +178,7 @@ private slots:
     void sortLevelsAndColours();
     void sortColoursArePainted();
     void widthSearchesAgain();
+    void widthFitsTheWindow();
     void copyAndSave();
     void stopEndsTheSearch();
     void plotFollowsTheQuery();
@@ -965,6 +966,74 @@ void TestWorkbench::stopEndsTheSearch()
     const QString last = copied.section(u'\n', -2, -2);
     QCOMPARE(last.section(u'\t', 0, 0), QString::number(kept));
     QCOMPARE(last.section(u'\t', 3, 3), tab->model()->index(int(kept) - 1, ConcordanceModel::HitColumn).data().toString());
+}
+
+// "Fit to window", the default, gives each side as many characters as the window has room for: the
+// lines fill its width. A wider window finds them again, wider; a narrower one cuts them; a number
+// still sets the width.
+void TestWorkbench::widthFitsTheWindow()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"long.txt"_qs);
+    QByteArray text;
+    for (int i = 0; i < 300; ++i)
+        text += "word" + QByteArray::number(i) + ' ';
+    text += "needle";
+    for (int i = 0; i < 300; ++i)
+        text += " word" + QByteArray::number(i);
+    QVERIFY(writeFile(path, text));
+    WorkbenchWindow w({path}, CountOptions(CountMode::Combined, false, true), m_prompter);
+    w.resize(1600, 700);
+    w.show();
+    ConcordanceTab *tab = w.tab<ConcordanceTab>();
+    QCOMPARE(tab->widthBox()->text(), u"Fit to window"_qs);
+    QVERIFY(search(w, u"needle"_qs));
+    QCOMPARE(w.workbench().query().width, WorkbenchQuery::kFitToWindow);
+    QTableView *view = tab->view();
+    const int character = QFontMetrics(view->font()).horizontalAdvance(u'x');
+    const auto rightText = [&] { return tab->model()->index(0, ConcordanceModel::RightColumn).data().toString(); };
+    // The number, the file, the left context's column, the hit and the right context's text take
+    // the lines' width, less what the hit's column keeps for a longer hit.
+    const auto used = [&] {
+        int width = QFontMetrics(view->font()).horizontalAdvance(rightText());
+        for (const int c : {ConcordanceModel::NumberColumn, ConcordanceModel::FileColumn, ConcordanceModel::LeftColumn,
+                            ConcordanceModel::HitColumn})
+            width += view->columnWidth(c);
+        return width;
+    };
+    const auto fills = [&] {
+        const int lines = view->viewport()->width();
+        return used() >= lines - 14 * character && used() <= lines + 4 * character;
+    };
+    QTRY_VERIFY2(fills(), qPrintable(u"%1 of %2"_qs.arg(used()).arg(view->viewport()->width())));
+    const int fitted = w.workbench().lineWidth();
+    QVERIFY2(fitted > 60, qPrintable(QString::number(fitted)));
+    QCOMPARE(rightText().size(), fitted);
+    QCOMPARE(tab->model()->index(0, ConcordanceModel::LeftColumn).data().toString().size(), fitted);
+
+    // Wider: found again once the window has its size.
+    QSignalSpy started(&w.workbench(), &Workbench::searchStarted);
+    w.resize(2200, 700);
+    QTRY_VERIFY_WITH_TIMEOUT(started.size() == 1 && !w.workbench().isSearching() && tab->model()->rowCount() == 1, 20000);
+    QVERIFY(w.workbench().lineWidth() > fitted);
+    QTRY_VERIFY2(fills(), qPrintable(u"%1 of %2"_qs.arg(used()).arg(view->viewport()->width())));
+    // Narrower: the lines held are cut to it, not found again.
+    const int wide = w.workbench().lineWidth();
+    w.resize(1600, 700);
+    QTRY_COMPARE(view->columnWidth(ConcordanceModel::LeftColumn), character * (fitted + 1));
+    QCOMPARE(w.workbench().lineWidth(), wide);
+    QCOMPARE(started.size(), 1);
+
+    // A number of characters, and back.
+    QSignalSpy finished(&w.workbench(), &Workbench::searchFinished);
+    tab->widthBox()->setValue(60);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(w.workbench().query().width, 60);
+    QCOMPARE(rightText().size(), 60);
+    tab->widthBox()->setValue(tab->widthBox()->minimum());
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(tab->widthBox()->text(), u"Fit to window"_qs);
+    QCOMPARE(w.workbench().lineWidth(), fitted);
 }
 
 // The plot: each file's words, hits, rate and Juilland's D worked out by hand; a click on a mark
