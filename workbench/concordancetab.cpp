@@ -236,6 +236,7 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
         return tab ? tab->fittedWidth() : ConcordanceRequest::kDefaultWidth;
     });
     connect(&m_workbench, &Workbench::searchStarted, this, [this] {
+        takeQuery();
         m_stopped = false;
         m_fitted = false;
         m_stop->setEnabled(true);
@@ -327,6 +328,24 @@ void ConcordanceTab::refit()
         return;
     // The query held, not what the field may have been changed to since.
     m_workbench.search(m_workbench.query());
+}
+
+void ConcordanceTab::takeQuery()
+{
+    // A search started from any tool: the fields show its query.
+    const WorkbenchQuery &query = m_workbench.query();
+    {
+        const QSignalBlocker blocks[] = {QSignalBlocker(m_search), QSignalBlocker(m_mode), QSignalBlocker(m_matchCase),
+                                         QSignalBlocker(m_width)};
+        if (m_search->text() != query.text)
+            m_search->setText(query.text);
+        m_mode->setCurrentIndex(m_mode->findData(int(query.mode)));
+        m_matchCase->setChecked(query.matchCase && m_matchCase->isEnabled());
+        m_width->setValue(query.width == WorkbenchQuery::kFitToWindow ? m_width->minimum() : query.width);
+    }
+    m_search->setStyleSheet(QString());
+    m_search->setToolTip(QString());
+    setCompanion(query.companion, query.companionLeft, query.companionRight);
 }
 
 bool ConcordanceTab::search()

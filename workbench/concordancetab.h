@@ -82,6 +82,7 @@ private:
     int fileColumnWidth(int linesWidth) const;
     void fitLeftColumn();
     void refit();
+    void takeQuery();
     void updateStatus();
     void searchEnded(bool stopped);
     void showQueryError(const QString &error);
