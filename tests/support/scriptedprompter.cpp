@@ -1,7 +1,5 @@
 #include "support/scriptedprompter.h"
 
-#include <utility>
-
 namespace {
 
 QString kindName(ScriptedPrompter::Kind kind)
@@ -123,7 +121,9 @@ void ScriptedPrompter::reset()
 std::optional<ScriptedPrompter::Expectation> ScriptedPrompter::take(const Call &asked)
 {
     Call call = asked;
-    call.window = m_window;
+    call.window = call.window ? call.window : m_window;
+    if (m_script)
+        return m_script->take(call);
     m_calls << call;
     if (m_expected.isEmpty()) {
         m_problems << u"unexpected: " + describe(call);
@@ -180,63 +180,11 @@ bool ScriptedPrompter::openUrl(const QUrl &url)
     return e && e->yes;
 }
 
-// Each call is the script's, made with the window set for the time of the call.
-class ScriptedPrompter::WindowPrompter : public corvalen::Prompter
-{
-public:
-    WindowPrompter(ScriptedPrompter &script, QObject *window) : m_script(script), m_window(window) { }
-
-    void message(const QString &text, const QString &title, Icon icon) override
-    {
-        const Over over(*this);
-        m_script.message(text, title, icon);
-    }
-    bool askYesNo(const QString &text, const QString &title, bool yesIsDefault) override
-    {
-        const Over over(*this);
-        return m_script.askYesNo(text, title, yesIsDefault);
-    }
-    std::optional<QString> inputText(const QString &prompt, const QString &title, const QString &proposal) override
-    {
-        const Over over(*this);
-        return m_script.inputText(prompt, title, proposal);
-    }
-    QStringList openFiles(const QString &title, const QStringList &filters) override
-    {
-        const Over over(*this);
-        return m_script.openFiles(title, filters);
-    }
-    QString saveFile(const QString &title, const QStringList &filters) override
-    {
-        const Over over(*this);
-        return m_script.saveFile(title, filters);
-    }
-    QString pickFolder(const QString &title) override
-    {
-        const Over over(*this);
-        return m_script.pickFolder(title);
-    }
-    bool openUrl(const QUrl &url) override
-    {
-        const Over over(*this);
-        return m_script.openUrl(url);
-    }
-
-private:
-    // The script's window while a call lasts.
-    struct Over
-    {
-        explicit Over(WindowPrompter &p) : script(p.m_script), before(std::exchange(p.m_script.m_window, p.m_window)) { }
-        ~Over() { script.m_window = before; }
-        ScriptedPrompter &script;
-        const QObject *before;
-    };
-
-    ScriptedPrompter &m_script;
-    QObject *m_window;
-};
-
 std::unique_ptr<corvalen::Prompter> ScriptedPrompter::forWindow(QObject *window)
 {
-    return std::make_unique<WindowPrompter>(*this, window);
+    // Asks through this script's expectations and calls, naming the window.
+    auto over = std::make_unique<ScriptedPrompter>();
+    over->m_script = this;
+    over->m_window = window;
+    return over;
 }

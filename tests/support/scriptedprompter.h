@@ -62,8 +62,6 @@ public:
     std::unique_ptr<Prompter> forWindow(QObject *window) override;
 
 private:
-    class WindowPrompter;
-
     struct Expectation
     {
         Call call;
@@ -77,7 +75,9 @@ private:
     std::optional<Expectation> take(const Call &call);
 
     QList<Expectation> m_expected;
-    const QObject *m_window = nullptr; // of the call being made
+    // A prompter for a window asks through the script it was made from.
+    ScriptedPrompter *m_script = nullptr;
+    const QObject *m_window = nullptr;
     QList<Call> m_calls;
     QStringList m_problems;
 };
