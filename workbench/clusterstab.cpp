@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QVBoxLayout>
 
 namespace corvalen {
 
@@ -66,10 +67,13 @@ ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     placeLabel->setBuddy(m_place);
     auto *countLabel = new QLabel(tr("At &least:"), this);
     countLabel->setBuddy(m_minCount);
+    // The query on a row of its own, as Collocates has its node.
+    auto *queryRow = new QHBoxLayout;
+    queryRow->addWidget(queryLabel);
+    queryRow->addWidget(query, 1);
+    queryRow->addWidget(startButton());
+    queryRow->addWidget(stopButton());
     auto *settings = new QHBoxLayout;
-    settings->addWidget(queryLabel);
-    settings->addWidget(query, 1);
-    settings->addSpacing(12);
     settings->addWidget(sizeLabel);
     settings->addWidget(m_minSize);
     settings->addWidget(new QLabel(tr("to"), this));
@@ -81,9 +85,11 @@ ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     settings->addWidget(countLabel);
     settings->addWidget(m_minCount);
     settings->addWidget(new QLabel(tr("times"), this));
-    settings->addWidget(startButton());
-    settings->addWidget(stopButton());
-    finishLayout(settings, columns());
+    settings->addStretch();
+    auto *rows = new QVBoxLayout;
+    rows->addLayout(queryRow);
+    rows->addLayout(settings);
+    finishLayout(rows, columns());
 
     // The shortest cluster is never longer than the longest.
     connect(m_minSize, &QSpinBox::valueChanged, this, [this](int n) {

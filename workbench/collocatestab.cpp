@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableView>
+#include <QVBoxLayout>
 
 namespace corvalen {
 
@@ -103,10 +104,13 @@ CollocatesTab::CollocatesTab(Workbench &workbench, QWidget *parent) : CorpusTabl
     measureLabel->setBuddy(m_measure);
     auto *leastLabel = new QLabel(tr("At &least:"), this);
     leastLabel->setBuddy(m_minCooccurrence);
+    // The node on a row of its own, as wide as the window allows: the settings fill the next.
+    auto *nodeRow = new QHBoxLayout;
+    nodeRow->addWidget(nodeLabel);
+    nodeRow->addWidget(node, 1);
+    nodeRow->addWidget(startButton());
+    nodeRow->addWidget(stopButton());
     auto *settings = new QHBoxLayout;
-    settings->addWidget(nodeLabel);
-    settings->addWidget(node, 1);
-    settings->addSpacing(12);
     settings->addWidget(spanLabel);
     settings->addWidget(m_left);
     settings->addWidget(new QLabel(tr("left"), this));
@@ -121,9 +125,11 @@ CollocatesTab::CollocatesTab(Workbench &workbench, QWidget *parent) : CorpusTabl
     settings->addWidget(new QLabel(tr("co-occurrences,"), this));
     settings->addWidget(m_minFrequency);
     settings->addWidget(new QLabel(tr("in the corpus"), this));
-    settings->addWidget(startButton());
-    settings->addWidget(stopButton());
-    finishLayout(settings, columns());
+    settings->addStretch();
+    auto *rows = new QVBoxLayout;
+    rows->addLayout(nodeRow);
+    rows->addLayout(settings);
+    finishLayout(rows, columns());
 
     // Not both sides 0: a side at 0 keeps the other at 1 or more.
     const auto keepOneWord = [this] {
