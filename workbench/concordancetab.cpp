@@ -33,7 +33,7 @@ namespace corvalen {
 
 namespace {
 
-constexpr int kHitCharacters = 12; // the hit's column, as the width that fits the window counts it
+constexpr int kHitCharacters = 8; // the hit's column, as the width that fits the window counts it (a word)
 constexpr int kRefitDelayMs = 300; // a window being resized settles before its lines are found again
 
 // The sort levels' names, in the order of SortKey.
@@ -299,12 +299,12 @@ int ConcordanceTab::fittedWidth() const
     // not, so that its coming and going does not change the lines.
     const QWidget *area = parentWidget() ? parentWidget() : this;
     const QMargins margins = layout()->contentsMargins();
-    const QFontMetrics metrics(m_view->font());
-    const int character = std::max(1, metrics.horizontalAdvance(u'x'));
+    const QFontMetricsF metrics(m_view->font());
+    const qreal character = std::max<qreal>(1, metrics.horizontalAdvance(u'x'));
     const int lines = area->width() - margins.left() - margins.right() - 2 * m_view->frameWidth()
             - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_view);
-    const int available = lines - metrics.horizontalAdvance(u"0000000"_qs) - fileColumnWidth(lines) - character * kHitCharacters;
-    return std::clamp(available / 2 / character - 1, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+    const qreal available = lines - metrics.horizontalAdvance(u"0000000"_qs) - fileColumnWidth(lines) - character * kHitCharacters;
+    return std::clamp(int(available / 2 / character) - 1, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
 }
 
 void ConcordanceTab::resizeEvent(QResizeEvent *event)
@@ -460,7 +460,8 @@ void ConcordanceTab::fitLeftColumn()
     int width = m_workbench.lineWidth();
     if (fitsWindow() && m_workbench.query().width == WorkbenchQuery::kFitToWindow)
         width = std::min(width, m_workbench.fittedWidth());
-    m_view->setColumnWidth(ConcordanceModel::LeftColumn, QFontMetrics(m_view->font()).horizontalAdvance(u'x') * (width + 1));
+    // Measured as a run of characters: one character's width is rounded, and so would the run be.
+    m_view->setColumnWidth(ConcordanceModel::LeftColumn, QFontMetrics(m_view->font()).horizontalAdvance(QString(width + 1, u'x')));
 }
 
 void ConcordanceTab::updateStatus()

@@ -1020,7 +1020,7 @@ void TestWorkbench::widthFitsTheWindow()
     // Narrower: the lines held are cut to it, not found again.
     const int wide = w.workbench().lineWidth();
     w.resize(1600, 700);
-    QTRY_COMPARE(view->columnWidth(ConcordanceModel::LeftColumn), character * (fitted + 1));
+    QTRY_COMPARE(view->columnWidth(ConcordanceModel::LeftColumn), QFontMetrics(view->font()).horizontalAdvance(QString(fitted + 1, u'x')));
     QCOMPARE(w.workbench().lineWidth(), wide);
     QCOMPARE(started.size(), 1);
 
