@@ -15,6 +15,8 @@
 #include <QCoreApplication>
 #include <QTabWidget>
 
+#include <algorithm>
+
 namespace corvalen {
 
 ProgramWindows::ProgramWindows(Prompter &prompter, const QString &programFolder,
@@ -95,6 +97,19 @@ WorkbenchWindow *ProgramWindows::showWorkbench(WorkbenchWindow *window)
 {
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->tabs()->setCurrentIndex(0); // the Word List
+    const QList<WorkbenchWindow *> open = workbenches();
+    if (!open.isEmpty())
+        window->placeAfter(*open.constLast());
+    // Another window on the same corpus: the lowest number none of them has.
+    for (int number = 1;; ++number) {
+        const bool taken = std::any_of(open.cbegin(), open.cend(), [&](const WorkbenchWindow *w) {
+            return w->titleNumber() == number && w->workbench().corpusName() == window->workbench().corpusName();
+        });
+        if (!taken) {
+            window->setTitleNumber(number);
+            break;
+        }
+    }
     m_workbenches.append(window);
     window->show();
     return window;

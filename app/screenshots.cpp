@@ -167,7 +167,6 @@ void grabCorpusTools(WorkbenchWindow *window, const QString &folder)
     }, Qt::SingleShotConnection);
     WorkbenchQuery query;
     query.text = u"harbour"_qs;
-    query.width = 50;
     concordance->searchFor(query);
 }
 
@@ -202,8 +201,7 @@ void grabWorkbench(WorkbenchWindow *window, const QString &folder)
             concordance->setSortKeys({SortKey::Right1, SortKey::Right2, SortKey::Left1});
             WorkbenchQuery query;
             query.text = u"the"_qs;
-            query.width = 50;
-            concordance->searchFor(query);
+                    concordance->searchFor(query);
         });
     };
     if (words->panel())

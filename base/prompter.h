@@ -4,7 +4,10 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
+
+class QObject;
 
 namespace corvalen {
 
@@ -37,6 +40,12 @@ public:
     /// Opens a folder in the file browser, a file in its program or a web address in the
     /// browser; false when nothing could open it.
     virtual bool openUrl(const QUrl &url) = 0;
+
+    /// A prompter whose boxes and dialogs belong to window (a top-level widget, named as a
+    /// QObject so that this layer needs no widgets): they stand over it and give the focus back
+    /// to it when they close. It asks as this one does and must not outlive it. The default
+    /// forwards every call to this prompter unchanged.
+    virtual std::unique_ptr<Prompter> forWindow(QObject *window);
 };
 
 } // namespace corvalen

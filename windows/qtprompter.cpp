@@ -106,4 +106,13 @@ bool QtPrompter::openUrl(const QUrl &url)
     return QDesktopServices::openUrl(url);
 }
 
+std::unique_ptr<Prompter> QtPrompter::forWindow(QObject *window)
+{
+    // The program's prompter puts its dialogs over the main window: closing one asked from another
+    // window would bring the main window up over that window.
+    auto prompter = std::make_unique<QtPrompter>();
+    prompter->setParentWidget(qobject_cast<QWidget *>(window));
+    return prompter;
+}
+
 } // namespace corvalen

@@ -21,6 +21,8 @@ public:
     QString saveFile(const QString &title, const QStringList &filters) override;
     QString pickFolder(const QString &title) override;
     bool openUrl(const QUrl &url) override;
+    /// The same dialogs with window (a QWidget) as their parent.
+    std::unique_ptr<Prompter> forWindow(QObject *window) override;
 
 private:
     QWidget *m_parent = nullptr;

@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QVBoxLayout>
 
 namespace corvalen {
 
@@ -21,14 +23,14 @@ ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
 {
     setObjectName(u"clustersTab"_qs);
     startButton()->setObjectName(u"startClusters"_qs);
-    startButton()->setToolTip(tr("Finds the clusters of the query searched for last."));
+    startButton()->setToolTip(tr("Finds the clusters of the query."));
     stopButton()->setObjectName(u"stopClusters"_qs);
     statusLabel()->setObjectName(u"clustersStatus"_qs);
     view()->setObjectName(u"clustersTable"_qs);
 
-    m_query = new QLabel(this);
-    m_query->setObjectName(u"clustersQuery"_qs);
-    m_query->setTextFormat(Qt::PlainText);
+    QLineEdit *query = createQueryField(u"clustersQuery"_qs, tr("A word or a phrase"));
+    query->setAccessibleName(tr("Query"));
+    query->setToolTip(tr("The word or phrase the clusters hold; the query of every tool."));
     m_minSize = new QSpinBox(this);
     m_minSize->setObjectName(u"minClusterSize"_qs);
     m_minSize->setAccessibleName(tr("Fewest words"));
@@ -57,15 +59,21 @@ ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     m_minCount->setKeyboardTracking(false);
     m_minCount->setGroupSeparatorShown(true);
 
+    auto *queryLabel = new QLabel(tr("Q&uery:"), this);
+    queryLabel->setBuddy(query);
     auto *sizeLabel = new QLabel(tr("&Words:"), this);
     sizeLabel->setBuddy(m_minSize);
     auto *placeLabel = new QLabel(tr("&Query at:"), this);
     placeLabel->setBuddy(m_place);
     auto *countLabel = new QLabel(tr("At &least:"), this);
     countLabel->setBuddy(m_minCount);
+    // The query on a row of its own, as Collocates has its node.
+    auto *queryRow = new QHBoxLayout;
+    queryRow->addWidget(queryLabel);
+    queryRow->addWidget(query, 1);
+    queryRow->addWidget(startButton());
+    queryRow->addWidget(stopButton());
     auto *settings = new QHBoxLayout;
-    settings->addWidget(m_query);
-    settings->addSpacing(12);
     settings->addWidget(sizeLabel);
     settings->addWidget(m_minSize);
     settings->addWidget(new QLabel(tr("to"), this));
@@ -78,9 +86,10 @@ ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     settings->addWidget(m_minCount);
     settings->addWidget(new QLabel(tr("times"), this));
     settings->addStretch();
-    settings->addWidget(startButton());
-    settings->addWidget(stopButton());
-    finishLayout(settings, columns());
+    auto *rows = new QVBoxLayout;
+    rows->addLayout(queryRow);
+    rows->addLayout(settings);
+    finishLayout(rows, columns());
 
     // The shortest cluster is never longer than the longest.
     connect(m_minSize, &QSpinBox::valueChanged, this, [this](int n) {
@@ -95,21 +104,14 @@ ClustersTab::ClustersTab(Workbench &workbench, QWidget *parent) : CorpusTableTab
     });
     connect(m_place, &QComboBox::currentIndexChanged, this, &ClustersTab::settingsChanged);
     connect(m_minCount, &QSpinBox::valueChanged, this, &ClustersTab::minCountChanged);
-    connect(&m_workbench, &Workbench::searchStarted, this, &ClustersTab::describeQuery);
-    describeQuery();
     if (m_workbench.options().rules.phraseLength > 1) {
         startButton()->setEnabled(false);
+        query->setEnabled(false);
         setStatus(tr("Clusters are runs of single words: a count of phrases (Phrases of %1 words) has none. Count "
                      "single words to find them.").arg(m_workbench.options().rules.phraseLength));
     } else {
-        setStatus(tr("Search for a word or a phrase in the Concordance: the runs of words around its hits are "
-                     "counted here."));
+        setStatus(tr("Type a word or a phrase and press Enter: the runs of words around its hits are counted here."));
     }
-}
-
-void ClustersTab::describeQuery()
-{
-    m_query->setText(m_workbench.hasQuery() ? tr("Query: %1").arg(m_workbench.query().text.trimmed()) : tr("Query: none"));
 }
 
 void ClustersTab::shown()
@@ -123,11 +125,10 @@ void ClustersTab::shown()
 
 void ClustersTab::start()
 {
-    if (!startButton()->isEnabled())
+    if (!startButton()->isEnabled() || !takeQueryField())
         return;
     if (!m_workbench.hasQuery()) {
-        setStatus(tr("Search for a word or a phrase in the Concordance first: the runs of words around its hits "
-                     "are counted here."));
+        setStatus(tr("Type a word or a phrase first: the runs of words around its hits are counted here."));
         emit tableShown();
         return;
     }

@@ -11,9 +11,10 @@ class QSpinBox;
 
 namespace corvalen {
 
-/// "Clusters": the recurring runs of words around the workbench's query (2 to 5 words, holding it
-/// at their start, their end or anywhere), each with its count and the files it occurs in, most
-/// frequent first. A double click shows the concordance of a cluster as a phrase.
+/// "Clusters": the recurring runs of words around the workbench's query (in the tab's own field or
+/// searched for in any tool; 2 to 5 words, holding it at their start, their end or anywhere), each
+/// with its count and the files it occurs in, most frequent first. A double click shows the
+/// concordance of a cluster as a phrase.
 class ClustersTab : public CorpusTableTab
 {
     Q_OBJECT
@@ -32,7 +33,6 @@ public:
     QSpinBox *maxSizeBox() const { return m_maxSize; }
     QComboBox *placeBox() const { return m_place; }
     QSpinBox *minCountBox() const { return m_minCount; }
-    QLabel *queryLabel() const { return m_query; }
     static QList<CorpusTableColumn> columns();
 
 protected:
@@ -44,9 +44,7 @@ private:
     void select();
     void settingsChanged();
     void minCountChanged();
-    void describeQuery();
 
-    QLabel *m_query = nullptr;
     QSpinBox *m_minSize = nullptr;
     QSpinBox *m_maxSize = nullptr;
     QComboBox *m_place = nullptr;

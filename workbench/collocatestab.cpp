@@ -1,17 +1,18 @@
 #include "workbench/collocatestab.h"
 
 #include "workbench/corpusjob.h"
-
 #include "workbench/corpustablemodel.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableView>
+#include <QVBoxLayout>
 
 namespace corvalen {
 
@@ -62,14 +63,14 @@ CollocatesTab::CollocatesTab(Workbench &workbench, QWidget *parent) : CorpusTabl
 {
     setObjectName(u"collocatesTab"_qs);
     startButton()->setObjectName(u"startCollocates"_qs);
-    startButton()->setToolTip(tr("Finds the collocates of the query searched for last."));
+    startButton()->setToolTip(tr("Finds the collocates of the node."));
     stopButton()->setObjectName(u"stopCollocates"_qs);
     statusLabel()->setObjectName(u"collocatesStatus"_qs);
     view()->setObjectName(u"collocatesTable"_qs);
 
-    m_node = new QLabel(this);
-    m_node->setObjectName(u"collocatesNode"_qs);
-    m_node->setTextFormat(Qt::PlainText);
+    QLineEdit *node = createQueryField(u"collocatesNode"_qs, tr("A word"));
+    node->setAccessibleName(tr("Node"));
+    node->setToolTip(tr("The word whose company is counted; the query of every tool."));
     m_left = new QSpinBox(this);
     m_left->setObjectName(u"spanLeft"_qs);
     m_left->setAccessibleName(tr("Words to the left"));
@@ -95,15 +96,21 @@ CollocatesTab::CollocatesTab(Workbench &workbench, QWidget *parent) : CorpusTabl
     m_minFrequency = countBox(this, u"minFrequency"_qs, 1);
     m_minFrequency->setAccessibleName(tr("Least frequency"));
 
+    auto *nodeLabel = new QLabel(tr("&Node:"), this);
+    nodeLabel->setBuddy(node);
     auto *spanLabel = new QLabel(tr("S&pan:"), this);
     spanLabel->setBuddy(m_left);
     auto *measureLabel = new QLabel(tr("&Order by:"), this);
     measureLabel->setBuddy(m_measure);
     auto *leastLabel = new QLabel(tr("At &least:"), this);
     leastLabel->setBuddy(m_minCooccurrence);
+    // The node on a row of its own, as wide as the window allows: the settings fill the next.
+    auto *nodeRow = new QHBoxLayout;
+    nodeRow->addWidget(nodeLabel);
+    nodeRow->addWidget(node, 1);
+    nodeRow->addWidget(startButton());
+    nodeRow->addWidget(stopButton());
     auto *settings = new QHBoxLayout;
-    settings->addWidget(m_node);
-    settings->addSpacing(12);
     settings->addWidget(spanLabel);
     settings->addWidget(m_left);
     settings->addWidget(new QLabel(tr("left"), this));
@@ -119,9 +126,10 @@ CollocatesTab::CollocatesTab(Workbench &workbench, QWidget *parent) : CorpusTabl
     settings->addWidget(m_minFrequency);
     settings->addWidget(new QLabel(tr("in the corpus"), this));
     settings->addStretch();
-    settings->addWidget(startButton());
-    settings->addWidget(stopButton());
-    finishLayout(settings, columns());
+    auto *rows = new QVBoxLayout;
+    rows->addLayout(nodeRow);
+    rows->addLayout(settings);
+    finishLayout(rows, columns());
 
     // Not both sides 0: a side at 0 keeps the other at 1 or more.
     const auto keepOneWord = [this] {
@@ -135,25 +143,19 @@ CollocatesTab::CollocatesTab(Workbench &workbench, QWidget *parent) : CorpusTabl
     connect(m_measure, &QComboBox::currentIndexChanged, this, &CollocatesTab::select);
     connect(m_minCooccurrence, &QSpinBox::valueChanged, this, &CollocatesTab::select);
     connect(m_minFrequency, &QSpinBox::valueChanged, this, &CollocatesTab::select);
-    connect(&m_workbench, &Workbench::searchStarted, this, &CollocatesTab::describeNode);
-    describeNode();
     if (m_workbench.options().rules.phraseLength > 1) {
         startButton()->setEnabled(false);
+        node->setEnabled(false);
         setStatus(tr("Collocates are words: a count of phrases (Phrases of %1 words) has none. Count single words "
                      "to find them.").arg(m_workbench.options().rules.phraseLength));
     } else {
-        setStatus(tr("Search for a word in the Concordance: its hits are the nodes whose company is counted here."));
+        setStatus(tr("Type a word as the node and press Enter: the words around its hits are counted here."));
     }
 }
 
 CollocateMeasure CollocatesTab::measure() const
 {
     return CollocateMeasure(m_measure->currentData().toInt());
-}
-
-void CollocatesTab::describeNode()
-{
-    m_node->setText(m_workbench.hasQuery() ? tr("Node: %1").arg(m_workbench.query().text.trimmed()) : tr("Node: none"));
 }
 
 void CollocatesTab::shown()
@@ -168,21 +170,22 @@ void CollocatesTab::shown()
 
 void CollocatesTab::start()
 {
-    if (!startButton()->isEnabled())
+    if (!startButton()->isEnabled() || !takeQueryField())
         return;
     if (!m_workbench.hasQuery()) {
-        setStatus(tr("Search for a word in the Concordance first: its hits are the nodes whose company is counted here."));
+        setStatus(tr("Type a word as the node first: the words around its hits are counted here."));
         emit tableShown();
         return;
     }
     m_considered = m_workbench.query();
     const CorpusQuery node = *m_workbench.parsedQuery();
-    if (const QString problem = nodeProblem(node); !problem.isEmpty()) {
+    if (QString problem = nodeProblem(node); !problem.isEmpty()) {
         stop();
         clearTable();
         m_raw.reset();
         m_ranQuery.reset();
-        setStatus(tr("The node is one word: %1").arg(problem));
+        problem[0] = problem.at(0).toUpper(); // a sentence of its own
+        setStatus(problem);
         emit tableShown();
         return;
     }

@@ -11,10 +11,11 @@ class QSpinBox;
 
 namespace corvalen {
 
-/// "Collocates": the words that keep company with the workbench's query (the node, one word)
-/// within a span of words to its left and right, with their co-occurrences and association
-/// measures, ordered by a measure. A double click shows the node's lines that have the collocate
-/// within the span, the collocate highlighted.
+/// "Collocates": the words that keep company with the workbench's query (the node, one word, in
+/// the tab's own field or searched for in any tool) within a span of words to its left and
+/// right, with their co-occurrences and association measures, ordered by a measure. A double
+/// click shows the node's lines that have the collocate within the span, the collocate
+/// highlighted.
 class CollocatesTab : public CorpusTableTab
 {
     Q_OBJECT
@@ -40,7 +41,6 @@ public:
     QComboBox *measureBox() const { return m_measure; }
     QSpinBox *minCooccurrenceBox() const { return m_minCooccurrence; }
     QSpinBox *minFrequencyBox() const { return m_minFrequency; }
-    QLabel *nodeLabel() const { return m_node; }
     /// The column a measure orders.
     static int columnOf(CollocateMeasure measure);
     static QList<CorpusTableColumn> columns();
@@ -53,10 +53,8 @@ private:
     void scan(const WorkbenchQuery &query, const CorpusQuery &node);
     void select();
     void spanChanged();
-    void describeNode();
     CollocateMeasure measure() const;
 
-    QLabel *m_node = nullptr;
     QSpinBox *m_left = nullptr;
     QSpinBox *m_right = nullptr;
     QComboBox *m_measure = nullptr;

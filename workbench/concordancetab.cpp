@@ -17,11 +17,14 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -29,6 +32,9 @@
 namespace corvalen {
 
 namespace {
+
+constexpr int kHitCharacters = 8; // the hit's column, as the width that fits the window counts it (a word)
+constexpr int kRefitDelayMs = 300; // a window being resized settles before its lines are found again
 
 // The sort levels' names, in the order of SortKey.
 QStringList sortKeyLabels()
@@ -65,10 +71,17 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
     m_width = new QSpinBox(this);
     m_width->setObjectName(u"concordanceWidth"_qs);
     m_width->setAccessibleName(tr("Width"));
-    m_width->setRange(ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
-    m_width->setValue(ConcordanceRequest::kDefaultWidth);
+    // One step below the fewest characters: the window's width.
+    m_width->setRange(ConcordanceRequest::kMinWidth - 1, ConcordanceRequest::kMaxWidth);
+    m_width->setSpecialValueText(tr("Fit to window"));
+    m_width->setValue(m_width->minimum());
     m_width->setSuffix(tr(" characters"));
     m_width->setKeyboardTracking(false);
+    m_width->setToolTip(tr("The characters shown on each side of a hit: as many as the window has room for, or a "
+                           "number from %1 to %2.").arg(ConcordanceRequest::kMinWidth).arg(ConcordanceRequest::kMaxWidth));
+    m_refit = new QTimer(this);
+    m_refit->setSingleShot(true);
+    m_refit->setInterval(kRefitDelayMs);
     m_start = new QPushButton(tr("Search"), this);
     m_start->setObjectName(u"startSearch"_qs);
     m_stop = new QPushButton(tr("Stop"), this);
@@ -106,7 +119,7 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
     m_view->setColumnWidth(ConcordanceModel::NumberColumn, metrics.horizontalAdvance(u"0000000"_qs));
     m_view->setColumnWidth(ConcordanceModel::FileColumn, metrics.horizontalAdvance(u'x') * 16);
     m_view->setColumnWidth(ConcordanceModel::LeftColumn, metrics.horizontalAdvance(u'x') * (ConcordanceRequest::kDefaultWidth + 1));
-    m_view->setColumnWidth(ConcordanceModel::HitColumn, metrics.horizontalAdvance(u'x') * 12);
+    m_view->setColumnWidth(ConcordanceModel::HitColumn, metrics.horizontalAdvance(u'x') * kHitCharacters);
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(u"searchProgress"_qs);
@@ -214,7 +227,16 @@ ConcordanceTab::ConcordanceTab(Workbench &workbench, QWidget *parent) : Workbenc
         if (!m_workbench.isSearching())
             emit linesShown();
     });
+    connect(m_refit, &QTimer::timeout, this, &ConcordanceTab::refit);
+    connect(m_model, &ConcordanceModel::orderShown, &m_workbench, &Workbench::numberingChanged);
+    m_workbench.setNumbering([model = QPointer<ConcordanceModel>(m_model)](qsizetype line) -> qsizetype {
+        return model ? model->rowOf(line) + 1 : 0;
+    });
+    m_workbench.setWidthFitter([tab = QPointer<ConcordanceTab>(this)] {
+        return tab ? tab->fittedWidth() : ConcordanceRequest::kDefaultWidth;
+    });
     connect(&m_workbench, &Workbench::searchStarted, this, [this] {
+        takeQuery();
         m_stopped = false;
         m_fitted = false;
         m_stop->setEnabled(true);
@@ -256,13 +278,83 @@ void ConcordanceTab::setSortKeys(const QList<SortKey> &keys)
     updateStatus();
 }
 
+bool ConcordanceTab::fitsWindow() const
+{
+    return m_width->value() == m_width->minimum();
+}
+
+int ConcordanceTab::fileColumnWidth(int linesWidth) const
+{
+    const QFontMetrics metrics(m_view->font());
+    int widest = 0;
+    for (const QString &label : m_workbench.fileLabels())
+        widest = std::max(widest, metrics.horizontalAdvance(label));
+    return std::min(widest + 2 * metrics.averageCharWidth(), std::max(80, linesWidth / 4));
+}
+
+int ConcordanceTab::fittedWidth() const
+{
+    // The tabs' area is this tab's size, and already is when the tab has not been laid out since
+    // the window changed (it was not in front). The scroll bar is counted whether it shows or
+    // not, so that its coming and going does not change the lines.
+    const QWidget *area = parentWidget() ? parentWidget() : this;
+    const QMargins margins = layout()->contentsMargins();
+    const QFontMetricsF metrics(m_view->font());
+    const qreal character = std::max<qreal>(1, metrics.horizontalAdvance(u'x'));
+    const int lines = area->width() - margins.left() - margins.right() - 2 * m_view->frameWidth()
+            - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_view);
+    const qreal available = lines - metrics.horizontalAdvance(u"0000000"_qs) - fileColumnWidth(lines) - character * kHitCharacters;
+    return std::clamp(int(available / 2 / character) - 1, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+}
+
+void ConcordanceTab::resizeEvent(QResizeEvent *event)
+{
+    WorkbenchTab::resizeEvent(event);
+    if (!fitsWindow())
+        return;
+    if (m_fitted)
+        fitLeftColumn();
+    // Lines too short for the window are found again once it has its new size; longer ones are
+    // cut.
+    if (m_workbench.hasQuery() && m_workbench.query().width == WorkbenchQuery::kFitToWindow
+        && m_workbench.fittedWidth() > m_workbench.lineWidth())
+        m_refit->start();
+}
+
+void ConcordanceTab::refit()
+{
+    if (!fitsWindow() || !m_workbench.hasQuery() || m_workbench.query().width != WorkbenchQuery::kFitToWindow
+        || m_workbench.fittedWidth() <= m_workbench.lineWidth())
+        return;
+    // The query held, not what the field may have been changed to since.
+    m_workbench.search(m_workbench.query());
+}
+
+void ConcordanceTab::takeQuery()
+{
+    // A search started from any tool: the fields show its query.
+    const WorkbenchQuery &query = m_workbench.query();
+    {
+        const QSignalBlocker blocks[] = {QSignalBlocker(m_search), QSignalBlocker(m_mode), QSignalBlocker(m_matchCase),
+                                         QSignalBlocker(m_width)};
+        if (m_search->text() != query.text)
+            m_search->setText(query.text);
+        m_mode->setCurrentIndex(m_mode->findData(int(query.mode)));
+        m_matchCase->setChecked(query.matchCase && m_matchCase->isEnabled());
+        m_width->setValue(query.width == WorkbenchQuery::kFitToWindow ? m_width->minimum() : query.width);
+    }
+    m_search->setStyleSheet(QString());
+    m_search->setToolTip(QString());
+    setCompanion(query.companion, query.companionLeft, query.companionRight);
+}
+
 bool ConcordanceTab::search()
 {
     WorkbenchQuery query;
     query.text = m_search->text();
     query.mode = QueryMode(m_mode->currentData().toInt());
     query.matchCase = m_matchCase->isEnabled() && m_matchCase->isChecked();
-    query.width = m_width->value();
+    query.width = fitsWindow() ? WorkbenchQuery::kFitToWindow : m_width->value();
     query.companion = m_companion;
     query.companionLeft = m_companionLeft;
     query.companionRight = m_companionRight;
@@ -284,7 +376,7 @@ void ConcordanceTab::searchFor(const WorkbenchQuery &query)
         m_search->setText(query.text);
         m_mode->setCurrentIndex(m_mode->findData(int(query.mode)));
         m_matchCase->setChecked(query.matchCase && m_matchCase->isEnabled());
-        m_width->setValue(query.width);
+        m_width->setValue(query.width == WorkbenchQuery::kFitToWindow ? m_width->minimum() : query.width);
     }
     setCompanion(query.companion, query.companionLeft, query.companionRight);
     m_workbench.showTab(this);
@@ -350,14 +442,9 @@ void ConcordanceTab::fitColumns()
     m_fitted = true;
     // The left context and the hit as wide as the first lines need; the right one takes the rest.
     const QFontMetrics metrics(m_view->font());
-    int widest = 0;
-    for (const QString &label : m_workbench.fileLabels())
-        widest = std::max(widest, metrics.horizontalAdvance(label));
-    m_view->setColumnWidth(ConcordanceModel::FileColumn,
-                           std::min(widest + 2 * metrics.averageCharWidth(), std::max(80, m_view->viewport()->width() / 4)));
+    m_view->setColumnWidth(ConcordanceModel::FileColumn, fileColumnWidth(m_view->viewport()->width()));
     m_view->resizeColumnToContents(ConcordanceModel::NumberColumn);
-    const int width = m_workbench.query().width;
-    m_view->setColumnWidth(ConcordanceModel::LeftColumn, metrics.horizontalAdvance(u'x') * (width + 1));
+    fitLeftColumn();
     int hit = metrics.horizontalAdvance(tr("Hit")) + 16;
     for (int row = 0; row < std::min(m_model->rowCount(), 200); ++row) {
         QFont bold = m_view->font();
@@ -365,6 +452,16 @@ void ConcordanceTab::fitColumns()
         hit = std::max(hit, QFontMetrics(bold).horizontalAdvance(m_model->index(row, ConcordanceModel::HitColumn).data().toString()) + 12);
     }
     m_view->setColumnWidth(ConcordanceModel::HitColumn, std::min(hit, metrics.horizontalAdvance(u'x') * 40));
+}
+
+void ConcordanceTab::fitLeftColumn()
+{
+    // Fitting the window, lines made for a wider one are cut to it.
+    int width = m_workbench.lineWidth();
+    if (fitsWindow() && m_workbench.query().width == WorkbenchQuery::kFitToWindow)
+        width = std::min(width, m_workbench.fittedWidth());
+    // Measured as a run of characters: one character's width is rounded, and so would the run be.
+    m_view->setColumnWidth(ConcordanceModel::LeftColumn, QFontMetrics(m_view->font()).horizontalAdvance(QString(width + 1, u'x')));
 }
 
 void ConcordanceTab::updateStatus()

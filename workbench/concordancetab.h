@@ -13,6 +13,7 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+class QTimer;
 
 namespace corvalen {
 
@@ -69,7 +70,19 @@ signals:
     /// The search ended and its lines are shown in the order chosen.
     void linesShown();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    /// Whether the width is "Fit to window".
+    bool fitsWindow() const;
+    /// The characters on each side that fill the lines' width in the window as it is now.
+    int fittedWidth() const;
+    /// The file names' column in lines of a width (pixels).
+    int fileColumnWidth(int linesWidth) const;
+    void fitLeftColumn();
+    void refit();
+    void takeQuery();
     void updateStatus();
     void searchEnded(bool stopped);
     void showQueryError(const QString &error);
@@ -92,6 +105,7 @@ private:
     QPushButton *m_save = nullptr;
     QLabel *m_companionLabel = nullptr;
     QPushButton *m_allLines = nullptr;
+    QTimer *m_refit = nullptr;
     // A collocate's lines: the word and the span, kept while the query stays.
     QString m_companion;
     int m_companionLeft = 0;

@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -92,6 +93,57 @@ CorpusTableTab::CorpusTableTab(Workbench &workbench, QWidget *parent) : Workbenc
 }
 
 CorpusTableTab::~CorpusTableTab() = default;
+
+QWidget *CorpusTableTab::searchField() const
+{
+    return m_queryField;
+}
+
+QLineEdit *CorpusTableTab::createQueryField(const QString &objectName, const QString &placeholder)
+{
+    m_queryField = new QLineEdit(this);
+    m_queryField->setObjectName(objectName);
+    m_queryField->setPlaceholderText(placeholder);
+    m_queryField->setClearButtonEnabled(true);
+    const auto showQuery = [this] {
+        if (m_workbench.hasQuery() && m_queryField->text() != m_workbench.query().text)
+            m_queryField->setText(m_workbench.query().text);
+        m_queryField->setStyleSheet(QString());
+        m_queryField->setToolTip(QString());
+    };
+    connect(&m_workbench, &Workbench::searchStarted, this, showQuery);
+    connect(m_queryField, &QLineEdit::textEdited, this, [this] {
+        m_queryField->setStyleSheet(QString());
+        m_queryField->setToolTip(QString());
+    });
+    connect(m_queryField, &QLineEdit::returnPressed, this, &CorpusTableTab::start);
+    showQuery();
+    return m_queryField;
+}
+
+bool CorpusTableTab::takeQueryField()
+{
+    if (!m_queryField)
+        return true;
+    const QString typed = m_queryField->text().trimmed();
+    if (m_workbench.hasQuery() && typed == m_workbench.query().text.trimmed())
+        return true;
+    // The query held is the concordance's: its mode, letter case and width go on.
+    WorkbenchQuery query = m_workbench.query();
+    query.text = typed;
+    query.companion.clear();
+    query.companionLeft = 0;
+    query.companionRight = 0;
+    QString error;
+    if (m_workbench.search(query, &error))
+        return true;
+    // What was found before stays: the query is for the user to mend.
+    m_queryField->setStyleSheet(u"QLineEdit { background: #ffd6d6; }"_qs);
+    m_queryField->setToolTip(error);
+    setStatus(error);
+    emit tableShown();
+    return false;
+}
 
 void CorpusTableTab::finishLayout(QBoxLayout *settings, const QList<CorpusTableColumn> &columns)
 {

@@ -10,6 +10,7 @@
 
 class QBoxLayout;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
@@ -33,6 +34,8 @@ public:
     ~CorpusTableTab() override;
 
     bool isBusy() const override { return m_busy; }
+    /// The tab's own query field (Collocates, Clusters); none: the concordance's.
+    QWidget *searchField() const override;
 
     /// Runs the tool on what it takes now ("Start").
     virtual void start() = 0;
@@ -54,6 +57,8 @@ public:
     QPushButton *stopButton() const { return m_stop; }
     QProgressBar *progressBar() const { return m_progress; }
     QLabel *statusLabel() const { return m_status; }
+    /// The query field, for the tabs that have one (null otherwise).
+    QLineEdit *queryField() const { return m_queryField; }
     /// Orders by a column as a click on its header does.
     void sortBy(int column, Qt::SortOrder order);
 
@@ -62,6 +67,14 @@ signals:
     void tableShown();
 
 protected:
+    /// A query field of the tab's own, kept in step with the workbench's query: it shows the query
+    /// searched for last, in any tool, and a query typed in it (Enter) becomes the workbench's
+    /// query and runs the tool.
+    QLineEdit *createQueryField(const QString &objectName, const QString &placeholder);
+    /// Makes what the query field says the workbench's query when it is another (searched for with
+    /// the concordance's mode, letter case and width); false, with the reason shown, when it
+    /// cannot be searched for.
+    bool takeQueryField();
     /// Builds the tab: settings (with startButton() and stopButton() in them) above the table.
     void finishLayout(QBoxLayout *settings, const QList<CorpusTableColumn> &columns);
     /// Runs work off the window's thread; done on the window's thread unless stopped.
@@ -90,6 +103,7 @@ private:
     QLabel *m_status = nullptr;
     QPushButton *m_copy = nullptr;
     QPushButton *m_export = nullptr;
+    QLineEdit *m_queryField = nullptr;
     bool m_busy = false;
 };
 

@@ -84,6 +84,7 @@ FileViewTab::FileViewTab(Workbench &workbench, QWidget *parent) : WorkbenchTab(w
         updateHits();
         updateStatus();
     });
+    connect(&m_workbench, &Workbench::numberingChanged, this, &FileViewTab::updateStatus);
     updateStatus();
 }
 
@@ -241,14 +242,10 @@ void FileViewTab::updateStatus()
     if (fileHits > 0 && m_workbench.line(lines.first + lines.count - 1).failed)
         --fileHits;
     if (m_line >= 0 && !m_workbench.line(m_line).failed) {
-        // Hits are numbered as the concordance counts them: files that could not be read are none.
-        qsizetype number = m_line + 1;
-        for (qint32 f = 0; f < m_file; ++f) {
-            const Workbench::Range before = m_workbench.fileLines(f);
-            number -= before.count > 0 && m_workbench.line(before.first + before.count - 1).failed ? 1 : 0;
-        }
-        status = tr("Hit %1 of %2; %3 of %4 in this file")
-                         .arg(locale.toString(number), locale.toString(m_workbench.hitCount()),
+        // The line's number as the concordance shows it, in its order (the one clicked), and the
+        // hit's place among the file's hits, in text order.
+        status = tr("Concordance line %1 of %2; hit %3 of %4 in this file")
+                         .arg(locale.toString(m_workbench.shownNumber(m_line)), locale.toString(m_workbench.lineCount()),
                               locale.toString(m_line - lines.first + 1), locale.toString(fileHits));
     } else if (m_workbench.hasQuery()) {
         status = fileHits == 1 ? tr("1 hit in this file") : tr("%1 hits in this file").arg(locale.toString(fileHits));

@@ -32,6 +32,7 @@ constexpr int kStripMargin = 6;     // pixels left free at each end of a strip a
 constexpr int kNearMark = 4;        // a click this near a mark takes its hit
 constexpr int kLargestImage = 30000; // pixels high, at most: a taller PNG is no use to anyone
 constexpr int kRefreshEveryMs = 400; // while a search adds hits
+constexpr int kCellPadding = 6;     // pixels between a cell's text and its edges in the image
 
 } // namespace
 
@@ -342,12 +343,31 @@ bool PlotTab::eventFilter(QObject *watched, QEvent *event)
     return WorkbenchTab::eventFilter(watched, event);
 }
 
-QSize PlotTab::imageSize() const
+std::vector<int> PlotTab::imageColumnWidths() const
 {
     const QHeaderView *header = m_view->horizontalHeader();
-    int width = 0;
-    for (int c = 0; c < DispersionModel::ColumnCount; ++c)
-        width += c == DispersionModel::PlotColumn ? std::max(400, header->sectionSize(c)) : header->sectionSize(c);
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics headerMetrics(bold);
+    const QFontMetrics metrics(font());
+    std::vector<int> widths;
+    for (int c = 0; c < DispersionModel::PlotColumn; ++c) {
+        const QString name = m_model->headerData(c, Qt::Horizontal).toString();
+        int w = std::max(header->sectionSize(c), headerMetrics.horizontalAdvance(name) + 2 * kCellPadding);
+        if (c != DispersionModel::FileColumn) {
+            for (int row = 0; row < m_model->rowCount(); ++row)
+                w = std::max(w, metrics.horizontalAdvance(m_model->index(row, c).data().toString()) + 2 * kCellPadding);
+        }
+        widths.push_back(w);
+    }
+    return widths;
+}
+
+QSize PlotTab::imageSize() const
+{
+    int width = std::max(400, m_view->horizontalHeader()->sectionSize(DispersionModel::PlotColumn));
+    for (const int w : imageColumnWidths())
+        width += w;
     const int titleHeight = fontMetrics().height() * 2;
     const int headerHeight = fontMetrics().height() + 10;
     return {width, titleHeight + headerHeight + m_model->rowCount() * kRowHeight + 4};
@@ -361,20 +381,22 @@ void PlotTab::render(QPainter &painter, const QSize &size) const
     const QFontMetrics metrics(font());
     const int titleHeight = metrics.height() * 2;
     const int headerHeight = metrics.height() + 10;
-    painter.drawText(QRect(8, 0, size.width() - 16, titleHeight), Qt::AlignLeft | Qt::AlignVCenter, plotTitle());
+    const QRect titleRect(8, 0, size.width() - 16, titleHeight);
+    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     metrics.elidedText(plotTitle(), Qt::ElideRight, titleRect.width()));
     std::vector<QRect> columns;
-    const QHeaderView *header = m_view->horizontalHeader();
     int x = 0;
-    for (int c = 0; c < DispersionModel::ColumnCount; ++c) {
-        const int w = c == DispersionModel::PlotColumn ? size.width() - x : header->sectionSize(c);
+    for (const int w : imageColumnWidths()) {
         columns.emplace_back(x, 0, w, 0);
         x += w;
     }
+    columns.emplace_back(x, 0, std::max(0, size.width() - x), 0);
     QFont bold = font();
     bold.setBold(true);
     painter.setFont(bold);
     for (int c = 0; c < DispersionModel::ColumnCount; ++c) {
-        const QRect cell(columns[size_t(c)].left() + 6, titleHeight, columns[size_t(c)].width() - 12, headerHeight);
+        const QRect &column = columns[size_t(c)];
+        const QRect cell(column.left() + kCellPadding, titleHeight, column.width() - 2 * kCellPadding, headerHeight);
         painter.drawText(cell, Qt::AlignVCenter | (c == DispersionModel::FileColumn || c == DispersionModel::PlotColumn ? Qt::AlignLeft : Qt::AlignRight),
                          m_model->headerData(c, Qt::Horizontal).toString());
     }
@@ -388,7 +410,8 @@ void PlotTab::render(QPainter &painter, const QSize &size) const
         painter.setPen(Qt::black);
         for (int c = 0; c < DispersionModel::PlotColumn; ++c) {
             const QModelIndex index = m_model->index(row, c);
-            const QRect cell(columns[size_t(c)].left() + 6, top, columns[size_t(c)].width() - 12, kRowHeight);
+            const QRect &column = columns[size_t(c)];
+            const QRect cell(column.left() + kCellPadding, top, column.width() - 2 * kCellPadding, kRowHeight);
             const QString text = metrics.elidedText(index.data().toString(), Qt::ElideRight, cell.width());
             painter.drawText(cell, Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt()), text);
         }

@@ -103,6 +103,9 @@ public:
     /// Draws every row of the plot, as the image has it, in size.
     void render(QPainter &painter, const QSize &size) const;
     QSize imageSize() const;
+    /// The widths of the image's columns but the plot: as wide as in the window, and as their
+    /// headers and figures need (file names are cut to the window's width).
+    std::vector<int> imageColumnWidths() const;
 
 signals:
     /// The plot shows the hits found (after a search, or when the tab is shown).

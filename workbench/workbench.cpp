@@ -144,6 +144,15 @@ QString Workbench::corpusLine() const
     return parts.join(u" \u00B7 ");
 }
 
+QString Workbench::corpusName() const
+{
+    if (m_labels.isEmpty())
+        return {};
+    if (m_labels.size() == 1)
+        return m_labels.constFirst();
+    return tr("%1 and %Ln more", nullptr, int(m_labels.size() - 1)).arg(m_labels.constFirst());
+}
+
 bool Workbench::search(const WorkbenchQuery &query, QString *error)
 {
     std::optional<CorpusQuery> parsed = CorpusQuery::parse(query.text.trimmed(), query.mode,
@@ -161,7 +170,9 @@ bool Workbench::search(const WorkbenchQuery &query, QString *error)
     m_runner->stop();
     emit linesAboutToBeCleared();
     m_query = query;
-    m_query.width = std::clamp(query.width, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+    const bool fit = query.width == WorkbenchQuery::kFitToWindow;
+    m_query.width = fit ? query.width : std::clamp(query.width, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+    m_lineWidth = fit ? fittedWidth() : m_query.width;
     m_parsed = std::make_shared<const CorpusQuery>(*parsed);
     releaseElsewhere(m_batches);
     m_batches = std::make_shared<ConcordanceLines>();
@@ -173,7 +184,7 @@ bool Workbench::search(const WorkbenchQuery &query, QString *error)
     request.files = m_files;
     request.finder = m_options.finder;
     request.query = std::move(*parsed);
-    request.width = m_query.width;
+    request.width = m_lineWidth;
     if (companion) {
         request.companion = std::move(companion);
         request.companionLeft = std::clamp(query.companionLeft, 0, CollocateRequest::kMaxSpan);
@@ -255,6 +266,24 @@ void Workbench::showHit(qsizetype line)
 {
     if (line >= 0 && line < lineCount())
         emit hitRequested(line);
+}
+
+int Workbench::fittedWidth() const
+{
+    const int fitted = m_widthFitter ? m_widthFitter() : ConcordanceRequest::kDefaultWidth;
+    return std::clamp(fitted, ConcordanceRequest::kMinWidth, ConcordanceRequest::kMaxWidth);
+}
+
+qsizetype Workbench::shownNumber(qsizetype line) const
+{
+    const qsizetype number = m_numbering ? m_numbering(line) : -1;
+    return number > 0 ? number : line + 1;
+}
+
+void Workbench::setNumbering(std::function<qsizetype(qsizetype)> numbering)
+{
+    m_numbering = std::move(numbering);
+    emit numberingChanged();
 }
 
 } // namespace corvalen

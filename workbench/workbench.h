@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -23,9 +24,12 @@ struct WordListSnapshot;
 struct WorkbenchQuery
 {
     QString text;
+    /// A width that gives each side as many characters as the concordance has room for.
+    static constexpr int kFitToWindow = 0;
+
     QueryMode mode = QueryMode::Words;
     bool matchCase = false; ///< only where the count keeps letter case
-    int width = ConcordanceRequest::kDefaultWidth;
+    int width = kFitToWindow; ///< characters of context on each side, or kFitToWindow
     /// Only the hits with this word (as counted) within companionLeft words before them or
     /// companionRight after: a collocate's lines. Empty: every hit.
     QString companion;
@@ -69,6 +73,9 @@ public:
     qint64 corpusWords() const { return m_corpusWords; }
     /// "12 files, 1,482,330 words · one count for all files · letter case ignored · ...".
     QString corpusLine() const;
+    /// What the corpus is called in a window's title: its first file's name and how many follow
+    /// ("emma.txt and 5 more"); empty without files.
+    QString corpusName() const;
 
     // The query and its hits
 
@@ -79,6 +86,12 @@ public:
     bool isSearching() const;
     /// The query of the lines held (valid once a search has started).
     const WorkbenchQuery &query() const { return m_query; }
+    /// The characters on each side that fill the concordance's width now: what a query that fits
+    /// the window takes. The concordance measures it through fitter (without one: the default).
+    int fittedWidth() const;
+    void setWidthFitter(std::function<int()> fitter) { m_widthFitter = std::move(fitter); }
+    /// The characters on each side the lines held were made with.
+    int lineWidth() const { return m_lineWidth; }
     bool hasQuery() const { return m_parsed != nullptr; }
     const CorpusQuery *parsedQuery() const { return m_parsed.get(); }
 
@@ -112,6 +125,10 @@ public:
     void showConcordance(const WorkbenchQuery &query) { emit concordanceRequested(query); }
     /// A line's hit in its file (File View).
     void showHit(qsizetype line);
+    /// The number the concordance shows a line with (from 1), in the order it shows the lines
+    /// now; the concordance tells it through numbering (text order without it).
+    qsizetype shownNumber(qsizetype line) const;
+    void setNumbering(std::function<qsizetype(qsizetype line)> numbering);
     /// Brings a tab to the front.
     void showTab(QWidget *tab) { emit tabRequested(tab); }
 
@@ -131,6 +148,8 @@ signals:
     void filesRead(qint32 from, qint32 to);
     void searchProgress(int percent);
     void searchFinished(bool stopped);
+    /// The concordance shows its lines in another order: their numbers changed.
+    void numberingChanged();
 
     void concordanceRequested(const corvalen::WorkbenchQuery &query);
     void hitRequested(qsizetype line);
@@ -155,6 +174,9 @@ private:
 
     ConcordanceRunner *m_runner = nullptr;
     WorkbenchQuery m_query;
+    std::function<int()> m_widthFitter;
+    int m_lineWidth = ConcordanceRequest::kDefaultWidth;
+    std::function<qsizetype(qsizetype)> m_numbering;
     std::shared_ptr<const CorpusQuery> m_parsed;
     std::shared_ptr<ConcordanceLines> m_batches;
     std::vector<const ConcordanceLine *> m_lines;

@@ -16,6 +16,8 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -35,13 +37,13 @@ QList<WorkbenchTab *> createTabs(Workbench &workbench, QWidget *parent)
 } // namespace
 
 WorkbenchWindow::WorkbenchWindow(QStringList files, CountOptions options, Prompter &prompter, QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), m_prompter(prompter.forWindow(this))
 {
     setObjectName(u"workbenchWindow"_qs);
     setWindowFlag(Qt::Window);
-    setWindowTitle(tr("Corpus Workbench - %1").arg(Prompter::applicationTitle()));
     setWindowIcon(QIcon(applicationIconPath()));
-    m_workbench = new Workbench(std::move(files), std::move(options), prompter, this);
+    m_workbench = new Workbench(std::move(files), std::move(options), *m_prompter, this);
+    updateTitle();
 
     m_corpusLine = new QLabel(this);
     m_corpusLine->setObjectName(u"corpusLine"_qs);
@@ -75,6 +77,38 @@ WorkbenchWindow::WorkbenchWindow(QStringList files, CountOptions options, Prompt
 }
 
 WorkbenchWindow::~WorkbenchWindow() = default;
+
+void WorkbenchWindow::updateTitle()
+{
+    // Several workbenches are told apart in the task bar by what they show.
+    QString name = m_workbench->corpusName();
+    if (m_titleNumber > 1)
+        name = (name.isEmpty() ? QString() : name + u' ') + u"(%1)"_qs.arg(m_titleNumber);
+    const QString title = tr("Corpus Workbench - %1").arg(Prompter::applicationTitle());
+    setWindowTitle(name.isEmpty() ? title : name + u" - "_qs + title);
+}
+
+void WorkbenchWindow::setTitleNumber(int number)
+{
+    m_titleNumber = std::max(1, number);
+    updateTitle();
+}
+
+void WorkbenchWindow::placeAfter(const QWidget &other)
+{
+    // About a title bar's height: the other window's title stays in view.
+    const int step = std::max(24, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    QPoint at = other.pos() + QPoint(step, step);
+    if (const QScreen *screen = other.screen()) {
+        // Past the screen's edge the steps start again in its corner, unless the other window is
+        // there or does not fit either.
+        const QRect area = screen->availableGeometry();
+        if (!area.contains(QRect(at, frameGeometry().size())) && area.contains(other.frameGeometry())
+            && other.pos() != area.topLeft())
+            at = area.topLeft();
+    }
+    move(at);
+}
 
 void WorkbenchWindow::showTab(QWidget *tab)
 {

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QWidget>
 
+#include <memory>
+
 class QLabel;
 class QTabWidget;
 
@@ -44,14 +46,27 @@ public:
     /// Ctrl+F: the current tab's search field, or the concordance's.
     void focusSearch();
 
+    /// The title names the corpus ("emma.txt and 5 more - Corpus Workbench - Corvalen"); a
+    /// number above 1 tells another window on the same corpus from it ("emma.txt and 5 more (2)").
+    int titleNumber() const { return m_titleNumber; }
+    void setTitleNumber(int number);
+    /// Puts this window, not shown yet, a step down and to the right of another, so that it does
+    /// not open exactly over it (in the screen's corner when that would leave the screen).
+    void placeAfter(const QWidget &other);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void updateTitle();
+
+    // Asks over this window, for the workbench and every tab.
+    std::unique_ptr<Prompter> m_prompter;
     Workbench *m_workbench = nullptr;
     QLabel *m_corpusLine = nullptr;
     QTabWidget *m_tabs = nullptr;
     QList<WorkbenchTab *> m_tabList;
+    int m_titleNumber = 1;
 };
 
 } // namespace corvalen

@@ -118,8 +118,12 @@ void ScriptedPrompter::reset()
     m_problems.clear();
 }
 
-std::optional<ScriptedPrompter::Expectation> ScriptedPrompter::take(const Call &call)
+std::optional<ScriptedPrompter::Expectation> ScriptedPrompter::take(const Call &asked)
 {
+    Call call = asked;
+    call.window = call.window ? call.window : m_window;
+    if (m_script)
+        return m_script->take(call);
     m_calls << call;
     if (m_expected.isEmpty()) {
         m_problems << u"unexpected: " + describe(call);
@@ -174,4 +178,13 @@ bool ScriptedPrompter::openUrl(const QUrl &url)
 {
     const auto e = take({Kind::OpenUrl, url.toString(), {}, {}, {}, Icon::None});
     return e && e->yes;
+}
+
+std::unique_ptr<corvalen::Prompter> ScriptedPrompter::forWindow(QObject *window)
+{
+    // Asks through this script's expectations and calls, naming the window.
+    auto over = std::make_unique<ScriptedPrompter>();
+    over->m_script = this;
+    over->m_window = window;
+    return over;
 }

@@ -24,6 +24,8 @@ public:
         QStringList filters; // file dialogs
         QString proposal; // input box
         Icon icon = Icon::None;
+        /// The window the prompt was put over: the one given to forWindow(), or null.
+        const QObject *window = nullptr;
     };
 
     // Expectations, answered in the order given. Titles default to the application title; a
@@ -56,6 +58,8 @@ public:
     QString saveFile(const QString &title, const QStringList &filters) override;
     QString pickFolder(const QString &title) override;
     bool openUrl(const QUrl &url) override;
+    /// Asks through this script, each call recording window.
+    std::unique_ptr<Prompter> forWindow(QObject *window) override;
 
 private:
     struct Expectation
@@ -71,6 +75,9 @@ private:
     std::optional<Expectation> take(const Call &call);
 
     QList<Expectation> m_expected;
+    // A prompter for a window asks through the script it was made from.
+    ScriptedPrompter *m_script = nullptr;
+    const QObject *m_window = nullptr;
     QList<Call> m_calls;
     QStringList m_problems;
 };

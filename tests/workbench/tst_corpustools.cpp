@@ -7,6 +7,7 @@
 
 #include "base/plurals.h"
 #include "corpus/corpusscan.h"
+#include "filelist/folderscan.h"
 #include "workbench/clusterstab.h"
 #include "workbench/collocatestab.h"
 #include "workbench/concordancemodel.h"
@@ -123,8 +124,10 @@ private slots:
     void collocatesMeasuresAndOrder();
     void collocateShowsItsLines();
     void clustersCountsAndPlaces();
+    void queryFieldsKeepInStep();
     void keywordsAgainstAWordList();
     void keywordsAgainstFiles();
+    void keywordsFolderTakesEveryDocument();
     void damagedWordListIsNamed_data();
     void damagedWordListIsNamed();
     void negativeKeywordsAbsentFromTheCorpus();
@@ -415,7 +418,7 @@ void TestCorpusTools::collocatesMeasuresAndOrder()
     QVERIFY(search(*w, u"cat sat"_qs));
     QVERIFY(runTab(*tab));
     QCOMPARE(tab->model()->rowCount(), 0);
-    QVERIFY2(tab->statusLabel()->text().startsWith(u"The node is one word"_qs), qPrintable(tab->statusLabel()->text()));
+    QCOMPARE(tab->statusLabel()->text(), u"The node is one word, not a phrase of 2."_qs);
 }
 
 // A double click on a collocate: the concordance of the node where it keeps company within the
@@ -513,6 +516,71 @@ void TestCorpusTools::clustersCountsAndPlaces()
     QCOMPARE(w->tabs()->currentWidget(), w->tab<ConcordanceTab>());
     QCOMPARE(w->workbench().query().text, u"cat sat"_qs);
     QCOMPARE(w->workbench().hitCount(), qint64(3));
+}
+
+// Collocates and Clusters have a query field of their own, in step with the workbench's query: a
+// query searched for in any tool shows in them, and one typed in them (Enter) becomes every tool's
+// query and runs theirs. A phrase is no node, and says so once; a query that cannot be searched
+// for is said, the table kept.
+void TestCorpusTools::queryFieldsKeepInStep()
+{
+    auto w = openBench();
+    CollocatesTab *collocates = w->tab<CollocatesTab>();
+    ClustersTab *clusters = w->tab<ClustersTab>();
+    ConcordanceTab *concordance = w->tab<ConcordanceTab>();
+    QVERIFY(collocates->queryField() && clusters->queryField());
+    QCOMPARE(collocates->queryField()->text(), QString());
+    QVERIFY(search(*w, u"cat"_qs));
+    QCOMPARE(collocates->queryField()->text(), u"cat"_qs);
+    QCOMPARE(clusters->queryField()->text(), u"cat"_qs);
+
+    // Typed in Collocates: its node, and the query of the concordance.
+    QSignalSpy collocatesShown(collocates, &CorpusTableTab::tableShown);
+    w->showTab(collocates); // a new query: it starts
+    QVERIFY(collocatesShown.wait(20000));
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(collocates->view(), Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(collocates->queryField()->hasFocus());
+    collocates->queryField()->clear();
+    QTest::keyClicks(collocates->queryField(), u"sat"_qs);
+    QTest::keyClick(collocates->queryField(), Qt::Key_Return);
+    QVERIFY(collocatesShown.wait(20000));
+    QTRY_VERIFY(!w->workbench().isSearching());
+    QCOMPARE(w->workbench().query().text, u"sat"_qs);
+    QCOMPARE(w->workbench().hitCount(), qint64(3));
+    QCOMPARE(concordance->searchEdit()->text(), u"sat"_qs);
+    QCOMPARE(clusters->queryField()->text(), u"sat"_qs);
+    QVERIFY2(collocates->statusLabel()->text().contains(u"\u201csat\u201d"_qs), qPrintable(collocates->statusLabel()->text()));
+
+    // Typed in Clusters.
+    QSignalSpy clustersShown(clusters, &CorpusTableTab::tableShown);
+    w->showTab(clusters);
+    QVERIFY(clustersShown.wait(20000)); // sat's, on coming to the front
+    clusters->queryField()->setText(u"cat"_qs);
+    QTest::keyClick(clusters->queryField(), Qt::Key_Return);
+    QVERIFY(clustersShown.wait(20000));
+    QCOMPARE(rowsOf(*clusters), QStringList{u"cat sat|3|2"_qs});
+    QCOMPARE(concordance->searchEdit()->text(), u"cat"_qs);
+    QCOMPARE(collocates->queryField()->text(), u"cat"_qs);
+
+    // Nothing to search for: said in the field, the query and the table kept.
+    clusters->queryField()->setText(u"  "_qs);
+    QTest::keyClick(clusters->queryField(), Qt::Key_Return);
+    QVERIFY(clusters->queryField()->styleSheet().contains(u"background"_qs));
+    QVERIFY(!clusters->statusLabel()->text().isEmpty());
+    QCOMPARE(w->workbench().query().text, u"cat"_qs);
+    QCOMPARE(rowsOf(*clusters), QStringList{u"cat sat|3|2"_qs});
+
+    // A phrase: said once.
+    w->showTab(collocates);
+    collocates->queryField()->setText(u"cat sat on"_qs);
+    QTest::keyClick(collocates->queryField(), Qt::Key_Return);
+    QTRY_COMPARE(collocates->statusLabel()->text(), u"The node is one word, not a phrase of 3."_qs);
+    QCOMPARE(collocates->model()->rowCount(), 0);
+    QCOMPARE(w->workbench().query().text, u"cat sat on"_qs);
+    QCOMPARE(clusters->queryField()->text(), u"cat sat on"_qs);
+    QVERIFY(clusters->queryField()->styleSheet().isEmpty());
 }
 
 // The corpus (17 words) against a word list of 100: the 50, dog 30, sat 10, cat 10. Worked out by
@@ -629,6 +697,28 @@ void TestCorpusTools::keywordsAgainstFiles()
     const double ll = 2 * (3 * std::log(3 / e1) + 1 * std::log(1 / e2)); // 3/17 < 1/6: negative
     QCOMPARE(tab->model()->table()->plainText(tab->model()->rowAt(cat), KeywordsTab::LogLikelihoodColumn),
              QString::number(3.0 / 17 > 1.0 / 6 ? ll : -ll, 'f', 3));
+}
+
+// Add Folder... asks for a folder and nothing else (no file type), over the workbench; the
+// reference is every file of its tree that a drop on the file list adds, whatever its ending.
+void TestCorpusTools::keywordsFolderTakesEveryDocument()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(u"sub/deeper"_qs));
+    for (const QString &name : {u"a.txt"_qs, u"b.md"_qs, u"c"_qs, u"D.DOC"_qs, u"sub/deeper/f.TXT"_qs, u"~g.txt"_qs})
+        QVERIFY(writeText(dir.filePath(name), "alpha beta\r\n"));
+    QVERIFY(writeText(dir.filePath(u"sub/e.html"_qs), "<html><body><p>alpha beta</p></body></html>"));
+    QCOMPARE(pathsAsDropped({dir.path()}).size(), 6); // a word processor's temporary file is none
+    auto w = openBench();
+    KeywordsTab *tab = w->tab<KeywordsTab>();
+    w->showTab(tab);
+    QSignalSpy shown(tab, &CorpusTableTab::tableShown);
+    m_prompter.expectPickFolder(u"Add a Folder to the Reference"_qs, dir.path());
+    tab->findChild<QPushButton *>(u"addReferenceFolder"_qs)->click();
+    QVERIFY(shown.wait(20000));
+    QCOMPARE(tab->referenceLabel()->text(), u"Reference: 6 files, 12 words"_qs);
+    QCOMPARE(m_prompter.calls().size(), 1);
+    QCOMPARE(m_prompter.calls().constFirst().window, w.get());
 }
 
 void TestCorpusTools::damagedWordListIsNamed_data()

@@ -304,7 +304,7 @@ void TestWordList::titleAndSummaryNameTheOptions()
         QVERIFY(w->statisticsSummary()->text().contains(phrase));
     }
     QVERIFY(line.contains(u"letter case kept"_qs));
-    QCOMPARE(wWindow->windowTitle(), u"Corpus Workbench - Corvalen"_qs);
+    QCOMPARE(wWindow->windowTitle(), u"b.txt and 1 more - Corpus Workbench - Corvalen"_qs);
 }
 
 void TestWordList::headerClicksOrder_data()

@@ -14,11 +14,13 @@
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
 #include "windows/mainwindow.h"
+#include "windows/qtprompter.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
 #include "workbench/concordancemodel.h"
 #include "workbench/concordancetab.h"
 #include "workbench/fileviewtab.h"
+#include "workbench/keywordstab.h"
 #include "workbench/plottab.h"
 #include "workbench/textloader.h"
 #include "workbench/textviewport.h"
@@ -51,6 +53,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -159,6 +163,9 @@ private slots:
     void cleanup();
 
     void toolsMenuOpensWorkbenches();
+    void dialogsBelongToTheirWindow_data();
+    void dialogsBelongToTheirWindow();
+    void realDialogGivesTheFocusBack();
     void exploreTakesTheRunsRows();
     void unreadableFileIsNamed();
     void phraseCountsStillTellTheirWords();
@@ -172,13 +179,16 @@ private slots:
     void sortLevelsAndColours();
     void sortColoursArePainted();
     void widthSearchesAgain();
+    void widthFitsTheWindow();
     void copyAndSave();
     void stopEndsTheSearch();
     void plotFollowsTheQuery();
     void plotSavesImages_data();
     void plotSavesImages();
+    void plotImageHoldsItsHeaders();
     void doubleClickShowsTheHitInItsFile();
     void fileViewStepsThroughHits();
+    void fileViewNamesTheLineClicked();
     void fileViewHoldsLongTexts();
     void pagesKeepEveryPlace_data();
     void pagesKeepEveryPlace();
@@ -193,11 +203,21 @@ private:
     template<typename Matches>
     std::vector<Hit> handHits(const Matches &matches, bool ignoreCase = true) const;
 
+    QStringList paths() const;
+
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_dir;
     ScriptedPrompter m_prompter;
     std::vector<FileText> m_files;
 };
+
+QStringList TestWorkbench::paths() const
+{
+    QStringList out;
+    for (const FileText &f : m_files)
+        out << f.path;
+    return out;
+}
 
 void TestWorkbench::initTestCase()
 {
@@ -317,7 +337,21 @@ void TestWorkbench::toolsMenuOpensWorkbenches()
     QCOMPARE(windows.workbenches().size(), 2);
     WorkbenchWindow *w = windows.workbenches().constFirst();
     QVERIFY(w->isVisible());
-    QCOMPARE(w->windowTitle(), u"Corpus Workbench - Corvalen"_qs);
+    // Each names its corpus, another window on the same files with a number; the second opens a
+    // step down and to the right of the first, not over it.
+    WorkbenchWindow *second = windows.workbenches().constLast();
+    QCOMPARE(w->windowTitle(), u"one.txt and 1 more - Corpus Workbench - Corvalen"_qs);
+    QCOMPARE(second->windowTitle(), u"one.txt and 1 more (2) - Corpus Workbench - Corvalen"_qs);
+    QVERIFY2(second->pos().x() > w->pos().x() && second->pos().y() > w->pos().y(),
+             qPrintable(u"%1,%2 after %3,%4"_qs.arg(second->pos().x()).arg(second->pos().y()).arg(w->pos().x()).arg(w->pos().y())));
+    second->close();
+    QTRY_COMPARE(windows.workbenches().size(), 1);
+    main.fileList()->clear();
+    main.fileList()->append({paths.at(1)});
+    item->trigger();
+    QCOMPARE(windows.workbenches().constLast()->windowTitle(), u"two.docx - Corpus Workbench - Corvalen"_qs);
+    windows.workbenches().constLast()->close();
+    QTRY_COMPARE(windows.workbenches().size(), 1);
     QStringList tabs;
     for (int i = 0; i < w->tabs()->count(); ++i)
         tabs << w->tabs()->tabText(i);
@@ -341,6 +375,115 @@ void TestWorkbench::toolsMenuOpensWorkbenches()
     main.close();
     QCOMPARE(ended.size(), 1);
     QTRY_VERIFY(windows.workbenches().isEmpty());
+}
+
+void TestWorkbench::dialogsBelongToTheirWindow_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("kind"); // ScriptedPrompter::Kind
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("filters");
+    using K = ScriptedPrompter::Kind;
+    const QStringList tables{u"CSV (*.csv)"_qs, u"Tab-separated text (*.txt *.tsv)"_qs, u"Excel Workbook (*.xlsx)"_qs};
+    const QStringList images{u"PNG Image (*.png)"_qs, u"SVG Image (*.svg)"_qs};
+    QTest::newRow("word list: Export...") << u"wordListTab"_qs << u"exportView"_qs << int(K::SaveFile) << u"Export"_qs << tables;
+    QTest::newRow("word list: Save Image...") << u"wordListTab"_qs << u"saveImage"_qs << int(K::SaveFile) << u"Save Image"_qs << images;
+    QTest::newRow("concordance: Save...") << u"concordanceTab"_qs << u"saveLines"_qs << int(K::SaveFile) << u"Save Lines"_qs
+                                          << QStringList{u"Text files (*.txt)"_qs, u"All files (*)"_qs};
+    QTest::newRow("plot: Save Image...") << u"plotTab"_qs << u"savePlotImage"_qs << int(K::SaveFile) << u"Save Image"_qs << images;
+    QTest::newRow("collocates: Export...") << u"collocatesTab"_qs << u"exportTable"_qs << int(K::SaveFile) << u"Export"_qs << tables;
+    QTest::newRow("keywords: Add Files...") << u"keywordsTab"_qs << u"addReferenceFiles"_qs << int(K::OpenFiles)
+                                            << u"Add Files to the Reference"_qs << QStringList{u"All files (*)"_qs};
+    QTest::newRow("keywords: Add Folder...") << u"keywordsTab"_qs << u"addReferenceFolder"_qs << int(K::PickFolder)
+                                             << u"Add a Folder to the Reference"_qs << QStringList();
+    QTest::newRow("keywords: Load Word List...") << u"keywordsTab"_qs << u"loadWordList"_qs << int(K::OpenFiles)
+                                                 << u"Load a Word List as the Reference"_qs
+                                                 << QStringList{u"Word lists (*.tsv *.txt *.csv *.json)"_qs, u"All files (*)"_qs};
+}
+
+// With the main window open, every dialog asked from a workbench is put over the workbench (so
+// that closing it gives the focus back there), and the main window's over the main window.
+void TestWorkbench::dialogsBelongToTheirWindow()
+{
+    QFETCH(QString, tab);
+    QFETCH(QString, button);
+    QFETCH(int, kind);
+    QFETCH(QString, title);
+    QFETCH(QStringList, filters);
+    QTemporaryDir programFolder;
+    ProgramWindows windows(m_prompter, programFolder.path());
+    MainWindow &main = windows.mainWindow();
+    main.show();
+    main.fileList()->append(paths());
+    WorkbenchWindow *w = windows.openWorkbench();
+    QVERIFY(w);
+    QTRY_VERIFY_WITH_TIMEOUT(w->tab<WordListTab>()->panel() && w->tab<WordListTab>()->panel()->isReady(), 20000);
+    QVERIFY(search(*w, u"the"_qs)); // the plot saves only with a query
+    QWidget *page = w->findChild<QWidget *>(tab);
+    QVERIFY(page);
+    w->showTab(page);
+    QPushButton *clicked = page->findChild<QPushButton *>(button);
+    QVERIFY(clicked && clicked->isEnabled());
+    switch (ScriptedPrompter::Kind(kind)) {
+    case ScriptedPrompter::Kind::SaveFile:
+        m_prompter.expectSaveFile(title, filters, QString());
+        break;
+    case ScriptedPrompter::Kind::OpenFiles:
+        m_prompter.expectOpenFiles(title, filters, {});
+        break;
+    default:
+        m_prompter.expectPickFolder(title, QString());
+        break;
+    }
+    clicked->click();
+    QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
+    QCOMPARE(m_prompter.calls().constLast().window, w);
+
+    // The main window's own questions stay over the main window.
+    m_prompter.expectInput(QString(), u"doc"_qs, std::nullopt);
+    main.findChild<QAction *>(QString(designer::m3))->trigger();
+    QVERIFY2(m_prompter.isSatisfied(), qPrintable(m_prompter.problems()));
+    QCOMPARE(m_prompter.calls().constLast().window, nullptr);
+}
+
+// The real dialogs: a workbench's is its child and transient for it, so that the window manager
+// gives the focus back to the workbench when it closes, not to the main window.
+void TestWorkbench::realDialogGivesTheFocusBack()
+{
+    QTemporaryDir programFolder;
+    QtPrompter prompter;
+    ProgramWindows windows(prompter, programFolder.path());
+    MainWindow &main = windows.mainWindow();
+    prompter.setParentWidget(&main); // as the program does
+    main.show();
+    main.fileList()->append(paths());
+    WorkbenchWindow *w = windows.openWorkbench();
+    QVERIFY(w);
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    KeywordsTab *keywords = w->tab<KeywordsTab>();
+    w->showTab(keywords);
+    QPointer<QWidget> parent;
+    QPointer<QWindow> transientParent;
+    bool asked = false;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (!dialog || asked)
+            return;
+        asked = true;
+        parent = dialog->parentWidget();
+        transientParent = dialog->windowHandle() ? dialog->windowHandle()->transientParent() : nullptr;
+        dialog->close();
+    });
+    closer.start();
+    keywords->findChild<QPushButton *>(u"addReferenceFolder"_qs)->click();
+    closer.stop();
+    QVERIFY(asked);
+    QCOMPARE(parent.data(), w);
+    QCOMPARE(transientParent.data(), w->windowHandle());
 }
 
 // "Explore Word List..." after a run: that run's rows, no count of its own; the rules in force
@@ -856,6 +999,62 @@ void TestWorkbench::stopEndsTheSearch()
     QCOMPARE(last.section(u'\t', 3, 3), tab->model()->index(int(kept) - 1, ConcordanceModel::HitColumn).data().toString());
 }
 
+// "Fit to window", the default, gives each side as many characters as the window has room for: the
+// lines fill its width. A wider window finds them again, wider; a narrower one cuts them.
+void TestWorkbench::widthFitsTheWindow()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"long.txt"_qs);
+    QByteArray text;
+    for (int i = 0; i < 300; ++i)
+        text += "word" + QByteArray::number(i) + ' ';
+    text += "needle";
+    for (int i = 0; i < 300; ++i)
+        text += " word" + QByteArray::number(i);
+    QVERIFY(writeFile(path, text));
+    WorkbenchWindow w({path}, CountOptions(CountMode::Combined, false, true), m_prompter);
+    w.resize(1600, 700);
+    w.show();
+    ConcordanceTab *tab = w.tab<ConcordanceTab>();
+    QCOMPARE(tab->widthBox()->text(), u"Fit to window"_qs);
+    QVERIFY(search(w, u"needle"_qs));
+    QCOMPARE(w.workbench().query().width, WorkbenchQuery::kFitToWindow);
+    QTableView *view = tab->view();
+    const int character = QFontMetrics(view->font()).horizontalAdvance(u'x');
+    const auto rightText = [&] { return tab->model()->index(0, ConcordanceModel::RightColumn).data().toString(); };
+    // The number, the file, the left context's column, the hit and the right context's text take
+    // the lines' width, less what the hit's column keeps for a longer hit.
+    const auto used = [&] {
+        int width = QFontMetrics(view->font()).horizontalAdvance(rightText());
+        for (const int c : {ConcordanceModel::NumberColumn, ConcordanceModel::FileColumn, ConcordanceModel::LeftColumn,
+                            ConcordanceModel::HitColumn})
+            width += view->columnWidth(c);
+        return width;
+    };
+    const auto fills = [&] {
+        const int lines = view->viewport()->width();
+        return used() >= lines - 14 * character && used() <= lines + 4 * character;
+    };
+    QTRY_VERIFY2(fills(), qPrintable(u"%1 of %2"_qs.arg(used()).arg(view->viewport()->width())));
+    const int fitted = w.workbench().lineWidth();
+    QVERIFY2(fitted > 60, qPrintable(QString::number(fitted)));
+    QCOMPARE(rightText().size(), fitted);
+    QCOMPARE(tab->model()->index(0, ConcordanceModel::LeftColumn).data().toString().size(), fitted);
+
+    // Wider: found again once the window has its size.
+    QSignalSpy started(&w.workbench(), &Workbench::searchStarted);
+    w.resize(2200, 700);
+    QTRY_VERIFY_WITH_TIMEOUT(started.size() == 1 && !w.workbench().isSearching() && tab->model()->rowCount() == 1, 20000);
+    QVERIFY(w.workbench().lineWidth() > fitted);
+    QTRY_VERIFY2(fills(), qPrintable(u"%1 of %2"_qs.arg(used()).arg(view->viewport()->width())));
+    // Narrower: the lines held are cut to it, not found again.
+    const int wide = w.workbench().lineWidth();
+    w.resize(1600, 700);
+    QTRY_COMPARE(view->columnWidth(ConcordanceModel::LeftColumn), QFontMetrics(view->font()).horizontalAdvance(QString(fitted + 1, u'x')));
+    QCOMPARE(w.workbench().lineWidth(), wide);
+    QCOMPARE(started.size(), 1);
+}
+
 // The plot: each file's words, hits, rate and Juilland's D worked out by hand; a click on a mark
 // shows its hit in the file view.
 void TestWorkbench::plotFollowsTheQuery()
@@ -966,6 +1165,37 @@ void TestWorkbench::plotSavesImages()
     }
 }
 
+// The saved plot holds every header whole ("Per 1,000 words" came out cut at its start) and every
+// figure; so do the window's headers.
+void TestWorkbench::plotImageHoldsItsHeaders()
+{
+    auto w = openBench();
+    QVERIFY(search(*w, u"the"_qs));
+    PlotTab *plot = w->tab<PlotTab>();
+    w->showTab(plot);
+    QTRY_COMPARE(plot->model()->rowCount(), 2);
+    QFont bold = plot->font();
+    bold.setBold(true);
+    const QFontMetrics headerMetrics(bold);
+    const QFontMetrics metrics(plot->font());
+    const std::vector<int> widths = plot->imageColumnWidths();
+    QCOMPARE(widths.size(), size_t(DispersionModel::PlotColumn));
+    const QHeaderView *header = plot->view()->horizontalHeader();
+    int sum = 0;
+    for (int c = 0; c < DispersionModel::PlotColumn; ++c) {
+        const QString name = plot->model()->headerData(c, Qt::Horizontal).toString();
+        // With the cell's margins, 6 pixels each side.
+        QVERIFY2(headerMetrics.horizontalAdvance(name) + 12 <= widths[size_t(c)], qPrintable(name));
+        QVERIFY2(header->sectionSize(c) >= header->sectionSizeHint(c), qPrintable(name));
+        for (int row = 0; row < plot->model()->rowCount() && c != DispersionModel::FileColumn; ++row) {
+            const QString cell = plot->model()->index(row, c).data().toString();
+            QVERIFY2(metrics.horizontalAdvance(cell) + 12 <= widths[size_t(c)], qPrintable(cell));
+        }
+        sum += widths[size_t(c)];
+    }
+    QVERIFY(plot->imageSize().width() >= sum + 400);
+}
+
 // A double click (or Enter) on a line: the File View shows its file, the hit selected and in view;
 // a .docx shows its body text, exactly as the count reads it.
 void TestWorkbench::doubleClickShowsTheHitInItsFile()
@@ -987,7 +1217,7 @@ void TestWorkbench::doubleClickShowsTheHitInItsFile()
     QCOMPARE(text->selectedText(), u"color"_qs);
     QVERIFY(text->isOnScreen(text->selection().first));
     QCOMPARE(text->hits().size(), size_t(2));
-    QCOMPARE(view->statusLabel()->text(), u"Hit 2 of 2; 2 of 2 in this file"_qs);
+    QCOMPARE(view->statusLabel()->text(), u"Concordance line 2 of 2; hit 2 of 2 in this file"_qs);
 }
 
 // Previous and Next go from hit to hit across the files in corpus order; the file selector shows
@@ -1020,6 +1250,44 @@ void TestWorkbench::fileViewStepsThroughHits()
     QCOMPARE(view->textView()->topOffset(), 0);
     QTest::mouseClick(view->nextButton(), Qt::LeftButton);
     QCOMPARE(view->currentLine(), 0);
+}
+
+// A line of a sorted concordance: the File View names it by the number the concordance shows it
+// with (the one clicked), and the hit by its place among its file's hits; another order
+// renumbers it.
+void TestWorkbench::fileViewNamesTheLineClicked()
+{
+    auto w = openBench();
+    QVERIFY(search(*w, u"the"_qs));
+    ConcordanceTab *tab = w->tab<ConcordanceTab>();
+    tab->setSortKeys({SortKey::Right1, SortKey::Position, SortKey::Position});
+    QTRY_VERIFY(!tab->model()->isOrdering() && tab->model()->shownKeys().constFirst() == SortKey::Right1);
+    int row = -1; // a line not at its place in text order
+    for (int r = 0; r < tab->model()->rowCount() && row < 0; ++r) {
+        if (tab->model()->lineOf(r) != r && w->workbench().line(tab->model()->lineOf(r)).file == 1)
+            row = r;
+    }
+    QVERIFY(row >= 0);
+    const qsizetype line = tab->model()->lineOf(row);
+    const Workbench::Range inFile = w->workbench().fileLines(1);
+    const QModelIndex index = tab->model()->index(row, ConcordanceModel::HitColumn);
+    tab->view()->scrollTo(index);
+    QTest::mouseClick(tab->view()->viewport(), Qt::LeftButton, {}, tab->view()->visualRect(index).center());
+    QTest::mouseDClick(tab->view()->viewport(), Qt::LeftButton, {}, tab->view()->visualRect(index).center());
+    FileViewTab *view = w->tab<FileViewTab>();
+    QCOMPARE(w->tabs()->currentWidget(), view);
+    QCOMPARE(view->currentLine(), line);
+    QTRY_VERIFY(!view->isLoading());
+    const auto status = [&](qsizetype number) {
+        return u"Concordance line %1 of %2; hit %3 of %4 in this file"_qs.arg(number)
+                .arg(w->workbench().lineCount())
+                .arg(line - inFile.first + 1)
+                .arg(inFile.count);
+    };
+    QCOMPARE(view->statusLabel()->text(), status(row + 1));
+    // In text order the same hit is another line.
+    tab->setSortKeys({SortKey::Position, SortKey::Position, SortKey::Position});
+    QTRY_COMPARE(view->statusLabel()->text(), status(line + 1));
 }
 
 // A long text is shown in blocks, read in pages; every place keeps its place, the end can be
