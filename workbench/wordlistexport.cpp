@@ -86,13 +86,13 @@ QString WordListExport::text() const
     return out;
 }
 
-bool WordListExport::writeText(QIODevice &device) const
+bool WordListExport::writeRows(QIODevice &device, QString out,
+                               const std::function<void(QString &, const QStringList &)> &appendRow) const
 {
-    QString out;
     QStringList row;
     for (const qint32 r : m_rows) {
         cells(r, row);
-        out += row.join(u'\t');
+        appendRow(out, row);
         out += u"\r\n";
         if (out.size() >= kBlock) {
             if (!writeAll(device, out.toUtf8()))
@@ -103,30 +103,26 @@ bool WordListExport::writeText(QIODevice &device) const
     return writeAll(device, out.toUtf8());
 }
 
+bool WordListExport::writeText(QIODevice &device) const
+{
+    return writeRows(device, QString(), [](QString &out, const QStringList &row) { out += row.join(u'\t'); });
+}
+
 bool WordListExport::writeCsv(QIODevice &device) const
 {
-    QString out = m_fileName ? u"file,word,count"_qs : u"word,count"_qs;
+    QString header = m_fileName ? u"file,word,count"_qs : u"word,count"_qs;
     if (m_files)
-        out += u",files";
+        header += u",files";
     if (m_dispersion)
-        out += u",per_million,juilland_d,dp";
-    out += u"\r\n";
-    QStringList row;
-    for (const qint32 r : m_rows) {
-        cells(r, row);
+        header += u",per_million,juilland_d,dp";
+    header += u"\r\n";
+    return writeRows(device, header, [](QString &out, const QStringList &row) {
         for (qsizetype c = 0; c < row.size(); ++c) {
             if (c > 0)
                 out += u',';
             appendCsvField(out, row.at(c));
         }
-        out += u"\r\n";
-        if (out.size() >= kBlock) {
-            if (!writeAll(device, out.toUtf8()))
-                return false;
-            out.clear();
-        }
-    }
-    return writeAll(device, out.toUtf8());
+    });
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -43,6 +44,9 @@ public:
     bool exportTo(const QString &path, QString *error) const;
 
 private:
+    // Each row's cells appended to out by appendRow, a line each, written in blocks after start.
+    bool writeRows(QIODevice &device, QString start,
+                   const std::function<void(QString &, const QStringList &)> &appendRow) const;
     int columnCount() const;
     /// A row's cells, plain.
     void cells(qint32 row, QStringList &out) const;
