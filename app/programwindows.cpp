@@ -48,7 +48,9 @@ ProgramWindows::ProgramWindows(Prompter &prompter, const QString &programFolder,
     m_runner = std::make_unique<AnalysisRunner>(*m_main, prompter, m_status);
     m_help = std::make_unique<HelpCommands>(prompter, *m_main->fileList(), programFolder);
     ResultsWindow *results = m_main->resultsWindow();
-    m_exports = std::make_unique<ResultsExports>(*results, prompter);
+    // The results window's dialogs stand over it, not over the main window it hides.
+    m_resultsPrompter = prompter.forWindow(results);
+    m_exports = std::make_unique<ResultsExports>(*results, *m_resultsPrompter);
     results->setExports({[this] { m_exports->saveResults(); }, [this] { m_exports->saveExcel(); },
                          [this] { m_exports->saveClipboard(); }});
     results->setExplore([this] { exploreResults(); });

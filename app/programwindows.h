@@ -52,6 +52,7 @@ private:
     std::unique_ptr<HelpCommands> m_help;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<AnalysisRunner> m_runner;
+    std::unique_ptr<Prompter> m_resultsPrompter;
     std::unique_ptr<ResultsExports> m_exports;
     QList<QPointer<WorkbenchWindow>> m_workbenches;
 };

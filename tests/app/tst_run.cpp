@@ -406,6 +406,8 @@ void TestRun::clipboardExport()
     m_prompter.expectMessage(message);
     results->commandBarsExecute(1002);
     QCOMPARE(QGuiApplication::clipboard()->text(), u"fig  \t1\r\napple\t2\r\n"_qs);
+    // The results window's messages and dialogs stand over it (the main window is hidden).
+    QCOMPARE(m_prompter.calls().last().window, results);
 }
 
 void TestRun::spreadsheetExport()
