@@ -213,8 +213,10 @@ FileWordCounts FileWordCounts::measure(const QStringList &files, std::shared_ptr
     std::vector<size_t> next(result.m_starts.begin(), result.m_starts.end() - 1);
     for (size_t p = 0; p < pairs.size(); ++p)
         result.m_pairs[next[indexOf[p]]++] = pairs[p].second;
-    for (const qint64 words : result.m_fileWords)
+    for (const qint64 words : result.m_fileWords) {
         result.m_parts += words > 0;
+        result.m_words += std::max<qint64>(0, words);
+    }
     return result;
 }
 
@@ -232,11 +234,9 @@ WordDispersion FileWordCounts::of(QStringView word, qint64 count, qint64 total) 
         if (m_hashes[m_slots[i] - 1] == h)
             break;
     }
+    // Only the files that hold the word are visited: a row costs its files, not the corpus's.
     const size_t index = m_slots[i] - 1;
-    qint64 words = 0;
-    for (const qint64 w : m_fileWords)
-        words += std::max<qint64>(0, w);
-    const double n = double(m_parts), F = double(count), W = double(words);
+    const double n = double(m_parts), F = double(count), W = double(m_words);
     double sumX = 0, sumX2 = 0, sumAbs = 0, sumShare = 0;
     for (size_t k = m_starts[index]; k < m_starts[index + 1]; ++k) {
         const Pair &p = m_pairs[k];
