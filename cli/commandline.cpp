@@ -989,8 +989,10 @@ int runDispersion(const QStringList &arguments)
         return table.finish();
     };
     QString error;
-    const bool written = outputPath.isEmpty() ? writeToStandardOutput(writeRows, &error)
-                                              : writeFileSafely(outputPath, writeRows, &error);
+    // No file read: -o keeps what it holds, as with count.
+    const bool nothing = std::all_of(files.begin(), files.end(), [](const FileDispersion &f) { return f.failed; });
+    const bool written = (nothing && !outputPath.isEmpty()) || (outputPath.isEmpty() ? writeToStandardOutput(writeRows, &error)
+                                                                                     : writeFileSafely(outputPath, writeRows, &error));
     if (!written)
         writeErr((outputPath.isEmpty() ? tr("Could not write the rows to standard output: %1.").arg(error) : error) + u'\n');
     return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
@@ -1081,6 +1083,17 @@ bool reportFailures(const std::vector<std::pair<qint32, QString>> &failures, con
     return !failures.empty();
 }
 
+// Whether no file could be read (or none was given): then, as with count, nothing was found and
+// -o keeps what it holds.
+bool nothingRead(const std::vector<std::pair<qint32, QString>> &failures, qsizetype files)
+{
+    std::vector<qint32> failed;
+    for (const auto &[file, why] : failures)
+        failed.push_back(file);
+    std::sort(failed.begin(), failed.end());
+    return qsizetype(std::unique(failed.begin(), failed.end()) - failed.begin()) >= files;
+}
+
 // "corvalen collocates": the words that keep company with a word, by an association measure.
 int runCollocates(const QStringList &arguments)
 {
@@ -1138,7 +1151,8 @@ int runCollocates(const QStringList &arguments)
     const bool unreadable = reportFailures(found.failures, c.files);
     const std::vector<CollocateRow> rows =
             selectCollocates(std::move(found.rows), *order, *leastCooccurrence, *leastFrequency, table.topRows);
-    const bool written = writeTableOut(
+    const bool kept = !table.outputPath.isEmpty() && nothingRead(found.failures, c.files.size());
+    const bool written = kept || writeTableOut(
             table.outputPath, table.tableFormat,
             {u"word"_qs, u"cooccurrence"_qs, u"left"_qs, u"right"_qs, u"frequency"_qs, u"mi"_qs, u"mi3"_qs, u"t"_qs,
              u"ll"_qs, u"logdice"_qs},
@@ -1214,7 +1228,8 @@ int runClusters(const QStringList &arguments)
     ClusterResult found = findClusters(request);
     const bool unreadable = reportFailures(found.failures, c.files);
     const std::vector<ClusterRow> rows = selectClusters(std::move(found.rows), *leastCount, table.topRows);
-    const bool written = writeTableOut(table.outputPath, table.tableFormat, {u"cluster"_qs, u"count"_qs, u"files"_qs},
+    const bool kept = !table.outputPath.isEmpty() && nothingRead(found.failures, c.files.size());
+    const bool written = kept || writeTableOut(table.outputPath, table.tableFormat, {u"cluster"_qs, u"count"_qs, u"files"_qs},
                                        [&](TableWriter &out) {
                                            for (const ClusterRow &r : rows) {
                                                if (!out.row({TableCell::textCell(r.cluster), TableCell::number(r.count),
@@ -1343,7 +1358,9 @@ int runKeywords(const QStringList &arguments)
     }
     const std::vector<KeywordRow> all = compareFrequencies(target, referenceCounts, filter);
     const qsizetype kept = table.topRows >= 0 ? qsizetype(std::min<qint64>(table.topRows, qint64(all.size()))) : qsizetype(all.size());
-    const bool written = writeTableOut(
+    // A side of which no file was counted leaves nothing to compare: -o keeps what it holds.
+    const bool nothingCounted = target.files == 0 || (!parser.isSet(referenceList) && referenceCounts.files == 0);
+    const bool written = (nothingCounted && !table.outputPath.isEmpty()) || writeTableOut(
             table.outputPath, table.tableFormat,
             {u"word"_qs, u"freq"_qs, u"ref_freq"_qs, u"per_million"_qs, u"ref_per_million"_qs, u"ll"_qs,
              u"log_ratio"_qs, u"bic"_qs, u"p"_qs},

@@ -280,6 +280,8 @@ private slots:
     void wordsThatCanNeverBeCountedAreExplained();
     void languageNamesInAnyCase();
     void enormousWordPadsNoOtherRow();
+    void outputKeptWhenNothingWasRead_data();
+    void outputKeptWhenNothingWasRead();
 
 private:
     // corvalen count ARGS...
@@ -2023,6 +2025,49 @@ void TestCli::enormousWordPadsNoOtherRow()
             QVERIFY(r.out.contains(QByteArray(QByteArray(100000, 'x') + '\t')));
         }
     }
+}
+
+void TestCli::outputKeptWhenNothingWasRead_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // MISSING, SMALL, BIG and OUT stand for files of the test
+    QTest::addColumn<bool>("capped");            // run under the memory limit
+    const QString missing = u"MISSING"_qs, small = u"SMALL"_qs, out = u"OUT"_qs;
+    QTest::newRow("collocates") << QStringList{u"collocates"_qs, u"-o"_qs, out, u"the"_qs, missing} << false;
+    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"-o"_qs, out, u"the"_qs, missing} << false;
+    QTest::newRow("dispersion") << QStringList{u"dispersion"_qs, u"-o"_qs, out, u"the"_qs, missing} << false;
+    QTest::newRow("dispersion, no file given") << QStringList{u"dispersion"_qs, u"-o"_qs, out, u"the"_qs, u"-"_qs} << false;
+    QTest::newRow("keywords, no target read")
+            << QStringList{u"keywords"_qs, u"--reference"_qs, small, u"-o"_qs, out, missing} << false;
+    QTest::newRow("keywords, no reference read")
+            << QStringList{u"keywords"_qs, u"--reference"_qs, missing, u"-o"_qs, out, small} << false;
+    QTest::newRow("keywords, the target out of memory")
+            << QStringList{u"keywords"_qs, u"--reference"_qs, small, u"-o"_qs, out, u"BIG"_qs} << true;
+}
+
+// A corpus command that could read no file found nothing: as with count, -o keeps what it holds
+// (and the exit status says that something failed, where something did).
+void TestCli::outputKeptWhenNothingWasRead()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, capped);
+    QTemporaryDir tmp;
+    const QString out = tmp.filePath(u"r.tsv"_qs);
+    writeFile(out, "KEEP\n");
+    writeFile(tmp.filePath(u"small.txt"_qs), "the cat sat on the mat\n");
+    for (QString &a : arguments) {
+        if (a == u"MISSING")
+            a = tmp.filePath(u"missing.txt"_qs);
+        else if (a == u"SMALL")
+            a = tmp.filePath(u"small.txt"_qs);
+        else if (a == u"OUT")
+            a = out;
+        else if (a == u"BIG")
+            a = manyDistinctWords();
+    }
+    const bool noFiles = arguments.last() == u"-";
+    const Run r = execute(arguments, {}, capped ? std::function<void()>(limitMemory) : std::function<void()>());
+    QCOMPARE(r.exitCode, noFiles ? 0 : 1);
+    QCOMPARE(readFile(out), QByteArray("KEEP\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
