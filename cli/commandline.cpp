@@ -41,6 +41,7 @@
 #include <array>
 #include <map>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #ifdef Q_OS_WIN
@@ -1416,6 +1417,11 @@ int runCommandLine(int argc, char *argv[])
             writeErr(u"corvalen "_qs + command + u": "_qs + e.message() + u'\n');
         } catch (const std::bad_alloc &) {
             writeErr(u"corvalen "_qs + command + u": "_qs + tr("Out of memory.") + u'\n');
+        } catch (const std::system_error &e) {
+            // What the system refused (a thread, a lock), in its own words.
+            writeErr(u"corvalen "_qs + command + u": "_qs + QString::fromStdString(e.code().message()) + u".\n"_qs);
+        } catch (const std::exception &e) {
+            writeErr(u"corvalen "_qs + command + u": "_qs + QString::fromLocal8Bit(e.what()) + u'\n');
         }
         return Failed;
     }

@@ -286,6 +286,13 @@ struct CorpusScan::Pipeline
     // Hands a slice to the workers, waiting while enough are in flight.
     void put(CorpusSlice &&slice)
     {
+        if (here) {
+            slice.number = slices++;
+            process(*hereLane, slice);
+            (*here)(slice);
+            giveBack(slice);
+            return;
+        }
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return inFlight < kSlicesInFlight || abandoned; });
         if (abandoned)
@@ -448,14 +455,46 @@ struct CorpusScan::Pipeline
         changed.notify_all();
     }
 
-    void workOn()
+    // What a worker keeps for itself: the rules, its table of the words it has met, its marker.
+    struct Lane
     {
-        std::unique_ptr<WordFinder> finder = options.finder->clone();
+        std::unique_ptr<WordFinder> finder;
         HashTally known;
         std::unique_ptr<TokenMarker> marker;
+    };
+
+    std::unique_ptr<Lane> makeLane() const
+    {
+        auto lane = std::make_unique<Lane>();
+        lane->finder = options.finder->clone();
+        if (options.makeMarker)
+            lane->marker = options.makeMarker();
+        return lane;
+    }
+
+    // Finds a slice's tokens and works on it.
+    void process(Lane &lane, CorpusSlice &slice)
+    {
+        if (slice.failed)
+            return;
+        if (slice.to > slice.from) {
+            // A word takes five units or more with its space: the tokens' room made once.
+            slice.tokens.reserve(size_t(slice.to - slice.from) / 5 + 16);
+            // A slice cut at a paragraph end begins after a gap; one cut at a space does not.
+            const bool gapFirst = slice.from == 0 || slice.text[size_t(slice.from - 1)] == u'\r';
+            TokenCollector collector(options.numberWords ? &vocabulary : nullptr, lane.known, lane.marker.get(),
+                                     options.hashWords, slice.tokens, slice.view(), slice.from, gapFirst);
+            lane.finder->findSingleWords(slice.view().sliced(slice.from, slice.to - slice.from), collector);
+            collector.drain();
+        }
+        work(slice);
+    }
+
+    void workOn()
+    {
+        std::unique_ptr<Lane> lane;
         try {
-            if (options.makeMarker)
-                marker = options.makeMarker();
+            lane = makeLane();
         } catch (...) {
             fail(-1);
             return;
@@ -471,18 +510,7 @@ struct CorpusScan::Pipeline
                 toWork.pop_front();
             }
             try {
-                if (!slice.failed && slice.to > slice.from) {
-                    // A word takes five units or more with its space: the tokens' room made once.
-                    slice.tokens.reserve(size_t(slice.to - slice.from) / 5 + 16);
-                    // A slice cut at a paragraph end begins after a gap; one cut at a space does not.
-                    const bool gapFirst = slice.from == 0 || slice.text[size_t(slice.from - 1)] == u'\r';
-                    TokenCollector collector(options.numberWords ? &vocabulary : nullptr, known, marker.get(),
-                                             options.hashWords, slice.tokens, slice.view(), slice.from, gapFirst);
-                    finder->findSingleWords(slice.view().sliced(slice.from, slice.to - slice.from), collector);
-                    collector.drain();
-                }
-                if (!slice.failed)
-                    work(slice);
+                process(*lane, slice);
             } catch (...) {
                 fail(slice.file);
                 return;
@@ -493,6 +521,11 @@ struct CorpusScan::Pipeline
             changed.notify_all();
         }
     }
+
+    // Without threads of its own the scan runs here: each slice is worked on and handed back as
+    // soon as it is read. Set before read().
+    const CorpusScan::InOrder *here = nullptr;
+    std::unique_ptr<Lane> hereLane;
 };
 
 QString CorpusOutOfMemory::message() const
@@ -511,94 +544,111 @@ CorpusScan::~CorpusScan() = default;
 bool CorpusScan::run(const Work &work, const InOrder &inOrder, const std::atomic<bool> *stop,
                      Progress *progress)
 {
-    Pipeline p{m_options, *m_vocabulary, work, stop, progress};
-    std::thread reader;
-    std::vector<std::thread> workers;
-    const auto abandon = [&] {
-        {
-            std::lock_guard lock(p.mutex);
-            p.abandoned = true;
-            p.changed.notify_all();
-        }
-        if (reader.joinable())
-            reader.join();
-        for (std::thread &w : workers)
-            w.join();
-    };
-    try {
-        // A thread that cannot be started (no memory for its stack) ends the scan like any failure.
-        reader = std::thread([&p] { p.read(); });
-        const int workerCount = std::max(2, QThread::idealThreadCount());
-        workers.reserve(size_t(workerCount));
-        for (int i = 0; i < workerCount; ++i)
-            workers.emplace_back([&p] { p.workOn(); });
-    } catch (...) {
-        abandon();
-        throw;
-    }
-    qint64 next = 0;
-    qint32 handing = -1; // the file of the slice handed back in order
     // Running out of memory names the file it happened on, where one is known.
     const auto throwNamingFile = [this](qint32 file) {
         if (file >= 0 && file < m_options.files.size())
             throw CorpusOutOfMemory(m_options.files.at(file));
         throw;
     };
-    try {
-        for (;;) {
-            CorpusSlice slice;
-            {
-                std::unique_lock lock(p.mutex);
-                p.changed.wait_for(lock, std::chrono::milliseconds(50), [&] {
-                    return p.done.count(next) || p.abandoned || (p.readingDone && next == p.slices);
-                });
-                if (p.abandoned)
-                    break;
-                if (p.readingDone && next == p.slices)
-                    break;
-                const auto it = p.done.find(next);
-                if (it == p.done.end()) {
-                    if (stop && stop->load(std::memory_order_relaxed))
-                        break;
-                    continue;
-                }
-                slice = std::move(it->second);
-                p.done.erase(it);
-            }
-            ++next;
-            handing = slice.file;
-            inOrder(slice);
-            // Its buffers go back before its place does: the reader, woken by the place, takes them.
-            p.giveBack(slice);
-            {
-                std::lock_guard lock(p.mutex);
-                --p.inFlight;
-                p.changed.notify_all();
-            }
-            if (stop && stop->load(std::memory_order_relaxed))
-                break;
-        }
-    } catch (const CorpusOutOfMemory &) {
-        abandon();
-        throw;
-    } catch (const std::bad_alloc &) {
-        abandon();
-        throwNamingFile(handing);
-    } catch (...) {
-        abandon();
-        throw;
-    }
-    abandon();
-    if (p.failure) {
+    const auto passOn = [&](const std::exception_ptr &failure, qint32 file) {
         try {
-            std::rethrow_exception(p.failure);
+            std::rethrow_exception(failure);
         } catch (const CorpusOutOfMemory &) {
             throw;
         } catch (const std::bad_alloc &) {
-            throwNamingFile(p.failedFile);
+            throwNamingFile(file);
+        }
+    };
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+
+    {
+        Pipeline p{m_options, *m_vocabulary, work, stop, progress};
+        std::thread reader;
+        std::vector<std::thread> workers;
+        const auto abandon = [&] {
+            {
+                std::lock_guard lock(p.mutex);
+                p.abandoned = true;
+                p.changed.notify_all();
+            }
+            if (reader.joinable())
+                reader.join();
+            for (std::thread &w : workers)
+                w.join();
+        };
+        try {
+            reader = std::thread([&p] { p.read(); });
+            const int workerCount = std::max(2, QThread::idealThreadCount());
+            workers.reserve(size_t(workerCount));
+            for (int i = 0; i < workerCount; ++i)
+                workers.emplace_back([&p] { p.workOn(); });
+        } catch (...) {
+            // The system will not start every thread (no memory for their stacks, too many
+            // threads): the reader and one worker will do; with fewer the scan runs here.
+        }
+        if (!reader.joinable() || workers.empty()) {
+            abandon(); // no slice was worked on: nothing of it is kept
+        } else {
+            qint64 next = 0;
+            qint32 handing = -1; // the file of the slice handed back in order
+            try {
+                for (;;) {
+                    CorpusSlice slice;
+                    {
+                        std::unique_lock lock(p.mutex);
+                        p.changed.wait_for(lock, std::chrono::milliseconds(50), [&] {
+                            return p.done.count(next) || p.abandoned || (p.readingDone && next == p.slices);
+                        });
+                        if (p.abandoned)
+                            break;
+                        if (p.readingDone && next == p.slices)
+                            break;
+                        const auto it = p.done.find(next);
+                        if (it == p.done.end()) {
+                            if (stopped())
+                                break;
+                            continue;
+                        }
+                        slice = std::move(it->second);
+                        p.done.erase(it);
+                    }
+                    ++next;
+                    handing = slice.file;
+                    inOrder(slice);
+                    // Its buffers go back before its place does: the reader, woken by the place, takes them.
+                    p.giveBack(slice);
+                    {
+                        std::lock_guard lock(p.mutex);
+                        --p.inFlight;
+                        p.changed.notify_all();
+                    }
+                    if (stopped())
+                        break;
+                }
+            } catch (const CorpusOutOfMemory &) {
+                abandon();
+                throw;
+            } catch (const std::bad_alloc &) {
+                abandon();
+                throwNamingFile(handing);
+            } catch (...) {
+                abandon();
+                throw;
+            }
+            abandon();
+            if (p.failure)
+                passOn(p.failure, p.failedFile);
+            return !stopped();
         }
     }
-    return !(stop && stop->load(std::memory_order_relaxed));
+
+    Pipeline p{m_options, *m_vocabulary, work, stop, progress};
+    p.hereLane = p.makeLane();
+    p.here = &inOrder;
+    p.read();
+    if (p.failure)
+        passOn(p.failure, p.failedFile);
+    return !stopped();
 }
 
 } // namespace corvalen

@@ -282,6 +282,8 @@ private slots:
     void enormousWordPadsNoOtherRow();
     void outputKeptWhenNothingWasRead_data();
     void outputKeptWhenNothingWasRead();
+    void commandsRunWhenNoThreadCanStart_data();
+    void commandsRunWhenNoThreadCanStart();
 
 private:
     // corvalen count ARGS...
@@ -2068,6 +2070,78 @@ void TestCli::outputKeptWhenNothingWasRead()
     const Run r = execute(arguments, {}, capped ? std::function<void()>(limitMemory) : std::function<void()>());
     QCOMPARE(r.exitCode, noFiles ? 0 : 1);
     QCOMPARE(readFile(out), QByteArray("KEEP\n"));
+}
+
+// In the child: every thread asks for a stack of 16 TB (a thread's stack is the stack limit's
+// size), which the address-space limit refuses, so no thread can start; the main thread's stack
+// grows as it needs.
+void refuseThreads()
+{
+    rlimit stack{};
+    stack.rlim_cur = stack.rlim_max = rlim_t(1) << 44;
+    setrlimit(RLIMIT_STACK, &stack);
+    rlimit space{};
+    space.rlim_cur = space.rlim_max = rlim_t(4) << 30;
+    setrlimit(RLIMIT_AS, &space);
+}
+
+void TestCli::commandsRunWhenNoThreadCanStart_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // BIG, SMALL, LIST and OUT stand for files of the test
+    const QString big = u"BIG"_qs, small = u"SMALL"_qs;
+    QTest::newRow("count --combined") << QStringList{u"count"_qs, u"--combined"_qs, big, small};
+    QTest::newRow("count per file") << QStringList{u"count"_qs, big, small, big};
+    QTest::newRow("count --dispersion --stats")
+            << QStringList{u"count"_qs, u"--combined"_qs, u"--dispersion"_qs, u"--stats"_qs, big, small};
+    QTest::newRow("count xlsx") << QStringList{u"count"_qs, u"--format"_qs, u"xlsx"_qs, u"-o"_qs, u"OUT"_qs, small};
+    QTest::newRow("context") << QStringList{u"context"_qs, u"the"_qs, big, small};
+    QTest::newRow("context sorted") << QStringList{u"context"_qs, u"--sort"_qs, u"1R,hit"_qs, u"th*"_qs, big, small};
+    QTest::newRow("dispersion") << QStringList{u"dispersion"_qs, u"the"_qs, big, small};
+    QTest::newRow("collocates") << QStringList{u"collocates"_qs, u"the"_qs, big, small};
+    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"the"_qs, big, small};
+    QTest::newRow("keywords --reference") << QStringList{u"keywords"_qs, u"--p"_qs, u"1"_qs, u"--reference"_qs, small, big};
+    QTest::newRow("keywords --reference-list")
+            << QStringList{u"keywords"_qs, u"--p"_qs, u"1"_qs, u"--reference-list"_qs, u"LIST"_qs, big};
+}
+
+// When the system will start no thread, no command aborts or waits for ever: each does its work
+// on the threads it has and gives what it gives with threads.
+void TestCli::commandsRunWhenNoThreadCanStart()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir tmp;
+    // A text big enough to be counted in slices and, as one large file, apart from the others.
+    const QString big = tmp.filePath(u"big.txt"_qs);
+    {
+        QFile f(big);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QRandomGenerator random(3);
+        QByteArray text;
+        const QList<QByteArray> common{"the", "cat", "sat", "on", "a", "mat", "and", "then", "there"};
+        while (text.size() < 12'000'000) {
+            text += random.bounded(3) == 0 ? 'w' + QByteArray::number(random.bounded(200000)) : common.at(random.bounded(9));
+            text += random.bounded(12) == 0 ? '\n' : ' ';
+        }
+        QCOMPARE(f.write(text), text.size());
+    }
+    writeFile(tmp.filePath(u"small.txt"_qs), "The cat sat on the mat.\nThen the dog.\n");
+    writeFile(tmp.filePath(u"list.tsv"_qs), "the\t40\ncat\t3\ndog\t7\n");
+    for (QString &a : arguments) {
+        if (a == u"BIG")
+            a = big;
+        else if (a == u"SMALL")
+            a = tmp.filePath(u"small.txt"_qs);
+        else if (a == u"LIST")
+            a = tmp.filePath(u"list.tsv"_qs);
+        else if (a == u"OUT")
+            a = tmp.filePath(u"out.xlsx"_qs);
+    }
+    const Run expected = execute(arguments);
+    QCOMPARE(expected.exitCode, 0);
+    const Run r = execute(arguments, {}, refuseThreads);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.err, expected.err);
+    QVERIFY(r.out == expected.out);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
