@@ -284,6 +284,7 @@ private slots:
     void outputKeptWhenNothingWasRead();
     void commandsRunWhenNoThreadCanStart_data();
     void commandsRunWhenNoThreadCanStart();
+    void clustersOfMoreWordsThan24BitsHold();
 
 private:
     // corvalen count ARGS...
@@ -2142,6 +2143,37 @@ void TestCli::commandsRunWhenNoThreadCanStart()
     QVERIFY2(r.exitCode == 0, r.err.constData());
     QCOMPARE(r.err, expected.err);
     QVERIFY(r.out == expected.out);
+}
+
+// Clusters of a corpus of more distinct words than 24 bits can number (2^24 words met once, then
+// two words met twice each): every word is a hit, so every word is in a cluster.
+void TestCli::clustersOfMoreWordsThan24BitsHold()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"distinct.txt"_qs);
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray block;
+        const char *digits = "abcdefghijklmnopqrstuvwxyz0123456789";
+        for (qint64 i = 0; i < (qint64(1) << 24); ++i) {
+            char word[6];
+            qint64 n = i;
+            for (int k = 0; k < 5; ++k, n /= 36)
+                word[k] = digits[n % 36];
+            word[5] = ' ';
+            block.append(word, 6);
+            if (block.size() >= (1 << 20)) {
+                QCOMPARE(f.write(block), block.size());
+                block.clear();
+            }
+        }
+        block += "\nlast words last words\n";
+        QCOMPARE(f.write(block), block.size());
+    }
+    const Run r = execute({u"clusters"_qs, u"--size"_qs, u"2,2"_qs, u"--position"_qs, u"left"_qs, u"*"_qs, path});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.out, QByteArray("last words\t2\t1\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

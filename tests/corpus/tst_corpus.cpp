@@ -537,6 +537,32 @@ QStringList plantedCorpus(const QString &folder)
     return paths;
 }
 
+// Files of one paragraph of a hundred thousand words or more (one of them two such paragraphs), so
+// that the scan cuts them at spaces into many slices, and a file of a few words; with the planted
+// phrase "strong tea" and a file that ends with the node.
+QStringList longParagraphCorpus(const QString &folder)
+{
+    static const QStringList filler = {u"tea"_qs, u"coffee"_qs, u"the"_qs, u"and"_qs, u"cup"_qs, u"hot"_qs,
+                                       u"water"_qs, u"milk"_qs, u"sugar"_qs, u"Strong"_qs};
+    QRandomGenerator random(17);
+    QStringList paths;
+    for (int f = 0; f < 3; ++f) {
+        QString text;
+        const int words = f == 2 ? 4 : 110000;
+        for (int i = 0; i < words; ++i) {
+            if (random.bounded(12) == 0)
+                text += u"strong tea "_qs;
+            text += filler.at(int(random.bounded(filler.size())));
+            text += f == 1 && i == words / 2 ? u'\n' : u' ';
+        }
+        text += u"strong"_qs;
+        const QString path = QDir(folder).filePath(u"p%1.txt"_qs.arg(f));
+        writeFile(path, text.toUtf8());
+        paths << path;
+    }
+    return paths;
+}
+
 void TestCorpus::collocatesByBruteForce_data()
 {
     QTest::addColumn<int>("left");
@@ -654,11 +680,17 @@ void TestCorpus::clustersByBruteForce_data()
     QTest::addColumn<int>("maxSize");
     QTest::addColumn<int>("place");
     QTest::addColumn<qint64>("minCount");
-    QTest::newRow("any 2-4") << u"strong"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2);
-    QTest::newRow("left 2-5") << u"strong"_qs << 2 << 5 << int(ClusterPlace::Left) << qint64(2);
-    QTest::newRow("right 3-3") << u"tea"_qs << 3 << 3 << int(ClusterPlace::Right) << qint64(1);
-    QTest::newRow("phrase, any") << u"strong tea"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(3);
-    QTest::newRow("pattern, any 2-5") << u"*ee"_qs << 2 << 5 << int(ClusterPlace::Anywhere) << qint64(4);
+    QTest::addColumn<bool>("longParagraphs"); // paragraphs of a hundred thousand words, read in many slices
+    QTest::newRow("any 2-4") << u"strong"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2) << false;
+    QTest::newRow("left 2-5") << u"strong"_qs << 2 << 5 << int(ClusterPlace::Left) << qint64(2) << false;
+    QTest::newRow("right 3-3") << u"tea"_qs << 3 << 3 << int(ClusterPlace::Right) << qint64(1) << false;
+    QTest::newRow("phrase, any") << u"strong tea"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(3) << false;
+    QTest::newRow("pattern, any 2-5") << u"*ee"_qs << 2 << 5 << int(ClusterPlace::Anywhere) << qint64(4) << false;
+    QTest::newRow("long paragraphs, any 2-4") << u"strong"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2) << true;
+    QTest::newRow("long paragraphs, left 2-5, once") << u"strong"_qs << 2 << 5 << int(ClusterPlace::Left) << qint64(1) << true;
+    QTest::newRow("long paragraphs, right 5-5") << u"tea"_qs << 5 << 5 << int(ClusterPlace::Right) << qint64(1) << true;
+    QTest::newRow("long paragraphs, every word") << u"*"_qs << 2 << 3 << int(ClusterPlace::Anywhere) << qint64(2) << true;
+    QTest::newRow("long paragraphs, phrase") << u"strong tea"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2) << true;
 }
 
 // Clusters counted by brute force: every run of n consecutive words of one paragraph that holds
@@ -670,7 +702,9 @@ void TestCorpus::clustersByBruteForce()
     QFETCH(int, maxSize);
     QFETCH(int, place);
     QFETCH(qint64, minCount);
-    const QStringList files = plantedCorpus(m_tmp.filePath(u"planted"_qs));
+    QFETCH(bool, longParagraphs);
+    const QStringList files = longParagraphs ? longParagraphCorpus(m_tmp.filePath(u"long"_qs))
+                                             : plantedCorpus(m_tmp.filePath(u"planted"_qs));
     const QStringList queryWords = query.split(u' ');
     const QRegularExpression first(QRegularExpression::anchoredPattern(QString(queryWords.first()).replace(u"*"_qs, u".*"_qs)));
     const auto holdsAt = [&](const QList<Token> &t, qsizetype at) {
