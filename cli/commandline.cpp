@@ -311,59 +311,57 @@ int usageError(const QString &command, const QString &message)
 }
 
 // A combined count's rows with how each spreads over the files: the layouts of count with three
-// columns more (per million, Juilland's D, DP).
+// columns more (per million, Juilland's D, DP). The rows are read as they are written, each row's
+// dispersion looked up again on each pass: nothing is held for every row.
 bool writeDispersionRows(const ResultRows &rows, const FileWordCounts &counts, qint64 total, const QString &layout,
                          QStringList headers, QIODevice &device, QString *reason)
 {
-    struct Row
-    {
-        QString word;
-        qint64 count;
-        qint64 files;
-        WordDispersion d;
-    };
-    std::vector<Row> all;
-    QString error;
-    const bool read = rows.forEachRow(
-            [&](const ResultRow &r) {
-                all.push_back({r.word.toString(), r.count, r.files, counts.of(r.word, r.count, total)});
-                return true;
-            },
-            &error);
-    if (!read) {
-        *reason = error;
-        return false;
-    }
     const auto fixed = [](const std::optional<double> &v, int places) {
         return v ? TableCell::fixed(*v, places) : TableCell::none();
+    };
+    bool written = true;
+    // Each row until a write fails; false, with reason, when the rows cannot be read.
+    const auto eachRow = [&](const std::function<bool(const ResultRow &, const WordDispersion &)> &visit) {
+        QString error;
+        const bool read = rows.forEachRow(
+                [&](const ResultRow &r) {
+                    written = visit(r, counts.of(r.word, r.count, total));
+                    return written;
+                },
+                &error);
+        if (!read)
+            *reason = error;
+        return read && written;
     };
     if (layout == u"csv" || layout == u"json") {
         TableWriter table(device, layout == u"csv" ? TableFormat::Csv : TableFormat::Json,
                           {u"word"_qs, u"count"_qs, u"files"_qs, u"per_million"_qs, u"juilland_d"_qs, u"dp"_qs});
-        for (const Row &r : all) {
-            if (!table.row({TableCell::textCell(r.word), TableCell::number(r.count), TableCell::number(r.files),
-                            TableCell::fixed(r.d.perMillion, 3), fixed(r.d.juillandD, 4), fixed(r.d.dp, 4)}))
-                return false;
-        }
-        return table.finish();
+        return eachRow([&](const ResultRow &r, const WordDispersion &d) {
+            return table.row({TableCell::textCell(r.word.toString()), TableCell::number(r.count), TableCell::number(r.files),
+                              TableCell::fixed(d.perMillion, 3), fixed(d.juillandD, 4), fixed(d.dp, 4)});
+        }) && table.finish();
     }
     // The padded layouts: every cell padded to its column's width, the last bare on the clipboard's.
+    // The widths are found in a first pass over the rows.
     headers << tr("Per million") << tr("Juilland's D") << tr("DP");
     const bool text = layout == u"text";
-    std::vector<std::array<QString, 6>> cells;
-    cells.reserve(all.size());
+    const auto cellsOf = [&](const ResultRow &r, const WordDispersion &d) {
+        return std::array<QString, 6>{r.word.toString(), QString::number(r.count), QString::number(r.files),
+                                      TableCell::fixed(d.perMillion, 3).text, fixed(d.juillandD, 4).text, fixed(d.dp, 4).text};
+    };
     std::array<qsizetype, 6> widths{};
     for (int c = 0; c < 6 && text; ++c)
         widths[size_t(c)] = headers.value(c).size();
-    for (const Row &r : all) {
-        std::array<QString, 6> row{r.word, QString::number(r.count), QString::number(r.files),
-                                   fixed(r.d.perMillion, 3).text, fixed(r.d.juillandD, 4).text, fixed(r.d.dp, 4).text};
+    const bool measured = eachRow([&](const ResultRow &r, const WordDispersion &d) {
+        const std::array<QString, 6> row = cellsOf(r, d);
         for (size_t c = 0; c < 6; ++c) {
             if (c != 0 || row[c].size() <= CellWidths::kMaxPaddedWordWidth)
                 widths[c] = std::max(widths[c], row[c].size());
         }
-        cells.push_back(std::move(row));
-    }
+        return true;
+    });
+    if (!measured)
+        return false;
     QString out;
     const auto line = [&](const std::array<QString, 6> &row) {
         for (size_t c = 0; c < 6; ++c) {
@@ -384,10 +382,8 @@ bool writeDispersionRows(const ResultRows &rows, const FileWordCounts &counts, q
     };
     if (text && !line({headers.value(0), headers.value(1), headers.value(2), headers.value(3), headers.value(4), headers.value(5)}))
         return false;
-    for (const auto &row : cells) {
-        if (!line(row))
-            return false;
-    }
+    if (!eachRow([&](const ResultRow &r, const WordDispersion &d) { return line(cellsOf(r, d)); }))
+        return false;
     if (text)
         out += u"\r\n";
     return writeAll(device, out.toUtf8());
@@ -1148,6 +1144,8 @@ int runCollocates(const QStringList &arguments)
     request.node = c.queryOrNothing();
     request.left = lr->first;
     request.right = lr->second;
+    request.minCooccurrence = *leastCooccurrence;
+    request.minFrequency = *leastFrequency;
     CollocateResult found = findCollocates(request);
     const bool unreadable = reportFailures(found.failures, c.files);
     const std::vector<CollocateRow> rows =

@@ -105,6 +105,10 @@ struct ClusterCount
     int size;
 };
 
+// The candidates a part of a size's counting holds at most, about: 4 million take 96 MB, and as
+// much again while they are sorted.
+constexpr size_t kPartCandidates = size_t(4) << 20;
+
 // Sorts candidates by their keys, of which the low `bits` are used, 16 bits a pass from the lowest
 // (least significant digit first): equal keys keep their order. A 16-bit digit never straddles two
 // of the key's 32-bit words.
@@ -291,11 +295,16 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
     // hits near a cut are taken in order, with the words on both sides). A phrase could lie
     // across such a cut: its slices end at paragraph ends.
     options.cutAtSpaces = length == 1;
-    options.numberWords = true;
+    // The words of the hits' windows alone are numbered (those a cluster may take); with word
+    // forms grouped, every word, for the most frequent form of each group.
+    options.numberWords = grouped;
+    options.hashWords = !grouped;
     options.makeMarker = [&request] { return std::make_unique<QueryMatcher>(request.query, *request.finder); };
     CorpusScan scan(options);
     // The groups of word forms, numbered as their keys are met.
     CorpusVocabulary groups;
+    CorpusVocabulary &words = *scan.sharedVocabulary();
+    PerThread<WordNumbers> workerNumbers([&] { return std::make_unique<WordNumbers>(*request.finder, words); });
 
     PerThread<WorkerState> workers([&] {
         auto state = std::make_unique<WorkerState>();
@@ -327,9 +336,10 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
             return;
         }
         GroupNumbers *groupNumbers = grouped ? workers.local().groups.get() : nullptr;
+        WordNumbers *numbers = grouped ? nullptr : &workerNumbers.local();
         const auto wordAt = [&](qint64 i) {
-            const quint32 id = tokens[size_t(i)].id;
-            return groupNumbers ? groupNumbers->of(id) : id;
+            const CorpusToken &t = tokens[size_t(i)];
+            return groupNumbers ? groupNumbers->of(t.id) : numbers->of(slice, t);
         };
         const auto gapAt = [&](qint64 i) { return quint8(tokens[size_t(i)].gapBefore); };
         for (const qsizetype h : hits) {
@@ -351,6 +361,7 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
     std::unique_ptr<GroupNumbers> seamGroups;
     if (grouped)
         seamGroups = std::make_unique<GroupNumbers>(*request.finder, scan.vocabulary(), groups);
+    WordNumbers seamNumbers(*request.finder, words);
     const CorpusScan::InOrder inOrder = [&](CorpusSlice &slice) {
         if (slice.file != file) {
             file = slice.file;
@@ -365,24 +376,26 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
         }
         const std::vector<CorpusToken> &tokens = slice.tokens;
         const qint64 o = wordsBefore, n = qint64(tokens.size()), end = o + n;
-        const auto at = [&](qint64 g) -> SeamWord {
+        // The words of the slices before (seam) and of this one, by their places in the file.
+        const auto markAt = [&](qint64 g) { return g < o ? seam[size_t(g - seamStart)].mark : tokens[size_t(g - o)].mark; };
+        const auto gapAt = [&](qint64 g) {
+            return quint8(g < o ? seam[size_t(g - seamStart)].gap : tokens[size_t(g - o)].gapBefore);
+        };
+        const auto wordAt = [&](qint64 g) {
             if (g < o)
-                return seam[size_t(g - seamStart)];
+                return seam[size_t(g - seamStart)].word;
             const CorpusToken &t = tokens[size_t(g - o)];
-            return {seamGroups ? seamGroups->of(t.id) : t.id, t.mark, t.gapBefore};
+            return seamGroups ? seamGroups->of(t.id) : seamNumbers.of(slice, t);
         };
         const auto takeHitsUpTo = [&](qint64 last) {
             for (qint64 g = doneUpTo; g <= last && !nothing; ++g) {
                 bool hit = true;
-                for (int k = 0; k < length && hit; ++k) {
-                    const SeamWord w = at(g + k);
-                    hit = ((w.mark >> k) & 1) && (k == 0 || !w.gap);
-                }
+                for (int k = 0; k < length && hit; ++k)
+                    hit = ((markAt(g + k) >> k) & 1) && (k == 0 || !gapAt(g + k));
                 if (!hit)
                     continue;
-                const auto gapAt = [&](qint64 i) { return quint8(at(i).gap); };
                 const auto [from, to] = windowOf(g, length, reach, seamStart, end - 1, gapAt);
-                all.add(file, 0, from, g, to, [&](qint64 i) { return at(i).word; }, gapAt);
+                all.add(file, 0, from, g, to, wordAt, gapAt);
             }
             doneUpTo = std::max(doneUpTo, last + 1);
         };
@@ -400,7 +413,7 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
         const qint64 keepFrom = std::max<qint64>(seamStart, doneUpTo - reach);
         std::vector<SeamWord> kept;
         for (qint64 g = std::max(keepFrom, o); g < end && !slice.lastOfFile; ++g)
-            kept.push_back(at(g));
+            kept.push_back({wordAt(g), markAt(g), gapAt(g) != 0});
         if (keepFrom < o && !slice.lastOfFile)
             kept.insert(kept.begin(), seam.begin() + (keepFrom - seamStart), seam.end());
         seam = std::move(kept);
@@ -408,27 +421,29 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
         wordsBefore = end;
     };
     result.complete = scan.run(work, inOrder, stop, progress);
-    const quint32 distinct = grouped ? groups.size() : scan.vocabulary().size();
+    const quint32 distinct = grouped ? groups.size() : words.size();
     const int bits = std::max(1, int(std::bit_width(distinct > 0 ? distinct - 1 : 0u)));
 
     // Size by size, shortest first: a longer cluster can occur no more often than the shorter one
     // it holds (itself less its word at one end, the hit kept), so it is a candidate only where
-    // that one reached the count wanted. A size's candidates are sorted by their words, on two
-    // threads (half of them each, by hash), and counted in runs; they come in text order, and the
-    // sort keeps it among equal clusters, so a new file in a run is a file not met before.
+    // that one reached the count wanted. A size's candidates are counted in parts by their
+    // hashes, two parts at a time on two threads, so that the memory of a part's candidates is
+    // all the counting holds however many hits there are: each part's candidates are made from
+    // the hits in text order, sorted by their words, and counted in runs; the sort keeps text
+    // order among equal clusters, so a new file in a run is a file not met before.
     const int shortest = std::max(minSize, length);
     const bool prune = request.minCount > 1;
     std::vector<ClusterCount> counted;
     KeySet frequent; // the clusters of the size before that reached minCount
     for (int size = shortest; size <= maxSize && !all.hits.empty(); ++size) {
-        // The hits of [from, to), their candidates in two parts by hash; the few hits before
-        // `from` are looked at again only for the runs they began (each counts once).
-        const auto candidatesOf = [&](size_t from, size_t to, std::vector<Candidate> (&parts)[2]) {
+        // The candidates of one part: part of `parts`, by the top bits of their hashes.
+        const auto countPart = [&](size_t part, int partBits, std::vector<ClusterCount> &found) {
+            std::vector<Candidate> c;
             qint64 nextStart = 0;
             qint32 lastFile = -1;
-            for (size_t i = from >= 8 ? from - 8 : 0; i < to; ++i) {
-                const Piece &piece = all.pieces[all.hits[i].piece];
-                const qint64 at = all.hits[i].at;
+            for (const Hit &hit : all.hits) {
+                const Piece &piece = all.pieces[hit.piece];
+                const qint64 at = hit.at;
                 if (piece.file != lastFile) {
                     lastFile = piece.file;
                     nextStart = 0;
@@ -446,8 +461,11 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
                 // Each run counts once, however many hits it holds.
                 first = std::max({first, windowStart, nextStart});
                 last = std::min(last, windowEnd - size + 1);
-                for (qint64 s = first; s <= last && i >= from; ++s) {
+                for (qint64 s = first; s <= last; ++s) {
                     const quint32 *ids = all.words.data() + piece.begin + size_t(s - piece.position);
+                    const Key key = keyOf(ids, size, bits);
+                    if (partBits > 0 && (hashOf(key) >> (64 - partBits)) != part)
+                        continue;
                     if (prune && size > shortest) {
                         // The shorter cluster that keeps the hit: this one less its last word, or
                         // less its first when the hit ends it.
@@ -455,23 +473,10 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
                         if (!frequent.contains(keyOf(dropLast ? ids : ids + 1, size - 1, bits)))
                             continue;
                     }
-                    const Key key = keyOf(ids, size, bits);
-                    parts[hashOf(key) >> 63].push_back({key, piece.file});
+                    c.push_back({key, piece.file});
                 }
                 nextStart = std::max(nextStart, last + 1);
             }
-        };
-        std::vector<Candidate> halves[2][2];
-        inTwoHalves(all.hits.size(), [&](size_t from, size_t to) { candidatesOf(from, to, halves[from == 0 ? 0 : 1]); });
-        std::vector<Candidate> candidates[2];
-        for (int part = 0; part < 2; ++part) {
-            candidates[part] = std::move(halves[0][part]);
-            candidates[part].insert(candidates[part].end(), halves[1][part].begin(), halves[1][part].end());
-            halves[1][part] = {};
-        }
-        std::vector<ClusterCount> found[2];
-        eachHalf(candidates[0].size() + candidates[1].size(), [&](size_t part) {
-            std::vector<Candidate> &c = candidates[part];
             sortByKey(c, size * bits);
             for (size_t at = 0; at < c.size();) {
                 size_t end = at;
@@ -485,11 +490,26 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
                     ++end;
                 }
                 if (qint64(end - at) >= request.minCount)
-                    found[part].push_back({c[at].key, quint32(end - at), files, size});
+                    found.push_back({c[at].key, quint32(end - at), files, size});
                 at = end;
             }
-            c = {};
-        });
+        };
+        // As many parts as keep each at a few million candidates at most (estimated from the
+        // hits: each holds at most one run a place it may take).
+        const size_t places = request.place == ClusterPlace::Anywhere ? size_t(size - length + 1) : 1;
+        const size_t estimate = all.hits.size() * places;
+        int partBits = 1;
+        while ((estimate >> partBits) > kPartCandidates && partBits < 10)
+            ++partBits;
+        std::vector<ClusterCount> found[2];
+        for (size_t part = 0; part < (size_t(1) << partBits); part += 2) {
+            if (estimate < 65536) {
+                countPart(part, partBits, found[0]);
+                countPart(part + 1, partBits, found[1]);
+            } else {
+                onTwoThreads([&] { countPart(part + 1, partBits, found[1]); }, [&] { countPart(part, partBits, found[0]); });
+            }
+        }
         std::vector<Key> reached;
         for (const std::vector<ClusterCount> &part : found) {
             for (const ClusterCount &cc : part) {

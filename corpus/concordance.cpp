@@ -1,6 +1,7 @@
 #include "corpus/concordance.h"
 
 #include "corpus/collation.h"
+#include "corpus/perthread.h"
 #include "engine/hashtally.h"
 #include "engine/utf8.h"
 #include "results/resultlayouts.h"
@@ -109,12 +110,13 @@ ConcordanceSearch::ConcordanceSearch(ConcordanceRequest request) : m_request(std
     options.margin = 2 * ConcordanceRequest::kMaxWidth + 16;
     // A phrase never runs across a paragraph end, a single word never across a space.
     options.cutAtSpaces = m_request.query.length() == 1;
-    // Words are numbered only for what needs it: the words around each hit, which orders go by.
+    // Words are numbered only for what needs it: the words of the hits and around them, which
+    // orders go by, and those alone (the scan hashes every word, the search numbers these).
     m_numbered = !m_request.positionsOnly && m_request.neighbours;
-    options.numberWords = m_numbered;
+    options.numberWords = false;
+    options.hashWords = m_numbered;
     if (m_request.companion) {
         // The companion's mark is the top bit: a query of 31 words at most leaves it free.
-        options.numberWords = m_numbered;
         options.cutAtSpaces = false; // the edges' windows are filled in order, as the neighbours are
         options.makeMarker = [this] {
             struct Both : TokenMarker
@@ -177,6 +179,8 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
 
     const bool neighbours = m_numbered && m_request.neighbours && !positionsOnly;
     const bool companion = m_request.companion.has_value() && !positionsOnly;
+    PerThread<WordNumbers> workerNumbers([&] { return std::make_unique<WordNumbers>(*m_request.finder, vocabulary); });
+    WordNumbers orderedNumbers(*m_request.finder, vocabulary); // the words near the slices' ends, in order
     const CorpusScan::Work work = [&](CorpusSlice &slice) {
         SliceLines out;
         if (query.matchesNothing() || slice.tokens.empty()) {
@@ -192,6 +196,8 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
         }
         const QStringView text = slice.view();
         const qsizetype n = qsizetype(slice.tokens.size());
+        WordNumbers *numbers = neighbours ? &workerNumbers.local() : nullptr;
+        const auto idAt = [&](qsizetype i) { return numbers->of(slice, slice.tokens[size_t(i)]); };
         std::vector<char16_t> joined;
         std::vector<qsizetype> starts;
         ConcordanceBatch &batch = out.batch;
@@ -220,14 +226,14 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                 if (!neighbours) {
                     // Nothing orders by the words: they were not numbered.
                 } else if (length == 1) {
-                    line.hitWord = first.id;
+                    line.hitWord = idAt(i);
                 } else {
                     // A phrase's counted form is its words joined by spaces, numbered as a word.
                     joined.clear();
                     for (qsizetype k = 0; k < length; ++k) {
                         if (k > 0)
                             joined.push_back(u' ');
-                        const QString w = vocabulary.word(slice.tokens[size_t(i + k)].id);
+                        const QString w = numbers->wordOf(slice, slice.tokens[size_t(i + k)]);
                         joined.insert(joined.end(), w.utf16(), w.utf16() + w.size());
                     }
                     const size_t units = joined.size();
@@ -236,10 +242,10 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                 }
                 int left = 0;
                 for (; neighbours && left < kNeighbourWords && i - 1 - left >= 0; ++left)
-                    line.neighbours[size_t(kNeighbourWords - 1 - left)] = slice.tokens[size_t(i - 1 - left)].id + 1;
+                    line.neighbours[size_t(kNeighbourWords - 1 - left)] = idAt(i - 1 - left) + 1;
                 int right = 0;
                 for (; neighbours && right < kNeighbourWords && i + length + right < n; ++right)
-                    line.neighbours[size_t(kNeighbourWords + right)] = slice.tokens[size_t(i + length + right)].id + 1;
+                    line.neighbours[size_t(kNeighbourWords + right)] = idAt(i + length + right) + 1;
                 out.haveLeft.push_back(quint8(left));
                 out.haveRight.push_back(quint8(neighbours ? right : kNeighbourWords));
             }
@@ -354,7 +360,7 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                         continue;
                     int k = 0;
                     for (; had + k < kNeighbourWords && size_t(k) < tokens.size(); ++k)
-                        w.batch.lines[j].neighbours[size_t(kNeighbourWords + had + k)] = tokens[size_t(k)].id + 1;
+                        w.batch.lines[j].neighbours[size_t(kNeighbourWords + had + k)] = orderedNumbers.of(slice, tokens[size_t(k)]) + 1;
                     w.haveRight[j] = quint8(had + k);
                     if (had + k >= kNeighbourWords)
                         --w.incomplete;
@@ -411,7 +417,7 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
         }
         for (size_t k = tokens.size() > size_t(kNeighbourWords) ? tokens.size() - kNeighbourWords : 0;
              neighbours && k < tokens.size(); ++k) {
-            lastWords.push_back(tokens[k].id);
+            lastWords.push_back(orderedNumbers.of(slice, tokens[k]));
             if (lastWords.size() > size_t(kNeighbourWords))
                 lastWords.pop_front();
         }

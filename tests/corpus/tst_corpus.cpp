@@ -149,6 +149,7 @@ private slots:
     void queriesFindExactlyTheCountedWords();
     void linesMatchTheCount();
     void neighboursAcrossSlicesAndParagraphs();
+    void enormousWordsAndParagraphs();
     void ordersByNeighbours();
     void linesWithACompanion();
     void phrasesStopAtGaps();
@@ -253,6 +254,46 @@ void TestCorpus::linesMatchTheCount()
 
 // The five words on each side of every hit, across paragraph ends, never beyond the file; a big
 // file is cut into slices that are searched apart, and words near their edges still come right.
+// A word of five million characters (no space, no line end), then a paragraph of five million
+// more, are read as any text: the occurrences around them, their contexts and neighbours, the
+// phrases of the long paragraph and the clusters that hold the enormous word.
+void TestCorpus::enormousWordsAndParagraphs()
+{
+    QTemporaryDir tmp;
+    const QString huge(5'000'000, u'x');
+    QString text = u"a b the c "_qs + huge + u" the d\n"_qs;
+    for (int i = 0; i < 700000; ++i)
+        text += u"the cat "_qs;
+    text += u"\nthe end"_qs;
+    const QString path = tmp.filePath(u"huge.txt"_qs);
+    writeFile(path, text.toUtf8());
+    std::shared_ptr<const CorpusVocabulary> vocabulary;
+    const ConcordanceLines lines = search({path}, u"the"_qs, QueryMode::Words, plainFinder(), nullptr, &vocabulary);
+    QCOMPARE(lines.size(), 700003);
+    QCOMPARE(lines[0].left().toString(), u"a b "_qs);
+    QCOMPARE(lines[0].right().toString(), QString(u" c "_qs + huge.left(ConcordanceRequest::kDefaultWidth - 3)));
+    QCOMPARE(vocabulary->word(lines[0].neighbour(2) - 1), huge);
+    QCOMPARE(lines[1].left().toString(), QString(huge.right(ConcordanceRequest::kDefaultWidth - 1) + u' '));
+    QCOMPARE(vocabulary->word(lines[1].neighbour(-1) - 1), huge);
+    QCOMPARE(vocabulary->word(lines[1].neighbour(1) - 1), u"d"_qs);
+    QCOMPARE(lines[700002].position, 7 + 2 * 700000);
+    QCOMPARE(search({path}, u"the cat"_qs).size(), 700000);
+    ClusterRequest request;
+    request.files = {path};
+    request.finder = plainFinder();
+    request.query = *CorpusQuery::parse(u"the"_qs, QueryMode::Words, true, *request.finder);
+    request.minSize = request.maxSize = 2;
+    request.minCount = 1;
+    QMap<QString, qint64> clusters;
+    for (const ClusterRow &r : findClusters(request).rows)
+        clusters.insert(r.cluster, r.count);
+    QCOMPARE(clusters.value(u"the c"_qs), 1);
+    QCOMPARE(clusters.value(QString(huge + u" the"_qs)), 1);
+    QCOMPARE(clusters.value(u"the d"_qs), 1);
+    QCOMPARE(clusters.value(u"the cat"_qs), 700000);
+    QCOMPARE(clusters.value(u"cat the"_qs), 699999);
+}
+
 void TestCorpus::neighboursAcrossSlicesAndParagraphs()
 {
     QTemporaryDir tmp;
@@ -568,11 +609,14 @@ void TestCorpus::collocatesByBruteForce_data()
     QTest::addColumn<int>("left");
     QTest::addColumn<int>("right");
     QTest::addColumn<bool>("stopWords");
-    QTest::newRow("5,5") << 5 << 5 << false;
-    QTest::newRow("2,3 with stop words") << 2 << 3 << true;
-    QTest::newRow("0,4") << 0 << 4 << false;
-    QTest::newRow("3,0 with stop words") << 3 << 0 << true;
-    QTest::newRow("10,10") << 10 << 10 << false;
+    QTest::addColumn<bool>("longParagraphs"); // paragraphs of a hundred thousand words, read in many slices
+    QTest::newRow("5,5") << 5 << 5 << false << false;
+    QTest::newRow("2,3 with stop words") << 2 << 3 << true << false;
+    QTest::newRow("0,4") << 0 << 4 << false << false;
+    QTest::newRow("3,0 with stop words") << 3 << 0 << true << false;
+    QTest::newRow("10,10") << 10 << 10 << false << false;
+    QTest::newRow("long paragraphs, 5,5") << 5 << 5 << false << true;
+    QTest::newRow("long paragraphs, 10,3 with stop words") << 10 << 3 << true << true;
 }
 
 // Co-occurrences counted by brute force over the tokens (windows overlap, a word in two windows
@@ -583,7 +627,9 @@ void TestCorpus::collocatesByBruteForce()
     QFETCH(int, left);
     QFETCH(int, right);
     QFETCH(bool, stopWords);
-    const QStringList files = plantedCorpus(m_tmp.filePath(u"planted"_qs));
+    QFETCH(bool, longParagraphs);
+    const QStringList files = longParagraphs ? longParagraphCorpus(m_tmp.filePath(u"long"_qs))
+                                             : plantedCorpus(m_tmp.filePath(u"planted"_qs));
     WordRules rules;
     if (stopWords)
         rules.stopWordLists = {u"en"_qs};
@@ -639,6 +685,34 @@ void TestCorpus::collocatesByBruteForce()
         QVERIFY(std::abs(r.measures.tScore - (O - E) / std::sqrt(O)) < 1e-9);
         QVERIFY(qFuzzyCompare(r.measures.logDice, 14 + std::log2(2 * O / (fn + fc))));
     }
+    // Asked with minimums, the search makes rows of exactly the collocates that pass them.
+    // The minimums: the median co-occurrences and frequency, so that some collocates pass and some not.
+    std::vector<qint64> cooccurrences, frequencies;
+    for (const QString &w : expectedWords) {
+        cooccurrences.push_back(coLeft.value(w) + coRight.value(w));
+        frequencies.push_back(frequency.value(w));
+    }
+    std::sort(cooccurrences.begin(), cooccurrences.end());
+    std::sort(frequencies.begin(), frequencies.end());
+    const qint64 leastCooccurrence = cooccurrences[cooccurrences.size() / 2];
+    const qint64 leastFrequency = frequencies[frequencies.size() / 2];
+    request.minCooccurrence = leastCooccurrence;
+    request.minFrequency = leastFrequency;
+    const CollocateResult least = findCollocates(request);
+    QStringList passing, made;
+    for (const QString &w : expectedWords) {
+        if (coLeft.value(w) + coRight.value(w) >= leastCooccurrence && frequency.value(w) >= leastFrequency)
+            passing << w;
+    }
+    for (const CollocateRow &r : least.rows) {
+        made << r.word;
+        QCOMPARE(r.cooccurrence, found.value(r.word).cooccurrence);
+        QCOMPARE(r.measures.logLikelihood, found.value(r.word).measures.logLikelihood);
+    }
+    passing.sort();
+    made.sort();
+    QVERIFY(!passing.isEmpty() && passing.size() < expectedWords.size());
+    QCOMPARE(made, passing);
     // The planted pair comes first by log-likelihood when the span reaches it.
     const std::vector<CollocateRow> ordered = selectCollocates(result.rows, CollocateMeasure::LogLikelihood);
     if (right > 0)
