@@ -817,7 +817,63 @@ int runContext(const QStringList &arguments)
         if (textOrder)
             request.lineNames = names;
         ConcordanceSearch search(request);
-        ConcordanceLines held;
+        // In an order of its own, each line is kept as its text in UTF-8 (left, hit and right; the
+        // file's name is written with it) and its values at the keys, not as the search's line:
+        // the lines found may be every word of a corpus.
+        struct HeldLine
+        {
+            quint32 piece; // the batch it came in
+            quint32 start; // of its text in the batch's UTF-8
+            qint32 file;
+        };
+        std::vector<QByteArray> pieces;
+        std::vector<HeldLine> held;
+        std::vector<std::array<quint32, 3>> values; // a line's word numbers + 1 (0: none), or file, at each key
+        std::vector<quint8> named;                  // the words the keys look at, by number
+        const auto valueAt = [](const ConcordanceLine &l, SortKey key) -> quint32 {
+            switch (key) {
+            case SortKey::Hit:
+                return l.hitWord + 1;
+            case SortKey::File:
+                return quint32(l.file);
+            case SortKey::Position:
+                return 0;
+            default: // 5L .. 1L lie before Hit in the order of the keys, 1R .. 5R after it
+                return l.neighbour(int(key) - int(SortKey::Hit));
+            }
+        };
+        const auto isWordKey = [](SortKey key) { return key != SortKey::File && key != SortKey::Position; };
+        const auto hold = [&](const ConcordanceBatch &batch) {
+            qsizetype room = 0;
+            for (const ConcordanceLine &l : batch.lines)
+                room += 3 * l.text.size() + 3;
+            QByteArray piece(room, Qt::Uninitialized);
+            char *p = piece.data();
+            for (const ConcordanceLine &l : batch.lines) {
+                if (l.failed)
+                    continue;
+                held.push_back({quint32(pieces.size()), quint32(p - piece.constData()), l.file});
+                p = putUtf8(p, l.left());
+                *p++ = '\t';
+                p = putUtf8(p, l.hit());
+                *p++ = '\t';
+                p = putUtf8(p, l.right());
+                *p++ = '\n';
+                std::array<quint32, 3> v{};
+                for (qsizetype level = 0; level < keys->size() && level < 3; ++level) {
+                    v[size_t(level)] = valueAt(l, keys->at(level));
+                    if (isWordKey(keys->at(level)) && v[size_t(level)] > 0) {
+                        if (v[size_t(level)] > named.size())
+                            named.resize(std::max<size_t>(v[size_t(level)], named.size() * 3 / 2 + 1024), 0);
+                        named[v[size_t(level)] - 1] = 1;
+                    }
+                }
+                values.push_back(v);
+            }
+            piece.truncate(p - piece.constData());
+            piece.squeeze(); // the room was made for three bytes a unit
+            pieces.push_back(std::move(piece));
+        };
         written = writeToStandardOutput(
                 [&](QIODevice &device, QString *) {
                     bool ok = true;
@@ -838,53 +894,52 @@ int runContext(const QStringList &arguments)
                                     if (!ok)
                                         stop = true;
                                 }
-                                if (!textOrder) {
-                                    std::erase_if(batch.lines, [](const ConcordanceLine &l) { return l.failed; });
-                                    held.append(std::move(batch));
-                                }
+                                if (!textOrder)
+                                    hold(batch);
                             },
                             &stop);
                     if (!textOrder && ok) {
-                        const WordRanks ranks = WordRanks::of(held, *search.vocabulary(), *keys);
+                        named.resize(search.vocabulary()->size(), 0);
+                        const WordRanks ranks = WordRanks::ofNamed(named, *search.vocabulary());
+                        named = {};
                         const std::vector<quint32> fileRanks = WordRanks::ofNames(names);
-                        const std::vector<qint32> order = concordanceOrder(held, *keys, ranks, fileRanks);
-                        std::vector<const ConcordanceLine *> at(size_t(held.size()));
-                        for (qsizetype i = 0; i < held.size(); ++i)
-                            at[size_t(i)] = &held[i];
-                        // Stretches of lines made into UTF-8 two at a time, on two threads, and
-                        // written in order: reading lines all over memory is the slow part.
+                        for (std::array<quint32, 3> &v : values) {
+                            for (qsizetype level = 0; level < keys->size() && level < 3; ++level) {
+                                const SortKey key = keys->at(level);
+                                quint32 &x = v[size_t(level)];
+                                x = isWordKey(key) ? ranks.rank(x) : key == SortKey::File ? fileRanks[x] : 0;
+                            }
+                        }
+                        const std::vector<qint32> order = orderByValues(std::move(values));
+                        std::vector<QByteArray> nameBytes;
+                        for (const QString &name : names)
+                            nameBytes.push_back(name.toUtf8() + '\t');
+                        const auto textOf = [&](size_t i) {
+                            const HeldLine &h = held[i];
+                            const bool nextInPiece = i + 1 < held.size() && held[i + 1].piece == h.piece;
+                            const qsizetype end = nextInPiece ? qsizetype(held[i + 1].start) : pieces[h.piece].size();
+                            return QByteArrayView(pieces[h.piece].constData() + h.start, end - qsizetype(h.start));
+                        };
+                        // Stretches of lines put together two at a time, on two threads, and written
+                        // in order: reading lines all over memory is the slow part.
                         constexpr size_t kStretch = 32768;
                         QByteArray made[2];
                         const auto render = [&](size_t from, QByteArray &out) {
                             const size_t to = std::min(order.size(), from + kStretch);
-                            if (out.size() < 1 << 20)
-                                out.resize(1 << 20);
                             qsizetype used = 0;
                             for (size_t k = from; k < to; ++k) {
-                                // The lines lie all over memory: each is asked for well before
-                                // it is read, its text a little later.
-                                if (k + 16 < to)
-                                    __builtin_prefetch(at[size_t(order[k + 16])]);
-                                if (k + 8 < to) {
-                                    const QStringView ahead = at[size_t(order[k + 8])]->text;
-                                    __builtin_prefetch(ahead.utf16());
-                                    __builtin_prefetch(ahead.utf16() + 32);
-                                    __builtin_prefetch(ahead.utf16() + 64);
-                                }
-                                const ConcordanceLine &l = *at[size_t(order[k])];
-                                const qsizetype room = 3 * (names.at(l.file).size() + l.text.size()) + 3;
-                                if (used + room > out.size())
-                                    out.resize(std::max(2 * out.size(), used + room));
-                                char *p = out.data() + used;
-                                p = putUtf8(p, names.at(l.file));
-                                *p++ = '\t';
-                                p = putUtf8(p, l.left());
-                                *p++ = '\t';
-                                p = putUtf8(p, l.hit());
-                                *p++ = '\t';
-                                p = putUtf8(p, l.right());
-                                *p++ = '\n';
-                                used = p - out.constData();
+                                // The lines lie all over memory: each is asked for before it is read.
+                                if (k + 8 < to)
+                                    __builtin_prefetch(textOf(size_t(order[k + 8])).data());
+                                const size_t i = size_t(order[k]);
+                                const QByteArray &name = nameBytes[size_t(held[i].file)];
+                                const QByteArrayView text = textOf(i);
+                                if (used + name.size() + text.size() > out.size())
+                                    out.resize(std::max(2 * out.size(), used + name.size() + text.size() + (1 << 20)));
+                                std::memcpy(out.data() + used, name.constData(), size_t(name.size()));
+                                used += name.size();
+                                std::memcpy(out.data() + used, text.data(), size_t(text.size()));
+                                used += text.size();
                             }
                             return used;
                         };

@@ -502,7 +502,6 @@ std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error)
 WordRanks WordRanks::of(const ConcordanceLines &lines, const CorpusVocabulary &vocabulary,
                         const QList<SortKey> &keys)
 {
-    WordRanks ranks;
     const quint32 size = vocabulary.size();
     // Only the words an order looks at are collated: the rest may be many.
     bool hit = keys.isEmpty();
@@ -530,16 +529,22 @@ WordRanks WordRanks::of(const ConcordanceLines &lines, const CorpusVocabulary &v
                 named[n - 1] = 1;
         }
     }
+    return ofNamed(named, vocabulary);
+}
+
+WordRanks WordRanks::ofNamed(const std::vector<quint8> &named, const CorpusVocabulary &vocabulary)
+{
+    WordRanks ranks;
     QStringList words;
     std::vector<quint32> ids;
-    for (quint32 id = 0; id < size; ++id) {
+    for (quint32 id = 0; id < named.size(); ++id) {
         if (named[id]) {
             words.append(vocabulary.word(id));
             ids.push_back(id);
         }
     }
     const std::vector<quint32> collated = collationRanks(words);
-    ranks.m_ranks.assign(size, 0);
+    ranks.m_ranks.assign(named.size(), 0);
     for (size_t i = 0; i < ids.size(); ++i)
         ranks.m_ranks[ids[i]] = collated[i] + 1;
     return ranks;
@@ -565,6 +570,18 @@ std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<
             return ranks.rank(line.neighbour(int(key) - int(SortKey::Hit)));
         }
     };
+    const qsizetype n = lines.size();
+    std::vector<std::array<quint32, 3>> values(static_cast<size_t>(n));
+    for (qsizetype i = 0; i < n; ++i) {
+        const ConcordanceLine &line = lines[i];
+        for (int level = 0; level < 3; ++level)
+            values[size_t(i)][size_t(level)] = level < keys.size() && !line.failed ? valueOf(line, keys.at(level)) : 0;
+    }
+    return orderByValues(std::move(values));
+}
+
+std::vector<qint32> orderByValues(std::vector<std::array<quint32, 3>> values)
+{
     // Lines come in text order, so a stable order by the keys leaves ties in text order: the keys
     // of three levels packed into one number, the line's place breaking ties.
     struct Keyed
@@ -572,32 +589,25 @@ std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<
         quint64 key;
         qint32 index;
     };
-    const qsizetype n = lines.size();
-    std::vector<Keyed> keyed(static_cast<size_t>(n));
+    const size_t n = values.size();
     quint32 largest = 0;
-    std::vector<std::array<quint32, 3>> values(static_cast<size_t>(n));
-    for (qsizetype i = 0; i < n; ++i) {
-        const ConcordanceLine &line = lines[i];
-        for (int level = 0; level < 3; ++level) {
-            const quint32 v = level < keys.size() && !line.failed ? valueOf(line, keys.at(level)) : 0;
-            values[size_t(i)][size_t(level)] = v;
-            largest = std::max(largest, v);
-        }
-    }
+    for (const auto &v : values)
+        largest = std::max({largest, v[0], v[1], v[2]});
     int bits = 1;
     while (bits < 32 && (quint64(1) << bits) <= largest)
         ++bits;
-    std::vector<qint32> order(static_cast<size_t>(n));
+    std::vector<qint32> order(n);
     if (3 * bits <= 64) {
-        for (qsizetype i = 0; i < n; ++i) {
-            const auto &v = values[size_t(i)];
-            keyed[size_t(i)] = {(quint64(v[0]) << (2 * bits)) | (quint64(v[1]) << bits) | quint64(v[2]), qint32(i)};
+        std::vector<Keyed> keyed(n);
+        for (size_t i = 0; i < n; ++i) {
+            const auto &v = values[i];
+            keyed[i] = {(quint64(v[0]) << (2 * bits)) | (quint64(v[1]) << bits) | quint64(v[2]), qint32(i)};
         }
         values = {};
         std::sort(keyed.begin(), keyed.end(),
                   [](const Keyed &a, const Keyed &b) { return a.key != b.key ? a.key < b.key : a.index < b.index; });
-        for (qsizetype i = 0; i < n; ++i)
-            order[size_t(i)] = keyed[size_t(i)].index;
+        for (size_t i = 0; i < n; ++i)
+            order[i] = keyed[i].index;
         return order;
     }
     std::iota(order.begin(), order.end(), 0);

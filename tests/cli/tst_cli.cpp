@@ -1715,8 +1715,9 @@ void TestCli::corpusCommandsOutOfMemoryNameTheFile_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("output"); // whether the command takes -o
     QTest::newRow("collocates") << QStringList{u"collocates"_qs, u"w1"_qs} << true;
-    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"w1"_qs} << true;
-    QTest::newRow("context sorted") << QStringList{u"context"_qs, u"--sort"_qs, u"1R"_qs, u"w1"_qs} << false;
+    // Every word a hit: clusters and a sorted context keep what every word gives.
+    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"*"_qs} << true;
+    QTest::newRow("context sorted") << QStringList{u"context"_qs, u"--sort"_qs, u"1R"_qs, u"*"_qs} << false;
     QTest::newRow("count --dispersion") << QStringList{u"count"_qs, u"--combined"_qs, u"--dispersion"_qs} << true;
 }
 

@@ -159,6 +159,8 @@ private slots:
     void juillandD();
     void tables();
     void commandLine();
+    void sortedCommandLineEqualsTheOrderedLines_data();
+    void sortedCommandLineEqualsTheOrderedLines();
     void collocatesByBruteForce_data();
     void collocatesByBruteForce();
     void associationMeasuresByHand();
@@ -602,6 +604,62 @@ QStringList longParagraphCorpus(const QString &folder)
         paths << path;
     }
     return paths;
+}
+
+void TestCorpus::sortedCommandLineEqualsTheOrderedLines_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("query");
+    QTest::newRow("1R,2L") << u"1R,2L"_qs << u"the"_qs;
+    QTest::newRow("hit,file") << u"hit,file"_qs << u"c*"_qs;
+    QTest::newRow("file,5R,hit") << u"file,5R,hit"_qs << u"*"_qs;
+    QTest::newRow("3L, a phrase") << u"3L"_qs << u"the cat"_qs;
+}
+
+// corvalen context --sort writes exactly the lines of the search in the order of the library's
+// concordanceOrder(), over files read in many slices and one that cannot be read.
+void TestCorpus::sortedCommandLineEqualsTheOrderedLines()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, query);
+    QStringList files = makeCorpus(m_tmp.filePath(u"sorted"_qs), 3, 3000, 23);
+    files.insert(1, m_tmp.filePath(u"sorted/missing.txt"_qs));
+    QString text;
+    QRandomGenerator random(29);
+    static const QStringList words = {u"the"_qs, u"cat"_qs, u"cot"_qs, u"sat"_qs, u"on"_qs, u"The"_qs, u"mat"_qs};
+    for (int i = 0; i < 300000; ++i)
+        text += words.at(int(random.bounded(words.size()))) + (random.bounded(500) == 0 ? u"\n"_qs : u" "_qs);
+    files << m_tmp.filePath(u"sorted/long.txt"_qs);
+    writeFile(files.last(), text.toUtf8());
+    std::shared_ptr<const CorpusVocabulary> vocabulary;
+    ConcordanceLines lines = search(files, query, QueryMode::Words, plainFinder(), nullptr, &vocabulary);
+    ConcordanceLines found;
+    ConcordanceBatch kept;
+    // The failed file's line is not one of the lines written.
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!lines[i].failed)
+            kept.lines.push_back(lines[i]);
+    }
+    found.append(std::move(kept));
+    const QList<SortKey> sortKeys = *parseSortKeys(keys);
+    QStringList names;
+    for (const QString &f : files)
+        names << QDir::toNativeSeparators(f);
+    const std::vector<qint32> order = concordanceOrder(found, sortKeys, WordRanks::of(found, *vocabulary, sortKeys),
+                                                       WordRanks::ofNames(names));
+    QByteArray expected;
+    for (const qint32 i : order) {
+        const ConcordanceLine &l = found[i];
+        expected += (names.at(l.file) + u'\t' + l.left() + u'\t' + l.hit() + u'\t' + l.right() + u'\n').toUtf8();
+    }
+    QProcess p;
+    p.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), QStringList{u"context"_qs, u"--sort"_qs, keys, query} + files);
+    QVERIFY(p.waitForFinished(120000));
+    QCOMPARE(p.exitCode(), 1); // the missing file
+    const QByteArray out = p.readAllStandardOutput();
+    QVERIFY(found.size() > 1000);
+    QCOMPARE(out.count('\n'), qsizetype(found.size()));
+    QVERIFY(out == expected);
 }
 
 void TestCorpus::collocatesByBruteForce_data()
