@@ -10,6 +10,7 @@
 #include "workbench/clusterstab.h"
 #include "workbench/collocatestab.h"
 #include "workbench/concordancemodel.h"
+#include "workbench/concordancerunner.h"
 #include "workbench/concordancetab.h"
 #include "workbench/corpusjob.h"
 #include "workbench/corpustablemodel.h"
@@ -124,6 +125,7 @@ private slots:
     void workOutOfMemoryIsReported();
     void workThatCannotRunIsReported_data();
     void workThatCannotRunIsReported();
+    void searchThatCannotStartIsReported();
     void collocatesMeasuresAndOrder();
     void collocateShowsItsLines();
     void clustersCountsAndPlaces();
@@ -339,6 +341,36 @@ void TestCorpusTools::workThatCannotRunIsReported()
     job.start([](const std::atomic<bool> &, Progress &) {}, [&done] { done = true; });
     QVERIFY(finished.wait(20000));
     QVERIFY(done);
+}
+
+// A concordance whose thread cannot start ends, its first file named with the reason, instead of
+// waiting for lines that never come.
+void TestCorpusTools::searchThatCannotStartIsReported()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"a.txt"_qs);
+    QVERIFY(writeText(path, "the cat sat\n"));
+    ConcordanceRequest request;
+    request.files = {path};
+    request.finder = WordFinder::create(WordRules(), true);
+    request.query = *CorpusQuery::parse(u"cat"_qs, QueryMode::Words, true, *request.finder);
+    ConcordanceRunner runner;
+    QSignalSpy finished(&runner, &ConcordanceRunner::finished);
+    QSignalSpy found(&runner, &ConcordanceRunner::found);
+    {
+        ThreadsRefused refused;
+        runner.start(request);
+    }
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(found.size(), 0);
+    QVERIFY(runner.isKnown(0));
+    QCOMPARE(runner.failure(0), u"Out of memory: the search could not be started."_qs);
+    QVERIFY(!runner.isRunning());
+    // The next search runs as ever.
+    runner.start(request);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(found.size(), 1);
+    QVERIFY(runner.failure(0).isEmpty());
 }
 
 // Node "cat", span 1 left and 1 right (K = 2): its three occurrences have sat to the right each
