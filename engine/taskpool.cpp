@@ -2,8 +2,6 @@
 
 #include <QThread>
 
-#include <QtGlobal>
-
 #include <algorithm>
 
 namespace corvalen {
