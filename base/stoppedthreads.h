@@ -8,6 +8,14 @@
 
 namespace corvalen {
 
+/// Starts thread; false when the system would not start it (no memory for its stack, too many
+/// threads), which Qt only warns of: such a thread never runs, and never finishes.
+inline bool startThread(QThread *thread)
+{
+    thread->start();
+    return thread->isRunning() || thread->isFinished();
+}
+
 /// Threads that were told to stop but may take a moment to notice (a reader finishing a file):
 /// each is kept, with what it works on, until it ends, without the window's thread waiting for
 /// it; waitAll() waits for the rest, for an owner going away whose object the threads call on.

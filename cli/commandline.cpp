@@ -42,6 +42,7 @@
 #include <array>
 #include <map>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #ifdef Q_OS_WIN
@@ -310,59 +311,57 @@ int usageError(const QString &command, const QString &message)
 }
 
 // A combined count's rows with how each spreads over the files: the layouts of count with three
-// columns more (per million, Juilland's D, DP).
+// columns more (per million, Juilland's D, DP). The rows are read as they are written, each row's
+// dispersion looked up again on each pass: nothing is held for every row.
 bool writeDispersionRows(const ResultRows &rows, const FileWordCounts &counts, qint64 total, const QString &layout,
                          QStringList headers, QIODevice &device, QString *reason)
 {
-    struct Row
-    {
-        QString word;
-        qint64 count;
-        qint64 files;
-        WordDispersion d;
-    };
-    std::vector<Row> all;
-    QString error;
-    const bool read = rows.forEachRow(
-            [&](const ResultRow &r) {
-                all.push_back({r.word.toString(), r.count, r.files, counts.of(r.word, r.count, total)});
-                return true;
-            },
-            &error);
-    if (!read) {
-        *reason = error;
-        return false;
-    }
     const auto fixed = [](const std::optional<double> &v, int places) {
         return v ? TableCell::fixed(*v, places) : TableCell::none();
+    };
+    bool written = true;
+    // Each row until a write fails; false, with reason, when the rows cannot be read.
+    const auto eachRow = [&](const std::function<bool(const ResultRow &, const WordDispersion &)> &visit) {
+        QString error;
+        const bool read = rows.forEachRow(
+                [&](const ResultRow &r) {
+                    written = visit(r, counts.of(r.word, r.count, total));
+                    return written;
+                },
+                &error);
+        if (!read)
+            *reason = error;
+        return read && written;
     };
     if (layout == u"csv" || layout == u"json") {
         TableWriter table(device, layout == u"csv" ? TableFormat::Csv : TableFormat::Json,
                           {u"word"_qs, u"count"_qs, u"files"_qs, u"per_million"_qs, u"juilland_d"_qs, u"dp"_qs});
-        for (const Row &r : all) {
-            if (!table.row({TableCell::textCell(r.word), TableCell::number(r.count), TableCell::number(r.files),
-                            TableCell::fixed(r.d.perMillion, 3), fixed(r.d.juillandD, 4), fixed(r.d.dp, 4)}))
-                return false;
-        }
-        return table.finish();
+        return eachRow([&](const ResultRow &r, const WordDispersion &d) {
+            return table.row({TableCell::textCell(r.word.toString()), TableCell::number(r.count), TableCell::number(r.files),
+                              TableCell::fixed(d.perMillion, 3), fixed(d.juillandD, 4), fixed(d.dp, 4)});
+        }) && table.finish();
     }
     // The padded layouts: every cell padded to its column's width, the last bare on the clipboard's.
+    // The widths are found in a first pass over the rows.
     headers << tr("Per million") << tr("Juilland's D") << tr("DP");
     const bool text = layout == u"text";
-    std::vector<std::array<QString, 6>> cells;
-    cells.reserve(all.size());
+    const auto cellsOf = [&](const ResultRow &r, const WordDispersion &d) {
+        return std::array<QString, 6>{r.word.toString(), QString::number(r.count), QString::number(r.files),
+                                      TableCell::fixed(d.perMillion, 3).text, fixed(d.juillandD, 4).text, fixed(d.dp, 4).text};
+    };
     std::array<qsizetype, 6> widths{};
     for (int c = 0; c < 6 && text; ++c)
         widths[size_t(c)] = headers.value(c).size();
-    for (const Row &r : all) {
-        std::array<QString, 6> row{r.word, QString::number(r.count), QString::number(r.files),
-                                   fixed(r.d.perMillion, 3).text, fixed(r.d.juillandD, 4).text, fixed(r.d.dp, 4).text};
+    const bool measured = eachRow([&](const ResultRow &r, const WordDispersion &d) {
+        const std::array<QString, 6> row = cellsOf(r, d);
         for (size_t c = 0; c < 6; ++c) {
             if (c != 0 || row[c].size() <= CellWidths::kMaxPaddedWordWidth)
                 widths[c] = std::max(widths[c], row[c].size());
         }
-        cells.push_back(std::move(row));
-    }
+        return true;
+    });
+    if (!measured)
+        return false;
     QString out;
     const auto line = [&](const std::array<QString, 6> &row) {
         for (size_t c = 0; c < 6; ++c) {
@@ -383,10 +382,8 @@ bool writeDispersionRows(const ResultRows &rows, const FileWordCounts &counts, q
     };
     if (text && !line({headers.value(0), headers.value(1), headers.value(2), headers.value(3), headers.value(4), headers.value(5)}))
         return false;
-    for (const auto &row : cells) {
-        if (!line(row))
-            return false;
-    }
+    if (!eachRow([&](const ResultRow &r, const WordDispersion &d) { return line(cellsOf(r, d)); }))
+        return false;
     if (text)
         out += u"\r\n";
     return writeAll(device, out.toUtf8());
@@ -833,7 +830,63 @@ int runContext(const QStringList &arguments)
         if (textOrder)
             request.lineNames = names;
         ConcordanceSearch search(request);
-        ConcordanceLines held;
+        // In an order of its own, each line is kept as its text in UTF-8 (left, hit and right; the
+        // file's name is written with it) and its values at the keys, not as the search's line:
+        // the lines found may be every word of a corpus.
+        struct HeldLine
+        {
+            quint32 piece; // the batch it came in
+            quint32 start; // of its text in the batch's UTF-8
+            qint32 file;
+        };
+        std::vector<QByteArray> pieces;
+        std::vector<HeldLine> held;
+        std::vector<std::array<quint32, 3>> values; // a line's word numbers + 1 (0: none), or file, at each key
+        std::vector<quint8> named;                  // the words the keys look at, by number
+        const auto valueAt = [](const ConcordanceLine &l, SortKey key) -> quint32 {
+            switch (key) {
+            case SortKey::Hit:
+                return l.hitWord + 1;
+            case SortKey::File:
+                return quint32(l.file);
+            case SortKey::Position:
+                return 0;
+            default: // 5L .. 1L lie before Hit in the order of the keys, 1R .. 5R after it
+                return l.neighbour(int(key) - int(SortKey::Hit));
+            }
+        };
+        const auto isWordKey = [](SortKey key) { return key != SortKey::File && key != SortKey::Position; };
+        const auto hold = [&](const ConcordanceBatch &batch) {
+            qsizetype room = 0;
+            for (const ConcordanceLine &l : batch.lines)
+                room += 3 * l.text.size() + 3;
+            QByteArray piece(room, Qt::Uninitialized);
+            char *p = piece.data();
+            for (const ConcordanceLine &l : batch.lines) {
+                if (l.failed)
+                    continue;
+                held.push_back({quint32(pieces.size()), quint32(p - piece.constData()), l.file});
+                p = putUtf8(p, l.left());
+                *p++ = '\t';
+                p = putUtf8(p, l.hit());
+                *p++ = '\t';
+                p = putUtf8(p, l.right());
+                *p++ = '\n';
+                std::array<quint32, 3> v{};
+                for (qsizetype level = 0; level < keys->size() && level < 3; ++level) {
+                    v[size_t(level)] = valueAt(l, keys->at(level));
+                    if (isWordKey(keys->at(level)) && v[size_t(level)] > 0) {
+                        if (v[size_t(level)] > named.size())
+                            named.resize(std::max<size_t>(v[size_t(level)], named.size() * 3 / 2 + 1024), 0);
+                        named[v[size_t(level)] - 1] = 1;
+                    }
+                }
+                values.push_back(v);
+            }
+            piece.truncate(p - piece.constData());
+            piece.squeeze(); // the room was made for three bytes a unit
+            pieces.push_back(std::move(piece));
+        };
         written = writeToStandardOutput(
                 [&](QIODevice &device, QString *) {
                     bool ok = true;
@@ -854,53 +907,52 @@ int runContext(const QStringList &arguments)
                                     if (!ok)
                                         stop = true;
                                 }
-                                if (!textOrder) {
-                                    std::erase_if(batch.lines, [](const ConcordanceLine &l) { return l.failed; });
-                                    held.append(std::move(batch));
-                                }
+                                if (!textOrder)
+                                    hold(batch);
                             },
                             &stop);
                     if (!textOrder && ok) {
-                        const WordRanks ranks = WordRanks::of(held, *search.vocabulary(), *keys);
+                        named.resize(search.vocabulary()->size(), 0);
+                        const WordRanks ranks = WordRanks::ofNamed(named, *search.vocabulary());
+                        named = {};
                         const std::vector<quint32> fileRanks = WordRanks::ofNames(names);
-                        const std::vector<qint32> order = concordanceOrder(held, *keys, ranks, fileRanks);
-                        std::vector<const ConcordanceLine *> at(size_t(held.size()));
-                        for (qsizetype i = 0; i < held.size(); ++i)
-                            at[size_t(i)] = &held[i];
-                        // Stretches of lines made into UTF-8 two at a time, on two threads, and
-                        // written in order: reading lines all over memory is the slow part.
+                        for (std::array<quint32, 3> &v : values) {
+                            for (qsizetype level = 0; level < keys->size() && level < 3; ++level) {
+                                const SortKey key = keys->at(level);
+                                quint32 &x = v[size_t(level)];
+                                x = isWordKey(key) ? ranks.rank(x) : key == SortKey::File ? fileRanks[x] : 0;
+                            }
+                        }
+                        const std::vector<qint32> order = orderByValues(std::move(values));
+                        std::vector<QByteArray> nameBytes;
+                        for (const QString &name : names)
+                            nameBytes.push_back(name.toUtf8() + '\t');
+                        const auto textOf = [&](size_t i) {
+                            const HeldLine &h = held[i];
+                            const bool nextInPiece = i + 1 < held.size() && held[i + 1].piece == h.piece;
+                            const qsizetype end = nextInPiece ? qsizetype(held[i + 1].start) : pieces[h.piece].size();
+                            return QByteArrayView(pieces[h.piece].constData() + h.start, end - qsizetype(h.start));
+                        };
+                        // Stretches of lines put together two at a time, on two threads, and written
+                        // in order: reading lines all over memory is the slow part.
                         constexpr size_t kStretch = 32768;
                         QByteArray made[2];
                         const auto render = [&](size_t from, QByteArray &out) {
                             const size_t to = std::min(order.size(), from + kStretch);
-                            if (out.size() < 1 << 20)
-                                out.resize(1 << 20);
                             qsizetype used = 0;
                             for (size_t k = from; k < to; ++k) {
-                                // The lines lie all over memory: each is asked for well before
-                                // it is read, its text a little later.
-                                if (k + 16 < to)
-                                    __builtin_prefetch(at[size_t(order[k + 16])]);
-                                if (k + 8 < to) {
-                                    const QStringView ahead = at[size_t(order[k + 8])]->text;
-                                    __builtin_prefetch(ahead.utf16());
-                                    __builtin_prefetch(ahead.utf16() + 32);
-                                    __builtin_prefetch(ahead.utf16() + 64);
-                                }
-                                const ConcordanceLine &l = *at[size_t(order[k])];
-                                const qsizetype room = 3 * (names.at(l.file).size() + l.text.size()) + 3;
-                                if (used + room > out.size())
-                                    out.resize(std::max(2 * out.size(), used + room));
-                                char *p = out.data() + used;
-                                p = putUtf8(p, names.at(l.file));
-                                *p++ = '\t';
-                                p = putUtf8(p, l.left());
-                                *p++ = '\t';
-                                p = putUtf8(p, l.hit());
-                                *p++ = '\t';
-                                p = putUtf8(p, l.right());
-                                *p++ = '\n';
-                                used = p - out.constData();
+                                // The lines lie all over memory: each is asked for before it is read.
+                                if (k + 8 < to)
+                                    __builtin_prefetch(textOf(size_t(order[k + 8])).data());
+                                const size_t i = size_t(order[k]);
+                                const QByteArray &name = nameBytes[size_t(held[i].file)];
+                                const QByteArrayView text = textOf(i);
+                                if (used + name.size() + text.size() > out.size())
+                                    out.resize(std::max(2 * out.size(), used + name.size() + text.size() + (1 << 20)));
+                                std::memcpy(out.data() + used, name.constData(), size_t(name.size()));
+                                used += name.size();
+                                std::memcpy(out.data() + used, text.data(), size_t(text.size()));
+                                used += text.size();
                             }
                             return used;
                         };
@@ -1013,8 +1065,10 @@ int runDispersion(const QStringList &arguments)
         return table.finish();
     };
     QString error;
-    const bool written = outputPath.isEmpty() ? writeToStandardOutput(writeRows, &error)
-                                              : writeFileSafely(outputPath, writeRows, &error);
+    // No file read: -o keeps what it holds, as with count.
+    const bool nothing = std::all_of(files.begin(), files.end(), [](const FileDispersion &f) { return f.failed; });
+    const bool written = (nothing && !outputPath.isEmpty()) || (outputPath.isEmpty() ? writeToStandardOutput(writeRows, &error)
+                                                                                     : writeFileSafely(outputPath, writeRows, &error));
     if (!written)
         writeErr((outputPath.isEmpty() ? tr("Could not write the rows to standard output: %1.").arg(error) : error) + u'\n');
     return written && !unreadable && c.scanNotes.unreadable.isEmpty() ? Success : Failed;
@@ -1105,6 +1159,17 @@ bool reportFailures(const std::vector<std::pair<qint32, QString>> &failures, con
     return !failures.empty();
 }
 
+// Whether no file could be read (or none was given): then, as with count, nothing was found and
+// -o keeps what it holds.
+bool nothingRead(const std::vector<std::pair<qint32, QString>> &failures, qsizetype files)
+{
+    std::vector<qint32> failed;
+    for (const auto &[file, why] : failures)
+        failed.push_back(file);
+    std::sort(failed.begin(), failed.end());
+    return qsizetype(std::unique(failed.begin(), failed.end()) - failed.begin()) >= files;
+}
+
 // "corvalen collocates": the words that keep company with a word, by an association measure.
 int runCollocates(const QStringList &arguments)
 {
@@ -1161,12 +1226,15 @@ int runCollocates(const QStringList &arguments)
     request.node = c.queryOrNothing();
     request.left = lr->first;
     request.right = lr->second;
+    request.minCooccurrence = *leastCooccurrence;
+    request.minFrequency = *leastFrequency;
     CollocateResult found = findCollocates(request);
     const bool unreadable = reportFailures(found.failures, c.files);
     c.noteGivenUpWords();
     const std::vector<CollocateRow> rows =
             selectCollocates(std::move(found.rows), *order, *leastCooccurrence, *leastFrequency, table.topRows);
-    const bool written = writeTableOut(
+    const bool kept = !table.outputPath.isEmpty() && nothingRead(found.failures, c.files.size());
+    const bool written = kept || writeTableOut(
             table.outputPath, table.tableFormat,
             {u"word"_qs, u"cooccurrence"_qs, u"left"_qs, u"right"_qs, u"frequency"_qs, u"mi"_qs, u"mi3"_qs, u"t"_qs,
              u"ll"_qs, u"logdice"_qs},
@@ -1243,7 +1311,8 @@ int runClusters(const QStringList &arguments)
     const bool unreadable = reportFailures(found.failures, c.files);
     c.noteGivenUpWords();
     const std::vector<ClusterRow> rows = selectClusters(std::move(found.rows), *leastCount, table.topRows);
-    const bool written = writeTableOut(table.outputPath, table.tableFormat, {u"cluster"_qs, u"count"_qs, u"files"_qs},
+    const bool kept = !table.outputPath.isEmpty() && nothingRead(found.failures, c.files.size());
+    const bool written = kept || writeTableOut(table.outputPath, table.tableFormat, {u"cluster"_qs, u"count"_qs, u"files"_qs},
                                        [&](TableWriter &out) {
                                            for (const ClusterRow &r : rows) {
                                                if (!out.row({TableCell::textCell(r.cluster), TableCell::number(r.count),
@@ -1379,7 +1448,9 @@ int runKeywords(const QStringList &arguments)
     }
     const std::vector<KeywordRow> all = compareFrequencies(target, referenceCounts, filter);
     const qsizetype kept = table.topRows >= 0 ? qsizetype(std::min<qint64>(table.topRows, qint64(all.size()))) : qsizetype(all.size());
-    const bool written = writeTableOut(
+    // A side of which no file was counted leaves nothing to compare: -o keeps what it holds.
+    const bool nothingCounted = target.files == 0 || (!parser.isSet(referenceList) && referenceCounts.files == 0);
+    const bool written = (nothingCounted && !table.outputPath.isEmpty()) || writeTableOut(
             table.outputPath, table.tableFormat,
             {u"word"_qs, u"freq"_qs, u"ref_freq"_qs, u"per_million"_qs, u"ref_per_million"_qs, u"ll"_qs,
              u"log_ratio"_qs, u"bic"_qs, u"p"_qs},
@@ -1435,6 +1506,11 @@ int runCommandLine(int argc, char *argv[])
             writeErr(u"corvalen "_qs + command + u": "_qs + e.message() + u'\n');
         } catch (const std::bad_alloc &) {
             writeErr(u"corvalen "_qs + command + u": "_qs + tr("Out of memory.") + u'\n');
+        } catch (const std::system_error &e) {
+            // What the system refused (a thread, a lock), in its own words.
+            writeErr(u"corvalen "_qs + command + u": "_qs + QString::fromStdString(e.code().message()) + u".\n"_qs);
+        } catch (const std::exception &e) {
+            writeErr(u"corvalen "_qs + command + u": "_qs + QString::fromLocal8Bit(e.what()) + u'\n');
         }
         return Failed;
     }

@@ -43,8 +43,13 @@ PrefetchingSource::PrefetchingSource(QStringList paths, Factory factory, ErrorRe
       m_maxAheadBytes(maxAheadBytes),
       m_budget(aheadBudgetUnits)
 {
-    if (m_paths.size() > 1)
-        m_reader = std::thread([this] { readAhead(); });
+    // Without a thread of its own (the system will not start one) every file is read in place.
+    if (m_paths.size() > 1) {
+        try {
+            m_reader = std::thread([this] { readAhead(); });
+        } catch (...) {
+        }
+    }
 }
 
 PrefetchingSource::~PrefetchingSource()

@@ -9,51 +9,48 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <numeric>
-#include <stdexcept>
 
 namespace corvalen {
 
 namespace {
 
-// A cluster as the numbers of its words, five of 24 bits and its length in one 128-bit key.
-constexpr int kIdBits = 24;
-constexpr quint32 kMaxId = (quint32(1) << kIdBits) - 1;
-
+// A cluster as the numbers of its words, each of `bits` bits (as many as the largest number
+// needs, up to 32), packed from the lowest bit of five 32-bit words.
 struct Key
 {
-    quint64 low = 0;
-    quint64 high = 0;
+    std::array<quint32, ClusterRequest::kMaxSize> w{};
     bool operator==(const Key &) const = default;
 };
 
-Key keyOf(const quint32 *ids, int length)
+Key keyOf(const quint32 *ids, int length, int bits)
 {
-    quint64 bits[2] = {0, 0};
+    Key key;
     for (int k = 0; k < length; ++k) {
-        const int at = k * kIdBits;
-        const quint64 id = ids[k];
-        bits[at / 64] |= id << (at % 64);
-        if (at % 64 + kIdBits > 64)
-            bits[at / 64 + 1] |= id >> (64 - at % 64);
+        const int at = k * bits;
+        const quint64 shifted = quint64(ids[k]) << (at % 32);
+        key.w[size_t(at / 32)] |= quint32(shifted);
+        if (at % 32 + bits > 32)
+            key.w[size_t(at / 32 + 1)] |= quint32(shifted >> 32);
     }
-    bits[1] |= quint64(length) << 60; // above the five numbers' 120 bits
-    return {bits[0], bits[1]};
+    return key;
 }
 
-quint32 idAt(const Key &key, int k)
+quint32 idAt(const Key &key, int k, int bits)
 {
-    const quint64 bits[2] = {key.low, key.high};
-    const int at = k * kIdBits;
-    quint64 id = bits[at / 64] >> (at % 64);
-    if (at % 64 + kIdBits > 64)
-        id |= bits[at / 64 + 1] << (64 - at % 64);
-    return quint32(id & kMaxId);
+    const int at = k * bits;
+    quint64 id = key.w[size_t(at / 32)] >> (at % 32);
+    if (at % 32 + bits > 32)
+        id |= quint64(key.w[size_t(at / 32 + 1)]) << (32 - at % 32);
+    return quint32(id & ((quint64(1) << bits) - 1));
 }
 
 quint64 hashOf(const Key &key)
 {
-    return counting::mix(key.low * 0x9E3779B97F4A7C15ULL ^ counting::mix(key.high));
+    const quint64 low = key.w[0] | (quint64(key.w[1]) << 32);
+    const quint64 high = key.w[2] | (quint64(key.w[3]) << 32);
+    return counting::mix(low * 0x9E3779B97F4A7C15ULL ^ counting::mix(high ^ (quint64(key.w[4]) * 0xC2B2AE3D27D4EB4FULL)));
 }
 
 // The hashes of keys in open addressing, looked up once for every candidate: half the room of
@@ -105,22 +102,22 @@ struct ClusterCount
     Key key;
     quint32 count;
     quint32 files;
+    int size;
 };
 
+// The candidates a part of a size's counting holds at most, about: 4 million take 96 MB, and as
+// much again while they are sorted.
+constexpr size_t kPartCandidates = size_t(4) << 20;
+
 // Sorts candidates by their keys, of which the low `bits` are used, 16 bits a pass from the lowest
-// (least significant digit first): equal keys keep their order.
+// (least significant digit first): equal keys keep their order. A 16-bit digit never straddles two
+// of the key's 32-bit words.
 void sortByKey(std::vector<Candidate> &c, int bits)
 {
     std::vector<Candidate> spare(c.size());
     std::vector<size_t> counts(size_t(1) << 16);
     for (int shift = 0; shift < bits; shift += 16) {
-        const auto digit = [shift](const Candidate &x) {
-            const quint64 part = shift < 64 ? x.key.low >> shift : x.key.high >> (shift - 64);
-            quint64 d = part;
-            if (shift < 64 && shift + 16 > 64)
-                d |= x.key.high << (64 - shift);
-            return size_t(d & 0xFFFF);
-        };
+        const auto digit = [shift](const Candidate &x) { return size_t((x.key.w[size_t(shift / 32)] >> (shift % 32)) & 0xFFFF); };
         std::fill(counts.begin(), counts.end(), 0);
         for (const Candidate &x : c)
             ++counts[digit(x)];
@@ -136,25 +133,136 @@ void sortByKey(std::vector<Candidate> &c, int bits)
     }
 }
 
-// A hit with the words around it that a cluster holding it may take: those of its run (no gap
-// between them) up to the longest cluster's reach on each side.
-constexpr int kWindow = 2 * (ClusterRequest::kMaxSize - 1) + 1;
-struct HitWindow
+// The words kept around the hits: stretches of consecutive counted words of a file (pieces), each
+// word with its number (or its group's) and whether a gap lies before it, and the hits as places
+// in the pieces, in text order. A piece holds every word a cluster holding one of its hits may
+// take, so the words between the hits, which may be a whole corpus, are kept only once.
+struct Piece
 {
-    qint64 position = 0; // the hit's first word among its file's words
+    qint64 position = 0; // of its first word among its file's words
+    size_t begin = 0;    // of its first word in the words kept
+    size_t size = 0;
     qint32 file = 0;
-    quint8 before = 0;   // words of the window before the hit
-    quint8 size = 0;     // words of the window in all
-    quint32 ids[kWindow + ClusterRequest::kMaxSize];
+};
+struct Hit
+{
+    quint32 piece;
+    quint32 at; // of its first word in the piece
+};
+struct Kept
+{
+    std::vector<quint32> words;
+    std::vector<quint8> gaps;
+    std::vector<Piece> pieces;
+    std::vector<Hit> hits;
+
+    // Adds the window [from, to] of a hit at `hit` of a stretch of text whose words wordAt() and
+    // gapAt() give, position `base` of the file being its index 0; the window joins the last
+    // piece where it overlaps or follows it.
+    template<typename WordAt, typename GapAt>
+    void add(qint32 file, qint64 base, qint64 from, qint64 hit, qint64 to, const WordAt &wordAt, const GapAt &gapAt)
+    {
+        Piece *last = pieces.empty() ? nullptr : &pieces.back();
+        qint64 keptTo = -1; // the stretch's last index the last piece holds
+        if (last && last->file == file)
+            keptTo = last->position + qint64(last->size) - 1 - base;
+        if (!last || last->file != file || from > keptTo + 1) {
+            pieces.push_back({base + from, words.size(), 0, file});
+            last = &pieces.back();
+            keptTo = from - 1;
+        }
+        for (qint64 i = keptTo + 1; i <= to; ++i) {
+            words.push_back(wordAt(i));
+            gaps.push_back(gapAt(i));
+            ++last->size;
+        }
+        hits.push_back({quint32(pieces.size() - 1), quint32(base + hit - last->position)});
+    }
+
+    void append(const Kept &other, qint64 shift)
+    {
+        const size_t wordsBefore = words.size();
+        const quint32 piecesBefore = quint32(pieces.size());
+        words.insert(words.end(), other.words.begin(), other.words.end());
+        gaps.insert(gaps.end(), other.gaps.begin(), other.gaps.end());
+        for (Piece p : other.pieces) {
+            p.position += shift;
+            p.begin += wordsBefore;
+            pieces.push_back(p);
+        }
+        for (Hit h : other.hits) {
+            h.piece += piecesBefore;
+            hits.push_back(h);
+        }
+    }
 };
 
-// What a worker keeps: with word forms grouped, the group of each word number it met and the
-// forms' frequencies, and a finder of its own for the groups' keys.
+// The window of a hit at `hit` (length words): the words of its run (no gap between them) up to
+// `reach` on each side, within [first, last].
+template<typename GapAt>
+std::pair<qint64, qint64> windowOf(qint64 hit, int length, int reach, qint64 first, qint64 last, const GapAt &gapAt)
+{
+    qint64 from = hit;
+    while (from > first && hit - from < reach && !gapAt(from))
+        --from;
+    qint64 to = hit + length - 1;
+    while (to < last && to - (hit + length - 1) < reach && !gapAt(to + 1))
+        ++to;
+    return {from, to};
+}
+
+// The place of a hit in a slice of n words that its worker takes, the window whole inside the
+// slice: [reach, n - length - reach]. The ordered pass takes the others, with the words of the
+// slices around.
+bool workerTakes(qint64 hit, qint64 n, int length, int reach)
+{
+    return hit >= reach && hit + length - 1 + reach <= n - 1;
+}
+
+// Turns word numbers into the numbers of their groups of forms (the rules' group keys), numbered
+// in groups as they are met; a cache of its own per thread.
+class GroupNumbers
+{
+public:
+    GroupNumbers(const WordFinder &finder, const CorpusVocabulary &words, CorpusVocabulary &groups)
+        : m_finder(finder.clone()), m_words(words), m_groups(groups)
+    {
+    }
+    quint32 of(quint32 id)
+    {
+        if (id >= m_groupOf.size())
+            m_groupOf.resize(size_t(id) + 1 + m_groupOf.size() / 2, 0);
+        if (m_groupOf[id] == 0) {
+            const QString key = m_finder->groupKey(m_words.word(id));
+            std::vector<char16_t> text(key.utf16(), key.utf16() + key.size());
+            text.resize(text.size() + counting::kSlack, 0);
+            m_groupOf[id] = m_groups.idOf(text.data(), size_t(key.size())) + 1;
+        }
+        return m_groupOf[id] - 1;
+    }
+    const std::vector<quint32> &groupOf() const { return m_groupOf; } // word number -> group + 1
+
+private:
+    std::unique_ptr<WordFinder> m_finder;
+    const CorpusVocabulary &m_words;
+    CorpusVocabulary &m_groups;
+    std::vector<quint32> m_groupOf;
+};
+
+// What a worker keeps: with word forms grouped, the groups of the words it met and the forms'
+// frequencies.
 struct WorkerState
 {
-    std::unique_ptr<WordFinder> finder;
-    std::vector<quint32> groupOf; // word number -> group number + 1
+    std::unique_ptr<GroupNumbers> groups;
     std::vector<quint64> frequency;
+};
+
+// A word of the slices before, kept in order for the hits near their ends.
+struct SeamWord
+{
+    quint32 word;
+    quint32 mark;
+    bool gap;
 };
 
 } // namespace
@@ -178,164 +286,198 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
     const int length = int(request.query.length());
     const int reach = maxSize - length; // words a cluster may take on either side of its hit
     const bool grouped = request.finder->groupsWords();
+    const bool nothing = request.query.matchesNothing() || length > maxSize;
     CorpusScanOptions options;
     options.files = request.files;
     options.finder = request.finder;
     options.margin = 1;
-    options.cutAtSpaces = false; // a cluster never runs across a paragraph end: nor does a slice
-    options.numberWords = true;
+    // A cluster never runs across a paragraph end; a line of any length is cut at spaces (the
+    // hits near a cut are taken in order, with the words on both sides). A phrase could lie
+    // across such a cut: its slices end at paragraph ends.
+    options.cutAtSpaces = length == 1;
+    // The words of the hits' windows alone are numbered (those a cluster may take); with word
+    // forms grouped, every word, for the most frequent form of each group.
+    options.numberWords = grouped;
+    options.hashWords = !grouped;
     options.makeMarker = [&request] { return std::make_unique<QueryMatcher>(request.query, *request.finder); };
     CorpusScan scan(options);
     // The groups of word forms, numbered as their keys are met.
     CorpusVocabulary groups;
+    CorpusVocabulary &words = *scan.sharedVocabulary();
+    PerThread<WordNumbers> workerNumbers([&] { return std::make_unique<WordNumbers>(*request.finder, words); });
 
     PerThread<WorkerState> workers([&] {
         auto state = std::make_unique<WorkerState>();
-        state->finder = request.finder->clone();
+        if (grouped)
+            state->groups = std::make_unique<GroupNumbers>(*request.finder, scan.vocabulary(), groups);
         return state;
     });
-    // The scan keeps each hit with the words of its run around it; the clusters are counted
-    // afterwards, size by size.
+    // The scan keeps each hit with the words around it that its clusters may take; the clusters
+    // are counted afterwards, size by size.
     const CorpusScan::Work work = [&](CorpusSlice &slice) {
-        std::vector<HitWindow> out;
+        Kept kept;
         const std::vector<CorpusToken> &tokens = slice.tokens;
-        const qsizetype n = qsizetype(tokens.size());
-        if (request.query.matchesNothing() || length > maxSize || n == 0) {
-            slice.result = std::move(out);
-            return;
-        }
-        std::vector<qsizetype> hits;
-        findQueryHits(tokens, length, hits);
-        if (hits.empty() && !grouped) {
-            slice.result = std::move(out);
-            return;
-        }
-        WorkerState &state = workers.local();
-        const auto idOf = [&](qsizetype i) {
-            quint32 id = tokens[size_t(i)].id;
-            if (grouped) {
-                if (state.groupOf[id] == 0) {
-                    const QString key = state.finder->groupKey(scan.vocabulary().word(id));
-                    std::vector<char16_t> text(key.utf16(), key.utf16() + key.size());
-                    text.resize(text.size() + counting::kSlack, 0);
-                    state.groupOf[id] = groups.idOf(text.data(), size_t(key.size())) + 1;
-                }
-                id = state.groupOf[id] - 1;
-            }
-            if (id > kMaxId)
-                throw std::length_error("Too many distinct words for clusters.");
-            return id;
-        };
+        const qint64 n = qint64(tokens.size());
         if (grouped) {
             // The forms' frequencies, for the form each group is shown by.
+            WorkerState &state = workers.local();
             for (const CorpusToken &t : tokens) {
-                if (t.id >= state.groupOf.size()) {
-                    state.groupOf.resize(size_t(t.id) + 1 + state.groupOf.size() / 2, 0);
-                    state.frequency.resize(state.groupOf.size(), 0);
-                }
+                if (t.id >= state.frequency.size())
+                    state.frequency.resize(size_t(t.id) + 1 + state.frequency.size() / 2, 0);
                 ++state.frequency[t.id];
             }
         }
-        out.reserve(hits.size());
-        for (const qsizetype h : hits) {
-            HitWindow w;
-            w.position = h;
-            w.file = slice.file;
-            qsizetype from = h;
-            while (from > 0 && h - from < reach && !tokens[size_t(from)].gapBefore)
-                --from;
-            qsizetype to = h + length - 1;
-            while (to + 1 < n && to - (h + length - 1) < reach && !tokens[size_t(to + 1)].gapBefore)
-                ++to;
-            w.before = quint8(h - from);
-            w.size = quint8(to - from + 1);
-            for (qsizetype i = from; i <= to; ++i)
-                w.ids[i - from] = idOf(i);
-            out.push_back(w);
+        std::vector<qsizetype> hits;
+        if (!nothing)
+            findQueryHits(tokens, length, hits);
+        std::erase_if(hits, [&](qsizetype h) { return !workerTakes(h, n, length, reach); });
+        if (hits.empty()) {
+            slice.result = std::move(kept);
+            return;
         }
-        slice.result = std::move(out);
+        GroupNumbers *groupNumbers = grouped ? workers.local().groups.get() : nullptr;
+        WordNumbers *numbers = grouped ? nullptr : &workerNumbers.local();
+        const auto wordAt = [&](qint64 i) {
+            const CorpusToken &t = tokens[size_t(i)];
+            return groupNumbers ? groupNumbers->of(t.id) : numbers->of(slice, t);
+        };
+        const auto gapAt = [&](qint64 i) { return quint8(tokens[size_t(i)].gapBefore); };
+        for (const qsizetype h : hits) {
+            const auto [from, to] = windowOf(h, length, reach, 0, n - 1, gapAt);
+            kept.add(slice.file, 0, from, h, to, wordAt, gapAt);
+        }
+        slice.result = std::move(kept);
     };
 
-    std::vector<HitWindow> windows;
+    // In order: each slice's hits after those of the slices before, and the hits near the slices'
+    // ends, which the worker of neither slice could take whole, taken here with the words on both
+    // sides of the cut.
+    Kept all;
     qint32 file = -1;
-    qint64 wordsBefore = 0;
+    qint64 wordsBefore = 0;   // the file's words in the slices before
+    std::vector<SeamWord> seam; // the file's words from seamStart on, of the slices before
+    qint64 seamStart = 0;
+    qint64 doneUpTo = 0;      // every hit of the file that begins before this is kept
+    std::unique_ptr<GroupNumbers> seamGroups;
+    if (grouped)
+        seamGroups = std::make_unique<GroupNumbers>(*request.finder, scan.vocabulary(), groups);
+    WordNumbers seamNumbers(*request.finder, words);
     const CorpusScan::InOrder inOrder = [&](CorpusSlice &slice) {
         if (slice.file != file) {
             file = slice.file;
             wordsBefore = 0;
+            seam.clear();
+            seamStart = 0;
+            doneUpTo = 0;
         }
         if (slice.failed) {
             result.failures.emplace_back(slice.file, slice.failure);
             return;
         }
-        if (slice.result.has_value()) {
-            for (HitWindow &w : *std::any_cast<std::vector<HitWindow>>(&slice.result)) {
-                w.position += wordsBefore;
-                windows.push_back(w);
+        const std::vector<CorpusToken> &tokens = slice.tokens;
+        const qint64 o = wordsBefore, n = qint64(tokens.size()), end = o + n;
+        // The words of the slices before (seam) and of this one, by their places in the file.
+        const auto markAt = [&](qint64 g) { return g < o ? seam[size_t(g - seamStart)].mark : tokens[size_t(g - o)].mark; };
+        const auto gapAt = [&](qint64 g) {
+            return quint8(g < o ? seam[size_t(g - seamStart)].gap : tokens[size_t(g - o)].gapBefore);
+        };
+        const auto wordAt = [&](qint64 g) {
+            if (g < o)
+                return seam[size_t(g - seamStart)].word;
+            const CorpusToken &t = tokens[size_t(g - o)];
+            return seamGroups ? seamGroups->of(t.id) : seamNumbers.of(slice, t);
+        };
+        const auto takeHitsUpTo = [&](qint64 last) {
+            for (qint64 g = doneUpTo; g <= last && !nothing; ++g) {
+                bool hit = true;
+                for (int k = 0; k < length && hit; ++k)
+                    hit = ((markAt(g + k) >> k) & 1) && (k == 0 || !gapAt(g + k));
+                if (!hit)
+                    continue;
+                const auto [from, to] = windowOf(g, length, reach, seamStart, end - 1, gapAt);
+                all.add(file, 0, from, g, to, wordAt, gapAt);
             }
+            doneUpTo = std::max(doneUpTo, last + 1);
+        };
+        // A hit is taken here once the words its window may take are all known.
+        const qint64 known = slice.lastOfFile ? end - length : end - length - reach;
+        const bool workerTook = n - length - reach >= reach; // workerTakes() holds for some place
+        if (workerTook) {
+            takeHitsUpTo(std::min(known, o + reach - 1));
+            if (slice.result.has_value())
+                all.append(*std::any_cast<Kept>(&slice.result), o);
+            doneUpTo = o + n - length - reach + 1;
         }
-        wordsBefore += qint64(slice.tokens.size());
+        takeHitsUpTo(known);
+        // The words that hits not yet taken may need: from reach words before the first of them.
+        const qint64 keepFrom = std::max<qint64>(seamStart, doneUpTo - reach);
+        std::vector<SeamWord> kept;
+        for (qint64 g = std::max(keepFrom, o); g < end && !slice.lastOfFile; ++g)
+            kept.push_back({wordAt(g), markAt(g), gapAt(g) != 0});
+        if (keepFrom < o && !slice.lastOfFile)
+            kept.insert(kept.begin(), seam.begin() + (keepFrom - seamStart), seam.end());
+        seam = std::move(kept);
+        seamStart = slice.lastOfFile ? end : keepFrom;
+        wordsBefore = end;
     };
     result.complete = scan.run(work, inOrder, stop, progress);
+    const quint32 distinct = grouped ? groups.size() : words.size();
+    const int bits = std::max(1, int(std::bit_width(distinct > 0 ? distinct - 1 : 0u)));
 
     // Size by size, shortest first: a longer cluster can occur no more often than the shorter one
     // it holds (itself less its word at one end, the hit kept), so it is a candidate only where
-    // that one reached the count wanted. A size's candidates are sorted by their words, on two
-    // threads (half of them each, by hash), and counted in runs; they come in text order, and the
-    // sort keeps it among equal clusters, so a new file in a run is a file not met before.
+    // that one reached the count wanted. A size's candidates are counted in parts by their
+    // hashes, two parts at a time on two threads, so that the memory of a part's candidates is
+    // all the counting holds however many hits there are: each part's candidates are made from
+    // the hits in text order, sorted by their words, and counted in runs; the sort keeps text
+    // order among equal clusters, so a new file in a run is a file not met before.
     const int shortest = std::max(minSize, length);
     const bool prune = request.minCount > 1;
     std::vector<ClusterCount> counted;
     KeySet frequent; // the clusters of the size before that reached minCount
-    for (int size = shortest; size <= maxSize && !windows.empty(); ++size) {
-        // The windows of [from, to), their candidates in two parts by hash; the few hits before
-        // `from` are looked at again only for the runs they began (each counts once).
-        const auto candidatesOf = [&](size_t from, size_t to, std::vector<Candidate> (&parts)[2]) {
+    for (int size = shortest; size <= maxSize && !all.hits.empty(); ++size) {
+        // The candidates of one part: part of `parts`, by the top bits of their hashes.
+        const auto countPart = [&](size_t part, int partBits, std::vector<ClusterCount> &found) {
+            std::vector<Candidate> c;
             qint64 nextStart = 0;
             qint32 lastFile = -1;
-            for (size_t i = from >= 8 ? from - 8 : 0; i < to; ++i) {
-                const HitWindow &w = windows[i];
-                if (w.file != lastFile) {
-                    lastFile = w.file;
+            for (const Hit &hit : all.hits) {
+                const Piece &piece = all.pieces[hit.piece];
+                const qint64 at = hit.at;
+                if (piece.file != lastFile) {
+                    lastFile = piece.file;
                     nextStart = 0;
                 }
-                const qint64 windowStart = w.position - w.before;
-                const qint64 windowEnd = windowStart + w.size - 1;
-                qint64 first = w.position + length - size, last = w.position; // where a cluster holding the hit may start
+                const auto gapAt = [&](qint64 k) { return all.gaps[piece.begin + size_t(k)] != 0; };
+                const auto [windowFrom, windowTo] = windowOf(at, length, reach, 0, qint64(piece.size) - 1, gapAt);
+                const qint64 position = piece.position + at;
+                const qint64 windowStart = piece.position + windowFrom;
+                const qint64 windowEnd = piece.position + windowTo;
+                qint64 first = position + length - size, last = position; // where a cluster holding the hit may start
                 if (request.place == ClusterPlace::Left)
-                    first = w.position;
+                    first = position;
                 else if (request.place == ClusterPlace::Right)
                     last = first;
                 // Each run counts once, however many hits it holds.
                 first = std::max({first, windowStart, nextStart});
                 last = std::min(last, windowEnd - size + 1);
-                for (qint64 s = first; s <= last && i >= from; ++s) {
-                    const quint32 *ids = w.ids + (s - windowStart);
+                for (qint64 s = first; s <= last; ++s) {
+                    const quint32 *ids = all.words.data() + piece.begin + size_t(s - piece.position);
+                    const Key key = keyOf(ids, size, bits);
+                    if (partBits > 0 && (hashOf(key) >> (64 - partBits)) != part)
+                        continue;
                     if (prune && size > shortest) {
                         // The shorter cluster that keeps the hit: this one less its last word, or
                         // less its first when the hit ends it.
-                        const bool dropLast = s + size - 1 > w.position + length - 1;
-                        if (!frequent.contains(keyOf(dropLast ? ids : ids + 1, size - 1)))
+                        const bool dropLast = s + size - 1 > position + length - 1;
+                        if (!frequent.contains(keyOf(dropLast ? ids : ids + 1, size - 1, bits)))
                             continue;
                     }
-                    const Key key = keyOf(ids, size);
-                    parts[hashOf(key) >> 63].push_back({key, w.file});
+                    c.push_back({key, piece.file});
                 }
                 nextStart = std::max(nextStart, last + 1);
             }
-        };
-        std::vector<Candidate> halves[2][2];
-        inTwoHalves(windows.size(), [&](size_t from, size_t to) { candidatesOf(from, to, halves[from == 0 ? 0 : 1]); });
-        std::vector<Candidate> candidates[2];
-        for (int part = 0; part < 2; ++part) {
-            candidates[part] = std::move(halves[0][part]);
-            candidates[part].insert(candidates[part].end(), halves[1][part].begin(), halves[1][part].end());
-            halves[1][part] = {};
-        }
-        std::vector<ClusterCount> found[2];
-        eachHalf(candidates[0].size() + candidates[1].size(), [&](size_t part) {
-            std::vector<Candidate> &c = candidates[part];
-            sortByKey(c, size * kIdBits);
+            sortByKey(c, size * bits);
             for (size_t at = 0; at < c.size();) {
                 size_t end = at;
                 quint32 files = 0;
@@ -348,11 +490,26 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
                     ++end;
                 }
                 if (qint64(end - at) >= request.minCount)
-                    found[part].push_back({c[at].key, quint32(end - at), files});
+                    found.push_back({c[at].key, quint32(end - at), files, size});
                 at = end;
             }
-            c = {};
-        });
+        };
+        // As many parts as keep each at a few million candidates at most (estimated from the
+        // hits: each holds at most one run a place it may take).
+        const size_t places = request.place == ClusterPlace::Anywhere ? size_t(size - length + 1) : 1;
+        const size_t estimate = all.hits.size() * places;
+        int partBits = 1;
+        while ((estimate >> partBits) > kPartCandidates && partBits < 10)
+            ++partBits;
+        std::vector<ClusterCount> found[2];
+        for (size_t part = 0; part < (size_t(1) << partBits); part += 2) {
+            if (estimate < 65536) {
+                countPart(part, partBits, found[0]);
+                countPart(part + 1, partBits, found[1]);
+            } else {
+                onTwoThreads([&] { countPart(part + 1, partBits, found[1]); }, [&] { countPart(part, partBits, found[0]); });
+            }
+        }
         std::vector<Key> reached;
         for (const std::vector<ClusterCount> &part : found) {
             for (const ClusterCount &cc : part) {
@@ -363,43 +520,59 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
         if (prune)
             frequent.assign(reached);
     }
-    windows = {};
+    all = Kept();
 
-    // The words of the clusters: as counted, or each group's most frequent form.
-    QStringList words = scan.vocabulary().words();
+    // The words of the clusters: as counted, or each group's most frequent form. Only the words
+    // that some cluster holds are spelled out.
+    const CorpusVocabulary &vocabulary = scan.vocabulary();
+    std::vector<quint32> shownWord; // group number -> the word number it is shown by
     if (grouped) {
-        const QStringList keys = groups.words();
-        std::vector<quint64> frequency(size_t(words.size()), 0);
-        std::vector<quint32> groupOf(size_t(words.size()), 0);
-        for (const auto &state : workers.all()) {
-            for (size_t id = 0; id < state->frequency.size() && id < frequency.size(); ++id) {
-                frequency[id] += state->frequency[id];
-                if (state->groupOf[id])
-                    groupOf[id] = state->groupOf[id];
+        std::vector<quint64> frequency(vocabulary.size(), 0);
+        std::vector<quint32> groupOf(vocabulary.size(), 0);
+        const auto gather = [&](const std::vector<quint32> &of) {
+            for (size_t id = 0; id < of.size() && id < groupOf.size(); ++id) {
+                if (of[id])
+                    groupOf[id] = of[id];
             }
+        };
+        for (const auto &state : workers.all()) {
+            for (size_t id = 0; id < state->frequency.size() && id < frequency.size(); ++id)
+                frequency[id] += state->frequency[id];
+            if (state->groups)
+                gather(state->groups->groupOf());
         }
-        QStringList shown(keys.size());
-        std::vector<quint64> best(size_t(keys.size()), 0);
-        for (qsizetype id = 0; id < words.size(); ++id) {
-            const quint32 g = groupOf[size_t(id)];
+        if (seamGroups)
+            gather(seamGroups->groupOf());
+        shownWord.assign(groups.size(), CorpusToken::kNoNumber);
+        std::vector<quint64> best(groups.size(), 0);
+        QString shown, candidate;
+        for (quint32 id = 0; id < vocabulary.size(); ++id) {
+            const quint32 g = groupOf[id];
             if (g == 0)
                 continue;
-            QString &form = shown[qsizetype(g - 1)];
-            const quint64 f = frequency[size_t(id)];
-            if (form.isNull() || f > best[g - 1] || (f == best[g - 1] && words.at(id) < form)) {
-                form = words.at(id);
-                best[g - 1] = f;
-            }
+            quint32 &form = shownWord[g - 1];
+            const quint64 f = frequency[id];
+            if (form != CorpusToken::kNoNumber && f < best[g - 1])
+                continue;
+            if (form != CorpusToken::kNoNumber && f == best[g - 1] && !(vocabulary.word(id) < vocabulary.word(form)))
+                continue;
+            form = id;
+            best[g - 1] = f;
         }
-        words = shown;
     }
+    QHash<quint32, QString> spelled;
+    const auto wordOf = [&](quint32 id) -> const QString & {
+        auto it = spelled.find(id);
+        if (it == spelled.end())
+            it = spelled.insert(id, vocabulary.word(grouped ? shownWord.at(id) : id));
+        return *it;
+    };
     for (const ClusterCount &cc : counted) {
         ClusterRow row;
-        const int size = int((cc.key.high >> 60) & 7);
-        for (int k = 0; k < size; ++k) {
+        for (int k = 0; k < cc.size; ++k) {
             if (k > 0)
                 row.cluster += u' ';
-            row.cluster += words.value(qsizetype(idAt(cc.key, k)));
+            row.cluster += wordOf(idAt(cc.key, k, bits));
         }
         row.count = cc.count;
         row.files = cc.files;

@@ -1,5 +1,7 @@
 #include "corpus/collation.h"
 
+#include "engine/twohalves.h"
+
 #include <unicode/ucol.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace corvalen {
 
@@ -60,27 +61,10 @@ std::vector<quint32> collationRanks(const QStringList &texts)
         for (size_t i = from; i < to; ++i)
             keys[i] = sortKey(collator.get(), texts.at(qsizetype(i)));
     };
-    if (n > 20000) {
-        std::exception_ptr failure;
-        std::thread other([&] {
-            try {
-                make(n / 2, n);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-        try {
-            make(0, n / 2);
-        } catch (...) {
-            other.join();
-            throw;
-        }
-        other.join();
-        if (failure)
-            std::rethrow_exception(failure);
-    } else {
+    if (n > 20000)
+        onTwoThreads([&] { make(n / 2, n); }, [&] { make(0, n / 2); });
+    else
         make(0, n);
-    }
     std::vector<quint32> order(n);
     std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) { return keys[a] < keys[b]; });

@@ -1,7 +1,7 @@
 #include "corpus/collocates.h"
 
 #include "corpus/collation.h"
-#include "corpus/perthread.h"
+#include "engine/hashtally.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -20,31 +20,61 @@ QString tr(const char *text)
     return QCoreApplication::translate("corvalen::Collocates", text);
 }
 
-// What one worker counts, by word number.
-struct Tallies
+// The co-occurrences of each word met near a node, by word number: open addressing, so that a
+// node with few occurrences costs a few entries, whatever the corpus's vocabulary.
+class Cooccurrences
 {
-    std::vector<quint64> frequency;
-    std::vector<quint64> left;
-    std::vector<quint64> right;
-    qint64 nodes = 0;
-
-    void fit(quint32 id)
+public:
+    struct Entry
     {
-        if (id < frequency.size())
-            return;
-        const size_t size = std::max<size_t>(size_t(id) + 1, frequency.size() * 3 / 2 + 1024);
-        frequency.resize(size, 0);
-        left.resize(size, 0);
-        right.resize(size, 0);
-    }
-};
+        quint32 id = kFree;
+        quint64 left = 0;
+        quint64 right = 0;
+    };
+    static constexpr quint32 kFree = 0xFFFFFFFF;
 
-// The windows of a slice's nodes that run past its ends: how many words before its first word,
-// and after its last, each of them still takes (the slices next to it in its file hold them).
-struct Edges
-{
-    std::vector<int> before;
-    std::vector<int> after;
+    Cooccurrences() : m_slots(64) { }
+    Entry &of(quint32 id)
+    {
+        if ((m_used + 1) * 2 > m_slots.size())
+            grow();
+        for (size_t i = slotOf(id);; i = (i + 1) & (m_slots.size() - 1)) {
+            Entry &e = m_slots[i];
+            if (e.id == id)
+                return e;
+            if (e.id == kFree) {
+                e.id = id;
+                ++m_used;
+                return e;
+            }
+        }
+    }
+    template<typename F>
+    void forEach(F &&f) const
+    {
+        for (const Entry &e : m_slots) {
+            if (e.id != kFree)
+                f(e);
+        }
+    }
+
+private:
+    size_t slotOf(quint32 id) const { return size_t(counting::mix(id)) & (m_slots.size() - 1); }
+    void grow()
+    {
+        std::vector<Entry> old(m_slots.size() * 2);
+        old.swap(m_slots);
+        for (const Entry &e : old) {
+            if (e.id == kFree)
+                continue;
+            size_t i = slotOf(e.id);
+            while (m_slots[i].id != kFree)
+                i = (i + 1) & (m_slots.size() - 1);
+            m_slots[i] = e;
+        }
+    }
+    std::vector<Entry> m_slots;
+    size_t m_used = 0;
 };
 
 double xLogX(double o, double e)
@@ -101,149 +131,120 @@ CollocateResult findCollocates(const CollocateRequest &request, const std::atomi
     CorpusScan scan(options);
     const bool nothing = request.node.matchesNothing() || request.node.length() != 1;
 
-    PerThread<Tallies> tallies([] { return std::make_unique<Tallies>(); });
-    const CorpusScan::Work work = [&](CorpusSlice &slice) {
-        Tallies &t = tallies.local();
-        Edges edges;
-        const std::vector<CorpusToken> &tokens = slice.tokens;
-        const qsizetype n = qsizetype(tokens.size());
-        for (qsizetype i = 0; i < n; ++i) {
-            const CorpusToken &token = tokens[size_t(i)];
-            t.fit(token.id);
-            ++t.frequency[token.id];
-            if (nothing || !(token.mark & 1))
-                continue;
-            ++t.nodes;
-            for (int d = 1; d <= spanLeft && i - d >= 0; ++d) {
-                const quint32 id = tokens[size_t(i - d)].id;
-                t.fit(id);
-                ++t.left[id];
-            }
-            if (i < spanLeft)
-                edges.before.push_back(spanLeft - int(i));
-            for (int d = 1; d <= spanRight && i + d < n; ++d) {
-                const quint32 id = tokens[size_t(i + d)].id;
-                t.fit(id);
-                ++t.right[id];
-            }
-            if (n - 1 - i < spanRight)
-                edges.after.push_back(spanRight - int(n - 1 - i));
-        }
-        slice.result = std::move(edges);
-    };
-
-    // In order: the windows across the slices' edges, within each file.
-    Tallies across;
+    // The workers find and number the words; they are counted here, in order, each file's words
+    // one stream: a word's frequency, and for the words within a node's span, its co-occurrences.
+    std::vector<quint64> frequency; // by word number
+    Cooccurrences near;
     qint32 file = -1;
-    std::deque<quint32> lastWords; // the file's last words so far, most recent last
-    std::vector<int> waiting;      // words still taken after the slices so far, one a node
+    std::deque<quint32> lastWords; // the file's last words, most recent last: left of the next node
+    std::deque<int> open;          // the nodes whose right span is still open: the words it still takes
+    const CorpusScan::Work work = [](CorpusSlice &) {};
     const CorpusScan::InOrder inOrder = [&](CorpusSlice &slice) {
         if (slice.file != file) {
             file = slice.file;
             lastWords.clear();
-            waiting.clear();
+            open.clear();
         }
         if (slice.failed) {
             result.failures.emplace_back(slice.file, slice.failure);
             return;
         }
-        const std::vector<CorpusToken> &tokens = slice.tokens;
-        // Each waiting node takes the first words of this slice: the ones its window still reaches.
-        std::vector<int> still;
-        for (const int need : waiting) {
-            const int taken = int(std::min<size_t>(size_t(need), tokens.size()));
-            for (int k = 0; k < taken; ++k) {
-                const quint32 id = tokens[size_t(k)].id;
-                across.fit(id);
-                ++across.right[id];
+        for (const CorpusToken &token : slice.tokens) {
+            const quint32 id = token.id;
+            if (id >= frequency.size())
+                frequency.resize(std::max<size_t>(size_t(id) + 1, frequency.size() * 3 / 2 + 1024), 0);
+            ++frequency[id];
+            for (int &still : open) {
+                ++near.of(id).right;
+                --still;
             }
-            if (need > taken)
-                still.push_back(need - taken);
-        }
-        waiting = std::move(still);
-        if (slice.result.has_value()) {
-            const Edges &edges = *std::any_cast<Edges>(&slice.result);
-            for (const int need : edges.before) {
-                const int taken = int(std::min<size_t>(size_t(need), lastWords.size()));
-                for (int k = 0; k < taken; ++k) {
-                    const quint32 id = lastWords[lastWords.size() - 1 - size_t(k)];
-                    across.fit(id);
-                    ++across.left[id];
-                }
+            while (!open.empty() && open.front() == 0)
+                open.pop_front();
+            if (!nothing && (token.mark & 1)) {
+                ++result.nodeOccurrences;
+                for (const quint32 before : lastWords)
+                    ++near.of(before).left;
+                if (spanRight > 0)
+                    open.push_back(spanRight);
             }
-            waiting.insert(waiting.end(), edges.after.begin(), edges.after.end());
-        }
-        const size_t keep = size_t(spanLeft);
-        for (size_t k = tokens.size() > keep ? tokens.size() - keep : 0; k < tokens.size(); ++k) {
-            lastWords.push_back(tokens[k].id);
-            if (lastWords.size() > keep)
-                lastWords.pop_front();
+            if (spanLeft > 0) {
+                if (lastWords.size() == size_t(spanLeft))
+                    lastWords.pop_front();
+                lastWords.push_back(id);
+            }
         }
     };
     result.complete = scan.run(work, inOrder, stop, progress);
-
-    // Every worker's tallies added up.
-    const quint32 words = scan.vocabulary().size();
-    Tallies all;
-    if (words > 0)
-        all.fit(words - 1);
-    const auto add = [&](const Tallies &t) {
-        for (size_t id = 0; id < t.frequency.size() && id < all.frequency.size(); ++id) {
-            all.frequency[id] += t.frequency[id];
-            all.left[id] += t.left[id];
-            all.right[id] += t.right[id];
-        }
-        all.nodes += t.nodes;
-    };
-    for (const auto &t : tallies.all())
-        add(*t);
-    add(across);
-    result.nodeOccurrences = all.nodes;
-    result.corpusWords = qint64(std::accumulate(all.frequency.begin(), all.frequency.end(), quint64(0)));
-
-    // With word forms grouped by stem a collocate is a group: its forms' tallies added up, shown
-    // by its most frequent form (of equal ones, the first by UTF-16 code units).
-    const QStringList vocabulary = scan.vocabulary().words();
-    std::vector<qint32> groupOf(vocabulary.size());
-    std::iota(groupOf.begin(), groupOf.end(), 0);
-    if (request.finder->groupsWords()) {
-        std::unique_ptr<WordFinder> finder = request.finder->clone();
-        QHash<QString, qint32> groups;
-        for (qsizetype id = 0; id < vocabulary.size(); ++id) {
-            const QString key = finder->groupKey(vocabulary.at(id));
-            const auto it = groups.constFind(key);
-            if (it == groups.cend()) {
-                groups.insert(key, qint32(id));
-                continue;
-            }
-            const qint32 head = *it;
-            groupOf[size_t(id)] = head;
-        }
-    }
-    std::vector<CollocateRow> rows(vocabulary.size());
-    std::vector<quint64> shownFrequency(vocabulary.size(), 0);
-    for (qsizetype id = 0; id < vocabulary.size(); ++id) {
-        CollocateRow &row = rows[size_t(groupOf[size_t(id)])];
-        row.left += qint64(all.left[size_t(id)]);
-        row.right += qint64(all.right[size_t(id)]);
-        row.frequency += qint64(all.frequency[size_t(id)]);
-        const quint64 f = all.frequency[size_t(id)];
-        quint64 &best = shownFrequency[size_t(groupOf[size_t(id)])];
-        if (row.word.isNull() || f > best || (f == best && vocabulary.at(id) < row.word)) {
-            row.word = vocabulary.at(id);
-            best = f;
-        }
-    }
+    result.corpusWords = qint64(std::accumulate(frequency.begin(), frequency.end(), quint64(0)));
+    const CorpusVocabulary &vocabulary = scan.vocabulary();
     const int span = spanLeft + spanRight;
-    for (qsizetype id = 0; id < vocabulary.size(); ++id) {
-        if (groupOf[size_t(id)] != qint32(id))
-            continue;
-        CollocateRow &row = rows[size_t(id)];
+    // A row whose figures pass the minimums is kept, with its measures.
+    const auto passes = [&](CollocateRow &row) {
         row.cooccurrence = row.left + row.right;
-        if (row.cooccurrence == 0)
-            continue;
+        return row.cooccurrence > 0 && row.cooccurrence >= request.minCooccurrence && row.frequency >= request.minFrequency;
+    };
+    const auto keep = [&](CollocateRow &row) {
         row.measures = associationOf(row.cooccurrence, row.frequency, result.nodeOccurrences, result.corpusWords, span);
         result.rows.push_back(std::move(row));
+    };
+    if (!request.finder->groupsWords()) {
+        // A row for each word met near a node, spelled out once it is kept.
+        near.forEach([&](const Cooccurrences::Entry &e) {
+            CollocateRow row;
+            row.left = qint64(e.left);
+            row.right = qint64(e.right);
+            row.frequency = qint64(frequency[e.id]);
+            if (!passes(row))
+                return;
+            row.word = vocabulary.word(e.id);
+            keep(row);
+        });
+        return result;
+    }
+
+    // With word forms grouped by stem a collocate is a group: its forms' tallies added up, shown
+    // by its most frequent form (of equal ones, the first by UTF-16 code units), which may be a
+    // form never met near a node: every form's group is looked up.
+    std::unique_ptr<WordFinder> finder = request.finder->clone();
+    const quint32 words = vocabulary.size();
+    std::vector<qint32> groupOf(words); // the number of the group's first form
+    {
+        QHash<QString, qint32> groups;
+        for (quint32 id = 0; id < words; ++id) {
+            const QString key = finder->groupKey(vocabulary.word(id));
+            const auto known = groups.constFind(key);
+            groupOf[id] = known == groups.cend() ? *groups.insert(key, qint32(id)) : *known;
+        }
+    }
+    QHash<qint32, CollocateRow> rows; // the groups met near a node
+    near.forEach([&](const Cooccurrences::Entry &e) {
+        CollocateRow &row = rows[groupOf[e.id]];
+        row.left += qint64(e.left);
+        row.right += qint64(e.right);
+    });
+    struct Shown
+    {
+        quint32 form;
+        quint64 frequency;
+    };
+    QHash<qint32, Shown> shown;
+    for (quint32 id = 0; id < words; ++id) {
+        const auto row = rows.find(groupOf[id]);
+        if (row == rows.end())
+            continue;
+        const quint64 f = id < frequency.size() ? frequency[id] : 0;
+        row->frequency += qint64(f);
+        const auto best = shown.find(groupOf[id]);
+        if (best == shown.end())
+            shown.insert(groupOf[id], {id, f});
+        else if (f > best->frequency || (f == best->frequency && vocabulary.word(id) < vocabulary.word(best->form)))
+            *best = {id, f};
+    }
+    for (auto it = rows.begin(); it != rows.end(); ++it) {
+        if (!passes(*it))
+            continue;
+        it->word = vocabulary.word(shown.value(it.key()).form);
+        keep(*it);
     }
     return result;
 }

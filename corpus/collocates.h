@@ -53,9 +53,14 @@ struct CollocateRequest
     CorpusQuery node;                          ///< one word (a pattern or a regular expression)
     int left = 5;                              ///< L, 0 to 10
     int right = 5;                             ///< R, 0 to 10, not both 0
+    /// Only the collocates with this many co-occurrences and this frequency are made rows: the
+    /// rest are never spelled out.
+    qint64 minCooccurrence = 1;
+    qint64 minFrequency = 0;
 };
 
-/// Every word that co-occurs with the node, with its measures, in no particular order.
+/// Every word that co-occurs with the node (as often as the request's minimums ask), with its
+/// measures, in no particular order.
 struct CollocateResult
 {
     std::vector<CollocateRow> rows;

@@ -1,6 +1,7 @@
 #include "corpus/concordance.h"
 
 #include "corpus/collation.h"
+#include "corpus/perthread.h"
 #include "engine/hashtally.h"
 #include "engine/utf8.h"
 #include "results/resultlayouts.h"
@@ -109,12 +110,13 @@ ConcordanceSearch::ConcordanceSearch(ConcordanceRequest request) : m_request(std
     options.margin = 2 * ConcordanceRequest::kMaxWidth + 16;
     // A phrase never runs across a paragraph end, a single word never across a space.
     options.cutAtSpaces = m_request.query.length() == 1;
-    // Words are numbered only for what needs it: the words around each hit, which orders go by.
+    // Words are numbered only for what needs it: the words of the hits and around them, which
+    // orders go by, and those alone (the scan hashes every word, the search numbers these).
     m_numbered = !m_request.positionsOnly && m_request.neighbours;
-    options.numberWords = m_numbered;
+    options.numberWords = false;
+    options.hashWords = m_numbered;
     if (m_request.companion) {
         // The companion's mark is the top bit: a query of 31 words at most leaves it free.
-        options.numberWords = m_numbered;
         options.cutAtSpaces = false; // the edges' windows are filled in order, as the neighbours are
         options.makeMarker = [this] {
             struct Both : TokenMarker
@@ -177,6 +179,8 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
 
     const bool neighbours = m_numbered && m_request.neighbours && !positionsOnly;
     const bool companion = m_request.companion.has_value() && !positionsOnly;
+    PerThread<WordNumbers> workerNumbers([&] { return std::make_unique<WordNumbers>(*m_request.finder, vocabulary); });
+    WordNumbers orderedNumbers(*m_request.finder, vocabulary); // the words near the slices' ends, in order
     const CorpusScan::Work work = [&](CorpusSlice &slice) {
         SliceLines out;
         if (query.matchesNothing() || slice.tokens.empty()) {
@@ -192,6 +196,8 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
         }
         const QStringView text = slice.view();
         const qsizetype n = qsizetype(slice.tokens.size());
+        WordNumbers *numbers = neighbours ? &workerNumbers.local() : nullptr;
+        const auto idAt = [&](qsizetype i) { return numbers->of(slice, slice.tokens[size_t(i)]); };
         std::vector<char16_t> joined;
         std::vector<qsizetype> starts;
         ConcordanceBatch &batch = out.batch;
@@ -220,14 +226,14 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                 if (!neighbours) {
                     // Nothing orders by the words: they were not numbered.
                 } else if (length == 1) {
-                    line.hitWord = first.id;
+                    line.hitWord = idAt(i);
                 } else {
                     // A phrase's counted form is its words joined by spaces, numbered as a word.
                     joined.clear();
                     for (qsizetype k = 0; k < length; ++k) {
                         if (k > 0)
                             joined.push_back(u' ');
-                        const QString w = vocabulary.word(slice.tokens[size_t(i + k)].id);
+                        const QString w = numbers->wordOf(slice, slice.tokens[size_t(i + k)]);
                         joined.insert(joined.end(), w.utf16(), w.utf16() + w.size());
                     }
                     const size_t units = joined.size();
@@ -236,10 +242,10 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                 }
                 int left = 0;
                 for (; neighbours && left < kNeighbourWords && i - 1 - left >= 0; ++left)
-                    line.neighbours[size_t(kNeighbourWords - 1 - left)] = slice.tokens[size_t(i - 1 - left)].id + 1;
+                    line.neighbours[size_t(kNeighbourWords - 1 - left)] = idAt(i - 1 - left) + 1;
                 int right = 0;
                 for (; neighbours && right < kNeighbourWords && i + length + right < n; ++right)
-                    line.neighbours[size_t(kNeighbourWords + right)] = slice.tokens[size_t(i + length + right)].id + 1;
+                    line.neighbours[size_t(kNeighbourWords + right)] = idAt(i + length + right) + 1;
                 out.haveLeft.push_back(quint8(left));
                 out.haveRight.push_back(quint8(neighbours ? right : kNeighbourWords));
             }
@@ -354,7 +360,7 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
                         continue;
                     int k = 0;
                     for (; had + k < kNeighbourWords && size_t(k) < tokens.size(); ++k)
-                        w.batch.lines[j].neighbours[size_t(kNeighbourWords + had + k)] = tokens[size_t(k)].id + 1;
+                        w.batch.lines[j].neighbours[size_t(kNeighbourWords + had + k)] = orderedNumbers.of(slice, tokens[size_t(k)]) + 1;
                     w.haveRight[j] = quint8(had + k);
                     if (had + k >= kNeighbourWords)
                         --w.incomplete;
@@ -411,7 +417,7 @@ bool ConcordanceSearch::runSearch(const Found *foundLines, const FoundPlaces *pl
         }
         for (size_t k = tokens.size() > size_t(kNeighbourWords) ? tokens.size() - kNeighbourWords : 0;
              neighbours && k < tokens.size(); ++k) {
-            lastWords.push_back(tokens[k].id);
+            lastWords.push_back(orderedNumbers.of(slice, tokens[k]));
             if (lastWords.size() > size_t(kNeighbourWords))
                 lastWords.pop_front();
         }
@@ -502,7 +508,6 @@ std::optional<QList<SortKey>> parseSortKeys(const QString &text, QString *error)
 WordRanks WordRanks::of(const ConcordanceLines &lines, const CorpusVocabulary &vocabulary,
                         const QList<SortKey> &keys)
 {
-    WordRanks ranks;
     const quint32 size = vocabulary.size();
     // Only the words an order looks at are collated: the rest may be many.
     bool hit = keys.isEmpty();
@@ -530,16 +535,22 @@ WordRanks WordRanks::of(const ConcordanceLines &lines, const CorpusVocabulary &v
                 named[n - 1] = 1;
         }
     }
+    return ofNamed(named, vocabulary);
+}
+
+WordRanks WordRanks::ofNamed(const std::vector<quint8> &named, const CorpusVocabulary &vocabulary)
+{
+    WordRanks ranks;
     QStringList words;
     std::vector<quint32> ids;
-    for (quint32 id = 0; id < size; ++id) {
+    for (quint32 id = 0; id < named.size(); ++id) {
         if (named[id]) {
             words.append(vocabulary.word(id));
             ids.push_back(id);
         }
     }
     const std::vector<quint32> collated = collationRanks(words);
-    ranks.m_ranks.assign(size, 0);
+    ranks.m_ranks.assign(named.size(), 0);
     for (size_t i = 0; i < ids.size(); ++i)
         ranks.m_ranks[ids[i]] = collated[i] + 1;
     return ranks;
@@ -565,13 +576,6 @@ std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<
             return ranks.rank(line.neighbour(int(key) - int(SortKey::Hit)));
         }
     };
-    // Lines come in text order, so a stable order by the keys leaves ties in text order: the keys
-    // of three levels packed into one number, the line's place breaking ties.
-    struct Keyed
-    {
-        quint64 key;
-        qint32 index;
-    };
     // Text order ends an order: the keys after it decide nothing.
     QList<SortKey> levels;
     for (const SortKey key : keys) {
@@ -580,31 +584,43 @@ std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<
         levels.append(key);
     }
     const qsizetype n = lines.size();
-    std::vector<Keyed> keyed(static_cast<size_t>(n));
-    quint32 largest = 0;
     std::vector<std::array<quint32, 3>> values(static_cast<size_t>(n));
     for (qsizetype i = 0; i < n; ++i) {
         const ConcordanceLine &line = lines[i];
-        for (int level = 0; level < 3; ++level) {
-            const quint32 v = level < levels.size() && !line.failed ? valueOf(line, levels.at(level)) : 0;
-            values[size_t(i)][size_t(level)] = v;
-            largest = std::max(largest, v);
-        }
+        for (int level = 0; level < 3; ++level)
+            values[size_t(i)][size_t(level)] = level < levels.size() && !line.failed ? valueOf(line, levels.at(level)) : 0;
     }
+    return orderByValues(std::move(values));
+}
+
+std::vector<qint32> orderByValues(std::vector<std::array<quint32, 3>> values)
+{
+    // Lines come in text order, so a stable order by the keys leaves ties in text order: the keys
+    // of three levels packed into one number, the line's place breaking ties.
+    struct Keyed
+    {
+        quint64 key;
+        qint32 index;
+    };
+    const size_t n = values.size();
+    quint32 largest = 0;
+    for (const auto &v : values)
+        largest = std::max({largest, v[0], v[1], v[2]});
     int bits = 1;
     while (bits < 32 && (quint64(1) << bits) <= largest)
         ++bits;
-    std::vector<qint32> order(static_cast<size_t>(n));
+    std::vector<qint32> order(n);
     if (3 * bits <= 64) {
-        for (qsizetype i = 0; i < n; ++i) {
-            const auto &v = values[size_t(i)];
-            keyed[size_t(i)] = {(quint64(v[0]) << (2 * bits)) | (quint64(v[1]) << bits) | quint64(v[2]), qint32(i)};
+        std::vector<Keyed> keyed(n);
+        for (size_t i = 0; i < n; ++i) {
+            const auto &v = values[i];
+            keyed[i] = {(quint64(v[0]) << (2 * bits)) | (quint64(v[1]) << bits) | quint64(v[2]), qint32(i)};
         }
         values = {};
         std::sort(keyed.begin(), keyed.end(),
                   [](const Keyed &a, const Keyed &b) { return a.key != b.key ? a.key < b.key : a.index < b.index; });
-        for (qsizetype i = 0; i < n; ++i)
-            order[size_t(i)] = keyed[size_t(i)].index;
+        for (size_t i = 0; i < n; ++i)
+            order[i] = keyed[i].index;
         return order;
     }
     std::iota(order.begin(), order.end(), 0);

@@ -167,6 +167,8 @@ public:
     /// neighbours; all of them without keys), looked up in vocabulary.
     static WordRanks of(const ConcordanceLines &lines, const CorpusVocabulary &vocabulary,
                         const QList<SortKey> &keys = {});
+    /// The ranks of the words whose numbers are marked in named (named[number] != 0).
+    static WordRanks ofNamed(const std::vector<quint8> &named, const CorpusVocabulary &vocabulary);
     /// The ranks of names (file names), numbered from 0.
     static std::vector<quint32> ofNames(const QStringList &names);
     quint32 rank(quint32 wordPlusOne) const
@@ -183,6 +185,9 @@ private:
 /// files' names.
 std::vector<qint32> concordanceOrder(const ConcordanceLines &lines, const QList<SortKey> &keys,
                                      const WordRanks &ranks, const std::vector<quint32> &fileRanks);
+/// The order of lines by the values of up to three keys each (ranks; 0 sorts first), ties by the
+/// next key and then the lines' order: indexes into values.
+std::vector<qint32> orderByValues(std::vector<std::array<quint32, 3>> values);
 
 /// Where in a line's text the counted word at a neighbour distance (-5 .. -1, 1 .. 5) stands, as
 /// the rules find it again in the line's left or right context; {-1, 0} when it is not shown.

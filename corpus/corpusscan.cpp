@@ -9,11 +9,14 @@
 #include <QDir>
 #include <QThread>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <map>
+#include <stdexcept>
 #include <thread>
 
 namespace corvalen {
@@ -95,6 +98,8 @@ public:
 private:
     static constexpr quint64 kDepth = 32;
     static constexpr size_t kCopied = 48;
+    static constexpr size_t kKeptLength = 256;
+    static constexpr size_t kKeptWords = size_t(1) << 20;
     struct Slot
     {
         counting::WordRef ref;
@@ -111,7 +116,10 @@ private:
     }
 
     // The lane's table keeps a word's number + 1 in the low half of its value and its mark in the
-    // high half: the marker looks at each distinct word once.
+    // high half: the marker looks at each distinct word once while the word stays in the table.
+    // The table is a cache of what the lane meets: it is emptied when it has grown large (a
+    // corpus of millions of distinct words), and long words, which seldom come again, are not
+    // kept in it.
     void resolve(CorpusToken &token, const char16_t *text, size_t n, const counting::WordRef &ref)
     {
         quint64 value = quint64(m_known.countOf(ref));
@@ -119,7 +127,11 @@ private:
             const quint32 id = m_vocabulary->idOf(text, n);
             const quint32 mark = m_marker ? m_marker->mark(QStringView(text, qsizetype(n)), id) : 0;
             value = (quint64(mark) << 32) | (quint64(id) + 1);
-            m_known.add(ref, qint64(value));
+            if (n <= kKeptLength) {
+                if (m_known.distinct() >= kKeptWords)
+                    m_known.clearKeepingSize();
+                m_known.add(ref, qint64(value));
+            }
         }
         token.id = quint32(value & 0xFFFFFFFF) - 1;
         token.mark = quint32(value >> 32);
@@ -160,52 +172,200 @@ quint64 wordHash(QStringView word)
     return counting::mix(h ^ tail ^ 0x5851F42D4C957F2DULL);
 }
 
-CorpusVocabulary::CorpusVocabulary() : m_index(std::make_unique<HashTally>())
+SliceText::~SliceText()
 {
-    m_starts.push_back(0);
+    std::free(m_data);
 }
+
+void SliceText::reserve(size_t units)
+{
+    if (units <= m_capacity)
+        return;
+    const size_t capacity = std::max(units, m_capacity * 2);
+    if (capacity > std::numeric_limits<size_t>::max() / sizeof(char16_t))
+        throw std::bad_alloc();
+    // realloc: a large block grows where it is, or is moved by the system without a copy.
+    void *memory = std::realloc(m_data, capacity * sizeof(char16_t));
+    if (!memory)
+        throw std::bad_alloc();
+    m_data = static_cast<char16_t *>(memory);
+    m_capacity = capacity;
+}
+
+void SliceText::append(const char16_t *text, size_t units)
+{
+    if (units == 0)
+        return;
+    reserve(m_size + units);
+    std::memcpy(m_data + m_size, text, units * sizeof(char16_t));
+    m_size += units;
+}
+
+void SliceText::append(size_t units, char16_t unit)
+{
+    reserve(m_size + units);
+    std::fill_n(m_data + m_size, units, unit);
+    m_size += units;
+}
+
+void SliceText::removeFront(size_t units)
+{
+    units = std::min(units, m_size);
+    if (units == 0)
+        return;
+    std::memmove(m_data, m_data + units, (m_size - units) * sizeof(char16_t));
+    m_size -= units;
+}
+
+namespace {
+
+// Words are kept in blocks of this many units; a word longer than a quarter of it has a block of
+// its own, so that no word is ever moved, however long.
+constexpr size_t kVocabularyBlock = size_t(1) << 20;
+
+} // namespace
+
+CorpusVocabulary::CorpusVocabulary() : m_index(1024) { }
 
 CorpusVocabulary::~CorpusVocabulary() = default;
 
+QStringView CorpusVocabulary::at(quint32 id) const
+{
+    const quint64 place = m_places[id];
+    return QStringView(m_blocks[size_t(place >> 32)].get() + (place & 0xFFFFFFFF), qsizetype(m_lengths[id]));
+}
+
+void CorpusVocabulary::grow()
+{
+    std::vector<Slot> old(m_index.size() * 2);
+    old.swap(m_index);
+    const size_t mask = m_index.size() - 1;
+    for (const Slot &slot : old) {
+        if (slot.number == 0)
+            continue;
+        size_t i = slot.hash & mask;
+        while (m_index[i].number != 0)
+            i = (i + 1) & mask;
+        m_index[i] = slot;
+    }
+}
+
 quint32 CorpusVocabulary::idOf(const char16_t *w, size_t n)
 {
+    const quint32 hash = makeWordRef(w, n).hash;
+    const QStringView word(w, qsizetype(n));
     std::lock_guard lock(m_mutex);
-    const counting::WordRef ref = makeWordRef(w, n);
-    if (const qint64 known = m_index->countOf(ref))
-        return quint32(known - 1);
-    const size_t id = m_starts.size() - 1;
+    const size_t mask = m_index.size() - 1;
+    size_t i = hash & mask;
+    for (; m_index[i].number != 0; i = (i + 1) & mask) {
+        if (m_index[i].hash == hash && at(m_index[i].number - 1) == word)
+            return m_index[i].number - 1;
+    }
+    const size_t id = m_places.size();
     if (id >= std::numeric_limits<quint32>::max() - 1)
         throw std::length_error("Too many distinct words.");
-    m_text.insert(m_text.end(), w, w + n);
-    m_starts.push_back(m_text.size());
-    m_index->add(ref, qint64(id) + 1);
+    if (n > kVocabularyBlock / 4 || m_blocks.empty() || m_blockUsed + n > m_blockSize) {
+        // A long word in a block of its own; others in the next block. The last block may be
+        // one of a long word: a new block follows it.
+        m_blockSize = std::max(n, kVocabularyBlock);
+        m_blocks.push_back(std::make_unique<char16_t[]>(m_blockSize));
+        m_blockUsed = 0;
+    }
+    std::copy_n(w, n, m_blocks.back().get() + m_blockUsed);
+    m_places.push_back((quint64(m_blocks.size() - 1) << 32) | m_blockUsed);
+    m_lengths.push_back(quint32(n));
+    m_blockUsed += n;
+    m_index[i] = {hash, quint32(id + 1)};
+    if ((id + 1) * 4 > m_index.size() * 3) // three quarters full at most
+        grow();
     return quint32(id);
 }
 
 QString CorpusVocabulary::word(quint32 id) const
 {
     std::lock_guard lock(m_mutex);
-    if (size_t(id) + 1 >= m_starts.size())
+    if (id >= m_places.size())
         return QString();
-    return QString(reinterpret_cast<const QChar *>(m_text.data() + m_starts[id]),
-                   qsizetype(m_starts[id + 1] - m_starts[id]));
+    return at(id).toString();
 }
 
 QStringList CorpusVocabulary::words() const
 {
     std::lock_guard lock(m_mutex);
     QStringList all;
-    all.reserve(qsizetype(m_starts.size() - 1));
-    for (size_t id = 0; id + 1 < m_starts.size(); ++id)
-        all.append(QString(reinterpret_cast<const QChar *>(m_text.data() + m_starts[id]),
-                           qsizetype(m_starts[id + 1] - m_starts[id])));
+    all.reserve(qsizetype(m_places.size()));
+    for (quint32 id = 0; id < m_places.size(); ++id)
+        all.append(at(id).toString());
     return all;
 }
 
 quint32 CorpusVocabulary::size() const
 {
     std::lock_guard lock(m_mutex);
-    return quint32(m_starts.size() - 1);
+    return quint32(m_places.size());
+}
+
+WordNumbers::WordNumbers(const WordFinder &finder, CorpusVocabulary &vocabulary)
+    : m_vocabulary(vocabulary), m_known(size_t(1) << 12)
+{
+    WordRules bare = finder.rules();
+    bare.stopWordLists.clear();
+    bare.minLength = 1;
+    bare.stemLanguage.clear();
+    bare.phraseLength = 1;
+    m_cleaner = WordFinder::create(bare, finder.ignoresCase());
+}
+
+WordNumbers::~WordNumbers() = default;
+
+QString WordNumbers::wordOf(const CorpusSlice &slice, const CorpusToken &token) const
+{
+    QString word;
+    m_cleaner->findWords(slice.view().sliced(token.start, token.end - token.start),
+                         [&word](const FoundWord &f) { word += f.word; });
+    return word;
+}
+
+quint32 WordNumbers::of(const CorpusSlice &slice, const CorpusToken &token)
+{
+    // The words met are remembered by their hashes (the table emptied when it has grown large).
+    const quint64 key = token.hash ? token.hash : 1; // 0 marks a free slot
+    const size_t mask = m_known.size() - 1;
+    size_t i = key & mask;
+    for (; m_known[i].first != 0; i = (i + 1) & mask) {
+        if (m_known[i].first == key)
+            return m_known[i].second;
+    }
+    QString word = wordOf(slice, token);
+    const qsizetype units = word.size();
+    word.append(QString(qsizetype(kSlack), QChar()));
+    const quint32 id = m_vocabulary.idOf(reinterpret_cast<const char16_t *>(word.utf16()), size_t(units));
+    if ((m_used + 1) * 2 > m_known.size()) {
+        if (m_known.size() >= (size_t(1) << 21)) {
+            std::fill(m_known.begin(), m_known.end(), std::pair<quint64, quint32>());
+            m_used = 0;
+            i = key & mask;
+        } else {
+            std::vector<std::pair<quint64, quint32>> old(m_known.size() * 2);
+            old.swap(m_known);
+            m_used = 0;
+            for (const auto &entry : old) {
+                if (entry.first == 0)
+                    continue;
+                size_t k = entry.first & (m_known.size() - 1);
+                while (m_known[k].first != 0)
+                    k = (k + 1) & (m_known.size() - 1);
+                m_known[k] = entry;
+                ++m_used;
+            }
+            i = key & (m_known.size() - 1);
+            while (m_known[i].first != 0)
+                i = (i + 1) & (m_known.size() - 1);
+        }
+    }
+    m_known[i] = {key, id};
+    ++m_used;
+    return id;
 }
 
 // The reader, the workers and the hand-back in order, sharing one lock.
@@ -256,7 +416,7 @@ struct CorpusScan::Pipeline
 
     // Buffers of slices handed back, used again: fresh memory of this size costs a page fault a
     // page, more than the scan of it.
-    std::vector<std::vector<char16_t>> spareTexts;
+    std::vector<SliceText> spareTexts;
     std::vector<std::vector<CorpusToken>> spareTokens;
 
     void takeBuffers(CorpusSlice &slice)
@@ -286,6 +446,13 @@ struct CorpusScan::Pipeline
     // Hands a slice to the workers, waiting while enough are in flight.
     void put(CorpusSlice &&slice)
     {
+        if (here) {
+            slice.number = slices++;
+            process(*hereLane, slice);
+            (*here)(slice);
+            giveBack(slice);
+            return;
+        }
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return inFlight < kSlicesInFlight || abandoned; });
         if (abandoned)
@@ -301,19 +468,21 @@ struct CorpusScan::Pipeline
     {
         Pipeline &pipeline;
         qint32 file;
-        QString pending;        // the file's text from pendingBase on
+        SliceText pending;      // the file's text from pendingBase on
         qint64 pendingBase = 0;
         qint64 sliceStart = 0;  // where the next slice's words begin
         qsizetype searchedTo = 0; // no cut point from the slice's start to this in pending
         bool first = true;
 
+        qsizetype size() const { return qsizetype(pending.size()); }
+
         void feed(QStringView chunk)
         {
-            pending.append(chunk);
+            pending.append(reinterpret_cast<const char16_t *>(chunk.utf16()), size_t(chunk.size()));
             const qsizetype margin = pipeline.options.margin;
             // The scan's first slices are small, so that its first findings come at once (a window
             // shows lines as they are found); then they grow to their full size.
-            while (pending.size() - (sliceStart - pendingBase) >= pipeline.sliceUnits() + margin) {
+            while (size() - (sliceStart - pendingBase) >= pipeline.sliceUnits() + margin) {
                 if (!cut())
                     break;
             }
@@ -325,11 +494,11 @@ struct CorpusScan::Pipeline
         // splitting).
         bool cutsBefore(qsizetype i, bool unicode) const
         {
-            if (pending.at(i - 1) == u'\r')
+            if (pending[size_t(i - 1)] == u'\r')
                 return true;
-            if (!pipeline.options.cutAtSpaces || pending.at(i - 1) != u' ' || i >= pending.size())
+            if (!pipeline.options.cutAtSpaces || pending[size_t(i - 1)] != u' ' || i >= size())
                 return false;
-            const char16_t c = pending.at(i).unicode();
+            const char16_t c = pending[size_t(i)];
             return !unicode || (c > 32 && c < 127);
         }
 
@@ -337,7 +506,7 @@ struct CorpusScan::Pipeline
         {
             const qsizetype margin = pipeline.options.margin;
             const qsizetype from = qsizetype(sliceStart - pendingBase);
-            const qsizetype end = pending.size() - margin;
+            const qsizetype end = size() - margin;
             const qsizetype target = std::min(end, from + pipeline.sliceUnits());
             const bool unicode = pipeline.options.finder->rules().words == WordRules::Words::Unicode;
             // The last cut point before the slice's size; else, in one long paragraph, the first
@@ -355,29 +524,40 @@ struct CorpusScan::Pipeline
                 searchedTo = end; // one long paragraph so far: it waits for its end
                 return false;
             }
-            handOver(from, at, std::min(pending.size(), at + margin), false);
+            const qsizetype drop = std::max<qsizetype>(0, at - margin);
+            handOver(from, at, std::min(size(), at + margin), false, drop);
             pipeline.sliceMade();
             sliceStart = pendingBase + at;
             searchedTo = 0;
-            const qsizetype drop = std::max<qsizetype>(0, at - margin);
-            pending.remove(0, drop);
             pendingBase += drop;
             return true;
         }
 
-        void handOver(qsizetype from, qsizetype to, qsizetype end, bool last)
+        // Hands [from, to) over with the margins around it up to end, and drops the first `drop`
+        // units of pending. A long slice (a long paragraph) takes pending's memory itself, not a
+        // copy: what pending keeps after it is copied out instead.
+        void handOver(qsizetype from, qsizetype to, qsizetype end, bool last, qsizetype drop)
         {
             const qsizetype margin = pipeline.options.margin;
             const qsizetype begin = std::max<qsizetype>(0, from - margin);
             CorpusSlice slice;
-            pipeline.takeBuffers(slice);
             slice.file = file;
             slice.fileOffset = pendingBase + begin;
             slice.size = end - begin;
-            // Copied in, not zeroed first and then copied: a buffer used again has its room.
-            const auto *from16 = reinterpret_cast<const char16_t *>(pending.utf16()) + begin;
-            slice.text.assign(from16, from16 + slice.size);
-            slice.text.insert(slice.text.end(), kSlack, u'\0');
+            if (slice.size > 4 * kSliceUnits) {
+                SliceText rest;
+                rest.assign(pending.data() + drop, pending.size() - size_t(drop));
+                pending.truncate(size_t(end));
+                pending.removeFront(size_t(begin));
+                slice.text = std::move(pending);
+                pending = std::move(rest);
+            } else {
+                pipeline.takeBuffers(slice);
+                // Copied in, not zeroed first and then copied: a buffer used again has its room.
+                slice.text.assign(pending.data() + begin, size_t(slice.size));
+                pending.removeFront(size_t(drop));
+            }
+            slice.text.append(kSlack, u'\0');
             slice.from = from - begin;
             slice.to = to - begin;
             slice.textEnd = slice.size;
@@ -392,8 +572,8 @@ struct CorpusScan::Pipeline
 
         void finish()
         {
-            handOver(qsizetype(sliceStart - pendingBase), pending.size(), pending.size(), true);
-            pending = QString();
+            handOver(qsizetype(sliceStart - pendingBase), size(), size(), true, size());
+            pending = SliceText();
         }
     };
 
@@ -448,14 +628,47 @@ struct CorpusScan::Pipeline
         changed.notify_all();
     }
 
-    void workOn()
+    // What a worker keeps for itself: the rules, its table of the words it has met, its marker.
+    struct Lane
     {
-        std::unique_ptr<WordFinder> finder = options.finder->clone();
+        std::unique_ptr<WordFinder> finder;
         HashTally known;
         std::unique_ptr<TokenMarker> marker;
+    };
+
+    std::unique_ptr<Lane> makeLane() const
+    {
+        auto lane = std::make_unique<Lane>();
+        lane->finder = options.finder->clone();
+        if (options.makeMarker)
+            lane->marker = options.makeMarker();
+        return lane;
+    }
+
+    // Finds a slice's tokens and works on it.
+    void process(Lane &lane, CorpusSlice &slice)
+    {
+        if (slice.failed)
+            return;
+        if (slice.to > slice.from) {
+            // A word takes five units or more with its space: the tokens' room made once (up to
+            // a full slice's; a long paragraph may be one enormous word).
+            slice.tokens.reserve(size_t(std::min<qsizetype>(slice.to - slice.from, 4 * kSliceUnits)) / 5 + 16);
+            // A slice cut at a paragraph end begins after a gap; one cut at a space does not.
+            const bool gapFirst = slice.from == 0 || slice.text[size_t(slice.from - 1)] == u'\r';
+            TokenCollector collector(options.numberWords ? &vocabulary : nullptr, lane.known, lane.marker.get(),
+                                     options.hashWords, slice.tokens, slice.view(), slice.from, gapFirst);
+            lane.finder->findSingleWords(slice.view().sliced(slice.from, slice.to - slice.from), collector);
+            collector.drain();
+        }
+        work(slice);
+    }
+
+    void workOn()
+    {
+        std::unique_ptr<Lane> lane;
         try {
-            if (options.makeMarker)
-                marker = options.makeMarker();
+            lane = makeLane();
         } catch (...) {
             fail(-1);
             return;
@@ -471,18 +684,7 @@ struct CorpusScan::Pipeline
                 toWork.pop_front();
             }
             try {
-                if (!slice.failed && slice.to > slice.from) {
-                    // A word takes five units or more with its space: the tokens' room made once.
-                    slice.tokens.reserve(size_t(slice.to - slice.from) / 5 + 16);
-                    // A slice cut at a paragraph end begins after a gap; one cut at a space does not.
-                    const bool gapFirst = slice.from == 0 || slice.text[size_t(slice.from - 1)] == u'\r';
-                    TokenCollector collector(options.numberWords ? &vocabulary : nullptr, known, marker.get(),
-                                             options.hashWords, slice.tokens, slice.view(), slice.from, gapFirst);
-                    finder->findSingleWords(slice.view().sliced(slice.from, slice.to - slice.from), collector);
-                    collector.drain();
-                }
-                if (!slice.failed)
-                    work(slice);
+                process(*lane, slice);
             } catch (...) {
                 fail(slice.file);
                 return;
@@ -493,6 +695,11 @@ struct CorpusScan::Pipeline
             changed.notify_all();
         }
     }
+
+    // Without threads of its own the scan runs here: each slice is worked on and handed back as
+    // soon as it is read. Set before read().
+    const CorpusScan::InOrder *here = nullptr;
+    std::unique_ptr<Lane> hereLane;
 };
 
 QString CorpusOutOfMemory::message() const
@@ -511,94 +718,111 @@ CorpusScan::~CorpusScan() = default;
 bool CorpusScan::run(const Work &work, const InOrder &inOrder, const std::atomic<bool> *stop,
                      Progress *progress)
 {
-    Pipeline p{m_options, *m_vocabulary, work, stop, progress};
-    std::thread reader;
-    std::vector<std::thread> workers;
-    const auto abandon = [&] {
-        {
-            std::lock_guard lock(p.mutex);
-            p.abandoned = true;
-            p.changed.notify_all();
-        }
-        if (reader.joinable())
-            reader.join();
-        for (std::thread &w : workers)
-            w.join();
-    };
-    try {
-        // A thread that cannot be started (no memory for its stack) ends the scan like any failure.
-        reader = std::thread([&p] { p.read(); });
-        const int workerCount = std::max(2, QThread::idealThreadCount());
-        workers.reserve(size_t(workerCount));
-        for (int i = 0; i < workerCount; ++i)
-            workers.emplace_back([&p] { p.workOn(); });
-    } catch (...) {
-        abandon();
-        throw;
-    }
-    qint64 next = 0;
-    qint32 handing = -1; // the file of the slice handed back in order
     // Running out of memory names the file it happened on, where one is known.
     const auto throwNamingFile = [this](qint32 file) {
         if (file >= 0 && file < m_options.files.size())
             throw CorpusOutOfMemory(m_options.files.at(file));
         throw;
     };
-    try {
-        for (;;) {
-            CorpusSlice slice;
-            {
-                std::unique_lock lock(p.mutex);
-                p.changed.wait_for(lock, std::chrono::milliseconds(50), [&] {
-                    return p.done.count(next) || p.abandoned || (p.readingDone && next == p.slices);
-                });
-                if (p.abandoned)
-                    break;
-                if (p.readingDone && next == p.slices)
-                    break;
-                const auto it = p.done.find(next);
-                if (it == p.done.end()) {
-                    if (stop && stop->load(std::memory_order_relaxed))
-                        break;
-                    continue;
-                }
-                slice = std::move(it->second);
-                p.done.erase(it);
-            }
-            ++next;
-            handing = slice.file;
-            inOrder(slice);
-            // Its buffers go back before its place does: the reader, woken by the place, takes them.
-            p.giveBack(slice);
-            {
-                std::lock_guard lock(p.mutex);
-                --p.inFlight;
-                p.changed.notify_all();
-            }
-            if (stop && stop->load(std::memory_order_relaxed))
-                break;
-        }
-    } catch (const CorpusOutOfMemory &) {
-        abandon();
-        throw;
-    } catch (const std::bad_alloc &) {
-        abandon();
-        throwNamingFile(handing);
-    } catch (...) {
-        abandon();
-        throw;
-    }
-    abandon();
-    if (p.failure) {
+    const auto passOn = [&](const std::exception_ptr &failure, qint32 file) {
         try {
-            std::rethrow_exception(p.failure);
+            std::rethrow_exception(failure);
         } catch (const CorpusOutOfMemory &) {
             throw;
         } catch (const std::bad_alloc &) {
-            throwNamingFile(p.failedFile);
+            throwNamingFile(file);
+        }
+    };
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+
+    {
+        Pipeline p{m_options, *m_vocabulary, work, stop, progress};
+        std::thread reader;
+        std::vector<std::thread> workers;
+        const auto abandon = [&] {
+            {
+                std::lock_guard lock(p.mutex);
+                p.abandoned = true;
+                p.changed.notify_all();
+            }
+            if (reader.joinable())
+                reader.join();
+            for (std::thread &w : workers)
+                w.join();
+        };
+        try {
+            reader = std::thread([&p] { p.read(); });
+            const int workerCount = std::max(2, QThread::idealThreadCount());
+            workers.reserve(size_t(workerCount));
+            for (int i = 0; i < workerCount; ++i)
+                workers.emplace_back([&p] { p.workOn(); });
+        } catch (...) {
+            // The system will not start every thread (no memory for their stacks, too many
+            // threads): the reader and one worker will do; with fewer the scan runs here.
+        }
+        if (!reader.joinable() || workers.empty()) {
+            abandon(); // no slice was worked on: nothing of it is kept
+        } else {
+            qint64 next = 0;
+            qint32 handing = -1; // the file of the slice handed back in order
+            try {
+                for (;;) {
+                    CorpusSlice slice;
+                    {
+                        std::unique_lock lock(p.mutex);
+                        p.changed.wait_for(lock, std::chrono::milliseconds(50), [&] {
+                            return p.done.count(next) || p.abandoned || (p.readingDone && next == p.slices);
+                        });
+                        if (p.abandoned)
+                            break;
+                        if (p.readingDone && next == p.slices)
+                            break;
+                        const auto it = p.done.find(next);
+                        if (it == p.done.end()) {
+                            if (stopped())
+                                break;
+                            continue;
+                        }
+                        slice = std::move(it->second);
+                        p.done.erase(it);
+                    }
+                    ++next;
+                    handing = slice.file;
+                    inOrder(slice);
+                    // Its buffers go back before its place does: the reader, woken by the place, takes them.
+                    p.giveBack(slice);
+                    {
+                        std::lock_guard lock(p.mutex);
+                        --p.inFlight;
+                        p.changed.notify_all();
+                    }
+                    if (stopped())
+                        break;
+                }
+            } catch (const CorpusOutOfMemory &) {
+                abandon();
+                throw;
+            } catch (const std::bad_alloc &) {
+                abandon();
+                throwNamingFile(handing);
+            } catch (...) {
+                abandon();
+                throw;
+            }
+            abandon();
+            if (p.failure)
+                passOn(p.failure, p.failedFile);
+            return !stopped();
         }
     }
-    return !(stop && stop->load(std::memory_order_relaxed));
+
+    Pipeline p{m_options, *m_vocabulary, work, stop, progress};
+    p.hereLane = p.makeLane();
+    p.here = &inOrder;
+    p.read();
+    if (p.failure)
+        passOn(p.failure, p.failedFile);
+    return !stopped();
 }
 
 } // namespace corvalen

@@ -7,8 +7,10 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <algorithm>
 #include <any>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <new>
@@ -16,10 +18,6 @@
 #include <vector>
 
 namespace corvalen {
-
-namespace counting {
-class HashTally;
-}
 
 /// The distinct counted words a scan met, numbered from 0 in the order they were first met, shared
 /// by the scan's workers.
@@ -40,10 +38,24 @@ public:
     quint32 size() const;
 
 private:
+    QStringView at(quint32 id) const;
+    void grow();
+
     mutable std::mutex m_mutex;
-    std::unique_ptr<counting::HashTally> m_index; // word -> number + 1
-    std::vector<char16_t> m_text;
-    std::vector<size_t> m_starts;
+    // The words' text lies in blocks that never move (a long word has a block of its own), each
+    // word's place (block << 32 | offset) and length by its number; the index keeps only a hash
+    // and a number a word, the text is looked up where it lies.
+    struct Slot
+    {
+        quint32 hash = 0;
+        quint32 number = 0; ///< + 1; 0: free
+    };
+    std::vector<Slot> m_index;
+    std::vector<std::unique_ptr<char16_t[]>> m_blocks;
+    size_t m_blockUsed = 0;
+    size_t m_blockSize = 0; // of the last block
+    std::deque<quint64> m_places; // grown without moving what is there
+    std::deque<quint32> m_lengths;
 };
 
 /// A counted word of a file: its number in the scan's vocabulary, the raw piece of text the rules
@@ -78,6 +90,51 @@ public:
     virtual quint32 mark(QStringView word, quint32 id) = 0;
 };
 
+/// Text of a slice, UTF-16 units in memory that grows in place (the system moves it, it is not
+/// copied), so that a paragraph of hundreds of megabytes is held once.
+class SliceText
+{
+public:
+    SliceText() = default;
+    SliceText(SliceText &&other) noexcept { swap(other); }
+    SliceText &operator=(SliceText &&other) noexcept
+    {
+        SliceText(std::move(other)).swap(*this);
+        return *this;
+    }
+    SliceText(const SliceText &) = delete;
+    SliceText &operator=(const SliceText &) = delete;
+    ~SliceText();
+
+    const char16_t *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    size_t capacity() const { return m_capacity; }
+    char16_t operator[](size_t i) const { return m_data[i]; }
+    void clear() { m_size = 0; }
+    void append(const char16_t *text, size_t units);
+    void append(size_t units, char16_t unit);
+    void assign(const char16_t *text, size_t units)
+    {
+        m_size = 0;
+        append(text, units);
+    }
+    void truncate(size_t units) { m_size = std::min(m_size, units); }
+    /// Drops the first units.
+    void removeFront(size_t units);
+    void swap(SliceText &other) noexcept
+    {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
+
+private:
+    void reserve(size_t units);
+    char16_t *m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_capacity = 0;
+};
+
 /// A piece of one file's text as the scan hands it to its workers: whole paragraphs (when the scan
 /// allows it, a paragraph too long to hold is cut at a space), with up to the scan's margin of the
 /// file's text before and after it for contexts. Its tokens are the counted words of [from, to).
@@ -87,7 +144,7 @@ struct CorpusSlice
     qint64 number = 0;      ///< the slice's place among all slices of the scan
     qint64 fileOffset = 0;  ///< where text[0] lies in the file's text
     /// The text, followed by counting::kSlack units of NUL (readable past any word's end).
-    std::vector<char16_t> text;
+    SliceText text;
     qsizetype size = 0;     ///< of the text proper
     qsizetype from = 0;
     qsizetype to = 0;
@@ -122,6 +179,26 @@ struct CorpusScanOptions
     bool hashWords = false;
     /// Makes each worker's marker; none: marks stay 0.
     std::function<std::unique_ptr<TokenMarker>()> makeMarker;
+};
+
+/// Numbers the words of a scan that does not number them all (numberWords off, hashWords on), as
+/// its work needs them: a token's word is taken again out of its slice's raw text by the rules, so
+/// that only the words asked for are kept. One per thread.
+class WordNumbers
+{
+public:
+    WordNumbers(const WordFinder &finder, CorpusVocabulary &vocabulary);
+    ~WordNumbers();
+    /// The number of a token's word, which lies in slice's text.
+    quint32 of(const CorpusSlice &slice, const CorpusToken &token);
+    /// A token's word as counted.
+    QString wordOf(const CorpusSlice &slice, const CorpusToken &token) const;
+
+private:
+    std::unique_ptr<WordFinder> m_cleaner; // the rules that cut and clean, to take a word again
+    CorpusVocabulary &m_vocabulary;
+    std::vector<std::pair<quint64, quint32>> m_known; // hash -> number, a cache: open addressing
+    size_t m_used = 0;
 };
 
 /// Memory ran out while a file of a corpus was read or searched: the file is named.

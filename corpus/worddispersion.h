@@ -61,6 +61,7 @@ private:
     int m_phrase = 1;
     std::vector<qint64> m_fileWords;
     qint64 m_parts = 0;
+    qint64 m_words = 0; // of the files read: what every row's shares are of
     std::vector<quint64> m_slots;    // hash -> index + 1, open addressing (hash in m_hashes)
     std::vector<quint64> m_hashes;   // by index
     std::vector<size_t> m_starts;    // by index: where its files begin in m_pairs

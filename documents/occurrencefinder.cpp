@@ -101,7 +101,8 @@ bool readAhead(DocumentEngine &engine, const QString &path, const std::function<
     bool done = false;
     bool abandoned = false;
     bool complete = false;
-    std::thread reader([&] {
+    std::thread reader;
+    const auto read = [&] {
         complete = engine.readText(path, [&](QStringView chunk) {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return waiting < kAheadUnits || abandoned; });
@@ -114,7 +115,16 @@ bool readAhead(DocumentEngine &engine, const QString &path, const std::function<
         std::lock_guard lock(mutex);
         done = true;
         changed.notify_all();
-    });
+    };
+    try {
+        reader = std::thread(read);
+    } catch (...) {
+        // The system will not start a thread: the text is searched as it is read.
+        return engine.readText(path, [&](QStringView chunk) {
+            if (!stopped())
+                search(chunk);
+        });
+    }
     const auto abandon = [&] {
         {
             std::lock_guard lock(mutex);

@@ -335,7 +335,14 @@ ReadOutcome ZipEntryStream::start(const ZipPackage &zip, const QByteArray &name,
     m_limit = claimed;
     for (auto &slot : m_slots)
         slot.reset(new char[size_t(XmlScanner::kCarryRoom + kBlockSize)]);
-    m_worker = std::thread(&ZipEntryStream::work, this);
+    try {
+        m_worker = std::thread(&ZipEntryStream::work, this);
+    } catch (...) {
+        // The system will not start a thread: the part is unpacked as the scan asks for it.
+        for (auto &slot : m_slots)
+            slot.reset();
+        m_blocks.emplace([this](char *out, qint64 room) { return pull(out, room); }, kBlockSize, kBlockSize);
+    }
     return ReadOutcome::success();
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/errorreport.h"
 #include "base/filenames.h"
+#include "engine/taskpool.h"
 #include "engine/textdecoder.h"
 #include "engine/wordrules.h"
 
@@ -9,12 +10,11 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <climits>
 #include <deque>
+#include <future>
 #include <memory>
 
 #include <new>
@@ -215,17 +215,18 @@ RunOutcome runAnalysisRows(const QStringList &paths, const CountOptions &options
     struct InFlight
     {
         std::shared_ptr<WordTally> tally;
-        QFuture<Ordered> result;
+        std::future<Ordered> result;
         QString fileName;
         qsizetype index = 0;
     };
-    static QThreadPool finishers; // not the global pool: its threads count the slices we wait on
+    // Not the global pool: its threads count the slices a finish waits for.
+    static TaskPool finishers(QThread::idealThreadCount());
     const qsizetype window = std::max(2, QThread::idealThreadCount());
     std::deque<InFlight> inFlight;
     const auto collect = [&] {
         InFlight f = std::move(inFlight.front());
         inFlight.pop_front();
-        Ordered o = f.result.takeResult();
+        Ordered o = f.result.get();
         f.tally.reset(); // its words are in o.rows now: free the tally before the next file's
         if (!o.failure.isEmpty()) {
             outcome.counted[size_t(f.index)] = false;
@@ -249,7 +250,7 @@ RunOutcome runAnalysisRows(const QStringList &paths, const CountOptions &options
             f.tally.reset();
         }
         outcome.counted[size_t(i)] = complete;
-        f.result = QtConcurrent::run(&finishers, [fileTally, name = shownName(path)] {
+        auto finish = std::make_shared<std::packaged_task<Ordered()>>([fileTally, name = shownName(path)] {
             Ordered o;
             if (!fileTally)
                 return o;
@@ -263,6 +264,8 @@ RunOutcome runAnalysisRows(const QStringList &paths, const CountOptions &options
             }
             return o;
         });
+        f.result = finish->get_future();
+        finishers.start([finish] { (*finish)(); });
         inFlight.push_back(std::move(f));
         while (qsizetype(inFlight.size()) >= window)
             collect();

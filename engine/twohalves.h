@@ -9,18 +9,26 @@
 
 namespace corvalen {
 
-/// Runs first() on a second thread and second() here, then throws what either threw.
+/// Runs first() on a second thread and second() here, then throws what either threw. When the
+/// system will not start a thread, both run here, first() first.
 template<typename First, typename Second>
 void onTwoThreads(First &&first, Second &&second)
 {
     std::exception_ptr failure;
-    std::thread other([&] {
-        try {
-            first();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
+    std::thread other;
+    try {
+        other = std::thread([&] {
+            try {
+                first();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    } catch (...) {
+        first();
+        second();
+        return;
+    }
     try {
         second();
     } catch (...) {

@@ -2,12 +2,10 @@
 
 #include "engine/hashtally.h"
 #include "engine/tallyrules.h"
+#include "engine/taskpool.h"
 #include "engine/wordscanner.h"
 
 #include <QDir>
-#include <QFuture>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <condition_variable>
@@ -159,13 +157,9 @@ bool isSeparator(char16_t c)
 
 // Large files that ended are merged here, one after the other, while the next file is read. Not
 // the global pool: a merge waits for the file's last slices, which that pool counts.
-QThreadPool &mergingPool()
+TaskPool &mergingPool()
 {
-    struct OneThread : QThreadPool
-    {
-        OneThread() { setMaxThreadCount(1); }
-    };
-    static OneThread pool;
+    static TaskPool pool(1);
     return pool;
 }
 
@@ -238,10 +232,9 @@ struct WordTally::Private
     // come back to be used again. Both guarded by mutex while a merge may run.
     HashTally large;
     std::vector<std::unique_ptr<WordTally>> spareStaged;
-    // The merges handed over and not yet seen to end. They are waited for one by one, in order:
-    // waiting for a merge that has not started runs it on the waiting thread (QFuture takes it
-    // from the pool), and it must not run beside an earlier one, nor be the only one waited for.
-    std::vector<QFuture<void>> mergings;
+    // The merges handed over and not yet ended, guarded by mutex; mergeEnded tells of each end.
+    int mergings = 0;
+    std::condition_variable mergeEnded;
     std::mutex mergeOrder; // one merge at a time, wherever it runs
     // What the counting threads could not count (out of memory), guarded by mutex. The files
     // concerned are named in failedFiles, by their numbers from beginFile(). A large file counted
@@ -262,7 +255,7 @@ struct WordTally::Private
     int inFlight = 0;
     bool merged = true;
 
-    int maxInFlight() const { return std::max(1, QThreadPool::globalInstance()->maxThreadCount()); }
+    int maxInFlight() const { return TaskPool::global().maxThreads(); }
 
     // Counts a slice that ends at a word boundary on the pool. One lane per pool thread: more
     // tallies than cores would only compete for the cache.
@@ -312,7 +305,7 @@ struct WordTally::Private
             if (inFlight == 0)
                 idle.notify_all();
         };
-        QThreadPool::globalInstance()->start(std::move(job));
+        TaskPool::global().start(std::move(job));
     }
 
     // Under mutex.
@@ -615,8 +608,11 @@ struct WordTally::Private
     void handOver(std::unique_ptr<WordTally> file, bool keep, quint32 number, quint32 fileNumber = 0,
                   std::shared_ptr<SplitWord> split = nullptr)
     {
-        std::erase_if(mergings, [](const QFuture<void> &m) { return m.isFinished(); });
-        mergings.push_back(QtConcurrent::run(&mergingPool(), [this, f = file.release(), keep, number, fileNumber, split] {
+        {
+            std::lock_guard lock(mutex);
+            ++mergings;
+        }
+        mergingPool().start([this, f = file.release(), keep, number, fileNumber, split] {
             std::lock_guard order(mergeOrder);
             std::unique_ptr<WordTally> owned(f);
             Private &p = *owned->d;
@@ -654,14 +650,15 @@ struct WordTally::Private
             p.recycle();
             std::lock_guard lock(mutex);
             spareStaged.push_back(std::move(owned));
-        }));
+            --mergings;
+            mergeEnded.notify_all();
+        });
     }
 
     void waitForMerges()
     {
-        for (QFuture<void> &m : mergings)
-            m.waitForFinished();
-        mergings.clear();
+        std::unique_lock lock(mutex);
+        mergeEnded.wait(lock, [this] { return mergings == 0; });
     }
 
     std::vector<HashTally *> tallies()

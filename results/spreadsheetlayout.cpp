@@ -188,7 +188,15 @@ public:
             return;
         }
         ::close(fds[1]);
-        m_reader = std::thread([this, in = fds[0]] { collect(in); });
+        try {
+            m_reader = std::thread([this, in = fds[0]] { collect(in); });
+        } catch (...) {
+            // No thread to empty the pipe (the system will not start one): standard error stays
+            // as it is, the library's lines and all.
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(std::exchange(m_saved, -1));
+            ::close(fds[0]);
+        }
     }
     LibraryMessages(const LibraryMessages &) = delete;
     LibraryMessages &operator=(const LibraryMessages &) = delete;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <system_error>
 
 namespace corvalen {
 
@@ -145,6 +146,10 @@ void ConcordanceRunner::start(ConcordanceRequest request)
             failedFile = qint32(search->request().files.indexOf(e.file()));
         } catch (const std::bad_alloc &) {
             failure = QCoreApplication::translate("ConcordanceRunner", "Out of memory.");
+        } catch (const std::system_error &e) {
+            failure = QString::fromStdString(e.code().message()) + u'.'; // what the system refused
+        } catch (const std::exception &e) {
+            failure = QString::fromLocal8Bit(e.what());
         }
         std::lock_guard lock(shared->mutex);
         if (complete)
@@ -156,7 +161,15 @@ void ConcordanceRunner::start(ConcordanceRequest request)
         shared->done = true;
         ask();
     }));
-    shared->thread->start();
+    if (!startThread(shared->thread.get())) {
+        // The search ends before it began: its first file is named with the reason.
+        std::lock_guard lock(shared->mutex);
+        if (files > 0)
+            shared->filesRead.push_back({0, 0, QCoreApplication::translate("ConcordanceRunner",
+                                                                            "Out of memory: the search could not be started.")});
+        shared->done = true;
+        ask();
+    }
 }
 
 void ConcordanceRunner::handOver(const std::shared_ptr<Shared> &shared)

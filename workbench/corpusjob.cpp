@@ -4,6 +4,8 @@
 
 #include <QThread>
 
+#include <system_error>
+
 namespace corvalen {
 
 struct CorpusJob::Run
@@ -65,6 +67,10 @@ void CorpusJob::start(Work work, std::function<void()> done)
             failure = e.message();
         } catch (const std::bad_alloc &) {
             failure = tr("Out of memory.");
+        } catch (const std::system_error &e) {
+            failure = QString::fromStdString(e.code().message()) + u'.'; // what the system refused
+        } catch (const std::exception &e) {
+            failure = QString::fromLocal8Bit(e.what());
         }
         QMetaObject::invokeMethod(
                 this,
@@ -86,9 +92,22 @@ void CorpusJob::start(Work work, std::function<void()> done)
                 },
                 Qt::QueuedConnection);
     }));
-    run->thread->start();
     m_progressTimer.start();
     emit progressChanged(0);
+    if (!startThread(run->thread.get())) {
+        // Said as a failure of the work, once this call has returned, as any other would be.
+        QMetaObject::invokeMethod(
+                this,
+                [this, weak] {
+                    const std::shared_ptr<Run> r = weak.lock();
+                    if (!r || r != m_run || r->stop)
+                        return;
+                    m_running = false;
+                    m_progressTimer.stop();
+                    emit failed(tr("Out of memory: the work could not be started."));
+                },
+                Qt::QueuedConnection);
+    }
 }
 
 void CorpusJob::stop()

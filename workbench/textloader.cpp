@@ -259,7 +259,12 @@ void TextLoader::load(const QString &path)
         shared->done = true;
         ask();
     }));
-    shared->thread->start();
+    if (!startThread(shared->thread.get())) {
+        std::lock_guard lock(shared->mutex);
+        shared->failure = tr("Out of memory: the file could not be read.");
+        shared->done = true;
+        ask();
+    }
 }
 
 void TextLoader::handOver(const std::shared_ptr<Shared> &shared)

@@ -3,13 +3,13 @@
 #include "base/errorreport.h"
 #include "base/prompter.h"
 #include "corpus/collocates.h"
+#include "engine/taskpool.h"
 #include "engine/wordtally.h"
 #include "workbench/concordancerunner.h"
 #include "workbench/failurelist.h"
 #include "workbench/wordlistsnapshot.h"
 
 #include <QLocale>
-#include <QThreadPool>
 
 namespace corvalen {
 
@@ -21,7 +21,7 @@ void releaseElsewhere(std::shared_ptr<T> &held)
 {
     if (!held)
         return;
-    QThreadPool::globalInstance()->start([held = std::move(held)]() mutable { held.reset(); });
+    TaskPool::global().start([held = std::move(held)]() mutable { held.reset(); });
     held = nullptr;
 }
 

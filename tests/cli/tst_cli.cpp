@@ -280,6 +280,11 @@ private slots:
     void wordsThatCanNeverBeCountedAreExplained();
     void languageNamesInAnyCase();
     void enormousWordPadsNoOtherRow();
+    void outputKeptWhenNothingWasRead_data();
+    void outputKeptWhenNothingWasRead();
+    void commandsRunWhenNoThreadCanStart_data();
+    void commandsRunWhenNoThreadCanStart();
+    void clustersOfMoreWordsThan24BitsHold();
 
 private:
     // corvalen count ARGS...
@@ -1710,8 +1715,9 @@ void TestCli::corpusCommandsOutOfMemoryNameTheFile_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("output"); // whether the command takes -o
     QTest::newRow("collocates") << QStringList{u"collocates"_qs, u"w1"_qs} << true;
-    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"w1"_qs} << true;
-    QTest::newRow("context sorted") << QStringList{u"context"_qs, u"--sort"_qs, u"1R"_qs, u"w1"_qs} << false;
+    // Every word a hit: clusters and a sorted context keep what every word gives.
+    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"*"_qs} << true;
+    QTest::newRow("context sorted") << QStringList{u"context"_qs, u"--sort"_qs, u"1R"_qs, u"*"_qs} << false;
     QTest::newRow("count --dispersion") << QStringList{u"count"_qs, u"--combined"_qs, u"--dispersion"_qs} << true;
 }
 
@@ -2023,6 +2029,152 @@ void TestCli::enormousWordPadsNoOtherRow()
             QVERIFY(r.out.contains(QByteArray(QByteArray(100000, 'x') + '\t')));
         }
     }
+}
+
+void TestCli::outputKeptWhenNothingWasRead_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // MISSING, SMALL, BIG and OUT stand for files of the test
+    QTest::addColumn<bool>("capped");            // run under the memory limit
+    const QString missing = u"MISSING"_qs, small = u"SMALL"_qs, out = u"OUT"_qs;
+    QTest::newRow("collocates") << QStringList{u"collocates"_qs, u"-o"_qs, out, u"the"_qs, missing} << false;
+    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"-o"_qs, out, u"the"_qs, missing} << false;
+    QTest::newRow("dispersion") << QStringList{u"dispersion"_qs, u"-o"_qs, out, u"the"_qs, missing} << false;
+    QTest::newRow("dispersion, no file given") << QStringList{u"dispersion"_qs, u"-o"_qs, out, u"the"_qs, u"-"_qs} << false;
+    QTest::newRow("keywords, no target read")
+            << QStringList{u"keywords"_qs, u"--reference"_qs, small, u"-o"_qs, out, missing} << false;
+    QTest::newRow("keywords, no reference read")
+            << QStringList{u"keywords"_qs, u"--reference"_qs, missing, u"-o"_qs, out, small} << false;
+    QTest::newRow("keywords, the target out of memory")
+            << QStringList{u"keywords"_qs, u"--reference"_qs, small, u"-o"_qs, out, u"BIG"_qs} << true;
+}
+
+// A corpus command that could read no file found nothing: as with count, -o keeps what it holds
+// (and the exit status says that something failed, where something did).
+void TestCli::outputKeptWhenNothingWasRead()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, capped);
+    QTemporaryDir tmp;
+    const QString out = tmp.filePath(u"r.tsv"_qs);
+    writeFile(out, "KEEP\n");
+    writeFile(tmp.filePath(u"small.txt"_qs), "the cat sat on the mat\n");
+    for (QString &a : arguments) {
+        if (a == u"MISSING")
+            a = tmp.filePath(u"missing.txt"_qs);
+        else if (a == u"SMALL")
+            a = tmp.filePath(u"small.txt"_qs);
+        else if (a == u"OUT")
+            a = out;
+        else if (a == u"BIG")
+            a = manyDistinctWords();
+    }
+    const bool noFiles = arguments.last() == u"-";
+    const Run r = execute(arguments, {}, capped ? std::function<void()>(limitMemory) : std::function<void()>());
+    QCOMPARE(r.exitCode, noFiles ? 0 : 1);
+    QCOMPARE(readFile(out), QByteArray("KEEP\n"));
+}
+
+// In the child: every thread asks for a stack of 16 TB (a thread's stack is the stack limit's
+// size), which the address-space limit refuses, so no thread can start; the main thread's stack
+// grows as it needs.
+void refuseThreads()
+{
+    rlimit stack{};
+    stack.rlim_cur = stack.rlim_max = rlim_t(1) << 44;
+    setrlimit(RLIMIT_STACK, &stack);
+    rlimit space{};
+    space.rlim_cur = space.rlim_max = rlim_t(4) << 30;
+    setrlimit(RLIMIT_AS, &space);
+}
+
+void TestCli::commandsRunWhenNoThreadCanStart_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // BIG, SMALL, LIST and OUT stand for files of the test
+    const QString big = u"BIG"_qs, small = u"SMALL"_qs;
+    QTest::newRow("count --combined") << QStringList{u"count"_qs, u"--combined"_qs, big, small};
+    QTest::newRow("count per file") << QStringList{u"count"_qs, big, small, big};
+    QTest::newRow("count --dispersion --stats")
+            << QStringList{u"count"_qs, u"--combined"_qs, u"--dispersion"_qs, u"--stats"_qs, big, small};
+    QTest::newRow("count xlsx") << QStringList{u"count"_qs, u"--format"_qs, u"xlsx"_qs, u"-o"_qs, u"OUT"_qs, small};
+    QTest::newRow("context") << QStringList{u"context"_qs, u"the"_qs, big, small};
+    QTest::newRow("context sorted") << QStringList{u"context"_qs, u"--sort"_qs, u"1R,hit"_qs, u"th*"_qs, big, small};
+    QTest::newRow("dispersion") << QStringList{u"dispersion"_qs, u"the"_qs, big, small};
+    QTest::newRow("collocates") << QStringList{u"collocates"_qs, u"the"_qs, big, small};
+    QTest::newRow("clusters") << QStringList{u"clusters"_qs, u"the"_qs, big, small};
+    QTest::newRow("keywords --reference") << QStringList{u"keywords"_qs, u"--p"_qs, u"1"_qs, u"--reference"_qs, small, big};
+    QTest::newRow("keywords --reference-list")
+            << QStringList{u"keywords"_qs, u"--p"_qs, u"1"_qs, u"--reference-list"_qs, u"LIST"_qs, big};
+}
+
+// When the system will start no thread, no command aborts or waits for ever: each does its work
+// on the threads it has and gives what it gives with threads.
+void TestCli::commandsRunWhenNoThreadCanStart()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir tmp;
+    // A text big enough to be counted in slices and, as one large file, apart from the others.
+    const QString big = tmp.filePath(u"big.txt"_qs);
+    {
+        QFile f(big);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QRandomGenerator random(3);
+        QByteArray text;
+        const QList<QByteArray> common{"the", "cat", "sat", "on", "a", "mat", "and", "then", "there"};
+        while (text.size() < 12'000'000) {
+            text += random.bounded(3) == 0 ? 'w' + QByteArray::number(random.bounded(200000)) : common.at(random.bounded(9));
+            text += random.bounded(12) == 0 ? '\n' : ' ';
+        }
+        QCOMPARE(f.write(text), text.size());
+    }
+    writeFile(tmp.filePath(u"small.txt"_qs), "The cat sat on the mat.\nThen the dog.\n");
+    writeFile(tmp.filePath(u"list.tsv"_qs), "the\t40\ncat\t3\ndog\t7\n");
+    for (QString &a : arguments) {
+        if (a == u"BIG")
+            a = big;
+        else if (a == u"SMALL")
+            a = tmp.filePath(u"small.txt"_qs);
+        else if (a == u"LIST")
+            a = tmp.filePath(u"list.tsv"_qs);
+        else if (a == u"OUT")
+            a = tmp.filePath(u"out.xlsx"_qs);
+    }
+    const Run expected = execute(arguments);
+    QCOMPARE(expected.exitCode, 0);
+    const Run r = execute(arguments, {}, refuseThreads);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.err, expected.err);
+    QVERIFY(r.out == expected.out);
+}
+
+// Clusters of a corpus of more distinct words than 24 bits can number (2^24 words met once, then
+// two words met twice each): every word is a hit, so every word is in a cluster.
+void TestCli::clustersOfMoreWordsThan24BitsHold()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"distinct.txt"_qs);
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray block;
+        const char *digits = "abcdefghijklmnopqrstuvwxyz0123456789";
+        for (qint64 i = 0; i < (qint64(1) << 24); ++i) {
+            char word[6];
+            qint64 n = i;
+            for (int k = 0; k < 5; ++k, n /= 36)
+                word[k] = digits[n % 36];
+            word[5] = ' ';
+            block.append(word, 6);
+            if (block.size() >= (1 << 20)) {
+                QCOMPARE(f.write(block), block.size());
+                block.clear();
+            }
+        }
+        block += "\nlast words last words\n";
+        QCOMPARE(f.write(block), block.size());
+    }
+    const Run r = execute({u"clusters"_qs, u"--size"_qs, u"2,2"_qs, u"--position"_qs, u"left"_qs, u"*"_qs, path});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.out, QByteArray("last words\t2\t1\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -168,6 +168,7 @@ private slots:
     void patternEngineLimitIsNamed();
     void linesMatchTheCount();
     void neighboursAcrossSlicesAndParagraphs();
+    void enormousWordsAndParagraphs();
     void ordersByNeighbours();
     void linesWithACompanion();
     void phrasesStopAtGaps();
@@ -177,6 +178,8 @@ private slots:
     void juillandD();
     void tables();
     void commandLine();
+    void sortedCommandLineEqualsTheOrderedLines_data();
+    void sortedCommandLineEqualsTheOrderedLines();
     void collocatesByBruteForce_data();
     void collocatesByBruteForce();
     void associationMeasuresByHand();
@@ -373,6 +376,46 @@ void TestCorpus::linesMatchTheCount()
 
 // The five words on each side of every hit, across paragraph ends, never beyond the file; a big
 // file is cut into slices that are searched apart, and words near their edges still come right.
+// A word of five million characters (no space, no line end), then a paragraph of five million
+// more, are read as any text: the occurrences around them, their contexts and neighbours, the
+// phrases of the long paragraph and the clusters that hold the enormous word.
+void TestCorpus::enormousWordsAndParagraphs()
+{
+    QTemporaryDir tmp;
+    const QString huge(5'000'000, u'x');
+    QString text = u"a b the c "_qs + huge + u" the d\n"_qs;
+    for (int i = 0; i < 700000; ++i)
+        text += u"the cat "_qs;
+    text += u"\nthe end"_qs;
+    const QString path = tmp.filePath(u"huge.txt"_qs);
+    writeFile(path, text.toUtf8());
+    std::shared_ptr<const CorpusVocabulary> vocabulary;
+    const ConcordanceLines lines = search({path}, u"the"_qs, QueryMode::Words, plainFinder(), nullptr, &vocabulary);
+    QCOMPARE(lines.size(), 700003);
+    QCOMPARE(lines[0].left().toString(), u"a b "_qs);
+    QCOMPARE(lines[0].right().toString(), QString(u" c "_qs + huge.left(ConcordanceRequest::kDefaultWidth - 3)));
+    QCOMPARE(vocabulary->word(lines[0].neighbour(2) - 1), huge);
+    QCOMPARE(lines[1].left().toString(), QString(huge.right(ConcordanceRequest::kDefaultWidth - 1) + u' '));
+    QCOMPARE(vocabulary->word(lines[1].neighbour(-1) - 1), huge);
+    QCOMPARE(vocabulary->word(lines[1].neighbour(1) - 1), u"d"_qs);
+    QCOMPARE(lines[700002].position, 7 + 2 * 700000);
+    QCOMPARE(search({path}, u"the cat"_qs).size(), 700000);
+    ClusterRequest request;
+    request.files = {path};
+    request.finder = plainFinder();
+    request.query = *CorpusQuery::parse(u"the"_qs, QueryMode::Words, true, *request.finder);
+    request.minSize = request.maxSize = 2;
+    request.minCount = 1;
+    QMap<QString, qint64> clusters;
+    for (const ClusterRow &r : findClusters(request).rows)
+        clusters.insert(r.cluster, r.count);
+    QCOMPARE(clusters.value(u"the c"_qs), 1);
+    QCOMPARE(clusters.value(QString(huge + u" the"_qs)), 1);
+    QCOMPARE(clusters.value(u"the d"_qs), 1);
+    QCOMPARE(clusters.value(u"the cat"_qs), 700000);
+    QCOMPARE(clusters.value(u"cat the"_qs), 699999);
+}
+
 void TestCorpus::neighboursAcrossSlicesAndParagraphs()
 {
     QTemporaryDir tmp;
@@ -680,16 +723,101 @@ QStringList plantedCorpus(const QString &folder)
     return paths;
 }
 
+// Files of one paragraph of a hundred thousand words or more (one of them two such paragraphs), so
+// that the scan cuts them at spaces into many slices, and a file of a few words; with the planted
+// phrase "strong tea" and a file that ends with the node.
+QStringList longParagraphCorpus(const QString &folder)
+{
+    static const QStringList filler = {u"tea"_qs, u"coffee"_qs, u"the"_qs, u"and"_qs, u"cup"_qs, u"hot"_qs,
+                                       u"water"_qs, u"milk"_qs, u"sugar"_qs, u"Strong"_qs};
+    QRandomGenerator random(17);
+    QStringList paths;
+    for (int f = 0; f < 3; ++f) {
+        QString text;
+        const int words = f == 2 ? 4 : 110000;
+        for (int i = 0; i < words; ++i) {
+            if (random.bounded(12) == 0)
+                text += u"strong tea "_qs;
+            text += filler.at(int(random.bounded(filler.size())));
+            text += f == 1 && i == words / 2 ? u'\n' : u' ';
+        }
+        text += u"strong"_qs;
+        const QString path = QDir(folder).filePath(u"p%1.txt"_qs.arg(f));
+        writeFile(path, text.toUtf8());
+        paths << path;
+    }
+    return paths;
+}
+
+void TestCorpus::sortedCommandLineEqualsTheOrderedLines_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("query");
+    QTest::newRow("1R,2L") << u"1R,2L"_qs << u"the"_qs;
+    QTest::newRow("hit,file") << u"hit,file"_qs << u"c*"_qs;
+    QTest::newRow("file,5R,hit") << u"file,5R,hit"_qs << u"*"_qs;
+    QTest::newRow("3L, a phrase") << u"3L"_qs << u"the cat"_qs;
+}
+
+// corvalen context --sort writes exactly the lines of the search in the order of the library's
+// concordanceOrder(), over files read in many slices and one that cannot be read.
+void TestCorpus::sortedCommandLineEqualsTheOrderedLines()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, query);
+    QStringList files = makeCorpus(m_tmp.filePath(u"sorted"_qs), 3, 3000, 23);
+    files.insert(1, m_tmp.filePath(u"sorted/missing.txt"_qs));
+    QString text;
+    QRandomGenerator random(29);
+    static const QStringList words = {u"the"_qs, u"cat"_qs, u"cot"_qs, u"sat"_qs, u"on"_qs, u"The"_qs, u"mat"_qs};
+    for (int i = 0; i < 300000; ++i)
+        text += words.at(int(random.bounded(words.size()))) + (random.bounded(500) == 0 ? u"\n"_qs : u" "_qs);
+    files << m_tmp.filePath(u"sorted/long.txt"_qs);
+    writeFile(files.last(), text.toUtf8());
+    std::shared_ptr<const CorpusVocabulary> vocabulary;
+    ConcordanceLines lines = search(files, query, QueryMode::Words, plainFinder(), nullptr, &vocabulary);
+    ConcordanceLines found;
+    ConcordanceBatch kept;
+    // The failed file's line is not one of the lines written.
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!lines[i].failed)
+            kept.lines.push_back(lines[i]);
+    }
+    found.append(std::move(kept));
+    const QList<SortKey> sortKeys = *parseSortKeys(keys);
+    QStringList names;
+    for (const QString &f : files)
+        names << QDir::toNativeSeparators(f);
+    const std::vector<qint32> order = concordanceOrder(found, sortKeys, WordRanks::of(found, *vocabulary, sortKeys),
+                                                       WordRanks::ofNames(names));
+    QByteArray expected;
+    for (const qint32 i : order) {
+        const ConcordanceLine &l = found[i];
+        expected += (names.at(l.file) + u'\t' + l.left() + u'\t' + l.hit() + u'\t' + l.right() + u'\n').toUtf8();
+    }
+    QProcess p;
+    p.start(QStringLiteral(CORVALEN_BIN_DIR "/corvalen"), QStringList{u"context"_qs, u"--sort"_qs, keys, query} + files);
+    QVERIFY(p.waitForFinished(120000));
+    QCOMPARE(p.exitCode(), 1); // the missing file
+    const QByteArray out = p.readAllStandardOutput();
+    QVERIFY(found.size() > 1000);
+    QCOMPARE(out.count('\n'), qsizetype(found.size()));
+    QVERIFY(out == expected);
+}
+
 void TestCorpus::collocatesByBruteForce_data()
 {
     QTest::addColumn<int>("left");
     QTest::addColumn<int>("right");
     QTest::addColumn<bool>("stopWords");
-    QTest::newRow("5,5") << 5 << 5 << false;
-    QTest::newRow("2,3 with stop words") << 2 << 3 << true;
-    QTest::newRow("0,4") << 0 << 4 << false;
-    QTest::newRow("3,0 with stop words") << 3 << 0 << true;
-    QTest::newRow("10,10") << 10 << 10 << false;
+    QTest::addColumn<bool>("longParagraphs"); // paragraphs of a hundred thousand words, read in many slices
+    QTest::newRow("5,5") << 5 << 5 << false << false;
+    QTest::newRow("2,3 with stop words") << 2 << 3 << true << false;
+    QTest::newRow("0,4") << 0 << 4 << false << false;
+    QTest::newRow("3,0 with stop words") << 3 << 0 << true << false;
+    QTest::newRow("10,10") << 10 << 10 << false << false;
+    QTest::newRow("long paragraphs, 5,5") << 5 << 5 << false << true;
+    QTest::newRow("long paragraphs, 10,3 with stop words") << 10 << 3 << true << true;
 }
 
 // Co-occurrences counted by brute force over the tokens (windows overlap, a word in two windows
@@ -700,7 +828,9 @@ void TestCorpus::collocatesByBruteForce()
     QFETCH(int, left);
     QFETCH(int, right);
     QFETCH(bool, stopWords);
-    const QStringList files = plantedCorpus(m_tmp.filePath(u"planted"_qs));
+    QFETCH(bool, longParagraphs);
+    const QStringList files = longParagraphs ? longParagraphCorpus(m_tmp.filePath(u"long"_qs))
+                                             : plantedCorpus(m_tmp.filePath(u"planted"_qs));
     WordRules rules;
     if (stopWords)
         rules.stopWordLists = {u"en"_qs};
@@ -756,6 +886,34 @@ void TestCorpus::collocatesByBruteForce()
         QVERIFY(std::abs(r.measures.tScore - (O - E) / std::sqrt(O)) < 1e-9);
         QVERIFY(qFuzzyCompare(r.measures.logDice, 14 + std::log2(2 * O / (fn + fc))));
     }
+    // Asked with minimums, the search makes rows of exactly the collocates that pass them.
+    // The minimums: the median co-occurrences and frequency, so that some collocates pass and some not.
+    std::vector<qint64> cooccurrences, frequencies;
+    for (const QString &w : expectedWords) {
+        cooccurrences.push_back(coLeft.value(w) + coRight.value(w));
+        frequencies.push_back(frequency.value(w));
+    }
+    std::sort(cooccurrences.begin(), cooccurrences.end());
+    std::sort(frequencies.begin(), frequencies.end());
+    const qint64 leastCooccurrence = cooccurrences[cooccurrences.size() / 2];
+    const qint64 leastFrequency = frequencies[frequencies.size() / 2];
+    request.minCooccurrence = leastCooccurrence;
+    request.minFrequency = leastFrequency;
+    const CollocateResult least = findCollocates(request);
+    QStringList passing, made;
+    for (const QString &w : expectedWords) {
+        if (coLeft.value(w) + coRight.value(w) >= leastCooccurrence && frequency.value(w) >= leastFrequency)
+            passing << w;
+    }
+    for (const CollocateRow &r : least.rows) {
+        made << r.word;
+        QCOMPARE(r.cooccurrence, found.value(r.word).cooccurrence);
+        QCOMPARE(r.measures.logLikelihood, found.value(r.word).measures.logLikelihood);
+    }
+    passing.sort();
+    made.sort();
+    QVERIFY(!passing.isEmpty() && passing.size() < expectedWords.size());
+    QCOMPARE(made, passing);
     // The planted pair comes first by log-likelihood when the span reaches it.
     const std::vector<CollocateRow> ordered = selectCollocates(result.rows, CollocateMeasure::LogLikelihood);
     if (right > 0)
@@ -840,11 +998,17 @@ void TestCorpus::clustersByBruteForce_data()
     QTest::addColumn<int>("maxSize");
     QTest::addColumn<int>("place");
     QTest::addColumn<qint64>("minCount");
-    QTest::newRow("any 2-4") << u"strong"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2);
-    QTest::newRow("left 2-5") << u"strong"_qs << 2 << 5 << int(ClusterPlace::Left) << qint64(2);
-    QTest::newRow("right 3-3") << u"tea"_qs << 3 << 3 << int(ClusterPlace::Right) << qint64(1);
-    QTest::newRow("phrase, any") << u"strong tea"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(3);
-    QTest::newRow("pattern, any 2-5") << u"*ee"_qs << 2 << 5 << int(ClusterPlace::Anywhere) << qint64(4);
+    QTest::addColumn<bool>("longParagraphs"); // paragraphs of a hundred thousand words, read in many slices
+    QTest::newRow("any 2-4") << u"strong"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2) << false;
+    QTest::newRow("left 2-5") << u"strong"_qs << 2 << 5 << int(ClusterPlace::Left) << qint64(2) << false;
+    QTest::newRow("right 3-3") << u"tea"_qs << 3 << 3 << int(ClusterPlace::Right) << qint64(1) << false;
+    QTest::newRow("phrase, any") << u"strong tea"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(3) << false;
+    QTest::newRow("pattern, any 2-5") << u"*ee"_qs << 2 << 5 << int(ClusterPlace::Anywhere) << qint64(4) << false;
+    QTest::newRow("long paragraphs, any 2-4") << u"strong"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2) << true;
+    QTest::newRow("long paragraphs, left 2-5, once") << u"strong"_qs << 2 << 5 << int(ClusterPlace::Left) << qint64(1) << true;
+    QTest::newRow("long paragraphs, right 5-5") << u"tea"_qs << 5 << 5 << int(ClusterPlace::Right) << qint64(1) << true;
+    QTest::newRow("long paragraphs, every word") << u"*"_qs << 2 << 3 << int(ClusterPlace::Anywhere) << qint64(2) << true;
+    QTest::newRow("long paragraphs, phrase") << u"strong tea"_qs << 2 << 4 << int(ClusterPlace::Anywhere) << qint64(2) << true;
 }
 
 // Clusters counted by brute force: every run of n consecutive words of one paragraph that holds
@@ -856,7 +1020,9 @@ void TestCorpus::clustersByBruteForce()
     QFETCH(int, maxSize);
     QFETCH(int, place);
     QFETCH(qint64, minCount);
-    const QStringList files = plantedCorpus(m_tmp.filePath(u"planted"_qs));
+    QFETCH(bool, longParagraphs);
+    const QStringList files = longParagraphs ? longParagraphCorpus(m_tmp.filePath(u"long"_qs))
+                                             : plantedCorpus(m_tmp.filePath(u"planted"_qs));
     const QStringList queryWords = query.split(u' ');
     const QRegularExpression first(QRegularExpression::anchoredPattern(QString(queryWords.first()).replace(u"*"_qs, u".*"_qs)));
     const auto holdsAt = [&](const QList<Token> &t, qsizetype at) {

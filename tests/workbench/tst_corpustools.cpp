@@ -11,6 +11,7 @@
 #include "workbench/clusterstab.h"
 #include "workbench/collocatestab.h"
 #include "workbench/concordancemodel.h"
+#include "workbench/concordancerunner.h"
 #include "workbench/concordancetab.h"
 #include "workbench/corpusjob.h"
 #include "workbench/corpustablemodel.h"
@@ -43,6 +44,11 @@
 #include <QThread>
 
 #include <cmath>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+#include <pthread.h>
 
 using namespace corvalen;
 
@@ -121,6 +127,9 @@ private slots:
     void figuresFitTheirColumns();
     void replacedWorkIsNeverShown();
     void workOutOfMemoryIsReported();
+    void workThatCannotRunIsReported_data();
+    void workThatCannotRunIsReported();
+    void searchThatCannotStartIsReported();
     void collocatesMeasuresAndOrder();
     void collocateShowsItsLines();
     void clustersCountsAndPlaces();
@@ -340,6 +349,105 @@ void TestCorpusTools::workOutOfMemoryIsReported()
     QVERIFY(!done);
     QCOMPARE(finished.size(), 0);
     QVERIFY(!job.isRunning());
+}
+
+// While one lives, no new thread of this process can start: each asks for a stack larger than the
+// address space.
+class ThreadsRefused
+{
+public:
+    ThreadsRefused()
+    {
+        pthread_getattr_default_np(&m_old);
+        pthread_attr_t huge;
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, size_t(1) << 47);
+        pthread_setattr_default_np(&huge);
+        pthread_attr_destroy(&huge);
+    }
+    ~ThreadsRefused()
+    {
+        pthread_setattr_default_np(&m_old);
+        pthread_attr_destroy(&m_old);
+    }
+    ThreadsRefused(const ThreadsRefused &) = delete;
+    ThreadsRefused &operator=(const ThreadsRefused &) = delete;
+
+private:
+    pthread_attr_t m_old;
+};
+
+void TestCorpusTools::workThatCannotRunIsReported_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no thread for the work") << 0 << u"Out of memory: the work could not be started."_qs;
+    QTest::newRow("the system refuses") << 1 << u"Resource temporarily unavailable."_qs;
+    QTest::newRow("any other failure") << 2 << u"Too many distinct words."_qs;
+}
+
+// A work whose thread cannot start, or that fails in any way, ends with failed() and its reason:
+// the window says so and goes on, its job ready for the next work.
+void TestCorpusTools::workThatCannotRunIsReported()
+{
+    QFETCH(int, how);
+    QFETCH(QString, reason);
+    CorpusJob job;
+    QSignalSpy failed(&job, &CorpusJob::failed);
+    QSignalSpy finished(&job, &CorpusJob::finished);
+    bool done = false;
+    {
+        std::optional<ThreadsRefused> refused;
+        if (how == 0)
+            refused.emplace();
+        job.start(
+                [how](const std::atomic<bool> &, Progress &) {
+                    if (how == 1)
+                        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+                    throw std::length_error("Too many distinct words.");
+                },
+                [&done] { done = true; });
+        QVERIFY(failed.wait(20000));
+    }
+    QCOMPARE(failed.at(0).at(0).toString(), reason);
+    QTest::qWait(50);
+    QVERIFY(!done);
+    QCOMPARE(finished.size(), 0);
+    QVERIFY(!job.isRunning());
+    // The next work runs as ever.
+    job.start([](const std::atomic<bool> &, Progress &) {}, [&done] { done = true; });
+    QVERIFY(finished.wait(20000));
+    QVERIFY(done);
+}
+
+// A concordance whose thread cannot start ends, its first file named with the reason, instead of
+// waiting for lines that never come.
+void TestCorpusTools::searchThatCannotStartIsReported()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"a.txt"_qs);
+    QVERIFY(writeText(path, "the cat sat\n"));
+    ConcordanceRequest request;
+    request.files = {path};
+    request.finder = WordFinder::create(WordRules(), true);
+    request.query = *CorpusQuery::parse(u"cat"_qs, QueryMode::Words, true, *request.finder);
+    ConcordanceRunner runner;
+    QSignalSpy finished(&runner, &ConcordanceRunner::finished);
+    QSignalSpy found(&runner, &ConcordanceRunner::found);
+    {
+        ThreadsRefused refused;
+        runner.start(request);
+    }
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(found.size(), 0);
+    QVERIFY(runner.isKnown(0));
+    QCOMPARE(runner.failure(0), u"Out of memory: the search could not be started."_qs);
+    QVERIFY(!runner.isRunning());
+    // The next search runs as ever.
+    runner.start(request);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(found.size(), 1);
+    QVERIFY(runner.failure(0).isEmpty());
 }
 
 // Node "cat", span 1 left and 1 right (K = 2): its three occurrences have sat to the right each
