@@ -30,7 +30,8 @@ std::optional<double> juillandD(const std::vector<qint64> &positions, qint64 wor
     for (const double v : inPart)
         squares += (v - mean) * (v - mean);
     const double deviation = std::sqrt(squares / parts);
-    return 1.0 - (deviation / mean) / std::sqrt(double(parts - 1));
+    // In [0, 1]; rounding could take it a hair outside.
+    return std::clamp(1.0 - (deviation / mean) / std::sqrt(double(parts - 1)), 0.0, 1.0);
 }
 
 DispersionCollector::DispersionCollector(qsizetype files) : m_files(size_t(std::max<qsizetype>(0, files)))

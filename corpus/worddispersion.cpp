@@ -213,8 +213,10 @@ FileWordCounts FileWordCounts::measure(const QStringList &files, std::shared_ptr
     std::vector<size_t> next(result.m_starts.begin(), result.m_starts.end() - 1);
     for (size_t p = 0; p < pairs.size(); ++p)
         result.m_pairs[next[indexOf[p]]++] = pairs[p].second;
-    for (const qint64 words : result.m_fileWords)
+    for (const qint64 words : result.m_fileWords) {
         result.m_parts += words > 0;
+        result.m_words += std::max<qint64>(0, words);
+    }
     return result;
 }
 
@@ -232,11 +234,9 @@ WordDispersion FileWordCounts::of(QStringView word, qint64 count, qint64 total) 
         if (m_hashes[m_slots[i] - 1] == h)
             break;
     }
+    // Only the files that hold the word are visited: a row costs its files, not the corpus's.
     const size_t index = m_slots[i] - 1;
-    qint64 words = 0;
-    for (const qint64 w : m_fileWords)
-        words += std::max<qint64>(0, w);
-    const double n = double(m_parts), F = double(count), W = double(words);
+    const double n = double(m_parts), F = double(count), W = double(m_words);
     double sumX = 0, sumX2 = 0, sumAbs = 0, sumShare = 0;
     for (size_t k = m_starts[index]; k < m_starts[index + 1]; ++k) {
         const Pair &p = m_pairs[k];
@@ -254,8 +254,12 @@ WordDispersion FileWordCounts::of(QStringView word, qint64 count, qint64 total) 
     d.dp = 0.5 * (sumAbs + std::max(0.0, 1.0 - sumShare));
     const double mean = sumX / n;
     const double variance = std::max(0.0, sumX2 / n - mean * mean);
+    // D lies in [0, 1]; rounding could take it a hair outside (-1e-17 for a word of one file),
+    // which would show as -0.0000 and order apart from 0. A word of one file is exactly 0.
     if (mean > 0)
-        d.juillandD = 1.0 - (std::sqrt(variance) / mean) / std::sqrt(n - 1.0);
+        d.juillandD = m_starts[index + 1] - m_starts[index] == 1
+                ? 0.0
+                : std::clamp(1.0 - (std::sqrt(variance) / mean) / std::sqrt(n - 1.0), 0.0, 1.0);
     return d;
 }
 

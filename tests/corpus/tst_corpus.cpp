@@ -1524,6 +1524,17 @@ void TestCorpus::wordDispersionByHand()
     d = counts.of(u"some", 4, 40);
     QVERIFY(std::abs(*d.dp - 0.25) < 1e-12);
     QVERIFY2(std::abs(*d.juillandD - 0.4708497) < 1e-6, qPrintable(QString::number(*d.juillandD, 'f', 8)));
+    // A word of one file is exactly 0 whatever the files' sizes (rounding gave -1e-17, shown as
+    // -0.0000 and ordered apart from 0).
+    QStringList many;
+    for (int k = 0; k < 7; ++k) {
+        many << tmp.filePath(u"m%1.txt"_qs.arg(k));
+        writeFile(many.last(), QByteArray("filler ").repeated(3 + 5 * k) + (k == 3 ? "alone alone alone\n" : "\n"));
+    }
+    const FileWordCounts seven = FileWordCounts::measure(many, plainFinder());
+    d = seven.of(u"alone", 3, 3 + 3 * 7 + 5 * 21);
+    QCOMPARE(*d.juillandD, 0.0);
+    QVERIFY(!std::signbit(*d.juillandD));
     const FileWordCounts one = FileWordCounts::measure({files.at(0)}, plainFinder());
     d = one.of(u"only", 2, 10);
     QVERIFY(!d.dp && !d.juillandD);
