@@ -1,5 +1,7 @@
 #include "engine/analysisjob.h"
 
+#include "base/stoppedthreads.h"
+
 #include <QSemaphore>
 #include <QThread>
 
@@ -69,7 +71,7 @@ bool AnalysisJob::start(const QStringList &paths, const CountOptions &options, T
             });
     });
     worker->reporter = std::make_unique<CrossThreadErrorReporter>(this, reporter);
-    worker->thread = QThread::create([self, worker, paths, options, source] {
+    const auto work = [self, worker, paths, options, source] {
         ResultTable table =
                 runAnalysis(paths, options, *source, worker->progress.get(), worker->reporter.get());
         QMetaObject::invokeMethod(
@@ -80,9 +82,16 @@ bool AnalysisJob::start(const QStringList &paths, const CountOptions &options, T
                     emit self->finished(table);
                 },
                 Qt::QueuedConnection);
-    });
+    };
+    worker->thread = QThread::create(work);
     connect(worker->thread, &QThread::finished, worker->thread, &QObject::deleteLater);
-    worker->thread->start();
+    if (!startThread(worker->thread)) {
+        // The system will start no thread (no memory for its stack): the run is made here, the
+        // window waiting for it, rather than never (Qt only warns of such a thread).
+        delete worker->thread;
+        worker->thread = nullptr;
+        work();
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "filelist/scanqueue.h"
 
-#include <QtConcurrent/QtConcurrentRun>
+#include "engine/backgroundtask.h"
+
 
 namespace corvalen {
 
@@ -55,7 +56,7 @@ void ScanQueue::startNext()
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     auto cancel = m_cancel;
     Job job = std::move(next.job);
-    m_watcher.setFuture(QtConcurrent::run([job = std::move(job), cancel]() {
+    m_watcher.setFuture(runInBackground([job = std::move(job), cancel]() {
         return job([cancel] { return cancel->load(std::memory_order_relaxed); });
     }));
 }

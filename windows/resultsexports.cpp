@@ -1,6 +1,7 @@
 #include "windows/resultsexports.h"
 
 #include "base/prompter.h"
+#include "engine/backgroundtask.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
 #include "windows/resultsmodel.h"
@@ -18,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <optional>
 
@@ -112,7 +112,7 @@ bool runWhileBusy(QWidget &window, const std::function<bool()> &work)
     QFutureWatcher<bool> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&work] { return work(); }));
+    watcher.setFuture(runInBackground([&work] { return work(); }));
     if (!watcher.isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     window.unsetCursor();

@@ -1,5 +1,6 @@
 #include "workbench/concordancemodel.h"
 
+#include "engine/backgroundtask.h"
 #include "workbench/workbench.h"
 
 #include <QApplication>
@@ -7,7 +8,6 @@
 #include <QLocale>
 #include <QPainter>
 #include <QTextLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace corvalen {
 
@@ -313,7 +313,7 @@ void ConcordanceModel::order()
         endResetModel();
         emit orderShown();
     });
-    watcher->setFuture(QtConcurrent::run([lines = m_workbench.sharedLines(), vocabulary = m_workbench.vocabulary(),
+    watcher->setFuture(runInBackground([lines = m_workbench.sharedLines(), vocabulary = m_workbench.vocabulary(),
                                           keys, fileRanks = m_fileRanks]() -> Result {
         if (!lines || !vocabulary)
             return {};

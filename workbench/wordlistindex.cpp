@@ -1,29 +1,17 @@
 #include "workbench/wordlistindex.h"
 
+#include "engine/twohalves.h"
+
 #include <QCollator>
 #include <QCollatorSortKey>
 
 #include <algorithm>
 #include <cstring>
 #include <numeric>
-#include <thread>
 
 namespace corvalen {
 
 namespace {
-
-// Runs work(from, to) over [0, size) in two halves on two threads when size is large.
-template<typename Work>
-void inTwoHalves(size_t size, Work &&work)
-{
-    if (size < 50000) {
-        work(size_t(0), size);
-        return;
-    }
-    std::thread other([&] { work(size / 2, size); });
-    work(size_t(0), size / 2);
-    other.join();
-}
 
 // Sorts items by less on two threads (two halves sorted apart, then merged).
 template<typename T, typename Less>
@@ -32,7 +20,7 @@ void sortInTwo(std::vector<T> &items, Less less)
     inTwoHalves(items.size(), [&](size_t from, size_t to) {
         std::sort(items.begin() + qsizetype(from), items.begin() + qsizetype(to), less);
     });
-    if (items.size() >= 50000)
+    if (items.size() >= 65536) // as inTwoHalves splits
         std::inplace_merge(items.begin(), items.begin() + qsizetype(items.size() / 2), items.end(), less);
 }
 

@@ -4,6 +4,7 @@
 #include "base/prompter.h"
 #include "corpus/worddispersion.h"
 #include "engine/wordtally.h"
+#include "engine/backgroundtask.h"
 #include "workbench/corpusjob.h"
 #include "workbench/rowview.h"
 #include "workbench/wordlistcharts.h"
@@ -30,7 +31,6 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cstdlib>
@@ -56,6 +56,17 @@ WordListPanel::WordListPanel(std::shared_ptr<const WordListSnapshot> snapshot, P
     setObjectName(u"wordListPanel"_qs);
     m_varietyJob = new CorpusJob(this);
     m_dispersionJob = new CorpusJob(this);
+    // A reading of the files that fails (memory, a thread that would not start) leaves its figures
+    // out and says why; the next measure still comes, and the panel counts as measured.
+    connect(m_varietyJob, &CorpusJob::failed, this, [this](const QString &reason) {
+        setStatus(tr("The type/token ratios could not be measured: %1").arg(reason));
+        measureFiles();
+    });
+    connect(m_dispersionJob, &CorpusJob::failed, this, [this](const QString &reason) {
+        setStatus(tr("The files' own figures could not be measured: %1").arg(reason));
+        m_measured = true;
+        emit corpusMeasured();
+    });
     buildControls();
     setStatus(tr("Preparing the word list..."));
 
@@ -64,7 +75,7 @@ WordListPanel::WordListPanel(std::shared_ptr<const WordListSnapshot> snapshot, P
         watcher->deleteLater();
         indexBuilt();
     });
-    watcher->setFuture(QtConcurrent::run([index = m_index] { index->build(); }));
+    watcher->setFuture(runInBackground([index = m_index] { index->build(); }));
 }
 
 WordListPanel::~WordListPanel()
@@ -234,7 +245,7 @@ void WordListPanel::indexBuilt()
         watcher->deleteLater();
         summariesBuilt();
     });
-    watcher->setFuture(QtConcurrent::run([index = m_index] { index->buildSummaries(); }));
+    watcher->setFuture(runInBackground([index = m_index] { index->buildSummaries(); }));
     startMeasures();
 }
 
@@ -327,7 +338,7 @@ void WordListPanel::summariesBuilt()
         watcher->deleteLater();
         collationBuilt();
     });
-    watcher->setFuture(QtConcurrent::run([index = m_index, locale = QLocale()] { index->buildCollation(locale); }));
+    watcher->setFuture(runInBackground([index = m_index, locale = QLocale()] { index->buildCollation(locale); }));
 }
 
 bool WordListPanel::showsAllFilesTogether() const
@@ -500,7 +511,7 @@ void WordListPanel::findChanged()
         m_chart->setMatches(m_matches);
         showRows();
     });
-    watcher->setFuture(QtConcurrent::run([index = m_index, findQuery, counter = m_searchGeneration, generation] {
+    watcher->setFuture(runInBackground([index = m_index, findQuery, counter = m_searchGeneration, generation] {
         return matchWords(*index, findQuery, [&] { return counter->load() != generation; });
     }));
 }

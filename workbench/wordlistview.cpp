@@ -1,11 +1,11 @@
 #include "workbench/wordlistview.h"
 
+#include "engine/twohalves.h"
 #include "workbench/wordlistdispersion.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <thread>
 
 namespace corvalen {
 
@@ -138,13 +138,10 @@ std::optional<std::vector<char>> matchWords(const WordListIndex &index, const Fi
             flags[size_t(w)] = matcher->matches(index.wordText(w));
         }
     };
-    if (words < 20000 || findQuery.isEmpty()) {
+    if (words < 20000 || findQuery.isEmpty())
         work(0, words);
-    } else {
-        std::thread other([&] { work(words / 2, words); });
-        work(0, words / 2);
-        other.join();
-    }
+    else
+        onTwoThreads([&] { work(words / 2, words); }, [&] { work(0, words / 2); });
     if (stopped)
         return std::nullopt;
     return flags;

@@ -146,6 +146,7 @@ private slots:
     void exportToAFailingTarget();
     void stopEndsARun();
     void wordListDispersion();
+    void wordListMeasuresThatCannotRunAreSaid();
     void dispersionOfOneFileIsEmpty();
     void typeTokenRatiosShown_data();
     void typeTokenRatiosShown();
@@ -1010,6 +1011,25 @@ void TestCorpusTools::stopEndsARun()
         QVERIFY(runTab(*tab));
         QVERIFY(tab->model()->rowCount() > 0);
     }
+}
+
+// The word list's readings of the files (ratios, dispersion) whose threads cannot start say so, and
+// the panel still counts as measured instead of waiting for them for ever.
+void TestCorpusTools::wordListMeasuresThatCannotRunAreSaid()
+{
+    CountOptions options(CountMode::Combined, false, true);
+    options.fileRange = true;
+    // Not shown: Qt's painting waits for threads of its own.
+    auto w = std::make_unique<WorkbenchWindow>(m_paths, options, m_prompter);
+    WordListTab *words = w->tab<WordListTab>();
+    {
+        ThreadsRefused refused;
+        w->workbench().countWordList();
+        QTRY_VERIFY_WITH_TIMEOUT(words->panel() && words->panel()->hasMeasured(), 20000);
+    }
+    const QString status = words->panel()->findChild<QLabel *>(u"wordListStatus"_qs)->text();
+    QVERIFY2(status.contains(u"could not be measured: Out of memory"_qs), qPrintable(status));
+    QCOMPARE(words->panel()->model()->columnCount(), 3); // no dispersion columns without the figures
 }
 
 // A combined count with its range: per million, Juilland's D and DP after Files, by hand. The
