@@ -365,9 +365,11 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
     }
     windows = {};
 
-    // The words of the clusters: as counted, or each group's most frequent form.
+    // The words of the clusters: as counted, each group's lemma, or each stem's most frequent form.
     QStringList words = scan.vocabulary().words();
-    if (grouped) {
+    if (grouped && request.finder->groupsByLemma()) {
+        words = groups.words();
+    } else if (grouped) {
         const QStringList keys = groups.words();
         std::vector<quint64> frequency(size_t(words.size()), 0);
         std::vector<quint32> groupOf(size_t(words.size()), 0);

@@ -201,32 +201,39 @@ CollocateResult findCollocates(const CollocateRequest &request, const std::atomi
     result.nodeOccurrences = all.nodes;
     result.corpusWords = qint64(std::accumulate(all.frequency.begin(), all.frequency.end(), quint64(0)));
 
-    // With word forms grouped by stem a collocate is a group: its forms' tallies added up, shown
-    // by its most frequent form (of equal ones, the first by UTF-16 code units).
+    // With word forms grouped a collocate is a group: its forms' tallies added up, shown by its
+    // lemma, or by the most frequent form of its stem (of equal ones, the first by UTF-16 code
+    // units).
     const QStringList vocabulary = scan.vocabulary().words();
     std::vector<qint32> groupOf(vocabulary.size());
     std::iota(groupOf.begin(), groupOf.end(), 0);
+    std::vector<CollocateRow> rows(vocabulary.size());
     if (request.finder->groupsWords()) {
         std::unique_ptr<WordFinder> finder = request.finder->clone();
+        const bool byLemma = finder->groupsByLemma();
         QHash<QString, qint32> groups;
         for (qsizetype id = 0; id < vocabulary.size(); ++id) {
             const QString key = finder->groupKey(vocabulary.at(id));
             const auto it = groups.constFind(key);
             if (it == groups.cend()) {
                 groups.insert(key, qint32(id));
+                if (byLemma)
+                    rows[size_t(id)].word = key;
                 continue;
             }
             const qint32 head = *it;
             groupOf[size_t(id)] = head;
         }
     }
-    std::vector<CollocateRow> rows(vocabulary.size());
+    const bool shownByKey = request.finder->groupsByLemma();
     std::vector<quint64> shownFrequency(vocabulary.size(), 0);
     for (qsizetype id = 0; id < vocabulary.size(); ++id) {
         CollocateRow &row = rows[size_t(groupOf[size_t(id)])];
         row.left += qint64(all.left[size_t(id)]);
         row.right += qint64(all.right[size_t(id)]);
         row.frequency += qint64(all.frequency[size_t(id)]);
+        if (shownByKey)
+            continue;
         const quint64 f = all.frequency[size_t(id)];
         quint64 &best = shownFrequency[size_t(groupOf[size_t(id)])];
         if (row.word.isNull() || f > best || (f == best && vocabulary.at(id) < row.word)) {

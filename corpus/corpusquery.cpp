@@ -55,6 +55,7 @@ std::unique_ptr<WordFinder> bareFinder(const WordFinder &finder)
     bare.stopWordLists.clear();
     bare.minLength = 1;
     bare.stemLanguage.clear();
+    bare.lemmaLists.clear();
     bare.phraseLength = 1;
     return WordFinder::create(bare, finder.ignoresCase());
 }
