@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -120,15 +121,18 @@ bool isBuiltInEnglish(const QString &name)
 
 QString lowerCaseWord(QStringView word)
 {
-    QString out;
-    out.reserve(word.size());
-    for (const char32_t c : word.toUcs4()) {
-        const char32_t l = simpleLower(c);
-        if (QChar::requiresSurrogates(l)) {
-            out += QChar(QChar::highSurrogate(l));
-            out += QChar(QChar::lowSurrogate(l));
+    QString out(word.size(), Qt::Uninitialized);
+    char16_t *o = reinterpret_cast<char16_t *>(out.data());
+    const char16_t *w = reinterpret_cast<const char16_t *>(word.utf16());
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const char16_t u = w[i];
+        if (QChar::isHighSurrogate(u) && i + 1 < word.size() && QChar::isLowSurrogate(w[i + 1])) {
+            // The simple mapping keeps a character in its plane.
+            const char32_t l = simpleLower(QChar::surrogateToUcs4(u, w[i + 1]));
+            o[i] = QChar::highSurrogate(l);
+            o[++i] = QChar::lowSurrogate(l);
         } else {
-            out += QChar(char16_t(l));
+            o[i] = QChar::isSurrogate(u) ? u : char16_t(simpleLower(u));
         }
     }
     return out;
@@ -173,6 +177,7 @@ using TextMap = std::unordered_map<std::u16string, Value, TextHash, TextEqual>;
 // English from WordNet 3.0 (engine/lemmas/en.txt, made by tools/make-lemmas.py), as WordNet's own
 // morphology finds a word's lemmas: its exception lists (ran -> run), the form itself when the
 // index lists it, and the regular detachment rules (studies -> study) checked against the index.
+// A lemma is written as WordNet writes it: in lower case, a name with its capitals (Elizabeth).
 // Of several lemmas, the one whose senses WordNet's sense-tagged corpus tags most often wins
 // (saw -> see, not the tool; better -> good, not the verb "to better"); of equally often tagged
 // ones, the first in that order, verbs before nouns, adjectives and adverbs.
@@ -188,6 +193,7 @@ public:
         if (!file.open(QIODevice::ReadOnly))
             throw std::runtime_error("The built-in English lemmas are missing.");
         const QString text = QString::fromUtf8(file.readAll());
+        m_index.reserve(size_t(text.count(u'\n')));
         bool inExceptions = false;
         for (QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts)) {
             if (line.startsWith(u'#'))
@@ -199,13 +205,16 @@ public:
             const QList<QStringView> fields = line.split(u' ', Qt::SkipEmptyParts);
             if (fields.size() < 2)
                 continue;
-            const QString form = lowerCase(clean(fields[0]));
+            const QString cleaned = clean(fields[0]);
+            const QString form = lowerCase(cleaned);
             if (form.isEmpty())
                 continue;
             const quint8 parts = partsOf(fields[1]);
             if (!inExceptions) {
                 Lemma &l = m_index[keyOf(form)];
                 l.parts |= parts;
+                if (cleaned != form)
+                    l.shown = keyOf(cleaned); // a name's capitals
                 if (fields.size() > 2)
                     l.count = std::max(l.count, fields[2].toUInt());
                 continue;
@@ -272,7 +281,8 @@ public:
         }
         if (bestCount < 0)
             return false;
-        lemma = stringOf(best);
+        const auto shown = m_index.find(best);
+        lemma = stringOf(shown != m_index.end() && !shown->second.shown.empty() ? shown->second.shown : best);
         return true;
     }
 
@@ -281,6 +291,7 @@ private:
     {
         quint8 parts = 0;
         quint32 count = 0;
+        std::u16string shown; // when not its key in lower case
     };
     struct Exception
     {
@@ -317,6 +328,19 @@ private:
     std::unordered_set<std::u16string, TextHash, TextEqual> m_stopWords;
 };
 
+// The English data as one cleaning makes it, read once: every count of the program's life with
+// that cleaning shares it.
+std::shared_ptr<const EnglishLemmas> englishLemmas(const Lemmatizer::Cleaner &clean, const QString &cleaning)
+{
+    static std::mutex mutex;
+    static std::map<QString, std::shared_ptr<const EnglishLemmas>> loaded;
+    const std::lock_guard lock(mutex);
+    std::shared_ptr<const EnglishLemmas> &english = loaded[cleaning];
+    if (!english)
+        english = std::make_shared<const EnglishLemmas>(clean);
+    return english;
+}
+
 // A Hunspell dictionary's stems. A Hunspell object is not safe to share between threads: a few
 // are kept, each lent to one lookup at a time, and another made when all are lent.
 class HunspellLemmas
@@ -348,53 +372,50 @@ public:
     {
         if (word.isEmpty() || word.size() > kMaxHunspellWord)
             return false;
-        std::vector<std::string> variants;
-        std::string encoded;
-        if (!encode(word, encoded))
-            return false;
-        variants.push_back(encoded);
-        // Counted words are lower case when case is ignored, and a German noun is a dictionary's
-        // word only with its capital: Hunspell is asked for the capitalised form too.
-        const char32_t first = word.toUcs4().value(0);
-        if (QChar::isLower(first)) {
-            const char32_t title = QChar::toTitleCase(first);
-            QString capitalised = QChar::requiresSurrogates(title) ? QString::fromUcs4(&title, 1)
-                                                                    : QString(QChar(char16_t(title)));
-            capitalised += word.sliced(QChar::requiresSurrogates(first) ? 2 : 1);
-            if (encode(capitalised, encoded))
-                variants.push_back(encoded);
-        }
         std::vector<std::string> stems;
         {
             Lent hunspell(*this);
-            for (const std::string &v : variants) {
-                for (std::string &s : hunspell->stem(v)) {
-                    // Only a stem the dictionary takes as a word of its own: the parts of
-                    // compounds it also lists ("haus" of "Hochhaus") are no headwords.
+            // Only a stem the dictionary takes as a word of its own: the parts of compounds it
+            // also lists ("haus" of "Hochhaus") are no headwords.
+            const auto stemsOf = [&](QStringView form) {
+                std::string encoded;
+                if (!encode(form, encoded))
+                    return;
+                for (std::string &s : hunspell->stem(encoded)) {
                     if (std::find(stems.begin(), stems.end(), s) == stems.end() && hunspell->spell(s))
                         stems.push_back(std::move(s));
                 }
+            };
+            stemsOf(word);
+            // Counted words are lower case when case is ignored, and a German noun is a
+            // dictionary's word only with its capital: the capitalised form is asked for when the
+            // word itself has no stem.
+            const char32_t first = word.toUcs4().value(0);
+            if (stems.empty() && QChar::isLower(first)) {
+                const char32_t title = QChar::toTitleCase(first);
+                QString capitalised = QString::fromUcs4(&title, 1);
+                capitalised += word.sliced(QChar::requiresSurrogates(first) ? 2 : 1);
+                stemsOf(capitalised);
             }
         }
         // The form itself when it is one of its stems (a headword stays one: "est" is "east" as
         // well as a form of "être"); else the shortest stem, which takes a noun's plural to the
         // noun rather than to a verb spelled like it ("casas" -> "casa", not "casar"); of equal
         // ones, the first Hunspell gives.
-        const QString lower = lowerCase(word);
         QString chosen;
         qsizetype chosenLength = 0;
-        bool chosenIsSelf = false;
         for (const std::string &s : stems) {
             const QString stem = m_clean(decode(s));
             if (stem.isEmpty())
                 continue;
-            const bool self = lowerCase(stem) == lower;
+            if (stem == word) {
+                chosen = stem;
+                break;
+            }
             const qsizetype length = stem.toUcs4().size();
-            if (chosen.isNull() || (self && (!chosenIsSelf || stem == word))
-                || (!self && !chosenIsSelf && length < chosenLength)) {
+            if (chosen.isNull() || length < chosenLength) {
                 chosen = stem;
                 chosenLength = length;
-                chosenIsSelf = self;
             }
         }
         if (chosen.isNull())
@@ -530,7 +551,7 @@ struct Lemmatizer::Private
 {
     // The user's lists, every form in lower case, with its headword.
     TextMap<QString> listed;
-    std::vector<std::unique_ptr<EnglishLemmas>> english;
+    std::shared_ptr<const EnglishLemmas> english;
     std::vector<std::unique_ptr<HunspellLemmas>> hunspell;
     // The languages in the order given: English (0) or a dictionary (1 + its index).
     std::vector<int> languages;
@@ -570,7 +591,8 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
     if (bytes.size() > kMaxListBytes)
         return fail(tr("The lemma list %1 is larger than 16 MB: it is not a list of words.").arg(shown));
 
-    qsizetype clashes = 0;
+    // The forms this list gives another lemma than an earlier listing did.
+    std::unordered_set<std::u16string, TextHash, TextEqual> clashes;
     qsizetype lineNumber = 0;
     const auto damaged = [&](const QString &why) {
         return fail(tr("The lemma list %1 cannot be read at line %2: %3.").arg(shown).arg(lineNumber).arg(why));
@@ -592,7 +614,7 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
     const auto add = [&](const QString &form, const QString &lemma) {
         const auto [it, added] = listed.try_emplace(keyOf(lowerCase(form)), lemma);
         if (!added && it->second != lemma)
-            ++clashes;
+            clashes.insert(it->first);
     };
     for (const QByteArray &rawLine : bytes.split('\n')) {
         ++lineNumber;
@@ -635,8 +657,8 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
         headwords.emplace_back(lemma, lemma);
         add(form, lemma);
     }
-    if (clashes > 0 && notes) {
-        notes->append(tr("the lemma list %1 gives %n form(s) a second lemma; each keeps its first.", int(clashes))
+    if (!clashes.empty() && notes) {
+        notes->append(tr("the lemma list %1 gives %n form(s) a second lemma; each keeps its first.", int(clashes.size()))
                               .arg(shown));
     }
     return true;
@@ -645,7 +667,7 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
 } // namespace
 
 std::shared_ptr<const Lemmatizer> Lemmatizer::load(const QStringList &sources, const Cleaner &clean,
-                                                    QString *error, QStringList *notes)
+                                                    const QString &cleaning, QString *error, QStringList *notes)
 {
     const auto fail = [error](const QString &why) {
         if (error)
@@ -659,8 +681,8 @@ std::shared_ptr<const Lemmatizer> Lemmatizer::load(const QStringList &sources, c
         if (source.isEmpty())
             return fail(tr("A lemma list needs a language or a file name."));
         if (isBuiltInEnglish(source)) {
-            if (d.english.empty())
-                d.english.push_back(std::make_unique<EnglishLemmas>(clean));
+            if (!d.english)
+                d.english = englishLemmas(clean, cleaning);
             d.languages.push_back(0);
             continue;
         }
@@ -696,7 +718,7 @@ bool Lemmatizer::lemmaOf(QStringView word, QString &lemma) const
         return true;
     }
     for (const int language : d->languages) {
-        if (language == 0 ? d->english.front()->lemmaOf(viewOf(lower), lemma)
+        if (language == 0 ? d->english->lemmaOf(viewOf(lower), lemma)
                           : d->hunspell[size_t(language - 1)]->lemmaOf(word, lemma))
             return true;
     }

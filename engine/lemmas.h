@@ -41,11 +41,12 @@ public:
     /// cleaned as the rules clean words, letter case kept; empty when nothing is left.
     using Cleaner = std::function<QString(QStringView entry)>;
 
-    /// Reads the sources: language codes or paths of UTF-8 lemma lists. Null, with error set to a
+    /// Reads the sources: language codes or paths of UTF-8 lemma lists. cleaning names what clean
+    /// does: loads of the same name share the built-in data, read once. Null, with error set to a
     /// sentence naming the source (and for a list, the line) at fault, when one cannot be read;
     /// notes receives what the user should know (forms listed under two lemmas).
     static std::shared_ptr<const Lemmatizer> load(const QStringList &sources, const Cleaner &clean,
-                                                   QString *error, QStringList *notes);
+                                                   const QString &cleaning, QString *error, QStringList *notes);
     ~Lemmatizer();
 
     /// The headword of a counted word as its source writes it; false when no source knows the

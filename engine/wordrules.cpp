@@ -396,7 +396,8 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
                 k = deleteAllPunctuation(w, k);
             return QString(reinterpret_cast<const QChar *>(w), qsizetype(k));
         };
-        shared->lemmas = Lemmatizer::load(rules.lemmaLists, clean, &problem, &shared->notes);
+        shared->lemmas = Lemmatizer::load(rules.lemmaLists, clean, allPunctuation ? u"all punctuation"_qs : u"ascii"_qs,
+                                          &problem, &shared->notes);
         if (!shared->lemmas)
             return refuse(problem);
     }

@@ -11,6 +11,9 @@ package at run time. It holds what WordNet's own morphology (morphy) needs for s
     (SemCor) tags its senses, summed over all of them (cntlist.rev); the program chooses by this
     count where a form has several lemmas;
   - the morphological exceptions of noun.exc, verb.exc, adj.exc and adv.exc (ran -> run).
+The index writes every lemma in lower case; a lemma that the synsets (data.*) only ever spell with
+capitals, a name, is written as they spell it (Elizabeth, Paris), so that a count that keeps letter
+case shows it so.
 The regular detachment rules (studies -> study) are applied by the program against the index.
 Lemmas of several words (WordNet writes them with "_") are left out: a counted word never holds a
 space.
@@ -77,6 +80,22 @@ def main():
             lemma = line.split(" ", 1)[0]
             if single(lemma):
                 parts[lemma].add(part)
+    # How the synsets spell each lemma: one spelling with capitals and never in lower case is a
+    # name's.
+    spellings = collections.defaultdict(set)
+    for name in PARTS.values():
+        for line in read(f"data.{name}"):
+            if line.startswith(" "):
+                continue
+            fields = line.split(" ")
+            for i in range(int(fields[3], 16)):
+                word = fields[4 + 2 * i].split("(", 1)[0]  # an adjective's marker, as "(a)"
+                if single(word):
+                    spellings[word.lower()].add(word)
+    def shown(lemma):
+        spelled = spellings.get(lemma, set())
+        return next(iter(spelled)) if len(spelled) == 1 and lemma not in spelled else lemma
+
     counts = collections.Counter()
     for line in read("cntlist.rev"):
         key, _, tagged = line.split()
@@ -101,14 +120,15 @@ def main():
         "",
         "Made by tools/make-lemmas.py; edit that script, not this file.",
         "",
-        'Each line up to "[exceptions]" is a single-word lemma of the index, the parts of speech it is',
-        "listed under (n noun, v verb, a adjective, r adverb) and, when not 0, how often the",
-        "sense-tagged corpus tags its senses. Each line after it is a form, a part of speech and the",
-        "lemmas it is an irregular form of under it.",
+        'Each line up to "[exceptions]" is a single-word lemma of the index (with capitals where the',
+        "synsets only ever spell it so), the parts of speech it is listed under (n noun, v verb,",
+        "a adjective, r adverb) and, when not 0, how often the sense-tagged corpus tags its senses.",
+        "Each line after it is a form, a part of speech and the lemmas it is an irregular form of",
+        "under it.",
     ]
     lines = ["# " + h if h else "#" for h in header]
     for lemma in sorted(parts):
-        line = f"{lemma} {''.join(p for p in 'nvar' if p in parts[lemma])}"
+        line = f"{shown(lemma)} {''.join(p for p in 'nvar' if p in parts[lemma])}"
         if counts[lemma]:
             line += f" {counts[lemma]}"
         lines.append(line)
