@@ -3,6 +3,7 @@
 #include "base/errorreport.h"
 #include "base/figures.h"
 #include "base/filenames.h"
+#include "base/plurals.h"
 #include "base/safefile.h"
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
@@ -1424,6 +1425,7 @@ int runCommandLine(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Corvalen"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVALEN_VERSION));
+    installEnglishPlurals(); // "1 form", "2 forms"
     // The arguments exactly as given: Qt's decoding drops a leading U+FEFF and turns bytes that
     // are not UTF-8 (a file name of another system) into U+FFFD, after which no such file exists.
     QStringList arguments;

@@ -689,8 +689,8 @@ std::shared_ptr<const Lemmatizer> Lemmatizer::load(const QStringList &sources, c
         if (looksLikeLanguageCode(source) && !QFileInfo::exists(source)) {
             const QString base = dictionaryOf(source);
             if (base.isEmpty()) {
-                return fail(tr("There are no lemmas for \"%1\" on this machine: they come from a Hunspell dictionary, "
-                               "which the Debian package %2 installs. The languages on this machine are %3.")
+                return fail(tr("There are no lemmas for \"%1\" on this machine: they come from its Hunspell "
+                               "dictionary; install the Debian package %2. The languages on this machine are %3.")
                                     .arg(source, hunspellPackageOf(source), lemmaLanguages().join(u", ")));
             }
             QString problem;
