@@ -1,5 +1,6 @@
 #include "engine/lemmas.h"
 
+#include "engine/hashtally.h"
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
@@ -160,6 +161,22 @@ QString stringOf(std::u16string_view s)
     return QString(reinterpret_cast<const QChar *>(s.data()), qsizetype(s.size()));
 }
 
+// The pieces of text between the separators, empty ones left out.
+std::vector<QByteArrayView> pieces(QByteArrayView text, char separator)
+{
+    std::vector<QByteArrayView> out;
+    qsizetype from = 0;
+    while (from < text.size()) {
+        qsizetype to = text.indexOf(separator, from);
+        if (to < 0)
+            to = text.size();
+        if (to > from)
+            out.push_back(text.sliced(from, to - from));
+        from = to + 1;
+    }
+    return out;
+}
+
 // Hash tables keyed by UTF-16 text, looked up by a view of it without a copy.
 struct TextHash
 {
@@ -192,42 +209,70 @@ public:
         QFile file(u":/lemmas/en.txt"_qs);
         if (!file.open(QIODevice::ReadOnly))
             throw std::runtime_error("The built-in English lemmas are missing.");
-        const QString text = QString::fromUtf8(file.readAll());
-        m_index.reserve(size_t(text.count(u'\n')));
+        const QByteArray text = file.readAll();
+        m_words.reserve(size_t(text.count('\n')) + 1000, size_t(text.size()));
+        // An entry of lower-case letters and digits is what any cleaning leaves as it is: most
+        // are, and they are taken without a call to clean() (the file is ASCII).
+        std::u16string lower, cleaned;
+        const auto entry = [&](QByteArrayView raw) {
+            const bool plain = std::all_of(raw.begin(), raw.end(), [](char c) {
+                return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+            });
+            cleaned.clear();
+            if (plain) {
+                lower.assign(raw.begin(), raw.end());
+            } else {
+                const QString c = clean(QString::fromUtf8(raw));
+                const QString l = lowerCase(c);
+                lower = keyOf(l);
+                if (c != l)
+                    cleaned = keyOf(c);
+            }
+            return lower.empty() ? -1 : wordOf(lower);
+        };
         bool inExceptions = false;
-        for (QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts)) {
-            if (line.startsWith(u'#'))
+        for (const QByteArrayView line : pieces(text, '\n')) {
+            if (line.startsWith('#'))
                 continue;
-            if (line == u"[exceptions]") {
+            if (line == "[exceptions]") {
                 inExceptions = true;
                 continue;
             }
-            const QList<QStringView> fields = line.split(u' ', Qt::SkipEmptyParts);
+            const std::vector<QByteArrayView> fields = pieces(line, ' ');
             if (fields.size() < 2)
                 continue;
-            const QString cleaned = clean(fields[0]);
-            const QString form = lowerCase(cleaned);
-            if (form.isEmpty())
+            const int form = entry(fields[0]);
+            if (form < 0)
                 continue;
             const quint8 parts = partsOf(fields[1]);
             if (!inExceptions) {
-                Lemma &l = m_index[keyOf(form)];
-                l.parts |= parts;
-                if (cleaned != form)
-                    l.shown = keyOf(cleaned); // a name's capitals
+                Word &w = m_info[size_t(form)];
+                w.parts |= parts;
+                if (!cleaned.empty()) {
+                    // A name's capitals.
+                    w.shown = qint32(m_shown.size());
+                    m_shown.push_back(cleaned);
+                }
                 if (fields.size() > 2)
-                    l.count = std::max(l.count, fields[2].toUInt());
+                    w.count = std::max(w.count, quint32(fields[2].toUInt()));
                 continue;
             }
-            std::vector<Exception> &list = m_exceptions[keyOf(form)];
-            for (qsizetype i = 2; i < fields.size(); ++i) {
-                const QString lemma = lowerCase(clean(fields[i]));
-                if (!lemma.isEmpty())
-                    list.push_back({parts, keyOf(lemma)});
+            for (size_t i = 2; i < fields.size(); ++i) {
+                const int lemma = entry(fields[i]);
+                if (lemma >= 0)
+                    m_exceptions.push_back({form, lemma, parts});
             }
-            // Asked in the order of the parts of speech, verbs first.
-            std::stable_sort(list.begin(), list.end(),
-                             [](const Exception &a, const Exception &b) { return rank(a.part) < rank(b.part); });
+        }
+        // Each form's exceptions side by side, asked in the order of the parts of speech, verbs
+        // first.
+        std::stable_sort(m_exceptions.begin(), m_exceptions.end(), [](const Exception &a, const Exception &b) {
+            return a.form != b.form ? a.form < b.form : rank(a.part) < rank(b.part);
+        });
+        for (size_t i = 0; i < m_exceptions.size(); ++i) {
+            Word &w = m_info[size_t(m_exceptions[i].form)];
+            if (w.exceptions == 0)
+                w.firstException = quint32(i);
+            ++w.exceptions;
         }
         // WordNet describes nouns, verbs, adjectives and adverbs only: the pronouns, determiners
         // and prepositions of the stop-word list are none of them, and the noun rules would make
@@ -237,66 +282,143 @@ public:
         for (QStringView word : QStringView(stopWords).split(u'\n', Qt::SkipEmptyParts)) {
             if (word.startsWith(u'#'))
                 continue;
-            const QString cleaned = lowerCase(clean(word.trimmed()));
-            if (!cleaned.isEmpty())
-                m_stopWords.insert(keyOf(cleaned));
+            const QString cleanedWord = lowerCase(clean(word.trimmed()));
+            if (!cleanedWord.isEmpty())
+                m_info[size_t(wordOf(viewOf(cleanedWord)))].function = true;
         }
     }
 
     // word in lower case.
     bool lemmaOf(std::u16string_view word, QString &lemma) const
     {
-        const bool function = m_stopWords.find(word) != m_stopWords.end();
+        const int self = m_words.find(word);
+        const bool function = self >= 0 && m_info[size_t(self)].function;
         const quint8 allowed = function ? Verb : quint8(Noun | Verb | Adjective | Adverb);
-        std::u16string best;
+        int best = -1;
         qint64 bestCount = -1;
-        const auto consider = [&](std::u16string_view candidate) {
-            const auto it = m_index.find(candidate);
-            const qint64 count = it == m_index.end() ? 0 : qint64(it->second.count);
+        const auto consider = [&](int candidate) {
+            const qint64 count = m_info[size_t(candidate)].count;
             if (count > bestCount) {
-                best.assign(candidate);
+                best = candidate;
                 bestCount = count;
             }
         };
-        if (const auto exceptions = m_exceptions.find(word); exceptions != m_exceptions.end()) {
-            for (const Exception &e : exceptions->second) {
-                if (e.part & allowed)
-                    consider(e.lemma);
+        if (self >= 0) {
+            const Word &w = m_info[size_t(self)];
+            for (quint32 i = w.firstException; i < w.firstException + w.exceptions; ++i) {
+                if (m_exceptions[i].part & allowed)
+                    consider(m_exceptions[i].lemma);
             }
+            if (w.parts & allowed)
+                consider(self);
         }
-        if (const auto self = m_index.find(word); self != m_index.end() && (self->second.parts & allowed))
-            consider(word);
-        std::u16string base;
+        char16_t base[kMaxRuleWord];
         for (const Rule &rule : kRules) {
             if (!(rule.part & allowed) || word.size() <= rule.suffix.size() || !word.ends_with(rule.suffix))
                 continue;
             // WordNet's morphology takes no ending off a noun of two letters or one in "ss".
             if (rule.part == Noun && (word.size() <= 2 || word.ends_with(u"ss")))
                 continue;
-            base.assign(word.substr(0, word.size() - rule.suffix.size()));
-            base += rule.ending;
-            const auto it = m_index.find(base);
-            if (it != m_index.end() && (it->second.parts & rule.part))
-                consider(base);
+            const size_t stem = word.size() - rule.suffix.size();
+            if (stem + rule.ending.size() > kMaxRuleWord)
+                continue; // longer than any word of the index
+            std::copy_n(word.data(), stem, base);
+            std::copy(rule.ending.begin(), rule.ending.end(), base + stem);
+            const int found = m_words.find({base, stem + rule.ending.size()});
+            if (found >= 0 && (m_info[size_t(found)].parts & rule.part))
+                consider(found);
         }
-        if (bestCount < 0)
+        if (best < 0)
             return false;
-        const auto shown = m_index.find(best);
-        lemma = stringOf(shown != m_index.end() && !shown->second.shown.empty() ? shown->second.shown : best);
+        const Word &chosen = m_info[size_t(best)];
+        lemma = stringOf(chosen.shown >= 0 ? std::u16string_view(m_shown[size_t(chosen.shown)]) : m_words.at(best));
         return true;
     }
 
 private:
-    struct Lemma
+    // The words of the data, numbered, in one block of text with an open-addressing index: read
+    // in a few milliseconds and looked up with few cache misses.
+    class Words
     {
-        quint8 parts = 0;
+    public:
+        void reserve(size_t words, size_t units)
+        {
+            m_text.reserve(units);
+            m_starts.reserve(words + 1);
+            m_starts.assign(1, 0);
+            size_t n = 1024;
+            while (n < words * 2)
+                n *= 2;
+            m_slots.assign(n, 0);
+        }
+        int find(std::u16string_view word) const
+        {
+            for (size_t at = hashOf(word) & (m_slots.size() - 1);; at = (at + 1) & (m_slots.size() - 1)) {
+                const quint32 slot = m_slots[at];
+                if (slot == 0)
+                    return -1;
+                if (this->at(int(slot - 1)) == word)
+                    return int(slot - 1);
+            }
+        }
+        int add(std::u16string_view word)
+        {
+            if (size() * 2 >= m_slots.size())
+                grow();
+            size_t at = hashOf(word) & (m_slots.size() - 1);
+            for (; m_slots[at] != 0; at = (at + 1) & (m_slots.size() - 1)) {
+                if (this->at(int(m_slots[at] - 1)) == word)
+                    return int(m_slots[at] - 1);
+            }
+            m_text.append(word);
+            m_starts.push_back(m_text.size());
+            m_slots[at] = quint32(size());
+            return int(size() - 1);
+        }
+        std::u16string_view at(int i) const
+        {
+            return std::u16string_view(m_text).substr(m_starts[size_t(i)], m_starts[size_t(i) + 1] - m_starts[size_t(i)]);
+        }
+        size_t size() const { return m_starts.size() - 1; }
+
+    private:
+        static size_t hashOf(std::u16string_view word)
+        {
+            quint64 h = 0;
+            for (const char16_t c : word)
+                h = h * 0x100000001B3ULL ^ c;
+            return size_t(counting::mix(h));
+        }
+        void grow()
+        {
+            std::vector<quint32> table(m_slots.size() * 2, 0);
+            for (size_t i = 0; i < size(); ++i) {
+                size_t pos = hashOf(at(int(i))) & (table.size() - 1);
+                while (table[pos] != 0)
+                    pos = (pos + 1) & (table.size() - 1);
+                table[pos] = quint32(i + 1);
+            }
+            m_slots = std::move(table);
+        }
+
+        std::u16string m_text;
+        std::vector<size_t> m_starts;
+        std::vector<quint32> m_slots; // word number + 1, 0 for none
+    };
+    struct Word
+    {
+        quint8 parts = 0; // of speech it is a lemma of; 0 for a form of the exceptions only
+        bool function = false; // a word of the stop-word list
         quint32 count = 0;
-        std::u16string shown; // when not its key in lower case
+        qint32 shown = -1; // its spelling with capitals, when it has them
+        quint32 firstException = 0;
+        quint32 exceptions = 0;
     };
     struct Exception
     {
+        int form;
+        int lemma;
         quint8 part;
-        std::u16string lemma;
     };
     struct Rule
     {
@@ -312,20 +434,30 @@ private:
             {Noun, u"ches", u"ch"}, {Noun, u"shes", u"sh"}, {Noun, u"men", u"man"}, {Noun, u"ies", u"y"},
             {Adjective, u"er", u""}, {Adjective, u"est", u""}, {Adjective, u"er", u"e"}, {Adjective, u"est", u"e"},
     }};
+    // Longer than any word a rule could find in the index.
+    static constexpr size_t kMaxRuleWord = 64;
 
-    static quint8 partsOf(QStringView letters)
+    int wordOf(std::u16string_view word)
+    {
+        const int i = m_words.add(word);
+        if (size_t(i) >= m_info.size())
+            m_info.resize(size_t(i) + 1);
+        return i;
+    }
+    static quint8 partsOf(QByteArrayView letters)
     {
         quint8 parts = 0;
-        for (const QChar c : letters) {
-            parts |= c == u'n' ? Noun : c == u'v' ? Verb : c == u'a' ? Adjective : c == u'r' ? Adverb : 0;
+        for (const char c : letters) {
+            parts |= c == 'n' ? Noun : c == 'v' ? Verb : c == 'a' ? Adjective : c == 'r' ? Adverb : 0;
         }
         return parts;
     }
     static int rank(quint8 part) { return part == Verb ? 0 : part == Noun ? 1 : part == Adjective ? 2 : 3; }
 
-    TextMap<Lemma> m_index;
-    TextMap<std::vector<Exception>> m_exceptions;
-    std::unordered_set<std::u16string, TextHash, TextEqual> m_stopWords;
+    Words m_words;
+    std::vector<Word> m_info; // by word number
+    std::vector<Exception> m_exceptions;
+    std::vector<std::u16string> m_shown;
 };
 
 // The English data as one cleaning makes it, read once: every count of the program's life with
@@ -333,7 +465,8 @@ private:
 std::shared_ptr<const EnglishLemmas> englishLemmas(const Lemmatizer::Cleaner &clean, const QString &cleaning)
 {
     static std::mutex mutex;
-    static std::map<QString, std::shared_ptr<const EnglishLemmas>> loaded;
+    // Kept to the end, and not taken apart at the exit, which would only cost time.
+    static auto &loaded = *new std::map<QString, std::shared_ptr<const EnglishLemmas>>();
     const std::lock_guard lock(mutex);
     std::shared_ptr<const EnglishLemmas> &english = loaded[cleaning];
     if (!english)
@@ -565,7 +698,7 @@ namespace {
 
 // Reads a lemma list into listed; its headwords go to headwords. Returns false with error set.
 bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMap<QString> &listed,
-                   std::vector<std::pair<QString, QString>> &headwords, QString *error, QStringList *notes)
+                   std::vector<QString> &headwords, QString *error, QStringList *notes)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const auto fail = [&](const QString &why) {
@@ -636,7 +769,7 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
                 return damaged(tr("\"->\" stands more than once"));
             if (!entry(QStringView(line).first(arrow), lemma))
                 return false;
-            headwords.emplace_back(lemma, lemma);
+            headwords.push_back(lemma);
             const QStringView forms = QStringView(line).sliced(arrow + 2);
             if (forms.trimmed().isEmpty())
                 return damaged(tr("no forms follow \"->\""));
@@ -654,7 +787,7 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
         }
         if (!entry(columns[0], form) || !entry(columns[1], lemma))
             return false;
-        headwords.emplace_back(lemma, lemma);
+        headwords.push_back(lemma);
         add(form, lemma);
     }
     if (!clashes.empty() && notes) {
@@ -676,7 +809,7 @@ std::shared_ptr<const Lemmatizer> Lemmatizer::load(const QStringList &sources, c
     };
     std::shared_ptr<Lemmatizer> lemmatizer(new Lemmatizer());
     Private &d = *lemmatizer->d;
-    std::vector<std::pair<QString, QString>> headwords;
+    std::vector<QString> headwords;
     for (const QString &source : sources) {
         if (source.isEmpty())
             return fail(tr("A lemma list needs a language or a file name."));
@@ -686,8 +819,10 @@ std::shared_ptr<const Lemmatizer> Lemmatizer::load(const QStringList &sources, c
             d.languages.push_back(0);
             continue;
         }
-        if (looksLikeLanguageCode(source) && !QFileInfo::exists(source)) {
-            const QString base = dictionaryOf(source);
+        // A language's name wins over a file of that name (the command line says so); a name
+        // like a language's without its dictionary is a list only where such a file exists.
+        if (const QString base = looksLikeLanguageCode(source) ? dictionaryOf(source) : QString();
+            !base.isEmpty() || (looksLikeLanguageCode(source) && !QFileInfo::exists(source))) {
             if (base.isEmpty()) {
                 return fail(tr("There are no lemmas for \"%1\" on this machine: they come from its Hunspell "
                                "dictionary; install the Debian package %2. The languages on this machine are %3.")
@@ -705,8 +840,8 @@ std::shared_ptr<const Lemmatizer> Lemmatizer::load(const QStringList &sources, c
             return nullptr;
     }
     // A list's headword is its own lemma, unless a list gives it as a form of another.
-    for (const auto &[lemma, same] : headwords)
-        d.listed.try_emplace(keyOf(lowerCase(lemma)), same);
+    for (const QString &lemma : headwords)
+        d.listed.try_emplace(keyOf(lowerCase(lemma)), lemma);
     return lemmatizer;
 }
 

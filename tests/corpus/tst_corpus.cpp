@@ -530,6 +530,12 @@ void TestCorpus::lemmasInQueriesCollocatesAndClusters()
     QCOMPARE(hits(u"be"_qs), (QStringList{u"were"_qs, u"was"_qs, u"are"_qs}));
     QCOMPARE(hits(u"runs home"_qs).size(), 4);
     QCOMPARE(hits(u"go"_qs).size(), 0);
+    // A lemma too short to be counted itself still finds its forms.
+    rules.minLength = 4;
+    const std::shared_ptr<const WordFinder> longer = plainFinder(rules);
+    const std::optional<CorpusQuery> run = CorpusQuery::parse(u"run"_qs, QueryMode::Words, true, *longer);
+    QVERIFY(run && !run->matchesNothing());
+    QCOMPARE(search({path}, u"run"_qs, QueryMode::Words, longer).size(), 2); // runs, running
 
     CollocateRequest collocates;
     collocates.files = {path};

@@ -7,6 +7,7 @@
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,6 +75,7 @@ private slots:
     void damagedLists();
     void hugeListRefused();
     void listsComeBeforeLanguages();
+    void fileNamedLikeALanguage();
     void hunspellLemmas_data();
     void hunspellLemmas();
     void languagesOfTheMachine();
@@ -316,6 +318,23 @@ void TestLemmas::listsComeBeforeLanguages()
         QCOMPARE(finder->groupKey(u"ran"_qs), u"run"_qs);
         QCOMPARE(finder->groupKey(u"seen"_qs), u"see"_qs);
     }
+}
+
+void TestLemmas::fileNamedLikeALanguage()
+{
+    // The language's name wins over a file of that name; a name without a dictionary is a list
+    // where such a file exists.
+    QTemporaryDir dir;
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    writeFile(dir.filePath(u"fr"_qs), "chevaux\tchevals\n");
+    writeFile(dir.filePath(u"zz"_qs), "chevaux\tchevals\n");
+    const auto french = lemmaFinder({u"fr"_qs});
+    const auto list = lemmaFinder({u"zz"_qs});
+    QDir::setCurrent(before);
+    QVERIFY(french && list);
+    QCOMPARE(french->groupKey(u"chevaux"_qs), u"cheval"_qs);
+    QCOMPARE(list->groupKey(u"chevaux"_qs), u"chevals"_qs);
 }
 
 void TestLemmas::hunspellLemmas_data()
