@@ -749,7 +749,10 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
         if (!added && it->second != lemma)
             clashes.insert(it->first);
     };
-    for (const QByteArray &rawLine : bytes.split('\n')) {
+    // Lines end in LF, CR LF or CR.
+    QByteArray text = bytes;
+    text.replace("\r\n", "\n").replace('\r', '\n');
+    for (const QByteArray &rawLine : text.split('\n')) {
         ++lineNumber;
         QStringDecoder utf8(QStringDecoder::Utf8);
         QString line = utf8.decode(rawLine);

@@ -4,6 +4,7 @@
 // damage, and the count's rows grouped by lemma.
 #include "base/plurals.h"
 #include "engine/lemmas.h"
+#include "engine/resulttable.h"
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
@@ -207,6 +208,10 @@ void TestLemmas::lemmaLists_data()
             << QByteArray("\xEF\xBB\xBFmouse -> mice\r\ngeese\tgoose\r\n")
             << QStringList{u"mice"_qs, u"mouse"_qs, u"geese"_qs, u"goose"_qs}
             << QStringList{u"mouse"_qs, u"mouse"_qs, u"goose"_qs, u"goose"_qs};
+    QTest::newRow("lines ending in CR")
+            << QByteArray("mouse -> mice\rgeese\tgoose\r")
+            << QStringList{u"mice"_qs, u"mouse"_qs, u"geese"_qs, u"goose"_qs}
+            << QStringList{u"mouse"_qs, u"mouse"_qs, u"goose"_qs, u"goose"_qs};
     // Entries are cleaned as words are: the list's "don't" is the counted "dont".
     QTest::newRow("cleaned as words") << QByteArray("do -> don't, does\n")
                                       << QStringList{u"dont"_qs, u"does"_qs, u"do"_qs}
@@ -403,6 +408,11 @@ void TestLemmas::languageWithoutDictionary()
 
 void TestLemmas::stemsOrLemmasNotBoth()
 {
+    // The rules' description names the sources, files by their names.
+    CountOptions options(CountMode::Combined, false, true);
+    options.rules.lemmaLists = {u"en"_qs, u"/some/where/mine.txt"_qs};
+    QVERIFY(describeCountOptions(options).contains(u"lemmas: en, mine.txt"_qs));
+
     WordRules rules;
     rules.lemmaLists = {u"en"_qs};
     rules.stemLanguage = u"english"_qs;
