@@ -141,11 +141,6 @@ QString lowerCaseWord(QStringView word)
 
 namespace {
 
-QString lowerCase(QStringView word)
-{
-    return lowerCaseWord(word);
-}
-
 std::u16string_view viewOf(QStringView s)
 {
     return {reinterpret_cast<const char16_t *>(s.utf16()), size_t(s.size())};
@@ -223,7 +218,7 @@ public:
                 lower.assign(raw.begin(), raw.end());
             } else {
                 const QString c = clean(QString::fromUtf8(raw));
-                const QString l = lowerCase(c);
+                const QString l = lowerCaseWord(c);
                 lower = keyOf(l);
                 if (c != l)
                     cleaned = keyOf(c);
@@ -282,7 +277,7 @@ public:
         for (QStringView word : QStringView(stopWords).split(u'\n', Qt::SkipEmptyParts)) {
             if (word.startsWith(u'#'))
                 continue;
-            const QString cleanedWord = lowerCase(clean(word.trimmed()));
+            const QString cleanedWord = lowerCaseWord(clean(word.trimmed()));
             if (!cleanedWord.isEmpty())
                 m_info[size_t(wordOf(viewOf(cleanedWord)))].function = true;
         }
@@ -745,7 +740,7 @@ bool readLemmaList(const QString &path, const Lemmatizer::Cleaner &clean, TextMa
         return true;
     };
     const auto add = [&](const QString &form, const QString &lemma) {
-        const auto [it, added] = listed.try_emplace(keyOf(lowerCase(form)), lemma);
+        const auto [it, added] = listed.try_emplace(keyOf(lowerCaseWord(form)), lemma);
         if (!added && it->second != lemma)
             clashes.insert(it->first);
     };
@@ -844,13 +839,13 @@ std::shared_ptr<const Lemmatizer> Lemmatizer::load(const QStringList &sources, c
     }
     // A list's headword is its own lemma, unless a list gives it as a form of another.
     for (const QString &lemma : headwords)
-        d.listed.try_emplace(keyOf(lowerCase(lemma)), lemma);
+        d.listed.try_emplace(keyOf(lowerCaseWord(lemma)), lemma);
     return lemmatizer;
 }
 
 bool Lemmatizer::lemmaOf(QStringView word, QString &lemma) const
 {
-    const QString lower = lowerCase(word);
+    const QString lower = lowerCaseWord(word);
     if (const auto it = d->listed.find(viewOf(lower)); it != d->listed.end()) {
         lemma = it->second;
         return true;
