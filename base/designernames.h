@@ -49,6 +49,10 @@ inline constexpr QLatin1StringView UpDown1{"UpDown1"};
 inline constexpr QLatin1StringView Combo1{"Combo1"};
 inline constexpr QLatin1StringView UpDown2{"UpDown2"};
 inline constexpr QLatin1StringView Command2{"Command2"};
+// Word forms grouped by lemma: the lemma sources (a settings key too) and the button that adds a
+// list of the user's.
+inline constexpr QLatin1StringView LemmaLists{"LemmaLists"};
+inline constexpr QLatin1StringView AddLemmaList{"AddLemmaList"};
 
 } // namespace designer
 

@@ -19,7 +19,9 @@ RUNS=${RUNS:-5}
 build_targets corvalen
 file=$(corpus_file 100)
 
-# label | target | command; the first is the baseline of the ratios.
+# label | target | command [| the index of a second baseline]; the first is the baseline of the
+# ratios, and a row with a second one gives its ratio to that one too (lemmas against the same word
+# rule without them).
 commands=(
     "default rules||$bin count --combined $file"
     "--words unicode|peer ≥ 5x|$bin count --combined --words unicode $file"
@@ -27,6 +29,8 @@ commands=(
     "--stop-words en|≤ 1.3x|$bin count --combined --stop-words en $file"
     "--min-length 3|≤ 1.3x|$bin count --combined --min-length 3 $file"
     "--stem english|≤ 1.5x|$bin count --combined --stem english $file"
+    "--lemmas en|≤ 1.5x|$bin count --combined --lemmas en $file"
+    "--words unicode --lemmas en|≤ 1.5x --words unicode|$bin count --combined --words unicode --lemmas en $file|1"
     "--ngrams 2|≤ 4x, < 2 GB|$bin count --combined --ngrams 2 $file"
     "--ngrams 3|≤ 4x, < 2 GB|$bin count --combined --ngrams 3 $file"
     "py_regex_words.py (peer)||python3 $shared/peers/py_regex_words.py $file"
@@ -38,7 +42,7 @@ cleanup_files+=("$results" "$tmp")
 for round in $(seq "$RUNS"); do
     note_load "$round"
     for i in "${!commands[@]}"; do
-        IFS='|' read -r _ _ cmd <<<"${commands[$i]}"
+        IFS='|' read -r _ _ cmd _ <<<"${commands[$i]}"
         # shellcheck disable=SC2086 # the command is split into its words on purpose
         if ! /usr/bin/time -f "%e %U %S %M" -o "$tmp" $cmd >/dev/null 2>/dev/null; then
             echo "failed: $cmd" >&2
@@ -72,9 +76,13 @@ echo "| command | wall s, median | wall s, min | CPU s, median | peak RSS MiB | 
 echo "|---|---:|---:|---:|---:|---:|---|"
 last=$((${#commands[@]} - 1))
 for i in "${!commands[@]}"; do
-    IFS='|' read -r label target _ <<<"${commands[$i]}"
+    IFS='|' read -r label target _ base <<<"${commands[$i]}"
     read -r wall min cpu rss <<<"$(stats "$i")"
     times=$(ratio "$i" 0)
+    if [ -n "$base" ]; then
+        IFS='|' read -r baseLabel _ <<<"${commands[$base]}"
+        target="$target: $(ratio "$i" "$base" | xargs printf '%.2f')x the wall time of \`$baseLabel\`"
+    fi
     if [ "$i" -eq "$last" ]; then
         target="$(ratio "$i" 1 | xargs printf '%.1f')x the wall time of \`--words unicode\`"
     fi

@@ -3,6 +3,7 @@
 #include "base/errorreport.h"
 #include "base/figures.h"
 #include "base/filenames.h"
+#include "base/plurals.h"
 #include "base/safefile.h"
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
@@ -530,6 +531,8 @@ int runCount(const QStringList &arguments)
         writeErr(u"corvalen count: "_qs + rulesError + u'\n');
         return UsageError;
     }
+    for (const QString &note : options.finder->notes())
+        writeErr(u"corvalen count: "_qs + note + u'\n');
 
     // A target that cannot be written is named before anything is counted.
     if (!outputWritable(outputPath))
@@ -552,7 +555,7 @@ int runCount(const QStringList &arguments)
     }
     // Per file, the rows wait in a temporary file until the widths of their columns are known:
     // beside the output, where its own space will be needed anyway, or in the temporary folder.
-    RowSpill spill(options.fileNameColumn(), !options.rules.stemLanguage.isEmpty(), options.fileRange);
+    RowSpill spill(options.fileNameColumn(), options.finder->groupsWords(), options.fileRange);
     spill.setFolder(outputPath.isEmpty() ? QDir::tempPath() : scratchFolderFor(outputPath));
     std::unique_ptr<RunStatistics> statistics;
     if (parser.isSet(stats))
@@ -728,6 +731,8 @@ struct QueryCommand
             writeErr(u"corvalen "_qs + command + u": "_qs + error + u'\n');
             return UsageError;
         }
+        for (const QString &note : finder->notes())
+            writeErr(u"corvalen "_qs + command + u": "_qs + note + u'\n');
         // Words are found as counted, so case is matched exactly as the count keeps it.
         query = CorpusQuery::parse(text, parser.isSet(regex) ? QueryMode::RegularExpression : QueryMode::Words,
                                    true, *finder, &error);
@@ -1417,6 +1422,8 @@ int runKeywords(const QStringList &arguments)
         writeErr(u"corvalen keywords: "_qs + error + u'\n');
         return UsageError;
     }
+    for (const QString &note : options.finder->notes())
+        writeErr(u"corvalen keywords: "_qs + note + u'\n');
     if (!outputWritable(table.outputPath))
         return Failed;
     DropScanNotes scanNotes;
@@ -1489,6 +1496,7 @@ int runCommandLine(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Corvalen"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVALEN_VERSION));
+    installEnglishPlurals(); // "1 form", "2 forms"
     // The arguments exactly as given: Qt's decoding drops a leading U+FEFF and turns bytes that
     // are not UTF-8 (a file name of another system) into U+FFFD, after which no such file exists.
     QStringList arguments;

@@ -1,6 +1,7 @@
 #include "cli/wordruleoptions.h"
 
 #include "base/filenames.h"
+#include "engine/lemmas.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -56,6 +57,14 @@ void addWordRuleOptions(QCommandLineParser &parser)
                                   "german or de, ...; in any letter case); each row shows the group's "
                                   "most frequent form."),
                                u"LANG"_qs),
+            QCommandLineOption(u"lemmas"_qs,
+                               tr("Count each form under its lemma, the headword (ran, runs and running "
+                                  "as run), from LANG (here: %1; en is built in, the others come from "
+                                  "Hunspell dictionaries) or from a UTF-8 FILE of lines \"lemma -> form, "
+                                  "form ...\" or \"form<TAB>lemma\" (# starts a comment). A file's forms "
+                                  "come before the languages'. May be given several times; not with --stem.")
+                                       .arg(lemmaLanguages().join(u", ")),
+                               u"LANG|FILE"_qs),
             QCommandLineOption(u"ngrams"_qs,
                                tr("Count phrases of N consecutive words of one paragraph, 1 to 5 "
                                   "(default 1); a phrase with a stop word or a short word is left out."),
@@ -108,6 +117,16 @@ std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, Q
                                 .arg(stem, stemmingLanguages().join(u", ")));
         rules.stemLanguage = stem;
     }
+    rules.lemmaLists = parser.values(u"lemmas"_qs);
+    if (!rules.lemmaLists.isEmpty() && !rules.stemLanguage.isEmpty())
+        return fail(tr("--stem and --lemmas cannot be used together: word forms are grouped by one or the other."));
+    for (const QString &list : std::as_const(rules.lemmaLists)) {
+        if (list.isEmpty())
+            return fail(tr("--lemmas needs a language or a file name."));
+        // A language's name wins over a file of that name, which is then easily missed.
+        if (notes && isLemmaLanguage(list) && fileStatus(list).exists)
+            notes->append(tr("--lemmas %1 is the language; the file %1 in this folder is ./%1.").arg(list));
+    }
     if (parser.isSet(u"ngrams"_qs)) {
         const std::optional<int> n = numberIn(parser.value(u"ngrams"_qs), 1, WordRules::kMaxPhraseLength);
         if (!n)
@@ -124,6 +143,7 @@ QString whyNeverCounted(const WordFinder &finder, const QString &word)
     bare.stopWordLists.clear();
     bare.minLength = 1;
     bare.stemLanguage.clear();
+    bare.lemmaLists.clear();
     bare.phraseLength = 1;
     const std::unique_ptr<WordFinder> splitter = WordFinder::create(bare, finder.ignoresCase());
     QStringList words;

@@ -50,5 +50,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, libqt6svg6, fonts-crosextra-carlito, fonts-liberation2 | fonts-liberation")
 # Help > FAQ, the demonstration video, the samples folder and the web page open in other programs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# Lemmas beyond the built-in English come from the Hunspell dictionaries installed.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "hunspell-dictionary")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

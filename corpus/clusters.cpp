@@ -522,11 +522,12 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
     }
     all = Kept();
 
-    // The words of the clusters: as counted, or each group's most frequent form. Only the words
-    // that some cluster holds are spelled out.
+    // The words of the clusters: as counted, each group's lemma, or each stem's most frequent form.
+    // Only the words that some cluster holds are spelled out.
     const CorpusVocabulary &vocabulary = scan.vocabulary();
+    const bool byLemma = grouped && request.finder->groupsByLemma();
     std::vector<quint32> shownWord; // group number -> the word number it is shown by
-    if (grouped) {
+    if (grouped && !byLemma) {
         std::vector<quint64> frequency(vocabulary.size(), 0);
         std::vector<quint32> groupOf(vocabulary.size(), 0);
         const auto gather = [&](const std::vector<quint32> &of) {
@@ -564,7 +565,7 @@ ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool
     const auto wordOf = [&](quint32 id) -> const QString & {
         auto it = spelled.find(id);
         if (it == spelled.end())
-            it = spelled.insert(id, vocabulary.word(grouped ? shownWord.at(id) : id));
+            it = spelled.insert(id, byLemma ? groups.word(id) : vocabulary.word(grouped ? shownWord.at(id) : id));
         return *it;
     };
     for (const ClusterCount &cc : counted) {

@@ -58,8 +58,9 @@ struct ClusterResult
 /// Finds the clusters of a query: runs of N consecutive counted words of one paragraph (as phrases
 /// are counted: never across a paragraph end, a stop word or a short word, nor from one file into
 /// the next), N from minSize to maxSize, that hold an occurrence of the query at the place asked.
-/// A run that holds the query twice counts once. With word forms grouped by stem a cluster is made
-/// of groups, each shown by its most frequent form. The files are read on both cores. Clusters
+/// A run that holds the query twice counts once. With word forms grouped a cluster is made of
+/// groups, each shown by its lemma or its stem's most frequent form. The files are read on both
+/// cores. Clusters
 /// counted fewer times than the request's minCount may be missing from the rows.
 ClusterResult findClusters(const ClusterRequest &request, const std::atomic<bool> *stop = nullptr,
                            Progress *progress = nullptr);

@@ -202,9 +202,9 @@ CollocateResult findCollocates(const CollocateRequest &request, const std::atomi
         return result;
     }
 
-    // With word forms grouped by stem a collocate is a group: its forms' tallies added up, shown
-    // by its most frequent form (of equal ones, the first by UTF-16 code units), which may be a
-    // form never met near a node: every form's group is looked up.
+    // With word forms grouped a collocate is a group: its forms' tallies added up, shown by its
+    // lemma, or by the most frequent form of its stem (of equal ones, the first by UTF-16 code
+    // units), which may be a form never met near a node: every form's group is looked up.
     std::unique_ptr<WordFinder> finder = request.finder->clone();
     const quint32 words = vocabulary.size();
     std::vector<qint32> groupOf(words); // the number of the group's first form
@@ -240,10 +240,12 @@ CollocateResult findCollocates(const CollocateRequest &request, const std::atomi
         else if (f > best->frequency || (f == best->frequency && vocabulary.word(id) < vocabulary.word(best->form)))
             *best = {id, f};
     }
+    const bool byLemma = finder->groupsByLemma();
     for (auto it = rows.begin(); it != rows.end(); ++it) {
         if (!passes(*it))
             continue;
-        it->word = vocabulary.word(shown.value(it.key()).form);
+        it->word = byLemma ? finder->groupKey(vocabulary.word(quint32(it.key())))
+                           : vocabulary.word(shown.value(it.key()).form);
         keep(*it);
     }
     return result;

@@ -74,8 +74,9 @@ struct CollocateResult
 /// Counts the co-occurrences of a node's occurrences: every counted word within L words to the
 /// left and R to the right, in the same file, across paragraph ends (stop words and short words are
 /// not counted words, so they are neither nodes nor collocates). The node occurrence itself is not
-/// counted; another occurrence of the node inside the window is. With word forms grouped by stem a
-/// collocate is a group, shown by its most frequent form. The files are read on both cores.
+/// counted; another occurrence of the node inside the window is. With word forms grouped a
+/// collocate is a group, shown by its lemma or its stem's most frequent form. The files are read on
+/// both cores.
 CollocateResult findCollocates(const CollocateRequest &request, const std::atomic<bool> *stop = nullptr,
                                Progress *progress = nullptr);
 

@@ -55,6 +55,7 @@ std::unique_ptr<WordFinder> bareFinder(const WordFinder &finder)
     bare.stopWordLists.clear();
     bare.minLength = 1;
     bare.stemLanguage.clear();
+    bare.lemmaLists.clear();
     bare.phraseLength = 1;
     return WordFinder::create(bare, finder.ignoresCase());
 }
@@ -147,7 +148,9 @@ std::optional<CorpusQuery> CorpusQuery::parse(const QString &text, QueryMode mod
             Word w;
             w.literal = piece;
             QString form;
-            w.never = !own->formOf(piece, form);
+            // A lemma need not be counted itself to have forms that are ("run" has "running"
+            // under --min-length 4, "be" has "was" in a list's forms).
+            w.never = !own->formOf(piece, form) && !finder.groupsByLemma();
             query.m_words.push_back(std::move(w));
         }
     }

@@ -29,6 +29,7 @@ WordGroupHashes::WordGroupHashes(const WordFinder &finder) : m_finder(finder.clo
     bare.stopWordLists.clear();
     bare.minLength = 1;
     bare.stemLanguage.clear();
+    bare.lemmaLists.clear();
     bare.phraseLength = 1;
     m_cleaner = WordFinder::create(bare, finder.ignoresCase());
 }

@@ -68,6 +68,12 @@ QStringList describeCountOptions(const CountOptions &options)
         phrases << tr("words of %1 or more characters").arg(rules.minLength);
     if (!rules.stemLanguage.isEmpty())
         phrases << tr("word forms grouped (%1)").arg(rules.stemLanguage);
+    if (!rules.lemmaLists.isEmpty()) {
+        QStringList lists;
+        for (const QString &list : rules.lemmaLists)
+            lists << fileNameFromPath(QDir::toNativeSeparators(list));
+        phrases << tr("lemmas: %1").arg(lists.join(u", "));
+    }
     if (rules.phraseLength > 1)
         phrases << tr("phrases of %1 words").arg(rules.phraseLength);
     return phrases;

@@ -310,13 +310,19 @@ std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms,
     // frequent first, ties by UTF-16 code units.
     std::vector<quint32> groupOf(forms.size());
     quint32 groupCount = 0;
+    // A group of lemmas shows its key, the lemma itself.
+    const bool showKeys = m_prototype->groupsByLemma();
+    std::vector<QString> shownKeys;
     {
         QHash<QString, quint32> numbers;
         numbers.reserve(qsizetype(forms.size()));
         for (size_t i = 0; i < forms.size(); ++i) {
             auto it = numbers.constFind(keys[i]);
-            if (it == numbers.constEnd())
+            if (it == numbers.constEnd()) {
                 it = numbers.insert(keys[i], groupCount++);
+                if (showKeys)
+                    shownKeys.push_back(keys[i]);
+            }
             groupOf[i] = *it;
         }
     }
@@ -360,7 +366,7 @@ std::vector<WordCount> TallyRules::groups(std::vector<WordCount> &&forms,
             members.back().files = forms[*it].files;
         }
         // Every group's forms share one block of memory, and one count of its users.
-        groups.emplace_back(members.front().word, sum,
+        groups.emplace_back(showKeys ? shownKeys[g] : members.front().word, sum,
                             std::shared_ptr<const std::vector<WordCount>>(all, &members));
         if (filePairs)
             groups.back().files = groupFiles[g];

@@ -4,7 +4,7 @@
 // through the plain counter, and the rest of the rules (punctuation, minimum length, stop words)
 // is applied once per distinct word afterwards; Unicode words are found by the rules' finder in
 // each slice; phrases are counted as the numbers of their words, a key short enough to live in a
-// tally entry. Stems group the distinct words (or phrases) after counting.
+// tally entry. Stems and lemmas group the distinct words (or phrases) after counting.
 
 #include "engine/countedrows.h"
 #include "engine/hashtally.h"
@@ -89,8 +89,8 @@ public:
     // the range, lastFile is the highest file number, and filePairs keeps the files of each.
     std::shared_ptr<PhraseList> countPhrases(HashTally &tally, quint32 lastFile = 0,
                                              bool filePairs = false) const;
-    // The rows grouped by stem: one per group, the most frequent form shown (ties by UTF-16
-    // code units), its count the sum of its forms'. With filePairs (form << 32 | file), a group
+    // The rows grouped by stem or lemma: one per group, its count the sum of its forms', showing
+    // the lemma, or the most frequent form of a stem (ties by UTF-16 code units). With filePairs (form << 32 | file), a group
     // occurs in the files of any of its forms.
     std::vector<WordCount> groups(std::vector<WordCount> &&forms,
                                   TableVector<quint64> *filePairs = nullptr) const;

@@ -1,6 +1,7 @@
 #include "engine/wordrules.h"
 
 #include "engine/hashtally.h"
+#include "engine/lemmas.h"
 #include "engine/stopwordlists.h"
 #include "engine/wordscanner.h"
 
@@ -263,11 +264,13 @@ bool stopListText(const QString &list, QString *text, QString *error)
 
 } // namespace
 
-// What every finder of the same rules shares, read once: the stop words.
+// What every finder of the same rules shares, read once: the stop words and the lemmas.
 struct SharedRules
 {
     counting::HashTally stopWords;
     bool hasStopWords = false;
+    std::shared_ptr<const Lemmatizer> lemmas;
+    QStringList notes;
 };
 
 struct WordFinder::Private
@@ -343,6 +346,8 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
     if (!rules.stemLanguage.isEmpty() && !isStemmingLanguage(rules.stemLanguage))
         return refuse(tr("There are no word forms for the language \"%1\"; the languages are %2.")
                               .arg(rules.stemLanguage, stemmingLanguages().join(u", ")));
+    if (!rules.stemLanguage.isEmpty() && !rules.lemmaLists.isEmpty())
+        return refuse(tr("Word forms are grouped by their stems or by their lemmas, not by both."));
     std::unique_ptr<WordFinder> finder(new WordFinder(rules, ignoreCase));
     if (rules.words == WordRules::Words::Unicode) {
         finder->d->breaks = openWordBreaks(&problem);
@@ -379,6 +384,23 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
         }
     }
     shared->hasStopWords = shared->stopWords.distinct() > 0;
+    if (!rules.lemmaLists.isEmpty()) {
+        // A list's forms and headwords meet the words as the rules clean them.
+        const bool allPunctuation = rules.punctuation == WordRules::Punctuation::All;
+        const Lemmatizer::Cleaner clean = [allPunctuation](QStringView raw) {
+            std::vector<char16_t> buffer;
+            const size_t n = size_t(raw.size());
+            char16_t *w = room(buffer, n);
+            size_t k = counting::cleanWord(w, reinterpret_cast<const char16_t *>(raw.utf16()), n, false);
+            if (allPunctuation)
+                k = deleteAllPunctuation(w, k);
+            return QString(reinterpret_cast<const QChar *>(w), qsizetype(k));
+        };
+        shared->lemmas = Lemmatizer::load(rules.lemmaLists, clean, allPunctuation ? u"all punctuation"_qs : u"ascii"_qs,
+                                          &problem, &shared->notes);
+        if (!shared->lemmas)
+            return refuse(problem);
+    }
     finder->d->shared = std::move(shared);
     return finder;
 }
@@ -403,7 +425,17 @@ bool WordFinder::changesPlainWords() const
 
 bool WordFinder::groupsWords() const
 {
-    return !m_rules.stemLanguage.isEmpty();
+    return !m_rules.stemLanguage.isEmpty() || !m_rules.lemmaLists.isEmpty();
+}
+
+bool WordFinder::groupsByLemma() const
+{
+    return !m_rules.lemmaLists.isEmpty();
+}
+
+QStringList WordFinder::notes() const
+{
+    return d->shared->notes;
 }
 
 namespace {
@@ -672,6 +704,23 @@ void WordFinder::findWords(QStringView text, const Found &found)
 
 QString WordFinder::groupKey(QStringView word) const
 {
+    if (d->shared->lemmas) {
+        // A phrase's key is the lemmas of its words; a word no source knows stays itself.
+        QString key;
+        key.reserve(word.size());
+        QString lemma;
+        for (QStringView part : word.split(u' ')) {
+            if (!key.isEmpty())
+                key += u' ';
+            if (!d->shared->lemmas->lemmaOf(part, lemma))
+                key += part;
+            else if (m_ignoreCase)
+                key += lowerCaseWord(lemma);
+            else
+                key += lemma;
+        }
+        return key;
+    }
     if (m_rules.stemLanguage.isEmpty())
         return word.toString();
     if (!d->stemmer)

@@ -14,7 +14,7 @@ namespace corvalen {
 /// deleted wherever they stand, every word counts alone.
 ///
 /// The rules apply in this order: split (at spaces, or at Unicode word boundaries), clean
-/// (punctuation deleted, case), minimum length and stop words, stems, phrases.
+/// (punctuation deleted, case), minimum length and stop words, stems or lemmas, phrases.
 struct WordRules
 {
     enum class Words { Basic, Unicode };
@@ -27,6 +27,7 @@ struct WordRules
     QStringList stopWordLists; ///< language codes or paths of UTF-8 lists, as the user gave them
     int minLength = 1;         ///< in code points
     QString stemLanguage;      ///< groups words by their stem in this language; empty: no grouping
+    QStringList lemmaLists;    ///< groups words by lemma: language codes or paths of lemma lists, as given
     int phraseLength = 1;      ///< counts sequences of this many words (1 to 5)
 
     bool isDefault() const { return *this == WordRules(); }
@@ -88,7 +89,7 @@ public:
     virtual void findWords(QStringView text, const Found &found);
 
     /// The row a counted word (or phrase) belongs to: the word itself, or the key of its group of
-    /// forms (the stems of its words, lower-cased, joined by spaces).
+    /// forms (the stems of its words, lower-cased, or their lemmas, joined by spaces).
     virtual QString groupKey(QStringView word) const;
 
     /// The single words of text as findWords() would join them into phrases, with the gaps no
@@ -103,8 +104,14 @@ public:
     /// What these rules make of a word as the plain rules count it (ASCII punctuation deleted,
     /// case as chosen): false when it is not counted (nothing left, too short, a stop word).
     bool formOf(QStringView plainWord, QString &form) const;
-    /// Whether counted words are grouped (by their stems).
+    /// Whether counted words are grouped (by their stems or lemmas).
     bool groupsWords() const;
+    /// Whether counted words are grouped by lemma: a group then shows its key, the lemma, where
+    /// a group of stems shows its most frequent form.
+    bool groupsByLemma() const;
+    /// What the user should know of the rules loaded (forms a lemma list gives two lemmas), as
+    /// sentences to be shown after the program's name.
+    QStringList notes() const;
 
     const WordRules &rules() const { return m_rules; }
     bool ignoresCase() const { return m_ignoreCase; }

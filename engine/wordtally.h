@@ -24,8 +24,8 @@ struct WordCount
 
     QString word;
     qint64 count = 0;
-    /// With words grouped by their stems: the forms the row stands for, each with its count, most
-    /// frequent first (ties by UTF-16 code units); null otherwise.
+    /// With words grouped by their stems or lemmas: the forms the row stands for, each with its
+    /// count, most frequent first (ties by UTF-16 code units); null otherwise.
     std::shared_ptr<const std::vector<WordCount>> forms;
     qint64 files = 0; ///< files the word occurs in: counted with the range only, else 0
 

@@ -91,6 +91,10 @@ StoredWordRules SettingsStore::readWordRules() const
     }
     r.minLength = number(designer::UpDown1, 1, StoredWordRules::kMaxMinLength, 1);
     r.stemLanguage = readText(designer::Combo1).trimmed();
+    for (const QString &list : m_settings->value(designer::LemmaLists).toStringList()) {
+        if (!list.isEmpty() && !r.lemmaLists.contains(list))
+            r.lemmaLists << list;
+    }
     r.phraseLength = number(designer::UpDown2, 1, 5, 1);
     return r;
 }
@@ -119,6 +123,12 @@ void SettingsStore::writeMinLength(int characters)
 void SettingsStore::writeStemLanguage(const QString &language)
 {
     writeText(designer::Combo1, language);
+}
+
+void SettingsStore::writeLemmaLists(const QStringList &lists)
+{
+    m_settings->setValue(designer::LemmaLists, lists);
+    m_settings->sync();
 }
 
 void SettingsStore::writePhraseLength(int words)

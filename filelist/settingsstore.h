@@ -29,6 +29,7 @@ struct StoredWordRules
     QStringList stopWordLists;   // List1: language codes and paths of lists, as chosen
     int minLength = 1;           // UpDown1, 1 to kMaxMinLength
     QString stemLanguage;        // Combo1: empty for none
+    QStringList lemmaLists;      // LemmaLists: language codes and paths of lists, as chosen
     int phraseLength = 1;        // UpDown2, 1 to 5
 
     static constexpr int kMaxMinLength = 100;
@@ -66,6 +67,7 @@ public:
     void writeStopWordLists(const QStringList &lists);
     void writeMinLength(int characters);
     void writeStemLanguage(const QString &language);
+    void writeLemmaLists(const QStringList &lists);
     void writePhraseLength(int words);
 
     /// "True"/"False" in any letter case, or a decimal number (0 false); nullopt otherwise.

@@ -8,6 +8,7 @@
 #   tools/install-deps.sh --bench        and the peers and timers of the benchmarks (bench/)
 #   tools/install-deps.sh --package      and what builds and checks the Debian package (tools/package.sh)
 #   tools/install-deps.sh --stop-lists   and the source of the built-in stop-word lists (tools/make-stopwords.py)
+#   tools/install-deps.sh --lemma-data   and the source of the built-in English lemmas (tools/make-lemmas.py)
 set -euo pipefail
 
 packages=(
@@ -21,8 +22,9 @@ packages=(
     libzip-dev zlib1g-dev libpoppler-cpp-dev libxlsxwriter-dev
     # the command line's alphabetical order (the Unicode root collation) and Unicode word boundaries
     libicu-dev
-    # word forms: the Snowball stemmers
-    libstemmer-dev
+    # word forms: the Snowball stemmers, and Hunspell's stems as the lemmas of the languages whose
+    # dictionaries are installed
+    libstemmer-dev libhunspell-dev
     # the corpus queries' regular expressions (PCRE2, as Qt's own expressions use it)
     libpcre2-dev
     # inflates big .docx and .odt parts fast (the build falls back to libzip without it)
@@ -38,6 +40,8 @@ test_packages=(
     python3
     # tests open the exported workbook in LibreOffice Calc (the check is skipped without it)
     libreoffice-calc-nogui
+    # tests check the lemmas of German, French and Spanish from their Hunspell dictionaries
+    hunspell-de-de hunspell-fr hunspell-es
 )
 screenshot_packages=(xvfb xauth)
 demo_packages=(xvfb xauth xdotool ffmpeg)
@@ -60,6 +64,10 @@ stop_list_packages=(
     # the Snowball project's stop-word lists, as Lingua::StopWords ships them
     liblingua-stopwords-perl
 )
+lemma_data_packages=(
+    # WordNet 3.0's lemma index, exception lists and sense counts
+    wordnet-base python3
+)
 for option in "$@"; do
     case $option in
         --tests) packages+=("${test_packages[@]}") ;;
@@ -68,6 +76,7 @@ for option in "$@"; do
         --bench) packages+=("${bench_packages[@]}") ;;
         --package) packages+=("${package_packages[@]}") ;;
         --stop-lists) packages+=("${stop_list_packages[@]}") ;;
+        --lemma-data) packages+=("${lemma_data_packages[@]}") ;;
         *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
     esac
 done

@@ -1,6 +1,7 @@
 #include "windows/wordrulesdialog.h"
 
 #include "base/prompter.h"
+#include "engine/lemmas.h"
 #include "filelist/settingsstore.h"
 #include "ui_wordrulesdialog.h"
 
@@ -43,6 +44,12 @@ WordRules wordRulesFromStored(const StoredWordRules &stored)
     rules.minLength = std::max(1, stored.minLength);
     if (isStemmingLanguage(stored.stemLanguage))
         rules.stemLanguage = stored.stemLanguage;
+    if (rules.stemLanguage.isEmpty()) {
+        for (const QString &list : stored.lemmaLists) {
+            if (isLemmaLanguage(list) || !looksLikeLanguageCode(list))
+                rules.lemmaLists << list;
+        }
+    }
     rules.phraseLength = std::clamp(stored.phraseLength, 1, WordRules::kMaxPhraseLength);
     return rules;
 }
@@ -66,6 +73,8 @@ WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QW
         m_ui->Combo1->addItem(language, language);
     for (const QString &code : builtInStopWordLists())
         addListItem(code, false);
+    for (const QString &code : lemmaLanguages())
+        addLemmaItem(code, false);
     showStored();
     showUnits();
 
@@ -74,8 +83,22 @@ WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QW
     connect(m_ui->List1, &QListWidget::itemChanged, this, &WordRulesDialog::storeStopWordLists);
     connect(m_ui->Command1, &QPushButton::clicked, this, &WordRulesDialog::addListsFromFiles);
     connect(m_ui->UpDown1, &QSpinBox::valueChanged, this, [this](int n) { m_settings.writeMinLength(n); });
-    connect(m_ui->Combo1, &QComboBox::currentIndexChanged, this,
-            [this](int index) { m_settings.writeStemLanguage(m_ui->Combo1->itemData(index).toString()); });
+    connect(m_ui->Combo1, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_settings.writeStemLanguage(m_ui->Combo1->itemData(index).toString());
+        // Forms are grouped by stems or by lemmas: a stem language unticks the lemmas.
+        if (index > 0 && !tickedLemmaLists().isEmpty()) {
+            const QSignalBlocker quiet(m_ui->LemmaLists);
+            for (int i = 0; i < m_ui->LemmaLists->count(); ++i)
+                m_ui->LemmaLists->item(i)->setCheckState(Qt::Unchecked);
+            storeLemmaLists();
+        }
+    });
+    connect(m_ui->LemmaLists, &QListWidget::itemChanged, this, [this] {
+        storeLemmaLists();
+        if (!tickedLemmaLists().isEmpty())
+            m_ui->Combo1->setCurrentIndex(0);
+    });
+    connect(m_ui->AddLemmaList, &QPushButton::clicked, this, &WordRulesDialog::addLemmaListsFromFiles);
     connect(m_ui->UpDown2, &QSpinBox::valueChanged, this, [this](int n) { m_settings.writePhraseLength(n); });
     connect(m_ui->Command2, &QPushButton::clicked, this, &WordRulesDialog::restoreDefaults);
     connect(m_ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -93,6 +116,11 @@ void WordRulesDialog::showStored()
         addListItem(list, true);
     m_ui->UpDown1->setValue(rules.minLength);
     m_ui->Combo1->setCurrentIndex(std::max(0, m_ui->Combo1->findData(rules.stemLanguage)));
+    {
+        const QSignalBlocker quietLemmas(m_ui->LemmaLists);
+        for (const QString &list : rules.lemmaLists)
+            addLemmaItem(list, true);
+    }
     m_ui->UpDown2->setValue(rules.phraseLength);
 }
 
@@ -142,6 +170,67 @@ void WordRulesDialog::addListsFromFiles()
     }
 }
 
+void WordRulesDialog::addLemmaItem(const QString &list, bool ticked)
+{
+    QListWidgetItem *item = nullptr;
+    for (int i = 0; i < m_ui->LemmaLists->count() && !item; ++i) {
+        if (m_ui->LemmaLists->item(i)->data(kListRole).toString() == list)
+            item = m_ui->LemmaLists->item(i);
+    }
+    if (!item) {
+        const bool language = isLemmaLanguage(list);
+        item = new QListWidgetItem(language ? languageLabel(list) : QDir::toNativeSeparators(list), m_ui->LemmaLists);
+        item->setData(kListRole, list);
+        if (language)
+            item->setToolTip(lemmaLanguageSource(list));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    if (ticked)
+        item->setCheckState(Qt::Checked);
+}
+
+QStringList WordRulesDialog::tickedLemmaLists() const
+{
+    QStringList lists;
+    for (int i = 0; i < m_ui->LemmaLists->count(); ++i) {
+        const QListWidgetItem *item = m_ui->LemmaLists->item(i);
+        if (item->checkState() == Qt::Checked)
+            lists << item->data(kListRole).toString();
+    }
+    return lists;
+}
+
+void WordRulesDialog::storeLemmaLists()
+{
+    m_settings.writeLemmaLists(tickedLemmaLists());
+}
+
+void WordRulesDialog::addLemmaListsFromFiles()
+{
+    const QStringList paths = m_prompter.openFiles(
+            tr("Add Lemma List"), {tr("Lemma Lists (*.txt *.tsv)"), tr("All Files (*)")});
+    for (const QString &path : paths) {
+        // A list that cannot be read is named now rather than when a run starts, and so are its
+        // forms given two lemmas.
+        WordRules probe;
+        probe.lemmaLists = {path};
+        QString error;
+        const std::unique_ptr<WordFinder> finder = WordFinder::create(probe, true, &error);
+        if (!finder) {
+            m_prompter.message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+            continue;
+        }
+        const QStringList notes = finder->notes();
+        if (!notes.isEmpty()) {
+            QString text = notes.join(u'\n');
+            text[0] = text[0].toUpper();
+            m_prompter.message(text, Prompter::applicationTitle(), Prompter::Icon::Information);
+        }
+        addLemmaItem(path, true);
+    }
+}
+
 void WordRulesDialog::restoreDefaults()
 {
     m_ui->Check4->setChecked(false);
@@ -150,6 +239,11 @@ void WordRulesDialog::restoreDefaults()
         const QSignalBlocker quiet(m_ui->List1);
         for (int i = 0; i < m_ui->List1->count(); ++i)
             m_ui->List1->item(i)->setCheckState(Qt::Unchecked);
+    }
+    {
+        const QSignalBlocker quiet(m_ui->LemmaLists);
+        for (int i = 0; i < m_ui->LemmaLists->count(); ++i)
+            m_ui->LemmaLists->item(i)->setCheckState(Qt::Unchecked);
     }
     m_ui->UpDown1->setValue(1);
     m_ui->Combo1->setCurrentIndex(0);
@@ -161,6 +255,7 @@ void WordRulesDialog::restoreDefaults()
     m_settings.writeStopWordLists(defaults.stopWordLists);
     m_settings.writeMinLength(defaults.minLength);
     m_settings.writeStemLanguage(defaults.stemLanguage);
+    m_settings.writeLemmaLists(defaults.lemmaLists);
     m_settings.writePhraseLength(defaults.phraseLength);
 }
 
@@ -176,6 +271,7 @@ WordRules WordRulesDialog::rules() const
     }
     rules.minLength = m_ui->UpDown1->value();
     rules.stemLanguage = m_ui->Combo1->currentData().toString();
+    rules.lemmaLists = tickedLemmaLists();
     rules.phraseLength = m_ui->UpDown2->value();
     return rules;
 }

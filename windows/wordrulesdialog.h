@@ -17,7 +17,8 @@ class SettingsStore;
 struct StoredWordRules;
 
 /// The word rules as a run takes them from what the settings store holds: a stemming language
-/// that the program does not know counts as none.
+/// that the program does not know counts as none, and so does a lemma language whose dictionary
+/// is gone; stems, when stored, win over lemmas.
 WordRules wordRulesFromStored(const StoredWordRules &stored);
 
 /// Options > Word Rules... (Form3): the word rules beyond letter case. Every change is stored at
@@ -36,11 +37,17 @@ public:
     void restoreDefaults();
     /// "Add list from file...": asks for lists and adds each that can be read, ticked.
     void addListsFromFiles();
+    /// "Add lemma list from file...": asks for lemma lists and adds each that can be read, ticked
+    /// (word forms are then grouped by lemma).
+    void addLemmaListsFromFiles();
 
 private:
     void showStored();
     void storeStopWordLists();
     void addListItem(const QString &list, bool ticked);
+    void addLemmaItem(const QString &list, bool ticked);
+    void storeLemmaLists();
+    QStringList tickedLemmaLists() const;
 
     std::unique_ptr<Ui::WordRulesDialog> m_ui;
     SettingsStore &m_settings;

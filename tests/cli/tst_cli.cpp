@@ -3,6 +3,7 @@
 #include "cli/prefetchingsource.h"
 #include "cli/rowspill.h"
 #include "engine/analysisrun.h"
+#include "engine/lemmas.h"
 #include "engine/wordtally.h"
 #include "results/resultlayouts.h"
 #include "results/spreadsheetlayout.h"
@@ -261,6 +262,7 @@ private slots:
     void stopWordListsThatCannotBeRead_data();
     void stopWordListsThatCannotBeRead();
     void jsonGivesTheFormsOfAGroup();
+    void lemmasOnTheCommandLine();
     void rangeMatchesTheReferenceCounter_data();
     void rangeMatchesTheReferenceCounter();
     void rangeInEveryFormat_data();
@@ -576,6 +578,15 @@ void TestCli::usageErrors_data()
                                      << QByteArray("--words may be given once");
     QTest::newRow("empty stop-word list") << QStringList{u"count"_qs, u"--stop-words="_qs, u"x"_qs}
                                           << QByteArray("--stop-words needs a language or a file name");
+    QTest::newRow("stems and lemmas") << QStringList{u"count"_qs, u"--lemmas"_qs, u"en"_qs, u"--stem"_qs, u"en"_qs, u"x"_qs}
+                                      << QByteArray("--stem and --lemmas cannot be used together");
+    QTest::newRow("stems and lemmas, context")
+            << QStringList{u"context"_qs, u"--stem"_qs, u"en"_qs, u"--lemmas"_qs, u"en"_qs, u"run"_qs, u"x"_qs}
+            << QByteArray("--stem and --lemmas cannot be used together");
+    QTest::newRow("empty lemma list") << QStringList{u"count"_qs, u"--lemmas="_qs, u"x"_qs}
+                                      << QByteArray("--lemmas needs a language or a file name");
+    QTest::newRow("lemmas without a dictionary") << QStringList{u"keywords"_qs, u"--lemmas"_qs, u"zz"_qs, u"--reference"_qs, u"y"_qs, u"x"_qs}
+                                                 << QByteArray("install the Debian package hunspell-zz");
 }
 
 void TestCli::usageErrors()
@@ -1497,6 +1508,56 @@ void TestCli::stopWordListsThatCannotBeRead()
     QVERIFY2(r.err.contains(message), r.err.constData());
     QVERIFY(!r.err.contains("Word Count"));
     QVERIFY(!QFileInfo::exists(out));
+}
+
+void TestCli::lemmasOnTheCommandLine()
+{
+    QTemporaryDir tmp;
+    const QString text = tmp.filePath(u"t.txt"_qs);
+    writeFile(text, "The mice ran; a mouse runs.\nRunning children, saws and a saw.\n");
+    // The row shows the lemma, the forms follow, most frequent first.
+    Run r = run({u"--combined"_qs, u"--lemmas"_qs, u"en"_qs, u"--format"_qs, u"json"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains("{\"word\": \"run\", \"count\": 3, \"forms\": {\"ran\": 1, \"running\": 1, \"runs\": 1}}"),
+             r.out.constData());
+    QVERIFY2(r.out.contains("{\"word\": \"mouse\", \"count\": 2, \"forms\": {\"mice\": 1, \"mouse\": 1}}"),
+             r.out.constData());
+    QVERIFY2(r.out.contains("{\"word\": \"child\", \"count\": 1, \"forms\": {\"children\": 1}}"), r.out.constData());
+    QVERIFY2(r.out.contains("{\"word\": \"see\", \"count\": 1, \"forms\": {\"saw\": 1}}"), r.out.constData());
+    QVERIFY(r.err.endsWith(" Word Count: 12\n"));
+
+    // A list of the user's comes first: "saw" is the tool here, not a form of see.
+    const QString list = tmp.filePath(u"mine.txt"_qs);
+    writeFile(list, "saw -> saws\nmouse -> mice\nmice\tmice\n");
+    r = run({u"--combined"_qs, u"--lemmas"_qs, u"en"_qs, u"--lemmas"_qs, list, text});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains("\nsaw  \t2\r\n") && !r.out.contains("see"), r.out.constData());
+    QVERIFY2(r.err.startsWith(QByteArray("corvalen count: the lemma list " + QFile::encodeName(list)
+                                         + " gives 1 form a second lemma; each keeps its first.\n")),
+             r.err.constData());
+
+    // A damaged line stops the command before anything is counted, and is named.
+    writeFile(list, "saw -> saws\n# fine so far\nsee saw\n");
+    const QString out = tmp.filePath(u"out.tsv"_qs);
+    r = run({u"--lemmas"_qs, list, u"-o"_qs, out, text});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QByteArray(QFile::encodeName(list) + " cannot be read at line 3")), r.err.constData());
+    QVERIFY(!r.err.contains("Word Count"));
+    QVERIFY(!QFileInfo::exists(out));
+
+    // The help names the languages of this machine.
+    r = run({u"--help"_qs});
+    QVERIFY2(r.out.simplified().contains(QByteArray("(here: " + lemmaLanguages().join(u", ").toUtf8())), r.out.constData());
+
+    // Every command that finds words takes it, and a query finds every form of its lemma.
+    r = execute({u"context"_qs, u"--lemmas"_qs, u"en"_qs, u"mouse"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.count('\n'), 2);
+    QVERIFY2(r.err.contains("Occurrences: 2"), r.err.constData());
+    r = execute({u"dispersion"_qs, u"--lemmas"_qs, u"en"_qs, u"run"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    r = execute({u"clusters"_qs, u"--lemmas"_qs, u"fr"_qs, u"run"_qs, text});
+    QCOMPARE(r.exitCode, 0);
 }
 
 void TestCli::jsonGivesTheFormsOfAGroup()

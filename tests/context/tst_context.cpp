@@ -139,6 +139,8 @@ void TestContext::occurrencesEqualCounts_data()
     stems.stemLanguage = u"english"_qs;
     WordRules pairs;
     pairs.phraseLength = 2;
+    WordRules lemmas;
+    lemmas.lemmaLists = {u"en"_qs};
 
     for (const bool docx : {false, true}) {
         const auto row = [docx](const char *name) -> QTestData & {
@@ -170,6 +172,14 @@ void TestContext::occurrencesEqualCounts_data()
                                     << QStringList();
         row("forms of a stem") << u"Running runs, run; the runner ran. RUN"_qs << docx << stems << true
                                << u"run"_qs << QStringList{u"Running"_qs, u"runs,"_qs, u"run;"_qs, u"RUN"_qs};
+        // A word's lemma finds every form of it, irregular ones too, whichever form is asked for.
+        row("forms of a lemma") << u"He ran home; she runs. Running, they were.\nRAN! the runner"_qs << docx
+                                << lemmas << true << u"run"_qs
+                                << QStringList{u"ran"_qs, u"runs."_qs, u"Running,"_qs, u"RAN!"_qs};
+        // Case kept; the plain rules make "mouse's" "mouses", a plural of mouse.
+        row("a form asks for its lemma") << u"Mice, a mouse; the mouse's mice\nMOUSES"_qs << docx << lemmas
+                                         << false << u"mice"_qs
+                                         << QStringList{u"Mice,"_qs, u"mouse;"_qs, u"mouse's"_qs, u"mice"_qs, u"MOUSES"_qs};
         row("phrases") << u"of the people, of  the PEOPLE\nof\nthe end"_qs << docx << pairs << true
                        << u"of the"_qs << QStringList{u"of the"_qs, u"of  the"_qs};
     }

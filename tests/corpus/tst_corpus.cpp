@@ -173,6 +173,7 @@ private slots:
     void linesWithACompanion();
     void phrasesStopAtGaps();
     void wordFormsAndCase();
+    void lemmasInQueriesCollocatesAndClusters();
     void unreadableFileGivesALine();
     void juillandD_data();
     void juillandD();
@@ -548,6 +549,60 @@ void TestCorpus::wordFormsAndCase()
     qsizetype n = 0;
     ConcordanceSearch(request).run([&](ConcordanceBatch &&b) { n += qsizetype(b.lines.size()); });
     QCOMPARE(n, 2); // runs and RUNS: Match case off
+}
+
+// Word forms grouped by lemma: a query finds every form of its word's lemma, irregular ones too,
+// alone or in a phrase; collocates and clusters are groups shown by their lemma.
+void TestCorpus::lemmasInQueriesCollocatesAndClusters()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(u"l.txt"_qs);
+    writeFile(path, "He ran home. She runs home\nThey were running home. I run home\nHe was at home; we are home\n");
+    WordRules rules;
+    rules.lemmaLists = {u"en"_qs};
+    const std::shared_ptr<const WordFinder> lemmas = plainFinder(rules);
+    const auto hits = [&](const QString &query) {
+        QStringList out;
+        const ConcordanceLines lines = search({path}, query, QueryMode::Words, lemmas);
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            out << lines[i].hit().toString();
+        return out;
+    };
+    QCOMPARE(hits(u"run"_qs), (QStringList{u"ran"_qs, u"runs"_qs, u"running"_qs, u"run"_qs}));
+    QCOMPARE(hits(u"running"_qs), hits(u"run"_qs));
+    QCOMPARE(hits(u"be"_qs), (QStringList{u"were"_qs, u"was"_qs, u"are"_qs}));
+    QCOMPARE(hits(u"runs home"_qs).size(), 4);
+    QCOMPARE(hits(u"go"_qs).size(), 0);
+    // A lemma too short to be counted itself still finds its forms.
+    rules.minLength = 4;
+    const std::shared_ptr<const WordFinder> longer = plainFinder(rules);
+    const std::optional<CorpusQuery> run = CorpusQuery::parse(u"run"_qs, QueryMode::Words, true, *longer);
+    QVERIFY(run && !run->matchesNothing());
+    QCOMPARE(search({path}, u"run"_qs, QueryMode::Words, longer).size(), 2); // runs, running
+
+    CollocateRequest collocates;
+    collocates.files = {path};
+    collocates.finder = lemmas;
+    collocates.node = *CorpusQuery::parse(u"home"_qs, QueryMode::Words, true, *lemmas);
+    collocates.left = 1;
+    collocates.right = 0;
+    const CollocateResult found = findCollocates(collocates);
+    QMap<QString, qint64> before;
+    for (const CollocateRow &row : found.rows)
+        before[row.word] = row.cooccurrence;
+    QCOMPARE(before, (QMap<QString, qint64>{{u"run"_qs, 4}, {u"at"_qs, 1}, {u"be"_qs, 1}}));
+
+    ClusterRequest clusters;
+    clusters.files = {path};
+    clusters.finder = lemmas;
+    clusters.query = collocates.node;
+    clusters.minSize = 2;
+    clusters.maxSize = 2;
+    clusters.place = ClusterPlace::Right;
+    const ClusterResult counted = findClusters(clusters);
+    QCOMPARE(counted.rows.size(), size_t(1)); // "at home" and "be home" occur once
+    QCOMPARE(counted.rows.front().cluster, u"run home"_qs);
+    QCOMPARE(counted.rows.front().count, qint64(4));
 }
 
 // A file that cannot be read gives one failed line in its place, and the others their lines.

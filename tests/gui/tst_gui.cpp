@@ -1,6 +1,7 @@
 #include "base/designernames.h"
 #include "base/errorreport.h"
 #include "base/plurals.h"
+#include "engine/lemmas.h"
 #include "filelist/scanqueue.h"
 #include "filelist/settingsstore.h"
 #include "support/scriptedprompter.h"
@@ -192,6 +193,9 @@ private slots:
     void wordRulesFromTheStore_data();
     void wordRulesFromTheStore();
     void stopWordListFromAFile();
+    void wordFormsByStemOrLemma();
+    void lemmaListFromAFile();
+    void lemmasFromTheStore();
     void groupTooltipNamesTheForms();
     void oldExportFoldersRemoved();
 
@@ -1514,6 +1518,111 @@ void TestGui::stopWordListFromAFile()
     QCOMPARE(lists->item(lists->count() - 1)->text(), QDir::toNativeSeparators(good));
     QCOMPARE(w->countOptions().rules.stopWordLists, QStringList{good});
     dialog->close();
+}
+
+// "Word forms grouped by" their stem or their lemma: one or the other, stored at once.
+void TestGui::wordFormsByStemOrLemma()
+{
+    auto w = makeWindow();
+    WordRulesDialog *dialog = w->wordRules();
+    auto *stems = child<QComboBox>(dialog, designer::Combo1);
+    auto *lemmas = child<QListWidget>(dialog, designer::LemmaLists);
+    QVERIFY(stems && lemmas && child<QPushButton>(dialog, designer::AddLemmaList));
+    QCOMPARE(dialog->findChild<QGroupBox *>(u"wordFormsBox"_qs)->title().remove(u'&'), u"Word forms grouped by"_qs);
+    // The languages of this machine, none ticked.
+    QCOMPARE(lemmas->count(), lemmaLanguages().size());
+    const int english = int(lemmaLanguages().indexOf(u"en"_qs));
+    QCOMPARE(lemmas->item(english)->text(), u"English (en)"_qs);
+    QCOMPARE(lemmas->item(english)->toolTip(), u"WordNet 3.0, built in"_qs);
+    QCOMPARE(lemmas->item(int(lemmaLanguages().indexOf(u"de"_qs)))->text(), u"German (de)"_qs);
+    for (int i = 0; i < lemmas->count(); ++i)
+        QCOMPARE(lemmas->item(i)->checkState(), Qt::Unchecked);
+
+    stems->setCurrentIndex(stems->findText(u"english"_qs));
+    QCOMPARE(stored(designer::Combo1), u"english"_qs);
+    // A lemma ticked: the stem goes back to none.
+    lemmas->item(english)->setCheckState(Qt::Checked);
+    QCOMPARE(store().value(designer::LemmaLists).toStringList(), QStringList{u"en"_qs});
+    QCOMPARE(stems->currentText(), u"none"_qs);
+    QVERIFY(stored(designer::Combo1).isEmpty());
+    WordRules expected;
+    expected.lemmaLists = {u"en"_qs};
+    QCOMPARE(w->countOptions().rules, expected);
+    QCOMPARE(dialog->rules(), expected);
+    // A stem chosen: the lemmas are unticked.
+    stems->setCurrentIndex(stems->findText(u"german"_qs));
+    QCOMPARE(lemmas->item(english)->checkState(), Qt::Unchecked);
+    QVERIFY(store().value(designer::LemmaLists).toStringList().isEmpty());
+    QCOMPARE(w->countOptions().rules.stemLanguage, u"german"_qs);
+    QVERIFY(w->countOptions().rules.lemmaLists.isEmpty());
+    // Restore Defaults unticks them too.
+    stems->setCurrentIndex(0);
+    lemmas->item(english)->setCheckState(Qt::Checked);
+    child<QPushButton>(dialog, designer::Command2)->click();
+    QCOMPARE(lemmas->item(english)->checkState(), Qt::Unchecked);
+    QVERIFY(store().value(designer::LemmaLists).toStringList().isEmpty());
+    QVERIFY(w->countOptions().rules.isDefault());
+    dialog->close();
+}
+
+// A lemma list of the user's: one that cannot be read is named, with its line, and not added;
+// forms it gives two lemmas are counted in a message; the list is added ticked.
+void TestGui::lemmaListFromAFile()
+{
+    QTemporaryDir dir;
+    const QString damaged = dir.filePath(u"damaged.txt"_qs), clashing = dir.filePath(u"clashing.txt"_qs);
+    QFile d(damaged), c(clashing);
+    QVERIFY(d.open(QIODevice::WriteOnly) && c.open(QIODevice::WriteOnly));
+    d.write("run -> ran\nwalk walked\n");
+    c.write("lie -> lay\nlay -> lay, laid\n");
+    d.close();
+    c.close();
+    auto w = makeWindow();
+    WordRulesDialog *dialog = w->wordRules();
+    child<QComboBox>(dialog, designer::Combo1)->setCurrentIndex(1);
+    m_prompter.expectOpenFiles(u"Add Lemma List"_qs, {u"Lemma Lists (*.txt *.tsv)"_qs, u"All Files (*)"_qs},
+                               {damaged, clashing});
+    m_prompter.expectMessage({}, Prompter::Icon::Warning);
+    m_prompter.expectMessage(u"The lemma list %1 gives 1 form a second lemma; each keeps its first."_qs.arg(
+                                     QDir::toNativeSeparators(clashing)),
+                             Prompter::Icon::Information);
+    child<QPushButton>(dialog, designer::AddLemmaList)->click();
+    const QString warning = m_prompter.calls().at(1).text;
+    QVERIFY2(warning.contains(QDir::toNativeSeparators(damaged)) && warning.contains(u"line 2"), qPrintable(warning));
+    auto *lemmas = child<QListWidget>(dialog, designer::LemmaLists);
+    QCOMPARE(lemmas->count(), lemmaLanguages().size() + 1);
+    QCOMPARE(lemmas->item(lemmas->count() - 1)->text(), QDir::toNativeSeparators(clashing));
+    QCOMPARE(store().value(designer::LemmaLists).toStringList(), QStringList{clashing});
+    QCOMPARE(w->countOptions().rules.lemmaLists, QStringList{clashing});
+    QVERIFY(w->countOptions().rules.stemLanguage.isEmpty());
+    dialog->close();
+}
+
+void TestGui::lemmasFromTheStore()
+{
+    // A language whose dictionary is gone counts as none; a list stays (a run names it if it
+    // cannot be read); a stem stored beside lemmas wins.
+    writeStore({});
+    {
+        QSettings s = store();
+        s.setValue(designer::LemmaLists, QStringList{u"en"_qs, u"/some/lemmas.txt"_qs, u"zz"_qs, u"en"_qs, QString()});
+        s.sync();
+    }
+    auto w = makeWindow();
+    QCOMPARE(w->countOptions().rules.lemmaLists, (QStringList{u"en"_qs, u"/some/lemmas.txt"_qs}));
+    auto *lemmas = child<QListWidget>(w->wordRules(), designer::LemmaLists);
+    QCOMPARE(lemmas->item(int(lemmaLanguages().indexOf(u"en"_qs)))->checkState(), Qt::Checked);
+    w->wordRules()->close();
+    w.reset();
+    writeStore({{QString(designer::Combo1), u"english"_qs}});
+    {
+        QSettings s = store();
+        s.setValue(designer::LemmaLists, QStringList{u"en"_qs});
+        s.sync();
+    }
+    w = makeWindow();
+    QCOMPARE(w->countOptions().rules.stemLanguage, u"english"_qs);
+    QVERIFY(w->countOptions().rules.lemmaLists.isEmpty());
 }
 
 void TestGui::groupTooltipNamesTheForms()
