@@ -39,6 +39,7 @@ public:
 
 private:
     void showStored();
+    void showWordsChoice();
     void storeStopWordLists();
     void addListItem(const QString &list, bool ticked);
 

@@ -551,7 +551,18 @@ void TestCli::usageErrors_data()
                                      << QByteArray("-o");
     QTest::newRow("-o without file") << QStringList{u"count"_qs, u"x"_qs, u"-o"_qs} << QByteArray("-o");
     QTest::newRow("unknown word rule") << QStringList{u"count"_qs, u"--words"_qs, u"icu"_qs, u"x"_qs}
-                                       << QByteArray("\"icu\" for --words (basic or unicode)");
+                                       << QByteArray("\"icu\" for --words (basic, unicode or corpus)");
+    QTest::newRow("unknown hyphen rule") << QStringList{u"count"_qs, u"--words"_qs, u"corpus"_qs, u"--hyphens"_qs,
+                                                        u"keep"_qs, u"x"_qs}
+                                         << QByteArray("\"keep\" for --hyphens (join or split)");
+    QTest::newRow("hyphens without corpus words")
+            << QStringList{u"collocates"_qs, u"--words"_qs, u"unicode"_qs, u"--hyphens"_qs, u"split"_qs, u"a"_qs, u"x"_qs}
+            << QByteArray("--hyphens applies to corpus words only (--words corpus)");
+    QTest::newRow("unknown paragraph rule") << QStringList{u"context"_qs, u"--paragraphs"_qs, u"pages"_qs, u"a"_qs, u"x"_qs}
+                                            << QByteArray("\"pages\" for --paragraphs (lines or blank-lines)");
+    QTest::newRow("paragraphs twice") << QStringList{u"keywords"_qs, u"--paragraphs"_qs, u"lines"_qs, u"--paragraphs"_qs,
+                                                     u"blank-lines"_qs, u"--reference"_qs, u"y"_qs, u"x"_qs}
+                                      << QByteArray("--paragraphs may be given once");
     QTest::newRow("unknown punctuation") << QStringList{u"count"_qs, u"--punctuation"_qs, u"some"_qs, u"x"_qs}
                                          << QByteArray("\"some\" for --punctuation (ascii or all)");
     QTest::newRow("minimum length 0") << QStringList{u"count"_qs, u"--min-length"_qs, u"0"_qs, u"x"_qs}
