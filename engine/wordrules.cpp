@@ -630,6 +630,7 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     const char16_t *heldStart = nullptr;
     const char16_t *heldEnd = nullptr;
     quint8 heldLast = kNoKind;
+    bool heldDirty = false;
     const quint8 *cleaning = m_ignoreCase ? counting::kAscii.ignoreCase : counting::kAscii.keepCase;
     const auto corpusNeedsCleaning = [&](const char16_t *p, const char16_t *q) {
         for (; p < q; ++p) {
@@ -645,25 +646,33 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
             return;
         const char16_t *start = heldStart;
         heldStart = nullptr;
-        offer(start, heldEnd, corpusNeedsCleaning(start, heldEnd));
+        offer(start, heldEnd, heldDirty && corpusNeedsCleaning(start, heldEnd));
     };
     const auto gap = [&] {
         release();
         sink.gap();
     };
     const auto isAlnum = [](quint8 k) { return k == kAlpha || k == kNumeral || k == kOtherNumber; };
-    // A run of a piece that stays whole; first and last are the kinds of its end characters.
-    const auto corpusRun = [&](const char16_t *start, const char16_t *stop, quint8 first, quint8 last) {
-        if (heldStart && heldEnd + 1 == start && hyphensJoin && isHyphen(*heldEnd) && isAlnum(heldLast)
-            && isAlnum(first)) {
+    // A run of a piece that stays whole; first and last are the kinds of its end characters, and
+    // dirty false when it surely needs no cleaning. Only a run before a hyphen waits.
+    const auto corpusRun = [&](const char16_t *start, const char16_t *stop, quint8 first, quint8 last, bool dirty) {
+        if (heldStart) {
+            if (heldEnd + 1 == start && isAlnum(heldLast) && isAlnum(first)) {
+                start = heldStart;
+                dirty = true; // the hyphen may be one to write as U+002D
+                heldStart = nullptr;
+            } else {
+                release();
+            }
+        }
+        if (hyphensJoin && stop < end && isHyphen(*stop) && isAlnum(last)) {
+            heldStart = start;
             heldEnd = stop;
             heldLast = last;
+            heldDirty = dirty;
             return;
         }
-        release();
-        heldStart = start;
-        heldEnd = stop;
-        heldLast = last;
+        offer(start, stop, dirty && corpusNeedsCleaning(start, stop));
     };
     // Cuts the word piece [a, b); kindAt(p, b, &next) gives the kind of the character at p and
     // where the next one starts.
@@ -700,7 +709,7 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
                 }
                 runLast = kind;
             } else if (runStart) {
-                corpusRun(runStart, p, runFirst, runLast);
+                corpusRun(runStart, p, runFirst, runLast, true);
                 runStart = nullptr;
             }
             before = kind;
@@ -709,7 +718,7 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
             kind = after;
         }
         if (runStart)
-            corpusRun(runStart, b, runFirst, runLast);
+            corpusRun(runStart, b, runFirst, runLast, true);
     };
     const auto kindOfCodePoint = [](const char16_t *p, const char16_t *b, const char16_t **next) {
         char32_t c = *p;
@@ -808,6 +817,11 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
         *next = p + 1;
         return quint8(known[*p].load(std::memory_order_relaxed) >> kCorpusShift);
     };
+    // The top bit of a class is set for the corpus kinds that may cut a piece (apostrophes,
+    // number marks, hyphens, other punctuation): a piece without one is one corpus word.
+    constexpr quint8 kCutsCorpusWords = 0x80;
+    static_assert(kApostrophe << kCorpusShift >= kCutsCorpusWords && kNumberMark << kCorpusShift >= kCutsCorpusWords
+                  && kAlpha << kCorpusShift < kCutsCorpusWords && kOtherNumber << kCorpusShift < kCutsCorpusWords);
     const auto quickWords = [&](const char16_t *p, const char16_t *q, bool dirty) {
         while (p < q) {
             if (!isWordClass(classOf(*p) & kClassMask)) {
@@ -815,24 +829,34 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
                 continue;
             }
             const char16_t *start = p;
+            quint8 seen = 0;
             for (;;) {
-                while (p < q && isWordClass(classOf(*p) & kClassMask))
-                    ++p;
+                for (; p < q; ++p) {
+                    const quint8 k = classOf(*p);
+                    if (!isWordClass(k & kClassMask))
+                        break;
+                    seen |= k;
+                }
                 if (q - p < 2)
                     break;
                 const quint8 before = classOf(p[-1]) & kClassMask;
-                const quint8 mid = classOf(p[0]) & kClassMask;
+                const quint8 mid = classOf(p[0]);
                 const quint8 after = classOf(p[1]) & kClassMask;
-                const bool joins = (before == kLetter && after == kLetter && mid == kMidBoth)
-                        || (before == kDigit && after == kDigit && (mid == kMidBoth || mid == kMidNum));
+                const bool joins = (before == kLetter && after == kLetter && (mid & kClassMask) == kMidBoth)
+                        || (before == kDigit && after == kDigit
+                            && ((mid & kClassMask) == kMidBoth || (mid & kClassMask) == kMidNum));
                 if (!joins)
                     break;
+                seen |= mid;
                 ++p;
             }
-            if (corpus)
+            if (!corpus)
+                offer(start, p, dirty && needsCleaning(start, p));
+            else if (seen & kCutsCorpusWords)
                 corpusPiece(start, p, kindOfKnown);
             else
-                offer(start, p, dirty && needsCleaning(start, p));
+                corpusRun(start, p, quint8(classOf(*start) >> kCorpusShift), quint8(classOf(p[-1]) >> kCorpusShift),
+                          dirty);
         }
     };
     for (const char16_t *segment = begin; segment < end;) {
