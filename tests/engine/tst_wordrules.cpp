@@ -1237,6 +1237,12 @@ void TestWordRules::describesTheRules()
                           u"all punctuation deleted"_qs, u"stop words: en, my words.txt"_qs,
                           u"words of 3 or more characters"_qs, u"word forms grouped (english)"_qs,
                           u"phrases of 2 words"_qs}));
+    WordRules corpus = corpusRules(WordRules::Hyphens::Split);
+    corpus.paragraphs = WordRules::Paragraphs::BlankLines;
+    QCOMPARE(describeCountOptions(CountOptions(CountMode::Combined, false, true, corpus)),
+             (QStringList{u"one count for all files"_qs, u"letter case ignored"_qs, u"corpus words, split at hyphens"_qs,
+                          u"paragraphs end at blank lines"_qs}));
+    QCOMPARE(describeCountOptions(CountOptions(CountMode::Combined, false, true, corpusRules())).at(2), u"corpus words"_qs);
 }
 
 void TestWordRules::tableKeepsTheForms()
