@@ -110,14 +110,14 @@ quint8 corpusKindOf(char32_t c)
     default:
         break;
     }
-    const int8_t type = u_charType(UChar32(c));
-    if (U_GET_GC_MASK(UChar32(c)) & (U_GC_L_MASK | U_GC_M_MASK))
+    const uint32_t category = U_MASK(u_charType(UChar32(c)));
+    if (category & (U_GC_L_MASK | U_GC_M_MASK))
         return kAlpha;
-    if (type == U_DECIMAL_DIGIT_NUMBER)
+    if (category & U_GC_ND_MASK)
         return kNumeral;
-    if (type == U_LETTER_NUMBER || type == U_OTHER_NUMBER)
+    if (category & U_GC_N_MASK)
         return kOtherNumber;
-    return U_GET_GC_MASK(UChar32(c)) & U_GC_P_MASK ? kBreak : kPart;
+    return category & U_GC_P_MASK ? kBreak : kPart;
 }
 
 bool isHyphen(char16_t c)
