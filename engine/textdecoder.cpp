@@ -170,7 +170,7 @@ void TextDecoder::decode(QByteArrayView block, QString &out)
 namespace {
 
 // The place of the next CR or form feed in [p, end), or end.
-const char16_t *nextLineBreak(const char16_t *p, const char16_t *end)
+char16_t *nextLineBreak(char16_t *p, char16_t *end)
 {
 #if defined(__SSE2__)
     const __m128i cr = _mm_set1_epi16(13), ff = _mm_set1_epi16(12);
@@ -203,8 +203,7 @@ bool TextDecoder::joinLines(QString &text)
     char16_t *lineStart = p;
     bool carried = m_lineHasText; // the text of the line begun in an earlier block
     bool joinedLast = false;
-    for (char16_t *at = const_cast<char16_t *>(nextLineBreak(p, end)); at < end;
-         at = const_cast<char16_t *>(nextLineBreak(at + 1, end))) {
+    for (char16_t *at = nextLineBreak(p, end); at < end; at = nextLineBreak(at + 1, end)) {
         joinedLast = false;
         if (*at == 13) {
             if (carried || holdsText(lineStart, at)) {
