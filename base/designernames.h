@@ -37,11 +37,16 @@ inline constexpr QLatin1StringView m17{"m17"}, m18{"m18"}, m19{"m19"}, m20{"m20"
 inline constexpr QLatin1StringView Form2{"Form2"};
 inline constexpr QLatin1StringView Label1{"Label1"};
 
-// Word Rules dialog (Options > Word Rules...): Unicode words, all punctuation, the stop-word lists
-// and the button that adds one from a file, minimum length, word forms, phrase length, and the
-// button that restores the defaults. The persisted ones are settings keys.
+// Word Rules dialog (Options > Word Rules...): the words (plain rules, Unicode or corpus words),
+// hyphens split, where paragraphs end, all punctuation, the stop-word lists and the button that
+// adds one from a file, minimum length, word forms, phrase length, and the button that restores
+// the defaults. The persisted ones are settings keys. Check4, the Unicode words check box the
+// choice of words replaced, is still read from stored settings.
 inline constexpr QLatin1StringView Form3{"Form3"};
 inline constexpr QLatin1StringView Check4{"Check4"};
+inline constexpr QLatin1StringView Combo3{"Combo3"};
+inline constexpr QLatin1StringView Check6{"Check6"};
+inline constexpr QLatin1StringView Combo4{"Combo4"};
 inline constexpr QLatin1StringView Check5{"Check5"};
 inline constexpr QLatin1StringView List1{"List1"};
 inline constexpr QLatin1StringView Command1{"Command1"};

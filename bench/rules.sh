@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The word rules of corvalen count against the default rules and against a script writer's Unicode
-# words (Python's re, py_regex_words.py), on the 100 MB corpus, one file counted combined.
+# words (Python's re, py_regex_words.py), on the 100 MB corpus, one file counted combined. Corpus
+# words and blank-line paragraphs stand beside the default rules (a paragraph a line) they are
+# measured against.
 #
 #   bench/rules.sh              (also run by bench/run.sh rules)
 #   RUNS=7 bench/rules.sh       (rounds; default 5)
@@ -25,6 +27,8 @@ file=$(corpus_file 100)
 commands=(
     "default rules||$bin count --combined $file"
     "--words unicode|peer ≥ 5x|$bin count --combined --words unicode $file"
+    "--words corpus|≤ 2.5x|$bin count --combined --words corpus $file"
+    "--paragraphs blank-lines|≤ 1.05x|$bin count --combined --paragraphs blank-lines $file"
     "--punctuation all|≤ 1.3x|$bin count --combined --punctuation all $file"
     "--stop-words en|≤ 1.3x|$bin count --combined --stop-words en $file"
     "--min-length 3|≤ 1.3x|$bin count --combined --min-length 3 $file"

@@ -542,8 +542,15 @@ int runCount(const QStringList &arguments)
     const QStringList paths = filesOfPaths(given, &scanNotes);
 
     StderrReporter reporter;
+    const WordRules::Paragraphs paragraphs = options.rules.paragraphs;
     PrefetchingSource source(
-            paths, [](ErrorReporter *r) { return std::make_unique<DocumentEngine>(r); }, &reporter);
+            paths,
+            [paragraphs](ErrorReporter *r) {
+                auto engine = std::make_unique<DocumentEngine>(r);
+                engine->setParagraphs(paragraphs);
+                return engine;
+            },
+            &reporter);
     std::unique_ptr<TerminalProgress> terminal;
     std::unique_ptr<Progress> progress;
     if (CORVALEN_ISATTY(fileno(stderr))) {
@@ -1333,8 +1340,15 @@ int runClusters(const QStringList &arguments)
 FrequencyList countedFrequencies(const QStringList &files, const CountOptions &options, ErrorReporter *reporter,
                                  bool *failed)
 {
+    const WordRules::Paragraphs paragraphs = options.rules.paragraphs;
     PrefetchingSource source(
-            files, [](ErrorReporter *r) { return std::make_unique<DocumentEngine>(r); }, reporter);
+            files,
+            [paragraphs](ErrorReporter *r) {
+                auto engine = std::make_unique<DocumentEngine>(r);
+                engine->setParagraphs(paragraphs);
+                return engine;
+            },
+            reporter);
     FrequencyList list = countFrequencies(files, options, source, nullptr, reporter);
     if (failed)
         *failed = list.files < files.size();

@@ -34,8 +34,24 @@ void addWordRuleOptions(QCommandLineParser &parser)
             QCommandLineOption(u"words"_qs,
                                tr("basic: words lie between spaces and paragraph ends (default); "
                                   "unicode: words as Unicode word boundaries give them, with "
-                                  "dictionaries for Chinese, Japanese, Thai, Lao, Khmer and Burmese."),
-                               u"basic|unicode"_qs, u"basic"_qs),
+                                  "dictionaries for Chinese, Japanese, Thai, Lao, Khmer and Burmese; "
+                                  "corpus: Unicode words that keep apostrophes between letters "
+                                  "(don't, l'homme), single hyphens between letters or digits "
+                                  "(well-known) and the points and commas of numbers (3,141.5), "
+                                  "every other punctuation separating words."),
+                               u"basic|unicode|corpus"_qs, u"basic"_qs),
+            QCommandLineOption(u"hyphens"_qs,
+                               tr("With --words corpus: join: a single hyphen between letters or "
+                                  "digits joins them into one word (default); split: it separates "
+                                  "them, as other punctuation does."),
+                               u"join|split"_qs, u"join"_qs),
+            QCommandLineOption(u"paragraphs"_qs,
+                               tr("Where a paragraph of a plain-text or PDF file ends: lines: at "
+                                  "every line end (default); blank-lines: at an empty line (or one "
+                                  "of spaces and tabs), a page break or the file's end, the lines "
+                                  "between joined as by a space. Other formats mark their "
+                                  "paragraphs themselves."),
+                               u"lines|blank-lines"_qs, u"lines"_qs),
             QCommandLineOption(u"punctuation"_qs,
                                tr("ascii: delete the 32 ASCII punctuation characters (default); all: "
                                   "delete every Unicode punctuation character as well (quotes, "
@@ -80,7 +96,8 @@ std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, Q
             *error = message;
         return std::optional<WordRules>();
     };
-    for (const QString &once : {u"words"_qs, u"punctuation"_qs, u"min-length"_qs, u"stem"_qs, u"ngrams"_qs}) {
+    for (const QString &once : {u"words"_qs, u"hyphens"_qs, u"paragraphs"_qs, u"punctuation"_qs, u"min-length"_qs,
+                                u"stem"_qs, u"ngrams"_qs}) {
         if (parser.values(once).size() > 1)
             return fail(tr("--%1 may be given once.").arg(once));
     }
@@ -88,8 +105,24 @@ std::optional<WordRules> wordRulesFromParser(const QCommandLineParser &parser, Q
     const QString words = parser.value(u"words"_qs);
     if (words == u"unicode")
         rules.words = WordRules::Words::Unicode;
+    else if (words == u"corpus")
+        rules.words = WordRules::Words::Corpus;
     else if (words != u"basic")
-        return fail(tr("unknown word rule \"%1\" for --words (basic or unicode).").arg(words));
+        return fail(tr("unknown word rule \"%1\" for --words (basic, unicode or corpus).").arg(words));
+    const QString hyphens = parser.value(u"hyphens"_qs);
+    if (hyphens == u"split")
+        rules.hyphens = WordRules::Hyphens::Split;
+    else if (hyphens != u"join")
+        return fail(tr("unknown hyphen rule \"%1\" for --hyphens (join or split).").arg(hyphens));
+    // The other rules have one way with hyphens each: the plain rules delete them, Unicode words
+    // separate at them.
+    if (parser.isSet(u"hyphens"_qs) && rules.words != WordRules::Words::Corpus)
+        return fail(tr("--hyphens applies to corpus words only (--words corpus)."));
+    const QString paragraphs = parser.value(u"paragraphs"_qs);
+    if (paragraphs == u"blank-lines")
+        rules.paragraphs = WordRules::Paragraphs::BlankLines;
+    else if (paragraphs != u"lines")
+        return fail(tr("unknown paragraph rule \"%1\" for --paragraphs (lines or blank-lines).").arg(paragraphs));
     const QString punctuation = parser.value(u"punctuation"_qs);
     if (punctuation == u"all")
         rules.punctuation = WordRules::Punctuation::All;

@@ -8,8 +8,9 @@ class QCommandLineParser;
 
 namespace corvalen {
 
-/// Adds the word-rule options (--words, --punctuation, --stop-words, --min-length, --stem,
-/// --lemmas, --ngrams) to a command's parser: every command that finds words takes the same ones.
+/// Adds the word-rule options (--words, --hyphens, --paragraphs, --punctuation, --stop-words,
+/// --min-length, --stem, --lemmas, --ngrams) to a command's parser: every command that finds words
+/// takes the same ones.
 void addWordRuleOptions(QCommandLineParser &parser);
 
 /// The rules the parsed options give; nullopt with error set to a usage message for a value that

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <mutex>
 
-#include <unicode/uchar.h>
 
 namespace corvalen {
 
@@ -23,22 +22,11 @@ QString tr(const char *text)
 }
 
 // A piece of a wildcard word cleaned as the count cleans words: ASCII punctuation deleted (and
-// every punctuation character under that rule), lower-cased when case is ignored.
+// every punctuation character under that rule; corpus words keep theirs), lower-cased when case
+// is ignored.
 QString cleanedPiece(QStringView piece, const WordFinder &finder)
 {
-    QString out(piece.size(), Qt::Uninitialized);
-    auto *o = reinterpret_cast<char16_t *>(out.data());
-    size_t k = counting::cleanWord(o, reinterpret_cast<const char16_t *>(piece.utf16()), size_t(piece.size()),
-                                   finder.ignoresCase());
-    out.truncate(qsizetype(k));
-    if (finder.rules().punctuation != WordRules::Punctuation::All)
-        return out;
-    QString kept;
-    for (const char32_t c : out.toUcs4()) {
-        if (!u_ispunct(UChar32(c)))
-            kept += QString::fromUcs4(&c, 1);
-    }
-    return kept;
+    return finder.cleanedFragment(piece);
 }
 
 // A word of a query as a message shows it: a very long one cut short.

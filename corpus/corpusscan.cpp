@@ -508,7 +508,7 @@ struct CorpusScan::Pipeline
             const qsizetype from = qsizetype(sliceStart - pendingBase);
             const qsizetype end = size() - margin;
             const qsizetype target = std::min(end, from + pipeline.sliceUnits());
-            const bool unicode = pipeline.options.finder->rules().words == WordRules::Words::Unicode;
+            const bool unicode = pipeline.options.finder->rules().atWordBoundaries();
             // The last cut point before the slice's size; else, in one long paragraph, the first
             // one after it (the slice is longer), searched once however the text comes.
             qsizetype at = -1;
@@ -593,6 +593,7 @@ struct CorpusScan::Pipeline
                 reading = i;
                 FirstFailure reports;
                 DocumentEngine engine(&reports);
+                engine.setParagraphs(options.finder->rules().paragraphs);
                 FileCutter cutter{*this, i, {}};
                 qint64 fed = 0;
                 const bool complete = engine.readText(files.at(i), [&](QStringView chunk) {

@@ -58,7 +58,8 @@ void handOn(QStringView text, const TextSource::Sink &sink)
         sink(text.sliced(at, std::min(kChunkSize, text.size() - at)));
 }
 
-ReadOutcome openDocument(const QString &path, Call &call, const TextSource::Sink &sink)
+ReadOutcome openDocument(const QString &path, Call &call, const TextSource::Sink &sink,
+                         WordRules::Paragraphs paragraphs)
 {
     // The system's own answer: a file in a folder that may not be entered is no missing file.
     const auto failure = [](int error, const QString &otherwise) {
@@ -91,7 +92,7 @@ ReadOutcome openDocument(const QString &path, Call &call, const TextSource::Sink
         return outcome;
     }
     ReadOutcome refusal;
-    call.reader = readerFor(path, head, &refusal);
+    call.reader = readerFor(path, head, &refusal, paragraphs);
     if (!call.reader) {
         call.file.reset();
         return refusal;
@@ -163,7 +164,7 @@ bool DocumentEngine::readText(const QString &path, const Sink &sink)
     step(106, [&] {
         if (!call.started)
             notStarted();
-        const ReadOutcome outcome = openDocument(path, call, sink);
+        const ReadOutcome outcome = openDocument(path, call, sink, m_paragraphs);
         if (!outcome.ok())
             throw StepFailure{describeReadError(outcome, shownName)};
     });

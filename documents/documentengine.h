@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/analysisrun.h"
+#include "engine/wordrules.h"
 
 #include <QString>
 
@@ -28,6 +29,10 @@ public:
     explicit DocumentEngine(ErrorReporter *reporter = nullptr, const DocumentEngineStatus *status = nullptr);
 
     void setReporter(ErrorReporter *reporter) { m_reporter = reporter; }
+    /// Where the paragraphs of plain-text and PDF files end (the word rules' choice); by default
+    /// at every line end.
+    void setParagraphs(WordRules::Paragraphs paragraphs) { m_paragraphs = paragraphs; }
+    WordRules::Paragraphs paragraphs() const { return m_paragraphs; }
 
     /// Streams the text of one file to sink; false when any step failed. A document whose text is
     /// too big to hold at the open step hands it on as it is read; when it then turns out damaged,
@@ -40,6 +45,7 @@ public:
 private:
     ErrorReporter *m_reporter;
     const DocumentEngineStatus *m_status;
+    WordRules::Paragraphs m_paragraphs = WordRules::Paragraphs::Lines;
 };
 
 } // namespace corvalen

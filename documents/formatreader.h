@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/wordrules.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -65,12 +67,15 @@ public:
     virtual bool streams() const { return false; }
 };
 
-/// Every reader, in the order they are asked to recognise a file; plain text comes last.
-const std::vector<std::unique_ptr<FormatReader>> &formatReaders();
+/// Every reader, in the order they are asked to recognise a file; plain text comes last. The
+/// readers of plain text and PDF end paragraphs as given.
+const std::vector<std::unique_ptr<FormatReader>> &
+formatReaders(WordRules::Paragraphs paragraphs = WordRules::Paragraphs::Lines);
 
 /// The reader for the file at path whose content starts with head: the first that recognises the
 /// content, except that a name promising a document format (.docx, .odt, .pdf, ...) is
 /// never read as plain text. Null, with *refusal set, when no reader fits.
-const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal);
+const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal,
+                              WordRules::Paragraphs paragraphs = WordRules::Paragraphs::Lines);
 
 } // namespace corvalen

@@ -196,7 +196,7 @@ struct OccurrenceFinder::FileSearch
             return paragraphEnd + 1;
         if (buffer.size() - searched < kLongestSegment || owner.m_finder->rules().phraseLength > 1)
             return searched;
-        const bool unicode = owner.m_finder->rules().words == WordRules::Words::Unicode;
+        const bool unicode = owner.m_finder->rules().atWordBoundaries();
         // Unicode words: a space before printable ASCII is a boundary that depends on nothing
         // before it.
         for (qsizetype i = buffer.size() - 1; i > searched; --i) {
@@ -368,6 +368,7 @@ bool OccurrenceFinder::run(const Found &found, const std::atomic<bool> *stop)
         const QString &path = m_query.files.at(i);
         FirstFailure failure;
         DocumentEngine engine(&failure);
+        engine.setParagraphs(m_finder->rules().paragraphs);
         FileSearch search{*this, guarded, qint32(i), m_query.width, {}, 0, {}};
         bool complete = false;
         // A failure of the search itself (out of memory, no word boundaries) ends this file as a

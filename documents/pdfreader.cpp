@@ -12,6 +12,7 @@
 #include <poppler-global.h>
 #include <poppler-page.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #endif
@@ -33,22 +34,37 @@ void silencePoppler()
 }
 
 /// Writes the text of one page in reading order (the layout analysis pdftotext uses by default),
-/// one paragraph per non-empty line.
-void writePage(const poppler::page &page, TextWriter &out)
+/// one paragraph per non-empty line; joining lines, one per run of lines up to an empty one (the
+/// layout analysis puts one between blocks set apart) or the page's end.
+void writePage(const poppler::page &page, TextWriter &out, bool joinLines)
 {
     const poppler::ustring text = page.text(poppler::rectf(), poppler::page::non_raw_non_physical_layout);
     const auto *p = reinterpret_cast<const char16_t *>(text.data());
     const auto *const end = p + text.size();
+    bool open = false; // joining: a paragraph has text and no end yet
     while (p < end) {
         const char16_t *lineEnd = p;
         while (lineEnd < end && *lineEnd != u'\n' && *lineEnd != u'\f' && *lineEnd != u'\r')
             ++lineEnd;
-        if (lineEnd > p) {
+        if (!joinLines) {
+            if (lineEnd > p) {
+                out.put(QStringView(p, lineEnd - p));
+                out.put(char16_t(13));
+            }
+        } else if (std::all_of(p, lineEnd, [](char16_t c) { return c == u' ' || c == u'\t'; })) {
+            if (open)
+                out.put(char16_t(13));
+            open = false;
+        } else {
+            if (open)
+                out.put(char16_t(32));
             out.put(QStringView(p, lineEnd - p));
-            out.put(char16_t(13));
+            open = true;
         }
         p = lineEnd + 1;
     }
+    if (open)
+        out.put(char16_t(13));
 }
 #endif
 
@@ -90,7 +106,7 @@ ReadOutcome PdfReader::read(QFile &file, const TextSink &sink) const
     for (int i = 0; i < pages; ++i) {
         const std::unique_ptr<poppler::page> page(doc->create_page(i));
         if (page)
-            writePage(*page, out);
+            writePage(*page, out, m_paragraphs == WordRules::Paragraphs::BlankLines);
     }
     // A PDF without a text layer (a scan) has no words; that is not an error.
     out.finish();

@@ -50,33 +50,36 @@ const Promise *promiseOf(const QString &path)
     return nullptr;
 }
 
-std::vector<std::unique_ptr<FormatReader>> makeReaders()
+std::vector<std::unique_ptr<FormatReader>> makeReaders(WordRules::Paragraphs paragraphs)
 {
     std::vector<std::unique_ptr<FormatReader>> readers;
     // Recognition goes by content, most specific signature first; plain text takes what is left.
     readers.push_back(std::make_unique<DocReader>());  // compound files
     readers.push_back(std::make_unique<RtfReader>());  // also .doc files that are really RTF
-    readers.push_back(std::make_unique<PdfReader>());
+    readers.push_back(std::make_unique<PdfReader>(paragraphs));
     readers.push_back(std::make_unique<OdtReader>());
     readers.push_back(std::make_unique<DocxReader>()); // any other zip archive; hands ODF on
     readers.push_back(std::make_unique<FlatOdtReader>());
     readers.push_back(std::make_unique<HtmlReader>());
-    readers.push_back(std::make_unique<PlainTextReader>());
+    readers.push_back(std::make_unique<PlainTextReader>(paragraphs));
     return readers;
 }
 
 } // namespace
 
-const std::vector<std::unique_ptr<FormatReader>> &formatReaders()
+const std::vector<std::unique_ptr<FormatReader>> &formatReaders(WordRules::Paragraphs paragraphs)
 {
-    static const std::vector<std::unique_ptr<FormatReader>> readers = makeReaders();
-    return readers;
+    static const std::vector<std::unique_ptr<FormatReader>> lines = makeReaders(WordRules::Paragraphs::Lines);
+    static const std::vector<std::unique_ptr<FormatReader>> blankLines =
+            makeReaders(WordRules::Paragraphs::BlankLines);
+    return paragraphs == WordRules::Paragraphs::BlankLines ? blankLines : lines;
 }
 
-const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal)
+const FormatReader *readerFor(const QString &path, QByteArrayView head, ReadOutcome *refusal,
+                              WordRules::Paragraphs paragraphs)
 {
     const FormatReader *chosen = nullptr;
-    for (const auto &reader : formatReaders()) {
+    for (const auto &reader : formatReaders(paragraphs)) {
         if (reader->recognises(head)) {
             chosen = reader.get();
             break;

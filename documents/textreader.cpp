@@ -147,6 +147,7 @@ ReadOutcome PlainTextReader::read(QFile &file, const TextSink &sink) const
         QStringDecoder legacy("windows-1252");
         decoder = TextDecoder(legacy.isValid() ? std::move(legacy) : QStringDecoder(QStringConverter::Latin1));
     }
+    decoder.setJoinLines(m_paragraphs == WordRules::Paragraphs::BlankLines);
     if (!decoder.decodeAll(file, block, n, sink))
         return ReadOutcome::fail(ReadError::OpenFailed, file.errorString());
     return ReadOutcome::success();

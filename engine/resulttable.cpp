@@ -56,6 +56,11 @@ QStringList describeCountOptions(const CountOptions &options)
     const WordRules &rules = options.rules;
     if (rules.words == WordRules::Words::Unicode)
         phrases << tr("Unicode words");
+    if (rules.words == WordRules::Words::Corpus)
+        phrases << (rules.hyphens == WordRules::Hyphens::Split ? tr("corpus words, split at hyphens")
+                                                               : tr("corpus words"));
+    if (rules.paragraphs == WordRules::Paragraphs::BlankLines)
+        phrases << tr("paragraphs end at blank lines");
     if (rules.punctuation == WordRules::Punctuation::All)
         phrases << tr("all punctuation deleted");
     if (!rules.stopWordLists.isEmpty()) {

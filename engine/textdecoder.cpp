@@ -167,6 +167,59 @@ void TextDecoder::decode(QByteArrayView block, QString &out)
     out.truncate(written);
 }
 
+namespace {
+
+// The place of the next CR or form feed in [p, end), or end.
+char16_t *nextLineBreak(char16_t *p, char16_t *end)
+{
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi16(13), ff = _mm_set1_epi16(12);
+    for (; end - p >= 8; p += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const unsigned hits = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, ff))));
+        if (hits)
+            return p + __builtin_ctz(hits) / 2;
+    }
+#endif
+    while (p < end && *p != 13 && *p != 12)
+        ++p;
+    return p;
+}
+
+// Whether [from, to) holds more than spaces and tabs; most lines end in something else.
+bool holdsText(const char16_t *from, const char16_t *to)
+{
+    while (to > from && (to[-1] == u' ' || to[-1] == u'\t'))
+        --to;
+    return to > from;
+}
+
+} // namespace
+
+bool TextDecoder::joinLines(QString &text)
+{
+    auto *p = reinterpret_cast<char16_t *>(text.data());
+    char16_t *const end = p + text.size();
+    char16_t *lineStart = p;
+    bool carried = m_lineHasText; // the text of the line begun in an earlier block
+    bool joinedLast = false;
+    for (char16_t *at = nextLineBreak(p, end); at < end; at = nextLineBreak(at + 1, end)) {
+        joinedLast = false;
+        if (*at == 13) {
+            if (carried || holdsText(lineStart, at)) {
+                *at = u' ';
+                joinedLast = true;
+            }
+        } else {
+            *at = 13; // a form feed ends the page, and the paragraph with it
+        }
+        carried = false;
+        lineStart = at + 1;
+    }
+    m_lineHasText = carried || holdsText(lineStart, end);
+    return joinedLast && lineStart == end;
+}
+
 bool TextDecoder::decodeAll(QIODevice &device, QByteArray &block, qint64 have,
                             const std::function<void(QStringView text)> &sink)
 {
@@ -175,6 +228,20 @@ bool TextDecoder::decodeAll(QIODevice &device, QByteArray &block, qint64 have,
     QString text;
     while (have > 0) {
         decode(QByteArrayView(block.constData(), have), text);
+        if (m_joinLines && !text.isEmpty()) {
+            if (m_heldSpace) {
+                sink(u" ");
+                m_heldSpace = false;
+            }
+            // A line end at the end of the block may be the file's last, which ends the last
+            // paragraph rather than joining it to the next line: it waits for the next block.
+            if (joinLines(text)) {
+                text.chop(1);
+                m_heldSpace = true;
+                any = true;
+                last = u' ';
+            }
+        }
         if (!text.isEmpty()) {
             any = true;
             last = text.back();

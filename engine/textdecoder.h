@@ -35,11 +35,23 @@ public:
     bool decodeAll(QIODevice &device, QByteArray &block, qint64 have,
                    const std::function<void(QStringView text)> &sink);
 
+    /// Hard-wrapped text for decodeAll(): a paragraph ends at an empty line (or one of spaces and
+    /// tabs), at a form feed (a page break) and at the end; every other line end becomes a space.
+    /// Characters keep their places: the text is as long as with a paragraph per line, but for
+    /// its last line end, which is no space before the final paragraph end.
+    void setJoinLines(bool join) { m_joinLines = join; }
+
 private:
     qsizetype decodeFast(const uchar *p, const uchar *end, char16_t *out, const uchar **stop);
     void decodeWithQt(QByteArrayView bytes, QString &out, qsizetype at);
 
+    // Joins the lines of a decoded block in place; true when it ends with a line end made a space.
+    bool joinLines(QString &text);
+
     std::optional<QStringDecoder> m_qt; // encodings other than UTF-8
+    bool m_joinLines = false;
+    bool m_lineHasText = false; // joining: the line so far holds more than spaces and tabs
+    bool m_heldSpace = false;   // joining: the last line end given, a space unless the text ends
     bool m_lastWasCr = false;
     bool m_started = false; // a character has been decoded (only the first may be a BOM)
     uchar m_carry[4] = {};  // the start of a character cut off by the end of the last block

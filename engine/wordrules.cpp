@@ -83,6 +83,77 @@ size_t codePoints(const char16_t *w, size_t n)
     return n - pairs;
 }
 
+// What corpus words make of a character inside a word piece of the boundaries. Apostrophes,
+// number marks and hyphens are kept only between the characters their rule names; letters and
+// marks, digits, other numerals and whatever is neither punctuation nor one of these (symbols,
+// joiners, format characters) stay in the word; any other punctuation separates words.
+enum CorpusKind : quint8 {
+    kPart = 0,
+    kAlpha = 1,       // a letter or a mark
+    kNumeral = 2,     // a decimal digit
+    kOtherNumber = 3, // Roman numerals, fractions, superscripts ...
+    kApostrophe = 4,  // U+0027, U+2019, U+02BC: kept between letters, written U+0027
+    kNumberMark = 5,  // full stop and comma (and the Arabic decimal and thousands separators)
+    kHyphen = 6,      // U+002D, U+2010, U+2011: a single one between letters or digits joins them
+    kBreak = 7,       // other punctuation
+    kNoKind = 8,      // before a piece's start, after its end
+};
+
+quint8 corpusKindOf(char32_t c)
+{
+    switch (c) {
+    case 0x27: case 0x2019: case 0x2BC:
+        return kApostrophe;
+    case u'.': case u',': case 0x66B: case 0x66C:
+        return kNumberMark;
+    case u'-': case 0x2010: case 0x2011:
+        return kHyphen;
+    default:
+        break;
+    }
+    const uint32_t category = U_MASK(u_charType(UChar32(c)));
+    if (category & (U_GC_L_MASK | U_GC_M_MASK))
+        return kAlpha;
+    if (category & U_GC_ND_MASK)
+        return kNumeral;
+    if (category & U_GC_N_MASK)
+        return kOtherNumber;
+    return category & U_GC_P_MASK ? kBreak : kPart;
+}
+
+bool isHyphen(char16_t c)
+{
+    return c == u'-' || c == 0x2010 || c == 0x2011;
+}
+
+// Writes the n units at in to out as corpus words clean them: the apostrophes and hyphens they
+// keep written as U+0027 and U+002D, letters lower-cased when case is ignored. Corpus words hold
+// no other ASCII punctuation, so nothing is deleted.
+size_t corpusClean(char16_t *out, const char16_t *in, size_t n, bool ignoreCase)
+{
+    const char16_t *table = counting::ignoreCaseCleaning().data();
+    bool rest = false;
+    for (size_t i = 0; i < n; ++i) {
+        char16_t c = in[i];
+        if (c == 0x2019 || c == 0x2BC)
+            c = u'\'';
+        else if (c == 0x2010 || c == 0x2011)
+            c = u'-';
+        if (ignoreCase) {
+            if (c < 128)
+                c = counting::kAscii.lower[c];
+            else if (c < 0x2500)
+                c = table[c]; // deletes only ASCII punctuation
+            else
+                rest = true;
+        }
+        out[i] = c;
+    }
+    if (rest)
+        counting::lowerRest(out, n);
+    return n;
+}
+
 // What the word-break iterator does with each character of the basic multilingual plane, as far
 // as a segment of text can be split without it: letters and digits join into words; some
 // characters join two letters and two digits (MidNumLet, Single_Quote), some two digits only
@@ -101,6 +172,7 @@ enum WordClass : quint8 {
     kClassMask = 7,
     kJoinsSpace = 8, // joins a space before it (a mark, a format character, another space)
     kKnown = 16,
+    kCorpusShift = 5, // the character's CorpusKind in the top three bits
 };
 
 // The pieces the iterator cuts text into: their ends and rule statuses.
@@ -127,8 +199,9 @@ Pieces piecesOf(UBreakIterator *breaks, const char16_t *text, int32_t size)
 
 quint8 probeClass(char16_t c, UBreakIterator *breaks)
 {
+    const quint8 corpus = quint8(corpusKindOf(c) << kCorpusShift);
     if (QChar::isSurrogate(c))
-        return kSlow | kJoinsSpace | kKnown;
+        return kSlow | kJoinsSpace | kKnown | corpus;
     UErrorCode status = U_ZERO_ERROR;
     const UScriptCode script = uscript_getScript(UChar32(c), &status);
     const bool dictionary = script == USCRIPT_HAN || script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA
@@ -167,7 +240,7 @@ quint8 probeClass(char16_t c, UBreakIterator *breaks)
         else if (letters == 3 && digits == 1 && count(u"1CC1") == 4)
             k = kMidNum;
     }
-    return k | joinsSpace | kKnown;
+    return k | joinsSpace | kKnown | corpus;
 }
 
 // The classes found so far, shared by every finder; a class is found once, by whichever thread
@@ -349,13 +422,31 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
     if (!rules.stemLanguage.isEmpty() && !rules.lemmaLists.isEmpty())
         return refuse(tr("Word forms are grouped by their stems or by their lemmas, not by both."));
     std::unique_ptr<WordFinder> finder(new WordFinder(rules, ignoreCase));
-    if (rules.words == WordRules::Words::Unicode) {
+    if (rules.atWordBoundaries()) {
         finder->d->breaks = openWordBreaks(&problem);
         if (!finder->d->breaks)
             return refuse(problem);
     }
     auto shared = std::make_shared<SharedRules>();
     std::vector<char16_t> entry;
+    const auto addStopWord = [&shared](const char16_t *w, size_t k) {
+        const counting::WordRef ref = counting::makeWordRef(w, k);
+        if (!shared->stopWords.contains(ref))
+            shared->stopWords.add(ref, 1);
+    };
+    // Corpus words cut a list's entries as they cut text (its "don't" takes out "don't", its
+    // "Willoughby--but" two words), with the finder's own rules less the lists.
+    std::unique_ptr<WordFinder> entryCutter;
+    if (rules.words == WordRules::Words::Corpus && !rules.stopWordLists.isEmpty()) {
+        WordRules bare = rules;
+        bare.stopWordLists.clear();
+        bare.minLength = 1;
+        bare.stemLanguage.clear();
+        bare.phraseLength = 1;
+        entryCutter = create(bare, true, error);
+        if (!entryCutter)
+            return nullptr;
+    }
     for (const QString &list : rules.stopWordLists) {
         QString text;
         if (!stopListText(list, &text, &problem))
@@ -366,6 +457,16 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
             const qsizetype comment = line.indexOf(u'#');
             if (comment >= 0)
                 line = line.first(comment);
+            if (entryCutter) {
+                entryCutter->findWords(line, [&](const FoundWord &f) {
+                    // Copied where the lookups may read past its end.
+                    const size_t n = size_t(f.word.size());
+                    char16_t *w = room(entry, n);
+                    std::copy_n(reinterpret_cast<const char16_t *>(f.word.utf16()), n, w);
+                    addStopWord(w, n);
+                });
+                continue;
+            }
             for (QStringView raw : line.split(u' ', Qt::SkipEmptyParts)) {
                 raw = raw.trimmed();
                 if (raw.isEmpty())
@@ -377,9 +478,7 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
                     k = deleteAllPunctuation(w, k);
                 if (k == 0)
                     continue;
-                const counting::WordRef ref = counting::makeWordRef(w, k);
-                if (!shared->stopWords.contains(ref))
-                    shared->stopWords.add(ref, 1);
+                addStopWord(w, k);
             }
         }
     }
@@ -452,11 +551,26 @@ bool passes(const char16_t *w, size_t n, const WordRules &rules, const SharedRul
     if (lowerCase)
         return !shared.stopWords.contains(counting::makeWordRef(w, n));
     char16_t *l = room(lower, n);
-    const size_t k = counting::cleanWord(l, w, n, true);
+    const size_t k = rules.words == WordRules::Words::Corpus ? corpusClean(l, w, n, true)
+                                                             : counting::cleanWord(l, w, n, true);
     return !shared.stopWords.contains(counting::makeWordRef(l, k));
 }
 
 } // namespace
+
+QString WordFinder::cleanedFragment(QStringView fragment) const
+{
+    const size_t n = size_t(fragment.size());
+    QString out(fragment.size(), Qt::Uninitialized);
+    auto *o = reinterpret_cast<char16_t *>(out.data());
+    const auto *in = reinterpret_cast<const char16_t *>(fragment.utf16());
+    size_t k = m_rules.words == WordRules::Words::Corpus ? corpusClean(o, in, n, m_ignoreCase)
+                                                         : counting::cleanWord(o, in, n, m_ignoreCase);
+    if (m_rules.punctuation == WordRules::Punctuation::All)
+        k = deleteAllPunctuation(o, k);
+    out.truncate(qsizetype(k));
+    return out;
+}
 
 bool WordFinder::formOf(QStringView plainWord, QString &form) const
 {
@@ -479,6 +593,7 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     const auto *begin = reinterpret_cast<const char16_t *>(text.utf16());
     const char16_t *end = begin + text.size();
     const bool allPunctuation = m_rules.punctuation == WordRules::Punctuation::All;
+    const bool corpus = m_rules.words == WordRules::Words::Corpus;
     const SharedRules &shared = *d->shared;
     // Cleans the raw piece [start, stop) and hands it on, or marks a gap where a word is left out.
     // A word that needs no change is handed on where it stands (the counter then takes it
@@ -496,7 +611,9 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
         }
         char16_t *w = room(d->word, n);
         size_t k = n;
-        if (dirty)
+        if (dirty && corpus)
+            k = corpusClean(w, start, n, m_ignoreCase);
+        else if (dirty)
             k = counting::cleanWord(w, start, n, m_ignoreCase);
         else
             std::copy_n(start, n, w);
@@ -536,6 +653,122 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     if (!d->breaks)
         throw std::runtime_error("Unicode word boundaries are not available.");
     UBreakIterator *breaks = d->breaks.get();
+
+    // Corpus words cut each word piece of the boundaries again (apostrophes, number marks and
+    // hyphens kept only between the characters their rule names, other punctuation separating),
+    // and join a word to the next across a single hyphen: a word that ends before a hyphen is
+    // held back until the piece after it is known.
+    const bool hyphensJoin = m_rules.hyphens == WordRules::Hyphens::Join;
+    const char16_t *heldStart = nullptr;
+    const char16_t *heldEnd = nullptr;
+    quint8 heldLast = kNoKind;
+    bool heldDirty = false;
+    const quint8 *cleaning = m_ignoreCase ? counting::kAscii.ignoreCase : counting::kAscii.keepCase;
+    const auto corpusNeedsCleaning = [&](const char16_t *p, const char16_t *q) {
+        for (; p < q; ++p) {
+            const char16_t c = *p;
+            if (c < 128 ? m_ignoreCase && char16_t(c - u'A') < 26
+                        : m_ignoreCase || c == 0x2019 || c == 0x2BC || c == 0x2010 || c == 0x2011)
+                return true;
+        }
+        return false;
+    };
+    const auto release = [&] {
+        if (!heldStart)
+            return;
+        const char16_t *start = heldStart;
+        heldStart = nullptr;
+        offer(start, heldEnd, heldDirty && corpusNeedsCleaning(start, heldEnd));
+    };
+    const auto gap = [&] {
+        release();
+        sink.gap();
+    };
+    const auto isAlnum = [](quint8 k) { return k == kAlpha || k == kNumeral || k == kOtherNumber; };
+    // A run of a piece that stays whole; first and last are the kinds of its end characters, and
+    // dirty false when it surely needs no cleaning. Only a run before a hyphen waits.
+    const auto corpusRun = [&](const char16_t *start, const char16_t *stop, quint8 first, quint8 last, bool dirty) {
+        if (heldStart) {
+            if (heldEnd + 1 == start && isAlnum(heldLast) && isAlnum(first)) {
+                start = heldStart;
+                dirty = true; // the hyphen may be one to write as U+002D
+                heldStart = nullptr;
+            } else {
+                release();
+            }
+        }
+        if (hyphensJoin && stop < end && isHyphen(*stop) && isAlnum(last)) {
+            heldStart = start;
+            heldEnd = stop;
+            heldLast = last;
+            heldDirty = dirty;
+            return;
+        }
+        offer(start, stop, dirty && corpusNeedsCleaning(start, stop));
+    };
+    // Cuts the word piece [a, b); kindAt(p, b, &next) gives the kind of the character at p and
+    // where the next one starts.
+    const auto corpusPiece = [&](const char16_t *a, const char16_t *b, const auto &kindAt) {
+        const char16_t *runStart = nullptr;
+        quint8 runFirst = kNoKind, runLast = kNoKind, before = kNoKind;
+        const char16_t *p = a;
+        const char16_t *q = a;
+        quint8 kind = kindAt(p, b, &q);
+        while (p < b) {
+            const char16_t *r = q;
+            const quint8 after = q < b ? kindAt(q, b, &r) : quint8(kNoKind);
+            bool keep = true;
+            switch (kind) {
+            case kApostrophe:
+                keep = before == kAlpha && after == kAlpha;
+                break;
+            case kNumberMark:
+                keep = before == kNumeral && after == kNumeral;
+                break;
+            case kHyphen:
+                keep = hyphensJoin && isAlnum(before) && isAlnum(after);
+                break;
+            case kBreak:
+                keep = false;
+                break;
+            default:
+                break;
+            }
+            if (keep) {
+                if (!runStart) {
+                    runStart = p;
+                    runFirst = kind;
+                }
+                runLast = kind;
+            } else if (runStart) {
+                corpusRun(runStart, p, runFirst, runLast, true);
+                runStart = nullptr;
+            }
+            before = kind;
+            p = q;
+            q = r;
+            kind = after;
+        }
+        if (runStart)
+            corpusRun(runStart, b, runFirst, runLast, true);
+    };
+    const auto kindOfCodePoint = [](const char16_t *p, const char16_t *b, const char16_t **next) {
+        char32_t c = *p;
+        *next = p + 1;
+        if (QChar::isHighSurrogate(c) && p + 1 < b && QChar::isLowSurrogate(p[1])) {
+            c = QChar::surrogateToUcs4(p[0], p[1]);
+            *next = p + 2;
+        }
+        return corpusKindOf(c);
+    };
+    // A word piece of the boundaries, cleaned and counted, or cut again into corpus words.
+    const auto piece = [&](const char16_t *start, const char16_t *stop, bool dirty) {
+        if (corpus)
+            corpusPiece(start, stop, kindOfCodePoint);
+        else
+            offer(start, stop, dirty);
+    };
+
     // The words of [from, to) as the word-break iterator finds them; it takes at most 2^31
     // units, so a longer text is taken in parts cut after a paragraph end or a space.
     const auto breakWords = [&](const char16_t *from, const char16_t *to) {
@@ -556,12 +789,12 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
             int32_t a = ubrk_first(breaks);
             for (int32_t b = ubrk_next(breaks); b != UBRK_DONE; a = b, b = ubrk_next(breaks)) {
                 if (ubrk_getRuleStatus(breaks) >= UBRK_WORD_NONE_LIMIT) {
-                    offer(part + a, part + b, true);
+                    piece(part + a, part + b, true);
                     continue;
                 }
                 for (int32_t i = a; i < b; ++i) {
                     if (part[i] == 13) {
-                        sink.gap();
+                        gap();
                         break;
                     }
                 }
@@ -572,7 +805,7 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     const auto separators = [&](const char16_t *p, bool gaps) {
         for (; p < end && (*p == 32 || *p == 13); ++p) {
             if (gaps && *p == 13)
-                sink.gap();
+                gap();
         }
         return p;
     };
@@ -603,7 +836,6 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
     const auto isWordClass = [](quint8 k) { return k == kLetter || k == kDigit; };
     // A word of a token that needs cleaning often needs none itself ("word," gives "word"): it
     // is then counted where it stands, without a copy.
-    const quint8 *cleaning = m_ignoreCase ? counting::kAscii.ignoreCase : counting::kAscii.keepCase;
     const auto needsCleaning = [&](const char16_t *p, const char16_t *q) {
         for (; p < q; ++p) {
             if (*p < 128 ? cleaning[*p] != counting::Plain : m_ignoreCase)
@@ -611,6 +843,17 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
         }
         return false;
     };
+    // The characters of a quick token are all of the basic multilingual plane, their corpus
+    // kinds known with their classes.
+    const auto kindOfKnown = [&](const char16_t *p, const char16_t *, const char16_t **next) {
+        *next = p + 1;
+        return quint8(known[*p].load(std::memory_order_relaxed) >> kCorpusShift);
+    };
+    // The top bit of a class is set for the corpus kinds that may cut a piece (apostrophes,
+    // number marks, hyphens, other punctuation): a piece without one is one corpus word.
+    constexpr quint8 kCutsCorpusWords = 0x80;
+    static_assert(kApostrophe << kCorpusShift >= kCutsCorpusWords && kNumberMark << kCorpusShift >= kCutsCorpusWords
+                  && kAlpha << kCorpusShift < kCutsCorpusWords && kOtherNumber << kCorpusShift < kCutsCorpusWords);
     const auto quickWords = [&](const char16_t *p, const char16_t *q, bool dirty) {
         while (p < q) {
             if (!isWordClass(classOf(*p) & kClassMask)) {
@@ -618,21 +861,34 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
                 continue;
             }
             const char16_t *start = p;
+            quint8 seen = 0;
             for (;;) {
-                while (p < q && isWordClass(classOf(*p) & kClassMask))
-                    ++p;
+                for (; p < q; ++p) {
+                    const quint8 k = classOf(*p);
+                    if (!isWordClass(k & kClassMask))
+                        break;
+                    seen |= k;
+                }
                 if (q - p < 2)
                     break;
                 const quint8 before = classOf(p[-1]) & kClassMask;
-                const quint8 mid = classOf(p[0]) & kClassMask;
+                const quint8 mid = classOf(p[0]);
                 const quint8 after = classOf(p[1]) & kClassMask;
-                const bool joins = (before == kLetter && after == kLetter && mid == kMidBoth)
-                        || (before == kDigit && after == kDigit && (mid == kMidBoth || mid == kMidNum));
+                const bool joins = (before == kLetter && after == kLetter && (mid & kClassMask) == kMidBoth)
+                        || (before == kDigit && after == kDigit
+                            && ((mid & kClassMask) == kMidBoth || (mid & kClassMask) == kMidNum));
                 if (!joins)
                     break;
+                seen |= mid;
                 ++p;
             }
-            offer(start, p, dirty && needsCleaning(start, p));
+            if (!corpus)
+                offer(start, p, dirty && needsCleaning(start, p));
+            else if (seen & kCutsCorpusWords)
+                corpusPiece(start, p, kindOfKnown);
+            else
+                corpusRun(start, p, quint8(classOf(*start) >> kCorpusShift), quint8(classOf(p[-1]) >> kCorpusShift),
+                          dirty);
         }
     };
     for (const char16_t *segment = begin; segment < end;) {
@@ -652,6 +908,7 @@ void WordFinder::findSingleWords(QStringView text, WordSink &sink)
         breakWords(segment, next);
         segment = next;
     }
+    release();
 }
 
 void WordFinder::findWords(QStringView text, const Found &found)
@@ -735,7 +992,10 @@ QString WordFinder::groupKey(QStringView word) const
             key += u' ';
         const size_t n = size_t(part.size());
         char16_t *l = room(d->stemWord, n);
-        const size_t k = counting::cleanWord(l, reinterpret_cast<const char16_t *>(part.utf16()), n, true);
+        const auto *in = reinterpret_cast<const char16_t *>(part.utf16());
+        // Corpus words keep their apostrophes for the stemmer ("elizabeth's" stems as "elizabeth").
+        const size_t k = m_rules.words == WordRules::Words::Corpus ? corpusClean(l, in, n, true)
+                                                                   : counting::cleanWord(l, in, n, true);
         const QByteArray utf8 = QStringView(l, qsizetype(k)).toUtf8();
         if (utf8.size() > std::numeric_limits<int>::max())
             throw std::length_error("A word is too long to be stemmed.");

@@ -11,14 +11,22 @@ namespace corvalen {
 
 /// How a count turns text into the words it counts, beyond letter case. The defaults are the plain
 /// rules: words lie between spaces and paragraph ends, the 32 ASCII punctuation characters are
-/// deleted wherever they stand, every word counts alone.
+/// deleted wherever they stand, every word counts alone, every line of a text file is a paragraph.
 ///
 /// The rules apply in this order: split (at spaces, or at Unicode word boundaries), clean
 /// (punctuation deleted, case), minimum length and stop words, stems or lemmas, phrases.
 struct WordRules
 {
-    enum class Words { Basic, Unicode };
+    /// Basic: between spaces and paragraph ends. Unicode: at Unicode word boundaries. Corpus: at
+    /// Unicode word boundaries, then apostrophes between letters, single hyphens between letters
+    /// or digits and the points and commas of numbers kept, every other punctuation separating.
+    enum class Words { Basic, Unicode, Corpus };
     enum class Punctuation { Ascii, All };
+    /// Corpus words only: whether a single hyphen between letters or digits joins them.
+    enum class Hyphens { Join, Split };
+    /// Where a paragraph of a plain-text or PDF file ends: at every line end, or at an empty line
+    /// (lines joined as by a space). The readers apply it; formats that mark paragraphs ignore it.
+    enum class Paragraphs { Lines, BlankLines };
 
     static constexpr int kMaxPhraseLength = 5;
 
@@ -29,8 +37,12 @@ struct WordRules
     QString stemLanguage;      ///< groups words by their stem in this language; empty: no grouping
     QStringList lemmaLists;    ///< groups words by lemma: language codes or paths of lemma lists, as given
     int phraseLength = 1;      ///< counts sequences of this many words (1 to 5)
+    Hyphens hyphens = Hyphens::Join; ///< only read with Words::Corpus
+    Paragraphs paragraphs = Paragraphs::Lines;
 
     bool isDefault() const { return *this == WordRules(); }
+    /// Whether words are cut at Unicode word boundaries (Unicode and corpus words).
+    bool atWordBoundaries() const { return words != Words::Basic; }
     bool operator==(const WordRules &) const = default;
 };
 
@@ -112,6 +124,10 @@ public:
     /// What the user should know of the rules loaded (forms a lemma list gives two lemmas), as
     /// sentences to be shown after the program's name.
     QStringList notes() const;
+    /// A part of a word (a wildcard's literal piece) cleaned as these rules clean the words they
+    /// find, without cutting it: letter case, punctuation deleted (or, with corpus words,
+    /// apostrophes and hyphens written as U+0027 and U+002D).
+    QString cleanedFragment(QStringView fragment) const;
 
     const WordRules &rules() const { return m_rules; }
     bool ignoresCase() const { return m_ignoreCase; }

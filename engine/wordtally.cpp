@@ -731,7 +731,10 @@ WordTally::WordTally(bool ignoreCase) : d(std::make_unique<Private>(ignoreCase))
 
 WordTally::WordTally(const WordFinder &rules) : d(std::make_unique<Private>(rules.ignoresCase()))
 {
-    if (!rules.rules().isDefault())
+    // Paragraphs are the readers' business: the words of the text given are the plain ones.
+    WordRules finding = rules.rules();
+    finding.paragraphs = WordRules::Paragraphs::Lines;
+    if (!finding.isDefault())
         d->rules = std::make_shared<TallyRules>(rules);
 }
 

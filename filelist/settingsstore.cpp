@@ -83,7 +83,16 @@ StoredWordRules SettingsStore::readWordRules() const
         const int n = readText(key).trimmed().toInt(&ok);
         return ok && n >= lowest && n <= highest ? n : fallback;
     };
-    r.unicodeWords = parseCheckState(readText(designer::Check4)).value_or(0) == 1;
+    const QString words = readText(designer::Combo3).trimmed();
+    if (words == u"unicode")
+        r.words = StoredWordRules::Words::Unicode;
+    else if (words == u"corpus")
+        r.words = StoredWordRules::Words::Corpus;
+    else if (words.isEmpty() && parseCheckState(readText(designer::Check4)).value_or(0) == 1)
+        r.words = StoredWordRules::Words::Unicode; // the check box that came before the choice
+    r.splitHyphens = parseCheckState(readText(designer::Check6)).value_or(0) == 1;
+    if (readText(designer::Combo4).trimmed() == u"blank-lines")
+        r.paragraphs = StoredWordRules::Paragraphs::BlankLines;
     r.allPunctuation = parseCheckState(readText(designer::Check5)).value_or(0) == 1;
     for (const QString &list : m_settings->value(designer::List1).toStringList()) {
         if (!list.isEmpty() && !r.stopWordLists.contains(list))
@@ -99,9 +108,22 @@ StoredWordRules SettingsStore::readWordRules() const
     return r;
 }
 
-void SettingsStore::writeUnicodeWords(bool ticked)
+void SettingsStore::writeWords(StoredWordRules::Words words)
 {
-    writeText(designer::Check4, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    writeText(designer::Combo3, words == StoredWordRules::Words::Unicode  ? QStringLiteral("unicode")
+                                : words == StoredWordRules::Words::Corpus ? QStringLiteral("corpus")
+                                                                          : QStringLiteral("basic"));
+}
+
+void SettingsStore::writeSplitHyphens(bool ticked)
+{
+    writeText(designer::Check6, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void SettingsStore::writeParagraphs(StoredWordRules::Paragraphs paragraphs)
+{
+    writeText(designer::Combo4, paragraphs == StoredWordRules::Paragraphs::BlankLines ? QStringLiteral("blank-lines")
+                                                                                      : QStringLiteral("lines"));
 }
 
 void SettingsStore::writeAllPunctuation(bool ticked)

@@ -24,7 +24,12 @@ struct StoredCountOptions
 /// defaults are the plain rules.
 struct StoredWordRules
 {
-    bool unicodeWords = false;   // Check4
+    enum class Words { Basic, Unicode, Corpus };
+    enum class Paragraphs { Lines, BlankLines };
+
+    Words words = Words::Basic;  // Combo3: "basic", "unicode", "corpus" (once Check4: 1 for Unicode)
+    bool splitHyphens = false;   // Check6 (corpus words only)
+    Paragraphs paragraphs = Paragraphs::Lines; // Combo4: "lines", "blank-lines"
     bool allPunctuation = false; // Check5
     QStringList stopWordLists;   // List1: language codes and paths of lists, as chosen
     int minLength = 1;           // UpDown1, 1 to kMaxMinLength
@@ -62,7 +67,9 @@ public:
     void writeCheck1(bool ticked);
     void writeCheck3(bool ticked);
     void writeTabIndex(int index);
-    void writeUnicodeWords(bool ticked);
+    void writeWords(StoredWordRules::Words words);
+    void writeSplitHyphens(bool ticked);
+    void writeParagraphs(StoredWordRules::Paragraphs paragraphs);
     void writeAllPunctuation(bool ticked);
     void writeStopWordLists(const QStringList &lists);
     void writeMinLength(int characters);

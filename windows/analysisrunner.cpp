@@ -64,6 +64,7 @@ void AnalysisRunner::start()
     m_options = options;
     m_paths = paths;
     m_main.setCursor(Qt::WaitCursor);
+    m_engine.setParagraphs(m_options.rules.paragraphs);
     m_job.start(paths, m_options, &m_engine, &m_box);
 }
 

@@ -38,7 +38,14 @@ QString unitAfter(const QString &counted, int n)
 WordRules wordRulesFromStored(const StoredWordRules &stored)
 {
     WordRules rules;
-    rules.words = stored.unicodeWords ? WordRules::Words::Unicode : WordRules::Words::Basic;
+    rules.words = stored.words == StoredWordRules::Words::Unicode  ? WordRules::Words::Unicode
+                : stored.words == StoredWordRules::Words::Corpus ? WordRules::Words::Corpus
+                                                                 : WordRules::Words::Basic;
+    // Only corpus words ever join at hyphens: with the others the box changes nothing.
+    if (rules.words == WordRules::Words::Corpus && stored.splitHyphens)
+        rules.hyphens = WordRules::Hyphens::Split;
+    if (stored.paragraphs == StoredWordRules::Paragraphs::BlankLines)
+        rules.paragraphs = WordRules::Paragraphs::BlankLines;
     rules.punctuation = stored.allPunctuation ? WordRules::Punctuation::All : WordRules::Punctuation::Ascii;
     rules.stopWordLists = stored.stopWordLists;
     rules.minLength = std::max(1, stored.minLength);
@@ -68,6 +75,22 @@ WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QW
     };
     connect(m_ui->UpDown1, &QSpinBox::valueChanged, this, showUnits);
     connect(m_ui->UpDown2, &QSpinBox::valueChanged, this, showUnits);
+    const auto addWords = [this](const QString &text, StoredWordRules::Words words, const QString &tip) {
+        m_ui->Combo3->addItem(text, int(words));
+        m_ui->Combo3->setItemData(m_ui->Combo3->count() - 1, tip, Qt::ToolTipRole);
+    };
+    addWords(tr("Plain rules"), StoredWordRules::Words::Basic,
+             tr("Words lie between spaces and paragraph ends; the 32 ASCII punctuation characters are "
+                "deleted wherever they stand (don't gives dont)."));
+    addWords(tr("Unicode words"), StoredWordRules::Words::Unicode,
+             tr("Split where the word boundaries of every language lie (with dictionaries for Chinese, "
+                "Japanese, Thai, Lao, Khmer and Burmese)."));
+    addWords(tr("Corpus words"), StoredWordRules::Words::Corpus,
+             tr("Unicode words that keep an apostrophe between letters (don't, l'homme), a single hyphen "
+                "between letters or digits (well-known) and the points and commas of numbers (3,141.5); "
+                "every other punctuation character separates words."));
+    m_ui->Combo4->addItem(tr("every line end"), int(StoredWordRules::Paragraphs::Lines));
+    m_ui->Combo4->addItem(tr("an empty line (text wrapped by hand)"), int(StoredWordRules::Paragraphs::BlankLines));
     m_ui->Combo1->addItem(tr("none"), QString());
     for (const QString &language : stemmingLanguages())
         m_ui->Combo1->addItem(language, language);
@@ -78,7 +101,15 @@ WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QW
     showStored();
     showUnits();
 
-    connect(m_ui->Check4, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeUnicodeWords(on); });
+    connect(m_ui->Combo3, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const auto words = StoredWordRules::Words(m_ui->Combo3->itemData(index).toInt());
+        m_settings.writeWords(words);
+        showWordsChoice();
+    });
+    connect(m_ui->Check6, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeSplitHyphens(on); });
+    connect(m_ui->Combo4, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_settings.writeParagraphs(StoredWordRules::Paragraphs(m_ui->Combo4->itemData(index).toInt()));
+    });
     connect(m_ui->Check5, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeAllPunctuation(on); });
     connect(m_ui->List1, &QListWidget::itemChanged, this, &WordRulesDialog::storeStopWordLists);
     connect(m_ui->Command1, &QPushButton::clicked, this, &WordRulesDialog::addListsFromFiles);
@@ -108,8 +139,12 @@ WordRulesDialog::~WordRulesDialog() = default;
 
 void WordRulesDialog::showStored()
 {
-    const WordRules rules = wordRulesFromStored(m_settings.readWordRules());
-    m_ui->Check4->setChecked(rules.words == WordRules::Words::Unicode);
+    const StoredWordRules stored = m_settings.readWordRules();
+    const WordRules rules = wordRulesFromStored(stored);
+    m_ui->Combo3->setCurrentIndex(std::max(0, m_ui->Combo3->findData(int(stored.words))));
+    m_ui->Check6->setChecked(stored.splitHyphens);
+    m_ui->Combo4->setCurrentIndex(std::max(0, m_ui->Combo4->findData(int(stored.paragraphs))));
+    showWordsChoice();
     m_ui->Check5->setChecked(rules.punctuation == WordRules::Punctuation::All);
     const QSignalBlocker quiet(m_ui->List1);
     for (const QString &list : rules.stopWordLists)
@@ -122,6 +157,12 @@ void WordRulesDialog::showStored()
             addLemmaItem(list, true);
     }
     m_ui->UpDown2->setValue(rules.phraseLength);
+}
+
+void WordRulesDialog::showWordsChoice()
+{
+    m_ui->Combo3->setToolTip(m_ui->Combo3->currentData(Qt::ToolTipRole).toString());
+    m_ui->Check6->setEnabled(m_ui->Combo3->currentData().toInt() == int(StoredWordRules::Words::Corpus));
 }
 
 void WordRulesDialog::addListItem(const QString &list, bool ticked)
@@ -233,7 +274,9 @@ void WordRulesDialog::addLemmaListsFromFiles()
 
 void WordRulesDialog::restoreDefaults()
 {
-    m_ui->Check4->setChecked(false);
+    m_ui->Combo3->setCurrentIndex(0);
+    m_ui->Check6->setChecked(false);
+    m_ui->Combo4->setCurrentIndex(0);
     m_ui->Check5->setChecked(false);
     {
         const QSignalBlocker quiet(m_ui->List1);
@@ -250,7 +293,9 @@ void WordRulesDialog::restoreDefaults()
     m_ui->UpDown2->setValue(1);
     // Stored whether a control changed or not: the store may hold values no control showed.
     const StoredWordRules defaults;
-    m_settings.writeUnicodeWords(defaults.unicodeWords);
+    m_settings.writeWords(defaults.words);
+    m_settings.writeSplitHyphens(defaults.splitHyphens);
+    m_settings.writeParagraphs(defaults.paragraphs);
     m_settings.writeAllPunctuation(defaults.allPunctuation);
     m_settings.writeStopWordLists(defaults.stopWordLists);
     m_settings.writeMinLength(defaults.minLength);
@@ -262,7 +307,14 @@ void WordRulesDialog::restoreDefaults()
 WordRules WordRulesDialog::rules() const
 {
     WordRules rules;
-    rules.words = m_ui->Check4->isChecked() ? WordRules::Words::Unicode : WordRules::Words::Basic;
+    StoredWordRules shown;
+    shown.words = StoredWordRules::Words(m_ui->Combo3->currentData().toInt());
+    shown.splitHyphens = m_ui->Check6->isChecked();
+    shown.paragraphs = StoredWordRules::Paragraphs(m_ui->Combo4->currentData().toInt());
+    const WordRules chosen = wordRulesFromStored(shown);
+    rules.words = chosen.words;
+    rules.hyphens = chosen.hyphens;
+    rules.paragraphs = chosen.paragraphs;
     rules.punctuation = m_ui->Check5->isChecked() ? WordRules::Punctuation::All : WordRules::Punctuation::Ascii;
     for (int i = 0; i < m_ui->List1->count(); ++i) {
         const QListWidgetItem *item = m_ui->List1->item(i);

@@ -43,6 +43,7 @@ public:
 
 private:
     void showStored();
+    void showWordsChoice();
     void storeStopWordLists();
     void addListItem(const QString &list, bool ticked);
     void addLemmaItem(const QString &list, bool ticked);

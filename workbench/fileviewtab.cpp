@@ -105,7 +105,7 @@ void FileViewTab::load(qint32 file)
         const QSignalBlocker block(m_files);
         m_files->setCurrentIndex(m_files->findData(file));
     }
-    m_loader->load(m_workbench.files().at(file));
+    m_loader->load(m_workbench.files().at(file), m_workbench.options().rules.paragraphs);
     updateHits();
     updateStatus();
 }

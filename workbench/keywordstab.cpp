@@ -34,6 +34,7 @@ FrequencyList countFiles(const QStringList &files, const CountOptions &workbench
 {
     FailureList reporter;
     DocumentEngine engine(&reporter);
+    engine.setParagraphs(workbenchOptions.rules.paragraphs);
     FrequencyList list = countFrequencies(files, workbenchOptions, engine, &progress, &reporter);
     if (failures)
         *failures = reporter.descriptions();

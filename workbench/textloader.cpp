@@ -217,7 +217,7 @@ void TextLoader::stop()
     retire();
 }
 
-void TextLoader::load(const QString &path)
+void TextLoader::load(const QString &path, WordRules::Paragraphs paragraphs)
 {
     retire();
     auto shared = std::make_shared<Shared>();
@@ -239,9 +239,10 @@ void TextLoader::load(const QString &path)
                 },
                 Qt::QueuedConnection);
     };
-    shared->thread.reset(QThread::create([shared = own, path, ask] {
+    shared->thread.reset(QThread::create([shared = own, path, paragraphs, ask] {
         FirstFailure reports;
         DocumentEngine engine(&reports);
+        engine.setParagraphs(paragraphs);
         PageCutter cutter([&](TextPage &&page) {
             std::lock_guard lock(shared->mutex);
             shared->pages.push_back(std::move(page));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/stoppedthreads.h"
+#include "engine/wordrules.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -41,8 +42,9 @@ public:
     /// Stops reading and waits for the thread (and those of loads it replaced).
     ~TextLoader() override;
 
-    /// Starts reading a file, forgetting a load under way.
-    void load(const QString &path);
+    /// Starts reading a file, forgetting a load under way; its paragraphs as the word rules
+    /// end them, so that the text is the one the tools found their hits in.
+    void load(const QString &path, WordRules::Paragraphs paragraphs = WordRules::Paragraphs::Lines);
     void stop();
     bool isLoading() const { return m_loading; }
 

@@ -85,6 +85,7 @@ void Workbench::countWordList()
         return;
     m_failures = std::make_unique<FailureList>();
     m_engine = std::make_unique<DocumentEngine>(m_failures.get());
+    m_engine->setParagraphs(m_options.rules.paragraphs);
     m_job = std::make_unique<AnalysisJob>();
     connect(m_job.get(), &AnalysisJob::progressChanged, this, [this](Phase phase, int percent) {
         // Reading is most of the work; ordering and handing over follow quickly.

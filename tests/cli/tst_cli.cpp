@@ -259,6 +259,8 @@ private slots:
     void readAheadNeverHoldsAHugeText();
     void wordRules_data();
     void wordRules();
+    void hardWrappedCorpusWords_data();
+    void hardWrappedCorpusWords();
     void stopWordListsThatCannotBeRead_data();
     void stopWordListsThatCannotBeRead();
     void jsonGivesTheFormsOfAGroup();
@@ -558,7 +560,18 @@ void TestCli::usageErrors_data()
                                      << QByteArray("-o");
     QTest::newRow("-o without file") << QStringList{u"count"_qs, u"x"_qs, u"-o"_qs} << QByteArray("-o");
     QTest::newRow("unknown word rule") << QStringList{u"count"_qs, u"--words"_qs, u"icu"_qs, u"x"_qs}
-                                       << QByteArray("\"icu\" for --words (basic or unicode)");
+                                       << QByteArray("\"icu\" for --words (basic, unicode or corpus)");
+    QTest::newRow("unknown hyphen rule") << QStringList{u"count"_qs, u"--words"_qs, u"corpus"_qs, u"--hyphens"_qs,
+                                                        u"keep"_qs, u"x"_qs}
+                                         << QByteArray("\"keep\" for --hyphens (join or split)");
+    QTest::newRow("hyphens without corpus words")
+            << QStringList{u"collocates"_qs, u"--words"_qs, u"unicode"_qs, u"--hyphens"_qs, u"split"_qs, u"a"_qs, u"x"_qs}
+            << QByteArray("--hyphens applies to corpus words only (--words corpus)");
+    QTest::newRow("unknown paragraph rule") << QStringList{u"context"_qs, u"--paragraphs"_qs, u"pages"_qs, u"a"_qs, u"x"_qs}
+                                            << QByteArray("\"pages\" for --paragraphs (lines or blank-lines)");
+    QTest::newRow("paragraphs twice") << QStringList{u"keywords"_qs, u"--paragraphs"_qs, u"lines"_qs, u"--paragraphs"_qs,
+                                                     u"blank-lines"_qs, u"--reference"_qs, u"y"_qs, u"x"_qs}
+                                      << QByteArray("--paragraphs may be given once");
     QTest::newRow("unknown punctuation") << QStringList{u"count"_qs, u"--punctuation"_qs, u"some"_qs, u"x"_qs}
                                          << QByteArray("\"some\" for --punctuation (ascii or all)");
     QTest::newRow("minimum length 0") << QStringList{u"count"_qs, u"--min-length"_qs, u"0"_qs, u"x"_qs}
@@ -1453,6 +1466,17 @@ void TestCli::wordRules_data()
     QTest::newRow("phrases") << QStringList{u"--ngrams"_qs, u"2"_qs, u"--words"_qs, u"unicode"_qs}
                              << with([](WordRules &r) { r.phraseLength = 2; r.words = WordRules::Words::Unicode; })
                              << true;
+    QTest::newRow("corpus words") << QStringList{u"--words"_qs, u"corpus"_qs}
+                                  << with([](WordRules &r) { r.words = WordRules::Words::Corpus; }) << true;
+    QTest::newRow("corpus words split at hyphens, stop words, case kept")
+            << QStringList{u"--words"_qs, u"corpus"_qs, u"--hyphens"_qs, u"split"_qs, u"--stop-words"_qs, u"@list"_qs,
+                           u"--keep-case"_qs}
+            << with([](WordRules &r) {
+                   r.words = WordRules::Words::Corpus;
+                   r.hyphens = WordRules::Hyphens::Split;
+                   r.stopWordLists = {u"@list"_qs};
+               })
+            << false;
 }
 
 void TestCli::wordRules()
@@ -1463,7 +1487,7 @@ void TestCli::wordRules()
     QFETCH(bool, ignoreCase);
     QTemporaryDir tmp;
     const QString list = tmp.filePath(u"list.txt"_qs);
-    writeFile(list, "# mine\nrunning\n");
+    writeFile(list, "# mine\nrunning\nman\u2019s\n");
     for (QString &a : args)
         a.replace(u"@list"_qs, list);
     for (QString &l : rules.stopWordLists)
@@ -1477,10 +1501,82 @@ void TestCli::wordRules()
     Utf8FileSource source;
     const ResultTable table = runAnalysis({a, b}, CountOptions(CountMode::Combined, false, ignoreCase, rules), source);
     QByteArray expected = "word,count\r\n";
-    for (qsizetype row = 0; row < table.rowCount(); ++row)
-        expected += table.word(row).toUtf8() + ',' + QByteArray::number(table.count(row)) + "\r\n";
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        QByteArray word = table.word(row).toUtf8();
+        if (word.contains(',')) // corpus words keep the commas of numbers
+            word = '"' + word + '"';
+        expected += word + ',' + QByteArray::number(table.count(row)) + "\r\n";
+    }
     QCOMPARE(r.out, expected);
     QVERIFY(r.err.contains(QByteArray(QByteArray(" Word Count: ") + QByteArray::number(table.total()))));
+}
+
+void TestCli::hardWrappedCorpusWords_data()
+{
+    // What every counting command makes of a hard-wrapped text, by the rows of count: a phrase
+    // across a line end is there only with blank-line paragraphs.
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("pairs"); // count --combined --ngrams 2, rows joined by |
+    QTest::addColumn<int>("veryHappy");    // occurrences of "very happy"
+    QTest::addColumn<QByteArray>("words"); // the words counted
+    const QStringList corpus{u"--words"_qs, u"corpus"_qs};
+    QTest::newRow("corpus words")
+            << corpus
+            << QByteArray("a very 1|day the 1|happy day 1|happy young 1|it was 1|man no 1|man's well-known 1|"
+                          "the young 1|very happy 1|was a 1|young man 1|")
+            << 1 << QByteArray("15");
+    QTest::newRow("corpus words, blank-line paragraphs")
+            << corpus + QStringList{u"--paragraphs"_qs, u"blank-lines"_qs}
+            << QByteArray("a very 1|day the 1|happy day 1|happy young 1|it was 1|man no 1|man's well-known 1|"
+                          "the young 1|was a 1|young man 1|young man's 1|very happy 2|")
+            << 2 << QByteArray("15");
+    QTest::newRow("plain rules, blank-line paragraphs")
+            << QStringList{u"--paragraphs"_qs, u"blank-lines"_qs}
+            << QByteArray("a very 1|day the 1|happy day 1|happy young 1|it was 1|mans wellknown 1|the young 1|"
+                          "was a 1|young manno 1|young mans 1|very happy 2|")
+            << 2 << QByteArray("14");
+}
+
+void TestCli::hardWrappedCorpusWords()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, pairs);
+    QFETCH(int, veryHappy);
+    QFETCH(QByteArray, words);
+    QTemporaryDir tmp;
+    const QString text = tmp.filePath(u"wrapped.txt"_qs), reference = tmp.filePath(u"reference.txt"_qs);
+    writeFile(text, "It was a very\nhappy day. The young\r\nman's well-known\n  \nvery happy young man--no\n");
+    writeFile(reference, "other text here\n");
+    Run r = run(options + QStringList{u"--combined"_qs, u"--ngrams"_qs, u"2"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QByteArray rows = r.out;
+    rows.replace("\r\n", "|");
+    while (rows.contains("  "))
+        rows.replace("  ", " ");
+    rows.replace(" \t", " ").replace('\t', ' ');
+    QCOMPARE(rows, pairs);
+    // Single words: the total every other command finds.
+    r = run(options + QStringList{u"--combined"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    const QByteArray total = r.err.mid(r.err.indexOf("Word Count: ") + 12).trimmed();
+    QCOMPARE(total, words);
+
+    r = execute(QStringList{u"context"_qs} + options + QStringList{u"very happy"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.count('\n'), veryHappy);
+    r = execute(QStringList{u"dispersion"_qs} + options + QStringList{u"very happy"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.split('\t').value(1), total);
+    QCOMPARE(r.out.split('\t').value(2), QByteArray::number(veryHappy));
+    r = execute(QStringList{u"clusters"_qs} + options + QStringList{u"--size"_qs, u"2,2"_qs, u"--min-count"_qs, u"1"_qs, u"very"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.split('\n').contains(QByteArray("very happy\t" + QByteArray::number(veryHappy) + "\t1")), r.out.constData());
+    r = execute(QStringList{u"collocates"_qs} + options + QStringList{u"very"_qs, text});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.contains(QByteArray(" Corpus words: " + total + '\n')), r.err.constData());
+    r = execute(QStringList{u"keywords"_qs} + options + QStringList{u"--reference"_qs, reference, text});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.contains(QByteArray(" Target words: " + total + '\n')), r.err.constData());
 }
 
 void TestCli::stopWordListsThatCannotBeRead_data()

@@ -47,6 +47,7 @@ QString writeText(const QString &folder, const QString &name, const QString &tex
 ResultTable countOf(const QStringList &files, const WordRules &rules, bool ignoreCase)
 {
     DocumentEngine engine;
+    engine.setParagraphs(rules.paragraphs);
     return runAnalysis(files, CountOptions(CountMode::Combined, false, ignoreCase, rules), engine);
 }
 
@@ -141,6 +142,10 @@ void TestContext::occurrencesEqualCounts_data()
     pairs.phraseLength = 2;
     WordRules lemmas;
     lemmas.lemmaLists = {u"en"_qs};
+    WordRules corpus = withWords(WordRules::Words::Corpus);
+    WordRules joinedPairs = pairs;
+    joinedPairs.words = WordRules::Words::Corpus;
+    joinedPairs.paragraphs = WordRules::Paragraphs::BlankLines;
 
     for (const bool docx : {false, true}) {
         const auto row = [docx](const char *name) -> QTestData & {
@@ -182,6 +187,18 @@ void TestContext::occurrencesEqualCounts_data()
                                          << QStringList{u"Mice,"_qs, u"mouse;"_qs, u"mouse's"_qs, u"mice"_qs, u"MOUSES"_qs};
         row("phrases") << u"of the people, of  the PEOPLE\nof\nthe end"_qs << docx << pairs << true
                        << u"of the"_qs << QStringList{u"of the"_qs, u"of  the"_qs};
+        row("corpus words") << u"Don't dont don\u2019t, well-known 'don't' Willoughby--don't e-mail\u2014dont"_qs << docx
+                            << corpus << true << u"don't"_qs
+                            << QStringList{u"Don't"_qs, u"don\u2019t"_qs, u"don't"_qs, u"don't"_qs};
+        row("corpus words joined by a hyphen") << u"well-known, well known; well\u2010known--well-Known"_qs << docx
+                                               << corpus << true << u"well-known"_qs
+                                               << QStringList{u"well-known"_qs, u"well\u2010known"_qs, u"well-Known"_qs};
+        // Plain text is hard-wrapped: a phrase runs across a line end, not across an empty line.
+        // A Word document's paragraphs stay its own.
+        row("phrases across a line end") << u"a very\nhappy day, very happy\n\nvery\nhappy"_qs << docx << joinedPairs
+                                         << true << u"very happy"_qs
+                                         << (docx ? QStringList{u"very happy"_qs}
+                                                  : QStringList{u"very happy"_qs, u"very happy"_qs, u"very happy"_qs});
     }
 }
 
@@ -340,6 +357,12 @@ void TestContext::commandLineEqualsCount_data()
                 << QStringList{u"--stop-words"_qs, u"en"_qs, u"--min-length"_qs, u"3"_qs} << docx;
         QTest::newRow(qPrintable(u"stems"_qs + suffix)) << QStringList{u"--stem"_qs, u"en"_qs} << docx;
         QTest::newRow(qPrintable(u"phrases"_qs + suffix)) << QStringList{u"--ngrams"_qs, u"2"_qs} << docx;
+        QTest::newRow(qPrintable(u"corpus words"_qs + suffix)) << QStringList{u"--words"_qs, u"corpus"_qs} << docx;
+        QTest::newRow(qPrintable(u"corpus words split at hyphens, keep case"_qs + suffix))
+                << QStringList{u"--words"_qs, u"corpus"_qs, u"--hyphens"_qs, u"split"_qs, u"--keep-case"_qs} << docx;
+        QTest::newRow(qPrintable(u"phrases of corpus words, blank-line paragraphs"_qs + suffix))
+                << QStringList{u"--words"_qs, u"corpus"_qs, u"--paragraphs"_qs, u"blank-lines"_qs, u"--ngrams"_qs, u"2"_qs}
+                << docx;
     }
 }
 
@@ -350,7 +373,8 @@ void TestContext::commandLineEqualsCount()
     QFETCH(bool, docx);
     QTemporaryDir dir;
     const QString text = u"The cat's hat, THE CAT'S \u00e9t\u00e9 \u00c9t\u00e9!\n"
-                         u"running runs \u201cran\u201d \U0001D49Cb \U0001D49Cb. the end\nof the cat"_qs;
+                         u"running runs \u201cran\u201d \U0001D49Cb \U0001D49Cb. the end\nof the cat\n\n"
+                         u"well-known Well\u2010Known 3,141.5 the--end\nof the cat"_qs;
     const QStringList files = {writeText(dir.path(), u"one"_qs, text, docx),
                                writeText(dir.path(), u"two"_qs, text.toUpper() + u" runner"_qs, docx)};
     const Run count = runProgram(QStringList{u"count"_qs, u"--combined"_qs} + options + files);

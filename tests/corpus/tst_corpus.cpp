@@ -161,6 +161,8 @@ class TestCorpus : public QObject
 private slots:
     void queriesFindExactlyTheCountedWords_data();
     void queriesFindExactlyTheCountedWords();
+    void queriesOfCorpusWords_data();
+    void queriesOfCorpusWords();
     void queryFaults_data();
     void queryFaults();
     void queryFaultsOnTheCommandLine_data();
@@ -257,6 +259,49 @@ void TestCorpus::queriesFindExactlyTheCountedWords()
                 cleaned += c;
         QVERIFY2(re.match(cleaned.toLower()).hasMatch(), qPrintable(lines[i].hit().toString()));
     }
+}
+
+void TestCorpus::queriesOfCorpusWords_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("regex");
+    QTest::addColumn<QStringList>("hits"); // as they stand in the text
+    QTest::newRow("an apostrophe, however written") << u"DON\u2019T"_qs << false
+                                                    << QStringList{u"Don't"_qs, u"don\u2019t"_qs, u"don\u02bct"_qs};
+    QTest::newRow("a wildcard after an apostrophe") << u"don'*"_qs << false
+                                                    << QStringList{u"Don't"_qs, u"don\u2019t"_qs, u"don\u02bct"_qs};
+    QTest::newRow("a wildcard before it") << u"d*"_qs << false
+                                          << QStringList{u"Don't"_qs, u"dont"_qs, u"don\u2019t"_qs, u"done"_qs, u"don\u02bct"_qs, u"day"_qs};
+    QTest::newRow("hyphens") << u"well-known"_qs << false << QStringList{u"well-known"_qs, u"Well\u2010Known"_qs};
+    QTest::newRow("a wildcard after a hyphen") << u"well\u2011*"_qs << false
+                                               << QStringList{u"well-known"_qs, u"Well\u2010Known"_qs, u"well-read"_qs};
+    QTest::newRow("a dash is two words") << u"Willoughby--but"_qs << false << QStringList{u"Willoughby--but"_qs};
+    QTest::newRow("numbers") << u"3,141.5"_qs << false << QStringList{u"3,141.5"_qs};
+    QTest::newRow("a phrase across a line end") << u"very happy"_qs << false
+                                                << QStringList{u"very happy"_qs, u"very happy"_qs};
+    QTest::newRow("regular expression") << u"[a-z]+-[a-z]+"_qs << true
+                                        << QStringList{u"well-known"_qs, u"Well\u2010Known"_qs, u"well-read"_qs};
+}
+
+void TestCorpus::queriesOfCorpusWords()
+{
+    // Corpus words with blank-line paragraphs: a query is cut and cleaned as the text is, and a
+    // phrase is found across a line end.
+    QFETCH(QString, query);
+    QFETCH(bool, regex);
+    QFETCH(QStringList, hits);
+    const QString file = m_tmp.filePath(u"corpus-words.txt"_qs);
+    writeFile(file, u"Don't dont don\u2019t, done; don\u02bct. well-known Well\u2010Known--well-read\n"
+                    u"Willoughby--but 3,141.5 a very\nhappy day; very happy\n\nvery\n\nhappy\n"_qs.toUtf8());
+    WordRules rules;
+    rules.words = WordRules::Words::Corpus;
+    rules.paragraphs = WordRules::Paragraphs::BlankLines;
+    const ConcordanceLines lines = search({file}, query, regex ? QueryMode::RegularExpression : QueryMode::Words,
+                                          plainFinder(rules));
+    QStringList found;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        found << lines[i].hit().toString();
+    QCOMPARE(found, hits);
 }
 
 // The number of lines of a word is its count; of a pattern, the sum of its words' counts.

@@ -137,10 +137,12 @@ private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    QString read(const QString &file, RecordingReporter *reporter = nullptr)
+    QString read(const QString &file, RecordingReporter *reporter = nullptr,
+                 WordRules::Paragraphs paragraphs = WordRules::Paragraphs::Lines)
     {
         RecordingReporter local;
         DocumentEngine engine(reporter ? reporter : &local);
+        engine.setParagraphs(paragraphs);
         const QString text = engine.returnDocumentString(file);
         if (!reporter && !local.reports.isEmpty())
             qWarning() << "unexpected report:" << local.reports.first().message;
@@ -165,6 +167,8 @@ private slots:
     void plainText_data();
     void plainText();
     void plainTextBlockBoundary();
+    void blankLineParagraphs_data();
+    void blankLineParagraphs();
     void recognisesByContent();
     void nameAndContentDisagree_data();
     void nameAndContentDisagree();
@@ -567,6 +571,47 @@ void TestDocuments::plainTextBlockBoundary()
     const QString text = read(file);
     QCOMPARE(text.size(), (1 << 20) - 1 + 2);
     QCOMPARE(text.mid((1 << 20) - 4, 5), u"aé\rb\r"_qs);
+}
+
+void TestDocuments::blankLineParagraphs_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected"); // with blank-line paragraphs; empty: as with a paragraph a line
+
+    // Plain text, in any encoding, is joined; formats that mark their paragraphs are not.
+    QTest::newRow("plain text") << u"wrapped.txt"_qs << QByteArray("It was a very\r\nhappy day.\r\n \t\r\nNext\fpage")
+                                << u"It was a very happy day.  \t\rNext\rpage\r"_qs;
+    QTest::newRow("plain text, UTF-16") << u"wide.txt"_qs << QByteArray("\xFF\xFE" "a\0\n\0b\0\n\0\n\0c\0", 14)
+                                        << u"a b \rc\r"_qs;
+    QTest::newRow("plain text, Windows-1252") << u"old.txt"_qs << QByteArray("caf\xE9\nbar\n\nfin") << u"caf\u00e9 bar \rfin\r"_qs;
+    QTest::newRow("a .doc that is text") << u"notes.doc"_qs << QByteArray("one\ntwo\n") << u"one two\r"_qs;
+    QTest::newRow("HTML") << u"page.html"_qs
+                          << QByteArray("<html><body><p>very\nhappy</p>\n\n<p>day<br>night</p><pre>a\nb\n\nc</pre></body></html>")
+                          << QString();
+    QTest::newRow("RTF") << u"letter.rtf"_qs << QByteArray("{\\rtf1\\ansi very happy\\line day\\par\n\\par night\\par}")
+                         << QString();
+}
+
+void TestDocuments::blankLineParagraphs()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    const QString file = path(name);
+    QVERIFY(writeFile(file, bytes));
+    const QString lines = read(file);
+    QVERIFY(!lines.isEmpty());
+    const QString joined = read(file, nullptr, WordRules::Paragraphs::BlankLines);
+    QCOMPARE(visible(joined), visible(expected.isEmpty() ? lines : expected));
+    // Word and OpenDocument paragraphs and line breaks stay as they are too.
+    const QByteArray body = "<w:p><w:r><w:t>very</w:t><w:br/><w:t>happy</w:t></w:r></w:p><w:p/><w:p><w:r><w:t>day</w:t></w:r></w:p>";
+    const QString docx = path(u"doc.docx"_qs);
+    QVERIFY(writeDocx(docx, body));
+    QCOMPARE(read(docx, nullptr, WordRules::Paragraphs::BlankLines), read(docx));
+    const QString odt = path(u"doc.odt"_qs);
+    QVERIFY(writeOdt(odt, "<text:p>very<text:line-break/>happy</text:p><text:p/><text:p>day</text:p>"));
+    QCOMPARE(read(odt, nullptr, WordRules::Paragraphs::BlankLines), read(odt));
 }
 
 void TestDocuments::recognisesByContent()

@@ -11,6 +11,8 @@ QString head(const QString &entry)
     return i < 0 ? entry : entry.left(i);
 }
 
+} // namespace
+
 // Lower-cases character by character with the simple mapping.
 QString lowerSimple(const QString &s)
 {
@@ -26,7 +28,6 @@ QString lowerSimple(const QString &s)
     }
     return out;
 }
-} // namespace
 
 QStringList splitWords(const QString &text)
 {

@@ -15,6 +15,8 @@ QStringList splitWords(const QString &text);
 QString removeCharacters(const QString &s, const QString &set);
 QString trimPunctuation(const QString &s);
 QString cleanWord(const QString &raw, bool ignoreCase);
+/// Every character lower-cased by its simple one-to-one mapping (U+0130 becomes "i").
+QString lowerSimple(const QString &s);
 QStringList tallyWords(const QStringList &words);
 QString padCount(const QString &countAndWord);
 QStringList rankTally(const QStringList &tally);

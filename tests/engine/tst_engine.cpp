@@ -8,6 +8,7 @@
 #include "engine/wordrules.h"
 #include "engine/wordtally.h"
 
+#include <QBuffer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -193,6 +194,8 @@ private slots:
     void progressIsRateLimitedAndCancels();
     void utf8FileLineEndsAcrossBlocks();
     void textDecoderMatchesQt();
+    void textDecoderJoinsLines_data();
+    void textDecoderJoinsLines();
     void utf8WriterMatchesQt();
 };
 
@@ -1090,6 +1093,47 @@ void TestEngine::textDecoderMatchesQt()
     latin.decode("caf\xE9\r", a);
     latin.decode("\nna\xEFve\n", b);
     QCOMPARE(a + b, u"caf\u00e9\rna\u00efve\r"_qs);
+}
+
+void TestEngine::textDecoderJoinsLines_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected"); // the text joined, paragraph ends as CR
+    QTest::newRow("hard-wrapped lines") << QByteArray("It was a very\nhappy day.\n") << u"It was a very happy day.\r"_qs;
+    QTest::newRow("an empty line ends the paragraph")
+            << QByteArray("one\ntwo\n\nthree\nfour") << u"one two \rthree four\r"_qs;
+    QTest::newRow("CR LF and lone CR") << QByteArray("one\r\ntwo\r\n\r\nthree\rfour\r\rfive")
+                                       << u"one two \rthree four \rfive\r"_qs;
+    QTest::newRow("a line of spaces and tabs is empty")
+            << QByteArray("one\n  \t \ntwo\n\t\nthree") << u"one   \t \rtwo \t\rthree\r"_qs;
+    QTest::newRow("spaces before a line end") << QByteArray("one  \ntwo \n") << u"one   two \r"_qs;
+    QTest::newRow("a form feed ends the paragraph") << QByteArray("end of page\n\fnext page\ngoes on\f")
+                                                    << u"end of page \rnext page goes on\r"_qs;
+    QTest::newRow("several empty lines") << QByteArray("a\n\n\n\nb\n\n") << u"a \r\r\rb \r"_qs;
+    QTest::newRow("empty lines first") << QByteArray("\n\r\n  \nword") << u"\r\r  \rword\r"_qs;
+    QTest::newRow("the file's last line end") << QByteArray("last line\r\n") << u"last line\r"_qs;
+    QTest::newRow("a hyphen at a line end stays") << QByteArray("a hyphen-\nated word") << u"a hyphen- ated word\r"_qs;
+    QTest::newRow("empty file") << QByteArray() << u"\r"_qs;
+    QTest::newRow("only line ends") << QByteArray("\n\n") << u"\r\r"_qs;
+}
+
+void TestEngine::textDecoderJoinsLines()
+{
+    // The same text however the file is cut into blocks: a line end, a CR LF, an empty line or
+    // the file's last line end may fall at a block's end.
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    for (int blockSize = 1; blockSize <= std::max<int>(1, int(bytes.size())); ++blockSize) {
+        QBuffer device(&bytes);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        QByteArray block(blockSize, Qt::Uninitialized);
+        const qint64 have = device.read(block.data(), block.size());
+        TextDecoder decoder;
+        decoder.setJoinLines(true);
+        QString text;
+        QVERIFY(decoder.decodeAll(device, block, have, [&](QStringView chunk) { text += chunk; }));
+        QCOMPARE(text, expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

@@ -97,6 +97,143 @@ WordRules unicodeRules()
     return r;
 }
 
+WordRules corpusRules(WordRules::Hyphens hyphens = WordRules::Hyphens::Join)
+{
+    WordRules r;
+    r.words = WordRules::Words::Corpus;
+    r.hyphens = hyphens;
+    return r;
+}
+
+// Corpus words worked out the slow way, from the rule as the README states it: the word pieces
+// of ICU's iterator over the whole text, cut at every punctuation character (Qt's categories)
+// except an apostrophe between letters, a full stop or comma between digits and a hyphen between
+// letters or digits; then the words on both sides of a single hyphen between letters or digits
+// joined. Apostrophes are written U+0027, hyphens U+002D.
+enum class Kind { Letter, Digit, Numeral, Apostrophe, NumberMark, Hyphen, Punctuation, Other, None };
+
+Kind corpusKind(char32_t c)
+{
+    if (c == u'\'' || c == 0x2019 || c == 0x2BC)
+        return Kind::Apostrophe;
+    if (c == u'.' || c == u',' || c == 0x66B || c == 0x66C)
+        return Kind::NumberMark;
+    if (c == u'-' || c == 0x2010 || c == 0x2011)
+        return Kind::Hyphen;
+    if (QChar::isLetter(c) || QChar::isMark(c))
+        return Kind::Letter;
+    if (QChar::category(c) == QChar::Number_DecimalDigit)
+        return Kind::Digit;
+    if (QChar::isNumber(c))
+        return Kind::Numeral;
+    return QChar::isPunct(c) ? Kind::Punctuation : Kind::Other;
+}
+
+bool letterOrDigit(Kind k)
+{
+    return k == Kind::Letter || k == Kind::Digit || k == Kind::Numeral;
+}
+
+QList<Piece> corpusReference(const QString &text, bool ignoreCase, bool joinHyphens)
+{
+    QList<Piece> runs;
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator *breaks = ubrk_open(UBRK_WORD, "", reinterpret_cast<const UChar *>(text.utf16()),
+                                       int32_t(text.size()), &status);
+    if (U_FAILURE(status))
+        return runs;
+    int32_t from = ubrk_first(breaks);
+    for (int32_t to = ubrk_next(breaks); to != UBRK_DONE; from = to, to = ubrk_next(breaks)) {
+        if (ubrk_getRuleStatus(breaks) < UBRK_WORD_NONE_LIMIT)
+            continue;
+        struct Unit { qsizetype at; qsizetype size; Kind kind; };
+        QList<Unit> units;
+        for (qsizetype i = from; i < to;) {
+            const bool pair = text.at(i).isHighSurrogate() && i + 1 < to && text.at(i + 1).isLowSurrogate();
+            const char32_t c = pair ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1)) : text.at(i).unicode();
+            units.append({i, pair ? 2 : 1, corpusKind(c)});
+            i += pair ? 2 : 1;
+        }
+        qsizetype start = -1;
+        for (qsizetype k = 0; k < units.size(); ++k) {
+            const Kind before = k > 0 ? units[k - 1].kind : Kind::None;
+            const Kind after = k + 1 < units.size() ? units[k + 1].kind : Kind::None;
+            bool keep = true;
+            switch (units[k].kind) {
+            case Kind::Apostrophe: keep = before == Kind::Letter && after == Kind::Letter; break;
+            case Kind::NumberMark: keep = before == Kind::Digit && after == Kind::Digit; break;
+            case Kind::Hyphen: keep = joinHyphens && letterOrDigit(before) && letterOrDigit(after); break;
+            case Kind::Punctuation: keep = false; break;
+            default: break;
+            }
+            if (keep && start < 0)
+                start = units[k].at;
+            if (!keep && start >= 0) {
+                runs.append({QString(), start, units[k].at});
+                start = -1;
+            }
+        }
+        if (start >= 0)
+            runs.append({QString(), start, to});
+    }
+    ubrk_close(breaks);
+    const auto kindAt = [&](qsizetype i, bool last) {
+        if (last && i > 0 && text.at(i).isLowSurrogate() && text.at(i - 1).isHighSurrogate())
+            return corpusKind(QChar::surrogateToUcs4(text.at(i - 1), text.at(i)));
+        if (!last && text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            return corpusKind(QChar::surrogateToUcs4(text.at(i), text.at(i + 1)));
+        return corpusKind(text.at(i).unicode());
+    };
+    QList<Piece> words;
+    for (const Piece &run : std::as_const(runs)) {
+        if (joinHyphens && !words.isEmpty() && words.last().end + 1 == run.start
+            && corpusKind(text.at(run.start - 1).unicode()) == Kind::Hyphen
+            && letterOrDigit(kindAt(words.last().end - 1, true)) && letterOrDigit(kindAt(run.start, false)))
+            words.last().end = run.end;
+        else
+            words.append(run);
+    }
+    for (Piece &w : words) {
+        QString word = text.mid(w.start, w.end - w.start);
+        for (QChar &c : word) {
+            if (c == u'\u2019' || c == u'\u02bc')
+                c = u'\'';
+            else if (c == u'\u2010' || c == u'\u2011')
+                c = u'-';
+        }
+        w.word = ignoreCase ? reference::lowerSimple(word) : word;
+    }
+    return words;
+}
+
+QString randomUnicodeText(QRandomGenerator &rng, int pieces);
+
+// Random text of the cases corpus words treat apart, among those of Unicode words.
+QString randomCorpusText(QRandomGenerator &rng, int pieces)
+{
+    static const QStringList vocabulary = {
+        u"don't"_qs, u"Don\u2019t"_qs, u"don\u02bct"_qs, u"l'homme"_qs, u"o\u2019clock"_qs, u"\u02bctis"_qs,
+        u"dogs'"_qs, u"'tis"_qs, u"'"_qs, u"x'"_qs, u"rock'n'roll"_qs, u"1990's"_qs, u"a''b"_qs, u"well-known"_qs,
+        u"x\u2010y"_qs, u"a\u2011b"_qs, u"Willoughby--but"_qs, u"a-b-c"_qs, u"-lead"_qs, u"trail-"_qs, u"-"_qs,
+        u"a-'b"_qs, u"3,141.5"_qs, u"1.5."_qs, u",5"_qs, u"1,,2"_qs, u"\u0663\u066b\u0661"_qs,
+        u"\u0661\u066c\u0660\u0660\u0660"_qs, u"\u066b1"_qs, u"COVID-19"_qs, u"c'est-\u00e0-dire"_qs,
+        u"\u043c'\u044f\u0441\u043e"_qs, u"a_b"_qs, u"e-\u0301m"_qs, u"cafe\u0301's"_qs,
+        u"\U00010400-\U00010428"_qs, u"\U00010400'\U00010428"_qs, u"\u6771\u4eac-\u5927\u962a"_qs,
+        u"\u2167-\u2168"_qs, u"\u05d0'\u05d1"_qs, u"\u05d0\"\u05d1"_qs, u"a\u00b7b"_qs, u"x:y"_qs,
+        u"U.S.A."_qs, u"1\u20442"_qs, u"5\ufe506"_qs, u"a\u200d-b"_qs, u"-\u200db"_qs};
+    QString text;
+    for (int i = 0; i < pieces; ++i) {
+        if (rng.bounded(3) == 0) {
+            text += randomUnicodeText(rng, 1);
+            continue;
+        }
+        text += vocabulary.at(rng.bounded(int(vocabulary.size())));
+        static const QStringList gaps = {u" "_qs, u" "_qs, u""_qs, u"-"_qs, u"\r"_qs, u"'"_qs, u"."_qs, u"\u2014"_qs};
+        text += gaps.at(rng.bounded(int(gaps.size())));
+    }
+    return text;
+}
+
 // Every character of the general categories P* deleted, as Qt classifies them.
 QString withoutPunctuation(const QString &word)
 {
@@ -288,6 +425,12 @@ private slots:
     void unicodeWordsKnownCases();
     void unicodeSplitMatchesTheIterator();
     void unicodeCountMatchesTheIterator();
+    void corpusWords_data();
+    void corpusWords();
+    void corpusWordsAsUnicodeWords_data();
+    void corpusWordsAsUnicodeWords();
+    void corpusWordsMatchTheRule();
+    void corpusWordsWithTheOtherRules();
     void allPunctuation_data();
     void allPunctuation();
     void stopWords_data();
@@ -316,6 +459,8 @@ void TestWordRules::defaultsAreThePlainRules()
     QVERIFY(WordRules().isDefault());
     const WordRules rules;
     QCOMPARE(rules.words, WordRules::Words::Basic);
+    QCOMPARE(rules.hyphens, WordRules::Hyphens::Join);
+    QCOMPARE(rules.paragraphs, WordRules::Paragraphs::Lines);
     QCOMPARE(rules.punctuation, WordRules::Punctuation::Ascii);
     QVERIFY(rules.stopWordLists.isEmpty());
     QCOMPARE(rules.minLength, 1);
@@ -437,6 +582,192 @@ void TestWordRules::unicodeCountMatchesTheIterator()
         const std::vector<WordCount> rows = countText(*finder, files, chunk);
         QVERIFY2(rows == expectedRows, qPrintable(firstDifference(rows, expectedRows)));
     }
+}
+
+void TestWordRules::corpusWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QStringList>("splitAtHyphens"); // the words with --hyphens split, when they differ
+    // English
+    QTest::newRow("en: apostrophes between letters")
+            << u"He'll say don't, I'll go; it's o'clock. Elizabeth's"_qs
+            << QStringList{u"he'll"_qs, u"say"_qs, u"don't"_qs, u"i'll"_qs, u"go"_qs, u"it's"_qs, u"o'clock"_qs,
+                           u"elizabeth's"_qs}
+            << QStringList();
+    QTest::newRow("en: three apostrophes, one word") << u"don't don\u2019t Don\u02bct"_qs
+                                                     << QStringList{u"don't"_qs, u"don't"_qs, u"don't"_qs} << QStringList();
+    QTest::newRow("en: apostrophes at the edges") << u"'tis dogs' \u2019twas \u02bctis 'quoted' rock 'n' roll"_qs
+                                                  << QStringList{u"tis"_qs, u"dogs"_qs, u"twas"_qs, u"tis"_qs,
+                                                                 u"quoted"_qs, u"rock"_qs, u"n"_qs, u"roll"_qs}
+                                                  << QStringList();
+    QTest::newRow("en: single hyphens")
+            << u"well-known twenty-one e-mail COVID-19 3-D a-b-c x\u2010y non\u2011stop"_qs
+            << QStringList{u"well-known"_qs, u"twenty-one"_qs, u"e-mail"_qs, u"covid-19"_qs, u"3-d"_qs, u"a-b-c"_qs,
+                           u"x-y"_qs, u"non-stop"_qs}
+            << QStringList{u"well"_qs, u"known"_qs, u"twenty"_qs, u"one"_qs, u"e"_qs, u"mail"_qs, u"covid"_qs,
+                           u"19"_qs, u"3"_qs, u"d"_qs, u"a"_qs, u"b"_qs, u"c"_qs, u"x"_qs, u"y"_qs, u"non"_qs, u"stop"_qs};
+    QTest::newRow("en: dashes separate")
+            << u"Willoughby--but woman\u2014the 1914\u20131918 a - b -lead trail- a---b"_qs
+            << QStringList{u"willoughby"_qs, u"but"_qs, u"woman"_qs, u"the"_qs, u"1914"_qs, u"1918"_qs, u"a"_qs,
+                           u"b"_qs, u"lead"_qs, u"trail"_qs, u"a"_qs, u"b"_qs}
+            << QStringList();
+    QTest::newRow("en: numbers")
+            << u"3,141.5 km, 1.5 or 3.14. 1,000,000 people 12:30 v2.0"_qs
+            << QStringList{u"3,141.5"_qs, u"km"_qs, u"1.5"_qs, u"or"_qs, u"3.14"_qs, u"1,000,000"_qs, u"people"_qs,
+                           u"12"_qs, u"30"_qs, u"v2.0"_qs}
+            << QStringList();
+    QTest::newRow("en: other punctuation separates")
+            << u"U.S.A. e.g. x_y a/b (paren) \"dq\" 50% a&b \u201cquoted\u201d wait\u2026"_qs
+            << QStringList{u"u"_qs, u"s"_qs, u"a"_qs, u"e"_qs, u"g"_qs, u"x"_qs, u"y"_qs, u"a"_qs, u"b"_qs,
+                           u"paren"_qs, u"dq"_qs, u"50"_qs, u"a"_qs, u"b"_qs, u"quoted"_qs, u"wait"_qs}
+            << QStringList();
+    // French
+    QTest::newRow("fr: elision and compounds")
+            << u"L'homme aujourd'hui qu\u2019il s'est \u00ab arr\u00eat\u00e9 \u00bb, c'est-\u00e0-dire l\u2019\u00e9t\u00e9"_qs
+            << QStringList{u"l'homme"_qs, u"aujourd'hui"_qs, u"qu'il"_qs, u"s'est"_qs, u"arr\u00eat\u00e9"_qs,
+                           u"c'est-\u00e0-dire"_qs, u"l'\u00e9t\u00e9"_qs}
+            << QStringList{u"l'homme"_qs, u"aujourd'hui"_qs, u"qu'il"_qs, u"s'est"_qs, u"arr\u00eat\u00e9"_qs,
+                           u"c'est"_qs, u"\u00e0"_qs, u"dire"_qs, u"l'\u00e9t\u00e9"_qs};
+    // The narrow no-break space of French thousands joins digits at the word boundaries already.
+    QTest::newRow("fr: numbers and dashes") << u"3,14 \u2013 12\u202f000 \u00e9t\u00e9-hiver"_qs
+                                            << QStringList{u"3,14"_qs, u"12\u202f000"_qs, u"\u00e9t\u00e9-hiver"_qs}
+                                            << QStringList{u"3,14"_qs, u"12\u202f000"_qs, u"\u00e9t\u00e9"_qs, u"hiver"_qs};
+    // German
+    QTest::newRow("de: compounds, numbers, quotes")
+            << u"Die Stra\u00dfen-Bahn kostet 1.000,50 \u20ac \u201eHaus\u201c, E-Mail-Adresse; gibt\u2019s bis 3-4 Uhr\u2014sofort"_qs
+            << QStringList{u"die"_qs, u"stra\u00dfen-bahn"_qs, u"kostet"_qs, u"1.000,50"_qs, u"haus"_qs,
+                           u"e-mail-adresse"_qs, u"gibt's"_qs, u"bis"_qs, u"3-4"_qs, u"uhr"_qs, u"sofort"_qs}
+            << QStringList{u"die"_qs, u"stra\u00dfen"_qs, u"bahn"_qs, u"kostet"_qs, u"1.000,50"_qs, u"haus"_qs,
+                           u"e"_qs, u"mail"_qs, u"adresse"_qs, u"gibt's"_qs, u"bis"_qs, u"3"_qs, u"4"_qs, u"uhr"_qs,
+                           u"sofort"_qs};
+    // Non-Latin scripts: Cyrillic (Russian hyphens, Ukrainian apostrophes), Arabic numbers.
+    QTest::newRow("ru/uk: hyphens, apostrophes, dashes")
+            << u"\u041c\u043e\u0441\u043a\u0432\u0430-\u0440\u0435\u043a\u0430 \u2014 \u043f\u043e-\u0440\u0443\u0441\u0441\u043a\u0438, "
+               u"\u00ab\u043c'\u044f\u0441\u043e\u00bb \u043f\u2019\u044f\u0442\u044c 1,5"_qs
+            << QStringList{u"\u043c\u043e\u0441\u043a\u0432\u0430-\u0440\u0435\u043a\u0430"_qs,
+                           u"\u043f\u043e-\u0440\u0443\u0441\u0441\u043a\u0438"_qs, u"\u043c'\u044f\u0441\u043e"_qs,
+                           u"\u043f'\u044f\u0442\u044c"_qs, u"1,5"_qs}
+            << QStringList{u"\u043c\u043e\u0441\u043a\u0432\u0430"_qs, u"\u0440\u0435\u043a\u0430"_qs,
+                           u"\u043f\u043e"_qs, u"\u0440\u0443\u0441\u0441\u043a\u0438"_qs,
+                           u"\u043c'\u044f\u0441\u043e"_qs, u"\u043f'\u044f\u0442\u044c"_qs, u"1,5"_qs};
+    QTest::newRow("ar: decimal and thousands separators")
+            << u"\u0663\u066b\u0661\u0664 \u0661\u066c\u0660\u0660\u0660 \u0627\u0644\u0639\u0631\u0628\u064a\u0629\u060c \u0663\u066b"_qs
+            << QStringList{u"\u0663\u066b\u0661\u0664"_qs, u"\u0661\u066c\u0660\u0660\u0660"_qs,
+                           u"\u0627\u0644\u0639\u0631\u0628\u064a\u0629"_qs, u"\u0663"_qs}
+            << QStringList();
+}
+
+void TestWordRules::corpusWords()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, words);
+    QFETCH(QStringList, splitAtHyphens);
+    const auto finder = finderFor(corpusRules());
+    QVERIFY(finder);
+    QCOMPARE(::words(found(*finder, text)), words);
+    const auto split = finderFor(corpusRules(WordRules::Hyphens::Split));
+    QCOMPARE(::words(found(*split, text)), splitAtHyphens.isEmpty() ? words : splitAtHyphens);
+    // The same words whatever the case; with case kept the text's own letters.
+    const auto keepCase = finderFor(corpusRules(), false);
+    QStringList lower;
+    for (const Piece &p : found(*keepCase, text))
+        lower << reference::lowerSimple(p.word);
+    QCOMPARE(lower, words);
+}
+
+void TestWordRules::corpusWordsAsUnicodeWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Chinese") << u"\u6211\u4eec\u5728\u5317\u4eac\u5b66\u4e60\u4e2d\u6587\u3002\u201c\u4f60\u597d\u201d\uff0c\u4ed6\u8bf4\u3002"_qs;
+    QTest::newRow("Japanese") << u"\u6771\u4eac\u30bf\u30ef\u30fc\u306b\u884c\u304d\u307e\u3057\u305f\u3002\u30ab\u30bf\u30ab\u30ca\u3068\u3072\u3089\u304c\u306a"_qs;
+    QTest::newRow("Thai") << u"\u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22\u0e40\u0e1b\u0e47\u0e19\u0e20\u0e32\u0e29\u0e32\u0e17\u0e35\u0e48\u0e2a\u0e27\u0e22\u0e07\u0e32\u0e21"_qs;
+    QTest::newRow("combining marks") << u"cafe\u0301 na\u0308ive \u0939\u093f\u0928\u094d\u0926\u0940 \u1e9b\u0323"_qs;
+    QTest::newRow("beyond the basic plane") << u"\U00010400\U00010428 \U0001D400\U0001D401 \U00020000\U00020001 \U0001F642 smile"_qs;
+    QTest::newRow("right to left") << u"\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd \u0627\u0644\u0644\u063a\u0629 \u0627\u0644\u0639\u0631\u0628\u064a\u0629 \u061f \u0661\u0662\u0663"_qs;
+    QTest::newRow("quotes, spaces and paragraph ends") << u"\u201cQuoted\u201d \u00abnon\u00bb\rnext\u00a0line\u3000end"_qs;
+}
+
+void TestWordRules::corpusWordsAsUnicodeWords()
+{
+    // Where no apostrophe, hyphen, number or punctuation inside a word is met, corpus words are
+    // the Unicode words.
+    QFETCH(QString, text);
+    for (const bool ignoreCase : {true, false}) {
+        const QList<Piece> unicode = found(*finderFor(unicodeRules(), ignoreCase), text);
+        QVERIFY(!unicode.isEmpty());
+        QCOMPARE(found(*finderFor(corpusRules(), ignoreCase), text), unicode);
+    }
+}
+
+void TestWordRules::corpusWordsMatchTheRule()
+{
+    // Random text of every kind, split by the finder (most of it without the iterator) and by
+    // the rule worked out here from the iterator's pieces: the same words, from the same places.
+    QRandomGenerator rng(43);
+    for (int round = 0; round < 600; ++round) {
+        const QString text = randomCorpusText(rng, int(rng.bounded(1, 50)));
+        const bool ignoreCase = round % 3 != 0;
+        const bool join = round % 4 != 0;
+        const auto finder = finderFor(corpusRules(join ? WordRules::Hyphens::Join : WordRules::Hyphens::Split), ignoreCase);
+        QVERIFY(finder);
+        const QList<Piece> expected = corpusReference(text, ignoreCase, join);
+        const QList<Piece> actual = found(*finder, text);
+        if (actual != expected) {
+            QString units;
+            for (const QChar c : text)
+                units += u"%1 "_qs.arg(uint(c.unicode()), 4, 16, QChar(u'0'));
+            QFAIL(qPrintable(u"round %1: %2\n  expected: %3\n  text: %4"_qs.arg(round).arg(describe(actual),
+                                                                                   describe(expected), units)));
+        }
+    }
+}
+
+void TestWordRules::corpusWordsWithTheOtherRules()
+{
+    const QString text = u"Don't stop: it\u2019s well-known, 3,141.5 e-mail Elizabeth Elizabeth's Willoughby--but"_qs;
+    // All punctuation deletes the apostrophes, hyphens and number marks corpus words keep.
+    WordRules all = corpusRules();
+    all.punctuation = WordRules::Punctuation::All;
+    QCOMPARE(words(found(*finderFor(all), text)),
+             (QStringList{u"dont"_qs, u"stop"_qs, u"its"_qs, u"wellknown"_qs, u"31415"_qs, u"email"_qs,
+                          u"elizabeth"_qs, u"elizabeths"_qs, u"willoughby"_qs, u"but"_qs}));
+    // A stop-word list's entries are cut and cleaned as the text is: its "don't" takes out
+    // "Don't" (case kept too), its "Well-Known Willoughby--but" three words.
+    QTemporaryDir dir;
+    const QString list = dir.filePath(u"stop.txt"_qs);
+    writeFile(list, "don\xe2\x80\x99t # a comment\r\nWell-Known Willoughby--but\n");
+    WordRules stop = corpusRules();
+    stop.stopWordLists = {list};
+    for (const bool ignoreCase : {true, false}) {
+        QStringList kept;
+        for (const Piece &p : found(*finderFor(stop, ignoreCase), text))
+            kept << reference::lowerSimple(p.word);
+        QCOMPARE(kept, (QStringList{u"stop"_qs, u"it's"_qs, u"3,141.5"_qs, u"e-mail"_qs, u"elizabeth"_qs,
+                                    u"elizabeth's"_qs}));
+    }
+    // The built-in English list holds "don't" and "it's": corpus words leave them out.
+    WordRules english = corpusRules();
+    english.stopWordLists = {u"en"_qs};
+    QCOMPARE(words(found(*finderFor(english), u"don't it\u2019s dont its"_qs)), (QStringList{u"dont"_qs}));
+    // Stems see the apostrophe: the possessive goes with its noun.
+    WordRules stems = corpusRules();
+    stems.stemLanguage = u"english"_qs;
+    const auto stemmer = finderFor(stems);
+    QCOMPARE(stemmer->groupKey(u"elizabeth's"_qs), stemmer->groupKey(u"elizabeth"_qs));
+    QCOMPARE(stemmer->groupKey(u"elizabeth's"_qs), stemOf(u"elizabeth's"_qs, "english"));
+    const std::vector<WordCount> rows = countText(*stemmer, {text}, 7);
+    const auto row = std::find_if(rows.begin(), rows.end(), [](const WordCount &w) { return w.word == u"elizabeth"; });
+    QVERIFY(row != rows.end());
+    QCOMPARE(row->count, qint64(2));
+    // Minimum length counts the apostrophe and the hyphen as characters.
+    WordRules longer = corpusRules();
+    longer.minLength = 5;
+    QCOMPARE(words(found(*finderFor(longer), u"don't dont e-mail email"_qs)),
+             (QStringList{u"don't"_qs, u"e-mail"_qs, u"email"_qs}));
+    // A wildcard's literal pieces are cleaned as corpus words are.
+    QCOMPARE(finderFor(corpusRules())->cleanedFragment(u"Don\u2019t\u2010"_qs), u"don't-"_qs);
+    QCOMPARE(finderFor(unicodeRules())->cleanedFragment(u"Don't-"_qs), u"dont"_qs);
 }
 
 void TestWordRules::allPunctuation_data()
@@ -805,6 +1136,17 @@ void TestWordRules::countMatchesTheFinder_data()
             << false << false;
     QTest::newRow("pairs of word forms") << with([](WordRules &r) { r.phraseLength = 2; r.stemLanguage = u"en"_qs; })
                                          << true << false;
+    QTest::newRow("corpus words, large") << with([](WordRules &r) { r.words = WordRules::Words::Corpus; }) << true << true;
+    QTest::newRow("corpus words split at hyphens, case kept, stop words")
+            << with([](WordRules &r) {
+                   r.words = WordRules::Words::Corpus;
+                   r.hyphens = WordRules::Hyphens::Split;
+                   r.stopWordLists = {u"en"_qs};
+               })
+            << false << false;
+    QTest::newRow("threes of corpus words, word forms")
+            << with([](WordRules &r) { r.words = WordRules::Words::Corpus; r.phraseLength = 3; r.stemLanguage = u"en"_qs; })
+            << true << false;
     QTest::newRow("everything") << with([](WordRules &r) {
         r.words = WordRules::Words::Unicode;
         r.punctuation = WordRules::Punctuation::All;
@@ -895,6 +1237,12 @@ void TestWordRules::describesTheRules()
                           u"all punctuation deleted"_qs, u"stop words: en, my words.txt"_qs,
                           u"words of 3 or more characters"_qs, u"word forms grouped (english)"_qs,
                           u"phrases of 2 words"_qs}));
+    WordRules corpus = corpusRules(WordRules::Hyphens::Split);
+    corpus.paragraphs = WordRules::Paragraphs::BlankLines;
+    QCOMPARE(describeCountOptions(CountOptions(CountMode::Combined, false, true, corpus)),
+             (QStringList{u"one count for all files"_qs, u"letter case ignored"_qs, u"corpus words, split at hyphens"_qs,
+                          u"paragraphs end at blank lines"_qs}));
+    QCOMPARE(describeCountOptions(CountOptions(CountMode::Combined, false, true, corpusRules())).at(2), u"corpus words"_qs);
 }
 
 void TestWordRules::tableKeepsTheForms()

@@ -1397,17 +1397,23 @@ void TestGui::wordRulesDialogStoresAtOnce()
     QVERIFY(dialog);
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Word Rules"));
-    auto *unicode = child<QCheckBox>(dialog, designer::Check4);
+    auto *words = child<QComboBox>(dialog, designer::Combo3);
+    auto *hyphens = child<QCheckBox>(dialog, designer::Check6);
+    auto *paragraphs = child<QComboBox>(dialog, designer::Combo4);
     auto *punctuation = child<QCheckBox>(dialog, designer::Check5);
     auto *lists = child<QListWidget>(dialog, designer::List1);
     auto *minLength = child<QSpinBox>(dialog, designer::UpDown1);
     auto *forms = child<QComboBox>(dialog, designer::Combo1);
     auto *phrases = child<QSpinBox>(dialog, designer::UpDown2);
     auto *restore = child<QPushButton>(dialog, designer::Command2);
-    QVERIFY(unicode && punctuation && lists && minLength && forms && phrases && restore);
+    QVERIFY(words && hyphens && paragraphs && punctuation && lists && minLength && forms && phrases && restore);
     QVERIFY(child<QPushButton>(dialog, designer::Command1));
-    // The defaults: the plain rules.
-    QVERIFY(!unicode->isChecked() && !punctuation->isChecked());
+    QCOMPARE(words->count(), 3);
+    QCOMPARE(words->itemText(2), QStringLiteral("Corpus words"));
+    // The defaults: the plain rules, a paragraph per line.
+    QCOMPARE(words->currentText(), QStringLiteral("Plain rules"));
+    QCOMPARE(paragraphs->currentIndex(), 0);
+    QVERIFY(!hyphens->isChecked() && !hyphens->isEnabled() && !punctuation->isChecked());
     QCOMPARE(lists->count(), builtInStopWordLists().size());
     QCOMPARE(minLength->value(), 1);
     QCOMPARE(forms->currentText(), QStringLiteral("none"));
@@ -1415,8 +1421,17 @@ void TestGui::wordRulesDialogStoresAtOnce()
     QVERIFY(w->countOptions().rules.isDefault());
 
     // Every change is stored at once, under its control's name, and the next run takes it.
-    unicode->setChecked(true);
-    QCOMPARE(stored(designer::Check4), QStringLiteral("1"));
+    words->setCurrentIndex(2);
+    QCOMPARE(stored(designer::Combo3), QStringLiteral("corpus"));
+    QVERIFY(hyphens->isEnabled());
+    hyphens->setChecked(true);
+    QCOMPARE(stored(designer::Check6), QStringLiteral("1"));
+    QCOMPARE(w->countOptions().rules.hyphens, WordRules::Hyphens::Split);
+    words->setCurrentIndex(1);
+    QCOMPARE(stored(designer::Combo3), QStringLiteral("unicode"));
+    QVERIFY(!hyphens->isEnabled());
+    paragraphs->setCurrentIndex(1);
+    QCOMPARE(stored(designer::Combo4), QStringLiteral("blank-lines"));
     punctuation->setChecked(true);
     QCOMPARE(stored(designer::Check5), QStringLiteral("1"));
     lists->item(builtInStopWordLists().indexOf(u"de"_qs))->setCheckState(Qt::Checked);
@@ -1429,8 +1444,10 @@ void TestGui::wordRulesDialogStoresAtOnce()
     QCOMPARE(stored(designer::Combo1), QStringLiteral("english"));
     phrases->setValue(2);
     QCOMPARE(stored(designer::UpDown2), QStringLiteral("2"));
+    // Hyphens split only corpus words: with Unicode words the ticked box is no rule.
     WordRules expected;
     expected.words = WordRules::Words::Unicode;
+    expected.paragraphs = WordRules::Paragraphs::BlankLines;
     expected.punctuation = WordRules::Punctuation::All;
     expected.stopWordLists = {u"de"_qs, u"en"_qs};
     expected.minLength = 3;
@@ -1445,13 +1462,17 @@ void TestGui::wordRulesDialogStoresAtOnce()
     dialog = w->findChild<QDialog *>(QString(designer::Form3));
     child<QPushButton>(dialog, designer::Command2)->click();
     QVERIFY(w->countOptions().rules.isDefault());
-    for (QLatin1StringView key : {designer::Check4, designer::Check5})
+    for (QLatin1StringView key : {designer::Check6, designer::Check5})
         QCOMPARE(stored(key), QStringLiteral("0"));
+    QCOMPARE(stored(designer::Combo3), QStringLiteral("basic"));
+    QCOMPARE(stored(designer::Combo4), QStringLiteral("lines"));
     QCOMPARE(stored(designer::UpDown1), QStringLiteral("1"));
     QCOMPARE(stored(designer::UpDown2), QStringLiteral("1"));
     QVERIFY(stored(designer::Combo1).isEmpty());
     QVERIFY(store().value(designer::List1).toStringList().isEmpty());
-    QVERIFY(!child<QCheckBox>(dialog, designer::Check4)->isChecked());
+    QCOMPARE(child<QComboBox>(dialog, designer::Combo3)->currentIndex(), 0);
+    QVERIFY(!child<QCheckBox>(dialog, designer::Check6)->isChecked());
+    QCOMPARE(child<QComboBox>(dialog, designer::Combo4)->currentIndex(), 0);
     dialog->close();
 }
 
@@ -1470,7 +1491,20 @@ void TestGui::wordRulesFromTheStore_data()
     all.minLength = 100;
     all.stemLanguage = u"de"_qs;
     all.phraseLength = 5;
+    WordRules corpus;
+    corpus.words = WordRules::Words::Corpus;
+    corpus.hyphens = WordRules::Hyphens::Split;
+    corpus.paragraphs = WordRules::Paragraphs::BlankLines;
+    WordRules unicode;
+    unicode.words = WordRules::Words::Unicode;
     QTest::newRow("empty store") << Settings{} << QStringList() << WordRules();
+    QTest::newRow("corpus words") << Settings{s("Combo3", "corpus"), s("Check6", "1"), s("Combo4", "blank-lines")}
+                                  << QStringList() << corpus;
+    // The choice of words wins over the check box it replaced; hyphens split corpus words only.
+    QTest::newRow("choice over the old box") << Settings{s("Combo3", "unicode"), s("Check4", "0"), s("Check6", "1")}
+                                             << QStringList() << unicode;
+    QTest::newRow("choice out of range") << Settings{s("Combo3", "klingon"), s("Check4", "1"), s("Combo4", "pages")}
+                                         << QStringList() << WordRules();
     QTest::newRow("every rule") << Settings{s("Check4", "1"), s("Check5", "1"), s("UpDown1", "100"),
                                            s("Combo1", "de"), s("UpDown2", "5")}
                                 << QStringList{u"en"_qs, u"/some/list.txt"_qs, u"en"_qs} << all;

@@ -115,6 +115,8 @@ private slots:
 
     void pdfText_data();
     void pdfText();
+    void pdfBlankLineParagraphs_data();
+    void pdfBlankLineParagraphs();
 
     void fileCutShortWhileRead_data();
     void fileCutShortWhileRead();
@@ -598,6 +600,45 @@ void TestLegacy::pdfText()
     const Result r = readBytes(PdfReader(), pdf);
     QCOMPARE(int(r.outcome.error), error);
     QCOMPARE(r.text, expected);
+}
+
+void TestLegacy::pdfBlankLineParagraphs_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pages");
+    QTest::addColumn<QString>("expected");
+    // Lines 14 points apart are one block of the layout analysis: one paragraph. A block set far
+    // apart (or beside) is another, and so is every page.
+    QTest::newRow("lines of a block joined")
+            << QList<QByteArray>{"BT /F1 12 Tf 72 720 Td (It was a very) Tj 0 -14 Td (happy day.) Tj 0 -14 Td (The end) Tj ET"}
+            << u"It was a very happy day. The end\r"_qs;
+    QTest::newRow("blocks set apart")
+            << QList<QByteArray>{"BT /F1 12 Tf 72 720 Td (Alpha one) Tj 0 -14 Td (alpha two) Tj 0 -150 Td (Beta far below) Tj "
+                                 "0 -14 Td (beta again) Tj ET BT /F1 12 Tf 350 720 Td (Gamma column) Tj 0 -14 Td (gamma two) Tj ET"}
+            << u"Alpha one alpha two\rBeta far below beta again\rGamma column gamma two\r"_qs;
+    QTest::newRow("a page break ends the paragraph")
+            << QList<QByteArray>{"BT /F1 12 Tf 72 100 Td (last line of a) Tj 0 -14 Td (page) Tj ET",
+                                 "BT /F1 12 Tf 72 720 Td (goes on here) Tj 0 -14 Td (and ends) Tj ET"}
+            << u"last line of a page\rgoes on here and ends\r"_qs;
+    // The layout analysis joins a word it finds hyphenated at a line end itself (as pdftotext
+    // does), with either kind of paragraph.
+    QTest::newRow("hyphenated by the layout")
+            << QList<QByteArray>{"BT /F1 12 Tf 72 720 Td (a para-) Tj 0 -14 Td (graph here) Tj ET"}
+            << u"a paragraph here\r"_qs;
+    QTest::newRow("no text layer") << QList<QByteArray>{"0 0 1 rg 100 100 200 200 re f"} << u"\r"_qs;
+}
+
+void TestLegacy::pdfBlankLineParagraphs()
+{
+    if (!PdfReader::available())
+        QSKIP("built without poppler-cpp");
+    QFETCH(QList<QByteArray>, pages);
+    QFETCH(QString, expected);
+    const QByteArray pdf = makePdf(pages);
+    const Result r = readBytes(PdfReader(WordRules::Paragraphs::BlankLines), pdf);
+    QVERIFY(r.outcome.ok());
+    QCOMPARE(r.text, expected);
+    // With a paragraph a line, the same words.
+    QCOMPARE(words(r.text), words(readBytes(PdfReader(), pdf).text));
 }
 
 void TestLegacy::fileCutShortWhileRead_data()

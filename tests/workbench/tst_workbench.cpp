@@ -190,6 +190,7 @@ private slots:
     void fileViewStepsThroughHits();
     void fileViewNamesTheLineClicked();
     void fileViewHoldsLongTexts();
+    void fileViewJoinsLinesAsTheRulesDo();
     void pagesKeepEveryPlace_data();
     void pagesKeepEveryPlace();
     void ctrlFGoesToASearchField();
@@ -1343,6 +1344,31 @@ void TestWorkbench::fileViewHoldsLongTexts()
     const qint64 middle = text->topOffset();
     QVERIFY(middle > expected.size() / 4 && middle < 3 * expected.size() / 4);
     QVERIFY(text->isOnScreen(middle));
+}
+
+// With blank-line paragraphs the File View shows the text the hits were found in: a hard-wrapped
+// file's lines joined, the phrase across a line end selected where it stands.
+void TestWorkbench::fileViewJoinsLinesAsTheRulesDo()
+{
+    const QString path = m_dir.filePath(u"wrapped.txt"_qs);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("It was a very\r\nhappy day, a very\nhappy one.\n\nvery\n\nhappy\n");
+    file.close();
+    WordRules rules;
+    rules.words = WordRules::Words::Corpus;
+    rules.paragraphs = WordRules::Paragraphs::BlankLines;
+    WorkbenchWindow w({path}, CountOptions(CountMode::Combined, false, true, rules), m_prompter);
+    w.show();
+    QVERIFY(search(w, u"very happy"_qs));
+    QCOMPARE(w.workbench().hitCount(), qint64(2));
+    w.workbench().showHit(1);
+    FileViewTab *view = w.tab<FileViewTab>();
+    QTRY_VERIFY(!view->isLoading());
+    TextViewport *text = view->textView();
+    QCOMPARE(text->text(0, text->length()), u"It was a very happy day, a very happy one. \rvery \rhappy\r"_qs);
+    QCOMPARE(text->selectedText(), u"very happy"_qs);
+    QCOMPARE(text->selection(), std::pair(qsizetype(27), qsizetype(37)));
 }
 
 void TestWorkbench::pagesKeepEveryPlace_data()
