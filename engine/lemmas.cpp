@@ -851,9 +851,23 @@ bool Lemmatizer::lemmaOf(QStringView word, QString &lemma) const
         return true;
     }
     for (const int language : d->languages) {
-        if (language == 0 ? d->english->lemmaOf(viewOf(lower), lemma)
-                          : d->hunspell[size_t(language - 1)]->lemmaOf(word, lemma))
+        if (language == 0 ? englishLemmaOf(lower, lemma) : d->hunspell[size_t(language - 1)]->lemmaOf(word, lemma))
             return true;
+    }
+    return false;
+}
+
+bool Lemmatizer::englishLemmaOf(const QString &lower, QString &lemma) const
+{
+    if (d->english->lemmaOf(viewOf(lower), lemma))
+        return true;
+    // Corpus words keep the possessive ("elizabeth's", "children's"): its lemma is the word's
+    // without it, or the word itself where no data knows it.
+    if (lower.size() > 2 && lower.endsWith(u"'s")) {
+        const QString base = lower.first(lower.size() - 2);
+        if (!d->english->lemmaOf(viewOf(base), lemma))
+            lemma = base;
+        return true;
     }
     return false;
 }

@@ -56,6 +56,7 @@ public:
     struct Private;
 
 private:
+    bool englishLemmaOf(const QString &lower, QString &lemma) const;
     Lemmatizer();
     std::unique_ptr<Private> d;
 };

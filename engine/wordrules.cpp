@@ -442,6 +442,7 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
         bare.stopWordLists.clear();
         bare.minLength = 1;
         bare.stemLanguage.clear();
+        bare.lemmaLists.clear();
         bare.phraseLength = 1;
         entryCutter = create(bare, true, error);
         if (!entryCutter)
@@ -485,18 +486,24 @@ std::unique_ptr<WordFinder> WordFinder::create(const WordRules &rules, bool igno
     shared->hasStopWords = shared->stopWords.distinct() > 0;
     if (!rules.lemmaLists.isEmpty()) {
         // A list's forms and headwords meet the words as the rules clean them.
+        // With corpus words a form keeps its apostrophe and hyphen ("o'clock", "well-known"),
+        // written as the words are.
         const bool allPunctuation = rules.punctuation == WordRules::Punctuation::All;
-        const Lemmatizer::Cleaner clean = [allPunctuation](QStringView raw) {
+        const bool corpus = rules.words == WordRules::Words::Corpus;
+        const Lemmatizer::Cleaner clean = [allPunctuation, corpus](QStringView raw) {
             std::vector<char16_t> buffer;
             const size_t n = size_t(raw.size());
             char16_t *w = room(buffer, n);
-            size_t k = counting::cleanWord(w, reinterpret_cast<const char16_t *>(raw.utf16()), n, false);
+            const auto *in = reinterpret_cast<const char16_t *>(raw.utf16());
+            size_t k = corpus ? corpusClean(w, in, n, false) : counting::cleanWord(w, in, n, false);
             if (allPunctuation)
                 k = deleteAllPunctuation(w, k);
             return QString(reinterpret_cast<const QChar *>(w), qsizetype(k));
         };
-        shared->lemmas = Lemmatizer::load(rules.lemmaLists, clean, allPunctuation ? u"all punctuation"_qs : u"ascii"_qs,
-                                          &problem, &shared->notes);
+        QString cleaning = corpus ? u"corpus"_qs : u"ascii"_qs;
+        if (allPunctuation)
+            cleaning += u", all punctuation"_qs;
+        shared->lemmas = Lemmatizer::load(rules.lemmaLists, clean, cleaning, &problem, &shared->notes);
         if (!shared->lemmas)
             return refuse(problem);
     }

@@ -69,6 +69,7 @@ private slots:
     void englishWithCaseKept();
     void rowsShowTheLemma();
     void phrasesOfLemmas();
+    void lemmasOfCorpusWords();
     void lemmaLists_data();
     void lemmaLists();
     void clashesKeepTheFirst();
@@ -178,6 +179,33 @@ void TestLemmas::rowsShowTheLemma()
     QCOMPARE(kept.size(), size_t(1));
     QCOMPARE(kept.front().word, u"run"_qs);
     QCOMPARE(formsOf(kept.front()), u"Ran:1 Runs:1 runs:1"_qs);
+}
+
+// Corpus words keep apostrophes and hyphens: a possessive's lemma is its word's ("children's" ->
+// child, a name unknown to the data -> itself without "'s"), the forms WordNet writes with an
+// apostrophe or a hyphen are found, and typographic apostrophes meet the ASCII one.
+void TestLemmas::lemmasOfCorpusWords()
+{
+    WordRules rules;
+    rules.words = WordRules::Words::Corpus;
+    rules.lemmaLists = {u"en"_qs};
+    const auto finder = WordFinder::create(rules, true);
+    QVERIFY(finder);
+    const std::vector<WordCount> rows = countText(
+            *finder, u"The children's mice ran; Willoughby's dogs\u2019 o'clock well-known mouse\u2019s children"_qs);
+    const auto countOf = [&](const QString &word) {
+        const WordCount *row = rowOf(rows, word);
+        return row ? row->count : qint64(0);
+    };
+    QCOMPARE(countOf(u"child"_qs), qint64(2));
+    QCOMPARE(countOf(u"mouse"_qs), qint64(2));
+    QCOMPARE(countOf(u"run"_qs), qint64(1));
+    QCOMPARE(countOf(u"willoughby"_qs), qint64(1));
+    QCOMPARE(countOf(u"dog"_qs), qint64(1));
+    QCOMPARE(countOf(u"o'clock"_qs), qint64(1));
+    QCOMPARE(countOf(u"well-known"_qs), qint64(1));
+    QCOMPARE(countOf(u"the"_qs), qint64(1));
+    QCOMPARE(rows.size(), size_t(8));
 }
 
 void TestLemmas::phrasesOfLemmas()
