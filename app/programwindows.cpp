@@ -1,6 +1,7 @@
 #include "app/programwindows.h"
 
 #include "base/prompter.h"
+#include "filelist/settingsstore.h"
 #include "windows/analysisrunner.h"
 #include "windows/filelistmodel.h"
 #include "windows/helpcommands.h"
@@ -8,6 +9,7 @@
 #include "windows/resultsexports.h"
 #include "windows/resultsmodel.h"
 #include "windows/resultswindow.h"
+#include "windows/wordrulesdialog.h"
 #include "workbench/wordlistsnapshot.h"
 #include "workbench/workbench.h"
 #include "workbench/workbenchwindow.h"
@@ -66,9 +68,13 @@ WorkbenchWindow *ProgramWindows::openWorkbench()
                            Prompter::applicationTitle());
         return nullptr;
     }
-    // The options as they are now, as a run takes them; a stop-word list that cannot be read is
-    // named before anything opens.
+    // The count mode and file names as the main window has them; the word rules and letter case
+    // the workbench's own (corpus words and blank-line paragraphs until changed in it). A
+    // stop-word list that cannot be read is named before anything opens.
     CountOptions options = m_main->countOptions();
+    const SettingsStore workbenchSettings(RulesScope::Workbench);
+    options.rules = wordRulesFromStored(workbenchSettings.readWordRules());
+    options.ignoreCase = workbenchSettings.readWorkbenchIgnoresCase();
     QString rulesError;
     options.finder = WordFinder::create(options.rules, options.ignoreCase, &rulesError);
     if (!options.finder) {

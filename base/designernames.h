@@ -58,6 +58,9 @@ inline constexpr QLatin1StringView Command2{"Command2"};
 // list of the user's.
 inline constexpr QLatin1StringView LemmaLists{"LemmaLists"};
 inline constexpr QLatin1StringView AddLemmaList{"AddLemmaList"};
+// The letter case of the workbench's own rules: shown only when the dialog edits them (under
+// "Workbench/", as its other keys are then).
+inline constexpr QLatin1StringView Check7{"Check7"};
 
 } // namespace designer
 

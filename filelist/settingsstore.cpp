@@ -6,13 +6,55 @@
 
 namespace corvalen {
 
-SettingsStore::SettingsStore()
-    : m_settings(std::make_unique<QSettings>(QStringLiteral("Quillmark"),
-                                             QStringLiteral("Corvalen")))
+SettingsStore::SettingsStore(RulesScope scope)
+    : m_settings(std::make_unique<QSettings>(QStringLiteral("Quillmark"), QStringLiteral("Corvalen"))),
+      m_scope(scope)
 {
 }
 
-SettingsStore::SettingsStore(std::unique_ptr<QSettings> settings) : m_settings(std::move(settings)) {}
+SettingsStore::SettingsStore(std::unique_ptr<QSettings> settings, RulesScope scope)
+    : m_settings(std::move(settings)), m_scope(scope)
+{
+}
+
+QString SettingsStore::rulesKey(QLatin1StringView key) const
+{
+    return m_scope == RulesScope::Workbench ? u"Workbench/"_qs + key : QString(key);
+}
+
+QString SettingsStore::readRule(QLatin1StringView key) const
+{
+    return m_settings->value(rulesKey(key)).toString();
+}
+
+void SettingsStore::writeRule(QLatin1StringView key, const QVariant &value)
+{
+    m_settings->setValue(rulesKey(key), value);
+    m_settings->sync();
+}
+
+StoredWordRules SettingsStore::defaultWordRules() const
+{
+    StoredWordRules r;
+    // The workbench counts words as corpus linguists do: apostrophes and hyphens kept, lines of
+    // hard-wrapped text joined into their paragraphs.
+    if (m_scope == RulesScope::Workbench) {
+        r.words = StoredWordRules::Words::Corpus;
+        r.paragraphs = StoredWordRules::Paragraphs::BlankLines;
+    }
+    return r;
+}
+
+bool SettingsStore::readWorkbenchIgnoresCase() const
+{
+    return parseCheckState(m_settings->value(u"Workbench/"_qs + designer::Check7).toString()).value_or(1) == 1;
+}
+
+void SettingsStore::writeWorkbenchIgnoresCase(bool ignore)
+{
+    m_settings->setValue(u"Workbench/"_qs + designer::Check7, ignore ? QStringLiteral("1") : QStringLiteral("0"));
+    m_settings->sync();
+}
 
 SettingsStore::~SettingsStore() = default;
 
@@ -77,30 +119,36 @@ int SettingsStore::readTabIndex() const
 
 StoredWordRules SettingsStore::readWordRules() const
 {
-    StoredWordRules r;
+    StoredWordRules r = defaultWordRules();
     const auto number = [this](QLatin1StringView key, int lowest, int highest, int fallback) {
         bool ok = false;
-        const int n = readText(key).trimmed().toInt(&ok);
+        const int n = readRule(key).trimmed().toInt(&ok);
         return ok && n >= lowest && n <= highest ? n : fallback;
     };
-    const QString words = readText(designer::Combo3).trimmed();
-    if (words == u"unicode")
+    const QString words = readRule(designer::Combo3).trimmed();
+    if (words == u"basic")
+        r.words = StoredWordRules::Words::Basic;
+    else if (words == u"unicode")
         r.words = StoredWordRules::Words::Unicode;
     else if (words == u"corpus")
         r.words = StoredWordRules::Words::Corpus;
-    else if (words.isEmpty() && parseCheckState(readText(designer::Check4)).value_or(0) == 1)
+    else if (words.isEmpty() && m_scope == RulesScope::MainWindow
+             && parseCheckState(readRule(designer::Check4)).value_or(0) == 1)
         r.words = StoredWordRules::Words::Unicode; // the check box that came before the choice
-    r.splitHyphens = parseCheckState(readText(designer::Check6)).value_or(0) == 1;
-    if (readText(designer::Combo4).trimmed() == u"blank-lines")
+    r.splitHyphens = parseCheckState(readRule(designer::Check6)).value_or(0) == 1;
+    const QString paragraphs = readRule(designer::Combo4).trimmed();
+    if (paragraphs == u"blank-lines")
         r.paragraphs = StoredWordRules::Paragraphs::BlankLines;
-    r.allPunctuation = parseCheckState(readText(designer::Check5)).value_or(0) == 1;
-    for (const QString &list : m_settings->value(designer::List1).toStringList()) {
+    else if (paragraphs == u"lines")
+        r.paragraphs = StoredWordRules::Paragraphs::Lines;
+    r.allPunctuation = parseCheckState(readRule(designer::Check5)).value_or(0) == 1;
+    for (const QString &list : m_settings->value(rulesKey(designer::List1)).toStringList()) {
         if (!list.isEmpty() && !r.stopWordLists.contains(list))
             r.stopWordLists << list;
     }
     r.minLength = number(designer::UpDown1, 1, StoredWordRules::kMaxMinLength, 1);
-    r.stemLanguage = readText(designer::Combo1).trimmed();
-    for (const QString &list : m_settings->value(designer::LemmaLists).toStringList()) {
+    r.stemLanguage = readRule(designer::Combo1).trimmed();
+    for (const QString &list : m_settings->value(rulesKey(designer::LemmaLists)).toStringList()) {
         if (!list.isEmpty() && !r.lemmaLists.contains(list))
             r.lemmaLists << list;
     }
@@ -110,52 +158,50 @@ StoredWordRules SettingsStore::readWordRules() const
 
 void SettingsStore::writeWords(StoredWordRules::Words words)
 {
-    writeText(designer::Combo3, words == StoredWordRules::Words::Unicode  ? QStringLiteral("unicode")
+    writeRule(designer::Combo3, words == StoredWordRules::Words::Unicode  ? QStringLiteral("unicode")
                                 : words == StoredWordRules::Words::Corpus ? QStringLiteral("corpus")
                                                                           : QStringLiteral("basic"));
 }
 
 void SettingsStore::writeSplitHyphens(bool ticked)
 {
-    writeText(designer::Check6, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    writeRule(designer::Check6, ticked ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void SettingsStore::writeParagraphs(StoredWordRules::Paragraphs paragraphs)
 {
-    writeText(designer::Combo4, paragraphs == StoredWordRules::Paragraphs::BlankLines ? QStringLiteral("blank-lines")
+    writeRule(designer::Combo4, paragraphs == StoredWordRules::Paragraphs::BlankLines ? QStringLiteral("blank-lines")
                                                                                       : QStringLiteral("lines"));
 }
 
 void SettingsStore::writeAllPunctuation(bool ticked)
 {
-    writeText(designer::Check5, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    writeRule(designer::Check5, ticked ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void SettingsStore::writeStopWordLists(const QStringList &lists)
 {
-    m_settings->setValue(designer::List1, lists);
-    m_settings->sync();
+    writeRule(designer::List1, lists);
 }
 
 void SettingsStore::writeMinLength(int characters)
 {
-    writeText(designer::UpDown1, QString::number(characters));
+    writeRule(designer::UpDown1, QString::number(characters));
 }
 
 void SettingsStore::writeStemLanguage(const QString &language)
 {
-    writeText(designer::Combo1, language);
+    writeRule(designer::Combo1, language);
 }
 
 void SettingsStore::writeLemmaLists(const QStringList &lists)
 {
-    m_settings->setValue(designer::LemmaLists, lists);
-    m_settings->sync();
+    writeRule(designer::LemmaLists, lists);
 }
 
 void SettingsStore::writePhraseLength(int words)
 {
-    writeText(designer::UpDown2, QString::number(words));
+    writeRule(designer::UpDown2, QString::number(words));
 }
 
 void SettingsStore::writeModes(bool option1, bool option2)

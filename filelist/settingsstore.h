@@ -8,6 +8,7 @@
 #include <optional>
 
 class QSettings;
+class QVariant;
 
 namespace corvalen {
 
@@ -21,7 +22,7 @@ struct StoredCountOptions
 };
 
 /// The word rules as stored, each under the name of its control in the Word Rules dialog. The
-/// defaults are the plain rules.
+/// defaults are the plain rules (the workbench's own: SettingsStore::defaultWordRules()).
 struct StoredWordRules
 {
     enum class Words { Basic, Unicode, Corpus };
@@ -42,15 +43,20 @@ struct StoredWordRules
     bool operator==(const StoredWordRules &) const = default;
 };
 
+/// Whose word rules a store reads and writes: the main window's (its Options > Word Rules...), or
+/// the corpus workbench's own, opened from Tools (keys under "Workbench/", corpus words and
+/// blank-line paragraphs by default, and letter case of its own).
+enum class RulesScope { MainWindow, Workbench };
+
 /// The per-user settings of the program: text values under organisation "Quillmark" and
 /// application "Corvalen", one key per control whose state they hold. Values are read once at
 /// start-up and written the moment their control changes.
 class SettingsStore
 {
 public:
-    SettingsStore();
+    explicit SettingsStore(RulesScope scope = RulesScope::MainWindow);
     /// A store kept by the given settings object instead of the user's (tests watch its writes).
-    explicit SettingsStore(std::unique_ptr<QSettings> settings);
+    explicit SettingsStore(std::unique_ptr<QSettings> settings, RulesScope scope = RulesScope::MainWindow);
     ~SettingsStore();
 
     /// The four count-option states, each falling back to its default when missing or
@@ -58,8 +64,14 @@ public:
     StoredCountOptions readCountOptions() const;
     /// The selected tab of the main window: 0 or 1; anything else gives 0.
     int readTabIndex() const;
+    RulesScope rulesScope() const { return m_scope; }
     /// The word rules, each falling back to its default when missing or out of range.
     StoredWordRules readWordRules() const;
+    /// The word rules of this store's scope when nothing is stored.
+    StoredWordRules defaultWordRules() const;
+    /// The workbench's letter case (Workbench/Check7): ignored unless stored otherwise.
+    bool readWorkbenchIgnoresCase() const;
+    void writeWorkbenchIgnoresCase(bool ignore);
 
     /// Both mode keys in one write, so that no reader (nor a crash between two writes) ever sees
     /// a pair that selects neither mode or both.
@@ -85,8 +97,13 @@ public:
 private:
     QString readText(QLatin1StringView key) const;
     void writeText(QLatin1StringView key, const QString &value);
+    // A word-rule key in this store's scope.
+    QString rulesKey(QLatin1StringView key) const;
+    QString readRule(QLatin1StringView key) const;
+    void writeRule(QLatin1StringView key, const QVariant &value);
 
     std::unique_ptr<QSettings> m_settings;
+    RulesScope m_scope = RulesScope::MainWindow;
 };
 
 } // namespace corvalen

@@ -98,6 +98,11 @@ WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QW
         addListItem(code, false);
     for (const QString &code : lemmaLanguages())
         addLemmaItem(code, false);
+    // Letter case is the main window's Check3; the workbench's own rules hold it beside the others.
+    const bool workbench = m_settings.rulesScope() == RulesScope::Workbench;
+    m_ui->Check7->setVisible(workbench);
+    if (workbench)
+        setWindowTitle(tr("Word Rules of the Corpus Workbench"));
     showStored();
     showUnits();
 
@@ -111,6 +116,7 @@ WordRulesDialog::WordRulesDialog(SettingsStore &settings, Prompter &prompter, QW
         m_settings.writeParagraphs(StoredWordRules::Paragraphs(m_ui->Combo4->itemData(index).toInt()));
     });
     connect(m_ui->Check5, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeAllPunctuation(on); });
+    connect(m_ui->Check7, &QCheckBox::toggled, this, [this](bool on) { m_settings.writeWorkbenchIgnoresCase(on); });
     connect(m_ui->List1, &QListWidget::itemChanged, this, &WordRulesDialog::storeStopWordLists);
     connect(m_ui->Command1, &QPushButton::clicked, this, &WordRulesDialog::addListsFromFiles);
     connect(m_ui->UpDown1, &QSpinBox::valueChanged, this, [this](int n) { m_settings.writeMinLength(n); });
@@ -146,6 +152,7 @@ void WordRulesDialog::showStored()
     m_ui->Combo4->setCurrentIndex(std::max(0, m_ui->Combo4->findData(int(stored.paragraphs))));
     showWordsChoice();
     m_ui->Check5->setChecked(rules.punctuation == WordRules::Punctuation::All);
+    m_ui->Check7->setChecked(m_settings.readWorkbenchIgnoresCase());
     const QSignalBlocker quiet(m_ui->List1);
     for (const QString &list : rules.stopWordLists)
         addListItem(list, true);
@@ -274,10 +281,14 @@ void WordRulesDialog::addLemmaListsFromFiles()
 
 void WordRulesDialog::restoreDefaults()
 {
-    m_ui->Combo3->setCurrentIndex(0);
+    // The plain rules for the main window, corpus words for the workbench.
+    const StoredWordRules defaults = m_settings.defaultWordRules();
+    m_ui->Combo3->setCurrentIndex(std::max(0, m_ui->Combo3->findData(int(defaults.words))));
     m_ui->Check6->setChecked(false);
-    m_ui->Combo4->setCurrentIndex(0);
+    m_ui->Combo4->setCurrentIndex(std::max(0, m_ui->Combo4->findData(int(defaults.paragraphs))));
     m_ui->Check5->setChecked(false);
+    if (m_settings.rulesScope() == RulesScope::Workbench)
+        m_ui->Check7->setChecked(true);
     {
         const QSignalBlocker quiet(m_ui->List1);
         for (int i = 0; i < m_ui->List1->count(); ++i)
@@ -292,7 +303,6 @@ void WordRulesDialog::restoreDefaults()
     m_ui->Combo1->setCurrentIndex(0);
     m_ui->UpDown2->setValue(1);
     // Stored whether a control changed or not: the store may hold values no control showed.
-    const StoredWordRules defaults;
     m_settings.writeWords(defaults.words);
     m_settings.writeSplitHyphens(defaults.splitHyphens);
     m_settings.writeParagraphs(defaults.paragraphs);

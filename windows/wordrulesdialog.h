@@ -33,7 +33,8 @@ public:
 
     /// The rules the controls show.
     WordRules rules() const;
-    /// "Restore Defaults": every control back to the plain rules.
+    /// "Restore Defaults": every control back to the plain rules (for the workbench, its own
+    /// defaults: corpus words, blank-line paragraphs, letter case ignored).
     void restoreDefaults();
     /// "Add list from file...": asks for lists and adds each that can be read, ticked.
     void addListsFromFiles();

@@ -1,7 +1,9 @@
 #include "workbench/workbenchwindow.h"
 
 #include "base/prompter.h"
+#include "filelist/settingsstore.h"
 #include "windows/commandbars.h"
+#include "windows/wordrulesdialog.h"
 #include "workbench/clusterstab.h"
 #include "workbench/collocatestab.h"
 #include "workbench/concordancetab.h"
@@ -13,9 +15,11 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
@@ -42,22 +46,25 @@ WorkbenchWindow::WorkbenchWindow(QStringList files, CountOptions options, Prompt
     setObjectName(u"workbenchWindow"_qs);
     setWindowFlag(Qt::Window);
     setWindowIcon(QIcon(applicationIconPath()));
-    m_workbench = new Workbench(std::move(files), std::move(options), *m_prompter, this);
-    updateTitle();
 
     m_corpusLine = new QLabel(this);
     m_corpusLine->setObjectName(u"corpusLine"_qs);
     m_corpusLine->setTextFormat(Qt::PlainText);
     m_corpusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_corpusLine->setWordWrap(true);
+    m_wordRules = new QPushButton(tr("Word Rules..."), this);
+    m_wordRules->setObjectName(u"workbenchWordRules"_qs);
+    m_wordRules->setToolTip(tr("How this workbench cuts the text into words and which words it counts"));
+    connect(m_wordRules, &QPushButton::clicked, this, &WorkbenchWindow::editWordRules);
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(u"workbenchTabs"_qs);
     m_tabs->setDocumentMode(true);
-    m_tabList = createTabs(*m_workbench, m_tabs);
-    for (WorkbenchTab *tab : std::as_const(m_tabList))
-        m_tabs->addTab(tab, tab->title());
 
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_corpusLine, 1);
+    top->addWidget(m_wordRules);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_corpusLine);
+    layout->addLayout(top);
     layout->addWidget(m_tabs, 1);
 
     auto *find = new QAction(tr("Find"), this);
@@ -68,12 +75,76 @@ WorkbenchWindow::WorkbenchWindow(QStringList files, CountOptions options, Prompt
     addAction(find);
     addCloseShortcut(this);
 
+    build(std::move(files), std::move(options));
+    resize(1100, 700);
+}
+
+void WorkbenchWindow::build(QStringList files, CountOptions options)
+{
+    m_workbench = new Workbench(std::move(files), std::move(options), *m_prompter, this);
+    updateTitle();
+    m_tabList = createTabs(*m_workbench, m_tabs);
+    for (WorkbenchTab *tab : std::as_const(m_tabList))
+        m_tabs->addTab(tab, tab->title());
     const auto describe = [this] { m_corpusLine->setText(m_workbench->corpusLine()); };
     connect(m_workbench, &Workbench::corpusChanged, this, describe);
     connect(m_workbench, &Workbench::wordListReady, this, describe);
     connect(m_workbench, &Workbench::tabRequested, this, &WorkbenchWindow::showTab);
     describe();
-    resize(1100, 700);
+}
+
+bool WorkbenchWindow::isBusy() const
+{
+    return std::any_of(m_tabList.begin(), m_tabList.end(), [](const WorkbenchTab *tab) { return tab->isBusy(); });
+}
+
+bool WorkbenchWindow::setOptions(CountOptions options)
+{
+    // A file being written waits for its tab: the tabs stay until it is done.
+    if (isBusy())
+        return false;
+    const QStringList files = m_workbench->files();
+    const WorkbenchQuery query = m_workbench->hasQuery() ? m_workbench->query() : WorkbenchQuery();
+    const int current = m_tabs->currentIndex();
+    m_tabs->clear();
+    qDeleteAll(m_tabList);
+    m_tabList.clear();
+    delete m_workbench;
+    m_workbench = nullptr;
+    build(files, std::move(options));
+    m_tabs->setCurrentIndex(current);
+    m_workbench->countWordList();
+    // The question asked before is asked again of the words as the new rules count them.
+    if (!query.text.isEmpty())
+        m_workbench->search(query);
+    emit optionsChanged();
+    return true;
+}
+
+void WorkbenchWindow::editWordRules()
+{
+    if (isBusy())
+        return;
+    auto store = std::make_shared<SettingsStore>(RulesScope::Workbench);
+    auto *dialog = new WordRulesDialog(*store, *m_prompter, this);
+    dialog->setObjectName(u"workbenchWordRulesDialog"_qs);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Each change is stored at once; the workbench counts again with them when the dialog closes.
+    connect(dialog, &QDialog::finished, this, [this, store] {
+        CountOptions options = m_workbench->options();
+        options.rules = wordRulesFromStored(store->readWordRules());
+        options.ignoreCase = store->readWorkbenchIgnoresCase();
+        if (options.rules == m_workbench->options().rules && options.ignoreCase == m_workbench->options().ignoreCase)
+            return;
+        QString error;
+        options.finder = WordFinder::create(options.rules, options.ignoreCase, &error);
+        if (!options.finder) {
+            m_prompter->message(error, Prompter::applicationTitle(), Prompter::Icon::Warning);
+            return;
+        }
+        setOptions(std::move(options));
+    });
+    dialog->open();
 }
 
 WorkbenchWindow::~WorkbenchWindow() = default;
@@ -132,11 +203,9 @@ void WorkbenchWindow::focusSearch()
 void WorkbenchWindow::closeEvent(QCloseEvent *event)
 {
     // A file being written waits in a local event loop for its writer: the window must outlive it.
-    for (WorkbenchTab *tab : std::as_const(m_tabList)) {
-        if (tab->isBusy()) {
-            event->ignore();
-            return;
-        }
+    if (isBusy()) {
+        event->ignore();
+        return;
     }
     QWidget::closeEvent(event);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 class QLabel;
+class QPushButton;
 class QTabWidget;
 
 namespace corvalen {
@@ -45,6 +46,17 @@ public:
     void showTab(QWidget *tab);
     /// Ctrl+F: the current tab's search field, or the concordance's.
     void focusSearch();
+    /// The workbench over the same files with other options (word rules, letter case): every tab
+    /// starts again, the word list is counted anew and the query held is asked again. False while
+    /// a tab is busy writing a file.
+    bool setOptions(CountOptions options);
+    /// "Word Rules...": the workbench's own rules (kept for the next workbench from Tools); when
+    /// they changed, the workbench takes them.
+    void editWordRules();
+    QPushButton *wordRulesButton() const { return m_wordRules; }
+    /// Whether a tab is busy (writing a file) and the tabs must stay.
+    bool isBusy() const;
+
 
     /// The title names the corpus ("emma.txt and 5 more - Corpus Workbench - Corvalen"); a
     /// number above 1 tells another window on the same corpus from it ("emma.txt and 5 more (2)").
@@ -54,16 +66,22 @@ public:
     /// not open exactly over it (in the screen's corner when that would leave the screen).
     void placeAfter(const QWidget &other);
 
+signals:
+    /// setOptions() made a new workbench: workbench() and the tabs are new.
+    void optionsChanged();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void build(QStringList files, CountOptions options);
     void updateTitle();
 
     // Asks over this window, for the workbench and every tab.
     std::unique_ptr<Prompter> m_prompter;
     Workbench *m_workbench = nullptr;
     QLabel *m_corpusLine = nullptr;
+    QPushButton *m_wordRules = nullptr;
     QTabWidget *m_tabs = nullptr;
     QList<WorkbenchTab *> m_tabList;
     int m_titleNumber = 1;

@@ -34,6 +34,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QHeaderView>
 #include <QImage>
@@ -45,9 +46,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
-#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
@@ -163,6 +164,7 @@ private slots:
     void cleanup();
 
     void toolsMenuOpensWorkbenches();
+    void workbenchWordRules();
     void dialogsBelongToTheirWindow_data();
     void dialogsBelongToTheirWindow();
     void realDialogGivesTheFocusBack();
@@ -360,22 +362,95 @@ void TestWorkbench::toolsMenuOpensWorkbenches()
                                 u"Clusters"_qs, u"Keywords"_qs}));
     QCOMPARE(w->tabs()->currentIndex(), 0);
 
-    // It counts as a run would, off the window's thread: the same rows and total.
-    const CountOptions options = main.countOptions();
+    // It counts as a run would, off the window's thread, with the main window's count mode and
+    // its own word rules: corpus words, blank-line paragraphs, letter case ignored.
+    CountOptions options = main.countOptions();
+    options.rules.words = WordRules::Words::Corpus;
+    options.rules.paragraphs = WordRules::Paragraphs::BlankLines;
+    options.ignoreCase = true;
+    QCOMPARE(w->workbench().options().rules, options.rules);
+    QVERIFY(w->workbench().options().ignoreCase);
+    options.finder = WordFinder::create(options.rules, options.ignoreCase);
     DocumentEngine engine;
     const ResultTable expected = runAnalysis(paths, options, engine);
     WordListTab *words = w->tab<WordListTab>();
     QTRY_VERIFY_WITH_TIMEOUT(words->panel() && words->panel()->isReady(), 20000);
     QCOMPARE(words->panel()->model()->table()->rowCount(), expected.rowCount());
-    QStringList parts{u"2 files, %1 words"_qs.arg(expected.total())};
-    parts << describeCountOptions(options).mid(0, 2);
-    QCOMPARE(w->corpusLine()->text(), parts.join(u" \u00B7 "));
+    QCOMPARE(w->corpusLine()->text(), u"2 files, %1 words \u00B7 one count per file, with file names \u00B7 letter "
+                                      "case ignored \u00B7 corpus words, paragraphs end at blank lines"_qs.arg(expected.total()));
 
     // The main window is as it was: the program ends with it, and the workbenches close.
     QSignalSpy ended(&main, &MainWindow::programEndRequested);
     main.close();
     QCOMPARE(ended.size(), 1);
     QTRY_VERIFY(windows.workbenches().isEmpty());
+}
+
+// The workbench's "Word Rules..." edits rules of its own (letter case among them), kept for the next
+// workbench from Tools, the main window's untouched: the workbench counts again with them and asks
+// its query again.
+void TestWorkbench::workbenchWordRules()
+{
+    QSettings(u"Quillmark"_qs, u"Corvalen"_qs).clear();
+    QTemporaryDir programFolder;
+    ProgramWindows windows(m_prompter, programFolder.path());
+    QStringList paths;
+    for (const FileText &f : m_files)
+        paths << f.path;
+    windows.mainWindow().fileList()->append(paths);
+    WorkbenchWindow *w = windows.openWorkbench();
+    QVERIFY(w);
+    QTRY_VERIFY_WITH_TIMEOUT(w->tab<WordListTab>()->panel() && w->tab<WordListTab>()->panel()->isReady(), 20000);
+    WorkbenchQuery query;
+    query.text = u"cat"_qs;
+    QVERIFY(w->workbench().search(query));
+
+    QSignalSpy changed(w, &WorkbenchWindow::optionsChanged);
+    w->wordRulesButton()->click();
+    auto *dialog = w->findChild<QDialog *>(u"workbenchWordRulesDialog"_qs);
+    QVERIFY(dialog && dialog->isVisible());
+    auto *words = dialog->findChild<QComboBox *>(QString(designer::Combo3));
+    auto *paragraphs = dialog->findChild<QComboBox *>(QString(designer::Combo4));
+    auto *ignoreCase = dialog->findChild<QCheckBox *>(QString(designer::Check7));
+    QCOMPARE(words->currentText(), u"Corpus words"_qs);
+    QCOMPARE(paragraphs->currentIndex(), 1);
+    QVERIFY(ignoreCase->isVisible() && ignoreCase->isChecked());
+    words->setCurrentIndex(0);
+    paragraphs->setCurrentIndex(0);
+    ignoreCase->setChecked(false);
+    dialog->reject();
+    QCOMPARE(changed.size(), 1);
+
+    // A new workbench in the same window: plain rules, letter case kept, counted again.
+    QCOMPARE(w->workbench().options().rules, WordRules());
+    QVERIFY(!w->workbench().options().ignoreCase);
+    QVERIFY(w->corpusLine()->text().contains(u"letter case kept"_qs));
+    QVERIFY(!w->corpusLine()->text().contains(u"corpus words"_qs));
+    QCOMPARE(w->workbench().query().text, u"cat"_qs);
+    CountOptions plain = w->workbench().options();
+    DocumentEngine engine;
+    const ResultTable expected = runAnalysis(paths, plain, engine);
+    QTRY_VERIFY_WITH_TIMEOUT(w->tab<WordListTab>()->panel() && w->tab<WordListTab>()->panel()->isReady(), 20000);
+    QCOMPARE(w->tab<WordListTab>()->panel()->model()->table()->rowCount(), expected.rowCount());
+
+    // Kept under keys of the workbench's own; the main window's rules are as they were.
+    QSettings stored(u"Quillmark"_qs, u"Corvalen"_qs);
+    QCOMPARE(stored.value(u"Workbench/Combo3"_qs).toString(), u"basic"_qs);
+    QCOMPARE(stored.value(u"Workbench/Check7"_qs).toString(), u"0"_qs);
+    QVERIFY(!stored.contains(QString(designer::Combo3)));
+    QCOMPARE(windows.mainWindow().countOptions().rules, WordRules());
+    WorkbenchWindow *next = windows.openWorkbench();
+    QVERIFY(next);
+    QCOMPARE(next->workbench().options().rules, WordRules());
+    QVERIFY(!next->workbench().options().ignoreCase);
+
+    // Nothing changed: nothing is counted again.
+    next->wordRulesButton()->click();
+    next->findChild<QDialog *>(u"workbenchWordRulesDialog"_qs)->reject();
+    QSignalSpy unchanged(next, &WorkbenchWindow::optionsChanged);
+    QTest::qWait(20);
+    QCOMPARE(unchanged.size(), 0);
+    QSettings(u"Quillmark"_qs, u"Corvalen"_qs).clear();
 }
 
 void TestWorkbench::dialogsBelongToTheirWindow_data()
