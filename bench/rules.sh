@@ -35,6 +35,7 @@ commands=(
     "--stem english|≤ 1.5x|$bin count --combined --stem english $file"
     "--lemmas en|≤ 1.5x|$bin count --combined --lemmas en $file"
     "--words unicode --lemmas en|≤ 1.5x --words unicode|$bin count --combined --words unicode --lemmas en $file|1"
+    "--words corpus --lemmas en|≤ 1.5x --words corpus|$bin count --combined --words corpus --lemmas en $file|2"
     "--ngrams 2|≤ 4x, < 2 GB|$bin count --combined --ngrams 2 $file"
     "--ngrams 3|≤ 4x, < 2 GB|$bin count --combined --ngrams 3 $file"
     "py_regex_words.py (peer)||python3 $shared/peers/py_regex_words.py $file"
