@@ -69,7 +69,8 @@ QStringList filesOfPaths(const QStringList &given, DropScanNotes *notes);
 // A command's --help: its usage line, then Qt's text of its options.
 int writeCommandHelp(const QCommandLineParser &parser, const QString &usage);
 
-// command is the command word, "count" or "context".
+// Says message as a usage error of command (its word: "count", "collocates" ...) and how to get
+// its help; returns the exit status of a usage error.
 int usageError(const QString &command, const QString &message);
 
 // A target that cannot be written is named before anything is read; false then.
